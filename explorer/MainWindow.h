@@ -1,0 +1,50 @@
+// The explorer's only window: menus, tool bar, the archive tree and the
+// archive it shows.
+#pragma once
+
+#include <QIcon>
+#include <QMainWindow>
+
+class CZarnikArchive;
+struct ArchiveNode;
+class ExportThread;
+class ProgressDlg;
+class QTreeWidgetItem;
+
+namespace Ui {
+class MainWindow;
+}
+
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // The archive the Open command made last; null before the first one.
+    CZarnikArchive *archive() const { return m_archive; }
+
+protected:
+    void changeEvent(QEvent *e) override;
+
+private slots:
+    void on_actionAbout_triggered();
+    void on_actionExport_triggered();
+    void on_action_Open_triggered();
+    void on_actionE_xit_triggered();
+    // Connected by hand to the export thread's finished(); the name keeps
+    // connect-by-name away from it.
+    void onExportThreadTerminated();
+
+private:
+    void populateTree(ArchiveNode *node, QTreeWidgetItem *parent);
+
+    Ui::MainWindow *ui;
+    CZarnikArchive *m_archive;
+    ProgressDlg *m_progressDlg;
+    ExportThread *m_exportThread;
+    QIcon m_folderIcon;
+    QIcon m_documentIcon;
+};

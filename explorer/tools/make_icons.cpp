@@ -1,0 +1,402 @@
+// Draws the explorer's pictures: the window icon (Icon_1.ico with 48, 32 and
+// 16 pixel images), the 16 x 16 tool bar and tree icons, the About logo and
+// the desktop icons. Everything is drawn from shapes, in one palette, so the
+// set can be redrawn and changed here.
+//
+//   make_icons OUT_ICONS_DIR OUT_DESKTOP_DIR
+#include <QColor>
+#include <QDir>
+#include <QFile>
+#include <QFont>
+#include <QGuiApplication>
+#include <QImage>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <QtEndian>
+
+#include <cstdio>
+
+namespace {
+
+// One palette for all pictures.
+const QColor kOutline(0x2b, 0x3a, 0x4a);
+const QColor kPaper(0xfd, 0xfd, 0xfd);
+const QColor kLines(0x8f, 0xa3, 0xb8);
+const QColor kFolderBack(0xe0, 0x9a, 0x24);
+const QColor kFolderFront(0xf6, 0xc1, 0x4f);
+const QColor kBlueDark(0x1d, 0x5c, 0xa6);
+const QColor kBlueLight(0x3a, 0x8d, 0xe0);
+const QColor kGreen(0x2f, 0x9e, 0x4f);
+
+QImage blank(int w, int h)
+{
+    QImage img(w, h, QImage::Format_ARGB32_Premultiplied);
+    img.fill(Qt::transparent);
+    return img;
+}
+
+void begin(QPainter &p, QImage &img)
+{
+    p.begin(&img);
+    p.setRenderHint(QPainter::Antialiasing, true);
+}
+
+QPen outlinePen()
+{
+    QPen pen(kOutline, 1.0);
+    pen.setJoinStyle(Qt::RoundJoin);
+    pen.setCapStyle(Qt::RoundCap);
+    return pen;
+}
+
+// A sheet of paper with a folded corner, in a 16 x 16 box.
+void drawDocument(QPainter &p)
+{
+    QPainterPath sheet;
+    sheet.moveTo(3.5, 1.5);
+    sheet.lineTo(9.5, 1.5);
+    sheet.lineTo(13.5, 5.5);
+    sheet.lineTo(13.5, 14.5);
+    sheet.lineTo(3.5, 14.5);
+    sheet.closeSubpath();
+    p.setPen(outlinePen());
+    p.setBrush(kPaper);
+    p.drawPath(sheet);
+
+    QPainterPath fold;
+    fold.moveTo(9.5, 1.5);
+    fold.lineTo(9.5, 5.5);
+    fold.lineTo(13.5, 5.5);
+    p.setBrush(QColor(0xdd, 0xe4, 0xec));
+    p.drawPath(fold);
+
+    p.setPen(QPen(kLines, 1.0));
+    for (double y : {7.5, 9.5, 11.5})
+        p.drawLine(QPointF(5.5, y), QPointF(11.5, y));
+}
+
+void drawFolderBack(QPainter &p)
+{
+    QPainterPath back;
+    back.moveTo(1.5, 3.5);
+    back.lineTo(6.0, 3.5);
+    back.lineTo(7.5, 5.0);
+    back.lineTo(14.5, 5.0);
+    back.lineTo(14.5, 13.5);
+    back.lineTo(1.5, 13.5);
+    back.closeSubpath();
+    p.setPen(outlinePen());
+    p.setBrush(kFolderBack);
+    p.drawPath(back);
+}
+
+QImage folder()
+{
+    QImage img = blank(16, 16);
+    QPainter p;
+    begin(p, img);
+    drawFolderBack(p);
+    QLinearGradient g(0, 6, 0, 14);
+    g.setColorAt(0, kFolderFront.lighter(112));
+    g.setColorAt(1, kFolderFront);
+    p.setPen(outlinePen());
+    p.setBrush(g);
+    p.drawRect(QRectF(1.5, 6.5, 13.0, 7.0));
+    p.end();
+    return img;
+}
+
+QImage openFolder()
+{
+    QImage img = blank(16, 16);
+    QPainter p;
+    begin(p, img);
+    drawFolderBack(p);
+    // A sheet sticking out, then the front flap tilted open.
+    p.setPen(outlinePen());
+    p.setBrush(kPaper);
+    p.drawRect(QRectF(3.5, 3.5, 9.0, 5.0));
+    QPainterPath flap;
+    flap.moveTo(3.5, 7.5);
+    flap.lineTo(15.5, 7.5);
+    flap.lineTo(13.0, 13.5);
+    flap.lineTo(1.5, 13.5);
+    flap.closeSubpath();
+    QLinearGradient g(0, 7, 0, 14);
+    g.setColorAt(0, kFolderFront.lighter(112));
+    g.setColorAt(1, kFolderFront);
+    p.setBrush(g);
+    p.drawPath(flap);
+    p.end();
+    return img;
+}
+
+QImage document()
+{
+    QImage img = blank(16, 16);
+    QPainter p;
+    begin(p, img);
+    drawDocument(p);
+    p.end();
+    return img;
+}
+
+QImage newDocument()
+{
+    QImage img = blank(16, 16);
+    QPainter p;
+    begin(p, img);
+    drawDocument(p);
+    // A green plus badge at the lower right.
+    p.setPen(outlinePen());
+    p.setBrush(kGreen);
+    p.drawEllipse(QPointF(11.5, 11.5), 4.0, 4.0);
+    p.setPen(QPen(Qt::white, 1.6, Qt::SolidLine, Qt::FlatCap));
+    p.drawLine(QPointF(11.5, 9.3), QPointF(11.5, 13.7));
+    p.drawLine(QPointF(9.3, 11.5), QPointF(13.7, 11.5));
+    p.end();
+    return img;
+}
+
+QImage exportIcon()
+{
+    QImage img = blank(16, 16);
+    QPainter p;
+    begin(p, img);
+    // An open tray with a blue arrow leaving it upwards to the right.
+    p.setPen(outlinePen());
+    p.setBrush(kPaper);
+    QPainterPath tray;
+    tray.moveTo(1.5, 8.5);
+    tray.lineTo(1.5, 14.5);
+    tray.lineTo(12.5, 14.5);
+    tray.lineTo(12.5, 8.5);
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(tray);
+    QPainterPath arrow;
+    arrow.moveTo(4.0, 12.0);
+    arrow.lineTo(10.0, 6.0);
+    arrow.lineTo(7.5, 6.0);
+    arrow.lineTo(7.5, 2.5);
+    arrow.lineTo(14.5, 2.5);
+    arrow.lineTo(14.5, 9.5);
+    arrow.lineTo(11.0, 9.5);
+    arrow.lineTo(11.0, 7.0);
+    arrow.lineTo(5.0, 13.0);
+    arrow.closeSubpath();
+    QLinearGradient g(0, 2, 0, 13);
+    g.setColorAt(0, kBlueLight);
+    g.setColorAt(1, kBlueDark);
+    p.setBrush(g);
+    p.setPen(QPen(kOutline, 0.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.drawPath(arrow);
+    p.end();
+    return img;
+}
+
+// The program's emblem: a blue tile with a white "Z" and an amber corner
+// tab, drawn in a square of side `size`.
+void drawEmblem(QPainter &p, const QRectF &box)
+{
+    const double s = box.width() / 48.0;
+    p.save();
+    p.translate(box.topLeft());
+    p.scale(s, s);
+
+    QLinearGradient g(0, 0, 0, 48);
+    g.setColorAt(0, kBlueLight);
+    g.setColorAt(1, kBlueDark);
+    p.setPen(QPen(kOutline, s >= 1.0 ? 1.5 : 2.0));
+    p.setBrush(g);
+    p.drawRoundedRect(QRectF(2, 2, 44, 44), 9, 9);
+
+    // Amber tab: a pack is a folder of resources.
+    QPainterPath tab;
+    tab.moveTo(30, 2.75);
+    tab.lineTo(37, 2.75);
+    tab.arcTo(QRectF(27.25, 2.75, 18, 18), 90, -90);
+    tab.lineTo(45.25, 14);
+    tab.closeSubpath();
+    p.setPen(Qt::NoPen);
+    p.setBrush(kFolderFront);
+    p.drawPath(tab);
+
+    QPainterPath z;
+    z.moveTo(12, 11);
+    z.lineTo(36, 11);
+    z.lineTo(36, 17);
+    z.lineTo(21, 31);
+    z.lineTo(36, 31);
+    z.lineTo(36, 37);
+    z.lineTo(12, 37);
+    z.lineTo(12, 31);
+    z.lineTo(27, 17);
+    z.lineTo(12, 17);
+    z.closeSubpath();
+    p.setPen(QPen(kOutline, 1.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(Qt::white);
+    p.drawPath(z);
+    p.restore();
+}
+
+QImage emblem(int size)
+{
+    QImage img = blank(size, size);
+    QPainter p;
+    begin(p, img);
+    drawEmblem(p, QRectF(0, 0, size, size));
+    p.end();
+    return img;
+}
+
+QImage logo()
+{
+    // JPEG has no transparency: a light backdrop, the emblem and the name.
+    QImage img(256, 255, QImage::Format_RGB32);
+    QPainter p;
+    p.begin(&img);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.setRenderHint(QPainter::TextAntialiasing, true);
+    QLinearGradient bg(0, 0, 0, 255);
+    bg.setColorAt(0, QColor(0xf4, 0xf7, 0xfb));
+    bg.setColorAt(1, QColor(0xd9, 0xe3, 0xef));
+    p.fillRect(img.rect(), bg);
+    drawEmblem(p, QRectF(58, 22, 140, 140));
+
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setBold(true);
+    font.setPixelSize(34);
+    font.setLetterSpacing(QFont::AbsoluteSpacing, 3);
+    p.setFont(font);
+    p.setPen(kOutline);
+    p.drawText(QRectF(0, 172, 256, 40), Qt::AlignCenter, QStringLiteral("ZARNIK"));
+    font.setBold(false);
+    font.setPixelSize(15);
+    font.setLetterSpacing(QFont::AbsoluteSpacing, 2);
+    p.setFont(font);
+    p.setPen(kBlueDark);
+    p.drawText(QRectF(0, 210, 256, 24), Qt::AlignCenter, QStringLiteral("RESOURCES EXPLORER"));
+    p.end();
+    return img;
+}
+
+void append16(QByteArray &out, quint16 v)
+{
+    char b[2];
+    qToLittleEndian(v, b);
+    out.append(b, 2);
+}
+
+void append32(QByteArray &out, quint32 v)
+{
+    char b[4];
+    qToLittleEndian(v, b);
+    out.append(b, 4);
+}
+
+// One icon image in the classic form every reader knows: a 32-bit DIB,
+// bottom-up, with the AND mask after it (its height counts both).
+QByteArray dibEntry(const QImage &source)
+{
+    const QImage img = source.convertToFormat(QImage::Format_ARGB32);
+    const int w = img.width();
+    const int h = img.height();
+    const int maskStride = ((w + 31) / 32) * 4;
+    QByteArray out;
+    append32(out, 40);
+    append32(out, quint32(w));
+    append32(out, quint32(h * 2));
+    append16(out, 1);
+    append16(out, 32);
+    append32(out, 0);
+    append32(out, quint32(w * h * 4 + maskStride * h));
+    append32(out, 0);
+    append32(out, 0);
+    append32(out, 0);
+    append32(out, 0);
+    for (int y = h - 1; y >= 0; --y) {
+        const QRgb *line = reinterpret_cast<const QRgb *>(img.constScanLine(y));
+        for (int x = 0; x < w; ++x) {
+            out.append(char(qBlue(line[x])));
+            out.append(char(qGreen(line[x])));
+            out.append(char(qRed(line[x])));
+            out.append(char(qAlpha(line[x])));
+        }
+    }
+    for (int y = h - 1; y >= 0; --y) {
+        QByteArray row(maskStride, '\0');
+        const QRgb *line = reinterpret_cast<const QRgb *>(img.constScanLine(y));
+        for (int x = 0; x < w; ++x)
+            if (qAlpha(line[x]) == 0)
+                row[x / 8] = char(row[x / 8] | (0x80 >> (x % 8)));
+        out.append(row);
+    }
+    return out;
+}
+
+QByteArray icoFile(const QList<QImage> &images)
+{
+    QByteArray head;
+    append16(head, 0);
+    append16(head, 1); // icon
+    append16(head, quint16(images.size()));
+    QList<QByteArray> bodies;
+    for (const QImage &img : images)
+        bodies.append(dibEntry(img));
+    quint32 offset = quint32(6 + 16 * images.size());
+    for (int i = 0; i < images.size(); ++i) {
+        head.append(char(images[i].width() >= 256 ? 0 : images[i].width()));
+        head.append(char(images[i].height() >= 256 ? 0 : images[i].height()));
+        head.append('\0'); // colour count: not a palette image
+        head.append('\0');
+        append16(head, 1);
+        append16(head, 32);
+        append32(head, quint32(bodies[i].size()));
+        append32(head, offset);
+        offset += quint32(bodies[i].size());
+    }
+    for (const QByteArray &b : bodies)
+        head.append(b);
+    return head;
+}
+
+bool save(const QImage &img, const QString &path, const char *format, int quality = -1)
+{
+    if (!img.save(path, format, quality)) {
+        std::fprintf(stderr, "make_icons: cannot write %s\n", qPrintable(path));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QGuiApplication app(argc, argv);
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: make_icons OUT_ICONS_DIR OUT_DESKTOP_DIR\n");
+        return 2;
+    }
+    const QDir icons(QString::fromLocal8Bit(argv[1]));
+    const QDir desktop(QString::fromLocal8Bit(argv[2]));
+
+    bool ok = save(openFolder(), icons.filePath("openHS.png"), "PNG")
+        && save(exportIcon(), icons.filePath("export.png"), "PNG")
+        && save(newDocument(), icons.filePath("NewDocumentHS.png"), "PNG")
+        && save(folder(), icons.filePath("folder.png"), "PNG")
+        && save(document(), icons.filePath("document.png"), "PNG")
+        && save(logo(), icons.filePath("zarnik_logo.jpg"), "JPEG", 92)
+        && save(emblem(48), desktop.filePath("zarnik-explorer-48.png"), "PNG")
+        && save(emblem(256), desktop.filePath("zarnik-explorer-256.png"), "PNG");
+
+    QFile ico(icons.filePath("Icon_1.ico"));
+    if (ok && ico.open(QIODevice::WriteOnly))
+        ok = ico.write(icoFile({emblem(48), emblem(32), emblem(16)})) > 0;
+    else
+        ok = false;
+    if (!ok)
+        std::fprintf(stderr, "make_icons: failed\n");
+    return ok ? 0 : 1;
+}
