@@ -1,0 +1,264 @@
+// Unpacking of packed file data: a stream of QuickLZ level-3 blocks.
+//
+// The block bytes come straight from the pack, so every read of the payload
+// and every write of the output is bounded by the lengths we were given.
+// The fast paths copy more bytes than an item needs (4 bytes per literal run,
+// 8 bytes per match move); each wide access is taken only where the bytes it
+// touches lie inside the payload or the block's output, and falls back to
+// exact copies otherwise.
+#include "ZarnikArchive_packunpack.h"
+
+#include "Check.h"
+
+#include <cstddef>
+#include <cstring>
+
+namespace {
+
+// A block is decoded into this window when it fits behind the blocks already
+// there; the first block that does not fit is decoded straight into the
+// output and the window starts over.
+const uint32_t kHistorySize = 0x20000;
+
+// Length of a literal run, by the low 4 bits of the control value: the zero
+// flags up to the lowest set bit, at most 4 (odd entries are matches).
+const unsigned char kRunLength[16] = {4, 0, 1, 0, 2, 0, 1, 0, 3, 0, 1, 0, 2, 0, 1, 0};
+
+// How a match item's little-endian value W gives its offset and length.
+struct MatchForm
+{
+    uint32_t offMask;
+    uint32_t offShift;
+    uint32_t lenShift;
+    uint32_t lenMask;
+    uint32_t lenBase;
+    uint32_t size;
+};
+const MatchForm kMatchForms[5] = {
+    {0xFF, 2, 0, 0, 3, 1},          // xxxxxx00: off 6 bits, len 3
+    {0xFFFF, 2, 0, 0, 3, 2},        // off 14 bits, len 3
+    {0xFFFF, 6, 2, 15, 3, 2},       // off 10 bits, len 3..18
+    {0xFFFFFF, 7, 2, 31, 2, 3},     // off 17 bits, len 3..33
+    {0xFFFFFFFF, 15, 7, 255, 3, 4}, // bits 6..0 = 0000011: off 17 bits, len 3..258
+};
+
+inline uint32_t Load32(const unsigned char *p)
+{
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+#else
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+#endif
+}
+
+// The first `n` (< 4) bytes at p, little-endian, zeros above.
+inline uint32_t LoadPartial(const unsigned char *p, size_t n)
+{
+    uint32_t v = 0;
+    for (size_t i = 0; i < n; ++i)
+        v |= uint32_t(p[i]) << (8 * i);
+    return v;
+}
+
+// One 8-byte move; the load completes before the store, so source and
+// destination may overlap.
+inline void Move8(unsigned char *d, const unsigned char *s)
+{
+    uint64_t v;
+    std::memcpy(&v, s, 8);
+    std::memcpy(d, &v, 8);
+}
+
+// Copies the `len` bytes that start `off` (>= 3) bytes before `d` to `d`,
+// with the result of a one-byte-at-a-time copy: an overlapping source
+// repeats the bytes just written. `room` is the number of output bytes from
+// `d` to the block's end, more than `len`.
+inline void CopyMatch(unsigned char *d, uint32_t off, uint32_t len, size_t room)
+{
+    const unsigned char *s = d - off;
+    unsigned char *const e = d + len;
+    if (off >= 16 && room - len >= 16) {
+        // Source and destination of each 16-byte move are disjoint; the
+        // moves may write up to 15 bytes past the match, inside the block.
+        do {
+            std::memcpy(d, s, 16);
+            d += 16;
+            s += 16;
+        } while (d < e);
+        return;
+    }
+    if (room - len < 8) {
+        // Too close to the block's end for moves that overshoot the match.
+        while (d < e)
+            *d++ = *s++;
+        return;
+    }
+    // From here on each move may write up to 7 bytes past the match's end,
+    // still inside the block; the following items overwrite them.
+    if (off < 8) {
+        // Each move gets `off` bytes right. Repeat until the bytes written
+        // hold a whole number of periods of at least 8 bytes, then copy from
+        // that distance 8 bytes at a time.
+        unsigned char *const start = d;
+        do {
+            Move8(d, s);
+            d += off;
+            s += off;
+        } while (d - start < 8 && d < e);
+        if (d >= e)
+            return;
+        s = start;
+    }
+    do {
+        Move8(d, s);
+        d += 8;
+        s += 8;
+    } while (d < e);
+}
+
+} // namespace
+
+uint32_t UnpackBlock(const unsigned char *in, uint32_t inLength, unsigned char *outData,
+                     uint32_t size)
+{
+    const unsigned char *ip = in;
+    const unsigned char *const iend = in + inLength;
+    unsigned char *op = outData;
+    unsigned char *const oend = outData + size;
+    uint32_t mask = 1;
+
+    for (;;) {
+        if (!ZARNIK_CHECK(mask != 0))
+            return kUnpackDamaged;
+        if (mask == 1) {
+            if (iend - ip < 4)
+                return kUnpackDamaged;
+            mask = Load32(ip);
+            ip += 4;
+        }
+        const size_t room = size_t(oend - op);
+        if (mask & 1) {
+            mask >>= 1;
+            const size_t avail = size_t(iend - ip);
+            uint32_t w;
+            if (avail >= 4) {
+                w = Load32(ip);
+            } else {
+                if (avail == 0)
+                    return kUnpackDamaged;
+                w = LoadPartial(ip, avail);
+            }
+            // The form, from the first byte: its bits 1..0, and the 4-byte
+            // form where bits 6..0 are 0000011. Table-driven rather than
+            // branching, since the forms follow each other unpredictably.
+            const MatchForm &form = kMatchForms[(w & 3) + ((w & 0x7F) == 3)];
+            const uint32_t off = (w & form.offMask) >> form.offShift;
+            const uint32_t len = ((w >> form.lenShift) & form.lenMask) + form.lenBase;
+            const size_t itemSize = form.size;
+            if (itemSize > avail)
+                return kUnpackDamaged;
+            ip += itemSize;
+            if (!ZARNIK_CHECK_TEXT(off <= size_t(op - outData), "outp - off >= outData"))
+                return kUnpackDamaged;
+            if (!ZARNIK_CHECK_TEXT(len < room, "outp + len <= outlast"))
+                return kUnpackDamaged;
+            // Offsets 0 to 2 would repeat bytes the match has not produced yet.
+            if (off < 3)
+                return kUnpackDamaged;
+            CopyMatch(op, off, len, room);
+            op += len;
+        } else {
+            if (room <= 11)
+                break; // the block's last bytes: all literals
+            const uint32_t n = kRunLength[mask & 15];
+            const size_t avail = size_t(iend - ip);
+            if (avail >= 4) {
+                // At least 12 output bytes remain, so the 4-byte store fits.
+                std::memcpy(op, ip, 4);
+            } else {
+                if (avail < n)
+                    return kUnpackDamaged;
+                std::memcpy(op, ip, n);
+            }
+            op += n;
+            ip += n;
+            mask >>= n;
+        }
+    }
+
+    // Tail: every remaining byte is a literal; flags are no longer looked at,
+    // and a control word that falls among these bytes is skipped unread.
+    while (op != oend) {
+        if (mask == 1) {
+            if (iend - ip < 4)
+                return kUnpackDamaged;
+            ip += 4;
+            mask = 0x80000000u;
+        }
+        if (ip == iend)
+            return kUnpackDamaged;
+        *op++ = *ip++;
+        mask >>= 1;
+    }
+    return size;
+}
+
+uint32_t Unpack(unsigned char *out, const unsigned char *in, uint32_t inLength,
+                uint32_t outCapacity)
+{
+    // Every byte of the window that a block's result is copied from has been
+    // written by that block, so the window needs no clearing.
+    unsigned char history[kHistorySize];
+    uint32_t fill = 0;
+
+    // A result of 0xFFFFFFFF bytes would read as the damage mark.
+    if (outCapacity == kUnpackDamaged)
+        --outCapacity;
+
+    uint32_t ipos = 0;
+    uint32_t opos = 0;
+    while (ipos < inLength) {
+        const unsigned char *const block = in + ipos;
+        const uint32_t left = inLength - ipos;
+        const unsigned char flags = block[0];
+        const uint32_t width = (flags & 2) ? 4 : 1;
+        const uint32_t header = 1 + 2 * width;
+        if (left < header)
+            return kUnpackDamaged;
+        const uint32_t blockLength = width == 4 ? Load32(block + 1) : block[1];
+        const uint32_t raw = width == 4 ? Load32(block + 5) : block[2];
+        if (blockLength < header || blockLength > left)
+            return kUnpackDamaged;
+        if (raw > outCapacity - opos)
+            return kUnpackDamaged;
+        const unsigned char *const payload = block + header;
+        const uint32_t payloadLength = blockLength - header;
+
+        // The block goes to the window when it fits behind what the window
+        // holds (fill + raw - 1 < window size, in 32-bit arithmetic; the
+        // capacity check above keeps fill + raw from wrapping).
+        const bool direct = raw == 0 ? fill == 0 : uint64_t(fill) + raw > kHistorySize;
+        unsigned char *const target = direct ? out + opos : history + fill;
+        if (flags & 1) {
+            if (UnpackBlock(payload, payloadLength, target, raw) == kUnpackDamaged)
+                return kUnpackDamaged;
+        } else {
+            if (payloadLength < raw)
+                return kUnpackDamaged;
+            if (raw)
+                std::memcpy(target, payload, raw);
+        }
+        if (direct) {
+            fill = 0;
+        } else {
+            if (raw)
+                std::memcpy(out + opos, target, raw);
+            fill += raw;
+        }
+        opos += raw;
+        ipos += blockLength;
+    }
+    return opos;
+}
