@@ -24,7 +24,7 @@ struct PlatformMapping;
 class CChunkReader
 {
 public:
-    static const uint32_t kNoChunk = 0xFFFFFFFFu;
+    static constexpr uint32_t kNoChunk = 0xFFFFFFFFu;
 
     CChunkReader();
     virtual ~CChunkReader();

@@ -112,11 +112,13 @@ Bytes BuildUpk(const std::vector<Entry> &entries, const UpkOptions &options)
     const Laid laid = LayOut(entries, static_cast<uint32_t>(file.size() + 8));
     AppendChunk(file, options.dataId, laid.data);
 
+    // Entries spread evenly, so no table is left empty unless there are
+    // fewer entries than tables.
     const size_t tables = std::max<size_t>(1, options.tables);
-    const size_t perTable = (laid.encoded.size() + tables - 1) / tables;
+    const size_t count = laid.encoded.size();
     for (size_t t = 0; t < tables; ++t) {
         Bytes table;
-        for (size_t i = t * perTable; i < std::min(laid.encoded.size(), (t + 1) * perTable); ++i)
+        for (size_t i = t * count / tables; i < (t + 1) * count / tables; ++i)
             table.insert(table.end(), laid.encoded[i].begin(), laid.encoded[i].end());
         AppendChunk(file, options.tableId, table);
     }
