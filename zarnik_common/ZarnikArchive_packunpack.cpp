@@ -20,9 +20,14 @@ namespace {
 // output and the window starts over.
 const uint32_t kHistorySize = 0x20000;
 
-// Length of a literal run, by the low 4 bits of the control value: the zero
-// flags up to the lowest set bit, at most 4 (odd entries are matches).
-const unsigned char kRunLength[16] = {4, 0, 1, 0, 2, 0, 1, 0, 3, 0, 1, 0, 2, 0, 1, 0};
+// Length of a literal run: the zero flags from bit 0 of the control value up
+// to its lowest set bit, at most 4. Counting trailing zeros of the value with
+// bit 4 forced on gives the same as a 16-entry table by the low 4 bits
+// (4, 0, 1, 0, 2, 0, 1, 0, 3, ...) without a load on the decoder's path.
+inline uint32_t RunLength(uint32_t mask)
+{
+    return static_cast<uint32_t>(__builtin_ctz(mask | 16u));
+}
 
 // How a match item's little-endian value W gives its offset and length.
 struct MatchForm
@@ -32,14 +37,13 @@ struct MatchForm
     uint32_t lenShift;
     uint32_t lenMask;
     uint32_t lenBase;
-    uint32_t size;
 };
 const MatchForm kMatchForms[5] = {
-    {0xFF, 2, 0, 0, 3, 1},          // xxxxxx00: off 6 bits, len 3
-    {0xFFFF, 2, 0, 0, 3, 2},        // off 14 bits, len 3
-    {0xFFFF, 6, 2, 15, 3, 2},       // off 10 bits, len 3..18
-    {0xFFFFFF, 7, 2, 31, 2, 3},     // off 17 bits, len 3..33
-    {0xFFFFFFFF, 15, 7, 255, 3, 4}, // bits 6..0 = 0000011: off 17 bits, len 3..258
+    {0xFF, 2, 0, 0, 3},             // xxxxxx00: off 6 bits, len 3
+    {0xFFFF, 2, 0, 0, 3},        // off 14 bits, len 3
+    {0xFFFF, 6, 2, 15, 3},       // off 10 bits, len 3..18
+    {0xFFFFFF, 7, 2, 31, 2},     // off 17 bits, len 3..33
+    {0xFFFFFFFF, 15, 7, 255, 3}, // bits 6..0 = 0000011: off 17 bits, len 3..258
 };
 
 inline uint32_t Load32(const unsigned char *p)
@@ -118,6 +122,42 @@ inline void CopyMatch(unsigned char *d, uint32_t off, uint32_t len, size_t room)
     } while (d < e);
 }
 
+// CopyMatch for a match with at least 16 bytes of the block after its end.
+inline void CopyMatchFar(unsigned char *d, uint32_t off, uint32_t len)
+{
+    const unsigned char *s = d - off;
+    unsigned char *const e = d + len;
+    if (off >= 16) {
+        do {
+            std::memcpy(d, s, 16);
+            d += 16;
+            s += 16;
+        } while (d < e);
+        return;
+    }
+    if (off < 8) {
+        unsigned char *const start = d;
+        do {
+            Move8(d, s);
+            d += off;
+            s += off;
+        } while (d - start < 8 && d < e);
+        if (d >= e)
+            return;
+        s = start;
+    }
+    do {
+        Move8(d, s);
+        d += 8;
+        s += 8;
+    } while (d < e);
+}
+
+// Output and input a fast-path item needs around it: the longest match plus
+// the overshoot of its 16-byte moves; a control word plus the longest item.
+const size_t kFastOutputRoom = 258 + 16;
+const size_t kFastInputRoom = 8;
+
 } // namespace
 
 uint32_t UnpackBlock(const unsigned char *in, uint32_t inLength, unsigned char *outData,
@@ -128,6 +168,42 @@ uint32_t UnpackBlock(const unsigned char *in, uint32_t inLength, unsigned char *
     unsigned char *op = outData;
     unsigned char *const oend = outData + size;
     uint32_t mask = 1;
+
+    // Fast path: while both ends are far away, an item can neither read past
+    // the payload nor write past the block, so only the match's offset is
+    // checked per item. Anything unusual (a control word of 0 or 1, a bad
+    // offset) leaves the item unconsumed for the exact loop below, which also
+    // handles the block's last bytes.
+    const unsigned char *const inFast = inLength > kFastInputRoom ? iend - kFastInputRoom : in;
+    unsigned char *const outFast = size > kFastOutputRoom ? oend - kFastOutputRoom : outData;
+    while (ip < inFast && op < outFast) {
+        if (mask == 1) {
+            const uint32_t word = Load32(ip);
+            if (word < 2)
+                break;
+            mask = word;
+            ip += 4;
+        }
+        if (mask & 1) {
+            const uint32_t w = Load32(ip);
+            const uint32_t f = (w & 3) + ((w & 0x7F) == 3);
+            const MatchForm &form = kMatchForms[f];
+            const uint32_t off = (w & form.offMask) >> form.offShift;
+            const uint32_t len = ((w >> form.lenShift) & form.lenMask) + form.lenBase;
+            if (off > size_t(op - outData) || off < 3)
+                break;
+            ip += (0x43221u >> (4 * f)) & 15;
+            mask >>= 1;
+            CopyMatchFar(op, off, len);
+            op += len;
+        } else {
+            const uint32_t n = RunLength(mask);
+            std::memcpy(op, ip, 4);
+            op += n;
+            ip += n;
+            mask >>= n;
+        }
+    }
 
     for (;;) {
         if (!ZARNIK_CHECK(mask != 0))
@@ -153,10 +229,14 @@ uint32_t UnpackBlock(const unsigned char *in, uint32_t inLength, unsigned char *
             // The form, from the first byte: its bits 1..0, and the 4-byte
             // form where bits 6..0 are 0000011. Table-driven rather than
             // branching, since the forms follow each other unpredictably.
-            const MatchForm &form = kMatchForms[(w & 3) + ((w & 0x7F) == 3)];
+            const uint32_t f = (w & 3) + ((w & 0x7F) == 3);
+            const MatchForm &form = kMatchForms[f];
             const uint32_t off = (w & form.offMask) >> form.offShift;
             const uint32_t len = ((w >> form.lenShift) & form.lenMask) + form.lenBase;
-            const size_t itemSize = form.size;
+            // The item sizes 1, 2, 2, 3, 4 packed in nibbles: the input
+            // position is the decoder's critical path, so it does not wait
+            // for a second load.
+            const size_t itemSize = (0x43221u >> (4 * f)) & 15;
             if (itemSize > avail)
                 return kUnpackDamaged;
             ip += itemSize;
@@ -172,7 +252,7 @@ uint32_t UnpackBlock(const unsigned char *in, uint32_t inLength, unsigned char *
         } else {
             if (room <= 11)
                 break; // the block's last bytes: all literals
-            const uint32_t n = kRunLength[mask & 15];
+            const uint32_t n = RunLength(mask);
             const size_t avail = size_t(iend - ip);
             if (avail >= 4) {
                 // At least 12 output bytes remain, so the 4-byte store fits.

@@ -1,0 +1,175 @@
+// Our compressor: every stream it writes unpacks to its input, and its
+// blocks keep the rules that any level-3 decoder relies on.
+#include "Compressor.h"
+#include "Corpus.h"
+#include "TestSupport.h"
+#include "ZarnikArchive_packunpack.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+uint32_t Field(const Bytes &s, size_t at, bool wide)
+{
+    if (!wide)
+        return s[at];
+    uint32_t v;
+    std::memcpy(&v, &s[at], 4);
+    return v;
+}
+
+struct Shape
+{
+    size_t blocks = 0, compressed = 0;
+    size_t forms[5] = {};
+};
+
+// Walks a stream's blocks and items by the format's rules, independently of
+// Unpack: header widths, control words with bit 31, offsets of 3 or more,
+// matches that stay inside their block and end before its last byte, no
+// match once the decoder's literal tail has begun.
+Shape Walk(const Bytes &s, size_t blockSize, size_t total)
+{
+    Shape shape;
+    size_t pos = 0, produced = 0;
+    while (pos < s.size()) {
+        const bool wide = s[pos] & 2;
+        const uint32_t length = Field(s, pos + 1, wide);
+        const uint32_t raw = Field(s, pos + (wide ? 5 : 2), wide);
+        EXPECT_EQ(wide, length > 255 || raw > 255) << "narrow fields whenever they fit";
+        EXPECT_EQ(raw, std::min(blockSize, total - produced));
+        ++shape.blocks;
+        if (s[pos] & 1) {
+            ++shape.compressed;
+            EXPECT_LT(length, raw + (raw + 3 <= 255 ? 3 : 9)) << "compressed only when it pays";
+            size_t ip = pos + (wide ? 9 : 3);
+            uint32_t op = 0, mask = 1;
+            int flags = 0;
+            bool tail = false;
+            while (op < raw) {
+                if (mask == 1) {
+                    std::memcpy(&mask, &s[ip], 4);
+                    ip += 4;
+                    EXPECT_TRUE(mask & 0x80000000u);
+                    flags = 0;
+                }
+                ++flags;
+                if (mask & 1) {
+                    EXPECT_FALSE(tail) << "match after the tail began";
+                    uint32_t w = 0;
+                    std::memcpy(&w, &s[ip], std::min<size_t>(4, s.size() - ip));
+                    uint32_t off, len, size, form;
+                    if ((w & 3) == 0) { off = (w & 0xFF) >> 2; len = 3; size = 1; form = 0; }
+                    else if ((w & 3) == 1) { off = (w & 0xFFFF) >> 2; len = 3; size = 2; form = 1; }
+                    else if ((w & 3) == 2) { off = (w & 0xFFFF) >> 6; len = (w >> 2 & 15) + 3; size = 2; form = 2; }
+                    else if ((w & 0x7F) != 3) { off = (w & 0xFFFFFF) >> 7; len = (w >> 2 & 31) + 2; size = 3; form = 3; }
+                    else { off = w >> 15; len = (w >> 7 & 255) + 3; size = 4; form = 4; }
+                    ++shape.forms[form];
+                    EXPECT_GE(off, 3u);
+                    EXPECT_LE(off, op);
+                    EXPECT_LT(op + len, raw);
+                    ip += size;
+                    op += len;
+                } else {
+                    if (op + 11 >= raw)
+                        tail = true;
+                    ++ip;
+                    ++op;
+                }
+                mask >>= 1;
+            }
+            EXPECT_EQ(ip, pos + length) << "payload used exactly";
+        }
+        pos += length;
+        produced += raw;
+    }
+    EXPECT_EQ(produced, total);
+    return shape;
+}
+
+Bytes operator+(Bytes a, const Bytes &b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+Bytes Runs(size_t n)
+{
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i)
+        b[i] = static_cast<unsigned char>(i / 1000 % 3 == 0 ? 0 : i / 1000 % 3 == 1 ? "ab"[i % 2] : "xyz"[i % 3]);
+    return b;
+}
+
+} // namespace
+
+TEST(Compressor, RoundTripsThroughUnpack)
+{
+    testsupport::CheckRecorder checks;
+    const size_t sizes[] = {0, 1, 2, 3, 11, 12, 13, 14, 40, 200, 252, 255, 256, 300, 4096, 65535,
+                            65536, 65537, 140000, 300000};
+    for (int kind = 0; kind < 4; ++kind) {
+        for (size_t size : sizes) {
+            const Bytes data = kind == 0   ? zarnik_corpus::Text(size, 7)
+                               : kind == 1 ? zarnik_corpus::Binary(size, 7)
+                               : kind == 2 ? testsupport::Pattern(size, 7)
+                                           : Runs(size);
+            for (size_t blockSize : {size_t(65536), size_t(100), size_t(5000)}) {
+                if (blockSize == 100 && size > 65536)
+                    continue;
+                const Bytes packed = zarnik_pack::Compress(data.data(), data.size(), blockSize);
+                Walk(packed, blockSize, size);
+                std::unique_ptr<unsigned char[]> out(new unsigned char[size + 1]);
+                ASSERT_EQ(Unpack(out.get(), packed.data(), static_cast<uint32_t>(packed.size()),
+                                 static_cast<uint32_t>(size)),
+                          size)
+                    << kind << " " << size << " " << blockSize;
+                ASSERT_EQ(0, std::memcmp(out.get(), data.data(), size)) << kind << " " << size;
+            }
+        }
+    }
+    EXPECT_TRUE(checks.fired().empty());
+}
+
+TEST(Compressor, ShrinksWhatRepeatsAndStoresWhatDoesNot)
+{
+    const Bytes text = zarnik_corpus::Text(300000, 3);
+    const Bytes packedText = zarnik_pack::Compress(text.data(), text.size());
+    EXPECT_LT(packedText.size(), text.size() * 6 / 10);
+    const Shape shape = Walk(packedText, 65536, text.size());
+    EXPECT_EQ(shape.blocks, 5u);
+    EXPECT_EQ(shape.compressed, 5u);
+
+    const Bytes binary = zarnik_corpus::Binary(300000, 3) + Runs(20000);
+    const Bytes packedBinary = zarnik_pack::Compress(binary.data(), binary.size());
+    const Shape binShape = Walk(packedBinary, 65536, binary.size());
+    for (size_t form = 0; form < 5; ++form)
+        EXPECT_GT(shape.forms[form] + binShape.forms[form], 0u) << "form " << form;
+
+    const Bytes runs = Runs(100000);
+    EXPECT_LT(zarnik_pack::Compress(runs.data(), runs.size()).size(), runs.size() / 20);
+
+    // Random bytes: raw blocks, 9 header bytes each.
+    const Bytes noise = testsupport::Pattern(200000, 5);
+    const Bytes packedNoise = zarnik_pack::Compress(noise.data(), noise.size());
+    EXPECT_EQ(packedNoise.size(), noise.size() + 4 * 9);
+    EXPECT_EQ(Walk(packedNoise, 65536, noise.size()).compressed, 0u);
+
+    // Each block stands alone: unpacked as a stream of its own it gives
+    // its slice of the input.
+    size_t pos = 0, offset = 0;
+    while (pos < packedText.size()) {
+        const bool wide = packedText[pos] & 2;
+        const uint32_t length = Field(packedText, pos + 1, wide);
+        const uint32_t raw = Field(packedText, pos + (wide ? 5 : 2), wide);
+        Bytes out(raw);
+        ASSERT_EQ(Unpack(out.data(), &packedText[pos], length, raw), raw);
+        EXPECT_TRUE(std::equal(out.begin(), out.end(), text.begin() + offset));
+        pos += length;
+        offset += raw;
+    }
+}
