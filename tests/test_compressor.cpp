@@ -128,7 +128,7 @@ TEST(Compressor, RoundTripsThroughUnpack)
                                  static_cast<uint32_t>(size)),
                           size)
                     << kind << " " << size << " " << blockSize;
-                ASSERT_EQ(0, std::memcmp(out.get(), data.data(), size)) << kind << " " << size;
+                ASSERT_TRUE(std::equal(data.begin(), data.end(), out.get())) << kind << " " << size;
             }
         }
     }
