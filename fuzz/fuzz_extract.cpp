@@ -1,0 +1,91 @@
+// Opens the input as a single pack and extracts the whole tree into a fresh
+// folder. Aborts when anything appears in the process's directory outside
+// that folder (the pack itself aside), when a written file is not the size
+// its entry says, or when a node is neither written nor reported. The
+// folder is removed after every run.
+#include "FuzzSupport.h"
+#include "PlatformFile.h"
+
+#include <map>
+#include <set>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Recorder : CZarnikArchive::Callback
+{
+    std::set<std::string> failed;
+    void OnExtractFailed(const std::string &path, const std::string &reason) override
+    {
+        if (reason.empty())
+            std::abort();
+        failed.insert(path);
+    }
+};
+
+bool Inside(const fs::path &path, const fs::path &folder)
+{
+    const std::string p = path.lexically_normal().string();
+    const std::string f = folder.lexically_normal().string();
+    return p == f || (p.size() > f.size() && p.compare(0, f.size(), f) == 0 && p[f.size()] == '/');
+}
+
+// Every node that was not reported must be on disk: a file with exactly its
+// entry's size. A reported folder's subtree is passed over.
+void CheckWritten(const ArchiveNode *node, const fs::path &at, const Recorder &recorder)
+{
+    if (recorder.failed.count(node->m_Path))
+        return;
+    std::error_code ec;
+    if (node->IsFolder()) {
+        if (!fs::is_directory(at, ec))
+            std::abort();
+        for (const ArchiveNode *child : node->m_Children)
+            CheckWritten(child, at / zarnik::PlatformNameFromLatin1(child->m_Name), recorder);
+    } else if (!fs::is_regular_file(at, ec) || fs::file_size(at, ec) != node->m_UnpackedSize) {
+        std::fprintf(stderr, "%s: not written and not reported\n", node->m_Path.c_str());
+        std::abort();
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const auto &dir = fuzzsupport::ProcessDir::Get();
+    static const std::string pack = dir.file("input.upk");
+    // The destination lies one level down, so that a name climbing out of
+    // it still lands inside the directory this harness watches.
+    static const fs::path box = dir.path() / "box";
+    static const fs::path dest = box / "dest";
+    fuzzsupport::WriteOrDie(pack, data, size);
+    std::error_code ec;
+    fs::create_directories(dest, ec);
+    if (ec)
+        std::abort();
+
+    Recorder recorder;
+    {
+        CZarnikArchive archive;
+        if (archive.Open(fuzzsupport::Backslashed(pack))) {
+            if (!archive.Extract(archive.GetRoot(), fuzzsupport::Backslashed(dest.string()),
+                                 &recorder))
+                std::abort();
+            CheckWritten(archive.GetRoot(), dest / "content", recorder);
+        }
+    }
+
+    for (auto it = fs::recursive_directory_iterator(dir.path(), ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        const fs::path &p = it->path();
+        if (p == pack || p == box || Inside(p, dest))
+            continue;
+        std::fprintf(stderr, "written outside the destination: %s\n", p.c_str());
+        std::abort();
+    }
+    if (ec)
+        std::abort();
+    fs::remove_all(box, ec);
+    return 0;
+}
