@@ -1,0 +1,43 @@
+// `zarnik info`: what kind of pack it is and what it holds.
+#include "Commands.h"
+#include "OpenPack.h"
+#include "PackText.h"
+#include "Progress.h"
+#include "TreeWalk.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+namespace {
+
+std::string WithHuman(uint64_t bytes)
+{
+    std::string text = std::to_string(bytes) + " bytes";
+    if (bytes >= 1024)
+        text += " (" + HumanBytes(bytes) + ")";
+    return text;
+}
+
+} // namespace
+
+int RunInfo(const std::string &pack)
+{
+    const auto archive = OpenPack(pack);
+    if (!archive)
+        return kExitUsage;
+    // The root "content" is not listed, so it is not counted either.
+    TreeTotals totals = CountTree(archive->GetRoot());
+    --totals.folders;
+    const std::string dataPath = WithSlashes(archive->GetDataPath());
+    std::printf("pack:       %s\n", WithSlashes(LibraryPath(pack)).c_str());
+    std::printf("route:      %s\n", archive->IsIndexRoute() ? "index (content.vfi and data file)"
+                                                           : "single pack");
+    std::printf("data file:  %s, %s\n", dataPath.c_str(),
+                WithHuman(archive->GetDataSize()).c_str());
+    std::printf("files:      %" PRIu64 ", %" PRIu64 " of them packed\n", totals.files,
+                totals.packedFiles);
+    std::printf("folders:    %" PRIu64 "\n", totals.folders);
+    std::printf("stored:     %s\n", WithHuman(totals.storedBytes).c_str());
+    std::printf("unpacked:   %s\n", WithHuman(totals.unpackedBytes).c_str());
+    return kExitOk;
+}

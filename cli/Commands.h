@@ -1,0 +1,23 @@
+// The tool's commands. Each returns the exit status (see ExitStatus).
+#pragma once
+
+#include <string>
+#include <vector>
+
+int RunList(const std::string &pack, bool longFormat, bool json);
+int RunInfo(const std::string &pack);
+
+struct ExtractOptions
+{
+    std::string pack;
+    std::string dir = ".";
+    bool progress = false; // draw the progress line even when stderr is no terminal
+    bool quiet = false;    // never draw it
+    std::vector<std::string> patterns;
+};
+int RunExtract(const ExtractOptions &options);
+
+int RunTest(const std::string &pack);
+int RunCat(const std::string &pack, const std::string &path);
+
+int RunCreate(const std::string &out, const std::string &dir, bool store);

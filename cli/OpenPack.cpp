@@ -1,0 +1,91 @@
+#include "OpenPack.h"
+
+#include "PackText.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+void PrintError(const std::string &message)
+{
+    std::fprintf(stderr, "zarnik: %s\n", message.c_str());
+}
+
+std::string LibraryPath(const std::string &argument)
+{
+    std::error_code ec;
+    fs::path absolute = fs::absolute(argument, ec);
+    if (ec)
+        absolute = argument;
+    return WithBackslashes(absolute.string());
+}
+
+namespace {
+
+// What the file system says about a file the library could not read: the
+// library only knows that it failed, the tool can tell the user why.
+std::string WhyUnreadable(const fs::path &path)
+{
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (!fs::exists(status))
+        return "no such file";
+    if (fs::is_directory(status))
+        return "it is a directory";
+    if (!fs::is_regular_file(status))
+        return "not a regular file";
+    if (access(path.c_str(), R_OK) != 0)
+        return "not readable (permission denied)";
+    const uintmax_t size = fs::file_size(path, ec);
+    if (!ec && size == 0)
+        return "the file is empty";
+    if (!ec && size >= (uintmax_t(1) << 32))
+        return "the file is 4 GiB or larger, more than a pack can address";
+    return "the file cannot be read";
+}
+
+} // namespace
+
+std::unique_ptr<CZarnikArchive> OpenPack(const std::string &argument)
+{
+    auto archive = std::make_unique<CZarnikArchive>();
+    const std::string path = LibraryPath(argument);
+    if (archive->Open(path))
+        return archive;
+
+    const fs::path native = WithSlashes(path);
+    const fs::path index = native.parent_path() / "content.vfi";
+    std::string reason;
+    switch (archive->GetOpenFailure()) {
+    case CZarnikArchive::OpenFailure::NoDirectory:
+        reason = "no folder in the path to look for \"content.vfi\" in";
+        break;
+    case CZarnikArchive::OpenFailure::IndexUnreadable: {
+        const std::string why = WhyUnreadable(index);
+        reason = "a \".vfs\" data file needs its index \"content.vfi\" beside it: " +
+                 index.string() + ": " + why;
+        break;
+    }
+    case CZarnikArchive::OpenFailure::NotNamedInIndex:
+        reason = "\"content.vfi\" beside it does not name \"" + native.filename().string() +
+                 "\"";
+        break;
+    case CZarnikArchive::OpenFailure::DataUnreadable:
+        reason = WhyUnreadable(native);
+        break;
+    case CZarnikArchive::OpenFailure::NoFileTable:
+        reason = "not a Zarnik pack: no file table";
+        break;
+    case CZarnikArchive::OpenFailure::NoEntries:
+        reason = "the pack holds no entries";
+        break;
+    case CZarnikArchive::OpenFailure::None:
+        reason = "the pack could not be opened";
+        break;
+    }
+    PrintError("cannot open " + argument + ": " + reason);
+    return nullptr;
+}

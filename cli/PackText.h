@@ -1,0 +1,21 @@
+// Names between the pack and the terminal: pack names are 8-bit Latin-1 with
+// '\' separators; what the user reads and types is UTF-8 with '/'.
+#pragma once
+
+#include <optional>
+#include <string>
+
+// A pack name or path as UTF-8 text, separators kept.
+std::string DisplayName(const std::string &latin1);
+
+// A pack path as UTF-8 with '/' separators: the form `list` prints and
+// patterns match.
+std::string SlashPath(const std::string &latin1);
+
+// UTF-8 text back to Latin-1; nothing when it is not valid UTF-8 or holds a
+// character above U+00FF.
+std::optional<std::string> Latin1FromUtf8(const std::string &utf8);
+
+// Every '/' turned into '\', and every '\' into '/'.
+std::string WithBackslashes(std::string path);
+std::string WithSlashes(std::string path);

@@ -1,0 +1,33 @@
+#include "TreeWalk.h"
+
+void WalkBelow(const ArchiveNode *node, const std::function<void(const ArchiveNode *)> &visit)
+{
+    // Names are at most 260 bytes, so the tree is at most 130 folders deep.
+    for (const ArchiveNode *child : node->m_Children) {
+        visit(child);
+        WalkBelow(child, visit);
+    }
+}
+
+TreeTotals CountTree(const ArchiveNode *node)
+{
+    TreeTotals totals;
+    auto add = [&totals](const ArchiveNode *n) {
+        if (n->IsFolder()) {
+            ++totals.folders;
+            return;
+        }
+        ++totals.files;
+        totals.packedFiles += n->IsPacked();
+        totals.storedBytes += n->m_PackedSize;
+        totals.unpackedBytes += n->m_UnpackedSize;
+    };
+    add(node);
+    WalkBelow(node, add);
+    return totals;
+}
+
+bool IsSafeName(const std::string &name)
+{
+    return name != "." && name != ".." && name.find('/') == std::string::npos;
+}

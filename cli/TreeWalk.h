@@ -1,0 +1,27 @@
+// Walking the archive's tree the way every command lists it: depth first, in
+// m_Children order.
+#pragma once
+
+#include "ZarnikArchive.h"
+
+#include <cstdint>
+#include <functional>
+
+// Calls `visit` for every node below `node` (not `node` itself), a folder
+// before its children.
+void WalkBelow(const ArchiveNode *node, const std::function<void(const ArchiveNode *)> &visit);
+
+struct TreeTotals
+{
+    uint64_t files = 0;
+    uint64_t folders = 0;
+    uint64_t packedFiles = 0;
+    uint64_t storedBytes = 0;
+    uint64_t unpackedBytes = 0;
+};
+
+// Totals of `node` itself and everything below it.
+TreeTotals CountTree(const ArchiveNode *node);
+
+// A name that may be joined onto a file-system path: not "." or "..", no '/'.
+bool IsSafeName(const std::string &name);

@@ -1,0 +1,137 @@
+// zarnik: the command line. Parses the arguments and hands over to one
+// command; every pack is read through the archive library.
+#include "Commands.h"
+#include "OpenPack.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <iostream>
+
+namespace {
+
+struct Usage
+{
+    const char *command;
+    const char *line;
+};
+
+const Usage kUsage[] = {
+    {"list", "zarnik list PACK [--long] [--json]"},
+    {"info", "zarnik info PACK"},
+    {"extract", "zarnik extract PACK [-C DIR] [--progress|--quiet] [PATTERN...]"},
+    {"test", "zarnik test PACK"},
+    {"cat", "zarnik cat PACK PATH"},
+    {"create", "zarnik create OUT.upk|OUT.vfs DIR [--store]"},
+};
+
+void PrintUsage(const CLI::App &app)
+{
+    // The failing command's line when the error lies in a command.
+    const CLI::App *failed = nullptr;
+    for (const CLI::App *sub : app.get_subcommands())
+        failed = sub;
+    for (const Usage &usage : kUsage)
+        if (!failed || failed->get_name() == usage.command)
+            std::fprintf(stderr, "%s %s\n", failed ? "usage:" : "      ", usage.line);
+    std::fprintf(stderr, "Try 'zarnik %s--help' for more.\n",
+                 failed ? (failed->get_name() + " ").c_str() : "");
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    CLI::App app{"List, check, extract and create Zarnik packs (.upk single packs, .vfs data "
+                 "files with their content.vfi index).",
+                 "zarnik"};
+    app.set_version_flag("--version", std::string("zarnik ") + ZARNIK_VERSION);
+    app.require_subcommand(1);
+    app.footer("Paths inside a pack may be written with '/' or '\\'. Exit status: 0 success, "
+               "1 a file failed, 2 the pack could not be opened or the command line is wrong.");
+
+    std::string pack;
+    bool longFormat = false;
+    bool json = false;
+    CLI::App *list = app.add_subcommand("list", "Every file and folder, depth first in pack order");
+    list->add_option("PACK", pack, "the pack (.upk, or a .vfs with content.vfi beside it)")
+        ->required();
+    list->add_flag("-l,--long", longFormat, "add unpacked size, stored size, packed/stored");
+    list->add_flag("--json", json, "one JSON array: path, name, type, unpacked, stored, offset");
+
+    CLI::App *info = app.add_subcommand("info", "Route, data file, counts and totals");
+    info->add_option("PACK", pack, "the pack")->required();
+
+    ExtractOptions extract;
+    CLI::App *ext = app.add_subcommand(
+        "extract", "Write the files below DIR as DIR/content/...; never overwrites");
+    ext->add_option("PACK", extract.pack, "the pack")->required();
+    ext->add_option("-C,--directory", extract.dir, "the folder to write into (default: .)");
+    CLI::Option *progress =
+        ext->add_flag("--progress", extract.progress, "show the progress line even when stderr is no terminal");
+    ext->add_flag("-q,--quiet", extract.quiet, "no progress line")->excludes(progress);
+    ext->add_option("PATTERN", extract.patterns,
+                    "only the nodes whose '/'-path matches (*, **, ?, [...]); a folder brings "
+                    "everything below it");
+
+    CLI::App *test = app.add_subcommand("test", "Unpack every file without writing; name the damaged ones");
+    test->add_option("PACK", pack, "the pack")->required();
+
+    std::string path;
+    CLI::App *cat = app.add_subcommand("cat", "One file's bytes to standard output");
+    cat->add_option("PACK", pack, "the pack")->required();
+    cat->add_option("PATH", path, "the file's path as list prints it, e.g. content/a/b.txt")
+        ->required();
+
+    std::string out;
+    std::string dir;
+    bool store = false;
+    CLI::App *create = app.add_subcommand(
+        "create", "Pack every regular file below DIR as content\\<relative path>");
+    create->add_option("OUT", out, "OUT.upk (single pack) or OUT.vfs (with content.vfi beside it)")
+        ->required();
+    create->add_option("DIR", dir, "the folder to pack")->required();
+    create->add_flag("--store", store, "store every file as is, without packing");
+
+    // CLI11 would call an unknown command a missing one; say what is wrong.
+    if (argc > 1 && argv[1][0] != '-') {
+        bool known = false;
+        for (const Usage &usage : kUsage)
+            known = known || std::string(argv[1]) == usage.command;
+        if (!known) {
+            std::fprintf(stderr, "zarnik: unknown command '%s'\n", argv[1]);
+            PrintUsage(app);
+            return kExitUsage;
+        }
+    }
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError &e) {
+        if (e.get_exit_code() == 0) // --help, --version
+            return app.exit(e);
+        std::fprintf(stderr, "zarnik: %s\n", e.what());
+        PrintUsage(app);
+        return kExitUsage;
+    }
+
+    int status = kExitUsage;
+    if (list->parsed())
+        status = RunList(pack, longFormat, json);
+    else if (info->parsed())
+        status = RunInfo(pack);
+    else if (ext->parsed())
+        status = RunExtract(extract);
+    else if (test->parsed())
+        status = RunTest(pack);
+    else if (cat->parsed())
+        status = RunCat(pack, path);
+    else if (create->parsed())
+        status = RunCreate(out, dir, store);
+
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        PrintError("cannot write to standard output");
+        return status == kExitOk ? kExitFileFailed : status;
+    }
+    return status;
+}
