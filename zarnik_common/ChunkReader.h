@@ -57,6 +57,9 @@ public:
     uint32_t Size() const { return m_Size; }
     uint32_t Position() const { return m_Pos; }
     bool IsMapped() const { return m_Mapped; }
+    // The open file of an owning reader (null in a sub-reader), for copies
+    // that need not pass through memory.
+    zarnik::PlatformFile *File() const { return m_File; }
     // The first byte the reader covers (mapped readers), for callers that
     // decode in place after checking Remaining().
     const unsigned char *Data() const { return m_Data; }

@@ -52,6 +52,11 @@ PlatformFile *PlatformCreateNew(const std::string &path);
 // Writes every byte (looping over partial writes); false on any failure.
 bool PlatformWriteAll(PlatformFile *file, const void *data, size_t count);
 
+// Copies `count` bytes of `from`, starting at `offset`, to the end of what
+// has been written to `to`; in the kernel where it can. False on any failure,
+// a source that ends early included.
+bool PlatformCopyRange(PlatformFile *from, uint64_t offset, PlatformFile *to, uint64_t count);
+
 // Closes a file that was written; false when the close reports an error
 // (the data may not have reached the disk).
 bool PlatformCloseWritten(PlatformFile *file);

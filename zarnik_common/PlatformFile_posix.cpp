@@ -171,6 +171,40 @@ bool PlatformWriteAll(PlatformFile *file, const void *data, size_t count)
     return true;
 }
 
+bool PlatformCopyRange(PlatformFile *from, uint64_t offset, PlatformFile *to, uint64_t count)
+{
+    if (!from || !to)
+        return false;
+    // copy_file_range keeps the bytes in the kernel, as cp does. Where the
+    // file systems or the kernel do not support it, copy through a buffer.
+    off_t in = static_cast<off_t>(offset);
+    while (count > 0) {
+        const size_t chunk = count < (1u << 30) ? static_cast<size_t>(count) : (1u << 30);
+        const ssize_t n = ::copy_file_range(from->fd, &in, to->fd, nullptr, chunk, 0);
+        if (n > 0) {
+            count -= static_cast<uint64_t>(n);
+            continue;
+        }
+        if (n == 0)
+            return false; // the source ended early
+        if (errno == EINTR)
+            continue;
+        if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP &&
+            errno != EPERM)
+            return false;
+        char buffer[1 << 16];
+        while (count > 0) {
+            const uint32_t want = count < sizeof buffer ? static_cast<uint32_t>(count) : sizeof buffer;
+            const uint32_t got = PlatformReadAt(from, static_cast<uint64_t>(in), buffer, want);
+            if (got == 0 || !PlatformWriteAll(to, buffer, got))
+                return false;
+            in += got;
+            count -= got;
+        }
+    }
+    return true;
+}
+
 bool PlatformCloseWritten(PlatformFile *file)
 {
     if (!file)

@@ -114,6 +114,7 @@ private:
     void ReadEntries(CChunkReader &chunk, uint32_t keepBytes, std::vector<ArchiveNode *> &entries);
     void ExtractFile(const ArchiveNode *node, const std::string &dest, Callback *callback);
     void ExtractFolder(const ArchiveNode *node, const std::string &dest, Callback *callback);
+    bool StoredRangeInside(const ArchiveNode *node) const;
     // The stored bytes of a file node, checked against the data file: a view
     // into the mapped pack, or `buffer` filled through the reader.
     const unsigned char *StoredBytes(const ArchiveNode *node,

@@ -39,6 +39,30 @@ unsigned char *Allocate(uint64_t size)
     return new (std::nothrow) unsigned char[size ? size : 1];
 }
 
+// Creates `dest` new and fills it with `fill(file)`. An existing file is
+// left untouched; a failed fill removes the partial file. Each failure is
+// reported for `node`.
+template <typename Fill>
+void WriteNewFile(const ArchiveNode *node, const std::string &dest,
+                  CZarnikArchive::Callback *callback, Fill fill)
+{
+    PlatformFile *file = PlatformCreateNew(dest);
+    if (!file) {
+        if (callback)
+            callback->OnExtractFailed(node->m_Path, PlatformExists(dest)
+                                                        ? CZarnikArchive::kReasonExists
+                                                        : CZarnikArchive::kReasonCannotCreate);
+        return;
+    }
+    const bool written = fill(file);
+    const bool closed = PlatformCloseWritten(file);
+    if (!(written && closed)) {
+        PlatformRemoveFile(dest);
+        if (callback)
+            callback->OnExtractFailed(node->m_Path, CZarnikArchive::kReasonWriteFailed);
+    }
+}
+
 } // namespace
 
 bool CZarnikArchive::Extract(ArchiveNode *node, const std::string &dest, Callback *callback)
@@ -81,12 +105,16 @@ void CZarnikArchive::ExtractFolder(const ArchiveNode *node, const std::string &d
     }
 }
 
+bool CZarnikArchive::StoredRangeInside(const ArchiveNode *node) const
+{
+    return static_cast<uint64_t>(node->m_Offset) + node->m_PackedSize <= m_Reader->Size();
+}
+
 const unsigned char *CZarnikArchive::StoredBytes(const ArchiveNode *node,
                                                  std::unique_ptr<unsigned char[]> &buffer,
                                                  std::string &reason)
 {
-    const uint64_t end = static_cast<uint64_t>(node->m_Offset) + node->m_PackedSize;
-    if (end > m_Reader->Size()) {
+    if (!StoredRangeInside(node)) {
         reason = kReasonOutOfRange;
         return nullptr;
     }
@@ -161,35 +189,29 @@ void CZarnikArchive::ExtractFile(const ArchiveNode *node, const std::string &des
     if (callback)
         callback->OnExtractFile(node->m_Path);
 
-    std::string reason;
-    std::unique_ptr<unsigned char[]> storedBuffer;
-    std::unique_ptr<unsigned char[]> unpacked;
-    const unsigned char *data = nullptr;
-    if (node->IsPacked()) {
-        if (ReadFileData(node, unpacked, reason))
-            data = unpacked.get();
-    } else {
-        // Stored as is: write straight from the stored bytes.
-        data = StoredBytes(node, storedBuffer, reason);
+    if (!node->IsPacked()) {
+        // Stored as is: the bytes go from the data file to the new file
+        // without passing through a buffer of ours.
+        if (!StoredRangeInside(node)) {
+            if (callback)
+                callback->OnExtractFailed(node->m_Path, kReasonOutOfRange);
+            return;
+        }
+        PlatformFile *source = m_Reader->File();
+        WriteNewFile(node, dest, callback, [&](PlatformFile *file) {
+            return PlatformCopyRange(source, node->m_Offset, file, node->m_PackedSize);
+        });
+        return;
     }
-    if (!data) {
+
+    std::string reason;
+    std::unique_ptr<unsigned char[]> data;
+    if (!ReadFileData(node, data, reason)) {
         if (callback)
             callback->OnExtractFailed(node->m_Path, reason);
         return;
     }
-
-    PlatformFile *file = PlatformCreateNew(dest);
-    if (!file) {
-        if (callback)
-            callback->OnExtractFailed(node->m_Path, PlatformExists(dest) ? kReasonExists
-                                                                         : kReasonCannotCreate);
-        return;
-    }
-    const bool written = PlatformWriteAll(file, data, node->m_UnpackedSize);
-    const bool closed = PlatformCloseWritten(file);
-    if (!(written && closed)) {
-        PlatformRemoveFile(dest);
-        if (callback)
-            callback->OnExtractFailed(node->m_Path, kReasonWriteFailed);
-    }
+    WriteNewFile(node, dest, callback, [&](PlatformFile *file) {
+        return PlatformWriteAll(file, data.get(), node->m_UnpackedSize);
+    });
 }
