@@ -193,6 +193,12 @@ TEST(Cli, ExtractEverythingAndPatternsNeverOverwriting)
     EXPECT_EQ(all.status, 0) << all.err;
     EXPECT_EQ(Tree(dir.file("all")), SampleTree());
     EXPECT_NE(all.out.find("4 files written"), std::string::npos) << all.out;
+    EXPECT_EQ(all.err, ""); // no terminal, no progress line
+
+    const Result shown = Zarnik({"extract", upk, "-C", dir.file("shown"), "--progress"});
+    EXPECT_EQ(shown.status, 0);
+    EXPECT_NE(shown.err.find("\r4/4 files  "), std::string::npos) << shown.err;
+    EXPECT_EQ(Tree(dir.file("shown")), SampleTree());
 
     // A second run leaves what is there alone, even where it differs.
     WriteAll(dir.file("all/content/readme.txt"), zarnik_pack::ToBytes("mine"));
