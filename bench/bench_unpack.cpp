@@ -6,7 +6,10 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -20,20 +23,47 @@ struct Sample
     Bytes packed;
 };
 
+// Corpus 2 is a real file, for comparison with the generated ones: the
+// first 16 MiB of the file named by ZARNIK_BENCH_FILE (empty when unset).
+Bytes ReadBenchFile()
+{
+    const char *path = std::getenv("ZARNIK_BENCH_FILE");
+    if (!path)
+        return Bytes();
+    std::ifstream f(path, std::ios::binary);
+    Bytes data((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    if (data.size() > kCorpusSize)
+        data.resize(kCorpusSize);
+    return data;
+}
+
 const Sample &Corpus(int which)
 {
-    static Sample samples[2];
+    static Sample samples[3];
     Sample &s = samples[which];
     if (s.data.empty()) {
-        s.data = which == 0 ? zarnik_corpus::Text(kCorpusSize) : zarnik_corpus::Binary(kCorpusSize);
+        s.data = which == 0   ? zarnik_corpus::Text(kCorpusSize)
+                 : which == 1 ? zarnik_corpus::Binary(kCorpusSize)
+                              : ReadBenchFile();
         s.packed = zarnik_pack::Compress(s.data.data(), s.data.size());
     }
     return s;
 }
 
+// Skips a benchmark on corpus 2 when no file was named.
+bool Missing(benchmark::State &state, const Sample &s)
+{
+    if (!s.data.empty())
+        return false;
+    state.SkipWithError("set ZARNIK_BENCH_FILE to a file for corpus 2");
+    return true;
+}
+
 void BM_Unpack(benchmark::State &state)
 {
     const Sample &s = Corpus(static_cast<int>(state.range(0)));
+    if (Missing(state, s))
+        return;
     Bytes out(s.data.size());
     for (auto _ : state) {
         const uint32_t n = Unpack(out.data(), s.packed.data(), static_cast<uint32_t>(s.packed.size()),
@@ -54,6 +84,8 @@ void BM_Unpack(benchmark::State &state)
 void BM_Memcpy(benchmark::State &state)
 {
     const Sample &s = Corpus(static_cast<int>(state.range(0)));
+    if (Missing(state, s))
+        return;
     Bytes out(s.data.size());
     for (auto _ : state) {
         std::memcpy(out.data(), s.data.data(), s.data.size());
@@ -65,6 +97,8 @@ void BM_Memcpy(benchmark::State &state)
 void BM_Compress(benchmark::State &state)
 {
     const Sample &s = Corpus(static_cast<int>(state.range(0)));
+    if (Missing(state, s))
+        return;
     size_t packed = 0;
     for (auto _ : state) {
         const Bytes p = zarnik_pack::Compress(s.data.data(), s.data.size());
@@ -77,9 +111,10 @@ void BM_Compress(benchmark::State &state)
 
 } // namespace
 
-// Argument 0: text-like corpus; 1: binary-like corpus.
-BENCHMARK(BM_Unpack)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Memcpy)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Compress)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(2);
+// Argument 0: text-like corpus; 1: binary-like corpus; 2: the file named by
+// ZARNIK_BENCH_FILE, if any.
+BENCHMARK(BM_Unpack)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Memcpy)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Compress)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 BENCHMARK_MAIN();

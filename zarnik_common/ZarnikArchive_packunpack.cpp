@@ -2,8 +2,8 @@
 //
 // The block bytes come straight from the pack, so every read of the payload
 // and every write of the output is bounded by the lengths we were given.
-// The fast paths copy more bytes than an item needs (4 bytes per literal run,
-// 8 bytes per match move); each wide access is taken only where the bytes it
+// The fast paths copy more bytes than an item needs (4 or 16 bytes per
+// literal run, 8 or 16 bytes per match move); each wide access is taken only where the bytes it
 // touches lie inside the payload or the block's output, and falls back to
 // exact copies otherwise.
 #include "ZarnikArchive_packunpack.h"
@@ -14,11 +14,6 @@
 #include <cstring>
 
 namespace {
-
-// A block is decoded into this window when it fits behind the blocks already
-// there; the first block that does not fit is decoded straight into the
-// output and the window starts over.
-const uint32_t kHistorySize = 0x20000;
 
 // Length of a literal run: the zero flags from bit 0 of the control value up
 // to its lowest set bit, at most 4. Counting trailing zeros of the value with
@@ -128,11 +123,17 @@ inline void CopyMatchFar(unsigned char *d, uint32_t off, uint32_t len)
     const unsigned char *s = d - off;
     unsigned char *const e = d + len;
     if (off >= 16) {
-        do {
-            std::memcpy(d, s, 16);
+        // Most matches: one 16-byte move covers up to 16 bytes.
+        std::memcpy(d, s, 16);
+        if (len > 16) {
             d += 16;
             s += 16;
-        } while (d < e);
+            do {
+                std::memcpy(d, s, 16);
+                d += 16;
+                s += 16;
+            } while (d < e);
+        }
         return;
     }
     if (off < 8) {
@@ -153,10 +154,12 @@ inline void CopyMatchFar(unsigned char *d, uint32_t off, uint32_t len)
     } while (d < e);
 }
 
-// Output and input a fast-path item needs around it: the longest match plus
-// the overshoot of its 16-byte moves; a control word plus the longest item.
-const size_t kFastOutputRoom = 258 + 16;
-const size_t kFastInputRoom = 8;
+// Room the fast loop needs around one step (a literal run of up to 16 bytes
+// followed by one match): on the input a control word, 16 literal bytes read
+// at once and a 4-byte match item; on the output the 16-byte literal store,
+// then the longest match and the 16-byte overshoot of its moves.
+const size_t kFastInputRoom = 4 + 16 + 4;
+const size_t kFastOutputRoom = 16 + 258 + 16;
 
 } // namespace
 
@@ -169,11 +172,15 @@ uint32_t UnpackBlock(const unsigned char *in, uint32_t inLength, unsigned char *
     unsigned char *const oend = outData + size;
     uint32_t mask = 1;
 
-    // Fast path: while both ends are far away, an item can neither read past
-    // the payload nor write past the block, so only the match's offset is
-    // checked per item. Anything unusual (a control word of 0 or 1, a bad
-    // offset) leaves the item unconsumed for the exact loop below, which also
-    // handles the block's last bytes.
+    // Fast loop: while both ends are far away, no access of a step can leave
+    // the payload or the block, and no literal can belong to the block's
+    // literal tail, so only a match's offset is checked. Each step takes the
+    // literal run in front of the next flag set in the control value (up to
+    // 16 literals, copied by one 16-byte move) and then that match: literal
+    // and match items follow each other without a branch on the flag, which
+    // a decoder would mispredict at every other item. Anything unusual (a
+    // control word of 0 or 1, a bad offset) leaves the item unconsumed for
+    // the exact loop below, which also handles the block's last bytes.
     const unsigned char *const inFast = inLength > kFastInputRoom ? iend - kFastInputRoom : in;
     unsigned char *const outFast = size > kFastOutputRoom ? oend - kFastOutputRoom : outData;
     while (ip < inFast && op < outFast) {
@@ -184,25 +191,40 @@ uint32_t UnpackBlock(const unsigned char *in, uint32_t inLength, unsigned char *
             mask = word;
             ip += 4;
         }
-        if (mask & 1) {
-            const uint32_t w = Load32(ip);
-            const uint32_t f = (w & 3) + ((w & 0x7F) == 3);
-            const MatchForm &form = kMatchForms[f];
-            const uint32_t off = (w & form.offMask) >> form.offShift;
-            const uint32_t len = ((w >> form.lenShift) & form.lenMask) + form.lenBase;
-            if (off > size_t(op - outData) || off < 3)
-                break;
-            ip += (0x43221u >> (4 * f)) & 15;
-            mask >>= 1;
-            CopyMatchFar(op, off, len);
-            op += len;
+        // Zero flags up to the lowest set bit, at most 16. The end marker
+        // bounds the count, so a run never takes flags of the next word.
+        const uint32_t n = static_cast<uint32_t>(__builtin_ctz(mask | 0x10000u));
+        std::memcpy(op, ip, 16);
+        op += n;
+        ip += n;
+        mask >>= n;
+        if (mask == 1 || !(mask & 1))
+            continue; // the control word is used up, or the run goes on
+        const unsigned char *const item = ip;
+        const uint32_t w = Load32(ip);
+        uint32_t off, len;
+        if (__builtin_expect((w & 0x7F) != 3, 1)) {
+            // Forms of 1 to 3 bytes, by bits 1..0 = b: the item size is
+            // 1 + (b + 1) / 2. The input position is this loop's critical
+            // path (load the item, find its size, advance), so the rare
+            // 4-byte form takes a branch instead of lengthening it.
+            const uint32_t b = w & 3;
+            const MatchForm &form = kMatchForms[b];
+            off = (w & form.offMask) >> form.offShift;
+            len = ((w >> form.lenShift) & form.lenMask) + form.lenBase;
+            ip += 1 + ((b + 1) >> 1);
         } else {
-            const uint32_t n = RunLength(mask);
-            std::memcpy(op, ip, 4);
-            op += n;
-            ip += n;
-            mask >>= n;
+            off = w >> 15;
+            len = ((w >> 7) & 255) + 3;
+            ip += 4;
         }
+        if (off > size_t(op - outData) || off < 3) {
+            ip = item; // leave the match to the exact loop
+            break;
+        }
+        mask >>= 1;
+        CopyMatchFar(op, off, len);
+        op += len;
     }
 
     for (;;) {
@@ -288,10 +310,14 @@ uint32_t UnpackBlock(const unsigned char *in, uint32_t inLength, unsigned char *
 uint32_t Unpack(unsigned char *out, const unsigned char *in, uint32_t inLength,
                 uint32_t outCapacity)
 {
-    // Every byte of the window that a block's result is copied from has been
-    // written by that block, so the window needs no clearing.
-    unsigned char history[kHistorySize];
-    uint32_t fill = 0;
+    // The format decodes a block into a 131,072-byte history window when it
+    // fits behind the blocks already there (the fill count plus the raw
+    // length, minus 1, below 131,072 in 32-bit arithmetic), copies it out
+    // from there, and otherwise decodes it straight into the output and
+    // starts the window over. No match reaches before the first byte of its
+    // own block, so a block's bytes never depend on where it was decoded:
+    // decoding every block straight into the output gives the same bytes
+    // without the window, its 128 KiB of stack and the extra copy.
 
     // A result of 0xFFFFFFFF bytes would read as the damage mark.
     if (outCapacity == kUnpackDamaged)
@@ -315,27 +341,14 @@ uint32_t Unpack(unsigned char *out, const unsigned char *in, uint32_t inLength,
             return kUnpackDamaged;
         const unsigned char *const payload = block + header;
         const uint32_t payloadLength = blockLength - header;
-
-        // The block goes to the window when it fits behind what the window
-        // holds (fill + raw - 1 < window size, in 32-bit arithmetic; the
-        // capacity check above keeps fill + raw from wrapping).
-        const bool direct = raw == 0 ? fill == 0 : uint64_t(fill) + raw > kHistorySize;
-        unsigned char *const target = direct ? out + opos : history + fill;
         if (flags & 1) {
-            if (UnpackBlock(payload, payloadLength, target, raw) == kUnpackDamaged)
+            if (UnpackBlock(payload, payloadLength, out + opos, raw) == kUnpackDamaged)
                 return kUnpackDamaged;
         } else {
             if (payloadLength < raw)
                 return kUnpackDamaged;
             if (raw)
-                std::memcpy(target, payload, raw);
-        }
-        if (direct) {
-            fill = 0;
-        } else {
-            if (raw)
-                std::memcpy(out + opos, target, raw);
-            fill += raw;
+                std::memcpy(out + opos, payload, raw);
         }
         opos += raw;
         ipos += blockLength;
