@@ -1,6 +1,8 @@
 #include "MainWindow.h"
 
 #include "AboutDlg.h"
+#include "ExportThread.h"
+#include "ProgressDlg.h"
 #include "ZarnikArchive.h"
 #include "ui_MainWindow.h"
 
@@ -48,6 +50,36 @@ void MainWindow::on_actionAbout_triggered()
 
 void MainWindow::on_actionExport_triggered()
 {
+    if (!m_archive)
+        return;
+    const QList<QTreeWidgetItem *> selected = ui->treeWidget->selectedItems();
+    if (selected.isEmpty())
+        return;
+    auto *node = reinterpret_cast<ArchiveNode *>(
+        selected.first()->data(0, Qt::UserRole).value<quintptr>());
+    if (!node)
+        return;
+
+    QString path;
+    if (node->m_PackedSize != 0) {
+        const QString name = QString::fromLatin1(node->m_Name.data(), qsizetype(node->m_Name.size()));
+        path = QFileDialog::getSaveFileName(this, tr("Where to save..."), name, tr("Files (*.*)"));
+    } else {
+        path = QFileDialog::getExistingDirectory(this, tr("Where to save..."), QString(),
+                                                 QFileDialog::ShowDirsOnly);
+    }
+    if (path.isEmpty())
+        return;
+
+    if (!m_progressDlg)
+        m_progressDlg = new ProgressDlg(this);
+    m_exportThread = new ExportThread;
+    connect(m_exportThread, &QThread::finished, this, &MainWindow::onExportThreadTerminated);
+    // The library writes with the system's 8-bit calls: the file-system
+    // encoding keeps every name the dialog can return writable.
+    m_exportThread->SetupExport(node, QFile::encodeName(path).toStdString(), m_archive,
+                                m_progressDlg);
+    m_exportThread->start();
 }
 
 void MainWindow::on_action_Open_triggered()
@@ -110,4 +142,16 @@ void MainWindow::on_actionE_xit_triggered()
 
 void MainWindow::onExportThreadTerminated()
 {
+    if (m_exportThread) {
+        // finished() is emitted from the worker before it has fully ended;
+        // the object may only go once the thread is gone.
+        m_exportThread->wait();
+        delete m_exportThread;
+        m_exportThread = nullptr;
+    }
+    if (m_progressDlg) {
+        m_progressDlg->close();
+        delete m_progressDlg;
+        m_progressDlg = nullptr;
+    }
 }

@@ -25,6 +25,8 @@ public:
 
     // The archive the Open command made last; null before the first one.
     CZarnikArchive *archive() const { return m_archive; }
+    // The running export; null when none runs.
+    ExportThread *exportThread() const { return m_exportThread; }
 
 protected:
     void changeEvent(QEvent *e) override;
