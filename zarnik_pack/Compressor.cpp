@@ -1,8 +1,8 @@
 // Our level-3 block compressor.
 //
 // Each block is compressed on its own (no match reaches before the block's
-// first byte) with hash chains over 3-byte prefixes and one step of lazy
-// matching. Items are written exactly in the order the decoder consumes
+// first byte): hash chains over 3-byte prefixes find the matches at each
+// position, and the cheapest parse of the whole block picks among them. Items are written exactly in the order the decoder consumes
 // them: one flag per item (0 literal, 1 match), 31 flags per control word
 // with bit 31 as the end marker, and the next control word right after the
 // item of the 31st flag, also among the block's last literals, where the
@@ -19,7 +19,7 @@ namespace {
 using Bytes = std::vector<unsigned char>;
 
 const int kHashBits = 15;
-const int kMaxChain = 24;
+const int kHash4Bits = 16;
 const uint32_t kMinMatch = 3;
 const uint32_t kMaxMatch = 258;
 const uint32_t kMaxOffset = 131071; // 17-bit offset fields
@@ -27,9 +27,6 @@ const uint32_t kMaxOffset = 131071; // 17-bit offset fields
 // the block's literal tail, so no match may start there; and a match must
 // leave at least the block's last byte to literals.
 const size_t kTailLength = 11;
-// Below this a match that is good enough is taken without looking one byte
-// further.
-const uint32_t kLazyLimit = 32;
 
 // Bytes of the shortest item that encodes (off, len); off >= 3, 3 <= len <= 258.
 inline uint32_t MatchItemSize(uint32_t off, uint32_t len)
@@ -51,12 +48,11 @@ inline uint32_t Hash3(const unsigned char *p)
     return (v * 2654435761u) >> (32 - kHashBits);
 }
 
-struct Match
+inline uint32_t Hash4(const unsigned char *p)
 {
-    uint32_t len = 0;
-    uint32_t off = 0;
-    int gain = 0; // bytes saved against literals
-};
+    const uint32_t v = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+    return (v * 2654435761u) >> (32 - kHash4Bits);
+}
 
 // Writes the items of one compressed payload.
 class ItemWriter
@@ -122,96 +118,196 @@ private:
     int m_flags = 0;
 };
 
+// Bit costs of the parse: a literal is its byte and its flag; a match is its
+// item and its flag, plus a small charge for the work a decoder spends on
+// each match (a run of literals is copied in one move, a match is an item
+// to decode and a copy of its own), so that of two parses of about the same
+// size the one with fewer, longer matches wins.
+const uint32_t kLiteralCost = 9;
+const uint32_t kMatchCharge = 2;
+inline uint32_t MatchCost(uint32_t off, uint32_t len)
+{
+    return 8 * MatchItemSize(off, len) + 1 + kMatchCharge;
+}
+
+// Candidates looked at per position (besides the latest with the same
+// 3 bytes), and the length from which a match is
+// taken as it is, without weighing the positions it covers.
+const int kChainDepth = 16;
+const uint32_t kNiceLength = 96;
+
 class BlockCompressor
 {
 public:
-    BlockCompressor() : m_head(size_t(1) << kHashBits) {}
+    BlockCompressor() : m_head(size_t(1) << kHashBits), m_head4(size_t(1) << kHash4Bits) {}
 
     // Appends the compressed payload of the `n` bytes at `data` to `out`.
+    //
+    // The parse is the cheapest path through the block: for each position
+    // the matches found there (for every length, the nearest candidate
+    // that reaches it, since a nearer offset never costs more), weighed
+    // against literals by the bit costs above, from the block's start to
+    // its end; then the items are written along that path.
     void Compress(const unsigned char *data, size_t n, Bytes &out)
     {
         m_data = data;
         m_size = n;
         std::fill(m_head.begin(), m_head.end(), -1);
+        std::fill(m_head4.begin(), m_head4.end(), -1);
         m_prev.resize(n);
         m_inserted = 0;
+        m_cost.assign(n + 1, UINT32_MAX);
+        m_len.resize(n + 1);
+        m_off.resize(n + 1);
+        m_cost[0] = 0;
 
-        ItemWriter writer(out);
         // Matches start before the tail and end before the block's last byte.
         const size_t matchEnd = n > kTailLength ? n - kTailLength : 0;
-        size_t p = 0;
-        while (p < matchEnd) {
-            struct Match m = Find(p);
-            if (m.gain > 0 && m.len < kLazyLimit && p + 1 < matchEnd) {
-                const struct Match next = Find(p + 1);
-                if (next.gain > m.gain + 1) {
-                    writer.Literal(data[p]);
-                    ++p;
-                    continue;
-                }
+        for (size_t p = 0; p < n; ++p) {
+            const uint32_t here = m_cost[p];
+            if (here + kLiteralCost < m_cost[p + 1]) {
+                m_cost[p + 1] = here + kLiteralCost;
+                m_len[p + 1] = 1;
             }
-            if (m.gain > 0) {
-                writer.Match(m.off, m.len);
-                p += m.len;
-            } else {
-                writer.Literal(data[p]);
-                ++p;
+            if (p >= matchEnd)
+                continue;
+            const size_t found = Find(p);
+            uint32_t shorter = kMinMatch - 1;
+            for (size_t c = 0; c < found; ++c) {
+                const uint32_t off = m_candOff[c];
+                const uint32_t top = m_candLen[c];
+                for (uint32_t len = shorter + 1; len <= top; ++len) {
+                    const uint32_t cost = here + MatchCost(off, len);
+                    if (cost < m_cost[p + len]) {
+                        m_cost[p + len] = cost;
+                        m_len[p + len] = len;
+                        m_off[p + len] = off;
+                    }
+                }
+                shorter = top;
+            }
+            if (shorter >= kNiceLength) {
+                // A long match: take it whole. The positions it covers get
+                // no matches of their own (they stay in the hash chains).
+                const size_t end = p + shorter;
+                for (size_t q = p + 1; q < end; ++q) {
+                    if (m_cost[q] + kLiteralCost < m_cost[q + 1]) {
+                        m_cost[q + 1] = m_cost[q] + kLiteralCost;
+                        m_len[q + 1] = 1;
+                    }
+                }
+                p = end - 1;
             }
         }
-        for (; p < n; ++p)
-            writer.Literal(data[p]);
+
+        // Walk the path back from the end, then write it forwards.
+        m_path.clear();
+        for (size_t q = n; q > 0; q -= m_len[q])
+            m_path.push_back(q);
+        ItemWriter writer(out);
+        size_t p = 0;
+        for (size_t k = m_path.size(); k-- > 0;) {
+            const size_t q = m_path[k];
+            if (m_len[q] == 1)
+                writer.Literal(data[p]);
+            else
+                writer.Match(m_off[q], static_cast<uint32_t>(q - p));
+            p = q;
+        }
         writer.Finish();
     }
 
 private:
+    // Two indexes of the positions before the one being parsed: the latest
+    // position of each 3-byte prefix (for 3-byte matches, which pay only at
+    // short offsets), and chains of the positions with the same 4-byte
+    // prefix, where every candidate is likely to be a real match.
     void InsertUpTo(size_t end)
     {
+        // The last 3 positions of a block have no 4 bytes; they are never
+        // inserted, since no match starts after the block's tail begins.
         for (; m_inserted < end; ++m_inserted) {
-            const uint32_t h = Hash3(m_data + m_inserted);
-            m_prev[m_inserted] = m_head[h];
-            m_head[h] = static_cast<int32_t>(m_inserted);
+            const unsigned char *const at = m_data + m_inserted;
+            m_head[Hash3(at)] = static_cast<int32_t>(m_inserted);
+            const uint32_t h = Hash4(at);
+            m_prev[m_inserted] = m_head4[h];
+            m_head4[h] = static_cast<int32_t>(m_inserted);
         }
     }
 
-    // The most profitable match at p (p + kTailLength < size).
-    struct Match Find(size_t p)
+    // Collects the matches at p (p + kTailLength < size) into m_cand*, from
+    // the nearest outwards, each longer than the one before; returns their
+    // number. Matches end before the block's last byte.
+    size_t Find(size_t p)
     {
         InsertUpTo(p);
-        struct Match best;
+        size_t found = 0;
+        uint32_t best = kMinMatch - 1;
         const uint32_t maxLen = static_cast<uint32_t>(std::min<size_t>(kMaxMatch, m_size - 1 - p));
         const unsigned char *const cur = m_data + p;
-        int32_t cand = m_head[Hash3(cur)];
-        for (int depth = 0; cand >= 0 && depth < kMaxChain; ++depth, cand = m_prev[cand]) {
+        auto consider = [&](int32_t cand) {
             const uint32_t off = static_cast<uint32_t>(p - size_t(cand));
-            if (off > kMaxOffset)
-                break;
-            if (off < 3)
-                continue;
+            if (off < 3 || off > kMaxOffset)
+                return;
             const unsigned char *const ref = m_data + cand;
-            if (best.len > 0 && ref[best.len] != cur[best.len])
-                continue;
-            uint32_t len = 0;
-            while (len < maxLen && ref[len] == cur[len])
-                ++len;
-            if (len < kMinMatch)
-                continue;
-            const int gain = int(len) - int(MatchItemSize(off, len));
-            if (gain > best.gain) {
-                best.len = len;
-                best.off = off;
-                best.gain = gain;
-                if (len == maxLen)
-                    break;
-            }
+            if (ref[best] != cur[best] || ref[0] != cur[0])
+                return;
+            const uint32_t len = CommonLength(ref, cur, maxLen);
+            if (len <= best)
+                return;
+            m_candOff[found] = off;
+            m_candLen[found] = len;
+            ++found;
+            best = len;
+        };
+        const int32_t near = m_head[Hash3(cur)];
+        if (near >= 0)
+            consider(near);
+        int32_t cand = m_head4[Hash4(cur)];
+        for (int depth = 0; cand >= 0 && depth < kChainDepth; ++depth, cand = m_prev[cand]) {
+            if (best >= kNiceLength || best == maxLen)
+                break;
+            if (p - size_t(cand) > kMaxOffset)
+                break;
+            if (cand != near)
+                consider(cand);
         }
-        return best;
+        return found;
+    }
+
+    static uint32_t CommonLength(const unsigned char *a, const unsigned char *b, uint32_t limit)
+    {
+        uint32_t len = 0;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        // Eight bytes at a time; the lowest differing byte ends the match.
+        while (len + 8 <= limit) {
+            uint64_t x, y;
+            std::memcpy(&x, a + len, 8);
+            std::memcpy(&y, b + len, 8);
+            if (x != y)
+                return len + static_cast<uint32_t>(__builtin_ctzll(x ^ y)) / 8;
+            len += 8;
+        }
+#endif
+        while (len < limit && a[len] == b[len])
+            ++len;
+        return len;
     }
 
     const unsigned char *m_data = nullptr;
     size_t m_size = 0;
     std::vector<int32_t> m_head;
+    std::vector<int32_t> m_head4;
     std::vector<int32_t> m_prev;
     size_t m_inserted = 0;
+    // The parse: cheapest cost to reach each position, and the item that
+    // reaches it (length 1 without offset: a literal).
+    std::vector<uint32_t> m_cost;
+    std::vector<uint16_t> m_len;
+    std::vector<uint32_t> m_off;
+    std::vector<size_t> m_path;
+    uint32_t m_candOff[kChainDepth + 1];
+    uint32_t m_candLen[kChainDepth + 1];
 };
 
 void PutField(Bytes &out, uint32_t v, bool wide)
