@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test bench fuzz clean
+.PHONY: all deps configure build run test test-sanitize bench fuzz clean
 
 all: build
 
@@ -21,6 +21,16 @@ run: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Library, packer, tool and their tests built with AddressSanitizer (leak
+# checking included) and UndefinedBehaviorSanitizer, in their own directory.
+SANITIZE_BUILD ?= build-asan
+test-sanitize: deps
+	cmake -S . -B $(SANITIZE_BUILD) -G Ninja -DZARNIK_SANITIZE=ON \
+	  -DZARNIK_BUILD_EXPLORER=OFF -DZARNIK_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
+	cd $(SANITIZE_BUILD) && ASAN_OPTIONS=detect_leaks=1:strict_init_order=1 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
 
 bench: build
 	scripts/bench $(BUILD)
