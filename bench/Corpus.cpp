@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace zarnik_corpus {
 namespace {
@@ -84,24 +85,74 @@ const char *const kWords[] = {
 };
 const uint32_t kWordCount = sizeof(kWords) / sizeof(kWords[0]);
 
+// Word choice of the prose. Words are not drawn independently, as in no
+// real text: each word has a few likely successors (collocations such as
+// "of the", "at once"), and some word sequences recur as set phrases. Both
+// are fixed per seed.
+class Prose
+{
+public:
+    explicit Prose(Random &rnd) : m_rnd(rnd)
+    {
+        for (uint32_t w = 0; w < kWordCount; ++w)
+            for (uint32_t k = 0; k < kSuccessors; ++k)
+                m_successors[w][k] = static_cast<uint16_t>(m_rnd.Skewed(kWordCount));
+        for (uint32_t k = 0; k < kPhrases; ++k) {
+            uint32_t w = m_rnd.Skewed(kWordCount);
+            const uint32_t n = 2 + m_rnd.Below(5);
+            for (uint32_t i = 0; i < n; ++i) {
+                m_phrases[k].push_back(static_cast<uint16_t>(w));
+                w = Successor(w);
+            }
+        }
+    }
+
+    // Appends the next words (one, or a whole phrase) to `words`.
+    void Next(std::vector<uint16_t> &words)
+    {
+        if (m_rnd.Below(8) == 0) {
+            const std::vector<uint16_t> &phrase = m_phrases[m_rnd.Skewed(kPhrases)];
+            words.insert(words.end(), phrase.begin(), phrase.end());
+        } else if (!words.empty() && m_rnd.Below(10) < 6) {
+            words.push_back(static_cast<uint16_t>(Successor(words.back())));
+        } else {
+            words.push_back(static_cast<uint16_t>(m_rnd.Skewed(kWordCount)));
+        }
+    }
+
+private:
+    static const uint32_t kSuccessors = 6;
+    static const uint32_t kPhrases = 400;
+    uint32_t Successor(uint32_t w) { return m_successors[w][m_rnd.Skewed(kSuccessors)]; }
+
+    Random &m_rnd;
+    uint16_t m_successors[kWordCount][kSuccessors];
+    std::vector<uint16_t> m_phrases[kPhrases];
+};
+
 } // namespace
 
 std::vector<unsigned char> Text(size_t size, uint32_t seed)
 {
     Random rnd(seed);
+    Prose prose(rnd);
     std::string out;
     out.reserve(size + 128);
     size_t lineStart = 0;
+    std::vector<uint16_t> sentence;
     while (out.size() < size) {
         // One paragraph of 2 to 8 sentences.
         const uint32_t sentences = 2 + rnd.Below(7);
         for (uint32_t s = 0; s < sentences; ++s) {
             const uint32_t words = 4 + rnd.Below(16);
-            for (uint32_t w = 0; w < words; ++w) {
-                std::string word = kWords[rnd.Skewed(kWordCount)];
+            sentence.clear();
+            while (sentence.size() < words)
+                prose.Next(sentence);
+            for (uint32_t w = 0; w < sentence.size(); ++w) {
+                std::string word = kWords[sentence[w]];
                 if (w == 0)
                     word[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(word[0])));
-                if (w + 1 == words) {
+                if (w + 1 == sentence.size()) {
                     const uint32_t r = rnd.Below(10);
                     word += r < 7 ? "." : r < 9 ? "?" : "!";
                 } else if (rnd.Below(9) == 0) {

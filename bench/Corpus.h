@@ -9,7 +9,8 @@
 
 namespace zarnik_corpus {
 
-// Prose from a word list: sentences with punctuation, lines of at most 76
+// Prose from a word list, each word likely to follow the one before and set
+// phrases recurring: sentences with punctuation, lines of at most 76
 // characters, paragraphs separated by empty lines.
 std::vector<unsigned char> Text(size_t size, uint32_t seed = 1);
 

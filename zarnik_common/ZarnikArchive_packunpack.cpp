@@ -52,6 +52,17 @@ inline uint32_t Load32(const unsigned char *p)
 #endif
 }
 
+// Hides a pointer's value from the optimiser, so that the additions around
+// it happen in the order written.
+inline void Opaque(const unsigned char *&p)
+{
+#if defined(__GNUC__)
+    __asm__("" : "+r"(p));
+#else
+    (void)p;
+#endif
+}
+
 // The first `n` (< 4) bytes at p, little-endian, zeros above.
 inline uint32_t LoadPartial(const unsigned char *p, size_t n)
 {
@@ -204,15 +215,20 @@ uint32_t UnpackBlock(const unsigned char *in, uint32_t inLength, unsigned char *
         const uint32_t w = Load32(ip);
         uint32_t off, len;
         if (__builtin_expect((w & 0x7F) != 3, 1)) {
-            // Forms of 1 to 3 bytes, by bits 1..0 = b: the item size is
-            // 1 + (b + 1) / 2. The input position is this loop's critical
-            // path (load the item, find its size, advance), so the rare
-            // 4-byte form takes a branch instead of lengthening it.
-            const uint32_t b = w & 3;
-            const MatchForm &form = kMatchForms[b];
+            // Forms of 1 to 3 bytes: the item size is 1 plus bit 0 plus
+            // bit 1. The input position is this loop's critical path (load
+            // the item, find its size, advance), so the rare 4-byte form
+            // takes a branch instead of lengthening it, and the two bits are
+            // added to the position one after the other rather than summed
+            // first.
+            const MatchForm &form = kMatchForms[w & 3];
             off = (w & form.offMask) >> form.offShift;
             len = ((w >> form.lenShift) & form.lenMask) + form.lenBase;
-            ip += 1 + ((b + 1) >> 1);
+            const unsigned char *next = ip + 1;
+            Opaque(next); // keeps the compiler from summing the bits first
+            next += w & 1;
+            Opaque(next);
+            ip = next + ((w >> 1) & 1);
         } else {
             off = w >> 15;
             len = ((w >> 7) & 255) + 3;

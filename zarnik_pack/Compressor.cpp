@@ -124,7 +124,7 @@ private:
 // to decode and a copy of its own), so that of two parses of about the same
 // size the one with fewer, longer matches wins.
 const uint32_t kLiteralCost = 9;
-const uint32_t kMatchCharge = 2;
+const uint32_t kMatchCharge = 5;
 inline uint32_t MatchCost(uint32_t off, uint32_t len)
 {
     return 8 * MatchItemSize(off, len) + 1 + kMatchCharge;
