@@ -14,6 +14,8 @@
 
 #include <deque>
 #include <functional>
+#include <string>
+#include <vector>
 
 class ModalDriver
 {
@@ -54,6 +56,49 @@ public:
         });
     }
 
+    // What a file dialog asked, as the user saw it.
+    struct FileDialogSeen
+    {
+        QString caption;
+        QString proposed; // the file-name field as the dialog opened
+        QStringList filters;
+        QFileDialog::FileMode fileMode = QFileDialog::AnyFile;
+        QFileDialog::AcceptMode acceptMode = QFileDialog::AcceptOpen;
+        bool dirsOnly = false;
+    };
+
+    // As answerFile, for any file dialog (a save dialog, or a directory
+    // dialog given a directory's path), recording what it asked.
+    void answerFileDialog(const QString &path, FileDialogSeen *seen)
+    {
+        then([path, seen](QWidget *w) {
+            auto *dlg = qobject_cast<QFileDialog *>(w);
+            QVERIFY2(dlg, "expected a file dialog");
+            auto *edit = dlg->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+            QVERIFY(edit);
+            seen->caption = dlg->windowTitle();
+            seen->proposed = edit->text();
+            seen->filters = dlg->nameFilters();
+            seen->fileMode = dlg->fileMode();
+            seen->acceptMode = dlg->acceptMode();
+            seen->dirsOnly = dlg->testOption(QFileDialog::ShowDirsOnly);
+            if (path.isEmpty()) {
+                dlg->reject();
+                return;
+            }
+            edit->setText(path);
+            static_cast<QDialog *>(dlg)->accept();
+        });
+    }
+
+    // Modal windows of this class are not the driver's business: they are
+    // not answered, not counted as unexpected, and not closed (a progress
+    // dialog that goes away on its own).
+    void leaveAlone(const char *className)
+    {
+        m_leftAlone.push_back(className);
+    }
+
     // Closes the next message box with its default button, recording it.
     void answerMessage(QMessageBox::Icon *icon, QString *title, QString *text)
     {
@@ -79,6 +124,9 @@ private:
         QWidget *w = QApplication::activeModalWidget();
         if (!w || w == m_last || !w->isVisible())
             return;
+        for (const std::string &name : m_leftAlone)
+            if (w->inherits(name.c_str()))
+                return;
         m_last = w;
         if (m_steps.empty()) {
             // An unexpected dialog: close it so the test fails instead of
@@ -101,4 +149,5 @@ private:
     std::deque<Step> m_steps;
     QPointer<QWidget> m_last;
     int m_unexpected = 0;
+    std::vector<std::string> m_leftAlone;
 };
