@@ -1,0 +1,132 @@
+// Takes the export screenshot in docs/: the real main window opens a pack
+// through its Open command, exports a folder through the Export command and
+// its directory dialog, and the whole screen is grabbed while the progress
+// dialog runs. Needs a real display (Xvfb will do): the frameless dialog is
+// a window of its own, so grabbing the main window alone would miss it.
+//
+//   make_export_screenshot PACK FOLDER_PATH DEST_DIR OUT_PNG
+//
+// FOLDER_PATH is the archive path of the folder to export, e.g.
+// content\music; DEST_DIR must exist.
+#include "MainWindow.h"
+#include "ProgressDlg.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QScreen>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <cstdio>
+
+namespace {
+
+// Unfolds the items down to the one whose path (texts joined by '\') is
+// `path`.
+QTreeWidgetItem *findPath(QTreeWidget *tree, const QString &path)
+{
+    const QStringList parts = path.split('\\');
+    if (tree->topLevelItemCount() != 1 || parts.value(0) != tree->topLevelItem(0)->text(0))
+        return nullptr;
+    QTreeWidgetItem *item = tree->topLevelItem(0);
+    for (int p = 1; p < parts.size() && item; ++p) {
+        item->setExpanded(true);
+        QTreeWidgetItem *next = nullptr;
+        for (int i = 0; i < item->childCount() && !next; ++i)
+            if (item->child(i)->text(0) == parts[p])
+                next = item->child(i);
+        item = next;
+    }
+    return item;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    if (argc != 5) {
+        std::fprintf(stderr, "usage: make_export_screenshot PACK FOLDER_PATH DEST_DIR OUT_PNG\n");
+        return 2;
+    }
+    const QString pack = QFile::decodeName(argv[1]);
+    const QString folder = QString::fromLatin1(argv[2]);
+    const QString dest = QFile::decodeName(argv[3]);
+    const QString out = QFile::decodeName(argv[4]);
+
+    MainWindow window;
+    window.move(40, 40);
+    window.show();
+
+    // Answer the file dialogs as a user would: the pack first, then the
+    // export's directory.
+    QStringList answers{pack, dest};
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        auto *dlg = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (!dlg || answers.isEmpty() || !dlg->isVisible())
+            return;
+        dlg->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(answers.takeFirst());
+        static_cast<QDialog *>(dlg)->accept();
+    });
+    answer.start(10);
+
+    int rc = 1;
+    // Grab once the bar is well under way, so the dialog shows a file's path
+    // and a percentage rather than its first state.
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        auto *dlg = window.findChild<ProgressDlg *>();
+        if (!dlg) {
+            watch.stop();
+            std::fprintf(stderr, "make_export_screenshot: the export ended before the grab\n");
+            app.exit(1);
+            return;
+        }
+        const int value = dlg->findChild<QProgressBar *>(QStringLiteral("progressBar"))->value();
+        if (value < 35)
+            return;
+        watch.stop();
+        // The screen under the main window: the dialog lies over it.
+        const QRect r = window.frameGeometry();
+        rc = QGuiApplication::primaryScreen()
+                     ->grabWindow(0, r.x(), r.y(), r.width(), r.height())
+                     .save(out, "PNG")
+                 ? 0
+                 : 1;
+        // Leave the export to finish; quit when its dialog has gone.
+        QTimer *done = new QTimer(&app);
+        QObject::connect(done, &QTimer::timeout, [&] {
+            if (!window.findChild<ProgressDlg *>())
+                app.exit(rc);
+        });
+        done->start(50);
+    });
+
+    QTimer::singleShot(0, [&] {
+        window.findChild<QAction *>(QStringLiteral("action_Open"))->trigger();
+        auto *tree = window.findChild<QTreeWidget *>(QStringLiteral("treeWidget"));
+        QTreeWidgetItem *item = findPath(tree, folder);
+        if (!item) {
+            std::fprintf(stderr, "make_export_screenshot: no %s in the pack\n", argv[2]);
+            app.exit(1);
+            return;
+        }
+        tree->setCurrentItem(item);
+        tree->setFocus();
+        window.findChild<QAction *>(QStringLiteral("actionExport"))->trigger();
+        if (!window.findChild<ProgressDlg *>()) {
+            std::fprintf(stderr, "make_export_screenshot: the export did not start\n");
+            app.exit(1);
+            return;
+        }
+        watch.start(5);
+    });
+    app.exec();
+    if (rc == 0)
+        std::printf("Screenshot written to %s\n", qPrintable(out));
+    return rc;
+}
