@@ -133,8 +133,11 @@ inline uint32_t MatchCost(uint32_t off, uint32_t len)
 // Candidates looked at per position (besides the latest with the same
 // 3 bytes), and the length from which a match is
 // taken as it is, without weighing the positions it covers.
-const int kChainDepth = 16;
-const uint32_t kNiceLength = 96;
+const int kChainDepth = 12;
+const uint32_t kNiceLength = 64;
+// A chain walk stops at a match this long: farther candidates rarely give a
+// cheaper parse, and text has many of them.
+const uint32_t kGoodLength = 24;
 
 class BlockCompressor
 {
@@ -265,7 +268,7 @@ private:
             consider(near);
         int32_t cand = m_head4[Hash4(cur)];
         for (int depth = 0; cand >= 0 && depth < kChainDepth; ++depth, cand = m_prev[cand]) {
-            if (best >= kNiceLength || best == maxLen)
+            if (best >= kGoodLength || best == maxLen)
                 break;
             if (p - size_t(cand) > kMaxOffset)
                 break;
