@@ -128,17 +128,20 @@ inline void CopyMatch(unsigned char *d, uint32_t off, uint32_t len, size_t room)
     } while (d < e);
 }
 
-// CopyMatch for a match with at least 16 bytes of the block after its end.
+// CopyMatch for a match with at least 32 bytes of the block after its end.
 inline void CopyMatchFar(unsigned char *d, uint32_t off, uint32_t len)
 {
     const unsigned char *s = d - off;
     unsigned char *const e = d + len;
     if (off >= 16) {
-        // Most matches: one 16-byte move covers up to 16 bytes.
+        // Most matches: two 16-byte moves cover up to 32 bytes without a
+        // branch on the length, which varies from match to match. Each
+        // move's source ends at or before its destination begins.
         std::memcpy(d, s, 16);
-        if (len > 16) {
-            d += 16;
-            s += 16;
+        std::memcpy(d + 16, s + 16, 16);
+        if (len > 32) {
+            d += 32;
+            s += 32;
             do {
                 std::memcpy(d, s, 16);
                 d += 16;
@@ -168,9 +171,10 @@ inline void CopyMatchFar(unsigned char *d, uint32_t off, uint32_t len)
 // Room the fast loop needs around one step (a literal run of up to 16 bytes
 // followed by one match): on the input a control word, 16 literal bytes read
 // at once and a 4-byte match item; on the output the 16-byte literal store,
-// then the longest match and the 16-byte overshoot of its moves.
+// then the longest match and the overshoot of its moves (up to 31 bytes
+// past a match of 1 byte).
 const size_t kFastInputRoom = 4 + 16 + 4;
-const size_t kFastOutputRoom = 16 + 258 + 16;
+const size_t kFastOutputRoom = 16 + 258 + 32;
 
 } // namespace
 
