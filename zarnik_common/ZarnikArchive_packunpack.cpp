@@ -3,9 +3,9 @@
 // The block bytes come straight from the pack, so every read of the payload
 // and every write of the output is bounded by the lengths we were given.
 // The fast paths copy more bytes than an item needs (4 or 16 bytes per
-// literal run, 8 or 16 bytes per match move); each wide access is taken only where the bytes it
-// touches lie inside the payload or the block's output, and falls back to
-// exact copies otherwise.
+// literal run, 8 or 16 bytes per match move); each wide access is taken only
+// where the bytes it touches lie inside the payload or the block's output,
+// and falls back to exact copies otherwise.
 #include "ZarnikArchive_packunpack.h"
 
 #include "Check.h"
