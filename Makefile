@@ -24,12 +24,15 @@ test: build
 
 # Library, packer, tool and their tests built with AddressSanitizer (leak
 # checking included) and UndefinedBehaviorSanitizer, in their own directory.
+# SANITIZE_EXPLORER=ON adds the explorer and its Qt tests.
 SANITIZE_BUILD ?= build-asan
+SANITIZE_EXPLORER ?= OFF
 test-sanitize: deps
 	cmake -S . -B $(SANITIZE_BUILD) -G Ninja -DZARNIK_SANITIZE=ON \
-	  -DZARNIK_BUILD_EXPLORER=OFF -DZARNIK_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+	  -DZARNIK_BUILD_EXPLORER=$(SANITIZE_EXPLORER) -DZARNIK_BUILD_BENCH=OFF $(CMAKE_FLAGS)
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
-	cd $(SANITIZE_BUILD) && ASAN_OPTIONS=detect_leaks=1:strict_init_order=1 \
+	cd $(SANITIZE_BUILD) && QT_QPA_PLATFORM=offscreen \
+	  ASAN_OPTIONS=detect_leaks=1:strict_init_order=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
 
 bench: build
