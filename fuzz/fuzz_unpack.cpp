@@ -2,9 +2,11 @@
 //
 // Byte 0 chooses: even, the rest after 4 capacity bytes is a packed stream
 // decoded into a buffer of exactly that capacity (at most 4 MiB), which the
-// sanitizers watch; odd, the rest is compressed with a block size from byte
+// sanitizers watch, and the verdict and bytes must match a plain reference
+// decoder's; odd, the rest is compressed with a block size from byte
 // 1 and must unpack to exactly itself.
 #include "Compressor.h"
+#include "ReferenceUnpack.h"
 #include "ZarnikArchive_packunpack.h"
 
 #include <cstdint>
@@ -29,6 +31,15 @@ void Hostile(const uint8_t *data, size_t size)
     std::unique_ptr<unsigned char[]> out(new unsigned char[capacity ? capacity : 1]);
     const uint32_t written = Unpack(out.get(), data + 4, uint32_t(size - 4), capacity);
     if (written != kUnpackDamaged && written > capacity)
+        std::abort();
+    // The same verdict and the same bytes as the plain decoder.
+    std::vector<unsigned char> expected;
+    const bool sound = fuzzsupport::ReferenceUnpack(data + 4, uint32_t(size - 4), capacity, expected);
+    if (sound != (written != kUnpackDamaged))
+        std::abort();
+    if (sound && written != expected.size())
+        std::abort();
+    if (sound && written > 0 && std::memcmp(out.get(), expected.data(), written) != 0)
         std::abort();
 }
 
