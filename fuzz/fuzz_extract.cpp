@@ -1,11 +1,12 @@
 // Opens the input as a single pack and extracts the whole tree into a fresh
 // folder. Aborts when anything appears in the process's directory outside
-// that folder (the pack itself aside), when a written file is not the size
-// its entry says, or when a node is neither written nor reported. The
-// folder is removed after every run.
+// that folder (the pack itself aside), when a written file does not hold
+// the bytes ReadFileData gives for it, or when a node is neither written nor
+// reported. The folder is removed after every run.
 #include "FuzzSupport.h"
 #include "PlatformFile.h"
 
+#include <cstring>
 #include <map>
 #include <set>
 
@@ -24,6 +25,20 @@ struct Recorder : CZarnikArchive::Callback
     }
 };
 
+zarnik_pack::Bytes ReadBack(const fs::path &path)
+{
+    std::FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        std::abort();
+    zarnik_pack::Bytes bytes;
+    unsigned char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+        bytes.insert(bytes.end(), buffer, buffer + n);
+    std::fclose(f);
+    return bytes;
+}
+
 bool Inside(const fs::path &path, const fs::path &folder)
 {
     const std::string p = path.lexically_normal().string();
@@ -31,9 +46,11 @@ bool Inside(const fs::path &path, const fs::path &folder)
     return p == f || (p.size() > f.size() && p.compare(0, f.size(), f) == 0 && p[f.size()] == '/');
 }
 
-// Every node that was not reported must be on disk: a file with exactly its
-// entry's size. A reported folder's subtree is passed over.
-void CheckWritten(const ArchiveNode *node, const fs::path &at, const Recorder &recorder)
+// Every node that was not reported must be on disk: a file holding exactly
+// the bytes ReadFileData gives for it. A reported folder's subtree is passed
+// over.
+void CheckWritten(CZarnikArchive &archive, const ArchiveNode *node, const fs::path &at,
+                  const Recorder &recorder)
 {
     if (recorder.failed.count(node->m_Path))
         return;
@@ -42,9 +59,22 @@ void CheckWritten(const ArchiveNode *node, const fs::path &at, const Recorder &r
         if (!fs::is_directory(at, ec))
             std::abort();
         for (const ArchiveNode *child : node->m_Children)
-            CheckWritten(child, at / zarnik::PlatformNameFromLatin1(child->m_Name), recorder);
-    } else if (!fs::is_regular_file(at, ec) || fs::file_size(at, ec) != node->m_UnpackedSize) {
+            CheckWritten(archive, child, at / zarnik::PlatformNameFromLatin1(child->m_Name),
+                         recorder);
+        return;
+    }
+    if (!fs::is_regular_file(at, ec) || fs::file_size(at, ec) != node->m_UnpackedSize) {
         std::fprintf(stderr, "%s: not written and not reported\n", node->m_Path.c_str());
+        std::abort();
+    }
+    std::unique_ptr<unsigned char[]> expected;
+    std::string reason;
+    if (!archive.ReadFileData(node, expected, reason))
+        std::abort(); // written, yet unreadable
+    const zarnik_pack::Bytes got = ReadBack(at);
+    if (got.size() != node->m_UnpackedSize ||
+        (!got.empty() && std::memcmp(got.data(), expected.get(), got.size()) != 0)) {
+        std::fprintf(stderr, "%s: written bytes differ\n", node->m_Path.c_str());
         std::abort();
     }
 }
@@ -72,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             if (!archive.Extract(archive.GetRoot(), fuzzsupport::Backslashed(dest.string()),
                                  &recorder))
                 std::abort();
-            CheckWritten(archive.GetRoot(), dest / "content", recorder);
+            CheckWritten(archive, archive.GetRoot(), dest / "content", recorder);
         }
     }
 
