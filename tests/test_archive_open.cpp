@@ -205,13 +205,18 @@ TEST(ArchiveOpen, NameDecoding)
     innerZero.rawName = Bytes{'c', 'o', 'n', 't', 'e', 'n', 't', '\\', 'k', 0, 'z', 0};
     Entry latin = MakeEntry("content\\caf\xE9.txt", "latin");
     latin.nameKey = 0xE9;
-    WriteAll(dir.file("p.upk"),
-             zarnik_pack::BuildUpk({zeroLength, oneByte, junkTerminator, innerZero, latin}));
+    // Longer than a path may be (260 bytes with the terminator): skipped by
+    // its length, the entries around it kept. 260 exactly is still a name.
+    Entry tooLong = MakeEntry("content\\" + std::string(252, 'n'), "too long");
+    Entry longest = MakeEntry("content\\" + std::string(251, 'n'), "longest");
+    WriteAll(dir.file("p.upk"), zarnik_pack::BuildUpk({zeroLength, oneByte, junkTerminator,
+                                                       innerZero, tooLong, latin, longest}));
 
     CZarnikArchive archive;
     ASSERT_TRUE(archive.Open(dir.file("p.upk")));
     const auto &children = archive.GetRoot()->m_Children;
-    ASSERT_EQ(children.size(), 5u);
+    ASSERT_EQ(children.size(), 6u);
+    EXPECT_EQ(children[5]->m_Name.size(), 251u);
     EXPECT_EQ(children[0]->m_Path, "");
     EXPECT_EQ(children[1]->m_Path, "");
     EXPECT_EQ(children[2]->m_Path, "content\\j.txt");

@@ -225,33 +225,6 @@ TEST(Extract, UnsoundBytesAreNeverWritten)
     EXPECT_EQ(r.failures, expected);
 }
 
-TEST(Extract, NamesThatWouldClimbOutAreNeverUsed)
-{
-    std::vector<Entry> entries = {
-        MakeEntry("content\\..\\..\\escaped.txt", "up"),
-        MakeEntry("content\\.\\dot-folder.txt", "dot"),
-        MakeEntry("content\\..", "file named dot-dot"),
-        MakeEntry("content\\safe\\ok.txt", "fine"),
-    };
-    Entry slash = MakeEntry("", "slash");
-    slash.rawName = zarnik_pack::ToBytes(std::string("content\\sub/../../../slashed.txt") + '\0');
-    entries.push_back(slash);
-    Fixture f(false, entries);
-    const std::string dest = f.dir.file("out/deep");
-    std::filesystem::create_directories(dest);
-
-    Recorder r;
-    EXPECT_TRUE(f.archive.Extract(f.archive.GetRoot(), Backslashed(dest), &r));
-    // Nothing anywhere but below the destination.
-    EXPECT_EQ(Listing(f.dir.str()),
-              (std::vector<std::string>{"out/", "out/deep/", "out/deep/content/",
-                                        "out/deep/content/safe/", "out/deep/content/safe/ok.txt",
-                                        "p.upk"}));
-    ASSERT_EQ(r.failures.size(), 4u);
-    for (const auto &failure : r.failures)
-        EXPECT_EQ(failure.second, CZarnikArchive::kReasonUnsafeName) << failure.first;
-}
-
 TEST(Extract, PackNamesBecomeUtf8FileNames)
 {
     Fixture f(false, {MakeEntry("content\\caf\xE9\\\xC6sir.txt", "latin-1 names")});
