@@ -290,6 +290,26 @@ TEST(Unpack, DamagedStreams)
     // Offsets 0 to 2.
     for (uint32_t off = 0; off < 3; ++off)
         damaged(Block(true, false, Payload(Literals("abcdefghijklmnop") + std::vector<Item>{{true, Match2L(off, 9)}} + Literals(tail)), 36), 100, nullptr);
+    // The same offsets, and one byte before the block, deep inside a long
+    // block where the decoder takes its wide paths; the offset equal to
+    // the distance from the block's start is sound.
+    const Bytes noise = testsupport::Pattern(800, 9);
+    const std::string lead(noise.begin(), noise.end());
+    for (uint32_t f = 0; f < 5; ++f) {
+        for (uint32_t off : {0u, 1u, 2u, 800u, 801u}) {
+            if (f == 0 && off > 63)
+                continue; // the 1-byte form has 6 offset bits
+            const Bytes item = f == 0 ? Match1(off) : f == 1 ? Match2(off) : f == 2 ? Match2L(off, 3) : f == 3 ? Match3(off, 3) : Match4(off, 3);
+            const std::vector<Item> items = Literals(lead) + std::vector<Item>{{true, item}} + Literals(std::string(400, 't'));
+            const uint32_t raw = 800 + 3 + 400;
+            const Bytes stream = Block(true, true, Payload(items), raw);
+            if (off == 800) {
+                EXPECT_EQ(UnpackAll(stream, raw), raw) << f;
+                continue;
+            }
+            damaged(stream, raw, off == 801 ? "outp - off >= outData" : nullptr);
+        }
+    }
 
     // Truncation at every byte of a small stream of three blocks: only the
     // block boundaries give a (shorter) sound stream.

@@ -11,6 +11,7 @@
 #include "Check.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -25,6 +26,8 @@ inline uint32_t RunLength(uint32_t mask)
 }
 
 // How a match item's little-endian value W gives its offset and length.
+// The length field, where there is one, starts at bit 2 of W in every form
+// but the 4-byte one, so the fast loop shifts by 2 and masks.
 struct MatchForm
 {
     uint32_t offMask;
@@ -34,8 +37,8 @@ struct MatchForm
     uint32_t lenBase;
 };
 const MatchForm kMatchForms[5] = {
-    {0xFF, 2, 0, 0, 3},             // xxxxxx00: off 6 bits, len 3
-    {0xFFFF, 2, 0, 0, 3},        // off 14 bits, len 3
+    {0xFF, 2, 2, 0, 3},          // xxxxxx00: off 6 bits, len 3
+    {0xFFFF, 2, 2, 0, 3},        // off 14 bits, len 3
     {0xFFFF, 6, 2, 15, 3},       // off 10 bits, len 3..18
     {0xFFFFFF, 7, 2, 31, 2},     // off 17 bits, len 3..33
     {0xFFFFFFFF, 15, 7, 255, 3}, // bits 6..0 = 0000011: off 17 bits, len 3..258
@@ -195,9 +198,16 @@ uint32_t UnpackBlock(const unsigned char *in, uint32_t inLength, unsigned char *
     // and match items follow each other without a branch on the flag, which
     // a decoder would mispredict at every other item. Anything unusual (a
     // control word of 0 or 1, a bad offset) leaves the item unconsumed for
-    // the exact loop below, which also handles the block's last bytes.
+    // the exact loop below, which also handles the block's first and last
+    // bytes.
     const unsigned char *const inFast = inLength > kFastInputRoom ? iend - kFastInputRoom : in;
     unsigned char *const outFast = size > kFastOutputRoom ? oend - kFastOutputRoom : outData;
+    // The fast loop's offset check needs op at least 3 bytes into the
+    // block, so the block's first items go through the exact loop, which
+    // hands back to the fast loop as soon as it may.
+    const uintptr_t outLow = uintptr_t(outData) + 3;
+    goto exact;
+fast:
     while (ip < inFast && op < outFast) {
         if (mask == 1) {
             const uint32_t word = Load32(ip);
@@ -208,45 +218,70 @@ uint32_t UnpackBlock(const unsigned char *in, uint32_t inLength, unsigned char *
         }
         // Zero flags up to the lowest set bit, at most 16. The end marker
         // bounds the count, so a run never takes flags of the next word.
-        const uint32_t n = static_cast<uint32_t>(__builtin_ctz(mask | 0x10000u));
+        uint32_t n = static_cast<uint32_t>(__builtin_ctz(mask | 0x10000u));
         std::memcpy(op, ip, 16);
         op += n;
-        ip += n;
         mask >>= n;
-        if (mask == 1 || !(mask & 1))
+        if (mask == 1 || !(mask & 1)) {
+            ip += n;
             continue; // the control word is used up, or the run goes on
-        const unsigned char *const item = ip;
-        const uint32_t w = Load32(ip);
-        uint32_t off, len;
-        if (__builtin_expect((w & 0x7F) != 3, 1)) {
+        }
+        // Steps whose match is followed, in the same control word, by
+        // another literal run and match stay in this inner loop, which
+        // carries the position of the next match item from step to step.
+        const unsigned char *item = ip + n;
+        for (;;) {
+            const uint32_t w = Load32(item);
+            if (__builtin_expect((w & 0x7F) == 3, 0)) {
+                // The rare 4-byte form: finish the step in the outer loop.
+                const uint32_t off = w >> 15;
+                const uint32_t len = ((w >> 7) & 255) + 3;
+                if (size_t(uint32_t(off - 3)) > uintptr_t(op) - outLow) {
+                    ip = item; // leave the match to the exact loop
+                    goto exact;
+                }
+                ip = item + 4;
+                mask >>= 1;
+                CopyMatchFar(op, off, len);
+                op += len;
+                break;
+            }
             // Forms of 1 to 3 bytes: the item size is 1 plus bit 0 plus
-            // bit 1. The input position is this loop's critical path (load
-            // the item, find its size, advance), so the rare 4-byte form
-            // takes a branch instead of lengthening it, and the two bits are
-            // added to the position one after the other rather than summed
-            // first.
+            // bit 1. The position of the next match item is this loop's
+            // critical path (load the item, find its size, advance), so
+            // what does not depend on the item (the 1 and the next literal
+            // run's length) is added first, and the two bits one after the
+            // other rather than summed first.
             const MatchForm &form = kMatchForms[w & 3];
-            off = (w & form.offMask) >> form.offShift;
-            len = ((w >> form.lenShift) & form.lenMask) + form.lenBase;
-            const unsigned char *next = ip + 1;
+            const uint32_t off = (w & form.offMask) >> form.offShift;
+            const uint32_t len = ((w >> 2) & form.lenMask) + form.lenBase;
+            // 3 <= off <= op - outData in one comparison: off - 3 wraps
+            // above any block size when off < 3, and op is at least 3 bytes
+            // into the block here.
+            if (size_t(uint32_t(off - 3)) > uintptr_t(op) - outLow) {
+                ip = item;
+                goto exact;
+            }
+            mask >>= 1;
+            const size_t nn = static_cast<size_t>(__builtin_ctzll(uint64_t(mask) | 0x10000u));
+            const unsigned char *next = item + 1 + nn;
             Opaque(next); // keeps the compiler from summing the bits first
             next += w & 1;
             Opaque(next);
-            ip = next + ((w >> 1) & 1);
-        } else {
-            off = w >> 15;
-            len = ((w >> 7) & 255) + 3;
-            ip += 4;
+            next += (w >> 1) & 1;
+            CopyMatchFar(op, off, len);
+            op += len;
+            ip = next - nn; // the next literal run
+            const uint32_t after = mask >> nn;
+            if (after == 1 || !(after & 1) || ip >= inFast || op >= outFast)
+                break; // the outer loop takes the next step from ip
+            std::memcpy(op, ip, 16);
+            op += nn;
+            mask = after;
+            item = next;
         }
-        if (off > size_t(op - outData) || off < 3) {
-            ip = item; // leave the match to the exact loop
-            break;
-        }
-        mask >>= 1;
-        CopyMatchFar(op, off, len);
-        op += len;
     }
-
+exact:
     for (;;) {
         if (!ZARNIK_CHECK(mask != 0))
             return kUnpackDamaged;
@@ -308,6 +343,9 @@ uint32_t UnpackBlock(const unsigned char *in, uint32_t inLength, unsigned char *
             ip += n;
             mask >>= n;
         }
+        // A control value of 0 is the exact loop's to report.
+        if (mask != 0 && size_t(op - outData) >= 3 && ip < inFast && op < outFast)
+            goto fast;
     }
 
     // Tail: every remaining byte is a literal; flags are no longer looked at,
