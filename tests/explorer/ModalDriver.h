@@ -14,47 +14,11 @@
 
 #include <deque>
 #include <functional>
-#include <string>
-#include <vector>
 
 class ModalDriver
 {
 public:
     using Step = std::function<void(QWidget *)>;
-
-    ModalDriver()
-    {
-        m_timer.setInterval(5);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] { poll(); });
-        m_timer.start();
-    }
-
-    // The next modal dialog that appears is handed to `step`.
-    void then(Step step)
-    {
-        m_steps.push_back(std::move(step));
-    }
-
-    // Types `path` into the next file dialog and accepts it; an empty path
-    // cancels it. Records the dialog's caption.
-    void answerFile(const QString &path, QString *caption = nullptr)
-    {
-        then([path, caption](QWidget *w) {
-            auto *dlg = qobject_cast<QFileDialog *>(w);
-            QVERIFY2(dlg, "expected a file dialog");
-            if (caption)
-                *caption = dlg->windowTitle();
-            if (path.isEmpty()) {
-                dlg->reject();
-                return;
-            }
-            auto *edit = dlg->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
-            QVERIFY(edit);
-            edit->setText(path);
-            // As the Open button does.
-            static_cast<QDialog *>(dlg)->accept();
-        });
-    }
 
     // What a file dialog asked, as the user saw it.
     struct FileDialogSeen
@@ -64,50 +28,49 @@ public:
         QStringList filters;
         QFileDialog::FileMode fileMode = QFileDialog::AnyFile;
         QFileDialog::AcceptMode acceptMode = QFileDialog::AcceptOpen;
-        bool dirsOnly = false;
     };
 
-    // As answerFile, for any file dialog (a save dialog, or a directory
-    // dialog given a directory's path), recording what it asked.
-    void answerFileDialog(const QString &path, FileDialogSeen *seen)
+    // Modal windows of class `leftAlone` (a progress dialog that goes away
+    // on its own) are neither answered nor counted as unexpected.
+    explicit ModalDriver(const char *leftAlone = nullptr)
+        : m_leftAlone(leftAlone)
+    {
+        m_timer.setInterval(5);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { poll(); });
+        m_timer.start();
+    }
+
+    // The next modal dialog that appears is handed to `step`.
+    void then(Step step) { m_steps.push_back(std::move(step)); }
+
+    // Types `path` into the next file dialog (open, save or directory) and
+    // accepts it; an empty path cancels it. Records what the dialog asked.
+    void answerFile(const QString &path, FileDialogSeen *seen = nullptr)
     {
         then([path, seen](QWidget *w) {
             auto *dlg = qobject_cast<QFileDialog *>(w);
             QVERIFY2(dlg, "expected a file dialog");
             auto *edit = dlg->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
             QVERIFY(edit);
-            seen->caption = dlg->windowTitle();
-            seen->proposed = edit->text();
-            seen->filters = dlg->nameFilters();
-            seen->fileMode = dlg->fileMode();
-            seen->acceptMode = dlg->acceptMode();
-            seen->dirsOnly = dlg->testOption(QFileDialog::ShowDirsOnly);
-            if (path.isEmpty()) {
-                dlg->reject();
-                return;
-            }
+            if (seen)
+                *seen = {dlg->windowTitle(), edit->text(), dlg->nameFilters(), dlg->fileMode(),
+                         dlg->acceptMode()};
+            if (path.isEmpty())
+                return dlg->reject();
             edit->setText(path);
+            // As the Open or Save button does.
             static_cast<QDialog *>(dlg)->accept();
         });
     }
 
-    // Modal windows of this class are not the driver's business: they are
-    // not answered, not counted as unexpected, and not closed (a progress
-    // dialog that goes away on its own).
-    void leaveAlone(const char *className)
-    {
-        m_leftAlone.push_back(className);
-    }
-
-    // Closes the next message box with its default button, recording it.
-    void answerMessage(QMessageBox::Icon *icon, QString *title, QString *text)
+    // Closes the next message box with its only button, recording it as
+    // "icon|title|text".
+    void answerMessage(QString *seen)
     {
         then([=](QWidget *w) {
             auto *box = qobject_cast<QMessageBox *>(w);
             QVERIFY2(box, "expected a message box");
-            *icon = box->icon();
-            *title = box->windowTitle();
-            *text = box->text();
+            *seen = QString::number(box->icon()) + '|' + box->windowTitle() + '|' + box->text();
             QCOMPARE(box->standardButtons(), QMessageBox::StandardButtons(QMessageBox::Ok));
             box->defaultButton()->click();
         });
@@ -122,15 +85,11 @@ private:
     void poll()
     {
         QWidget *w = QApplication::activeModalWidget();
-        if (!w || w == m_last || !w->isVisible())
+        if (!w || w == m_last || !w->isVisible() || (m_leftAlone && w->inherits(m_leftAlone)))
             return;
-        for (const std::string &name : m_leftAlone)
-            if (w->inherits(name.c_str()))
-                return;
         m_last = w;
         if (m_steps.empty()) {
-            // An unexpected dialog: close it so the test fails instead of
-            // hanging.
+            // Close it so the test fails instead of hanging.
             ++m_unexpected;
             QMetaObject::invokeMethod(w, "reject", Qt::QueuedConnection);
             return;
@@ -149,5 +108,5 @@ private:
     std::deque<Step> m_steps;
     QPointer<QWidget> m_last;
     int m_unexpected = 0;
-    std::vector<std::string> m_leftAlone;
+    const char *m_leftAlone;
 };

@@ -1,21 +1,22 @@
-// The main window as a user meets it: what it shows, what New and Exit do,
-// and its texts coming back after a language change.
-#include "MainWindow.h"
-#include "ModalDriver.h"
+// The main window and its About dialog as a user meets them: what they show,
+// what New, Exit, Close and Escape do, and their texts coming back after a
+// language change.
+#include "AboutDlg.h"
+#include "ExplorerFixture.h"
 
-#include <QAction>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSplitter>
-#include <QStatusBar>
-#include <QTest>
+#include <QTextCursor>
+#include <QTextEdit>
 #include <QToolBar>
 #include <QTranslator>
-#include <QTreeWidget>
+
 
 namespace {
 
-// "&Open..." etc. in menu order; a separator shows as "|".
+// "&Open..." etc. in order; a separator shows as "|".
 QStringList actionTexts(const QList<QAction *> &actions)
 {
     QStringList out;
@@ -25,34 +26,34 @@ QStringList actionTexts(const QList<QAction *> &actions)
 }
 
 // Marks every text it translates, so a test can tell a re-applied text from
-// one that was left alone.
+// one that was left alone. The About text stays a document; only its author
+// is marked.
 class MarkingTranslator : public QTranslator
 {
 public:
     QString translate(const char *context, const char *source, const char *, int) const override
     {
-        if (qstrcmp(context, "MainWindow") != 0)
+        if (qstrcmp(context, "MainWindow") != 0 && qstrcmp(context, "AboutDlg") != 0)
             return QString();
-        return QStringLiteral("<") + QString::fromUtf8(source) + QStringLiteral(">");
+        const QString text = QString::fromUtf8(source);
+        if (text.contains(QStringLiteral("<html>")))
+            return QString(text).replace(QStringLiteral("Pellworth"), QStringLiteral("Marked"));
+        return QStringLiteral("<") + text + QStringLiteral(">");
     }
     bool isEmpty() const override { return false; }
 };
 
-QStringList windowTexts(MainWindow &w)
+// Every text of the window, then of an About dialog.
+QStringList texts(MainWindow &w, AboutDlg &about)
 {
-    auto action = [&](const char *name) { return w.findChild<QAction *>(name); };
-    auto menu = [&](const char *name) { return w.findChild<QMenu *>(name)->title(); };
-    return {w.windowTitle(),
-            action("action_Open")->text(),
-            action("action_Open")->toolTip(),
-            action("actionE_xit")->text(),
-            action("actionExport")->text(),
-            action("actionExport")->toolTip(),
-            action("actionNew")->text(),
-            action("actionAbout")->text(),
-            menu("menu_File"),
-            menu("menu_Edit"),
-            menu("menuHelp")};
+    QStringList out{w.windowTitle()};
+    for (QAction *menu : w.menuBar()->actions())
+        out << menu->text() << actionTexts(menu->menu()->actions());
+    for (QAction *a : w.findChild<QToolBar *>()->actions())
+        out << a->toolTip();
+    out << about.windowTitle() << about.findChild<QPushButton *>()->text()
+        << about.findChild<QTextEdit *>()->toPlainText();
+    return out;
 }
 
 } // namespace
@@ -62,140 +63,113 @@ class TestExplorerWindow : public QObject
     Q_OBJECT
 
 private slots:
-    void windowAsShown();
-    void treeAndPanel();
-    void newIsInert();
-    void exitEndsTheLoopWithZero();
+    void init() { m_f.setUp(); }
+    void cleanup() { m_f.tearDown(); }
+    void windowNewAndExit();
+    void aboutAsShownClosedByCloseOrEscape();
     void languageChangeReappliesTexts();
+
+private:
+    explorertest::Fixture m_f;
 };
 
-void TestExplorerWindow::windowAsShown()
+void TestExplorerWindow::windowNewAndExit()
 {
-    MainWindow w;
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-
+    MainWindow &w = *m_f.window;
     QCOMPARE(w.windowTitle(), QStringLiteral("Zarnik Explorer"));
     QCOMPARE(w.size(), QSize(825, 687));
-    // The window icon is the .ico with its three sizes.
     const QList<QSize> sizes = w.windowIcon().availableSizes();
     for (int side : {16, 32, 48})
         QVERIFY2(sizes.contains(QSize(side, side)), qPrintable(QString::number(side)));
 
-    QMenuBar *bar = w.menuBar();
-    QCOMPARE(actionTexts(bar->actions()), QStringList({"&File", "&Edit", "Help"}));
-    QCOMPARE(actionTexts(bar->actions()[0]->menu()->actions()),
-             QStringList({"New", "&Open...", "|", "E&xit"}));
-    QCOMPARE(actionTexts(bar->actions()[1]->menu()->actions()), QStringList({"Export..."}));
-    QCOMPARE(actionTexts(bar->actions()[2]->menu()->actions()), QStringList({"About..."}));
-
-    auto *tools = w.findChild<QToolBar *>(QStringLiteral("mainToolBar"));
-    QVERIFY(tools);
+    // Menus and tool tips: languageChangeReappliesTexts.
+    auto *tools = w.findChild<QToolBar *>();
     QCOMPARE(w.toolBarArea(tools), Qt::TopToolBarArea);
     QCOMPARE(tools->iconSize(), QSize(16, 16));
     QCOMPARE(actionTexts(tools->actions()), QStringList({"New", "&Open...", "|", "Export..."}));
-    for (QAction *a : tools->actions()) {
-        if (a->isSeparator())
-            continue;
-        QVERIFY2(!a->icon().isNull(), qPrintable(a->text()));
-        QVERIFY(a->shortcut().isEmpty());
-    }
-    QCOMPARE(tools->actions()[1]->toolTip(), QStringLiteral("Open Zarnik Pack"));
-    QCOMPARE(tools->actions()[3]->toolTip(), QStringLiteral("Export selected"));
-    auto *exitAction = w.findChild<QAction *>(QStringLiteral("actionE_xit"));
-    auto *aboutAction = w.findChild<QAction *>(QStringLiteral("actionAbout"));
-    QVERIFY(exitAction->icon().isNull() && aboutAction->icon().isNull());
-    QVERIFY(exitAction->shortcut().isEmpty() && aboutAction->shortcut().isEmpty());
+    for (QAction *a : tools->actions())
+        QVERIFY2(a->isSeparator() || !a->icon().isNull(), qPrintable(a->text()));
 
-    QVERIFY(w.statusBar()->isVisible());
-    QVERIFY(w.statusBar()->currentMessage().isEmpty());
-}
-
-void TestExplorerWindow::treeAndPanel()
-{
-    MainWindow w;
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-
-    auto *splitter = w.findChild<QSplitter *>(QStringLiteral("splitter"));
-    auto *tree = w.findChild<QTreeWidget *>(QStringLiteral("treeWidget"));
-    auto *frame = w.findChild<QFrame *>(QStringLiteral("frame"));
-    QVERIFY(splitter && tree && frame);
-    QCOMPARE(splitter->orientation(), Qt::Horizontal);
-    QCOMPARE(splitter->widget(0), tree);
-    QCOMPARE(splitter->widget(1), frame);
-    QCOMPARE(splitter->count(), 2);
-
+    // The tree: empty, one column without header, 100 to 350 pixels wide
+    // however the splitter is dragged.
+    auto *splitter = w.findChild<QSplitter *>();
+    QTreeWidget *tree = m_f.tree;
     QCOMPARE(tree->topLevelItemCount(), 0);
     QCOMPARE(tree->columnCount(), 1);
     QVERIFY(tree->isHeaderHidden());
-    QCOMPARE(tree->selectionMode(), QAbstractItemView::SingleSelection);
-    QVERIFY(!tree->isSortingEnabled());
-    QCOMPARE(frame->frameShape(), QFrame::Panel);
-    QCOMPARE(frame->frameShadow(), QFrame::Raised);
-    QVERIFY(frame->children().isEmpty());
-
-    // Dragging the splitter: the tree stays between 100 and 350 pixels, the
-    // panel takes the rest.
     const int total = splitter->sizes()[0] + splitter->sizes()[1];
     splitter->setSizes({10, total - 10});
     QCOMPARE(tree->width(), 100);
     splitter->setSizes({total - 10, 10});
     QCOMPARE(tree->width(), 350);
-    QCOMPARE(splitter->sizes()[1], total - 350);
-}
 
-void TestExplorerWindow::newIsInert()
-{
-    MainWindow w;
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-    ModalDriver driver;
-    const QWidgetList before = QApplication::topLevelWidgets();
-    auto *tree = w.findChild<QTreeWidget *>(QStringLiteral("treeWidget"));
-
-    // From the tool bar (a real click) and from the menu.
-    auto *tools = w.findChild<QToolBar *>(QStringLiteral("mainToolBar"));
-    QWidget *newButton = tools->widgetForAction(w.findChild<QAction *>(QStringLiteral("actionNew")));
-    QVERIFY(newButton);
-    QTest::mouseClick(newButton, Qt::LeftButton);
-    w.findChild<QAction *>(QStringLiteral("actionNew"))->trigger();
+    // New does nothing; Exit ends the event loop with 0.
+    const int windows = QApplication::topLevelWidgets().size();
+    // A real click on the tool button; the driver counts any dialog as
+    // unexpected.
+    QAction *newAction = w.findChild<QAction *>(QStringLiteral("actionNew"));
+    QTest::mouseClick(w.findChild<QToolBar *>()->widgetForAction(newAction), Qt::LeftButton);
     QTest::qWait(50);
-
-    QCOMPARE(driver.unexpected(), 0);
-    QCOMPARE(QApplication::topLevelWidgets().size(), before.size());
-    QCOMPARE(tree->topLevelItemCount(), 0);
+    QCOMPARE(QApplication::topLevelWidgets().size(), windows);
+    QCOMPARE(m_f.tree->topLevelItemCount(), 0);
     QVERIFY(w.archive() == nullptr);
-    QCOMPARE(w.windowTitle(), QStringLiteral("Zarnik Explorer"));
     QVERIFY(w.isVisible());
-}
 
-void TestExplorerWindow::exitEndsTheLoopWithZero()
-{
-    MainWindow w;
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-    QTimer::singleShot(0, &w, [&w] {
-        // The user opens the File menu and picks Exit.
-        w.findChild<QAction *>(QStringLiteral("actionE_xit"))->trigger();
-    });
+    QTimer::singleShot(0, &w, [this] { m_f.trigger("actionE_xit"); });
     QTimer watchdog;
-    watchdog.setSingleShot(true);
     QObject::connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(99); });
     watchdog.start(10000);
-    const int rc = QApplication::exec();
-    QCOMPARE(rc, 0);
+    QCOMPARE(QApplication::exec(), 0);
     QVERIFY(!w.isVisible());
+}
+
+void TestExplorerWindow::aboutAsShownClosedByCloseOrEscape()
+{
+    // Its texts: languageChangeReappliesTexts. That the driver met it:
+    // cleanup().
+    m_f.driver->then([&](QWidget *dlg) {
+        QCOMPARE(dlg->metaObject()->className(), "AboutDlg");
+        QCOMPARE(dlg->parentWidget(), m_f.window);
+        // Fixed size, window-modal: the main window takes no input meanwhile.
+        QCOMPARE(dlg->size(), QSize(587, 314));
+        dlg->resize(800, 600);
+        QCOMPARE(dlg->size(), QSize(587, 314));
+        QCOMPARE(dlg->windowModality(), Qt::WindowModal);
+        QCOMPARE(QApplication::activeModalWidget(), dlg);
+        QCOMPARE(dlg->contextMenuPolicy(), Qt::NoContextMenu);
+        QCOMPARE(dlg->findChild<QLabel *>()->pixmap().size(), QSize(256, 255));
+
+        auto *edit = dlg->findChild<QTextEdit *>();
+        QVERIFY(!edit->isEnabled() && edit->isReadOnly());
+        // Disabled, yet black rather than the grey of disabled text.
+        QCOMPARE(edit->palette().color(QPalette::Disabled, QPalette::Text), QColor(Qt::black));
+        // The format before the end of a found word is its last letter's.
+        QVERIFY(!edit->document()->find("Written").charFormat().fontUnderline());
+        const QTextCharFormat author = edit->document()->find("Pellworth").charFormat();
+        QVERIFY(author.fontWeight() >= QFont::DemiBold && author.fontUnderline());
+
+        QTest::mouseClick(dlg->findChild<QPushButton *>(), Qt::LeftButton);
+    });
+    m_f.trigger("actionAbout");
+    // Nothing of the dialog outlives the command; a second one is fresh and
+    // Escape ends it.
+    QVERIFY(m_f.window->findChildren<AboutDlg *>().isEmpty());
+    m_f.driver->then([](QWidget *dlg) { QTest::keyClick(dlg, Qt::Key_Escape); });
+    m_f.trigger("actionAbout");
+    QVERIFY(m_f.window->findChildren<AboutDlg *>().isEmpty());
+    QVERIFY(QApplication::activeModalWidget() == nullptr);
+    QVERIFY(m_f.window->isVisible());
 }
 
 void TestExplorerWindow::languageChangeReappliesTexts()
 {
-    MainWindow w;
-    w.show();
-    const QStringList source = windowTexts(w);
-    QCOMPARE(source,
-             QStringList({"Zarnik Explorer", "&Open...", "Open Zarnik Pack", "E&xit", "Export...",
-                          "Export selected", "New", "About...", "&File", "&Edit", "Help"}));
+    // Hidden windows get the language change too.
+    AboutDlg about(m_f.window);
+    const QStringList source = texts(*m_f.window, about);
+    QCOMPARE(source, QStringList({"Zarnik Explorer", "&File", "New", "&Open...", "|", "E&xit",
+                                  "&Edit", "Export...", "Help", "About...", "New",
+                                  "Open Zarnik Pack", "", "Export selected", "About...", "Close",
+                                  "Zarnik Resources Explorer\n\nWritten by Pellworth"}));
 
     // Installing a translator sends the language change to every widget.
     MarkingTranslator marking;
@@ -203,12 +177,15 @@ void TestExplorerWindow::languageChangeReappliesTexts()
     QCoreApplication::processEvents();
     QStringList marked;
     for (const QString &s : source)
-        marked << QStringLiteral("<") + s + QStringLiteral(">");
-    QCOMPARE(windowTexts(w), marked);
+        marked << (s.isEmpty() || s == "|" ? s
+                   : s.contains('\n')      ? QString(s).replace("Pellworth", "Marked")
+                                           : '<' + s + '>');
+    QCOMPARE(texts(*m_f.window, about), marked);
+    QCOMPARE(about.findChild<QLabel *>()->pixmap().size(), QSize(256, 255));
 
     QVERIFY(QCoreApplication::removeTranslator(&marking));
     QCoreApplication::processEvents();
-    QCOMPARE(windowTexts(w), source);
+    QCOMPARE(texts(*m_f.window, about), source);
 }
 
 QTEST_MAIN(TestExplorerWindow)
