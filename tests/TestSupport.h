@@ -3,12 +3,14 @@
 
 #include "Check.h"
 #include "PackWriter.h"
+#include "ZarnikArchive.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -89,13 +91,6 @@ public:
         std::lock_guard<std::mutex> lock(Mutex());
         return Fired();
     }
-    bool saw(const std::string &expression) const
-    {
-        for (const std::string &e : fired())
-            if (e == expression)
-                return true;
-        return false;
-    }
 
 private:
     static void Record(const char *expression, const char *, int)
@@ -142,6 +137,45 @@ inline zarnik_pack::Entry MakeEntry(const std::string &path, const std::string &
                                     zarnik_pack::Storage storage = zarnik_pack::Storage::Auto)
 {
     return MakeEntry(path, zarnik_pack::ToBytes(text), storage);
+}
+
+inline zarnik_pack::Bytes operator+(zarnik_pack::Bytes a, const zarnik_pack::Bytes &b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// Every regular file below `root`: '/'-joined relative path -> bytes.
+inline std::map<std::string, zarnik_pack::Bytes> FilesBelow(const fs::path &root)
+{
+    std::map<std::string, zarnik_pack::Bytes> files;
+    std::error_code ec;
+    if (!fs::exists(root, ec))
+        return files;
+    for (const auto &e : fs::recursive_directory_iterator(root))
+        if (e.is_regular_file())
+            files[e.path().lexically_relative(root).generic_string()] = ReadAll(e.path().string());
+    return files;
+}
+
+// One line per node below the root, depth first in m_Children order:
+// indentation, the name, "/" for a folder.
+inline void DumpInto(const ArchiveNode *node, int depth, std::string &out)
+{
+    for (const ArchiveNode *child : node->m_Children) {
+        out.append(2 * depth, ' ');
+        out += child->m_Name;
+        out += child->m_PackedSize == 0 ? "/\n" : "\n";
+        DumpInto(child, depth + 1, out);
+    }
+}
+
+inline std::string Dump(const CZarnikArchive &archive)
+{
+    std::string out;
+    if (archive.GetRoot())
+        DumpInto(archive.GetRoot(), 0, out);
+    return out;
 }
 
 } // namespace testsupport

@@ -1,6 +1,5 @@
 // Opening packs by both routes: the index "content.vfi" beside a ".vfs" data
 // file, and single packs with their own file table.
-#include "ArchiveDump.h"
 #include "TestSupport.h"
 #include "ZarnikArchive.h"
 
@@ -36,7 +35,7 @@ std::string WriteVfs(const TempDir &dir, const zarnik_pack::VfsSet &set,
 
 } // namespace
 
-TEST(ArchiveOpen, SinglePackGivesTheTreeAndTheEntryFields)
+TEST(ArchiveOpen, SinglePacksGiveTheTreeAndTheEntryFields)
 {
     TempDir dir;
     std::vector<Entry> entries = SmallSet();
@@ -64,6 +63,14 @@ TEST(ArchiveOpen, SinglePackGivesTheTreeAndTheEntryFields)
     // Offsets count from the pack's first byte: the stored bytes are there.
     EXPECT_EQ(0, std::memcmp(pack.data() + b->m_Offset, "bravo!", 6));
     EXPECT_EQ(archive.FindNode("content\\x\\b.txt"), nullptr);
+
+    // Several file tables give one tree in file order.
+    zarnik_pack::UpkOptions three;
+    three.tables = 3;
+    WriteAll(dir.file("three.upk"), zarnik_pack::BuildUpk(SmallSet(), three));
+    CZarnikArchive several;
+    ASSERT_TRUE(several.Open(dir.file("three.upk")));
+    EXPECT_EQ(Dump(several), kSmallTree);
 }
 
 TEST(ArchiveOpen, SinglePackRefusals)
@@ -84,54 +91,31 @@ TEST(ArchiveOpen, SinglePackRefusals)
     EXPECT_FALSE(c.Open(dir.file("missing.upk")));
     EXPECT_EQ(c.GetOpenFailure(), CZarnikArchive::OpenFailure::DataUnreadable);
     EXPECT_EQ(c.GetRoot(), nullptr);
-    // Without a data reader there is nothing to extract from.
-    EXPECT_FALSE(c.Extract(nullptr, dir.str(), nullptr));
 }
 
-TEST(ArchiveOpen, SeveralFileTablesGiveOneTreeInFileOrder)
-{
-    TempDir dir;
-    zarnik_pack::UpkOptions options;
-    options.tables = 3;
-    WriteAll(dir.file("p.upk"), zarnik_pack::BuildUpk(SmallSet(), options));
-    CZarnikArchive archive;
-    ASSERT_TRUE(archive.Open(dir.file("p.upk")));
-    EXPECT_EQ(Dump(archive), kSmallTree);
-}
-
-TEST(ArchiveOpen, IndexRouteReadsOnlyTheChunksNamingTheDataFile)
+TEST(ArchiveOpen, IndexRouteReadsEveryChunkNamingTheDataFileAndNoOther)
 {
     TempDir dir;
     zarnik_pack::VfsOptions options;
-    const Bytes otherEntries =
-        zarnik_pack::EncodeEntry(MakeEntry("content\\other.txt", "zz"), 0, 2, 2);
+    const Bytes other = zarnik_pack::EncodeEntry(MakeEntry("content\\other.txt", "zz"), 0, 2, 2);
     options.before = {
-        Chunk{5, zarnik_pack::IndexChunkData("data1.vfs", otherEntries)},
+        Chunk{5, zarnik_pack::IndexChunkData("data1.vfs", other)},
         // The same name in other letter case is another file.
-        Chunk{6, zarnik_pack::IndexChunkData("DATA0.vfs", otherEntries)},
+        Chunk{6, zarnik_pack::IndexChunkData("DATA0.vfs", other)},
         // The chunk identifier that also ends a walk is passed over, not ended on.
-        Chunk{0xFFFFFFFFu, zarnik_pack::IndexChunkData("data0.vfs", otherEntries)},
+        Chunk{0xFFFFFFFFu, zarnik_pack::IndexChunkData("data0.vfs", other)},
     };
-    options.after = {Chunk{7, zarnik_pack::IndexChunkData("data2.vfs", otherEntries)}};
+    // A second chunk naming the data file adds its entries to the tree.
+    const Bytes extra = zarnik_pack::EncodeEntry(MakeEntry("content\\z.txt", "zz"), 0, 2, 2);
+    options.after = {Chunk{7, zarnik_pack::IndexChunkData("data2.vfs", other)},
+                     Chunk{3, zarnik_pack::IndexChunkData("data0.vfs", extra)}};
     const std::string path = WriteVfs(dir, zarnik_pack::BuildVfs(SmallSet(), options));
 
     CZarnikArchive archive;
     ASSERT_TRUE(archive.Open(path));
     EXPECT_TRUE(archive.IsIndexRoute());
-    EXPECT_EQ(Dump(archive), kSmallTree);
-    EXPECT_EQ(archive.GetDataPath(), path);
-}
-
-TEST(ArchiveOpen, IndexRouteGathersEveryChunkNamingTheDataFile)
-{
-    TempDir dir;
-    const Bytes extra = zarnik_pack::EncodeEntry(MakeEntry("content\\z.txt", "zz"), 0, 2, 2);
-    zarnik_pack::VfsOptions options;
-    options.after = {Chunk{3, zarnik_pack::IndexChunkData("data0.vfs", extra)}};
-    const std::string path = WriteVfs(dir, zarnik_pack::BuildVfs(SmallSet(), options));
-    CZarnikArchive archive;
-    ASSERT_TRUE(archive.Open(path));
     EXPECT_EQ(Dump(archive), std::string(kSmallTree) + "z.txt\n");
+    EXPECT_EQ(archive.GetDataPath(), path);
 }
 
 TEST(ArchiveOpen, IndexRouteFailures)
@@ -161,7 +145,6 @@ TEST(ArchiveOpen, IndexRouteFailures)
     CZarnikArchive noData;
     EXPECT_FALSE(noData.Open(path));
     EXPECT_EQ(noData.GetOpenFailure(), CZarnikArchive::OpenFailure::DataUnreadable);
-    EXPECT_FALSE(noData.Extract(nullptr, dir.str(), nullptr));
 
     TempDir empty;
     WriteAll(empty.file("data0.vfs"), {1});

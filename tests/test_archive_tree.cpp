@@ -1,6 +1,5 @@
 // The folder tree built from entry paths, including the odd paths a pack
 // may hold.
-#include "ArchiveDump.h"
 #include "TestSupport.h"
 #include "ZarnikArchive.h"
 
