@@ -22,11 +22,11 @@ run: build
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-# Library, packer, tool and their tests built with AddressSanitizer (leak
-# checking included) and UndefinedBehaviorSanitizer, in their own directory.
-# SANITIZE_EXPLORER=ON adds the explorer and its Qt tests.
+# Library, packer, tool, explorer and their tests built with AddressSanitizer
+# (leak checking included) and UndefinedBehaviorSanitizer, in their own
+# directory. SANITIZE_EXPLORER=OFF leaves the explorer out.
 SANITIZE_BUILD ?= build-asan
-SANITIZE_EXPLORER ?= OFF
+SANITIZE_EXPLORER ?= ON
 test-sanitize: deps
 	cmake -S . -B $(SANITIZE_BUILD) -G Ninja -DZARNIK_SANITIZE=ON \
 	  -DZARNIK_BUILD_EXPLORER=$(SANITIZE_EXPLORER) -DZARNIK_BUILD_BENCH=OFF $(CMAKE_FLAGS)
