@@ -31,6 +31,14 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    // The window-modal progress dialog keeps the user from closing the
+    // window during an export, but the application may still end (a session
+    // logout). The worker reads the archive until it returns: let it finish
+    // before the archive goes.
+    if (m_exportThread) {
+        m_exportThread->wait();
+        delete m_exportThread;
+    }
     delete ui;
     delete m_archive;
 }
