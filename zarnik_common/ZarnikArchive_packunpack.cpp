@@ -84,6 +84,33 @@ inline void Move8(unsigned char *d, const unsigned char *s)
     std::memcpy(d, &v, 8);
 }
 
+// The match copy by 8-byte moves (any offset of 3 or more), from `s` (`off`
+// bytes before `d`) up to `e`; each move may write up to 7 bytes past `e`,
+// which the caller has room for.
+inline void CopyMatchBy8(unsigned char *d, const unsigned char *s, uint32_t off,
+                         unsigned char *const e)
+{
+    if (off < 8) {
+        // Each move gets `off` bytes right. Repeat until the bytes written
+        // hold a whole number of periods of at least 8 bytes, then copy from
+        // that distance 8 bytes at a time.
+        unsigned char *const start = d;
+        do {
+            Move8(d, s);
+            d += off;
+            s += off;
+        } while (d - start < 8 && d < e);
+        if (d >= e)
+            return;
+        s = start;
+    }
+    do {
+        Move8(d, s);
+        d += 8;
+        s += 8;
+    } while (d < e);
+}
+
 // Copies the `len` bytes that start `off` (>= 3) bytes before `d` to `d`,
 // with the result of a one-byte-at-a-time copy: an overlapping source
 // repeats the bytes just written. `room` is the number of output bytes from
@@ -108,27 +135,9 @@ inline void CopyMatch(unsigned char *d, uint32_t off, uint32_t len, size_t room)
             *d++ = *s++;
         return;
     }
-    // From here on each move may write up to 7 bytes past the match's end,
-    // still inside the block; the following items overwrite them.
-    if (off < 8) {
-        // Each move gets `off` bytes right. Repeat until the bytes written
-        // hold a whole number of periods of at least 8 bytes, then copy from
-        // that distance 8 bytes at a time.
-        unsigned char *const start = d;
-        do {
-            Move8(d, s);
-            d += off;
-            s += off;
-        } while (d - start < 8 && d < e);
-        if (d >= e)
-            return;
-        s = start;
-    }
-    do {
-        Move8(d, s);
-        d += 8;
-        s += 8;
-    } while (d < e);
+    // Each move may write up to 7 bytes past the match's end, still inside
+    // the block; the following items overwrite them.
+    CopyMatchBy8(d, s, off, e);
 }
 
 // CopyMatch for a match with at least 32 bytes of the block after its end.
@@ -153,22 +162,7 @@ inline void CopyMatchFar(unsigned char *d, uint32_t off, uint32_t len)
         }
         return;
     }
-    if (off < 8) {
-        unsigned char *const start = d;
-        do {
-            Move8(d, s);
-            d += off;
-            s += off;
-        } while (d - start < 8 && d < e);
-        if (d >= e)
-            return;
-        s = start;
-    }
-    do {
-        Move8(d, s);
-        d += 8;
-        s += 8;
-    } while (d < e);
+    CopyMatchBy8(d, s, off, e);
 }
 
 // Room the fast loop needs around one step (a literal run of up to 16 bytes
