@@ -355,5 +355,15 @@ TEST(Unpack, LongBlocksMixingEveryItemShape)
             const uint32_t n = UnpackAll(bad, static_cast<uint32_t>(want.size()));
             ASSERT_TRUE(n == kUnpackDamaged || n == want.size());
         }
+
+        // The payload cut short anywhere in its last 300 bytes, under a
+        // header that agrees with the cut: the wide reads must stop inside
+        // what is left, and the block is damaged.
+        const Bytes payload = Payload(items);
+        for (size_t cut = 1; cut <= 300; ++cut) {
+            const Bytes shorter = Block(true, true, Bytes(payload.begin(), payload.end() - cut),
+                                        static_cast<uint32_t>(want.size()));
+            ASSERT_EQ(UnpackAll(shorter, static_cast<uint32_t>(want.size())), kUnpackDamaged) << cut;
+        }
     }
 }

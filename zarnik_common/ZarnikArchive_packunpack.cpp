@@ -36,13 +36,40 @@ struct MatchForm
     uint32_t lenMask;
     uint32_t lenBase;
 };
-const MatchForm kMatchForms[5] = {
+constexpr MatchForm kMatchForms[5] = {
     {0xFF, 2, 2, 0, 3},          // xxxxxx00: off 6 bits, len 3
     {0xFFFF, 2, 2, 0, 3},        // off 14 bits, len 3
     {0xFFFF, 6, 2, 15, 3},       // off 10 bits, len 3..18
     {0xFFFFFF, 7, 2, 31, 2},     // off 17 bits, len 3..33
     {0xFFFFFFFF, 15, 7, 255, 3}, // bits 6..0 = 0000011: off 17 bits, len 3..258
 };
+
+// The fast loop's view of a match item: everything it needs but the offset's
+// upper bytes comes from the item's first byte, so one lookup by that byte
+// replaces the form's decoding. The offset is (W & offMask) >> offShift; a
+// length of 0 marks the 4-byte form, whose length lies beyond the first byte.
+struct FirstByteForm
+{
+    uint32_t offMask;
+    uint8_t offShift;
+    uint8_t len;
+};
+struct FirstByteTable
+{
+    FirstByteForm e[256];
+    constexpr FirstByteTable() : e()
+    {
+        for (uint32_t b = 0; b < 256; ++b) {
+            const MatchForm &form = kMatchForms[(b & 3) + ((b & 0x7F) == 3)];
+            const bool fourBytes = (b & 0x7F) == 3;
+            e[b].offMask = form.offMask;
+            e[b].offShift = static_cast<uint8_t>(form.offShift);
+            e[b].len = fourBytes ? 0 : static_cast<uint8_t>(((b >> 2) & form.lenMask) + form.lenBase);
+        }
+    }
+    constexpr const FirstByteForm &operator[](size_t b) const { return e[b]; }
+};
+constexpr FirstByteTable kFirstByteForms;
 
 inline uint32_t Load32(const unsigned char *p)
 {
@@ -87,7 +114,7 @@ inline void Move8(unsigned char *d, const unsigned char *s)
 // The match copy by 8-byte moves (any offset of 3 or more), from `s` (`off`
 // bytes before `d`) up to `e`; each move may write up to 7 bytes past `e`,
 // which the caller has room for.
-inline void CopyMatchBy8(unsigned char *d, const unsigned char *s, uint32_t off,
+inline void CopyMatchBy8(unsigned char *d, const unsigned char *s, size_t off,
                          unsigned char *const e)
 {
     if (off < 8) {
@@ -141,7 +168,7 @@ inline void CopyMatch(unsigned char *d, uint32_t off, uint32_t len, size_t room)
 }
 
 // CopyMatch for a match with at least 32 bytes of the block after its end.
-inline void CopyMatchFar(unsigned char *d, uint32_t off, uint32_t len)
+inline void CopyMatchFar(unsigned char *d, size_t off, size_t len)
 {
     const unsigned char *s = d - off;
     unsigned char *const e = d + len;
@@ -165,12 +192,13 @@ inline void CopyMatchFar(unsigned char *d, uint32_t off, uint32_t len)
     CopyMatchBy8(d, s, off, e);
 }
 
-// Room the fast loop needs around one step (a literal run of up to 16 bytes
-// followed by one match): on the input a control word, 16 literal bytes read
-// at once and a 4-byte match item; on the output the 16-byte literal store,
-// then the longest match and the overshoot of its moves (up to 31 bytes
-// past a match of 1 byte).
-const size_t kFastInputRoom = 4 + 16 + 4;
+// Room the fast loop needs. On the input: the input bound is tested only
+// where a control word is taken, so it covers everything the word's 31 items
+// can reach (the word, items of up to 4 bytes each, and the 16-byte read of
+// a literal run starting at the last of them). On the output, per step: the
+// 16-byte literal store, then the longest match with the overshoot of its
+// moves, then the next 16-byte literal store.
+const size_t kFastInputRoom = 4 + 31 * 4 + 16;
 const size_t kFastOutputRoom = 16 + 258 + 32;
 
 } // namespace
@@ -186,14 +214,16 @@ uint32_t UnpackBlock(const unsigned char *in, uint32_t inLength, unsigned char *
 
     // Fast loop: while both ends are far away, no access of a step can leave
     // the payload or the block, and no literal can belong to the block's
-    // literal tail, so only a match's offset is checked. Each step takes the
-    // literal run in front of the next flag set in the control value (up to
-    // 16 literals, copied by one 16-byte move) and then that match: literal
-    // and match items follow each other without a branch on the flag, which
-    // a decoder would mispredict at every other item. Anything unusual (a
-    // control word of 0 or 1, a bad offset) leaves the item unconsumed for
-    // the exact loop below, which also handles the block's first and last
-    // bytes.
+    // literal tail, so only a match's offset is checked. The outer loop
+    // takes control words and literal runs; the inner loop runs while a
+    // match is followed, in the same control word, by at most 16 literals
+    // and another match, which is most of a packed file. Each inner step
+    // decodes one match, copies it, then copies the literal run behind it
+    // by one 16-byte move: literal and match items follow each other
+    // without a branch on the flag, which a decoder would mispredict at
+    // every other item. Anything unusual (a control word of 0 or 1, a bad
+    // offset) leaves the item unconsumed for the exact loop below, which
+    // also handles the block's first and last bytes.
     const unsigned char *const inFast = inLength > kFastInputRoom ? iend - kFastInputRoom : in;
     unsigned char *const outFast = size > kFastOutputRoom ? oend - kFastOutputRoom : outData;
     // The fast loop's offset check needs op at least 3 bytes into the
@@ -212,67 +242,57 @@ fast:
         }
         // Zero flags up to the lowest set bit, at most 16. The end marker
         // bounds the count, so a run never takes flags of the next word.
-        uint32_t n = static_cast<uint32_t>(__builtin_ctz(mask | 0x10000u));
+        const uint32_t n = static_cast<uint32_t>(__builtin_ctz(mask | 0x10000u));
         std::memcpy(op, ip, 16);
         op += n;
+        ip += n;
         mask >>= n;
-        if (mask == 1 || !(mask & 1)) {
-            ip += n;
+        if (mask == 1 || !(mask & 1))
             continue; // the control word is used up, or the run goes on
-        }
-        // Steps whose match is followed, in the same control word, by
-        // another literal run and match stay in this inner loop, which
-        // carries the position of the next match item from step to step.
-        const unsigned char *item = ip + n;
         for (;;) {
-            const uint32_t w = Load32(item);
-            if (__builtin_expect((w & 0x7F) == 3, 0)) {
+            const size_t w = Load32(ip);
+            const FirstByteForm &form = kFirstByteForms[w & 0xFF];
+            if (__builtin_expect(form.len == 0, 0)) {
                 // The rare 4-byte form: finish the step in the outer loop.
-                const uint32_t off = w >> 15;
-                const uint32_t len = ((w >> 7) & 255) + 3;
-                if (size_t(uint32_t(off - 3)) > uintptr_t(op) - outLow) {
-                    ip = item; // leave the match to the exact loop
-                    goto exact;
-                }
-                ip = item + 4;
-                mask >>= 1;
+                const size_t off = w >> 15;
+                const size_t len = ((w >> 7) & 255) + 3;
+                if (off - 3 > size_t(uintptr_t(op) - outLow))
+                    goto exact; // leave the match to the exact loop
                 CopyMatchFar(op, off, len);
                 op += len;
+                ip += 4;
+                mask >>= 1;
                 break;
             }
-            // Forms of 1 to 3 bytes: the item size is 1 plus bit 0 plus
-            // bit 1. The position of the next match item is this loop's
-            // critical path (load the item, find its size, advance), so
-            // what does not depend on the item (the 1 and the next literal
-            // run's length) is added first, and the two bits one after the
-            // other rather than summed first.
-            const MatchForm &form = kMatchForms[w & 3];
-            const uint32_t off = (w & form.offMask) >> form.offShift;
-            const uint32_t len = ((w >> 2) & form.lenMask) + form.lenBase;
+            const size_t len = form.len;
+            const size_t off = (w & form.offMask) >> form.offShift;
             // 3 <= off <= op - outData in one comparison: off - 3 wraps
             // above any block size when off < 3, and op is at least 3 bytes
             // into the block here.
-            if (size_t(uint32_t(off - 3)) > uintptr_t(op) - outLow) {
-                ip = item;
+            if (off - 3 > size_t(uintptr_t(op) - outLow))
                 goto exact;
-            }
-            mask >>= 1;
-            const size_t nn = static_cast<size_t>(__builtin_ctzll(uint64_t(mask) | 0x10000u));
-            const unsigned char *next = item + 1 + nn;
-            Opaque(next); // keeps the compiler from summing the bits first
-            next += w & 1;
+            // The flags of this match and of the literals behind it: k is 1
+            // plus their number, at most 16; the end marker stops the run
+            // at the control word's end.
+            const size_t k = static_cast<size_t>(__builtin_ctzll(uint64_t(mask & (mask - 1)) | 0x20000u));
+            // The next item's position is this loop's critical path (load
+            // the item, find its size, advance): the item size, 1 to 3 by
+            // its bits 1..0 (1, 2, 2, 3), is added to what does not depend
+            // on the item, and in two steps rather than summed first.
+            const size_t f = w & 3;
+            const unsigned char *next = ip + k;
             Opaque(next);
-            next += (w >> 1) & 1;
+            next += f;
+            Opaque(next);
+            next -= f >> 1;
             CopyMatchFar(op, off, len);
             op += len;
-            ip = next - nn; // the next literal run
-            const uint32_t after = mask >> nn;
-            if (after == 1 || !(after & 1) || ip >= inFast || op >= outFast)
+            std::memcpy(op, next - (k - 1), 16);
+            op += k - 1;
+            ip = next;
+            mask >>= k;
+            if (mask == 1 || !(mask & 1) || op >= outFast)
                 break; // the outer loop takes the next step from ip
-            std::memcpy(op, ip, 16);
-            op += nn;
-            mask = after;
-            item = next;
         }
     }
 exact:
