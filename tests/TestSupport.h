@@ -7,19 +7,20 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <map>
 #include <fstream>
 #include <iterator>
-#include <mutex>
+#include <map>
 #include <string>
 #include <vector>
 
 namespace testsupport {
 
 namespace fs = std::filesystem;
+using zarnik_pack::Bytes;
 
 // A fresh directory under the system's temporary folder, removed with the
 // object.
@@ -29,11 +30,9 @@ public:
     TempDir()
     {
         std::string pattern = (fs::temp_directory_path() / "zarnik-test-XXXXXX").string();
-        std::vector<char> buf(pattern.begin(), pattern.end());
-        buf.push_back('\0');
-        if (!mkdtemp(buf.data()))
+        if (!mkdtemp(pattern.data()))
             throw std::runtime_error("mkdtemp failed");
-        m_path = buf.data();
+        m_path = pattern;
     }
     ~TempDir()
     {
@@ -46,20 +45,19 @@ public:
 
     const fs::path &path() const { return m_path; }
     std::string str() const { return m_path.string(); }
-    // A path below the directory, '/'-joined.
     std::string file(const std::string &name) const { return (m_path / name).string(); }
 
 private:
     fs::path m_path;
 };
 
-inline zarnik_pack::Bytes ReadAll(const std::string &path)
+inline Bytes ReadAll(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
-    return zarnik_pack::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline void WriteAll(const std::string &path, const zarnik_pack::Bytes &bytes)
+inline void WriteAll(const std::string &path, const Bytes &bytes)
 {
     if (!zarnik_pack::WriteFile(path, bytes))
         throw std::runtime_error("cannot write " + path);
@@ -68,62 +66,40 @@ inline void WriteAll(const std::string &path, const zarnik_pack::Bytes &bytes)
 // The library's paths use backslashes; the file layer accepts both.
 inline std::string Backslashed(std::string path)
 {
-    for (char &c : path)
-        if (c == '/')
-            c = '\\';
+    std::replace(path.begin(), path.end(), '/', '\\');
     return path;
 }
 
-// Collects the expression texts of the checks that fail while it lives.
+// Collects the expression texts of the checks that fail while it lives
+// (the tests call the library from one thread).
 class CheckRecorder
 {
 public:
-    CheckRecorder()
-    {
-        std::lock_guard<std::mutex> lock(Mutex());
-        Fired().clear();
-        m_previous = zarnik::SetCheckReporter(&Record);
-    }
+    CheckRecorder() : m_previous(zarnik::SetCheckReporter(&Record)) { Fired().clear(); }
     ~CheckRecorder() { zarnik::SetCheckReporter(m_previous); }
-
-    std::vector<std::string> fired() const
-    {
-        std::lock_guard<std::mutex> lock(Mutex());
-        return Fired();
-    }
+    std::vector<std::string> fired() const { return Fired(); }
 
 private:
-    static void Record(const char *expression, const char *, int)
-    {
-        std::lock_guard<std::mutex> lock(Mutex());
-        Fired().push_back(expression);
-    }
-    static std::mutex &Mutex()
-    {
-        static std::mutex m;
-        return m;
-    }
     static std::vector<std::string> &Fired()
     {
-        static std::vector<std::string> v;
-        return v;
+        static std::vector<std::string> fired;
+        return fired;
     }
+    static void Record(const char *expression, const char *, int) { Fired().push_back(expression); }
     zarnik::CheckReporter m_previous;
 };
 
 // Deterministic bytes for test files.
-inline zarnik_pack::Bytes Pattern(size_t size, unsigned seed = 1)
+inline Bytes Pattern(size_t size, unsigned seed = 1)
 {
-    zarnik_pack::Bytes out(size);
+    Bytes out(size);
     uint32_t x = seed * 2654435761u + 1;
-    for (size_t i = 0; i < size; ++i) {
-        x = x * 1664525u + 1013904223u;
-        out[i] = static_cast<unsigned char>(x >> 24);
-    }
+    for (unsigned char &b : out)
+        b = static_cast<unsigned char>((x = x * 1664525u + 1013904223u) >> 24);
     return out;
 }
 
-inline zarnik_pack::Entry MakeEntry(const std::string &path, const zarnik_pack::Bytes &data,
+inline zarnik_pack::Entry MakeEntry(const std::string &path, const Bytes &data,
                                     zarnik_pack::Storage storage = zarnik_pack::Storage::Auto)
 {
     zarnik_pack::Entry e;
@@ -139,43 +115,35 @@ inline zarnik_pack::Entry MakeEntry(const std::string &path, const std::string &
     return MakeEntry(path, zarnik_pack::ToBytes(text), storage);
 }
 
-inline zarnik_pack::Bytes operator+(zarnik_pack::Bytes a, const zarnik_pack::Bytes &b)
+inline Bytes operator+(Bytes a, const Bytes &b)
 {
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
 
 // Every regular file below `root`: '/'-joined relative path -> bytes.
-inline std::map<std::string, zarnik_pack::Bytes> FilesBelow(const fs::path &root)
+inline std::map<std::string, Bytes> FilesBelow(const fs::path &root)
 {
-    std::map<std::string, zarnik_pack::Bytes> files;
+    std::map<std::string, Bytes> files;
     std::error_code ec;
-    if (!fs::exists(root, ec))
-        return files;
-    for (const auto &e : fs::recursive_directory_iterator(root))
-        if (e.is_regular_file())
-            files[e.path().lexically_relative(root).generic_string()] = ReadAll(e.path().string());
+    if (fs::exists(root, ec))
+        for (const auto &e : fs::recursive_directory_iterator(root))
+            if (e.is_regular_file())
+                files[e.path().lexically_relative(root).generic_string()] = ReadAll(e.path().string());
     return files;
 }
 
-// One line per node below the root, depth first in m_Children order:
+// One line per node below `node`, depth first in m_Children order:
 // indentation, the name, "/" for a folder.
-inline void DumpInto(const ArchiveNode *node, int depth, std::string &out)
-{
-    for (const ArchiveNode *child : node->m_Children) {
-        out.append(2 * depth, ' ');
-        out += child->m_Name;
-        out += child->m_PackedSize == 0 ? "/\n" : "\n";
-        DumpInto(child, depth + 1, out);
-    }
-}
-
-inline std::string Dump(const CZarnikArchive &archive)
+inline std::string Dump(const ArchiveNode *node, int depth = 0)
 {
     std::string out;
-    if (archive.GetRoot())
-        DumpInto(archive.GetRoot(), 0, out);
+    for (const ArchiveNode *child : node ? node->m_Children : std::vector<ArchiveNode *>{})
+        out += std::string(2 * depth, ' ') + child->m_Name + (child->m_PackedSize ? "\n" : "/\n") +
+               Dump(child, depth + 1);
     return out;
 }
+
+inline std::string Dump(const CZarnikArchive &archive) { return Dump(archive.GetRoot()); }
 
 } // namespace testsupport

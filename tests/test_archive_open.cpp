@@ -1,12 +1,11 @@
 // Opening packs by both routes: the index "content.vfi" beside a ".vfs" data
 // file, and single packs with their own file table.
 #include "TestSupport.h"
-#include "ZarnikArchive.h"
 
 using namespace testsupport;
-using zarnik_pack::Bytes;
 using zarnik_pack::Chunk;
 using zarnik_pack::Entry;
+using Failure = CZarnikArchive::OpenFailure;
 
 namespace {
 
@@ -16,21 +15,15 @@ std::vector<Entry> SmallSet()
             MakeEntry("content\\x\\y\\c.txt", "charlie"), MakeEntry("content\\x\\d.txt", "delta")};
 }
 
-const char *const kSmallTree = "a.txt\n"
-                               "x/\n"
-                               "  b.txt\n"
-                               "  y/\n"
-                               "    c.txt\n"
-                               "  d.txt\n";
+const std::string kSmallTree = "a.txt\nx/\n  b.txt\n  y/\n    c.txt\n  d.txt\n";
 
-// Writes an index-plus-data set into `dir` and returns the data file's path
-// with backslashes.
-std::string WriteVfs(const TempDir &dir, const zarnik_pack::VfsSet &set,
-                     const std::string &dataName = "data0.vfs")
+// Writes an index-plus-data set into `dir`; returns the data file's path.
+std::string WriteVfs(const TempDir &dir, const zarnik_pack::VfsOptions &options = {})
 {
+    const zarnik_pack::VfsSet set = zarnik_pack::BuildVfs(SmallSet(), options);
     WriteAll(dir.file("content.vfi"), set.index);
-    WriteAll(dir.file(dataName), set.data);
-    return Backslashed(dir.file(dataName));
+    WriteAll(dir.file("data0.vfs"), set.data);
+    return Backslashed(dir.file("data0.vfs"));
 }
 
 } // namespace
@@ -46,23 +39,16 @@ TEST(ArchiveOpen, SinglePacksGiveTheTreeAndTheEntryFields)
     options.after = {Chunk{3, Bytes(5, 2)}, Chunk{0, {}}};
     const Bytes pack = zarnik_pack::BuildUpk(entries, options);
     WriteAll(dir.file("p.upk"), pack);
-
     CZarnikArchive archive;
     ASSERT_TRUE(archive.Open(Backslashed(dir.file("p.upk"))));
     EXPECT_FALSE(archive.IsIndexRoute());
     EXPECT_EQ(Dump(archive), kSmallTree);
-
-    const ArchiveNode *root = archive.GetRoot();
-    EXPECT_EQ(root->m_Name, "content");
-    EXPECT_EQ(root->m_Path, "content");
-    EXPECT_EQ(archive.FindNode("content"), root);
+    EXPECT_EQ(archive.FindNode("content"), archive.GetRoot());
     const ArchiveNode *b = archive.FindNode("content\\x")->m_Children[0];
     EXPECT_EQ(b->m_Path, "content\\x\\b.txt");
-    EXPECT_EQ(b->m_PackedSize, 6u);
-    EXPECT_EQ(b->m_UnpackedSize, 6u);
-    // Offsets count from the pack's first byte: the stored bytes are there.
+    EXPECT_TRUE(b->m_PackedSize == 6 && b->m_UnpackedSize == 6);
+    // Offsets count from the pack's first byte.
     EXPECT_EQ(0, std::memcmp(pack.data() + b->m_Offset, "bravo!", 6));
-    EXPECT_EQ(archive.FindNode("content\\x\\b.txt"), nullptr);
 
     // Several file tables give one tree in file order.
     zarnik_pack::UpkOptions three;
@@ -73,136 +59,106 @@ TEST(ArchiveOpen, SinglePacksGiveTheTreeAndTheEntryFields)
     EXPECT_EQ(Dump(several), kSmallTree);
 }
 
-TEST(ArchiveOpen, SinglePackRefusals)
-{
-    TempDir dir;
-    // No chunk of identifier 1.
-    zarnik_pack::UpkOptions other;
-    other.tableId = 4;
-    WriteAll(dir.file("no-table.upk"), zarnik_pack::BuildUpk(SmallSet(), other));
-    // A file table with no entry.
-    WriteAll(dir.file("empty-table.upk"), zarnik_pack::BuildUpk({}));
-
-    CZarnikArchive a, b, c;
-    EXPECT_FALSE(a.Open(dir.file("no-table.upk")));
-    EXPECT_EQ(a.GetOpenFailure(), CZarnikArchive::OpenFailure::NoFileTable);
-    EXPECT_FALSE(b.Open(dir.file("empty-table.upk")));
-    EXPECT_EQ(b.GetOpenFailure(), CZarnikArchive::OpenFailure::NoEntries);
-    EXPECT_FALSE(c.Open(dir.file("missing.upk")));
-    EXPECT_EQ(c.GetOpenFailure(), CZarnikArchive::OpenFailure::DataUnreadable);
-    EXPECT_EQ(c.GetRoot(), nullptr);
-}
-
-TEST(ArchiveOpen, IndexRouteReadsEveryChunkNamingTheDataFileAndNoOther)
+TEST(ArchiveOpen, IndexRouteGathersEveryChunkNamingTheDataFileAndNoOther)
 {
     TempDir dir;
     zarnik_pack::VfsOptions options;
-    const Bytes other = zarnik_pack::EncodeEntry(MakeEntry("content\\other.txt", "zz"), 0, 2, 2);
-    options.before = {
-        Chunk{5, zarnik_pack::IndexChunkData("data1.vfs", other)},
-        // The same name in other letter case is another file.
-        Chunk{6, zarnik_pack::IndexChunkData("DATA0.vfs", other)},
-        // The chunk identifier that also ends a walk is passed over, not ended on.
-        Chunk{0xFFFFFFFFu, zarnik_pack::IndexChunkData("data0.vfs", other)},
+    const auto chunk = [](uint32_t id, const char *dataName, const char *path) {
+        return Chunk{id, zarnik_pack::IndexChunkData(
+                             dataName, zarnik_pack::EncodeEntry(MakeEntry(path, "zz"), 0, 2, 2))};
     };
-    // A second chunk naming the data file adds its entries to the tree.
-    const Bytes extra = zarnik_pack::EncodeEntry(MakeEntry("content\\z.txt", "zz"), 0, 2, 2);
-    options.after = {Chunk{7, zarnik_pack::IndexChunkData("data2.vfs", other)},
-                     Chunk{3, zarnik_pack::IndexChunkData("data0.vfs", extra)}};
-    const std::string path = WriteVfs(dir, zarnik_pack::BuildVfs(SmallSet(), options));
-
+    options.before = {chunk(5, "data1.vfs", "content\\other.txt"),
+                      chunk(6, "DATA0.vfs", "content\\other.txt"), // case matters
+                      // The identifier that also ends a walk is passed over.
+                      chunk(0xFFFFFFFFu, "data0.vfs", "content\\other.txt")};
+    options.after = {chunk(7, "data2.vfs", "content\\other.txt"),
+                     chunk(3, "data0.vfs", "content\\z.txt")};
+    const std::string path = WriteVfs(dir, options);
     CZarnikArchive archive;
     ASSERT_TRUE(archive.Open(path));
     EXPECT_TRUE(archive.IsIndexRoute());
-    EXPECT_EQ(Dump(archive), std::string(kSmallTree) + "z.txt\n");
+    EXPECT_EQ(Dump(archive), kSmallTree + "z.txt\n");
     EXPECT_EQ(archive.GetDataPath(), path);
+
 }
 
-TEST(ArchiveOpen, IndexRouteFailures)
+TEST(ArchiveOpen, RefusalsByBothRoutes)
 {
-    TempDir dir;
-    const std::string path = WriteVfs(dir, zarnik_pack::BuildVfs(SmallSet()));
-
-    CZarnikArchive noBackslash;
-    EXPECT_FALSE(noBackslash.Open("data0.vfs"));
-    EXPECT_EQ(noBackslash.GetOpenFailure(), CZarnikArchive::OpenFailure::NoDirectory);
-
-    // ".vfs" anywhere in the path takes the index route: here the folder's
-    // name, so the index is looked for beside "x.upk" and is found.
-    std::filesystem::create_directory(dir.file("a.vfs"));
+    TempDir dir, noIndex, noData;
+    zarnik_pack::UpkOptions otherId;
+    otherId.tableId = 4;
+    WriteAll(dir.file("no-table.upk"), zarnik_pack::BuildUpk(SmallSet(), otherId));
+    WriteAll(dir.file("empty-table.upk"), zarnik_pack::BuildUpk({}));
+    WriteVfs(dir);
+    WriteAll(dir.file("data9.vfs"), {1, 2, 3});
+    // ".vfs" anywhere in the path takes the index route, here a folder's
+    // name: the index beside "x.upk" is read and does not name it.
+    fs::create_directory(dir.file("a.vfs"));
     WriteAll(dir.file("a.vfs/content.vfi"), ReadAll(dir.file("content.vfi")));
     WriteAll(dir.file("a.vfs/x.upk"), {});
-    CZarnikArchive inFolder;
-    EXPECT_FALSE(inFolder.Open(Backslashed(dir.file("a.vfs/x.upk"))));
-    EXPECT_EQ(inFolder.GetOpenFailure(), CZarnikArchive::OpenFailure::NotNamedInIndex);
-
-    CZarnikArchive otherName;
-    WriteAll(dir.file("data9.vfs"), {1, 2, 3});
-    EXPECT_FALSE(otherName.Open(Backslashed(dir.file("data9.vfs"))));
-    EXPECT_EQ(otherName.GetOpenFailure(), CZarnikArchive::OpenFailure::NotNamedInIndex);
-
-    std::filesystem::remove(dir.file("data0.vfs"));
-    CZarnikArchive noData;
-    EXPECT_FALSE(noData.Open(path));
-    EXPECT_EQ(noData.GetOpenFailure(), CZarnikArchive::OpenFailure::DataUnreadable);
-
-    TempDir empty;
-    WriteAll(empty.file("data0.vfs"), {1});
-    CZarnikArchive noIndex;
-    EXPECT_FALSE(noIndex.Open(Backslashed(empty.file("data0.vfs"))));
-    EXPECT_EQ(noIndex.GetOpenFailure(), CZarnikArchive::OpenFailure::IndexUnreadable);
+    WriteAll(noIndex.file("data0.vfs"), {1});
+    WriteVfs(noData);
+    fs::remove(noData.file("data0.vfs"));
+    const std::pair<std::string, Failure> failures[] = {
+        {dir.file("no-table.upk"), Failure::NoFileTable},
+        {dir.file("empty-table.upk"), Failure::NoEntries},
+        {dir.file("missing.upk"), Failure::DataUnreadable},
+        {"data0.vfs", Failure::NoDirectory},
+        {dir.file("a.vfs/x.upk"), Failure::NotNamedInIndex},
+        {dir.file("data9.vfs"), Failure::NotNamedInIndex},
+        {noIndex.file("data0.vfs"), Failure::IndexUnreadable},
+        {noData.file("data0.vfs"), Failure::DataUnreadable},
+    };
+    for (const auto &[path, failure] : failures) {
+        CZarnikArchive refused;
+        EXPECT_FALSE(refused.Open(Backslashed(path)));
+        EXPECT_EQ(refused.GetOpenFailure(), failure) << path;
+        EXPECT_EQ(refused.GetRoot(), nullptr) << path;
+    }
 }
 
 TEST(ArchiveOpen, IndexEntriesStopWhenTwentyBytesOrFewerRemain)
 {
-    for (size_t trailing : {0u, 1u, 19u, 20u}) {
+    // Each tail would read as one more file entry with an empty name
+    // (stored size 1, L = what follows the 20-byte header) if it were read.
+    for (size_t trailing : {0u, 1u, 19u, 20u, 21u}) {
         TempDir dir;
         zarnik_pack::VfsOptions options;
-        options.trailing = Bytes(trailing, 0x41);
+        options.trailing = Bytes(trailing, 0);
+        if (trailing >= 20) {
+            options.trailing[12] = 1;
+            options.trailing[16] = static_cast<unsigned char>(trailing - 20);
+        }
         CZarnikArchive archive;
-        ASSERT_TRUE(archive.Open(WriteVfs(dir, zarnik_pack::BuildVfs(SmallSet(), options))))
-            << trailing;
-        EXPECT_EQ(Dump(archive), kSmallTree) << trailing;
+        ASSERT_TRUE(archive.Open(WriteVfs(dir, options))) << trailing;
+        EXPECT_EQ(Dump(archive), kSmallTree + (trailing > 20 ? "\n" : "")) << trailing;
     }
-    // 21 bytes remain: read as one more entry's header, whose name does not fit.
-    TempDir dir;
-    zarnik_pack::VfsOptions options;
-    options.trailing = Bytes(21, 0);
-    options.trailing[12] = 1; // a stored size: a file, not a folder
-    options.trailing[16] = 1; // L = 1: the name is the 21st byte
-    CZarnikArchive archive;
-    ASSERT_TRUE(archive.Open(WriteVfs(dir, zarnik_pack::BuildVfs(SmallSet(), options))));
-    EXPECT_EQ(Dump(archive), std::string(kSmallTree) + "\n");
 }
 
 TEST(ArchiveOpen, NameDecoding)
 {
     TempDir dir;
-    Entry zeroLength = MakeEntry("", "zero");
-    zeroLength.rawName = Bytes{};
-    Entry oneByte = MakeEntry("", "one!");
-    oneByte.rawName = Bytes{'Q'}; // the only byte is the terminator
-    Entry junkTerminator = MakeEntry("", "junk");
-    junkTerminator.rawName = zarnik_pack::ToBytes("content\\j.txtX");
-    Entry innerZero = MakeEntry("", "zero inside");
-    innerZero.rawName = Bytes{'c', 'o', 'n', 't', 'e', 'n', 't', '\\', 'k', 0, 'z', 0};
+    const auto raw = [](const Bytes &name) {
+        Entry e = MakeEntry("", "raw");
+        e.rawName = name;
+        return e;
+    };
     Entry latin = MakeEntry("content\\caf\xE9.txt", "latin");
     latin.nameKey = 0xE9;
-    // Longer than a path may be (260 bytes with the terminator): skipped by
-    // its length, the entries around it kept. 260 exactly is still a name.
-    Entry tooLong = MakeEntry("content\\" + std::string(252, 'n'), "too long");
-    Entry longest = MakeEntry("content\\" + std::string(251, 'n'), "longest");
-    WriteAll(dir.file("p.upk"), zarnik_pack::BuildUpk({zeroLength, oneByte, junkTerminator,
-                                                       innerZero, tooLong, latin, longest}));
-
+    // A name longer than 260 bytes with its terminator is skipped by its
+    // length, the entries around it kept.
+    WriteAll(dir.file("p.upk"),
+             zarnik_pack::BuildUpk({raw({}), raw({'Q'}), // the only byte is the terminator
+                                    raw(zarnik_pack::ToBytes("content\\j.txtX")),
+                                    raw({'c', 'o', 'n', 't', 'e', 'n', 't', '\\', 'k', 0, 'z', 0}),
+                                    MakeEntry("content\\" + std::string(252, 'n'), "too long"), latin,
+                                    MakeEntry("content\\" + std::string(251, 'n'), "longest")}));
     CZarnikArchive archive;
     ASSERT_TRUE(archive.Open(dir.file("p.upk")));
     const auto &children = archive.GetRoot()->m_Children;
     ASSERT_EQ(children.size(), 6u);
-    EXPECT_EQ(children[5]->m_Name.size(), 251u);
-    EXPECT_EQ(children[0]->m_Path, "");
-    EXPECT_EQ(children[1]->m_Path, "");
-    EXPECT_EQ(children[2]->m_Path, "content\\j.txt");
-    EXPECT_EQ(children[3]->m_Path, "content\\k");
-    EXPECT_EQ(children[4]->m_Name, "caf\xE9.txt");
+    const std::string paths[] = {"", "", "content\\j.txt", "content\\k", "content\\caf\xE9.txt",
+                                 "content\\" + std::string(251, 'n')};
+    for (size_t i = 0; i < 6; ++i)
+        EXPECT_EQ(children[i]->m_Path, paths[i]) << i;
 }

@@ -1,108 +1,69 @@
 // The folder tree built from entry paths, including the odd paths a pack
 // may hold.
 #include "TestSupport.h"
-#include "ZarnikArchive.h"
 
 using namespace testsupport;
 
-namespace {
-
-// Builds a tree straight from paths; every entry is a 1-byte file.
-struct Built
+TEST(ArchiveTree, FoldersFromPaths)
 {
-    CZarnikArchive archive;
-    std::vector<ArchiveNode> files;
-    std::vector<std::string> checks;
-
-    explicit Built(const std::vector<std::string> &paths) : files(paths.size())
+    struct Case
     {
+        std::vector<std::string> paths; // every entry a 1-byte file
+        std::string tree;
+        size_t leftOut; // entries whose folder has no parent
+    };
+    const Case cases[] = {
+        // Folders are made once, in first-met order, also after jumps
+        // between folders; file paths stay as stored.
+        {{"content\\a.txt", "content\\x\\b.txt", "content\\x\\y\\c.txt", "content\\x\\d.txt",
+          "content\\x\\y\\e.txt", "content\\late\\f.txt", "content\\x\\g.txt", "content\\z\\h.txt",
+          "content\\i.txt", "top.bin"},
+         "a.txt\nx/\n  b.txt\n  y/\n    c.txt\n    e.txt\n  d.txt\n  g.txt\nlate/\n  f.txt\nz/\n  h.txt\ni.txt\ntop.bin\n", 0},
+        // A later segment "content" starts again at the root.
+        {{"content\\a\\content\\b\\c.txt", "content\\a\\content\\d.txt"},
+         "a/\n  d.txt\nb/\n  c.txt\n", 0},
+        // Any first segment stands for the root; empty segments are names.
+        {{"content\\a\\\\b.txt", "content\\trailing\\", "\\content\\lead.txt", "data\\x.bin",
+          "data\\content\\sub\\z.bin"},
+         "a/\n  /\n    b.txt\ntrailing/\n  \nlead.txt\nx.bin\nsub/\n  z.bin\n", 0},
+        // A folder below a first segment other than "content" has no parent:
+        // reported, its file left out, the others kept.
+        {{"content\\ok.txt", "data\\sub\\x.bin", "Content\\sub\\y.bin", "content\\after.txt"},
+         "ok.txt\nafter.txt\n", 2},
+    };
+    for (const Case &c : cases) {
+        CZarnikArchive archive;
+        std::vector<ArchiveNode> files(c.paths.size());
         std::vector<ArchiveNode *> list;
-        for (size_t i = 0; i < paths.size(); ++i) {
-            files[i].m_Path = paths[i];
+        for (size_t i = 0; i < files.size(); ++i) {
+            files[i].m_Path = c.paths[i];
             files[i].m_PackedSize = files[i].m_UnpackedSize = 1;
             list.push_back(&files[i]);
         }
-        CheckRecorder recorder;
+        CheckRecorder checks;
         EXPECT_TRUE(archive.BuildTree(list));
-        checks = recorder.fired();
+        EXPECT_EQ(Dump(archive), c.tree) << c.paths[0];
+        EXPECT_EQ(checks.fired(), std::vector<std::string>(c.leftOut, "NULL != parent")) << c.paths[0];
+        for (const ArchiveNode &file : files)
+            EXPECT_EQ(archive.FindNode(file.m_Path), nullptr) << "files are not in the map";
     }
-};
-
-} // namespace
-
-TEST(ArchiveTree, FoldersAreMadeOnceInFirstMetOrder)
-{
-    Built t({"content\\a.txt", "content\\x\\b.txt", "content\\x\\y\\c.txt", "content\\x\\d.txt",
-             "content\\x\\y\\e.txt", "content\\late\\f.txt", "content\\x\\g.txt", "top.bin"});
-    EXPECT_EQ(Dump(t.archive), "a.txt\n"
-                               "x/\n"
-                               "  b.txt\n"
-                               "  y/\n"
-                               "    c.txt\n"
-                               "    e.txt\n"
-                               "  d.txt\n"
-                               "  g.txt\n"
-                               "late/\n"
-                               "  f.txt\n"
-                               "top.bin\n");
-    EXPECT_TRUE(t.checks.empty());
-    const ArchiveNode *y = t.archive.FindNode("content\\x\\y");
-    ASSERT_NE(y, nullptr);
-    EXPECT_EQ(y->m_Name, "y");
-    EXPECT_EQ(y->m_Path, "content\\x\\y");
-    EXPECT_EQ(y->m_PackedSize, 0u);
-    EXPECT_EQ(t.files[2].m_Name, "c.txt");
-    EXPECT_EQ(t.files[2].m_Path, "content\\x\\y\\c.txt"); // file paths stay as stored
-    EXPECT_EQ(t.archive.FindNode("content\\x\\y\\c.txt"), nullptr);
-    EXPECT_EQ(t.archive.FindNode("CONTENT\\x"), nullptr);
 }
 
-TEST(ArchiveTree, ALaterContentSegmentStartsAgainAtTheRoot)
-{
-    Built t({"content\\a\\content\\b\\c.txt", "content\\a\\content\\d.txt"});
-    EXPECT_EQ(Dump(t.archive), "a/\n"
-                               "  d.txt\n"
-                               "b/\n"
-                               "  c.txt\n");
-    EXPECT_NE(t.archive.FindNode("content\\b"), nullptr);
-    EXPECT_EQ(t.archive.FindNode("content\\a\\content"), nullptr);
-}
-
-TEST(ArchiveTree, EmptySegmentsAndOtherFirstSegments)
-{
-    Built t({"content\\a\\\\b.txt", "content\\trailing\\", "\\content\\lead.txt", "data\\x.bin",
-             "Content\\y.bin", "data\\content\\sub\\z.bin"});
-    EXPECT_EQ(Dump(t.archive), "a/\n"
-                               "  /\n"
-                               "    b.txt\n"
-                               "trailing/\n"
-                               "  \n"
-                               "lead.txt\n"
-                               "x.bin\n"
-                               "y.bin\n"
-                               "sub/\n"
-                               "  z.bin\n");
-    const ArchiveNode *unnamed = t.archive.FindNode("content\\a\\");
-    ASSERT_NE(unnamed, nullptr);
-    EXPECT_EQ(unnamed->m_Name, "");
-    EXPECT_TRUE(t.checks.empty());
-}
-
-TEST(ArchiveTree, AFolderWithoutParentIsReportedAndLeftOut)
-{
-    Built t({"content\\ok.txt", "data\\sub\\x.bin", "Content\\sub\\y.bin", "content\\after.txt"});
-    EXPECT_EQ(Dump(t.archive), "ok.txt\n"
-                               "after.txt\n");
-    EXPECT_EQ(t.checks, (std::vector<std::string>{"NULL != parent", "NULL != parent"}));
-    EXPECT_EQ(t.archive.FindNode("data\\sub"), nullptr);
-}
-
-TEST(ArchiveTree, AddNodeWithoutRootIsRefused)
+TEST(ArchiveTree, FindNodeAndAddNodeWithoutRoot)
 {
     CZarnikArchive archive;
     ArchiveNode file;
+    file.m_Path = "content\\x\\y\\c.txt";
     file.m_PackedSize = 1;
-    CheckRecorder checks;
-    EXPECT_EQ(archive.AddNode("content\\a.txt", &file), nullptr);
-    EXPECT_EQ(checks.fired(), std::vector<std::string>{"NULL != lastDir"});
+    {
+        CheckRecorder checks;
+        EXPECT_EQ(archive.AddNode("content\\a.txt", &file), nullptr);
+        EXPECT_EQ(checks.fired(), std::vector<std::string>{"NULL != lastDir"});
+    }
+    ASSERT_TRUE(archive.BuildTree({&file}));
+    const ArchiveNode *y = archive.FindNode("content\\x\\y");
+    ASSERT_NE(y, nullptr);
+    EXPECT_TRUE(y->m_Name == "y" && y->m_PackedSize == 0 && y->m_Children.at(0) == &file);
+    EXPECT_EQ(file.m_Name, "c.txt");
+    EXPECT_EQ(archive.FindNode("CONTENT\\x"), nullptr);
 }

@@ -5,80 +5,63 @@
 #include "TestSupport.h"
 #include "ZarnikArchive_packunpack.h"
 
-#include <cstring>
-#include <string>
-#include <vector>
-
+using testsupport::Bytes;
 using testsupport::operator+;
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-
-uint32_t Field(const Bytes &s, size_t at, bool wide)
-{
-    if (!wide)
-        return s[at];
-    uint32_t v;
-    std::memcpy(&v, &s[at], 4);
-    return v;
-}
-
 struct Shape
 {
-    size_t compressed = 0;
-    size_t forms[5] = {};
+    size_t compressed = 0, forms[5] = {};
 };
 
 // Walks a stream's blocks and items by the format's rules, independently of
-// Unpack: header widths, control words with bit 31, offsets of 3 or more,
-// matches that stay inside their block and end before its last byte, no
-// match once the decoder's literal tail has begun.
+// Unpack: narrow header fields whenever they fit, compressed blocks only
+// where they are smaller, control words with bit 31, offsets of 3 or more,
+// matches inside their block ending before its last byte, and none starting
+// in the last 11 bytes, where the decoder's literal tail may begin.
 Shape Walk(const Bytes &s, size_t blockSize, size_t total)
 {
     Shape shape;
     size_t pos = 0, produced = 0;
     while (pos < s.size()) {
         const bool wide = s[pos] & 2;
-        const uint32_t length = Field(s, pos + 1, wide);
-        const uint32_t raw = Field(s, pos + (wide ? 5 : 2), wide);
-        EXPECT_EQ(wide, length > 255 || raw > 255) << "narrow fields whenever they fit";
+        uint32_t length = s[pos + 1], raw = s[pos + 2];
+        if (wide) {
+            std::memcpy(&length, &s[pos + 1], 4);
+            std::memcpy(&raw, &s[pos + 5], 4);
+        }
+        EXPECT_EQ(wide, length > 255 || raw > 255);
         EXPECT_EQ(raw, std::min(blockSize, total - produced));
         if (s[pos] & 1) {
             ++shape.compressed;
             EXPECT_LT(length, raw + (raw + 3 <= 255 ? 3 : 9)) << "compressed only when it pays";
             size_t ip = pos + (wide ? 9 : 3);
             uint32_t op = 0, mask = 1;
-            bool tail = false;
-            while (op < raw) {
+            for (; op < raw; mask >>= 1) {
                 if (mask == 1) {
                     std::memcpy(&mask, &s[ip], 4);
                     ip += 4;
                     EXPECT_TRUE(mask & 0x80000000u);
                 }
-                if (mask & 1) {
-                    EXPECT_FALSE(tail) << "match after the tail began";
-                    uint32_t w = 0;
-                    std::memcpy(&w, &s[ip], std::min<size_t>(4, s.size() - ip));
-                    uint32_t off, len, size, form;
-                    if ((w & 3) == 0) { off = (w & 0xFF) >> 2; len = 3; size = 1; form = 0; }
-                    else if ((w & 3) == 1) { off = (w & 0xFFFF) >> 2; len = 3; size = 2; form = 1; }
-                    else if ((w & 3) == 2) { off = (w & 0xFFFF) >> 6; len = (w >> 2 & 15) + 3; size = 2; form = 2; }
-                    else if ((w & 0x7F) != 3) { off = (w & 0xFFFFFF) >> 7; len = (w >> 2 & 31) + 2; size = 3; form = 3; }
-                    else { off = w >> 15; len = (w >> 7 & 255) + 3; size = 4; form = 4; }
-                    ++shape.forms[form];
-                    EXPECT_GE(off, 3u);
-                    EXPECT_LE(off, op);
-                    EXPECT_LT(op + len, raw);
-                    ip += size;
-                    op += len;
-                } else {
-                    if (op + 11 >= raw)
-                        tail = true;
-                    ++ip;
-                    ++op;
+                if (!(mask & 1)) {
+                    ++ip, ++op;
+                    continue;
                 }
-                mask >>= 1;
+                EXPECT_LT(op + 11, raw) << "match in the last 11 bytes, where the literal tail begins";
+                uint32_t w = 0, off, len, size, form;
+                std::memcpy(&w, &s[ip], std::min<size_t>(4, s.size() - ip));
+                if ((form = w & 3) == 0) { off = (w & 0xFF) >> 2; len = 3; size = 1; }
+                else if (form == 1) { off = (w & 0xFFFF) >> 2; len = 3; size = 2; }
+                else if (form == 2) { off = (w & 0xFFFF) >> 6; len = (w >> 2 & 15) + 3; size = 2; }
+                else if ((w & 0x7F) != 3) { off = (w & 0xFFFFFF) >> 7; len = (w >> 2 & 31) + 2; size = 3; }
+                else { off = w >> 15; len = (w >> 7 & 255) + 3; size = 4; form = 4; }
+                ++shape.forms[form];
+                EXPECT_GE(off, 3u);
+                EXPECT_LE(off, op);
+                EXPECT_LT(op + len, raw);
+                ip += size;
+                op += len;
             }
             EXPECT_EQ(ip, pos + length) << "payload used exactly";
         }
@@ -102,25 +85,22 @@ Bytes Runs(size_t n)
 TEST(Compressor, RoundTripsThroughUnpack)
 {
     testsupport::CheckRecorder checks;
-    const size_t sizes[] = {0, 1, 2, 3, 11, 12, 13, 14, 40, 200, 252, 255, 256, 300, 4096, 65535,
-                            65536, 65537, 140000, 300000};
     for (int kind = 0; kind < 4; ++kind) {
-        for (size_t size : sizes) {
+        for (size_t size : {0, 1, 2, 3, 11, 12, 13, 14, 40, 200, 252, 255, 256, 300, 4096, 65535, 65536,
+                            65537, 140000, 300000}) {
             const Bytes data = kind == 0   ? zarnik_corpus::Text(size, 7)
                                : kind == 1 ? zarnik_corpus::Binary(size, 7)
                                : kind == 2 ? testsupport::Pattern(size, 7)
                                            : Runs(size);
-            for (size_t blockSize : {size_t(65536), size_t(100), size_t(5000)}) {
+            for (size_t blockSize : {65536, 100, 5000}) {
                 if (blockSize == 100 && size > 65536)
                     continue;
-                const Bytes packed = zarnik_pack::Compress(data.data(), data.size(), blockSize);
+                const Bytes packed = zarnik_pack::Compress(data.data(), size, blockSize);
                 Walk(packed, blockSize, size);
-                std::unique_ptr<unsigned char[]> out(new unsigned char[size + 1]);
-                ASSERT_EQ(Unpack(out.get(), packed.data(), static_cast<uint32_t>(packed.size()),
-                                 static_cast<uint32_t>(size)),
-                          size)
+                Bytes out(size + 1);
+                ASSERT_EQ(Unpack(out.data(), packed.data(), uint32_t(packed.size()), uint32_t(size)), size)
                     << kind << " " << size << " " << blockSize;
-                ASSERT_TRUE(std::equal(data.begin(), data.end(), out.get())) << kind << " " << size;
+                ASSERT_TRUE(std::equal(data.begin(), data.end(), out.begin())) << kind << " " << size;
             }
         }
     }
