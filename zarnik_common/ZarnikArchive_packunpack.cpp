@@ -138,6 +138,18 @@ inline void CopyMatchBy8(unsigned char *d, const unsigned char *s, size_t off,
     } while (d < e);
 }
 
+// The match copy by 16-byte moves from `s` (16 or more bytes before `d`) up
+// to `e`: source and destination of each move are disjoint, and the last
+// move may write up to 15 bytes past `e`, which the caller has room for.
+inline void CopyBy16(unsigned char *d, const unsigned char *s, unsigned char *const e)
+{
+    do {
+        std::memcpy(d, s, 16);
+        d += 16;
+        s += 16;
+    } while (d < e);
+}
+
 // Copies the `len` bytes that start `off` (>= 3) bytes before `d` to `d`,
 // with the result of a one-byte-at-a-time copy: an overlapping source
 // repeats the bytes just written. `room` is the number of output bytes from
@@ -147,13 +159,8 @@ inline void CopyMatch(unsigned char *d, uint32_t off, uint32_t len, size_t room)
     const unsigned char *s = d - off;
     unsigned char *const e = d + len;
     if (off >= 16 && room - len >= 16) {
-        // Source and destination of each 16-byte move are disjoint; the
-        // moves may write up to 15 bytes past the match, inside the block.
-        do {
-            std::memcpy(d, s, 16);
-            d += 16;
-            s += 16;
-        } while (d < e);
+        // The moves may write up to 15 bytes past the match, inside the block.
+        CopyBy16(d, s, e);
         return;
     }
     if (room - len < 8) {
@@ -178,15 +185,8 @@ inline void CopyMatchFar(unsigned char *d, size_t off, size_t len)
         // move's source ends at or before its destination begins.
         std::memcpy(d, s, 16);
         std::memcpy(d + 16, s + 16, 16);
-        if (len > 32) {
-            d += 32;
-            s += 32;
-            do {
-                std::memcpy(d, s, 16);
-                d += 16;
-                s += 16;
-            } while (d < e);
-        }
+        if (len > 32)
+            CopyBy16(d + 32, s + 32, e);
         return;
     }
     CopyMatchBy8(d, s, off, e);
