@@ -60,8 +60,8 @@ struct FirstByteTable
     constexpr FirstByteTable() : e()
     {
         for (uint32_t b = 0; b < 256; ++b) {
-            const MatchForm &form = kMatchForms[(b & 3) + ((b & 0x7F) == 3)];
             const bool fourBytes = (b & 0x7F) == 3;
+            const MatchForm &form = kMatchForms[fourBytes ? 4 : b & 3];
             e[b].offMask = form.offMask;
             e[b].offShift = static_cast<uint8_t>(form.offShift);
             e[b].len = fourBytes ? 0 : static_cast<uint8_t>(((b >> 2) & form.lenMask) + form.lenBase);
