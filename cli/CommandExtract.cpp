@@ -8,7 +8,9 @@
 #include "Progress.h"
 #include "TreeWalk.h"
 
+#include <atomic>
 #include <cinttypes>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <unistd.h>
@@ -17,60 +19,56 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A node to write, with the names of the folders that lead to it from the
-// root (the root's included).
+// A node to write, with the folders that lead to it from the root (the
+// root's included).
 struct Selected
 {
     const ArchiveNode *node;
     std::vector<const ArchiveNode *> folders;
-    bool safeFolders; // none of `folders` has an unsafe name
 };
 
-// Counts the library's reports. The library announces each file before it
-// reads it and reports a failure right after, so a file counts as written
-// when the next one is announced (or the node is done) without a failure.
+// Counts the library's per-file results and prints every failure.
 class ExtractReport : public CZarnikArchive::Callback
 {
 public:
     explicit ExtractReport(ProgressLine &progress) : m_Progress(progress) {}
 
-    // The files the next Extract call may announce, in the order it writes them.
-    void Begin(std::vector<const ArchiveNode *> files)
-    {
-        m_Files = std::move(files);
-        m_Next = 0;
-        m_Pending = nullptr;
-    }
-    void End() { Settle(); }
-
     void OnExtractFile(const std::string &path) override
     {
-        Settle();
-        // Files below an unsafe name are passed over without an announcement.
-        while (m_Next < m_Files.size() && m_Files[m_Next]->m_Path != path)
-            ++m_Next;
-        if (m_Next < m_Files.size())
-            m_Pending = m_Files[m_Next++];
-        m_PendingFailed = false;
-        m_Progress.Update(m_Done, m_Bytes, SlashPath(path));
+        m_Current = SlashPath(path);
+        m_Progress.Update(m_Done, m_Bytes, m_Current);
     }
 
-    void OnExtractFailed(const std::string &path, const std::string &reason) override
+    void OnExtractBytes(uint64_t count) override
     {
-        if (m_Pending && !m_PendingFailed && m_Pending->m_Path == path) {
-            m_PendingFailed = true;
+        m_Bytes += count;
+        m_Progress.Update(m_Done, m_Bytes, m_Current);
+    }
+
+    void OnExtractResult(const ArchiveNode &node, ExtractOutcome outcome) override
+    {
+        if (!node.IsFolder())
             ++m_Done;
-            if (reason == CZarnikArchive::kReasonExists) {
-                ++m_Skipped;
-                return;
-            }
+        switch (outcome) {
+        case ExtractOutcome::Written:
+            ++m_Written;
+            break;
+        case ExtractOutcome::Exists:
+            ++m_Skipped;
+            break;
+        case ExtractOutcome::Stopped:
+        case ExtractOutcome::DiskFull:
+            // The run ends; the summary says what was not written.
+            break;
+        default:
+            Fail(SlashPath(node.m_Path), ExtractOutcomeText(outcome));
+            break;
         }
-        Fail(SlashPath(path), reason);
+        m_Progress.Update(m_Done, m_Bytes, m_Current);
     }
 
     // One failure line; `what` is already UTF-8 (a path in its '/' form, or
-    // a pattern). Also for what the tool finds itself: an unsafe folder on
-    // the way, a folder it could not make, a pattern without a match.
+    // a pattern).
     void Fail(const std::string &what, const std::string &reason)
     {
         ++m_Failed;
@@ -84,22 +82,8 @@ public:
     uint64_t failed() const { return m_Failed; }
 
 private:
-    void Settle()
-    {
-        if (m_Pending && !m_PendingFailed) {
-            ++m_Written;
-            ++m_Done;
-            m_Bytes += m_Pending->m_UnpackedSize;
-            m_Progress.Update(m_Done, m_Bytes, SlashPath(m_Pending->m_Path));
-        }
-        m_Pending = nullptr;
-    }
-
     ProgressLine &m_Progress;
-    std::vector<const ArchiveNode *> m_Files;
-    size_t m_Next = 0;
-    const ArchiveNode *m_Pending = nullptr;
-    bool m_PendingFailed = false;
+    std::string m_Current;
     uint64_t m_Done = 0;
     uint64_t m_Written = 0;
     uint64_t m_Bytes = 0;
@@ -107,23 +91,11 @@ private:
     uint64_t m_Failed = 0;
 };
 
-std::vector<const ArchiveNode *> FilesOf(const ArchiveNode *node)
-{
-    std::vector<const ArchiveNode *> files;
-    if (!node->IsFolder())
-        files.push_back(node);
-    WalkBelow(node, [&files](const ArchiveNode *n) {
-        if (!n->IsFolder())
-            files.push_back(n);
-    });
-    return files;
-}
-
 // The nodes the patterns choose. A chosen folder brings its whole subtree,
 // so nothing below it is looked at again: a node matched by several
 // patterns, or lying inside a matched folder, is written once.
 void Choose(const ArchiveNode *folder, const std::vector<std::string> &patterns,
-            std::vector<bool> &used, std::vector<const ArchiveNode *> &folders, bool safe,
+            std::vector<bool> &used, std::vector<const ArchiveNode *> &folders,
             std::vector<Selected> &chosen)
 {
     folders.push_back(folder);
@@ -137,39 +109,45 @@ void Choose(const ArchiveNode *folder, const std::vector<std::string> &patterns,
             }
         }
         if (matched)
-            chosen.push_back({child, folders, safe});
+            chosen.push_back({child, folders});
         else if (child->IsFolder())
-            Choose(child, patterns, used, folders, safe && IsSafeName(child->m_Name), chosen);
+            Choose(child, patterns, used, folders, chosen);
     }
     folders.pop_back();
 }
 
-// Writes one chosen node at `dir` followed by its path in the tree.
-void ExtractChosen(CZarnikArchive &archive, const Selected &chosen, const fs::path &dir,
-                   ExtractReport &report)
+// Ctrl-C and SIGTERM ask the extraction to stop; it removes the file it was
+// writing and returns. A second signal ends the program at once.
+std::atomic<bool> g_stop{false};
+volatile sig_atomic_t g_signal = 0;
+
+extern "C" void OnStopSignal(int signal)
 {
-    const ArchiveNode *node = chosen.node;
-    if (!chosen.safeFolders || (!node->IsFolder() && !IsSafeName(node->m_Name))) {
-        report.Fail(SlashPath(node->m_Path), CZarnikArchive::kReasonUnsafeName);
-        return;
-    }
-    fs::path parent = dir;
-    for (const ArchiveNode *folder : chosen.folders)
-        parent /= DisplayName(folder->m_Name);
-    std::error_code ec;
-    fs::create_directories(parent, ec);
-    if (ec) {
-        report.Fail(SlashPath(chosen.folders.back()->m_Path),
-                    std::string(CZarnikArchive::kReasonNoDirectory) + ": " + ec.message());
-        return;
-    }
-    const std::string dest = node->IsFolder()
-                                 ? parent.string()
-                                 : (parent / DisplayName(node->m_Name)).string();
-    report.Begin(FilesOf(node));
-    archive.Extract(const_cast<ArchiveNode *>(node), WithBackslashes(dest), &report);
-    report.End();
+    g_signal = signal;
+    g_stop.store(true);
 }
+
+class StopOnSignals
+{
+public:
+    StopOnSignals()
+    {
+        struct sigaction action = {};
+        action.sa_handler = OnStopSignal;
+        action.sa_flags = SA_RESETHAND;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, &m_OldInt);
+        sigaction(SIGTERM, &action, &m_OldTerm);
+    }
+    ~StopOnSignals()
+    {
+        sigaction(SIGINT, &m_OldInt, nullptr);
+        sigaction(SIGTERM, &m_OldTerm, nullptr);
+    }
+
+private:
+    struct sigaction m_OldInt, m_OldTerm;
+};
 
 } // namespace
 
@@ -203,10 +181,10 @@ int RunExtract(const ExtractOptions &options)
         }
     }
     if (everything) {
-        chosen.push_back({root, {}, true});
+        chosen.push_back({root, {}});
     } else {
         std::vector<const ArchiveNode *> folders;
-        Choose(root, patterns, used, folders, true, chosen);
+        Choose(root, patterns, used, folders, chosen);
     }
 
     uint64_t totalFiles = 0;
@@ -228,15 +206,15 @@ int RunExtract(const ExtractOptions &options)
             report.Fail(options.patterns[i], "no file or folder matches this pattern");
     }
 
+    StopOnSignals stopOnSignals;
+    CZarnikArchive::ExtractEnd end = CZarnikArchive::ExtractEnd::Finished;
     for (const Selected &s : chosen) {
-        if (s.node == root) {
-            report.Begin(FilesOf(root));
-            archive->Extract(const_cast<ArchiveNode *>(root), WithBackslashes(dir.string()),
-                             &report);
-            report.End();
-        } else {
-            ExtractChosen(*archive, s, dir, report);
-        }
+        CZarnikArchive::ExtractOptions extractOptions;
+        extractOptions.stop = &g_stop;
+        extractOptions.leadingFolders = s.folders;
+        end = archive->Extract(s.node, dir.string(), &report, extractOptions);
+        if (end != CZarnikArchive::ExtractEnd::Finished)
+            break;
     }
     progress.Clear();
 
@@ -244,5 +222,17 @@ int RunExtract(const ExtractOptions &options)
                 " failed\n",
                 report.written(), HumanBytes(report.bytes()).c_str(), report.skipped(),
                 report.failed());
+    const uint64_t notWritten = totalFiles - report.written() - report.skipped() - report.failed();
+    if (end == CZarnikArchive::ExtractEnd::DiskFull) {
+        PrintError("the disk is full or read-only; " + std::to_string(notWritten) +
+                   " files were not written");
+        return kExitFileFailed;
+    }
+    if (end == CZarnikArchive::ExtractEnd::Stopped) {
+        PrintError(std::string("interrupted by ") +
+                   (g_signal == SIGTERM ? "SIGTERM" : "SIGINT") + "; " +
+                   std::to_string(notWritten) + " files were not written");
+        return g_signal == SIGTERM ? 128 + SIGTERM : 128 + SIGINT;
+    }
     return report.failed() ? kExitFileFailed : kExitOk;
 }

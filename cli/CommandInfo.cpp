@@ -28,8 +28,8 @@ int RunInfo(const std::string &pack)
     // The root "content" is not listed, so it is not counted either.
     TreeTotals totals = CountTree(archive->GetRoot());
     --totals.folders;
-    const std::string dataPath = WithSlashes(archive->GetDataPath());
-    std::printf("pack:       %s\n", WithSlashes(LibraryPath(pack)).c_str());
+    const std::string &dataPath = archive->GetDataPath();
+    std::printf("pack:       %s\n", LibraryPath(pack).c_str());
     std::printf("route:      %s\n", archive->IsIndexRoute() ? "index (content.vfi and data file)"
                                                            : "single pack");
     std::printf("data file:  %s, %s\n", dataPath.c_str(),
@@ -39,5 +39,7 @@ int RunInfo(const std::string &pack)
     std::printf("folders:    %" PRIu64 "\n", totals.folders);
     std::printf("stored:     %s\n", WithHuman(totals.storedBytes).c_str());
     std::printf("unpacked:   %s\n", WithHuman(totals.unpackedBytes).c_str());
+    // Entries opening passed over; `zarnik test` lists them.
+    std::printf("passed over: %zu\n", archive->GetOpenReport().size());
     return kExitOk;
 }

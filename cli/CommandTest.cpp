@@ -13,6 +13,13 @@ int RunTest(const std::string &pack)
     const auto archive = OpenPack(pack);
     if (!archive)
         return kExitUsage;
+    // What opening passed over is lost as surely as a damaged file.
+    for (const OpenReportItem &item : archive->GetOpenReport()) {
+        if (item.path.empty())
+            std::printf("pack offset %" PRIu32 ": %s\n", item.offset, OpenReportText(item.kind));
+        else
+            std::printf("%s: %s\n", SlashPath(item.path).c_str(), OpenReportText(item.kind));
+    }
     uint64_t files = 0;
     uint64_t damaged = 0;
     uint64_t bytes = 0;
@@ -21,17 +28,21 @@ int RunTest(const std::string &pack)
             return;
         ++files;
         std::unique_ptr<unsigned char[]> data;
-        std::string reason;
-        if (archive->ReadFileData(node, data, reason)) {
+        ExtractOutcome outcome;
+        if (archive->ReadFileData(node, data, outcome)) {
             bytes += node->m_UnpackedSize;
             return;
         }
         ++damaged;
-        std::printf("%s: %s\n", SlashPath(node->m_Path).c_str(), reason.c_str());
+        std::printf("%s: %s\n", SlashPath(node->m_Path).c_str(), ExtractOutcomeText(outcome));
     });
-    std::printf("%" PRIu64 " files tested, %" PRIu64 " bytes sound, %" PRIu64 " damaged\n", files,
+    const size_t passedOver = archive->GetOpenReport().size();
+    std::printf("%" PRIu64 " files tested, %" PRIu64 " bytes sound, %" PRIu64 " damaged", files,
                 bytes, damaged);
-    return damaged ? kExitFileFailed : kExitOk;
+    if (passedOver)
+        std::printf(", %zu entries passed over while opening", passedOver);
+    std::printf("\n");
+    return damaged || passedOver ? kExitFileFailed : kExitOk;
 }
 
 int RunCat(const std::string &pack, const std::string &path)
@@ -55,9 +66,9 @@ int RunCat(const std::string &pack, const std::string &path)
         return kExitFileFailed;
     }
     std::unique_ptr<unsigned char[]> data;
-    std::string reason;
-    if (!archive->ReadFileData(found, data, reason)) {
-        PrintError(path + ": " + reason);
+    ExtractOutcome outcome;
+    if (!archive->ReadFileData(found, data, outcome)) {
+        PrintError(path + ": " + ExtractOutcomeText(outcome));
         return kExitFileFailed;
     }
     if (std::fwrite(data.get(), 1, found->m_UnpackedSize, stdout) != found->m_UnpackedSize ||

@@ -20,7 +20,7 @@ std::string LibraryPath(const std::string &argument)
     fs::path absolute = fs::absolute(argument, ec);
     if (ec)
         absolute = argument;
-    return WithBackslashes(absolute.string());
+    return absolute.string();
 }
 
 namespace {
@@ -56,7 +56,7 @@ std::unique_ptr<CZarnikArchive> OpenPack(const std::string &argument)
     if (archive->Open(path))
         return archive;
 
-    const fs::path native = WithSlashes(path);
+    const fs::path native = path;
     const fs::path index = native.parent_path() / "content.vfi";
     std::string reason;
     switch (archive->GetOpenFailure()) {

@@ -14,7 +14,7 @@ enum ExitStatus { kExitOk = 0, kExitFileFailed = 1, kExitUsage = 2 };
 // after one line on standard error naming the file and the reason.
 std::unique_ptr<CZarnikArchive> OpenPack(const std::string &argument);
 
-// The path the library is given: absolute, with '\' separators.
+// The path the library is given: absolute, as the system reads it.
 std::string LibraryPath(const std::string &argument);
 
 // One line on standard error, prefixed with the tool's name.

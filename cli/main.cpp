@@ -1,5 +1,6 @@
 // zarnik: the command line. Parses the arguments and hands over to one
 // command; every pack is read through the archive library.
+#include "Check.h"
 #include "Commands.h"
 #include "OpenPack.h"
 
@@ -38,6 +39,17 @@ void PrintUsage(const CLI::App &app)
                  failed ? (failed->get_name() + " ").c_str() : "");
 }
 
+// The library's check reports are for developers: a damaged pack reaches
+// the user as the tool's own one-line message, and as the checks only with
+// --verbose.
+bool g_verbose = false;
+
+void ReportCheck(const char *expression, const char *file, int line)
+{
+    if (g_verbose)
+        std::fprintf(stderr, "zarnik: check failed: %s (%s, line %d)\n", expression, file, line);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -47,6 +59,8 @@ int main(int argc, char **argv)
                  "zarnik"};
     app.set_version_flag("--version", std::string("zarnik ") + ZARNIK_VERSION);
     app.require_subcommand(1);
+    app.fallthrough();
+    app.add_flag("-v,--verbose", g_verbose, "also show the library's check reports on damaged data");
     app.footer("Paths inside a pack may be written with '/' or '\\'. Exit status: 0 success, "
                "1 a file failed, 2 the pack could not be opened or the command line is wrong.");
 
@@ -115,6 +129,7 @@ int main(int argc, char **argv)
         return kExitUsage;
     }
 
+    zarnik::SetCheckReporter(&ReportCheck);
     int status = kExitUsage;
     if (list->parsed())
         status = RunList(pack, longFormat, json);

@@ -98,8 +98,7 @@ void MainWindow::on_action_Open_triggered()
 
     // The library takes 8-bit paths; the file-system encoding (not Latin-1)
     // keeps every name the user can pick openable.
-    std::string path = QFile::encodeName(fileName).toStdString();
-    std::replace(path.begin(), path.end(), '/', '\\');
+    const std::string path = QFile::encodeName(fileName).toStdString();
 
     if (path.find(".upk") == std::string::npos && path.find(".vfs") == std::string::npos) {
         QMessageBox::critical(this, tr("Error"), tr("Invalid Zarnik Pack file"), QMessageBox::Ok,

@@ -8,7 +8,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     fuzzsupport::WriteOrDie(path, data, size);
 
     CZarnikArchive archive;
-    if (archive.Open(fuzzsupport::Backslashed(path))) {
+    if (archive.Open(path)) {
         if (archive.GetOpenFailure() != CZarnikArchive::OpenFailure::None)
             std::abort();
         fuzzsupport::AllNodes(archive);

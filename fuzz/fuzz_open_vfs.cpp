@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     fuzzsupport::WriteOrDie(pack, data + indexLength, size - indexLength);
 
     CZarnikArchive archive;
-    if (archive.Open(fuzzsupport::Backslashed(pack))) {
+    if (archive.Open(pack)) {
         if (!archive.IsIndexRoute() || archive.GetDataSize() != size - indexLength)
             std::abort();
         fuzzsupport::ReadEveryFile(archive);

@@ -63,13 +63,6 @@ inline void WriteAll(const std::string &path, const Bytes &bytes)
         throw std::runtime_error("cannot write " + path);
 }
 
-// The library's paths use backslashes; the file layer accepts both.
-inline std::string Backslashed(std::string path)
-{
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return path;
-}
-
 // Collects the expression texts of the checks that fail while it lives
 // (the tests call the library from one thread).
 class CheckRecorder

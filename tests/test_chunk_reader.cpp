@@ -21,7 +21,7 @@ TEST_P(ChunkReaderModes, WalksChunksAndReadsPastTheEndGiveZeros)
 
     CChunkReader reader, sub;
     CChunkReader *const subOrNone = mapped ? &sub : nullptr;
-    ASSERT_TRUE(reader.Open(Backslashed(dir.file("f.bin")), mapped));
+    ASSERT_TRUE(reader.Open(dir.file("f.bin"), mapped));
     EXPECT_EQ(reader.NextChunk(subOrNone), 7u);
     EXPECT_EQ(reader.ReadU32(), 0x04030201u);
     if (mapped) {

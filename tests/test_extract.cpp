@@ -16,13 +16,16 @@ namespace {
 struct Recorder : CZarnikArchive::Callback
 {
     std::vector<std::string> files;
-    std::vector<std::pair<std::string, std::string>> failures;
+    std::vector<std::pair<std::string, ExtractOutcome>> failures;
     void OnExtractFile(const std::string &path) override { files.push_back(path); }
-    void OnExtractFailed(const std::string &path, const std::string &reason) override
+    void OnExtractResult(const ArchiveNode &node, ExtractOutcome outcome) override
     {
-        failures.emplace_back(path, reason);
+        if (outcome != ExtractOutcome::Written)
+            failures.emplace_back(node.m_Path, outcome);
     }
 };
+
+const auto kFinished = CZarnikArchive::ExtractEnd::Finished;
 
 // Text that packs well and spans several blocks when long.
 Bytes Text(size_t size)
@@ -52,7 +55,7 @@ struct Fixture
             WriteAll(path, zarnik_pack::BuildUpk(entries));
         }
         fs::create_directory(dir.file("out"));
-        EXPECT_TRUE(archive.Open(Backslashed(path)));
+        EXPECT_TRUE(archive.Open(path));
     }
     std::string out(const std::string &name = "") const { return dir.file("out/" + name); }
     ArchiveNode *node(size_t child) { return archive.GetRoot()->m_Children.at(child); }
@@ -73,16 +76,16 @@ TEST_P(ExtractRoutes, ByteExactInTreeOrderAndNothingExistingTouched)
                            MakeEntry("content\\caf\xE9\\\xC6sir.txt", "latin-1 names")});
     Recorder single, all, again;
     WriteAll(f.out("mine.txt"), zarnik_pack::ToBytes("keep me"));
-    EXPECT_TRUE(f.archive.Extract(f.node(0), Backslashed(f.out("chosen name.txt")), &single));
-    EXPECT_TRUE(f.archive.Extract(f.node(0), f.out("mine.txt"), &single));
+    EXPECT_EQ(kFinished, f.archive.Extract(f.node(0), f.out("chosen name.txt"), &single));
+    EXPECT_EQ(kFinished, f.archive.Extract(f.node(0), f.out("mine.txt"), &single));
     EXPECT_EQ(ReadAll(f.out("chosen name.txt")), f.entries[0].data);
     EXPECT_EQ(ReadAll(f.out("mine.txt")), zarnik_pack::ToBytes("keep me"));
     EXPECT_EQ(single.files, std::vector<std::string>(2, "content\\readme.txt"));
-    EXPECT_EQ(single.failures, (decltype(single.failures){{"content\\readme.txt", CZarnikArchive::kReasonExists}}));
+    EXPECT_EQ(single.failures, (decltype(single.failures){{"content\\readme.txt", ExtractOutcome::Exists}}));
 
     // One OnExtractFile per file, depth first; Latin-1 names become UTF-8.
     fs::create_directory(f.out("all"));
-    EXPECT_TRUE(f.archive.Extract(f.archive.GetRoot(), Backslashed(f.out("all")), &all));
+    EXPECT_EQ(kFinished, f.archive.Extract(f.archive.GetRoot(), f.out("all"), &all));
     std::vector<std::string> paths;
     for (const Entry &e : f.entries)
         paths.push_back(e.path);
@@ -96,7 +99,7 @@ TEST_P(ExtractRoutes, ByteExactInTreeOrderAndNothingExistingTouched)
     // A second export adds only what is missing and leaves the rest alone.
     fs::remove(f.out("all/content/gfx/deep/more.txt"));
     WriteAll(f.out("all/content/gfx/noise.bin"), expected["content/gfx/noise.bin"] = {'n', 'e', 'w'});
-    EXPECT_TRUE(f.archive.Extract(f.archive.GetRoot(), f.out("all"), &again));
+    EXPECT_EQ(kFinished, f.archive.Extract(f.archive.GetRoot(), f.out("all"), &again));
     EXPECT_EQ(FilesBelow(f.out("all")), expected);
     EXPECT_EQ(again.failures.size(), f.entries.size() - 1);
 }
@@ -125,17 +128,17 @@ TEST(Extract, UnsoundBytesAreNeverWrittenEmptyOnesAre)
 
     Recorder r;
     CheckRecorder quiet;
-    EXPECT_TRUE(broken.Extract(broken.GetRoot(), f.out(), &r));
+    EXPECT_EQ(kFinished, broken.Extract(broken.GetRoot(), f.out(), &r));
     EXPECT_EQ(FilesBelow(f.out()), (Files{{"content/good.txt", entries[0].data}, {"content/empty.txt", {}}}));
     EXPECT_TRUE(fs::is_directory(f.out("content/listed/as-file.dat")));
     EXPECT_EQ(r.files.size(), 4u);
-    EXPECT_EQ(r.failures, (decltype(r.failures){{"content\\damaged.txt", CZarnikArchive::kReasonDamaged},
-                                                {"content\\short.txt", CZarnikArchive::kReasonWrongSize}}));
+    EXPECT_EQ(r.failures, (decltype(r.failures){{"content\\damaged.txt", ExtractOutcome::Damaged},
+                                                {"content\\short.txt", ExtractOutcome::WrongSize}}));
 
     // An archive that never opened has no data reader: false, nothing written.
     CZarnikArchive none;
     EXPECT_FALSE(none.Open(f.out("missing.upk")));
-    EXPECT_FALSE(none.Extract(f.node(0), f.out("none"), &r));
+    EXPECT_EQ(CZarnikArchive::ExtractEnd::NoDataFile, none.Extract(f.node(0), f.out("none"), &r));
     EXPECT_FALSE(fs::exists(f.out("none")));
 }
 
@@ -151,7 +154,7 @@ TEST(Extract, AFailedWriteRemovesThePartialFile)
         setrlimit(RLIMIT_FSIZE, &limit);
         Recorder r;
         f.archive.Extract(f.archive.GetRoot(), f.out(), &r);
-        _exit(r.failures == decltype(r.failures){{"content\\big.bin", CZarnikArchive::kReasonWriteFailed}} ? 0 : 3);
+        _exit(r.failures == decltype(r.failures){{"content\\big.bin", ExtractOutcome::WriteFailed}} ? 0 : 3);
     }
     int status = 0;
     waitpid(child, &status, 0);

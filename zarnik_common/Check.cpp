@@ -22,6 +22,11 @@ CheckReporter SetCheckReporter(CheckReporter reporter)
 
 bool CheckFailed(const char *expression, const char *file, int line)
 {
+    // The source file's own name: where the library was built is nobody's
+    // business.
+    for (const char *p = file; *p; ++p)
+        if (*p == '/' || *p == '\\')
+            file = p + 1;
     g_reporter.load()(expression, file, line);
     return false;
 }

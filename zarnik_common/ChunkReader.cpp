@@ -4,37 +4,24 @@
 #include "PlatformFile.h"
 
 #include <cstring>
+#include <new>
 
 using namespace zarnik;
 
 CChunkReader::CChunkReader()
-    : m_Mapped(true), m_Owner(false), m_File(nullptr), m_Memory(nullptr), m_Size(0),
-      m_Data(nullptr), m_Pos(0), m_InChunk(false), m_ChunkId(0), m_ChunkStart(0), m_ChunkSize(0)
+    : m_Mapped(true), m_File(nullptr), m_Size(0), m_Pos(0), m_InChunk(false), m_ChunkCut(false),
+      m_ChunkId(0), m_ChunkStart(0), m_ChunkSize(0)
 {
 }
 
 CChunkReader::~CChunkReader()
 {
-    if (!m_Owner)
-        return;
-    if (m_Data) {
-        PlatformUnmapView(m_Memory, m_Data);
-        m_Data = nullptr;
-    }
-    if (m_Memory) {
-        PlatformCloseMapping(m_Memory);
-        m_Memory = nullptr;
-    }
-    if (m_File) {
-        PlatformClose(m_File);
-        m_File = nullptr;
-    }
+    PlatformClose(m_File);
 }
 
 bool CChunkReader::Open(const std::string &path, bool mapped)
 {
     m_Mapped = mapped;
-    m_Owner = true;
 
     m_File = PlatformOpenRead(path);
     if (m_File == NULL)
@@ -49,14 +36,8 @@ bool CChunkReader::Open(const std::string &path, bool mapped)
         return false;
     m_Size = static_cast<uint32_t>(size);
 
-    if (!m_Mapped)
-        return true;
-
-    m_Memory = PlatformCreateMapping(m_File, size);
-    if (!ZARNIK_CHECK(m_Memory != NULL))
-        return false;
-    m_Data = PlatformMapView(m_Memory, m_Size);
-    if (!ZARNIK_CHECK(m_Data != NULL))
+    // As with a view of the whole file, an empty one has nothing to map.
+    if (m_Mapped && !ZARNIK_CHECK_TEXT(m_Size != 0, "m_Memory != NULL"))
         return false;
     return true;
 }
@@ -74,38 +55,44 @@ uint32_t CChunkReader::NextChunk(CChunkReader *sub)
     m_ChunkId = ReadU32();
     m_ChunkSize = ReadU32();
     m_ChunkStart = m_Pos;
-    if (m_ChunkSize > Remaining())
+    m_ChunkCut = m_ChunkSize > Remaining();
+    if (m_ChunkCut)
         m_ChunkSize = Remaining();
     m_InChunk = true;
 
-    if (sub && m_Mapped && m_Data) {
-        sub->m_Owner = false;
-        sub->m_Size = m_ChunkSize;
-        sub->m_Data = m_Data + m_ChunkStart;
+    if (sub && m_Mapped) {
+        sub->m_File = nullptr;
+        sub->m_Copy.reset(new (std::nothrow) unsigned char[m_ChunkSize ? m_ChunkSize : 1]);
+        // Bytes that are gone by now (the file shrank) are simply missing.
+        sub->m_Size = sub->m_Copy ? ReadAt(m_ChunkStart, sub->m_Copy.get(), m_ChunkSize) : 0;
         sub->m_Pos = 0;
         sub->m_InChunk = false;
+        sub->m_ChunkCut = false;
         sub->m_ChunkId = m_ChunkId;
         sub->m_ChunkStart = 0;
-        sub->m_ChunkSize = m_ChunkSize;
+        sub->m_ChunkSize = sub->m_Size;
     }
     return m_ChunkId;
+}
+
+uint32_t CChunkReader::ReadAt(uint32_t position, void *buffer, uint32_t count) const
+{
+    if (position >= m_Size)
+        return 0;
+    if (count > m_Size - position)
+        count = m_Size - position;
+    if (m_Copy) {
+        std::memcpy(buffer, m_Copy.get() + position, count);
+        return count;
+    }
+    return PlatformReadAt(m_File, position, buffer, count);
 }
 
 void CChunkReader::Read(void *buffer, uint32_t count)
 {
     const uint32_t available = Remaining();
     const uint32_t take = count < available ? count : available;
-    uint32_t got = 0;
-    if (take > 0) {
-        if (m_Mapped) {
-            if (m_Data) {
-                std::memcpy(buffer, m_Data + m_Pos, take);
-                got = take;
-            }
-        } else {
-            got = PlatformReadAt(m_File, m_Pos, buffer, take);
-        }
-    }
+    const uint32_t got = take > 0 ? ReadAt(m_Pos, buffer, take) : 0;
     if (got < count)
         std::memset(static_cast<unsigned char *>(buffer) + got, 0, count - got);
     // Past the end the cursor rests at the end; within it, it advances.

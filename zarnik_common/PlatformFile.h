@@ -1,10 +1,14 @@
 // The file layer: every system call of the archive library goes through here.
 //
 // It behaves like the Windows file calls the library was designed around
-// (open for reading, size, a read-only view of a whole file, positioned
-// reads, create-new, create directory, write). Paths are 8-bit strings in
-// which both '\' and '/' separate components. One implementation per
-// platform; PlatformFile_posix.cpp is the POSIX one.
+// (open for reading, size, positioned reads, create directory, create new,
+// write), with one addition of our own: files are written below a directory
+// handle, under a temporary name, and published under their final name only
+// when complete. One implementation per platform; PlatformFile_posix.cpp is
+// the POSIX one.
+//
+// Paths the user gives reach the system unchanged. Where the library joins a
+// name onto a path itself it puts kPlatformSeparator between them.
 #pragma once
 
 #include <cstddef>
@@ -13,65 +17,90 @@
 
 namespace zarnik {
 
-struct PlatformFile;    // an open file
-struct PlatformMapping; // a read-only mapping object of a whole file
+struct PlatformFile;      // an open file
+struct PlatformDirectory; // an open directory, the anchor of names below it
+
+// Why the last failed call of this thread failed, in the kinds the library
+// acts on.
+enum class PlatformError {
+    None,
+    NotFound,
+    Exists,     // something already stands at the name
+    NotRegular, // a FIFO, device, socket or directory where a file was wanted
+    IsLink,     // a symbolic link (or reparse point) where a directory was wanted
+    NoSpace,    // the disk or quota is full, or the file system is read-only
+    Other,
+};
+PlatformError PlatformLastError();
+
+// The separator the library puts between a folder and a name it joins.
+extern const char kPlatformSeparator;
+// The position of the last separator in a path as the system reads it, or
+// std::string::npos.
+size_t PlatformLastSeparator(const std::string &path);
 
 // Reading side.
 
-// Opens an existing file read-only; nullptr when it cannot be opened (or is
-// not a regular file).
+// Opens an existing regular file read-only without ever blocking: a FIFO, a
+// device, a socket or a directory is refused (NotRegular) before anything is
+// read from it.
 PlatformFile *PlatformOpenRead(const std::string &path);
 
 // The file's size in bytes; false when it cannot be queried.
 bool PlatformFileSize(PlatformFile *file, uint64_t *size);
 
-// A read-only mapping object for the whole file; nullptr for an empty file
-// or on failure.
-PlatformMapping *PlatformCreateMapping(PlatformFile *file, uint64_t size);
-
-// Maps a read-only view of the first `length` bytes; nullptr on failure.
-const unsigned char *PlatformMapView(PlatformMapping *mapping, uint64_t length);
-void PlatformUnmapView(PlatformMapping *mapping, const unsigned char *view);
-void PlatformCloseMapping(PlatformMapping *mapping);
-
 // Reads up to `count` bytes at `position`; returns the number delivered,
-// which is short at the end of the file or on failure.
+// which is short at the end of the file (also when the file shrank after it
+// was opened) or on failure.
 uint32_t PlatformReadAt(PlatformFile *file, uint64_t position, void *buffer, uint32_t count);
 
 void PlatformClose(PlatformFile *file);
 
 // Writing side.
 
-// Creates a directory; true when it was made or a directory already exists.
-bool PlatformCreateDirectory(const std::string &path);
+// Opens a directory the user named; links are followed, as the user chose it.
+PlatformDirectory *PlatformOpenDirectory(const std::string &path);
 
-// Creates a new file for writing; nullptr when anything exists at the path
-// (a dangling link included) or it cannot be created.
-PlatformFile *PlatformCreateNew(const std::string &path);
+// The directory `name` inside `parent`, made first when `create` is set and
+// nothing stands there. A link at `name` is never followed (IsLink), not
+// even one that appears while this runs.
+PlatformDirectory *PlatformEnterDirectory(PlatformDirectory *parent, const std::string &name,
+                                          bool create);
+
+void PlatformCloseDirectory(PlatformDirectory *directory);
+
+// True when anything (file, directory, link) stands at `name` in `directory`.
+bool PlatformExistsAt(PlatformDirectory *directory, const std::string &name);
+
+// Creates a new, empty file for the final name `name` under a temporary name
+// of the form NAME.zarnik-partial (NAME.zarnik-partial-2 ... when that is
+// taken), returned in `tempName`. Links are never followed.
+PlatformFile *PlatformCreateTemporary(PlatformDirectory *directory, const std::string &name,
+                                      std::string *tempName);
+
+// Gives the temporary file its final name, never replacing anything: false
+// with Exists when something stands at `name` (the temporary file stays).
+bool PlatformPublish(PlatformDirectory *directory, const std::string &tempName,
+                     const std::string &name);
+
+// Removes the file `name` in `directory`; true when it is gone.
+bool PlatformRemoveAt(PlatformDirectory *directory, const std::string &name);
 
 // Writes every byte (looping over partial writes); false on any failure.
 bool PlatformWriteAll(PlatformFile *file, const void *data, size_t count);
 
 // Copies `count` bytes of `from`, starting at `offset`, to the end of what
-// has been written to `to`; in the kernel where it can. False on any failure,
-// a source that ends early included.
-bool PlatformCopyRange(PlatformFile *from, uint64_t offset, PlatformFile *to, uint64_t count);
+// has been written to `to`; in the kernel where it can. Returns the number of
+// bytes copied: short when the source ends early (PlatformLastError() is
+// None then) or a write fails.
+uint64_t PlatformCopyRange(PlatformFile *from, uint64_t offset, PlatformFile *to, uint64_t count);
 
 // Closes a file that was written; false when the close reports an error
 // (the data may not have reached the disk).
 bool PlatformCloseWritten(PlatformFile *file);
 
-// Removes a file; true when it is gone.
-bool PlatformRemoveFile(const std::string &path);
-
-// True when anything (file, directory, link) exists at the path.
-bool PlatformExists(const std::string &path);
-
 // A name from a pack (8-bit, Latin-1) as a file-system name component: on
 // POSIX the file names are UTF-8, so bytes of 0x80 and above become two.
 std::string PlatformNameFromLatin1(const std::string &name);
-
-// The path as the system wants it: every '\' becomes '/'.
-std::string PlatformNativePath(const std::string &path);
 
 } // namespace zarnik

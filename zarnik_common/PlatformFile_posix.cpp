@@ -3,9 +3,9 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <mutex>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,20 +15,79 @@ struct PlatformFile {
     int fd;
 };
 
-struct PlatformMapping {
+struct PlatformDirectory {
     int fd;
-    uint64_t size;
-    uint64_t viewLength;
 };
 
-std::string PlatformNativePath(const std::string &path)
+namespace {
+
+thread_local PlatformError t_lastError = PlatformError::None;
+
+PlatformError ErrorKind(int error)
 {
-    std::string native(path);
-    for (char &c : native) {
-        if (c == '\\')
-            c = '/';
+    switch (error) {
+    case 0:
+        return PlatformError::None;
+    case ENOENT:
+        return PlatformError::NotFound;
+    case EEXIST:
+        return PlatformError::Exists;
+    case ELOOP:
+    case ENOTDIR:
+        return PlatformError::IsLink;
+    case ENOSPC:
+    case EDQUOT:
+    case EROFS:
+        return PlatformError::NoSpace;
+    default:
+        return PlatformError::Other;
     }
-    return native;
+}
+
+// Records errno's kind for PlatformLastError and passes `result` on.
+template <typename T>
+T Fail(T result)
+{
+    t_lastError = ErrorKind(errno);
+    return result;
+}
+
+template <typename T>
+T FailWith(PlatformError error, T result)
+{
+    t_lastError = error;
+    return result;
+}
+
+int OpenRetrying(int dirfd, const char *path, int flags, mode_t mode = 0)
+{
+    int fd;
+    do {
+        fd = ::openat(dirfd, path, flags | O_CLOEXEC, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// A write past the process's file-size limit must come back as a failed
+// write that we can clean up after, not as SIGXFSZ ending the program.
+void IgnoreFileSizeSignal()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { std::signal(SIGXFSZ, SIG_IGN); });
+}
+
+} // namespace
+
+const char kPlatformSeparator = '/';
+
+PlatformError PlatformLastError()
+{
+    return t_lastError;
+}
+
+size_t PlatformLastSeparator(const std::string &path)
+{
+    return path.rfind('/');
 }
 
 std::string PlatformNameFromLatin1(const std::string &name)
@@ -48,18 +107,15 @@ std::string PlatformNameFromLatin1(const std::string &name)
 
 PlatformFile *PlatformOpenRead(const std::string &path)
 {
-    const std::string native = PlatformNativePath(path);
-    int fd;
-    do {
-        fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
+    // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a
+    // writer. Regular files ignore the flag, so it can stay set.
+    const int fd = OpenRetrying(AT_FDCWD, path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
-        return nullptr;
-    // A directory or a device opens for reading on POSIX but is no pack.
+        return Fail<PlatformFile *>(nullptr);
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
-        return nullptr;
+        return FailWith<PlatformFile *>(PlatformError::NotRegular, nullptr);
     }
     return new PlatformFile{fd};
 }
@@ -68,39 +124,9 @@ bool PlatformFileSize(PlatformFile *file, uint64_t *size)
 {
     struct stat st;
     if (!file || ::fstat(file->fd, &st) != 0)
-        return false;
+        return Fail(false);
     *size = static_cast<uint64_t>(st.st_size);
     return true;
-}
-
-PlatformMapping *PlatformCreateMapping(PlatformFile *file, uint64_t size)
-{
-    // As on Windows, an empty file has nothing to map.
-    if (!file || size == 0)
-        return nullptr;
-    return new PlatformMapping{file->fd, size, 0};
-}
-
-const unsigned char *PlatformMapView(PlatformMapping *mapping, uint64_t length)
-{
-    if (!mapping || length == 0 || length > mapping->size)
-        return nullptr;
-    void *view = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, mapping->fd, 0);
-    if (view == MAP_FAILED)
-        return nullptr;
-    mapping->viewLength = length;
-    return static_cast<const unsigned char *>(view);
-}
-
-void PlatformUnmapView(PlatformMapping *mapping, const unsigned char *view)
-{
-    if (mapping && view)
-        ::munmap(const_cast<unsigned char *>(view), mapping->viewLength);
-}
-
-void PlatformCloseMapping(PlatformMapping *mapping)
-{
-    delete mapping;
 }
 
 uint32_t PlatformReadAt(PlatformFile *file, uint64_t position, void *buffer, uint32_t count)
@@ -128,81 +154,157 @@ void PlatformClose(PlatformFile *file)
     }
 }
 
-bool PlatformCreateDirectory(const std::string &path)
+PlatformDirectory *PlatformOpenDirectory(const std::string &path)
 {
-    const std::string native = PlatformNativePath(path);
-    if (::mkdir(native.c_str(), 0777) == 0)
-        return true;
-    struct stat st;
-    return errno == EEXIST && ::stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    const int fd = OpenRetrying(AT_FDCWD, path.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0)
+        return Fail<PlatformDirectory *>(nullptr);
+    return new PlatformDirectory{fd};
 }
 
-PlatformFile *PlatformCreateNew(const std::string &path)
+PlatformDirectory *PlatformEnterDirectory(PlatformDirectory *parent, const std::string &name,
+                                          bool create)
 {
-    // A write past the process's file-size limit must come back as a failed
-    // write that we can clean up after, not as SIGXFSZ ending the program.
-    static std::once_flag ignoreFileSizeSignal;
-    std::call_once(ignoreFileSizeSignal, [] { std::signal(SIGXFSZ, SIG_IGN); });
+    if (!parent)
+        return FailWith<PlatformDirectory *>(PlatformError::Other, nullptr);
+    if (create && ::mkdirat(parent->fd, name.c_str(), 0777) != 0 && errno != EEXIST)
+        return Fail<PlatformDirectory *>(nullptr);
+    // O_NOFOLLOW refuses a link at the last component even when it was put
+    // there after the mkdirat above; O_DIRECTORY refuses anything but a
+    // directory.
+    const int fd = OpenRetrying(parent->fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+    if (fd < 0) {
+        const int error = errno;
+        struct stat st;
+        if ((error == ELOOP || error == ENOTDIR) &&
+            ::fstatat(parent->fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            !S_ISLNK(st.st_mode))
+            return FailWith<PlatformDirectory *>(PlatformError::Exists, nullptr);
+        errno = error;
+        return Fail<PlatformDirectory *>(nullptr);
+    }
+    return new PlatformDirectory{fd};
+}
 
-    const std::string native = PlatformNativePath(path);
-    int fd;
-    do {
-        fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-        return nullptr;
-    return new PlatformFile{fd};
+void PlatformCloseDirectory(PlatformDirectory *directory)
+{
+    if (directory) {
+        ::close(directory->fd);
+        delete directory;
+    }
+}
+
+bool PlatformExistsAt(PlatformDirectory *directory, const std::string &name)
+{
+    struct stat st;
+    return directory && ::fstatat(directory->fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+PlatformFile *PlatformCreateTemporary(PlatformDirectory *directory, const std::string &name,
+                                      std::string *tempName)
+{
+    IgnoreFileSizeSignal();
+    if (!directory)
+        return FailWith<PlatformFile *>(PlatformError::Other, nullptr);
+    // Keep the temporary name within the usual 255-byte limit of a name.
+    const std::string base = name.substr(0, 200) + ".zarnik-partial";
+    for (int attempt = 1; attempt <= 1000; ++attempt) {
+        std::string candidate = base;
+        if (attempt > 1)
+            candidate += '-' + std::to_string(attempt);
+        const int fd = OpenRetrying(directory->fd, candidate.c_str(),
+                                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+        if (fd >= 0) {
+            *tempName = std::move(candidate);
+            return new PlatformFile{fd};
+        }
+        if (errno != EEXIST)
+            return Fail<PlatformFile *>(nullptr);
+    }
+    return FailWith<PlatformFile *>(PlatformError::Exists, nullptr);
+}
+
+bool PlatformPublish(PlatformDirectory *directory, const std::string &tempName,
+                     const std::string &name)
+{
+    if (!directory)
+        return FailWith(PlatformError::Other, false);
+    if (::renameat2(directory->fd, tempName.c_str(), directory->fd, name.c_str(),
+                    RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return Fail(false);
+    // A file system without RENAME_NOREPLACE: a hard link never replaces
+    // anything either.
+    if (::linkat(directory->fd, tempName.c_str(), directory->fd, name.c_str(), 0) != 0)
+        return Fail(false);
+    ::unlinkat(directory->fd, tempName.c_str(), 0);
+    return true;
+}
+
+bool PlatformRemoveAt(PlatformDirectory *directory, const std::string &name)
+{
+    return directory &&
+           (::unlinkat(directory->fd, name.c_str(), 0) == 0 || errno == ENOENT);
 }
 
 bool PlatformWriteAll(PlatformFile *file, const void *data, size_t count)
 {
     if (!file)
-        return false;
+        return FailWith(PlatformError::Other, false);
     const char *p = static_cast<const char *>(data);
     while (count > 0) {
         const ssize_t n = ::write(file->fd, p, count);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
-            return false;
+        if (n < 0)
+            return Fail(false);
+        if (n == 0)
+            return FailWith(PlatformError::Other, false);
         p += n;
         count -= static_cast<size_t>(n);
     }
     return true;
 }
 
-bool PlatformCopyRange(PlatformFile *from, uint64_t offset, PlatformFile *to, uint64_t count)
+uint64_t PlatformCopyRange(PlatformFile *from, uint64_t offset, PlatformFile *to, uint64_t count)
 {
     if (!from || !to)
-        return false;
+        return FailWith<uint64_t>(PlatformError::Other, 0);
+    t_lastError = PlatformError::None;
     // copy_file_range keeps the bytes in the kernel, as cp does. Where the
     // file systems or the kernel do not support it, copy through a buffer.
     off_t in = static_cast<off_t>(offset);
-    while (count > 0) {
-        const size_t chunk = count < (1u << 30) ? static_cast<size_t>(count) : (1u << 30);
+    uint64_t done = 0;
+    while (done < count) {
+        const uint64_t left = count - done;
+        const size_t chunk = left < (1u << 30) ? static_cast<size_t>(left) : (1u << 30);
         const ssize_t n = ::copy_file_range(from->fd, &in, to->fd, nullptr, chunk, 0);
         if (n > 0) {
-            count -= static_cast<uint64_t>(n);
+            done += static_cast<uint64_t>(n);
             continue;
         }
         if (n == 0)
-            return false; // the source ended early
+            return done; // the source ended early
         if (errno == EINTR)
             continue;
         if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP &&
             errno != EPERM)
-            return false;
+            return Fail(done);
         char buffer[1 << 16];
-        while (count > 0) {
-            const uint32_t want = count < sizeof buffer ? static_cast<uint32_t>(count) : sizeof buffer;
+        while (done < count) {
+            const uint64_t rest = count - done;
+            const uint32_t want = rest < sizeof buffer ? static_cast<uint32_t>(rest) : sizeof buffer;
             const uint32_t got = PlatformReadAt(from, static_cast<uint64_t>(in), buffer, want);
-            if (got == 0 || !PlatformWriteAll(to, buffer, got))
-                return false;
+            if (got == 0)
+                return done;
+            if (!PlatformWriteAll(to, buffer, got))
+                return done;
             in += got;
-            count -= got;
+            done += got;
         }
     }
-    return true;
+    return done;
 }
 
 bool PlatformCloseWritten(PlatformFile *file)
@@ -210,21 +312,10 @@ bool PlatformCloseWritten(PlatformFile *file)
     if (!file)
         return false;
     const bool ok = ::close(file->fd) == 0;
+    if (!ok)
+        t_lastError = ErrorKind(errno);
     delete file;
     return ok;
-}
-
-bool PlatformRemoveFile(const std::string &path)
-{
-    const std::string native = PlatformNativePath(path);
-    return ::unlink(native.c_str()) == 0 || errno == ENOENT;
-}
-
-bool PlatformExists(const std::string &path)
-{
-    const std::string native = PlatformNativePath(path);
-    struct stat st;
-    return ::lstat(native.c_str(), &st) == 0;
 }
 
 } // namespace zarnik

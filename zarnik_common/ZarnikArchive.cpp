@@ -3,6 +3,7 @@
 #include "ZarnikArchive.h"
 
 #include "ChunkReader.h"
+#include "PlatformFile.h"
 
 #include <cstring>
 
@@ -57,10 +58,38 @@ bool CZarnikArchive::OpenDataReader(const std::string &path, bool mapped)
     return false;
 }
 
+const char *OpenReportText(OpenReportItem::Kind kind)
+{
+    switch (kind) {
+    case OpenReportItem::Kind::ChunkCutShort:
+        return "a chunk runs past the end of the file; cut to the bytes present";
+    case OpenReportItem::Kind::EntryCutShort:
+        return "an entry is cut short by the end of its chunk; it and the rest of the chunk are lost";
+    case OpenReportItem::Kind::NameTooLong:
+        return "an entry's name is longer than 260 bytes; left out";
+    case OpenReportItem::Kind::NoParent:
+        return "an entry's folder has no parent folder (NULL != parent); left out";
+    case OpenReportItem::Kind::DuplicatePath:
+        return "another entry has the same path; only the first is written";
+    case OpenReportItem::Kind::EmptyName:
+        return "an entry has an empty name";
+    }
+    return "";
+}
+
+void CZarnikArchive::Report(OpenReportItem::Kind kind, uint32_t offset, std::string path)
+{
+    m_OpenReport.push_back({kind, offset, std::move(path)});
+}
+
 bool CZarnikArchive::Open(const std::string &path)
 {
     m_OpenFailure = OpenFailure::None;
-    if (path.find(".vfs") != std::string::npos)
+    m_OpenReport.clear();
+    // The data file's own name decides the route; the folders above it do
+    // not.
+    const size_t separator = zarnik::PlatformLastSeparator(path);
+    if (path.find(".vfs", separator == std::string::npos ? 0 : separator + 1) != std::string::npos)
         return OpenVfs(path);
 
     m_IndexRoute = false;
@@ -73,9 +102,12 @@ bool CZarnikArchive::Open(const std::string &path)
     CChunkReader table;
     uint32_t id;
     while ((id = m_Reader->NextChunk(&table)) != CChunkReader::kNoChunk) {
+        if (m_Reader->ChunkCutShort())
+            Report(OpenReportItem::Kind::ChunkCutShort, m_Reader->ChunkOffset(), "");
         if (id != 1)
             continue;
         sawTable = true;
+        m_ChunkOffset = m_Reader->ChunkOffset();
         if (!ReadFileTable(table, entries)) {
             m_OpenFailure = OpenFailure::NoEntries;
             return false;
@@ -91,7 +123,7 @@ bool CZarnikArchive::Open(const std::string &path)
 bool CZarnikArchive::OpenVfs(const std::string &path)
 {
     m_IndexRoute = true;
-    const size_t slash = path.rfind('\\');
+    const size_t slash = zarnik::PlatformLastSeparator(path);
     if (slash == std::string::npos) {
         m_OpenFailure = OpenFailure::NoDirectory;
         return false;
@@ -114,6 +146,8 @@ bool CZarnikArchive::OpenVfs(const std::string &path)
         const uint32_t id = index.NextChunk(&chunk);
         if (!index.InChunk())
             break;
+        if (index.ChunkCutShort())
+            Report(OpenReportItem::Kind::ChunkCutShort, index.ChunkOffset(), "");
         if (id == CChunkReader::kNoChunk)
             continue;
         // Two numbers and the name must fit the chunk, else it is passed over.
@@ -133,6 +167,7 @@ bool CZarnikArchive::OpenVfs(const std::string &path)
         named = true;
         if (!OpenDataReader(path, false))
             return false;
+        m_ChunkOffset = index.ChunkOffset();
         chunk.Skip(12);
         // Entries while more than 20 bytes of the chunk remain; what is left
         // after the last one is ignored.
@@ -162,13 +197,18 @@ void CZarnikArchive::ReadEntries(CChunkReader &chunk, uint32_t keepBytes,
     unsigned char header[kEntryHeaderSize];
     unsigned char stored[kMaxNameLength];
     while (chunk.Remaining() > keepBytes) {
-        if (chunk.Remaining() < kEntryHeaderSize)
+        if (chunk.Remaining() < kEntryHeaderSize) {
+            Report(OpenReportItem::Kind::EntryCutShort, m_ChunkOffset, "");
             break;
+        }
         chunk.Read(header, kEntryHeaderSize);
         const uint32_t nameLength = LittleEndian32(header + 16);
-        if (nameLength > chunk.Remaining())
+        if (nameLength > chunk.Remaining()) {
+            Report(OpenReportItem::Kind::EntryCutShort, m_ChunkOffset, "");
             break;
+        }
         if (nameLength > kMaxNameLength) {
+            Report(OpenReportItem::Kind::NameTooLong, m_ChunkOffset, "");
             chunk.Skip(nameLength);
             continue;
         }
@@ -186,6 +226,8 @@ void CZarnikArchive::ReadEntries(CChunkReader &chunk, uint32_t keepBytes,
         node->m_Offset = LittleEndian32(header + 4);
         node->m_UnpackedSize = LittleEndian32(header + 8);
         node->m_PackedSize = LittleEndian32(header + 12);
+        if (node->m_Path.empty() || node->m_Path.back() == '\\')
+            Report(OpenReportItem::Kind::EmptyName, m_ChunkOffset, node->m_Path);
         entries.push_back(node);
     }
 }

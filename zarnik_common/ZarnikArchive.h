@@ -7,11 +7,13 @@
 // every node and frees them with itself.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 class CChunkReader;
@@ -29,20 +31,68 @@ struct ArchiveNode
     bool IsPacked() const { return m_PackedSize != m_UnpackedSize; }
 };
 
+// What became of one node of an extraction. Every file reaches the callback
+// once with one of these; a folder only when it could not be written.
+enum class ExtractOutcome {
+    Written,      // the file stands complete under its final name
+    Exists,       // something already stands there; left untouched
+    OutOfRange,   // the stored bytes lie outside the data file
+    Unreadable,   // the stored bytes could not be read (the pack changed or shrank)
+    Damaged,      // the packed data is damaged
+    WrongSize,    // it unpacks to another size than the entry says
+    NoMemory,     // its buffers could not be allocated
+    UnsafeName,   // ".", ".." or a name holding '/': not written, nor anything below it
+    EmptyName,    // the entry's name is empty
+    Duplicate,    // an earlier entry has the same path; only that one is written
+    LinkInPath,   // a link stands where a folder goes; not followed
+    CannotCreate, // the file could not be created
+    WriteFailed,  // writing failed; the partial file was removed
+    NoDirectory,  // a folder's directory could not be made
+    DiskFull,     // no space left, or the disk is read-only; extraction stops
+    Stopped,      // a stop was requested while the file was being written
+};
+
+// One short English sentence for each outcome.
+const char *ExtractOutcomeText(ExtractOutcome outcome);
+
+// Something opening passed over; the pack opened with the rest.
+struct OpenReportItem
+{
+    enum class Kind {
+        ChunkCutShort,   // a chunk's size runs past the end of its file
+        EntryCutShort,   // an entry does not fit in what is left of its chunk
+        NameTooLong,     // a stored name longer than 260 bytes
+        NoParent,        // an entry whose folder has no parent ("NULL != parent")
+        DuplicatePath,   // a second entry with the path of an earlier one
+        EmptyName,       // an entry whose name is empty (a path ending in '\')
+    };
+    Kind kind;
+    // Where: the entry's archive path where it has one, else the position
+    // of its chunk's header in the index or pack file.
+    uint32_t offset;
+    std::string path;
+};
+
+const char *OpenReportText(OpenReportItem::Kind kind);
+
 class CZarnikArchive
 {
 public:
-    // Per-file progress and failure reports of Extract.
+    // Per-file progress and results of Extract, called on the extracting
+    // thread.
     struct Callback
     {
         // Once per file, before its bytes are read; `path` is its m_Path.
         virtual void OnExtractFile(const std::string &path) { (void)path; }
-        // A node that was not written: `path` is its archive path, `reason`
-        // a short English sentence. Extraction goes on with the next node.
-        virtual void OnExtractFailed(const std::string &path, const std::string &reason)
+        // Bytes of the current file written to disk, as they go.
+        virtual void OnExtractBytes(uint64_t count) { (void)count; }
+        // Once per file: Written, or why it was not. For a folder only when
+        // it could not be written (then nothing below it is either, except
+        // after NoDirectory, where each file reports its own result).
+        virtual void OnExtractResult(const ArchiveNode &node, ExtractOutcome outcome)
         {
-            (void)path;
-            (void)reason;
+            (void)node;
+            (void)outcome;
         }
 
     protected:
@@ -50,10 +100,29 @@ public:
         ~Callback() = default;
     };
 
+    // How an extraction ended.
+    enum class ExtractEnd {
+        Finished,   // every node was tried; each result went to the callback
+        Stopped,    // the stop flag was set: the rest was not tried
+        DiskFull,   // the disk is full or read-only: the rest was not tried
+        NoDataFile, // the archive has no data reader: nothing was tried
+    };
+
+    struct ExtractOptions
+    {
+        // Set from any thread to stop: checked between files and while a
+        // long file is written; the file in progress is removed.
+        const std::atomic<bool> *stop = nullptr;
+        // The folders that lead to the node from the root, outermost first.
+        // When given, `dest` is a directory and the node is written at
+        // dest/<their names>/<its name>, the folders made on the way.
+        std::vector<const ArchiveNode *> leadingFolders;
+    };
+
     // Why the last Open failed.
     enum class OpenFailure {
         None,
-        NoDirectory,     // a ".vfs" path without a backslash
+        NoDirectory,     // a ".vfs" path without a folder
         IndexUnreadable, // "content.vfi" missing or not readable beside the ".vfs"
         NotNamedInIndex, // no chunk of the index names the data file
         DataUnreadable,  // the data or pack file cannot be opened (or is 4 GiB or more)
@@ -67,6 +136,8 @@ public:
     CZarnikArchive(const CZarnikArchive &) = delete;
     CZarnikArchive &operator=(const CZarnikArchive &) = delete;
 
+    // A path whose file name holds ".vfs" is opened through "content.vfi"
+    // in its folder; any other as a single pack. Paths are the system's own.
     bool Open(const std::string &path);
     bool OpenVfs(const std::string &path);
     ArchiveNode *GetRoot() const { return m_Root; }
@@ -75,27 +146,26 @@ public:
     ArchiveNode *AddNode(std::string path, ArchiveNode *file);
     ArchiveNode *FindNode(const std::string &path) const;
 
-    // Writes `node` to disk: a file to exactly `dest`, a folder as
-    // dest + '\' + its name with its whole subtree. False only when there is
-    // no data reader.
-    bool Extract(ArchiveNode *node, const std::string &dest, Callback *callback);
+    // Writes `node` to disk below `dest`: a file to exactly `dest`, a folder
+    // as dest/<its name> with its whole subtree (see ExtractOptions for a
+    // node written at its place in the tree). Every file is written under a
+    // temporary name and takes its final name only when complete, never
+    // replacing anything; links below `dest` are never followed.
+    ExtractEnd Extract(const ArchiveNode *node, const std::string &dest, Callback *callback,
+                       const ExtractOptions &options);
+    ExtractEnd Extract(const ArchiveNode *node, const std::string &dest, Callback *callback)
+    {
+        return Extract(node, dest, callback, ExtractOptions());
+    }
 
     // Reads a file node's bytes, unpacked: `out` receives m_UnpackedSize
-    // bytes. On failure returns false and says why in `reason`. Uses the
-    // data reader: one call at a time per archive.
+    // bytes. On failure returns false and says why in `outcome`. Safe to
+    // call from several threads at once.
     bool ReadFileData(const ArchiveNode *node, std::unique_ptr<unsigned char[]> &out,
-                      std::string &reason);
+                      ExtractOutcome &outcome) const;
 
-    // The reasons OnExtractFailed gives; callers may compare against them.
-    static const char *const kReasonExists;      // a file already exists there (left untouched)
-    static const char *const kReasonOutOfRange;  // the stored bytes lie outside the data file
-    static const char *const kReasonDamaged;     // the packed data is damaged
-    static const char *const kReasonWrongSize;   // it unpacks to another size than the entry says
-    static const char *const kReasonNoMemory;    // its buffers could not be allocated
-    static const char *const kReasonUnsafeName;  // ".", ".." or a name holding '/'
-    static const char *const kReasonCannotCreate;
-    static const char *const kReasonWriteFailed;
-    static const char *const kReasonNoDirectory; // a folder's directory could not be made
+    // Everything opening passed over, in the order it was met.
+    const std::vector<OpenReportItem> &GetOpenReport() const { return m_OpenReport; }
 
     OpenFailure GetOpenFailure() const { return m_OpenFailure; }
     // The file whose bytes the entries point into ("" before Open).
@@ -112,13 +182,8 @@ private:
     ArchiveNode *NewNode();
     bool OpenDataReader(const std::string &path, bool mapped);
     void ReadEntries(CChunkReader &chunk, uint32_t keepBytes, std::vector<ArchiveNode *> &entries);
-    void ExtractFile(const ArchiveNode *node, const std::string &dest, Callback *callback);
-    void ExtractFolder(const ArchiveNode *node, const std::string &dest, Callback *callback);
-    bool StoredRangeInside(const ArchiveNode *node) const;
-    // The stored bytes of a file node, checked against the data file: a view
-    // into the mapped pack, or `buffer` filled through the reader.
-    const unsigned char *StoredBytes(const ArchiveNode *node,
-                                     std::unique_ptr<unsigned char[]> &buffer, std::string &reason);
+    void Report(OpenReportItem::Kind kind, uint32_t offset, std::string path);
+    friend class CExtraction;
 
     CChunkReader *m_Reader;
     std::map<std::string, ArchiveNode *> m_Nodes;
@@ -133,4 +198,10 @@ private:
     // file path's folder part: runs of files in one folder skip the walk.
     std::string m_LastFolderKey;
     ArchiveNode *m_LastFolder;
+
+    std::vector<OpenReportItem> m_OpenReport;
+    uint32_t m_ChunkOffset = 0; // the chunk ReadEntries reads from
+    // Second and later file entries of one path: extraction writes only the
+    // first.
+    std::unordered_set<const ArchiveNode *> m_Duplicates;
 };

@@ -1,6 +1,8 @@
-// Extraction: a node of the tree written to disk, depth first, every file
-// created new (nothing existing is touched) and written only when its bytes
-// are sound.
+// Extraction: a node of the tree written to disk, depth first. Every file is
+// written whole or not at all: under a temporary name beside its place,
+// published under its final name only when every byte is written and closed,
+// never replacing anything. Directories are reached from the destination's
+// own handle and never through a link.
 #include "ZarnikArchive.h"
 
 #include "ChunkReader.h"
@@ -11,21 +13,53 @@
 
 using namespace zarnik;
 
-const char *const CZarnikArchive::kReasonExists = "a file already exists there; left untouched";
-const char *const CZarnikArchive::kReasonOutOfRange = "stored bytes lie outside the data file";
-const char *const CZarnikArchive::kReasonDamaged = "packed data is damaged";
-const char *const CZarnikArchive::kReasonWrongSize = "packed data unpacks to another size than the entry says";
-const char *const CZarnikArchive::kReasonNoMemory = "not enough memory for the file";
-const char *const CZarnikArchive::kReasonUnsafeName = "unsafe name; not written, nor anything below it";
-const char *const CZarnikArchive::kReasonCannotCreate = "cannot create the file";
-const char *const CZarnikArchive::kReasonWriteFailed = "write failed; the partial file was removed";
-const char *const CZarnikArchive::kReasonNoDirectory = "cannot create the directory";
+const char *ExtractOutcomeText(ExtractOutcome outcome)
+{
+    switch (outcome) {
+    case ExtractOutcome::Written:
+        return "written";
+    case ExtractOutcome::Exists:
+        return "a file already exists there; left untouched";
+    case ExtractOutcome::OutOfRange:
+        return "stored bytes lie outside the data file";
+    case ExtractOutcome::Unreadable:
+        return "stored bytes could not be read; the pack changed or was cut short";
+    case ExtractOutcome::Damaged:
+        return "packed data is damaged";
+    case ExtractOutcome::WrongSize:
+        return "packed data unpacks to another size than the entry says";
+    case ExtractOutcome::NoMemory:
+        return "not enough memory for the file";
+    case ExtractOutcome::UnsafeName:
+        return "unsafe name; not written, nor anything below it";
+    case ExtractOutcome::EmptyName:
+        return "the entry has an empty name; not written";
+    case ExtractOutcome::Duplicate:
+        return "another entry has the same path; only the first is written";
+    case ExtractOutcome::LinkInPath:
+        return "a link stands where a folder goes; not followed";
+    case ExtractOutcome::CannotCreate:
+        return "cannot create the file";
+    case ExtractOutcome::WriteFailed:
+        return "write failed; the partial file was removed";
+    case ExtractOutcome::NoDirectory:
+        return "cannot create the directory; nothing below it was written";
+    case ExtractOutcome::DiskFull:
+        return "the disk is full or read-only";
+    case ExtractOutcome::Stopped:
+        return "stopped; the partial file was removed";
+    }
+    return "";
+}
 
 namespace {
 
 // The most output one stored byte can stand for: a 4-byte match item gives
 // at most 258 bytes, and control words only lower the ratio.
 const uint64_t kMaxUnpackRatio = 65;
+
+// Bytes written between two looks at the stop flag: a few milliseconds.
+const uint32_t kWriteStep = 8u << 20;
 
 // A name that would leave its parent directory, or name it, is never joined
 // onto a path.
@@ -39,179 +73,312 @@ unsigned char *Allocate(uint64_t size)
     return new (std::nothrow) unsigned char[size ? size : 1];
 }
 
-// Creates `dest` new and fills it with `fill(file)`. An existing file is
-// left untouched; a failed fill removes the partial file. Each failure is
-// reported for `node`.
-template <typename Fill>
-void WriteNewFile(const ArchiveNode *node, const std::string &dest,
-                  CZarnikArchive::Callback *callback, Fill fill)
+// Closes a directory handle with its scope.
+struct DirectoryHandle
 {
-    PlatformFile *file = PlatformCreateNew(dest);
-    if (!file) {
-        if (callback)
-            callback->OnExtractFailed(node->m_Path, PlatformExists(dest)
-                                                        ? CZarnikArchive::kReasonExists
-                                                        : CZarnikArchive::kReasonCannotCreate);
-        return;
-    }
-    const bool written = fill(file);
-    const bool closed = PlatformCloseWritten(file);
-    if (!(written && closed)) {
-        PlatformRemoveFile(dest);
-        if (callback)
-            callback->OnExtractFailed(node->m_Path, CZarnikArchive::kReasonWriteFailed);
-    }
-}
+    explicit DirectoryHandle(PlatformDirectory *d) : dir(d) {}
+    ~DirectoryHandle() { PlatformCloseDirectory(dir); }
+    DirectoryHandle(const DirectoryHandle &) = delete;
+    DirectoryHandle &operator=(const DirectoryHandle &) = delete;
+    PlatformDirectory *dir;
+};
 
 } // namespace
 
-bool CZarnikArchive::Extract(ArchiveNode *node, const std::string &dest, Callback *callback)
+// One run of Extract: the callback, the stop flag and how the run ends.
+class CExtraction
 {
-    if (!m_Reader)
-        return false;
-    if (!node)
-        return true;
-    if (node->m_PackedSize != 0)
-        ExtractFile(node, dest, callback);
-    else
-        ExtractFolder(node, dest, callback);
-    return true;
+public:
+    CExtraction(const CZarnikArchive &archive, CZarnikArchive::Callback *callback,
+                const std::atomic<bool> *stop)
+        : m_Archive(archive), m_Callback(callback), m_Stop(stop)
+    {
+    }
+
+    void Folder(PlatformDirectory *parent, const ArchiveNode &folder);
+    // A file under its own name from the pack.
+    void PackFile(PlatformDirectory *dir, const ArchiveNode &node);
+    void File(PlatformDirectory *dir, const std::string &name, const ArchiveNode &node);
+    // The directory for `folder` inside `parent`, or null after its result
+    // went to the callback.
+    PlatformDirectory *Enter(PlatformDirectory *parent, const ArchiveNode &folder);
+
+    bool Ending()
+    {
+        if (m_End == CZarnikArchive::ExtractEnd::Finished && m_Stop &&
+            m_Stop->load(std::memory_order_relaxed))
+            m_End = CZarnikArchive::ExtractEnd::Stopped;
+        return m_End != CZarnikArchive::ExtractEnd::Finished;
+    }
+    CZarnikArchive::ExtractEnd End() const { return m_End; }
+
+    void Result(const ArchiveNode &node, ExtractOutcome outcome)
+    {
+        if (outcome == ExtractOutcome::DiskFull)
+            m_End = CZarnikArchive::ExtractEnd::DiskFull;
+        if (m_Callback)
+            m_Callback->OnExtractResult(node, outcome);
+    }
+
+private:
+    // Fills the new file with the node's bytes; Written or why not.
+    ExtractOutcome Fill(PlatformFile *file, const ArchiveNode &node);
+    ExtractOutcome CopyStored(PlatformFile *file, const ArchiveNode &node);
+    ExtractOutcome WritePacked(PlatformFile *file, const ArchiveNode &node);
+    ExtractOutcome WriteFailure() const
+    {
+        return PlatformLastError() == PlatformError::NoSpace ? ExtractOutcome::DiskFull
+                                                              : ExtractOutcome::WriteFailed;
+    }
+    void Written(uint64_t count)
+    {
+        if (m_Callback)
+            m_Callback->OnExtractBytes(count);
+    }
+
+    const CZarnikArchive &m_Archive;
+    CZarnikArchive::Callback *m_Callback;
+    const std::atomic<bool> *m_Stop;
+    CZarnikArchive::ExtractEnd m_End = CZarnikArchive::ExtractEnd::Finished;
+};
+
+PlatformDirectory *CExtraction::Enter(PlatformDirectory *parent, const ArchiveNode &folder)
+{
+    if (!IsSafeName(folder.m_Name)) {
+        Result(folder, ExtractOutcome::UnsafeName);
+        return nullptr;
+    }
+    PlatformDirectory *dir =
+        PlatformEnterDirectory(parent, PlatformNameFromLatin1(folder.m_Name), true);
+    if (dir)
+        return dir;
+    switch (PlatformLastError()) {
+    case PlatformError::IsLink:
+        Result(folder, ExtractOutcome::LinkInPath);
+        break;
+    case PlatformError::NoSpace:
+        Result(folder, ExtractOutcome::DiskFull);
+        break;
+    default:
+        Result(folder, ExtractOutcome::NoDirectory);
+        break;
+    }
+    return nullptr;
 }
 
-void CZarnikArchive::ExtractFolder(const ArchiveNode *node, const std::string &dest,
-                                   Callback *callback)
+void CExtraction::Folder(PlatformDirectory *parent, const ArchiveNode &folder)
 {
-    if (!IsSafeName(node->m_Name)) {
-        if (callback)
-            callback->OnExtractFailed(node->m_Path, kReasonUnsafeName);
+    // An empty segment in a path (content\\x) names no folder of its own:
+    // what lies below it goes into the parent, as a doubled separator does.
+    DirectoryHandle dir(folder.m_Name.empty() ? nullptr : Enter(parent, folder));
+    if (!dir.dir && !folder.m_Name.empty())
+        return;
+    PlatformDirectory *const into = folder.m_Name.empty() ? parent : dir.dir;
+    for (const ArchiveNode *child : folder.m_Children) {
+        if (Ending())
+            return;
+        if (child->IsFolder())
+            Folder(into, *child);
+        else
+            PackFile(into, *child);
+    }
+}
+
+void CExtraction::PackFile(PlatformDirectory *dir, const ArchiveNode &node)
+{
+    if (node.m_Name.empty())
+        Result(node, ExtractOutcome::EmptyName);
+    else if (!IsSafeName(node.m_Name))
+        Result(node, ExtractOutcome::UnsafeName);
+    else if (!m_Archive.m_Duplicates.empty() && m_Archive.m_Duplicates.count(&node))
+        Result(node, ExtractOutcome::Duplicate);
+    else
+        File(dir, PlatformNameFromLatin1(node.m_Name), node);
+}
+
+void CExtraction::File(PlatformDirectory *dir, const std::string &name, const ArchiveNode &node)
+{
+    if (m_Callback)
+        m_Callback->OnExtractFile(node.m_Path);
+    // A re-run finds most files in place: no need to read them again.
+    if (PlatformExistsAt(dir, name)) {
+        Result(node, ExtractOutcome::Exists);
         return;
     }
-    const std::string dir = dest + '\\' + PlatformNameFromLatin1(node->m_Name);
-    // A directory that exists already is simply used. One that cannot be
-    // made is reported; its children are still tried and report their own
-    // failures.
-    if (!PlatformCreateDirectory(dir) && callback)
-        callback->OnExtractFailed(node->m_Path, kReasonNoDirectory);
-
-    for (const ArchiveNode *child : node->m_Children) {
-        if (child->m_PackedSize == 0) {
-            ExtractFolder(child, dir, callback);
-        } else if (!IsSafeName(child->m_Name)) {
-            if (callback)
-                callback->OnExtractFailed(child->m_Path, kReasonUnsafeName);
-        } else {
-            ExtractFile(child, dir + '\\' + PlatformNameFromLatin1(child->m_Name), callback);
-        }
+    if (static_cast<uint64_t>(node.m_Offset) + node.m_PackedSize > m_Archive.GetDataSize()) {
+        Result(node, ExtractOutcome::OutOfRange);
+        return;
     }
+
+    std::string tempName;
+    PlatformFile *file = PlatformCreateTemporary(dir, name, &tempName);
+    if (!file) {
+        Result(node, PlatformLastError() == PlatformError::NoSpace ? ExtractOutcome::DiskFull
+                                                                   : ExtractOutcome::CannotCreate);
+        return;
+    }
+    ExtractOutcome outcome = Fill(file, node);
+    if (!PlatformCloseWritten(file) && outcome == ExtractOutcome::Written)
+        outcome = WriteFailure();
+    if (outcome == ExtractOutcome::Written && !PlatformPublish(dir, tempName, name))
+        outcome = PlatformLastError() == PlatformError::Exists ? ExtractOutcome::Exists
+                                                               : ExtractOutcome::CannotCreate;
+    if (outcome != ExtractOutcome::Written)
+        PlatformRemoveAt(dir, tempName);
+    Result(node, outcome);
 }
 
-bool CZarnikArchive::StoredRangeInside(const ArchiveNode *node) const
+ExtractOutcome CExtraction::Fill(PlatformFile *file, const ArchiveNode &node)
 {
-    return static_cast<uint64_t>(node->m_Offset) + node->m_PackedSize <= m_Reader->Size();
+    return node.IsPacked() ? WritePacked(file, node) : CopyStored(file, node);
 }
 
-const unsigned char *CZarnikArchive::StoredBytes(const ArchiveNode *node,
-                                                 std::unique_ptr<unsigned char[]> &buffer,
-                                                 std::string &reason)
+ExtractOutcome CExtraction::CopyStored(PlatformFile *file, const ArchiveNode &node)
 {
-    if (!StoredRangeInside(node)) {
-        reason = kReasonOutOfRange;
-        return nullptr;
+    // Stored as is: the bytes go from the data file to the new file without
+    // passing through a buffer of ours.
+    PlatformFile *source = m_Archive.m_Reader->File();
+    uint64_t done = 0;
+    while (done < node.m_PackedSize) {
+        if (Ending())
+            return ExtractOutcome::Stopped;
+        const uint64_t left = node.m_PackedSize - done;
+        const uint64_t step = left < kWriteStep ? left : kWriteStep;
+        const uint64_t copied = PlatformCopyRange(source, node.m_Offset + done, file, step);
+        done += copied;
+        Written(copied);
+        if (copied < step)
+            return PlatformLastError() == PlatformError::None ? ExtractOutcome::Unreadable
+                                                              : WriteFailure();
     }
-    // A mapped pack already holds the bytes in memory.
-    if (m_Reader->IsMapped() && m_Reader->Data())
-        return m_Reader->Data() + node->m_Offset;
+    return ExtractOutcome::Written;
+}
 
-    buffer.reset(Allocate(node->m_PackedSize));
-    if (!buffer) {
-        reason = kReasonNoMemory;
-        return nullptr;
+ExtractOutcome CExtraction::WritePacked(PlatformFile *file, const ArchiveNode &node)
+{
+    // Never allocate more than the stored bytes can possibly decode to: a
+    // hostile entry may claim gigabytes for a few bytes.
+    if (node.m_UnpackedSize > kMaxUnpackRatio * node.m_PackedSize)
+        return ExtractOutcome::WrongSize;
+    std::unique_ptr<unsigned char[]> stored(Allocate(node.m_PackedSize));
+    std::unique_ptr<unsigned char[]> out(Allocate(node.m_UnpackedSize));
+    if (!stored || !out)
+        return ExtractOutcome::NoMemory;
+    if (m_Archive.m_Reader->ReadAt(node.m_Offset, stored.get(), node.m_PackedSize) !=
+        node.m_PackedSize)
+        return ExtractOutcome::Unreadable;
+
+    // Decoded and written a few blocks at a time, so that a stop request is
+    // seen soon even in a file of gigabytes.
+    UnpackCursor cursor;
+    while (cursor.in < node.m_PackedSize) {
+        if (Ending())
+            return ExtractOutcome::Stopped;
+        const uint32_t from = cursor.out;
+        if (!UnpackSome(out.get(), stored.get(), node.m_PackedSize, node.m_UnpackedSize, cursor,
+                        kWriteStep))
+            return ExtractOutcome::Damaged;
+        if (cursor.in >= node.m_PackedSize && cursor.out != node.m_UnpackedSize)
+            return ExtractOutcome::WrongSize;
+        if (!PlatformWriteAll(file, out.get() + from, cursor.out - from))
+            return WriteFailure();
+        Written(cursor.out - from);
     }
-    m_Reader->Seek(node->m_Offset);
-    m_Reader->Read(buffer.get(), node->m_PackedSize);
-    return buffer.get();
+    return cursor.out == node.m_UnpackedSize ? ExtractOutcome::Written : ExtractOutcome::WrongSize;
+}
+
+CZarnikArchive::ExtractEnd CZarnikArchive::Extract(const ArchiveNode *node,
+                                                   const std::string &dest, Callback *callback,
+                                                   const ExtractOptions &options)
+{
+    if (!m_Reader)
+        return ExtractEnd::NoDataFile;
+    if (!node)
+        return ExtractEnd::Finished;
+    CExtraction run(*this, callback, options.stop);
+
+    // A file without leading folders goes to exactly `dest`: its folder is
+    // the one the user chose.
+    std::string base = dest;
+    std::string fileName;
+    if (!node->IsFolder() && options.leadingFolders.empty()) {
+        const size_t separator = PlatformLastSeparator(dest);
+        base = separator == std::string::npos ? "." : dest.substr(0, separator + 1);
+        fileName = dest.substr(separator == std::string::npos ? 0 : separator + 1);
+    }
+    // The destination itself may be a link: the user named it.
+    std::unique_ptr<DirectoryHandle> dir(new DirectoryHandle(PlatformOpenDirectory(base)));
+    if (!dir->dir) {
+        run.Result(*node, PlatformLastError() == PlatformError::NoSpace
+                              ? ExtractOutcome::DiskFull
+                              : (node->IsFolder() ? ExtractOutcome::NoDirectory
+                                                  : ExtractOutcome::CannotCreate));
+        return run.End();
+    }
+    for (const ArchiveNode *folder : options.leadingFolders) {
+        if (folder->m_Name.empty())
+            continue; // as in Folder: no folder of its own
+        PlatformDirectory *inner = run.Enter(dir->dir, *folder);
+        if (!inner)
+            return run.End();
+        dir.reset(new DirectoryHandle(inner));
+    }
+
+    if (run.Ending())
+        return run.End();
+    if (node->IsFolder())
+        run.Folder(dir->dir, *node);
+    else if (fileName.empty())
+        run.PackFile(dir->dir, *node);
+    else
+        run.File(dir->dir, fileName, *node); // the name the user chose
+    run.Ending();
+    return run.End();
 }
 
 bool CZarnikArchive::ReadFileData(const ArchiveNode *node, std::unique_ptr<unsigned char[]> &out,
-                                  std::string &reason)
+                                  ExtractOutcome &outcome) const
 {
+    out.reset();
     if (!m_Reader) {
-        reason = "the archive has no data file";
+        outcome = ExtractOutcome::Unreadable;
         return false;
     }
-    std::unique_ptr<unsigned char[]> storedBuffer;
-    const unsigned char *stored = StoredBytes(node, storedBuffer, reason);
-    if (!stored)
+    if (static_cast<uint64_t>(node->m_Offset) + node->m_PackedSize > m_Reader->Size()) {
+        outcome = ExtractOutcome::OutOfRange;
         return false;
-
-    if (!node->IsPacked()) {
-        if (storedBuffer) {
-            out = std::move(storedBuffer);
-            return true;
-        }
-        out.reset(Allocate(node->m_UnpackedSize));
-        if (!out) {
-            reason = kReasonNoMemory;
-            return false;
-        }
-        std::copy(stored, stored + node->m_UnpackedSize, out.get());
+    }
+    const bool packed = node->IsPacked();
+    if (packed && node->m_UnpackedSize > kMaxUnpackRatio * node->m_PackedSize) {
+        outcome = ExtractOutcome::WrongSize;
+        return false;
+    }
+    std::unique_ptr<unsigned char[]> stored(Allocate(node->m_PackedSize));
+    if (!stored) {
+        outcome = ExtractOutcome::NoMemory;
+        return false;
+    }
+    if (m_Reader->ReadAt(node->m_Offset, stored.get(), node->m_PackedSize) != node->m_PackedSize) {
+        outcome = ExtractOutcome::Unreadable;
+        return false;
+    }
+    if (!packed) {
+        out = std::move(stored);
+        outcome = ExtractOutcome::Written;
         return true;
     }
-
-    // Never allocate more than the stored bytes can possibly decode to: a
-    // hostile entry may claim gigabytes for a few bytes.
-    if (node->m_UnpackedSize > kMaxUnpackRatio * node->m_PackedSize) {
-        reason = kReasonWrongSize;
+    std::unique_ptr<unsigned char[]> data(Allocate(node->m_UnpackedSize));
+    if (!data) {
+        outcome = ExtractOutcome::NoMemory;
         return false;
     }
-    out.reset(Allocate(node->m_UnpackedSize));
-    if (!out) {
-        reason = kReasonNoMemory;
+    const uint32_t written = Unpack(data.get(), stored.get(), node->m_PackedSize,
+                                    node->m_UnpackedSize);
+    if (written == kUnpackDamaged || written != node->m_UnpackedSize) {
+        outcome = written == kUnpackDamaged ? ExtractOutcome::Damaged : ExtractOutcome::WrongSize;
         return false;
     }
-    const uint32_t written = Unpack(out.get(), stored, node->m_PackedSize, node->m_UnpackedSize);
-    if (written == kUnpackDamaged) {
-        reason = kReasonDamaged;
-        out.reset();
-        return false;
-    }
-    if (written != node->m_UnpackedSize) {
-        reason = kReasonWrongSize;
-        out.reset();
-        return false;
-    }
+    out = std::move(data);
+    outcome = ExtractOutcome::Written;
     return true;
-}
-
-void CZarnikArchive::ExtractFile(const ArchiveNode *node, const std::string &dest,
-                                 Callback *callback)
-{
-    if (callback)
-        callback->OnExtractFile(node->m_Path);
-
-    if (!node->IsPacked()) {
-        // Stored as is: the bytes go from the data file to the new file
-        // without passing through a buffer of ours.
-        if (!StoredRangeInside(node)) {
-            if (callback)
-                callback->OnExtractFailed(node->m_Path, kReasonOutOfRange);
-            return;
-        }
-        PlatformFile *source = m_Reader->File();
-        WriteNewFile(node, dest, callback, [&](PlatformFile *file) {
-            return PlatformCopyRange(source, node->m_Offset, file, node->m_PackedSize);
-        });
-        return;
-    }
-
-    std::string reason;
-    std::unique_ptr<unsigned char[]> data;
-    if (!ReadFileData(node, data, reason)) {
-        if (callback)
-            callback->OnExtractFailed(node->m_Path, reason);
-        return;
-    }
-    WriteNewFile(node, dest, callback, [&](PlatformFile *file) {
-        return PlatformWriteAll(file, data.get(), node->m_UnpackedSize);
-    });
 }

@@ -379,8 +379,8 @@ exact:
     return size;
 }
 
-uint32_t Unpack(unsigned char *out, const unsigned char *in, uint32_t inLength,
-                uint32_t outCapacity)
+bool UnpackSome(unsigned char *out, const unsigned char *in, uint32_t inLength,
+                uint32_t outCapacity, UnpackCursor &cursor, uint32_t outBudget)
 {
     // The format decodes a block into a 131,072-byte history window when it
     // fits behind the blocks already there (the fill count plus the raw
@@ -389,41 +389,54 @@ uint32_t Unpack(unsigned char *out, const unsigned char *in, uint32_t inLength,
     // starts the window over. No match reaches before the first byte of its
     // own block, so a block's bytes never depend on where it was decoded:
     // decoding every block straight into the output gives the same bytes
-    // without the window, its 128 KiB of stack and the extra copy.
+    // without the window, its 128 KiB of stack and the extra copy. It also
+    // lets a stream be decoded a few blocks at a time.
 
     // A result of 0xFFFFFFFF bytes would read as the damage mark.
     if (outCapacity == kUnpackDamaged)
         --outCapacity;
 
-    uint32_t ipos = 0;
-    uint32_t opos = 0;
-    while (ipos < inLength) {
+    uint32_t ipos = cursor.in;
+    uint32_t opos = cursor.out;
+    const uint32_t start = opos;
+    while (ipos < inLength && opos - start < outBudget) {
         const unsigned char *const block = in + ipos;
         const uint32_t left = inLength - ipos;
         const unsigned char flags = block[0];
         const uint32_t width = (flags & 2) ? 4 : 1;
         const uint32_t header = 1 + 2 * width;
         if (left < header)
-            return kUnpackDamaged;
+            return false;
         const uint32_t blockLength = width == 4 ? Load32(block + 1) : block[1];
         const uint32_t raw = width == 4 ? Load32(block + 5) : block[2];
         if (blockLength < header || blockLength > left)
-            return kUnpackDamaged;
+            return false;
         if (raw > outCapacity - opos)
-            return kUnpackDamaged;
+            return false;
         const unsigned char *const payload = block + header;
         const uint32_t payloadLength = blockLength - header;
         if (flags & 1) {
             if (UnpackBlock(payload, payloadLength, out + opos, raw) == kUnpackDamaged)
-                return kUnpackDamaged;
+                return false;
         } else {
             if (payloadLength < raw)
-                return kUnpackDamaged;
+                return false;
             if (raw)
                 std::memcpy(out + opos, payload, raw);
         }
         opos += raw;
         ipos += blockLength;
     }
-    return opos;
+    cursor.in = ipos;
+    cursor.out = opos;
+    return true;
+}
+
+uint32_t Unpack(unsigned char *out, const unsigned char *in, uint32_t inLength,
+                uint32_t outCapacity)
+{
+    UnpackCursor cursor;
+    if (!UnpackSome(out, in, inLength, outCapacity, cursor, 0xFFFFFFFFu))
+        return kUnpackDamaged;
+    return cursor.out;
 }

@@ -16,6 +16,20 @@ static const uint32_t kUnpackDamaged = 0xFFFFFFFFu;
 uint32_t Unpack(unsigned char *out, const unsigned char *in, uint32_t inLength,
                 uint32_t outCapacity);
 
+// Where a stream decoded in parts stands: bytes of input read, of output
+// written.
+struct UnpackCursor
+{
+    uint32_t in = 0;
+    uint32_t out = 0;
+};
+
+// Decodes whole blocks from `cursor` on, until at least `outBudget` more
+// bytes are written or the stream ends, and advances `cursor`. False for a
+// damaged stream. Unpack is this with an unlimited budget.
+bool UnpackSome(unsigned char *out, const unsigned char *in, uint32_t inLength,
+                uint32_t outCapacity, UnpackCursor &cursor, uint32_t outBudget);
+
 // Decodes one compressed payload of `inLength` bytes at `in` into the `size`
 // bytes at `outData`. Returns `size`, or kUnpackDamaged.
 uint32_t UnpackBlock(const unsigned char *in, uint32_t inLength, unsigned char *outData,

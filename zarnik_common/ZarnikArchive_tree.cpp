@@ -5,6 +5,39 @@
 #include "Check.h"
 
 #include <cstring>
+#include <string_view>
+#include <unordered_set>
+
+namespace {
+
+// Calls `duplicate` for each file child of `folder` whose name an earlier
+// child of it already has: both would be written to one place.
+template <typename Duplicate>
+void FindDuplicateNames(const ArchiveNode *folder, Duplicate duplicate)
+{
+    const std::vector<ArchiveNode *> &children = folder->m_Children;
+    // Small folders, the common case, are compared pair by pair.
+    if (children.size() <= 16) {
+        for (size_t i = 1; i < children.size(); ++i) {
+            if (children[i]->IsFolder())
+                continue;
+            for (size_t j = 0; j < i; ++j) {
+                if (children[j]->m_Name == children[i]->m_Name) {
+                    duplicate(children[i]);
+                    break;
+                }
+            }
+        }
+        return;
+    }
+    std::unordered_set<std::string_view> names;
+    names.reserve(children.size());
+    for (const ArchiveNode *child : children)
+        if (!names.insert(child->m_Name).second && !child->IsFolder())
+            duplicate(child);
+}
+
+} // namespace
 
 bool CZarnikArchive::BuildTree(const std::vector<ArchiveNode *> &files)
 {
@@ -20,8 +53,26 @@ bool CZarnikArchive::BuildTree(const std::vector<ArchiveNode *> &files)
     m_Root->m_Path = "content";
     m_Nodes["content"] = m_Root;
 
+    m_Duplicates.clear();
     for (ArchiveNode *file : files)
-        AddNode(file->m_Path, file);
+        if (!AddNode(file->m_Path, file))
+            Report(OpenReportItem::Kind::NoParent, 0, file->m_Path);
+
+    // Folders are few next to files; each is looked at once.
+    std::vector<const ArchiveNode *> folders{m_Root};
+    while (!folders.empty()) {
+        const ArchiveNode *folder = folders.back();
+        folders.pop_back();
+        FindDuplicateNames(folder, [this](const ArchiveNode *file) {
+            if (file->m_Name.empty())
+                return; // reported as an empty name
+            m_Duplicates.insert(file);
+            Report(OpenReportItem::Kind::DuplicatePath, 0, file->m_Path);
+        });
+        for (const ArchiveNode *child : folder->m_Children)
+            if (child->IsFolder())
+                folders.push_back(child);
+    }
     return true;
 }
 
