@@ -52,6 +52,7 @@ public:
         switch (outcome) {
         case ExtractOutcome::Written:
             ++m_Written;
+            m_WrittenBytes += node.m_UnpackedSize;
             break;
         case ExtractOutcome::Exists:
             ++m_Skipped;
@@ -77,7 +78,7 @@ public:
     }
 
     uint64_t written() const { return m_Written; }
-    uint64_t bytes() const { return m_Bytes; }
+    uint64_t writtenBytes() const { return m_WrittenBytes; }
     uint64_t skipped() const { return m_Skipped; }
     uint64_t failed() const { return m_Failed; }
 
@@ -86,7 +87,8 @@ private:
     std::string m_Current;
     uint64_t m_Done = 0;
     uint64_t m_Written = 0;
-    uint64_t m_Bytes = 0;
+    uint64_t m_Bytes = 0; // as they are written, for the progress line
+    uint64_t m_WrittenBytes = 0;
     uint64_t m_Skipped = 0;
     uint64_t m_Failed = 0;
 };
@@ -220,19 +222,20 @@ int RunExtract(const ExtractOptions &options)
 
     std::printf("%" PRIu64 " files written (%s), %" PRIu64 " skipped (already there), %" PRIu64
                 " failed\n",
-                report.written(), HumanBytes(report.bytes()).c_str(), report.skipped(),
+                report.written(), HumanBytes(report.writtenBytes()).c_str(), report.skipped(),
                 report.failed());
-    const uint64_t notWritten = totalFiles - report.written() - report.skipped() - report.failed();
+    const uint64_t left = totalFiles - report.written() - report.skipped() - report.failed();
+    const std::string notWritten =
+        std::to_string(left) + (left == 1 ? " file was" : " files were") + " not written";
     if (end == CZarnikArchive::ExtractEnd::DiskFull) {
-        PrintError("the disk is full or read-only; " + std::to_string(notWritten) +
-                   " files were not written");
+        PrintError("the disk is full or read-only; " + notWritten);
         return kExitFileFailed;
     }
     if (end == CZarnikArchive::ExtractEnd::Stopped) {
-        PrintError(std::string("interrupted by ") +
-                   (g_signal == SIGTERM ? "SIGTERM" : "SIGINT") + "; " +
-                   std::to_string(notWritten) + " files were not written");
-        return g_signal == SIGTERM ? 128 + SIGTERM : 128 + SIGINT;
+        const bool term = g_signal == SIGTERM;
+        PrintError(std::string("interrupted by ") + (term ? "SIGTERM" : "SIGINT") + "; " +
+                   notWritten);
+        return 128 + (term ? SIGTERM : SIGINT);
     }
     return report.failed() ? kExitFileFailed : kExitOk;
 }

@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 using namespace testsupport;
@@ -24,21 +25,25 @@ std::string Text(const Bytes &bytes)
     return std::string(bytes.begin(), bytes.end());
 }
 
-// Runs the built tool with `args`, in `cwd` when given, through the shell
-// with every argument quoted; standard output and error are read back.
-Result Zarnik(const std::vector<std::string> &args, const std::string &cwd = ".")
+std::string Quote(const std::string &text)
 {
-    const auto quote = [](const std::string &text) {
-        std::string quoted = "'";
-        for (char c : text)
-            quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-        return quoted + "'";
-    };
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// Runs the built tool with `args`, in `cwd` when given, through the shell
+// with every argument quoted, after `prefix` (a command that runs the rest);
+// standard output and error are read back. A hang ends after two minutes.
+Result Zarnik(const std::vector<std::string> &args, const std::string &cwd = ".",
+              const std::string &prefix = "")
+{
     TempDir io;
-    std::string command = "cd " + quote(cwd) + " && " + quote(ZARNIK_EXE);
+    std::string command = "cd " + Quote(cwd) + " && timeout 120 " + prefix + Quote(ZARNIK_EXE);
     for (const std::string &arg : args)
-        command += " " + quote(arg);
-    command += " >" + quote(io.file("out")) + " 2>" + quote(io.file("err"));
+        command += " " + Quote(arg);
+    command += " >" + Quote(io.file("out")) + " 2>" + Quote(io.file("err"));
     const int status = std::system(command.c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Text(ReadAll(io.file("out"))),
             Text(ReadAll(io.file("err")))};
@@ -161,6 +166,18 @@ TEST(Cli, ExtractEverythingAndPatternsNeverOverwriting)
                     {"*.bin: no file or folder matches"}));
     EXPECT_EQ(FilesBelow(dir.file("none")),
               (std::map<std::string, Bytes>{{"content/data/blob.bin", Pattern(3000, 7)}}));
+
+    // A backslash is an ordinary character of a folder's name.
+    EXPECT_TRUE(Ran(Zarnik({"extract", upk, "-C", dir.file("a\\b")}), 0, {"4 files written"}));
+    EXPECT_EQ(FilesBelow(dir.file("a\\b")), SampleTree());
+
+    // A full disk (a small file system of its own) stops the run at once.
+    fs::create_directory(dir.file("small"));
+    const Result full = Zarnik({"extract", upk, "-C", dir.file("small")}, ".",
+                               "unshare -m sh -c 'mount -t tmpfs -o size=64k tmpfs \"$0\" && exec \"$@\"' " +
+                                   Quote(dir.file("small")) + " ");
+    EXPECT_TRUE(Ran(full, 1, {"3 files written"}, {"zarnik: the disk is full or read-only; 1 file was not written\n"}));
+    EXPECT_EQ(Lines(full.err), 1);
 }
 
 TEST(Cli, HostileNamesAreRefusedAndNothingLeavesTheFolder)
@@ -170,11 +187,17 @@ TEST(Cli, HostileNamesAreRefusedAndNothingLeavesTheFolder)
                                            MakeEntry("content\\..\\..\\evil.txt", "climbed"),
                                            MakeEntry("content\\a/..\\..\\evil2.txt", "climbed"),
                                            MakeEntry("content\\..", "dots"),
-                                           MakeEntry("content\\sub\\x/y", "slash")});
+                                           MakeEntry("content\\sub\\x/y", "slash"),
+                                           MakeEntry("data\\sub\\orphan.txt", "no parent")});
     fs::create_directories(dir.file("out/inner"));
     const Result all = Zarnik({"extract", upk, "-C", dir.file("out/inner")});
     EXPECT_TRUE(Ran(all, 1, {}, {"content/..: unsafe name", "content/sub/x/y: unsafe name"}));
     EXPECT_EQ(Lines(all.err), 4);
+    // The check the orphan fires reaches the user only with --verbose, and
+    // without the build machine's path; `test` names the orphan.
+    EXPECT_TRUE(Ran(Zarnik({"--verbose", "test", upk}), 1,
+                    {"data/sub/orphan.txt: an entry's folder has no parent folder"},
+                    {"zarnik: check failed: NULL != parent (ZarnikArchive_tree.cpp, line "}));
     EXPECT_EQ(FilesBelow(dir.path()).size(), 2u); // the pack and ok.txt
     EXPECT_EQ(Text(ReadAll(dir.file("out/inner/content/ok.txt"))), "fine");
 
@@ -203,8 +226,16 @@ TEST(Cli, TestCatAndExtractNameExactlyTheDamagedFiles)
     EXPECT_EQ(test.out, "content/cut.bin: packed data is damaged\n"
                         "content/far.bin: stored bytes lie outside the data file\n"
                         "6 files tested, " + std::to_string(soundBytes) + " bytes sound, 2 damaged\n");
-    EXPECT_TRUE(Ran(Zarnik({"test", WriteUpk(dir, SampleEntries(), "sound.upk")}), 0,
+    const std::string sound = WriteUpk(dir, SampleEntries(), "sound.upk");
+    EXPECT_TRUE(Ran(Zarnik({"test", sound}), 0,
                     {"4 files tested, " + std::to_string(soundBytes) + " bytes sound, 0 damaged\n"}));
+    // Cut short, its file table loses entries: never sound.
+    Bytes cut = ReadAll(sound);
+    cut.resize(cut.size() - 10);
+    WriteAll(dir.file("cut.upk"), cut);
+    EXPECT_TRUE(Ran(Zarnik({"test", dir.file("cut.upk")}), 1,
+                    {"runs past the end of the file", "is cut short by the end of its chunk",
+                     "damaged, 2 entries passed over while opening\n"}));
 
     // Extraction writes the sound files and names the damaged ones.
     const Result extract = Zarnik({"extract", upk, "-C", dir.file("out")});
@@ -279,6 +310,17 @@ TEST(Cli, OpenFailuresAndBadCommandLines)
     EXPECT_EQ(Lines(noIndex.err), 1);
     EXPECT_FALSE(fs::exists(dir.file("out")));
     WriteAll(dir.file("junk.upk"), Pattern(64));
+    // A FIFO as the pack, its index or its data file is refused, not waited on.
+    const zarnik_pack::VfsSet set = zarnik_pack::BuildVfs(SampleEntries());
+    fs::create_directories(dir.file("i"));
+    fs::create_directories(dir.file("d"));
+    WriteAll(dir.file("i/data0.vfs"), set.data);
+    WriteAll(dir.file("d/content.vfi"), set.index);
+    for (const char *fifo : {"x.upk", "i/content.vfi", "d/data0.vfs"}) {
+        ASSERT_EQ(mkfifo(dir.file(fifo).c_str(), 0600), 0);
+        const std::string pack = std::string(fifo) == "i/content.vfi" ? "i/data0.vfs" : fifo;
+        EXPECT_TRUE(Ran(Zarnik({"list", dir.file(pack)}), 2, {}, {"not a regular file"})) << fifo;
+    }
     EXPECT_TRUE(Ran(Zarnik({"info", dir.file("junk.upk")}), 2, {}, {"junk.upk: not a Zarnik pack"}));
 
     for (const std::vector<std::string> &args :

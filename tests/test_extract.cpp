@@ -2,6 +2,8 @@
 // and the cases where a file must not be written.
 #include "TestSupport.h"
 
+#include <csignal>
+#include <set>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -162,4 +164,122 @@ TEST(Extract, AFailedWriteRemovesThePartialFile)
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_FALSE(fs::exists(f.out("content/big.bin")));
     EXPECT_EQ(ReadAll(f.out("content/small.txt")), zarnik_pack::ToBytes("fits"));
+}
+
+TEST(Extract, StopsAndKillsMidFileLeaveNoShortFileAndARerunCompletes)
+{
+    // Several write steps each, so a stop is seen inside the file.
+    Fixture f(false, {MakeEntry("content\\stored.bin", Pattern(20 << 20), Storage::Stored),
+                      MakeEntry("content\\packed.txt", Text(20 << 20), Storage::Packed),
+                      MakeEntry("content\\after.txt", "after")});
+    // Stops, or dies, once some bytes of the file `at` are on the disk.
+    struct Interrupt : Recorder
+    {
+        std::string at;
+        bool kill = false;
+        std::atomic<bool> stop{false};
+        void OnExtractBytes(uint64_t) override
+        {
+            if (files.back() != at)
+                return;
+            if (kill)
+                raise(SIGKILL);
+            stop = true;
+        }
+    };
+    const auto names = [&] {
+        std::set<std::string> found;
+        for (const auto &e : fs::recursive_directory_iterator(f.out()))
+            found.insert(e.path().filename().string());
+        return found;
+    };
+    for (const std::string at : {"content\\stored.bin", "content\\packed.txt"}) {
+        Interrupt stopper;
+        stopper.at = at;
+        CZarnikArchive::ExtractOptions options;
+        options.stop = &stopper.stop;
+        EXPECT_EQ(CZarnikArchive::ExtractEnd::Stopped,
+                  f.archive.Extract(f.archive.GetRoot(), f.out(), &stopper, options));
+        EXPECT_EQ(stopper.failures, (decltype(stopper.failures){{at, ExtractOutcome::Stopped}}));
+        EXPECT_EQ(names().count(at.substr(at.rfind('\\') + 1)), 0u) << at;
+        EXPECT_EQ(names().count(at.substr(at.rfind('\\') + 1) + ".zarnik-partial"), 0u) << at;
+        EXPECT_EQ(names().count("after.txt"), 0u);
+        fs::remove_all(f.out("content"));
+    }
+
+    // Killed while writing: the file never stands short under its name.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        Interrupt killer;
+        killer.at = "content\\packed.txt";
+        killer.kill = true;
+        f.archive.Extract(f.archive.GetRoot(), f.out(), &killer);
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(names(), (std::set<std::string>{"content", "stored.bin", "packed.txt.zarnik-partial"}));
+    Recorder rerun;
+    EXPECT_EQ(kFinished, f.archive.Extract(f.archive.GetRoot(), f.out(), &rerun));
+    EXPECT_EQ(rerun.failures, (decltype(rerun.failures){{"content\\stored.bin", ExtractOutcome::Exists}}));
+    for (const Entry &e : f.entries) {
+        std::string path = e.path;
+        std::replace(path.begin(), path.end(), '\\', '/');
+        EXPECT_EQ(ReadAll(f.out(path)), e.data) << e.path;
+    }
+}
+
+TEST(Extract, LinksInsideTheDestinationAreNeverFollowed)
+{
+    Fixture f(false, {MakeEntry("content\\a\\1.txt", "1"), MakeEntry("content\\a\\2.txt", "2"),
+                      MakeEntry("content\\b\\3.txt", "3"), MakeEntry("content\\c\\4.txt", "4")});
+    const std::string outside = f.dir.file("outside");
+    fs::create_directory(outside);
+    fs::create_directory(f.out("content"));
+    fs::create_directory_symlink(outside, f.out("content/c"));
+    // While the first file is written, its folder is swapped for a link and
+    // a link appears where the next folder goes.
+    struct Swap : Recorder
+    {
+        std::string out, outside;
+        void OnExtractFile(const std::string &path) override
+        {
+            Recorder::OnExtractFile(path);
+            if (path != "content\\a\\1.txt")
+                return;
+            fs::rename(out + "/content/a", out + "/content/moved");
+            fs::create_directory_symlink(outside, out + "/content/a");
+            fs::create_directory_symlink(outside, out + "/content/b");
+        }
+    } swap;
+    swap.out = f.out();
+    swap.outside = outside;
+    // The folder the user chose may itself be a link.
+    fs::create_directory_symlink(f.out(), f.dir.file("chosen"));
+    EXPECT_EQ(kFinished, f.archive.Extract(f.archive.GetRoot(), f.dir.file("chosen"), &swap));
+    EXPECT_EQ(swap.failures, (decltype(swap.failures){{"content\\b", ExtractOutcome::LinkInPath},
+                                                      {"content\\c", ExtractOutcome::LinkInPath}}));
+    EXPECT_TRUE(fs::is_empty(outside));
+    EXPECT_EQ(FilesBelow(f.out("content/moved")),
+              (Files{{"1.txt", zarnik_pack::ToBytes("1")}, {"2.txt", zarnik_pack::ToBytes("2")}}));
+}
+
+TEST(Extract, APackCutShortWhileOpenIsDamageNotACrash)
+{
+    for (const bool index : {false, true}) {
+        Fixture f(index, {MakeEntry("content\\first.txt", Text(3000), Storage::Packed),
+                          MakeEntry("content\\last.bin", Pattern(3000), Storage::Stored)});
+        const std::string data = f.archive.GetDataPath();
+        fs::resize_file(data, f.node(1)->m_Offset + 100);
+        Recorder r;
+        EXPECT_EQ(kFinished, f.archive.Extract(f.archive.GetRoot(), f.out(), &r));
+        EXPECT_EQ(r.failures, (decltype(r.failures){{"content\\last.bin", ExtractOutcome::Unreadable}}));
+        std::unique_ptr<unsigned char[]> bytes;
+        ExtractOutcome outcome;
+        EXPECT_FALSE(f.archive.ReadFileData(f.node(1), bytes, outcome));
+        EXPECT_EQ(outcome, ExtractOutcome::Unreadable);
+        EXPECT_EQ(FilesBelow(f.out()), (Files{{"content/first.txt", f.entries[0].data}}));
+    }
 }

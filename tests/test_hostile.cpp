@@ -33,6 +33,7 @@ namespace {
 struct Outcome : CZarnikArchive::Callback
 {
     bool opened = false;
+    std::multiset<OpenReportItem::Kind> passedOver; // the open report's kinds
     std::vector<std::pair<std::string, ExtractOutcome>> failed; // archive path, reason
     Files written;       // '/'-path below the destination -> bytes
     std::string trouble; // what appeared outside it, files neither written right nor reported
@@ -100,6 +101,8 @@ private:
         {
             CZarnikArchive archive;
             o.opened = archive.Open((In() / files.back().first).string());
+            for (const OpenReportItem &item : archive.GetOpenReport())
+                o.passedOver.insert(item.kind);
             if (o.opened) {
                 EXPECT_EQ(CZarnikArchive::ExtractEnd::Finished, archive.Extract(archive.GetRoot(), dest.string(), &o));
                 Account(archive.GetRoot(), dest / "content", o);
@@ -184,6 +187,9 @@ TEST(Hostile, EveryByteOfBothRoutesCutOffAndFlipped)
         for (size_t i = 0; i < sound->size(); ++i) {
             const Outcome cut = run(cuts, Slice(*sound, 0, i));
             ASSERT_TRUE(cut.trouble.empty()) << name << " cut at " << i << "\n" << cut.trouble;
+            // Whatever a cut takes away, it never passes for the whole pack.
+            EXPECT_TRUE(!cut.opened || !cut.failed.empty() || !cut.passedOver.empty())
+                << name << " cut at " << i;
             Bytes flipped = *sound;
             flipped[i] ^= 0xFF;
             const Outcome o = run(flips, flipped);
@@ -198,6 +204,7 @@ TEST(Hostile, NamesThatTryToLeaveTheDestination)
 {
     std::vector<Entry> entries = {
         MakeEntry("content\\ok.txt", "inside"),
+        MakeEntry("content\\ok.txt", "a second entry of the same path"),
         MakeEntry("content\\..\\up.txt", "parent folder"),
         MakeEntry("content\\sub\\..\\..\\..\\deep.txt", "climbs three levels"),
         MakeEntry("content\\..", "a file named .."),
@@ -227,8 +234,14 @@ TEST(Hostile, NamesThatTryToLeaveTheDestination)
         for (const char *path : {"content\\..", "content\\sub\\..", "content\\.", "content\\a/..",
                                  "content\\x/../../../../escape.txt", "/tmp/zarnik-hostile-absolute.txt"})
             EXPECT_TRUE(o.Reported(path, ExtractOutcome::UnsafeName)) << path;
-        // Empty file names cannot be created and are said so.
-        EXPECT_TRUE(o.Reported("content\\trailing\\") && o.Reported(""));
+        // Empty names and the second entry of a path are said so, when
+        // opening and when extracting; none is "already there".
+        EXPECT_TRUE(o.Reported("content\\trailing\\", ExtractOutcome::EmptyName));
+        EXPECT_TRUE(o.Reported("", ExtractOutcome::EmptyName));
+        EXPECT_TRUE(o.Reported("content\\ok.txt", ExtractOutcome::Duplicate));
+        EXPECT_EQ(o.passedOver.count(OpenReportItem::Kind::EmptyName), 2u);
+        // ok.txt, and the file ".." beside the folder ".." of up.txt.
+        EXPECT_EQ(o.passedOver.count(OpenReportItem::Kind::DuplicatePath), 2u);
     }
     EXPECT_FALSE(fs::exists("/tmp/zarnik-hostile-absolute.txt"));
 }

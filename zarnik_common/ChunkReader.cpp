@@ -8,20 +8,30 @@
 
 using namespace zarnik;
 
+namespace {
+
+// The file is read in steps of this size through a sub-reader's window.
+const uint32_t kWindowSize = 1u << 20;
+
+} // namespace
+
 CChunkReader::CChunkReader()
-    : m_Mapped(true), m_File(nullptr), m_Size(0), m_Pos(0), m_InChunk(false), m_ChunkCut(false),
-      m_ChunkId(0), m_ChunkStart(0), m_ChunkSize(0)
+    : m_Mapped(true), m_Owner(false), m_File(nullptr), m_Base(0), m_WindowStart(0),
+      m_WindowLength(0), m_Size(0), m_Pos(0), m_InChunk(false), m_ChunkCut(false), m_ChunkId(0),
+      m_ChunkStart(0), m_ChunkSize(0)
 {
 }
 
 CChunkReader::~CChunkReader()
 {
-    PlatformClose(m_File);
+    if (m_Owner)
+        PlatformClose(m_File);
 }
 
 bool CChunkReader::Open(const std::string &path, bool mapped)
 {
     m_Mapped = mapped;
+    m_Owner = true;
 
     m_File = PlatformOpenRead(path);
     if (m_File == NULL)
@@ -61,16 +71,19 @@ uint32_t CChunkReader::NextChunk(CChunkReader *sub)
     m_InChunk = true;
 
     if (sub && m_Mapped) {
-        sub->m_File = nullptr;
-        sub->m_Copy.reset(new (std::nothrow) unsigned char[m_ChunkSize ? m_ChunkSize : 1]);
-        // Bytes that are gone by now (the file shrank) are simply missing.
-        sub->m_Size = sub->m_Copy ? ReadAt(m_ChunkStart, sub->m_Copy.get(), m_ChunkSize) : 0;
+        if (sub->m_Owner)
+            PlatformClose(sub->m_File);
+        sub->m_Owner = false;
+        sub->m_File = m_File;
+        sub->m_Base = m_Base + m_ChunkStart;
+        sub->m_WindowLength = 0;
+        sub->m_Size = m_ChunkSize;
         sub->m_Pos = 0;
         sub->m_InChunk = false;
         sub->m_ChunkCut = false;
         sub->m_ChunkId = m_ChunkId;
         sub->m_ChunkStart = 0;
-        sub->m_ChunkSize = sub->m_Size;
+        sub->m_ChunkSize = m_ChunkSize;
     }
     return m_ChunkId;
 }
@@ -81,11 +94,23 @@ uint32_t CChunkReader::ReadAt(uint32_t position, void *buffer, uint32_t count) c
         return 0;
     if (count > m_Size - position)
         count = m_Size - position;
-    if (m_Copy) {
-        std::memcpy(buffer, m_Copy.get() + position, count);
-        return count;
+    if (m_Owner || count >= kWindowSize)
+        return PlatformReadAt(m_File, uint64_t(m_Base) + position, buffer, count);
+
+    if (position < m_WindowStart || position - m_WindowStart + uint64_t(count) > m_WindowLength) {
+        if (!m_Window)
+            m_Window.reset(new (std::nothrow) unsigned char[kWindowSize]);
+        if (!m_Window)
+            return PlatformReadAt(m_File, uint64_t(m_Base) + position, buffer, count);
+        const uint32_t want = m_Size - position < kWindowSize ? m_Size - position : kWindowSize;
+        m_WindowStart = position;
+        // Bytes that are gone by now (the file shrank) are simply missing.
+        m_WindowLength = PlatformReadAt(m_File, uint64_t(m_Base) + position, m_Window.get(), want);
+        if (count > m_WindowLength)
+            count = m_WindowLength;
     }
-    return PlatformReadAt(m_File, position, buffer, count);
+    std::memcpy(buffer, m_Window.get() + (position - m_WindowStart), count);
+    return count;
 }
 
 void CChunkReader::Read(void *buffer, uint32_t count)

@@ -3,10 +3,10 @@
 // A chunked file is a sequence of chunks (identifier, data size N, N data
 // bytes) from its first byte to its last. The reader opens a file, keeps one
 // cursor, reads little-endian numbers and byte runs with positioned reads,
-// and walks the chunks. In mapped mode the walk can hand a sub-reader the
-// bytes of a chunk: a private copy, so that a file cut short or rewritten by
-// another program while it is open is only ever seen as bytes that are
-// missing, never as a fault.
+// and walks the chunks. In mapped mode the walk can attach a sub-reader to a
+// chunk's bytes, which it reads through a window of its own. Nothing is
+// mapped: a file cut short or rewritten by another program while it is open
+// is only ever seen as bytes that are missing, never as a fault.
 //
 // Every byte is treated as hostile: no read leaves the reader's bytes. A read
 // that would pass the end delivers zeros for the missing bytes and leaves the
@@ -40,8 +40,9 @@ public:
     bool Open(const std::string &path, bool mapped);
 
     // Enters the next chunk and returns its identifier, or kNoChunk when no
-    // further chunk header fits. Gives `sub` a copy of the chunk's data when
-    // it is not null (mapped readers only).
+    // further chunk header fits. Attaches `sub` to the chunk's data when it
+    // is not null (mapped readers only); the sub-reader reads from this
+    // reader's file and must not outlive it.
     uint32_t NextChunk(CChunkReader *sub);
 
     uint32_t ChunkId() const { return m_ChunkId; }
@@ -63,7 +64,8 @@ public:
     uint32_t Size() const { return m_Size; }
     uint32_t Position() const { return m_Pos; }
     // Reads up to `count` bytes at `position` without moving the cursor;
-    // returns the number delivered. Safe from several threads at once.
+    // returns the number delivered. On a reader that owns its file, safe
+    // from several threads at once.
     uint32_t ReadAt(uint32_t position, void *buffer, uint32_t count) const;
 
     // The open file of an owning reader (null in a sub-reader), for copies
@@ -72,8 +74,14 @@ public:
 
 private:
     bool m_Mapped;
-    zarnik::PlatformFile *m_File;      // an owning reader's file
-    std::unique_ptr<unsigned char[]> m_Copy; // a sub-reader's bytes
+    bool m_Owner;
+    zarnik::PlatformFile *m_File; // owned, or a sub-reader's parent's
+    uint32_t m_Base;              // where a sub-reader's bytes start in m_File
+    // A sub-reader's window on its bytes: entries are read a few bytes at a
+    // time, the file in large steps.
+    mutable std::unique_ptr<unsigned char[]> m_Window;
+    mutable uint32_t m_WindowStart;
+    mutable uint32_t m_WindowLength;
     uint32_t m_Size;
     uint32_t m_Pos;
     bool m_InChunk;
