@@ -7,6 +7,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -28,12 +29,23 @@ int RunInfo(const std::string &pack)
     // The root "content" is not listed, so it is not counted either.
     TreeTotals totals = CountTree(archive->GetRoot());
     --totals.folders;
-    const std::string &dataPath = archive->GetDataPath();
     std::printf("pack:       %s\n", LibraryPath(pack).c_str());
-    std::printf("route:      %s\n", archive->IsIndexRoute() ? "index (content.vfi and data file)"
-                                                           : "single pack");
-    std::printf("data file:  %s, %s\n", dataPath.c_str(),
-                WithHuman(archive->GetDataSize()).c_str());
+    const size_t dataFiles = archive->GetDataFileCount();
+    std::printf("route:      %s\n", !archive->IsIndexRoute() ? "single pack"
+                                     : dataFiles > 1       ? "index (content.vfi and every data file)"
+                                                           : "index (content.vfi and data file)");
+    std::vector<uint64_t> filesIn(dataFiles, 0);
+    WalkBelow(archive->GetRoot(), [&filesIn](const ArchiveNode *node) {
+        if (!node->IsFolder() && node->m_DataFile < filesIn.size())
+            ++filesIn[node->m_DataFile];
+    });
+    for (size_t i = 0; i < dataFiles; ++i) {
+        std::printf("data file:  %s, %s", archive->GetDataFilePath(i).c_str(),
+                    WithHuman(archive->GetDataFileSize(i)).c_str());
+        if (dataFiles > 1)
+            std::printf(", %" PRIu64 " files", filesIn[i]);
+        std::printf("\n");
+    }
     std::printf("files:      %" PRIu64 ", %" PRIu64 " of them packed\n", totals.files,
                 totals.packedFiles);
     std::printf("folders:    %" PRIu64 "\n", totals.folders);

@@ -68,7 +68,8 @@ int main(int argc, char **argv)
     bool longFormat = false;
     bool json = false;
     CLI::App *list = app.add_subcommand("list", "Every file and folder, depth first in pack order");
-    list->add_option("PACK", pack, "the pack (.upk, or a .vfs with content.vfi beside it)")
+    list->add_option("PACK", pack,
+                     "the pack (.upk, a .vfs with content.vfi beside it, or content.vfi itself)")
         ->required();
     list->add_flag("-l,--long", longFormat, "add unpacked size, stored size, packed/stored");
     list->add_flag("--json", json, "one JSON array: path, name, type, unpacked, stored, offset");

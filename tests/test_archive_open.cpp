@@ -67,19 +67,40 @@ TEST(ArchiveOpen, IndexRouteGathersEveryChunkNamingTheDataFileAndNoOther)
         return Chunk{id, zarnik_pack::IndexChunkData(
                              dataName, zarnik_pack::EncodeEntry(MakeEntry(path, "zz"), 0, 2, 2))};
     };
-    options.before = {chunk(5, "data1.vfs", "content\\other.txt"),
+    options.before = {chunk(5, "data1.vfs", "content\\x\\from1.txt"),
                       chunk(6, "DATA0.vfs", "content\\other.txt"), // case matters
                       // The identifier that also ends a walk is passed over.
                       chunk(0xFFFFFFFFu, "data0.vfs", "content\\other.txt")};
-    options.after = {chunk(7, "data2.vfs", "content\\other.txt"),
+    options.after = {chunk(7, "data2.vfs", "content\\a.txt"),
                      chunk(3, "data0.vfs", "content\\z.txt")};
     const std::string path = WriteVfs(dir, options);
+    WriteAll(dir.file("data1.vfs"), zarnik_pack::ToBytes("d1"));
+    WriteAll(dir.file("data2.vfs"), zarnik_pack::ToBytes("d2"));
     CZarnikArchive archive;
     ASSERT_TRUE(archive.Open(path));
     EXPECT_TRUE(archive.IsIndexRoute());
     EXPECT_EQ(Dump(archive), kSmallTree + "z.txt\n");
     EXPECT_EQ(archive.GetDataPath(), path);
+    EXPECT_TRUE(archive.GetOpenReport().empty());
 
+    // The whole index: every chunk whose data file is there, in index order,
+    // each file read from its own data file; one folder spans several.
+    CZarnikArchive whole;
+    ASSERT_TRUE(whole.Open(dir.file("content.vfi")));
+    EXPECT_EQ(Dump(whole), "x/\n  from1.txt\n  b.txt\n  y/\n    c.txt\n  d.txt\na.txt\na.txt\nz.txt\n");
+    ASSERT_EQ(whole.GetOpenReport().size(), 2u);
+    EXPECT_EQ(whole.GetOpenReport()[0].kind, OpenReportItem::Kind::DataFileMissing);
+    EXPECT_EQ(whole.GetOpenReport()[0].path, "DATA0.vfs");
+    EXPECT_EQ(whole.GetOpenReport()[1].kind, OpenReportItem::Kind::DuplicatePath);
+    TempDir out;
+    EXPECT_EQ(whole.Extract(whole.GetRoot(), out.str(), nullptr), CZarnikArchive::ExtractEnd::Finished);
+    EXPECT_EQ(FilesBelow(out.path()),
+              (std::map<std::string, Bytes>{{"content/x/from1.txt", zarnik_pack::ToBytes("d1")},
+                                            {"content/x/b.txt", zarnik_pack::ToBytes("bravo!")},
+                                            {"content/x/y/c.txt", zarnik_pack::ToBytes("charlie")},
+                                            {"content/x/d.txt", zarnik_pack::ToBytes("delta")},
+                                            {"content/a.txt", zarnik_pack::ToBytes("alpha")},
+                                            {"content/z.txt", zarnik_pack::ToBytes("al")}}));
 }
 
 TEST(ArchiveOpen, RefusalsByBothRoutes)

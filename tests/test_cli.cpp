@@ -134,6 +134,7 @@ TEST(Cli, ListLongJsonAndInfo)
     WriteAll(dir.file("content.vfi"), set.index);
     WriteAll(dir.file("data0.vfs"), set.data);
     EXPECT_EQ(Zarnik({"list", "data0.vfs"}, dir.str()).out, list.out);
+    EXPECT_EQ(Zarnik({"list", "content.vfi"}, dir.str()).out, list.out);
     EXPECT_TRUE(Ran(Zarnik({"info", "data0.vfs"}, dir.str()), 0, {"index", dir.file("data0.vfs")}));
 }
 

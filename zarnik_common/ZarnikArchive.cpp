@@ -10,6 +10,7 @@
 namespace {
 
 const uint32_t kEntryHeaderSize = 20;
+const char kIndexName[] = "content.vfi";
 // Room for a decoded name, terminator included.
 const uint32_t kMaxNameLength = 260;
 
@@ -19,18 +20,22 @@ uint32_t LittleEndian32(const unsigned char *p)
            static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
+// A data file's name from the index, to be joined onto the index's folder.
+bool IsPlainFileName(const char *name)
+{
+    const std::string text(name);
+    return !text.empty() && text != "." && text != ".." &&
+           text.find_first_of("/\\") == std::string::npos;
+}
+
 } // namespace
 
 CZarnikArchive::CZarnikArchive()
-    : m_Reader(nullptr), m_Root(nullptr), m_OpenFailure(OpenFailure::None), m_IndexRoute(false),
-      m_LastFolder(nullptr)
+    : m_Root(nullptr), m_OpenFailure(OpenFailure::None), m_IndexRoute(false), m_LastFolder(nullptr)
 {
 }
 
-CZarnikArchive::~CZarnikArchive()
-{
-    delete m_Reader;
-}
+CZarnikArchive::~CZarnikArchive() = default;
 
 ArchiveNode *CZarnikArchive::NewNode()
 {
@@ -38,24 +43,40 @@ ArchiveNode *CZarnikArchive::NewNode()
     return &m_Pool.back();
 }
 
-uint32_t CZarnikArchive::GetDataSize() const
+const std::string &CZarnikArchive::GetDataPath() const
 {
-    return m_Reader ? m_Reader->Size() : 0;
+    static const std::string none;
+    return m_DataPaths.empty() ? none : m_DataPaths.front();
 }
 
-bool CZarnikArchive::OpenDataReader(const std::string &path, bool mapped)
+uint32_t CZarnikArchive::GetDataSize() const
 {
-    delete m_Reader;
-    m_Reader = new CChunkReader;
-    m_DataPath = path;
-    if (m_Reader->Open(path, mapped))
-        return true;
+    return GetDataFileSize(0);
+}
+
+uint32_t CZarnikArchive::GetDataFileSize(size_t i) const
+{
+    return i < m_DataFiles.size() && m_DataFiles[i] ? m_DataFiles[i]->Size() : 0;
+}
+
+const CChunkReader *CZarnikArchive::DataReader(const ArchiveNode &node) const
+{
+    return node.m_DataFile < m_DataFiles.size() ? m_DataFiles[node.m_DataFile].get() : nullptr;
+}
+
+int CZarnikArchive::OpenDataFile(const std::string &path, bool mapped)
+{
+    for (size_t i = 0; i < m_DataPaths.size(); ++i)
+        if (m_DataPaths[i] == path)
+            return m_DataFiles[i] ? static_cast<int>(i) : -1;
+    auto reader = std::make_unique<CChunkReader>();
     // A reader that failed to open is no data reader: extraction must see
     // none rather than read through a closed one.
-    delete m_Reader;
-    m_Reader = nullptr;
-    m_OpenFailure = OpenFailure::DataUnreadable;
-    return false;
+    if (!reader->Open(path, mapped))
+        reader.reset();
+    m_DataPaths.push_back(path);
+    m_DataFiles.push_back(std::move(reader));
+    return m_DataFiles.back() ? static_cast<int>(m_DataFiles.size() - 1) : -1;
 }
 
 const char *OpenReportText(OpenReportItem::Kind kind)
@@ -73,6 +94,8 @@ const char *OpenReportText(OpenReportItem::Kind kind)
         return "another entry has the same path; only the first is written";
     case OpenReportItem::Kind::EmptyName:
         return "an entry has an empty name";
+    case OpenReportItem::Kind::DataFileMissing:
+        return "the index names a data file that is missing or unreadable; its entries are left out";
     }
     return "";
 }
@@ -86,28 +109,35 @@ bool CZarnikArchive::Open(const std::string &path)
 {
     m_OpenFailure = OpenFailure::None;
     m_OpenReport.clear();
-    // The data file's own name decides the route; the folders above it do
-    // not.
+    m_DataFiles.clear();
+    m_DataPaths.clear();
+    // The file's own name decides the route; the folders above it do not.
     const size_t separator = zarnik::PlatformLastSeparator(path);
-    if (path.find(".vfs", separator == std::string::npos ? 0 : separator + 1) != std::string::npos)
+    const std::string name = path.substr(separator == std::string::npos ? 0 : separator + 1);
+    if (name == kIndexName)
+        return OpenIndex(path.substr(0, path.size() - name.size()), nullptr);
+    if (name.find(".vfs") != std::string::npos)
         return OpenVfs(path);
 
     m_IndexRoute = false;
-    if (!OpenDataReader(path, true))
+    if (OpenDataFile(path, true) < 0) {
+        m_OpenFailure = OpenFailure::DataUnreadable;
         return false;
+    }
+    CChunkReader *const reader = m_DataFiles.front().get();
 
     // Several file tables give one tree of all their entries, in file order.
     std::vector<ArchiveNode *> entries;
     bool sawTable = false;
     CChunkReader table;
     uint32_t id;
-    while ((id = m_Reader->NextChunk(&table)) != CChunkReader::kNoChunk) {
-        if (m_Reader->ChunkCutShort())
-            Report(OpenReportItem::Kind::ChunkCutShort, m_Reader->ChunkOffset(), "");
+    while ((id = reader->NextChunk(&table)) != CChunkReader::kNoChunk) {
+        if (reader->ChunkCutShort())
+            Report(OpenReportItem::Kind::ChunkCutShort, reader->ChunkOffset(), "");
         if (id != 1)
             continue;
         sawTable = true;
-        m_ChunkOffset = m_Reader->ChunkOffset();
+        m_ChunkOffset = reader->ChunkOffset();
         if (!ReadFileTable(table, entries)) {
             m_OpenFailure = OpenFailure::NoEntries;
             return false;
@@ -122,23 +152,32 @@ bool CZarnikArchive::Open(const std::string &path)
 
 bool CZarnikArchive::OpenVfs(const std::string &path)
 {
-    m_IndexRoute = true;
     const size_t slash = zarnik::PlatformLastSeparator(path);
     if (slash == std::string::npos) {
+        m_IndexRoute = true;
         m_OpenFailure = OpenFailure::NoDirectory;
         return false;
     }
-    const std::string indexPath = path.substr(0, slash + 1) + "content.vfi";
     const std::string dataName = path.substr(slash + 1);
+    return OpenIndex(path.substr(0, slash + 1), &dataName);
+}
 
+// Walks the index in `folder` (which ends in a separator). With `onlyName`,
+// the chunks naming that data file give the entries; without, every chunk
+// whose data file is present beside the index does, and those naming one
+// that is missing go into the open report.
+bool CZarnikArchive::OpenIndex(const std::string &folder, const std::string *onlyName)
+{
+    m_IndexRoute = true;
     CChunkReader index;
-    if (!index.Open(indexPath, true)) {
+    if (!index.Open(folder + kIndexName, true)) {
         m_OpenFailure = OpenFailure::IndexUnreadable;
         return false;
     }
 
     std::vector<ArchiveNode *> entries;
     bool named = false;
+    bool unreadable = false;
     CChunkReader chunk;
     for (;;) {
         // A chunk may bear the identifier that also ends the walk; it is
@@ -161,20 +200,33 @@ bool CZarnikArchive::OpenVfs(const std::string &path)
         const uint32_t nameLength = m - 4;
         chunk.Read(name, nameLength);
         name[nameLength ? nameLength - 1 : 0] = '\0';
-        if (dataName != name)
+        if (onlyName && *onlyName != name)
             continue;
 
         named = true;
-        if (!OpenDataReader(path, false))
-            return false;
+        // A name that would lead out of the folder names no data file of it.
+        const int dataFile = IsPlainFileName(name) ? OpenDataFile(folder + name, false) : -1;
+        if (dataFile < 0) {
+            if (onlyName) {
+                m_OpenFailure = OpenFailure::DataUnreadable;
+                return false;
+            }
+            unreadable = true;
+            Report(OpenReportItem::Kind::DataFileMissing, index.ChunkOffset(), name);
+            continue;
+        }
         m_ChunkOffset = index.ChunkOffset();
         chunk.Skip(12);
         // Entries while more than 20 bytes of the chunk remain; what is left
         // after the last one is ignored.
+        const size_t first = entries.size();
         ReadEntries(chunk, kEntryHeaderSize, entries);
+        for (size_t i = first; i < entries.size(); ++i)
+            entries[i]->m_DataFile = static_cast<uint32_t>(dataFile);
     }
     if (entries.empty()) {
-        m_OpenFailure = named ? OpenFailure::NoEntries : OpenFailure::NotNamedInIndex;
+        m_OpenFailure = !named ? OpenFailure::NotNamedInIndex
+                               : (unreadable ? OpenFailure::DataUnreadable : OpenFailure::NoEntries);
         return false;
     }
     return BuildTree(entries);

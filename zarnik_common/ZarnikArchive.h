@@ -25,6 +25,7 @@ struct ArchiveNode
     uint32_t m_PackedSize = 0; // stored bytes; 0 marks a folder
     uint32_t m_UnpackedSize = 0;
     uint32_t m_Offset = 0; // from the first byte of the data file
+    uint32_t m_DataFile = 0; // which of the archive's data files holds the bytes
     std::vector<ArchiveNode *> m_Children; // insertion order, not sorted
 
     bool IsFolder() const { return m_PackedSize == 0; }
@@ -65,10 +66,12 @@ struct OpenReportItem
         NoParent,        // an entry whose folder has no parent ("NULL != parent")
         DuplicatePath,   // a second entry with the path of an earlier one
         EmptyName,       // an entry whose name is empty (a path ending in '\')
+        DataFileMissing, // the index names a data file that cannot be opened
     };
     Kind kind;
-    // Where: the entry's archive path where it has one, else the position
-    // of its chunk's header in the index or pack file.
+    // Where: the entry's archive path (for DataFileMissing the data file's
+    // name) where it has one, and the position of its chunk's header in the
+    // index or pack file.
     uint32_t offset;
     std::string path;
 };
@@ -136,8 +139,10 @@ public:
     CZarnikArchive(const CZarnikArchive &) = delete;
     CZarnikArchive &operator=(const CZarnikArchive &) = delete;
 
-    // A path whose file name holds ".vfs" is opened through "content.vfi"
-    // in its folder; any other as a single pack. Paths are the system's own.
+    // "content.vfi" is opened with every data file it names that is present
+    // beside it; a path whose file name holds ".vfs" through the
+    // "content.vfi" in its folder, with that data file only; any other as a
+    // single pack. Paths are the system's own.
     bool Open(const std::string &path);
     bool OpenVfs(const std::string &path);
     ArchiveNode *GetRoot() const { return m_Root; }
@@ -168,10 +173,15 @@ public:
     const std::vector<OpenReportItem> &GetOpenReport() const { return m_OpenReport; }
 
     OpenFailure GetOpenFailure() const { return m_OpenFailure; }
-    // The file whose bytes the entries point into ("" before Open).
-    const std::string &GetDataPath() const { return m_DataPath; }
-    // Size of the data file in bytes (0 before a successful Open).
+    // The (first) file whose bytes the entries point into ("" before Open).
+    const std::string &GetDataPath() const;
+    // Size of that data file in bytes (0 before a successful Open).
     uint32_t GetDataSize() const;
+    // Every data file an open met, in the order met (ArchiveNode::m_DataFile
+    // counts in it), with its size (0 for one that could not be opened).
+    size_t GetDataFileCount() const { return m_DataPaths.size(); }
+    const std::string &GetDataFilePath(size_t i) const { return m_DataPaths.at(i); }
+    uint32_t GetDataFileSize(size_t i) const;
     bool IsIndexRoute() const { return m_IndexRoute; }
 
     // Reads one single-pack file table (a sub-reader over a chunk of
@@ -180,19 +190,23 @@ public:
 
 private:
     ArchiveNode *NewNode();
-    bool OpenDataReader(const std::string &path, bool mapped);
+    bool OpenIndex(const std::string &folder, const std::string *onlyName);
+    // The index of the data file at `path`, opened on first use; -1 when it
+    // cannot be opened.
+    int OpenDataFile(const std::string &path, bool mapped);
+    const CChunkReader *DataReader(const ArchiveNode &node) const;
     void ReadEntries(CChunkReader &chunk, uint32_t keepBytes, std::vector<ArchiveNode *> &entries);
     void Report(OpenReportItem::Kind kind, uint32_t offset, std::string path);
     friend class CExtraction;
 
-    CChunkReader *m_Reader;
+    std::vector<std::unique_ptr<CChunkReader>> m_DataFiles; // null where one failed
+    std::vector<std::string> m_DataPaths;
     std::map<std::string, ArchiveNode *> m_Nodes;
     ArchiveNode *m_Root;
 
     // Every node of this archive; a deque keeps their addresses stable.
     std::deque<ArchiveNode> m_Pool;
     OpenFailure m_OpenFailure;
-    std::string m_DataPath;
     bool m_IndexRoute;
     // AddNode's memory of the last folder a file went into, keyed by the
     // file path's folder part: runs of files in one folder skip the walk.

@@ -9,6 +9,7 @@
 #include "PlatformFile.h"
 #include "ZarnikArchive_packunpack.h"
 
+#include <algorithm>
 #include <new>
 
 using namespace zarnik;
@@ -121,10 +122,11 @@ public:
     }
 
 private:
-    // Fills the new file with the node's bytes; Written or why not.
-    ExtractOutcome Fill(PlatformFile *file, const ArchiveNode &node);
-    ExtractOutcome CopyStored(PlatformFile *file, const ArchiveNode &node);
-    ExtractOutcome WritePacked(PlatformFile *file, const ArchiveNode &node);
+    // Fill the new file with the node's bytes from `data`; Written or why
+    // not.
+    ExtractOutcome CopyStored(PlatformFile *file, const ArchiveNode &node, const CChunkReader &data);
+    ExtractOutcome WritePacked(PlatformFile *file, const ArchiveNode &node,
+                               const CChunkReader &data);
     ExtractOutcome WriteFailure() const
     {
         return PlatformLastError() == PlatformError::NoSpace ? ExtractOutcome::DiskFull
@@ -205,7 +207,8 @@ void CExtraction::File(PlatformDirectory *dir, const std::string &name, const Ar
         Result(node, ExtractOutcome::Exists);
         return;
     }
-    if (static_cast<uint64_t>(node.m_Offset) + node.m_PackedSize > m_Archive.GetDataSize()) {
+    const CChunkReader *data = m_Archive.DataReader(node);
+    if (!data || static_cast<uint64_t>(node.m_Offset) + node.m_PackedSize > data->Size()) {
         Result(node, ExtractOutcome::OutOfRange);
         return;
     }
@@ -217,7 +220,8 @@ void CExtraction::File(PlatformDirectory *dir, const std::string &name, const Ar
                                                                    : ExtractOutcome::CannotCreate);
         return;
     }
-    ExtractOutcome outcome = Fill(file, node);
+    ExtractOutcome outcome = node.IsPacked() ? WritePacked(file, node, *data)
+                                             : CopyStored(file, node, *data);
     if (!PlatformCloseWritten(file) && outcome == ExtractOutcome::Written)
         outcome = WriteFailure();
     if (outcome == ExtractOutcome::Written && !PlatformPublish(dir, tempName, name))
@@ -228,16 +232,12 @@ void CExtraction::File(PlatformDirectory *dir, const std::string &name, const Ar
     Result(node, outcome);
 }
 
-ExtractOutcome CExtraction::Fill(PlatformFile *file, const ArchiveNode &node)
-{
-    return node.IsPacked() ? WritePacked(file, node) : CopyStored(file, node);
-}
-
-ExtractOutcome CExtraction::CopyStored(PlatformFile *file, const ArchiveNode &node)
+ExtractOutcome CExtraction::CopyStored(PlatformFile *file, const ArchiveNode &node,
+                                       const CChunkReader &data)
 {
     // Stored as is: the bytes go from the data file to the new file without
     // passing through a buffer of ours.
-    PlatformFile *source = m_Archive.m_Reader->File();
+    PlatformFile *source = data.File();
     uint64_t done = 0;
     while (done < node.m_PackedSize) {
         if (Ending())
@@ -254,7 +254,8 @@ ExtractOutcome CExtraction::CopyStored(PlatformFile *file, const ArchiveNode &no
     return ExtractOutcome::Written;
 }
 
-ExtractOutcome CExtraction::WritePacked(PlatformFile *file, const ArchiveNode &node)
+ExtractOutcome CExtraction::WritePacked(PlatformFile *file, const ArchiveNode &node,
+                                        const CChunkReader &data)
 {
     // Never allocate more than the stored bytes can possibly decode to: a
     // hostile entry may claim gigabytes for a few bytes.
@@ -264,7 +265,7 @@ ExtractOutcome CExtraction::WritePacked(PlatformFile *file, const ArchiveNode &n
     std::unique_ptr<unsigned char[]> out(Allocate(node.m_UnpackedSize));
     if (!stored || !out)
         return ExtractOutcome::NoMemory;
-    if (m_Archive.m_Reader->ReadAt(node.m_Offset, stored.get(), node.m_PackedSize) !=
+    if (data.ReadAt(node.m_Offset, stored.get(), node.m_PackedSize) !=
         node.m_PackedSize)
         return ExtractOutcome::Unreadable;
 
@@ -291,7 +292,8 @@ CZarnikArchive::ExtractEnd CZarnikArchive::Extract(const ArchiveNode *node,
                                                    const std::string &dest, Callback *callback,
                                                    const ExtractOptions &options)
 {
-    if (!m_Reader)
+    if (std::none_of(m_DataFiles.begin(), m_DataFiles.end(),
+                     [](const std::unique_ptr<CChunkReader> &file) { return file != nullptr; }))
         return ExtractEnd::NoDataFile;
     if (!node)
         return ExtractEnd::Finished;
@@ -340,11 +342,12 @@ bool CZarnikArchive::ReadFileData(const ArchiveNode *node, std::unique_ptr<unsig
                                   ExtractOutcome &outcome) const
 {
     out.reset();
-    if (!m_Reader) {
+    const CChunkReader *data = DataReader(*node);
+    if (!data) {
         outcome = ExtractOutcome::Unreadable;
         return false;
     }
-    if (static_cast<uint64_t>(node->m_Offset) + node->m_PackedSize > m_Reader->Size()) {
+    if (static_cast<uint64_t>(node->m_Offset) + node->m_PackedSize > data->Size()) {
         outcome = ExtractOutcome::OutOfRange;
         return false;
     }
@@ -358,7 +361,7 @@ bool CZarnikArchive::ReadFileData(const ArchiveNode *node, std::unique_ptr<unsig
         outcome = ExtractOutcome::NoMemory;
         return false;
     }
-    if (m_Reader->ReadAt(node->m_Offset, stored.get(), node->m_PackedSize) != node->m_PackedSize) {
+    if (data->ReadAt(node->m_Offset, stored.get(), node->m_PackedSize) != node->m_PackedSize) {
         outcome = ExtractOutcome::Unreadable;
         return false;
     }
@@ -367,18 +370,18 @@ bool CZarnikArchive::ReadFileData(const ArchiveNode *node, std::unique_ptr<unsig
         outcome = ExtractOutcome::Written;
         return true;
     }
-    std::unique_ptr<unsigned char[]> data(Allocate(node->m_UnpackedSize));
-    if (!data) {
+    std::unique_ptr<unsigned char[]> unpacked(Allocate(node->m_UnpackedSize));
+    if (!unpacked) {
         outcome = ExtractOutcome::NoMemory;
         return false;
     }
-    const uint32_t written = Unpack(data.get(), stored.get(), node->m_PackedSize,
+    const uint32_t written = Unpack(unpacked.get(), stored.get(), node->m_PackedSize,
                                     node->m_UnpackedSize);
     if (written == kUnpackDamaged || written != node->m_UnpackedSize) {
         outcome = written == kUnpackDamaged ? ExtractOutcome::Damaged : ExtractOutcome::WrongSize;
         return false;
     }
-    out = std::move(data);
+    out = std::move(unpacked);
     outcome = ExtractOutcome::Written;
     return true;
 }

@@ -11,9 +11,11 @@
 namespace {
 
 // Calls `duplicate` for each file child of `folder` whose name an earlier
-// child of it already has: both would be written to one place.
+// child of it already has: both would be written to one place. `names` is
+// scratch space, kept from folder to folder for its buckets.
 template <typename Duplicate>
-void FindDuplicateNames(const ArchiveNode *folder, Duplicate duplicate)
+void FindDuplicateNames(const ArchiveNode *folder, std::unordered_set<std::string_view> &names,
+                        Duplicate duplicate)
 {
     const std::vector<ArchiveNode *> &children = folder->m_Children;
     // Small folders, the common case, are compared pair by pair.
@@ -30,7 +32,7 @@ void FindDuplicateNames(const ArchiveNode *folder, Duplicate duplicate)
         }
         return;
     }
-    std::unordered_set<std::string_view> names;
+    names.clear();
     names.reserve(children.size());
     for (const ArchiveNode *child : children)
         if (!names.insert(child->m_Name).second && !child->IsFolder())
@@ -60,10 +62,11 @@ bool CZarnikArchive::BuildTree(const std::vector<ArchiveNode *> &files)
 
     // Folders are few next to files; each is looked at once.
     std::vector<const ArchiveNode *> folders{m_Root};
+    std::unordered_set<std::string_view> names;
     while (!folders.empty()) {
         const ArchiveNode *folder = folders.back();
         folders.pop_back();
-        FindDuplicateNames(folder, [this](const ArchiveNode *file) {
+        FindDuplicateNames(folder, names, [this](const ArchiveNode *file) {
             if (file->m_Name.empty())
                 return; // reported as an empty name
             m_Duplicates.insert(file);
