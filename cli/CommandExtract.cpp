@@ -213,6 +213,7 @@ int RunExtract(const ExtractOptions &options)
     for (const Selected &s : chosen) {
         CZarnikArchive::ExtractOptions extractOptions;
         extractOptions.stop = &g_stop;
+        extractOptions.workers = options.jobs;
         extractOptions.leadingFolders = s.folders;
         end = archive->Extract(s.node, dir.string(), &report, extractOptions);
         if (end != CZarnikArchive::ExtractEnd::Finished)
