@@ -29,10 +29,10 @@ int RunInfo(const std::string &pack)
     TreeTotals totals = CountTree(archive->GetRoot());
     --totals.folders;
     const std::string &dataPath = archive->GetDataPath();
-    std::printf("pack:       %s\n", LibraryPath(pack).c_str());
+    std::printf("pack:       %s\n", Printable(LibraryPath(pack)).c_str());
     std::printf("route:      %s\n", archive->IsIndexRoute() ? "index (content.vfi and data file)"
                                                            : "single pack");
-    std::printf("data file:  %s, %s\n", dataPath.c_str(),
+    std::printf("data file:  %s, %s\n", Printable(dataPath).c_str(),
                 WithHuman(archive->GetDataSize()).c_str());
     std::printf("files:      %" PRIu64 ", %" PRIu64 " of them packed\n", totals.files,
                 totals.packedFiles);

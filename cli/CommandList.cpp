@@ -41,7 +41,7 @@ int RunList(const std::string &pack, bool longFormat, bool json)
         return kExitOk;
     }
     WalkBelow(archive->GetRoot(), [longFormat](const ArchiveNode *node) {
-        const std::string path = SlashPath(node->m_Path) + (node->IsFolder() ? "/" : "");
+        const std::string path = ShownPath(node->m_Path) + (node->IsFolder() ? "/" : "");
         if (!longFormat)
             std::printf("%s\n", path.c_str());
         else if (node->IsFolder())
