@@ -6,6 +6,8 @@
 
 #include <sys/wait.h>
 
+#include <tuple>
+
 using namespace testsupport;
 using zarnik_pack::Bytes;
 using zarnik_pack::Entry;
@@ -25,8 +27,10 @@ std::string Text(const Bytes &bytes)
 }
 
 // Runs the built tool with `args`, in `cwd` when given, through the shell
-// with every argument quoted; standard output and error are read back.
-Result Zarnik(const std::vector<std::string> &args, const std::string &cwd = ".")
+// with every argument quoted, after the shell command `first` (a ulimit);
+// standard output and error are read back.
+Result Zarnik(const std::vector<std::string> &args, const std::string &cwd = ".",
+              const std::string &first = "true")
 {
     const auto quote = [](const std::string &text) {
         std::string quoted = "'";
@@ -35,7 +39,7 @@ Result Zarnik(const std::vector<std::string> &args, const std::string &cwd = "."
         return quoted + "'";
     };
     TempDir io;
-    std::string command = "cd " + quote(cwd) + " && " + quote(ZARNIK_EXE);
+    std::string command = "cd " + quote(cwd) + " && " + first + " && " + quote(ZARNIK_EXE);
     for (const std::string &arg : args)
         command += " " + quote(arg);
     command += " >" + quote(io.file("out")) + " 2>" + quote(io.file("err"));
@@ -297,6 +301,41 @@ TEST(Cli, CreateThenExtractGivesTheTreeBackAndReplacesNothing)
     EXPECT_FALSE(fs::exists(dir.file("vfs/data1.vfs")));
     EXPECT_TRUE(Ran(Zarnik({"create", dir.file("p.zip"), src.string()}), 2, {}));
     EXPECT_FALSE(fs::exists(dir.file("p.zip")));
+}
+
+TEST(Cli, CreateUnderLimitsFailsCleanlyAndLeavesNothing)
+{
+    TempDir dir;
+    fs::create_directories(dir.path() / "big");
+    WriteAll(dir.file("big/small.txt"), zarnik_pack::ToBytes("small"));
+    WriteAll(dir.file("big/large.bin"), Pattern(1 << 20));
+    fs::create_directories(dir.path() / "names"); // an index larger than its data
+    for (int i = 0; i < 300; ++i)
+        WriteAll(dir.file("names/a-name-long-enough-to-make-the-index-outgrow-the-data-" + std::to_string(i)),
+                 zarnik_pack::ToBytes("x"));
+    fs::create_directories(dir.path() / "out");
+    const auto nothingLeft = [&] { return fs::is_empty(dir.path() / "out"); };
+
+    // Past the file-size limit (in 512-byte blocks): the data file, or the
+    // index of a set whose data fits. One line, nothing left under any name.
+    for (const auto &[out, src, limit] : std::vector<std::tuple<std::string, std::string, int>>{
+             {"out/a.upk", "big", 200}, {"out/d.vfs", "big", 200}, {"out/d.vfs", "names", 20}}) {
+        SCOPED_TRACE(out + " " + src);
+        const Result r = Zarnik({"create", out, src}, dir.str(), "ulimit -f " + std::to_string(limit));
+        EXPECT_TRUE(Ran(r, 1, {}, {"cannot write ", "file-size limit"}) && Lines(r.err) == 1) << r.err;
+        EXPECT_TRUE(nothingLeft());
+        EXPECT_TRUE(Ran(Zarnik({"create", out, src}, dir.str()), 0, {}));
+        EXPECT_TRUE(Ran(Zarnik({"test", out}, dir.str()), 0, {" 0 damaged"}));
+        fs::remove_all(dir.path() / "out");
+        fs::create_directories(dir.path() / "out");
+    }
+
+    // 6 GiB is refused from the sizes alone, within 1 GiB of address space.
+    WriteAll(dir.file("big/sparse.bin"), {});
+    fs::resize_file(dir.file("big/sparse.bin"), 6ull << 30);
+    const Result huge = Zarnik({"create", "out/a.upk", "big"}, dir.str(), "ulimit -v 1048576");
+    EXPECT_TRUE(Ran(huge, 2, {}, {"6.0 GiB, more than a pack can address"}) && Lines(huge.err) == 1) << huge.err;
+    EXPECT_TRUE(nothingLeft());
 }
 
 TEST(Cli, OpenFailuresAndBadCommandLines)
