@@ -35,7 +35,7 @@ public:
 
     void OnExtractFile(const std::string &path) override
     {
-        m_Current = SlashPath(path);
+        m_Current = ShownPath(path);
         m_Progress.Update(m_Done, m_Bytes, m_Current);
     }
 
@@ -62,7 +62,7 @@ public:
             // The run ends; the summary says what was not written.
             break;
         default:
-            Fail(SlashPath(node.m_Path), ExtractOutcomeText(outcome));
+            Fail(ShownPath(node.m_Path), ExtractOutcomeText(outcome));
             break;
         }
         m_Progress.Update(m_Done, m_Bytes, m_Current);

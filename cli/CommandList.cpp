@@ -8,15 +8,18 @@
 
 #include <cinttypes>
 #include <cstdio>
-#include <iostream>
 
 namespace {
 
+// Written item by item as the tree is walked, so that memory does not grow
+// with the pack; the layout is that of the whole array dumped with an
+// indent of 2.
 void PrintJson(const ArchiveNode *root)
 {
-    // ordered_json keeps the keys in the order written here.
-    nlohmann::ordered_json list = nlohmann::ordered_json::array();
-    WalkBelow(root, [&list](const ArchiveNode *node) {
+    bool first = true;
+    std::string text;
+    WalkBelow(root, [&](const ArchiveNode *node) {
+        // ordered_json keeps the keys in the order written here.
         nlohmann::ordered_json item;
         item["path"] = DisplayName(node->m_Path);
         item["name"] = DisplayName(node->m_Name);
@@ -24,9 +27,16 @@ void PrintJson(const ArchiveNode *root)
         item["unpacked"] = node->m_UnpackedSize;
         item["stored"] = node->m_PackedSize;
         item["offset"] = node->m_Offset;
-        list.push_back(std::move(item));
+        text = first ? "[\n  " : ",\n  ";
+        for (char c : item.dump(2)) {
+            text.push_back(c);
+            if (c == '\n')
+                text += "  ";
+        }
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        first = false;
     });
-    std::cout << list.dump(2) << '\n';
+    std::fputs(first ? "[]\n" : "\n]\n", stdout);
 }
 
 } // namespace
@@ -41,7 +51,7 @@ int RunList(const std::string &pack, bool longFormat, bool json)
         return kExitOk;
     }
     WalkBelow(archive->GetRoot(), [longFormat](const ArchiveNode *node) {
-        const std::string path = SlashPath(node->m_Path) + (node->IsFolder() ? "/" : "");
+        const std::string path = ShownPath(node->m_Path) + (node->IsFolder() ? "/" : "");
         if (!longFormat)
             std::printf("%s\n", path.c_str());
         else if (node->IsFolder())

@@ -318,4 +318,24 @@ bool PlatformCloseWritten(PlatformFile *file)
     return ok;
 }
 
+bool PlatformWriteAt(PlatformFile *file, uint64_t position, const void *data, size_t count)
+{
+    if (!file)
+        return FailWith(PlatformError::Other, false);
+    const char *p = static_cast<const char *>(data);
+    while (count > 0) {
+        const ssize_t n = ::pwrite(file->fd, p, count, static_cast<off_t>(position));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return Fail(false);
+        if (n == 0)
+            return FailWith(PlatformError::Other, false);
+        p += n;
+        position += static_cast<uint64_t>(n);
+        count -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
 } // namespace zarnik
