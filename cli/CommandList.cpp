@@ -8,13 +8,15 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <filesystem>
+#include <vector>
 
 namespace {
 
 // Written item by item as the tree is walked, so that memory does not grow
 // with the pack; the layout is that of the whole array dumped with an
 // indent of 2.
-void PrintJson(const ArchiveNode *root)
+void PrintJson(const ArchiveNode *root, const std::vector<std::string> &dataNames)
 {
     bool first = true;
     std::string text;
@@ -27,6 +29,10 @@ void PrintJson(const ArchiveNode *root)
         item["unpacked"] = node->m_UnpackedSize;
         item["stored"] = node->m_PackedSize;
         item["offset"] = node->m_Offset;
+        if (node->IsFolder())
+            item["data"] = nullptr;
+        else
+            item["data"] = DisplayName(dataNames.at(node->m_DataFile));
         text = first ? "[\n  " : ",\n  ";
         for (char c : item.dump(2)) {
             text.push_back(c);
@@ -39,6 +45,15 @@ void PrintJson(const ArchiveNode *root)
     std::fputs(first ? "[]\n" : "\n]\n", stdout);
 }
 
+// The file name of each data file of the archive, by ArchiveNode::m_DataFile.
+std::vector<std::string> DataFileNames(const CZarnikArchive &archive)
+{
+    std::vector<std::string> names;
+    for (size_t i = 0; i < archive.GetDataFileCount(); ++i)
+        names.push_back(std::filesystem::path(archive.GetDataFilePath(i)).filename().string());
+    return names;
+}
+
 } // namespace
 
 int RunList(const std::string &pack, bool longFormat, bool json)
@@ -46,19 +61,25 @@ int RunList(const std::string &pack, bool longFormat, bool json)
     const auto archive = OpenPack(pack);
     if (!archive)
         return kExitUsage;
+    const std::vector<std::string> dataNames = DataFileNames(*archive);
     if (json) {
-        PrintJson(archive->GetRoot());
+        PrintJson(archive->GetRoot(), dataNames);
         return kExitOk;
     }
-    WalkBelow(archive->GetRoot(), [longFormat](const ArchiveNode *node) {
+    // A whole index names each file's data file in a column of its own.
+    const bool dataColumn = dataNames.size() > 1;
+    WalkBelow(archive->GetRoot(), [&](const ArchiveNode *node) {
         const std::string path = ShownPath(node->m_Path) + (node->IsFolder() ? "/" : "");
+        const std::string data =
+            !dataColumn ? "" : Printable(node->IsFolder() ? "-" : dataNames.at(node->m_DataFile)) + "  ";
         if (!longFormat)
             std::printf("%s\n", path.c_str());
         else if (node->IsFolder())
-            std::printf("%12s %12s %-6s  %s\n", "-", "-", "-", path.c_str());
+            std::printf("%12s %12s %-6s  %s%s\n", "-", "-", "-", data.c_str(), path.c_str());
         else
-            std::printf("%12" PRIu32 " %12" PRIu32 " %-6s  %s\n", node->m_UnpackedSize,
-                        node->m_PackedSize, node->IsPacked() ? "packed" : "stored", path.c_str());
+            std::printf("%12" PRIu32 " %12" PRIu32 " %-6s  %s%s\n", node->m_UnpackedSize,
+                        node->m_PackedSize, node->IsPacked() ? "packed" : "stored", data.c_str(),
+                        path.c_str());
     });
     return kExitOk;
 }

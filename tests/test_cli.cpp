@@ -130,10 +130,11 @@ TEST(Cli, ListLongJsonAndInfo)
     const nlohmann::json parsed = nlohmann::json::parse(json.out);
     ASSERT_EQ(parsed.size(), 6u);
     EXPECT_EQ(parsed[1], (nlohmann::json{{"path", "content\\data"}, {"name", "data"}, {"type", "folder"},
-                                         {"unpacked", 0}, {"stored", 0}, {"offset", 0}}));
+                                         {"unpacked", 0}, {"stored", 0}, {"offset", 0}, {"data", nullptr}}));
     EXPECT_EQ(parsed[2], (nlohmann::json{{"path", "content\\data\\blob.bin"}, {"name", "blob.bin"},
                                          {"type", "file"}, {"unpacked", 3000}, {"stored", 3000},
-                                         {"offset", 8 + parsed[0]["stored"].get<int>()}}));
+                                         {"offset", 8 + parsed[0]["stored"].get<int>()},
+                                         {"data", "sample.upk"}}));
     EXPECT_EQ(parsed[4]["path"], "content\\data\\deep\\" + kCafeUtf8);
     EXPECT_TRUE(Ran(Zarnik({"info", upk}), 0,
                     {"single pack", "files:      4, 2 of them packed", "folders:    2"}));
@@ -144,6 +145,12 @@ TEST(Cli, ListLongJsonAndInfo)
     WriteAll(dir.file("data0.vfs"), set.data);
     EXPECT_EQ(Zarnik({"list", "data0.vfs"}, dir.str()).out, list.out);
     EXPECT_EQ(Zarnik({"list", "content.vfi"}, dir.str()).out, list.out);
+    // The whole index over two data files, one of them missing.
+    zarnik_pack::VfsOptions two;
+    two.after = {{0, zarnik_pack::IndexChunkData("data1.vfs", {})}};
+    WriteAll(dir.file("content.vfi"), zarnik_pack::BuildVfs(SampleEntries(), two).index);
+    EXPECT_TRUE(Ran(Zarnik({"test", "content.vfi"}, dir.str()), 1,
+                    {"data1.vfs: the index names a data file that is missing"}));
     EXPECT_TRUE(Ran(Zarnik({"info", "data0.vfs"}, dir.str()), 0, {"index", dir.file("data0.vfs")}));
 }
 
