@@ -90,8 +90,7 @@ public:
         // Bytes of the current file written to disk, as they go.
         virtual void OnExtractBytes(uint64_t count) { (void)count; }
         // Once per file: Written, or why it was not. For a folder only when
-        // it could not be written (then nothing below it is either, except
-        // after NoDirectory, where each file reports its own result).
+        // it could not be written; then nothing below it is tried.
         virtual void OnExtractResult(const ArchiveNode &node, ExtractOutcome outcome)
         {
             (void)node;

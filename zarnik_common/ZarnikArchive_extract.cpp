@@ -79,6 +79,27 @@ unsigned char *Allocate(uint64_t size)
     return new (std::nothrow) unsigned char[size ? size : 1];
 }
 
+// The stored bytes of a file node, checked against its data file and read;
+// null with the reason in `outcome` when they cannot be had. A packed node
+// must not claim more than its stored bytes can possibly decode to: a
+// hostile entry may claim gigabytes for a few bytes.
+std::unique_ptr<unsigned char[]> ReadStored(const CChunkReader *data, const ArchiveNode &node,
+                                            ExtractOutcome &outcome)
+{
+    std::unique_ptr<unsigned char[]> stored;
+    if (!data)
+        outcome = ExtractOutcome::Unreadable;
+    else if (static_cast<uint64_t>(node.m_Offset) + node.m_PackedSize > data->Size())
+        outcome = ExtractOutcome::OutOfRange;
+    else if (node.IsPacked() && node.m_UnpackedSize > kMaxUnpackRatio * node.m_PackedSize)
+        outcome = ExtractOutcome::WrongSize;
+    else if (!(stored.reset(Allocate(node.m_PackedSize)), stored))
+        outcome = ExtractOutcome::NoMemory;
+    else if (data->ReadAt(node.m_Offset, stored.get(), node.m_PackedSize) != node.m_PackedSize)
+        stored.reset(), outcome = ExtractOutcome::Unreadable;
+    return stored;
+}
+
 // Closes a directory handle when the last file written below it is done.
 struct DirectoryHandle
 {
@@ -469,16 +490,13 @@ ExtractOutcome CExtraction::CopyStored(PlatformFile *file, const ArchiveNode &no
 ExtractOutcome CExtraction::WritePacked(PlatformFile *file, const ArchiveNode &node,
                                         const CChunkReader &data, std::atomic<uint64_t> &written)
 {
-    // Never allocate more than the stored bytes can possibly decode to: a
-    // hostile entry may claim gigabytes for a few bytes.
-    if (node.m_UnpackedSize > kMaxUnpackRatio * node.m_PackedSize)
-        return ExtractOutcome::WrongSize;
-    std::unique_ptr<unsigned char[]> stored(Allocate(node.m_PackedSize));
+    ExtractOutcome failure = ExtractOutcome::Written;
+    std::unique_ptr<unsigned char[]> stored = ReadStored(&data, node, failure);
+    if (!stored)
+        return failure;
     std::unique_ptr<unsigned char[]> out(Allocate(node.m_UnpackedSize));
-    if (!stored || !out)
+    if (!out)
         return ExtractOutcome::NoMemory;
-    if (data.ReadAt(node.m_Offset, stored.get(), node.m_PackedSize) != node.m_PackedSize)
-        return ExtractOutcome::Unreadable;
 
     // Decoded and written a few blocks at a time, so that a stop request is
     // seen soon even in a file of gigabytes.
@@ -584,29 +602,10 @@ bool CZarnikArchive::ReadFileData(const ArchiveNode *node, std::unique_ptr<unsig
                                   ExtractOutcome &outcome) const
 {
     out.reset();
-    const CChunkReader *data = DataReader(*node);
-    if (!data) {
-        outcome = ExtractOutcome::Unreadable;
+    std::unique_ptr<unsigned char[]> stored = ReadStored(DataReader(*node), *node, outcome);
+    if (!stored)
         return false;
-    }
-    if (static_cast<uint64_t>(node->m_Offset) + node->m_PackedSize > data->Size()) {
-        outcome = ExtractOutcome::OutOfRange;
-        return false;
-    }
     const bool packed = node->IsPacked();
-    if (packed && node->m_UnpackedSize > kMaxUnpackRatio * node->m_PackedSize) {
-        outcome = ExtractOutcome::WrongSize;
-        return false;
-    }
-    std::unique_ptr<unsigned char[]> stored(Allocate(node->m_PackedSize));
-    if (!stored) {
-        outcome = ExtractOutcome::NoMemory;
-        return false;
-    }
-    if (data->ReadAt(node->m_Offset, stored.get(), node->m_PackedSize) != node->m_PackedSize) {
-        outcome = ExtractOutcome::Unreadable;
-        return false;
-    }
     if (!packed) {
         out = std::move(stored);
         outcome = ExtractOutcome::Written;
