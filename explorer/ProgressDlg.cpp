@@ -38,12 +38,6 @@ void ProgressDlg::setProgress(int percent)
     ui->progressBar->setValue(percent);
 }
 
-void ProgressDlg::reject()
-{
-    if (!m_running)
-        QDialog::reject();
-}
-
 void ProgressDlg::keyPressEvent(QKeyEvent *e)
 {
     // QDialog's own handling is never reached: Escape would reject the

@@ -25,8 +25,6 @@ public:
 public slots:
     void setFile(const QString &path, int number, int count);
     void setProgress(int percent);
-    // Escape lands here: refused while the export runs.
-    void reject() override;
 
 signals:
     // Cancel was pressed; sent once.
