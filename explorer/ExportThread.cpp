@@ -11,7 +11,8 @@ ExportThread::ExportThread(CZarnikArchive *archive, const ArchiveNode *node,
 {
     m_result.destination = destination;
     m_result.filesTotal = CountFiles(node);
-    // Queued: the window's own reaction to finished() comes first.
+    // done() is queued before finished(): whoever connects to it reads the
+    // result before the object goes.
     connect(this, &QThread::finished, this, &QObject::deleteLater);
 }
 
@@ -30,6 +31,7 @@ void ExportThread::run()
     // encoding keeps every name the dialog can return writable.
     m_result.end = m_archive->Extract(
         m_node, QFile::encodeName(m_result.destination).toStdString(), this, options);
+    emit done(m_result);
 }
 
 void ExportThread::OnExtractFile(const std::string &path)

@@ -1,9 +1,9 @@
 // The export job: the archive's extraction of one node on a worker thread.
 // Its reports reach the window as plain signals (queued into the GUI
 // thread); what became of every file is gathered into an ExportResult that
-// the window reads once the thread has finished. The thread owns its
-// teardown: it deletes itself after finishing, and its destructor waits
-// for the worker, so the archive it reads outlives every use.
+// done() hands over. The thread owns its teardown: it deletes itself after
+// finishing, and its destructor waits for the worker, so the archive it
+// reads outlives every use.
 #pragma once
 
 #include "ZarnikArchive.h"
@@ -49,9 +49,6 @@ public:
                  const QString &destination, QObject *parent);
     ~ExportThread() override;
 
-    // What the export did; complete once finished() has been emitted.
-    const ExportResult &result() const { return m_result; }
-
     // Bytes to write: the unpacked sizes of the files below `node` at every
     // depth (folders hold none), or the file's own.
     static uint64_t TotalBytes(const ArchiveNode *node);
@@ -67,6 +64,8 @@ signals:
     void fileStarted(const QString &path, int number, int count);
     // Percentage of the bytes to write, sent when it changes.
     void progressChanged(int percent);
+    // The last report, before finished(): what the export did.
+    void done(const ExportResult &result);
 
 protected:
     void run() override;

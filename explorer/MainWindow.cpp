@@ -180,7 +180,7 @@ void MainWindow::startExport(ArchiveNode *node, const QString &destination)
     connect(m_exportThread, &ExportThread::fileStarted, m_progressDlg, &ProgressDlg::setFile);
     connect(m_exportThread, &ExportThread::progressChanged, m_progressDlg,
             &ProgressDlg::setProgress);
-    connect(m_exportThread, &QThread::finished, this, &MainWindow::onExportFinished);
+    connect(m_exportThread, &ExportThread::done, this, &MainWindow::onExportDone);
     connect(m_progressDlg, &ProgressDlg::cancelRequested, m_exportThread,
             &ExportThread::requestStop);
     updateActions();
@@ -191,12 +191,9 @@ void MainWindow::startExport(ArchiveNode *node, const QString &destination)
     m_exportThread->start();
 }
 
-void MainWindow::onExportFinished()
+void MainWindow::onExportDone(const ExportResult &result)
 {
-    if (!m_exportThread)
-        return;
-    const ExportResult result = m_exportThread->result();
-    m_exportThread = nullptr; // it deletes itself
+    m_exportThread = nullptr; // it deletes itself once finished
     if (m_progressDlg) {
         m_progressDlg->finish();
         delete m_progressDlg;

@@ -9,6 +9,7 @@
 class CZarnikArchive;
 struct ArchiveNode;
 class ExportThread;
+struct ExportResult;
 class ProgressDlg;
 class QTreeWidgetItem;
 
@@ -39,9 +40,9 @@ private slots:
     void on_actionExport_triggered();
     void on_action_Open_triggered();
     void on_actionE_xit_triggered();
-    // Connected by hand to the export thread's finished(); the name keeps
+    // Connected by hand to the export thread's done(); the name keeps
     // connect-by-name away from it.
-    void onExportFinished();
+    void onExportDone(const ExportResult &result);
     void updateActions();
 
 private:
