@@ -98,7 +98,12 @@ ExportSummaryDlg::ExportSummaryDlg(const ExportResult &result, QWidget *parent)
         countLines << tr("Not tried: %1").arg(result.filesNotTried());
     ui->countsLabel->setText(countLines.join('\n'));
     ui->failureList->setPlainText(lines.join('\n'));
-    ui->failureList->setVisible(!lines.isEmpty());
+    if (lines.isEmpty()) {
+        // Only files not tried: the two lines alone, without the room the
+        // list would take.
+        ui->failureList->hide();
+        adjustSize();
+    }
 }
 
 ExportSummaryDlg::~ExportSummaryDlg()

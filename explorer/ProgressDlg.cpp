@@ -14,6 +14,8 @@ ProgressDlg::ProgressDlg(QWidget *parent)
     // (WM_TRANSIENT_FOR); a title but no close button: the export's end
     // or Cancel ends it.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    // Wider only: a taller dialog would only spread its lines apart.
+    setFixedHeight(sizeHint().height());
 }
 
 ProgressDlg::~ProgressDlg()
