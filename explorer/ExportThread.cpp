@@ -3,12 +3,13 @@
 #include <QFile>
 
 ExportThread::ExportThread(CZarnikArchive *archive, const ArchiveNode *node,
-                           const QString &destination, QObject *parent)
+                           const QString &destination, unsigned workers, QObject *parent)
     : QThread(parent)
     , m_archive(archive)
     , m_node(node)
     , m_totalBytes(TotalBytes(node))
 {
+    m_workers = workers;
     m_result.destination = destination;
     m_result.filesTotal = CountFiles(node);
     // done() is queued before finished(): whoever connects to it reads the
@@ -27,6 +28,7 @@ void ExportThread::run()
 {
     CZarnikArchive::ExtractOptions options;
     options.stop = &m_stop;
+    options.workers = m_workers;
     // The library writes with the system's 8-bit calls: the file-system
     // encoding keeps every name the dialog can return writable.
     m_result.end = m_archive->Extract(
@@ -36,9 +38,10 @@ void ExportThread::run()
 
 void ExportThread::OnExtractFile(const std::string &path)
 {
-    m_currentBytes = 0;
-    emit fileStarted(QString::fromLatin1(path.data(), qsizetype(path.size())),
-                     m_result.filesReported + 1, m_result.filesTotal);
+    // With several workers a file is announced when it is handed out, a
+    // little ahead of the results.
+    emit fileStarted(QString::fromLatin1(path.data(), qsizetype(path.size())), ++m_filesStarted,
+                     m_result.filesTotal);
 }
 
 void ExportThread::OnExtractBytes(uint64_t count)
@@ -49,10 +52,12 @@ void ExportThread::OnExtractBytes(uint64_t count)
 
 void ExportThread::OnExtractResult(const ArchiveNode &node, ExtractOutcome outcome)
 {
-    // A file counts whole once reported, written or not, so the bar ends at
-    // 100; a folder that could not be made takes its files with it.
-    m_bytesDone += TotalBytes(&node);
-    m_currentBytes = 0;
+    // A written file's bytes came in as they were written (with several
+    // workers, of several files at once); any other counts whole once
+    // reported, so the bar ends at 100. A folder that could not be made
+    // takes its files with it.
+    if (outcome != ExtractOutcome::Written)
+        m_bytesDone += TotalBytes(&node);
     m_result.filesReported += node.IsFolder() ? CountFiles(&node) : 1;
     if (outcome == ExtractOutcome::Written) {
         ++m_result.filesWritten;

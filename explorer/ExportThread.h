@@ -44,9 +44,10 @@ class ExportThread : public QThread, private CZarnikArchive::Callback
     Q_OBJECT
 
 public:
-    // `archive` and `node` must stay until the thread is deleted.
+    // `archive` and `node` must stay until the thread is deleted. `workers`:
+    // files written at once (0: the library chooses).
     ExportThread(CZarnikArchive *archive, const ArchiveNode *node,
-                 const QString &destination, QObject *parent);
+                 const QString &destination, unsigned workers, QObject *parent);
     ~ExportThread() override;
 
     // Bytes to write: the unpacked sizes of the files below `node` at every
@@ -82,10 +83,12 @@ private:
     const ArchiveNode *m_node;
     uint64_t m_totalBytes;
     std::atomic<bool> m_stop{false};
+    unsigned m_workers;
+    int m_filesStarted = 0;
 
     // The worker's alone while it runs.
     ExportResult m_result;
-    uint64_t m_bytesDone = 0;    // the sizes of the files reported
-    uint64_t m_currentBytes = 0; // written of the file in hand
+    uint64_t m_bytesDone = 0;    // the sizes of the files reported not written
+    uint64_t m_currentBytes = 0; // written so far, of every file
     int m_percent = -1;
 };

@@ -173,7 +173,7 @@ void MainWindow::startExport(ArchiveNode *node, const QString &destination)
 {
     // A child of the window, so nothing of it outlives the window; it
     // deletes itself once finished.
-    m_exportThread = new ExportThread(m_archive, node, destination, this);
+    m_exportThread = new ExportThread(m_archive, node, destination, m_exportWorkers, this);
     m_progressDlg = new ProgressDlg(this);
     // This object lives in the GUI thread and the thread emits from the
     // worker, so the automatic connections queue every report.
@@ -223,7 +223,9 @@ void MainWindow::on_action_Open_triggered()
     // keeps every name the user can pick openable.
     const std::string path = QFile::encodeName(fileName).toStdString();
 
-    if (path.find(".upk") == std::string::npos && path.find(".vfs") == std::string::npos) {
+    // ".upk" or ".vfs" anywhere in the path, or the index of a whole set.
+    if (path.find(".upk") == std::string::npos && path.find(".vfs") == std::string::npos &&
+        QFileInfo(fileName).fileName() != QLatin1String("content.vfi")) {
         QMessageBox::critical(this, tr("Error"), tr("Invalid Zarnik Pack file"), QMessageBox::Ok,
                               QMessageBox::Ok);
         return;

@@ -29,6 +29,9 @@ public:
     CZarnikArchive *archive() const { return m_archive; }
     // The running export; null when none runs.
     ExportThread *exportThread() const;
+    // Files an export writes at once (0, the default: the library chooses
+    // from the cores and the size of the export).
+    void setExportWorkers(unsigned workers) { m_exportWorkers = workers; }
 
 protected:
     void changeEvent(QEvent *e) override;
@@ -55,6 +58,7 @@ private:
 
     Ui::MainWindow *ui;
     CZarnikArchive *m_archive;
+    unsigned m_exportWorkers = 0;
     QPointer<ProgressDlg> m_progressDlg;
     QPointer<ExportThread> m_exportThread;
     QIcon m_folderIcon;

@@ -426,6 +426,11 @@ private slots:
                                           "    a.wav [document]"}));
             QVERIFY(!m_tree->topLevelItem(0)->isExpanded());
         }
+        // The index itself opens its whole set.
+        const QStringList sample = view();
+        open(path("set/content.vfi"));
+        QCOMPARE(m_window->archive()->GetDataPath(), nativePath(path("set/data0.vfs")));
+        QCOMPARE(view(), sample);
 
         // Cancel, and names the case-sensitive extension test refuses with
         // the error box: archive and view stay and still fit together.
@@ -590,7 +595,9 @@ private slots:
         // Mid-export: keys and the window manager's close leave the dialog,
         // Open waits, the bar has moved, and a close of the window asks and,
         // told No, keeps it. Cancel stops the export: two whole files, no
-        // partial one, and the summary says so.
+        // partial one, and the summary says so. One file after the other
+        // here, so that "two files" is exact.
+        m_window->setExportWorkers(1);
         m_pauseAt = 3;
         m_atPause = [&] {
             auto *dlg = m_window->findChild<ProgressDlg *>();
