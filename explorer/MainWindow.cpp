@@ -207,6 +207,8 @@ void MainWindow::onExportDone(const ExportResult &result)
                                           QDir::toNativeSeparators(result.destination)));
         return;
     }
+    // The line of an earlier, full export no longer speaks for this one.
+    statusBar()->clearMessage();
     ExportSummaryDlg summary(result, this);
     summary.exec();
 }
