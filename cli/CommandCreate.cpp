@@ -48,16 +48,16 @@ Collected Collect(const fs::path &dir, bool store)
     std::error_code ec;
     fs::recursive_directory_iterator it(dir, ec), end;
     if (ec)
-        return fail("cannot read " + dir.string() + ": " + ec.message(), kExitFileFailed);
+        return fail("cannot read " + dir.u8string() + ": " + ec.message(), kExitFileFailed);
 
     std::vector<std::pair<std::string, fs::path>> files;
     for (; it != end; it.increment(ec)) {
         if (ec)
-            return fail("cannot read below " + dir.string() + ": " + ec.message(),
+            return fail("cannot read below " + dir.u8string() + ": " + ec.message(),
                         kExitFileFailed);
         if (it->is_symlink() || !it->is_regular_file())
             continue;
-        const std::string relative = it->path().lexically_relative(dir).generic_string();
+        const std::string relative = it->path().lexically_relative(dir).generic_u8string();
         if (relative.find('\\') != std::string::npos)
             return fail(relative + ": a name holding '\\' cannot be stored in a pack", kExitUsage);
         const std::optional<std::string> latin1 = Latin1FromUtf8(relative);
@@ -72,21 +72,21 @@ Collected Collect(const fs::path &dir, bool store)
         files.emplace_back(archivePath, it->path());
     }
     if (ec)
-        return fail("cannot read below " + dir.string() + ": " + ec.message(), kExitFileFailed);
+        return fail("cannot read below " + dir.u8string() + ": " + ec.message(), kExitFileFailed);
     if (files.empty())
-        return fail("no regular files below " + dir.string(), kExitUsage);
+        return fail("no regular files below " + dir.u8string(), kExitUsage);
     std::sort(files.begin(), files.end());
 
     uint64_t total = 0;
     for (const auto &[archivePath, path] : files) {
         std::ifstream in(path, std::ios::binary);
         if (!in.is_open())
-            return fail("cannot read " + path.string(), kExitFileFailed);
+            return fail("cannot read " + path.u8string(), kExitFileFailed);
         Entry entry;
         entry.path = archivePath;
         entry.data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
         if (in.bad())
-            return fail("cannot read " + path.string(), kExitFileFailed);
+            return fail("cannot read " + path.u8string(), kExitFileFailed);
         total += entry.data.size();
         if (total > kMaxTotalBytes)
             return fail("the files hold more than a pack can address (4 GiB)", kExitUsage);
@@ -115,7 +115,7 @@ int RunCreate(const std::string &out, const std::string &dir, bool store)
                    "(data file with content.vfi beside it): " + out);
         return kExitUsage;
     }
-    const fs::path outPath = WithSlashes(LibraryPath(out));
+    const fs::path outPath = fs::u8path(WithSlashes(LibraryPath(out)));
     if (!vfs && LibraryPath(out).find(".vfs") != std::string::npos) {
         PrintError(out + ": a path holding \".vfs\" is opened as an index set, so a single "
                          "pack there could not be read back");
@@ -125,17 +125,17 @@ int RunCreate(const std::string &out, const std::string &dir, bool store)
     for (const fs::path &target : vfs ? std::vector<fs::path>{outPath, indexPath}
                                       : std::vector<fs::path>{outPath}) {
         if (Exists(target)) {
-            PrintError(target.string() + " already exists; not replaced");
+            PrintError(target.u8string() + " already exists; not replaced");
             return kExitUsage;
         }
     }
     std::error_code ec;
-    if (!fs::is_directory(dir, ec)) {
+    if (!fs::is_directory(fs::u8path(dir), ec)) {
         PrintError(dir + ": not a folder");
         return kExitUsage;
     }
 
-    const Collected collected = Collect(fs::path(dir), store);
+    const Collected collected = Collect(fs::u8path(dir), store);
     if (!collected.error.empty()) {
         PrintError(collected.error);
         return collected.status;
@@ -144,23 +144,23 @@ int RunCreate(const std::string &out, const std::string &dir, bool store)
     Bytes written;
     if (vfs) {
         zarnik_pack::VfsOptions options;
-        options.dataName = outPath.filename().string();
+        options.dataName = outPath.filename().u8string();
         const zarnik_pack::VfsSet set = zarnik_pack::BuildVfs(collected.entries, options);
-        if (!zarnik_pack::WriteNewFile(outPath.string(), set.data)) {
-            PrintError("cannot create " + outPath.string());
+        if (!zarnik_pack::WriteNewFile(outPath.u8string(), set.data)) {
+            PrintError("cannot create " + outPath.u8string());
             return kExitFileFailed;
         }
-        if (!zarnik_pack::WriteNewFile(indexPath.string(), set.index)) {
+        if (!zarnik_pack::WriteNewFile(indexPath.u8string(), set.index)) {
             // A data file without its index is of no use: take it back.
             fs::remove(outPath, ec);
-            PrintError("cannot create " + indexPath.string());
+            PrintError("cannot create " + indexPath.u8string());
             return kExitFileFailed;
         }
         written = set.data;
     } else {
         written = zarnik_pack::BuildUpk(collected.entries);
-        if (!zarnik_pack::WriteNewFile(outPath.string(), written)) {
-            PrintError("cannot create " + outPath.string());
+        if (!zarnik_pack::WriteNewFile(outPath.u8string(), written)) {
+            PrintError("cannot create " + outPath.u8string());
             return kExitFileFailed;
         }
     }
