@@ -66,8 +66,10 @@ public:
     TempDir &operator=(const TempDir &) = delete;
 
     const fs::path &path() const { return m_path; }
-    std::string str() const { return m_path.string(); }
-    std::string file(const std::string &name) const { return (m_path / name).string(); }
+    // UTF-8 (fs::u8path: on Windows a plain string would be read in the
+    // ANSI code page).
+    std::string str() const { return m_path.u8string(); }
+    std::string file(const std::string &name) const { return (m_path / fs::u8path(name)).u8string(); }
 
 private:
     fs::path m_path;
@@ -75,7 +77,7 @@ private:
 
 inline Bytes ReadAll(const std::string &path)
 {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(fs::u8path(path), std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
