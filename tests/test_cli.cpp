@@ -245,6 +245,19 @@ TEST(Cli, ExtractEverythingAndPatternsNeverOverwriting)
     EXPECT_EQ(Lines(full.err), 1);
 }
 
+TEST(Cli, PacksInFoldersNamedInAnyScript)
+{
+    // Arguments, the paths the library opens and the lines printed are
+    // UTF-8 throughout, on Windows too.
+    TempDir dir;
+    const std::string folder = dir.file("Ωmega/日本");
+    fs::create_directories(fs::u8path(folder));
+    const std::string upk = WriteUpk(dir, SampleEntries(), "Ωmega/日本/p.upk");
+    EXPECT_TRUE(Ran(Zarnik({"extract", upk, "-C", folder + "/out"}), 0, {"4 files written"}));
+    EXPECT_EQ(FilesBelow(fs::u8path(folder + "/out")), SampleTree());
+    EXPECT_TRUE(Ran(Zarnik({"info", "p.upk"}, folder), 0, {"Ωmega", "日本", "p.upk\n"}));
+}
+
 TEST(Cli, HostileNamesAreRefusedAndNothingLeavesTheFolder)
 {
     TempDir dir;

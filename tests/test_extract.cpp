@@ -171,6 +171,24 @@ TEST(Extract, AFailedWriteRemovesThePartialFile)
 #endif
 }
 
+TEST(Extract, AFileThatAppearsWhileOursIsWrittenIsNotReplaced)
+{
+    Fixture f(false, {MakeEntry("content\\late.bin", Pattern(1000), Storage::Stored)});
+    struct Intruder : Recorder
+    {
+        std::string path;
+        void OnExtractBytes(uint64_t) override
+        {
+            if (!fs::exists(path))
+                WriteAll(path, zarnik_pack::ToBytes("theirs"));
+        }
+    } intruder;
+    intruder.path = f.out("content/late.bin");
+    EXPECT_EQ(kFinished, f.archive.Extract(f.archive.GetRoot(), f.out(), &intruder));
+    EXPECT_EQ(intruder.failures, (decltype(intruder.failures){{"content\\late.bin", ExtractOutcome::Exists}}));
+    EXPECT_EQ(FilesBelow(f.out()), (Files{{"content/late.bin", zarnik_pack::ToBytes("theirs")}}));
+}
+
 TEST(Extract, StopsAndKillsMidFileLeaveNoShortFileAndARerunCompletes)
 {
     // Several write steps each, so a stop is seen inside the file.
