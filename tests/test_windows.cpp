@@ -2,7 +2,9 @@
 // that Windows would read as something else than a plain file name.
 #include "TestSupport.h"
 
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #include <winioctl.h>
