@@ -136,18 +136,14 @@ extern "C" void OnStopSignal(int signal)
 }
 
 #ifdef _WIN32
-// Ctrl-C and Ctrl-Break in the console, and closing it, stop the same way.
+// Ctrl-C and Ctrl-Break in the console stop as SIGINT does. (Closing the
+// console ends the process whatever a handler does, as a kill would.)
 BOOL WINAPI OnConsoleControl(DWORD event)
 {
-    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
-        OnStopSignal(SIGINT);
-        return TRUE;
-    }
-    if (event == CTRL_CLOSE_EVENT) {
-        OnStopSignal(SIGTERM);
-        return TRUE;
-    }
-    return FALSE;
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+        return FALSE;
+    OnStopSignal(SIGINT);
+    return TRUE;
 }
 
 class StopOnSignals
