@@ -1,5 +1,6 @@
 // Extraction throughput: a pack of 2,000 files and 512 MiB written out once
-// stored and once packed, against `cp -r` of the same files in the same run.
+// stored and once packed, with one worker and with two, against `cp -r` of
+// the same files in the same run.
 #include "Corpus.h"
 #include "PackWriter.h"
 #include "ZarnikArchive.h"
@@ -83,6 +84,7 @@ void BM_CopyRecursive(benchmark::State &state)
     Report(state);
 }
 
+// state.range(0): the number of workers.
 void ExtractPack(benchmark::State &state, const char *pack)
 {
     Prepare();
@@ -97,7 +99,9 @@ void ExtractPack(benchmark::State &state, const char *pack)
         fs::remove_all(out);
         fs::create_directory(out);
         state.ResumeTiming();
-        archive.Extract(archive.GetRoot(), out.string(), nullptr);
+        CZarnikArchive::ExtractOptions options;
+        options.workers = static_cast<unsigned>(state.range(0));
+        archive.Extract(archive.GetRoot(), out.string(), nullptr, options);
     }
     fs::remove_all(out);
     Report(state);
@@ -114,8 +118,8 @@ void BM_ExtractPacked(benchmark::State &state)
 }
 
 BENCHMARK(BM_CopyRecursive)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
-BENCHMARK(BM_ExtractStored)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
-BENCHMARK(BM_ExtractPacked)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_ExtractStored)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_ExtractPacked)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
 } // namespace
 

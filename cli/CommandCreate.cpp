@@ -1,26 +1,32 @@
 // `zarnik create`: a pack from every regular file below a folder, written
-// by the pack writer. Nothing that exists is ever replaced.
+// by the pack writer. Each file is read and packed block by block, so the
+// memory needed does not grow with the files' sizes. The pack is written
+// under a temporary name beside its destination and takes its final name
+// only when complete; nothing that exists is ever replaced.
 #include "Commands.h"
 #include "OpenPack.h"
 #include "PackText.h"
 #include "PackWriter.h"
+#include "PlatformFile.h"
 #include "Progress.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <memory>
+#include <optional>
 
 namespace fs = std::filesystem;
-using zarnik_pack::Bytes;
 using zarnik_pack::Entry;
 
 namespace {
 
 // A stored name with its terminator must fit the 260 bytes a reader allows.
 const size_t kMaxArchivePath = 259;
-// Offsets and sizes are 32-bit: the stored bytes must stay below 4 GiB.
+// Offsets and sizes are 32-bit: the stored bytes must stay below 4 GiB,
+// with room left for the file table.
 const uint64_t kMaxTotalBytes = 0xFFFFFFFFull - (64u << 20);
 
 bool EndsWith(const std::string &text, const std::string &end)
@@ -28,16 +34,26 @@ bool EndsWith(const std::string &text, const std::string &end)
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
+struct Source
+{
+    std::string archivePath; // content\ and the relative path, Latin-1
+    fs::path path;
+    uint64_t size;
+};
+
 struct Collected
 {
-    std::vector<Entry> entries;
+    std::vector<Source> sources;
+    uint64_t total = 0;
     std::string error; // set when the folder cannot be packed
     int status = kExitOk;
 };
 
 // Every regular file below `dir` (symbolic links are not followed), as
-// content\ and its relative path, sorted by that path.
-Collected Collect(const fs::path &dir, bool store)
+// content\ and its relative path, sorted by that path, with its size. Only
+// the sizes are looked at, so a folder too large for a pack is refused
+// before anything is read.
+Collected Collect(const fs::path &dir)
 {
     Collected result;
     auto fail = [&result](const std::string &message, int status) {
@@ -45,57 +61,47 @@ Collected Collect(const fs::path &dir, bool store)
         result.status = status;
         return result;
     };
+    const std::string shownDir = Printable(dir.u8string());
     std::error_code ec;
     fs::recursive_directory_iterator it(dir, ec), end;
     if (ec)
-        return fail("cannot read " + dir.u8string() + ": " + ec.message(), kExitFileFailed);
+        return fail("cannot read " + shownDir + ": " + ec.message(), kExitFileFailed);
 
-    std::vector<std::pair<std::string, fs::path>> files;
     for (; it != end; it.increment(ec)) {
         if (ec)
-            return fail("cannot read below " + dir.u8string() + ": " + ec.message(),
-                        kExitFileFailed);
+            return fail("cannot read below " + shownDir + ": " + ec.message(), kExitFileFailed);
         if (it->is_symlink() || !it->is_regular_file())
             continue;
         const std::string relative = it->path().lexically_relative(dir).generic_u8string();
+        const std::string shown = Printable(relative);
         if (relative.find('\\') != std::string::npos)
-            return fail(relative + ": a name holding '\\' cannot be stored in a pack", kExitUsage);
+            return fail(shown + ": a name holding '\\' cannot be stored in a pack", kExitUsage);
         const std::optional<std::string> latin1 = Latin1FromUtf8(relative);
         if (!latin1)
-            return fail(relative + ": a pack stores names in Latin-1; this one has other characters",
+            return fail(shown + ": a pack stores names in Latin-1; this one has other characters",
                         kExitUsage);
         const std::string archivePath = "content\\" + WithBackslashes(*latin1);
         if (archivePath.size() > kMaxArchivePath)
-            return fail(relative + ": path longer than a pack allows (" +
+            return fail(shown + ": path longer than a pack allows (" +
                             std::to_string(kMaxArchivePath) + " bytes with content\\)",
                         kExitUsage);
-        files.emplace_back(archivePath, it->path());
+        const uint64_t size = it->file_size(ec);
+        if (ec)
+            return fail("cannot read " + Printable(it->path().u8string()) + ": " + ec.message(),
+                        kExitFileFailed);
+        result.total += size;
+        result.sources.push_back({archivePath, it->path(), size});
     }
     if (ec)
-        return fail("cannot read below " + dir.u8string() + ": " + ec.message(), kExitFileFailed);
-    if (files.empty())
-        return fail("no regular files below " + dir.u8string(), kExitUsage);
-    std::sort(files.begin(), files.end());
-
-    uint64_t total = 0;
-    for (const auto &[archivePath, path] : files) {
-        std::ifstream in(path, std::ios::binary);
-        if (!in.is_open())
-            return fail("cannot read " + path.u8string(), kExitFileFailed);
-        Entry entry;
-        entry.path = archivePath;
-        entry.data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (in.bad())
-            return fail("cannot read " + path.u8string(), kExitFileFailed);
-        total += entry.data.size();
-        if (total > kMaxTotalBytes)
-            return fail("the files hold more than a pack can address (4 GiB)", kExitUsage);
-        // An empty file stored as is would read back as a folder; the
-        // writer keeps it packed in every mode.
-        entry.storage = store && !entry.data.empty() ? zarnik_pack::Storage::Stored
-                                                     : zarnik_pack::Storage::Auto;
-        result.entries.push_back(std::move(entry));
-    }
+        return fail("cannot read below " + shownDir + ": " + ec.message(), kExitFileFailed);
+    if (result.sources.empty())
+        return fail("no regular files below " + shownDir, kExitUsage);
+    if (result.total > kMaxTotalBytes)
+        return fail("the files below " + shownDir + " hold " + HumanBytes(result.total) +
+                        ", more than a pack can address (4 GiB)",
+                    kExitUsage);
+    std::sort(result.sources.begin(), result.sources.end(),
+              [](const Source &a, const Source &b) { return a.archivePath < b.archivePath; });
     return result;
 }
 
@@ -105,6 +111,99 @@ bool Exists(const fs::path &path)
     return fs::exists(fs::symlink_status(path, ec));
 }
 
+// One output file under its temporary name in the destination folder;
+// removed again unless it was published.
+class PartialFile
+{
+public:
+    PartialFile(zarnik::PlatformDirectory *folder, const std::string &name)
+        : m_Folder(folder), m_Name(name)
+    {
+        m_File = zarnik::PlatformCreateTemporary(folder, name, &m_TempName);
+        m_Error = m_File ? 0 : errno;
+    }
+    ~PartialFile()
+    {
+        Close();
+        if (!m_Published && !m_TempName.empty())
+            zarnik::PlatformRemoveAt(m_Folder, m_TempName);
+    }
+    PartialFile(const PartialFile &) = delete;
+    PartialFile &operator=(const PartialFile &) = delete;
+
+    zarnik::PlatformFile *file() const { return m_File; }
+    int error() const { return m_Error; }
+
+    bool Close()
+    {
+        if (!m_File)
+            return true;
+        const bool closed = zarnik::PlatformCloseWritten(m_File);
+        m_Error = closed ? 0 : errno;
+        m_File = nullptr;
+        return closed;
+    }
+    bool Publish()
+    {
+        m_Published = zarnik::PlatformPublish(m_Folder, m_TempName, m_Name);
+        return m_Published;
+    }
+    // Takes a published file back, when its partner could not be published.
+    void Unpublish() { zarnik::PlatformRemoveAt(m_Folder, m_Name); }
+
+private:
+    zarnik::PlatformDirectory *m_Folder;
+    std::string m_Name;
+    std::string m_TempName;
+    zarnik::PlatformFile *m_File;
+    int m_Error;
+    bool m_Published = false;
+};
+
+std::string WriteFailure(const fs::path &path, int error)
+{
+    const std::string why =
+        error == EFBIG ? "larger than this process may write (the file-size limit, ulimit -f)"
+                       : std::strerror(error ? error : EIO);
+    return "cannot write " + Printable(path.u8string()) + ": " + why + "; no pack was made";
+}
+
+// Every source into `writer`, read block by block; an error message, or
+// "" when all went in.
+std::string AddSources(zarnik_pack::DataWriter &writer, const zarnik_pack::FileSink &sink,
+                       const fs::path &outPath, const std::vector<Source> &sources, bool store)
+{
+    for (const Source &source : sources) {
+        const std::string shown = Printable(source.path.u8string());
+        zarnik::PlatformFile *in = zarnik::PlatformOpenRead(source.path.u8string());
+        if (!in)
+            return "cannot read " + shown + ": " +
+                   (zarnik::PlatformLastError() == zarnik::PlatformError::NotRegular
+                        ? std::string("no longer a regular file")
+                        : std::string(std::strerror(errno)));
+        std::unique_ptr<zarnik::PlatformFile, void (*)(zarnik::PlatformFile *)> closer(
+            in, zarnik::PlatformClose);
+        Entry entry;
+        entry.path = source.archivePath;
+        // An empty file stored as is would read back as a folder; the
+        // writer keeps it packed in every mode.
+        entry.storage = store && source.size > 0 ? zarnik_pack::Storage::Stored
+                                                 : zarnik_pack::Storage::Auto;
+        const auto read = [in](uint64_t position, unsigned char *buffer, size_t count) {
+            return zarnik::PlatformReadAt(in, position, buffer, static_cast<uint32_t>(count)) == count;
+        };
+        uint64_t sizeNow = 0;
+        if (!writer.AddStreamed(entry, source.size, read)) {
+            if (sink.failed())
+                return WriteFailure(outPath, sink.error());
+            return "cannot read " + shown + " to its end (a read failed, or it shrank)";
+        }
+        if (!zarnik::PlatformFileSize(in, &sizeNow) || sizeNow != source.size)
+            return shown + " changed while it was packed";
+    }
+    return "";
+}
+
 } // namespace
 
 int RunCreate(const std::string &out, const std::string &dir, bool store)
@@ -112,63 +211,102 @@ int RunCreate(const std::string &out, const std::string &dir, bool store)
     const bool vfs = EndsWith(out, ".vfs");
     if (!vfs && !EndsWith(out, ".upk")) {
         PrintError("the pack to create must end in \".upk\" (single pack) or \".vfs\" "
-                   "(data file with content.vfi beside it): " + out);
+                   "(data file with content.vfi beside it): " + Printable(out));
         return kExitUsage;
     }
-    const fs::path outPath = fs::u8path(WithSlashes(LibraryPath(out)));
-    if (!vfs && LibraryPath(out).find(".vfs") != std::string::npos) {
-        PrintError(out + ": a path holding \".vfs\" is opened as an index set, so a single "
-                         "pack there could not be read back");
+    const fs::path outPath = fs::u8path(LibraryPath(out));
+    if (!vfs && outPath.u8string().find(".vfs") != std::string::npos) {
+        PrintError(Printable(out) + ": a path holding \".vfs\" is opened as an index set, so a "
+                                    "single pack there could not be read back");
         return kExitUsage;
     }
     const fs::path indexPath = outPath.parent_path() / "content.vfi";
     for (const fs::path &target : vfs ? std::vector<fs::path>{outPath, indexPath}
                                       : std::vector<fs::path>{outPath}) {
         if (Exists(target)) {
-            PrintError(target.u8string() + " already exists; not replaced");
+            PrintError(Printable(target.u8string()) + " already exists; not replaced");
             return kExitUsage;
         }
     }
     std::error_code ec;
     if (!fs::is_directory(fs::u8path(dir), ec)) {
-        PrintError(dir + ": not a folder");
+        PrintError(Printable(dir) + ": not a folder");
         return kExitUsage;
     }
 
-    const Collected collected = Collect(fs::u8path(dir), store);
+    const Collected collected = Collect(fs::u8path(dir));
     if (!collected.error.empty()) {
         PrintError(collected.error);
         return collected.status;
     }
 
-    Bytes written;
+    std::unique_ptr<zarnik::PlatformDirectory, void (*)(zarnik::PlatformDirectory *)> folder(
+        zarnik::PlatformOpenDirectory(outPath.parent_path().u8string()),
+        zarnik::PlatformCloseDirectory);
+    if (!folder) {
+        PrintError("cannot create " + Printable(outPath.u8string()) + ": " + std::strerror(errno));
+        return kExitFileFailed;
+    }
+    PartialFile data(folder.get(), outPath.filename().u8string());
+    if (!data.file()) {
+        PrintError("cannot create " + Printable(outPath.u8string()) + ": " + std::strerror(data.error()));
+        return kExitFileFailed;
+    }
+    zarnik_pack::FileSink sink(data.file());
+    zarnik_pack::VfsOptions vfsOptions;
+    vfsOptions.dataName = outPath.filename().u8string();
+    std::optional<zarnik_pack::UpkWriter> upk;
+    std::optional<zarnik_pack::VfsWriter> set;
+    if (vfs)
+        set.emplace(sink, vfsOptions);
+    else
+        upk.emplace(sink);
+    zarnik_pack::DataWriter &writer = vfs ? static_cast<zarnik_pack::DataWriter &>(*set) : *upk;
+    const std::string failure = AddSources(writer, sink, outPath, collected.sources, store);
+    if (!failure.empty()) {
+        PrintError(failure);
+        return kExitFileFailed;
+    }
+    if (upk && !upk->Finish()) {
+        PrintError(sink.failed() ? WriteFailure(outPath, sink.error())
+                                 : "the pack would pass 4 GiB, more than a pack can address");
+        return kExitFileFailed;
+    }
+    if (!data.Close()) {
+        PrintError(WriteFailure(outPath, data.error()));
+        return kExitFileFailed;
+    }
+
+    // An index set is published only whole: both files complete under their
+    // temporary names, then the data file, then the index that makes it
+    // readable. A data file whose index could not take its name is taken
+    // back, so no lone data file blocks the next run.
+    std::unique_ptr<PartialFile> index;
     if (vfs) {
-        zarnik_pack::VfsOptions options;
-        options.dataName = outPath.filename().u8string();
-        const zarnik_pack::VfsSet set = zarnik_pack::BuildVfs(collected.entries, options);
-        if (!zarnik_pack::WriteNewFile(outPath.u8string(), set.data)) {
-            PrintError("cannot create " + outPath.u8string());
+        index = std::make_unique<PartialFile>(folder.get(), indexPath.filename().u8string());
+        const zarnik_pack::Bytes indexBytes = set->Index();
+        if (!index->file()) {
+            PrintError("cannot create " + Printable(indexPath.u8string()) + ": " +
+                       std::strerror(index->error()));
             return kExitFileFailed;
         }
-        if (!zarnik_pack::WriteNewFile(indexPath.u8string(), set.index)) {
-            // A data file without its index is of no use: take it back.
-            fs::remove(outPath, ec);
-            PrintError("cannot create " + indexPath.u8string());
-            return kExitFileFailed;
-        }
-        written = set.data;
-    } else {
-        written = zarnik_pack::BuildUpk(collected.entries);
-        if (!zarnik_pack::WriteNewFile(outPath.u8string(), written)) {
-            PrintError("cannot create " + outPath.u8string());
+        zarnik_pack::FileSink indexSink(index->file());
+        if (!indexSink.Append(indexBytes) || !index->Close()) {
+            PrintError(WriteFailure(indexPath, indexSink.failed() ? indexSink.error() : index->error()));
             return kExitFileFailed;
         }
     }
-    uint64_t total = 0;
-    for (const Entry &e : collected.entries)
-        total += e.data.size();
-    std::printf("%s: %zu files, %s in a file of %s%s\n", out.c_str(), collected.entries.size(),
-                HumanBytes(total).c_str(), HumanBytes(written.size()).c_str(),
-                vfs ? " (index: content.vfi)" : "");
+    if (!data.Publish()) {
+        PrintError(Printable(outPath.u8string()) + " already exists; not replaced");
+        return kExitUsage;
+    }
+    if (index && !index->Publish()) {
+        data.Unpublish();
+        PrintError(Printable(indexPath.u8string()) + " already exists; not replaced");
+        return kExitUsage;
+    }
+    std::printf("%s: %zu files, %s in a file of %s%s\n", Printable(out).c_str(),
+                collected.sources.size(), HumanBytes(collected.total).c_str(),
+                HumanBytes(sink.size()).c_str(), vfs ? " (index: content.vfi)" : "");
     return kExitOk;
 }

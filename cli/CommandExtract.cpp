@@ -41,7 +41,7 @@ public:
 
     void OnExtractFile(const std::string &path) override
     {
-        m_Current = SlashPath(path);
+        m_Current = ShownPath(path);
         m_Progress.Update(m_Done, m_Bytes, m_Current);
     }
 
@@ -68,7 +68,7 @@ public:
             // The run ends; the summary says what was not written.
             break;
         default:
-            Fail(SlashPath(node.m_Path), ExtractOutcomeText(outcome));
+            Fail(ShownPath(node.m_Path), ExtractOutcomeText(outcome));
             break;
         }
         m_Progress.Update(m_Done, m_Bytes, m_Current);
@@ -238,6 +238,7 @@ int RunExtract(const ExtractOptions &options)
     for (const Selected &s : chosen) {
         CZarnikArchive::ExtractOptions extractOptions;
         extractOptions.stop = &g_stop;
+        extractOptions.workers = options.jobs;
         extractOptions.leadingFolders = s.folders;
         end = archive->Extract(s.node, dir.u8string(), &report, extractOptions);
         if (end != CZarnikArchive::ExtractEnd::Finished)

@@ -29,7 +29,7 @@ int RunInfo(const std::string &pack)
     // The root "content" is not listed, so it is not counted either.
     TreeTotals totals = CountTree(archive->GetRoot());
     --totals.folders;
-    std::printf("pack:       %s\n", LibraryPath(pack).c_str());
+    std::printf("pack:       %s\n", Printable(LibraryPath(pack)).c_str());
     const size_t dataFiles = archive->GetDataFileCount();
     std::printf("route:      %s\n", !archive->IsIndexRoute() ? "single pack"
                                      : dataFiles > 1       ? "index (content.vfi and every data file)"
@@ -40,7 +40,7 @@ int RunInfo(const std::string &pack)
             ++filesIn[node->m_DataFile];
     });
     for (size_t i = 0; i < dataFiles; ++i) {
-        std::printf("data file:  %s, %s", archive->GetDataFilePath(i).c_str(),
+        std::printf("data file:  %s, %s", Printable(archive->GetDataFilePath(i)).c_str(),
                     WithHuman(archive->GetDataFileSize(i)).c_str());
         if (dataFiles > 1)
             std::printf(", %" PRIu64 " files", filesIn[i]);

@@ -8,15 +8,20 @@
 
 #include <cinttypes>
 #include <cstdio>
-#include <iostream>
+#include <filesystem>
+#include <vector>
 
 namespace {
 
-void PrintJson(const ArchiveNode *root)
+// Written item by item as the tree is walked, so that memory does not grow
+// with the pack; the layout is that of the whole array dumped with an
+// indent of 2.
+void PrintJson(const ArchiveNode *root, const std::vector<std::string> &dataNames)
 {
-    // ordered_json keeps the keys in the order written here.
-    nlohmann::ordered_json list = nlohmann::ordered_json::array();
-    WalkBelow(root, [&list](const ArchiveNode *node) {
+    bool first = true;
+    std::string text;
+    WalkBelow(root, [&](const ArchiveNode *node) {
+        // ordered_json keeps the keys in the order written here.
         nlohmann::ordered_json item;
         item["path"] = DisplayName(node->m_Path);
         item["name"] = DisplayName(node->m_Name);
@@ -24,9 +29,29 @@ void PrintJson(const ArchiveNode *root)
         item["unpacked"] = node->m_UnpackedSize;
         item["stored"] = node->m_PackedSize;
         item["offset"] = node->m_Offset;
-        list.push_back(std::move(item));
+        if (node->IsFolder())
+            item["data"] = nullptr;
+        else
+            item["data"] = DisplayName(dataNames.at(node->m_DataFile));
+        text = first ? "[\n  " : ",\n  ";
+        for (char c : item.dump(2)) {
+            text.push_back(c);
+            if (c == '\n')
+                text += "  ";
+        }
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        first = false;
     });
-    std::cout << list.dump(2) << '\n';
+    std::fputs(first ? "[]\n" : "\n]\n", stdout);
+}
+
+// The file name of each data file of the archive, by ArchiveNode::m_DataFile.
+std::vector<std::string> DataFileNames(const CZarnikArchive &archive)
+{
+    std::vector<std::string> names;
+    for (size_t i = 0; i < archive.GetDataFileCount(); ++i)
+        names.push_back(std::filesystem::path(archive.GetDataFilePath(i)).filename().string());
+    return names;
 }
 
 } // namespace
@@ -36,19 +61,25 @@ int RunList(const std::string &pack, bool longFormat, bool json)
     const auto archive = OpenPack(pack);
     if (!archive)
         return kExitUsage;
+    const std::vector<std::string> dataNames = DataFileNames(*archive);
     if (json) {
-        PrintJson(archive->GetRoot());
+        PrintJson(archive->GetRoot(), dataNames);
         return kExitOk;
     }
-    WalkBelow(archive->GetRoot(), [longFormat](const ArchiveNode *node) {
-        const std::string path = SlashPath(node->m_Path) + (node->IsFolder() ? "/" : "");
+    // A whole index names each file's data file in a column of its own.
+    const bool dataColumn = dataNames.size() > 1;
+    WalkBelow(archive->GetRoot(), [&](const ArchiveNode *node) {
+        const std::string path = ShownPath(node->m_Path) + (node->IsFolder() ? "/" : "");
+        const std::string data =
+            !dataColumn ? "" : Printable(node->IsFolder() ? "-" : dataNames.at(node->m_DataFile)) + "  ";
         if (!longFormat)
             std::printf("%s\n", path.c_str());
         else if (node->IsFolder())
-            std::printf("%12s %12s %-6s  %s\n", "-", "-", "-", path.c_str());
+            std::printf("%12s %12s %-6s  %s%s\n", "-", "-", "-", data.c_str(), path.c_str());
         else
-            std::printf("%12" PRIu32 " %12" PRIu32 " %-6s  %s\n", node->m_UnpackedSize,
-                        node->m_PackedSize, node->IsPacked() ? "packed" : "stored", path.c_str());
+            std::printf("%12" PRIu32 " %12" PRIu32 " %-6s  %s%s\n", node->m_UnpackedSize,
+                        node->m_PackedSize, node->IsPacked() ? "packed" : "stored", data.c_str(),
+                        path.c_str());
     });
     return kExitOk;
 }

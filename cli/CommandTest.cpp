@@ -18,7 +18,7 @@ int RunTest(const std::string &pack)
         if (item.path.empty())
             std::printf("pack offset %" PRIu32 ": %s\n", item.offset, OpenReportText(item.kind));
         else
-            std::printf("%s: %s\n", SlashPath(item.path).c_str(), OpenReportText(item.kind));
+            std::printf("%s: %s\n", ShownPath(item.path).c_str(), OpenReportText(item.kind));
     }
     uint64_t files = 0;
     uint64_t damaged = 0;
@@ -34,7 +34,7 @@ int RunTest(const std::string &pack)
             return;
         }
         ++damaged;
-        std::printf("%s: %s\n", SlashPath(node->m_Path).c_str(), ExtractOutcomeText(outcome));
+        std::printf("%s: %s\n", ShownPath(node->m_Path).c_str(), ExtractOutcomeText(outcome));
     });
     const size_t passedOver = archive->GetOpenReport().size();
     std::printf("%" PRIu64 " files tested, %" PRIu64 " bytes sound, %" PRIu64 " damaged", files,
@@ -50,25 +50,28 @@ int RunCat(const std::string &pack, const std::string &path)
     const auto archive = OpenPack(pack);
     if (!archive)
         return kExitUsage;
-    // The path as `list` prints it (UTF-8), or as the raw bytes of the pack.
+    // The real name in UTF-8 or as the raw bytes of the pack, '/' or '\'
+    // separators; or exactly as `list` prints it, escapes and all.
     const std::string wanted = WithSlashes(path);
     const ArchiveNode *found = nullptr;
     WalkBelow(archive->GetRoot(), [&](const ArchiveNode *node) {
-        if (!found && (SlashPath(node->m_Path) == wanted || WithSlashes(node->m_Path) == wanted))
+        if (!found && (SlashPath(node->m_Path) == wanted || WithSlashes(node->m_Path) == wanted ||
+                       ShownPath(node->m_Path) == path))
             found = node;
     });
     if (!found) {
-        PrintError(path + ": no such file in the pack");
+        PrintError(Printable(wanted) + ": no such file in the pack");
         return kExitFileFailed;
     }
+    const std::string shown = ShownPath(found->m_Path);
     if (found->IsFolder()) {
-        PrintError(path + ": is a folder, not a file");
+        PrintError(shown + ": is a folder, not a file");
         return kExitFileFailed;
     }
     std::unique_ptr<unsigned char[]> data;
     ExtractOutcome outcome;
     if (!archive->ReadFileData(found, data, outcome)) {
-        PrintError(path + ": " + ExtractOutcomeText(outcome));
+        PrintError(shown + ": " + ExtractOutcomeText(outcome));
         return kExitFileFailed;
     }
     if (std::fwrite(data.get(), 1, found->m_UnpackedSize, stdout) != found->m_UnpackedSize ||

@@ -13,6 +13,7 @@ struct ExtractOptions
     std::string dir = ".";
     bool progress = false; // draw the progress line even when stderr is no terminal
     bool quiet = false;    // never draw it
+    unsigned jobs = 0;     // files written at once; 0: one per core
     std::vector<std::string> patterns;
 };
 int RunExtract(const ExtractOptions &options);

@@ -74,11 +74,11 @@ std::unique_ptr<CZarnikArchive> OpenPack(const std::string &argument)
     case CZarnikArchive::OpenFailure::IndexUnreadable: {
         const std::string why = WhyUnreadable(index);
         reason = "a \".vfs\" data file needs its index \"content.vfi\" beside it: " +
-                 index.u8string() + ": " + why;
+                 Printable(index.u8string()) + ": " + why;
         break;
     }
     case CZarnikArchive::OpenFailure::NotNamedInIndex:
-        reason = "\"content.vfi\" beside it does not name \"" + native.filename().u8string() +
+        reason = "\"content.vfi\" beside it does not name \"" + Printable(native.filename().u8string()) +
                  "\"";
         break;
     case CZarnikArchive::OpenFailure::DataUnreadable:
@@ -94,6 +94,6 @@ std::unique_ptr<CZarnikArchive> OpenPack(const std::string &argument)
         reason = "the pack could not be opened";
         break;
     }
-    PrintError("cannot open " + argument + ": " + reason);
+    PrintError("cannot open " + Printable(argument) + ": " + reason);
     return nullptr;
 }

@@ -21,7 +21,7 @@ struct Usage
 const Usage kUsage[] = {
     {"list", "zarnik list PACK [--long] [--json]"},
     {"info", "zarnik info PACK"},
-    {"extract", "zarnik extract PACK [-C DIR] [--progress|--quiet] [PATTERN...]"},
+    {"extract", "zarnik extract PACK [-C DIR] [-j N] [--progress|--quiet] [PATTERN...]"},
     {"test", "zarnik test PACK"},
     {"cat", "zarnik cat PACK PATH"},
     {"create", "zarnik create OUT.upk|OUT.vfs DIR [--store]"},
@@ -95,6 +95,9 @@ int main(int argc, char **argv)
     CLI::Option *progress =
         ext->add_flag("--progress", extract.progress, "show the progress line even when stderr is no terminal");
     ext->add_flag("-q,--quiet", extract.quiet, "no progress line")->excludes(progress);
+    ext->add_option("-j,--jobs", extract.jobs,
+                    "files read, unpacked and written at once (default: one per core, up to 8)")
+        ->check(CLI::Range(1u, 64u));
     ext->add_option("PATTERN", extract.patterns,
                     "only the nodes whose '/'-path matches (*, **, ?, [...]); a folder brings "
                     "everything below it");

@@ -1,73 +1,97 @@
 #include "ExportThread.h"
 
-#include "ProgressDlg.h"
+#include <QFile>
 
-ExportThread::ExportThread()
-    : QThread(nullptr)
-    , m_node(nullptr)
-    , m_archive(nullptr)
-    , m_progressDlg(nullptr)
-    , m_total(0)
-    , m_done(0)
+ExportThread::ExportThread(CZarnikArchive *archive, const ArchiveNode *node,
+                           const QString &destination, QObject *parent)
+    : QThread(parent)
+    , m_archive(archive)
+    , m_node(node)
+    , m_totalBytes(TotalBytes(node))
 {
+    m_result.destination = destination;
+    m_result.filesTotal = CountFiles(node);
+    // done() is queued before finished(): whoever connects to it reads the
+    // result before the object goes.
+    connect(this, &QThread::finished, this, &QObject::deleteLater);
 }
 
-ExportThread::~ExportThread() = default;
-
-void ExportThread::SetupExport(ArchiveNode *node, const std::string &destPath,
-                               CZarnikArchive *archive, ProgressDlg *progressDlg)
+ExportThread::~ExportThread()
 {
-    m_node = node;
-    m_destPath = destPath;
-    m_archive = archive;
-    m_progressDlg = progressDlg;
-
-    if (m_progressDlg) {
-        m_progressDlg->SetLabel1Text(tr("Exporting files, please wait, it may take several minutes..."));
-        // Not exec(): the GUI thread goes back to its event loop, and the
-        // window-modal dialog keeps the user away from the archive meanwhile.
-        m_progressDlg->show();
-    }
-
-    m_done = 0;
-    m_total = m_node->m_PackedSize != 0 ? 1 : CountNodes(m_node);
-
-    // This object lives in the GUI thread and emits from the worker, so the
-    // automatic connections queue every report into the GUI thread.
-    if (m_progressDlg) {
-        connect(this, &ExportThread::FileNameChanged, m_progressDlg, &ProgressDlg::SetLabel2Text);
-        connect(this, &ExportThread::ProgressChanged, m_progressDlg, &ProgressDlg::SetProgress);
-    }
+    // Whoever deletes a running export (the window going with the
+    // application) lets it finish: the archive goes only after this.
+    wait();
 }
 
 void ExportThread::run()
 {
-    m_archive->Extract(m_node, m_destPath, this);
+    CZarnikArchive::ExtractOptions options;
+    options.stop = &m_stop;
+    // The library writes with the system's 8-bit calls: the file-system
+    // encoding keeps every name the dialog can return writable.
+    m_result.end = m_archive->Extract(
+        m_node, QFile::encodeName(m_result.destination).toStdString(), this, options);
+    emit done(m_result);
 }
 
 void ExportThread::OnExtractFile(const std::string &path)
 {
-    ++m_done;
-    if (!m_progressDlg)
-        return;
-
-    emit FileNameChanged(QString::fromLatin1(path.data(), qsizetype(path.size())));
-
-    // A folder without files reports nothing, so a total of 0 never divides;
-    // the guard only keeps that true should extraction ever report more files
-    // than were counted.
-    if (m_total == 0)
-        return;
-    int progress = int(double(m_done) / double(m_total) * 100.0);
-    if (progress > 100)
-        progress = 100;
-    emit ProgressChanged(progress);
+    m_currentBytes = 0;
+    emit fileStarted(QString::fromLatin1(path.data(), qsizetype(path.size())),
+                     m_result.filesReported + 1, m_result.filesTotal);
 }
 
-uint32_t ExportThread::CountNodes(const ArchiveNode *node)
+void ExportThread::OnExtractBytes(uint64_t count)
 {
-    uint32_t count = 0;
+    m_currentBytes += count;
+    reportProgress();
+}
+
+void ExportThread::OnExtractResult(const ArchiveNode &node, ExtractOutcome outcome)
+{
+    // A file counts whole once reported, written or not, so the bar ends at
+    // 100; a folder that could not be made takes its files with it.
+    m_bytesDone += TotalBytes(&node);
+    m_currentBytes = 0;
+    m_result.filesReported += node.IsFolder() ? CountFiles(&node) : 1;
+    if (outcome == ExtractOutcome::Written) {
+        ++m_result.filesWritten;
+        m_result.bytesWritten += node.m_UnpackedSize;
+    } else {
+        m_result.failures.append(
+            {QString::fromLatin1(node.m_Path.data(), qsizetype(node.m_Path.size())), outcome});
+    }
+    reportProgress();
+}
+
+void ExportThread::reportProgress()
+{
+    uint64_t done = m_bytesDone + m_currentBytes;
+    if (done > m_totalBytes)
+        done = m_totalBytes; // an entry that unpacks to more than it says
+    const int percent = m_totalBytes == 0 ? 100 : int(done * 100 / m_totalBytes);
+    if (percent == m_percent)
+        return;
+    m_percent = percent;
+    emit progressChanged(percent);
+}
+
+uint64_t ExportThread::TotalBytes(const ArchiveNode *node)
+{
+    if (!node->IsFolder())
+        return node->m_UnpackedSize;
+    uint64_t total = 0;
     for (const ArchiveNode *child : node->m_Children)
-        count += (child->m_PackedSize != 0 ? 1 : 0) + CountNodes(child);
+        total += TotalBytes(child);
+    return total;
+}
+
+int ExportThread::CountFiles(const ArchiveNode *node)
+{
+    if (!node->IsFolder())
+        return 1;
+    int count = 0;
+    for (const ArchiveNode *child : node->m_Children)
+        count += CountFiles(child);
     return count;
 }

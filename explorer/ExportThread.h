@@ -1,49 +1,91 @@
-// The export job: runs the archive's extraction on a worker thread and
-// turns its per-file reports into progress for the dialog.
+// The export job: the archive's extraction of one node on a worker thread.
+// Its reports reach the window as plain signals (queued into the GUI
+// thread); what became of every file is gathered into an ExportResult that
+// done() hands over. The thread owns its teardown: it deletes itself after
+// finishing, and its destructor waits for the worker, so the archive it
+// reads outlives every use.
 #pragma once
 
 #include "ZarnikArchive.h"
 
+#include <QList>
+#include <QString>
 #include <QThread>
 
+#include <atomic>
 #include <cstdint>
-#include <string>
 
-class ProgressDlg;
+struct ExportResult
+{
+    struct Failure
+    {
+        QString path; // the node's archive path
+        ExtractOutcome outcome;
+    };
 
-class ExportThread : public QThread, public CZarnikArchive::Callback
+    QString destination;     // what the user chose, as the dialog gave it
+    int filesTotal = 0;      // the files below the exported node
+    int filesWritten = 0;
+    int filesReported = 0;   // written or not, each with its outcome
+    uint64_t bytesWritten = 0; // unpacked bytes of the written files
+    QList<Failure> failures; // every node that was tried and not written
+    CZarnikArchive::ExtractEnd end = CZarnikArchive::ExtractEnd::Finished;
+
+    // The rest of a stopped export.
+    int filesNotTried() const { return filesTotal - filesReported; }
+    bool complete() const
+    {
+        return end == CZarnikArchive::ExtractEnd::Finished && failures.isEmpty();
+    }
+};
+
+class ExportThread : public QThread, private CZarnikArchive::Callback
 {
     Q_OBJECT
 
 public:
-    ExportThread();
+    // `archive` and `node` must stay until the thread is deleted.
+    ExportThread(CZarnikArchive *archive, const ArchiveNode *node,
+                 const QString &destination, QObject *parent);
     ~ExportThread() override;
 
-    // Called once in the GUI thread before start(): everything the worker
-    // reads is written here and never changed while it runs, so no lock is
-    // needed. `destPath` is in the file-system encoding.
-    void SetupExport(ArchiveNode *node, const std::string &destPath, CZarnikArchive *archive,
-                     ProgressDlg *progressDlg);
+    // Bytes to write: the unpacked sizes of the files below `node` at every
+    // depth (folders hold none), or the file's own.
+    static uint64_t TotalBytes(const ArchiveNode *node);
+    static int CountFiles(const ArchiveNode *node);
 
-    // Worker thread: once per file, before its bytes are read.
-    void OnExtractFile(const std::string &path) override;
-
-    // The files below `node` at every depth; folders do not count, because
-    // extraction reports files only and the bar has to end at 100.
-    static uint32_t CountNodes(const ArchiveNode *node);
+public slots:
+    // From any thread: the worker stops within a second and removes the
+    // file it was writing.
+    void requestStop() { m_stop.store(true); }
 
 signals:
-    void FileNameChanged(const QString &text);
-    void ProgressChanged(int progress);
+    // Before each file: its archive path and its number of `count`.
+    void fileStarted(const QString &path, int number, int count);
+    // Percentage of the bytes to write, sent when it changes.
+    void progressChanged(int percent);
+    // The last report, before finished(): what the export did.
+    void done(const ExportResult &result);
 
 protected:
     void run() override;
 
 private:
-    ArchiveNode *m_node;
-    std::string m_destPath;
+    // Worker thread.
+    void OnExtractFile(const std::string &path) override;
+    void OnExtractBytes(uint64_t count) override;
+    void OnExtractResult(const ArchiveNode &node, ExtractOutcome outcome) override;
+    void reportProgress();
+
+    // Written in the GUI thread before start() and only read by the worker.
     CZarnikArchive *m_archive;
-    ProgressDlg *m_progressDlg;
-    uint32_t m_total;
-    uint32_t m_done; // the worker's alone
+    const ArchiveNode *m_node;
+    uint64_t m_totalBytes;
+    std::atomic<bool> m_stop{false};
+
+    // The worker's alone while it runs.
+    ExportResult m_result;
+    uint64_t m_bytesDone = 0;    // the sizes of the files reported
+    uint64_t m_currentBytes = 0; // written of the file in hand
+    int m_percent = -1;
 };

@@ -4,10 +4,12 @@
 
 #include <QIcon>
 #include <QMainWindow>
+#include <QPointer>
 
 class CZarnikArchive;
 struct ArchiveNode;
 class ExportThread;
+struct ExportResult;
 class ProgressDlg;
 class QTreeWidgetItem;
 
@@ -23,30 +25,38 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    // The archive the Open command made last; null before the first one.
+    // The archive the last successful Open made; null before the first one.
     CZarnikArchive *archive() const { return m_archive; }
     // The running export; null when none runs.
-    ExportThread *exportThread() const { return m_exportThread; }
+    ExportThread *exportThread() const;
 
 protected:
     void changeEvent(QEvent *e) override;
+    // During an export: asks whether to cancel it, and waits for the worker.
+    void closeEvent(QCloseEvent *e) override;
 
 private slots:
     void on_actionAbout_triggered();
     void on_actionExport_triggered();
     void on_action_Open_triggered();
     void on_actionE_xit_triggered();
-    // Connected by hand to the export thread's finished(); the name keeps
+    // Connected by hand to the export thread's done(); the name keeps
     // connect-by-name away from it.
-    void onExportThreadTerminated();
+    void onExportDone(const ExportResult &result);
+    void updateActions();
 
 private:
+    ArchiveNode *selectedNode() const;
+    // Asks where to save a file, until the user names one that does not
+    // exist or gives up (empty).
+    QString askFileDestination(const ArchiveNode *node);
+    void startExport(ArchiveNode *node, const QString &destination);
     void populateTree(ArchiveNode *node, QTreeWidgetItem *parent);
 
     Ui::MainWindow *ui;
     CZarnikArchive *m_archive;
-    ProgressDlg *m_progressDlg;
-    ExportThread *m_exportThread;
+    QPointer<ProgressDlg> m_progressDlg;
+    QPointer<ExportThread> m_exportThread;
     QIcon m_folderIcon;
     QIcon m_documentIcon;
 };

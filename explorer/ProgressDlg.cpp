@@ -2,6 +2,7 @@
 
 #include "ui_ProgressDlg.h"
 
+#include <QCloseEvent>
 #include <QKeyEvent>
 
 ProgressDlg::ProgressDlg(QWidget *parent)
@@ -9,9 +10,12 @@ ProgressDlg::ProgressDlg(QWidget *parent)
     , ui(new Ui::ProgressDlg)
 {
     ui->setupUi(this);
-    // No title bar and so no close button: the dialog ends with the export.
-    setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowTitleHint
-                   | Qt::CustomizeWindowHint);
+    // A dialog, so the window manager keeps it above the main window
+    // (WM_TRANSIENT_FOR); a title but no close button: the export's end
+    // or Cancel ends it.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    // Wider only: a taller dialog would only spread its lines apart.
+    setFixedHeight(sizeHint().height());
 }
 
 ProgressDlg::~ProgressDlg()
@@ -19,27 +23,45 @@ ProgressDlg::~ProgressDlg()
     delete ui;
 }
 
-void ProgressDlg::SetLabel1Text(const QString &text)
+void ProgressDlg::finish()
 {
-    ui->label->setText(text);
+    m_running = false;
+    close();
 }
 
-void ProgressDlg::SetLabel2Text(const QString &text)
+void ProgressDlg::setFile(const QString &path, int number, int count)
 {
-    ui->label_2->setText(text);
+    ui->fileLabel->setText(path);
+    ui->countLabel->setText(tr("File %1 of %2").arg(number).arg(count));
 }
 
-void ProgressDlg::SetProgress(int progress)
+void ProgressDlg::setProgress(int percent)
 {
-    ui->progressBar->setValue(progress);
+    ui->progressBar->setValue(percent);
 }
 
 void ProgressDlg::keyPressEvent(QKeyEvent *e)
 {
     // QDialog's own handling is never reached: Escape would reject the
-    // dialog and Enter would press a default button.
-    if (e->key() == Qt::Key_Escape)
+    // dialog and Enter would press a button.
+    e->ignore();
+}
+
+void ProgressDlg::closeEvent(QCloseEvent *e)
+{
+    // The window manager's close (Alt+F4) would hide the dialog while the
+    // worker goes on.
+    if (m_running)
         e->ignore();
+    else
+        QDialog::closeEvent(e);
+}
+
+void ProgressDlg::on_cancelButton_clicked()
+{
+    ui->cancelButton->setEnabled(false);
+    ui->noticeLabel->setText(tr("Cancelling: the file being written is removed..."));
+    emit cancelRequested();
 }
 
 void ProgressDlg::changeEvent(QEvent *e)

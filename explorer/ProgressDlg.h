@@ -1,7 +1,8 @@
-// The dialog shown while an export runs: a fixed notice, the archive path of
-// the file being written and a percentage. It has no frame and no buttons,
-// and no key closes it: an export cannot be cancelled, so the dialog stays
-// until the worker has finished.
+// The dialog shown while an export runs: a notice, the archive path of the
+// file being written with its number, a bar of the bytes written and a
+// Cancel button. It stands above the main window (a transient dialog) and
+// nothing closes it while the export runs: not Escape, not the window
+// manager's close. Only finish() lets it go.
 #pragma once
 
 #include <QDialog>
@@ -18,18 +19,26 @@ public:
     explicit ProgressDlg(QWidget *parent);
     ~ProgressDlg() override;
 
-    // The upper line.
-    void SetLabel1Text(const QString &text);
+    // The export has ended: the dialog may close now.
+    void finish();
 
 public slots:
-    // The lower line.
-    void SetLabel2Text(const QString &text);
-    void SetProgress(int progress);
+    void setFile(const QString &path, int number, int count);
+    void setProgress(int percent);
+
+signals:
+    // Cancel was pressed; sent once.
+    void cancelRequested();
 
 protected:
     void keyPressEvent(QKeyEvent *e) override;
+    void closeEvent(QCloseEvent *e) override;
     void changeEvent(QEvent *e) override;
+
+private slots:
+    void on_cancelButton_clicked();
 
 private:
     Ui::ProgressDlg *ui;
+    bool m_running = true;
 };

@@ -15,6 +15,8 @@
 #include <sys/wait.h>
 #endif
 
+#include <tuple>
+
 using namespace testsupport;
 using zarnik_pack::Bytes;
 using zarnik_pack::Entry;
@@ -62,8 +64,9 @@ std::wstring QuoteArgument(const std::wstring &text)
 #endif
 
 // Runs the built tool with `args`, in `cwd` when given, with every argument
-// quoted, after `prefix` (a POSIX shell command that runs the rest); standard
-// output and error are read back. A hang ends after two minutes.
+// quoted, after `prefix` (a POSIX shell command that runs the rest, see
+// Limited); standard output and error are read back. A hang ends after two
+// minutes.
 Result Zarnik(const std::vector<std::string> &args, const std::string &cwd = ".",
               const std::string &prefix = "")
 {
@@ -112,6 +115,12 @@ Result Zarnik(const std::vector<std::string> &args, const std::string &cwd = "."
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Text(ReadAll(io.file("out"))),
             Text(ReadAll(io.file("err")))};
 #endif
+}
+
+// A prefix for Zarnik that runs the tool under a shell's `ulimit` option.
+std::string Limited(const std::string &ulimit)
+{
+    return "sh -c 'ulimit " + ulimit + " && exec \"$@\"' sh ";
 }
 
 // The exit status, and texts that must appear on standard output and error.
@@ -186,10 +195,11 @@ TEST(Cli, ListLongJsonAndInfo)
     const nlohmann::json parsed = nlohmann::json::parse(json.out);
     ASSERT_EQ(parsed.size(), 6u);
     EXPECT_EQ(parsed[1], (nlohmann::json{{"path", "content\\data"}, {"name", "data"}, {"type", "folder"},
-                                         {"unpacked", 0}, {"stored", 0}, {"offset", 0}}));
+                                         {"unpacked", 0}, {"stored", 0}, {"offset", 0}, {"data", nullptr}}));
     EXPECT_EQ(parsed[2], (nlohmann::json{{"path", "content\\data\\blob.bin"}, {"name", "blob.bin"},
                                          {"type", "file"}, {"unpacked", 3000}, {"stored", 3000},
-                                         {"offset", 8 + parsed[0]["stored"].get<int>()}}));
+                                         {"offset", 8 + parsed[0]["stored"].get<int>()},
+                                         {"data", "sample.upk"}}));
     EXPECT_EQ(parsed[4]["path"], "content\\data\\deep\\" + kCafeUtf8);
     EXPECT_TRUE(Ran(Zarnik({"info", upk}), 0,
                     {"single pack", "files:      4, 2 of them packed", "folders:    2"}));
@@ -200,6 +210,12 @@ TEST(Cli, ListLongJsonAndInfo)
     WriteAll(dir.file("data0.vfs"), set.data);
     EXPECT_EQ(Zarnik({"list", "data0.vfs"}, dir.str()).out, list.out);
     EXPECT_EQ(Zarnik({"list", "content.vfi"}, dir.str()).out, list.out);
+    // The whole index over two data files, one of them missing.
+    zarnik_pack::VfsOptions two;
+    two.after = {{0, zarnik_pack::IndexChunkData("data1.vfs", {})}};
+    WriteAll(dir.file("content.vfi"), zarnik_pack::BuildVfs(SampleEntries(), two).index);
+    EXPECT_TRUE(Ran(Zarnik({"test", "content.vfi"}, dir.str()), 1,
+                    {"data1.vfs: the index names a data file that is missing"}));
     EXPECT_TRUE(Ran(Zarnik({"info", "data0.vfs"}, dir.str()), 0, {"index", dir.file("data0.vfs")}));
 }
 
@@ -338,6 +354,40 @@ TEST(Cli, TestCatAndExtractNameExactlyTheDamagedFiles)
     }
 }
 
+TEST(Cli, ControlCharactersInNamesPrintEscapedExceptInJson)
+{
+    // A folder that would clear the screen and ring, a file whose newline
+    // would split its line, with DEL and the C1 CSI (Latin-1 0x9B); the pack
+    // file's own name holds ESC and '\'.
+    TempDir dir;
+    const std::string folder = "content\\esc\x1b[2J\x07";
+    std::vector<Entry> entries{MakeEntry(folder + "\\a\nb\x7f\x9b.bin", Pattern(10), Storage::Stored),
+                               MakeEntry("content\\bell\x07.txt", "ding")};
+    entries[0].offset = 1u << 20;
+    const std::string upk = WriteUpk(dir, entries, "p\x1b\\.upk");
+    const std::string shownFolder = R"(content/esc\x1b[2J\x07)";
+    const std::string shownFile = shownFolder + R"(/a\nb\x7f\x9b.bin)";
+    const std::string damaged = shownFile + ": stored bytes lie outside the data file\n";
+
+    EXPECT_EQ(Zarnik({"list", upk}).out, shownFolder + "/\n" + shownFile + "\n" + R"(content/bell\x07.txt)" + "\n");
+    EXPECT_EQ(Zarnik({"test", upk}).out, damaged + "2 files tested, 4 bytes sound, 1 damaged\n");
+    const Result extract = Zarnik({"extract", upk, "-C", dir.file("out"), "--progress"});
+    EXPECT_TRUE(Ran(extract, 1, {}, {"\r\x1b[Kzarnik: " + damaged, R"(content/bell\x07.txt)"}));
+    EXPECT_EQ(extract.err.find_first_of("\x07\x7f\x9b"), std::string::npos);
+    EXPECT_EQ(extract.err.find("\x1b[2J"), std::string::npos);
+    EXPECT_EQ(Zarnik({"cat", upk, "content/esc\x1b[2J\x07/a\nb\x7f\xC2\x9B.bin"}).err, "zarnik: " + damaged);
+    const Result info = Zarnik({"info", upk});
+    EXPECT_TRUE(Ran(info, 0, {R"(p\x1b\\.upk)"}) && info.out.find('\x1b') == std::string::npos) << info.out;
+    EXPECT_TRUE(Ran(Zarnik({"list", upk + "\n"}), 2, {}, {R"(p\x1b\\.upk\n: no such file)"}));
+    // `cat` takes the real name and the printed one.
+    for (const std::string &path : {std::string("content/bell\x07.txt"), std::string(R"(content/bell\x07.txt)")})
+        EXPECT_EQ(Zarnik({"cat", upk, path}).out, "ding");
+
+    // JSON stays exact: its own escapes, the real characters.
+    const nlohmann::json json = nlohmann::json::parse(Zarnik({"list", "--json", upk}).out);
+    EXPECT_EQ(json[1]["path"], folder + "\\a\nb\x7f\xC2\x9B.bin");
+}
+
 TEST(Cli, CreateThenExtractGivesTheTreeBackAndReplacesNothing)
 {
     TempDir dir;
@@ -374,6 +424,42 @@ TEST(Cli, CreateThenExtractGivesTheTreeBackAndReplacesNothing)
     EXPECT_FALSE(fs::exists(dir.file("vfs/data1.vfs")));
     EXPECT_TRUE(Ran(Zarnik({"create", dir.file("p.zip"), src.string()}), 2, {}));
     EXPECT_FALSE(fs::exists(dir.file("p.zip")));
+}
+
+TEST(Cli, CreateUnderLimitsFailsCleanlyAndLeavesNothing)
+{
+    SKIP_ON_WINDOWS("the shell's ulimit");
+    TempDir dir;
+    fs::create_directories(dir.path() / "big");
+    WriteAll(dir.file("big/small.txt"), zarnik_pack::ToBytes("small"));
+    WriteAll(dir.file("big/large.bin"), Pattern(1 << 20));
+    fs::create_directories(dir.path() / "names"); // an index larger than its data
+    for (int i = 0; i < 300; ++i)
+        WriteAll(dir.file("names/a-name-long-enough-to-make-the-index-outgrow-the-data-" + std::to_string(i)),
+                 zarnik_pack::ToBytes("x"));
+    fs::create_directories(dir.path() / "out");
+    const auto nothingLeft = [&] { return fs::is_empty(dir.path() / "out"); };
+
+    // Past the file-size limit (in 512-byte blocks): the data file, or the
+    // index of a set whose data fits. One line, nothing left under any name.
+    for (const auto &[out, src, limit] : std::vector<std::tuple<std::string, std::string, int>>{
+             {"out/a.upk", "big", 200}, {"out/d.vfs", "big", 200}, {"out/d.vfs", "names", 20}}) {
+        SCOPED_TRACE(out + " " + src);
+        const Result r = Zarnik({"create", out, src}, dir.str(), Limited("-f " + std::to_string(limit)));
+        EXPECT_TRUE(Ran(r, 1, {}, {"cannot write ", "file-size limit"}) && Lines(r.err) == 1) << r.err;
+        EXPECT_TRUE(nothingLeft());
+        EXPECT_TRUE(Ran(Zarnik({"create", out, src}, dir.str()), 0, {}));
+        EXPECT_TRUE(Ran(Zarnik({"test", out}, dir.str()), 0, {" 0 damaged"}));
+        fs::remove_all(dir.path() / "out");
+        fs::create_directories(dir.path() / "out");
+    }
+
+    // 6 GiB is refused from the sizes alone, within 1 GiB of address space.
+    WriteAll(dir.file("big/sparse.bin"), {});
+    fs::resize_file(dir.file("big/sparse.bin"), 6ull << 30);
+    const Result huge = Zarnik({"create", "out/a.upk", "big"}, dir.str(), Limited("-v 1048576"));
+    EXPECT_TRUE(Ran(huge, 2, {}, {"6.0 GiB, more than a pack can address"}) && Lines(huge.err) == 1) << huge.err;
+    EXPECT_TRUE(nothingLeft());
 }
 
 TEST(Cli, OpenFailuresAndBadCommandLines)

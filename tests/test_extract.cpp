@@ -195,21 +195,37 @@ TEST(Extract, StopsAndKillsMidFileLeaveNoShortFileAndARerunCompletes)
     Fixture f(false, {MakeEntry("content\\stored.bin", Pattern(20 << 20), Storage::Stored),
                       MakeEntry("content\\packed.txt", Text(20 << 20), Storage::Packed),
                       MakeEntry("content\\after.txt", "after")});
-    // Stops, or dies, once some bytes of the file `at` are on the disk.
+    // Stops, or dies, at the first bytes on the disk once `at` is announced
+    // (with several workers, when it is announced: their progress comes in
+    // steps of time, not of bytes).
     struct Interrupt : Recorder
     {
         std::string at;
         bool kill = false;
+        bool onAnnounce = false;
         std::atomic<bool> stop{false};
+        std::vector<std::string> written;
+        void OnExtractFile(const std::string &path) override
+        {
+            Recorder::OnExtractFile(path);
+            if (onAnnounce && path == at)
+                stop = true;
+        }
         void OnExtractBytes(uint64_t) override
         {
-            if (files.back() != at)
+            if (std::find(files.begin(), files.end(), at) == files.end())
                 return;
 #ifndef _WIN32
             if (kill)
                 raise(SIGKILL);
 #endif
             stop = true;
+        }
+        void OnExtractResult(const ArchiveNode &node, ExtractOutcome outcome) override
+        {
+            Recorder::OnExtractResult(node, outcome);
+            if (outcome == ExtractOutcome::Written)
+                written.push_back(node.m_Name);
         }
     };
     const auto names = [&] {
@@ -218,18 +234,27 @@ TEST(Extract, StopsAndKillsMidFileLeaveNoShortFileAndARerunCompletes)
             found.insert(e.path().filename().string());
         return found;
     };
-    for (const std::string at : {"content\\stored.bin", "content\\packed.txt"}) {
-        Interrupt stopper;
-        stopper.at = at;
-        CZarnikArchive::ExtractOptions options;
-        options.stop = &stopper.stop;
-        EXPECT_EQ(CZarnikArchive::ExtractEnd::Stopped,
-                  f.archive.Extract(f.archive.GetRoot(), f.out(), &stopper, options));
-        EXPECT_EQ(stopper.failures, (decltype(stopper.failures){{at, ExtractOutcome::Stopped}}));
-        EXPECT_EQ(names().count(at.substr(at.rfind('\\') + 1)), 0u) << at;
-        EXPECT_EQ(names().count(at.substr(at.rfind('\\') + 1) + ".zarnik-partial"), 0u) << at;
-        EXPECT_EQ(names().count("after.txt"), 0u);
-        fs::remove_all(f.out("content"));
+    // With one worker and with several: whatever was in progress is gone,
+    // whatever stands was reported written.
+    for (const unsigned workers : {1u, 3u}) {
+        for (const std::string at : {"content\\stored.bin", "content\\packed.txt"}) {
+            Interrupt stopper;
+            stopper.at = at;
+            stopper.onAnnounce = workers > 1;
+            CZarnikArchive::ExtractOptions options;
+            options.stop = &stopper.stop;
+            options.workers = workers;
+            EXPECT_EQ(CZarnikArchive::ExtractEnd::Stopped,
+                      f.archive.Extract(f.archive.GetRoot(), f.out(), &stopper, options));
+            std::set<std::string> expected(stopper.written.begin(), stopper.written.end());
+            expected.insert("content");
+            EXPECT_EQ(names(), expected) << at << " with " << workers;
+            EXPECT_EQ(expected.count(at.substr(at.rfind('\\') + 1)), 0u);
+            EXPECT_FALSE(stopper.failures.empty());
+            for (const auto &failure : stopper.failures)
+                EXPECT_EQ(failure.second, ExtractOutcome::Stopped) << failure.first;
+            fs::remove_all(f.out("content"));
+        }
     }
 
     // Killed while writing: the file never stands short under its name.
@@ -241,7 +266,9 @@ TEST(Extract, StopsAndKillsMidFileLeaveNoShortFileAndARerunCompletes)
         Interrupt killer;
         killer.at = "content\\packed.txt";
         killer.kill = true;
-        f.archive.Extract(f.archive.GetRoot(), f.out(), &killer);
+        CZarnikArchive::ExtractOptions oneWorker;
+        oneWorker.workers = 1;
+        f.archive.Extract(f.archive.GetRoot(), f.out(), &killer, oneWorker);
         _exit(0);
     }
     int status = 0;

@@ -104,4 +104,9 @@ bool PlatformCloseWritten(PlatformFile *file);
 // layer's names are UTF-8, so bytes of 0x80 and above become two.
 std::string PlatformNameFromLatin1(const std::string &name);
 
+// Writes every byte at `position` of a file being written, over bytes
+// written before (a size field filled in once known); where the next
+// PlatformWriteAll writes does not change. False on any failure.
+bool PlatformWriteAt(PlatformFile *file, uint64_t position, const void *data, size_t count);
+
 } // namespace zarnik

@@ -233,13 +233,19 @@ bool PlatformRemoveAt(PlatformDirectory *directory, const std::string &name)
            (::unlinkat(directory->fd, name.c_str(), 0) == 0 || errno == ENOENT);
 }
 
-bool PlatformWriteAll(PlatformFile *file, const void *data, size_t count)
+namespace {
+
+// Writes every byte, at `position` when it is given, else where the file
+// stands; partial writes and interruptions are carried on.
+bool WriteEvery(PlatformFile *file, const void *data, size_t count, const uint64_t *position)
 {
     if (!file)
         return FailWith(PlatformError::Other, false);
     const char *p = static_cast<const char *>(data);
+    uint64_t at = position ? *position : 0;
     while (count > 0) {
-        const ssize_t n = ::write(file->fd, p, count);
+        const ssize_t n = position ? ::pwrite(file->fd, p, count, static_cast<off_t>(at))
+                                   : ::write(file->fd, p, count);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -247,9 +253,17 @@ bool PlatformWriteAll(PlatformFile *file, const void *data, size_t count)
         if (n == 0)
             return FailWith(PlatformError::Other, false);
         p += n;
+        at += static_cast<uint64_t>(n);
         count -= static_cast<size_t>(n);
     }
     return true;
+}
+
+} // namespace
+
+bool PlatformWriteAll(PlatformFile *file, const void *data, size_t count)
+{
+    return WriteEvery(file, data, count, nullptr);
 }
 
 uint64_t PlatformCopyRange(PlatformFile *from, uint64_t offset, PlatformFile *to, uint64_t count)
@@ -301,6 +315,11 @@ bool PlatformCloseWritten(PlatformFile *file)
         t_lastError = ErrorKind(errno);
     delete file;
     return ok;
+}
+
+bool PlatformWriteAt(PlatformFile *file, uint64_t position, const void *data, size_t count)
+{
+    return WriteEvery(file, data, count, &position);
 }
 
 } // namespace zarnik

@@ -394,6 +394,36 @@ uint64_t PlatformCopyRange(PlatformFile *from, uint64_t offset, PlatformFile *to
     return done;
 }
 
+bool PlatformWriteAt(PlatformFile *file, uint64_t position, const void *data, size_t count)
+{
+    if (!file)
+        return FailWith(PlatformError::Other, false);
+    // A write at an offset moves the file pointer of a synchronous handle:
+    // put it back where the next PlatformWriteAll continues.
+    LARGE_INTEGER zero = {}, next;
+    if (!SetFilePointerEx(file->handle, zero, &next, FILE_CURRENT))
+        return Fail(false);
+    const char *p = static_cast<const char *>(data);
+    bool ok = true;
+    while (ok && count > 0) {
+        const DWORD chunk = count < (1u << 30) ? static_cast<DWORD>(count) : (1u << 30);
+        OVERLAPPED overlapped = {};
+        overlapped.Offset = static_cast<DWORD>(position);
+        overlapped.OffsetHigh = static_cast<DWORD>(position >> 32);
+        DWORD n = 0;
+        if (!WriteFile(file->handle, p, chunk, &n, &overlapped))
+            ok = Fail(false);
+        else if (n == 0)
+            ok = FailWith(PlatformError::Other, false);
+        p += n;
+        position += n;
+        count -= n;
+    }
+    if (!SetFilePointerEx(file->handle, next, nullptr, FILE_BEGIN))
+        return Fail(false);
+    return ok;
+}
+
 bool PlatformCloseWritten(PlatformFile *file)
 {
     if (!file)

@@ -90,8 +90,7 @@ public:
         // Bytes of the current file written to disk, as they go.
         virtual void OnExtractBytes(uint64_t count) { (void)count; }
         // Once per file: Written, or why it was not. For a folder only when
-        // it could not be written (then nothing below it is either, except
-        // after NoDirectory, where each file reports its own result).
+        // it could not be written; then nothing below it is tried.
         virtual void OnExtractResult(const ArchiveNode &node, ExtractOutcome outcome)
         {
             (void)node;
@@ -114,8 +113,16 @@ public:
     struct ExtractOptions
     {
         // Set from any thread to stop: checked between files and while a
-        // long file is written; the file in progress is removed.
+        // long file is written; the files in progress are removed.
         const std::atomic<bool> *stop = nullptr;
+        // Files read, unpacked and written at once (1: all on the calling
+        // thread; 0: as many as the machine has cores, at most 8, when the
+        // node holds enough to gain from them). Whatever the number, every
+        // callback is called on the calling thread and the results come in
+        // the pack's order; with several, OnExtractFile comes when a file
+        // is handed to a worker, so a few files may be announced before the
+        // first result, and OnExtractBytes comes every few milliseconds.
+        unsigned workers = 0;
         // The folders that lead to the node from the root, outermost first.
         // When given, `dest` is a directory and the node is written at
         // dest/<their names>/<its name>, the folders made on the way.

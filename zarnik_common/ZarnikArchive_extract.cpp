@@ -10,7 +10,12 @@
 #include "ZarnikArchive_packunpack.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <new>
+#include <thread>
 
 using namespace zarnik;
 
@@ -74,7 +79,28 @@ unsigned char *Allocate(uint64_t size)
     return new (std::nothrow) unsigned char[size ? size : 1];
 }
 
-// Closes a directory handle with its scope.
+// The stored bytes of a file node, checked against its data file and read;
+// null with the reason in `outcome` when they cannot be had. A packed node
+// must not claim more than its stored bytes can possibly decode to: a
+// hostile entry may claim gigabytes for a few bytes.
+std::unique_ptr<unsigned char[]> ReadStored(const CChunkReader *data, const ArchiveNode &node,
+                                            ExtractOutcome &outcome)
+{
+    std::unique_ptr<unsigned char[]> stored;
+    if (!data)
+        outcome = ExtractOutcome::Unreadable;
+    else if (static_cast<uint64_t>(node.m_Offset) + node.m_PackedSize > data->Size())
+        outcome = ExtractOutcome::OutOfRange;
+    else if (node.IsPacked() && node.m_UnpackedSize > kMaxUnpackRatio * node.m_PackedSize)
+        outcome = ExtractOutcome::WrongSize;
+    else if (!(stored.reset(Allocate(node.m_PackedSize)), stored))
+        outcome = ExtractOutcome::NoMemory;
+    else if (data->ReadAt(node.m_Offset, stored.get(), node.m_PackedSize) != node.m_PackedSize)
+        stored.reset(), outcome = ExtractOutcome::Unreadable;
+    return stored;
+}
+
+// Closes a directory handle when the last file written below it is done.
 struct DirectoryHandle
 {
     explicit DirectoryHandle(PlatformDirectory *d) : dir(d) {}
@@ -83,77 +109,223 @@ struct DirectoryHandle
     DirectoryHandle &operator=(const DirectoryHandle &) = delete;
     PlatformDirectory *dir;
 };
+using Directory = std::shared_ptr<DirectoryHandle>;
+
+// At most this many bytes (stored plus unpacked) are in the hands of the
+// workers at once; a larger file still goes, alone.
+const uint64_t kBytesInFlight = 256u << 20;
 
 } // namespace
 
-// One run of Extract: the callback, the stop flag and how the run ends.
+// One run of Extract: walks the tree in the pack's order, makes the folders
+// and hands each file to WriteFile, on this thread or on a pool of workers.
+// Every callback is called on the thread that called Extract.
 class CExtraction
 {
 public:
     CExtraction(const CZarnikArchive &archive, CZarnikArchive::Callback *callback,
-                const std::atomic<bool> *stop)
-        : m_Archive(archive), m_Callback(callback), m_Stop(stop)
-    {
-    }
+                const std::atomic<bool> *stop, unsigned workers);
+    ~CExtraction();
 
-    void Folder(PlatformDirectory *parent, const ArchiveNode &folder);
+    void Folder(const Directory &parent, const ArchiveNode &folder);
     // A file under its own name from the pack.
-    void PackFile(PlatformDirectory *dir, const ArchiveNode &node);
-    void File(PlatformDirectory *dir, const std::string &name, const ArchiveNode &node);
+    void PackFile(const Directory &dir, const ArchiveNode &node);
+    void File(const Directory &dir, const std::string &name, const ArchiveNode &node);
     // The directory for `folder` inside `parent`, or null after its result
     // went to the callback.
-    PlatformDirectory *Enter(PlatformDirectory *parent, const ArchiveNode &folder);
+    Directory Enter(const Directory &parent, const ArchiveNode &folder);
+    // The result of `node`, told in the pack's order.
+    void Result(const ArchiveNode &node, ExtractOutcome outcome);
+    // Reports what the workers have done, in order; with `all`, waits for
+    // every file handed to them.
+    void Settle(bool all);
 
-    bool Ending()
+    // True once a stop was asked for or the disk is full. Any thread.
+    bool Ending();
+    CZarnikArchive::ExtractEnd End() const
     {
-        if (m_End == CZarnikArchive::ExtractEnd::Finished && m_Stop &&
-            m_Stop->load(std::memory_order_relaxed))
-            m_End = CZarnikArchive::ExtractEnd::Stopped;
-        return m_End != CZarnikArchive::ExtractEnd::Finished;
-    }
-    CZarnikArchive::ExtractEnd End() const { return m_End; }
-
-    void Result(const ArchiveNode &node, ExtractOutcome outcome)
-    {
-        if (outcome == ExtractOutcome::DiskFull)
-            m_End = CZarnikArchive::ExtractEnd::DiskFull;
-        if (m_Callback)
-            m_Callback->OnExtractResult(node, outcome);
+        return static_cast<CZarnikArchive::ExtractEnd>(m_End.load());
     }
 
 private:
-    // Fill the new file with the node's bytes from `data`; Written or why
-    // not.
-    ExtractOutcome CopyStored(PlatformFile *file, const ArchiveNode &node, const CChunkReader &data);
+    struct Job;
+    class Pool;
+
+    // Writes one file whole or not at all; any thread. `written` follows
+    // the bytes on the disk.
+    ExtractOutcome WriteFile(PlatformDirectory *dir, const std::string &name,
+                             const ArchiveNode &node, std::atomic<uint64_t> &written);
+    ExtractOutcome CopyStored(PlatformFile *file, const ArchiveNode &node,
+                              const CChunkReader &data, std::atomic<uint64_t> &written);
     ExtractOutcome WritePacked(PlatformFile *file, const ArchiveNode &node,
-                               const CChunkReader &data);
-    ExtractOutcome WriteFailure() const
+                               const CChunkReader &data, std::atomic<uint64_t> &written);
+    // The bytes of a file on the disk so far: told to the callback at once
+    // on the calling thread, gathered by Settle from workers.
+    void Progress(std::atomic<uint64_t> &written, uint64_t now)
     {
-        return PlatformLastError() == PlatformError::NoSpace ? ExtractOutcome::DiskFull
-                                                              : ExtractOutcome::WriteFailed;
+        const uint64_t before = written.exchange(now, std::memory_order_relaxed);
+        if (!m_Pool && m_Callback)
+            m_Callback->OnExtractBytes(now - before);
     }
-    void Written(uint64_t count)
-    {
-        if (m_Callback)
-            m_Callback->OnExtractBytes(count);
-    }
+    // Tells the callback now.
+    void Report(const ArchiveNode &node, ExtractOutcome outcome);
+    // DiskFull, which ends the run, when the last failure was a full disk.
+    ExtractOutcome DiskFullOr(ExtractOutcome other);
 
     const CZarnikArchive &m_Archive;
     CZarnikArchive::Callback *m_Callback;
     const std::atomic<bool> *m_Stop;
-    CZarnikArchive::ExtractEnd m_End = CZarnikArchive::ExtractEnd::Finished;
+    const unsigned m_Workers;
+    std::atomic<int> m_End{static_cast<int>(CZarnikArchive::ExtractEnd::Finished)};
+    std::unique_ptr<Pool> m_Pool;
+    // Files handed to the workers and results waiting behind them, in order.
+    std::deque<std::unique_ptr<Job>> m_Pending;
+    unsigned m_Running = 0;
+    uint64_t m_BytesRunning = 0;
 };
 
-PlatformDirectory *CExtraction::Enter(PlatformDirectory *parent, const ArchiveNode &folder)
+// One file on its way to the disk: where it goes, and what became of it.
+struct CExtraction::Job
+{
+    Directory dir;
+    std::string name;
+    const ArchiveNode *node = nullptr;
+    ExtractOutcome outcome = ExtractOutcome::Written;
+    bool done = false;                 // guarded by the pool's mutex
+    std::atomic<uint64_t> written{0};  // bytes on the disk so far
+    uint64_t reported = 0;             // of `written`, told to the callback
+};
+
+// The workers of a parallel run: they take jobs in order and write them.
+class CExtraction::Pool
+{
+public:
+    Pool(CExtraction &run, unsigned workers) : m_Run(run)
+    {
+        for (unsigned i = 0; i < workers; ++i)
+            m_Threads.emplace_back([this] { Work(); });
+    }
+    ~Pool()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_Mutex);
+            m_Closing = true;
+        }
+        m_WorkReady.notify_all();
+        for (std::thread &t : m_Threads)
+            t.join();
+    }
+    void Submit(Job *job)
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_Mutex);
+            m_Queue.push_back(job);
+        }
+        m_WorkReady.notify_one();
+    }
+    bool Done(const Job &job)
+    {
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        return job.done;
+    }
+    // Waits until some job is done, or a moment has passed.
+    void Wait()
+    {
+        std::unique_lock<std::mutex> lock(m_Mutex);
+        m_JobDone.wait_for(lock, std::chrono::milliseconds(50), [this] { return m_Finished; });
+        m_Finished = false;
+    }
+
+private:
+    void Work()
+    {
+        for (;;) {
+            Job *job;
+            {
+                std::unique_lock<std::mutex> lock(m_Mutex);
+                m_WorkReady.wait(lock, [this] { return m_Closing || !m_Queue.empty(); });
+                if (m_Queue.empty())
+                    return;
+                job = m_Queue.front();
+                m_Queue.pop_front();
+            }
+            const ExtractOutcome outcome =
+                m_Run.WriteFile(job->dir->dir, job->name, *job->node, job->written);
+            {
+                std::lock_guard<std::mutex> lock(m_Mutex);
+                job->outcome = outcome;
+                job->done = true;
+                m_Finished = true;
+            }
+            m_JobDone.notify_all();
+        }
+    }
+
+    CExtraction &m_Run;
+    std::vector<std::thread> m_Threads;
+    std::mutex m_Mutex;
+    std::condition_variable m_WorkReady, m_JobDone;
+    std::deque<Job *> m_Queue;
+    bool m_Closing = false;
+    bool m_Finished = false;
+};
+
+CExtraction::CExtraction(const CZarnikArchive &archive, CZarnikArchive::Callback *callback,
+                         const std::atomic<bool> *stop, unsigned workers)
+    : m_Archive(archive), m_Callback(callback), m_Stop(stop), m_Workers(workers)
+{
+    if (workers > 1)
+        m_Pool.reset(new Pool(*this, workers));
+}
+
+CExtraction::~CExtraction()
+{
+    // Every job is settled before the workers go.
+    Settle(true);
+    m_Pool.reset();
+}
+
+bool CExtraction::Ending()
+{
+    if (m_Stop && m_Stop->load(std::memory_order_relaxed)) {
+        int finished = static_cast<int>(CZarnikArchive::ExtractEnd::Finished);
+        m_End.compare_exchange_strong(finished, static_cast<int>(CZarnikArchive::ExtractEnd::Stopped));
+    }
+    return End() != CZarnikArchive::ExtractEnd::Finished;
+}
+
+void CExtraction::Result(const ArchiveNode &node, ExtractOutcome outcome)
+{
+    // Results keep the pack's order: behind files still being written, a
+    // result waits its turn.
+    if (!m_Pending.empty()) {
+        m_Pending.emplace_back(new Job);
+        m_Pending.back()->node = &node;
+        m_Pending.back()->outcome = outcome;
+        m_Pending.back()->done = true;
+        return;
+    }
+    Report(node, outcome);
+}
+
+void CExtraction::Report(const ArchiveNode &node, ExtractOutcome outcome)
+{
+    if (outcome == ExtractOutcome::DiskFull)
+        m_End = static_cast<int>(CZarnikArchive::ExtractEnd::DiskFull);
+    if (m_Callback)
+        m_Callback->OnExtractResult(node, outcome);
+}
+
+Directory CExtraction::Enter(const Directory &parent, const ArchiveNode &folder)
 {
     if (!IsSafeName(folder.m_Name)) {
         Result(folder, ExtractOutcome::UnsafeName);
         return nullptr;
     }
     PlatformDirectory *dir =
-        PlatformEnterDirectory(parent, PlatformNameFromLatin1(folder.m_Name), true);
+        PlatformEnterDirectory(parent->dir, PlatformNameFromLatin1(folder.m_Name), true);
     if (dir)
-        return dir;
+        return std::make_shared<DirectoryHandle>(dir);
     switch (PlatformLastError()) {
     case PlatformError::IsLink:
         Result(folder, ExtractOutcome::LinkInPath);
@@ -168,14 +340,13 @@ PlatformDirectory *CExtraction::Enter(PlatformDirectory *parent, const ArchiveNo
     return nullptr;
 }
 
-void CExtraction::Folder(PlatformDirectory *parent, const ArchiveNode &folder)
+void CExtraction::Folder(const Directory &parent, const ArchiveNode &folder)
 {
     // An empty segment in a path (content\\x) names no folder of its own:
     // what lies below it goes into the parent, as a doubled separator does.
-    DirectoryHandle dir(folder.m_Name.empty() ? nullptr : Enter(parent, folder));
-    if (!dir.dir && !folder.m_Name.empty())
+    const Directory into = folder.m_Name.empty() ? parent : Enter(parent, folder);
+    if (!into)
         return;
-    PlatformDirectory *const into = folder.m_Name.empty() ? parent : dir.dir;
     for (const ArchiveNode *child : folder.m_Children) {
         if (Ending())
             return;
@@ -186,7 +357,7 @@ void CExtraction::Folder(PlatformDirectory *parent, const ArchiveNode &folder)
     }
 }
 
-void CExtraction::PackFile(PlatformDirectory *dir, const ArchiveNode &node)
+void CExtraction::PackFile(const Directory &dir, const ArchiveNode &node)
 {
     if (node.m_Name.empty())
         Result(node, ExtractOutcome::EmptyName);
@@ -198,42 +369,103 @@ void CExtraction::PackFile(PlatformDirectory *dir, const ArchiveNode &node)
         File(dir, PlatformNameFromLatin1(node.m_Name), node);
 }
 
-void CExtraction::File(PlatformDirectory *dir, const std::string &name, const ArchiveNode &node)
+void CExtraction::File(const Directory &dir, const std::string &name, const ArchiveNode &node)
 {
     if (m_Callback)
         m_Callback->OnExtractFile(node.m_Path);
+    if (!m_Pool) {
+        std::atomic<uint64_t> written{0};
+        Result(node, WriteFile(dir->dir, name, node, written));
+        return;
+    }
+    // Room for this file first: a few files and a bounded number of bytes
+    // are in the workers' hands at any time.
+    const uint64_t bytes = uint64_t(node.m_PackedSize) + (node.IsPacked() ? node.m_UnpackedSize : 0);
+    while (m_Running > 0 && (m_Running >= 2 * m_Workers || m_BytesRunning + bytes > kBytesInFlight)) {
+        m_Pool->Wait();
+        Settle(false);
+    }
+    m_Pending.emplace_back(new Job);
+    Job &job = *m_Pending.back();
+    job.dir = dir;
+    job.name = name;
+    job.node = &node;
+    ++m_Running;
+    m_BytesRunning += bytes;
+    m_Pool->Submit(&job);
+    Settle(false);
+}
+
+void CExtraction::Settle(bool all)
+{
+    while (!m_Pending.empty()) {
+        // Bytes as they are written, from the jobs in the workers' hands.
+        if (m_Callback) {
+            for (const std::unique_ptr<Job> &job : m_Pending) {
+                const uint64_t written = job->written.load(std::memory_order_relaxed);
+                if (written != job->reported) {
+                    m_Callback->OnExtractBytes(written - job->reported);
+                    job->reported = written;
+                }
+            }
+        }
+        Job &front = *m_Pending.front();
+        if (front.dir && !m_Pool->Done(front)) {
+            if (!all)
+                return;
+            m_Pool->Wait();
+            continue;
+        }
+        std::unique_ptr<Job> job = std::move(m_Pending.front());
+        m_Pending.pop_front();
+        if (job->dir) {
+            --m_Running;
+            m_BytesRunning -= uint64_t(job->node->m_PackedSize) +
+                              (job->node->IsPacked() ? job->node->m_UnpackedSize : 0);
+        }
+        Report(*job->node, job->outcome);
+    }
+}
+
+ExtractOutcome CExtraction::WriteFile(PlatformDirectory *dir, const std::string &name,
+                                      const ArchiveNode &node, std::atomic<uint64_t> &written)
+{
     // A re-run finds most files in place: no need to read them again.
-    if (PlatformExistsAt(dir, name)) {
-        Result(node, ExtractOutcome::Exists);
-        return;
-    }
+    if (PlatformExistsAt(dir, name))
+        return ExtractOutcome::Exists;
     const CChunkReader *data = m_Archive.DataReader(node);
-    if (!data || static_cast<uint64_t>(node.m_Offset) + node.m_PackedSize > data->Size()) {
-        Result(node, ExtractOutcome::OutOfRange);
-        return;
-    }
+    if (!data || static_cast<uint64_t>(node.m_Offset) + node.m_PackedSize > data->Size())
+        return ExtractOutcome::OutOfRange;
+    if (Ending())
+        return ExtractOutcome::Stopped;
 
     std::string tempName;
     PlatformFile *file = PlatformCreateTemporary(dir, name, &tempName);
-    if (!file) {
-        Result(node, PlatformLastError() == PlatformError::NoSpace ? ExtractOutcome::DiskFull
-                                                                   : ExtractOutcome::CannotCreate);
-        return;
-    }
-    ExtractOutcome outcome = node.IsPacked() ? WritePacked(file, node, *data)
-                                             : CopyStored(file, node, *data);
+    if (!file)
+        return DiskFullOr(ExtractOutcome::CannotCreate);
+    ExtractOutcome outcome = node.IsPacked() ? WritePacked(file, node, *data, written)
+                                             : CopyStored(file, node, *data, written);
     if (!PlatformCloseWritten(file) && outcome == ExtractOutcome::Written)
-        outcome = WriteFailure();
+        outcome = DiskFullOr(ExtractOutcome::WriteFailed);
     if (outcome == ExtractOutcome::Written && !PlatformPublish(dir, tempName, name))
         outcome = PlatformLastError() == PlatformError::Exists ? ExtractOutcome::Exists
                                                                : ExtractOutcome::CannotCreate;
     if (outcome != ExtractOutcome::Written)
         PlatformRemoveAt(dir, tempName);
-    Result(node, outcome);
+    return outcome;
+}
+
+ExtractOutcome CExtraction::DiskFullOr(ExtractOutcome other)
+{
+    if (PlatformLastError() != PlatformError::NoSpace)
+        return other;
+    // The other workers stop too: nothing more fits.
+    m_End = static_cast<int>(CZarnikArchive::ExtractEnd::DiskFull);
+    return ExtractOutcome::DiskFull;
 }
 
 ExtractOutcome CExtraction::CopyStored(PlatformFile *file, const ArchiveNode &node,
-                                       const CChunkReader &data)
+                                       const CChunkReader &data, std::atomic<uint64_t> &written)
 {
     // Stored as is: the bytes go from the data file to the new file without
     // passing through a buffer of ours.
@@ -246,28 +478,25 @@ ExtractOutcome CExtraction::CopyStored(PlatformFile *file, const ArchiveNode &no
         const uint64_t step = left < kWriteStep ? left : kWriteStep;
         const uint64_t copied = PlatformCopyRange(source, node.m_Offset + done, file, step);
         done += copied;
-        Written(copied);
+        Progress(written, done);
         if (copied < step)
-            return PlatformLastError() == PlatformError::None ? ExtractOutcome::Unreadable
-                                                              : WriteFailure();
+            return PlatformLastError() == PlatformError::None
+                       ? ExtractOutcome::Unreadable
+                       : DiskFullOr(ExtractOutcome::WriteFailed);
     }
     return ExtractOutcome::Written;
 }
 
 ExtractOutcome CExtraction::WritePacked(PlatformFile *file, const ArchiveNode &node,
-                                        const CChunkReader &data)
+                                        const CChunkReader &data, std::atomic<uint64_t> &written)
 {
-    // Never allocate more than the stored bytes can possibly decode to: a
-    // hostile entry may claim gigabytes for a few bytes.
-    if (node.m_UnpackedSize > kMaxUnpackRatio * node.m_PackedSize)
-        return ExtractOutcome::WrongSize;
-    std::unique_ptr<unsigned char[]> stored(Allocate(node.m_PackedSize));
+    ExtractOutcome failure = ExtractOutcome::Written;
+    std::unique_ptr<unsigned char[]> stored = ReadStored(&data, node, failure);
+    if (!stored)
+        return failure;
     std::unique_ptr<unsigned char[]> out(Allocate(node.m_UnpackedSize));
-    if (!stored || !out)
+    if (!out)
         return ExtractOutcome::NoMemory;
-    if (data.ReadAt(node.m_Offset, stored.get(), node.m_PackedSize) !=
-        node.m_PackedSize)
-        return ExtractOutcome::Unreadable;
 
     // Decoded and written a few blocks at a time, so that a stop request is
     // seen soon even in a file of gigabytes.
@@ -282,11 +511,40 @@ ExtractOutcome CExtraction::WritePacked(PlatformFile *file, const ArchiveNode &n
         if (cursor.in >= node.m_PackedSize && cursor.out != node.m_UnpackedSize)
             return ExtractOutcome::WrongSize;
         if (!PlatformWriteAll(file, out.get() + from, cursor.out - from))
-            return WriteFailure();
-        Written(cursor.out - from);
+            return DiskFullOr(ExtractOutcome::WriteFailed);
+        Progress(written, cursor.out);
     }
     return cursor.out == node.m_UnpackedSize ? ExtractOutcome::Written : ExtractOutcome::WrongSize;
 }
+
+namespace {
+
+// Workers for an extraction of `node` when the caller leaves it to us: a
+// thread costs more than a few small files take to write.
+unsigned AutomaticWorkers(const ArchiveNode &node)
+{
+    const unsigned cores = std::thread::hardware_concurrency();
+    if (cores < 2)
+        return 1;
+    const unsigned workers = cores > 8 ? 8 : cores;
+    uint64_t files = 0, bytes = 0;
+    std::vector<const ArchiveNode *> folders{&node};
+    while (!folders.empty() && (files < 4 * workers || bytes < (16u << 20))) {
+        const ArchiveNode *folder = folders.back();
+        folders.pop_back();
+        for (const ArchiveNode *child : folder->m_Children) {
+            if (child->IsFolder()) {
+                folders.push_back(child);
+            } else {
+                ++files;
+                bytes += child->m_UnpackedSize;
+            }
+        }
+    }
+    return files >= 4 * workers && bytes >= (16u << 20) ? workers : 1;
+}
+
+} // namespace
 
 CZarnikArchive::ExtractEnd CZarnikArchive::Extract(const ArchiveNode *node,
                                                    const std::string &dest, Callback *callback,
@@ -297,7 +555,8 @@ CZarnikArchive::ExtractEnd CZarnikArchive::Extract(const ArchiveNode *node,
         return ExtractEnd::NoDataFile;
     if (!node)
         return ExtractEnd::Finished;
-    CExtraction run(*this, callback, options.stop);
+    CExtraction run(*this, callback, options.stop,
+                    options.workers ? options.workers : AutomaticWorkers(*node));
 
     // A file without leading folders goes to exactly `dest`: its folder is
     // the one the user chose.
@@ -309,31 +568,32 @@ CZarnikArchive::ExtractEnd CZarnikArchive::Extract(const ArchiveNode *node,
         fileName = dest.substr(separator == std::string::npos ? 0 : separator + 1);
     }
     // The destination itself may be a link: the user named it.
-    std::unique_ptr<DirectoryHandle> dir(new DirectoryHandle(PlatformOpenDirectory(base)));
-    if (!dir->dir) {
+    PlatformDirectory *const chosen = PlatformOpenDirectory(base);
+    if (!chosen) {
         run.Result(*node, PlatformLastError() == PlatformError::NoSpace
                               ? ExtractOutcome::DiskFull
                               : (node->IsFolder() ? ExtractOutcome::NoDirectory
                                                   : ExtractOutcome::CannotCreate));
         return run.End();
     }
+    Directory dir = std::make_shared<DirectoryHandle>(chosen);
     for (const ArchiveNode *folder : options.leadingFolders) {
         if (folder->m_Name.empty())
             continue; // as in Folder: no folder of its own
-        PlatformDirectory *inner = run.Enter(dir->dir, *folder);
-        if (!inner)
+        dir = run.Enter(dir, *folder);
+        if (!dir)
             return run.End();
-        dir.reset(new DirectoryHandle(inner));
     }
 
-    if (run.Ending())
-        return run.End();
-    if (node->IsFolder())
-        run.Folder(dir->dir, *node);
-    else if (fileName.empty())
-        run.PackFile(dir->dir, *node);
-    else
-        run.File(dir->dir, fileName, *node); // the name the user chose
+    if (!run.Ending()) {
+        if (node->IsFolder())
+            run.Folder(dir, *node);
+        else if (fileName.empty())
+            run.PackFile(dir, *node);
+        else
+            run.File(dir, fileName, *node); // the name the user chose
+    }
+    run.Settle(true);
     run.Ending();
     return run.End();
 }
@@ -342,29 +602,10 @@ bool CZarnikArchive::ReadFileData(const ArchiveNode *node, std::unique_ptr<unsig
                                   ExtractOutcome &outcome) const
 {
     out.reset();
-    const CChunkReader *data = DataReader(*node);
-    if (!data) {
-        outcome = ExtractOutcome::Unreadable;
+    std::unique_ptr<unsigned char[]> stored = ReadStored(DataReader(*node), *node, outcome);
+    if (!stored)
         return false;
-    }
-    if (static_cast<uint64_t>(node->m_Offset) + node->m_PackedSize > data->Size()) {
-        outcome = ExtractOutcome::OutOfRange;
-        return false;
-    }
     const bool packed = node->IsPacked();
-    if (packed && node->m_UnpackedSize > kMaxUnpackRatio * node->m_PackedSize) {
-        outcome = ExtractOutcome::WrongSize;
-        return false;
-    }
-    std::unique_ptr<unsigned char[]> stored(Allocate(node->m_PackedSize));
-    if (!stored) {
-        outcome = ExtractOutcome::NoMemory;
-        return false;
-    }
-    if (data->ReadAt(node->m_Offset, stored.get(), node->m_PackedSize) != node->m_PackedSize) {
-        outcome = ExtractOutcome::Unreadable;
-        return false;
-    }
     if (!packed) {
         out = std::move(stored);
         outcome = ExtractOutcome::Written;

@@ -334,6 +334,35 @@ void PutHeader(Bytes &out, bool compressed, uint32_t blockLength, uint32_t raw, 
 
 } // namespace
 
+struct StreamPacker::State
+{
+    BlockCompressor compressor;
+    Bytes payload;
+};
+
+StreamPacker::StreamPacker() : m_state(std::make_unique<State>()) {}
+
+StreamPacker::~StreamPacker() = default;
+
+void StreamPacker::Pack(const unsigned char *block, size_t size, Bytes &out)
+{
+    Bytes &payload = m_state->payload;
+    payload.clear();
+    m_state->compressor.Compress(block, size, payload);
+    const size_t rawTotal = size + (size + 3 <= 255 ? 3 : 9);
+    const bool narrow = payload.size() + 3 <= 255 && size <= 255;
+    const size_t packedTotal = payload.size() + (narrow ? 3 : 9);
+    if (packedTotal < rawTotal) {
+        PutHeader(out, true, static_cast<uint32_t>(packedTotal), static_cast<uint32_t>(size), !narrow);
+        out.insert(out.end(), payload.begin(), payload.end());
+    } else {
+        const bool rawNarrow = size + 3 <= 255;
+        PutHeader(out, false, static_cast<uint32_t>(rawTotal), static_cast<uint32_t>(size), !rawNarrow);
+        if (size)
+            out.insert(out.end(), block, block + size);
+    }
+}
+
 std::vector<unsigned char> Compress(const unsigned char *data, size_t size, size_t blockSize)
 {
     if (blockSize == 0)
@@ -343,26 +372,11 @@ std::vector<unsigned char> Compress(const unsigned char *data, size_t size, size
 
     Bytes out;
     out.reserve(size + size / 16 + 16);
-    Bytes payload;
-    BlockCompressor compressor;
+    StreamPacker packer;
     size_t pos = 0;
     do {
         const size_t n = std::min(blockSize, size - pos);
-        const unsigned char *const block = data + pos;
-        payload.clear();
-        compressor.Compress(block, n, payload);
-        const size_t rawTotal = n + (n + 3 <= 255 ? 3 : 9);
-        const bool narrow = payload.size() + 3 <= 255 && n <= 255;
-        const size_t packedTotal = payload.size() + (narrow ? 3 : 9);
-        if (packedTotal < rawTotal) {
-            PutHeader(out, true, static_cast<uint32_t>(packedTotal), static_cast<uint32_t>(n), !narrow);
-            out.insert(out.end(), payload.begin(), payload.end());
-        } else {
-            const bool rawNarrow = n + 3 <= 255;
-            PutHeader(out, false, static_cast<uint32_t>(rawTotal), static_cast<uint32_t>(n), !rawNarrow);
-            if (n)
-                out.insert(out.end(), block, block + n);
-        }
+        packer.Pack(data + pos, n, out);
         pos += n;
     } while (pos < size);
     return out;

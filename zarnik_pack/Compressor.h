@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 namespace zarnik_pack {
@@ -13,5 +14,22 @@ static const size_t kDefaultBlockSize = 65536;
 // input bytes each; a block that does not shrink is written raw.
 std::vector<unsigned char> Compress(const unsigned char *data, size_t size,
                                     size_t blockSize = kDefaultBlockSize);
+
+// The same stream made one block at a time, for input read piece by piece:
+// every block stands on its own, so a stream is its blocks one after
+// another (an empty input is one empty block).
+class StreamPacker
+{
+public:
+    StreamPacker();
+    ~StreamPacker();
+
+    // Appends the block of `size` input bytes (at most 0xFFFFFFFF - 9) to `out`.
+    void Pack(const unsigned char *block, size_t size, std::vector<unsigned char> &out);
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
 
 } // namespace zarnik_pack

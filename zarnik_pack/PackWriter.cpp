@@ -1,9 +1,12 @@
 #include "PackWriter.h"
 
 #include "Compressor.h"
+#include "PlatformFile.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <memory>
 #include <fcntl.h>
 #include <unistd.h>
 #ifdef _WIN32
@@ -46,6 +49,28 @@ Bytes ToBytes(const std::string &text)
     return Bytes(text.begin(), text.end());
 }
 
+namespace {
+
+// Files are read and packed in blocks of this many bytes.
+const size_t kReadBlock = kDefaultBlockSize;
+
+// Storage::Auto keeps the packed form when it is smaller; an empty file can
+// only be told apart from a folder in packed form.
+bool KeepPacked(uint64_t packedSize, uint64_t size)
+{
+    return size == 0 || packedSize < size;
+}
+
+bool PutChunk(PackSink &sink, uint32_t id, const Bytes &data)
+{
+    Bytes header;
+    AppendU32(header, id);
+    AppendU32(header, static_cast<uint32_t>(data.size()));
+    return sink.Append(header) && sink.Append(data);
+}
+
+} // namespace
+
 Bytes StoredForm(const Entry &entry)
 {
     if (entry.storage == Storage::Stored)
@@ -58,10 +83,7 @@ Bytes StoredForm(const Entry &entry)
             packed = Compress(entry.data.data(), entry.data.size(), 255 - 3);
         return packed;
     }
-    // An empty file can only be told apart from a folder in packed form.
-    if (entry.data.empty() || packed.size() < entry.data.size())
-        return packed;
-    return entry.data;
+    return KeepPacked(packed.size(), entry.data.size()) ? packed : entry.data;
 }
 
 Bytes EncodeEntry(const Entry &entry, uint32_t offset, uint32_t unpackedSize,
@@ -84,52 +106,146 @@ Bytes EncodeEntry(const Entry &entry, uint32_t offset, uint32_t unpackedSize,
     return out;
 }
 
-namespace {
-
-// Lays every entry's stored bytes one after another starting at `base` and
-// returns the data plus each entry's encoded header and name.
-struct Laid
+bool PackSink::Append(const unsigned char *data, size_t size)
 {
-    Bytes data;
-    std::vector<Bytes> encoded;
-};
-
-Laid LayOut(const std::vector<Entry> &entries, uint32_t base)
-{
-    Laid laid;
-    for (const Entry &entry : entries) {
-        const Bytes stored = StoredForm(entry);
-        const uint32_t offset = base + static_cast<uint32_t>(laid.data.size());
-        laid.encoded.push_back(EncodeEntry(entry, offset, static_cast<uint32_t>(entry.data.size()),
-                                           static_cast<uint32_t>(stored.size())));
-        laid.data.insert(laid.data.end(), stored.begin(), stored.end());
-    }
-    return laid;
+    m_failed = m_failed || !DoAppend(data, size);
+    if (!m_failed)
+        m_size += size;
+    return !m_failed;
 }
 
-} // namespace
-
-Bytes BuildUpk(const std::vector<Entry> &entries, const UpkOptions &options)
+bool PackSink::Overwrite(uint64_t at, const unsigned char *data, size_t size)
 {
-    Bytes file;
-    for (const Chunk &chunk : options.before)
-        AppendChunk(file, chunk.id, chunk.data);
-    const Laid laid = LayOut(entries, static_cast<uint32_t>(file.size() + 8));
-    AppendChunk(file, options.dataId, laid.data);
+    m_failed = m_failed || at > m_size || size > m_size - at || !DoOverwrite(at, data, size);
+    return !m_failed;
+}
+
+bool MemorySink::DoAppend(const unsigned char *data, size_t size)
+{
+    bytes.insert(bytes.end(), data, data + size);
+    return true;
+}
+
+bool MemorySink::DoOverwrite(uint64_t at, const unsigned char *data, size_t size)
+{
+    std::copy(data, data + size, bytes.begin() + static_cast<ptrdiff_t>(at));
+    return true;
+}
+
+bool FileSink::DoAppend(const unsigned char *data, size_t size)
+{
+    errno = 0;
+    if (zarnik::PlatformWriteAll(m_file, data, size))
+        return true;
+    m_error = errno ? errno : EIO;
+    return false;
+}
+
+bool FileSink::DoOverwrite(uint64_t at, const unsigned char *data, size_t size)
+{
+    errno = 0;
+    if (zarnik::PlatformWriteAt(m_file, at, data, size))
+        return true;
+    m_error = errno ? errno : EIO;
+    return false;
+}
+
+void DataWriter::Record(const Entry &entry, uint64_t start, uint64_t unpacked, uint64_t stored)
+{
+    // Past 4 GiB the numbers no longer fit; UpkWriter::Finish refuses such
+    // a pack, and a caller checks the sizes before it starts.
+    m_encoded.push_back(EncodeEntry(entry, static_cast<uint32_t>(start), static_cast<uint32_t>(unpacked),
+                                    static_cast<uint32_t>(stored)));
+}
+
+bool DataWriter::Add(const Entry &entry)
+{
+    const uint64_t start = m_sink.size();
+    const Bytes stored = StoredForm(entry);
+    Record(entry, start, entry.data.size(), stored.size());
+    return m_sink.Append(stored);
+}
+
+bool DataWriter::AddStreamed(const Entry &entry, uint64_t size, const ReadBytes &read)
+{
+    const uint64_t start = m_sink.size();
+    const bool pack = entry.storage != Storage::Stored;
+    Bytes block(static_cast<size_t>(std::min<uint64_t>(size, kReadBlock)));
+    Bytes packed;
+    std::unique_ptr<StreamPacker> packer(pack ? new StreamPacker : nullptr);
+    uint64_t done = 0;
+    do {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(kReadBlock, size - done));
+        if (n && !read(done, block.data(), n))
+            return false;
+        packed.clear();
+        if (pack)
+            packer->Pack(block.data(), n, packed);
+        if (!(pack ? m_sink.Append(packed) : m_sink.Append(block.data(), n)))
+            return false;
+        done += n;
+    } while (done < size);
+
+    uint64_t stored = m_sink.size() - start;
+    if (pack && !KeepPacked(stored, size)) {
+        // Not smaller: the bytes as they are go over the packed stream. It is
+        // longer by no more than its block headers, and those last bytes
+        // stay unused: nothing reads between one entry's bytes and the next.
+        for (done = 0; done < size;) {
+            const size_t n = static_cast<size_t>(std::min<uint64_t>(kReadBlock, size - done));
+            if (!read(done, block.data(), n) || !m_sink.Overwrite(start + done, block.data(), n))
+                return false;
+            done += n;
+        }
+        stored = size;
+    }
+    Record(entry, start, size, stored);
+    return true;
+}
+
+UpkWriter::UpkWriter(PackSink &sink, const UpkOptions &options)
+    : DataWriter(sink), m_options(options)
+{
+    for (const Chunk &chunk : m_options.before)
+        PutChunk(m_sink, chunk.id, chunk.data);
+    // The data chunk's size is known only at the end.
+    m_dataHeader = m_sink.size();
+    PutChunk(m_sink, m_options.dataId, Bytes());
+}
+
+bool UpkWriter::Finish()
+{
+    const uint64_t dataSize = m_sink.size() - (m_dataHeader + 8);
+    if (m_sink.size() > 0xFFFFFFFFu)
+        return false;
+    Bytes size;
+    AppendU32(size, static_cast<uint32_t>(dataSize));
+    m_sink.Overwrite(m_dataHeader + 4, size.data(), size.size());
 
     // Entries spread evenly, so no table is left empty unless there are
     // fewer entries than tables.
-    const size_t tables = std::max<size_t>(1, options.tables);
-    const size_t count = laid.encoded.size();
+    const size_t tables = std::max<size_t>(1, m_options.tables);
+    const size_t count = m_encoded.size();
     for (size_t t = 0; t < tables; ++t) {
         Bytes table;
         for (size_t i = t * count / tables; i < (t + 1) * count / tables; ++i)
-            table.insert(table.end(), laid.encoded[i].begin(), laid.encoded[i].end());
-        AppendChunk(file, options.tableId, table);
+            table.insert(table.end(), m_encoded[i].begin(), m_encoded[i].end());
+        PutChunk(m_sink, m_options.tableId, table);
     }
-    for (const Chunk &chunk : options.after)
-        AppendChunk(file, chunk.id, chunk.data);
-    return file;
+    for (const Chunk &chunk : m_options.after)
+        PutChunk(m_sink, chunk.id, chunk.data);
+    // A reader addresses its file with 32-bit positions.
+    return !m_sink.failed() && m_sink.size() <= 0xFFFFFFFFu;
+}
+
+Bytes BuildUpk(const std::vector<Entry> &entries, const UpkOptions &options)
+{
+    MemorySink sink;
+    UpkWriter writer(sink, options);
+    for (const Entry &entry : entries)
+        writer.Add(entry);
+    writer.Finish();
+    return std::move(sink.bytes);
 }
 
 Bytes IndexChunkData(const std::string &dataName, const Bytes &entries)
@@ -144,23 +260,34 @@ Bytes IndexChunkData(const std::string &dataName, const Bytes &entries)
     return data;
 }
 
+VfsWriter::VfsWriter(PackSink &data, const VfsOptions &options)
+    : DataWriter(data), m_options(options)
+{
+}
+
+Bytes VfsWriter::Index() const
+{
+    Bytes encoded;
+    for (const Bytes &e : m_encoded)
+        encoded.insert(encoded.end(), e.begin(), e.end());
+    encoded.insert(encoded.end(), m_options.trailing.begin(), m_options.trailing.end());
+
+    Bytes index;
+    for (const Chunk &chunk : m_options.before)
+        AppendChunk(index, chunk.id, chunk.data);
+    AppendChunk(index, m_options.chunkId, IndexChunkData(m_options.dataName, encoded));
+    for (const Chunk &chunk : m_options.after)
+        AppendChunk(index, chunk.id, chunk.data);
+    return index;
+}
+
 VfsSet BuildVfs(const std::vector<Entry> &entries, const VfsOptions &options)
 {
-    VfsSet set;
-    Laid laid = LayOut(entries, 0);
-    set.data = std::move(laid.data);
-
-    Bytes encoded;
-    for (const Bytes &e : laid.encoded)
-        encoded.insert(encoded.end(), e.begin(), e.end());
-    encoded.insert(encoded.end(), options.trailing.begin(), options.trailing.end());
-
-    for (const Chunk &chunk : options.before)
-        AppendChunk(set.index, chunk.id, chunk.data);
-    AppendChunk(set.index, options.chunkId, IndexChunkData(options.dataName, encoded));
-    for (const Chunk &chunk : options.after)
-        AppendChunk(set.index, chunk.id, chunk.data);
-    return set;
+    MemorySink data;
+    VfsWriter writer(data, options);
+    for (const Entry &entry : entries)
+        writer.Add(entry);
+    return {writer.Index(), std::move(data.bytes)};
 }
 
 namespace {
@@ -219,11 +346,6 @@ bool WriteWithFlags(const std::string &path, const Bytes &bytes, int flags)
 bool WriteFile(const std::string &path, const Bytes &bytes)
 {
     return WriteWithFlags(path, bytes, O_TRUNC);
-}
-
-bool WriteNewFile(const std::string &path, const Bytes &bytes)
-{
-    return WriteWithFlags(path, bytes, O_EXCL);
 }
 
 } // namespace zarnik_pack

@@ -1,6 +1,11 @@
 // The pack writer: builds single packs (".upk") and index-plus-data sets
 // ("content.vfi" with ".vfs" files) from (archive path, bytes) entries.
 //
+// UpkWriter and VfsWriter lay a pack out into a sink, entry by entry; an
+// entry's bytes come from memory or are read block by block, so a pack of
+// any size is written with a few blocks of memory. BuildUpk and BuildVfs are
+// the same writers into memory.
+//
 // Serves `zarnik create`, the tests, the benchmarks and the samples. Besides
 // sound packs it can write unsound ones on purpose: every field of an entry
 // can be overridden, chunks and their identifiers are the caller's to
@@ -9,9 +14,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
+
+namespace zarnik {
+struct PlatformFile;
+}
 
 namespace zarnik_pack {
 
@@ -72,6 +82,113 @@ struct VfsSet
 // The stored form of an entry's data: as is, or a packed stream.
 Bytes StoredForm(const Entry &entry);
 
+// Where a pack file's bytes go, front to back. After the first failure
+// every call fails.
+class PackSink
+{
+public:
+    virtual ~PackSink() = default;
+    bool Append(const unsigned char *data, size_t size);
+    bool Append(const Bytes &bytes) { return Append(bytes.data(), bytes.size()); }
+    // Writes over bytes appended before, from `at` on.
+    bool Overwrite(uint64_t at, const unsigned char *data, size_t size);
+    // Bytes appended so far.
+    uint64_t size() const { return m_size; }
+    bool failed() const { return m_failed; }
+
+protected:
+    virtual bool DoAppend(const unsigned char *data, size_t size) = 0;
+    virtual bool DoOverwrite(uint64_t at, const unsigned char *data, size_t size) = 0;
+
+private:
+    uint64_t m_size = 0;
+    bool m_failed = false;
+};
+
+class MemorySink : public PackSink
+{
+public:
+    Bytes bytes;
+
+protected:
+    bool DoAppend(const unsigned char *data, size_t size) override;
+    bool DoOverwrite(uint64_t at, const unsigned char *data, size_t size) override;
+};
+
+// A file being written through the library's file layer (see PlatformFile.h:
+// a temporary name, published when complete).
+class FileSink : public PackSink
+{
+public:
+    explicit FileSink(zarnik::PlatformFile *file) : m_file(file) {}
+    // The errno of the failed write (EFBIG: past the process's file-size
+    // limit), or 0.
+    int error() const { return m_error; }
+
+protected:
+    bool DoAppend(const unsigned char *data, size_t size) override;
+    bool DoOverwrite(uint64_t at, const unsigned char *data, size_t size) override;
+
+private:
+    zarnik::PlatformFile *m_file;
+    int m_error = 0;
+};
+
+// Fills `count` bytes from `position` of an entry's data; false when they
+// cannot be read.
+using ReadBytes = std::function<bool(uint64_t position, unsigned char *buffer, size_t count)>;
+
+// Lays entries' stored bytes one after another into a sink (an entry's
+// offset is where its bytes start in the sink's file) and keeps each entry's
+// encoded header and name for the table or index that goes with them.
+class DataWriter
+{
+public:
+    // An entry whose bytes are in memory.
+    bool Add(const Entry &entry);
+    // An entry of `size` bytes read block by block through `read` (its
+    // `data` is not looked at): stored as is with Storage::Stored, else
+    // packed when that is smaller, as StoredForm decides. False when a read
+    // or a write fails; the sink says which.
+    bool AddStreamed(const Entry &entry, uint64_t size, const ReadBytes &read);
+
+protected:
+    explicit DataWriter(PackSink &sink) : m_sink(sink) {}
+    PackSink &m_sink;
+    std::vector<Bytes> m_encoded;
+
+private:
+    void Record(const Entry &entry, uint64_t start, uint64_t unpacked, uint64_t stored);
+};
+
+// A single pack: the chunks before, the data chunk, the file table(s), the
+// chunks after.
+class UpkWriter : public DataWriter
+{
+public:
+    // Writes the chunks before and the data chunk's header.
+    explicit UpkWriter(PackSink &sink, const UpkOptions &options = {});
+    // Fills in the data chunk's size and writes the tables and the chunks
+    // after; false when a write fails or the file passed 4 GiB.
+    bool Finish();
+
+private:
+    UpkOptions m_options;
+    uint64_t m_dataHeader;
+};
+
+// The data file of an index set goes to the sink; the index is made last.
+class VfsWriter : public DataWriter
+{
+public:
+    explicit VfsWriter(PackSink &data, const VfsOptions &options = {});
+    // "content.vfi" for the entries added.
+    Bytes Index() const;
+
+private:
+    VfsOptions m_options;
+};
+
 Bytes BuildUpk(const std::vector<Entry> &entries, const UpkOptions &options = {});
 VfsSet BuildVfs(const std::vector<Entry> &entries, const VfsOptions &options = {});
 
@@ -90,8 +207,6 @@ Bytes IndexChunkData(const std::string &dataName, const Bytes &entries);
 // Files.
 // Writes `bytes` to `path`, replacing what is there; false on failure.
 bool WriteFile(const std::string &path, const Bytes &bytes);
-// Writes `bytes` to a new file; false when anything exists at `path`.
-bool WriteNewFile(const std::string &path, const Bytes &bytes);
 Bytes ToBytes(const std::string &text);
 
 } // namespace zarnik_pack

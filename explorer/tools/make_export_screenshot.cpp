@@ -1,8 +1,9 @@
 // Takes the export screenshot in docs/: the real main window opens a pack
 // through its Open command, exports a folder through the Export command and
-// its directory dialog, and the whole screen is grabbed while the progress
-// dialog runs. Needs a real display (Xvfb will do): the frameless dialog is
-// a window of its own, so grabbing the main window alone would miss it.
+// its directory dialog, and the screen under the main window is grabbed
+// while the progress dialog runs. Needs a real display (Xvfb will do, with a
+// window manager for the frames): the dialog is a window of its own, so
+// grabbing the main window alone would miss it.
 //
 //   make_export_screenshot PACK FOLDER_PATH DEST_DIR OUT_PNG
 //

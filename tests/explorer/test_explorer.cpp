@@ -3,6 +3,7 @@
 // lands on disk. Queued steps meet the modal dialogs a command opens.
 #include "AboutDlg.h"
 #include "Compressor.h"
+#include "ExportSummaryDlg.h"
 #include "ExportThread.h"
 #include "MainWindow.h"
 #include "PackWriter.h"
@@ -22,6 +23,11 @@ using Step = std::function<void(QWidget *)>;
 
 namespace {
 
+Entry e(const char *path, const std::string &text, Storage s = Storage::Auto)
+{
+    return Entry{path, zarnik_pack::ToBytes(text), s, Entry().nameKey, {}, {}, {}, {}, {}};
+}
+
 // Nested folders, packed and stored files, a Latin-1 name and an empty file
 // (stored size 0, no children: a folder for the explorer).
 std::vector<Entry> sampleEntries()
@@ -29,9 +35,6 @@ std::vector<Entry> sampleEntries()
     std::string logo;
     for (int i = 0; i < 400; ++i)
         logo += "line " + std::to_string(i % 17) + " of the logo\n";
-    const auto e = [](const char *path, const std::string &text, Storage s = Storage::Auto) {
-        return Entry{path, zarnik_pack::ToBytes(text), s, Entry().nameKey, {}, {}, {}, {}, {}};
-    };
     return {e("content\\readme.txt", "hello", Storage::Stored),
             e("content\\gfx\\logo.bmp", logo, Storage::Packed),
             e("content\\gfx\\ui\\button.bmp", "button", Storage::Stored),
@@ -92,6 +95,36 @@ QByteArray readAll(const QString &path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// Answers the next message box with `button` once its text has been checked.
+Step boxStep(QMessageBox::Icon icon, const QString &text, QMessageBox::StandardButton button,
+             const QString &details = QString())
+{
+    return [=](QWidget *w) {
+        auto *box = qobject_cast<QMessageBox *>(w);
+        QVERIFY2(box, "expected a message box");
+        QCOMPARE(box->icon(), icon);
+        QVERIFY(box->button(button));
+        QVERIFY2(box->text().contains(text), qPrintable(box->text()));
+        QVERIFY2(box->detailedText().contains(details), qPrintable(box->detailedText()));
+        box->button(button)->click();
+    };
+}
+
+// Checks the export summary and closes it.
+Step summaryStep(const QStringList &lines)
+{
+    return [=](QWidget *w) {
+        QVERIFY2(qobject_cast<ExportSummaryDlg *>(w), "expected the export summary");
+        QString all;
+        for (const char *name : {"headlineLabel", "countsLabel"})
+            all += w->findChild<QLabel *>(name)->text() + '\n';
+        all += w->findChild<QPlainTextEdit *>()->toPlainText();
+        for (const QString &line : lines)
+            QVERIFY2(all.contains(line), qPrintable(line + " not in:\n" + all));
+        static_cast<QDialog *>(w)->accept();
+    };
 }
 
 // One line per item, depth first, walked beside the nodes: "!" marks an item
@@ -161,6 +194,12 @@ class TestExplorer : public QObject
     std::deque<Step> m_steps;
     QPointer<QWidget> m_last;
     int m_unexpected = 0;
+    // The worker of the next export is held at the start of file number
+    // m_pauseAt while the GUI thread runs m_atPause: what a user does
+    // mid-export, with no race against the worker.
+    int m_pauseAt = 0;
+    std::function<void()> m_atPause;
+    QSemaphore m_resume;
 
     QString path(const QString &relative) const { return m_dir->filePath(relative); }
 
@@ -182,24 +221,50 @@ class TestExplorer : public QObject
         return out;
     }
 
+    // The window shows the progress dialog before it starts the worker: the
+    // hold goes in then, before the worker can pass the file.
+    bool eventFilter(QObject *o, QEvent *e) override
+    {
+        if (m_pauseAt == 0 || e->type() != QEvent::Show || !o->inherits("ProgressDlg"))
+            return false;
+        const auto hold = [this, at = m_pauseAt](const QString &, int number, int) {
+            if (number != at)
+                return;
+            QMetaObject::invokeMethod(
+                this, [this] { m_atPause(); m_resume.release(); }, Qt::QueuedConnection);
+            // Bounded, so that a GUI thread that never comes fails the test
+            // instead of hanging it.
+            m_resume.tryAcquire(1, 30000);
+        };
+        connect(m_window->exportThread(), &ExportThread::fileStarted, this, hold,
+                Qt::DirectConnection);
+        m_pauseAt = 0;
+        return false;
+    }
+
     void poll()
     {
-        // The progress dialog goes away on its own.
         QPointer<QWidget> w = QApplication::activeModalWidget();
-        if (!w || w == m_last || !w->isVisible() || w->inherits("ProgressDlg"))
+        if (!w || w == m_last || !w->isVisible())
             return;
         m_last = w;
+        Step step;
         if (m_steps.empty()) {
             ++m_unexpected;
         } else {
-            const Step step = m_steps.front();
+            step = m_steps.front();
             m_steps.pop_front();
-            step(w);
         }
-        // A dialog nobody expected, or whose step failed, is closed so the
-        // test reports the failure instead of hanging.
-        if (w && w->isVisible())
-            QMetaObject::invokeMethod(w, "reject", Qt::QueuedConnection);
+        // Outside this timer's slot, so that a dialog the step opens (Qt's
+        // own questions inside a file dialog) meets the timer too.
+        QMetaObject::invokeMethod(this, [step, w] {
+            if (step && w)
+                step(w);
+            // A dialog nobody expected, or whose step failed, is closed so
+            // the test reports the failure instead of hanging.
+            if (w && w->isVisible())
+                QMetaObject::invokeMethod(w, "reject", Qt::QueuedConnection);
+        }, Qt::QueuedConnection);
     }
 
     // Selects the one item with this name.
@@ -211,23 +276,25 @@ class TestExplorer : public QObject
         return items.size() == 1 && m_tree->selectedItems() == items;
     }
 
-    // Runs Export, answers its file dialog and waits for the export to end.
-    // Gives each change of the bar as "archive path percentage".
-    QStringList exportTo(const QString &answer, QString *seen = nullptr)
+    // Runs Export, answers its file dialog and the dialogs `after` it, and
+    // waits for the export to end. Gives each change of the bar as "archive
+    // path percentage".
+    QStringList exportTo(const QString &answer, QString *seen = nullptr,
+                         std::vector<Step> after = {})
     {
-        run("actionExport", {fileStep(answer, seen)});
+        after.insert(after.begin(), fileStep(answer, seen));
+        run("actionExport", after);
         // No event has been processed since the thread started: its reports
         // are still queued and the dialog still stands.
         QPointer<ProgressDlg> dlg = m_window->findChild<ProgressDlg *>();
-        QPointer<ExportThread> thread = m_window->exportThread();
-        if (!dlg || !thread)
+        if (!dlg || !m_window->exportThread())
             return kNoExport;
         // Every export gets a fresh dialog with the notice at 0; dialog and
         // thread are both gone at its end.
         auto *bar = dlg->findChild<QProgressBar *>();
-        auto *fileLabel = dlg->findChild<QLabel *>(QStringLiteral("label_2"));
+        auto *fileLabel = dlg->findChild<QLabel *>(QStringLiteral("fileLabel"));
         if (bar->value() != 0
-            || dlg->findChild<QLabel *>(QStringLiteral("label"))->text()
+            || dlg->findChild<QLabel *>(QStringLiteral("noticeLabel"))->text()
                    != "Exporting files, please wait, it may take several minutes...")
             return {QStringLiteral("<dialog not fresh>")};
         QStringList changes;
@@ -240,7 +307,7 @@ class TestExplorer : public QObject
         connect(dlg, &QObject::destroyed, &loop, &QEventLoop::quit);
         QTimer::singleShot(20000, &loop, &QEventLoop::quit);
         loop.exec();
-        if (dlg || thread || m_window->findChild<ProgressDlg *>() || m_window->exportThread())
+        if (dlg || m_window->findChild<ProgressDlg *>() || m_window->exportThread())
             return {QStringLiteral("<export left behind>")};
         return changes;
     }
@@ -250,6 +317,7 @@ private slots:
     {
         connect(&m_poll, &QTimer::timeout, this, &TestExplorer::poll);
         m_poll.start(5);
+        qApp->installEventFilter(this);
     }
 
     void init()
@@ -380,26 +448,38 @@ private slots:
         }
 
         // Names that pass but fail in the library (not a pack; an index route
-        // without its index) clear the view: no item may point at the
-        // deleted archive's nodes.
+        // without its index) say why; the pack shown stays open with its view.
         QVERIFY(zarnik_pack::WriteFile(nativePath(path("junk.upk")), zarnik_pack::Bytes(64, 7)));
         QVERIFY(QFile::remove(path("set/content.vfi")));
-        for (const QString &bad : {path("junk.upk"), path("set/data0.vfs")}) {
-            open(upk);
-            open(bad);
-            QVERIFY(m_window->archive() && !m_window->archive()->GetRoot());
-            QCOMPARE(m_tree->topLevelItemCount(), 0);
+        for (const auto &[bad, why] : {std::pair<QString, QString>{path("junk.upk"), "no file table"},
+                                       {path("set/data0.vfs"), "content.vfi beside it is missing"}}) {
+            run("action_Open",
+                {fileStep(bad), boxStep(QMessageBox::Critical, why, QMessageBox::Ok)});
+            QCOMPARE(m_window->archive(), archive);
+            QCOMPARE(view(), before);
         }
+
+        // What opening passed over is named in a warning; the rest opens.
+        const std::vector<Entry> twice{e("content\\dup.txt", "a"), e("content\\dup.txt", "b")};
+        run("action_Open", {fileStep(writeUpk(path("dup.upk"), twice)),
+                            boxStep(QMessageBox::Warning, "passed over", QMessageBox::Ok,
+                                    "content\\dup.txt")});
+        QVERIFY(m_window->archive() != archive);
+        QCOMPARE(view(), QStringList({"content [folder]", "  dup.txt [document]",
+                                      "  dup.txt [document]"}));
     }
 
     void exportFilesAndFoldersByteExact()
     {
         // No archive, no selection, or Cancel in either dialog: nothing
-        // starts and nothing is made.
+        // starts and nothing is made; Export is offered only with a selection.
+        auto *exportAction = m_window->findChild<QAction *>(QStringLiteral("actionExport"));
+        QVERIFY(!exportAction->isEnabled());
         run("actionExport");
         const std::vector<Entry> entries = sampleEntries();
         open(writeUpk(path(QStringLiteral("pack.upk")), entries));
         m_tree->clearSelection();
+        QVERIFY(!exportAction->isEnabled());
         run("actionExport");
         for (const char *name : {"readme.txt", "gfx"})
             QCOMPARE(select(name) ? exportTo(QString()) : QStringList(), kNoExport);
@@ -424,16 +504,35 @@ private slots:
             QCOMPARE(readAll(out + "/saved"), bytesOf(entries[i]));
             QVERIFY(QFile::remove(out + "/saved"));
         }
+        // An existing name: the file dialog comes again, with no offer to
+        // replace it, and nothing is written.
+        QVERIFY(zarnik_pack::WriteFile(nativePath(out + "/saved"), zarnik_pack::ToBytes("old")));
+        QCOMPARE(exportTo(out + "/saved", nullptr,
+                          {boxStep(QMessageBox::Information, "already exists", QMessageBox::Ok),
+                           fileStep(QString())}),
+                 kNoExport);
+        QCOMPARE(readAll(out + "/saved"), QByteArray("old"));
+
+        // gfx, whose folder ui does not count: the bar follows the bytes.
         QVERIFY(select("gfx"));
-        QCOMPARE(exportTo(out, &seen),
-                 (QStringList{"content\\gfx\\logo.bmp 33", "content\\gfx\\ui\\button.bmp 66",
-                              "content\\gfx\\icon.bmp 100"}));
+        const size_t logo = entries[1].data.size(), button = entries[2].data.size(),
+                     total = logo + button + entries[4].data.size();
+        QStringList rising;
+        for (const auto &[file, done] : {std::pair<QString, size_t>{"logo.bmp", logo},
+                                         {"ui\\button.bmp", logo + button},
+                                         {"icon.bmp", total}})
+            rising << "content\\gfx\\" + file + ' ' + QString::number(done * 100 / total);
+        QCOMPARE(exportTo(out, &seen), rising);
         QCOMPARE(seen, QStringLiteral("Where to save...||dir"));
+        QCOMPARE(m_window->statusBar()->currentMessage(),
+                 "Exported 3 files (" + QLocale().formattedDataSize(qint64(total), 1,
+                                                                   QLocale::DataSizeTraditionalFormat)
+                     + ") to " + out);
 
         // The root: the whole pack, the Latin-1 name in the file-system
         // encoding, the empty file as a directory.
         QVERIFY(select("content"));
-        QCOMPARE(exportTo(out).size(), 6);
+        QCOMPARE(exportTo(out).last(), "content\\sound\\a.wav 100");
         for (const Entry &e : entries) {
             const QString file = out + '/' + QString::fromLatin1(e.path.c_str()).replace('\\', '/');
             QCOMPARE(readAll(file), e.data.empty() ? QByteArray("<missing>") : bytesOf(e));
@@ -446,55 +545,88 @@ private slots:
         QCOMPARE(exportTo(out, &seen), QStringList());
         QCOMPARE(seen, QStringLiteral("Where to save...||dir"));
         QVERIFY(QFileInfo(out + "/empty.dat").isDir());
+
+        // A file already there, one damaged in the pack and a folder that
+        // cannot be made (a file stands in its place): none is written, and
+        // the summary counts and names each.
+        std::vector<Entry> mixed{e("content\\mix\\ok.txt", "fine"),
+                                 e("content\\mix\\there.txt", "new"),
+                                 e("content\\mix\\bad.bin", std::string(64, '\xFF'), Storage::Stored),
+                                 e("content\\mix\\sub\\a.txt", "blocked")};
+        mixed[2].unpackedSize = 1000;
+        open(writeUpk(path(QStringLiteral("mixed.upk")), mixed));
+        QVERIFY(QDir().mkpath(out + "/mix") && select("mix"));
+        for (const char *name : {"/mix/there.txt", "/mix/sub"})
+            QVERIFY(zarnik_pack::WriteFile(nativePath(out + name), zarnik_pack::ToBytes("old")));
+        exportTo(out, nullptr,
+                 {summaryStep({"Written: 1 file", "Skipped, already there: 1",
+                               "Damaged in the pack: 1", "Could not be written: 1",
+                               "content\\mix\\there.txt\t", "content\\mix\\bad.bin\t",
+                               "content\\mix\\sub\t"})});
+        QCOMPARE(readAll(out + "/mix/ok.txt"), QByteArray("fine"));
+        QCOMPARE(readAll(out + "/mix/there.txt"), QByteArray("old"));
     }
 
-    void largeExportKeepsGuiAndDialogUntilDone()
+    void largeExportCancelAndClose()
     {
         std::string text;
         open(writeUpk(path(QStringLiteral("pack.upk")), largeEntries(text)));
         const QString out = path(QStringLiteral("out"));
-        const auto exportedWhole = [&] {
-            for (int i = 0; i < kLargeFiles; ++i)
-                if (readAll(out + "/big/part" + QString::number(i) + ".txt") != text.c_str())
-                    return false;
-            return true;
+        // How many files stand in out/big, each whole; -1 for anything else
+        // (a short or temporary file).
+        const auto written = [&] {
+            int count = 0;
+            const QRegularExpression name(QStringLiteral("^part[0-9]+\\.txt$"));
+            for (const QFileInfo &f : QDir(out + "/big").entryInfoList(QDir::Files | QDir::Hidden)) {
+                if (!name.match(f.fileName()).hasMatch() || readAll(f.filePath()) != text.c_str())
+                    return -1;
+                ++count;
+            }
+            return count;
         };
         QVERIFY(QDir().mkpath(out) && select("big"));
+        auto *openAction = m_window->findChild<QAction *>(QStringLiteral("action_Open"));
 
-        // Had the export blocked the GUI thread, no tick would find it
-        // running; the bar moves under the timer's eyes, not all at once.
-        int ticks = 0;
-        bool keptOpen = false;
-        QSet<int> values;
-        QTimer timer;
-        connect(&timer, &QTimer::timeout, [&] {
+        // Mid-export: keys and the window manager's close leave the dialog,
+        // Open waits, the bar has moved, and a close of the window asks and,
+        // told No, keeps it. Cancel stops the export: two whole files, no
+        // partial one, and the summary says so.
+        m_pauseAt = 3;
+        m_atPause = [&] {
             auto *dlg = m_window->findChild<ProgressDlg *>();
-            if (!dlg || !m_window->exportThread() || !m_window->exportThread()->isRunning())
-                return;
-            if (++ticks == 1) {
-                // QDialog would reject on Escape and press a default button
-                // on Enter; only the end of the export may close this one.
-                for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter})
-                    QTest::keyClick(dlg, key);
-                keptOpen = dlg->isVisible();
-            }
-            values << dlg->findChild<QProgressBar *>()->value();
-        });
-        timer.start(1);
-        QCOMPARE(exportTo(out).size(), kLargeFiles);
-        timer.stop();
-        QVERIFY2(ticks >= 5 && values.size() >= 3,
-                 qPrintable(QString("%1 ticks, %2 values").arg(ticks).arg(values.size())));
-        QVERIFY(keptOpen && exportedWhole());
+            for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter})
+                QTest::keyClick(dlg, key);
+            QVERIFY(!dlg->close()); // its close event, as the window manager's
+            run("action_Open");
+            QVERIFY(dlg->isVisible() && !openAction->isEnabled());
+            QCOMPARE(dlg->findChild<QProgressBar *>()->value(), 2 * 100 / kLargeFiles);
+            m_steps.push_front(boxStep(QMessageBox::Question, "Cancel it", QMessageBox::No));
+            QVERIFY(!m_window->close() && m_window->isVisible());
+            dlg->findChild<QPushButton *>(QStringLiteral("cancelButton"))->click();
+        };
+        exportTo(out, nullptr,
+                 {summaryStep({"The export was cancelled. Written: 2 files",
+                               "content\\big\\part2.txt\t", "Not tried: 29"})});
+        QCOMPARE(written(), 2);
+        QVERIFY(openAction->isEnabled());
 
-        // The window (and with it the archive) goes while a second export
-        // runs: it must first let the worker finish, so every file is whole.
+        // Told Yes, the window's close cancels the export and ends it.
+        QVERIFY(QDir(out).removeRecursively() && QDir().mkpath(out));
+        run("actionExport", {fileStep(out)});
+        QVERIFY(m_window->exportThread());
+        m_steps.push_back(boxStep(QMessageBox::Question, "Cancel it", QMessageBox::Yes));
+        QVERIFY(m_window->close());
+        QVERIFY(!m_window->exportThread() && written() >= 0);
+
+        // The window (and with it the archive) goes while an export runs, as
+        // when the application ends: the worker finishes first.
+        m_window->show();
         QVERIFY(QDir(out).removeRecursively() && QDir().mkpath(out));
         run("actionExport", {fileStep(out)});
         QVERIFY(m_window->exportThread());
         delete m_window;
         m_window = nullptr;
-        QVERIFY(exportedWhole());
+        QCOMPARE(written(), kLargeFiles);
     }
 };
 

@@ -1,0 +1,112 @@
+#include "ExportSummaryDlg.h"
+
+#include "ExportThread.h"
+#include "ui_ExportSummaryDlg.h"
+
+#include <QDir>
+#include <QLocale>
+#include <QMap>
+
+namespace {
+
+// The kinds the summary counts: what the user can do about each differs.
+enum class Kind { Exists, Damaged, Unwritable, BadName, Stopped };
+
+Kind kindOf(ExtractOutcome outcome)
+{
+    switch (outcome) {
+    case ExtractOutcome::Exists:
+        return Kind::Exists;
+    case ExtractOutcome::OutOfRange:
+    case ExtractOutcome::Unreadable:
+    case ExtractOutcome::Damaged:
+    case ExtractOutcome::WrongSize:
+        return Kind::Damaged;
+    case ExtractOutcome::UnsafeName:
+    case ExtractOutcome::EmptyName:
+    case ExtractOutcome::Duplicate:
+        return Kind::BadName;
+    case ExtractOutcome::Stopped:
+        return Kind::Stopped;
+    default:
+        return Kind::Unwritable;
+    }
+}
+
+QString kindText(Kind kind)
+{
+    switch (kind) {
+    case Kind::Exists:
+        return ExportSummaryDlg::tr("Skipped, already there");
+    case Kind::Damaged:
+        return ExportSummaryDlg::tr("Damaged in the pack");
+    case Kind::Unwritable:
+        return ExportSummaryDlg::tr("Could not be written");
+    case Kind::BadName:
+        return ExportSummaryDlg::tr("Unusable or repeated names");
+    case Kind::Stopped:
+        return ExportSummaryDlg::tr("Removed when cancelled");
+    }
+    return QString();
+}
+
+} // namespace
+
+QString ExportSummaryDlg::filesAndSize(int files, quint64 bytes)
+{
+    return (files == 1 ? tr("1 file (%1)") : tr("%1 files (%2)").arg(files))
+        .arg(QLocale().formattedDataSize(qint64(bytes), 1, QLocale::DataSizeTraditionalFormat));
+}
+
+ExportSummaryDlg::ExportSummaryDlg(const ExportResult &result, QWidget *parent)
+    : QDialog(parent)
+    , ui(new Ui::ExportSummaryDlg)
+{
+    ui->setupUi(this);
+
+    const QString written = tr("Written: %1 of %2 to %3.")
+                                .arg(filesAndSize(result.filesWritten, result.bytesWritten))
+                                .arg(result.filesTotal)
+                                .arg(QDir::toNativeSeparators(result.destination));
+    QString ending;
+    switch (result.end) {
+    case CZarnikArchive::ExtractEnd::Stopped:
+        ending = tr("The export was cancelled.");
+        break;
+    case CZarnikArchive::ExtractEnd::DiskFull:
+        ending = tr("The disk is full or read-only: the export stopped.");
+        break;
+    case CZarnikArchive::ExtractEnd::NoDataFile:
+        ending = tr("The pack's data file is not open: nothing was exported.");
+        break;
+    case CZarnikArchive::ExtractEnd::Finished:
+        ending = tr("Not everything was exported.");
+        break;
+    }
+    ui->headlineLabel->setText(ending + ' ' + written);
+
+    QMap<Kind, int> counts;
+    QStringList lines;
+    for (const ExportResult::Failure &failure : result.failures) {
+        ++counts[kindOf(failure.outcome)];
+        lines << failure.path + QStringLiteral("\t") + QString::fromUtf8(ExtractOutcomeText(failure.outcome));
+    }
+    QStringList countLines;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        countLines << tr("%1: %2").arg(kindText(it.key())).arg(it.value());
+    if (result.filesNotTried() > 0)
+        countLines << tr("Not tried: %1").arg(result.filesNotTried());
+    ui->countsLabel->setText(countLines.join('\n'));
+    ui->failureList->setPlainText(lines.join('\n'));
+    if (lines.isEmpty()) {
+        // Only files not tried: the two lines alone, without the room the
+        // list would take.
+        ui->failureList->hide();
+        adjustSize();
+    }
+}
+
+ExportSummaryDlg::~ExportSummaryDlg()
+{
+    delete ui;
+}
