@@ -72,6 +72,7 @@ Result Zarnik(const std::vector<std::string> &args, const std::string &cwd = "."
 {
     TempDir io;
 #ifdef _WIN32
+    static_cast<void>(prefix); // a POSIX shell command: tests that need one skip on Windows
     std::string exe = ZARNIK_EXE;
     if (exe[0] == '/') // cross-built: the build folder seen through Wine's Z: drive
         exe = "Z:" + exe;
@@ -358,13 +359,14 @@ TEST(Cli, ControlCharactersInNamesPrintEscapedExceptInJson)
 {
     // A folder that would clear the screen and ring, a file whose newline
     // would split its line, with DEL and the C1 CSI (Latin-1 0x9B); the pack
-    // file's own name holds ESC and '\'.
+    // file's own name holds ESC and '\' (where the file system allows it:
+    // Windows' names hold neither, and there it cannot create these folders).
     TempDir dir;
     const std::string folder = "content\\esc\x1b[2J\x07";
     std::vector<Entry> entries{MakeEntry(folder + "\\a\nb\x7f\x9b.bin", Pattern(10), Storage::Stored),
                                MakeEntry("content\\bell\x07.txt", "ding")};
     entries[0].offset = 1u << 20;
-    const std::string upk = WriteUpk(dir, entries, "p\x1b\\.upk");
+    const std::string upk = WriteUpk(dir, entries, kWindows ? "p.upk" : "p\x1b\\.upk");
     const std::string shownFolder = R"(content/esc\x1b[2J\x07)";
     const std::string shownFile = shownFolder + R"(/a\nb\x7f\x9b.bin)";
     const std::string damaged = shownFile + ": stored bytes lie outside the data file\n";
@@ -372,13 +374,18 @@ TEST(Cli, ControlCharactersInNamesPrintEscapedExceptInJson)
     EXPECT_EQ(Zarnik({"list", upk}).out, shownFolder + "/\n" + shownFile + "\n" + R"(content/bell\x07.txt)" + "\n");
     EXPECT_EQ(Zarnik({"test", upk}).out, damaged + "2 files tested, 4 bytes sound, 1 damaged\n");
     const Result extract = Zarnik({"extract", upk, "-C", dir.file("out"), "--progress"});
-    EXPECT_TRUE(Ran(extract, 1, {}, {"\r\x1b[Kzarnik: " + damaged, R"(content/bell\x07.txt)"}));
+    const std::string firstFailure =
+        kWindows ? "zarnik: " + shownFolder + ": cannot create the directory; nothing below it was written\n"
+                 : "\r\x1b[Kzarnik: " + damaged;
+    EXPECT_TRUE(Ran(extract, 1, {}, {firstFailure, R"(content/bell\x07.txt)"}));
     EXPECT_EQ(extract.err.find_first_of("\x07\x7f\x9b"), std::string::npos);
     EXPECT_EQ(extract.err.find("\x1b[2J"), std::string::npos);
     EXPECT_EQ(Zarnik({"cat", upk, "content/esc\x1b[2J\x07/a\nb\x7f\xC2\x9B.bin"}).err, "zarnik: " + damaged);
-    const Result info = Zarnik({"info", upk});
-    EXPECT_TRUE(Ran(info, 0, {R"(p\x1b\\.upk)"}) && info.out.find('\x1b') == std::string::npos) << info.out;
-    EXPECT_TRUE(Ran(Zarnik({"list", upk + "\n"}), 2, {}, {R"(p\x1b\\.upk\n: no such file)"}));
+    if (!kWindows) {
+        const Result info = Zarnik({"info", upk});
+        EXPECT_TRUE(Ran(info, 0, {R"(p\x1b\\.upk)"}) && info.out.find('\x1b') == std::string::npos) << info.out;
+        EXPECT_TRUE(Ran(Zarnik({"list", upk + "\n"}), 2, {}, {R"(p\x1b\\.upk\n: no such file)"}));
+    }
     // `cat` takes the real name and the printed one.
     for (const std::string &path : {std::string("content/bell\x07.txt"), std::string(R"(content/bell\x07.txt)")})
         EXPECT_EQ(Zarnik({"cat", upk, path}).out, "ding");
