@@ -61,7 +61,7 @@ Collected Collect(const fs::path &dir)
         result.status = status;
         return result;
     };
-    const std::string shownDir = Printable(dir.string());
+    const std::string shownDir = Printable(dir.u8string());
     std::error_code ec;
     fs::recursive_directory_iterator it(dir, ec), end;
     if (ec)
@@ -72,7 +72,7 @@ Collected Collect(const fs::path &dir)
             return fail("cannot read below " + shownDir + ": " + ec.message(), kExitFileFailed);
         if (it->is_symlink() || !it->is_regular_file())
             continue;
-        const std::string relative = it->path().lexically_relative(dir).generic_string();
+        const std::string relative = it->path().lexically_relative(dir).generic_u8string();
         const std::string shown = Printable(relative);
         if (relative.find('\\') != std::string::npos)
             return fail(shown + ": a name holding '\\' cannot be stored in a pack", kExitUsage);
@@ -87,7 +87,7 @@ Collected Collect(const fs::path &dir)
                         kExitUsage);
         const uint64_t size = it->file_size(ec);
         if (ec)
-            return fail("cannot read " + Printable(it->path().string()) + ": " + ec.message(),
+            return fail("cannot read " + Printable(it->path().u8string()) + ": " + ec.message(),
                         kExitFileFailed);
         result.total += size;
         result.sources.push_back({archivePath, it->path(), size});
@@ -165,7 +165,7 @@ std::string WriteFailure(const fs::path &path, int error)
     const std::string why =
         error == EFBIG ? "larger than this process may write (the file-size limit, ulimit -f)"
                        : std::strerror(error ? error : EIO);
-    return "cannot write " + Printable(path.string()) + ": " + why + "; no pack was made";
+    return "cannot write " + Printable(path.u8string()) + ": " + why + "; no pack was made";
 }
 
 // Every source into `writer`, read block by block; an error message, or
@@ -174,8 +174,8 @@ std::string AddSources(zarnik_pack::DataWriter &writer, const zarnik_pack::FileS
                        const fs::path &outPath, const std::vector<Source> &sources, bool store)
 {
     for (const Source &source : sources) {
-        const std::string shown = Printable(source.path.string());
-        zarnik::PlatformFile *in = zarnik::PlatformOpenRead(source.path.string());
+        const std::string shown = Printable(source.path.u8string());
+        zarnik::PlatformFile *in = zarnik::PlatformOpenRead(source.path.u8string());
         if (!in)
             return "cannot read " + shown + ": " +
                    (zarnik::PlatformLastError() == zarnik::PlatformError::NotRegular
@@ -214,8 +214,8 @@ int RunCreate(const std::string &out, const std::string &dir, bool store)
                    "(data file with content.vfi beside it): " + Printable(out));
         return kExitUsage;
     }
-    const fs::path outPath = LibraryPath(out);
-    if (!vfs && outPath.string().find(".vfs") != std::string::npos) {
+    const fs::path outPath = fs::u8path(LibraryPath(out));
+    if (!vfs && outPath.u8string().find(".vfs") != std::string::npos) {
         PrintError(Printable(out) + ": a path holding \".vfs\" is opened as an index set, so a "
                                     "single pack there could not be read back");
         return kExitUsage;
@@ -224,37 +224,37 @@ int RunCreate(const std::string &out, const std::string &dir, bool store)
     for (const fs::path &target : vfs ? std::vector<fs::path>{outPath, indexPath}
                                       : std::vector<fs::path>{outPath}) {
         if (Exists(target)) {
-            PrintError(Printable(target.string()) + " already exists; not replaced");
+            PrintError(Printable(target.u8string()) + " already exists; not replaced");
             return kExitUsage;
         }
     }
     std::error_code ec;
-    if (!fs::is_directory(dir, ec)) {
+    if (!fs::is_directory(fs::u8path(dir), ec)) {
         PrintError(Printable(dir) + ": not a folder");
         return kExitUsage;
     }
 
-    const Collected collected = Collect(fs::path(dir));
+    const Collected collected = Collect(fs::u8path(dir));
     if (!collected.error.empty()) {
         PrintError(collected.error);
         return collected.status;
     }
 
     std::unique_ptr<zarnik::PlatformDirectory, void (*)(zarnik::PlatformDirectory *)> folder(
-        zarnik::PlatformOpenDirectory(outPath.parent_path().string()),
+        zarnik::PlatformOpenDirectory(outPath.parent_path().u8string()),
         zarnik::PlatformCloseDirectory);
     if (!folder) {
-        PrintError("cannot create " + Printable(outPath.string()) + ": " + std::strerror(errno));
+        PrintError("cannot create " + Printable(outPath.u8string()) + ": " + std::strerror(errno));
         return kExitFileFailed;
     }
-    PartialFile data(folder.get(), outPath.filename().string());
+    PartialFile data(folder.get(), outPath.filename().u8string());
     if (!data.file()) {
-        PrintError("cannot create " + Printable(outPath.string()) + ": " + std::strerror(data.error()));
+        PrintError("cannot create " + Printable(outPath.u8string()) + ": " + std::strerror(data.error()));
         return kExitFileFailed;
     }
     zarnik_pack::FileSink sink(data.file());
     zarnik_pack::VfsOptions vfsOptions;
-    vfsOptions.dataName = outPath.filename().string();
+    vfsOptions.dataName = outPath.filename().u8string();
     std::optional<zarnik_pack::UpkWriter> upk;
     std::optional<zarnik_pack::VfsWriter> set;
     if (vfs)
@@ -283,10 +283,10 @@ int RunCreate(const std::string &out, const std::string &dir, bool store)
     // back, so no lone data file blocks the next run.
     std::unique_ptr<PartialFile> index;
     if (vfs) {
-        index = std::make_unique<PartialFile>(folder.get(), indexPath.filename().string());
+        index = std::make_unique<PartialFile>(folder.get(), indexPath.filename().u8string());
         const zarnik_pack::Bytes indexBytes = set->Index();
         if (!index->file()) {
-            PrintError("cannot create " + Printable(indexPath.string()) + ": " +
+            PrintError("cannot create " + Printable(indexPath.u8string()) + ": " +
                        std::strerror(index->error()));
             return kExitFileFailed;
         }
@@ -297,12 +297,12 @@ int RunCreate(const std::string &out, const std::string &dir, bool store)
         }
     }
     if (!data.Publish()) {
-        PrintError(Printable(outPath.string()) + " already exists; not replaced");
+        PrintError(Printable(outPath.u8string()) + " already exists; not replaced");
         return kExitUsage;
     }
     if (index && !index->Publish()) {
         data.Unpublish();
-        PrintError(Printable(indexPath.string()) + " already exists; not replaced");
+        PrintError(Printable(indexPath.u8string()) + " already exists; not replaced");
         return kExitUsage;
     }
     std::printf("%s: %zu files, %s in a file of %s%s\n", Printable(out).c_str(),

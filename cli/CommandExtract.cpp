@@ -2,6 +2,7 @@
 // below a folder. The library writes; the tool chooses the nodes, makes the
 // folders that lead to a chosen node, and counts what happened.
 #include "Commands.h"
+#include "Console.h"
 #include "Glob.h"
 #include "OpenPack.h"
 #include "PackText.h"
@@ -13,7 +14,12 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <unistd.h>
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -129,6 +135,24 @@ extern "C" void OnStopSignal(int signal)
     g_stop.store(true);
 }
 
+#ifdef _WIN32
+// Ctrl-C and Ctrl-Break in the console stop as SIGINT does. (Closing the
+// console ends the process whatever a handler does, as a kill would.)
+BOOL WINAPI OnConsoleControl(DWORD event)
+{
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+        return FALSE;
+    OnStopSignal(SIGINT);
+    return TRUE;
+}
+
+class StopOnSignals
+{
+public:
+    StopOnSignals() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
+    ~StopOnSignals() { SetConsoleCtrlHandler(OnConsoleControl, FALSE); }
+};
+#else
 class StopOnSignals
 {
 public:
@@ -150,6 +174,7 @@ public:
 private:
     struct sigaction m_OldInt, m_OldTerm;
 };
+#endif
 
 } // namespace
 
@@ -160,7 +185,7 @@ int RunExtract(const ExtractOptions &options)
         return kExitUsage;
 
     std::error_code ec;
-    const fs::path dir = fs::absolute(options.dir, ec);
+    const fs::path dir = fs::absolute(fs::u8path(options.dir), ec);
     if (!ec)
         fs::create_directories(dir, ec);
     if (ec || !fs::is_directory(dir)) {
@@ -192,7 +217,7 @@ int RunExtract(const ExtractOptions &options)
     uint64_t totalFiles = 0;
     for (const Selected &s : chosen)
         totalFiles += CountTree(s.node).files;
-    const bool showProgress = !options.quiet && (options.progress || isatty(STDERR_FILENO));
+    const bool showProgress = !options.quiet && (options.progress || StandardErrorIsTerminal());
     ProgressLine progress(showProgress, totalFiles);
     ExtractReport report(progress);
 
@@ -215,7 +240,7 @@ int RunExtract(const ExtractOptions &options)
         extractOptions.stop = &g_stop;
         extractOptions.workers = options.jobs;
         extractOptions.leadingFolders = s.folders;
-        end = archive->Extract(s.node, dir.string(), &report, extractOptions);
+        end = archive->Extract(s.node, dir.u8string(), &report, extractOptions);
         if (end != CZarnikArchive::ExtractEnd::Finished)
             break;
     }

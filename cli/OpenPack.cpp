@@ -5,7 +5,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -17,10 +21,10 @@ void PrintError(const std::string &message)
 std::string LibraryPath(const std::string &argument)
 {
     std::error_code ec;
-    fs::path absolute = fs::absolute(argument, ec);
+    fs::path absolute = fs::absolute(fs::u8path(argument), ec);
     if (ec)
-        absolute = argument;
-    return absolute.string();
+        return argument;
+    return absolute.u8string();
 }
 
 namespace {
@@ -37,7 +41,11 @@ std::string WhyUnreadable(const fs::path &path)
         return "it is a directory";
     if (!fs::is_regular_file(status))
         return "not a regular file";
+#ifdef _WIN32
+    if (_waccess(path.c_str(), 4) != 0)
+#else
     if (access(path.c_str(), R_OK) != 0)
+#endif
         return "not readable (permission denied)";
     const uintmax_t size = fs::file_size(path, ec);
     if (!ec && size == 0)
@@ -56,7 +64,7 @@ std::unique_ptr<CZarnikArchive> OpenPack(const std::string &argument)
     if (archive->Open(path))
         return archive;
 
-    const fs::path native = path;
+    const fs::path native = fs::u8path(path);
     const fs::path index = native.parent_path() / "content.vfi";
     std::string reason;
     switch (archive->GetOpenFailure()) {
@@ -66,11 +74,11 @@ std::unique_ptr<CZarnikArchive> OpenPack(const std::string &argument)
     case CZarnikArchive::OpenFailure::IndexUnreadable: {
         const std::string why = WhyUnreadable(index);
         reason = "a \".vfs\" data file needs its index \"content.vfi\" beside it: " +
-                 Printable(index.string()) + ": " + why;
+                 Printable(index.u8string()) + ": " + why;
         break;
     }
     case CZarnikArchive::OpenFailure::NotNamedInIndex:
-        reason = "\"content.vfi\" beside it does not name \"" + Printable(native.filename().string()) +
+        reason = "\"content.vfi\" beside it does not name \"" + Printable(native.filename().u8string()) +
                  "\"";
         break;
     case CZarnikArchive::OpenFailure::DataUnreadable:

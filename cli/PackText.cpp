@@ -70,7 +70,11 @@ std::string Printable(const std::string &utf8)
             continue;
         }
         if (c == '\\')
+#ifdef _WIN32
+            out += '\\'; // the separator of Windows paths; no name holds one
+#else
             out += "\\\\";
+#endif
         else if (c == '\n')
             out += "\\n";
         else if (c == '\r')

@@ -16,7 +16,8 @@ std::string SlashPath(const std::string &latin1);
 // terminal nor split a line. Control characters (below 0x20, 0x7F and
 // U+0080..U+009F) become \n, \r, \t or \xHH (the Latin-1 code, lower-case
 // hex), a byte that is no UTF-8 becomes \xHH, and '\' becomes \\ so that
-// every escape reads back one way. Everything the tool prints for people
+// every escape reads back one way (not on Windows, where '\' separates the
+// folders of a path and no name holds a control character). Everything the tool prints for people
 // that comes from a pack or the file system goes through here.
 std::string Printable(const std::string &utf8);
 

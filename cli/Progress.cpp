@@ -1,8 +1,8 @@
 #include "Progress.h"
 
+#include "Console.h"
+
 #include <cstdio>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 std::string HumanBytes(uint64_t bytes)
 {
@@ -21,14 +21,6 @@ std::string HumanBytes(uint64_t bytes)
 }
 
 namespace {
-
-size_t TerminalWidth()
-{
-    winsize size{};
-    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 20)
-        return size.ws_col;
-    return 80;
-}
 
 // The last `columns` characters of UTF-8 text, "..." in front when cut.
 std::string TailColumns(const std::string &text, size_t columns)

@@ -2,6 +2,7 @@
 // command; every pack is read through the archive library.
 #include "Check.h"
 #include "Commands.h"
+#include "Console.h"
 #include "OpenPack.h"
 
 #include <CLI/CLI.hpp>
@@ -54,6 +55,15 @@ void ReportCheck(const char *expression, const char *file, int line)
 
 int main(int argc, char **argv)
 {
+    // CLI11 and the commands below read UTF-8 from here on.
+    const std::vector<std::string> arguments = SetUpConsole(argc, argv);
+    std::vector<char *> utf8;
+    for (const std::string &argument : arguments)
+        utf8.push_back(const_cast<char *>(argument.c_str()));
+    utf8.push_back(nullptr);
+    argc = static_cast<int>(arguments.size());
+    argv = utf8.data();
+
     CLI::App app{"List, check, extract and create Zarnik packs (.upk single packs, .vfs data "
                  "files with their content.vfi index).",
                  "zarnik"};

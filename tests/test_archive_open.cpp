@@ -87,14 +87,20 @@ TEST(ArchiveOpen, IndexRouteGathersEveryChunkNamingTheDataFileAndNoOther)
     // each file read from its own data file; one folder spans several.
     CZarnikArchive whole;
     ASSERT_TRUE(whole.Open(dir.file("content.vfi")));
-    EXPECT_EQ(Dump(whole), "x/\n  from1.txt\n  b.txt\n  y/\n    c.txt\n  d.txt\na.txt\na.txt\nz.txt\n");
-    ASSERT_EQ(whole.GetOpenReport().size(), 2u);
-    EXPECT_EQ(whole.GetOpenReport()[0].kind, OpenReportItem::Kind::DataFileMissing);
-    EXPECT_EQ(whole.GetOpenReport()[0].path, "DATA0.vfs");
-    EXPECT_EQ(whole.GetOpenReport()[1].kind, OpenReportItem::Kind::DuplicatePath);
+    // Windows' file names ignore case: there DATA0.vfs is data0.vfs.
+    EXPECT_EQ(Dump(whole), "x/\n  from1.txt\n  b.txt\n  y/\n    c.txt\n  d.txt\n" +
+                               std::string(kWindows ? "other.txt\n" : "") + "a.txt\na.txt\nz.txt\n");
+    ASSERT_EQ(whole.GetOpenReport().size(), kWindows ? 1u : 2u);
+    if (!kWindows) {
+        EXPECT_EQ(whole.GetOpenReport()[0].kind, OpenReportItem::Kind::DataFileMissing);
+        EXPECT_EQ(whole.GetOpenReport()[0].path, "DATA0.vfs");
+    }
+    EXPECT_EQ(whole.GetOpenReport().back().kind, OpenReportItem::Kind::DuplicatePath);
     TempDir out;
     EXPECT_EQ(whole.Extract(whole.GetRoot(), out.str(), nullptr), CZarnikArchive::ExtractEnd::Finished);
-    EXPECT_EQ(FilesBelow(out.path()),
+    auto files = FilesBelow(out.path());
+    EXPECT_EQ(files.erase("content/other.txt"), kWindows ? 1u : 0u);
+    EXPECT_EQ(files,
               (std::map<std::string, Bytes>{{"content/x/from1.txt", zarnik_pack::ToBytes("d1")},
                                             {"content/x/b.txt", zarnik_pack::ToBytes("bravo!")},
                                             {"content/x/y/c.txt", zarnik_pack::ToBytes("charlie")},

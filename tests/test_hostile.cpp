@@ -82,7 +82,7 @@ private:
             return;
         if (node->IsFolder()) {
             for (const ArchiveNode *child : node->m_Children)
-                Account(child, at / zarnik::PlatformNameFromLatin1(child->m_Name), o);
+                Account(child, at / fs::u8path(zarnik::PlatformNameFromLatin1(child->m_Name)), o);
         } else if (!fs::is_regular_file(at, ec) || fs::file_size(at, ec) != node->m_UnpackedSize) {
             o.trouble += "unaccounted: " + node->m_Path + "\n";
         }

@@ -4,11 +4,12 @@
 // (open for reading, size, positioned reads, create directory, create new,
 // write), with one addition of our own: files are written below a directory
 // handle, under a temporary name, and published under their final name only
-// when complete. One implementation per platform; PlatformFile_posix.cpp is
-// the POSIX one.
+// when complete. One implementation per platform: PlatformFile_posix.cpp and
+// PlatformFile_win32.cpp; PlatformText.cpp holds what they share.
 //
-// Paths the user gives reach the system unchanged. Where the library joins a
-// name onto a path itself it puts kPlatformSeparator between them.
+// Paths are UTF-8. Those the user gives reach the system unchanged (on
+// Windows as the same text in UTF-16). Where the library joins a name onto a
+// path itself it puts kPlatformSeparator between them.
 #pragma once
 
 #include <cstddef>
@@ -99,8 +100,8 @@ uint64_t PlatformCopyRange(PlatformFile *from, uint64_t offset, PlatformFile *to
 // (the data may not have reached the disk).
 bool PlatformCloseWritten(PlatformFile *file);
 
-// A name from a pack (8-bit, Latin-1) as a file-system name component: on
-// POSIX the file names are UTF-8, so bytes of 0x80 and above become two.
+// A name from a pack (8-bit, Latin-1) as a file-system name component: the
+// layer's names are UTF-8, so bytes of 0x80 and above become two.
 std::string PlatformNameFromLatin1(const std::string &name);
 
 // Writes every byte at `position` of a file being written, over bytes

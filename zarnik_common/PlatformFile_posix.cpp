@@ -90,21 +90,6 @@ size_t PlatformLastSeparator(const std::string &path)
     return path.rfind('/');
 }
 
-std::string PlatformNameFromLatin1(const std::string &name)
-{
-    std::string out;
-    out.reserve(name.size());
-    for (unsigned char c : name) {
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    return out;
-}
-
 PlatformFile *PlatformOpenRead(const std::string &path)
 {
     // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a

@@ -9,6 +9,11 @@
 #include <memory>
 #include <fcntl.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <filesystem>
+#include <io.h>
+#include <sys/stat.h>
+#endif
 
 namespace zarnik_pack {
 
@@ -299,15 +304,38 @@ bool WriteToDescriptor(int fd, const Bytes &bytes)
     return true;
 }
 
+#ifdef _WIN32
+// The UTF-8 path opened as UTF-16, so every name works; in binary mode, or
+// each \n written would gain a \r.
+int OpenForWriting(const std::string &path, int flags)
+{
+    return ::_wopen(std::filesystem::u8path(path).c_str(),
+                    O_WRONLY | O_CREAT | O_BINARY | O_NOINHERIT | flags, _S_IREAD | _S_IWRITE);
+}
+void RemoveFile(const std::string &path)
+{
+    ::_wunlink(std::filesystem::u8path(path).c_str());
+}
+#else
+int OpenForWriting(const std::string &path, int flags)
+{
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, 0666);
+}
+void RemoveFile(const std::string &path)
+{
+    ::unlink(path.c_str());
+}
+#endif
+
 bool WriteWithFlags(const std::string &path, const Bytes &bytes, int flags)
 {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, 0666);
+    const int fd = OpenForWriting(path, flags);
     if (fd < 0)
         return false;
     const bool written = WriteToDescriptor(fd, bytes);
     const bool closed = ::close(fd) == 0;
     if (!(written && closed)) {
-        ::unlink(path.c_str());
+        RemoveFile(path);
         return false;
     }
     return true;

@@ -1,0 +1,438 @@
+// Win32 implementation of the file layer.
+//
+// Paths arrive as UTF-8 and go to the system as UTF-16, so every name opens
+// whatever the ANSI code page. A directory is held as an open handle that
+// denies deletion (so it cannot be renamed away and replaced by a junction
+// while we work below it) together with its full path in the "\\?\" form:
+// names joined onto that path reach the file system as they are, with no
+// device names, no trailing-dot trimming and no MAX_PATH limit.
+#include "PlatformFile.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <vector>
+
+namespace zarnik {
+
+struct PlatformFile {
+    HANDLE handle;
+};
+
+struct PlatformDirectory {
+    HANDLE handle;
+    std::wstring path; // "\\?\C:\..." without a trailing separator
+};
+
+namespace {
+
+thread_local PlatformError t_lastError = PlatformError::None;
+
+PlatformError ErrorKind(DWORD error)
+{
+    switch (error) {
+    case ERROR_SUCCESS:
+        return PlatformError::None;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+        return PlatformError::NotFound;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+        return PlatformError::Exists;
+    case ERROR_CANT_ACCESS_FILE:
+    case ERROR_CANT_RESOLVE_FILENAME:
+        return PlatformError::IsLink;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+    case ERROR_WRITE_PROTECT:
+        return PlatformError::NoSpace;
+    default:
+        return PlatformError::Other;
+    }
+}
+
+// Records GetLastError's kind for PlatformLastError and passes `result` on.
+template <typename T>
+T Fail(T result)
+{
+    t_lastError = ErrorKind(GetLastError());
+    return result;
+}
+
+template <typename T>
+T FailWith(PlatformError error, T result)
+{
+    t_lastError = error;
+    return result;
+}
+
+// UTF-8 to UTF-16; false for text that is not UTF-8.
+bool Wide(const std::string &text, std::wstring *out)
+{
+    out->clear();
+    if (text.empty())
+        return true;
+    const int size = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
+                                         static_cast<int>(text.size()), nullptr, 0);
+    if (size <= 0)
+        return false;
+    out->resize(static_cast<size_t>(size));
+    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
+                               static_cast<int>(text.size()), &(*out)[0], size) == size;
+}
+
+// `name` joined onto the directory's path. A name Windows would read as
+// something else is refused: a separator or a drive/stream colon (a:b writes
+// into a hidden stream of a), wildcards, control characters, and a trailing
+// dot or space (programs that do not use "\\?\" cannot open such a file).
+bool Join(const PlatformDirectory *directory, const std::string &name, std::wstring *out)
+{
+    std::wstring wide;
+    if (!directory || name.empty() || name == "." || name == ".." || !Wide(name, &wide))
+        return false;
+    for (wchar_t c : wide)
+        if (c < 0x20 || std::wstring(L"\\/:*?\"<>|").find(c) != std::wstring::npos)
+            return false;
+    if (wide.back() == L'.' || wide.back() == L' ')
+        return false;
+    *out = directory->path + L'\\' + wide;
+    return true;
+}
+
+// The handle's file attributes, or INVALID_FILE_ATTRIBUTES.
+DWORD Attributes(HANDLE handle)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    return GetFileInformationByHandle(handle, &info) ? info.dwFileAttributes
+                                                     : INVALID_FILE_ATTRIBUTES;
+}
+
+// A directory handle for the library: no data access, and others may read
+// and write inside but neither delete nor rename the directory itself.
+HANDLE OpenDirectoryHandle(const std::wstring &path, DWORD flags)
+{
+    return CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
+}
+
+// The full "\\?\" path of an open directory.
+bool FinalPath(HANDLE handle, const std::wstring &given, std::wstring *out)
+{
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD n = GetFinalPathNameByHandleW(handle, buffer.data(),
+                                                  static_cast<DWORD>(buffer.size()),
+                                                  FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (n == 0)
+            break;
+        if (n < buffer.size()) {
+            out->assign(buffer.data(), n);
+            while (out->size() > 4 && out->back() == L'\\')
+                out->pop_back();
+            return true;
+        }
+        buffer.resize(n + 1);
+    }
+    // Without the final path: the given one made absolute.
+    const DWORD n = GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
+    if (n == 0)
+        return false;
+    std::wstring full(n, L'\0');
+    const DWORD m = GetFullPathNameW(given.c_str(), n, &full[0], nullptr);
+    if (m == 0 || m >= n)
+        return false;
+    full.resize(m);
+    while (!full.empty() && full.back() == L'\\')
+        full.pop_back();
+    if (full.compare(0, 4, L"\\\\?\\") == 0)
+        *out = full;
+    else if (full.compare(0, 2, L"\\\\") == 0)
+        *out = L"\\\\?\\UNC\\" + full.substr(2);
+    else
+        *out = L"\\\\?\\" + full;
+    return true;
+}
+
+} // namespace
+
+const char kPlatformSeparator = '\\';
+
+PlatformError PlatformLastError()
+{
+    return t_lastError;
+}
+
+size_t PlatformLastSeparator(const std::string &path)
+{
+    return path.find_last_of("\\/");
+}
+
+PlatformFile *PlatformOpenRead(const std::string &path)
+{
+    std::wstring wide;
+    if (!Wide(path, &wide))
+        return FailWith<PlatformFile *>(PlatformError::NotFound, nullptr);
+    // Others may go on writing or renaming the pack; a directory fails here
+    // (without FILE_FLAG_BACKUP_SEMANTICS) and pipes and devices fail the
+    // disk-file check below before anything is read from them.
+    const HANDLE handle =
+        CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        const DWORD attributes = GetFileAttributesW(wide.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+            return FailWith<PlatformFile *>(PlatformError::NotRegular, nullptr);
+        return FailWith<PlatformFile *>(ErrorKind(error), nullptr);
+    }
+    const DWORD attributes = GetFileType(handle) == FILE_TYPE_DISK ? Attributes(handle)
+                                                                   : INVALID_FILE_ATTRIBUTES;
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        CloseHandle(handle);
+        return FailWith<PlatformFile *>(PlatformError::NotRegular, nullptr);
+    }
+    return new PlatformFile{handle};
+}
+
+bool PlatformFileSize(PlatformFile *file, uint64_t *size)
+{
+    LARGE_INTEGER value;
+    if (!file || !GetFileSizeEx(file->handle, &value))
+        return Fail(false);
+    *size = static_cast<uint64_t>(value.QuadPart);
+    return true;
+}
+
+uint32_t PlatformReadAt(PlatformFile *file, uint64_t position, void *buffer, uint32_t count)
+{
+    if (!file)
+        return 0;
+    uint32_t done = 0;
+    while (done < count) {
+        const uint64_t at = position + done;
+        OVERLAPPED overlapped = {};
+        overlapped.Offset = static_cast<DWORD>(at);
+        overlapped.OffsetHigh = static_cast<DWORD>(at >> 32);
+        DWORD n = 0;
+        if (!ReadFile(file->handle, static_cast<char *>(buffer) + done, count - done, &n,
+                      &overlapped) ||
+            n == 0)
+            break; // ERROR_HANDLE_EOF past the end, or a failure
+        done += n;
+    }
+    return done;
+}
+
+void PlatformClose(PlatformFile *file)
+{
+    if (file) {
+        CloseHandle(file->handle);
+        delete file;
+    }
+}
+
+PlatformDirectory *PlatformOpenDirectory(const std::string &path)
+{
+    std::wstring wide;
+    if (!Wide(path, &wide))
+        return FailWith<PlatformDirectory *>(PlatformError::NotFound, nullptr);
+    const HANDLE handle = OpenDirectoryHandle(wide, 0);
+    if (handle == INVALID_HANDLE_VALUE)
+        return Fail<PlatformDirectory *>(nullptr);
+    std::wstring full;
+    const DWORD attributes = Attributes(handle);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        !FinalPath(handle, wide, &full)) {
+        CloseHandle(handle);
+        return FailWith<PlatformDirectory *>(PlatformError::Other, nullptr);
+    }
+    return new PlatformDirectory{handle, full};
+}
+
+PlatformDirectory *PlatformEnterDirectory(PlatformDirectory *parent, const std::string &name,
+                                          bool create)
+{
+    std::wstring path;
+    if (!Join(parent, name, &path))
+        return FailWith<PlatformDirectory *>(PlatformError::Other, nullptr);
+    if (create && !CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+        return Fail<PlatformDirectory *>(nullptr);
+    // FILE_FLAG_OPEN_REPARSE_POINT opens a junction or link itself, also one
+    // put there after CreateDirectoryW above, so it is seen and refused;
+    // once open, the directory cannot be replaced.
+    const HANDLE handle = OpenDirectoryHandle(path, FILE_FLAG_OPEN_REPARSE_POINT);
+    if (handle == INVALID_HANDLE_VALUE)
+        return Fail<PlatformDirectory *>(nullptr);
+    const DWORD attributes = Attributes(handle);
+    PlatformError refusal = PlatformError::None;
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        refusal = PlatformError::Other;
+    else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        refusal = PlatformError::IsLink;
+    else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        refusal = PlatformError::Exists;
+    if (refusal != PlatformError::None) {
+        CloseHandle(handle);
+        return FailWith<PlatformDirectory *>(refusal, nullptr);
+    }
+    return new PlatformDirectory{handle, path};
+}
+
+void PlatformCloseDirectory(PlatformDirectory *directory)
+{
+    if (directory) {
+        CloseHandle(directory->handle);
+        delete directory;
+    }
+}
+
+bool PlatformExistsAt(PlatformDirectory *directory, const std::string &name)
+{
+    // GetFileAttributesW reports a link or junction itself, not its target.
+    std::wstring path;
+    return Join(directory, name, &path) &&
+           GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+PlatformFile *PlatformCreateTemporary(PlatformDirectory *directory, const std::string &name,
+                                      std::string *tempName)
+{
+    std::wstring probe;
+    if (!Join(directory, name, &probe))
+        return FailWith<PlatformFile *>(PlatformError::Other, nullptr);
+    // Keep the temporary name within the usual 255-character limit of a
+    // name, cut between two UTF-8 characters.
+    size_t keep = name.size() < 200 ? name.size() : 200;
+    while (keep > 0 && keep < name.size() && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
+        --keep;
+    const std::string base = name.substr(0, keep) + ".zarnik-partial";
+    for (int attempt = 1; attempt <= 1000; ++attempt) {
+        std::string candidate = base;
+        if (attempt > 1)
+            candidate += '-' + std::to_string(attempt);
+        std::wstring path;
+        if (!Join(directory, candidate, &path))
+            return FailWith<PlatformFile *>(PlatformError::Other, nullptr);
+        // CREATE_NEW fails on anything at the name, a link included.
+        const HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                          CREATE_NEW,
+                                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                          nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            *tempName = std::move(candidate);
+            return new PlatformFile{handle};
+        }
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+            return Fail<PlatformFile *>(nullptr);
+    }
+    return FailWith<PlatformFile *>(PlatformError::Exists, nullptr);
+}
+
+bool PlatformPublish(PlatformDirectory *directory, const std::string &tempName,
+                     const std::string &name)
+{
+    std::wstring from, to;
+    if (!Join(directory, tempName, &from) || !Join(directory, name, &to))
+        return FailWith(PlatformError::Other, false);
+    // Without MOVEFILE_REPLACE_EXISTING the move fails when anything stands
+    // at the name.
+    if (!MoveFileExW(from.c_str(), to.c_str(), 0))
+        return Fail(false);
+    return true;
+}
+
+bool PlatformRemoveAt(PlatformDirectory *directory, const std::string &name)
+{
+    std::wstring path;
+    if (!Join(directory, name, &path))
+        return false;
+    return DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+bool PlatformWriteAll(PlatformFile *file, const void *data, size_t count)
+{
+    if (!file)
+        return FailWith(PlatformError::Other, false);
+    const char *p = static_cast<const char *>(data);
+    while (count > 0) {
+        const DWORD chunk = count < (1u << 30) ? static_cast<DWORD>(count) : (1u << 30);
+        DWORD n = 0;
+        if (!WriteFile(file->handle, p, chunk, &n, nullptr))
+            return Fail(false);
+        if (n == 0)
+            return FailWith(PlatformError::Other, false);
+        p += n;
+        count -= n;
+    }
+    return true;
+}
+
+uint64_t PlatformCopyRange(PlatformFile *from, uint64_t offset, PlatformFile *to, uint64_t count)
+{
+    if (!from || !to)
+        return FailWith<uint64_t>(PlatformError::Other, 0);
+    t_lastError = PlatformError::None;
+    std::vector<char> buffer(1 << 18);
+    uint64_t done = 0;
+    while (done < count) {
+        const uint64_t rest = count - done;
+        const uint32_t want =
+            rest < buffer.size() ? static_cast<uint32_t>(rest) : static_cast<uint32_t>(buffer.size());
+        const uint32_t got = PlatformReadAt(from, offset + done, buffer.data(), want);
+        if (got == 0)
+            return done; // the source ended early
+        if (!PlatformWriteAll(to, buffer.data(), got))
+            return done;
+        done += got;
+    }
+    return done;
+}
+
+bool PlatformWriteAt(PlatformFile *file, uint64_t position, const void *data, size_t count)
+{
+    if (!file)
+        return FailWith(PlatformError::Other, false);
+    // A write at an offset moves the file pointer of a synchronous handle:
+    // put it back where the next PlatformWriteAll continues.
+    LARGE_INTEGER zero = {}, next;
+    if (!SetFilePointerEx(file->handle, zero, &next, FILE_CURRENT))
+        return Fail(false);
+    const char *p = static_cast<const char *>(data);
+    bool ok = true;
+    while (ok && count > 0) {
+        const DWORD chunk = count < (1u << 30) ? static_cast<DWORD>(count) : (1u << 30);
+        OVERLAPPED overlapped = {};
+        overlapped.Offset = static_cast<DWORD>(position);
+        overlapped.OffsetHigh = static_cast<DWORD>(position >> 32);
+        DWORD n = 0;
+        if (!WriteFile(file->handle, p, chunk, &n, &overlapped))
+            ok = Fail(false);
+        else if (n == 0)
+            ok = FailWith(PlatformError::Other, false);
+        p += n;
+        position += n;
+        count -= n;
+    }
+    if (!SetFilePointerEx(file->handle, next, nullptr, FILE_BEGIN))
+        return Fail(false);
+    return ok;
+}
+
+bool PlatformCloseWritten(PlatformFile *file)
+{
+    if (!file)
+        return false;
+    const bool ok = CloseHandle(file->handle) != 0;
+    if (!ok)
+        t_lastError = ErrorKind(GetLastError());
+    delete file;
+    return ok;
+}
+
+} // namespace zarnik
