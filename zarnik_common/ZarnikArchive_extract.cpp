@@ -79,12 +79,14 @@ unsigned char *Allocate(uint64_t size)
     return new (std::nothrow) unsigned char[size ? size : 1];
 }
 
-// The stored bytes of a file node, checked against its data file and read;
-// null with the reason in `outcome` when they cannot be had. A packed node
-// must not claim more than its stored bytes can possibly decode to: a
-// hostile entry may claim gigabytes for a few bytes.
+// The stored bytes of a file node, checked against its data file and read
+// a few MiB at a time while `stopping()` says no; null with the reason in
+// `outcome` when they cannot be had. A packed node must not claim more than
+// its stored bytes can possibly decode to: a hostile entry may claim
+// gigabytes for a few bytes.
+template <typename Stopping>
 std::unique_ptr<unsigned char[]> ReadStored(const CChunkReader *data, const ArchiveNode &node,
-                                            ExtractOutcome &outcome)
+                                            ExtractOutcome &outcome, Stopping stopping)
 {
     std::unique_ptr<unsigned char[]> stored;
     if (!data)
@@ -95,8 +97,17 @@ std::unique_ptr<unsigned char[]> ReadStored(const CChunkReader *data, const Arch
         outcome = ExtractOutcome::WrongSize;
     else if (!(stored.reset(Allocate(node.m_PackedSize)), stored))
         outcome = ExtractOutcome::NoMemory;
-    else if (data->ReadAt(node.m_Offset, stored.get(), node.m_PackedSize) != node.m_PackedSize)
-        stored.reset(), outcome = ExtractOutcome::Unreadable;
+    for (uint32_t done = 0; stored && done < node.m_PackedSize;) {
+        const uint32_t step = std::min(node.m_PackedSize - done, kWriteStep);
+        if (stopping()) {
+            stored.reset();
+            outcome = ExtractOutcome::Stopped;
+        } else if (data->ReadAt(node.m_Offset + done, stored.get() + done, step) != step) {
+            stored.reset();
+            outcome = ExtractOutcome::Unreadable;
+        }
+        done += step;
+    }
     return stored;
 }
 
@@ -491,7 +502,8 @@ ExtractOutcome CExtraction::WritePacked(PlatformFile *file, const ArchiveNode &n
                                         const CChunkReader &data, std::atomic<uint64_t> &written)
 {
     ExtractOutcome failure = ExtractOutcome::Written;
-    std::unique_ptr<unsigned char[]> stored = ReadStored(&data, node, failure);
+    std::unique_ptr<unsigned char[]> stored =
+        ReadStored(&data, node, failure, [this] { return Ending(); });
     if (!stored)
         return failure;
     std::unique_ptr<unsigned char[]> out(Allocate(node.m_UnpackedSize));
@@ -602,7 +614,8 @@ bool CZarnikArchive::ReadFileData(const ArchiveNode *node, std::unique_ptr<unsig
                                   ExtractOutcome &outcome) const
 {
     out.reset();
-    std::unique_ptr<unsigned char[]> stored = ReadStored(DataReader(*node), *node, outcome);
+    std::unique_ptr<unsigned char[]> stored =
+        ReadStored(DataReader(*node), *node, outcome, [] { return false; });
     if (!stored)
         return false;
     const bool packed = node->IsPacked();
