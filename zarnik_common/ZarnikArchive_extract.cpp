@@ -15,6 +15,7 @@
 #include <deque>
 #include <mutex>
 #include <new>
+#include <system_error>
 #include <thread>
 
 using namespace zarnik;
@@ -213,9 +214,15 @@ class CExtraction::Pool
 public:
     Pool(CExtraction &run, unsigned workers) : m_Run(run)
     {
-        for (unsigned i = 0; i < workers; ++i)
-            m_Threads.emplace_back([this] { Work(); });
+        // A process out of threads gets fewer workers, or none (then the
+        // run writes on the calling thread).
+        try {
+            for (unsigned i = 0; i < workers; ++i)
+                m_Threads.emplace_back([this] { Work(); });
+        } catch (const std::system_error &) {
+        }
     }
+    bool Working() const { return !m_Threads.empty(); }
     ~Pool()
     {
         {
@@ -285,8 +292,11 @@ CExtraction::CExtraction(const CZarnikArchive &archive, CZarnikArchive::Callback
                          const std::atomic<bool> *stop, unsigned workers)
     : m_Archive(archive), m_Callback(callback), m_Stop(stop), m_Workers(workers)
 {
-    if (workers > 1)
+    if (workers > 1) {
         m_Pool.reset(new Pool(*this, workers));
+        if (!m_Pool->Working())
+            m_Pool.reset();
+    }
 }
 
 CExtraction::~CExtraction()
