@@ -1,5 +1,7 @@
 #include "Corpus.h"
 
+#include <cstdio>
+
 #include <cctype>
 #include <cstring>
 #include <string>
@@ -230,6 +232,22 @@ std::vector<unsigned char> Binary(size_t size, uint32_t seed)
     }
     out.resize(size);
     return out;
+}
+
+std::vector<zarnik_pack::Entry> MillionEntries()
+{
+    const int areas = 1000, subsPerArea = 20, files = 1000000;
+    std::vector<zarnik_pack::Entry> entries(files);
+    char name[96];
+    for (int i = 0; i < files; ++i) {
+        const int folder = i / (files / (areas * subsPerArea));
+        std::snprintf(name, sizeof name, "content\\area_%04d\\sub_%d\\file_%06d.dds",
+                      folder / subsPerArea, folder % subsPerArea, i);
+        entries[i].path = name;
+        entries[i].data = {static_cast<unsigned char>(i)};
+        entries[i].storage = zarnik_pack::Storage::Stored;
+    }
+    return entries;
 }
 
 } // namespace zarnik_corpus

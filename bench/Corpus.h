@@ -3,6 +3,8 @@
 // size and seed always give the same bytes.
 #pragma once
 
+#include "PackWriter.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -17,5 +19,10 @@ std::vector<unsigned char> Text(size_t size, uint32_t seed = 1);
 // Sections of fixed-layout records (ids, types, coordinates, time stamps,
 // names) alternating with sections of machine-code-like instruction bytes.
 std::vector<unsigned char> Binary(size_t size, uint32_t seed = 1);
+
+// 1,000,000 one-byte stored files in 20,000 folders of 1,000 areas
+// (content\area_0000\sub_0\file_000000.dds ...), for the open and list
+// benchmarks.
+std::vector<zarnik_pack::Entry> MillionEntries();
 
 } // namespace zarnik_corpus

@@ -2,6 +2,7 @@
 // 20,000 folders, beside plain `zarnik list` on the same pack. The built tool
 // runs as a child with its output to /dev/null; its peak resident size comes
 // from wait4. The pack is made once in the temporary folder.
+#include "Corpus.h"
 #include "PackWriter.h"
 
 #include <benchmark/benchmark.h>
@@ -16,8 +17,6 @@
 
 namespace {
 
-const int kAreas = 1000;
-const int kSubsPerArea = 20;
 const int kFiles = 1000000;
 
 std::string PackPath()
@@ -27,17 +26,7 @@ std::string PackPath()
 
 bool MakePack(const std::string &path)
 {
-    std::vector<zarnik_pack::Entry> entries(kFiles);
-    char name[96];
-    for (int i = 0; i < kFiles; ++i) {
-        const int folder = i / (kFiles / (kAreas * kSubsPerArea));
-        std::snprintf(name, sizeof name, "content\\area_%04d\\sub_%d\\file_%06d.dds",
-                      folder / kSubsPerArea, folder % kSubsPerArea, i);
-        entries[i].path = name;
-        entries[i].data = {static_cast<unsigned char>(i)};
-        entries[i].storage = zarnik_pack::Storage::Stored;
-    }
-    return zarnik_pack::WriteFile(path, zarnik_pack::BuildUpk(entries));
+    return zarnik_pack::WriteFile(path, zarnik_pack::BuildUpk(zarnik_corpus::MillionEntries()));
 }
 
 // Runs the tool with `args` and returns its peak resident size in MiB, or a

@@ -1,6 +1,7 @@
 // Opening 1,000,000 entries in about 20,000 folders: as one single pack, and
 // as a whole index ("content.vfi") over 10 data files. Reports the time of
 // Open (parse and tree) and the heap the open archive holds.
+#include "Corpus.h"
 #include "PackWriter.h"
 #include "ZarnikArchive.h"
 
@@ -13,8 +14,6 @@
 
 namespace {
 
-const int kAreas = 1000;
-const int kSubsPerArea = 20;
 const int kFiles = 1000000;
 
 const int kDataFiles = 10;
@@ -24,21 +23,6 @@ std::filesystem::path BenchDir()
     return std::filesystem::temp_directory_path() / "zarnik-bench-open-1m";
 }
 
-std::vector<zarnik_pack::Entry> MillionEntries()
-{
-    std::vector<zarnik_pack::Entry> entries(kFiles);
-    char name[96];
-    for (int i = 0; i < kFiles; ++i) {
-        const int folder = i / (kFiles / (kAreas * kSubsPerArea));
-        std::snprintf(name, sizeof name, "content\\area_%04d\\sub_%d\\file_%06d.dds",
-                      folder / kSubsPerArea, folder % kSubsPerArea, i);
-        entries[i].path = name;
-        entries[i].data = {static_cast<unsigned char>(i)};
-        entries[i].storage = zarnik_pack::Storage::Stored;
-    }
-    return entries;
-}
-
 // The single pack and the index set, made once and kept between runs.
 void MakePacks()
 {
@@ -46,7 +30,7 @@ void MakePacks()
     if (std::filesystem::exists(dir / "ready"))
         return;
     std::filesystem::create_directories(dir);
-    const std::vector<zarnik_pack::Entry> entries = MillionEntries();
+    const std::vector<zarnik_pack::Entry> entries = zarnik_corpus::MillionEntries();
     bool ok = zarnik_pack::WriteFile((dir / "pack.upk").string(), zarnik_pack::BuildUpk(entries));
     // Data file k holds the k-th tenth of the entries; the index lists them
     // chunk by chunk.
