@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
 #include "AboutDlg.h"
+#include "ArchiveTree.h"
 #include "ExportSummaryDlg.h"
 #include "ExportThread.h"
 #include "ProgressDlg.h"
@@ -12,6 +13,9 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QMessageBox>
 #include <QTreeWidgetItem>
 
@@ -54,12 +58,23 @@ MainWindow::MainWindow(QWidget *parent)
 {
     ui->setupUi(this);
     m_archive = nullptr;
-    // Every item gets its own QIcon, but the copies share these two: loading
-    // the picture from the resource once per item would dominate the time a
-    // large pack takes to show.
-    m_folderIcon = QIcon(QStringLiteral(":/icons/folder.png"));
-    m_documentIcon = QIcon(QStringLiteral(":/icons/document.png"));
+    // The tree takes what room it needs for its columns; the details pane
+    // the rest.
+    QHeaderView *header = ui->treeWidget->header();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(ArchiveTree::NameColumn, QHeaderView::Stretch);
+    for (int column : {ArchiveTree::SizeColumn, ArchiveTree::StoredColumn, ArchiveTree::RatioColumn})
+        header->resizeSection(column, column == ArchiveTree::RatioColumn ? 55 : 80);
+    ui->splitter->setStretchFactor(0, 3);
+    ui->splitter->setStretchFactor(1, 2);
+    ui->splitter->setSizes({480, 320});
+    m_statusLabel = new QLabel(this);
+    statusBar()->addPermanentWidget(m_statusLabel);
+    ui->filterEdit->installEventFilter(this);
+    connect(ui->filterEdit, &QLineEdit::textChanged, this, &MainWindow::applyFilter);
     connect(ui->treeWidget, &QTreeWidget::itemSelectionChanged, this, &MainWindow::updateActions);
+    connect(ui->treeWidget, &QTreeWidget::itemSelectionChanged, this,
+            &MainWindow::updateSelectionStatus);
     updateActions();
 }
 
@@ -125,7 +140,56 @@ ArchiveNode *MainWindow::selectedNode() const
     const QList<QTreeWidgetItem *> selected = ui->treeWidget->selectedItems();
     if (!m_archive || selected.isEmpty())
         return nullptr;
-    return reinterpret_cast<ArchiveNode *>(selected.first()->data(0, Qt::UserRole).value<quintptr>());
+    return ArchiveTree::nodeOf(selected.first());
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    // Escape in the filter line gives the whole tree back.
+    if (watched == ui->filterEdit && event->type() == QEvent::KeyPress
+        && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape && !ui->filterEdit->text().isEmpty()) {
+        ui->filterEdit->clear();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::applyFilter(const QString &text)
+{
+    const int matching = ui->treeWidget->setFilter(text);
+    if (text.isEmpty())
+        updateSelectionStatus();
+    else
+        m_statusLabel->setText(matching == 1 ? tr("1 entry matches")
+                                             : tr("%1 entries match").arg(matching));
+}
+
+void MainWindow::updateSelectionStatus()
+{
+    if (!m_archive) {
+        m_statusLabel->clear();
+        return;
+    }
+    const auto files = [](int n) { return n == 1 ? tr("1 file") : tr("%1 files").arg(n); };
+    const QList<ArchiveNode *> nodes = ui->treeWidget->selectedNodes();
+    // With nothing or the whole pack selected, the pack's numbers.
+    if (nodes.isEmpty() || (nodes.size() == 1 && nodes.first() == m_archive->GetRoot())) {
+        const ArchiveTree::Totals all = ui->treeWidget->totals(m_archive->GetRoot());
+        const QString folders = all.folders == 1 ? tr("1 folder") : tr("%1 folders").arg(all.folders);
+        m_statusLabel->setText(tr("%1 in %2, %3 (%4 stored)")
+                                   .arg(files(all.files), folders, ArchiveTree::sizeText(all.size),
+                                        ArchiveTree::sizeText(all.stored)));
+        return;
+    }
+    ArchiveTree::Totals sum;
+    for (const ArchiveNode *node : nodes) {
+        const ArchiveTree::Totals t = ui->treeWidget->totals(node);
+        sum.size += t.size;
+        sum.files += t.files;
+    }
+    const QString items = nodes.size() == 1 ? tr("1 item") : tr("%1 items").arg(nodes.size());
+    m_statusLabel->setText(tr("%1 selected: %2, %3")
+                               .arg(items, files(sum.files), ArchiveTree::sizeText(sum.size)));
 }
 
 void MainWindow::updateActions()
@@ -220,6 +284,13 @@ void MainWindow::on_action_Open_triggered()
     const QString fileName = QFileDialog::getOpenFileName(this, tr("Select Zarnik Pack"));
     if (fileName.length() < 3)
         return;
+    openPack(fileName);
+}
+
+bool MainWindow::openPack(const QString &fileName)
+{
+    if (m_exportThread)
+        return false; // the worker reads the archive
 
     // The library takes 8-bit paths; the file-system encoding (not Latin-1)
     // keeps every name the user can pick openable.
@@ -230,7 +301,7 @@ void MainWindow::on_action_Open_triggered()
         QFileInfo(fileName).fileName() != QLatin1String("content.vfi")) {
         QMessageBox::critical(this, tr("Error"), tr("Invalid Zarnik Pack file"), QMessageBox::Ok,
                               QMessageBox::Ok);
-        return;
+        return false;
     }
 
     // The new pack first: a pack that fails to open leaves the one shown
@@ -241,7 +312,7 @@ void MainWindow::on_action_Open_triggered()
                               tr("%1 could not be opened.\n%2")
                                   .arg(QDir::toNativeSeparators(fileName),
                                        openFailureText(opened->GetOpenFailure())));
-        return;
+        return false;
     }
 
     // The items point at the old archive's nodes: they go before it.
@@ -249,21 +320,14 @@ void MainWindow::on_action_Open_triggered()
     delete m_archive;
     m_archive = opened.release();
 
-    auto *top = new QTreeWidgetItem(QStringList(tr("content")), QTreeWidgetItem::Type);
-    top->setIcon(0, m_folderIcon);
-    ui->treeWidget->addTopLevelItem(top);
-
-    ArchiveNode *root = m_archive->GetRoot();
-    top->setData(0, Qt::UserRole, QVariant::fromValue(reinterpret_cast<quintptr>(root)));
-    if (root) {
-        for (ArchiveNode *child : root->m_Children)
-            populateTree(child, top);
-    }
+    ui->treeWidget->showArchive(m_archive->GetRoot());
+    ui->treeWidget->setFilter(ui->filterEdit->text());
+    updateSelectionStatus();
     updateActions();
 
     const std::vector<OpenReportItem> &report = m_archive->GetOpenReport();
     if (report.empty())
-        return;
+        return true;
     QStringList details;
     for (const OpenReportItem &item : report) {
         const QString where = item.path.empty() ? tr("at byte %1").arg(item.offset)
@@ -277,20 +341,7 @@ void MainWindow::on_action_Open_triggered()
                     QMessageBox::Ok, this);
     box.setDetailedText(details.join('\n'));
     box.exec();
-}
-
-void MainWindow::populateTree(ArchiveNode *node, QTreeWidgetItem *parent)
-{
-    // Pack names are 8-bit Latin-1; translation looks them up by their UTF-8
-    // form, which is also what it gives back when nothing is installed.
-    const QString name = latin1(node->m_Name);
-    auto *item = new QTreeWidgetItem(QStringList(tr(name.toUtf8().constData())),
-                                     QTreeWidgetItem::Type);
-    item->setIcon(0, node->IsFolder() ? m_folderIcon : m_documentIcon);
-    for (ArchiveNode *child : node->m_Children)
-        populateTree(child, item);
-    item->setData(0, Qt::UserRole, QVariant::fromValue(reinterpret_cast<quintptr>(node)));
-    parent->addChild(item);
+    return true;
 }
 
 void MainWindow::on_actionE_xit_triggered()

@@ -2,7 +2,6 @@
 // archive it shows.
 #pragma once
 
-#include <QIcon>
 #include <QMainWindow>
 #include <QPointer>
 
@@ -11,7 +10,7 @@ struct ArchiveNode;
 class ExportThread;
 struct ExportResult;
 class ProgressDlg;
-class QTreeWidgetItem;
+class QLabel;
 
 namespace Ui {
 class MainWindow;
@@ -33,8 +32,14 @@ public:
     // from the cores and the size of the export).
     void setExportWorkers(unsigned workers) { m_exportWorkers = workers; }
 
+    // Opens the pack at `fileName` as the Open command does once its dialog
+    // is answered (the command line and a drop come here too). A refused
+    // name or a failed open says why and keeps the pack shown.
+    bool openPack(const QString &fileName);
+
 protected:
     void changeEvent(QEvent *e) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     // During an export: asks whether to cancel it, and waits for the worker.
     void closeEvent(QCloseEvent *e) override;
 
@@ -47,6 +52,9 @@ private slots:
     // connect-by-name away from it.
     void onExportDone(const ExportResult &result);
     void updateActions();
+    void applyFilter(const QString &text);
+    // The pack's numbers, or the selection's.
+    void updateSelectionStatus();
 
 private:
     ArchiveNode *selectedNode() const;
@@ -54,13 +62,11 @@ private:
     // exist or gives up (empty).
     QString askFileDestination(const ArchiveNode *node);
     void startExport(ArchiveNode *node, const QString &destination);
-    void populateTree(ArchiveNode *node, QTreeWidgetItem *parent);
 
     Ui::MainWindow *ui;
     CZarnikArchive *m_archive;
     unsigned m_exportWorkers = 0;
     QPointer<ProgressDlg> m_progressDlg;
     QPointer<ExportThread> m_exportThread;
-    QIcon m_folderIcon;
-    QIcon m_documentIcon;
+    QLabel *m_statusLabel;
 };

@@ -2,6 +2,8 @@
 // tree it fills, Export with its progress dialog, worker thread and what
 // lands on disk. Queued steps meet the modal dialogs a command opens.
 #include "AboutDlg.h"
+#include "ArchiveTree.h"
+#include "CommandLine.h"
 #include "Compressor.h"
 #include "ExportSummaryDlg.h"
 #include "ExportThread.h"
@@ -385,7 +387,7 @@ private slots:
         QStringList marked;
         for (const QString &text : source)
             marked << (text.isEmpty() ? text : '<' + text + '>');
-        QCOMPARE(source.size(), 20);
+        QCOMPARE(source.size(), 22);
         MarkingTranslator marking;
         QVERIFY(QCoreApplication::installTranslator(&marking));
         QCoreApplication::processEvents();
@@ -472,6 +474,82 @@ private slots:
         QVERIFY(m_window->archive() != archive);
         QCOMPARE(view(), QStringList({"content [folder]", "  dup.txt [document]",
                                       "  dup.txt [document]"}));
+    }
+
+    void commandLineColumnsAndFilter()
+    {
+        // The pack named on the command line opens as through Open.
+        const std::vector<Entry> entries = sampleEntries();
+        const QString upk = writeUpk(path("cli.upk"), entries);
+        m_window->openPack(packFromCommandLine({"zarnik-explorer", upk}));
+        QVERIFY(m_window->archive());
+        QCOMPARE(m_window->archive()->GetDataPath(), nativePath(upk));
+
+        // Sizes, stored bytes and ratio of files; a folder sums all below it,
+        // files of its subfolders too.
+        const auto columns = [&](const QString &name) {
+            const auto items = m_tree->findItems(name, Qt::MatchExactly | Qt::MatchRecursive);
+            QStringList texts;
+            for (int c = 1; items.size() == 1 && c < 4; ++c)
+                texts << items[0]->text(c);
+            return texts.join('|');
+        };
+        const auto stored = [&](const QString &name) {
+            return quint64(ArchiveTree::nodeOf(m_tree->findItems(name, Qt::MatchRecursive)[0])
+                               ->m_PackedSize);
+        };
+        const quint64 gfxSize = entries[1].data.size() + entries[2].data.size()
+                                + entries[4].data.size();
+        const quint64 gfxStored = stored("logo.bmp") + 6 + stored("icon.bmp");
+        const quint64 allStored = gfxStored + 5 + stored(QStringLiteral("caf\u00E9.txt")) + 4;
+        const auto size = &ArchiveTree::sizeText;
+        QCOMPARE(columns("readme.txt"), size(5) + '|' + size(5) + "|100%");
+        QCOMPARE(columns("gfx"), size(gfxSize) + '|' + size(gfxStored) + '|'
+                                     + QString::number(gfxStored * 100.0 / gfxSize, 'f', 0) + '%');
+        // The sums behind them, to the byte: size, stored, files, folders.
+        const auto totals = [&](const QString &name) {
+            const auto t = static_cast<ArchiveTree *>(m_tree)->totals(
+                ArchiveTree::nodeOf(m_tree->findItems(name, Qt::MatchRecursive)[0]));
+            return QList<quint64>{t.size, t.stored, quint64(t.files), quint64(t.folders)};
+        };
+        QCOMPARE(totals("gfx"), QList<quint64>({gfxSize, gfxStored, 3, 1}));
+        QCOMPARE(totals("content"), QList<quint64>({gfxSize + 21, allStored, 6, 4}));
+        auto *status = m_window->statusBar()->findChild<QLabel *>();
+        QVERIFY(status->text().startsWith("6 files in 4 folders, " + size(gfxSize + 21)));
+        for (const char *name : {"readme.txt", "gfx"})
+            m_tree->findItems(name, Qt::MatchRecursive)[0]->setSelected(true);
+        QCOMPARE(status->text(), "2 items selected: 4 files, " + size(gfxSize + 5));
+
+        // The filter keeps matching entries, their folders and all below a
+        // matching folder; Escape gives everything back.
+        const auto shown = [&] {
+            QStringList names;
+            for (QTreeWidgetItemIterator it(m_tree); *it; ++it) {
+                bool visible = true;
+                for (QTreeWidgetItem *i = *it; i; i = i->parent())
+                    visible = visible && !i->isHidden();
+                if (visible)
+                    names << (*it)->text(0);
+            }
+            return names.join(' ');
+        };
+        const QString all = shown();
+        auto *filter = m_window->findChild<QLineEdit *>("filterEdit");
+        for (const auto &[text, names] : std::vector<std::pair<QString, QString>>{
+                 {"LOGO", "content gfx logo.bmp"},
+                 {"*.WAV", "content sound a.wav"},
+                 {"b?tt*n", "content gfx ui button.bmp"},
+                 {"ui", "content gfx ui button.bmp"},
+                 {QStringLiteral("\u00C9"), QStringLiteral("content caf\u00E9.txt")},
+                 {"nothing", "content"},
+                 {"", all}}) {
+            QTest::keyClick(filter, Qt::Key_Escape);
+            QTest::keyClicks(filter, text);
+            QCOMPARE(shown(), names);
+        }
+        QTest::keyClicks(filter, "gfx");
+        QTest::keyClick(filter, Qt::Key_Escape);
+        QCOMPARE(shown(), all);
     }
 
     void exportFilesAndFoldersByteExact()
