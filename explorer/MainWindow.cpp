@@ -8,7 +8,10 @@
 #include "ZarnikArchive.h"
 #include "ui_MainWindow.h"
 
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QGuiApplication>
+#include <QMenu>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -73,6 +76,7 @@ MainWindow::MainWindow(QWidget *parent)
     ui->filterEdit->installEventFilter(this);
     connect(ui->filterEdit, &QLineEdit::textChanged, this, &MainWindow::applyFilter);
     connect(ui->treeWidget, &QTreeWidget::itemSelectionChanged, this, &MainWindow::updateActions);
+    connect(ui->treeWidget, &QWidget::customContextMenuRequested, this, &MainWindow::showTreeMenu);
     connect(ui->treeWidget, &QTreeWidget::itemSelectionChanged, this,
             &MainWindow::updateSelectionStatus);
     updateActions();
@@ -198,6 +202,7 @@ void MainWindow::updateActions()
     const bool exporting = m_exportThread != nullptr;
     ui->action_Open->setEnabled(!exporting);
     ui->actionExport->setEnabled(!exporting && selectedNode());
+    ui->actionCopyPath->setEnabled(selectedNode());
 }
 
 QString MainWindow::askFileDestination(const ArchiveNode *node)
@@ -222,22 +227,45 @@ QString MainWindow::askFileDestination(const ArchiveNode *node)
 
 void MainWindow::on_actionExport_triggered()
 {
-    ArchiveNode *node = selectedNode();
-    if (!node || m_exportThread)
+    const QList<ArchiveNode *> selected = m_archive ? ui->treeWidget->selectedNodes()
+                                                    : QList<ArchiveNode *>();
+    if (selected.isEmpty() || m_exportThread)
         return;
-    const QString path = node->IsFolder()
-                             ? QFileDialog::getExistingDirectory(this, tr("Where to save..."),
-                                                                 QString(), QFileDialog::ShowDirsOnly)
-                             : askFileDestination(node);
+    // One file is saved under a name the user gives; a folder, or several
+    // items, go below a directory.
+    const ArchiveNode *first = selected.first();
+    const QString path = selected.size() == 1 && !first->IsFolder()
+                             ? askFileDestination(first)
+                             : QFileDialog::getExistingDirectory(this, tr("Where to save..."),
+                                                                 QString(), QFileDialog::ShowDirsOnly);
     if (!path.isEmpty())
-        startExport(node, path);
+        startExport({selected.begin(), selected.end()}, path);
 }
 
-void MainWindow::startExport(ArchiveNode *node, const QString &destination)
+void MainWindow::on_actionCopyPath_triggered()
+{
+    QStringList paths;
+    for (const ArchiveNode *node : ui->treeWidget->selectedNodes())
+        paths << latin1(node->m_Path);
+    if (!paths.isEmpty())
+        QGuiApplication::clipboard()->setText(paths.join(QLatin1Char('\n')));
+}
+
+void MainWindow::showTreeMenu(const QPoint &position)
+{
+    if (!ui->treeWidget->itemAt(position))
+        return;
+    QMenu menu(this);
+    menu.addAction(ui->actionExport);
+    menu.addAction(ui->actionCopyPath);
+    menu.exec(ui->treeWidget->viewport()->mapToGlobal(position));
+}
+
+void MainWindow::startExport(const QList<const ArchiveNode *> &nodes, const QString &destination)
 {
     // A child of the window, so nothing of it outlives the window; it
     // deletes itself once finished.
-    m_exportThread = new ExportThread(m_archive, node, destination, m_exportWorkers, this);
+    m_exportThread = new ExportThread(m_archive, nodes, destination, m_exportWorkers, this);
     m_progressDlg = new ProgressDlg(this);
     // This object lives in the GUI thread and the thread emits from the
     // worker, so the automatic connections queue every report.

@@ -47,6 +47,7 @@ private slots:
     void on_actionAbout_triggered();
     void on_actionExport_triggered();
     void on_action_Open_triggered();
+    void on_actionCopyPath_triggered();
     void on_actionE_xit_triggered();
     // Connected by hand to the export thread's done(); the name keeps
     // connect-by-name away from it.
@@ -55,13 +56,14 @@ private slots:
     void applyFilter(const QString &text);
     // The pack's numbers, or the selection's.
     void updateSelectionStatus();
+    void showTreeMenu(const QPoint &position);
 
 private:
     ArchiveNode *selectedNode() const;
     // Asks where to save a file, until the user names one that does not
     // exist or gives up (empty).
     QString askFileDestination(const ArchiveNode *node);
-    void startExport(ArchiveNode *node, const QString &destination);
+    void startExport(const QList<const ArchiveNode *> &nodes, const QString &destination);
 
     Ui::MainWindow *ui;
     CZarnikArchive *m_archive;

@@ -629,6 +629,27 @@ private slots:
         QCOMPARE(seen, QStringLiteral("Where to save...||dir"));
         QVERIFY(QFileInfo(out + "/empty.dat").isDir());
 
+        // Several items: each below the chosen directory under its own name
+        // (ui comes with gfx, once), in one run; Copy path names them.
+        m_tree->clearSelection();
+        for (const char *name : {"a.wav", "gfx", "ui", "readme.txt"})
+            m_tree->findItems(name, Qt::MatchRecursive)[0]->setSelected(true);
+        run("actionCopyPath");
+        QCOMPARE(QGuiApplication::clipboard()->text(),
+                 "content\\readme.txt\ncontent\\gfx\ncontent\\sound\\a.wav");
+        const QString several = path("several");
+        QVERIFY(QDir().mkpath(several));
+        QCOMPARE(exportTo(several, &seen).join('|').section('|', -1), "content\\sound\\a.wav 100");
+        QCOMPARE(seen, QStringLiteral("Where to save...||dir"));
+        QStringList landed;
+        for (QDirIterator it(several, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
+            const QString file = it.next();
+            landed << QDir(several).relativeFilePath(file) + '=' + readAll(file).left(6);
+        }
+        landed.sort();
+        QCOMPARE(landed, QStringList({"a.wav=wave", "gfx/icon.bmp=line 0", "gfx/logo.bmp=line 0",
+                                      "gfx/ui/button.bmp=button", "readme.txt=hello"}));
+
         // A file already there, one damaged in the pack and a folder that
         // cannot be made (a file stands in its place): none is written, and
         // the summary counts and names each.
