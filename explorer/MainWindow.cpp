@@ -2,6 +2,7 @@
 
 #include "AboutDlg.h"
 #include "ArchiveTree.h"
+#include "DetailsPane.h"
 #include "ExportSummaryDlg.h"
 #include "ExportThread.h"
 #include "ProgressDlg.h"
@@ -79,6 +80,7 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->treeWidget, &QWidget::customContextMenuRequested, this, &MainWindow::showTreeMenu);
     connect(ui->treeWidget, &QTreeWidget::itemSelectionChanged, this,
             &MainWindow::updateSelectionStatus);
+    connect(ui->treeWidget, &QTreeWidget::itemSelectionChanged, this, &MainWindow::updateDetails);
     updateActions();
 }
 
@@ -87,6 +89,7 @@ MainWindow::~MainWindow()
     // The application may end while an export runs (a session logout): the
     // thread's destructor lets the worker finish before the archive goes.
     delete m_exportThread;
+    ui->detailsPane->clear(); // a preview may be reading the archive
     delete ui;
     delete m_archive;
 }
@@ -194,6 +197,26 @@ void MainWindow::updateSelectionStatus()
     const QString items = nodes.size() == 1 ? tr("1 item") : tr("%1 items").arg(nodes.size());
     m_statusLabel->setText(tr("%1 selected: %2, %3")
                                .arg(items, files(sum.files), ArchiveTree::sizeText(sum.size)));
+}
+
+void MainWindow::updateDetails()
+{
+    const QList<ArchiveNode *> nodes = m_archive ? ui->treeWidget->selectedNodes()
+                                                 : QList<ArchiveNode *>();
+    if (nodes.size() == 1 && !nodes.first()->IsFolder()) {
+        ui->detailsPane->showFile(m_archive, nodes.first());
+    } else if (nodes.size() == 1) {
+        ui->detailsPane->showFolder(nodes.first(), ui->treeWidget->totals(nodes.first()));
+    } else if (nodes.size() > 1) {
+        ArchiveTree::Totals sum;
+        for (const ArchiveNode *node : nodes) {
+            const ArchiveTree::Totals t = ui->treeWidget->totals(node);
+            sum.size += t.size;
+            sum.stored += t.stored;
+            sum.files += t.files;
+        }
+        ui->detailsPane->showSeveral(int(nodes.size()), sum);
+    }
 }
 
 void MainWindow::updateActions()
@@ -343,7 +366,9 @@ bool MainWindow::openPack(const QString &fileName)
         return false;
     }
 
-    // The items point at the old archive's nodes: they go before it.
+    // The items point at the old archive's nodes, and a preview may read
+    // it: they go before it.
+    ui->detailsPane->clear();
     ui->treeWidget->clear();
     delete m_archive;
     m_archive = opened.release();

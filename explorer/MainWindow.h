@@ -57,6 +57,7 @@ private slots:
     // The pack's numbers, or the selection's.
     void updateSelectionStatus();
     void showTreeMenu(const QPoint &position);
+    void updateDetails();
 
 private:
     ArchiveNode *selectedNode() const;

@@ -4,6 +4,7 @@
 #include "AboutDlg.h"
 #include "ArchiveTree.h"
 #include "CommandLine.h"
+#include "DetailsPane.h"
 #include "Compressor.h"
 #include "ExportSummaryDlg.h"
 #include "ExportThread.h"
@@ -387,7 +388,7 @@ private slots:
         QStringList marked;
         for (const QString &text : source)
             marked << (text.isEmpty() ? text : '<' + text + '>');
-        QCOMPARE(source.size(), 22);
+        QCOMPARE(source.size(), 23);
         MarkingTranslator marking;
         QVERIFY(QCoreApplication::installTranslator(&marking));
         QCoreApplication::processEvents();
@@ -550,6 +551,54 @@ private slots:
         QTest::keyClicks(filter, "gfx");
         QTest::keyClick(filter, Qt::Key_Escape);
         QCOMPARE(shown(), all);
+    }
+
+    void detailsAndPreviewKinds()
+    {
+        QImage picture(7, 5, QImage::Format_RGB32);
+        picture.fill(Qt::red);
+        QBuffer png;
+        QVERIFY(png.open(QIODevice::WriteOnly) && picture.save(&png, "PNG"));
+        std::vector<Entry> entries{e("content\\p\\pic.png", png.data().toStdString(), Storage::Packed),
+                                   e("content\\p\\note.txt", "gr\xC3\xBC\xC3\x9F dich"),
+                                   e("content\\p\\latin.txt", "gr\xFC\xDF"),
+                                   e("content\\p\\blob.bin", std::string("\0\1\2\3hello", 9)),
+                                   e("content\\p\\bad.bin", std::string(64, '\xFF'), Storage::Stored)};
+        entries.back().unpackedSize = 1000;
+        const QString upk = writeUpk(path("kinds.upk"), entries);
+        open(upk);
+        auto *pane = m_window->findChild<DetailsPane *>();
+        auto *details = pane->findChild<QLabel *>("detailsLabel");
+        // What the pane shows once the preview has come, as "page:content".
+        const auto preview = [&](const QString &name) {
+            QSignalSpy shown(pane, &DetailsPane::previewShown);
+            if (!select(name) || !shown.wait(10000))
+                return QStringLiteral("<no preview>");
+            QWidget *page = pane->findChild<QStackedWidget *>()->currentWidget();
+            QString content;
+            if (auto *text = qobject_cast<QPlainTextEdit *>(page))
+                content = text->toPlainText().left(40);
+            else if (auto *label = qobject_cast<QLabel *>(page))
+                content = label->text();
+            else
+                content = QString("%1x%2").arg(page->findChild<QLabel *>()->pixmap().width())
+                              .arg(page->findChild<QLabel *>()->pixmap().height());
+            return page->objectName() + ':' + content;
+        };
+        for (const auto &[name, shown] : std::vector<std::pair<QString, QString>>{
+                 {"pic.png", "pictureArea:7x5"},
+                 {"note.txt", QStringLiteral("textView:gr\u00FC\u00DF dich")},
+                 {"latin.txt", QStringLiteral("textView:gr\u00FC\u00DF")},
+                 {"blob.bin", "textView:00000000  00 01 02 03 68 65 6c 6c  6f   "},
+                 {"bad.bin", "messageLabel:No preview: "
+                                 + QString(ExtractOutcomeText(ExtractOutcome::Damaged)) + '.'}})
+            QCOMPARE(preview(name), shown);
+        // The details name the file and the data file it lies in.
+        QVERIFY(details->text().contains("content\\p\\bad.bin")
+                && details->text().contains(QDir::toNativeSeparators(upk)));
+        // A folder: what lies below it.
+        QVERIFY(select("p"));
+        QVERIFY(details->text().contains(QRegularExpression("Files below:.*5")));
     }
 
     void exportFilesAndFoldersByteExact()
