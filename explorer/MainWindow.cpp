@@ -3,6 +3,7 @@
 #include "AboutDlg.h"
 #include "ArchiveTree.h"
 #include "DetailsPane.h"
+#include "Habits.h"
 #include "ExportSummaryDlg.h"
 #include "ExportThread.h"
 #include "ProgressDlg.h"
@@ -81,6 +82,7 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->treeWidget, &QTreeWidget::itemSelectionChanged, this,
             &MainWindow::updateSelectionStatus);
     connect(ui->treeWidget, &QTreeWidget::itemSelectionChanged, this, &MainWindow::updateDetails);
+    updateRecentMenu();
     updateActions();
 }
 
@@ -224,6 +226,8 @@ void MainWindow::updateActions()
     // One export at a time, and the archive stays while it runs.
     const bool exporting = m_exportThread != nullptr;
     ui->action_Open->setEnabled(!exporting);
+    for (QAction *recent : ui->menuRecent->actions())
+        recent->setEnabled(!exporting);
     ui->actionExport->setEnabled(!exporting && selectedNode());
     ui->actionCopyPath->setEnabled(selectedNode());
 }
@@ -232,7 +236,9 @@ QString MainWindow::askFileDestination(const ArchiveNode *node)
 {
     // Extraction never replaces a file, so Qt's own "Do you want to replace
     // it?" would promise what does not happen: ask again instead.
-    QString proposal = latin1(node->m_Name);
+    const QString folder = Habits::exportFolder();
+    QString proposal = folder.isEmpty() ? latin1(node->m_Name)
+                                        : QDir(folder).filePath(latin1(node->m_Name));
     for (;;) {
         const QString path = QFileDialog::getSaveFileName(this, tr("Where to save..."), proposal,
                                                           tr("Files (*.*)"), nullptr,
@@ -260,9 +266,14 @@ void MainWindow::on_actionExport_triggered()
     const QString path = selected.size() == 1 && !first->IsFolder()
                              ? askFileDestination(first)
                              : QFileDialog::getExistingDirectory(this, tr("Where to save..."),
-                                                                 QString(), QFileDialog::ShowDirsOnly);
-    if (!path.isEmpty())
-        startExport({selected.begin(), selected.end()}, path);
+                                                                 Habits::exportFolder(),
+                                                                 QFileDialog::ShowDirsOnly);
+    if (path.isEmpty())
+        return;
+    Habits::setExportFolder(selected.size() == 1 && !first->IsFolder()
+                                ? QFileInfo(path).absolutePath()
+                                : path);
+    startExport({selected.begin(), selected.end()}, path);
 }
 
 void MainWindow::on_actionCopyPath_triggered()
@@ -332,10 +343,36 @@ void MainWindow::on_action_Open_triggered()
 {
     if (m_exportThread)
         return; // the worker reads the archive
-    const QString fileName = QFileDialog::getOpenFileName(this, tr("Select Zarnik Pack"));
+    const QString fileName =
+        QFileDialog::getOpenFileName(this, tr("Select Zarnik Pack"), Habits::openFolder());
     if (fileName.length() < 3)
         return;
+    Habits::setOpenFolder(QFileInfo(fileName).absolutePath());
     openPack(fileName);
+}
+
+void MainWindow::updateRecentMenu()
+{
+    QMenu *menu = ui->menuRecent;
+    menu->clear();
+    const QStringList packs = Habits::recentPacks();
+    for (int i = 0; i < packs.size(); ++i) {
+        const QString pack = packs[i];
+        QAction *action = menu->addAction(
+            QStringLiteral("&%1 %2").arg(i + 1).arg(QFileInfo(pack).fileName()),
+            this, [this, pack] { openPack(pack); });
+        action->setToolTip(QDir::toNativeSeparators(pack));
+        action->setStatusTip(QDir::toNativeSeparators(pack));
+        action->setEnabled(!m_exportThread);
+    }
+    if (!packs.isEmpty()) {
+        menu->addSeparator();
+        menu->addAction(tr("Clear the list"), this, [this] {
+            Habits::clearRecentPacks();
+            updateRecentMenu();
+        });
+    }
+    menu->setEnabled(!packs.isEmpty());
 }
 
 bool MainWindow::openPack(const QString &fileName)
@@ -365,6 +402,9 @@ bool MainWindow::openPack(const QString &fileName)
                                        openFailureText(opened->GetOpenFailure())));
         return false;
     }
+
+    Habits::addRecentPack(QFileInfo(fileName).absoluteFilePath());
+    updateRecentMenu();
 
     // The items point at the old archive's nodes, and a preview may read
     // it: they go before it.

@@ -58,6 +58,7 @@ private slots:
     void updateSelectionStatus();
     void showTreeMenu(const QPoint &position);
     void updateDetails();
+    void updateRecentMenu();
 
 private:
     ArchiveNode *selectedNode() const;

@@ -15,6 +15,9 @@ int main(int argc, char *argv[])
         pack = packFromCommandLine(QCoreApplication::arguments());
     }
     QApplication app(argc, argv);
+    // Where the settings go: ~/.config/Zarnik/zarnik-explorer.conf.
+    QCoreApplication::setOrganizationName(QStringLiteral("Zarnik"));
+    QCoreApplication::setApplicationName(QStringLiteral("zarnik-explorer"));
     MainWindow window;
     window.show();
     // Once the window stands, so that a message about the pack has a parent

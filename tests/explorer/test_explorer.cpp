@@ -318,6 +318,8 @@ class TestExplorer : public QObject
 private slots:
     void initTestCase()
     {
+        // The settings go to a test folder, never the user's.
+        QStandardPaths::setTestModeEnabled(true);
         connect(&m_poll, &QTimer::timeout, this, &TestExplorer::poll);
         m_poll.start(5);
         qApp->installEventFilter(this);
@@ -325,6 +327,7 @@ private slots:
 
     void init()
     {
+        QSettings().clear(); // remembered packs and folders start afresh
         m_steps.clear();
         m_unexpected = 0;
         m_dir = new QTemporaryDir;
@@ -388,7 +391,7 @@ private slots:
         QStringList marked;
         for (const QString &text : source)
             marked << (text.isEmpty() ? text : '<' + text + '>');
-        QCOMPARE(source.size(), 23);
+        QCOMPARE(source.size(), 24);
         MarkingTranslator marking;
         QVERIFY(QCoreApplication::installTranslator(&marking));
         QCoreApplication::processEvents();
@@ -475,6 +478,26 @@ private slots:
         QVERIFY(m_window->archive() != archive);
         QCOMPARE(view(), QStringList({"content [folder]", "  dup.txt [document]",
                                       "  dup.txt [document]"}));
+
+        // File > Recent: the packs opened, newest first, each once; one of
+        // them opens from there. Open starts where the last pack was chosen.
+        const auto recent = [&] {
+            QStringList texts;
+            for (QAction *a : m_window->findChild<QMenu *>("menuRecent")->actions())
+                texts << a->text();
+            return texts;
+        };
+        QCOMPARE(recent(), QStringList({"&1 dup.upk", "&2 content.vfi", "&3 data0.vfs",
+                                        QStringLiteral("&4 \u65E5\u672C.upk"), "&5 x.upk.bak",
+                                        "&6 single.upk", "&7 data0.vfs", "", "Clear the list"}));
+        m_window->findChild<QMenu *>("menuRecent")->actions()[5]->trigger();
+        QCOMPARE(m_window->archive()->GetDataPath(), nativePath(upk));
+        QCOMPARE(recent().mid(0, 2), QStringList({"&1 single.upk", "&2 dup.upk"}));
+        QString folder;
+        run("action_Open", {[&](QWidget *w) {
+                folder = static_cast<QFileDialog *>(w)->directory().absolutePath();
+            }});
+        QCOMPARE(folder, QDir(m_dir->path()).absolutePath());
     }
 
     void commandLineColumnsAndFilter()
