@@ -45,7 +45,7 @@ void ExportThread::run()
         // The library writes with the system's 8-bit calls: the file-system
         // encoding keeps every name the dialog can return writable.
         QString destination = m_result.destination;
-        if (m_nodes.size() > 1 && !node->IsFolder()) {
+        if ((m_nodes.size() > 1 || m_below) && !node->IsFolder()) {
             // One of several files takes its own name below the directory;
             // a name that is no plain file name is never joined on.
             const ExtractOutcome nameOutcome = fileNameOutcome(node->m_Name);

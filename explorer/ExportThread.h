@@ -54,6 +54,10 @@ public:
                  const QString &destination, unsigned workers, QObject *parent);
     ~ExportThread() override;
 
+    // Before start(): even one node goes below the directory `destination`
+    // under its own name, as several do.
+    void placeBelow() { m_below = true; }
+
     // Bytes to write: the unpacked sizes of the files below `node` at every
     // depth (folders hold none), or the file's own.
     static uint64_t TotalBytes(const ArchiveNode *node);
@@ -91,6 +95,7 @@ private:
     uint64_t m_totalBytes;
     std::atomic<bool> m_stop{false};
     unsigned m_workers;
+    bool m_below = false;
     int m_filesStarted = 0;
 
     // The worker's alone while it runs.

@@ -12,6 +12,13 @@
 
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QDrag>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QUrl>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QDir>
@@ -79,6 +86,8 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->filterEdit, &QLineEdit::textChanged, this, &MainWindow::applyFilter);
     connect(ui->treeWidget, &QTreeWidget::itemSelectionChanged, this, &MainWindow::updateActions);
     connect(ui->treeWidget, &QWidget::customContextMenuRequested, this, &MainWindow::showTreeMenu);
+    connect(ui->treeWidget, &ArchiveTree::dragRequested, this, &MainWindow::dragSelectionOut);
+    setAcceptDrops(true);
     connect(ui->treeWidget, &QTreeWidget::itemSelectionChanged, this,
             &MainWindow::updateSelectionStatus);
     connect(ui->treeWidget, &QTreeWidget::itemSelectionChanged, this, &MainWindow::updateDetails);
@@ -295,11 +304,15 @@ void MainWindow::showTreeMenu(const QPoint &position)
     menu.exec(ui->treeWidget->viewport()->mapToGlobal(position));
 }
 
-void MainWindow::startExport(const QList<const ArchiveNode *> &nodes, const QString &destination)
+void MainWindow::startExport(const QList<const ArchiveNode *> &nodes, const QString &destination,
+                             bool forDrag)
 {
     // A child of the window, so nothing of it outlives the window; it
     // deletes itself once finished.
     m_exportThread = new ExportThread(m_archive, nodes, destination, m_exportWorkers, this);
+    m_exportForDrag = forDrag;
+    if (forDrag)
+        m_exportThread->placeBelow();
     m_progressDlg = new ProgressDlg(this);
     // This object lives in the GUI thread and the thread emits from the
     // worker, so the automatic connections queue every report.
@@ -326,6 +339,13 @@ void MainWindow::onExportDone(const ExportResult &result)
     }
     updateActions();
 
+    if (m_exportForDrag && result.complete()) {
+        m_exportForDrag = false;
+        finishDrag();
+        return;
+    }
+    m_exportForDrag = false;
+
     if (result.complete()) {
         statusBar()->showMessage(tr("Exported %1 to %2")
                                      .arg(ExportSummaryDlg::filesAndSize(result.filesWritten,
@@ -337,6 +357,68 @@ void MainWindow::onExportDone(const ExportResult &result)
     statusBar()->clearMessage();
     ExportSummaryDlg summary(result, this);
     summary.exec();
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent *e)
+{
+    if (!m_exportThread && !droppedPack(e->mimeData()).isEmpty())
+        e->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent *e)
+{
+    const QString pack = droppedPack(e->mimeData());
+    if (pack.isEmpty() || m_exportThread)
+        return;
+    e->acceptProposedAction();
+    // After the drop has ended: the source waits for it, and opening may ask.
+    QTimer::singleShot(0, this, [this, pack] { openPack(pack); });
+}
+
+QString MainWindow::droppedPack(const QMimeData *mime)
+{
+    // The first local file; the name test comes with the opening.
+    for (const QUrl &url : mime->urls())
+        if (url.isLocalFile())
+            return url.toLocalFile();
+    return QString();
+}
+
+void MainWindow::dragSelectionOut()
+{
+    if (m_exportThread || !m_archive)
+        return;
+    const QList<ArchiveNode *> nodes = ui->treeWidget->selectedNodes();
+    if (nodes.isEmpty())
+        return;
+    // File managers take files, not archive entries: they are written first,
+    // with the export's own machinery, to a folder that lives until the next
+    // drag or the window's end.
+    auto folder = std::make_unique<QTemporaryDir>();
+    if (!folder->isValid())
+        return;
+    m_dragFolder = std::move(folder);
+    m_dragNames.clear();
+    for (const ArchiveNode *node : nodes)
+        m_dragNames << latin1(node->m_Name);
+    startExport({nodes.begin(), nodes.end()}, m_dragFolder->path(), true);
+}
+
+void MainWindow::finishDrag()
+{
+    QList<QUrl> urls;
+    for (const QString &name : qAsConst(m_dragNames)) {
+        const QString file = QDir(m_dragFolder->path()).filePath(name);
+        if (QFileInfo::exists(file))
+            urls << QUrl::fromLocalFile(file);
+    }
+    if (urls.isEmpty())
+        return;
+    auto *mime = new QMimeData;
+    mime->setUrls(urls);
+    auto *drag = new QDrag(this);
+    drag->setMimeData(mime);
+    drag->exec(Qt::CopyAction);
 }
 
 void MainWindow::on_action_Open_triggered()

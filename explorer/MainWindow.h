@@ -4,6 +4,9 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <QStringList>
+
+#include <memory>
 
 class CZarnikArchive;
 struct ArchiveNode;
@@ -11,6 +14,8 @@ class ExportThread;
 struct ExportResult;
 class ProgressDlg;
 class QLabel;
+class QMimeData;
+class QTemporaryDir;
 
 namespace Ui {
 class MainWindow;
@@ -40,6 +45,9 @@ public:
 protected:
     void changeEvent(QEvent *e) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    // A pack file dropped on the window opens.
+    void dragEnterEvent(QDragEnterEvent *e) override;
+    void dropEvent(QDropEvent *e) override;
     // During an export: asks whether to cancel it, and waits for the worker.
     void closeEvent(QCloseEvent *e) override;
 
@@ -59,13 +67,19 @@ private slots:
     void showTreeMenu(const QPoint &position);
     void updateDetails();
     void updateRecentMenu();
+    // The tree's selection dragged out: exported to a temporary folder,
+    // then handed over as files.
+    void dragSelectionOut();
 
 private:
     ArchiveNode *selectedNode() const;
     // Asks where to save a file, until the user names one that does not
     // exist or gives up (empty).
     QString askFileDestination(const ArchiveNode *node);
-    void startExport(const QList<const ArchiveNode *> &nodes, const QString &destination);
+    void startExport(const QList<const ArchiveNode *> &nodes, const QString &destination,
+                     bool forDrag = false);
+    void finishDrag();
+    static QString droppedPack(const QMimeData *mime);
 
     Ui::MainWindow *ui;
     CZarnikArchive *m_archive;
@@ -73,4 +87,7 @@ private:
     QPointer<ProgressDlg> m_progressDlg;
     QPointer<ExportThread> m_exportThread;
     QLabel *m_statusLabel;
+    bool m_exportForDrag = false;
+    std::unique_ptr<QTemporaryDir> m_dragFolder;
+    QStringList m_dragNames;
 };

@@ -500,14 +500,24 @@ private slots:
         QCOMPARE(folder, QDir(m_dir->path()).absolutePath());
     }
 
-    void commandLineColumnsAndFilter()
+    void commandLineDropColumnsAndFilter()
     {
-        // The pack named on the command line opens as through Open.
+        // The pack named on the command line opens as through Open; so does
+        // a pack file dropped on the window.
         const std::vector<Entry> entries = sampleEntries();
         const QString upk = writeUpk(path("cli.upk"), entries);
         m_window->openPack(packFromCommandLine({"zarnik-explorer", upk}));
         QVERIFY(m_window->archive());
         QCOMPARE(m_window->archive()->GetDataPath(), nativePath(upk));
+        QMimeData dropped;
+        dropped.setUrls({QUrl::fromLocalFile(writeUpk(path("dropped.upk"), entries))});
+        // As a drag arrives: it enters, then drops where it entered.
+        QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+        QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(m_window, &enter);
+        QVERIFY(enter.isAccepted());
+        QCoreApplication::sendEvent(m_window, &drop);
+        QTRY_COMPARE(m_window->archive()->GetDataPath(), nativePath(path("dropped.upk")));
 
         // Sizes, stored bytes and ratio of files; a folder sums all below it,
         // files of its subfolders too.
