@@ -212,8 +212,10 @@ void MainWindow::updateSelectionStatus()
 
 void MainWindow::updateDetails()
 {
-    const QList<ArchiveNode *> nodes = m_archive ? ui->treeWidget->selectedNodes()
-                                                 : QList<ArchiveNode *>();
+    QList<ArchiveNode *> nodes = m_archive ? ui->treeWidget->selectedNodes()
+                                           : QList<ArchiveNode *>();
+    if (m_archive && nodes.isEmpty())
+        nodes << m_archive->GetRoot(); // nothing chosen: the whole pack
     if (nodes.size() == 1 && !nodes.first()->IsFolder()) {
         ui->detailsPane->showFile(m_archive, nodes.first());
     } else if (nodes.size() == 1) {
@@ -361,14 +363,15 @@ void MainWindow::onExportDone(const ExportResult &result)
 
 void MainWindow::dragEnterEvent(QDragEnterEvent *e)
 {
-    if (!m_exportThread && !droppedPack(e->mimeData()).isEmpty())
+    // Items dragged out of the tree are no pack to open when they come back.
+    if (!m_exportThread && !e->source() && !droppedPack(e->mimeData()).isEmpty())
         e->acceptProposedAction();
 }
 
 void MainWindow::dropEvent(QDropEvent *e)
 {
     const QString pack = droppedPack(e->mimeData());
-    if (pack.isEmpty() || m_exportThread)
+    if (pack.isEmpty() || m_exportThread || e->source())
         return;
     e->acceptProposedAction();
     // After the drop has ended: the source waits for it, and opening may ask.
@@ -498,6 +501,7 @@ bool MainWindow::openPack(const QString &fileName)
     ui->treeWidget->showArchive(m_archive->GetRoot());
     ui->treeWidget->setFilter(ui->filterEdit->text());
     updateSelectionStatus();
+    updateDetails();
     updateActions();
 
     const std::vector<OpenReportItem> &report = m_archive->GetOpenReport();

@@ -3,6 +3,7 @@
 #include "MainWindow.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QTimer>
 
 int main(int argc, char *argv[])
@@ -23,6 +24,8 @@ int main(int argc, char *argv[])
     // Once the window stands, so that a message about the pack has a parent
     // on the screen.
     if (!pack.isEmpty())
-        QTimer::singleShot(0, &window, [&window, pack] { window.openPack(pack); });
+        QTimer::singleShot(0, &window, [&window, pack] {
+            window.openPack(QFileInfo(pack).absoluteFilePath());
+        });
     return app.exec();
 }
