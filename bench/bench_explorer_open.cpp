@@ -11,6 +11,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QStandardPaths>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -171,6 +172,9 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    // The window remembers packs and folders: here in Qt's test settings,
+    // not the user's.
+    QStandardPaths::setTestModeEnabled(true);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
