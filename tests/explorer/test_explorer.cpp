@@ -751,6 +751,19 @@ private slots:
                                "content\\mix\\sub\t"})});
         QCOMPARE(readAll(out + "/mix/ok.txt"), QByteArray("fine"));
         QCOMPARE(readAll(out + "/mix/there.txt"), QByteArray("old"));
+
+        // Of several items, a file named ".." is reported, never joined onto
+        // the directory; the other is written.
+        open(writeUpk(path("names.upk"), {e("content\\..", "up"), e("content\\fine.txt", "ok")}));
+        const QString names = path("names/in");
+        QVERIFY(QDir().mkpath(names));
+        for (const char *name : {"..", "fine.txt"})
+            m_tree->findItems(name, Qt::MatchRecursive)[0]->setSelected(true);
+        exportTo(names, nullptr, {summaryStep({"Written: 1 file", "Unusable or repeated names: 1",
+                                               "content\\..\t"})});
+        QCOMPARE(QDir(path("names")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList{"in"});
+        QCOMPARE(readAll(names + "/fine.txt"), QByteArray("ok"));
     }
 
     void largeExportCancelAndClose()
