@@ -2,16 +2,19 @@
 
 #include <QFile>
 
-ExportThread::ExportThread(CZarnikArchive *archive, const ArchiveNode *node,
+ExportThread::ExportThread(CZarnikArchive *archive, const QList<const ArchiveNode *> &nodes,
                            const QString &destination, unsigned workers, QObject *parent)
     : QThread(parent)
     , m_archive(archive)
-    , m_node(node)
-    , m_totalBytes(TotalBytes(node))
+    , m_nodes(nodes)
+    , m_totalBytes(0)
 {
     m_workers = workers;
     m_result.destination = destination;
-    m_result.filesTotal = CountFiles(node);
+    for (const ArchiveNode *node : nodes) {
+        m_totalBytes += TotalBytes(node);
+        m_result.filesTotal += CountFiles(node);
+    }
     // done() is queued before finished(): whoever connects to it reads the
     // result before the object goes.
     connect(this, &QThread::finished, this, &QObject::deleteLater);
@@ -24,15 +27,40 @@ ExportThread::~ExportThread()
     wait();
 }
 
+ExtractOutcome ExportThread::fileNameOutcome(const std::string &name)
+{
+    if (name.empty())
+        return ExtractOutcome::EmptyName;
+    if (name == "." || name == ".." || name.find('/') != std::string::npos)
+        return ExtractOutcome::UnsafeName;
+    return ExtractOutcome::Written;
+}
+
 void ExportThread::run()
 {
     CZarnikArchive::ExtractOptions options;
     options.stop = &m_stop;
     options.workers = m_workers;
-    // The library writes with the system's 8-bit calls: the file-system
-    // encoding keeps every name the dialog can return writable.
-    m_result.end = m_archive->Extract(
-        m_node, QFile::encodeName(m_result.destination).toStdString(), this, options);
+    for (const ArchiveNode *node : qAsConst(m_nodes)) {
+        // The library writes with the system's 8-bit calls: the file-system
+        // encoding keeps every name the dialog can return writable.
+        QString destination = m_result.destination;
+        if ((m_nodes.size() > 1 || m_below) && !node->IsFolder()) {
+            // One of several files takes its own name below the directory;
+            // a name that is no plain file name is never joined on.
+            const ExtractOutcome nameOutcome = fileNameOutcome(node->m_Name);
+            if (nameOutcome != ExtractOutcome::Written) {
+                OnExtractResult(*node, nameOutcome);
+                continue;
+            }
+            destination += QLatin1Char('/')
+                + QString::fromLatin1(node->m_Name.data(), qsizetype(node->m_Name.size()));
+        }
+        m_result.end =
+            m_archive->Extract(node, QFile::encodeName(destination).toStdString(), this, options);
+        if (m_result.end != CZarnikArchive::ExtractEnd::Finished)
+            break; // stopped, the disk full, or no data to read
+    }
     emit done(m_result);
 }
 

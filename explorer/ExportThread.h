@@ -1,4 +1,5 @@
-// The export job: the archive's extraction of one node on a worker thread.
+// The export job: the archive's extraction of the chosen nodes, one after
+// the other, on a worker thread.
 // Its reports reach the window as plain signals (queued into the GUI
 // thread); what became of every file is gathered into an ExportResult that
 // done() hands over. The thread owns its teardown: it deletes itself after
@@ -24,7 +25,7 @@ struct ExportResult
     };
 
     QString destination;     // what the user chose, as the dialog gave it
-    int filesTotal = 0;      // the files below the exported node
+    int filesTotal = 0;      // the files below the exported nodes
     int filesWritten = 0;
     int filesReported = 0;   // written or not, each with its outcome
     uint64_t bytesWritten = 0; // unpacked bytes of the written files
@@ -44,11 +45,18 @@ class ExportThread : public QThread, private CZarnikArchive::Callback
     Q_OBJECT
 
 public:
-    // `archive` and `node` must stay until the thread is deleted. `workers`:
-    // files written at once (0: the library chooses).
-    ExportThread(CZarnikArchive *archive, const ArchiveNode *node,
+    // `archive` and `nodes` must stay until the thread is deleted. One node
+    // goes to `destination` as the library writes it (a file to exactly that
+    // path, a folder below it); several go below the directory
+    // `destination`, each under its own name. `workers`: files written at
+    // once (0: the library chooses).
+    ExportThread(CZarnikArchive *archive, const QList<const ArchiveNode *> &nodes,
                  const QString &destination, unsigned workers, QObject *parent);
     ~ExportThread() override;
+
+    // Before start(): even one node goes below the directory `destination`
+    // under its own name, as several do.
+    void placeBelow() { m_below = true; }
 
     // Bytes to write: the unpacked sizes of the files below `node` at every
     // depth (folders hold none), or the file's own.
@@ -77,13 +85,17 @@ private:
     void OnExtractBytes(uint64_t count) override;
     void OnExtractResult(const ArchiveNode &node, ExtractOutcome outcome) override;
     void reportProgress();
+    // Why a file of several cannot take its own name in the directory, or
+    // Written when it can.
+    static ExtractOutcome fileNameOutcome(const std::string &name);
 
     // Written in the GUI thread before start() and only read by the worker.
     CZarnikArchive *m_archive;
-    const ArchiveNode *m_node;
+    QList<const ArchiveNode *> m_nodes;
     uint64_t m_totalBytes;
     std::atomic<bool> m_stop{false};
     unsigned m_workers;
+    bool m_below = false;
     int m_filesStarted = 0;
 
     // The worker's alone while it runs.

@@ -1,17 +1,33 @@
 #include "MainWindow.h"
 
 #include "AboutDlg.h"
+#include "ArchiveTree.h"
+#include "DetailsPane.h"
+#include "Habits.h"
 #include "ExportSummaryDlg.h"
 #include "ExportThread.h"
 #include "ProgressDlg.h"
 #include "ZarnikArchive.h"
 #include "ui_MainWindow.h"
 
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QDrag>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QUrl>
+#include <QGuiApplication>
+#include <QMenu>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QMessageBox>
 #include <QTreeWidgetItem>
 
@@ -54,12 +70,28 @@ MainWindow::MainWindow(QWidget *parent)
 {
     ui->setupUi(this);
     m_archive = nullptr;
-    // Every item gets its own QIcon, but the copies share these two: loading
-    // the picture from the resource once per item would dominate the time a
-    // large pack takes to show.
-    m_folderIcon = QIcon(QStringLiteral(":/icons/folder.png"));
-    m_documentIcon = QIcon(QStringLiteral(":/icons/document.png"));
+    // The tree takes what room it needs for its columns; the details pane
+    // the rest.
+    QHeaderView *header = ui->treeWidget->header();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(ArchiveTree::NameColumn, QHeaderView::Stretch);
+    for (int column : {ArchiveTree::SizeColumn, ArchiveTree::StoredColumn, ArchiveTree::RatioColumn})
+        header->resizeSection(column, column == ArchiveTree::RatioColumn ? 55 : 80);
+    ui->splitter->setStretchFactor(0, 3);
+    ui->splitter->setStretchFactor(1, 2);
+    ui->splitter->setSizes({480, 320});
+    m_statusLabel = new QLabel(this);
+    statusBar()->addPermanentWidget(m_statusLabel);
+    ui->filterEdit->installEventFilter(this);
+    connect(ui->filterEdit, &QLineEdit::textChanged, this, &MainWindow::applyFilter);
     connect(ui->treeWidget, &QTreeWidget::itemSelectionChanged, this, &MainWindow::updateActions);
+    connect(ui->treeWidget, &QWidget::customContextMenuRequested, this, &MainWindow::showTreeMenu);
+    connect(ui->treeWidget, &ArchiveTree::dragRequested, this, &MainWindow::dragSelectionOut);
+    setAcceptDrops(true);
+    connect(ui->treeWidget, &QTreeWidget::itemSelectionChanged, this,
+            &MainWindow::updateSelectionStatus);
+    connect(ui->treeWidget, &QTreeWidget::itemSelectionChanged, this, &MainWindow::updateDetails);
+    updateRecentMenu();
     updateActions();
 }
 
@@ -68,6 +100,7 @@ MainWindow::~MainWindow()
     // The application may end while an export runs (a session logout): the
     // thread's destructor lets the worker finish before the archive goes.
     delete m_exportThread;
+    ui->detailsPane->clear(); // a preview may be reading the archive
     delete ui;
     delete m_archive;
 }
@@ -125,7 +158,78 @@ ArchiveNode *MainWindow::selectedNode() const
     const QList<QTreeWidgetItem *> selected = ui->treeWidget->selectedItems();
     if (!m_archive || selected.isEmpty())
         return nullptr;
-    return reinterpret_cast<ArchiveNode *>(selected.first()->data(0, Qt::UserRole).value<quintptr>());
+    return ArchiveTree::nodeOf(selected.first());
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    // Escape in the filter line gives the whole tree back.
+    if (watched == ui->filterEdit && event->type() == QEvent::KeyPress
+        && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape && !ui->filterEdit->text().isEmpty()) {
+        ui->filterEdit->clear();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::applyFilter(const QString &text)
+{
+    const int matching = ui->treeWidget->setFilter(text);
+    if (text.isEmpty())
+        updateSelectionStatus();
+    else
+        m_statusLabel->setText(matching == 1 ? tr("1 entry matches")
+                                             : tr("%1 entries match").arg(matching));
+}
+
+void MainWindow::updateSelectionStatus()
+{
+    if (!m_archive) {
+        m_statusLabel->clear();
+        return;
+    }
+    const auto files = [](int n) { return n == 1 ? tr("1 file") : tr("%1 files").arg(n); };
+    const QList<ArchiveNode *> nodes = ui->treeWidget->selectedNodes();
+    // With nothing or the whole pack selected, the pack's numbers.
+    if (nodes.isEmpty() || (nodes.size() == 1 && nodes.first() == m_archive->GetRoot())) {
+        const ArchiveTree::Totals all = ui->treeWidget->totals(m_archive->GetRoot());
+        const QString folders = all.folders == 1 ? tr("1 folder") : tr("%1 folders").arg(all.folders);
+        m_statusLabel->setText(tr("%1 in %2, %3 (%4 stored)")
+                                   .arg(files(all.files), folders, ArchiveTree::sizeText(all.size),
+                                        ArchiveTree::sizeText(all.stored)));
+        return;
+    }
+    ArchiveTree::Totals sum;
+    for (const ArchiveNode *node : nodes) {
+        const ArchiveTree::Totals t = ui->treeWidget->totals(node);
+        sum.size += t.size;
+        sum.files += t.files;
+    }
+    const QString items = nodes.size() == 1 ? tr("1 item") : tr("%1 items").arg(nodes.size());
+    m_statusLabel->setText(tr("%1 selected: %2, %3")
+                               .arg(items, files(sum.files), ArchiveTree::sizeText(sum.size)));
+}
+
+void MainWindow::updateDetails()
+{
+    QList<ArchiveNode *> nodes = m_archive ? ui->treeWidget->selectedNodes()
+                                           : QList<ArchiveNode *>();
+    if (m_archive && nodes.isEmpty())
+        nodes << m_archive->GetRoot(); // nothing chosen: the whole pack
+    if (nodes.size() == 1 && !nodes.first()->IsFolder()) {
+        ui->detailsPane->showFile(m_archive, nodes.first());
+    } else if (nodes.size() == 1) {
+        ui->detailsPane->showFolder(nodes.first(), ui->treeWidget->totals(nodes.first()));
+    } else if (nodes.size() > 1) {
+        ArchiveTree::Totals sum;
+        for (const ArchiveNode *node : nodes) {
+            const ArchiveTree::Totals t = ui->treeWidget->totals(node);
+            sum.size += t.size;
+            sum.stored += t.stored;
+            sum.files += t.files;
+        }
+        ui->detailsPane->showSeveral(int(nodes.size()), sum);
+    }
 }
 
 void MainWindow::updateActions()
@@ -133,14 +237,19 @@ void MainWindow::updateActions()
     // One export at a time, and the archive stays while it runs.
     const bool exporting = m_exportThread != nullptr;
     ui->action_Open->setEnabled(!exporting);
+    for (QAction *recent : ui->menuRecent->actions())
+        recent->setEnabled(!exporting);
     ui->actionExport->setEnabled(!exporting && selectedNode());
+    ui->actionCopyPath->setEnabled(selectedNode());
 }
 
 QString MainWindow::askFileDestination(const ArchiveNode *node)
 {
     // Extraction never replaces a file, so Qt's own "Do you want to replace
     // it?" would promise what does not happen: ask again instead.
-    QString proposal = latin1(node->m_Name);
+    const QString folder = Habits::exportFolder();
+    QString proposal = folder.isEmpty() ? latin1(node->m_Name)
+                                        : QDir(folder).filePath(latin1(node->m_Name));
     for (;;) {
         const QString path = QFileDialog::getSaveFileName(this, tr("Where to save..."), proposal,
                                                           tr("Files (*.*)"), nullptr,
@@ -158,22 +267,54 @@ QString MainWindow::askFileDestination(const ArchiveNode *node)
 
 void MainWindow::on_actionExport_triggered()
 {
-    ArchiveNode *node = selectedNode();
-    if (!node || m_exportThread)
+    const QList<ArchiveNode *> selected = m_archive ? ui->treeWidget->selectedNodes()
+                                                    : QList<ArchiveNode *>();
+    if (selected.isEmpty() || m_exportThread)
         return;
-    const QString path = node->IsFolder()
-                             ? QFileDialog::getExistingDirectory(this, tr("Where to save..."),
-                                                                 QString(), QFileDialog::ShowDirsOnly)
-                             : askFileDestination(node);
-    if (!path.isEmpty())
-        startExport(node, path);
+    // One file is saved under a name the user gives; a folder, or several
+    // items, go below a directory.
+    const ArchiveNode *first = selected.first();
+    const QString path = selected.size() == 1 && !first->IsFolder()
+                             ? askFileDestination(first)
+                             : QFileDialog::getExistingDirectory(this, tr("Where to save..."),
+                                                                 Habits::exportFolder(),
+                                                                 QFileDialog::ShowDirsOnly);
+    if (path.isEmpty())
+        return;
+    Habits::setExportFolder(selected.size() == 1 && !first->IsFolder()
+                                ? QFileInfo(path).absolutePath()
+                                : path);
+    startExport({selected.begin(), selected.end()}, path);
 }
 
-void MainWindow::startExport(ArchiveNode *node, const QString &destination)
+void MainWindow::on_actionCopyPath_triggered()
+{
+    QStringList paths;
+    for (const ArchiveNode *node : ui->treeWidget->selectedNodes())
+        paths << latin1(node->m_Path);
+    if (!paths.isEmpty())
+        QGuiApplication::clipboard()->setText(paths.join(QLatin1Char('\n')));
+}
+
+void MainWindow::showTreeMenu(const QPoint &position)
+{
+    if (!ui->treeWidget->itemAt(position))
+        return;
+    QMenu menu(this);
+    menu.addAction(ui->actionExport);
+    menu.addAction(ui->actionCopyPath);
+    menu.exec(ui->treeWidget->viewport()->mapToGlobal(position));
+}
+
+void MainWindow::startExport(const QList<const ArchiveNode *> &nodes, const QString &destination,
+                             bool forDrag)
 {
     // A child of the window, so nothing of it outlives the window; it
     // deletes itself once finished.
-    m_exportThread = new ExportThread(m_archive, node, destination, m_exportWorkers, this);
+    m_exportThread = new ExportThread(m_archive, nodes, destination, m_exportWorkers, this);
+    m_exportForDrag = forDrag;
+    if (forDrag)
+        m_exportThread->placeBelow();
     m_progressDlg = new ProgressDlg(this);
     // This object lives in the GUI thread and the thread emits from the
     // worker, so the automatic connections queue every report.
@@ -200,6 +341,13 @@ void MainWindow::onExportDone(const ExportResult &result)
     }
     updateActions();
 
+    if (m_exportForDrag && result.complete()) {
+        m_exportForDrag = false;
+        finishDrag();
+        return;
+    }
+    m_exportForDrag = false;
+
     if (result.complete()) {
         statusBar()->showMessage(tr("Exported %1 to %2")
                                      .arg(ExportSummaryDlg::filesAndSize(result.filesWritten,
@@ -213,13 +361,109 @@ void MainWindow::onExportDone(const ExportResult &result)
     summary.exec();
 }
 
+void MainWindow::dragEnterEvent(QDragEnterEvent *e)
+{
+    // Items dragged out of the tree are no pack to open when they come back.
+    if (!m_exportThread && !e->source() && !droppedPack(e->mimeData()).isEmpty())
+        e->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent *e)
+{
+    const QString pack = droppedPack(e->mimeData());
+    if (pack.isEmpty() || m_exportThread || e->source())
+        return;
+    e->acceptProposedAction();
+    // After the drop has ended: the source waits for it, and opening may ask.
+    QTimer::singleShot(0, this, [this, pack] { openPack(pack); });
+}
+
+QString MainWindow::droppedPack(const QMimeData *mime)
+{
+    // The first local file; the name test comes with the opening.
+    for (const QUrl &url : mime->urls())
+        if (url.isLocalFile())
+            return url.toLocalFile();
+    return QString();
+}
+
+void MainWindow::dragSelectionOut()
+{
+    if (m_exportThread || !m_archive)
+        return;
+    const QList<ArchiveNode *> nodes = ui->treeWidget->selectedNodes();
+    if (nodes.isEmpty())
+        return;
+    // File managers take files, not archive entries: they are written first,
+    // with the export's own machinery, to a folder that lives until the next
+    // drag or the window's end.
+    auto folder = std::make_unique<QTemporaryDir>();
+    if (!folder->isValid())
+        return;
+    m_dragFolder = std::move(folder);
+    m_dragNames.clear();
+    for (const ArchiveNode *node : nodes)
+        m_dragNames << latin1(node->m_Name);
+    startExport({nodes.begin(), nodes.end()}, m_dragFolder->path(), true);
+}
+
+void MainWindow::finishDrag()
+{
+    QList<QUrl> urls;
+    for (const QString &name : qAsConst(m_dragNames)) {
+        const QString file = QDir(m_dragFolder->path()).filePath(name);
+        if (QFileInfo::exists(file))
+            urls << QUrl::fromLocalFile(file);
+    }
+    if (urls.isEmpty())
+        return;
+    auto *mime = new QMimeData;
+    mime->setUrls(urls);
+    auto *drag = new QDrag(this);
+    drag->setMimeData(mime);
+    drag->exec(Qt::CopyAction);
+}
+
 void MainWindow::on_action_Open_triggered()
 {
     if (m_exportThread)
         return; // the worker reads the archive
-    const QString fileName = QFileDialog::getOpenFileName(this, tr("Select Zarnik Pack"));
+    const QString fileName =
+        QFileDialog::getOpenFileName(this, tr("Select Zarnik Pack"), Habits::openFolder());
     if (fileName.length() < 3)
         return;
+    Habits::setOpenFolder(QFileInfo(fileName).absolutePath());
+    openPack(fileName);
+}
+
+void MainWindow::updateRecentMenu()
+{
+    QMenu *menu = ui->menuRecent;
+    menu->clear();
+    const QStringList packs = Habits::recentPacks();
+    for (int i = 0; i < packs.size(); ++i) {
+        const QString pack = packs[i];
+        QAction *action = menu->addAction(
+            QStringLiteral("&%1 %2").arg(i + 1).arg(QFileInfo(pack).fileName()),
+            this, [this, pack] { openPack(pack); });
+        action->setToolTip(QDir::toNativeSeparators(pack));
+        action->setStatusTip(QDir::toNativeSeparators(pack));
+        action->setEnabled(!m_exportThread);
+    }
+    if (!packs.isEmpty()) {
+        menu->addSeparator();
+        menu->addAction(tr("Clear the list"), this, [this] {
+            Habits::clearRecentPacks();
+            updateRecentMenu();
+        });
+    }
+    menu->setEnabled(!packs.isEmpty());
+}
+
+bool MainWindow::openPack(const QString &fileName)
+{
+    if (m_exportThread)
+        return false; // the worker reads the archive
 
     // The library takes 8-bit paths; the file-system encoding (not Latin-1)
     // keeps every name the user can pick openable.
@@ -230,7 +474,7 @@ void MainWindow::on_action_Open_triggered()
         QFileInfo(fileName).fileName() != QLatin1String("content.vfi")) {
         QMessageBox::critical(this, tr("Error"), tr("Invalid Zarnik Pack file"), QMessageBox::Ok,
                               QMessageBox::Ok);
-        return;
+        return false;
     }
 
     // The new pack first: a pack that fails to open leaves the one shown
@@ -241,29 +485,28 @@ void MainWindow::on_action_Open_triggered()
                               tr("%1 could not be opened.\n%2")
                                   .arg(QDir::toNativeSeparators(fileName),
                                        openFailureText(opened->GetOpenFailure())));
-        return;
+        return false;
     }
 
-    // The items point at the old archive's nodes: they go before it.
+    Habits::addRecentPack(QFileInfo(fileName).absoluteFilePath());
+    updateRecentMenu();
+
+    // The items point at the old archive's nodes, and a preview may read
+    // it: they go before it.
+    ui->detailsPane->clear();
     ui->treeWidget->clear();
     delete m_archive;
     m_archive = opened.release();
 
-    auto *top = new QTreeWidgetItem(QStringList(tr("content")), QTreeWidgetItem::Type);
-    top->setIcon(0, m_folderIcon);
-    ui->treeWidget->addTopLevelItem(top);
-
-    ArchiveNode *root = m_archive->GetRoot();
-    top->setData(0, Qt::UserRole, QVariant::fromValue(reinterpret_cast<quintptr>(root)));
-    if (root) {
-        for (ArchiveNode *child : root->m_Children)
-            populateTree(child, top);
-    }
+    ui->treeWidget->showArchive(m_archive->GetRoot());
+    ui->treeWidget->setFilter(ui->filterEdit->text());
+    updateSelectionStatus();
+    updateDetails();
     updateActions();
 
     const std::vector<OpenReportItem> &report = m_archive->GetOpenReport();
     if (report.empty())
-        return;
+        return true;
     QStringList details;
     for (const OpenReportItem &item : report) {
         const QString where = item.path.empty() ? tr("at byte %1").arg(item.offset)
@@ -277,20 +520,7 @@ void MainWindow::on_action_Open_triggered()
                     QMessageBox::Ok, this);
     box.setDetailedText(details.join('\n'));
     box.exec();
-}
-
-void MainWindow::populateTree(ArchiveNode *node, QTreeWidgetItem *parent)
-{
-    // Pack names are 8-bit Latin-1; translation looks them up by their UTF-8
-    // form, which is also what it gives back when nothing is installed.
-    const QString name = latin1(node->m_Name);
-    auto *item = new QTreeWidgetItem(QStringList(tr(name.toUtf8().constData())),
-                                     QTreeWidgetItem::Type);
-    item->setIcon(0, node->IsFolder() ? m_folderIcon : m_documentIcon);
-    for (ArchiveNode *child : node->m_Children)
-        populateTree(child, item);
-    item->setData(0, Qt::UserRole, QVariant::fromValue(reinterpret_cast<quintptr>(node)));
-    parent->addChild(item);
+    return true;
 }
 
 void MainWindow::on_actionE_xit_triggered()

@@ -2,16 +2,20 @@
 // archive it shows.
 #pragma once
 
-#include <QIcon>
 #include <QMainWindow>
 #include <QPointer>
+#include <QStringList>
+
+#include <memory>
 
 class CZarnikArchive;
 struct ArchiveNode;
 class ExportThread;
 struct ExportResult;
 class ProgressDlg;
-class QTreeWidgetItem;
+class QLabel;
+class QMimeData;
+class QTemporaryDir;
 
 namespace Ui {
 class MainWindow;
@@ -33,8 +37,17 @@ public:
     // from the cores and the size of the export).
     void setExportWorkers(unsigned workers) { m_exportWorkers = workers; }
 
+    // Opens the pack at `fileName` as the Open command does once its dialog
+    // is answered (the command line and a drop come here too). A refused
+    // name or a failed open says why and keeps the pack shown.
+    bool openPack(const QString &fileName);
+
 protected:
     void changeEvent(QEvent *e) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    // A pack file dropped on the window opens.
+    void dragEnterEvent(QDragEnterEvent *e) override;
+    void dropEvent(QDropEvent *e) override;
     // During an export: asks whether to cancel it, and waits for the worker.
     void closeEvent(QCloseEvent *e) override;
 
@@ -42,25 +55,39 @@ private slots:
     void on_actionAbout_triggered();
     void on_actionExport_triggered();
     void on_action_Open_triggered();
+    void on_actionCopyPath_triggered();
     void on_actionE_xit_triggered();
     // Connected by hand to the export thread's done(); the name keeps
     // connect-by-name away from it.
     void onExportDone(const ExportResult &result);
     void updateActions();
+    void applyFilter(const QString &text);
+    // The pack's numbers, or the selection's.
+    void updateSelectionStatus();
+    void showTreeMenu(const QPoint &position);
+    void updateDetails();
+    void updateRecentMenu();
+    // The tree's selection dragged out: exported to a temporary folder,
+    // then handed over as files.
+    void dragSelectionOut();
 
 private:
     ArchiveNode *selectedNode() const;
     // Asks where to save a file, until the user names one that does not
     // exist or gives up (empty).
     QString askFileDestination(const ArchiveNode *node);
-    void startExport(ArchiveNode *node, const QString &destination);
-    void populateTree(ArchiveNode *node, QTreeWidgetItem *parent);
+    void startExport(const QList<const ArchiveNode *> &nodes, const QString &destination,
+                     bool forDrag = false);
+    void finishDrag();
+    static QString droppedPack(const QMimeData *mime);
 
     Ui::MainWindow *ui;
     CZarnikArchive *m_archive;
     unsigned m_exportWorkers = 0;
     QPointer<ProgressDlg> m_progressDlg;
     QPointer<ExportThread> m_exportThread;
-    QIcon m_folderIcon;
-    QIcon m_documentIcon;
+    QLabel *m_statusLabel;
+    bool m_exportForDrag = false;
+    std::unique_ptr<QTemporaryDir> m_dragFolder;
+    QStringList m_dragNames;
 };

@@ -14,6 +14,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QStandardPaths>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -49,6 +50,9 @@ QTreeWidgetItem *findPath(QTreeWidget *tree, const QString &path)
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    // The window remembers packs and folders: here in Qt's test settings,
+    // not the user's.
+    QStandardPaths::setTestModeEnabled(true);
     if (argc != 5) {
         std::fprintf(stderr, "usage: make_export_screenshot PACK FOLDER_PATH DEST_DIR OUT_PNG\n");
         return 2;

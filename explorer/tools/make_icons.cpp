@@ -1,7 +1,7 @@
 // Draws the explorer's pictures: the window icon (Icon_1.ico with 48, 32 and
 // 16 pixel images), the 16 x 16 tool bar and tree icons, the About logo and
-// the desktop icons. Everything is drawn from shapes, in one palette, so the
-// set can be redrawn and changed here.
+// the desktop icons (16, 32, 48 and 256 pixels). Everything is drawn from
+// shapes, in one palette, so the set can be redrawn and changed here.
 //
 //   make_icons OUT_ICONS_DIR OUT_DESKTOP_DIR
 #include <QColor>
@@ -388,6 +388,8 @@ int main(int argc, char *argv[])
         && save(folder(), icons.filePath("folder.png"), "PNG")
         && save(document(), icons.filePath("document.png"), "PNG")
         && save(logo(), icons.filePath("zarnik_logo.jpg"), "JPEG", 92)
+        && save(emblem(16), desktop.filePath("zarnik-explorer-16.png"), "PNG")
+        && save(emblem(32), desktop.filePath("zarnik-explorer-32.png"), "PNG")
         && save(emblem(48), desktop.filePath("zarnik-explorer-48.png"), "PNG")
         && save(emblem(256), desktop.filePath("zarnik-explorer-256.png"), "PNG");
 

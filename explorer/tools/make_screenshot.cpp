@@ -1,29 +1,42 @@
-// Takes the screenshot in docs/: the real main window, a sample pack opened
-// through its own Open command and file dialog, a few folders unfolded.
+// Takes a screenshot in docs/: the real main window, a sample pack opened
+// through its own Open command and file dialog, a few folders unfolded and
+// a picture chosen for the preview; or, given FILTER, that typed into the
+// filter line and its first file chosen.
 //
-//   make_screenshot SAMPLE_PACK OUT_PNG
+//   make_screenshot SAMPLE_PACK OUT_PNG [FILTER]
+#include "DetailsPane.h"
 #include "MainWindow.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QStandardPaths>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 
 #include <cstdio>
+#include <utility>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: make_screenshot SAMPLE_PACK OUT_PNG\n");
+    // The window remembers packs and folders: here in Qt's test settings,
+    // not the user's.
+    QStandardPaths::setTestModeEnabled(true);
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: make_screenshot SAMPLE_PACK OUT_PNG [FILTER]\n");
         return 2;
     }
-    const QString pack = QFile::decodeName(argv[1]);
+    // Whole, as the file dialog may start in another folder.
+    const QString pack = QFileInfo(QFile::decodeName(argv[1])).absoluteFilePath();
     const QString out = QFile::decodeName(argv[2]);
+    const QString filter = argc == 4 ? QString::fromLocal8Bit(argv[3]) : QString();
 
     MainWindow window;
+    window.resize(1000, 600);
     window.show();
 
     // Answer the Open command's dialog as a user would.
@@ -47,20 +60,44 @@ int main(int argc, char *argv[])
             app.exit(1);
             return;
         }
-        // Unfold the root and its folders, select the first picture found.
         QTreeWidgetItem *top = tree->topLevelItem(0);
         top->setExpanded(true);
-        for (int i = 0; i < top->childCount(); ++i)
-            if (top->child(i)->childCount() > 0)
-                top->child(i)->setExpanded(true);
-        const auto found = tree->findItems(QStringLiteral("sky.bmp"), Qt::MatchRecursive);
-        if (!found.isEmpty())
-            tree->setCurrentItem(found.first());
+        QTreeWidgetItem *chosen = nullptr;
+        if (filter.isEmpty()) {
+            // Unfold the root and its folders, choose the sky picture.
+            for (int i = 0; i < top->childCount(); ++i)
+                if (top->child(i)->childCount() > 0)
+                    top->child(i)->setExpanded(true);
+            const auto found = tree->findItems(QStringLiteral("sky.bmp"), Qt::MatchRecursive);
+            chosen = found.value(0);
+        } else {
+            auto *edit = window.findChild<QLineEdit *>(QStringLiteral("filterEdit"));
+            edit->setText(filter);
+            // The first file the filter left standing.
+            for (QTreeWidgetItemIterator it(tree); *it && !chosen; ++it) {
+                bool shown = true;
+                for (QTreeWidgetItem *i = *it; i; i = i->parent())
+                    shown = shown && !i->isHidden();
+                if (shown && (*it)->childCount() == 0)
+                    chosen = *it;
+            }
+        }
+        if (chosen)
+            tree->setCurrentItem(chosen);
         tree->setFocus();
-        QTimer::singleShot(200, [&] {
+        // The preview is made on a worker thread: the picture is taken once
+        // it stands (or after a second without it).
+        auto *pane = window.findChild<DetailsPane *>();
+        const auto take = [&] {
+            static bool taken = false;
+            if (std::exchange(taken, true))
+                return;
             rc = window.grab().save(out, "PNG") ? 0 : 1;
             app.exit(rc);
-        });
+        };
+        QObject::connect(pane, &DetailsPane::previewShown, &app,
+                         [&app, take] { QTimer::singleShot(100, &app, take); });
+        QTimer::singleShot(1000, &app, take);
     });
     app.exec();
     if (rc == 0)

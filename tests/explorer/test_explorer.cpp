@@ -2,6 +2,9 @@
 // tree it fills, Export with its progress dialog, worker thread and what
 // lands on disk. Queued steps meet the modal dialogs a command opens.
 #include "AboutDlg.h"
+#include "ArchiveTree.h"
+#include "CommandLine.h"
+#include "DetailsPane.h"
 #include "Compressor.h"
 #include "ExportSummaryDlg.h"
 #include "ExportThread.h"
@@ -315,6 +318,8 @@ class TestExplorer : public QObject
 private slots:
     void initTestCase()
     {
+        // The settings go to a test folder, never the user's.
+        QStandardPaths::setTestModeEnabled(true);
         connect(&m_poll, &QTimer::timeout, this, &TestExplorer::poll);
         m_poll.start(5);
         qApp->installEventFilter(this);
@@ -322,6 +327,7 @@ private slots:
 
     void init()
     {
+        QSettings().clear(); // remembered packs and folders start afresh
         m_steps.clear();
         m_unexpected = 0;
         m_dir = new QTemporaryDir;
@@ -385,7 +391,7 @@ private slots:
         QStringList marked;
         for (const QString &text : source)
             marked << (text.isEmpty() ? text : '<' + text + '>');
-        QCOMPARE(source.size(), 20);
+        QCOMPARE(source.size(), 24);
         MarkingTranslator marking;
         QVERIFY(QCoreApplication::installTranslator(&marking));
         QCoreApplication::processEvents();
@@ -472,6 +478,160 @@ private slots:
         QVERIFY(m_window->archive() != archive);
         QCOMPARE(view(), QStringList({"content [folder]", "  dup.txt [document]",
                                       "  dup.txt [document]"}));
+
+        // File > Recent: the packs opened, newest first, each once; one of
+        // them opens from there. Open starts where the last pack was chosen.
+        const auto recent = [&] {
+            QStringList texts;
+            for (QAction *a : m_window->findChild<QMenu *>("menuRecent")->actions())
+                texts << a->text();
+            return texts;
+        };
+        QCOMPARE(recent(), QStringList({"&1 dup.upk", "&2 content.vfi", "&3 data0.vfs",
+                                        QStringLiteral("&4 \u65E5\u672C.upk"), "&5 x.upk.bak",
+                                        "&6 single.upk", "&7 data0.vfs", "", "Clear the list"}));
+        m_window->findChild<QMenu *>("menuRecent")->actions()[5]->trigger();
+        QCOMPARE(m_window->archive()->GetDataPath(), nativePath(upk));
+        QCOMPARE(recent().mid(0, 2), QStringList({"&1 single.upk", "&2 dup.upk"}));
+        QString folder;
+        run("action_Open", {[&](QWidget *w) {
+                folder = static_cast<QFileDialog *>(w)->directory().absolutePath();
+            }});
+        QCOMPARE(folder, QDir(m_dir->path()).absolutePath());
+    }
+
+    void commandLineDropColumnsAndFilter()
+    {
+        // The pack named on the command line opens as through Open; so does
+        // a pack file dropped on the window.
+        const std::vector<Entry> entries = sampleEntries();
+        const QString upk = writeUpk(path("cli.upk"), entries);
+        m_window->openPack(packFromCommandLine({"zarnik-explorer", upk}));
+        QVERIFY(m_window->archive());
+        QCOMPARE(m_window->archive()->GetDataPath(), nativePath(upk));
+        QMimeData dropped;
+        dropped.setUrls({QUrl::fromLocalFile(writeUpk(path("dropped.upk"), entries))});
+        // As a drag arrives: it enters, then drops where it entered.
+        QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+        QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(m_window, &enter);
+        QVERIFY(enter.isAccepted());
+        QCoreApplication::sendEvent(m_window, &drop);
+        QTRY_COMPARE(m_window->archive()->GetDataPath(), nativePath(path("dropped.upk")));
+
+        // Sizes, stored bytes and ratio of files; a folder sums all below it,
+        // files of its subfolders too.
+        const auto columns = [&](const QString &name) {
+            const auto items = m_tree->findItems(name, Qt::MatchExactly | Qt::MatchRecursive);
+            QStringList texts;
+            for (int c = 1; items.size() == 1 && c < 4; ++c)
+                texts << items[0]->text(c);
+            return texts.join('|');
+        };
+        const auto stored = [&](const QString &name) {
+            return quint64(ArchiveTree::nodeOf(m_tree->findItems(name, Qt::MatchRecursive)[0])
+                               ->m_PackedSize);
+        };
+        const quint64 gfxSize = entries[1].data.size() + entries[2].data.size()
+                                + entries[4].data.size();
+        const quint64 gfxStored = stored("logo.bmp") + 6 + stored("icon.bmp");
+        const quint64 allStored = gfxStored + 5 + stored(QStringLiteral("caf\u00E9.txt")) + 4;
+        const auto size = &ArchiveTree::sizeText;
+        QCOMPARE(columns("readme.txt"), size(5) + '|' + size(5) + "|100%");
+        QCOMPARE(columns("gfx"), size(gfxSize) + '|' + size(gfxStored) + '|'
+                                     + QString::number(gfxStored * 100.0 / gfxSize, 'f', 0) + '%');
+        // The sums behind them, to the byte: size, stored, files, folders.
+        const auto totals = [&](const QString &name) {
+            const auto t = static_cast<ArchiveTree *>(m_tree)->totals(
+                ArchiveTree::nodeOf(m_tree->findItems(name, Qt::MatchRecursive)[0]));
+            return QList<quint64>{t.size, t.stored, quint64(t.files), quint64(t.folders)};
+        };
+        QCOMPARE(totals("gfx"), QList<quint64>({gfxSize, gfxStored, 3, 1}));
+        QCOMPARE(totals("content"), QList<quint64>({gfxSize + 21, allStored, 6, 4}));
+        auto *status = m_window->statusBar()->findChild<QLabel *>();
+        QVERIFY(status->text().startsWith("6 files in 4 folders, " + size(gfxSize + 21)));
+        for (const char *name : {"readme.txt", "gfx"})
+            m_tree->findItems(name, Qt::MatchRecursive)[0]->setSelected(true);
+        QCOMPARE(status->text(), "2 items selected: 4 files, " + size(gfxSize + 5));
+
+        // The filter keeps matching entries, their folders and all below a
+        // matching folder; Escape gives everything back.
+        const auto shown = [&] {
+            QStringList names;
+            for (QTreeWidgetItemIterator it(m_tree); *it; ++it) {
+                bool visible = true;
+                for (QTreeWidgetItem *i = *it; i; i = i->parent())
+                    visible = visible && !i->isHidden();
+                if (visible)
+                    names << (*it)->text(0);
+            }
+            return names.join(' ');
+        };
+        const QString all = shown();
+        auto *filter = m_window->findChild<QLineEdit *>("filterEdit");
+        for (const auto &[text, names] : std::vector<std::pair<QString, QString>>{
+                 {"LOGO", "content gfx logo.bmp"},
+                 {"*.WAV", "content sound a.wav"},
+                 {"b?tt*n", "content gfx ui button.bmp"},
+                 {"ui", "content gfx ui button.bmp"},
+                 {QStringLiteral("\u00C9"), QStringLiteral("content caf\u00E9.txt")},
+                 {"nothing", "content"},
+                 {"", all}}) {
+            QTest::keyClick(filter, Qt::Key_Escape);
+            QTest::keyClicks(filter, text);
+            QCOMPARE(shown(), names);
+        }
+        QTest::keyClicks(filter, "gfx");
+        QTest::keyClick(filter, Qt::Key_Escape);
+        QCOMPARE(shown(), all);
+    }
+
+    void detailsAndPreviewKinds()
+    {
+        QImage picture(7, 5, QImage::Format_RGB32);
+        picture.fill(Qt::red);
+        QBuffer png;
+        QVERIFY(png.open(QIODevice::WriteOnly) && picture.save(&png, "PNG"));
+        std::vector<Entry> entries{e("content\\p\\pic.png", png.data().toStdString(), Storage::Packed),
+                                   e("content\\p\\note.txt", "gr\xC3\xBC\xC3\x9F dich"),
+                                   e("content\\p\\latin.txt", "gr\xFC\xDF"),
+                                   e("content\\p\\blob.bin", std::string("\0\1\2\3hello", 9)),
+                                   e("content\\p\\bad.bin", std::string(64, '\xFF'), Storage::Stored)};
+        entries.back().unpackedSize = 1000;
+        const QString upk = writeUpk(path("kinds.upk"), entries);
+        open(upk);
+        auto *pane = m_window->findChild<DetailsPane *>();
+        auto *details = pane->findChild<QLabel *>("detailsLabel");
+        // What the pane shows once the preview has come, as "page:content".
+        const auto preview = [&](const QString &name) {
+            QSignalSpy shown(pane, &DetailsPane::previewShown);
+            if (!select(name) || !shown.wait(10000))
+                return QStringLiteral("<no preview>");
+            QWidget *page = pane->findChild<QStackedWidget *>()->currentWidget();
+            QString content;
+            if (auto *text = qobject_cast<QPlainTextEdit *>(page))
+                content = text->toPlainText().left(40);
+            else if (auto *label = qobject_cast<QLabel *>(page))
+                content = label->text();
+            else
+                content = QString("%1x%2").arg(page->findChild<QLabel *>()->pixmap().width())
+                              .arg(page->findChild<QLabel *>()->pixmap().height());
+            return page->objectName() + ':' + content;
+        };
+        for (const auto &[name, shown] : std::vector<std::pair<QString, QString>>{
+                 {"pic.png", "pictureArea:7x5"},
+                 {"note.txt", QStringLiteral("textView:gr\u00FC\u00DF dich")},
+                 {"latin.txt", QStringLiteral("textView:gr\u00FC\u00DF")},
+                 {"blob.bin", "textView:00000000  00 01 02 03 68 65 6c 6c  6f   "},
+                 {"bad.bin", "messageLabel:No preview: "
+                                 + QString(ExtractOutcomeText(ExtractOutcome::Damaged)) + '.'}})
+            QCOMPARE(preview(name), shown);
+        // The details name the file and the data file it lies in.
+        QVERIFY(details->text().contains("content\\p\\bad.bin")
+                && details->text().contains(QDir::toNativeSeparators(upk)));
+        // A folder: what lies below it.
+        QVERIFY(select("p"));
+        QVERIFY(details->text().contains(QRegularExpression("Files below:.*5")));
     }
 
     void exportFilesAndFoldersByteExact()
@@ -551,6 +711,27 @@ private slots:
         QCOMPARE(seen, QStringLiteral("Where to save...||dir"));
         QVERIFY(QFileInfo(out + "/empty.dat").isDir());
 
+        // Several items: each below the chosen directory under its own name
+        // (ui comes with gfx, once), in one run; Copy path names them.
+        m_tree->clearSelection();
+        for (const char *name : {"a.wav", "gfx", "ui", "readme.txt"})
+            m_tree->findItems(name, Qt::MatchRecursive)[0]->setSelected(true);
+        run("actionCopyPath");
+        QCOMPARE(QGuiApplication::clipboard()->text(),
+                 "content\\readme.txt\ncontent\\gfx\ncontent\\sound\\a.wav");
+        const QString several = path("several");
+        QVERIFY(QDir().mkpath(several));
+        QCOMPARE(exportTo(several, &seen).join('|').section('|', -1), "content\\sound\\a.wav 100");
+        QCOMPARE(seen, QStringLiteral("Where to save...||dir"));
+        QStringList landed;
+        for (QDirIterator it(several, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
+            const QString file = it.next();
+            landed << QDir(several).relativeFilePath(file) + '=' + readAll(file).left(6);
+        }
+        landed.sort();
+        QCOMPARE(landed, QStringList({"a.wav=wave", "gfx/icon.bmp=line 0", "gfx/logo.bmp=line 0",
+                                      "gfx/ui/button.bmp=button", "readme.txt=hello"}));
+
         // A file already there, one damaged in the pack and a folder that
         // cannot be made (a file stands in its place): none is written, and
         // the summary counts and names each.
@@ -570,6 +751,19 @@ private slots:
                                "content\\mix\\sub\t"})});
         QCOMPARE(readAll(out + "/mix/ok.txt"), QByteArray("fine"));
         QCOMPARE(readAll(out + "/mix/there.txt"), QByteArray("old"));
+
+        // Of several items, a file named ".." is reported, never joined onto
+        // the directory; the other is written.
+        open(writeUpk(path("names.upk"), {e("content\\..", "up"), e("content\\fine.txt", "ok")}));
+        const QString names = path("names/in");
+        QVERIFY(QDir().mkpath(names));
+        for (const char *name : {"..", "fine.txt"})
+            m_tree->findItems(name, Qt::MatchRecursive)[0]->setSelected(true);
+        exportTo(names, nullptr, {summaryStep({"Written: 1 file", "Unusable or repeated names: 1",
+                                               "content\\..\t"})});
+        QCOMPARE(QDir(path("names")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList{"in"});
+        QCOMPARE(readAll(names + "/fine.txt"), QByteArray("ok"));
     }
 
     void largeExportCancelAndClose()

@@ -1,0 +1,234 @@
+#include "ArchiveTree.h"
+
+#include "NameFilter.h"
+#include "ZarnikArchive.h"
+
+#include <QCoreApplication>
+#include <QHeaderView>
+#include <QLocale>
+#include <QSet>
+#include <QStyledItemDelegate>
+
+namespace {
+
+// Numbers read best flush right; one delegate says so for every cell, where
+// an alignment per item would cost three more values per item.
+class NumberColumnsDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (index.column() != ArchiveTree::NameColumn)
+            option->displayAlignment = Qt::AlignRight | Qt::AlignVCenter;
+    }
+};
+
+// Up to this many shown entries, a filter unfolds their folders: more would
+// be a list to scroll, not an answer.
+const int kUnfoldAtMost = 2000;
+
+} // namespace
+
+ArchiveTree::ArchiveTree(QWidget *parent)
+    : QTreeWidget(parent)
+{
+    // Every item gets its own QIcon, but the copies share these two: loading
+    // the picture from the resource once per item would dominate the time a
+    // large pack takes to show.
+    m_folderIcon = QIcon(QStringLiteral(":/icons/folder.png"));
+    m_documentIcon = QIcon(QStringLiteral(":/icons/document.png"));
+    setItemDelegate(new NumberColumnsDelegate(this));
+}
+
+ArchiveNode *ArchiveTree::nodeOf(const QTreeWidgetItem *item)
+{
+    return item ? reinterpret_cast<ArchiveNode *>(item->data(0, Qt::UserRole).value<quintptr>())
+                : nullptr;
+}
+
+QString ArchiveTree::sizeText(quint64 bytes)
+{
+    // As QLocale::formattedDataSize() in its traditional form writes it, at
+    // a fraction of the cost: three of these per item of a large pack.
+    static const QString units[] = {tr("bytes"), tr("kB"), tr("MB"), tr("GB"), tr("TB")};
+    static const QLocale locale;
+    static const QString decimalPoint = locale.decimalPoint();
+    // Whole numbers from 1,000 on take the locale's separator.
+    const auto whole = [](quint64 n) { return n < 1000 ? QString::number(n) : locale.toString(n); };
+    if (bytes < 1024)
+        return whole(bytes) + QLatin1Char(' ') + units[0];
+    int unit = 0;
+    quint64 scaled = bytes;
+    while (scaled >= 1024 * 1024 && unit < 3) {
+        scaled /= 1024;
+        ++unit;
+    }
+    // Tenths, rounded half up, as the locale's formatting rounds.
+    const quint64 tenths = (scaled * 10 + 512) / 1024;
+    return whole(tenths / 10) + decimalPoint + QString::number(tenths % 10)
+        + QLatin1Char(' ') + units[unit + 1];
+}
+
+void ArchiveTree::clear()
+{
+    QTreeWidget::clear();
+    m_rows.clear();
+    m_folderTotals.clear();
+}
+
+void ArchiveTree::showArchive(ArchiveNode *root)
+{
+    clear();
+    if (!root)
+        return;
+    m_rows.reserve(4096);
+    auto *top = new QTreeWidgetItem(QStringList(tr("content")), QTreeWidgetItem::Type);
+    top->setIcon(0, m_folderIcon);
+    top->setData(0, Qt::UserRole, QVariant::fromValue(reinterpret_cast<quintptr>(root)));
+    m_rows.push_back({top, root, -1, 0, NameFilter::fold(root->m_Name)});
+    Totals all;
+    for (ArchiveNode *child : root->m_Children) {
+        const Totals below = addNode(child, 0, top);
+        all.size += below.size;
+        all.stored += below.stored;
+        all.files += below.files;
+        all.folders += below.folders + (child->IsFolder() ? 1 : 0);
+    }
+    m_rows[0].end = int(m_rows.size());
+    m_folderTotals.insert(root, all);
+    setColumns(top, all, true);
+    addTopLevelItem(top);
+}
+
+ArchiveTree::Totals ArchiveTree::addNode(ArchiveNode *node, int parentRow,
+                                         QTreeWidgetItem *parentItem)
+{
+    // Pack names are 8-bit Latin-1; translation looks them up by their UTF-8
+    // form, which is also what it gives back when nothing is installed.
+    const QString name = QString::fromLatin1(node->m_Name.data(), qsizetype(node->m_Name.size()));
+    auto *item = new QTreeWidgetItem(
+        QStringList(QCoreApplication::translate("MainWindow", name.toUtf8().constData())),
+        QTreeWidgetItem::Type);
+    item->setIcon(0, node->IsFolder() ? m_folderIcon : m_documentIcon);
+    const int row = int(m_rows.size());
+    m_rows.push_back({item, node, parentRow, 0, NameFilter::fold(node->m_Name)});
+
+    Totals totals;
+    if (node->IsFolder()) {
+        for (ArchiveNode *child : node->m_Children) {
+            const Totals below = addNode(child, row, item);
+            totals.size += below.size;
+            totals.stored += below.stored;
+            totals.files += below.files;
+            totals.folders += below.folders + (child->IsFolder() ? 1 : 0);
+        }
+        m_folderTotals.insert(node, totals);
+    } else {
+        totals.size = node->m_UnpackedSize;
+        totals.stored = node->m_PackedSize;
+        totals.files = 1;
+    }
+    m_rows[size_t(row)].end = int(m_rows.size());
+    setColumns(item, totals, node->IsFolder());
+    item->setData(0, Qt::UserRole, QVariant::fromValue(reinterpret_cast<quintptr>(node)));
+    // Children first, then the item into its parent: the view is not told
+    // of each item on its way.
+    parentItem->addChild(item);
+    return totals;
+}
+
+void ArchiveTree::setColumns(QTreeWidgetItem *item, const Totals &totals, bool isFolder)
+{
+    if (isFolder && totals.files == 0)
+        return; // nothing to sum
+    item->setText(SizeColumn, sizeText(totals.size));
+    item->setText(StoredColumn, sizeText(totals.stored));
+    if (totals.size != 0)
+        item->setText(RatioColumn,
+                      QString::number(double(totals.stored) * 100.0 / double(totals.size), 'f', 0)
+                          + QLatin1Char('%'));
+}
+
+ArchiveTree::Totals ArchiveTree::totals(const ArchiveNode *node) const
+{
+    if (!node)
+        return {};
+    if (node->IsFolder())
+        return m_folderTotals.value(node);
+    return {node->m_UnpackedSize, node->m_PackedSize, 1, 0};
+}
+
+int ArchiveTree::setFilter(const QString &text)
+{
+    const NameFilter filter(text);
+    const size_t count = m_rows.size();
+    if (count == 0)
+        return 0;
+    // Per row: 1 its name matches, 2 something below it matches.
+    std::vector<unsigned char> match(count, 0);
+    int matching = 0;
+    if (!filter.isEmpty()) {
+        // Children come after their parent: walking backwards, every row is
+        // complete before it tells its parent.
+        for (size_t i = count; i-- > 1;) {
+            if (filter.matches(m_rows[i].foldedName)) {
+                match[i] |= 1;
+                ++matching;
+            }
+            if (match[i] != 0)
+                match[size_t(m_rows[i].parent)] |= 2;
+        }
+    }
+    // Forward: a row is shown when its parent is, and it matches, holds a
+    // match, or lies below a folder that matched. The root always stands.
+    std::vector<unsigned char> shown(count, 0), underMatch(count, 0);
+    shown[0] = 1;
+    int shownRows = 0;
+    for (size_t i = 1; i < count; ++i) {
+        const size_t parent = size_t(m_rows[i].parent);
+        if (!shown[parent]) {
+            i = size_t(m_rows[i].end) - 1; // nothing below a hidden row needs a change
+            continue;
+        }
+        underMatch[i] = underMatch[parent] || (match[i] & 1);
+        shown[i] = filter.isEmpty() || underMatch[i] || match[i] != 0;
+        shownRows += shown[i];
+        if (m_rows[i].hidden == !shown[i])
+            continue;
+        m_rows[i].hidden = !shown[i];
+        m_rows[i].item->setHidden(!shown[i]);
+    }
+    if (!filter.isEmpty() && shownRows <= kUnfoldAtMost) {
+        for (size_t i = 0; i < count; ++i)
+            if ((match[i] & 2) && shown[i])
+                m_rows[i].item->setExpanded(true);
+    }
+    return matching;
+}
+
+QList<ArchiveNode *> ArchiveTree::selectedNodes() const
+{
+    const QList<QTreeWidgetItem *> items = selectedItems();
+    QList<ArchiveNode *> nodes;
+    if (items.size() == 1) {
+        nodes << nodeOf(items.first());
+        return nodes;
+    }
+    const QSet<QTreeWidgetItem *> selected(items.begin(), items.end());
+    for (size_t i = 0; i < m_rows.size(); ++i) {
+        if (!selected.contains(m_rows[i].item))
+            continue;
+        nodes << nodeOf(m_rows[i].item);
+        i = size_t(m_rows[i].end) - 1; // what lies below comes along
+    }
+    return nodes;
+}
+
+void ArchiveTree::startDrag(Qt::DropActions)
+{
+    emit dragRequested();
+}

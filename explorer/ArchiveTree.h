@@ -1,0 +1,79 @@
+// The tree of an open pack: one item per node in the pack's order, with the
+// columns Name, Size, Stored and Ratio (a folder shows the totals of all
+// below it, summed once when the pack is shown), the filter that narrows it,
+// and the start of a drag of the selection.
+#pragma once
+
+#include <QTreeWidget>
+
+#include <QHash>
+
+#include <string>
+#include <vector>
+
+struct ArchiveNode;
+
+class ArchiveTree : public QTreeWidget
+{
+    Q_OBJECT
+
+public:
+    enum Column { NameColumn, SizeColumn, StoredColumn, RatioColumn };
+
+    struct Totals
+    {
+        quint64 size = 0;   // unpacked bytes
+        quint64 stored = 0; // bytes in the pack
+        int files = 0;
+        int folders = 0;    // below, not counting itself
+    };
+
+    explicit ArchiveTree(QWidget *parent = nullptr);
+
+    // Shows the tree below `root` (the pack's "content"); the items point at
+    // its nodes, so clear() must come before the archive goes.
+    void showArchive(ArchiveNode *root);
+    void clear();
+
+    static ArchiveNode *nodeOf(const QTreeWidgetItem *item);
+    // A file's own numbers, or everything below a folder.
+    Totals totals(const ArchiveNode *node) const;
+
+    // Shows only the entries whose name matches `text` (see NameFilter),
+    // their folders, and all below a folder that matches; "" shows all.
+    // When few match, their folders are unfolded. Returns the matching
+    // entries.
+    int setFilter(const QString &text);
+
+    // The selected nodes in the pack's order, without those that lie below
+    // another selected one (a folder brings them along).
+    QList<ArchiveNode *> selectedNodes() const;
+
+    // "12.3 KB"; the sizes of the columns, the status bar and the details.
+    static QString sizeText(quint64 bytes);
+
+signals:
+    // The user began to drag the selection out of the window.
+    void dragRequested();
+
+protected:
+    void startDrag(Qt::DropActions supportedActions) override;
+
+private:
+    struct Row
+    {
+        QTreeWidgetItem *item;
+        const ArchiveNode *node;
+        int parent;  // row of the parent; -1 for the root
+        int end;     // one past the last row below it
+        std::string foldedName;
+        bool hidden = false; // as last set on the item
+    };
+    Totals addNode(ArchiveNode *node, int parentRow, QTreeWidgetItem *parentItem);
+    void setColumns(QTreeWidgetItem *item, const Totals &totals, bool isFolder);
+
+    std::vector<Row> m_rows; // depth first, the pack's order
+    QHash<const ArchiveNode *, Totals> m_folderTotals;
+    QIcon m_folderIcon;
+    QIcon m_documentIcon;
+};

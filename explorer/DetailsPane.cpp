@@ -1,0 +1,169 @@
+#include "DetailsPane.h"
+
+#include "Preview.h"
+#include "ZarnikArchive.h"
+#include "ui_DetailsPane.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFontDatabase>
+
+namespace {
+
+QString latin1(const std::string &s)
+{
+    return QString::fromLatin1(s.data(), qsizetype(s.size()));
+}
+
+// "<b>Size:</b> 1.2 kB (1,234 bytes)" lines of a small table.
+QString row(const QString &label, const QString &value)
+{
+    return QStringLiteral("<tr><td><b>%1</b>&nbsp;&nbsp;</td><td>%2</td></tr>")
+        .arg(label.toHtmlEscaped(), value.toHtmlEscaped());
+}
+
+QString exactSize(quint64 bytes)
+{
+    return bytes < 1024 ? ArchiveTree::sizeText(bytes)
+                        : DetailsPane::tr("%1 (%2 bytes)")
+                              .arg(ArchiveTree::sizeText(bytes), QLocale().toString(bytes));
+}
+
+} // namespace
+
+DetailsPane::DetailsPane(QWidget *parent)
+    : QWidget(parent)
+    , ui(new Ui::DetailsPane)
+{
+    ui->setupUi(this);
+    ui->textView->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    m_pool.setMaxThreadCount(1);
+    clear();
+}
+
+DetailsPane::~DetailsPane()
+{
+    // A preview still running posts to this object; Qt drops what is
+    // posted to an object that is gone, so waiting is enough.
+    forgetPreview();
+    delete ui;
+}
+
+void DetailsPane::changeEvent(QEvent *e)
+{
+    QWidget::changeEvent(e);
+    if (e->type() == QEvent::LanguageChange)
+        ui->retranslateUi(this);
+}
+
+void DetailsPane::dropPreview()
+{
+    // Not waited for: a large file read for the last selection must not
+    // hold the GUI. Its result is dropped by its generation.
+    ++m_generation;
+    m_pool.clear();
+}
+
+void DetailsPane::forgetPreview()
+{
+    dropPreview();
+    m_pool.waitForDone();
+}
+
+void DetailsPane::clear()
+{
+    forgetPreview();
+    ui->titleLabel->setText(tr("Open a pack, then choose a file or a folder."));
+    ui->detailsLabel->clear();
+    showMessage(QString());
+}
+
+void DetailsPane::showMessage(const QString &text)
+{
+    ui->messageLabel->setText(text);
+    ui->previewStack->setCurrentWidget(ui->messageLabel);
+    ui->pictureLabel->clear();
+    ui->textView->clear();
+}
+
+void DetailsPane::showFile(const CZarnikArchive *archive, const ArchiveNode *file)
+{
+    dropPreview();
+    ui->titleLabel->setText(latin1(file->m_Name));
+    const QString dataFile = file->m_DataFile < archive->GetDataFileCount()
+                                 ? QDir::toNativeSeparators(QFile::decodeName(QByteArray::fromStdString(
+                                       archive->GetDataFilePath(file->m_DataFile))))
+                                 : tr("unknown");
+    ui->detailsLabel->setText(
+        QStringLiteral("<table>")
+        + row(tr("Path:"), latin1(file->m_Path))
+        + row(tr("Size:"), exactSize(file->m_UnpackedSize))
+        + row(tr("Stored:"), exactSize(file->m_PackedSize)
+                                 + (file->IsPacked() ? tr(", packed") : tr(", not packed")))
+        + row(tr("Offset:"), QLocale().toString(file->m_Offset))
+        + row(tr("Data file:"), dataFile) + QStringLiteral("</table>"));
+    showMessage(tr("Reading..."));
+    const quint64 generation = m_generation;
+    m_pool.start([this, archive, file, generation] {
+        const Preview preview = Preview::make(*archive, *file);
+        QMetaObject::invokeMethod(
+            this, [this, generation, preview] { showPreview(generation, preview); },
+            Qt::QueuedConnection);
+    });
+}
+
+void DetailsPane::showPreview(quint64 generation, const Preview &preview)
+{
+    if (generation != m_generation)
+        return; // the selection moved on
+    switch (preview.kind) {
+    case Preview::Kind::Picture:
+        showMessage(QString());
+        ui->pictureLabel->setPixmap(QPixmap::fromImage(preview.picture));
+        ui->previewStack->setCurrentWidget(ui->pictureArea);
+        ui->detailsLabel->setText(ui->detailsLabel->text().replace(
+            QStringLiteral("</table>"),
+            row(tr("Picture:"), tr("%1 x %2 pixels").arg(preview.picture.width())
+                                    .arg(preview.picture.height()))
+                + QStringLiteral("</table>")));
+        break;
+    case Preview::Kind::Text:
+    case Preview::Kind::Hex:
+        showMessage(QString());
+        ui->textView->setPlainText(preview.text);
+        if (preview.cut)
+            ui->textView->appendPlainText(tr("[... the beginning only]"));
+        ui->previewStack->setCurrentWidget(ui->textView);
+        break;
+    case Preview::Kind::Unreadable:
+    case Preview::Kind::TooLarge:
+        showMessage(preview.text);
+        break;
+    }
+    emit previewShown();
+}
+
+void DetailsPane::showFolder(const ArchiveNode *folder, const ArchiveTree::Totals &totals)
+{
+    dropPreview();
+    ui->titleLabel->setText(latin1(folder->m_Name));
+    ui->detailsLabel->setText(QStringLiteral("<table>") + row(tr("Path:"), latin1(folder->m_Path))
+                              + row(tr("Files below:"), QLocale().toString(totals.files))
+                              + row(tr("Folders below:"), QLocale().toString(totals.folders))
+                              + row(tr("Size:"), exactSize(totals.size))
+                              + row(tr("Stored:"), exactSize(totals.stored))
+                              + QStringLiteral("</table>"));
+    showMessage(QString());
+}
+
+void DetailsPane::showSeveral(int count, const ArchiveTree::Totals &totals)
+{
+    dropPreview();
+    ui->titleLabel->setText(tr("%1 items selected").arg(count));
+    ui->detailsLabel->setText(QStringLiteral("<table>")
+                              + row(tr("Files:"), QLocale().toString(totals.files))
+                              + row(tr("Size:"), exactSize(totals.size))
+                              + row(tr("Stored:"), exactSize(totals.stored))
+                              + QStringLiteral("</table>"));
+    showMessage(QString());
+}

@@ -1,0 +1,53 @@
+// The right pane: what the selection is. For a file its path, sizes, how it
+// is stored, where it lies and a preview (see Preview), made on a worker
+// thread; for a folder what lies below it; for several items their count.
+// A preview that comes after the selection moved on is dropped.
+#pragma once
+
+#include "ArchiveTree.h"
+
+#include <QThreadPool>
+#include <QWidget>
+
+class CZarnikArchive;
+struct ArchiveNode;
+struct Preview;
+
+namespace Ui {
+class DetailsPane;
+}
+
+class DetailsPane : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit DetailsPane(QWidget *parent = nullptr);
+    ~DetailsPane() override;
+
+    // `archive` must stay until clear() or the pane's end.
+    void showFile(const CZarnikArchive *archive, const ArchiveNode *file);
+    void showFolder(const ArchiveNode *folder, const ArchiveTree::Totals &totals);
+    void showSeveral(int count, const ArchiveTree::Totals &totals);
+    // Back to the hint; returns once no preview reads the archive any more.
+    void clear();
+
+signals:
+    // A preview is on the screen (or its reason for none).
+    void previewShown();
+
+protected:
+    void changeEvent(QEvent *e) override;
+
+private:
+    void showPreview(quint64 generation, const Preview &preview);
+    void showMessage(const QString &text);
+    // The coming preview is not wanted; dropPreview() does not wait for a
+    // running one, forgetPreview() does.
+    void dropPreview();
+    void forgetPreview();
+
+    Ui::DetailsPane *ui;
+    QThreadPool m_pool;       // one preview at a time
+    quint64 m_generation = 0; // of the preview the pane waits for
+};

@@ -1,0 +1,69 @@
+#include "NameFilter.h"
+
+namespace {
+
+unsigned char foldByte(unsigned char c)
+{
+    // A-Z and the Latin-1 capitals (not the multiplication sign).
+    if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7))
+        return c + 0x20;
+    return c;
+}
+
+// `pattern` matches the whole of `text`: the classic walk that goes back to
+// the last '*' on a mismatch, linear for the usual few stars.
+bool globMatch(const char *pattern, size_t patternSize, const char *text, size_t textSize)
+{
+    size_t p = 0, t = 0, starP = std::string::npos, starT = 0;
+    while (t < textSize) {
+        if (p < patternSize && (pattern[p] == '?' || pattern[p] == text[t])) {
+            ++p;
+            ++t;
+        } else if (p < patternSize && pattern[p] == '*') {
+            starP = p++;
+            starT = t;
+        } else if (starP != std::string::npos) {
+            p = starP + 1;
+            t = ++starT;
+        } else {
+            return false;
+        }
+    }
+    while (p < patternSize && pattern[p] == '*')
+        ++p;
+    return p == patternSize;
+}
+
+} // namespace
+
+NameFilter::NameFilter(const QString &text)
+{
+    for (QChar c : text) {
+        if (c.unicode() > 0xFF) {
+            m_impossible = true;
+            return;
+        }
+        m_pattern += char(foldByte(uchar(c.unicode())));
+    }
+    m_wildcards = m_pattern.find_first_of("*?") != std::string::npos;
+    // Anywhere in the name.
+    if (m_wildcards)
+        m_pattern = '*' + m_pattern + '*';
+}
+
+bool NameFilter::matches(const std::string &foldedName) const
+{
+    if (m_impossible)
+        return false;
+    if (!m_wildcards)
+        return foldedName.find(m_pattern) != std::string::npos;
+    return globMatch(m_pattern.data(), m_pattern.size(), foldedName.data(), foldedName.size());
+}
+
+std::string NameFilter::fold(const std::string &latin1Name)
+{
+    std::string out(latin1Name);
+    for (char &c : out)
+        c = char(foldByte(uchar(c)));
+    return out;
+}

@@ -1,0 +1,28 @@
+// What the filter line asks for: entries whose name holds the typed text,
+// case-insensitively, where `*` stands for any run of characters and `?` for
+// one. Pack names are Latin-1 bytes; they are matched as such, folded once
+// per pack (fold()), so that a keystroke over a million names converts none.
+#pragma once
+
+#include <QString>
+
+#include <string>
+
+class NameFilter
+{
+public:
+    explicit NameFilter(const QString &text);
+
+    // True when the text is empty: everything is shown.
+    bool isEmpty() const { return m_pattern.empty() && !m_impossible; }
+    // `foldedName` comes from fold().
+    bool matches(const std::string &foldedName) const;
+
+    // A Latin-1 name in lower case (the letters of Latin-1 too).
+    static std::string fold(const std::string &latin1Name);
+
+private:
+    std::string m_pattern; // folded; '*' and '?' as typed
+    bool m_wildcards = false;
+    bool m_impossible = false; // a character no Latin-1 name holds
+};
