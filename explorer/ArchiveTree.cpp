@@ -86,7 +86,9 @@ void ArchiveTree::showArchive(ArchiveNode *root)
     if (!root)
         return;
     m_rows.reserve(4096);
-    auto *top = new QTreeWidgetItem(QStringList(tr("content")), QTreeWidgetItem::Type);
+    // Translated in the window's context, as before the tree had a class.
+    auto *top = new QTreeWidgetItem(
+        QStringList(QCoreApplication::translate("MainWindow", "content")), QTreeWidgetItem::Type);
     top->setIcon(0, m_folderIcon);
     top->setData(0, Qt::UserRole, QVariant::fromValue(reinterpret_cast<quintptr>(root)));
     m_rows.push_back({top, root, -1, 0, NameFilter::fold(root->m_Name)});

@@ -90,10 +90,12 @@ void DetailsPane::showFile(const CZarnikArchive *archive, const ArchiveNode *fil
 {
     dropPreview();
     ui->titleLabel->setText(latin1(file->m_Name));
-    const QString dataFile = file->m_DataFile < archive->GetDataFileCount()
-                                 ? QDir::toNativeSeparators(QFile::decodeName(QByteArray::fromStdString(
-                                       archive->GetDataFilePath(file->m_DataFile))))
-                                 : tr("unknown");
+    // The data file's path is the system's own, in its file-name encoding.
+    const QString dataFile =
+        file->m_DataFile < archive->GetDataFileCount()
+            ? QDir::toNativeSeparators(QFile::decodeName(
+                  QByteArray::fromStdString(archive->GetDataFilePath(file->m_DataFile))))
+            : tr("unknown");
     ui->detailsLabel->setText(
         QStringLiteral("<table>")
         + row(tr("Path:"), latin1(file->m_Path))

@@ -75,7 +75,8 @@ MainWindow::MainWindow(QWidget *parent)
     QHeaderView *header = ui->treeWidget->header();
     header->setStretchLastSection(false);
     header->setSectionResizeMode(ArchiveTree::NameColumn, QHeaderView::Stretch);
-    for (int column : {ArchiveTree::SizeColumn, ArchiveTree::StoredColumn, ArchiveTree::RatioColumn})
+    for (int column :
+         {ArchiveTree::SizeColumn, ArchiveTree::StoredColumn, ArchiveTree::RatioColumn})
         header->resizeSection(column, column == ArchiveTree::RatioColumn ? 55 : 80);
     ui->splitter->setStretchFactor(0, 3);
     ui->splitter->setStretchFactor(1, 2);
@@ -165,7 +166,8 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
     // Escape in the filter line gives the whole tree back.
     if (watched == ui->filterEdit && event->type() == QEvent::KeyPress
-        && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape && !ui->filterEdit->text().isEmpty()) {
+        && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape
+        && !ui->filterEdit->text().isEmpty()) {
         ui->filterEdit->clear();
         return true;
     }
@@ -193,7 +195,8 @@ void MainWindow::updateSelectionStatus()
     // With nothing or the whole pack selected, the pack's numbers.
     if (nodes.isEmpty() || (nodes.size() == 1 && nodes.first() == m_archive->GetRoot())) {
         const ArchiveTree::Totals all = ui->treeWidget->totals(m_archive->GetRoot());
-        const QString folders = all.folders == 1 ? tr("1 folder") : tr("%1 folders").arg(all.folders);
+        const QString folders =
+            all.folders == 1 ? tr("1 folder") : tr("%1 folders").arg(all.folders);
         m_statusLabel->setText(tr("%1 in %2, %3 (%4 stored)")
                                    .arg(files(all.files), folders, ArchiveTree::sizeText(all.size),
                                         ArchiveTree::sizeText(all.stored)));
