@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <string>
 
+using zarnik::CZarnikArchive;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -12,6 +12,8 @@
 #include <malloc.h>
 #include <string>
 
+using zarnik::CZarnikArchive;
+
 namespace {
 
 const int kFiles = 1000000;

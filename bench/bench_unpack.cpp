@@ -17,6 +17,8 @@
 #include <iterator>
 #include <vector>
 
+using zarnik::Unpack;
+
 namespace {
 
 using Bytes = std::vector<unsigned char>;

@@ -22,6 +22,9 @@
 #endif
 
 namespace fs = std::filesystem;
+using zarnik::ArchiveNode;
+using zarnik::CZarnikArchive;
+using zarnik::ExtractOutcome;
 
 namespace {
 

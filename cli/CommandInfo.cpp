@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <vector>
 
+using zarnik::ArchiveNode;
+
 namespace {
 
 std::string WithHuman(uint64_t bytes)

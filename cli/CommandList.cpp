@@ -11,6 +11,9 @@
 #include <filesystem>
 #include <vector>
 
+using zarnik::ArchiveNode;
+using zarnik::CZarnikArchive;
+
 namespace {
 
 // Written item by item as the tree is walked, so that memory does not grow

@@ -8,6 +8,10 @@
 #include <cinttypes>
 #include <cstdio>
 
+using zarnik::ArchiveNode;
+using zarnik::ExtractOutcome;
+using zarnik::OpenReportItem;
+
 int RunTest(const std::string &pack)
 {
     const auto archive = OpenPack(pack);

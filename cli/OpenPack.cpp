@@ -12,6 +12,7 @@
 #endif
 
 namespace fs = std::filesystem;
+using zarnik::CZarnikArchive;
 
 void PrintError(const std::string &message)
 {

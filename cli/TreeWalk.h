@@ -9,7 +9,8 @@
 
 // Calls `visit` for every node below `node` (not `node` itself), a folder
 // before its children.
-void WalkBelow(const ArchiveNode *node, const std::function<void(const ArchiveNode *)> &visit);
+void WalkBelow(const zarnik::ArchiveNode *node,
+               const std::function<void(const zarnik::ArchiveNode *)> &visit);
 
 struct TreeTotals
 {
@@ -21,7 +22,7 @@ struct TreeTotals
 };
 
 // Totals of `node` itself and everything below it.
-TreeTotals CountTree(const ArchiveNode *node);
+TreeTotals CountTree(const zarnik::ArchiveNode *node);
 
 // A name that may be joined onto a file-system path: not "." or "..", no '/'.
 bool IsSafeName(const std::string &name);

@@ -9,6 +9,8 @@
 #include <QSet>
 #include <QStyledItemDelegate>
 
+using zarnik::ArchiveNode;
+
 namespace {
 
 // Numbers read best flush right; one delegate says so for every cell, where
@@ -44,9 +46,9 @@ ArchiveTree::ArchiveTree(QWidget *parent)
     setItemDelegate(new NumberColumnsDelegate(this));
 }
 
-ArchiveNode *ArchiveTree::nodeOf(const QTreeWidgetItem *item)
+const ArchiveNode *ArchiveTree::nodeOf(const QTreeWidgetItem *item)
 {
-    return item ? reinterpret_cast<ArchiveNode *>(item->data(0, Qt::UserRole).value<quintptr>())
+    return item ? reinterpret_cast<const ArchiveNode *>(item->data(0, Qt::UserRole).value<quintptr>())
                 : nullptr;
 }
 
@@ -80,7 +82,7 @@ void ArchiveTree::clear()
     m_folderTotals.clear();
 }
 
-void ArchiveTree::showArchive(ArchiveNode *root)
+void ArchiveTree::showArchive(const ArchiveNode *root)
 {
     clear();
     if (!root)
@@ -93,7 +95,7 @@ void ArchiveTree::showArchive(ArchiveNode *root)
     top->setData(0, Qt::UserRole, QVariant::fromValue(reinterpret_cast<quintptr>(root)));
     m_rows.push_back({top, root, -1, 0, NameFilter::fold(root->m_Name)});
     Totals all;
-    for (ArchiveNode *child : root->m_Children) {
+    for (const ArchiveNode *child : root->m_Children) {
         const Totals below = addNode(child, 0, top);
         all.size += below.size;
         all.stored += below.stored;
@@ -106,7 +108,7 @@ void ArchiveTree::showArchive(ArchiveNode *root)
     addTopLevelItem(top);
 }
 
-ArchiveTree::Totals ArchiveTree::addNode(ArchiveNode *node, int parentRow,
+ArchiveTree::Totals ArchiveTree::addNode(const ArchiveNode *node, int parentRow,
                                          QTreeWidgetItem *parentItem)
 {
     // Pack names are 8-bit Latin-1; translation looks them up by their UTF-8
@@ -121,7 +123,7 @@ ArchiveTree::Totals ArchiveTree::addNode(ArchiveNode *node, int parentRow,
 
     Totals totals;
     if (node->IsFolder()) {
-        for (ArchiveNode *child : node->m_Children) {
+        for (const ArchiveNode *child : node->m_Children) {
             const Totals below = addNode(child, row, item);
             totals.size += below.size;
             totals.stored += below.stored;
@@ -212,10 +214,10 @@ int ArchiveTree::setFilter(const QString &text)
     return matching;
 }
 
-QList<ArchiveNode *> ArchiveTree::selectedNodes() const
+QList<const ArchiveNode *> ArchiveTree::selectedNodes() const
 {
     const QList<QTreeWidgetItem *> items = selectedItems();
-    QList<ArchiveNode *> nodes;
+    QList<const ArchiveNode *> nodes;
     if (items.size() == 1) {
         nodes << nodeOf(items.first());
         return nodes;

@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+namespace zarnik {
 struct ArchiveNode;
+} // namespace zarnik
 
 class ArchiveTree : public QTreeWidget
 {
@@ -32,12 +34,12 @@ public:
 
     // Shows the tree below `root` (the pack's "content"); the items point at
     // its nodes, so clear() must come before the archive goes.
-    void showArchive(ArchiveNode *root);
+    void showArchive(const zarnik::ArchiveNode *root);
     void clear();
 
-    static ArchiveNode *nodeOf(const QTreeWidgetItem *item);
+    static const zarnik::ArchiveNode *nodeOf(const QTreeWidgetItem *item);
     // A file's own numbers, or everything below a folder.
-    Totals totals(const ArchiveNode *node) const;
+    Totals totals(const zarnik::ArchiveNode *node) const;
 
     // Shows only the entries whose name matches `text` (see NameFilter),
     // their folders, and all below a folder that matches; "" shows all.
@@ -47,7 +49,7 @@ public:
 
     // The selected nodes in the pack's order, without those that lie below
     // another selected one (a folder brings them along).
-    QList<ArchiveNode *> selectedNodes() const;
+    QList<const zarnik::ArchiveNode *> selectedNodes() const;
 
     // "12.3 KB"; the sizes of the columns, the status bar and the details.
     static QString sizeText(quint64 bytes);
@@ -63,17 +65,17 @@ private:
     struct Row
     {
         QTreeWidgetItem *item;
-        const ArchiveNode *node;
+        const zarnik::ArchiveNode *node;
         int parent;  // row of the parent; -1 for the root
         int end;     // one past the last row below it
         std::string foldedName;
         bool hidden = false; // as last set on the item
     };
-    Totals addNode(ArchiveNode *node, int parentRow, QTreeWidgetItem *parentItem);
+    Totals addNode(const zarnik::ArchiveNode *node, int parentRow, QTreeWidgetItem *parentItem);
     void setColumns(QTreeWidgetItem *item, const Totals &totals, bool isFolder);
 
     std::vector<Row> m_rows; // depth first, the pack's order
-    QHash<const ArchiveNode *, Totals> m_folderTotals;
+    QHash<const zarnik::ArchiveNode *, Totals> m_folderTotals;
     QIcon m_folderIcon;
     QIcon m_documentIcon;
 };

@@ -8,6 +8,9 @@
 #include <QFile>
 #include <QFontDatabase>
 
+using zarnik::ArchiveNode;
+using zarnik::CZarnikArchive;
+
 namespace {
 
 QString latin1(const std::string &s)

@@ -9,8 +9,10 @@
 #include <QThreadPool>
 #include <QWidget>
 
+namespace zarnik {
 class CZarnikArchive;
 struct ArchiveNode;
+} // namespace zarnik
 struct Preview;
 
 namespace Ui {
@@ -26,8 +28,8 @@ public:
     ~DetailsPane() override;
 
     // `archive` must stay until clear() or the pane's end.
-    void showFile(const CZarnikArchive *archive, const ArchiveNode *file);
-    void showFolder(const ArchiveNode *folder, const ArchiveTree::Totals &totals);
+    void showFile(const zarnik::CZarnikArchive *archive, const zarnik::ArchiveNode *file);
+    void showFolder(const zarnik::ArchiveNode *folder, const ArchiveTree::Totals &totals);
     void showSeveral(int count, const ArchiveTree::Totals &totals);
     // Back to the hint; returns once no preview reads the archive any more.
     void clear();

@@ -7,6 +7,9 @@
 #include <QLocale>
 #include <QMap>
 
+using zarnik::CZarnikArchive;
+using zarnik::ExtractOutcome;
+
 namespace {
 
 // The kinds the summary counts: what the user can do about each differs.

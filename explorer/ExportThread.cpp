@@ -2,6 +2,10 @@
 
 #include <QFile>
 
+using zarnik::ArchiveNode;
+using zarnik::CZarnikArchive;
+using zarnik::ExtractOutcome;
+
 ExportThread::ExportThread(CZarnikArchive *archive, const QList<const ArchiveNode *> &nodes,
                            const QString &destination, unsigned workers, QObject *parent)
     : QThread(parent)

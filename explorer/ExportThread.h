@@ -21,7 +21,7 @@ struct ExportResult
     struct Failure
     {
         QString path; // the node's archive path
-        ExtractOutcome outcome;
+        zarnik::ExtractOutcome outcome;
     };
 
     QString destination;     // what the user chose, as the dialog gave it
@@ -30,17 +30,17 @@ struct ExportResult
     int filesReported = 0;   // written or not, each with its outcome
     uint64_t bytesWritten = 0; // unpacked bytes of the written files
     QList<Failure> failures; // every node that was tried and not written
-    CZarnikArchive::ExtractEnd end = CZarnikArchive::ExtractEnd::Finished;
+    zarnik::CZarnikArchive::ExtractEnd end = zarnik::CZarnikArchive::ExtractEnd::Finished;
 
     // The rest of a stopped export.
     int filesNotTried() const { return filesTotal - filesReported; }
     bool complete() const
     {
-        return end == CZarnikArchive::ExtractEnd::Finished && failures.isEmpty();
+        return end == zarnik::CZarnikArchive::ExtractEnd::Finished && failures.isEmpty();
     }
 };
 
-class ExportThread : public QThread, private CZarnikArchive::Callback
+class ExportThread : public QThread, private zarnik::CZarnikArchive::Callback
 {
     Q_OBJECT
 
@@ -50,7 +50,7 @@ public:
     // path, a folder below it); several go below the directory
     // `destination`, each under its own name. `workers`: files written at
     // once (0: the library chooses).
-    ExportThread(CZarnikArchive *archive, const QList<const ArchiveNode *> &nodes,
+    ExportThread(zarnik::CZarnikArchive *archive, const QList<const zarnik::ArchiveNode *> &nodes,
                  const QString &destination, unsigned workers, QObject *parent);
     ~ExportThread() override;
 
@@ -60,8 +60,8 @@ public:
 
     // Bytes to write: the unpacked sizes of the files below `node` at every
     // depth (folders hold none), or the file's own.
-    static uint64_t TotalBytes(const ArchiveNode *node);
-    static int CountFiles(const ArchiveNode *node);
+    static uint64_t TotalBytes(const zarnik::ArchiveNode *node);
+    static int CountFiles(const zarnik::ArchiveNode *node);
 
 public slots:
     // From any thread: the worker stops within a second and removes the
@@ -83,15 +83,15 @@ private:
     // Worker thread.
     void OnExtractFile(const std::string &path) override;
     void OnExtractBytes(uint64_t count) override;
-    void OnExtractResult(const ArchiveNode &node, ExtractOutcome outcome) override;
+    void OnExtractResult(const zarnik::ArchiveNode &node, zarnik::ExtractOutcome outcome) override;
     void reportProgress();
     // Why a file of several cannot take its own name in the directory, or
     // Written when it can.
-    static ExtractOutcome fileNameOutcome(const std::string &name);
+    static zarnik::ExtractOutcome fileNameOutcome(const std::string &name);
 
     // Written in the GUI thread before start() and only read by the worker.
-    CZarnikArchive *m_archive;
-    QList<const ArchiveNode *> m_nodes;
+    zarnik::CZarnikArchive *m_archive;
+    QList<const zarnik::ArchiveNode *> m_nodes;
     uint64_t m_totalBytes;
     std::atomic<bool> m_stop{false};
     unsigned m_workers;

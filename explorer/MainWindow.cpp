@@ -34,6 +34,10 @@
 #include <memory>
 #include <string>
 
+using zarnik::ArchiveNode;
+using zarnik::CZarnikArchive;
+using zarnik::OpenReportItem;
+
 namespace {
 
 QString openFailureText(CZarnikArchive::OpenFailure failure)
@@ -154,7 +158,7 @@ void MainWindow::on_actionAbout_triggered()
     dlg.exec();
 }
 
-ArchiveNode *MainWindow::selectedNode() const
+const ArchiveNode *MainWindow::selectedNode() const
 {
     const QList<QTreeWidgetItem *> selected = ui->treeWidget->selectedItems();
     if (!m_archive || selected.isEmpty())
@@ -191,7 +195,7 @@ void MainWindow::updateSelectionStatus()
         return;
     }
     const auto files = [](int n) { return n == 1 ? tr("1 file") : tr("%1 files").arg(n); };
-    const QList<ArchiveNode *> nodes = ui->treeWidget->selectedNodes();
+    const QList<const ArchiveNode *> nodes = ui->treeWidget->selectedNodes();
     // With nothing or the whole pack selected, the pack's numbers.
     if (nodes.isEmpty() || (nodes.size() == 1 && nodes.first() == m_archive->GetRoot())) {
         const ArchiveTree::Totals all = ui->treeWidget->totals(m_archive->GetRoot());
@@ -215,8 +219,8 @@ void MainWindow::updateSelectionStatus()
 
 void MainWindow::updateDetails()
 {
-    QList<ArchiveNode *> nodes = m_archive ? ui->treeWidget->selectedNodes()
-                                           : QList<ArchiveNode *>();
+    QList<const ArchiveNode *> nodes = m_archive ? ui->treeWidget->selectedNodes()
+                                                 : QList<const ArchiveNode *>();
     if (m_archive && nodes.isEmpty())
         nodes << m_archive->GetRoot(); // nothing chosen: the whole pack
     if (nodes.size() == 1 && !nodes.first()->IsFolder()) {
@@ -270,8 +274,8 @@ QString MainWindow::askFileDestination(const ArchiveNode *node)
 
 void MainWindow::on_actionExport_triggered()
 {
-    const QList<ArchiveNode *> selected = m_archive ? ui->treeWidget->selectedNodes()
-                                                    : QList<ArchiveNode *>();
+    const QList<const ArchiveNode *> selected = m_archive ? ui->treeWidget->selectedNodes()
+                                                          : QList<const ArchiveNode *>();
     if (selected.isEmpty() || m_exportThread)
         return;
     // One file is saved under a name the user gives; a folder, or several
@@ -394,7 +398,7 @@ void MainWindow::dragSelectionOut()
 {
     if (m_exportThread || !m_archive)
         return;
-    const QList<ArchiveNode *> nodes = ui->treeWidget->selectedNodes();
+    const QList<const ArchiveNode *> nodes = ui->treeWidget->selectedNodes();
     if (nodes.isEmpty())
         return;
     // File managers take files, not archive entries: they are written first,

@@ -8,8 +8,10 @@
 
 #include <memory>
 
+namespace zarnik {
 class CZarnikArchive;
 struct ArchiveNode;
+} // namespace zarnik
 class ExportThread;
 struct ExportResult;
 class ProgressDlg;
@@ -30,7 +32,7 @@ public:
     ~MainWindow() override;
 
     // The archive the last successful Open made; null before the first one.
-    CZarnikArchive *archive() const { return m_archive; }
+    zarnik::CZarnikArchive *archive() const { return m_archive; }
     // The running export; null when none runs.
     ExportThread *exportThread() const;
     // Files an export writes at once (0, the default: the library chooses
@@ -72,17 +74,17 @@ private slots:
     void dragSelectionOut();
 
 private:
-    ArchiveNode *selectedNode() const;
+    const zarnik::ArchiveNode *selectedNode() const;
     // Asks where to save a file, until the user names one that does not
     // exist or gives up (empty).
-    QString askFileDestination(const ArchiveNode *node);
-    void startExport(const QList<const ArchiveNode *> &nodes, const QString &destination,
+    QString askFileDestination(const zarnik::ArchiveNode *node);
+    void startExport(const QList<const zarnik::ArchiveNode *> &nodes, const QString &destination,
                      bool forDrag = false);
     void finishDrag();
     static QString droppedPack(const QMimeData *mime);
 
     Ui::MainWindow *ui;
-    CZarnikArchive *m_archive;
+    zarnik::CZarnikArchive *m_archive;
     unsigned m_exportWorkers = 0;
     QPointer<ProgressDlg> m_progressDlg;
     QPointer<ExportThread> m_exportThread;

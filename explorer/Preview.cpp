@@ -10,6 +10,10 @@
 
 #include <memory>
 
+using zarnik::ArchiveNode;
+using zarnik::CZarnikArchive;
+using zarnik::ExtractOutcome;
+
 namespace {
 
 // Text holds no control characters but the usual white space.

@@ -7,8 +7,10 @@
 #include <QImage>
 #include <QString>
 
+namespace zarnik {
 class CZarnikArchive;
 struct ArchiveNode;
+} // namespace zarnik
 
 struct Preview
 {
@@ -26,7 +28,7 @@ struct Preview
     static constexpr int kTextBytes = 4 << 20;
 
     // Reads and decodes `node`; safe from any thread while the archive stays.
-    static Preview make(const CZarnikArchive &archive, const ArchiveNode &node);
+    static Preview make(const zarnik::CZarnikArchive &archive, const zarnik::ArchiveNode &node);
     // The decision on bytes already read; `name` gives the picture format
     // a hint (formats such as TGA carry no signature).
     static Preview fromBytes(const QByteArray &bytes, const QString &name);

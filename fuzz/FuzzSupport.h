@@ -60,32 +60,32 @@ inline void WriteOrDie(const std::string &path, const unsigned char *data, size_
 
 // Every node reachable from the root, depth first, each touched once; a
 // cycle or a dangling node would show here under the sanitizers.
-inline std::vector<const ArchiveNode *> AllNodes(const CZarnikArchive &archive)
+inline std::vector<const zarnik::ArchiveNode *> AllNodes(const zarnik::CZarnikArchive &archive)
 {
-    std::vector<const ArchiveNode *> nodes;
+    std::vector<const zarnik::ArchiveNode *> nodes;
     if (!archive.GetRoot())
         return nodes;
-    std::vector<const ArchiveNode *> stack{archive.GetRoot()};
+    std::vector<const zarnik::ArchiveNode *> stack{archive.GetRoot()};
     while (!stack.empty()) {
-        const ArchiveNode *node = stack.back();
+        const zarnik::ArchiveNode *node = stack.back();
         stack.pop_back();
         nodes.push_back(node);
         if (node->m_Name.size() > node->m_Path.size())
             std::abort(); // a name is the last segment of its path
-        for (const ArchiveNode *child : node->m_Children)
+        for (const zarnik::ArchiveNode *child : node->m_Children)
             stack.push_back(child);
     }
     return nodes;
 }
 
 // Reads every file's bytes the way extraction does, without writing them.
-inline void ReadEveryFile(CZarnikArchive &archive)
+inline void ReadEveryFile(zarnik::CZarnikArchive &archive)
 {
-    for (const ArchiveNode *node : AllNodes(archive)) {
+    for (const zarnik::ArchiveNode *node : AllNodes(archive)) {
         if (node->IsFolder())
             continue;
         std::unique_ptr<unsigned char[]> bytes;
-        ExtractOutcome outcome;
+        zarnik::ExtractOutcome outcome;
         if (archive.ReadFileData(node, bytes, outcome)) {
             // The buffer holds exactly m_UnpackedSize bytes: touch its ends.
             if (node->m_UnpackedSize > 0) {
@@ -94,7 +94,7 @@ inline void ReadEveryFile(CZarnikArchive &archive)
                 (void)first;
                 (void)last;
             }
-        } else if (outcome == ExtractOutcome::Written) {
+        } else if (outcome == zarnik::ExtractOutcome::Written) {
             std::abort(); // a failure always says why
         }
     }

@@ -10,6 +10,10 @@
 #include <map>
 #include <set>
 
+using zarnik::ArchiveNode;
+using zarnik::CZarnikArchive;
+using zarnik::ExtractOutcome;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -1,6 +1,8 @@
 // Opens the input as a single pack (mapped) and walks its tree.
 #include "FuzzSupport.h"
 
+using zarnik::CZarnikArchive;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const auto &dir = fuzzsupport::ProcessDir::Get();

@@ -4,6 +4,8 @@
 // file. Every file's bytes are then read through the data file's handle.
 #include "FuzzSupport.h"
 
+using zarnik::CZarnikArchive;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const auto &dir = fuzzsupport::ProcessDir::Get();

@@ -15,6 +15,9 @@
 #include <cstring>
 #include <memory>
 
+using zarnik::Unpack;
+using zarnik::kUnpackDamaged;
+
 namespace {
 
 void Hostile(const uint8_t *data, size_t size)

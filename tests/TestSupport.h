@@ -152,15 +152,16 @@ inline std::map<std::string, Bytes> FilesBelow(const fs::path &root)
 
 // One line per node below `node`, depth first in m_Children order:
 // indentation, the name, "/" for a folder.
-inline std::string Dump(const ArchiveNode *node, int depth = 0)
+inline std::string Dump(const zarnik::ArchiveNode *node, int depth = 0)
 {
     std::string out;
-    for (const ArchiveNode *child : node ? node->m_Children : std::vector<ArchiveNode *>{})
+    for (const zarnik::ArchiveNode *child :
+         node ? node->m_Children : std::vector<const zarnik::ArchiveNode *>{})
         out += std::string(2 * depth, ' ') + child->m_Name + (child->m_PackedSize ? "\n" : "/\n") +
                Dump(child, depth + 1);
     return out;
 }
 
-inline std::string Dump(const CZarnikArchive &archive) { return Dump(archive.GetRoot()); }
+inline std::string Dump(const zarnik::CZarnikArchive &archive) { return Dump(archive.GetRoot()); }
 
 } // namespace testsupport

@@ -3,6 +3,9 @@
 #include "TestSupport.h"
 
 using namespace testsupport;
+using zarnik::ArchiveNode;
+using zarnik::CZarnikArchive;
+using zarnik::OpenReportItem;
 using zarnik_pack::Chunk;
 using zarnik_pack::Entry;
 using Failure = CZarnikArchive::OpenFailure;

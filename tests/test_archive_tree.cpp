@@ -3,6 +3,7 @@
 #include "TestSupport.h"
 
 using namespace testsupport;
+using zarnik::CZarnikArchive;
 
 TEST(ArchiveTree, FoldersFromPaths)
 {
@@ -32,38 +33,19 @@ TEST(ArchiveTree, FoldersFromPaths)
          "ok.txt\nafter.txt\n", 2},
     };
     for (const Case &c : cases) {
+        TempDir dir;
+        std::vector<zarnik_pack::Entry> entries;
+        for (const std::string &path : c.paths)
+            entries.push_back(MakeEntry(path, "x", zarnik_pack::Storage::Stored));
+        WriteAll(dir.file("p.upk"), zarnik_pack::BuildUpk(entries));
         CZarnikArchive archive;
-        std::vector<ArchiveNode> files(c.paths.size());
-        std::vector<ArchiveNode *> list;
-        for (size_t i = 0; i < files.size(); ++i) {
-            files[i].m_Path = c.paths[i];
-            files[i].m_PackedSize = files[i].m_UnpackedSize = 1;
-            list.push_back(&files[i]);
-        }
         CheckRecorder checks;
-        EXPECT_TRUE(archive.BuildTree(list));
+        ASSERT_TRUE(archive.Open(dir.file("p.upk")));
         EXPECT_EQ(Dump(archive), c.tree) << c.paths[0];
         EXPECT_EQ(checks.fired(), std::vector<std::string>(c.leftOut, "NULL != parent")) << c.paths[0];
-        for (const ArchiveNode &file : files)
-            EXPECT_EQ(archive.FindNode(file.m_Path), nullptr) << "files are not in the map";
+        // Folders are found by their path, exactly as stored; files are not.
+        EXPECT_EQ(archive.FindNode("content"), archive.GetRoot());
+        for (const std::string &path : c.paths)
+            EXPECT_EQ(archive.FindNode(path), nullptr) << path;
     }
-}
-
-TEST(ArchiveTree, FindNodeAndAddNodeWithoutRoot)
-{
-    CZarnikArchive archive;
-    ArchiveNode file;
-    file.m_Path = "content\\x\\y\\c.txt";
-    file.m_PackedSize = 1;
-    {
-        CheckRecorder checks;
-        EXPECT_EQ(archive.AddNode("content\\a.txt", &file), nullptr);
-        EXPECT_EQ(checks.fired(), std::vector<std::string>{"NULL != lastDir"});
-    }
-    ASSERT_TRUE(archive.BuildTree({&file}));
-    const ArchiveNode *y = archive.FindNode("content\\x\\y");
-    ASSERT_NE(y, nullptr);
-    EXPECT_TRUE(y->m_Name == "y" && y->m_PackedSize == 0 && y->m_Children.at(0) == &file);
-    EXPECT_EQ(file.m_Name, "c.txt");
-    EXPECT_EQ(archive.FindNode("CONTENT\\x"), nullptr);
 }

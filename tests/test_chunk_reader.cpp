@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 
 using namespace testsupport;
+using zarnik::CChunkReader;
 
 class ChunkReaderModes : public ::testing::TestWithParam<bool>
 {

@@ -5,6 +5,8 @@
 #include "TestSupport.h"
 #include "ZarnikArchive_packunpack.h"
 
+using zarnik::Unpack;
+
 using testsupport::Bytes;
 using testsupport::operator+;
 

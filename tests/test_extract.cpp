@@ -11,6 +11,9 @@
 #endif
 
 using namespace testsupport;
+using zarnik::ArchiveNode;
+using zarnik::CZarnikArchive;
+using zarnik::ExtractOutcome;
 using zarnik_pack::Entry;
 using zarnik_pack::Storage;
 using Files = std::map<std::string, Bytes>;
@@ -62,7 +65,7 @@ struct Fixture
         EXPECT_TRUE(archive.Open(path));
     }
     std::string out(const std::string &name = "") const { return dir.file("out/" + name); }
-    ArchiveNode *node(size_t child) { return archive.GetRoot()->m_Children.at(child); }
+    const ArchiveNode *node(size_t child) { return archive.GetRoot()->m_Children.at(child); }
 };
 
 class ExtractRoutes : public ::testing::TestWithParam<bool>

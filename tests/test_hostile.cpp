@@ -12,6 +12,10 @@
 #include <set>
 
 using namespace testsupport;
+using zarnik::ArchiveNode;
+using zarnik::CZarnikArchive;
+using zarnik::ExtractOutcome;
+using zarnik::OpenReportItem;
 using zarnik_pack::Bytes;
 using zarnik_pack::Entry;
 using zarnik_pack::Storage;

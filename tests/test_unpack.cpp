@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+using zarnik::Unpack;
+using zarnik::UnpackBlock;
+using zarnik::kUnpackDamaged;
+
 using testsupport::operator+;
 
 namespace {

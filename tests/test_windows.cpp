@@ -10,6 +10,9 @@
 #include <winioctl.h>
 
 using namespace testsupport;
+using zarnik::ArchiveNode;
+using zarnik::CZarnikArchive;
+using zarnik::ExtractOutcome;
 using zarnik_pack::Entry;
 
 namespace {

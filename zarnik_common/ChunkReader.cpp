@@ -6,7 +6,7 @@
 #include <cstring>
 #include <new>
 
-using namespace zarnik;
+namespace zarnik {
 
 namespace {
 
@@ -142,3 +142,5 @@ void CChunkReader::Skip(uint32_t count)
         return;
     m_Pos += count < available ? count : available;
 }
+
+} // namespace zarnik

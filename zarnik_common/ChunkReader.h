@@ -20,8 +20,8 @@
 #include <memory>
 
 namespace zarnik {
+
 struct PlatformFile;
-} // namespace zarnik
 
 class CChunkReader
 {
@@ -70,12 +70,12 @@ public:
 
     // The open file of an owning reader (null in a sub-reader), for copies
     // that need not pass through memory.
-    zarnik::PlatformFile *File() const { return m_File; }
+    PlatformFile *File() const { return m_File; }
 
 private:
     bool m_Mapped;
     bool m_Owner;
-    zarnik::PlatformFile *m_File; // owned, or a sub-reader's parent's
+    PlatformFile *m_File; // owned, or a sub-reader's parent's
     uint32_t m_Base;              // where a sub-reader's bytes start in m_File
     // A sub-reader's window on its bytes: entries are read a few bytes at a
     // time, the file in large steps.
@@ -90,3 +90,5 @@ private:
     uint32_t m_ChunkStart;
     uint32_t m_ChunkSize;
 };
+
+} // namespace zarnik

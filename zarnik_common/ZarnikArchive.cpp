@@ -7,6 +7,8 @@
 
 #include <cstring>
 
+namespace zarnik {
+
 namespace {
 
 const uint32_t kEntryHeaderSize = 20;
@@ -112,7 +114,7 @@ bool CZarnikArchive::Open(const std::string &path)
     m_DataFiles.clear();
     m_DataPaths.clear();
     // The file's own name decides the route; the folders above it do not.
-    const size_t separator = zarnik::PlatformLastSeparator(path);
+    const size_t separator = PlatformLastSeparator(path);
     const std::string name = path.substr(separator == std::string::npos ? 0 : separator + 1);
     if (name == kIndexName)
         return OpenIndex(path.substr(0, path.size() - name.size()), nullptr);
@@ -147,12 +149,13 @@ bool CZarnikArchive::Open(const std::string &path)
         m_OpenFailure = OpenFailure::NoFileTable;
         return false;
     }
-    return BuildTree(entries);
+    BuildTree(entries);
+    return true;
 }
 
 bool CZarnikArchive::OpenVfs(const std::string &path)
 {
-    const size_t slash = zarnik::PlatformLastSeparator(path);
+    const size_t slash = PlatformLastSeparator(path);
     if (slash == std::string::npos) {
         m_IndexRoute = true;
         m_OpenFailure = OpenFailure::NoDirectory;
@@ -229,7 +232,8 @@ bool CZarnikArchive::OpenIndex(const std::string &folder, const std::string *onl
                                : (unreadable ? OpenFailure::DataUnreadable : OpenFailure::NoEntries);
         return false;
     }
-    return BuildTree(entries);
+    BuildTree(entries);
+    return true;
 }
 
 bool CZarnikArchive::ReadFileTable(CChunkReader &table, std::vector<ArchiveNode *> &entries)
@@ -283,3 +287,5 @@ void CZarnikArchive::ReadEntries(CChunkReader &chunk, uint32_t keepBytes,
         entries.push_back(node);
     }
 }
+
+} // namespace zarnik

@@ -16,6 +16,8 @@
 #include <unordered_set>
 #include <vector>
 
+namespace zarnik {
+
 class CChunkReader;
 
 struct ArchiveNode
@@ -26,7 +28,7 @@ struct ArchiveNode
     uint32_t m_UnpackedSize = 0;
     uint32_t m_Offset = 0; // from the first byte of the data file
     uint32_t m_DataFile = 0; // which of the archive's data files holds the bytes
-    std::vector<ArchiveNode *> m_Children; // insertion order, not sorted
+    std::vector<const ArchiveNode *> m_Children; // insertion order, not sorted
 
     bool IsFolder() const { return m_PackedSize == 0; }
     bool IsPacked() const { return m_PackedSize != m_UnpackedSize; }
@@ -151,12 +153,10 @@ public:
     // "content.vfi" in its folder, with that data file only; any other as a
     // single pack. Paths are the system's own.
     bool Open(const std::string &path);
-    bool OpenVfs(const std::string &path);
-    ArchiveNode *GetRoot() const { return m_Root; }
-
-    bool BuildTree(const std::vector<ArchiveNode *> &files);
-    ArchiveNode *AddNode(std::string path, ArchiveNode *file);
-    ArchiveNode *FindNode(const std::string &path) const;
+    const ArchiveNode *GetRoot() const { return m_Root; }
+    // The folder at `path` ("content", "content\\gfx", ...), or null. Files
+    // are reached through their folder's m_Children.
+    const ArchiveNode *FindNode(const std::string &path) const;
 
     // Writes `node` to disk below `dest`: a file to exactly `dest`, a folder
     // as dest/<its name> with its whole subtree (see ExtractOptions for a
@@ -191,12 +191,16 @@ public:
     uint32_t GetDataFileSize(size_t i) const;
     bool IsIndexRoute() const { return m_IndexRoute; }
 
+private:
+    ArchiveNode *NewNode();
+    bool OpenVfs(const std::string &path);
     // Reads one single-pack file table (a sub-reader over a chunk of
     // identifier 1) and appends its entries; false when it holds none.
     bool ReadFileTable(CChunkReader &table, std::vector<ArchiveNode *> &entries);
-
-private:
-    ArchiveNode *NewNode();
+    // Makes the tree of `files`, nodes of this archive's own.
+    void BuildTree(const std::vector<ArchiveNode *> &files);
+    ArchiveNode *AddNode(const std::string &path, ArchiveNode *file);
+    ArchiveNode *FindFolder(const std::string &path) const;
     bool OpenIndex(const std::string &folder, const std::string *onlyName);
     // The index of the data file at `path`, opened on first use; -1 when it
     // cannot be opened.
@@ -226,3 +230,5 @@ private:
     // first.
     std::unordered_set<const ArchiveNode *> m_Duplicates;
 };
+
+} // namespace zarnik

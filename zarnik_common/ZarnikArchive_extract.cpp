@@ -18,7 +18,7 @@
 #include <system_error>
 #include <thread>
 
-using namespace zarnik;
+namespace zarnik {
 
 const char *ExtractOutcomeText(ExtractOutcome outcome)
 {
@@ -649,3 +649,5 @@ bool CZarnikArchive::ReadFileData(const ArchiveNode *node, std::unique_ptr<unsig
     outcome = ExtractOutcome::Written;
     return true;
 }
+
+} // namespace zarnik

@@ -203,6 +203,8 @@ const size_t kFastOutputRoom = 16 + 258 + 32;
 
 } // namespace
 
+namespace zarnik {
+
 uint32_t UnpackBlock(const unsigned char *in, uint32_t inLength, unsigned char *outData,
                      uint32_t size)
 {
@@ -440,3 +442,5 @@ uint32_t Unpack(unsigned char *out, const unsigned char *in, uint32_t inLength,
         return kUnpackDamaged;
     return cursor.out;
 }
+
+} // namespace zarnik

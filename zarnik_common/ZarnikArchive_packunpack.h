@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+namespace zarnik {
+
 // Unpack's and UnpackBlock's answer for a damaged stream or block.
 static const uint32_t kUnpackDamaged = 0xFFFFFFFFu;
 
@@ -34,3 +36,5 @@ bool UnpackSome(unsigned char *out, const unsigned char *in, uint32_t inLength,
 // bytes at `outData`. Returns `size`, or kUnpackDamaged.
 uint32_t UnpackBlock(const unsigned char *in, uint32_t inLength, unsigned char *outData,
                      uint32_t size);
+
+} // namespace zarnik

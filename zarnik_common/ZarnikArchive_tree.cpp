@@ -8,6 +8,8 @@
 #include <string_view>
 #include <unordered_set>
 
+namespace zarnik {
+
 namespace {
 
 // Calls `duplicate` for each file child of `folder` whose name an earlier
@@ -17,7 +19,7 @@ template <typename Duplicate>
 void FindDuplicateNames(const ArchiveNode *folder, std::unordered_set<std::string_view> &names,
                         Duplicate duplicate)
 {
-    const std::vector<ArchiveNode *> &children = folder->m_Children;
+    const std::vector<const ArchiveNode *> &children = folder->m_Children;
     // Small folders, the common case, are compared pair by pair.
     if (children.size() <= 16) {
         for (size_t i = 1; i < children.size(); ++i) {
@@ -41,7 +43,7 @@ void FindDuplicateNames(const ArchiveNode *folder, std::unordered_set<std::strin
 
 } // namespace
 
-bool CZarnikArchive::BuildTree(const std::vector<ArchiveNode *> &files)
+void CZarnikArchive::BuildTree(const std::vector<ArchiveNode *> &files)
 {
     // A second build starts a fresh tree: folders of an earlier one must not
     // be found again through the map while the new root no longer leads to
@@ -76,10 +78,14 @@ bool CZarnikArchive::BuildTree(const std::vector<ArchiveNode *> &files)
             if (child->IsFolder())
                 folders.push_back(child);
     }
-    return true;
 }
 
-ArchiveNode *CZarnikArchive::FindNode(const std::string &path) const
+const ArchiveNode *CZarnikArchive::FindNode(const std::string &path) const
+{
+    return FindFolder(path);
+}
+
+ArchiveNode *CZarnikArchive::FindFolder(const std::string &path) const
 {
     const auto it = m_Nodes.find(path);
     return it == m_Nodes.end() ? nullptr : it->second;
@@ -91,7 +97,7 @@ ArchiveNode *CZarnikArchive::FindNode(const std::string &path) const
 // other segment is a folder below the current path, made when first met.
 // Where a folder has no parent (a path such as data\sub\x.bin) the check
 // fails and the file is left out: it returns null.
-ArchiveNode *CZarnikArchive::AddNode(std::string path, ArchiveNode *file)
+ArchiveNode *CZarnikArchive::AddNode(const std::string &path, ArchiveNode *file)
 {
     const size_t last = path.rfind('\\');
     ArchiveNode *lastDir = m_Root;
@@ -114,13 +120,13 @@ ArchiveNode *CZarnikArchive::AddNode(std::string path, ArchiveNode *file)
                     (segmentLength == 7 && std::memcmp(segment, "content", 7) == 0)) {
                     current.assign(segment, segmentLength);
                 } else {
-                    ArchiveNode *parent = FindNode(current);
+                    ArchiveNode *parent = FindFolder(current);
                     if (!ZARNIK_CHECK(NULL != parent))
                         return nullptr;
                     std::string folderPath;
                     folderPath.reserve(current.size() + 1 + segmentLength);
                     folderPath.append(current).append(1, '\\').append(segment, segmentLength);
-                    ArchiveNode *folder = FindNode(folderPath);
+                    ArchiveNode *folder = FindFolder(folderPath);
                     if (!folder) {
                         folder = NewNode();
                         folder->m_Name.assign(segment, segmentLength);
@@ -144,3 +150,5 @@ ArchiveNode *CZarnikArchive::AddNode(std::string path, ArchiveNode *file)
     lastDir->m_Children.push_back(file);
     return file;
 }
+
+} // namespace zarnik

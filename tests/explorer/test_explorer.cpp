@@ -20,6 +20,9 @@
 #include <deque>
 #include <functional>
 
+using zarnik::ArchiveNode;
+using zarnik::CZarnikArchive;
+using zarnik::ExtractOutcome;
 using zarnik_pack::Entry;
 using zarnik_pack::Storage;
 using Step = std::function<void(QWidget *)>;
