@@ -2,7 +2,9 @@
 // pack's file table, and the file entry with its scrambled name.
 #include "ZarnikArchive.h"
 
+#include "ByteOrder.h"
 #include "ChunkReader.h"
+#include "FileSource.h"
 #include "PlatformFile.h"
 
 #include <cstring>
@@ -15,12 +17,6 @@ const uint32_t kEntryHeaderSize = 20;
 const char kIndexName[] = "content.vfi";
 // Room for a decoded name, terminator included.
 const uint32_t kMaxNameLength = 260;
-
-uint32_t LittleEndian32(const unsigned char *p)
-{
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 
 // A data file's name from the index, to be joined onto the index's folder.
 bool IsPlainFileName(const char *name)
@@ -61,7 +57,7 @@ uint32_t CZarnikArchive::GetDataFileSize(size_t i) const
     return i < m_DataFiles.size() && m_DataFiles[i] ? m_DataFiles[i]->Size() : 0;
 }
 
-const CChunkReader *CZarnikArchive::DataReader(const ArchiveNode &node) const
+const CFileSource *CZarnikArchive::DataFile(const ArchiveNode &node) const
 {
     return node.m_DataFile < m_DataFiles.size() ? m_DataFiles[node.m_DataFile].get() : nullptr;
 }
@@ -71,13 +67,13 @@ int CZarnikArchive::OpenDataFile(const std::string &path, bool mapped)
     for (size_t i = 0; i < m_DataPaths.size(); ++i)
         if (m_DataPaths[i] == path)
             return m_DataFiles[i] ? static_cast<int>(i) : -1;
-    auto reader = std::make_unique<CChunkReader>();
-    // A reader that failed to open is no data reader: extraction must see
-    // none rather than read through a closed one.
-    if (!reader->Open(path, mapped))
-        reader.reset();
+    auto file = std::make_unique<CFileSource>();
+    // A file that failed to open is no data file: extraction must see none
+    // rather than read through a closed one.
+    if (!file->Open(path, mapped))
+        file.reset();
     m_DataPaths.push_back(path);
-    m_DataFiles.push_back(std::move(reader));
+    m_DataFiles.push_back(std::move(file));
     return m_DataFiles.back() ? static_cast<int>(m_DataFiles.size() - 1) : -1;
 }
 
@@ -126,20 +122,20 @@ bool CZarnikArchive::Open(const std::string &path)
         m_OpenFailure = OpenFailure::DataUnreadable;
         return false;
     }
-    CChunkReader *const reader = m_DataFiles.front().get();
+    CChunkReader pack(*m_DataFiles.front());
 
     // Several file tables give one tree of all their entries, in file order.
     std::vector<ArchiveNode *> entries;
     bool sawTable = false;
-    CChunkReader table;
     uint32_t id;
-    while ((id = reader->NextChunk(&table)) != CChunkReader::kNoChunk) {
-        if (reader->ChunkCutShort())
-            Report(OpenReportItem::Kind::ChunkCutShort, reader->ChunkOffset(), "");
+    while ((id = pack.NextChunk()) != CChunkReader::kNoChunk) {
+        if (pack.ChunkCutShort())
+            Report(OpenReportItem::Kind::ChunkCutShort, pack.ChunkOffset(), "");
         if (id != 1)
             continue;
         sawTable = true;
-        m_ChunkOffset = reader->ChunkOffset();
+        m_ChunkOffset = pack.ChunkOffset();
+        CChunkReader table = pack.ChunkData();
         if (!ReadFileTable(table, entries)) {
             m_OpenFailure = OpenFailure::NoEntries;
             return false;
@@ -172,20 +168,20 @@ bool CZarnikArchive::OpenVfs(const std::string &path)
 bool CZarnikArchive::OpenIndex(const std::string &folder, const std::string *onlyName)
 {
     m_IndexRoute = true;
-    CChunkReader index;
-    if (!index.Open(folder + kIndexName, true)) {
+    CFileSource indexFile;
+    if (!indexFile.Open(folder + kIndexName, true)) {
         m_OpenFailure = OpenFailure::IndexUnreadable;
         return false;
     }
+    CChunkReader index(indexFile);
 
     std::vector<ArchiveNode *> entries;
     bool named = false;
     bool unreadable = false;
-    CChunkReader chunk;
     for (;;) {
         // A chunk may bear the identifier that also ends the walk; it is
         // passed over, and the walk ends only where no chunk is entered.
-        const uint32_t id = index.NextChunk(&chunk);
+        const uint32_t id = index.NextChunk();
         if (!index.InChunk())
             break;
         if (index.ChunkCutShort())
@@ -193,6 +189,7 @@ bool CZarnikArchive::OpenIndex(const std::string &folder, const std::string *onl
         if (id == CChunkReader::kNoChunk)
             continue;
         // Two numbers and the name must fit the chunk, else it is passed over.
+        CChunkReader chunk = index.ChunkData();
         if (chunk.Remaining() < 8)
             continue;
         chunk.ReadU32();

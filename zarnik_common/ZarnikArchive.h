@@ -19,6 +19,7 @@
 namespace zarnik {
 
 class CChunkReader;
+class CFileSource;
 
 struct ArchiveNode
 {
@@ -205,12 +206,12 @@ private:
     // The index of the data file at `path`, opened on first use; -1 when it
     // cannot be opened.
     int OpenDataFile(const std::string &path, bool mapped);
-    const CChunkReader *DataReader(const ArchiveNode &node) const;
+    const CFileSource *DataFile(const ArchiveNode &node) const;
     void ReadEntries(CChunkReader &chunk, uint32_t keepBytes, std::vector<ArchiveNode *> &entries);
     void Report(OpenReportItem::Kind kind, uint32_t offset, std::string path);
     friend class CExtraction;
 
-    std::vector<std::unique_ptr<CChunkReader>> m_DataFiles; // null where one failed
+    std::vector<std::unique_ptr<CFileSource>> m_DataFiles; // null where one failed
     std::vector<std::string> m_DataPaths;
     std::map<std::string, ArchiveNode *> m_Nodes;
     ArchiveNode *m_Root;

@@ -5,7 +5,7 @@
 // own handle and never through a link.
 #include "ZarnikArchive.h"
 
-#include "ChunkReader.h"
+#include "FileSource.h"
 #include "PlatformFile.h"
 #include "ZarnikArchive_packunpack.h"
 
@@ -86,7 +86,7 @@ unsigned char *Allocate(uint64_t size)
 // its stored bytes can possibly decode to: a hostile entry may claim
 // gigabytes for a few bytes.
 template <typename Stopping>
-std::unique_ptr<unsigned char[]> ReadStored(const CChunkReader *data, const ArchiveNode &node,
+std::unique_ptr<unsigned char[]> ReadStored(const CFileSource *data, const ArchiveNode &node,
                                             ExtractOutcome &outcome, Stopping stopping)
 {
     std::unique_ptr<unsigned char[]> stored;
@@ -168,9 +168,9 @@ private:
     ExtractOutcome WriteFile(PlatformDirectory *dir, const std::string &name,
                              const ArchiveNode &node, std::atomic<uint64_t> &written);
     ExtractOutcome CopyStored(PlatformFile *file, const ArchiveNode &node,
-                              const CChunkReader &data, std::atomic<uint64_t> &written);
+                              const CFileSource &data, std::atomic<uint64_t> &written);
     ExtractOutcome WritePacked(PlatformFile *file, const ArchiveNode &node,
-                               const CChunkReader &data, std::atomic<uint64_t> &written);
+                               const CFileSource &data, std::atomic<uint64_t> &written);
     // The bytes of a file on the disk so far: told to the callback at once
     // on the calling thread, gathered by Settle from workers.
     void Progress(std::atomic<uint64_t> &written, uint64_t now)
@@ -454,7 +454,7 @@ ExtractOutcome CExtraction::WriteFile(PlatformDirectory *dir, const std::string 
     // A re-run finds most files in place: no need to read them again.
     if (PlatformExistsAt(dir, name))
         return ExtractOutcome::Exists;
-    const CChunkReader *data = m_Archive.DataReader(node);
+    const CFileSource *data = m_Archive.DataFile(node);
     if (!data || static_cast<uint64_t>(node.m_Offset) + node.m_PackedSize > data->Size())
         return ExtractOutcome::OutOfRange;
     if (Ending())
@@ -486,7 +486,7 @@ ExtractOutcome CExtraction::DiskFullOr(ExtractOutcome other)
 }
 
 ExtractOutcome CExtraction::CopyStored(PlatformFile *file, const ArchiveNode &node,
-                                       const CChunkReader &data, std::atomic<uint64_t> &written)
+                                       const CFileSource &data, std::atomic<uint64_t> &written)
 {
     // Stored as is: the bytes go from the data file to the new file without
     // passing through a buffer of ours.
@@ -509,7 +509,7 @@ ExtractOutcome CExtraction::CopyStored(PlatformFile *file, const ArchiveNode &no
 }
 
 ExtractOutcome CExtraction::WritePacked(PlatformFile *file, const ArchiveNode &node,
-                                        const CChunkReader &data, std::atomic<uint64_t> &written)
+                                        const CFileSource &data, std::atomic<uint64_t> &written)
 {
     ExtractOutcome failure = ExtractOutcome::Written;
     std::unique_ptr<unsigned char[]> stored =
@@ -573,7 +573,7 @@ CZarnikArchive::ExtractEnd CZarnikArchive::Extract(const ArchiveNode *node,
                                                    const ExtractOptions &options)
 {
     if (std::none_of(m_DataFiles.begin(), m_DataFiles.end(),
-                     [](const std::unique_ptr<CChunkReader> &file) { return file != nullptr; }))
+                     [](const std::unique_ptr<CFileSource> &file) { return file != nullptr; }))
         return ExtractEnd::NoDataFile;
     if (!node)
         return ExtractEnd::Finished;
@@ -625,7 +625,7 @@ bool CZarnikArchive::ReadFileData(const ArchiveNode *node, std::unique_ptr<unsig
 {
     out.reset();
     std::unique_ptr<unsigned char[]> stored =
-        ReadStored(DataReader(*node), *node, outcome, [] { return false; });
+        ReadStored(DataFile(*node), *node, outcome, [] { return false; });
     if (!stored)
         return false;
     const bool packed = node->IsPacked();

@@ -1,0 +1,45 @@
+#include "FileSource.h"
+
+#include "Check.h"
+#include "PlatformFile.h"
+
+namespace zarnik {
+
+CFileSource::~CFileSource()
+{
+    PlatformClose(m_File);
+}
+
+bool CFileSource::Open(const std::string &path, bool mapped)
+{
+    PlatformClose(m_File);
+    m_Size = 0;
+    m_File = PlatformOpenRead(path);
+    if (m_File == NULL)
+        return false;
+
+    uint64_t size = 0;
+    const bool result = PlatformFileSize(m_File, &size);
+    if (!ZARNIK_CHECK_TEXT(result, "result != FALSE"))
+        return false;
+    // Positions are 32-bit: a file of 4 GiB or more cannot be addressed.
+    if (size > 0xFFFFFFFFull)
+        return false;
+    m_Size = static_cast<uint32_t>(size);
+
+    // As with a view of the whole file, an empty one has nothing to map.
+    if (mapped && !ZARNIK_CHECK_TEXT(m_Size != 0, "m_Memory != NULL"))
+        return false;
+    return true;
+}
+
+uint32_t CFileSource::ReadAt(uint32_t position, void *buffer, uint32_t count) const
+{
+    if (position >= m_Size)
+        return 0;
+    if (count > m_Size - position)
+        count = m_Size - position;
+    return PlatformReadAt(m_File, position, buffer, count);
+}
+
+} // namespace zarnik
