@@ -2,6 +2,7 @@
 // stored and once packed, with one worker and with two, against `cp -r` of
 // the same files in the same run.
 #include "Corpus.h"
+#include "PackPath.h"
 #include "PackWriter.h"
 #include "ZarnikArchive.h"
 
@@ -49,11 +50,7 @@ void Prepare()
                                         : zarnik_corpus::Binary(kFileSize, i);
         fs::create_directories((root / "src" / rel).parent_path());
         zarnik_pack::WriteFile((root / "src" / rel).string(), data);
-        std::string path = rel;
-        for (char &c : path)
-            if (c == '/')
-                c = '\\';
-        stored[i].path = path;
+        stored[i].path = zarnik::WithBackslashes(rel);
         stored[i].data = std::move(data);
         stored[i].storage = zarnik_pack::Storage::Stored;
     }

@@ -7,6 +7,7 @@
 #include "OpenPack.h"
 #include "PackText.h"
 #include "PackWriter.h"
+#include "PackPath.h"
 #include "PlatformFile.h"
 #include "Progress.h"
 
@@ -80,7 +81,7 @@ Collected Collect(const fs::path &dir)
         if (!latin1)
             return fail(shown + ": a pack stores names in Latin-1; this one has other characters",
                         kExitUsage);
-        const std::string archivePath = "content\\" + WithBackslashes(*latin1);
+        const std::string archivePath = "content\\" + zarnik::WithBackslashes(*latin1);
         if (archivePath.size() > kMaxArchivePath)
             return fail(shown + ": path longer than a pack allows (" +
                             std::to_string(kMaxArchivePath) + " bytes with content\\)",

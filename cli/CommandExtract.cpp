@@ -5,6 +5,7 @@
 #include "Console.h"
 #include "Glob.h"
 #include "OpenPack.h"
+#include "PackPath.h"
 #include "PackText.h"
 #include "Progress.h"
 #include "TreeWalk.h"
@@ -219,7 +220,7 @@ int RunExtract(const ExtractOptions &options)
 
     uint64_t totalFiles = 0;
     for (const Selected &s : chosen)
-        totalFiles += CountTree(s.node).files;
+        totalFiles += zarnik::CountFiles(s.node);
     const bool showProgress = !options.quiet && (options.progress || StandardErrorIsTerminal());
     ProgressLine progress(showProgress, totalFiles);
     ExtractReport report(progress);

@@ -2,6 +2,7 @@
 // `zarnik cat` writes one file's bytes to standard output.
 #include "Commands.h"
 #include "OpenPack.h"
+#include "PackPath.h"
 #include "PackText.h"
 #include "TreeWalk.h"
 
@@ -56,10 +57,10 @@ int RunCat(const std::string &pack, const std::string &path)
         return kExitUsage;
     // The real name in UTF-8 or as the raw bytes of the pack, '/' or '\'
     // separators; or exactly as `list` prints it, escapes and all.
-    const std::string wanted = WithSlashes(path);
+    const std::string wanted = zarnik::WithSlashes(path);
     const ArchiveNode *found = nullptr;
     WalkBelow(archive->GetRoot(), [&](const ArchiveNode *node) {
-        if (!found && (SlashPath(node->m_Path) == wanted || WithSlashes(node->m_Path) == wanted ||
+        if (!found && (SlashPath(node->m_Path) == wanted || zarnik::WithSlashes(node->m_Path) == wanted ||
                        ShownPath(node->m_Path) == path))
             found = node;
     });

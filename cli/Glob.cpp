@@ -1,5 +1,7 @@
 #include "Glob.h"
 
+#include "PackPath.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -132,9 +134,7 @@ bool GlobMatch(const std::string &pattern, const std::string &text)
 
 std::string NormalizePattern(std::string pattern)
 {
-    for (char &c : pattern)
-        if (c == '\\')
-            c = '/';
+    pattern = zarnik::WithSlashes(std::move(pattern));
     while (pattern.size() > 1 && pattern.back() == '/')
         pattern.pop_back();
     return pattern;

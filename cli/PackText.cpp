@@ -1,15 +1,15 @@
 #include "PackText.h"
 
-#include "PlatformFile.h"
+#include "PackPath.h"
 
 std::string DisplayName(const std::string &latin1)
 {
-    return zarnik::PlatformNameFromLatin1(latin1);
+    return zarnik::FileSystemName(latin1);
 }
 
 std::string SlashPath(const std::string &latin1)
 {
-    return WithSlashes(DisplayName(latin1));
+    return zarnik::WithSlashes(DisplayName(latin1));
 }
 
 namespace {
@@ -115,20 +115,4 @@ std::optional<std::string> Latin1FromUtf8(const std::string &utf8)
         ++i;
     }
     return out;
-}
-
-std::string WithBackslashes(std::string path)
-{
-    for (char &c : path)
-        if (c == '/')
-            c = '\\';
-    return path;
-}
-
-std::string WithSlashes(std::string path)
-{
-    for (char &c : path)
-        if (c == '\\')
-            c = '/';
-    return path;
 }

@@ -27,7 +27,3 @@ std::string ShownPath(const std::string &latin1);
 // UTF-8 text back to Latin-1; nothing when it is not valid UTF-8 or holds a
 // character above U+00FF.
 std::optional<std::string> Latin1FromUtf8(const std::string &utf8);
-
-// Every '/' turned into '\', and every '\' into '/'.
-std::string WithBackslashes(std::string path);
-std::string WithSlashes(std::string path);

@@ -28,8 +28,3 @@ TreeTotals CountTree(const ArchiveNode *node)
     WalkBelow(node, add);
     return totals;
 }
-
-bool IsSafeName(const std::string &name)
-{
-    return name != "." && name != ".." && name.find('/') == std::string::npos;
-}

@@ -23,6 +23,3 @@ struct TreeTotals
 
 // Totals of `node` itself and everything below it.
 TreeTotals CountTree(const zarnik::ArchiveNode *node);
-
-// A name that may be joined onto a file-system path: not "." or "..", no '/'.
-bool IsSafeName(const std::string &name);

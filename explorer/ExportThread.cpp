@@ -1,5 +1,7 @@
 #include "ExportThread.h"
 
+#include "PackPath.h"
+
 #include <QFile>
 
 using zarnik::ArchiveNode;
@@ -17,7 +19,7 @@ ExportThread::ExportThread(CZarnikArchive *archive, const QList<const ArchiveNod
     m_result.destination = destination;
     for (const ArchiveNode *node : nodes) {
         m_totalBytes += TotalBytes(node);
-        m_result.filesTotal += CountFiles(node);
+        m_result.filesTotal += int(zarnik::CountFiles(node));
     }
     // done() is queued before finished(): whoever connects to it reads the
     // result before the object goes.
@@ -90,7 +92,7 @@ void ExportThread::OnExtractResult(const ArchiveNode &node, ExtractOutcome outco
     // takes its files with it.
     if (outcome != ExtractOutcome::Written)
         m_bytesDone += TotalBytes(&node);
-    m_result.filesReported += node.IsFolder() ? CountFiles(&node) : 1;
+    m_result.filesReported += int(zarnik::CountFiles(&node));
     if (outcome == ExtractOutcome::Written) {
         ++m_result.filesWritten;
         m_result.bytesWritten += node.m_UnpackedSize;
@@ -121,14 +123,4 @@ uint64_t ExportThread::TotalBytes(const ArchiveNode *node)
     for (const ArchiveNode *child : node->m_Children)
         total += TotalBytes(child);
     return total;
-}
-
-int ExportThread::CountFiles(const ArchiveNode *node)
-{
-    if (!node->IsFolder())
-        return 1;
-    int count = 0;
-    for (const ArchiveNode *child : node->m_Children)
-        count += CountFiles(child);
-    return count;
 }

@@ -61,7 +61,6 @@ public:
     // Bytes to write: the unpacked sizes of the files below `node` at every
     // depth (folders hold none), or the file's own.
     static uint64_t TotalBytes(const zarnik::ArchiveNode *node);
-    static int CountFiles(const zarnik::ArchiveNode *node);
 
 public slots:
     // From any thread: the worker stops within a second and removes the

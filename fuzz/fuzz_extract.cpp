@@ -4,7 +4,7 @@
 // the bytes ReadFileData gives for it, or when a node is neither written nor
 // reported. The folder is removed after every run.
 #include "FuzzSupport.h"
-#include "PlatformFile.h"
+#include "PackPath.h"
 
 #include <cstring>
 #include <map>
@@ -62,7 +62,7 @@ void CheckWritten(CZarnikArchive &archive, const ArchiveNode *node, const fs::pa
         if (!fs::is_directory(at, ec))
             std::abort();
         for (const ArchiveNode *child : node->m_Children)
-            CheckWritten(archive, child, at / zarnik::PlatformNameFromLatin1(child->m_Name),
+            CheckWritten(archive, child, at / zarnik::FileSystemName(child->m_Name),
                          recorder);
         return;
     }

@@ -2,6 +2,7 @@
 // data file "data0.vfs". Its first 4 bytes (little-endian, modulo the rest's
 // length + 1) give the index's length; the rest after the index is the data
 // file. Every file's bytes are then read through the data file's handle.
+#include "ByteOrder.h"
 #include "FuzzSupport.h"
 
 using zarnik::CZarnikArchive;
@@ -13,8 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     static const std::string pack = dir.file("data0.vfs");
     if (size < 4)
         return 0;
-    const uint32_t split = uint32_t(data[0]) | uint32_t(data[1]) << 8 |
-                           uint32_t(data[2]) << 16 | uint32_t(data[3]) << 24;
+    const uint32_t split = zarnik::LittleEndian32(data);
     data += 4;
     size -= 4;
     const size_t indexLength = split % (size + 1);

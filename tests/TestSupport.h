@@ -157,7 +157,7 @@ inline std::string Dump(const zarnik::ArchiveNode *node, int depth = 0)
     std::string out;
     for (const zarnik::ArchiveNode *child :
          node ? node->m_Children : std::vector<const zarnik::ArchiveNode *>{})
-        out += std::string(2 * depth, ' ') + child->m_Name + (child->m_PackedSize ? "\n" : "/\n") +
+        out += std::string(2 * depth, ' ') + child->m_Name + (child->IsFolder() ? "/\n" : "\n") +
                Dump(child, depth + 1);
     return out;
 }

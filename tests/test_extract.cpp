@@ -1,5 +1,6 @@
 // Extraction to disk: byte-exact files in tree order, create-new semantics,
 // and the cases where a file must not be written.
+#include "PackPath.h"
 #include "TestSupport.h"
 
 #include <csignal>
@@ -282,9 +283,7 @@ TEST(Extract, StopsAndKillsMidFileLeaveNoShortFileAndARerunCompletes)
     EXPECT_EQ(kFinished, f.archive.Extract(f.archive.GetRoot(), f.out(), &rerun));
     EXPECT_EQ(rerun.failures, (decltype(rerun.failures){{"content\\stored.bin", ExtractOutcome::Exists}}));
     for (const Entry &e : f.entries) {
-        std::string path = e.path;
-        std::replace(path.begin(), path.end(), '\\', '/');
-        EXPECT_EQ(ReadAll(f.out(path)), e.data) << e.path;
+        EXPECT_EQ(ReadAll(f.out(zarnik::WithSlashes(e.path))), e.data) << e.path;
     }
 #endif
 }

@@ -4,7 +4,7 @@
 // opened, extracted and closed. Whatever a pack holds, extracting everything
 // must write nothing outside the destination and either write each file with
 // exactly its entry's size or report it.
-#include "PlatformFile.h"
+#include "PackPath.h"
 #include "TestSupport.h"
 #include "ZarnikArchive.h"
 
@@ -86,7 +86,7 @@ private:
             return;
         if (node->IsFolder()) {
             for (const ArchiveNode *child : node->m_Children)
-                Account(child, at / fs::u8path(zarnik::PlatformNameFromLatin1(child->m_Name)), o);
+                Account(child, at / fs::u8path(zarnik::FileSystemName(child->m_Name)), o);
         } else if (!fs::is_regular_file(at, ec) || fs::file_size(at, ec) != node->m_UnpackedSize) {
             o.trouble += "unaccounted: " + node->m_Path + "\n";
         }

@@ -5,7 +5,7 @@
 // write), with one addition of our own: files are written below a directory
 // handle, under a temporary name, and published under their final name only
 // when complete. One implementation per platform: PlatformFile_posix.cpp and
-// PlatformFile_win32.cpp; PlatformText.cpp holds what they share.
+// PlatformFile_win32.cpp.
 //
 // Paths are UTF-8. Those the user gives reach the system unchanged (on
 // Windows as the same text in UTF-16). Where the library joins a name onto a
@@ -99,10 +99,6 @@ uint64_t PlatformCopyRange(PlatformFile *from, uint64_t offset, PlatformFile *to
 // Closes a file that was written; false when the close reports an error
 // (the data may not have reached the disk).
 bool PlatformCloseWritten(PlatformFile *file);
-
-// A name from a pack (8-bit, Latin-1) as a file-system name component: the
-// layer's names are UTF-8, so bytes of 0x80 and above become two.
-std::string PlatformNameFromLatin1(const std::string &name);
 
 // Writes every byte at `position` of a file being written, over bytes
 // written before (a size field filled in once known); where the next

@@ -6,6 +6,7 @@
 #include "ZarnikArchive.h"
 
 #include "FileSource.h"
+#include "PackPath.h"
 #include "PlatformFile.h"
 #include "ZarnikArchive_packunpack.h"
 
@@ -67,13 +68,6 @@ const uint64_t kMaxUnpackRatio = 65;
 
 // Bytes written between two looks at the stop flag: a few milliseconds.
 const uint32_t kWriteStep = 8u << 20;
-
-// A name that would leave its parent directory, or name it, is never joined
-// onto a path.
-bool IsSafeName(const std::string &name)
-{
-    return name != "." && name != ".." && name.find('/') == std::string::npos;
-}
 
 unsigned char *Allocate(uint64_t size)
 {
@@ -344,7 +338,7 @@ Directory CExtraction::Enter(const Directory &parent, const ArchiveNode &folder)
         return nullptr;
     }
     PlatformDirectory *dir =
-        PlatformEnterDirectory(parent->dir, PlatformNameFromLatin1(folder.m_Name), true);
+        PlatformEnterDirectory(parent->dir, FileSystemName(folder.m_Name), true);
     if (dir)
         return std::make_shared<DirectoryHandle>(dir);
     switch (PlatformLastError()) {
@@ -387,7 +381,7 @@ void CExtraction::PackFile(const Directory &dir, const ArchiveNode &node)
     else if (!m_Archive.m_Duplicates.empty() && m_Archive.m_Duplicates.count(&node))
         Result(node, ExtractOutcome::Duplicate);
     else
-        File(dir, PlatformNameFromLatin1(node.m_Name), node);
+        File(dir, FileSystemName(node.m_Name), node);
 }
 
 void CExtraction::File(const Directory &dir, const std::string &name, const ArchiveNode &node)

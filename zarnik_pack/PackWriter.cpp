@@ -5,15 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <memory>
-#include <fcntl.h>
-#include <unistd.h>
-#ifdef _WIN32
-#include <filesystem>
-#include <io.h>
-#include <sys/stat.h>
-#endif
 
 namespace zarnik_pack {
 
@@ -290,62 +282,25 @@ VfsSet BuildVfs(const std::vector<Entry> &entries, const VfsOptions &options)
     return {writer.Index(), std::move(data.bytes)};
 }
 
-namespace {
-
-bool WriteToDescriptor(int fd, const Bytes &bytes)
-{
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-#ifdef _WIN32
-// The UTF-8 path opened as UTF-16, so every name works; in binary mode, or
-// each \n written would gain a \r.
-int OpenForWriting(const std::string &path, int flags)
-{
-    return ::_wopen(std::filesystem::u8path(path).c_str(),
-                    O_WRONLY | O_CREAT | O_BINARY | O_NOINHERIT | flags, _S_IREAD | _S_IWRITE);
-}
-void RemoveFile(const std::string &path)
-{
-    ::_wunlink(std::filesystem::u8path(path).c_str());
-}
-#else
-int OpenForWriting(const std::string &path, int flags)
-{
-    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, 0666);
-}
-void RemoveFile(const std::string &path)
-{
-    ::unlink(path.c_str());
-}
-#endif
-
-bool WriteWithFlags(const std::string &path, const Bytes &bytes, int flags)
-{
-    const int fd = OpenForWriting(path, flags);
-    if (fd < 0)
-        return false;
-    const bool written = WriteToDescriptor(fd, bytes);
-    const bool closed = ::close(fd) == 0;
-    if (!(written && closed)) {
-        RemoveFile(path);
-        return false;
-    }
-    return true;
-}
-
-} // namespace
-
 bool WriteFile(const std::string &path, const Bytes &bytes)
 {
-    return WriteWithFlags(path, bytes, O_TRUNC);
+    // Through the library's file layer: written under a temporary name and
+    // put in place of what stood there only once complete.
+    const size_t separator = zarnik::PlatformLastSeparator(path);
+    const std::string folder = separator == std::string::npos ? "." : path.substr(0, separator + 1);
+    const std::string name = path.substr(separator == std::string::npos ? 0 : separator + 1);
+    zarnik::PlatformDirectory *const dir = zarnik::PlatformOpenDirectory(folder);
+    if (!dir)
+        return false;
+    std::string tempName;
+    zarnik::PlatformFile *const file = zarnik::PlatformCreateTemporary(dir, name, &tempName);
+    bool written = file && zarnik::PlatformWriteAll(file, bytes.data(), bytes.size());
+    written = file && zarnik::PlatformCloseWritten(file) && written;
+    written = written && zarnik::PlatformRemoveAt(dir, name) && zarnik::PlatformPublish(dir, tempName, name);
+    if (file && !written)
+        zarnik::PlatformRemoveAt(dir, tempName);
+    zarnik::PlatformCloseDirectory(dir);
+    return written;
 }
 
 } // namespace zarnik_pack
