@@ -31,10 +31,10 @@ uint32_t CodePoint(const std::string &s, size_t at, size_t length)
     return cp;
 }
 
-class CMatcher
+class Matcher
 {
 public:
-    CMatcher(const std::string &pattern, const std::string &text)
+    Matcher(const std::string &pattern, const std::string &text)
         : m_Pattern(pattern), m_Text(text), m_Memo((pattern.size() + 1) * (text.size() + 1), -1)
     {
     }
@@ -129,7 +129,7 @@ private:
 
 bool GlobMatch(const std::string &pattern, const std::string &text)
 {
-    return CMatcher(pattern, text).Match(0, 0);
+    return Matcher(pattern, text).Match(0, 0);
 }
 
 std::string NormalizePattern(std::string pattern)

@@ -100,16 +100,16 @@ Bytes EncodeEntry(const Entry &entry, uint32_t offset, uint32_t unpackedSize,
 
 bool PackSink::Append(const unsigned char *data, size_t size)
 {
-    m_failed = m_failed || !DoAppend(data, size);
-    if (!m_failed)
-        m_size += size;
-    return !m_failed;
+    m_Failed = m_Failed || !DoAppend(data, size);
+    if (!m_Failed)
+        m_Size += size;
+    return !m_Failed;
 }
 
 bool PackSink::Overwrite(uint64_t at, const unsigned char *data, size_t size)
 {
-    m_failed = m_failed || at > m_size || size > m_size - at || !DoOverwrite(at, data, size);
-    return !m_failed;
+    m_Failed = m_Failed || at > m_Size || size > m_Size - at || !DoOverwrite(at, data, size);
+    return !m_Failed;
 }
 
 bool MemorySink::DoAppend(const unsigned char *data, size_t size)
@@ -127,18 +127,18 @@ bool MemorySink::DoOverwrite(uint64_t at, const unsigned char *data, size_t size
 bool FileSink::DoAppend(const unsigned char *data, size_t size)
 {
     errno = 0;
-    if (zarnik::PlatformWriteAll(m_file, data, size))
+    if (zarnik::PlatformWriteAll(m_File, data, size))
         return true;
-    m_error = errno ? errno : EIO;
+    m_Error = errno ? errno : EIO;
     return false;
 }
 
 bool FileSink::DoOverwrite(uint64_t at, const unsigned char *data, size_t size)
 {
     errno = 0;
-    if (zarnik::PlatformWriteAt(m_file, at, data, size))
+    if (zarnik::PlatformWriteAt(m_File, at, data, size))
         return true;
-    m_error = errno ? errno : EIO;
+    m_Error = errno ? errno : EIO;
     return false;
 }
 
@@ -146,21 +146,21 @@ void DataWriter::Record(const Entry &entry, uint64_t start, uint64_t unpacked, u
 {
     // Past 4 GiB the numbers no longer fit; UpkWriter::Finish refuses such
     // a pack, and a caller checks the sizes before it starts.
-    m_encoded.push_back(EncodeEntry(entry, static_cast<uint32_t>(start), static_cast<uint32_t>(unpacked),
+    m_Encoded.push_back(EncodeEntry(entry, static_cast<uint32_t>(start), static_cast<uint32_t>(unpacked),
                                     static_cast<uint32_t>(stored)));
 }
 
 bool DataWriter::Add(const Entry &entry)
 {
-    const uint64_t start = m_sink.size();
+    const uint64_t start = m_Sink.size();
     const Bytes stored = StoredForm(entry);
     Record(entry, start, entry.data.size(), stored.size());
-    return m_sink.Append(stored);
+    return m_Sink.Append(stored);
 }
 
 bool DataWriter::AddStreamed(const Entry &entry, uint64_t size, const ReadBytes &read)
 {
-    const uint64_t start = m_sink.size();
+    const uint64_t start = m_Sink.size();
     const bool pack = entry.storage != Storage::Stored;
     Bytes block(static_cast<size_t>(std::min<uint64_t>(size, kReadBlock)));
     Bytes packed;
@@ -173,19 +173,19 @@ bool DataWriter::AddStreamed(const Entry &entry, uint64_t size, const ReadBytes 
         packed.clear();
         if (pack)
             packer->Pack(block.data(), n, packed);
-        if (!(pack ? m_sink.Append(packed) : m_sink.Append(block.data(), n)))
+        if (!(pack ? m_Sink.Append(packed) : m_Sink.Append(block.data(), n)))
             return false;
         done += n;
     } while (done < size);
 
-    uint64_t stored = m_sink.size() - start;
+    uint64_t stored = m_Sink.size() - start;
     if (pack && !KeepPacked(stored, size)) {
         // Not smaller: the bytes as they are go over the packed stream. It is
         // longer by no more than its block headers, and those last bytes
         // stay unused: nothing reads between one entry's bytes and the next.
         for (done = 0; done < size;) {
             const size_t n = static_cast<size_t>(std::min<uint64_t>(kReadBlock, size - done));
-            if (!read(done, block.data(), n) || !m_sink.Overwrite(start + done, block.data(), n))
+            if (!read(done, block.data(), n) || !m_Sink.Overwrite(start + done, block.data(), n))
                 return false;
             done += n;
         }
@@ -196,38 +196,38 @@ bool DataWriter::AddStreamed(const Entry &entry, uint64_t size, const ReadBytes 
 }
 
 UpkWriter::UpkWriter(PackSink &sink, const UpkOptions &options)
-    : DataWriter(sink), m_options(options)
+    : DataWriter(sink), m_Options(options)
 {
-    for (const Chunk &chunk : m_options.before)
-        PutChunk(m_sink, chunk.id, chunk.data);
+    for (const Chunk &chunk : m_Options.before)
+        PutChunk(m_Sink, chunk.id, chunk.data);
     // The data chunk's size is known only at the end.
-    m_dataHeader = m_sink.size();
-    PutChunk(m_sink, m_options.dataId, Bytes());
+    m_DataHeader = m_Sink.size();
+    PutChunk(m_Sink, m_Options.dataId, Bytes());
 }
 
 bool UpkWriter::Finish()
 {
-    const uint64_t dataSize = m_sink.size() - (m_dataHeader + 8);
-    if (m_sink.size() > 0xFFFFFFFFu)
+    const uint64_t dataSize = m_Sink.size() - (m_DataHeader + 8);
+    if (m_Sink.size() > 0xFFFFFFFFu)
         return false;
     Bytes size;
     AppendU32(size, static_cast<uint32_t>(dataSize));
-    m_sink.Overwrite(m_dataHeader + 4, size.data(), size.size());
+    m_Sink.Overwrite(m_DataHeader + 4, size.data(), size.size());
 
     // Entries spread evenly, so no table is left empty unless there are
     // fewer entries than tables.
-    const size_t tables = std::max<size_t>(1, m_options.tables);
-    const size_t count = m_encoded.size();
+    const size_t tables = std::max<size_t>(1, m_Options.tables);
+    const size_t count = m_Encoded.size();
     for (size_t t = 0; t < tables; ++t) {
         Bytes table;
         for (size_t i = t * count / tables; i < (t + 1) * count / tables; ++i)
-            table.insert(table.end(), m_encoded[i].begin(), m_encoded[i].end());
-        PutChunk(m_sink, m_options.tableId, table);
+            table.insert(table.end(), m_Encoded[i].begin(), m_Encoded[i].end());
+        PutChunk(m_Sink, m_Options.tableId, table);
     }
-    for (const Chunk &chunk : m_options.after)
-        PutChunk(m_sink, chunk.id, chunk.data);
+    for (const Chunk &chunk : m_Options.after)
+        PutChunk(m_Sink, chunk.id, chunk.data);
     // A reader addresses its file with 32-bit positions.
-    return !m_sink.failed() && m_sink.size() <= 0xFFFFFFFFu;
+    return !m_Sink.failed() && m_Sink.size() <= 0xFFFFFFFFu;
 }
 
 Bytes BuildUpk(const std::vector<Entry> &entries, const UpkOptions &options)
@@ -253,22 +253,22 @@ Bytes IndexChunkData(const std::string &dataName, const Bytes &entries)
 }
 
 VfsWriter::VfsWriter(PackSink &data, const VfsOptions &options)
-    : DataWriter(data), m_options(options)
+    : DataWriter(data), m_Options(options)
 {
 }
 
 Bytes VfsWriter::Index() const
 {
     Bytes encoded;
-    for (const Bytes &e : m_encoded)
+    for (const Bytes &e : m_Encoded)
         encoded.insert(encoded.end(), e.begin(), e.end());
-    encoded.insert(encoded.end(), m_options.trailing.begin(), m_options.trailing.end());
+    encoded.insert(encoded.end(), m_Options.trailing.begin(), m_Options.trailing.end());
 
     Bytes index;
-    for (const Chunk &chunk : m_options.before)
+    for (const Chunk &chunk : m_Options.before)
         AppendChunk(index, chunk.id, chunk.data);
-    AppendChunk(index, m_options.chunkId, IndexChunkData(m_options.dataName, encoded));
-    for (const Chunk &chunk : m_options.after)
+    AppendChunk(index, m_Options.chunkId, IndexChunkData(m_Options.dataName, encoded));
+    for (const Chunk &chunk : m_Options.after)
         AppendChunk(index, chunk.id, chunk.data);
     return index;
 }

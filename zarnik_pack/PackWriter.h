@@ -93,16 +93,16 @@ public:
     // Writes over bytes appended before, from `at` on.
     bool Overwrite(uint64_t at, const unsigned char *data, size_t size);
     // Bytes appended so far.
-    uint64_t size() const { return m_size; }
-    bool failed() const { return m_failed; }
+    uint64_t size() const { return m_Size; }
+    bool failed() const { return m_Failed; }
 
 protected:
     virtual bool DoAppend(const unsigned char *data, size_t size) = 0;
     virtual bool DoOverwrite(uint64_t at, const unsigned char *data, size_t size) = 0;
 
 private:
-    uint64_t m_size = 0;
-    bool m_failed = false;
+    uint64_t m_Size = 0;
+    bool m_Failed = false;
 };
 
 class MemorySink : public PackSink
@@ -120,18 +120,18 @@ protected:
 class FileSink : public PackSink
 {
 public:
-    explicit FileSink(zarnik::PlatformFile *file) : m_file(file) {}
+    explicit FileSink(zarnik::PlatformFile *file) : m_File(file) {}
     // The errno of the failed write (EFBIG: past the process's file-size
     // limit), or 0.
-    int error() const { return m_error; }
+    int error() const { return m_Error; }
 
 protected:
     bool DoAppend(const unsigned char *data, size_t size) override;
     bool DoOverwrite(uint64_t at, const unsigned char *data, size_t size) override;
 
 private:
-    zarnik::PlatformFile *m_file;
-    int m_error = 0;
+    zarnik::PlatformFile *m_File;
+    int m_Error = 0;
 };
 
 // Fills `count` bytes from `position` of an entry's data; false when they
@@ -153,9 +153,9 @@ public:
     bool AddStreamed(const Entry &entry, uint64_t size, const ReadBytes &read);
 
 protected:
-    explicit DataWriter(PackSink &sink) : m_sink(sink) {}
-    PackSink &m_sink;
-    std::vector<Bytes> m_encoded;
+    explicit DataWriter(PackSink &sink) : m_Sink(sink) {}
+    PackSink &m_Sink;
+    std::vector<Bytes> m_Encoded;
 
 private:
     void Record(const Entry &entry, uint64_t start, uint64_t unpacked, uint64_t stored);
@@ -173,8 +173,8 @@ public:
     bool Finish();
 
 private:
-    UpkOptions m_options;
-    uint64_t m_dataHeader;
+    UpkOptions m_Options;
+    uint64_t m_DataHeader;
 };
 
 // The data file of an index set goes to the sink; the index is made last.
@@ -186,7 +186,7 @@ public:
     Bytes Index() const;
 
 private:
-    VfsOptions m_options;
+    VfsOptions m_Options;
 };
 
 Bytes BuildUpk(const std::vector<Entry> &entries, const UpkOptions &options = {});
