@@ -155,8 +155,7 @@ inline std::map<std::string, Bytes> FilesBelow(const fs::path &root)
 inline std::string Dump(const zarnik::ArchiveNode *node, int depth = 0)
 {
     std::string out;
-    for (const zarnik::ArchiveNode *child :
-         node ? node->m_Children : std::vector<const zarnik::ArchiveNode *>{})
+    for (const zarnik::ArchiveNode *child : node ? node->m_Children : decltype(node->m_Children){})
         out += std::string(2 * depth, ' ') + child->m_Name + (child->IsFolder() ? "/\n" : "\n") +
                Dump(child, depth + 1);
     return out;

@@ -1,14 +1,14 @@
 // Hostile packs through both routes: every byte of a small pack cut off and
 // flipped, names that try to leave the destination, sizes and offsets at and
-// past the ends, chunks that lie about their sizes, and a hundred packs
-// opened, extracted and closed. Whatever a pack holds, extracting everything
-// must write nothing outside the destination and either write each file with
-// exactly its entry's size or report it.
+// past the ends, chunks that lie about their sizes. Whatever a pack holds,
+// extracting everything must write nothing outside the destination and
+// either write each file with exactly its entry's size or report it. Under
+// the sanitizers, whatever opening and extracting leave behind is a leak.
 #include "PackPath.h"
 #include "TestSupport.h"
-#include "ZarnikArchive.h"
 
 #include <functional>
+#include <optional>
 #include <set>
 
 using namespace testsupport;
@@ -20,17 +20,6 @@ using zarnik_pack::Bytes;
 using zarnik_pack::Entry;
 using zarnik_pack::Storage;
 using Files = std::map<std::string, Bytes>;
-
-#if defined(__SANITIZE_ADDRESS__)
-#define ZARNIK_TEST_LSAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define ZARNIK_TEST_LSAN 1
-#endif
-#endif
-#ifdef ZARNIK_TEST_LSAN
-extern "C" int __lsan_do_recoverable_leak_check();
-#endif
 
 namespace {
 
@@ -47,14 +36,12 @@ struct Outcome : CZarnikArchive::Callback
         if (outcome != ExtractOutcome::Written)
             failed.emplace_back(node.m_Path, outcome);
     }
-    bool Reported(const std::string &path) const
+    // Reported not written (for the reason given, when one is).
+    bool Reported(const std::string &path, std::optional<ExtractOutcome> outcome = {}) const
     {
-        return std::any_of(failed.begin(), failed.end(), [&](const auto &f) { return f.first == path; });
-    }
-    bool Reported(const std::string &path, ExtractOutcome outcome) const
-    {
-        return std::any_of(failed.begin(), failed.end(),
-                           [&](const auto &f) { return f.first == path && f.second == outcome; });
+        return std::any_of(failed.begin(), failed.end(), [&](const auto &f) {
+            return f.first == path && outcome.value_or(f.second) == f.second;
+        });
     }
 };
 
@@ -283,8 +270,11 @@ TEST(Hostile, SizesAndOffsetsAtAndPastTheEnds)
             Numbers("content\\unpacks-to-0", 0, 16, 0),
             Numbers("content\\zero-stored", size, 0, 5), // a folder by its numbers
             MakeEntry("content\\sound", Repetitive(300), Storage::Packed),
+            MakeEntry("content\\empty", Bytes(), Storage::Packed), // a file: its stored size is not 0
+            MakeEntry("content\\cut-stream", Repetitive(300), Storage::Packed),
             MakeEntry("content\\one-short", Repetitive(300), Storage::Packed),
         };
+        entries.end()[-2].packedSize = zarnik_pack::StoredForm(entries.end()[-2]).size() - 1;
         entries.back().unpackedSize = 301; // unpacks to 300 bytes
         return entries;
     };
@@ -295,7 +285,8 @@ TEST(Hostile, SizesAndOffsetsAtAndPastTheEnds)
         EXPECT_EQ(o.written, (Files{{"content/at-start", Slice(file, 0, 16)},
                                     {"content/at-end", Slice(file, size - 4, 4)},
                                     {"content/whole", file},
-                                    {"content/sound", Repetitive(300)}})) << route;
+                                    {"content/sound", Repetitive(300)},
+                                    {"content/empty", {}}})) << route;
         for (const char *path : {"content\\one-past", "content\\starts-at-end", "content\\starts-past",
                                  "content\\max-offset", "content\\wraps", "content\\max-size"})
             EXPECT_TRUE(o.Reported(path, ExtractOutcome::OutOfRange)) << route << ": " << path;
@@ -305,6 +296,8 @@ TEST(Hostile, SizesAndOffsetsAtAndPastTheEnds)
         for (const char *path : {"content\\claims-4GiB", "content\\claims-4GiB-less", "content\\one-short"})
             EXPECT_TRUE(o.Reported(path, ExtractOutcome::WrongSize)) << route << ": " << path;
         EXPECT_TRUE(o.Reported("content\\unpacks-to-0")) << route;
+        EXPECT_TRUE(o.Reported("content\\cut-stream", ExtractOutcome::Damaged)) << route;
+        EXPECT_FALSE(o.Reported("content\\zero-stored")) << route; // made as a folder
     };
 
     Sandbox box;
@@ -360,40 +353,8 @@ TEST(Hostile, ChunksThatLieAboutTheirSizes)
             EXPECT_TRUE(o.trouble.empty()) << what << "\n" << o.trouble;
             EXPECT_TRUE(lie.want != Everything || o.written == kSmallFiles) << what;
             EXPECT_TRUE(lie.want != NotOpened || !o.opened) << what;
-            if (lie.want == WithA || lie.want == WithoutA) {
-                EXPECT_EQ(o.written.count("content/a.txt"), lie.want == WithA ? 1u : 0u) << what;
-            }
+            EXPECT_TRUE(lie.want != WithA || o.written.count("content/a.txt")) << what;
+            EXPECT_TRUE(lie.want != WithoutA || !o.written.count("content/a.txt")) << what;
         }
     }
-}
-
-// Opening, extracting and closing a hundred packs, sound and damaged, through
-// both routes leaves no memory behind. Under AddressSanitizer the leak
-// checker runs here and again when the program ends.
-TEST(Hostile, AHundredPacksOpenedExtractedAndClosedLeaveNoMemory)
-{
-    Sandbox box;
-    size_t written = 0, failedOpens = 0;
-    for (int i = 0; i < 100; ++i) {
-        std::vector<Entry> entries = SmallEntries();
-        entries.push_back(MakeEntry("content\\n" + std::to_string(i), Repetitive(50 + i)));
-        Bytes pack = zarnik_pack::BuildUpk(entries);
-        zarnik_pack::VfsSet set = zarnik_pack::BuildVfs(entries);
-        if (i % 4 == 3) {
-            // Damaged now and then: failure paths must free what they made.
-            pack.resize(i % 8 == 3 ? pack.size() / 2 : pack.size() - 5);
-            set.index[set.index.size() / 2] ^= 0x5A;
-            set.data.resize(set.data.size() / 2);
-        }
-        for (const Outcome &o : {box.Upk(pack), box.Vfs(set.index, set.data)}) {
-            ASSERT_TRUE(o.trouble.empty()) << o.trouble;
-            written += o.written.size();
-            failedOpens += !o.opened;
-        }
-    }
-    EXPECT_GT(written, 500u);
-    EXPECT_GT(failedOpens, 0u);
-#ifdef ZARNIK_TEST_LSAN
-    EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0);
-#endif
 }
