@@ -48,14 +48,7 @@ public:
     uint32_t ReadU32();
     void Read(void *buffer, uint32_t count);
     uint32_t Remaining() const { return m_Pos < m_Size ? m_Size - m_Pos : 0; }
-    // At or past the end: a loop that reads until Eof() ends even after a
-    // Seek beyond the last byte.
-    bool Eof() const { return m_Pos >= m_Size; }
-    void Seek(uint32_t pos) { m_Pos = pos; }
     void Skip(uint32_t count);
-
-    uint32_t Size() const { return m_Size; }
-    uint32_t Position() const { return m_Pos; }
 
 private:
     CChunkReader(const CFileSource &source, uint32_t base, uint32_t size);
