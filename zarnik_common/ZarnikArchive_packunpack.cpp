@@ -197,8 +197,9 @@ inline void CopyMatch(unsigned char *d, uint32_t off, uint32_t len, size_t room)
     CopyMatchBy8(d, s, off, e);
 }
 
-// CopyMatch for the fast loop's matches (at most kFastMaxMatch bytes), with
-// at least kFastMatchReach bytes of the block from `d` on.
+// CopyMatch for the fast loop's matches (at most kFastMaxMatch bytes): it
+// writes below d + 48 (its 16-byte moves) and below d + len + 8 (its 8-byte
+// moves), and the caller has room for that.
 inline void CopyShortMatch(unsigned char *d, size_t off, size_t len)
 {
     const unsigned char *s = d - off;
@@ -214,22 +215,22 @@ inline void CopyShortMatch(unsigned char *d, size_t off, size_t len)
     }
     CopyMatchBy8(d, s, off, d + len);
 }
-// The farthest a CopyShortMatch writes: its 16-byte moves end below 48
-// bytes, its 8-byte moves below kFastMaxMatch + 8.
-const size_t kFastMatchReach = 48;
-static_assert(kFastMaxMatch <= kFastMatchReach - 15 && kFastMaxMatch + 7 <= kFastMatchReach,
-              "the fast loop's match moves stay within its reach");
+static_assert(kFastMaxMatch <= 48, "three 16-byte moves cover the fast loop's matches");
 
 // The fast loop tests its bounds only where it takes a control word, so
-// these cover everything the 31 items of one word can touch. On the input:
-// the word, items of up to 4 bytes each (a 4-byte form is read whole before
-// it is left to the careful loop), and two 16-byte reads of a literal run
-// starting at the last of them. On the output: 31 items of at most
-// kFastMaxMatch bytes each, then the farthest reach of a match's moves or
-// of a run's two 16-byte stores.
-const size_t kFastInputRoom =
-    bf::kControlWordSize + bf::kFlagsPerControlWord * 4 + 32;
-const size_t kFastOutputRoom = bf::kFlagsPerControlWord * kFastMaxMatch + kFastMatchReach;
+// these are the most that the (at most 31) items of one word can touch from
+// there, exactly: the fast loop starts a word only where all of it lies
+// inside the payload and the block. On the input: the word, 31 items of up
+// to 3 bytes (a 4-byte form is read as 4 bytes at its start, but left to
+// the careful loop), and the 16-byte read of the literal run that follows
+// the last match. On the output: 31 matches of kFastMaxMatch bytes and the
+// 16-byte store of the literal run after the last; every other sequence of
+// items, with the overshoot of its moves, ends earlier (a match's moves end
+// at most 15 bytes past it, a run's 32-byte store 1 byte past a 31-byte
+// run).
+const size_t kFastInputReach =
+    bf::kControlWordSize + bf::kFlagsPerControlWord * bf::kMatchForms[3].size + 16;
+const size_t kFastOutputReach = bf::kFlagsPerControlWord * kFastMaxMatch + 16;
 
 } // namespace
 
@@ -252,15 +253,17 @@ uint32_t UnpackBlock(const unsigned char *in, uint32_t inLength, unsigned char *
     // item. Anything unusual (a control word of 0 or 1, a bad offset, the
     // 4-byte form) leaves the item unconsumed for the careful loop below,
     // which also handles the block's first and last bytes.
-    const unsigned char *const inFast = inLength > kFastInputRoom ? iend - kFastInputRoom : in;
-    unsigned char *const outFast = size > kFastOutputRoom ? oend - kFastOutputRoom : outData;
+    // The last positions from which a word may start in the fast loop (0
+    // when the payload or the block is too short for any).
+    const uintptr_t inFast = inLength >= kFastInputReach ? uintptr_t(iend - kFastInputReach) : 0;
+    const uintptr_t outFast = size >= kFastOutputReach ? uintptr_t(oend - kFastOutputReach) : 0;
     // The fast loop's offset check needs op at least 3 bytes into the
     // block, so the block's first items go through the careful loop, which
     // hands back to the fast loop as soon as it may.
     const uintptr_t outLow = uintptr_t(outData) + bf::kMinMatchOffset;
     goto careful;
 fast:
-    while (ip < inFast && op < outFast) {
+    while (uintptr_t(ip) <= inFast && uintptr_t(op) <= outFast) {
         if (mask == 1) {
             const uint32_t word = Load32(ip);
             if (word < 2)
@@ -377,7 +380,7 @@ careful:
             mask >>= n;
         }
         // A control value of 0 is this loop's to report.
-        if (mask != 0 && uintptr_t(op) >= outLow && ip < inFast && op < outFast)
+        if (mask != 0 && uintptr_t(op) >= outLow && uintptr_t(ip) <= inFast && uintptr_t(op) <= outFast)
             goto fast;
     }
 
