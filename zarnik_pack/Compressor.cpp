@@ -32,14 +32,20 @@ const uint32_t kMaxOffset = bf::kMaxMatchOffset;
 const size_t kTailLength = bf::kLiteralTailLength;
 
 // The shortest item form that encodes (off, len); off >= 3, 3 <= len <= 258.
+// Spelt out rather than a loop over the forms: the parse asks for every
+// length of every candidate.
 inline const bf::MatchForm &MatchFormFor(uint32_t off, uint32_t len)
 {
-    for (const bf::MatchForm &form : bf::kMatchForms) {
-        const bool lengthFits = form.lenBits ? len <= form.MaxLength() : len == form.lenBase;
-        if (lengthFits && off <= form.MaxOffset())
-            return form;
-    }
-    return bf::kMatchForms[bf::kFourByteForm];
+    const bf::MatchForm *const f = bf::kMatchForms;
+    if (len == f[0].lenBase && off <= f[0].MaxOffset())
+        return f[0];
+    if (len == f[1].lenBase && off <= f[1].MaxOffset())
+        return f[1];
+    if (len <= f[2].MaxLength() && off <= f[2].MaxOffset())
+        return f[2];
+    if (len <= f[3].MaxLength())
+        return f[3];
+    return f[bf::kFourByteForm];
 }
 
 inline uint32_t MatchItemSize(uint32_t off, uint32_t len)
