@@ -32,10 +32,10 @@ const uint32_t kFlagsPerControlWord = 31;
 const uint32_t kControlWordEnd = 0x80000000u;
 
 // From the first literal flag met where 11 or fewer bytes of the block
-// remain, every remaining byte is a literal and no flag is looked at: a
-// decoder may copy literals 4 bytes at a time while 11 or more bytes remain
-// without ever writing past the block. So no match starts inside these last
-// bytes, and a match always leaves at least the block's last byte to them.
+// remain, every remaining byte is a literal and no flag is looked at, so a
+// decoder may copy a literal run 4 bytes at a time while more bytes remain
+// without ever writing past the block. A match always leaves at least the
+// block's last byte to literals; our compressor starts none in these bytes.
 const uint32_t kLiteralTailLength = 11;
 
 // Match items: a match repeats `len` bytes from `off` bytes back in the

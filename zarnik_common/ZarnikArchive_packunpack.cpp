@@ -2,7 +2,7 @@
 //
 // The block bytes come straight from the pack, so every read of the payload
 // and every write of the output is bounded by the lengths we were given.
-// The fast paths copy more bytes than an item needs (4 or 16 bytes per
+// The fast paths copy more bytes than an item needs (4, 16 or 32 bytes per
 // literal run, 8 or 16 bytes per match move); each wide access is taken only
 // where the bytes it touches lie inside the payload or the block's output,
 // and falls back to exact copies otherwise.
@@ -253,6 +253,7 @@ uint32_t UnpackBlock(const unsigned char *in, uint32_t inLength, unsigned char *
     // item. Anything unusual (a control word of 0 or 1, a bad offset, the
     // 4-byte form) leaves the item unconsumed for the careful loop below,
     // which also handles the block's first and last bytes.
+    //
     // The last positions from which a word may start in the fast loop (0
     // when the payload or the block is too short for any).
     const uintptr_t inFast = inLength >= kFastInputReach ? uintptr_t(iend - kFastInputReach) : 0;
