@@ -205,6 +205,16 @@ TEST(Unpack, MatchFormsAndOverlappingCopies)
             }
         }
     }
+    // Only a literal flag starts the tail: a match may start inside the
+    // block's last 11 bytes when a match leads there and it ends before the
+    // last byte.
+    std::string want = prefix;
+    for (uint32_t i = 0; i < 12 + 3; ++i)
+        want.push_back(want[want.size() - (i < 12 ? 4 : 3)]);
+    want += "!";
+    const Bytes stream = Block(true, true, Payload(Literals(prefix) + M(Match2L(4, 12)) + M(Match1(3)) + Literals("!")),
+                               static_cast<uint32_t>(want.size()));
+    EXPECT_EQ(Decode(stream, static_cast<uint32_t>(want.size())), B(want));
 }
 
 TEST(Unpack, DamagedStreamsAreReportedAndNothingElse)
