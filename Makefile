@@ -1,4 +1,9 @@
 # Thin wrappers around CMake; the build lives in build/.
+# A build directory is configured once, when it has no build.ninja yet
+# (afterwards Ninja re-runs CMake itself when a CMakeLists.txt changes);
+# `make configure` configures again, e.g. with other CMAKE_FLAGS. The
+# packages are checked when a build directory is made and whenever
+# scripts/install-deps changes.
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
@@ -10,10 +15,18 @@ all: build
 deps:
 	scripts/install-deps
 
+# The stamp of checked packages lives in the build directory it served.
+%/.deps-checked: scripts/install-deps
+	scripts/install-deps $(if $(findstring win,$*),windows)
+	mkdir -p $* && touch $@
+
+$(BUILD)/build.ninja: | $(BUILD)/.deps-checked
+	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
+
 configure: deps
 	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
 
-build: configure
+build: $(BUILD)/.deps-checked $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
@@ -27,9 +40,11 @@ test: build
 # directory. SANITIZE_EXPLORER=OFF leaves the explorer out.
 SANITIZE_BUILD ?= build-asan
 SANITIZE_EXPLORER ?= ON
-test-sanitize: deps
+$(SANITIZE_BUILD)/build.ninja: | $(SANITIZE_BUILD)/.deps-checked
 	cmake -S . -B $(SANITIZE_BUILD) -G Ninja -DZARNIK_SANITIZE=ON \
 	  -DZARNIK_BUILD_EXPLORER=$(SANITIZE_EXPLORER) -DZARNIK_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+
+test-sanitize: $(SANITIZE_BUILD)/.deps-checked $(SANITIZE_BUILD)/build.ninja
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	cd $(SANITIZE_BUILD) && QT_QPA_PLATFORM=offscreen \
 	  ASAN_OPTIONS=detect_leaks=1:strict_init_order=1 \
@@ -41,12 +56,13 @@ test-sanitize: deps
 WIN_BUILD ?= build-win
 WIN_PREFIX = $(abspath $(WIN_BUILD))/wineprefix
 WINE ?= /usr/lib/wine/wine64
-windows:
-	scripts/install-deps windows
+$(WIN_BUILD)/build.ninja: | $(WIN_BUILD)/.deps-checked
 	cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
 	  -DCMAKE_BUILD_TYPE=Release -DZARNIK_BUILD_EXPLORER=OFF -DZARNIK_BUILD_BENCH=OFF \
 	  "-DCMAKE_CROSSCOMPILING_EMULATOR=env;WINEPREFIX=$(WIN_PREFIX);WINEDEBUG=-all;$(WINE)" \
 	  $(CMAKE_FLAGS)
+
+windows: $(WIN_BUILD)/.deps-checked $(WIN_BUILD)/build.ninja
 	cmake --build $(WIN_BUILD) -j $(JOBS)
 
 test-windows: windows
@@ -65,5 +81,6 @@ bench: build
 fuzz: deps
 	scripts/fuzz
 
+# Every build directory these targets make, and the fuzzers' (scripts/fuzz).
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(WIN_BUILD) build-fuzz

@@ -14,8 +14,8 @@ ExportThread::ExportThread(CZarnikArchive *archive, const QList<const ArchiveNod
     , m_archive(archive)
     , m_nodes(nodes)
     , m_totalBytes(0)
+    , m_workers(workers)
 {
-    m_workers = workers;
     m_result.destination = destination;
     for (const ArchiveNode *node : nodes) {
         m_totalBytes += TotalBytes(node);
@@ -28,8 +28,10 @@ ExportThread::ExportThread(CZarnikArchive *archive, const QList<const ArchiveNod
 
 ExportThread::~ExportThread()
 {
-    // Whoever deletes a running export (the window going with the
-    // application) lets it finish: the archive goes only after this.
+    // Whoever deletes a running export (the window closed, or going with
+    // the application) has it stopped and ended here: the archive it reads
+    // goes only after this.
+    requestStop();
     wait();
 }
 

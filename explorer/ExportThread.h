@@ -3,8 +3,8 @@
 // Its reports reach the window as plain signals (queued into the GUI
 // thread); what became of every file is gathered into an ExportResult that
 // done() hands over. The thread owns its teardown: it deletes itself after
-// finishing, and its destructor waits for the worker, so the archive it
-// reads outlives every use.
+// finishing, and its destructor stops the worker and waits for it, so the
+// archive it reads outlives every use.
 #pragma once
 
 #include "ZarnikArchive.h"

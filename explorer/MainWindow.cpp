@@ -103,8 +103,8 @@ MainWindow::MainWindow(QWidget *parent)
 MainWindow::~MainWindow()
 {
     // The application may end while an export runs (a session logout): the
-    // thread's destructor lets the worker finish before the archive goes.
-    delete m_exportThread;
+    // export ends before the archive goes.
+    endExport();
     ui->detailsPane->clear(); // a preview may be reading the archive
     delete ui;
     delete m_archive;
@@ -138,18 +138,22 @@ void MainWindow::closeEvent(QCloseEvent *e)
         e->ignore();
         return;
     }
+    endExport(); // the worker stops within a second
+    QMainWindow::closeEvent(e);
+}
+
+void MainWindow::endExport()
+{
     if (m_exportThread) {
         // The summary is of no use to a window that goes.
         disconnect(m_exportThread, nullptr, this, nullptr);
-        m_exportThread->requestStop();
-        delete m_exportThread; // waits: the worker stops within a second
+        delete m_exportThread; // stops the worker and waits for it
     }
     if (m_progressDlg) {
         m_progressDlg->finish();
         delete m_progressDlg;
     }
     updateActions();
-    QMainWindow::closeEvent(e);
 }
 
 void MainWindow::on_actionAbout_triggered()
@@ -342,11 +346,7 @@ void MainWindow::startExport(const QList<const ArchiveNode *> &nodes, const QStr
 void MainWindow::onExportDone(const ExportResult &result)
 {
     m_exportThread = nullptr; // it deletes itself once finished
-    if (m_progressDlg) {
-        m_progressDlg->finish();
-        delete m_progressDlg;
-    }
-    updateActions();
+    endExport();
 
     if (m_exportForDrag && result.complete()) {
         m_exportForDrag = false;

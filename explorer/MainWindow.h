@@ -50,7 +50,7 @@ protected:
     // A pack file dropped on the window opens.
     void dragEnterEvent(QDragEnterEvent *e) override;
     void dropEvent(QDropEvent *e) override;
-    // During an export: asks whether to cancel it, and waits for the worker.
+    // During an export: asks whether to cancel it.
     void closeEvent(QCloseEvent *e) override;
 
 private slots:
@@ -81,6 +81,9 @@ private:
     void startExport(const QList<const zarnik::ArchiveNode *> &nodes, const QString &destination,
                      bool forDrag = false);
     void finishDrag();
+    // The export's thread and dialog go; a running worker is stopped, and
+    // its summary dropped.
+    void endExport();
     static QString droppedPack(const QMimeData *mime);
 
     Ui::MainWindow *ui;

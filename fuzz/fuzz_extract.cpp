@@ -1,14 +1,18 @@
 // Opens the input as a single pack and extracts the whole tree into a fresh
-// folder. Aborts when anything appears in the process's directory outside
-// that folder (the pack itself aside), when a written file does not hold
-// the bytes ReadFileData gives for it, or when a node is neither written nor
-// reported. The folder is removed after every run.
+// folder with three workers, and again with one into another. Aborts when
+// anything appears in the process's directory outside those folders (the
+// pack itself aside), when a written file does not hold the bytes
+// ReadFileData gives for it, when a node is neither written nor reported,
+// or when the two extractions report other outcomes or another order. The
+// folders are removed after every run.
 #include "FuzzSupport.h"
 #include "PackPath.h"
 
 #include <cstring>
 #include <map>
 #include <set>
+#include <utility>
+#include <vector>
 
 using zarnik::ArchiveNode;
 using zarnik::CZarnikArchive;
@@ -21,8 +25,10 @@ namespace fs = std::filesystem;
 struct Recorder : CZarnikArchive::Callback
 {
     std::set<std::string> failed;
+    std::vector<std::pair<const ArchiveNode *, ExtractOutcome>> results;
     void OnExtractResult(const ArchiveNode &node, ExtractOutcome outcome) override
     {
+        results.emplace_back(&node, outcome);
         if (outcome != ExtractOutcome::Written)
             failed.insert(node.m_Path);
     }
@@ -92,27 +98,39 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // it still lands inside the directory this harness watches.
     static const fs::path box = dir.path() / "box";
     static const fs::path dest = box / "dest";
+    static const fs::path alone = box / "alone";
     fuzzsupport::WriteOrDie(pack, data, size);
     std::error_code ec;
     fs::create_directories(dest, ec);
+    fs::create_directories(alone, ec);
     if (ec)
         std::abort();
 
-    Recorder recorder;
     {
         CZarnikArchive archive;
         if (archive.Open(pack)) {
-            if (archive.Extract(archive.GetRoot(), dest.string(), &recorder) !=
+            Recorder pooled, single;
+            CZarnikArchive::ExtractOptions options;
+            options.workers = 3;
+            if (archive.Extract(archive.GetRoot(), dest.string(), &pooled, options) !=
                 CZarnikArchive::ExtractEnd::Finished)
                 std::abort();
-            CheckWritten(archive, archive.GetRoot(), dest / "content", recorder);
+            options.workers = 1;
+            if (archive.Extract(archive.GetRoot(), alone.string(), &single, options) !=
+                CZarnikArchive::ExtractEnd::Finished)
+                std::abort();
+            if (pooled.results != single.results) {
+                std::fprintf(stderr, "three workers and one report differently\n");
+                std::abort();
+            }
+            CheckWritten(archive, archive.GetRoot(), dest / "content", pooled);
         }
     }
 
     for (auto it = fs::recursive_directory_iterator(dir.path(), ec);
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         const fs::path &p = it->path();
-        if (p == pack || p == box || Inside(p, dest))
+        if (p == pack || p == box || Inside(p, dest) || Inside(p, alone))
             continue;
         std::fprintf(stderr, "written outside the destination: %s\n", p.c_str());
         std::abort();

@@ -5,6 +5,7 @@
 // sanitizers watch, and the verdict and bytes must match a plain reference
 // decoder's; odd, the rest is compressed with a block size from byte
 // 1 and must unpack to exactly itself.
+#include "BlockFormat.h"
 #include "ByteOrder.h"
 #include "Check.h"
 #include "Compressor.h"
@@ -26,9 +27,9 @@ void Hostile(const uint8_t *data, size_t size)
     if (size < 4)
         return;
     uint32_t capacity = zarnik::LittleEndian32(data) & 0x3FFFFF;
-    // No stream decodes to more than 65 times its length; a larger buffer
-    // behaves the same and only slows the runs down.
-    const size_t most = 65 * (size - 4) + 64;
+    // No stream decodes to more than kMaxUnpackRatio times its length; a
+    // larger buffer behaves the same and only slows the runs down.
+    const size_t most = zarnik::blockformat::kMaxUnpackRatio * (size - 4) + 64;
     if (capacity > most)
         capacity = uint32_t(most);
     std::unique_ptr<unsigned char[]> out(new unsigned char[capacity ? capacity : 1]);

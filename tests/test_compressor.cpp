@@ -1,5 +1,6 @@
 // Our compressor: every stream it writes unpacks to its input, and its
 // blocks keep the rules that any level-3 decoder relies on.
+#include "BlockFormat.h"
 #include "Compressor.h"
 #include "Corpus.h"
 #include "TestSupport.h"
@@ -9,6 +10,7 @@ using zarnik::Unpack;
 
 using testsupport::Bytes;
 using testsupport::operator+;
+namespace bf = zarnik::blockformat;
 
 namespace {
 
@@ -50,19 +52,17 @@ Shape Walk(const Bytes &s, size_t blockSize, size_t total)
                     ++ip, ++op;
                     continue;
                 }
-                EXPECT_LT(op + 11, raw) << "match in the last 11 bytes, where the literal tail begins";
-                uint32_t w = 0, off, len, size, form;
+                EXPECT_LT(op + bf::kLiteralTailLength, raw) << "match where the literal tail may begin";
+                uint32_t w = 0;
                 std::memcpy(&w, &s[ip], std::min<size_t>(4, s.size() - ip));
-                if ((form = w & 3) == 0) { off = (w & 0xFF) >> 2; len = 3; size = 1; }
-                else if (form == 1) { off = (w & 0xFFFF) >> 2; len = 3; size = 2; }
-                else if (form == 2) { off = (w & 0xFFFF) >> 6; len = (w >> 2 & 15) + 3; size = 2; }
-                else if ((w & 0x7F) != 3) { off = (w & 0xFFFFFF) >> 7; len = (w >> 2 & 31) + 2; size = 3; }
-                else { off = w >> 15; len = (w >> 7 & 255) + 3; size = 4; form = 4; }
+                const uint32_t form = (w & 0x7F) == 3 ? bf::kFourByteForm : w & 3;
+                const bf::MatchForm &f = bf::kMatchForms[form];
+                const uint32_t off = w >> f.offShift & f.MaxOffset(), len = (w >> f.lenShift & ((1u << f.lenBits) - 1)) + f.lenBase;
                 ++shape.forms[form];
                 EXPECT_GE(off, 3u);
                 EXPECT_LE(off, op);
                 EXPECT_LT(op + len, raw);
-                ip += size;
+                ip += f.size;
                 op += len;
             }
             EXPECT_EQ(ip, pos + length) << "payload used exactly";

@@ -244,7 +244,7 @@ TEST(Extract, LinksInsideTheDestinationAreNeverFollowed)
 {
     Fixture f(false, {MakeEntry("content\\a\\1.txt", "1"), MakeEntry("content\\a\\2.txt", "2"),
                       MakeEntry("content\\b\\3.txt", "3"), MakeEntry("content\\c\\4.txt", "4")});
-    SKIP_ON_WINDOWS("symbolic links (test_windows makes junctions)");
+    SKIP_ON_WINDOWS("symbolic links (test_cli makes a junction)");
     const std::string outside = f.dir.file("outside");
     fs::create_directory(outside);
     fs::create_directory(f.out("content"));

@@ -5,6 +5,7 @@
 // own handle and never through a link.
 #include "ZarnikArchive.h"
 
+#include "BlockFormat.h"
 #include "FileSource.h"
 #include "PackPath.h"
 #include "PlatformFile.h"
@@ -62,10 +63,6 @@ const char *ExtractOutcomeText(ExtractOutcome outcome)
 
 namespace {
 
-// The most output one stored byte can stand for: a 4-byte match item gives
-// at most 258 bytes, and control words only lower the ratio.
-const uint64_t kMaxUnpackRatio = 65;
-
 // Bytes written between two looks at the stop flag: a few milliseconds.
 const uint32_t kWriteStep = 8u << 20;
 
@@ -88,7 +85,8 @@ std::unique_ptr<unsigned char[]> ReadStored(const CFileSource *data, const Archi
         outcome = ExtractOutcome::Unreadable;
     else if (static_cast<uint64_t>(node.m_Offset) + node.m_PackedSize > data->Size())
         outcome = ExtractOutcome::OutOfRange;
-    else if (node.IsPacked() && node.m_UnpackedSize > kMaxUnpackRatio * node.m_PackedSize)
+    else if (node.IsPacked() &&
+             node.m_UnpackedSize > uint64_t(zarnik::blockformat::kMaxUnpackRatio) * node.m_PackedSize)
         outcome = ExtractOutcome::WrongSize;
     else if (!(stored.reset(Allocate(node.m_PackedSize)), stored))
         outcome = ExtractOutcome::NoMemory;

@@ -2,12 +2,13 @@
 //
 // The block bytes come straight from the pack, so every read of the payload
 // and every write of the output is bounded by the lengths we were given.
-// The fast paths copy more bytes than an item needs (4 or 16 bytes per
+// The fast paths copy more bytes than an item needs (4, 16 or 32 bytes per
 // literal run, 8 or 16 bytes per match move); each wide access is taken only
 // where the bytes it touches lie inside the payload or the block's output,
 // and falls back to exact copies otherwise.
 #include "ZarnikArchive_packunpack.h"
 
+#include "BlockFormat.h"
 #include "Check.h"
 
 #include <cstddef>
@@ -25,10 +26,12 @@ inline uint32_t RunLength(uint32_t mask)
     return static_cast<uint32_t>(__builtin_ctz(mask | 16u));
 }
 
-// How a match item's little-endian value W gives its offset and length.
-// The length field, where there is one, starts at bit 2 of W in every form
-// but the 4-byte one, so the fast loop shifts by 2 and masks.
-struct MatchForm
+namespace bf = zarnik::blockformat;
+
+// How the careful loop decodes a match item's little-endian value W: the
+// offset is (W & offMask) >> offShift, the length ((W >> lenShift) &
+// lenMask) + lenBase.
+struct MatchDecoding
 {
     uint32_t offMask;
     uint32_t offShift;
@@ -36,18 +39,31 @@ struct MatchForm
     uint32_t lenMask;
     uint32_t lenBase;
 };
-constexpr MatchForm kMatchForms[5] = {
-    {0xFF, 2, 2, 0, 3},          // xxxxxx00: off 6 bits, len 3
-    {0xFFFF, 2, 2, 0, 3},        // off 14 bits, len 3
-    {0xFFFF, 6, 2, 15, 3},       // off 10 bits, len 3..18
-    {0xFFFFFF, 7, 2, 31, 2},     // off 17 bits, len 3..33
-    {0xFFFFFFFF, 15, 7, 255, 3}, // bits 6..0 = 0000011: off 17 bits, len 3..258
-};
+constexpr MatchDecoding Decoding(const bf::MatchForm &form)
+{
+    return {uint32_t((uint64_t(1) << (form.offShift + form.offBits)) - 1), form.offShift,
+            form.lenShift, (1u << form.lenBits) - 1, form.lenBase};
+}
+constexpr MatchDecoding kMatchDecodings[5] = {
+    Decoding(bf::kMatchForms[0]), Decoding(bf::kMatchForms[1]), Decoding(bf::kMatchForms[2]),
+    Decoding(bf::kMatchForms[3]), Decoding(bf::kMatchForms[4])};
+
+// The item sizes by form, packed in nibbles: the input position is the
+// careful loop's critical path, so it does not wait for a second load.
+constexpr uint32_t ItemSizeNibbles()
+{
+    uint32_t v = 0;
+    for (uint32_t f = 0; f < 5; ++f)
+        v |= bf::kMatchForms[f].size << (4 * f);
+    return v;
+}
 
 // The fast loop's view of a match item: everything it needs but the offset's
 // upper bytes comes from the item's first byte, so one lookup by that byte
-// replaces the form's decoding. The offset is (W & offMask) >> offShift; a
-// length of 0 marks the 4-byte form, whose length lies beyond the first byte.
+// replaces the form's decoding. The offset is (W & offMask) >> offShift. The
+// 4-byte form, whose length lies beyond the first byte and may reach 258,
+// has an offMask of 0: its offset of 0 fails the fast loop's offset test,
+// which leaves the item to the careful loop.
 struct FirstByteForm
 {
     uint32_t offMask;
@@ -60,16 +76,23 @@ struct FirstByteTable
     constexpr FirstByteTable() : e()
     {
         for (uint32_t b = 0; b < 256; ++b) {
-            const bool fourBytes = (b & 0x7F) == 3;
-            const MatchForm &form = kMatchForms[fourBytes ? 4 : b & 3];
-            e[b].offMask = form.offMask;
-            e[b].offShift = static_cast<uint8_t>(form.offShift);
-            e[b].len = fourBytes ? 0 : static_cast<uint8_t>(((b >> 2) & form.lenMask) + form.lenBase);
+            const bf::MatchForm &four = bf::kMatchForms[bf::kFourByteForm];
+            if ((b & ((1u << four.tagBits) - 1)) == four.tag) {
+                e[b] = {0, 0, 0};
+                continue;
+            }
+            const MatchDecoding d = kMatchDecodings[b & 3];
+            e[b].offMask = d.offMask;
+            e[b].offShift = static_cast<uint8_t>(d.offShift);
+            e[b].len = static_cast<uint8_t>(((b >> d.lenShift) & d.lenMask) + d.lenBase);
         }
     }
     constexpr const FirstByteForm &operator[](size_t b) const { return e[b]; }
 };
 constexpr FirstByteTable kFirstByteForms;
+
+// The longest match the fast loop copies itself (the 3-byte form's).
+const size_t kFastMaxMatch = bf::kMatchForms[3].MaxLength();
 
 inline uint32_t Load32(const unsigned char *p)
 {
@@ -174,11 +197,12 @@ inline void CopyMatch(unsigned char *d, uint32_t off, uint32_t len, size_t room)
     CopyMatchBy8(d, s, off, e);
 }
 
-// CopyMatch for a match with at least 32 bytes of the block after its end.
-inline void CopyMatchFar(unsigned char *d, size_t off, size_t len)
+// CopyMatch for the fast loop's matches (at most kFastMaxMatch bytes): it
+// writes below d + 48 (its 16-byte moves) and below d + len + 8 (its 8-byte
+// moves), and the caller has room for that.
+inline void CopyShortMatch(unsigned char *d, size_t off, size_t len)
 {
     const unsigned char *s = d - off;
-    unsigned char *const e = d + len;
     if (off >= 16) {
         // Most matches: two 16-byte moves cover up to 32 bytes without a
         // branch on the length, which varies from match to match. Each
@@ -186,20 +210,27 @@ inline void CopyMatchFar(unsigned char *d, size_t off, size_t len)
         std::memcpy(d, s, 16);
         std::memcpy(d + 16, s + 16, 16);
         if (len > 32)
-            CopyBy16(d + 32, s + 32, e);
+            std::memcpy(d + 32, s + 32, 16);
         return;
     }
-    CopyMatchBy8(d, s, off, e);
+    CopyMatchBy8(d, s, off, d + len);
 }
+static_assert(kFastMaxMatch <= 48, "three 16-byte moves cover the fast loop's matches");
 
-// Room the fast loop needs. On the input: the input bound is tested only
-// where a control word is taken, so it covers everything the word's 31 items
-// can reach (the word, items of up to 4 bytes each, and the 16-byte read of
-// a literal run starting at the last of them). On the output, per step: the
-// 16-byte literal store, then the longest match with the overshoot of its
-// moves, then the next 16-byte literal store.
-const size_t kFastInputRoom = 4 + 31 * 4 + 16;
-const size_t kFastOutputRoom = 16 + 258 + 32;
+// The fast loop tests its bounds only where it takes a control word, so
+// these are the most that the (at most 31) items of one word can touch from
+// there, exactly: the fast loop starts a word only where all of it lies
+// inside the payload and the block. On the input: the word, 31 items of up
+// to 3 bytes (a 4-byte form is read as 4 bytes at its start, but left to
+// the careful loop), and the 16-byte read of the literal run that follows
+// the last match. On the output: 31 matches of kFastMaxMatch bytes and the
+// 16-byte store of the literal run after the last; every other sequence of
+// items, with the overshoot of its moves, ends earlier (a match's moves end
+// at most 15 bytes past it, a run's 32-byte store 1 byte past a 31-byte
+// run).
+const size_t kFastInputReach =
+    bf::kControlWordSize + bf::kFlagsPerControlWord * bf::kMatchForms[3].size + 16;
+const size_t kFastOutputReach = bf::kFlagsPerControlWord * kFastMaxMatch + 16;
 
 } // namespace
 
@@ -214,69 +245,62 @@ uint32_t UnpackBlock(const unsigned char *in, uint32_t inLength, unsigned char *
     unsigned char *const oend = outData + size;
     uint32_t mask = 1;
 
-    // Fast loop: while both ends are far away, no access of a step can leave
-    // the payload or the block, and no literal can belong to the block's
-    // literal tail, so only a match's offset is checked. The outer loop
-    // takes control words and literal runs; the inner loop runs while a
-    // match is followed, in the same control word, by at most 16 literals
-    // and another match, which is most of a packed file. Each inner step
-    // decodes one match, copies it, then copies the literal run behind it
-    // by one 16-byte move: literal and match items follow each other
-    // without a branch on the flag, which a decoder would mispredict at
-    // every other item. Anything unusual (a control word of 0 or 1, a bad
-    // offset) leaves the item unconsumed for the exact loop below, which
-    // also handles the block's first and last bytes.
-    const unsigned char *const inFast = inLength > kFastInputRoom ? iend - kFastInputRoom : in;
-    unsigned char *const outFast = size > kFastOutputRoom ? oend - kFastOutputRoom : outData;
+    // Fast loop: while both ends are far away, no access of a control
+    // word's items can leave the payload or the block, and no literal can
+    // belong to the block's literal tail, so only a match's offset is
+    // checked. Each step decodes one match, copies it, then copies the
+    // literal run behind it (up to the next match or the end of the word)
+    // by 16-byte moves: literal and match items follow each other without
+    // a branch on the flag, which a decoder would mispredict at every other
+    // item. Anything unusual (a control word of 0 or 1, a bad offset, the
+    // 4-byte form) leaves the item unconsumed for the careful loop below,
+    // which also handles the block's first and last bytes.
+    //
+    // The last positions from which a word may start in the fast loop (0
+    // when the payload or the block is too short for any).
+    const uintptr_t inFast = inLength >= kFastInputReach ? uintptr_t(iend - kFastInputReach) : 0;
+    const uintptr_t outFast = size >= kFastOutputReach ? uintptr_t(oend - kFastOutputReach) : 0;
     // The fast loop's offset check needs op at least 3 bytes into the
-    // block, so the block's first items go through the exact loop, which
+    // block, so the block's first items go through the careful loop, which
     // hands back to the fast loop as soon as it may.
-    const uintptr_t outLow = uintptr_t(outData) + 3;
-    goto exact;
+    const uintptr_t outLow = uintptr_t(outData) + bf::kMinMatchOffset;
+    goto careful;
 fast:
-    while (ip < inFast && op < outFast) {
+    while (uintptr_t(ip) <= inFast && uintptr_t(op) <= outFast) {
         if (mask == 1) {
             const uint32_t word = Load32(ip);
             if (word < 2)
                 break;
             mask = word;
-            ip += 4;
+            ip += bf::kControlWordSize;
         }
-        // Zero flags up to the lowest set bit, at most 16. The end marker
-        // bounds the count, so a run never takes flags of the next word.
-        const uint32_t n = static_cast<uint32_t>(__builtin_ctz(mask | 0x10000u));
-        std::memcpy(op, ip, 16);
-        op += n;
-        ip += n;
-        mask >>= n;
-        if (mask == 1 || !(mask & 1))
-            continue; // the control word is used up, or the run goes on
-        for (;;) {
+        if (!(mask & 1)) {
+            // A run of literals up to the next match or the end marker, at
+            // most 31: the end marker bounds it within the word.
+            const uint32_t n = static_cast<uint32_t>(__builtin_ctz(mask));
+            std::memcpy(op, ip, 16);
+            if (n > 16)
+                std::memcpy(op + 16, ip + 16, 16);
+            op += n;
+            ip += n;
+            mask >>= n;
+        }
+        while (mask != 1) {
+            // Bit 0 of mask is set: a match at ip.
             const size_t w = Load32(ip);
             const FirstByteForm &form = kFirstByteForms[w & 0xFF];
-            if (__builtin_expect(form.len == 0, 0)) {
-                // The rare 4-byte form: finish the step in the outer loop.
-                const size_t off = w >> 15;
-                const size_t len = ((w >> 7) & 255) + 3;
-                if (off - 3 > size_t(uintptr_t(op) - outLow))
-                    goto exact; // leave the match to the exact loop
-                CopyMatchFar(op, off, len);
-                op += len;
-                ip += 4;
-                mask >>= 1;
-                break;
-            }
-            const size_t len = form.len;
             const size_t off = (w & form.offMask) >> form.offShift;
             // 3 <= off <= op - outData in one comparison: off - 3 wraps
             // above any block size when off < 3, and op is at least 3 bytes
             // into the block here.
             if (off - 3 > size_t(uintptr_t(op) - outLow))
-                goto exact;
+                goto careful; // leave the match to the careful loop
+            const size_t len = form.len;
             // The flags of this match and of the literals behind it: k is 1
-            // plus their number, at most 16; the end marker stops the run
-            // at the control word's end.
-            const size_t k = static_cast<size_t>(__builtin_ctzll(uint64_t(mask & (mask - 1)) | 0x20000u));
+            // plus their number; the next set bit is the next match or the
+            // end marker.
+            const uint32_t rest = mask & (mask - 1);
+            const size_t k = static_cast<uint32_t>(__builtin_ctz(rest));
             // The next item's position is this loop's critical path (load
             // the item, find its size, advance): the item size, 1 to 3 by
             // its bits 1..0 (1, 2, 2, 3), is added to what does not depend
@@ -287,25 +311,26 @@ fast:
             next += f;
             Opaque(next);
             next -= f >> 1;
-            CopyMatchFar(op, off, len);
+            CopyShortMatch(op, off, len);
             op += len;
-            std::memcpy(op, next - (k - 1), 16);
+            const unsigned char *const literals = next - (k - 1);
+            std::memcpy(op, literals, 16);
+            if (__builtin_expect(k > 17, 0))
+                std::memcpy(op + 16, literals + 16, 16);
             op += k - 1;
             ip = next;
-            mask >>= k;
-            if (mask == 1 || !(mask & 1) || op >= outFast)
-                break; // the outer loop takes the next step from ip
+            mask = rest >> k;
         }
     }
-exact:
+careful:
     for (;;) {
         if (!ZARNIK_CHECK(mask != 0))
             return kUnpackDamaged;
         if (mask == 1) {
-            if (iend - ip < 4)
+            if (size_t(iend - ip) < bf::kControlWordSize)
                 return kUnpackDamaged;
             mask = Load32(ip);
-            ip += 4;
+            ip += bf::kControlWordSize;
         }
         const size_t room = size_t(oend - op);
         if (mask & 1) {
@@ -322,14 +347,12 @@ exact:
             // The form, from the first byte: its bits 1..0, and the 4-byte
             // form where bits 6..0 are 0000011. Table-driven rather than
             // branching, since the forms follow each other unpredictably.
-            const uint32_t f = (w & 3) + ((w & 0x7F) == 3);
-            const MatchForm &form = kMatchForms[f];
+            const bf::MatchForm &four = bf::kMatchForms[bf::kFourByteForm];
+            const uint32_t f = (w & 3) + ((w & ((1u << four.tagBits) - 1)) == four.tag);
+            const MatchDecoding &form = kMatchDecodings[f];
             const uint32_t off = (w & form.offMask) >> form.offShift;
             const uint32_t len = ((w >> form.lenShift) & form.lenMask) + form.lenBase;
-            // The item sizes 1, 2, 2, 3, 4 packed in nibbles: the input
-            // position is the decoder's critical path, so it does not wait
-            // for a second load.
-            const size_t itemSize = (0x43221u >> (4 * f)) & 15;
+            const size_t itemSize = (ItemSizeNibbles() >> (4 * f)) & 15;
             if (itemSize > avail)
                 return kUnpackDamaged;
             ip += itemSize;
@@ -338,17 +361,17 @@ exact:
             if (!ZARNIK_CHECK_TEXT(len < room, "outp + len <= outlast"))
                 return kUnpackDamaged;
             // Offsets 0 to 2 would repeat bytes the match has not produced yet.
-            if (off < 3)
+            if (off < bf::kMinMatchOffset)
                 return kUnpackDamaged;
             CopyMatch(op, off, len, room);
             op += len;
         } else {
-            if (room <= 11)
+            if (room <= bf::kLiteralTailLength)
                 break; // the block's last bytes: all literals
             const uint32_t n = RunLength(mask);
             const size_t avail = size_t(iend - ip);
             if (avail >= 4) {
-                // At least 12 output bytes remain, so the 4-byte store fits.
+                // More than the tail's bytes remain, so the 4-byte store fits.
                 std::memcpy(op, ip, 4);
             } else {
                 if (avail < n)
@@ -359,8 +382,8 @@ exact:
             ip += n;
             mask >>= n;
         }
-        // A control value of 0 is the exact loop's to report.
-        if (mask != 0 && size_t(op - outData) >= 3 && ip < inFast && op < outFast)
+        // A control value of 0 is this loop's to report.
+        if (mask != 0 && uintptr_t(op) >= outLow && uintptr_t(ip) <= inFast && uintptr_t(op) <= outFast)
             goto fast;
     }
 
@@ -368,10 +391,10 @@ exact:
     // and a control word that falls among these bytes is skipped unread.
     while (op != oend) {
         if (mask == 1) {
-            if (iend - ip < 4)
+            if (size_t(iend - ip) < bf::kControlWordSize)
                 return kUnpackDamaged;
-            ip += 4;
-            mask = 0x80000000u;
+            ip += bf::kControlWordSize;
+            mask = bf::kControlWordEnd;
         }
         if (ip == iend)
             return kUnpackDamaged;
@@ -405,19 +428,20 @@ bool UnpackSome(unsigned char *out, const unsigned char *in, uint32_t inLength,
         const unsigned char *const block = in + ipos;
         const uint32_t left = inLength - ipos;
         const unsigned char flags = block[0];
-        const uint32_t width = (flags & 2) ? 4 : 1;
-        const uint32_t header = 1 + 2 * width;
+        const bool wide = flags & bf::kFlagWideFields;
+        const uint32_t header = wide ? bf::kWideHeaderSize : bf::kNarrowHeaderSize;
         if (left < header)
             return false;
-        const uint32_t blockLength = width == 4 ? Load32(block + 1) : block[1];
-        const uint32_t raw = width == 4 ? Load32(block + 5) : block[2];
+        // The two size fields follow the flags byte.
+        const uint32_t blockLength = wide ? Load32(block + 1) : block[1];
+        const uint32_t raw = wide ? Load32(block + 5) : block[2];
         if (blockLength < header || blockLength > left)
             return false;
         if (raw > outCapacity - opos)
             return false;
         const unsigned char *const payload = block + header;
         const uint32_t payloadLength = blockLength - header;
-        if (flags & 1) {
+        if (flags & bf::kFlagCompressed) {
             if (UnpackBlock(payload, payloadLength, out + opos, raw) == kUnpackDamaged)
                 return false;
         } else {

@@ -9,6 +9,8 @@
 // decoder skips it unread.
 #include "Compressor.h"
 
+#include "BlockFormat.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -17,29 +19,38 @@ namespace zarnik_pack {
 namespace {
 
 using Bytes = std::vector<unsigned char>;
+namespace bf = zarnik::blockformat;
 
 const int kHashBits = 15;
 const int kHash4Bits = 16;
-const uint32_t kMinMatch = 3;
-const uint32_t kMaxMatch = 258;
-const uint32_t kMaxOffset = 131071; // 17-bit offset fields
-// The decoder turns every literal from the last 11 bytes of a block on into
-// the block's literal tail, so no match may start there; and a match must
-// leave at least the block's last byte to literals.
-const size_t kTailLength = 11;
+const uint32_t kMinMatch = bf::kMinMatchLength;
+const uint32_t kMaxMatch = bf::kMaxMatchLength;
+const uint32_t kMaxOffset = bf::kMaxMatchOffset;
+// The decoder turns every literal from the block's last bytes on into the
+// block's literal tail, so no match may start there; and a match must leave
+// at least the block's last byte to literals.
+const size_t kTailLength = bf::kLiteralTailLength;
 
-// Bytes of the shortest item that encodes (off, len); off >= 3, 3 <= len <= 258.
+// The shortest item form that encodes (off, len); off >= 3, 3 <= len <= 258.
+// Spelt out rather than a loop over the forms: the parse asks for every
+// length of every candidate.
+inline const bf::MatchForm &MatchFormFor(uint32_t off, uint32_t len)
+{
+    const bf::MatchForm *const f = bf::kMatchForms;
+    if (len == f[0].lenBase && off <= f[0].MaxOffset())
+        return f[0];
+    if (len == f[1].lenBase && off <= f[1].MaxOffset())
+        return f[1];
+    if (len <= f[2].MaxLength() && off <= f[2].MaxOffset())
+        return f[2];
+    if (len <= f[3].MaxLength())
+        return f[3];
+    return f[bf::kFourByteForm];
+}
+
 inline uint32_t MatchItemSize(uint32_t off, uint32_t len)
 {
-    if (len == 3 && off <= 63)
-        return 1;
-    if (len == 3 && off <= 16383)
-        return 2;
-    if (len <= 18 && off <= 1023)
-        return 2;
-    if (len <= 33)
-        return 3;
-    return 4;
+    return MatchFormFor(off, len).size;
 }
 
 inline uint32_t Hash3(const unsigned char *p)
@@ -69,19 +80,9 @@ public:
     void Match(uint32_t off, uint32_t len)
     {
         Flag(true);
-        uint32_t w;
-        uint32_t size = MatchItemSize(off, len);
-        if (size == 1)
-            w = off << 2;
-        else if (len == 3 && off <= 16383)
-            w = off << 2 | 1;
-        else if (size == 2)
-            w = off << 6 | (len - 3) << 2 | 2;
-        else if (size == 3)
-            w = off << 7 | (len - 2) << 2 | 3;
-        else
-            w = off << 15 | (len - 3) << 7 | 3;
-        for (uint32_t i = 0; i < size; ++i)
+        const bf::MatchForm &form = MatchFormFor(off, len);
+        const uint32_t w = form.tag | off << form.offShift | (len - form.lenBase) << form.lenShift;
+        for (uint32_t i = 0; i < form.size; ++i)
             m_out.push_back(static_cast<unsigned char>(w >> (8 * i)));
     }
 
@@ -91,19 +92,19 @@ private:
     void StartWord()
     {
         m_wordPos = m_out.size();
-        m_out.resize(m_out.size() + 4);
+        m_out.resize(m_out.size() + bf::kControlWordSize);
         m_word = 0;
         m_flags = 0;
     }
     void PutWord()
     {
-        const uint32_t w = m_word | 0x80000000u;
-        for (int i = 0; i < 4; ++i)
+        const uint32_t w = m_word | bf::kControlWordEnd;
+        for (uint32_t i = 0; i < bf::kControlWordSize; ++i)
             m_out[m_wordPos + i] = static_cast<unsigned char>(w >> (8 * i));
     }
     void Flag(bool match)
     {
-        if (m_flags == 31) {
+        if (m_flags == bf::kFlagsPerControlWord) {
             PutWord();
             StartWord();
         }
@@ -115,7 +116,7 @@ private:
     Bytes &m_out;
     size_t m_wordPos = 0;
     uint32_t m_word = 0;
-    int m_flags = 0;
+    uint32_t m_flags = 0;
 };
 
 // Bit costs of the parse: a literal is its byte and its flag; a match is its
@@ -256,7 +257,7 @@ private:
         const unsigned char *const cur = m_data + p;
         auto consider = [&](int32_t cand) {
             const uint32_t off = static_cast<uint32_t>(p - size_t(cand));
-            if (off < 3 || off > kMaxOffset)
+            if (off < bf::kMinMatchOffset || off > kMaxOffset)
                 return;
             const unsigned char *const ref = m_data + cand;
             if (ref[best] != cur[best] || ref[0] != cur[0])
@@ -319,15 +320,18 @@ private:
     uint32_t m_candLen[kChainDepth + 1];
 };
 
+// A size field: 1 byte in a narrow header, 4 in a wide one.
 void PutField(Bytes &out, uint32_t v, bool wide)
 {
-    for (int i = 0; i < (wide ? 4 : 1); ++i)
+    const uint32_t width = (bf::kWideHeaderSize - 1) / 2;
+    for (uint32_t i = 0; i < (wide ? width : 1); ++i)
         out.push_back(static_cast<unsigned char>(v >> (8 * i)));
 }
 
 void PutHeader(Bytes &out, bool compressed, uint32_t blockLength, uint32_t raw, bool wide)
 {
-    out.push_back(static_cast<unsigned char>((compressed ? 1 : 0) | (wide ? 2 : 0)));
+    out.push_back(static_cast<unsigned char>((compressed ? bf::kFlagCompressed : 0) |
+                                             (wide ? bf::kFlagWideFields : 0)));
     PutField(out, blockLength, wide);
     PutField(out, raw, wide);
 }
@@ -349,14 +353,17 @@ void StreamPacker::Pack(const unsigned char *block, size_t size, Bytes &out)
     Bytes &payload = m_state->payload;
     payload.clear();
     m_state->compressor.Compress(block, size, payload);
-    const size_t rawTotal = size + (size + 3 <= 255 ? 3 : 9);
-    const bool narrow = payload.size() + 3 <= 255 && size <= 255;
-    const size_t packedTotal = payload.size() + (narrow ? 3 : 9);
+    // A narrow header holds block and raw lengths up to kNarrowFieldMax.
+    const auto header = [](bool narrow) { return narrow ? bf::kNarrowHeaderSize : bf::kWideHeaderSize; };
+    const bool rawNarrow = size + bf::kNarrowHeaderSize <= bf::kNarrowFieldMax;
+    const size_t rawTotal = size + header(rawNarrow);
+    const bool narrow = payload.size() + bf::kNarrowHeaderSize <= bf::kNarrowFieldMax &&
+                        size <= bf::kNarrowFieldMax;
+    const size_t packedTotal = payload.size() + header(narrow);
     if (packedTotal < rawTotal) {
         PutHeader(out, true, static_cast<uint32_t>(packedTotal), static_cast<uint32_t>(size), !narrow);
         out.insert(out.end(), payload.begin(), payload.end());
     } else {
-        const bool rawNarrow = size + 3 <= 255;
         PutHeader(out, false, static_cast<uint32_t>(rawTotal), static_cast<uint32_t>(size), !rawNarrow);
         if (size)
             out.insert(out.end(), block, block + size);
@@ -368,7 +375,7 @@ std::vector<unsigned char> Compress(const unsigned char *data, size_t size, size
     if (blockSize == 0)
         blockSize = kDefaultBlockSize;
     // Block and raw lengths are 32-bit fields.
-    blockSize = std::min<size_t>(blockSize, 0xFFFFFFFFu - 9);
+    blockSize = std::min<size_t>(blockSize, 0xFFFFFFFFu - bf::kWideHeaderSize);
 
     Bytes out;
     out.reserve(size + size / 16 + 16);

@@ -24,7 +24,7 @@ public:
     StreamPacker();
     ~StreamPacker();
 
-    // Appends the block of `size` input bytes (at most 0xFFFFFFFF - 9) to `out`.
+    // Appends the block of `size` input bytes (at most 0xFFFFFFFF less a wide block header) to `out`.
     void Pack(const unsigned char *block, size_t size, std::vector<unsigned char> &out);
 
 private:

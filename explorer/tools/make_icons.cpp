@@ -29,17 +29,17 @@ const QColor kBlueDark(0x1d, 0x5c, 0xa6);
 const QColor kBlueLight(0x3a, 0x8d, 0xe0);
 const QColor kGreen(0x2f, 0x9e, 0x4f);
 
-QImage blank(int w, int h)
+// A transparent square of side `size` with what `draw` paints on it.
+template <typename Draw>
+QImage painted(int size, Draw draw)
 {
-    QImage img(w, h, QImage::Format_ARGB32_Premultiplied);
+    QImage img(size, size, QImage::Format_ARGB32_Premultiplied);
     img.fill(Qt::transparent);
-    return img;
-}
-
-void begin(QPainter &p, QImage &img)
-{
-    p.begin(&img);
+    QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing, true);
+    draw(p);
+    p.end();
+    return img;
 }
 
 QPen outlinePen()
@@ -93,106 +93,91 @@ void drawFolderBack(QPainter &p)
 
 QImage folder()
 {
-    QImage img = blank(16, 16);
-    QPainter p;
-    begin(p, img);
-    drawFolderBack(p);
-    QLinearGradient g(0, 6, 0, 14);
-    g.setColorAt(0, kFolderFront.lighter(112));
-    g.setColorAt(1, kFolderFront);
-    p.setPen(outlinePen());
-    p.setBrush(g);
-    p.drawRect(QRectF(1.5, 6.5, 13.0, 7.0));
-    p.end();
-    return img;
+    return painted(16, [](QPainter &p) {
+        drawFolderBack(p);
+        QLinearGradient g(0, 6, 0, 14);
+        g.setColorAt(0, kFolderFront.lighter(112));
+        g.setColorAt(1, kFolderFront);
+        p.setPen(outlinePen());
+        p.setBrush(g);
+        p.drawRect(QRectF(1.5, 6.5, 13.0, 7.0));
+    });
 }
 
 QImage openFolder()
 {
-    QImage img = blank(16, 16);
-    QPainter p;
-    begin(p, img);
-    drawFolderBack(p);
-    // A sheet sticking out, then the front flap tilted open.
-    p.setPen(outlinePen());
-    p.setBrush(kPaper);
-    p.drawRect(QRectF(3.5, 3.5, 9.0, 5.0));
-    QPainterPath flap;
-    flap.moveTo(3.5, 7.5);
-    flap.lineTo(15.5, 7.5);
-    flap.lineTo(13.0, 13.5);
-    flap.lineTo(1.5, 13.5);
-    flap.closeSubpath();
-    QLinearGradient g(0, 7, 0, 14);
-    g.setColorAt(0, kFolderFront.lighter(112));
-    g.setColorAt(1, kFolderFront);
-    p.setBrush(g);
-    p.drawPath(flap);
-    p.end();
-    return img;
+    return painted(16, [](QPainter &p) {
+        drawFolderBack(p);
+        // A sheet sticking out, then the front flap tilted open.
+        p.setPen(outlinePen());
+        p.setBrush(kPaper);
+        p.drawRect(QRectF(3.5, 3.5, 9.0, 5.0));
+        QPainterPath flap;
+        flap.moveTo(3.5, 7.5);
+        flap.lineTo(15.5, 7.5);
+        flap.lineTo(13.0, 13.5);
+        flap.lineTo(1.5, 13.5);
+        flap.closeSubpath();
+        QLinearGradient g(0, 7, 0, 14);
+        g.setColorAt(0, kFolderFront.lighter(112));
+        g.setColorAt(1, kFolderFront);
+        p.setBrush(g);
+        p.drawPath(flap);
+    });
 }
 
 QImage document()
 {
-    QImage img = blank(16, 16);
-    QPainter p;
-    begin(p, img);
-    drawDocument(p);
-    p.end();
-    return img;
+    return painted(16, [](QPainter &p) {
+        drawDocument(p);
+    });
 }
 
 QImage newDocument()
 {
-    QImage img = blank(16, 16);
-    QPainter p;
-    begin(p, img);
-    drawDocument(p);
-    // A green plus badge at the lower right.
-    p.setPen(outlinePen());
-    p.setBrush(kGreen);
-    p.drawEllipse(QPointF(11.5, 11.5), 4.0, 4.0);
-    p.setPen(QPen(Qt::white, 1.6, Qt::SolidLine, Qt::FlatCap));
-    p.drawLine(QPointF(11.5, 9.3), QPointF(11.5, 13.7));
-    p.drawLine(QPointF(9.3, 11.5), QPointF(13.7, 11.5));
-    p.end();
-    return img;
+    return painted(16, [](QPainter &p) {
+        drawDocument(p);
+        // A green plus badge at the lower right.
+        p.setPen(outlinePen());
+        p.setBrush(kGreen);
+        p.drawEllipse(QPointF(11.5, 11.5), 4.0, 4.0);
+        p.setPen(QPen(Qt::white, 1.6, Qt::SolidLine, Qt::FlatCap));
+        p.drawLine(QPointF(11.5, 9.3), QPointF(11.5, 13.7));
+        p.drawLine(QPointF(9.3, 11.5), QPointF(13.7, 11.5));
+    });
 }
 
 QImage exportIcon()
 {
-    QImage img = blank(16, 16);
-    QPainter p;
-    begin(p, img);
-    // An open tray with a blue arrow leaving it upwards to the right.
-    p.setPen(outlinePen());
-    p.setBrush(kPaper);
-    QPainterPath tray;
-    tray.moveTo(1.5, 8.5);
-    tray.lineTo(1.5, 14.5);
-    tray.lineTo(12.5, 14.5);
-    tray.lineTo(12.5, 8.5);
-    p.setBrush(Qt::NoBrush);
-    p.drawPath(tray);
-    QPainterPath arrow;
-    arrow.moveTo(4.0, 12.0);
-    arrow.lineTo(10.0, 6.0);
-    arrow.lineTo(7.5, 6.0);
-    arrow.lineTo(7.5, 2.5);
-    arrow.lineTo(14.5, 2.5);
-    arrow.lineTo(14.5, 9.5);
-    arrow.lineTo(11.0, 9.5);
-    arrow.lineTo(11.0, 7.0);
-    arrow.lineTo(5.0, 13.0);
-    arrow.closeSubpath();
-    QLinearGradient g(0, 2, 0, 13);
-    g.setColorAt(0, kBlueLight);
-    g.setColorAt(1, kBlueDark);
-    p.setBrush(g);
-    p.setPen(QPen(kOutline, 0.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    p.drawPath(arrow);
-    p.end();
-    return img;
+    return painted(16, [](QPainter &p) {
+        // An open tray with a blue arrow leaving it upwards to the right.
+        p.setPen(outlinePen());
+        p.setBrush(kPaper);
+        QPainterPath tray;
+        tray.moveTo(1.5, 8.5);
+        tray.lineTo(1.5, 14.5);
+        tray.lineTo(12.5, 14.5);
+        tray.lineTo(12.5, 8.5);
+        p.setBrush(Qt::NoBrush);
+        p.drawPath(tray);
+        QPainterPath arrow;
+        arrow.moveTo(4.0, 12.0);
+        arrow.lineTo(10.0, 6.0);
+        arrow.lineTo(7.5, 6.0);
+        arrow.lineTo(7.5, 2.5);
+        arrow.lineTo(14.5, 2.5);
+        arrow.lineTo(14.5, 9.5);
+        arrow.lineTo(11.0, 9.5);
+        arrow.lineTo(11.0, 7.0);
+        arrow.lineTo(5.0, 13.0);
+        arrow.closeSubpath();
+        QLinearGradient g(0, 2, 0, 13);
+        g.setColorAt(0, kBlueLight);
+        g.setColorAt(1, kBlueDark);
+        p.setBrush(g);
+        p.setPen(QPen(kOutline, 0.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.drawPath(arrow);
+    });
 }
 
 // The program's emblem: a blue tile with a white "Z" and an amber corner
@@ -242,12 +227,9 @@ void drawEmblem(QPainter &p, const QRectF &box)
 
 QImage emblem(int size)
 {
-    QImage img = blank(size, size);
-    QPainter p;
-    begin(p, img);
-    drawEmblem(p, QRectF(0, 0, size, size));
-    p.end();
-    return img;
+    return painted(size, [size](QPainter &p) {
+        drawEmblem(p, QRectF(0, 0, size, size));
+    });
 }
 
 QImage logo()

@@ -1,5 +1,5 @@
 // Takes a screenshot in docs/: the real main window, a sample pack opened
-// through its own Open command and file dialog, a few folders unfolded and
+// as the command line opens one, a few folders unfolded and
 // a picture chosen for the preview; or, given FILTER, that typed into the
 // filter line and its first file chosen.
 //
@@ -7,10 +7,8 @@
 #include "DetailsPane.h"
 #include "MainWindow.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QStandardPaths>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QTimer>
@@ -39,21 +37,9 @@ int main(int argc, char *argv[])
     window.resize(1000, 600);
     window.show();
 
-    // Answer the Open command's dialog as a user would.
-    QTimer answer;
-    QObject::connect(&answer, &QTimer::timeout, [&] {
-        auto *dlg = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-        if (!dlg)
-            return;
-        answer.stop();
-        dlg->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(pack);
-        static_cast<QDialog *>(dlg)->accept();
-    });
-    answer.start(10);
-
     int rc = 1;
     QTimer::singleShot(0, [&] {
-        window.findChild<QAction *>(QStringLiteral("action_Open"))->trigger();
+        window.openPack(pack);
         auto *tree = window.findChild<QTreeWidget *>(QStringLiteral("treeWidget"));
         if (tree->topLevelItemCount() != 1) {
             std::fprintf(stderr, "make_screenshot: the pack did not open\n");
