@@ -83,4 +83,4 @@ fuzz: deps
 
 # Every build directory these targets make, and the fuzzers' (scripts/fuzz).
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(WIN_BUILD) build-fuzz
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(WIN_BUILD) build-fuzz build-fuzz-thread
