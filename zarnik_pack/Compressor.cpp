@@ -69,12 +69,12 @@ inline uint32_t Hash4(const unsigned char *p)
 class ItemWriter
 {
 public:
-    explicit ItemWriter(Bytes &out) : m_out(out) { StartWord(); }
+    explicit ItemWriter(Bytes &out) : m_Out(out) { StartWord(); }
 
     void Literal(unsigned char byte)
     {
         Flag(false);
-        m_out.push_back(byte);
+        m_Out.push_back(byte);
     }
 
     void Match(uint32_t off, uint32_t len)
@@ -83,7 +83,7 @@ public:
         const bf::MatchForm &form = MatchFormFor(off, len);
         const uint32_t w = form.tag | off << form.offShift | (len - form.lenBase) << form.lenShift;
         for (uint32_t i = 0; i < form.size; ++i)
-            m_out.push_back(static_cast<unsigned char>(w >> (8 * i)));
+            m_Out.push_back(static_cast<unsigned char>(w >> (8 * i)));
     }
 
     void Finish() { PutWord(); }
@@ -91,32 +91,32 @@ public:
 private:
     void StartWord()
     {
-        m_wordPos = m_out.size();
-        m_out.resize(m_out.size() + bf::kControlWordSize);
-        m_word = 0;
-        m_flags = 0;
+        m_WordPos = m_Out.size();
+        m_Out.resize(m_Out.size() + bf::kControlWordSize);
+        m_Word = 0;
+        m_Flags = 0;
     }
     void PutWord()
     {
-        const uint32_t w = m_word | bf::kControlWordEnd;
+        const uint32_t w = m_Word | bf::kControlWordEnd;
         for (uint32_t i = 0; i < bf::kControlWordSize; ++i)
-            m_out[m_wordPos + i] = static_cast<unsigned char>(w >> (8 * i));
+            m_Out[m_WordPos + i] = static_cast<unsigned char>(w >> (8 * i));
     }
     void Flag(bool match)
     {
-        if (m_flags == bf::kFlagsPerControlWord) {
+        if (m_Flags == bf::kFlagsPerControlWord) {
             PutWord();
             StartWord();
         }
         if (match)
-            m_word |= 1u << m_flags;
-        ++m_flags;
+            m_Word |= 1u << m_Flags;
+        ++m_Flags;
     }
 
-    Bytes &m_out;
-    size_t m_wordPos = 0;
-    uint32_t m_word = 0;
-    uint32_t m_flags = 0;
+    Bytes &m_Out;
+    size_t m_WordPos = 0;
+    uint32_t m_Word = 0;
+    uint32_t m_Flags = 0;
 };
 
 // Bit costs of the parse: a literal is its byte and its flag; a match is its
@@ -149,7 +149,7 @@ const uint32_t kGoodLength = 24;
 class BlockCompressor
 {
 public:
-    BlockCompressor() : m_head(size_t(1) << kHashBits), m_head4(size_t(1) << kHash4Bits) {}
+    BlockCompressor() : m_Head(size_t(1) << kHashBits), m_Head4(size_t(1) << kHash4Bits) {}
 
     // Appends the compressed payload of the `n` bytes at `data` to `out`.
     //
@@ -160,38 +160,38 @@ public:
     // its end; then the items are written along that path.
     void Compress(const unsigned char *data, size_t n, Bytes &out)
     {
-        m_data = data;
-        m_size = n;
-        std::fill(m_head.begin(), m_head.end(), -1);
-        std::fill(m_head4.begin(), m_head4.end(), -1);
-        m_prev.resize(n);
-        m_inserted = 0;
-        m_cost.assign(n + 1, UINT32_MAX);
-        m_len.resize(n + 1);
-        m_off.resize(n + 1);
-        m_cost[0] = 0;
+        m_Data = data;
+        m_Size = n;
+        std::fill(m_Head.begin(), m_Head.end(), -1);
+        std::fill(m_Head4.begin(), m_Head4.end(), -1);
+        m_Prev.resize(n);
+        m_Inserted = 0;
+        m_Cost.assign(n + 1, UINT32_MAX);
+        m_Len.resize(n + 1);
+        m_Off.resize(n + 1);
+        m_Cost[0] = 0;
 
         // Matches start before the tail and end before the block's last byte.
         const size_t matchEnd = n > kTailLength ? n - kTailLength : 0;
         for (size_t p = 0; p < n; ++p) {
-            const uint32_t here = m_cost[p];
-            if (here + kLiteralCost < m_cost[p + 1]) {
-                m_cost[p + 1] = here + kLiteralCost;
-                m_len[p + 1] = 1;
+            const uint32_t here = m_Cost[p];
+            if (here + kLiteralCost < m_Cost[p + 1]) {
+                m_Cost[p + 1] = here + kLiteralCost;
+                m_Len[p + 1] = 1;
             }
             if (p >= matchEnd)
                 continue;
             const size_t found = Find(p);
             uint32_t shorter = kMinMatch - 1;
             for (size_t c = 0; c < found; ++c) {
-                const uint32_t off = m_candOff[c];
-                const uint32_t top = m_candLen[c];
+                const uint32_t off = m_CandOff[c];
+                const uint32_t top = m_CandLen[c];
                 for (uint32_t len = shorter + 1; len <= top; ++len) {
                     const uint32_t cost = here + MatchCost(off, len);
-                    if (cost < m_cost[p + len]) {
-                        m_cost[p + len] = cost;
-                        m_len[p + len] = len;
-                        m_off[p + len] = off;
+                    if (cost < m_Cost[p + len]) {
+                        m_Cost[p + len] = cost;
+                        m_Len[p + len] = len;
+                        m_Off[p + len] = off;
                     }
                 }
                 shorter = top;
@@ -201,9 +201,9 @@ public:
                 // no matches of their own (they stay in the hash chains).
                 const size_t end = p + shorter;
                 for (size_t q = p + 1; q < end; ++q) {
-                    if (m_cost[q] + kLiteralCost < m_cost[q + 1]) {
-                        m_cost[q + 1] = m_cost[q] + kLiteralCost;
-                        m_len[q + 1] = 1;
+                    if (m_Cost[q] + kLiteralCost < m_Cost[q + 1]) {
+                        m_Cost[q + 1] = m_Cost[q] + kLiteralCost;
+                        m_Len[q + 1] = 1;
                     }
                 }
                 p = end - 1;
@@ -211,17 +211,17 @@ public:
         }
 
         // Walk the path back from the end, then write it forwards.
-        m_path.clear();
-        for (size_t q = n; q > 0; q -= m_len[q])
-            m_path.push_back(q);
+        m_Path.clear();
+        for (size_t q = n; q > 0; q -= m_Len[q])
+            m_Path.push_back(q);
         ItemWriter writer(out);
         size_t p = 0;
-        for (size_t k = m_path.size(); k-- > 0;) {
-            const size_t q = m_path[k];
-            if (m_len[q] == 1)
+        for (size_t k = m_Path.size(); k-- > 0;) {
+            const size_t q = m_Path[k];
+            if (m_Len[q] == 1)
                 writer.Literal(data[p]);
             else
-                writer.Match(m_off[q], static_cast<uint32_t>(q - p));
+                writer.Match(m_Off[q], static_cast<uint32_t>(q - p));
             p = q;
         }
         writer.Finish();
@@ -236,16 +236,16 @@ private:
     {
         // The last 3 positions of a block have no 4 bytes; they are never
         // inserted, since no match starts after the block's tail begins.
-        for (; m_inserted < end; ++m_inserted) {
-            const unsigned char *const at = m_data + m_inserted;
-            m_head[Hash3(at)] = static_cast<int32_t>(m_inserted);
+        for (; m_Inserted < end; ++m_Inserted) {
+            const unsigned char *const at = m_Data + m_Inserted;
+            m_Head[Hash3(at)] = static_cast<int32_t>(m_Inserted);
             const uint32_t h = Hash4(at);
-            m_prev[m_inserted] = m_head4[h];
-            m_head4[h] = static_cast<int32_t>(m_inserted);
+            m_Prev[m_Inserted] = m_Head4[h];
+            m_Head4[h] = static_cast<int32_t>(m_Inserted);
         }
     }
 
-    // Collects the matches at p (p + kTailLength < size) into m_cand*, from
+    // Collects the matches at p (p + kTailLength < size) into m_Cand*, from
     // the nearest outwards, each longer than the one before; returns their
     // number. Matches end before the block's last byte.
     size_t Find(size_t p)
@@ -253,28 +253,28 @@ private:
         InsertUpTo(p);
         size_t found = 0;
         uint32_t best = kMinMatch - 1;
-        const uint32_t maxLen = static_cast<uint32_t>(std::min<size_t>(kMaxMatch, m_size - 1 - p));
-        const unsigned char *const cur = m_data + p;
+        const uint32_t maxLen = static_cast<uint32_t>(std::min<size_t>(kMaxMatch, m_Size - 1 - p));
+        const unsigned char *const cur = m_Data + p;
         auto consider = [&](int32_t cand) {
             const uint32_t off = static_cast<uint32_t>(p - size_t(cand));
             if (off < bf::kMinMatchOffset || off > kMaxOffset)
                 return;
-            const unsigned char *const ref = m_data + cand;
+            const unsigned char *const ref = m_Data + cand;
             if (ref[best] != cur[best] || ref[0] != cur[0])
                 return;
             const uint32_t len = CommonLength(ref, cur, maxLen);
             if (len <= best)
                 return;
-            m_candOff[found] = off;
-            m_candLen[found] = len;
+            m_CandOff[found] = off;
+            m_CandLen[found] = len;
             ++found;
             best = len;
         };
-        const int32_t near = m_head[Hash3(cur)];
+        const int32_t near = m_Head[Hash3(cur)];
         if (near >= 0)
             consider(near);
-        int32_t cand = m_head4[Hash4(cur)];
-        for (int depth = 0; cand >= 0 && depth < kChainDepth; ++depth, cand = m_prev[cand]) {
+        int32_t cand = m_Head4[Hash4(cur)];
+        for (int depth = 0; cand >= 0 && depth < kChainDepth; ++depth, cand = m_Prev[cand]) {
             if (best >= kGoodLength || best == maxLen)
                 break;
             if (p - size_t(cand) > kMaxOffset)
@@ -304,20 +304,20 @@ private:
         return len;
     }
 
-    const unsigned char *m_data = nullptr;
-    size_t m_size = 0;
-    std::vector<int32_t> m_head;
-    std::vector<int32_t> m_head4;
-    std::vector<int32_t> m_prev;
-    size_t m_inserted = 0;
+    const unsigned char *m_Data = nullptr;
+    size_t m_Size = 0;
+    std::vector<int32_t> m_Head;
+    std::vector<int32_t> m_Head4;
+    std::vector<int32_t> m_Prev;
+    size_t m_Inserted = 0;
     // The parse: cheapest cost to reach each position, and the item that
     // reaches it (length 1 without offset: a literal).
-    std::vector<uint32_t> m_cost;
-    std::vector<uint16_t> m_len;
-    std::vector<uint32_t> m_off;
-    std::vector<size_t> m_path;
-    uint32_t m_candOff[kChainDepth + 1];
-    uint32_t m_candLen[kChainDepth + 1];
+    std::vector<uint32_t> m_Cost;
+    std::vector<uint16_t> m_Len;
+    std::vector<uint32_t> m_Off;
+    std::vector<size_t> m_Path;
+    uint32_t m_CandOff[kChainDepth + 1];
+    uint32_t m_CandLen[kChainDepth + 1];
 };
 
 // A size field: 1 byte in a narrow header, 4 in a wide one.
@@ -344,15 +344,15 @@ struct StreamPacker::State
     Bytes payload;
 };
 
-StreamPacker::StreamPacker() : m_state(std::make_unique<State>()) {}
+StreamPacker::StreamPacker() : m_State(std::make_unique<State>()) {}
 
 StreamPacker::~StreamPacker() = default;
 
 void StreamPacker::Pack(const unsigned char *block, size_t size, Bytes &out)
 {
-    Bytes &payload = m_state->payload;
+    Bytes &payload = m_State->payload;
     payload.clear();
-    m_state->compressor.Compress(block, size, payload);
+    m_State->compressor.Compress(block, size, payload);
     // A narrow header holds block and raw lengths up to kNarrowFieldMax.
     const auto header = [](bool narrow) { return narrow ? bf::kNarrowHeaderSize : bf::kWideHeaderSize; };
     const bool rawNarrow = size + bf::kNarrowHeaderSize <= bf::kNarrowFieldMax;

@@ -29,7 +29,7 @@ public:
 
 private:
     struct State;
-    std::unique_ptr<State> m_state;
+    std::unique_ptr<State> m_State;
 };
 
 } // namespace zarnik_pack
