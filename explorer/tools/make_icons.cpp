@@ -13,6 +13,7 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPolygonF>
 #include <QtEndian>
 
 #include <cstdio>
@@ -42,6 +43,16 @@ QImage painted(int size, Draw draw)
     return img;
 }
 
+// The lines through `points`, closed into a shape unless `closed` is false.
+QPainterPath outline(std::initializer_list<QPointF> points, bool closed = true)
+{
+    QPainterPath path;
+    path.addPolygon(QPolygonF(points));
+    if (closed)
+        path.closeSubpath();
+    return path;
+}
+
 QPen outlinePen()
 {
     QPen pen(kOutline, 1.0);
@@ -53,21 +64,13 @@ QPen outlinePen()
 // A sheet of paper with a folded corner, in a 16 x 16 box.
 void drawDocument(QPainter &p)
 {
-    QPainterPath sheet;
-    sheet.moveTo(3.5, 1.5);
-    sheet.lineTo(9.5, 1.5);
-    sheet.lineTo(13.5, 5.5);
-    sheet.lineTo(13.5, 14.5);
-    sheet.lineTo(3.5, 14.5);
-    sheet.closeSubpath();
+    const QPainterPath sheet =
+        outline({{3.5, 1.5}, {9.5, 1.5}, {13.5, 5.5}, {13.5, 14.5}, {3.5, 14.5}});
     p.setPen(outlinePen());
     p.setBrush(kPaper);
     p.drawPath(sheet);
 
-    QPainterPath fold;
-    fold.moveTo(9.5, 1.5);
-    fold.lineTo(9.5, 5.5);
-    fold.lineTo(13.5, 5.5);
+    const QPainterPath fold = outline({{9.5, 1.5}, {9.5, 5.5}, {13.5, 5.5}}, false);
     p.setBrush(QColor(0xdd, 0xe4, 0xec));
     p.drawPath(fold);
 
@@ -78,14 +81,8 @@ void drawDocument(QPainter &p)
 
 void drawFolderBack(QPainter &p)
 {
-    QPainterPath back;
-    back.moveTo(1.5, 3.5);
-    back.lineTo(6.0, 3.5);
-    back.lineTo(7.5, 5.0);
-    back.lineTo(14.5, 5.0);
-    back.lineTo(14.5, 13.5);
-    back.lineTo(1.5, 13.5);
-    back.closeSubpath();
+    const QPainterPath back =
+        outline({{1.5, 3.5}, {6.0, 3.5}, {7.5, 5.0}, {14.5, 5.0}, {14.5, 13.5}, {1.5, 13.5}});
     p.setPen(outlinePen());
     p.setBrush(kFolderBack);
     p.drawPath(back);
@@ -112,12 +109,7 @@ QImage openFolder()
         p.setPen(outlinePen());
         p.setBrush(kPaper);
         p.drawRect(QRectF(3.5, 3.5, 9.0, 5.0));
-        QPainterPath flap;
-        flap.moveTo(3.5, 7.5);
-        flap.lineTo(15.5, 7.5);
-        flap.lineTo(13.0, 13.5);
-        flap.lineTo(1.5, 13.5);
-        flap.closeSubpath();
+        const QPainterPath flap = outline({{3.5, 7.5}, {15.5, 7.5}, {13.0, 13.5}, {1.5, 13.5}});
         QLinearGradient g(0, 7, 0, 14);
         g.setColorAt(0, kFolderFront.lighter(112));
         g.setColorAt(1, kFolderFront);
@@ -153,24 +145,13 @@ QImage exportIcon()
         // An open tray with a blue arrow leaving it upwards to the right.
         p.setPen(outlinePen());
         p.setBrush(kPaper);
-        QPainterPath tray;
-        tray.moveTo(1.5, 8.5);
-        tray.lineTo(1.5, 14.5);
-        tray.lineTo(12.5, 14.5);
-        tray.lineTo(12.5, 8.5);
+        const QPainterPath tray =
+            outline({{1.5, 8.5}, {1.5, 14.5}, {12.5, 14.5}, {12.5, 8.5}}, false);
         p.setBrush(Qt::NoBrush);
         p.drawPath(tray);
-        QPainterPath arrow;
-        arrow.moveTo(4.0, 12.0);
-        arrow.lineTo(10.0, 6.0);
-        arrow.lineTo(7.5, 6.0);
-        arrow.lineTo(7.5, 2.5);
-        arrow.lineTo(14.5, 2.5);
-        arrow.lineTo(14.5, 9.5);
-        arrow.lineTo(11.0, 9.5);
-        arrow.lineTo(11.0, 7.0);
-        arrow.lineTo(5.0, 13.0);
-        arrow.closeSubpath();
+        const QPainterPath arrow =
+            outline({{4.0, 12.0}, {10.0, 6.0}, {7.5, 6.0}, {7.5, 2.5}, {14.5, 2.5},
+                     {14.5, 9.5}, {11.0, 9.5}, {11.0, 7.0}, {5.0, 13.0}});
         QLinearGradient g(0, 2, 0, 13);
         g.setColorAt(0, kBlueLight);
         g.setColorAt(1, kBlueDark);
@@ -197,9 +178,7 @@ void drawEmblem(QPainter &p, const QRectF &box)
     p.drawRoundedRect(QRectF(2, 2, 44, 44), 9, 9);
 
     // Amber tab: a pack is a folder of resources.
-    QPainterPath tab;
-    tab.moveTo(30, 2.75);
-    tab.lineTo(37, 2.75);
+    QPainterPath tab = outline({{30, 2.75}, {37, 2.75}}, false);
     tab.arcTo(QRectF(27.25, 2.75, 18, 18), 90, -90);
     tab.lineTo(45.25, 14);
     tab.closeSubpath();
@@ -207,18 +186,9 @@ void drawEmblem(QPainter &p, const QRectF &box)
     p.setBrush(kFolderFront);
     p.drawPath(tab);
 
-    QPainterPath z;
-    z.moveTo(12, 11);
-    z.lineTo(36, 11);
-    z.lineTo(36, 17);
-    z.lineTo(21, 31);
-    z.lineTo(36, 31);
-    z.lineTo(36, 37);
-    z.lineTo(12, 37);
-    z.lineTo(12, 31);
-    z.lineTo(27, 17);
-    z.lineTo(12, 17);
-    z.closeSubpath();
+    const QPainterPath z =
+        outline({{12, 11}, {36, 11}, {36, 17}, {21, 31}, {36, 31}, {36, 37}, {12, 37}, {12, 31},
+                 {27, 17}, {12, 17}});
     p.setPen(QPen(kOutline, 1.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.setBrush(Qt::white);
     p.drawPath(z);
