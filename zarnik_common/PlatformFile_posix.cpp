@@ -1,5 +1,6 @@
 // POSIX implementation of the file layer.
 #include "PlatformFile.h"
+#include "PlatformErrors.h"
 
 #include <cerrno>
 #include <csignal>
@@ -19,45 +20,30 @@ struct PlatformDirectory {
     int fd;
 };
 
+using namespace platform_errors;
+
 namespace {
 
-thread_local PlatformError t_lastError = PlatformError::None;
+const KindCodes kKinds[] = {
+    {PlatformError::NotFound, {ENOENT}},
+    {PlatformError::Exists, {EEXIST}},
+    {PlatformError::IsLink, {ELOOP, ENOTDIR}},
+    {PlatformError::NoSpace, {ENOSPC, EDQUOT, EROFS}},
+};
 
-PlatformError ErrorKind(int error)
+} // namespace
+
+long platform_errors::LastSystemError()
 {
-    switch (error) {
-    case 0:
-        return PlatformError::None;
-    case ENOENT:
-        return PlatformError::NotFound;
-    case EEXIST:
-        return PlatformError::Exists;
-    case ELOOP:
-    case ENOTDIR:
-        return PlatformError::IsLink;
-    case ENOSPC:
-    case EDQUOT:
-    case EROFS:
-        return PlatformError::NoSpace;
-    default:
-        return PlatformError::Other;
-    }
+    return errno;
 }
 
-// Records errno's kind for PlatformLastError and passes `result` on.
-template <typename T>
-T Fail(T result)
+PlatformError platform_errors::KindOf(long code)
 {
-    t_lastError = ErrorKind(errno);
-    return result;
+    return FindKind(code, kKinds);
 }
 
-template <typename T>
-T FailWith(PlatformError error, T result)
-{
-    t_lastError = error;
-    return result;
-}
+namespace {
 
 int OpenRetrying(int dirfd, const char *path, int flags, mode_t mode = 0)
 {
@@ -312,7 +298,7 @@ bool PlatformCloseWritten(PlatformFile *file)
         return false;
     const bool ok = ::close(file->fd) == 0;
     if (!ok)
-        t_lastError = ErrorKind(errno);
+        t_lastError = KindOf(errno);
     delete file;
     return ok;
 }

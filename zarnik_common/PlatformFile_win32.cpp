@@ -7,6 +7,7 @@
 // names joined onto that path reach the file system as they are, with no
 // device names, no trailing-dot trimming and no MAX_PATH limit.
 #include "PlatformFile.h"
+#include "PlatformErrors.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -26,50 +27,32 @@ struct PlatformDirectory {
     std::wstring path; // "\\?\C:\..." without a trailing separator
 };
 
+using namespace platform_errors;
+
 namespace {
 
-thread_local PlatformError t_lastError = PlatformError::None;
+const KindCodes kKinds[] = {
+    {PlatformError::NotFound,
+     {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_INVALID_DRIVE, ERROR_BAD_NETPATH,
+      ERROR_BAD_NET_NAME}},
+    {PlatformError::Exists, {ERROR_FILE_EXISTS, ERROR_ALREADY_EXISTS}},
+    {PlatformError::IsLink, {ERROR_CANT_ACCESS_FILE, ERROR_CANT_RESOLVE_FILENAME}},
+    {PlatformError::NoSpace, {ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL, ERROR_WRITE_PROTECT}},
+};
 
-PlatformError ErrorKind(DWORD error)
+} // namespace
+
+long platform_errors::LastSystemError()
 {
-    switch (error) {
-    case ERROR_SUCCESS:
-        return PlatformError::None;
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_DRIVE:
-    case ERROR_BAD_NETPATH:
-    case ERROR_BAD_NET_NAME:
-        return PlatformError::NotFound;
-    case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS:
-        return PlatformError::Exists;
-    case ERROR_CANT_ACCESS_FILE:
-    case ERROR_CANT_RESOLVE_FILENAME:
-        return PlatformError::IsLink;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-    case ERROR_WRITE_PROTECT:
-        return PlatformError::NoSpace;
-    default:
-        return PlatformError::Other;
-    }
+    return static_cast<long>(GetLastError());
 }
 
-// Records GetLastError's kind for PlatformLastError and passes `result` on.
-template <typename T>
-T Fail(T result)
+PlatformError platform_errors::KindOf(long code)
 {
-    t_lastError = ErrorKind(GetLastError());
-    return result;
+    return FindKind(code, kKinds);
 }
 
-template <typename T>
-T FailWith(PlatformError error, T result)
-{
-    t_lastError = error;
-    return result;
-}
+namespace {
 
 // UTF-8 to UTF-16; false for text that is not UTF-8.
 bool Wide(const std::string &text, std::wstring *out)
@@ -188,7 +171,7 @@ PlatformFile *PlatformOpenRead(const std::string &path)
         const DWORD attributes = GetFileAttributesW(wide.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
             return FailWith<PlatformFile *>(PlatformError::NotRegular, nullptr);
-        return FailWith<PlatformFile *>(ErrorKind(error), nullptr);
+        return FailWith<PlatformFile *>(KindOf(static_cast<long>(error)), nullptr);
     }
     const DWORD attributes = GetFileType(handle) == FILE_TYPE_DISK ? Attributes(handle)
                                                                    : INVALID_FILE_ATTRIBUTES;
@@ -430,7 +413,7 @@ bool PlatformCloseWritten(PlatformFile *file)
         return false;
     const bool ok = CloseHandle(file->handle) != 0;
     if (!ok)
-        t_lastError = ErrorKind(GetLastError());
+        t_lastError = KindOf(static_cast<long>(GetLastError()));
     delete file;
     return ok;
 }
