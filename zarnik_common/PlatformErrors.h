@@ -11,7 +11,8 @@
 namespace zarnik {
 namespace platform_errors {
 
-inline thread_local PlatformError t_lastError = PlatformError::None;
+// What PlatformLastError gives (PlatformErrors.cpp).
+extern thread_local PlatformError t_lastError;
 
 // The system's codes of one kind; unused places hold 0.
 struct KindCodes

@@ -66,11 +66,6 @@ void IgnoreFileSizeSignal()
 
 const char kPlatformSeparator = '/';
 
-PlatformError PlatformLastError()
-{
-    return t_lastError;
-}
-
 size_t PlatformLastSeparator(const std::string &path)
 {
     return path.rfind('/');

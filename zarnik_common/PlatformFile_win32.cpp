@@ -145,11 +145,6 @@ bool FinalPath(HANDLE handle, const std::wstring &given, std::wstring *out)
 
 const char kPlatformSeparator = '\\';
 
-PlatformError PlatformLastError()
-{
-    return t_lastError;
-}
-
 size_t PlatformLastSeparator(const std::string &path)
 {
     return path.find_last_of("\\/");

@@ -216,19 +216,19 @@ QImage logo()
     p.fillRect(img.rect(), bg);
     drawEmblem(p, QRectF(58, 22, 140, 140));
 
-    QFont font(QStringLiteral("DejaVu Sans"));
-    font.setBold(true);
-    font.setPixelSize(34);
-    font.setLetterSpacing(QFont::AbsoluteSpacing, 3);
-    p.setFont(font);
-    p.setPen(kOutline);
-    p.drawText(QRectF(0, 172, 256, 40), Qt::AlignCenter, QStringLiteral("ZARNIK"));
-    font.setBold(false);
-    font.setPixelSize(15);
-    font.setLetterSpacing(QFont::AbsoluteSpacing, 2);
-    p.setFont(font);
-    p.setPen(kBlueDark);
-    p.drawText(QRectF(0, 210, 256, 24), Qt::AlignCenter, QStringLiteral("RESOURCES EXPLORER"));
+    // The name, and below it what the program is, centred in `box`.
+    const auto caption = [&p](const QString &text, const QRectF &box, bool bold, int pixels,
+                              int spacing, const QColor &color) {
+        QFont font(QStringLiteral("DejaVu Sans"));
+        font.setBold(bold);
+        font.setPixelSize(pixels);
+        font.setLetterSpacing(QFont::AbsoluteSpacing, spacing);
+        p.setFont(font);
+        p.setPen(color);
+        p.drawText(box, Qt::AlignCenter, text);
+    };
+    caption(QStringLiteral("ZARNIK"), QRectF(0, 172, 256, 40), true, 34, 3, kOutline);
+    caption(QStringLiteral("RESOURCES EXPLORER"), QRectF(0, 210, 256, 24), false, 15, 2, kBlueDark);
     p.end();
     return img;
 }
