@@ -220,7 +220,7 @@ int RunExtract(const ExtractOptions &options)
 
     uint64_t totalFiles = 0;
     for (const Selected &s : chosen)
-        totalFiles += zarnik::CountFiles(s.node);
+        totalFiles += zarnik::CountTree(s.node).files;
     const bool showProgress = !options.quiet && (options.progress || StandardErrorIsTerminal());
     ProgressLine progress(showProgress, totalFiles);
     ExtractReport report(progress);

@@ -1,6 +1,7 @@
 // `zarnik info`: what kind of pack it is and what it holds.
 #include "Commands.h"
 #include "OpenPack.h"
+#include "PackPath.h"
 #include "PackText.h"
 #include "Progress.h"
 #include "TreeWalk.h"
@@ -29,7 +30,7 @@ int RunInfo(const std::string &pack)
     if (!archive)
         return kExitUsage;
     // The root "content" is not listed, so it is not counted either.
-    TreeTotals totals = CountTree(archive->GetRoot());
+    zarnik::TreeTotals totals = zarnik::CountTree(archive->GetRoot());
     --totals.folders;
     std::printf("pack:       %s\n", Printable(LibraryPath(pack)).c_str());
     const size_t dataFiles = archive->GetDataFileCount();

@@ -10,21 +10,3 @@ void WalkBelow(const ArchiveNode *node, const std::function<void(const ArchiveNo
         WalkBelow(child, visit);
     }
 }
-
-TreeTotals CountTree(const ArchiveNode *node)
-{
-    TreeTotals totals;
-    auto add = [&totals](const ArchiveNode *n) {
-        if (n->IsFolder()) {
-            ++totals.folders;
-            return;
-        }
-        ++totals.files;
-        totals.packedFiles += n->IsPacked();
-        totals.storedBytes += n->m_PackedSize;
-        totals.unpackedBytes += n->m_UnpackedSize;
-    };
-    add(node);
-    WalkBelow(node, add);
-    return totals;
-}

@@ -11,15 +11,3 @@
 // before its children.
 void WalkBelow(const zarnik::ArchiveNode *node,
                const std::function<void(const zarnik::ArchiveNode *)> &visit);
-
-struct TreeTotals
-{
-    uint64_t files = 0;
-    uint64_t folders = 0;
-    uint64_t packedFiles = 0;
-    uint64_t storedBytes = 0;
-    uint64_t unpackedBytes = 0;
-};
-
-// Totals of `node` itself and everything below it.
-TreeTotals CountTree(const zarnik::ArchiveNode *node);

@@ -18,8 +18,9 @@ ExportThread::ExportThread(CZarnikArchive *archive, const QList<const ArchiveNod
 {
     m_result.destination = destination;
     for (const ArchiveNode *node : nodes) {
-        m_totalBytes += TotalBytes(node);
-        m_result.filesTotal += int(zarnik::CountFiles(node));
+        const zarnik::TreeTotals totals = zarnik::CountTree(node);
+        m_totalBytes += totals.unpackedBytes;
+        m_result.filesTotal += int(totals.files);
     }
     // done() is queued before finished(): whoever connects to it reads the
     // result before the object goes.
@@ -92,9 +93,10 @@ void ExportThread::OnExtractResult(const ArchiveNode &node, ExtractOutcome outco
     // workers, of several files at once); any other counts whole once
     // reported, so the bar ends at 100. A folder that could not be made
     // takes its files with it.
+    const zarnik::TreeTotals totals = zarnik::CountTree(&node);
     if (outcome != ExtractOutcome::Written)
-        m_bytesDone += TotalBytes(&node);
-    m_result.filesReported += int(zarnik::CountFiles(&node));
+        m_bytesDone += totals.unpackedBytes;
+    m_result.filesReported += int(totals.files);
     if (outcome == ExtractOutcome::Written) {
         ++m_result.filesWritten;
         m_result.bytesWritten += node.m_UnpackedSize;
@@ -117,12 +119,3 @@ void ExportThread::reportProgress()
     emit progressChanged(percent);
 }
 
-uint64_t ExportThread::TotalBytes(const ArchiveNode *node)
-{
-    if (!node->IsFolder())
-        return node->m_UnpackedSize;
-    uint64_t total = 0;
-    for (const ArchiveNode *child : node->m_Children)
-        total += TotalBytes(child);
-    return total;
-}

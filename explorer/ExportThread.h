@@ -58,10 +58,6 @@ public:
     // under its own name, as several do.
     void placeBelow() { m_below = true; }
 
-    // Bytes to write: the unpacked sizes of the files below `node` at every
-    // depth (folders hold none), or the file's own.
-    static uint64_t TotalBytes(const zarnik::ArchiveNode *node);
-
 public slots:
     // From any thread: the worker stops within a second and removes the
     // file it was writing.

@@ -46,14 +46,24 @@ bool IsSafeName(const std::string &name)
     return name != "." && name != ".." && name.find('/') == std::string::npos;
 }
 
-uint64_t CountFiles(const ArchiveNode *node)
+TreeTotals CountTree(const ArchiveNode *node)
 {
-    if (!node->IsFolder())
-        return 1;
-    uint64_t count = 0;
-    for (const ArchiveNode *child : node->m_Children)
-        count += CountFiles(child);
-    return count;
+    TreeTotals totals;
+    // Names are at most 260 bytes, so the tree is at most 130 folders deep.
+    const auto add = [&totals](const ArchiveNode *n, const auto &self) -> void {
+        if (n->IsFolder()) {
+            ++totals.folders;
+            for (const ArchiveNode *child : n->m_Children)
+                self(child, self);
+            return;
+        }
+        ++totals.files;
+        totals.packedFiles += n->IsPacked();
+        totals.storedBytes += n->m_PackedSize;
+        totals.unpackedBytes += n->m_UnpackedSize;
+    };
+    add(node, add);
+    return totals;
 }
 
 } // namespace zarnik

@@ -23,7 +23,15 @@ std::string FileSystemName(const std::string &latin1);
 // onto a path: not "." or "..", no '/'.
 bool IsSafeName(const std::string &name);
 
-// The files at `node` and at every depth below it (1 for a file).
-uint64_t CountFiles(const ArchiveNode *node);
+// What `node` and everything at every depth below it hold.
+struct TreeTotals
+{
+    uint64_t files = 0;
+    uint64_t folders = 0;     // `node` itself included when it is one
+    uint64_t packedFiles = 0;
+    uint64_t storedBytes = 0;
+    uint64_t unpackedBytes = 0;
+};
+TreeTotals CountTree(const ArchiveNode *node);
 
 } // namespace zarnik
