@@ -1,6 +1,6 @@
 // POSIX implementation of the file layer.
 #include "PlatformFile.h"
-#include "PlatformErrors.h"
+#include "PlatformCommon.h"
 
 #include <cerrno>
 #include <csignal>
@@ -20,7 +20,7 @@ struct PlatformDirectory {
     int fd;
 };
 
-using namespace platform_errors;
+using namespace platform_common;
 
 namespace {
 
@@ -33,12 +33,12 @@ const KindCodes kKinds[] = {
 
 } // namespace
 
-long platform_errors::LastSystemError()
+long platform_common::LastSystemError()
 {
     return errno;
 }
 
-PlatformError platform_errors::KindOf(long code)
+PlatformError platform_common::KindOf(long code)
 {
     return FindKind(code, kKinds);
 }
@@ -95,21 +95,14 @@ bool PlatformFileSize(PlatformFile *file, uint64_t *size)
     return true;
 }
 
-uint32_t PlatformReadAt(PlatformFile *file, uint64_t position, void *buffer, uint32_t count)
+uint32_t platform_common::ReadOnce(PlatformFile *file, uint64_t position, void *buffer,
+                                   uint32_t count)
 {
-    if (!file)
-        return 0;
-    uint32_t done = 0;
-    while (done < count) {
-        const ssize_t n = ::pread(file->fd, static_cast<char *>(buffer) + done, count - done,
-                                  static_cast<off_t>(position + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += static_cast<uint32_t>(n);
-    }
-    return done;
+    ssize_t n;
+    do {
+        n = ::pread(file->fd, buffer, count, static_cast<off_t>(position));
+    } while (n < 0 && errno == EINTR);
+    return n > 0 ? static_cast<uint32_t>(n) : 0;
 }
 
 void PlatformClose(PlatformFile *file)

@@ -7,7 +7,7 @@
 // names joined onto that path reach the file system as they are, with no
 // device names, no trailing-dot trimming and no MAX_PATH limit.
 #include "PlatformFile.h"
-#include "PlatformErrors.h"
+#include "PlatformCommon.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -27,7 +27,7 @@ struct PlatformDirectory {
     std::wstring path; // "\\?\C:\..." without a trailing separator
 };
 
-using namespace platform_errors;
+using namespace platform_common;
 
 namespace {
 
@@ -42,12 +42,12 @@ const KindCodes kKinds[] = {
 
 } // namespace
 
-long platform_errors::LastSystemError()
+long platform_common::LastSystemError()
 {
     return static_cast<long>(GetLastError());
 }
 
-PlatformError platform_errors::KindOf(long code)
+PlatformError platform_common::KindOf(long code)
 {
     return FindKind(code, kKinds);
 }
@@ -186,24 +186,17 @@ bool PlatformFileSize(PlatformFile *file, uint64_t *size)
     return true;
 }
 
-uint32_t PlatformReadAt(PlatformFile *file, uint64_t position, void *buffer, uint32_t count)
+uint32_t platform_common::ReadOnce(PlatformFile *file, uint64_t position, void *buffer,
+                                   uint32_t count)
 {
-    if (!file)
+    OVERLAPPED overlapped = {};
+    overlapped.Offset = static_cast<DWORD>(position);
+    overlapped.OffsetHigh = static_cast<DWORD>(position >> 32);
+    DWORD n = 0;
+    // ERROR_HANDLE_EOF past the end, or a failure: nothing read.
+    if (!ReadFile(file->handle, buffer, count, &n, &overlapped))
         return 0;
-    uint32_t done = 0;
-    while (done < count) {
-        const uint64_t at = position + done;
-        OVERLAPPED overlapped = {};
-        overlapped.Offset = static_cast<DWORD>(at);
-        overlapped.OffsetHigh = static_cast<DWORD>(at >> 32);
-        DWORD n = 0;
-        if (!ReadFile(file->handle, static_cast<char *>(buffer) + done, count - done, &n,
-                      &overlapped) ||
-            n == 0)
-            break; // ERROR_HANDLE_EOF past the end, or a failure
-        done += n;
-    }
-    return done;
+    return n;
 }
 
 void PlatformClose(PlatformFile *file)

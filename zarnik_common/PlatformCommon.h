@@ -1,7 +1,8 @@
-// The file layer's memory of its last failure, one per thread, for
-// PlatformLastError. Both platforms' files keep it the same way; each says
-// only how its own error codes sort into kinds (PlatformErrorKinds) and
-// where the last code stands (errno, GetLastError).
+// What the file layer does the same way on every platform: its memory of
+// the last failure, one per thread, for PlatformLastError, and reading a
+// whole range. Each platform's file says only how its own error codes sort
+// into kinds, where the last code stands (errno, GetLastError), and how one
+// read is made.
 #pragma once
 
 #include "PlatformFile.h"
@@ -9,9 +10,9 @@
 #include <cstddef>
 
 namespace zarnik {
-namespace platform_errors {
+namespace platform_common {
 
-// What PlatformLastError gives (PlatformErrors.cpp).
+// What PlatformLastError gives (PlatformCommon.cpp).
 extern thread_local PlatformError t_lastError;
 
 // The system's codes of one kind; unused places hold 0.
@@ -37,6 +38,10 @@ PlatformError FindKind(long code, const KindCodes (&table)[N])
     return PlatformError::Other;
 }
 
+// One read of up to `count` bytes at `position`, retried when interrupted;
+// 0 at the end of the file or on a failure.
+uint32_t ReadOnce(PlatformFile *file, uint64_t position, void *buffer, uint32_t count);
+
 // Records the last system error's kind and passes `result` on.
 template <typename T>
 T Fail(T result)
@@ -52,5 +57,5 @@ T FailWith(PlatformError error, T result)
     return result;
 }
 
-} // namespace platform_errors
+} // namespace platform_common
 } // namespace zarnik
