@@ -152,6 +152,7 @@ class TestExplorer : public QObject
     MainWindow *m_window = nullptr;
     QTreeWidget *m_tree = nullptr;
     QTimer m_poll;
+    QTemporaryDir m_settings; // this run's own: other runs may be going at once
     QList<Step> m_steps;
     QPointer<QWidget> m_last;
     int m_unexpected = 0;
@@ -242,7 +243,8 @@ class TestExplorer : public QObject
 private slots:
     void initTestCase()
     {
-        QStandardPaths::setTestModeEnabled(true); // the settings never go to the user's
+        QStandardPaths::setTestModeEnabled(true); // nothing goes to the user's folders
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settings.path());
         packFromCommandLine({"zarnik-explorer"}); // the program's own name, as settings are kept under it
         connect(&m_poll, &QTimer::timeout, this, &TestExplorer::poll);
         m_poll.start(5);
