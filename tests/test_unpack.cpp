@@ -196,9 +196,10 @@ TEST(Unpack, MatchFormsAndOverlappingCopies)
                 std::string expected = prefix;
                 for (uint32_t i = 0; i < len; ++i)
                     expected.push_back(expected[expected.size() - off]);
-                // A long tail, and where the literals before the match stay
-                // clear of the block's last 11 bytes, the shortest legal one.
-                for (const std::string &t : {tail, std::string("!")}) {
+                // A long tail, one too short for the 8-byte moves' overshoot,
+                // and where the literals before the match stay clear of the
+                // block's last 11 bytes, the shortest legal one.
+                for (const std::string &t : {tail, std::string(6, '!'), std::string("!")}) {
                     if (len + t.size() < 12)
                         continue;
                     const std::string want = expected + t;
@@ -270,10 +271,11 @@ TEST(Unpack, DamagedStreamsAreReportedAndNothingElse)
         {Block(true, false, Payload(Literals(std::string(31, 'q'))), 33), 100, nullptr},
         {Block(true, false, cut, 40), 100, nullptr},
         // Control words of 0 and of 1 leave the control value at 0, also
-        // after 31 literals.
+        // after 31 literals and deep inside a long block.
         {Block(true, false, zeroWord + B(std::string(30, 'z')), 30), 100, "mask != 0"},
         {Block(true, false, oneWord + Match1(3) + B(std::string(30, 'z')), 30), 100, "outp - off >= outData"},
         {Block(true, false, late + Match1(3) + B(std::string(20, 'z')), 54), 100, "mask != 0"},
+        {Block(true, true, Payload(Literals(std::string(775, 'w'))) + oneWord + Match1(3) + B(std::string(400, 'z')), 1178), 2000, "mask != 0"},
         // A match before the block's first byte, also across a block
         // boundary, since blocks are independent.
         {Block(true, false, Payload(Literals("abc") + M(Match2L(4, 3)) + Literals(tail)), 17), 100, "outp - off >= outData"},
