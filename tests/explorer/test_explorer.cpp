@@ -235,7 +235,8 @@ class TestExplorer : public QObject
         connect(dlg, &QObject::destroyed, &loop, &QEventLoop::quit);
         QTimer::singleShot(20000, &loop, &QEventLoop::quit);
         loop.exec();
-        if (dlg || m_window->findChild<ProgressDlg *>() || m_window->exportThread())
+        if (dlg || m_window->findChild<ProgressDlg *>() || m_window->exportThread()
+            || !QTest::qWaitFor([&] { return !m_window->findChild<ExportThread *>(); }))
             return {QStringLiteral("<export left behind>")};
         return changes.mid(changes[0].isEmpty() ? 1 : 0);
     }
@@ -385,6 +386,8 @@ private slots:
         const quint64 gfxStored = stored("logo.bmp") + 6 + stored("icon.bmp");
         const quint64 allStored = gfxStored + 5 + stored("caf\xE9.txt") + stored("void.dat") + 4;
         const auto size = &ArchiveTree::sizeText;
+        for (const qint64 bytes : {1000, 2007, 2055208})
+            QCOMPARE(size(quint64(bytes)), QLocale().formattedDataSize(bytes, 1, QLocale::DataSizeTraditionalFormat));
         QCOMPARE(columns("readme.txt"), QStringList({size(5), size(5), "100%"}));
         QCOMPARE(columns("void.dat"), QStringList({size(0), size(stored("void.dat")), ""}));
         QCOMPARE(columns("gfx"), QStringList({size(gfxSize), size(gfxStored),
@@ -417,6 +420,9 @@ private slots:
             QTest::keyClicks(filter, text);
             QCOMPARE(shown(), names);
         }
+        // Pasted, a character that no Latin-1 name holds matches nothing.
+        filter->insert(QStringLiteral("\u03A9"));
+        QCOMPARE(shown(), QStringLiteral("content"));
     }
 
     void detailsAndPreviewKinds()
@@ -455,6 +461,7 @@ private slots:
                  {"blob.bin", "text:00000000  00 01 02 03 68 65 6c 6c  6f   "}, {"void.dat", "text:"},
                  {"bad.bin", "message:No preview: " + QString(ExtractOutcomeText(ExtractOutcome::Damaged)) + '.'}})
             QCOMPARE(preview(name), shown);
+        QVERIFY(details->text().contains("64 bytes, packed")); // bad.bin's stored bytes
         QVERIFY(select("p") && details->text().contains(QRegularExpression("Files below:.*6"))); // a folder
     }
 
@@ -544,22 +551,24 @@ private slots:
                           {textStep(QMessageBox::Information, {"already exists"}), fileStep(QString())}),
                  QStringList{"<no export>"});
         QCOMPARE(readAll(out + "/saved"), QByteArray("old"));
-        // Of a folder and a file "..": a file already there, one damaged, a folder blocked by a file, and
-        // the ".." (never joined onto the directory) are not written; the summary counts and names each.
+        // Of a folder and files ".." and "../up.txt": a file already there, one damaged, a folder blocked by
+        // a file, and the names (never joined onto the directory) are not written; the summary names each.
         std::vector<Entry> mixed{e("content\\mix\\ok.txt", "fine"), e("content\\mix\\there.txt", "new"),
                                  e("content\\mix\\bad.bin", std::string(64, '\xFF'), Storage::Stored),
-                                 e("content\\mix\\sub\\a.txt", "blocked"), e("content\\..", "up")};
+                                 e("content\\mix\\sub\\a.txt", "blocked"), e("content\\..", "up"),
+                                 e("content\\../up.txt", "up")};
         mixed[2].unpackedSize = 1000;
         open(writeUpk(path(QStringLiteral("mixed.upk")), mixed));
         for (const char *name : {"/in/mix/there.txt", "/in/mix/sub"})
             QVERIFY(zarnik_pack::WriteFile(nativePath(out + name), zarnik_pack::ToBytes("old")));
-        for (const char *name : {"mix", ".."})
+        for (const char *name : {"mix", "..", "../up.txt"})
             m_tree->findItems(name, Qt::MatchRecursive)[0]->setSelected(true);
         exportTo(out + "/in", nullptr,
                  {textStep(QMessageBox::NoIcon, {"Written: 1 file", "Skipped, already there: 1", "Damaged in the pack: 1",
-                                                 "Could not be written: 1", "Unusable or repeated names: 1",
+                                                 "Could not be written: 1", "Unusable or repeated names: 2",
                                                  "content\\mix\\there.txt\t", "content\\mix\\bad.bin\t",
-                                                 "content\\mix\\sub\t", "content\\..\t"})});
+                                                 "content\\mix\\sub\t", "content\\..\t",
+                                                 "content\\../up.txt\t"})});
         QCOMPARE(readAll(out + "/in/mix/ok.txt") + readAll(out + "/in/mix/there.txt"), QByteArray("fineold"));
         QCOMPARE(QDir(out).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
                  QStringList({"in", "saved"}));
