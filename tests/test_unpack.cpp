@@ -275,7 +275,7 @@ TEST(Unpack, DamagedStreamsAreReportedAndNothingElse)
         {Block(true, false, zeroWord + B(std::string(30, 'z')), 30), 100, "mask != 0"},
         {Block(true, false, oneWord + Match1(3) + B(std::string(30, 'z')), 30), 100, "outp - off >= outData"},
         {Block(true, false, late + Match1(3) + B(std::string(20, 'z')), 54), 100, "mask != 0"},
-        {Block(true, true, Payload(Literals(std::string(775, 'w'))) + oneWord + Match1(3) + B(std::string(400, 'z')), 1178), 2000, "mask != 0"},
+        {Block(true, true, Payload(Literals(std::string(775, 'w'))) + oneWord + Match1(3) + B(std::string(1100, 'z')), 1878), 2000, "mask != 0"},
         // A match before the block's first byte, also across a block
         // boundary, since blocks are independent.
         {Block(true, false, Payload(Literals("abc") + M(Match2L(4, 3)) + Literals(tail)), 17), 100, "outp - off >= outData"},
