@@ -133,8 +133,9 @@ void MainWindow::closeEvent(QCloseEvent *e)
         tr("An export is running. Cancel it and close?\n"
            "Files written so far stay; the one being written is removed."),
         QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-    // The export may have ended while the question stood.
-    if (answer != QMessageBox::Yes && m_exportThread) {
+    // Told No, the window stays, even when the export ended while the
+    // question stood.
+    if (answer != QMessageBox::Yes) {
         e->ignore();
         return;
     }

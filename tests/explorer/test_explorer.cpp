@@ -154,7 +154,6 @@ class TestExplorer : public QObject
     QTimer m_poll;
     QTemporaryDir m_settings; // this run's own: other runs may be going at once
     QList<Step> m_steps;
-    QPointer<QWidget> m_last;
     int m_unexpected = 0;
     // The next export's worker waits at the start of file m_pauseAt while m_atPause runs: no race.
     int m_pauseAt = 0;
@@ -191,9 +190,11 @@ class TestExplorer : public QObject
     void poll()
     {
         QPointer<QWidget> w = QApplication::activeModalWidget();
-        if (!w || w == m_last || !w->isVisible())
+        // A dialog is marked once it had its step: it may come to the top again when one opened over
+        // it closes.
+        if (!w || w->property("stepTaken").toBool() || !w->isVisible())
             return;
-        m_last = w;
+        w->setProperty("stepTaken", true);
         const Step step = m_steps.empty() ? Step() : m_steps.front();
         m_unexpected += m_steps.empty() ? 1 : (m_steps.removeFirst(), 0);
         // Outside this slot, so that a dialog the step opens meets the timer too. A dialog left open
@@ -612,17 +613,28 @@ private slots:
         exportTo(out, nullptr, {textStep(QMessageBox::NoIcon, {"The export was cancelled. Written: 2 files",
                                                                "content\\big\\part2.txt\t", "Not tried: 29"})});
         QVERIFY(written() == 2 && openAction->isEnabled());
-        // Told Yes, the window's close cancels the export and ends it. The window (and with it the archive)
-        // going during an export, as when the application ends, stops it too, and its worker has ended
-        // before the archive goes (the tree goes right after it).
+        // Told No after the export ended while the question stood, the window stays. Told Yes, the
+        // window's close cancels the export and ends it. The window (and with it the archive) going
+        // during an export, as when the application ends, stops it too, and its worker has ended before
+        // the archive goes (the tree goes right after it).
         std::atomic<bool> ended{false};
         bool endedFirst = false;
-        for (bool close : {true, false}) {
+        for (QMessageBox::StandardButton answer : {QMessageBox::No, QMessageBox::Yes, QMessageBox::NoButton}) {
             QVERIFY(QDir(out + "/big").removeRecursively());
             m_window->show();
             run("actionExport", {fileStep(out)});
             QVERIFY(m_window->exportThread());
-            if (close) {
+            if (answer == QMessageBox::No) {
+                m_steps.append([&](QWidget *question) {
+                    m_window->findChild<ProgressDlg *>()->findChild<QPushButton *>("cancelButton")->click();
+                    QTRY_VERIFY(!m_window->exportThread());
+                    textStep(QMessageBox::Question, {"Cancel it"}, QMessageBox::No)(question);
+                });
+                m_steps.append(textStep(QMessageBox::NoIcon, {"The export was cancelled."}));
+                QVERIFY(!m_window->close() && m_window->isVisible() && m_steps.isEmpty());
+                continue;
+            }
+            if (answer == QMessageBox::Yes) {
                 m_steps.append(textStep(QMessageBox::Question, {"Cancel it"}, QMessageBox::Yes));
                 QVERIFY(m_window->close() && !m_window->exportThread() && written() >= 0);
                 continue;
