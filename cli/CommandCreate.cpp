@@ -12,7 +12,6 @@
 #include "Progress.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -121,7 +120,8 @@ public:
         : m_Folder(folder), m_Name(name)
     {
         m_File = zarnik::PlatformCreateTemporary(folder, name, &m_TempName);
-        m_Error = m_File ? 0 : errno;
+        if (!m_File)
+            m_Failure = zarnik::PlatformLastFailure();
     }
     ~PartialFile()
     {
@@ -133,14 +133,15 @@ public:
     PartialFile &operator=(const PartialFile &) = delete;
 
     zarnik::PlatformFile *file() const { return m_File; }
-    int error() const { return m_Error; }
+    const zarnik::PlatformFailure &failure() const { return m_Failure; }
 
     bool Close()
     {
         if (!m_File)
             return true;
         const bool closed = zarnik::PlatformCloseWritten(m_File);
-        m_Error = closed ? 0 : errno;
+        if (!closed)
+            m_Failure = zarnik::PlatformLastFailure();
         m_File = nullptr;
         return closed;
     }
@@ -157,15 +158,15 @@ private:
     std::string m_Name;
     std::string m_TempName;
     zarnik::PlatformFile *m_File;
-    int m_Error;
+    zarnik::PlatformFailure m_Failure;
     bool m_Published = false;
 };
 
-std::string WriteFailure(const fs::path &path, int error)
+std::string WriteFailure(const fs::path &path, const zarnik::PlatformFailure &failure)
 {
-    const std::string why =
-        error == EFBIG ? "larger than this process may write (the file-size limit, ulimit -f)"
-                       : std::strerror(error ? error : EIO);
+    const std::string why = failure.kind == zarnik::PlatformError::TooLarge
+                                ? "larger than this process may write (the file-size limit, ulimit -f)"
+                                : failure.text;
     return "cannot write " + Printable(path.u8string()) + ": " + why + "; no pack was made";
 }
 
@@ -181,7 +182,7 @@ std::string AddSources(zarnik_pack::DataWriter &writer, const zarnik_pack::FileS
             return "cannot read " + shown + ": " +
                    (zarnik::PlatformLastError() == zarnik::PlatformError::NotRegular
                         ? std::string("no longer a regular file")
-                        : std::string(std::strerror(errno)));
+                        : zarnik::PlatformLastFailure().text);
         std::unique_ptr<zarnik::PlatformFile, void (*)(zarnik::PlatformFile *)> closer(
             in, zarnik::PlatformClose);
         Entry entry;
@@ -196,7 +197,7 @@ std::string AddSources(zarnik_pack::DataWriter &writer, const zarnik_pack::FileS
         uint64_t sizeNow = 0;
         if (!writer.AddStreamed(entry, source.size, read)) {
             if (sink.failed())
-                return WriteFailure(outPath, sink.error());
+                return WriteFailure(outPath, sink.failure());
             return "cannot read " + shown + " to its end (a read failed, or it shrank)";
         }
         if (!zarnik::PlatformFileSize(in, &sizeNow) || sizeNow != source.size)
@@ -245,12 +246,13 @@ int RunCreate(const std::string &out, const std::string &dir, bool store)
         zarnik::PlatformOpenDirectory(outPath.parent_path().u8string()),
         zarnik::PlatformCloseDirectory);
     if (!folder) {
-        PrintError("cannot create " + Printable(outPath.u8string()) + ": " + std::strerror(errno));
+        PrintError("cannot create " + Printable(outPath.u8string()) + ": " +
+                   zarnik::PlatformLastFailure().text);
         return kExitFileFailed;
     }
     PartialFile data(folder.get(), outPath.filename().u8string());
     if (!data.file()) {
-        PrintError("cannot create " + Printable(outPath.u8string()) + ": " + std::strerror(data.error()));
+        PrintError("cannot create " + Printable(outPath.u8string()) + ": " + data.failure().text);
         return kExitFileFailed;
     }
     zarnik_pack::FileSink sink(data.file());
@@ -269,12 +271,12 @@ int RunCreate(const std::string &out, const std::string &dir, bool store)
         return kExitFileFailed;
     }
     if (upk && !upk->Finish()) {
-        PrintError(sink.failed() ? WriteFailure(outPath, sink.error())
+        PrintError(sink.failed() ? WriteFailure(outPath, sink.failure())
                                  : "the pack would pass 4 GiB, more than a pack can address");
         return kExitFileFailed;
     }
     if (!data.Close()) {
-        PrintError(WriteFailure(outPath, data.error()));
+        PrintError(WriteFailure(outPath, data.failure()));
         return kExitFileFailed;
     }
 
@@ -288,12 +290,12 @@ int RunCreate(const std::string &out, const std::string &dir, bool store)
         const zarnik_pack::Bytes indexBytes = set->Index();
         if (!index->file()) {
             PrintError("cannot create " + Printable(indexPath.u8string()) + ": " +
-                       std::strerror(index->error()));
+                       index->failure().text);
             return kExitFileFailed;
         }
         zarnik_pack::FileSink indexSink(index->file());
         if (!indexSink.Append(indexBytes) || !index->Close()) {
-            PrintError(WriteFailure(indexPath, indexSink.failed() ? indexSink.error() : index->error()));
+            PrintError(WriteFailure(indexPath, indexSink.failed() ? indexSink.failure() : index->failure()));
             return kExitFileFailed;
         }
     }

@@ -373,19 +373,22 @@ TEST(Cli, CreateFailsCleanlyThenGivesTheTreeBackAndReplacesNothing)
     // small disk: nothing listed after the run). Then it is made and extracted:
     // sorted archive paths, each file packed only where that is smaller.
     const fs::path out = dir.path() / "out";
-    using Row = std::tuple<std::string, std::string, bool, std::string>;
-    for (const auto &[name, from, store, limit] : std::vector<Row>{
-             {"out/p.upk", "src/content", false, OnSmallDisk(out.string())},
-             {"out/s.upk", "src/content", true, Limited("-f 100")}, {"out/d.vfs", "names", false, Limited("-f 20")},
-             {"out/n.upk", "names", false, Limited("-f 20")},
-             {"out/d.vfs", "src/content", false, OnSmallDisk(out.string())}}) {
+    const std::string kFull = "No space left on device", kTooLarge = "larger than this process may write (the file-size limit, ulimit -f)";
+    using Row = std::tuple<std::string, std::string, bool, std::string, std::string>;
+    for (const auto &[name, from, store, limit, why] : std::vector<Row>{
+             {"out/p.upk", "src/content", false, OnSmallDisk(out.string()), kFull},
+             {"out/s.upk", "src/content", true, Limited("-f 100"), kTooLarge},
+             {"out/d.vfs", "names", false, Limited("-f 20"), kTooLarge},
+             {"out/n.upk", "names", false, Limited("-f 20"), kTooLarge},
+             {"out/d.vfs", "src/content", false, OnSmallDisk(out.string()), kFull}}) {
         SCOPED_TRACE(name + " " + from + " " + limit);
         fs::remove_all(out);
         fs::create_directories(out);
         const std::vector<std::string> args{"create", name, from, store ? "--store" : "--verbose"};
         if (!kWindows) {
             const Result failed = Zarnik(args, dir.str(), limit);
-            EXPECT_TRUE(Ran(failed, 1, {}, {"cannot write ", "no pack was made"}) && Lines(failed.err) == 1);
+            EXPECT_TRUE(Ran(failed, 1, {}, {"cannot write ", ": " + why + "; no pack was made"}) &&
+                        Lines(failed.err) == 1);
             EXPECT_TRUE(failed.out.empty() && fs::is_empty(out)) << failed.out;
         }
         EXPECT_TRUE(Ran(Zarnik(args, dir.str()), 0, {}));
@@ -408,6 +411,13 @@ TEST(Cli, CreateFailsCleanlyThenGivesTheTreeBackAndReplacesNothing)
     EXPECT_TRUE(Ran(Zarnik({"create", "out/e.vfs", "names"}, dir.str()), 2, {}, {"content.vfi already exists"}));
     EXPECT_TRUE(Ran(Zarnik({"create", "out/p.zip", "names"}, dir.str()), 2, {}));
     EXPECT_FALSE(fs::exists(out / "e.vfs") || fs::exists(out / "p.zip"));
+    // A folder that is not there: the reason is the system's own, on every
+    // platform (the file layer's words for the same failure).
+    EXPECT_EQ(zarnik::PlatformOpenDirectory((out / "missing").u8string()), nullptr);
+    const std::string missing = zarnik::PlatformLastFailure().text;
+    EXPECT_TRUE(!missing.empty() && Ran(Zarnik({"create", "out/missing/p.upk", "names"}, dir.str()), 1, {},
+                                        {"cannot create ", "p.upk: " + missing + "\n"}))
+        << missing;
     // 6 GiB is refused from the sizes alone, within 1 GiB of address space
     // (AddressSanitizer's shadow memory alone needs more: no limit there).
     SKIP_ON_WINDOWS("a sparse file and the shell's ulimit");

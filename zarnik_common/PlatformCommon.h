@@ -8,12 +8,15 @@
 #include "PlatformFile.h"
 
 #include <cstddef>
+#include <string>
 
 namespace zarnik {
 namespace platform_common {
 
-// What PlatformLastError gives (PlatformCommon.cpp).
+// What PlatformLastError gives, and the system's code behind it (0 when
+// the layer itself found the failure) (PlatformCommon.cpp).
 extern thread_local PlatformError t_lastError;
+extern thread_local long t_lastCode;
 
 // The system's codes of one kind; unused places hold 0.
 struct KindCodes
@@ -25,6 +28,8 @@ struct KindCodes
 // The calling thread's last system error code, and its kind.
 long LastSystemError();
 PlatformError KindOf(long code);
+// The system's own words for one of its codes.
+std::string SystemErrorText(long code);
 
 template <size_t N>
 PlatformError FindKind(long code, const KindCodes (&table)[N])
@@ -46,7 +51,8 @@ uint32_t ReadOnce(PlatformFile *file, uint64_t position, void *buffer, uint32_t 
 template <typename T>
 T Fail(T result)
 {
-    t_lastError = KindOf(LastSystemError());
+    t_lastCode = LastSystemError();
+    t_lastError = KindOf(t_lastCode);
     return result;
 }
 
@@ -54,6 +60,7 @@ template <typename T>
 T FailWith(PlatformError error, T result)
 {
     t_lastError = error;
+    t_lastCode = 0;
     return result;
 }
 

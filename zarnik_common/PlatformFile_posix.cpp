@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
@@ -29,6 +30,7 @@ const KindCodes kKinds[] = {
     {PlatformError::Exists, {EEXIST}},
     {PlatformError::IsLink, {ELOOP, ENOTDIR}},
     {PlatformError::NoSpace, {ENOSPC, EDQUOT, EROFS}},
+    {PlatformError::TooLarge, {EFBIG}},
 };
 
 } // namespace
@@ -41,6 +43,11 @@ long platform_common::LastSystemError()
 PlatformError platform_common::KindOf(long code)
 {
     return FindKind(code, kKinds);
+}
+
+std::string platform_common::SystemErrorText(long code)
+{
+    return std::strerror(static_cast<int>(code));
 }
 
 namespace {
@@ -244,7 +251,7 @@ uint64_t PlatformCopyRange(PlatformFile *from, uint64_t offset, PlatformFile *to
 {
     if (!from || !to)
         return FailWith<uint64_t>(PlatformError::Other, 0);
-    t_lastError = PlatformError::None;
+    FailWith(PlatformError::None, 0);
     // copy_file_range keeps the bytes in the kernel, as cp does. Where the
     // file systems or the kernel do not support it, copy through a buffer.
     off_t in = static_cast<off_t>(offset);
@@ -286,7 +293,7 @@ bool PlatformCloseWritten(PlatformFile *file)
         return false;
     const bool ok = ::close(file->fd) == 0;
     if (!ok)
-        t_lastError = KindOf(errno);
+        Fail(false);
     delete file;
     return ok;
 }

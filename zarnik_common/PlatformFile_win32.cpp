@@ -14,6 +14,7 @@
 #endif
 #include <windows.h>
 
+#include <string>
 #include <vector>
 
 namespace zarnik {
@@ -38,6 +39,7 @@ const KindCodes kKinds[] = {
     {PlatformError::Exists, {ERROR_FILE_EXISTS, ERROR_ALREADY_EXISTS}},
     {PlatformError::IsLink, {ERROR_CANT_ACCESS_FILE, ERROR_CANT_RESOLVE_FILENAME}},
     {PlatformError::NoSpace, {ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL, ERROR_WRITE_PROTECT}},
+    {PlatformError::TooLarge, {ERROR_FILE_TOO_LARGE}},
 };
 
 } // namespace
@@ -50,6 +52,25 @@ long platform_common::LastSystemError()
 PlatformError platform_common::KindOf(long code)
 {
     return FindKind(code, kKinds);
+}
+
+std::string platform_common::SystemErrorText(long code)
+{
+    wchar_t text[512];
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                  static_cast<DWORD>(code), 0, text, 512, nullptr);
+    // The system's sentences end in ".\r\n"; the caller's message goes on.
+    while (length > 0 && (text[length - 1] == L'\r' || text[length - 1] == L'\n' ||
+                          text[length - 1] == L' ' || text[length - 1] == L'.'))
+        --length;
+    const int size = length ? WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr,
+                                                  0, nullptr, nullptr)
+                            : 0;
+    if (size <= 0)
+        return "system error " + std::to_string(code);
+    std::string utf8(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), &utf8[0], size, nullptr, nullptr);
+    return utf8;
 }
 
 namespace {
@@ -166,7 +187,8 @@ PlatformFile *PlatformOpenRead(const std::string &path)
         const DWORD attributes = GetFileAttributesW(wide.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
             return FailWith<PlatformFile *>(PlatformError::NotRegular, nullptr);
-        return FailWith<PlatformFile *>(KindOf(static_cast<long>(error)), nullptr);
+        SetLastError(error); // the attribute query may have replaced it
+        return Fail<PlatformFile *>(nullptr);
     }
     const DWORD attributes = GetFileType(handle) == FILE_TYPE_DISK ? Attributes(handle)
                                                                    : INVALID_FILE_ATTRIBUTES;
@@ -348,7 +370,7 @@ uint64_t PlatformCopyRange(PlatformFile *from, uint64_t offset, PlatformFile *to
 {
     if (!from || !to)
         return FailWith<uint64_t>(PlatformError::Other, 0);
-    t_lastError = PlatformError::None;
+    FailWith(PlatformError::None, 0);
     std::vector<char> buffer(1 << 18);
     uint64_t done = 0;
     while (done < count) {
@@ -401,7 +423,7 @@ bool PlatformCloseWritten(PlatformFile *file)
         return false;
     const bool ok = CloseHandle(file->handle) != 0;
     if (!ok)
-        t_lastError = KindOf(static_cast<long>(GetLastError()));
+        Fail(false);
     delete file;
     return ok;
 }

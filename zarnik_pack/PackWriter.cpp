@@ -4,7 +4,6 @@
 #include "PlatformFile.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <memory>
 
 namespace zarnik_pack {
@@ -126,19 +125,17 @@ bool MemorySink::DoOverwrite(uint64_t at, const unsigned char *data, size_t size
 
 bool FileSink::DoAppend(const unsigned char *data, size_t size)
 {
-    errno = 0;
     if (zarnik::PlatformWriteAll(m_File, data, size))
         return true;
-    m_Error = errno ? errno : EIO;
+    m_Failure = zarnik::PlatformLastFailure();
     return false;
 }
 
 bool FileSink::DoOverwrite(uint64_t at, const unsigned char *data, size_t size)
 {
-    errno = 0;
     if (zarnik::PlatformWriteAt(m_File, at, data, size))
         return true;
-    m_Error = errno ? errno : EIO;
+    m_Failure = zarnik::PlatformLastFailure();
     return false;
 }
 

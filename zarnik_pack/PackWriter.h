@@ -12,16 +12,14 @@
 // choose, and the helpers at the bottom cut or patch finished bytes.
 #pragma once
 
+#include "PlatformFile.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
-
-namespace zarnik {
-struct PlatformFile;
-}
 
 namespace zarnik_pack {
 
@@ -121,9 +119,9 @@ class FileSink : public PackSink
 {
 public:
     explicit FileSink(zarnik::PlatformFile *file) : m_File(file) {}
-    // The errno of the failed write (EFBIG: past the process's file-size
-    // limit), or 0.
-    int error() const { return m_Error; }
+    // Why the failed write failed (TooLarge: past the process's file-size
+    // limit).
+    const zarnik::PlatformFailure &failure() const { return m_Failure; }
 
 protected:
     bool DoAppend(const unsigned char *data, size_t size) override;
@@ -131,7 +129,7 @@ protected:
 
 private:
     zarnik::PlatformFile *m_File;
-    int m_Error = 0;
+    zarnik::PlatformFailure m_Failure;
 };
 
 // Fills `count` bytes from `position` of an entry's data; false when they

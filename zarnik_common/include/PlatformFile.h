@@ -30,9 +30,19 @@ enum class PlatformError {
     NotRegular, // a FIFO, device, socket or directory where a file was wanted
     IsLink,     // a symbolic link (or reparse point) where a directory was wanted
     NoSpace,    // the disk or quota is full, or the file system is read-only
+    TooLarge,   // past the largest file this process or file system may write
     Other,
 };
 PlatformError PlatformLastError();
+
+// The last failure of this thread as a user should read it: its kind and
+// the system's own words for it (as strerror or FormatMessage give them).
+struct PlatformFailure
+{
+    PlatformError kind = PlatformError::None;
+    std::string text;
+};
+PlatformFailure PlatformLastFailure();
 
 // The separator the library puts between a folder and a name it joins.
 extern const char kPlatformSeparator;
