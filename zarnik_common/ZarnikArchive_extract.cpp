@@ -116,8 +116,11 @@ struct DirectoryHandle
 using Directory = std::shared_ptr<DirectoryHandle>;
 
 // At most this many bytes (stored plus unpacked) are in the hands of the
-// workers at once; a larger file still goes, alone.
+// workers at once; a larger file still goes, alone. And at most this many
+// files per worker, written or waiting for their results to be told in
+// order.
 const uint64_t kBytesInFlight = 256u << 20;
+const unsigned kFilesPerWorker = 4;
 
 } // namespace
 
@@ -230,6 +233,7 @@ public:
         {
             std::lock_guard<std::mutex> lock(m_Mutex);
             m_Queue.push_back(job);
+            ++m_Unfinished;
         }
         m_WorkReady.notify_one();
     }
@@ -238,12 +242,18 @@ public:
         std::lock_guard<std::mutex> lock(m_Mutex);
         return job.done;
     }
-    // Waits until some job is done, or a moment has passed.
-    void Wait()
+    // Waits until `front` is done or a moment has passed (the bytes written
+    // meanwhile are worth telling). With `refill`, also until fewer jobs are
+    // unfinished than there are workers: the caller then hands out several
+    // files at once, and waking it for each file would cost the workers
+    // their cores.
+    void Wait(const Job &front, bool refill)
     {
         std::unique_lock<std::mutex> lock(m_Mutex);
-        m_JobDone.wait_for(lock, std::chrono::milliseconds(50), [this] { return m_Finished; });
-        m_Finished = false;
+        m_Awaited = &front;
+        m_Refill = refill;
+        m_JobDone.wait_for(lock, std::chrono::milliseconds(50), [this] { return Awaited(); });
+        m_Awaited = nullptr;
     }
 
 private:
@@ -261,14 +271,22 @@ private:
             }
             const ExtractOutcome outcome =
                 m_Run.WriteFile(job->dir->dir, job->name, *job->node, job->written);
+            bool wake;
             {
                 std::lock_guard<std::mutex> lock(m_Mutex);
                 job->outcome = outcome;
                 job->done = true;
-                m_Finished = true;
+                --m_Unfinished;
+                wake = m_Awaited && Awaited();
             }
-            m_JobDone.notify_all();
+            if (wake)
+                m_JobDone.notify_one();
         }
+    }
+    // What the caller waits for has come; under the mutex.
+    bool Awaited() const
+    {
+        return m_Awaited->done && (!m_Refill || m_Unfinished < m_Threads.size());
     }
 
     CExtraction &m_Run;
@@ -277,7 +295,9 @@ private:
     std::condition_variable m_WorkReady, m_JobDone;
     std::deque<Job *> m_Queue;
     bool m_Closing = false;
-    bool m_Finished = false;
+    size_t m_Unfinished = 0;        // handed out and not yet done
+    const Job *m_Awaited = nullptr; // while the caller waits: the job it waits for
+    bool m_Refill = false;
 };
 
 CExtraction::CExtraction(const CZarnikArchive &archive, CZarnikArchive::Callback *callback,
@@ -394,8 +414,9 @@ void CExtraction::File(const Directory &dir, const std::string &name, const Arch
     // Room for this file first: a few files and a bounded number of bytes
     // are in the workers' hands at any time.
     const uint64_t bytes = uint64_t(node.m_PackedSize) + (node.IsPacked() ? node.m_UnpackedSize : 0);
-    while (m_Running > 0 && (m_Running >= 2 * m_Workers || m_BytesRunning + bytes > kBytesInFlight)) {
-        m_Pool->Wait();
+    while (m_Running > 0 &&
+           (m_Running >= kFilesPerWorker * m_Workers || m_BytesRunning + bytes > kBytesInFlight)) {
+        m_Pool->Wait(*m_Pending.front(), true);
         Settle(false);
     }
     m_Pending.emplace_back(new Job);
@@ -426,7 +447,7 @@ void CExtraction::Settle(bool all)
         if (front.dir && !m_Pool->Done(front)) {
             if (!all)
                 return;
-            m_Pool->Wait();
+            m_Pool->Wait(front, false);
             continue;
         }
         std::unique_ptr<Job> job = std::move(m_Pending.front());

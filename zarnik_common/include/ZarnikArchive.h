@@ -124,7 +124,8 @@ public:
         // callback is called on the calling thread and the results come in
         // the pack's order; with several, OnExtractFile comes when a file
         // is handed to a worker, so a few files may be announced before the
-        // first result, and OnExtractBytes comes every few milliseconds.
+        // first result, and OnExtractBytes comes at least every 50
+        // milliseconds.
         unsigned workers = 0;
         // The folders that lead to the node from the root, outermost first.
         // When given, `dest` is a directory and the node is written at
