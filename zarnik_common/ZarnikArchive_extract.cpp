@@ -199,6 +199,7 @@ struct CExtraction::Job
     const ArchiveNode *node = nullptr;
     ExtractOutcome outcome = ExtractOutcome::Written;
     bool done = false;                 // guarded by the pool's mutex
+    bool begun = true;                 // false: the run was ending before a worker took it
     std::atomic<uint64_t> written{0};  // bytes on the disk so far
     uint64_t reported = 0;             // of `written`, told to the callback
 };
@@ -269,11 +270,16 @@ private:
                 job = m_Queue.front();
                 m_Queue.pop_front();
             }
+            // A file not yet begun when the run ends was not tried: it has
+            // no result, as the files never handed out have none.
+            const bool begin = !m_Run.Ending();
             const ExtractOutcome outcome =
-                m_Run.WriteFile(job->dir->dir, job->name, *job->node, job->written);
+                begin ? m_Run.WriteFile(job->dir->dir, job->name, *job->node, job->written)
+                      : ExtractOutcome::Stopped;
             bool wake;
             {
                 std::lock_guard<std::mutex> lock(m_Mutex);
+                job->begun = begin;
                 job->outcome = outcome;
                 job->done = true;
                 --m_Unfinished;
@@ -457,7 +463,8 @@ void CExtraction::Settle(bool all)
             m_BytesRunning -= uint64_t(job->node->m_PackedSize) +
                               (job->node->IsPacked() ? job->node->m_UnpackedSize : 0);
         }
-        Report(*job->node, job->outcome);
+        if (job->begun)
+            Report(*job->node, job->outcome);
     }
 }
 
@@ -470,8 +477,6 @@ ExtractOutcome CExtraction::WriteFile(PlatformDirectory *dir, const std::string 
     const CFileSource *data = m_Archive.DataFile(node);
     if (!data || static_cast<uint64_t>(node.m_Offset) + node.m_PackedSize > data->Size())
         return ExtractOutcome::OutOfRange;
-    if (Ending())
-        return ExtractOutcome::Stopped;
 
     std::string tempName;
     PlatformFile *file = PlatformCreateTemporary(dir, name, &tempName);

@@ -92,8 +92,10 @@ public:
         virtual void OnExtractFile(const std::string &path) { (void)path; }
         // Bytes of the current file written to disk, as they go.
         virtual void OnExtractBytes(uint64_t count) { (void)count; }
-        // Once per file: Written, or why it was not. For a folder only when
-        // it could not be written; then nothing below it is tried.
+        // Once per file tried: Written, or why it was not. For a folder only
+        // when it could not be written; then nothing below it is tried. A
+        // file announced but not yet begun when a stop or a full disk ends
+        // the run has none: it was not tried.
         virtual void OnExtractResult(const ArchiveNode &node, ExtractOutcome outcome)
         {
             (void)node;
