@@ -63,10 +63,7 @@ std::vector<Entry> largeEntries(std::string &text)
     return entries;
 }
 
-std::string nativePath(const QString &path)
-{
-    return QFile::encodeName(path).toStdString();
-}
+std::string nativePath(const QString &path) { return QFile::encodeName(path).toStdString(); }
 
 QString writeUpk(const QString &path, const std::vector<Entry> &entries = sampleEntries())
 {
