@@ -291,24 +291,18 @@ TEST(Unpack, DamagedStreamsAreReportedAndNothingElse)
         const char *check;
     } cases[] = {
         // Headers past the end; block lengths 0, short of the header, past the end.
-        {{0x01}, 100, nullptr},
-        {{0x00, 0x03}, 100, nullptr},
-        {{0x02, 9, 0, 0, 0, 0, 0, 0}, 100, nullptr},
-        {{0x00, 0x00, 0x00}, 100, nullptr},
-        {{0x00, 0x02, 0x00}, 100, nullptr},
-        {{0x02, 8, 0, 0, 0, 0, 0, 0, 0}, 100, nullptr},
-        {{0x00, 0x05, 0x02, 'a'}, 100, nullptr},
+        {{0x01}, 100, nullptr}, {{0x00, 0x03}, 100, nullptr}, {{0x02, 9, 0, 0, 0, 0, 0, 0}, 100, nullptr},
+        {{0x00, 0x00, 0x00}, 100, nullptr}, {{0x00, 0x02, 0x00}, 100, nullptr},
+        {{0x02, 8, 0, 0, 0, 0, 0, 0, 0}, 100, nullptr}, {{0x00, 0x05, 0x02, 'a'}, 100, nullptr},
         {Block(false, false, B("ok"), 2) + Bytes{0x00, 0x00, 0x00}, 100, nullptr},
         // A raw payload shorter than its raw length.
         {Block(false, false, B("abc"), 4), 100, nullptr},
         // Output beyond the capacity, in one block or over several.
-        {Block(false, false, B("abcd"), 4), 3, nullptr},
-        {kWorked, 25, nullptr},
+        {Block(false, false, B("abcd"), 4), 3, nullptr}, {kWorked, 25, nullptr},
         {Block(false, false, B("abcd"), 4) + kWorked, 29, nullptr},
         // Control word, literals or a match item past the payload; a
         // 31-literal block whose tail needs the next control word.
-        {Block(true, false, {0x00, 0x00, 0x80}, 5), 100, nullptr},
-        {Block(true, false, Payload(Literals("abcdefgh")), 9), 100, nullptr},
+        {Block(true, false, {0x00, 0x00, 0x80}, 5), 100, nullptr}, {Block(true, false, Payload(Literals("abcdefgh")), 9), 100, nullptr},
         {Block(true, false, Payload(Literals("abcdefghijklmnopqrst")), 21), 100, nullptr},
         {Block(true, false, Payload(Literals(std::string(31, 'q'))), 33), 100, nullptr},
         {Block(true, false, cut, 40), 100, nullptr},
