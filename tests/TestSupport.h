@@ -155,9 +155,10 @@ inline Bytes operator+(Bytes a, const Bytes &b)
 }
 
 // Every regular file below `root`: '/'-joined relative path -> bytes.
-inline std::map<std::string, Bytes> FilesBelow(const fs::path &root)
+using Files = std::map<std::string, Bytes>;
+inline Files FilesBelow(const fs::path &root)
 {
-    std::map<std::string, Bytes> files;
+    Files files;
     std::error_code ec;
     if (fs::exists(root, ec))
         for (const auto &e : fs::recursive_directory_iterator(root))

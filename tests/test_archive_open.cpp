@@ -110,13 +110,12 @@ TEST(ArchiveOpen, IndexRouteGathersEveryChunkNamingTheDataFileAndNoOther)
     EXPECT_EQ(whole.Extract(whole.GetRoot(), out.str(), nullptr), CZarnikArchive::ExtractEnd::Finished);
     auto files = FilesBelow(out.path());
     EXPECT_EQ(files.erase("content/other.txt"), kWindows ? 1u : 0u);
-    EXPECT_EQ(files,
-              (std::map<std::string, Bytes>{{"content/x/from1.txt", zarnik_pack::ToBytes("d1")},
-                                            {"content/x/b.txt", zarnik_pack::ToBytes("bravo!")},
-                                            {"content/x/y/c.txt", zarnik_pack::ToBytes("charlie")},
-                                            {"content/x/d.txt", zarnik_pack::ToBytes("delta")},
-                                            {"content/a.txt", zarnik_pack::ToBytes("alpha")},
-                                            {"content/z.txt", zarnik_pack::ToBytes("al")}}));
+    EXPECT_EQ(files, (Files{{"content/x/from1.txt", zarnik_pack::ToBytes("d1")},
+                            {"content/x/b.txt", zarnik_pack::ToBytes("bravo!")},
+                            {"content/x/y/c.txt", zarnik_pack::ToBytes("charlie")},
+                            {"content/x/d.txt", zarnik_pack::ToBytes("delta")},
+                            {"content/a.txt", zarnik_pack::ToBytes("alpha")},
+                            {"content/z.txt", zarnik_pack::ToBytes("al")}}));
 
     // Index entries stop when 20 bytes or fewer remain: each tail would read
     // as one more file entry with an empty name (stored size 1, L = what

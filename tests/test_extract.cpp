@@ -17,7 +17,6 @@ using zarnik::CZarnikArchive;
 using zarnik::ExtractOutcome;
 using zarnik_pack::Entry;
 using zarnik_pack::Storage;
-using Files = std::map<std::string, Bytes>;
 
 namespace {
 

@@ -19,7 +19,6 @@ using zarnik::OpenReportItem;
 using zarnik_pack::Bytes;
 using zarnik_pack::Entry;
 using zarnik_pack::Storage;
-using Files = std::map<std::string, Bytes>;
 
 namespace {
 
