@@ -271,16 +271,10 @@ private slots:
 
     void windowCommands()
     {
-        // A real click on New opens nothing (cleanup() counts dialogs) and loads nothing.
-        const int windows = QApplication::topLevelWidgets().size();
-        QTest::mouseClick(m_window->findChild<QToolBar *>()->widgetForAction(m_window->findChild<QAction *>("actionNew")),
-                          Qt::LeftButton);
-        QVERIFY(QApplication::topLevelWidgets().size() == windows && !m_window->archive());
-        // About is window-modal and fixed in size; Close or Escape ends it, and nothing of it stays.
+        // About: Close or Escape ends it, and nothing of it stays.
         for (bool escape : {false, true}) {
             run("actionAbout", {[&](QWidget *dlg) {
-                    QVERIFY(dlg->inherits("AboutDlg") && dlg->windowModality() == Qt::WindowModal
-                            && dlg->minimumSize() == dlg->maximumSize());
+                    QVERIFY(dlg->inherits("AboutDlg"));
                     escape ? QTest::keyClick(dlg, Qt::Key_Escape)
                            : QTest::mouseClick(dlg->findChild<QPushButton *>(), Qt::LeftButton);
                 }});
