@@ -120,9 +120,7 @@ inline zarnik_pack::Entry MakeEntry(const std::string &path, const Bytes &data,
                                     zarnik_pack::Storage storage = zarnik_pack::Storage::Auto)
 {
     zarnik_pack::Entry e;
-    e.path = path;
-    e.data = data;
-    e.storage = storage;
+    e.path = path, e.data = data, e.storage = storage;
     return e;
 }
 
@@ -132,6 +130,24 @@ inline zarnik_pack::Entry MakeEntry(const std::string &path, const std::string &
     return MakeEntry(path, zarnik_pack::ToBytes(text), storage);
 }
 
+// `entries` as the single pack `name` in `dir`, or as the index set there
+// (content.vfi beside data0.vfs); each gives the path to open.
+inline std::string WriteUpk(const TempDir &dir, const std::vector<zarnik_pack::Entry> &entries,
+                            const std::string &name = "p.upk", const zarnik_pack::UpkOptions &options = {})
+{
+    WriteAll(dir.file(name), zarnik_pack::BuildUpk(entries, options));
+    return dir.file(name);
+}
+
+inline std::string WriteVfs(const TempDir &dir, const std::vector<zarnik_pack::Entry> &entries,
+                            const zarnik_pack::VfsOptions &options = {})
+{
+    const zarnik_pack::VfsSet set = zarnik_pack::BuildVfs(entries, options);
+    WriteAll(dir.file("content.vfi"), set.index);
+    WriteAll(dir.file("data0.vfs"), set.data);
+    return dir.file("data0.vfs");
+}
+
 inline Bytes operator+(Bytes a, const Bytes &b)
 {
     a.insert(a.end(), b.begin(), b.end());
@@ -139,9 +155,10 @@ inline Bytes operator+(Bytes a, const Bytes &b)
 }
 
 // Every regular file below `root`: '/'-joined relative path -> bytes.
-inline std::map<std::string, Bytes> FilesBelow(const fs::path &root)
+using Files = std::map<std::string, Bytes>;
+inline Files FilesBelow(const fs::path &root)
 {
-    std::map<std::string, Bytes> files;
+    Files files;
     std::error_code ec;
     if (fs::exists(root, ec))
         for (const auto &e : fs::recursive_directory_iterator(root))

@@ -21,15 +21,6 @@ std::vector<Entry> SmallSet()
 
 const std::string kSmallTree = "a.txt\nx/\n  b.txt\n  y/\n    c.txt\n  d.txt\n";
 
-// Writes an index-plus-data set into `dir`; returns the data file's path.
-std::string WriteVfs(const TempDir &dir, const zarnik_pack::VfsOptions &options = {})
-{
-    const zarnik_pack::VfsSet set = zarnik_pack::BuildVfs(SmallSet(), options);
-    WriteAll(dir.file("content.vfi"), set.index);
-    WriteAll(dir.file("data0.vfs"), set.data);
-    return dir.file("data0.vfs");
-}
-
 } // namespace
 
 TEST(ArchiveOpen, SinglePacksGiveTheTreeAndTheEntryFields)
@@ -41,10 +32,9 @@ TEST(ArchiveOpen, SinglePacksGiveTheTreeAndTheEntryFields)
     zarnik_pack::UpkOptions options;
     options.before = {Chunk{9, Bytes(13, 1)}};
     options.after = {Chunk{3, Bytes(5, 2)}, Chunk{0, {}}};
-    const Bytes pack = zarnik_pack::BuildUpk(entries, options);
-    WriteAll(dir.file("p.upk"), pack);
     CZarnikArchive archive;
-    ASSERT_TRUE(archive.Open(dir.file("p.upk")));
+    ASSERT_TRUE(archive.Open(WriteUpk(dir, entries, "p.upk", options)));
+    const Bytes pack = ReadAll(dir.file("p.upk"));
     EXPECT_EQ(Dump(archive), kSmallTree);
     const ArchiveNode *b = archive.FindNode("content\\x")->m_Children[0];
     EXPECT_EQ(b->m_Path, "content\\x\\b.txt");
@@ -54,9 +44,29 @@ TEST(ArchiveOpen, SinglePacksGiveTheTreeAndTheEntryFields)
     // Several file tables give one tree in file order.
     options = {};
     options.tables = 3;
-    WriteAll(dir.file("three.upk"), zarnik_pack::BuildUpk(SmallSet(), options));
-    ASSERT_TRUE(archive.Open(dir.file("three.upk")));
+    ASSERT_TRUE(archive.Open(WriteUpk(dir, SmallSet(), "three.upk", options)));
     EXPECT_EQ(Dump(archive), kSmallTree);
+
+    const auto raw = [](const Bytes &name) {
+        Entry e = MakeEntry("", "raw");
+        e.rawName = name;
+        return e;
+    };
+    Entry latin = MakeEntry("content\\caf\xE9.txt", "latin");
+    latin.nameKey = 0xE9;
+    // Names end at their first 0 byte, Latin-1 kept as it is; a name
+    // longer than 260 bytes with its terminator is skipped by its
+    // length, the entries around it kept.
+    ASSERT_TRUE(archive.Open(WriteUpk(dir, {raw({}), raw({'Q'}), // the only byte is the terminator
+                                            raw(zarnik_pack::ToBytes("content\\j.txtX")),
+                                            raw({'c', 'o', 'n', 't', 'e', 'n', 't', '\\', 'k', 0, 'z', 0}),
+                                            MakeEntry("content\\" + std::string(252, 'n'), "too long"), latin,
+                                            MakeEntry("content\\" + std::string(251, 'n'), "longest")})));
+    std::vector<std::string> paths;
+    for (const ArchiveNode *child : archive.GetRoot()->m_Children)
+        paths.push_back(child->m_Path);
+    EXPECT_EQ(paths, (std::vector<std::string>{"", "", "content\\j.txt", "content\\k",
+                                               "content\\caf\xE9.txt", "content\\" + std::string(251, 'n')}));
 }
 
 TEST(ArchiveOpen, IndexRouteGathersEveryChunkNamingTheDataFileAndNoOther)
@@ -76,7 +86,7 @@ TEST(ArchiveOpen, IndexRouteGathersEveryChunkNamingTheDataFileAndNoOther)
                      // A missing data file is missing each time a chunk names it.
                      chunk(8, "gone.vfs", "content\\gone.txt"), chunk(9, "gone.vfs", "content\\gone.txt")};
     options.after[1].data[8 + 9] = 'X'; // the name's last byte reads as 0, whatever it holds
-    const std::string path = WriteVfs(dir, options);
+    const std::string path = WriteVfs(dir, SmallSet(), options);
     WriteAll(dir.file("data1.vfs"), zarnik_pack::ToBytes("d1"));
     WriteAll(dir.file("data2.vfs"), zarnik_pack::ToBytes("d2"));
     CZarnikArchive archive;
@@ -100,13 +110,27 @@ TEST(ArchiveOpen, IndexRouteGathersEveryChunkNamingTheDataFileAndNoOther)
     EXPECT_EQ(whole.Extract(whole.GetRoot(), out.str(), nullptr), CZarnikArchive::ExtractEnd::Finished);
     auto files = FilesBelow(out.path());
     EXPECT_EQ(files.erase("content/other.txt"), kWindows ? 1u : 0u);
-    EXPECT_EQ(files,
-              (std::map<std::string, Bytes>{{"content/x/from1.txt", zarnik_pack::ToBytes("d1")},
-                                            {"content/x/b.txt", zarnik_pack::ToBytes("bravo!")},
-                                            {"content/x/y/c.txt", zarnik_pack::ToBytes("charlie")},
-                                            {"content/x/d.txt", zarnik_pack::ToBytes("delta")},
-                                            {"content/a.txt", zarnik_pack::ToBytes("alpha")},
-                                            {"content/z.txt", zarnik_pack::ToBytes("al")}}));
+    EXPECT_EQ(files, (Files{{"content/x/from1.txt", zarnik_pack::ToBytes("d1")},
+                            {"content/x/b.txt", zarnik_pack::ToBytes("bravo!")},
+                            {"content/x/y/c.txt", zarnik_pack::ToBytes("charlie")},
+                            {"content/x/d.txt", zarnik_pack::ToBytes("delta")},
+                            {"content/a.txt", zarnik_pack::ToBytes("alpha")},
+                            {"content/z.txt", zarnik_pack::ToBytes("al")}}));
+
+    // Index entries stop when 20 bytes or fewer remain: each tail would read
+    // as one more file entry with an empty name (stored size 1, L = what
+    // follows the 20-byte header) if it were read.
+    for (size_t trailing : {0u, 1u, 19u, 20u, 21u}) {
+        TempDir dir;
+        options = {};
+        options.trailing = Bytes(trailing, 0);
+        if (trailing >= 20) {
+            options.trailing[12] = 1;
+            options.trailing[16] = static_cast<unsigned char>(trailing - 20);
+        }
+        ASSERT_TRUE(archive.Open(WriteVfs(dir, SmallSet(), options))) << trailing;
+        EXPECT_EQ(Dump(archive), kSmallTree + (trailing > 20 ? "\n" : "")) << trailing;
+    }
 }
 
 TEST(ArchiveOpen, RefusalsByBothRoutes)
@@ -114,18 +138,17 @@ TEST(ArchiveOpen, RefusalsByBothRoutes)
     TempDir dir, noIndex, noData;
     zarnik_pack::UpkOptions otherId;
     otherId.tableId = 4;
-    WriteAll(dir.file("no-table.upk"), zarnik_pack::BuildUpk(SmallSet(), otherId));
-    WriteAll(dir.file("empty-table.upk"), zarnik_pack::BuildUpk({}));
-    WriteVfs(dir);
+    WriteUpk(dir, SmallSet(), "no-table.upk", otherId);
+    WriteUpk(dir, {}, "empty-table.upk");
+    WriteVfs(dir, SmallSet());
     WriteAll(dir.file("data9.vfs"), {1, 2, 3});
     // Only the file's own name chooses the index route: a single pack below
     // a folder named "a.vfs" opens as one, the index beside it unread.
     fs::create_directory(dir.file("a.vfs"));
     WriteAll(dir.file("a.vfs/content.vfi"), ReadAll(dir.file("content.vfi")));
-    WriteAll(dir.file("a.vfs/x.upk"), zarnik_pack::BuildUpk(SmallSet()));
-    EXPECT_TRUE(CZarnikArchive().Open(dir.file("a.vfs/x.upk")));
+    EXPECT_TRUE(CZarnikArchive().Open(WriteUpk(dir, SmallSet(), "a.vfs/x.upk")));
     WriteAll(noIndex.file("data0.vfs"), {1});
-    WriteVfs(noData);
+    WriteVfs(noData, SmallSet());
     fs::remove(noData.file("data0.vfs"));
     const std::pair<std::string, Failure> failures[] = {
         {dir.file("no-table.upk"), Failure::NoFileTable},
@@ -143,51 +166,6 @@ TEST(ArchiveOpen, RefusalsByBothRoutes)
         EXPECT_EQ(refused.GetOpenFailure(), failure) << path;
         EXPECT_EQ(refused.GetRoot(), nullptr) << path;
     }
-}
-
-TEST(ArchiveOpen, IndexEntriesStopWhenTwentyBytesOrFewerRemain)
-{
-    // Each tail would read as one more file entry with an empty name
-    // (stored size 1, L = what follows the 20-byte header) if it were read.
-    for (size_t trailing : {0u, 1u, 19u, 20u, 21u}) {
-        TempDir dir;
-        zarnik_pack::VfsOptions options;
-        options.trailing = Bytes(trailing, 0);
-        if (trailing >= 20) {
-            options.trailing[12] = 1;
-            options.trailing[16] = static_cast<unsigned char>(trailing - 20);
-        }
-        CZarnikArchive archive;
-        ASSERT_TRUE(archive.Open(WriteVfs(dir, options))) << trailing;
-        EXPECT_EQ(Dump(archive), kSmallTree + (trailing > 20 ? "\n" : "")) << trailing;
-    }
-}
-
-TEST(ArchiveOpen, NameDecoding)
-{
-    TempDir dir;
-    const auto raw = [](const Bytes &name) {
-        Entry e = MakeEntry("", "raw");
-        e.rawName = name;
-        return e;
-    };
-    Entry latin = MakeEntry("content\\caf\xE9.txt", "latin");
-    latin.nameKey = 0xE9;
-    // A name longer than 260 bytes with its terminator is skipped by its
-    // length, the entries around it kept.
-    WriteAll(dir.file("p.upk"),
-             zarnik_pack::BuildUpk({raw({}), raw({'Q'}), // the only byte is the terminator
-                                    raw(zarnik_pack::ToBytes("content\\j.txtX")),
-                                    raw({'c', 'o', 'n', 't', 'e', 'n', 't', '\\', 'k', 0, 'z', 0}),
-                                    MakeEntry("content\\" + std::string(252, 'n'), "too long"), latin,
-                                    MakeEntry("content\\" + std::string(251, 'n'), "longest")}));
-    CZarnikArchive archive;
-    ASSERT_TRUE(archive.Open(dir.file("p.upk")));
-    std::vector<std::string> paths;
-    for (const ArchiveNode *child : archive.GetRoot()->m_Children)
-        paths.push_back(child->m_Path);
-    EXPECT_EQ(paths, (std::vector<std::string>{"", "", "content\\j.txt", "content\\k",
-                                               "content\\caf\xE9.txt", "content\\" + std::string(251, 'n')}));
 }
 
 TEST(ArchiveTree, FoldersFromPaths)
@@ -232,10 +210,9 @@ TEST(ArchiveTree, FoldersFromPaths)
         std::vector<zarnik_pack::Entry> entries;
         for (const std::string &path : c.paths)
             entries.push_back(MakeEntry(path, "x", zarnik_pack::Storage::Stored));
-        WriteAll(dir.file("p.upk"), zarnik_pack::BuildUpk(entries));
         CZarnikArchive archive;
         CheckRecorder checks;
-        ASSERT_TRUE(archive.Open(dir.file("p.upk")));
+        ASSERT_TRUE(archive.Open(WriteUpk(dir, entries)));
         EXPECT_EQ(Dump(archive), c.tree) << c.paths[0];
         EXPECT_EQ(checks.fired(), std::vector<std::string>(c.leftOut, "NULL != parent")) << c.paths[0];
         EXPECT_TRUE(std::none_of(archive.GetOpenReport().begin(), archive.GetOpenReport().end(),

@@ -8,7 +8,7 @@ using namespace testsupport;
 using zarnik::CChunkReader;
 using zarnik::CFileSource;
 
-TEST(ChunkReader, WalksChunksAndReadsPastTheEndGiveZeros)
+TEST(ChunkReader, WalksChunksReadsPastTheEndGiveZerosAndSizesAre32Bit)
 {
     TempDir dir;
     Bytes file;
@@ -56,29 +56,23 @@ TEST(ChunkReader, WalksChunksAndReadsPastTheEndGiveZeros)
     sub.Read(buf, 4);
     EXPECT_TRUE(buf[1] == 10 && buf[2] == 0 && sub.Remaining() == 0);
     EXPECT_EQ(cut.NextChunk(), CChunkReader::kNoChunk);
-}
 
-TEST(ChunkReader, EmptyAndFourGibibyteFiles)
-{
-    TempDir dir;
+    // An empty file has no chunk, and nothing to map.
     WriteAll(dir.file("empty"), {});
-    CFileSource handle, mapped;
-    ASSERT_TRUE(handle.Open(dir.file("empty"), false));
-    EXPECT_EQ(CChunkReader(handle).NextChunk(), CChunkReader::kNoChunk);
+    ASSERT_TRUE(source.Open(dir.file("empty"), false));
+    EXPECT_EQ(CChunkReader(source).NextChunk(), CChunkReader::kNoChunk);
     CheckRecorder checks;
-    EXPECT_FALSE(mapped.Open(dir.file("empty"), true)); // nothing to map
+    EXPECT_FALSE(source.Open(dir.file("empty"), true));
 
     // Positions are 32-bit: 4 GiB and more is refused, 4 GiB - 1 is read to
     // its last byte. Sparse files take no disk space.
     const std::string path = dir.file("huge.bin");
     WriteAll(path, {'x'});
     fs::resize_file(path, 0x100000000ull);
-    CFileSource tooBig, justFits;
-    EXPECT_FALSE(tooBig.Open(path, false));
+    EXPECT_FALSE(source.Open(path, false));
     fs::resize_file(path, 0xFFFFFFFFull);
-    ASSERT_TRUE(justFits.Open(path, false));
-    CChunkReader reader(justFits);
-    reader.Skip(0xFFFFFFFBu);
-    EXPECT_EQ(reader.ReadU32(), 0u);
-    EXPECT_EQ(reader.Remaining(), 0u);
+    ASSERT_TRUE(source.Open(path, false));
+    CChunkReader last(source);
+    last.Skip(0xFFFFFFFBu);
+    EXPECT_TRUE(last.ReadU32() == 0u && last.Remaining() == 0u);
 }

@@ -157,12 +157,6 @@ std::map<std::string, Bytes> SampleTree()
             {"content/data/deep/" + kCafeUtf8, entries[2].data}, {"content/data/big.bin", entries[3].data}};
 }
 
-std::string WriteUpk(const TempDir &dir, const std::vector<Entry> &entries, const std::string &name = "sample.upk")
-{
-    WriteAll(dir.file(name), zarnik_pack::BuildUpk(entries));
-    return dir.file(name);
-}
-
 } // namespace
 
 TEST(Cli, ListInfoAndExtractEverythingOrPatternsNeverOverwriting)
@@ -194,16 +188,14 @@ TEST(Cli, ListInfoAndExtractEverythingOrPatternsNeverOverwriting)
     EXPECT_TRUE(Ran(Zarnik({"info", "p.upk"}, folder), 0,
                     {"Ωmega", "日本", "p.upk\n", "single pack", "files:      4, 2 of them packed", "folders:    2"}));
     // An index set, named relative to the working directory.
-    const zarnik_pack::VfsSet set = zarnik_pack::BuildVfs(SampleEntries());
-    WriteAll(dir.file("content.vfi"), set.index);
-    WriteAll(dir.file("data0.vfs"), set.data);
+    WriteVfs(dir, SampleEntries());
     EXPECT_EQ(Zarnik({"list", "data0.vfs"}, dir.str()).out, list.out);
     EXPECT_EQ(Zarnik({"list", "content.vfi"}, dir.str()).out, list.out);
     EXPECT_TRUE(Ran(Zarnik({"info", "data0.vfs"}, dir.str()), 0, {"index", dir.file("data0.vfs")}));
     // The whole index over two data files, one of them missing.
     zarnik_pack::VfsOptions two;
     two.after = {{0, zarnik_pack::IndexChunkData("data1.vfs", {})}};
-    WriteAll(dir.file("content.vfi"), zarnik_pack::BuildVfs(SampleEntries(), two).index);
+    WriteVfs(dir, SampleEntries(), two);
     EXPECT_TRUE(Ran(Zarnik({"test", "content.vfi"}, dir.str()), 1,
                     {"data1.vfs: the index names a data file that is missing"}));
 

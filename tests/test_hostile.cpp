@@ -19,7 +19,6 @@ using zarnik::OpenReportItem;
 using zarnik_pack::Bytes;
 using zarnik_pack::Entry;
 using zarnik_pack::Storage;
-using Files = std::map<std::string, Bytes>;
 
 namespace {
 
@@ -56,10 +55,7 @@ public:
         fs::create_directories(In());
     }
     Outcome Upk(const Bytes &pack) { return Run({{"p.upk", pack}}); }
-    Outcome Vfs(const Bytes &index, const Bytes &data)
-    {
-        return Run({{"content.vfi", index}, {"data0.vfs", data}});
-    }
+    Outcome Vfs(const Bytes &index, const Bytes &data) { return Run({{"content.vfi", index}, {"data0.vfs", data}}); }
 
 private:
     fs::path In() const { return m_root.path() / "in"; }
@@ -164,10 +160,7 @@ Entry Numbers(const std::string &path, uint32_t offset, uint32_t packed, uint32_
     return e;
 }
 
-Bytes Slice(const Bytes &bytes, size_t from, size_t count)
-{
-    return Bytes(bytes.begin() + from, bytes.begin() + from + count);
-}
+Bytes Slice(const Bytes &bytes, size_t from, size_t count) { return {bytes.begin() + from, bytes.begin() + from + count}; }
 
 } // namespace
 
@@ -206,22 +199,18 @@ TEST(Hostile, EveryByteOfBothRoutesCutOffAndFlipped)
 
 TEST(Hostile, NamesThatTryToLeaveTheDestination)
 {
-    std::vector<Entry> entries = {
-        MakeEntry("content\\ok.txt", "inside"),
-        MakeEntry("content\\ok.txt", "a second entry of the same path"),
-        MakeEntry("content\\..\\up.txt", "parent folder"),
-        MakeEntry("content\\sub\\..\\..\\..\\deep.txt", "climbs three levels"),
-        MakeEntry("content\\..", "a file named .."),
-        MakeEntry("content\\.", "a file named ."),
-        MakeEntry("content\\a/..\\..\\x.txt", "slash inside a folder name"),
-        MakeEntry("content\\x/../../../../escape.txt", "slash inside a file name"),
-        MakeEntry("/tmp/zarnik-hostile-absolute.txt", "absolute with slashes"),
-        MakeEntry("\\leading-backslash.txt", "absolute with a backslash"),
-        MakeEntry("\\\\server\\share\\unc.txt", "two leading backslashes"),
-        MakeEntry("content\\\\empty-segment.txt", "empty segment"),
-        MakeEntry("content\\trailing\\", "empty file name"),
-        MakeEntry("", "empty path"),
-    };
+    // Entry i holds the text of i. In order: a plain file and a second entry
+    // of its path; a parent folder, one that climbs three levels, files
+    // named ".." and "."; a slash inside a folder name, inside a file name;
+    // absolute with slashes, with a leading backslash, with two (UNC); an
+    // empty segment, an empty file name, an empty path.
+    std::vector<Entry> entries;
+    for (const char *path : {"content\\ok.txt", "content\\ok.txt", "content\\..\\up.txt",
+                             "content\\sub\\..\\..\\..\\deep.txt", "content\\..", "content\\.",
+                             "content\\a/..\\..\\x.txt", "content\\x/../../../../escape.txt", "/tmp/zarnik-hostile-absolute.txt",
+                             "\\leading-backslash.txt", "\\\\server\\share\\unc.txt", "content\\\\empty-segment.txt",
+                             "content\\trailing\\", ""})
+        entries.push_back(MakeEntry(path, std::to_string(entries.size())));
     // The same kind of name stored raw, without the terminator the writer adds.
     entries.push_back(MakeEntry("", "raw dots"));
     entries.back().rawName = zarnik_pack::ToBytes("content\\..\\raw..");
@@ -232,9 +221,9 @@ TEST(Hostile, NamesThatTryToLeaveTheDestination)
         ASSERT_TRUE(o.opened);
         EXPECT_TRUE(o.trouble.empty()) << o.trouble;
         // A leading backslash or an empty segment stays inside.
-        EXPECT_EQ(o.written, (Files{{"content/ok.txt", zarnik_pack::ToBytes("inside")},
-                                    {"content/leading-backslash.txt", zarnik_pack::ToBytes("absolute with a backslash")},
-                                    {"content/empty-segment.txt", zarnik_pack::ToBytes("empty segment")}}));
+        EXPECT_EQ(o.written, (Files{{"content/ok.txt", zarnik_pack::ToBytes("0")},
+                                    {"content/leading-backslash.txt", zarnik_pack::ToBytes("9")},
+                                    {"content/empty-segment.txt", zarnik_pack::ToBytes("11")}}));
         for (const char *path : {"content\\..", "content\\sub\\..", "content\\.", "content\\a/..",
                                  "content\\x/../../../../escape.txt", "/tmp/zarnik-hostile-absolute.txt"})
             EXPECT_TRUE(o.Reported(path, ExtractOutcome::UnsafeName)) << path;
@@ -256,18 +245,12 @@ TEST(Hostile, SizesAndOffsetsAtAndPastTheEnds)
     // the numbers are then set against (overrides do not change the size).
     const auto entriesFor = [](uint32_t size) {
         std::vector<Entry> entries{
-            Numbers("content\\at-start", 0, 16, 16),
-            Numbers("content\\at-end", size - 4, 4, 4),
-            Numbers("content\\whole", 0, size, size),
-            Numbers("content\\one-past", size - 1, 2, 2),
-            Numbers("content\\starts-at-end", size, 1, 1),
-            Numbers("content\\starts-past", size + 1, 1, 1),
-            Numbers("content\\max-offset", 0xFFFFFFFFu, 1, 1),
-            Numbers("content\\wraps", 0xFFFFFFF0u, 0x20, 0x20),
-            Numbers("content\\max-size", 8, 0xFFFFFFFFu, 0xFFFFFFFFu),
-            Numbers("content\\claims-4GiB", 8, 4, 0xFFFFFFFFu),
-            Numbers("content\\claims-4GiB-less", 0, 16, 0xFFFFFFF0u),
-            Numbers("content\\unpacks-to-0", 0, 16, 0),
+            Numbers("content\\at-start", 0, 16, 16), Numbers("content\\at-end", size - 4, 4, 4),
+            Numbers("content\\whole", 0, size, size), Numbers("content\\one-past", size - 1, 2, 2),
+            Numbers("content\\starts-at-end", size, 1, 1), Numbers("content\\starts-past", size + 1, 1, 1),
+            Numbers("content\\max-offset", 0xFFFFFFFFu, 1, 1), Numbers("content\\wraps", 0xFFFFFFF0u, 0x20, 0x20),
+            Numbers("content\\max-size", 8, 0xFFFFFFFFu, 0xFFFFFFFFu), Numbers("content\\unpacks-to-0", 0, 16, 0),
+            Numbers("content\\claims-4GiB", 8, 4, 0xFFFFFFFFu), Numbers("content\\claims-4GiB-less", 0, 16, 0xFFFFFFF0u),
             Numbers("content\\zero-stored", size, 0, 5), // a folder by its numbers
             MakeEntry("content\\sound", Repetitive(300), Storage::Packed),
             MakeEntry("content\\empty", Bytes(), Storage::Packed), // a file: its stored size is not 0

@@ -220,6 +220,48 @@ TEST(Unpack, MatchFormsAndOverlappingCopies)
     const Bytes stream = Block(true, true, Payload(Literals(prefix) + M(Match2L(4, 12)) + M(Match1(3)) + Literals("!")),
                                static_cast<uint32_t>(want.size()));
     EXPECT_EQ(Decode(stream, static_cast<uint32_t>(want.size())), B(want));
+
+    // Blocks long enough for the decoder's wide copies far from both ends:
+    // literal runs of 0 to 40 bytes (across control words too), matches of
+    // every form with offsets below 8, below 16 and beyond, and lengths up
+    // to 258.
+    uint32_t x = 12345;
+    auto next = [&x](uint32_t n) {
+        x = x * 1664525u + 1013904223u;
+        return (x >> 8) % n;
+    };
+    for (int round = 0; round < 4; ++round) {
+        Items items;
+        want.clear();
+        while (want.size() < 20000u + 9000u * round) {
+            const uint32_t run = want.size() < 3 ? 3 : next(4) == 0 ? next(41) : next(4);
+            for (uint32_t i = 0; i < run; ++i) {
+                const unsigned char c = static_cast<unsigned char>('a' + next(26));
+                items.push_back({false, {c}});
+                want.push_back(static_cast<char>(c));
+            }
+            const uint32_t kind = next(5);
+            const uint32_t span = static_cast<uint32_t>(want.size());
+            uint32_t off = kind == 0 ? 3 + next(5) : kind == 1 ? 8 + next(8) : 3 + next(std::min(span, 131071u) - 2);
+            off = std::min(off, span);
+            uint32_t len;
+            Bytes item;
+            switch (next(5)) {
+            case 0: off = std::min(off, 63u); len = 3; item = Match1(off); break;
+            case 1: off = std::min(off, 16383u); len = 3; item = Match2(off); break;
+            case 2: off = std::min(off, 1023u); len = 3 + next(16); item = Match2L(off, len); break;
+            case 3: len = 3 + next(31); item = Match3(off, len); break;
+            default: len = 3 + next(256); item = Match4(off, len); break;
+            }
+            items.push_back({true, item});
+            for (uint32_t i = 0; i < len; ++i)
+                want.push_back(want[want.size() - off]);
+        }
+        items = items + Literals("the last 11");
+        want += "the last 11";
+        ASSERT_EQ(Decode(Block(true, true, Payload(items), static_cast<uint32_t>(want.size())),
+                         static_cast<uint32_t>(want.size())), B(want)) << round;
+    }
 }
 
 TEST(Unpack, DamagedStreamsAreReportedAndNothingElse)
@@ -249,24 +291,18 @@ TEST(Unpack, DamagedStreamsAreReportedAndNothingElse)
         const char *check;
     } cases[] = {
         // Headers past the end; block lengths 0, short of the header, past the end.
-        {{0x01}, 100, nullptr},
-        {{0x00, 0x03}, 100, nullptr},
-        {{0x02, 9, 0, 0, 0, 0, 0, 0}, 100, nullptr},
-        {{0x00, 0x00, 0x00}, 100, nullptr},
-        {{0x00, 0x02, 0x00}, 100, nullptr},
-        {{0x02, 8, 0, 0, 0, 0, 0, 0, 0}, 100, nullptr},
-        {{0x00, 0x05, 0x02, 'a'}, 100, nullptr},
+        {{0x01}, 100, nullptr}, {{0x00, 0x03}, 100, nullptr}, {{0x02, 9, 0, 0, 0, 0, 0, 0}, 100, nullptr},
+        {{0x00, 0x00, 0x00}, 100, nullptr}, {{0x00, 0x02, 0x00}, 100, nullptr},
+        {{0x02, 8, 0, 0, 0, 0, 0, 0, 0}, 100, nullptr}, {{0x00, 0x05, 0x02, 'a'}, 100, nullptr},
         {Block(false, false, B("ok"), 2) + Bytes{0x00, 0x00, 0x00}, 100, nullptr},
         // A raw payload shorter than its raw length.
         {Block(false, false, B("abc"), 4), 100, nullptr},
         // Output beyond the capacity, in one block or over several.
-        {Block(false, false, B("abcd"), 4), 3, nullptr},
-        {kWorked, 25, nullptr},
+        {Block(false, false, B("abcd"), 4), 3, nullptr}, {kWorked, 25, nullptr},
         {Block(false, false, B("abcd"), 4) + kWorked, 29, nullptr},
         // Control word, literals or a match item past the payload; a
         // 31-literal block whose tail needs the next control word.
-        {Block(true, false, {0x00, 0x00, 0x80}, 5), 100, nullptr},
-        {Block(true, false, Payload(Literals("abcdefgh")), 9), 100, nullptr},
+        {Block(true, false, {0x00, 0x00, 0x80}, 5), 100, nullptr}, {Block(true, false, Payload(Literals("abcdefgh")), 9), 100, nullptr},
         {Block(true, false, Payload(Literals("abcdefghijklmnopqrst")), 21), 100, nullptr},
         {Block(true, false, Payload(Literals(std::string(31, 'q'))), 33), 100, nullptr},
         {Block(true, false, cut, 40), 100, nullptr},
@@ -318,61 +354,12 @@ TEST(Unpack, DamagedStreamsAreReportedAndNothingElse)
         const uint32_t n = UnpackAll(Bytes(whole.begin(), whole.begin() + cutAt), 185);
         EXPECT_EQ(n, cutAt == a.size() ? 55u : cutAt == a.size() + b.size() ? 64u : kUnpackDamaged) << cutAt;
     }
-}
 
-TEST(Unpack, LongBlocksMixingEveryItemShape)
-{
-    // Blocks long enough for the decoder's wide copies far from both ends:
-    // literal runs of 0 to 40 bytes (across control words too), matches of
-    // every form with offsets below 8, below 16 and beyond, and lengths up
-    // to 258, checked against the byte-at-a-time definition.
-    uint32_t x = 12345;
-    auto next = [&x](uint32_t n) {
-        x = x * 1664525u + 1013904223u;
-        return (x >> 8) % n;
-    };
-    for (int round = 0; round < 4; ++round) {
-        Items items;
-        std::string want;
-        while (want.size() < 20000u + 9000u * round) {
-            const uint32_t run = want.size() < 3 ? 3 : next(4) == 0 ? next(41) : next(4);
-            for (uint32_t i = 0; i < run; ++i) {
-                const unsigned char c = static_cast<unsigned char>('a' + next(26));
-                items.push_back({false, {c}});
-                want.push_back(static_cast<char>(c));
-            }
-            const uint32_t kind = next(5);
-            const uint32_t span = static_cast<uint32_t>(want.size());
-            uint32_t off = kind == 0 ? 3 + next(5) : kind == 1 ? 8 + next(8) : 3 + next(std::min(span, 131071u) - 2);
-            off = std::min(off, span);
-            uint32_t len;
-            Bytes item;
-            switch (next(5)) {
-            case 0: off = std::min(off, 63u); len = 3; item = Match1(off); break;
-            case 1: off = std::min(off, 16383u); len = 3; item = Match2(off); break;
-            case 2: off = std::min(off, 1023u); len = 3 + next(16); item = Match2L(off, len); break;
-            case 3: len = 3 + next(31); item = Match3(off, len); break;
-            default: len = 3 + next(256); item = Match4(off, len); break;
-            }
-            items.push_back({true, item});
-            for (uint32_t i = 0; i < len; ++i)
-                want.push_back(want[want.size() - off]);
-        }
-        items = items + Literals("the last 11");
-        want += "the last 11";
-        const Bytes stream = Block(true, true, Payload(items), static_cast<uint32_t>(want.size()));
-        ASSERT_EQ(Decode(stream, static_cast<uint32_t>(want.size())), B(want)) << round;
-    }
-}
-
-TEST(Unpack, HostileBlocksEndingAtEveryPlaceNearTheBuffersEnds)
-{
     // Control words of 31 matches of 33 bytes (3-byte form): the most
     // input and output one control word can take. Cut so that they outrun
     // the block's raw length, then its payload, at every place within a
     // word's reach: each block is damaged, and the guard pages behind the
     // stream and the output show that nothing is read or written past them.
-    testsupport::CheckRecorder quiet;
     Items items = Literals(std::string(40, 'h'));
     for (int i = 0; i < 31 * 6; ++i)
         items = items + M(Match3(33, 33));
