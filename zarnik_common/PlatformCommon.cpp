@@ -20,33 +20,15 @@ PlatformFailure PlatformLastFailure()
         failure.text = platform_common::SystemErrorText(platform_common::t_lastCode);
         return failure;
     }
-    // Found by the layer itself, without a code of the system's.
-    switch (t_lastError) {
-    case PlatformError::None:
-        failure.text = "no error";
-        break;
-    case PlatformError::NotFound:
-        failure.text = "not found";
-        break;
-    case PlatformError::Exists:
-        failure.text = "something already stands there";
-        break;
-    case PlatformError::NotRegular:
-        failure.text = "not a regular file";
-        break;
-    case PlatformError::IsLink:
-        failure.text = "a link stands there";
-        break;
-    case PlatformError::NoSpace:
-        failure.text = "the disk is full or read-only";
-        break;
-    case PlatformError::TooLarge:
-        failure.text = "the file is too large";
-        break;
-    case PlatformError::Other:
-        failure.text = "the operation failed";
-        break;
-    }
+    // Found by the layer itself, without a code of the system's: in the
+    // order of PlatformError.
+    static const char *const kTexts[] = {
+        "no error", "not found", "something already stands there", "not a regular file",
+        "a link stands there", "the disk is full or read-only", "the file is too large",
+        "the operation failed"};
+    static_assert(sizeof kTexts / sizeof kTexts[0] == size_t(PlatformError::Other) + 1,
+                  "a text for every kind");
+    failure.text = kTexts[size_t(t_lastError)];
     return failure;
 }
 

@@ -64,5 +64,11 @@ T FailWith(PlatformError error, T result)
     return result;
 }
 
+// No failure so far, for a call that may end short without one.
+inline void ClearLastError()
+{
+    FailWith(PlatformError::None, 0);
+}
+
 } // namespace platform_common
 } // namespace zarnik

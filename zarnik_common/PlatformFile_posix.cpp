@@ -251,7 +251,7 @@ uint64_t PlatformCopyRange(PlatformFile *from, uint64_t offset, PlatformFile *to
 {
     if (!from || !to)
         return FailWith<uint64_t>(PlatformError::Other, 0);
-    FailWith(PlatformError::None, 0);
+    ClearLastError();
     // copy_file_range keeps the bytes in the kernel, as cp does. Where the
     // file systems or the kernel do not support it, copy through a buffer.
     off_t in = static_cast<off_t>(offset);

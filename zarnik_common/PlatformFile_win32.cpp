@@ -370,7 +370,7 @@ uint64_t PlatformCopyRange(PlatformFile *from, uint64_t offset, PlatformFile *to
 {
     if (!from || !to)
         return FailWith<uint64_t>(PlatformError::Other, 0);
-    FailWith(PlatformError::None, 0);
+    ClearLastError();
     std::vector<char> buffer(1 << 18);
     uint64_t done = 0;
     while (done < count) {
