@@ -13,8 +13,10 @@ bool KeepPacked(Storage storage, uint64_t packedSize, uint64_t size)
 {
     if (!TriesPacking(storage, size))
         return false;
-    if (size == 0 || storage == Storage::Packed)
+    if (size == 0)
         return true;
+    if (storage == Storage::Packed)
+        return packedSize != size;
     return packedSize < size;
 }
 
@@ -32,7 +34,7 @@ Bytes StoredForm(const unsigned char *data, size_t size, Storage storage)
 {
     if (!TriesPacking(storage, size))
         return Bytes(data, data + size);
-    Bytes packed = PackedForm(data, size);
+    Bytes packed = storage == Storage::Packed ? PackedForm(data, size) : Compress(data, size);
     if (KeepPacked(storage, packed.size(), size))
         return packed;
     return Bytes(data, data + size);

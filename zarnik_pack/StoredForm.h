@@ -20,7 +20,7 @@ enum class Storage {
 };
 
 // True when a packed stream of `packedSize` bytes is kept for `size` bytes
-// under `storage` (Storage::Packed: see PackedForm).
+// under `storage`.
 bool KeepPacked(Storage storage, uint64_t packedSize, uint64_t size);
 
 // Whether `size` bytes under `storage` are packed at all.
