@@ -66,7 +66,7 @@ bool MemorySink::DoOverwrite(uint64_t at, const unsigned char *data, size_t size
 
 bool FileSink::DoAppend(const unsigned char *data, size_t size)
 {
-    if (zarnik::PlatformWriteAll(m_File, data, size))
+    if (m_File && zarnik::PlatformWriteAll(m_File, data, size))
         return true;
     SetFailure(zarnik::PlatformLastFailure());
     return false;
@@ -74,7 +74,7 @@ bool FileSink::DoAppend(const unsigned char *data, size_t size)
 
 bool FileSink::DoOverwrite(uint64_t at, const unsigned char *data, size_t size)
 {
-    if (zarnik::PlatformWriteAt(m_File, at, data, size))
+    if (m_File && zarnik::PlatformWriteAt(m_File, at, data, size))
         return true;
     SetFailure(zarnik::PlatformLastFailure());
     return false;
@@ -82,7 +82,7 @@ bool FileSink::DoOverwrite(uint64_t at, const unsigned char *data, size_t size)
 
 uint64_t FileSink::DoAppendFrom(zarnik::PlatformFile *source, uint64_t offset, uint64_t count)
 {
-    const uint64_t copied = zarnik::PlatformCopyRange(source, offset, m_File, count);
+    const uint64_t copied = m_File ? zarnik::PlatformCopyRange(source, offset, m_File, count) : 0;
     if (copied != count) {
         // The file layer reports no error when the source ended early.
         const zarnik::PlatformFailure failure = zarnik::PlatformLastFailure();

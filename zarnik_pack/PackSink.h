@@ -71,6 +71,7 @@ private:
 class FileSink : public PackSink
 {
 public:
+    // Without a file (one that could not be created) every call fails.
     explicit FileSink(zarnik::PlatformFile *file) : m_File(file) {}
 
 protected:

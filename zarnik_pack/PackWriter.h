@@ -100,7 +100,8 @@ class VfsWriter : public DataWriter
 public:
     // `dataName`: the data file's name as the index names it.
     explicit VfsWriter(PackSink &data, const std::string &dataName = "data0.vfs");
-    // "content.vfi" for the entries added.
+    // "content.vfi" for the entries added: one chunk, so the index of a
+    // set of several data files is their writers' Index() one after another.
     Bytes Index() const;
 
 private:
