@@ -163,7 +163,8 @@ TEST(PackWriter, CopiesStoredBytesAsTheyAre)
             zarnik_pack::MemorySink sink;
             zarnik_pack::UpkWriter writer(sink);
             const uint64_t storedSize = original.packed + shortBy * source.size();
-            const bool added = writer.AddStoredBytes("content\\f", text.size(), file.get(), offset, storedSize);
+            const bool added =
+                writer.AddStoredBytes("content\\f", text.size(), file.get(), offset, storedSize);
             EXPECT_EQ(added, shortBy == 0);
             if (!added) {
                 EXPECT_EQ(writer.Problem(), zarnik_pack::WriteProblem::ReadFailed);
@@ -222,5 +223,22 @@ TEST(PackWriter, PublishesOnlyWholeFiles)
         if (c.published)
             expected["out.upk"] = bytes;
         EXPECT_EQ(testsupport::FilesBelow(dir.path()), expected) << c.what;
+    }
+}
+
+// A name a reader would leave out (longer than its 260-byte field with the
+// terminator) is refused, and nothing after it is written.
+TEST(PackWriter, RefusesNamesAReaderLeavesOut)
+{
+    for (const size_t length : {259, 260}) {
+        zarnik_pack::MemorySink sink;
+        zarnik_pack::UpkWriter writer(sink);
+        zarnik_pack::Entry entry;
+        entry.path = "content\\" + std::string(length - 8, 'n');
+        const bool fits = length < zarnik_pack::kMaxNameField;
+        EXPECT_EQ(writer.Add(entry), fits) << length;
+        EXPECT_EQ(writer.Finish(), fits) << length;
+        EXPECT_EQ(writer.Problem(),
+                  fits ? zarnik_pack::WriteProblem::None : zarnik_pack::WriteProblem::NameTooLong);
     }
 }

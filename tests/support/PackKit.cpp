@@ -81,7 +81,8 @@ VfsSet BuildVfs(const std::vector<Entry> &entries, const VfsOptions &options)
         listed.insert(listed.end(), e.begin(), e.end());
     listed.insert(listed.end(), options.trailing.begin(), options.trailing.end());
     AppendChunks(set.index, options.before);
-    zarnik_pack::AppendChunk(set.index, options.chunkId, zarnik_pack::IndexChunkData(options.dataName, listed));
+    zarnik_pack::AppendChunk(set.index, options.chunkId,
+                             zarnik_pack::IndexChunkData(options.dataName, listed));
     AppendChunks(set.index, options.after);
     return set;
 }
