@@ -5,6 +5,7 @@
 // cleared first). Then the filter line on 100,000 and 1,000,000 entries:
 // one keystroke, from the changed text to the repainted tree.
 #include "MainWindow.h"
+#include "OutputFile.h"
 #include "PackWriter.h"
 
 #include <benchmark/benchmark.h>
@@ -49,7 +50,8 @@ void MakePack(const std::string &path, int files = kFiles)
         entries[size_t(i)].data = {static_cast<unsigned char>(i)};
         entries[size_t(i)].storage = zarnik_pack::Storage::Stored;
     }
-    if (!zarnik_pack::WriteFile(path, zarnik_pack::BuildUpk(entries)))
+    const std::optional<zarnik_pack::Bytes> pack = zarnik_pack::BuildUpk(entries);
+    if (!pack || !zarnik_pack::WriteNewFile(path, *pack))
         std::fprintf(stderr, "cannot write %s\n", path.c_str());
 }
 

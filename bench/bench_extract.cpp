@@ -3,6 +3,7 @@
 // turns with `cp -r` of the same files.
 #include "Corpus.h"
 #include "PackPath.h"
+#include "OutputFile.h"
 #include "PackWriter.h"
 #include "ZarnikArchive.h"
 
@@ -55,16 +56,18 @@ void Prepare()
         zarnik_pack::Bytes data = i % 2 ? zarnik_corpus::Text(kFileSize, i)
                                         : zarnik_corpus::Binary(kFileSize, i);
         fs::create_directories((root / "src" / rel).parent_path());
-        zarnik_pack::WriteFile((root / "src" / rel).string(), data);
+        zarnik_pack::WriteNewFile((root / "src" / rel).string(), data);
         stored[i].path = zarnik::WithBackslashes(rel);
         stored[i].data = std::move(data);
         stored[i].storage = zarnik_pack::Storage::Stored;
     }
-    zarnik_pack::WriteFile((root / "stored.upk").string(), zarnik_pack::BuildUpk(stored));
+    const std::optional<zarnik_pack::Bytes> storedPack = zarnik_pack::BuildUpk(stored);
     for (auto &e : stored)
         e.storage = zarnik_pack::Storage::Packed;
-    zarnik_pack::WriteFile((root / "packed.upk").string(), zarnik_pack::BuildUpk(stored));
-    zarnik_pack::WriteFile((root / "ready").string(), {});
+    const std::optional<zarnik_pack::Bytes> packedPack = zarnik_pack::BuildUpk(stored);
+    if (storedPack && packedPack && zarnik_pack::WriteNewFile((root / "stored.upk").string(), *storedPack) &&
+        zarnik_pack::WriteNewFile((root / "packed.upk").string(), *packedPack))
+        zarnik_pack::WriteNewFile((root / "ready").string(), {});
 }
 
 void Report(benchmark::State &state)

@@ -3,6 +3,7 @@
 // runs as a child with its output to /dev/null; its peak resident size comes
 // from wait4. The pack is made once in the temporary folder.
 #include "Corpus.h"
+#include "OutputFile.h"
 #include "PackWriter.h"
 
 #include <benchmark/benchmark.h>
@@ -26,7 +27,8 @@ std::string PackPath()
 
 bool MakePack(const std::string &path)
 {
-    return zarnik_pack::WriteFile(path, zarnik_pack::BuildUpk(zarnik_corpus::MillionEntries()));
+    const std::optional<zarnik_pack::Bytes> pack = zarnik_pack::BuildUpk(zarnik_corpus::MillionEntries());
+    return pack && zarnik_pack::WriteNewFile(path, *pack);
 }
 
 // Runs the tool with `args` and returns its peak resident size in MiB, or a

@@ -2,6 +2,7 @@
 // as a whole index ("content.vfi") over 10 data files. Reports the time of
 // Open (parse and tree) and the heap the open archive holds.
 #include "Corpus.h"
+#include "OutputFile.h"
 #include "PackWriter.h"
 #include "ZarnikArchive.h"
 
@@ -31,25 +32,28 @@ void MakePacks()
     const std::filesystem::path dir = BenchDir();
     if (std::filesystem::exists(dir / "ready"))
         return;
+    // What an interrupted run left is made again.
+    std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     const std::vector<zarnik_pack::Entry> entries = zarnik_corpus::MillionEntries();
-    bool ok = zarnik_pack::WriteFile((dir / "pack.upk").string(), zarnik_pack::BuildUpk(entries));
+    const std::optional<zarnik_pack::Bytes> pack = zarnik_pack::BuildUpk(entries);
+    bool ok = pack && zarnik_pack::WriteNewFile((dir / "pack.upk").string(), *pack);
     // Data file k holds the k-th tenth of the entries; the index lists them
     // chunk by chunk.
     zarnik_pack::Bytes index;
     const size_t per = entries.size() / kDataFiles;
     for (int k = 0; k < kDataFiles; ++k) {
-        zarnik_pack::VfsOptions options;
-        options.dataName = "data" + std::to_string(k) + ".vfs";
+        const std::string dataName = "data" + std::to_string(k) + ".vfs";
         const std::vector<zarnik_pack::Entry> part(entries.begin() + k * per,
                                                    entries.begin() + (k + 1) * per);
-        const zarnik_pack::VfsSet set = zarnik_pack::BuildVfs(part, options);
-        index.insert(index.end(), set.index.begin(), set.index.end());
-        ok = ok && zarnik_pack::WriteFile((dir / options.dataName).string(), set.data);
+        const std::optional<zarnik_pack::VfsSet> set = zarnik_pack::BuildVfs(part, dataName);
+        ok = ok && set && zarnik_pack::WriteNewFile((dir / dataName).string(), set->data);
+        if (set)
+            index.insert(index.end(), set->index.begin(), set->index.end());
     }
-    ok = ok && zarnik_pack::WriteFile((dir / "content.vfi").string(), index);
+    ok = ok && zarnik_pack::WriteNewFile((dir / "content.vfi").string(), index);
     if (ok)
-        zarnik_pack::WriteFile((dir / "ready").string(), {});
+        zarnik_pack::WriteNewFile((dir / "ready").string(), {});
     else
         std::fprintf(stderr, "cannot write the packs in %s\n", dir.c_str());
 }

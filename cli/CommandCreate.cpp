@@ -196,8 +196,8 @@ std::string AddSources(zarnik_pack::DataWriter &writer, const zarnik_pack::FileS
         };
         uint64_t sizeNow = 0;
         if (!writer.AddStreamed(entry, source.size, read)) {
-            if (sink.failed())
-                return WriteFailure(outPath, sink.failure());
+            if (sink.Failed())
+                return WriteFailure(outPath, sink.Failure());
             return "cannot read " + shown + " to its end (a read failed, or it shrank)";
         }
         if (!zarnik::PlatformFileSize(in, &sizeNow) || sizeNow != source.size)
@@ -256,12 +256,10 @@ int RunCreate(const std::string &out, const std::string &dir, bool store)
         return kExitFileFailed;
     }
     zarnik_pack::FileSink sink(data.file());
-    zarnik_pack::VfsOptions vfsOptions;
-    vfsOptions.dataName = outPath.filename().u8string();
     std::optional<zarnik_pack::UpkWriter> upk;
     std::optional<zarnik_pack::VfsWriter> set;
     if (vfs)
-        set.emplace(sink, vfsOptions);
+        set.emplace(sink, outPath.filename().u8string());
     else
         upk.emplace(sink);
     zarnik_pack::DataWriter &writer = vfs ? static_cast<zarnik_pack::DataWriter &>(*set) : *upk;
@@ -271,7 +269,7 @@ int RunCreate(const std::string &out, const std::string &dir, bool store)
         return kExitFileFailed;
     }
     if (upk && !upk->Finish()) {
-        PrintError(sink.failed() ? WriteFailure(outPath, sink.failure())
+        PrintError(sink.Failed() ? WriteFailure(outPath, sink.Failure())
                                  : "the pack would pass 4 GiB, more than a pack can address");
         return kExitFileFailed;
     }
@@ -295,7 +293,7 @@ int RunCreate(const std::string &out, const std::string &dir, bool store)
         }
         zarnik_pack::FileSink indexSink(index->file());
         if (!indexSink.Append(indexBytes) || !index->Close()) {
-            PrintError(WriteFailure(indexPath, indexSink.failed() ? indexSink.failure() : index->failure()));
+            PrintError(WriteFailure(indexPath, indexSink.Failed() ? indexSink.Failure() : index->failure()));
             return kExitFileFailed;
         }
     }
@@ -310,6 +308,6 @@ int RunCreate(const std::string &out, const std::string &dir, bool store)
     }
     std::printf("%s: %zu files, %s in a file of %s%s\n", Printable(out).c_str(),
                 collected.sources.size(), HumanBytes(collected.total).c_str(),
-                HumanBytes(sink.size()).c_str(), vfs ? " (index: content.vfi)" : "");
+                HumanBytes(sink.Size()).c_str(), vfs ? " (index: content.vfi)" : "");
     return kExitOk;
 }

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "Check.h"
-#include "PackWriter.h"
+#include "PackKit.h"
 #include "ZarnikArchive.h"
 
 #include <cstdio>
@@ -52,7 +52,7 @@ private:
 
 inline void WriteOrDie(const std::string &path, const unsigned char *data, size_t size)
 {
-    if (!zarnik_pack::WriteFile(path, zarnik_pack::Bytes(data, data + size))) {
+    if (!testpack::WriteFile(path, zarnik_pack::Bytes(data, data + size))) {
         std::fprintf(stderr, "cannot write %s\n", path.c_str());
         std::abort();
     }

@@ -3,7 +3,7 @@
 // makes OUTDIR/{open_upk,open_vfs,unpack,extract}/ with a few small inputs
 // each. Small on purpose: the fuzzers mutate faster on short inputs.
 #include "Compressor.h"
-#include "PackWriter.h"
+#include "PackKit.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -11,7 +11,7 @@
 #include <vector>
 
 using zarnik_pack::Bytes;
-using zarnik_pack::Entry;
+using testpack::Entry;
 using zarnik_pack::Storage;
 
 namespace {
@@ -61,7 +61,7 @@ int Failures = 0;
 void Put(const fs::path &dir, const std::string &name, const Bytes &bytes)
 {
     fs::create_directories(dir);
-    if (!zarnik_pack::WriteFile((dir / name).string(), bytes)) {
+    if (!testpack::WriteFile((dir / name).string(), bytes)) {
         std::fprintf(stderr, "cannot write %s\n", (dir / name).c_str());
         ++Failures;
     }
@@ -79,16 +79,16 @@ int main(int argc, char **argv)
     const auto sets = EntrySets();
     for (size_t i = 0; i < sets.size(); ++i) {
         const std::string name = "seed" + std::to_string(i);
-        const Bytes upk = zarnik_pack::BuildUpk(sets[i]);
+        const Bytes upk = testpack::BuildUpk(sets[i]);
         Put(out / "open_upk", name, upk);
         Put(out / "extract", name, upk);
 
-        zarnik_pack::UpkOptions two;
+        testpack::UpkOptions two;
         two.tables = 2;
-        Put(out / "open_upk", name + "-tables", zarnik_pack::BuildUpk(sets[i], two));
+        Put(out / "open_upk", name + "-tables", testpack::BuildUpk(sets[i], two));
 
         // Index length first, then the index, then the data file.
-        const zarnik_pack::VfsSet set = zarnik_pack::BuildVfs(sets[i]);
+        const testpack::VfsSet set = testpack::BuildVfs(sets[i]);
         Bytes vfs;
         zarnik_pack::AppendU32(vfs, static_cast<uint32_t>(set.index.size()));
         vfs.insert(vfs.end(), set.index.begin(), set.index.end());

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "Check.h"
-#include "PackWriter.h"
+#include "PackKit.h"
 #include "ZarnikArchive.h"
 
 #include <gtest/gtest.h>
@@ -83,7 +83,7 @@ inline Bytes ReadAll(const std::string &path)
 
 inline void WriteAll(const std::string &path, const Bytes &bytes)
 {
-    if (!zarnik_pack::WriteFile(path, bytes))
+    if (!testpack::WriteFile(path, bytes))
         throw std::runtime_error("cannot write " + path);
 }
 
@@ -116,15 +116,15 @@ inline Bytes Pattern(size_t size, unsigned seed = 1)
     return out;
 }
 
-inline zarnik_pack::Entry MakeEntry(const std::string &path, const Bytes &data,
+inline testpack::Entry MakeEntry(const std::string &path, const Bytes &data,
                                     zarnik_pack::Storage storage = zarnik_pack::Storage::Auto)
 {
-    zarnik_pack::Entry e;
+    testpack::Entry e;
     e.path = path, e.data = data, e.storage = storage;
     return e;
 }
 
-inline zarnik_pack::Entry MakeEntry(const std::string &path, const std::string &text,
+inline testpack::Entry MakeEntry(const std::string &path, const std::string &text,
                                     zarnik_pack::Storage storage = zarnik_pack::Storage::Auto)
 {
     return MakeEntry(path, zarnik_pack::ToBytes(text), storage);
@@ -132,17 +132,17 @@ inline zarnik_pack::Entry MakeEntry(const std::string &path, const std::string &
 
 // `entries` as the single pack `name` in `dir`, or as the index set there
 // (content.vfi beside data0.vfs); each gives the path to open.
-inline std::string WriteUpk(const TempDir &dir, const std::vector<zarnik_pack::Entry> &entries,
-                            const std::string &name = "p.upk", const zarnik_pack::UpkOptions &options = {})
+inline std::string WriteUpk(const TempDir &dir, const std::vector<testpack::Entry> &entries,
+                            const std::string &name = "p.upk", const testpack::UpkOptions &options = {})
 {
-    WriteAll(dir.file(name), zarnik_pack::BuildUpk(entries, options));
+    WriteAll(dir.file(name), testpack::BuildUpk(entries, options));
     return dir.file(name);
 }
 
-inline std::string WriteVfs(const TempDir &dir, const std::vector<zarnik_pack::Entry> &entries,
-                            const zarnik_pack::VfsOptions &options = {})
+inline std::string WriteVfs(const TempDir &dir, const std::vector<testpack::Entry> &entries,
+                            const testpack::VfsOptions &options = {})
 {
-    const zarnik_pack::VfsSet set = zarnik_pack::BuildVfs(entries, options);
+    const testpack::VfsSet set = testpack::BuildVfs(entries, options);
     WriteAll(dir.file("content.vfi"), set.index);
     WriteAll(dir.file("data0.vfs"), set.data);
     return dir.file("data0.vfs");

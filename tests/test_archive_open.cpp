@@ -7,8 +7,8 @@ using namespace testsupport;
 using zarnik::ArchiveNode;
 using zarnik::CZarnikArchive;
 using zarnik::OpenReportItem;
-using zarnik_pack::Chunk;
-using zarnik_pack::Entry;
+using testpack::Chunk;
+using testpack::Entry;
 using Failure = CZarnikArchive::OpenFailure;
 
 namespace {
@@ -29,7 +29,7 @@ TEST(ArchiveOpen, SinglePacksGiveTheTreeAndTheEntryFields)
     std::vector<Entry> entries = SmallSet();
     entries[1].nameKey = 0x00;
     entries[2].nameKey = 0xFF;
-    zarnik_pack::UpkOptions options;
+    testpack::UpkOptions options;
     options.before = {Chunk{9, Bytes(13, 1)}};
     options.after = {Chunk{3, Bytes(5, 2)}, Chunk{0, {}}};
     CZarnikArchive archive;
@@ -72,10 +72,10 @@ TEST(ArchiveOpen, SinglePacksGiveTheTreeAndTheEntryFields)
 TEST(ArchiveOpen, IndexRouteGathersEveryChunkNamingTheDataFileAndNoOther)
 {
     TempDir dir;
-    zarnik_pack::VfsOptions options;
+    testpack::VfsOptions options;
     const auto chunk = [](uint32_t id, const char *dataName, const char *path) {
         return Chunk{id, zarnik_pack::IndexChunkData(
-                             dataName, zarnik_pack::EncodeEntry(MakeEntry(path, "zz"), 0, 2, 2))};
+                             dataName, testpack::EncodeEntry(MakeEntry(path, "zz"), 0, 2, 2))};
     };
     options.before = {chunk(5, "data1.vfs", "content\\x\\from1.txt"),
                       chunk(6, "DATA0.vfs", "content\\other.txt"), // case matters
@@ -136,7 +136,7 @@ TEST(ArchiveOpen, IndexRouteGathersEveryChunkNamingTheDataFileAndNoOther)
 TEST(ArchiveOpen, RefusalsByBothRoutes)
 {
     TempDir dir, noIndex, noData;
-    zarnik_pack::UpkOptions otherId;
+    testpack::UpkOptions otherId;
     otherId.tableId = 4;
     WriteUpk(dir, SmallSet(), "no-table.upk", otherId);
     WriteUpk(dir, {}, "empty-table.upk");
@@ -207,7 +207,7 @@ TEST(ArchiveTree, FoldersFromPaths)
     }
     for (const Case &c : cases) {
         TempDir dir;
-        std::vector<zarnik_pack::Entry> entries;
+        std::vector<testpack::Entry> entries;
         for (const std::string &path : c.paths)
             entries.push_back(MakeEntry(path, "x", zarnik_pack::Storage::Stored));
         CZarnikArchive archive;

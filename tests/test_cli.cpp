@@ -1,5 +1,6 @@
 // The zarnik tool, run as a program on packs made by the pack writer: what
 // each command prints, what it writes and its exit status.
+#include "PlatformFile.h"
 #include "TestSupport.h"
 
 #include <nlohmann/json.hpp>
@@ -19,7 +20,7 @@
 
 using namespace testsupport;
 using zarnik_pack::Bytes;
-using zarnik_pack::Entry;
+using testpack::Entry;
 using zarnik_pack::Storage;
 
 namespace {
@@ -193,7 +194,7 @@ TEST(Cli, ListInfoAndExtractEverythingOrPatternsNeverOverwriting)
     EXPECT_EQ(Zarnik({"list", "content.vfi"}, dir.str()).out, list.out);
     EXPECT_TRUE(Ran(Zarnik({"info", "data0.vfs"}, dir.str()), 0, {"index", dir.file("data0.vfs")}));
     // The whole index over two data files, one of them missing.
-    zarnik_pack::VfsOptions two;
+    testpack::VfsOptions two;
     two.after = {{0, zarnik_pack::IndexChunkData("data1.vfs", {})}};
     WriteVfs(dir, SampleEntries(), two);
     EXPECT_TRUE(Ran(Zarnik({"test", "content.vfi"}, dir.str()), 1,
@@ -296,7 +297,7 @@ TEST(Cli, DamagedFilesAndControlCharactersAreNamedExactlyAndEscaped)
     const std::string folder = "content\\esc\x1b[2J\x07";
     auto entries = SampleEntries();
     entries.push_back(MakeEntry("content\\cut.bin", Bytes(5000, 'a'), Storage::Packed));
-    entries.back().packedSize = static_cast<uint32_t>(zarnik_pack::StoredForm(entries.back()).size() - 10);
+    entries.back().packedSize = static_cast<uint32_t>(testpack::StoredForm(entries.back()).size() - 10);
     entries.push_back(MakeEntry(folder + "\\a\nb\x7f\x9b.bin", Pattern(100), Storage::Stored));
     entries.back().offset = 1u << 20;
     entries.push_back(MakeEntry("content\\bell\x07.txt", "ding"));
@@ -431,7 +432,7 @@ TEST(Cli, OpenOutputAndCommandLineFailures)
     // output, no destination made. A FIFO as the pack, its index or its
     // data file is refused, not waited on.
     TempDir dir;
-    const zarnik_pack::VfsSet set = zarnik_pack::BuildVfs(SampleEntries());
+    const testpack::VfsSet set = testpack::BuildVfs(SampleEntries());
     WriteAll(dir.file("data0.vfs"), set.data);
     WriteAll(dir.file("junk.upk"), Pattern(64));
     std::vector<std::pair<std::vector<std::string>, std::string>> failures{

@@ -15,7 +15,7 @@ using namespace testsupport;
 using zarnik::ArchiveNode;
 using zarnik::CZarnikArchive;
 using zarnik::ExtractOutcome;
-using zarnik_pack::Entry;
+using testpack::Entry;
 using zarnik_pack::Storage;
 
 namespace {

@@ -17,7 +17,7 @@ using zarnik::CZarnikArchive;
 using zarnik::ExtractOutcome;
 using zarnik::OpenReportItem;
 using zarnik_pack::Bytes;
-using zarnik_pack::Entry;
+using testpack::Entry;
 using zarnik_pack::Storage;
 
 namespace {
@@ -170,8 +170,8 @@ TEST(Hostile, EveryByteOfBothRoutesCutOffAndFlipped)
     // pack, and what they point at is either all there or reported. A flip
     // may change stored bytes, which are taken as they are.
     Sandbox cuts(&kSmallFiles), flips;
-    const Bytes pack = zarnik_pack::BuildUpk(SmallEntries());
-    const zarnik_pack::VfsSet set = zarnik_pack::BuildVfs(SmallEntries());
+    const Bytes pack = testpack::BuildUpk(SmallEntries());
+    const testpack::VfsSet set = testpack::BuildVfs(SmallEntries());
     using Run = std::function<Outcome(Sandbox &, const Bytes &)>;
     const std::vector<std::tuple<std::string, const Bytes *, Run>> targets = {
         {"pack", &pack, [&](Sandbox &box, const Bytes &b) { return box.Upk(b); }},
@@ -216,8 +216,8 @@ TEST(Hostile, NamesThatTryToLeaveTheDestination)
     entries.back().rawName = zarnik_pack::ToBytes("content\\..\\raw..");
 
     Sandbox box;
-    const zarnik_pack::VfsSet set = zarnik_pack::BuildVfs(entries);
-    for (const Outcome &o : {box.Upk(zarnik_pack::BuildUpk(entries)), box.Vfs(set.index, set.data)}) {
+    const testpack::VfsSet set = testpack::BuildVfs(entries);
+    for (const Outcome &o : {box.Upk(testpack::BuildUpk(entries)), box.Vfs(set.index, set.data)}) {
         ASSERT_TRUE(o.opened);
         EXPECT_TRUE(o.trouble.empty()) << o.trouble;
         // A leading backslash or an empty segment stays inside.
@@ -257,7 +257,7 @@ TEST(Hostile, SizesAndOffsetsAtAndPastTheEnds)
             MakeEntry("content\\cut-stream", Repetitive(300), Storage::Packed),
             MakeEntry("content\\one-short", Repetitive(300), Storage::Packed),
         };
-        entries.end()[-2].packedSize = zarnik_pack::StoredForm(entries.end()[-2]).size() - 1;
+        entries.end()[-2].packedSize = testpack::StoredForm(entries.end()[-2]).size() - 1;
         entries.back().unpackedSize = 301; // unpacks to 300 bytes
         return entries;
     };
@@ -284,13 +284,13 @@ TEST(Hostile, SizesAndOffsetsAtAndPastTheEnds)
     };
 
     Sandbox box;
-    const uint32_t upkSize = static_cast<uint32_t>(zarnik_pack::BuildUpk(entriesFor(100)).size());
-    const Bytes upk = zarnik_pack::BuildUpk(entriesFor(upkSize));
+    const uint32_t upkSize = static_cast<uint32_t>(testpack::BuildUpk(entriesFor(100)).size());
+    const Bytes upk = testpack::BuildUpk(entriesFor(upkSize));
     ASSERT_EQ(upk.size(), upkSize);
     check(box.Upk(upk), upk, "single pack");
 
-    const uint32_t dataSize = static_cast<uint32_t>(zarnik_pack::BuildVfs(entriesFor(100)).data.size());
-    const zarnik_pack::VfsSet set = zarnik_pack::BuildVfs(entriesFor(dataSize));
+    const uint32_t dataSize = static_cast<uint32_t>(testpack::BuildVfs(entriesFor(100)).data.size());
+    const testpack::VfsSet set = testpack::BuildVfs(entriesFor(dataSize));
     ASSERT_EQ(set.data.size(), dataSize);
     check(box.Vfs(set.index, set.data), set.data, "index");
 }
@@ -298,18 +298,18 @@ TEST(Hostile, SizesAndOffsetsAtAndPastTheEnds)
 TEST(Hostile, ChunksThatLieAboutTheirSizes)
 {
     const std::vector<Entry> entries = SmallEntries();
-    const Bytes pack = zarnik_pack::BuildUpk(entries);
-    const zarnik_pack::VfsSet set = zarnik_pack::BuildVfs(entries);
+    const Bytes pack = testpack::BuildUpk(entries);
+    const testpack::VfsSet set = testpack::BuildVfs(entries);
     // Single pack: the data chunk's size at 4, the file table's after the data.
-    const uint32_t dataLength = zarnik_pack::GetU32(pack, 4);
+    const uint32_t dataLength = testpack::GetU32(pack, 4);
     const size_t table = 8 + dataLength + 4;
-    const uint32_t tableLength = zarnik_pack::GetU32(pack, table);
+    const uint32_t tableLength = testpack::GetU32(pack, table);
     const uint32_t firstEntry = 20 + static_cast<uint32_t>(entries[0].path.size()) + 1;
     // Index: the chunk's size at 4, the data file's name length M at 12, the
     // first entry's name length L after "data0.vfs\0", 12 bytes and 16 into the entry.
-    const uint32_t chunkLength = zarnik_pack::GetU32(set.index, 4);
+    const uint32_t chunkLength = testpack::GetU32(set.index, 4);
     const size_t firstL = 8 + 8 + 10 + 12 + 16;
-    ASSERT_EQ(zarnik_pack::GetU32(set.index, firstL), entries[0].path.size() + 1);
+    ASSERT_EQ(testpack::GetU32(set.index, firstL), entries[0].path.size() + 1);
 
     enum Want { Everything, WithA, WithoutA, Anything, NotOpened };
     struct Lie { bool index; size_t at; std::vector<uint32_t> claims; Want want; };
@@ -331,7 +331,7 @@ TEST(Hostile, ChunksThatLieAboutTheirSizes)
             const std::string what = std::string(lie.index ? "index" : "pack") + ": " +
                                      std::to_string(lie.at) + " claims " + std::to_string(claim);
             Bytes lying = lie.index ? set.index : pack;
-            zarnik_pack::PutU32(lying, lie.at, claim);
+            testpack::PutU32(lying, lie.at, claim);
             const Outcome o = lie.index ? box.Vfs(lying, set.data) : box.Upk(lying);
             EXPECT_TRUE(o.trouble.empty()) << what << "\n" << o.trouble;
             EXPECT_TRUE(lie.want != Everything || o.written == kSmallFiles) << what;

@@ -3,10 +3,12 @@
 //   OUT/vfs/content.vfi + data0.vfs an index-plus-data set
 // Both hold the same few folders, text files and pictures, some stored and
 // some packed, and one name with a Latin-1 letter.
+#include "OutputFile.h"
 #include "PackWriter.h"
 
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,7 +18,7 @@ using zarnik_pack::Storage;
 
 namespace {
 
-void put16(Bytes &b, uint16_t v)
+void Put16(Bytes &b, uint16_t v)
 {
     b.push_back(static_cast<unsigned char>(v));
     b.push_back(static_cast<unsigned char>(v >> 8));
@@ -24,7 +26,7 @@ void put16(Bytes &b, uint16_t v)
 
 // A 24-bit BMP whose pixels come from `pixel(x, y)` as 0xRRGGBB.
 template <typename Pixel>
-Bytes bmp(int w, int h, Pixel pixel)
+Bytes Bmp(int w, int h, Pixel pixel)
 {
     const uint32_t stride = (uint32_t(w) * 3 + 3) & ~3u;
     const uint32_t imageSize = stride * uint32_t(h);
@@ -37,8 +39,8 @@ Bytes bmp(int w, int h, Pixel pixel)
     zarnik_pack::AppendU32(b, 40);
     zarnik_pack::AppendU32(b, uint32_t(w));
     zarnik_pack::AppendU32(b, uint32_t(h));
-    put16(b, 1);
-    put16(b, 24);
+    Put16(b, 1);
+    Put16(b, 24);
     zarnik_pack::AppendU32(b, 0);
     zarnik_pack::AppendU32(b, imageSize);
     zarnik_pack::AppendU32(b, 2835);
@@ -59,12 +61,12 @@ Bytes bmp(int w, int h, Pixel pixel)
     return b;
 }
 
-uint32_t rgb(int r, int g, int b)
+uint32_t Rgb(int r, int g, int b)
 {
     return (uint32_t(r & 255) << 16) | (uint32_t(g & 255) << 8) | uint32_t(b & 255);
 }
 
-Entry entry(const std::string &path, Bytes data, Storage storage)
+Entry MakeEntry(const std::string &path, Bytes data, Storage storage)
 {
     Entry e;
     e.path = path;
@@ -73,12 +75,12 @@ Entry entry(const std::string &path, Bytes data, Storage storage)
     return e;
 }
 
-Entry text(const std::string &path, const std::string &body, Storage storage)
+Entry TextEntry(const std::string &path, const std::string &body, Storage storage)
 {
-    return entry(path, zarnik_pack::ToBytes(body), storage);
+    return MakeEntry(path, zarnik_pack::ToBytes(body), storage);
 }
 
-std::vector<Entry> sampleEntries()
+std::vector<Entry> SampleEntries()
 {
     std::string story;
     for (int i = 1; i <= 60; ++i)
@@ -86,48 +88,51 @@ std::vector<Entry> sampleEntries()
             + ": the caravan crossed the salt flats of Zarnik and made camp by the old well.\n";
 
     std::vector<Entry> e;
-    e.push_back(text("content\\readme.txt",
+    e.push_back(TextEntry("content\\readme.txt",
                      "Zarnik sample pack.\nOpen folders on the left; export a file or a folder "
                      "with Edit > Export...\n",
                      Storage::Stored));
-    e.push_back(text("content\\docs\\story.txt", story, Storage::Packed));
-    e.push_back(text("content\\docs\\credits.txt",
+    e.push_back(TextEntry("content\\docs\\story.txt", story, Storage::Packed));
+    e.push_back(TextEntry("content\\docs\\credits.txt",
                      "Drawn and packed by the Zarnik Explorer sample generator.\n", Storage::Stored));
-    e.push_back(entry("content\\gfx\\sky.bmp",
-                      bmp(128, 64, [](int, int y) { return rgb(40 + y, 90 + y * 2, 200 + y / 2); }),
+    e.push_back(MakeEntry("content\\gfx\\sky.bmp",
+                      Bmp(128, 64, [](int, int y) { return Rgb(40 + y, 90 + y * 2, 200 + y / 2); }),
                       Storage::Packed));
-    e.push_back(entry("content\\gfx\\checker.bmp",
-                      bmp(32, 32,
+    e.push_back(MakeEntry("content\\gfx\\checker.bmp",
+                      Bmp(32, 32,
                           [](int x, int y) {
-                              return ((x / 8 + y / 8) & 1) ? rgb(0x2b, 0x3a, 0x4a) : rgb(0xf6, 0xc1, 0x4f);
+                              return ((x / 8 + y / 8) & 1) ? Rgb(0x2b, 0x3a, 0x4a) : Rgb(0xf6, 0xc1, 0x4f);
                           }),
                       Storage::Stored));
-    e.push_back(entry("content\\gfx\\icons\\gem.bmp",
-                      bmp(16, 16,
+    e.push_back(MakeEntry("content\\gfx\\icons\\gem.bmp",
+                      Bmp(16, 16,
                           [](int x, int y) {
                               const int d = (x > 7 ? x - 8 : 7 - x) + (y > 7 ? y - 8 : 7 - y);
-                              return d < 7 ? rgb(0x3a, 0x8d + d * 10, 0xe0) : rgb(255, 255, 255);
+                              return d < 7 ? Rgb(0x3a, 0x8d + d * 10, 0xe0) : Rgb(255, 255, 255);
                           }),
                       Storage::Packed));
-    e.push_back(entry("content\\gfx\\icons\\noise.bmp",
-                      bmp(16, 16,
+    e.push_back(MakeEntry("content\\gfx\\icons\\noise.bmp",
+                      Bmp(16, 16,
                           [](int x, int y) {
                               uint32_t v = uint32_t(x * 73856093) ^ uint32_t(y * 19349663);
                               v = v * 2654435761u;
                               return v >> 8;
                           }),
                       Storage::Auto));
-    e.push_back(text("content\\maps\\desert\\layout.txt",
+    e.push_back(TextEntry("content\\maps\\desert\\layout.txt",
                      "width 64\nheight 64\ntiles sand,rock,well\n", Storage::Stored));
-    e.push_back(text("content\\maps\\desert\\caf\xE9.txt",
+    e.push_back(TextEntry("content\\maps\\desert\\caf\xE9.txt",
                      "A name with a Latin-1 letter: caf\xE9.\n", Storage::Stored));
-    e.push_back(text("content\\settings.ini", "[video]\nwidth=1024\nheight=768\n", Storage::Packed));
+    e.push_back(TextEntry("content\\settings.ini", "[video]\nwidth=1024\nheight=768\n", Storage::Packed));
     return e;
 }
 
-bool write(const std::filesystem::path &path, const Bytes &bytes)
+// The samples of an earlier build are made again.
+bool Write(const std::filesystem::path &path, const std::optional<Bytes> &bytes)
 {
-    if (zarnik_pack::WriteFile(path.string(), bytes))
+    std::error_code ec;
+    std::filesystem::remove(path, ec);
+    if (bytes && zarnik_pack::WriteNewFile(path.string(), *bytes))
         return true;
     std::fprintf(stderr, "make_samples: cannot write %s\n", path.string().c_str());
     return false;
@@ -148,9 +153,9 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "make_samples: cannot create %s\n", (out / "vfs").string().c_str());
         return 1;
     }
-    const std::vector<Entry> entries = sampleEntries();
-    const zarnik_pack::VfsSet set = zarnik_pack::BuildVfs(entries);
-    const bool ok = write(out / "zarnik-sample.upk", zarnik_pack::BuildUpk(entries))
-        && write(out / "vfs" / "content.vfi", set.index) && write(out / "vfs" / "data0.vfs", set.data);
+    const std::vector<Entry> entries = SampleEntries();
+    const std::optional<zarnik_pack::VfsSet> set = zarnik_pack::BuildVfs(entries);
+    const bool ok = set && Write(out / "zarnik-sample.upk", zarnik_pack::BuildUpk(entries))
+        && Write(out / "vfs" / "content.vfi", set->index) && Write(out / "vfs" / "data0.vfs", set->data);
     return ok ? 0 : 1;
 }

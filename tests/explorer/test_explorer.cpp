@@ -7,7 +7,7 @@
 #include "ExportSummaryDlg.h"
 #include "ExportThread.h"
 #include "MainWindow.h"
-#include "PackWriter.h"
+#include "PackKit.h"
 #include "ProgressDlg.h"
 #include "ZarnikArchive.h"
 
@@ -20,7 +20,7 @@
 using zarnik::ArchiveNode;
 using zarnik::CZarnikArchive;
 using zarnik::ExtractOutcome;
-using zarnik_pack::Entry;
+using testpack::Entry;
 using zarnik_pack::Storage;
 using Step = std::function<void(QWidget *)>;
 
@@ -68,7 +68,7 @@ std::string nativePath(const QString &path) { return QFile::encodeName(path).toS
 QString writeUpk(const QString &path, const std::vector<Entry> &entries = sampleEntries())
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
-    zarnik_pack::WriteFile(nativePath(path), zarnik_pack::BuildUpk(entries));
+    testpack::WriteFile(nativePath(path), testpack::BuildUpk(entries));
     return path;
 }
 
@@ -76,9 +76,9 @@ QString writeUpk(const QString &path, const std::vector<Entry> &entries = sample
 QString writeVfs(const QString &folder)
 {
     QDir().mkpath(folder);
-    const zarnik_pack::VfsSet set = zarnik_pack::BuildVfs(sampleEntries(), {});
-    zarnik_pack::WriteFile(nativePath(folder) + "/content.vfi", set.index);
-    zarnik_pack::WriteFile(nativePath(folder) + "/data0.vfs", set.data);
+    const testpack::VfsSet set = testpack::BuildVfs(sampleEntries(), {});
+    testpack::WriteFile(nativePath(folder) + "/content.vfi", set.index);
+    testpack::WriteFile(nativePath(folder) + "/data0.vfs", set.data);
     return folder + "/data0.vfs";
 }
 
@@ -322,7 +322,7 @@ private slots:
         // library: the pack shown stays open with its view, and a refusal or failure says why.
         CZarnikArchive *archive = m_window->archive();
         const QStringList before = view();
-        QVERIFY(zarnik_pack::WriteFile(nativePath(path("junk.upk")), zarnik_pack::Bytes(64, 7)));
+        QVERIFY(testpack::WriteFile(nativePath(path("junk.upk")), zarnik_pack::Bytes(64, 7)));
         QVERIFY(QFile::remove(path("set/content.vfi")));
         const QString refused = "Invalid Zarnik Pack file";
         for (const auto &[name, why] : std::vector<std::pair<QString, QString>>{
@@ -529,7 +529,7 @@ private slots:
         // An existing name: the file dialog comes again (no offer to replace it); nothing is written.
         const QString out = path("out");
         QVERIFY(QDir().mkpath(out + "/in/mix") && select("readme.txt"));
-        QVERIFY(zarnik_pack::WriteFile(nativePath(out + "/saved"), zarnik_pack::ToBytes("old")));
+        QVERIFY(testpack::WriteFile(nativePath(out + "/saved"), zarnik_pack::ToBytes("old")));
         QCOMPARE(exportTo(out + "/saved", nullptr,
                           {textStep(QMessageBox::Information, {"already exists"}), fileStep(QString())}),
                  QStringList{"<no export>"});
@@ -543,7 +543,7 @@ private slots:
         mixed[2].unpackedSize = 1000;
         open(writeUpk(path(QStringLiteral("mixed.upk")), mixed));
         for (const char *name : {"/in/mix/there.txt", "/in/mix/sub"})
-            QVERIFY(zarnik_pack::WriteFile(nativePath(out + name), zarnik_pack::ToBytes("old")));
+            QVERIFY(testpack::WriteFile(nativePath(out + name), zarnik_pack::ToBytes("old")));
         for (const char *name : {"mix", "..", "../up.txt"})
             m_tree->findItems(name, Qt::MatchRecursive)[0]->setSelected(true);
         exportTo(out + "/in", nullptr,

@@ -1,0 +1,244 @@
+// The pack writer's own promises: an entry is packed only when that is
+// strictly smaller, a streamed entry is never read whole, already stored
+// bytes are copied as they are, and a file is published whole or not at all.
+#include "Compressor.h"
+#include "OutputFile.h"
+#include "PackWriter.h"
+#include "PlatformFile.h"
+#include "TestSupport.h"
+
+#include <memory>
+
+using testsupport::Bytes;
+using testsupport::Files;
+using testsupport::operator+;
+using testsupport::Pattern;
+using testsupport::TempDir;
+using zarnik_pack::Storage;
+
+namespace {
+
+// The first entry of a single pack with one table, as a reader finds it.
+struct FirstEntry
+{
+    uint32_t unpacked = 0, packed = 0;
+    Bytes stored;
+};
+
+FirstEntry ReadFirstEntry(const Bytes &upk)
+{
+    const size_t table = 8 + testpack::GetU32(upk, 4) + 8;
+    FirstEntry entry;
+    const uint32_t offset = testpack::GetU32(upk, table + 4);
+    entry.unpacked = testpack::GetU32(upk, table + 8);
+    entry.packed = testpack::GetU32(upk, table + 12);
+    if (table + 20 <= upk.size() && offset + uint64_t(entry.packed) <= upk.size())
+        entry.stored.assign(upk.begin() + offset, upk.begin() + offset + entry.packed);
+    return entry;
+}
+
+// Bytes whose packed stream is exactly as long as they are: noise, then a
+// run of one byte long enough for packing to win back its overhead.
+Bytes PacksToItsOwnLength()
+{
+    const Bytes noise = Pattern(600, 7);
+    for (size_t run = 1; run < 4000; ++run) {
+        const Bytes data = noise + Bytes(run, 'z');
+        if (zarnik_pack::Compress(data.data(), data.size()).size() == data.size())
+            return data;
+    }
+    return {};
+}
+
+struct Streamed
+{
+    Bytes pack;
+    size_t reads = 0, largestRead = 0;
+    zarnik_pack::WriteProblem problem = zarnik_pack::WriteProblem::None;
+};
+
+// `data` as the only entry of a single pack, read through a counting reader
+// that fails from `failAt` on.
+Streamed StreamOne(const Bytes &data, Storage storage, uint64_t failAt = UINT64_MAX)
+{
+    Streamed out;
+    zarnik_pack::MemorySink sink;
+    zarnik_pack::UpkWriter writer(sink);
+    zarnik_pack::Entry entry;
+    entry.path = "content\\big.bin", entry.storage = storage;
+    const auto read = [&](uint64_t position, unsigned char *buffer, size_t count) {
+        ++out.reads;
+        out.largestRead = std::max(out.largestRead, count);
+        if (position + count > failAt)
+            return false;
+        std::copy(data.begin() + position, data.begin() + position + count, buffer);
+        return true;
+    };
+    if (writer.AddStreamed(entry, data.size(), read) && writer.Finish())
+        out.pack = sink.Contents();
+    out.problem = writer.Problem();
+    return out;
+}
+
+} // namespace
+
+// Equal stored and unpacked sizes read back as "stored as is", so a packed
+// form of the same length must never be kept; an empty file stays packed
+// (stored it would read as a folder); Storage::Packed always differs.
+TEST(PackWriter, StoresWhatPackingDoesNotShrink)
+{
+    const Bytes even = PacksToItsOwnLength();
+    ASSERT_FALSE(even.empty()) << "no input packs to its own length";
+    const Bytes text = zarnik_pack::ToBytes(std::string(3000, 'a'));
+    struct Case
+    {
+        const char *what;
+        Bytes data;
+        Storage storage;
+        int packed; // 1 packed, 0 stored, -1 either (a stream cannot be packed again)
+    } const cases[] = {
+        {"packs to its own length", even, Storage::Auto, 0},
+        {"repeats", text, Storage::Auto, 1},
+        {"noise", Pattern(5000), Storage::Auto, 0},
+        {"empty, stored", {}, Storage::Stored, 1},
+        {"own length, forced packed", even, Storage::Packed, -1},
+    };
+    for (const Case &c : cases) {
+        zarnik_pack::Entry entry;
+        entry.path = "content\\f", entry.data = c.data, entry.storage = c.storage;
+        const std::optional<Bytes> memory = zarnik_pack::BuildUpk({entry});
+        ASSERT_TRUE(memory) << c.what;
+        for (const Bytes &pack : {*memory, StreamOne(c.data, c.storage).pack}) {
+            const FirstEntry got = ReadFirstEntry(pack);
+            EXPECT_EQ(got.unpacked, c.data.size()) << c.what;
+            if (c.packed >= 0) {
+                EXPECT_EQ(got.packed != got.unpacked, c.packed == 1) << c.what;
+            }
+            // Equal sizes: whatever is stored is read as the file itself.
+            if (got.packed == got.unpacked) {
+                EXPECT_EQ(got.stored, c.data) << c.what;
+            }
+        }
+    }
+}
+
+// A streamed entry is read in blocks, never whole, however large; a failed
+// read is reported as such and no pack is finished.
+TEST(PackWriter, StreamsEntriesInBlocks)
+{
+    const Bytes big = Pattern(3 * zarnik_pack::kDefaultBlockSize + 123) +
+                      zarnik_pack::ToBytes(std::string(2 * zarnik_pack::kDefaultBlockSize, 'q'));
+    for (Storage storage : {Storage::Auto, Storage::Stored}) {
+        const Streamed streamed = StreamOne(big, storage);
+        EXPECT_LE(streamed.largestRead, zarnik_pack::kDefaultBlockSize);
+        EXPECT_GE(streamed.reads, big.size() / zarnik_pack::kDefaultBlockSize);
+        zarnik_pack::Entry entry;
+        entry.path = "content\\big.bin", entry.data = big, entry.storage = storage;
+        EXPECT_EQ(streamed.pack, zarnik_pack::BuildUpk({entry}));
+
+        const Streamed failed = StreamOne(big, storage, big.size() / 2);
+        EXPECT_TRUE(failed.pack.empty());
+        EXPECT_EQ(failed.problem, zarnik_pack::WriteProblem::ReadFailed);
+    }
+}
+
+// Already stored bytes, packed or not, are copied as they are with their
+// sizes; a source that ends early is a failed read.
+TEST(PackWriter, CopiesStoredBytesAsTheyAre)
+{
+    TempDir dir;
+    const Bytes text = zarnik_pack::ToBytes(std::string(5000, 'x') + "tail");
+    for (Storage storage : {Storage::Auto, Storage::Stored}) {
+        zarnik_pack::Entry entry;
+        entry.path = "content\\f", entry.data = text, entry.storage = storage;
+        const Bytes source = *zarnik_pack::BuildUpk({entry});
+        testsupport::WriteAll(dir.file("source.upk"), source);
+        const FirstEntry original = ReadFirstEntry(source);
+        const uint64_t offset = testpack::GetU32(source, 8 + testpack::GetU32(source, 4) + 8 + 4);
+        std::unique_ptr<zarnik::PlatformFile, void (*)(zarnik::PlatformFile *)> file(
+            zarnik::PlatformOpenRead(dir.file("source.upk")), zarnik::PlatformClose);
+        ASSERT_TRUE(file);
+
+        for (const uint64_t shortBy : {0, 1}) {
+            zarnik_pack::MemorySink sink;
+            zarnik_pack::UpkWriter writer(sink);
+            const uint64_t storedSize = original.packed + shortBy * source.size();
+            const bool added =
+                writer.AddStoredBytes("content\\f", text.size(), file.get(), offset, storedSize);
+            EXPECT_EQ(added, shortBy == 0);
+            if (!added) {
+                EXPECT_EQ(writer.Problem(), zarnik_pack::WriteProblem::ReadFailed);
+                continue;
+            }
+            ASSERT_TRUE(writer.Finish());
+            EXPECT_EQ(sink.Contents(), source);
+        }
+    }
+}
+
+// A file that is not whole never takes its name, and no temporary file is
+// left: a failed write, a failed close, a name already taken.
+TEST(PackWriter, PublishesOnlyWholeFiles)
+{
+    struct Case
+    {
+        const char *what;
+        zarnik_pack::FileCalls calls;
+        bool failWrite;
+        bool nameTaken;
+        bool published;
+    };
+    zarnik_pack::FileCalls failingClose;
+    failingClose.closeWritten = [](zarnik::PlatformFile *file) {
+        zarnik::PlatformCloseWritten(file);
+        return false;
+    };
+    const Case cases[] = {
+        {"whole", {}, false, false, true},
+        {"write fails", {}, true, false, false},
+        {"close fails", failingClose, false, false, false},
+        {"name taken", {}, false, true, false},
+    };
+    const Bytes bytes = Pattern(1000);
+    for (const Case &c : cases) {
+        TempDir dir;
+        Files before;
+        if (c.nameTaken) {
+            testsupport::WriteAll(dir.file("out.upk"), zarnik_pack::ToBytes("theirs"));
+            before["out.upk"] = zarnik_pack::ToBytes("theirs");
+        }
+        std::unique_ptr<zarnik::PlatformDirectory, void (*)(zarnik::PlatformDirectory *)> folder(
+            zarnik::PlatformOpenDirectory(dir.str()), zarnik::PlatformCloseDirectory);
+        ASSERT_TRUE(folder);
+        {
+            zarnik_pack::OutputFile out(folder.get(), "out.upk", c.calls);
+            ASSERT_TRUE(out.Created()) << c.what;
+            EXPECT_TRUE(out.Sink().Append(bytes));
+            if (c.failWrite) {
+                EXPECT_FALSE(out.Sink().Overwrite(bytes.size(), bytes.data(), 1));
+            }
+            EXPECT_EQ(out.Publish(), c.published) << c.what;
+        }
+        Files expected = before;
+        if (c.published)
+            expected["out.upk"] = bytes;
+        EXPECT_EQ(testsupport::FilesBelow(dir.path()), expected) << c.what;
+    }
+}
+
+// A name a reader would leave out (longer than its 260-byte field with the
+// terminator) is refused, and nothing after it is written.
+TEST(PackWriter, RefusesNamesAReaderLeavesOut)
+{
+    for (const size_t length : {259, 260}) {
+        zarnik_pack::MemorySink sink;
+        zarnik_pack::UpkWriter writer(sink);
+        zarnik_pack::Entry entry;
+        entry.path = "content\\" + std::string(length - 8, 'n');
+        const bool fits = length < zarnik_pack::kMaxNameField;
+        EXPECT_EQ(writer.Add(entry), fits) << length;
+        EXPECT_EQ(writer.Finish(), fits) << length;
+        EXPECT_EQ(writer.Problem(),
+                  fits ? zarnik_pack::WriteProblem::None : zarnik_pack::WriteProblem::NameTooLong);
+    }
+}

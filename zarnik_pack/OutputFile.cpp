@@ -1,0 +1,88 @@
+#include "OutputFile.h"
+
+namespace zarnik_pack {
+
+OutputFile::OutputFile(zarnik::PlatformDirectory *folder, const std::string &name, FileCalls calls)
+    : m_Folder(folder), m_Name(name), m_Calls(calls)
+{
+    m_File = m_Calls.createTemporary(folder, name, &m_TempName);
+    if (!m_File) {
+        m_Failure = zarnik::PlatformLastFailure();
+        m_TempName.clear();
+    }
+    m_Sink = std::make_unique<FileSink>(m_File);
+}
+
+OutputFile::~OutputFile()
+{
+    Close();
+    if (!m_Published && !m_TempName.empty())
+        m_Calls.removeAt(m_Folder, m_TempName);
+}
+
+bool OutputFile::Close()
+{
+    if (!m_File)
+        return m_Closed && m_Sound;
+    zarnik::PlatformFile *const file = m_File;
+    m_File = nullptr;
+    m_Closed = true;
+    if (m_Sink->Failed()) {
+        m_Failure = m_Sink->Failure();
+        m_Sound = false;
+    }
+    // A failed close may have lost written bytes: such a file is never
+    // published.
+    if (!m_Calls.closeWritten(file)) {
+        if (m_Sound)
+            m_Failure = zarnik::PlatformLastFailure();
+        m_Sound = false;
+    }
+    return m_Sound;
+}
+
+bool OutputFile::Publish()
+{
+    if (m_Published)
+        return true;
+    if (!Close() || m_TempName.empty())
+        return false;
+    if (!m_Calls.publish(m_Folder, m_TempName, m_Name)) {
+        m_Failure = zarnik::PlatformLastFailure();
+        m_Calls.removeAt(m_Folder, m_TempName);
+        m_TempName.clear();
+        m_Sound = false;
+        return false;
+    }
+    m_Published = true;
+    return true;
+}
+
+void OutputFile::Withdraw()
+{
+    if (m_Published)
+        m_Calls.removeAt(m_Folder, m_Name);
+    m_Published = false;
+    m_TempName.clear();
+}
+
+bool WriteNewFile(const std::string &path, const Bytes &bytes, zarnik::PlatformFailure *failure)
+{
+    const size_t separator = zarnik::PlatformLastSeparator(path);
+    const std::string folderPath = separator == std::string::npos ? "." : path.substr(0, separator + 1);
+    const std::string name = path.substr(separator == std::string::npos ? 0 : separator + 1);
+    std::unique_ptr<zarnik::PlatformDirectory, void (*)(zarnik::PlatformDirectory *)> folder(
+        zarnik::PlatformOpenDirectory(folderPath), zarnik::PlatformCloseDirectory);
+    if (!folder) {
+        if (failure)
+            *failure = zarnik::PlatformLastFailure();
+        return false;
+    }
+    OutputFile file(folder.get(), name);
+    const bool written = file.Created() && file.Sink().Append(bytes) && file.Publish();
+    if (!written && failure)
+        *failure = file.Failure();
+    return written;
+}
+
+} // namespace zarnik_pack

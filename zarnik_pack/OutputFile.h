@@ -1,0 +1,68 @@
+// A file written whole or not at all: it is written under a temporary name
+// beside its final one and takes the final name only when every write and
+// the close succeeded; it never replaces anything that stands there. Until
+// it is published, destroying it removes the temporary file.
+#pragma once
+
+#include "PackSink.h"
+#include "PlatformFile.h"
+
+#include <memory>
+#include <string>
+
+namespace zarnik_pack {
+
+// The file-layer calls an OutputFile makes; tests put a failing one in.
+struct FileCalls
+{
+    zarnik::PlatformFile *(*createTemporary)(zarnik::PlatformDirectory *, const std::string &,
+                                             std::string *) = zarnik::PlatformCreateTemporary;
+    bool (*closeWritten)(zarnik::PlatformFile *) = zarnik::PlatformCloseWritten;
+    bool (*publish)(zarnik::PlatformDirectory *, const std::string &, const std::string &) =
+        zarnik::PlatformPublish;
+    bool (*removeAt)(zarnik::PlatformDirectory *, const std::string &) = zarnik::PlatformRemoveAt;
+};
+
+class OutputFile
+{
+public:
+    // Creates the temporary file for `name` in `folder`, which must outlive
+    // this object; Created() says whether that worked.
+    OutputFile(zarnik::PlatformDirectory *folder, const std::string &name, FileCalls calls = {});
+    ~OutputFile();
+    OutputFile(const OutputFile &) = delete;
+    OutputFile &operator=(const OutputFile &) = delete;
+
+    bool Created() const { return m_File != nullptr || m_Closed; }
+    // Where the bytes go (valid while the file is open).
+    PackSink &Sink() { return *m_Sink; }
+    // Closes the file; false when a write or the close failed.
+    bool Close();
+    // Closes the file if open and gives it its final name; false, with the
+    // temporary file removed, when a write, the close or the renaming failed
+    // (Exists: something stands at the name).
+    bool Publish();
+    // Removes the published file again, when its partner of an index set
+    // could not be published.
+    void Withdraw();
+    // Why the last failed step failed.
+    const zarnik::PlatformFailure &Failure() const { return m_Failure; }
+
+private:
+    zarnik::PlatformDirectory *m_Folder;
+    std::string m_Name;
+    FileCalls m_Calls;
+    std::string m_TempName;
+    zarnik::PlatformFile *m_File = nullptr;
+    std::unique_ptr<FileSink> m_Sink;
+    zarnik::PlatformFailure m_Failure;
+    bool m_Closed = false;
+    bool m_Sound = true; // every write and the close succeeded
+    bool m_Published = false;
+};
+
+// `bytes` as the new file `path`, whole or not at all, never replacing
+// anything; false (with `failure` filled in when given) on failure.
+bool WriteNewFile(const std::string &path, const Bytes &bytes, zarnik::PlatformFailure *failure = nullptr);
+
+} // namespace zarnik_pack
