@@ -179,7 +179,7 @@ void MainWindow::updateSelectionStatus()
         m_statusLabel->clear();
         return;
     }
-    const auto files = [](int n) { return n == 1 ? tr("1 file") : tr("%1 files").arg(n); };
+    const auto files = [](quint64 n) { return n == 1 ? tr("1 file") : tr("%1 files").arg(n); };
     const QList<const ArchiveNode *> nodes = ui->treeWidget->selectedNodes();
     // With nothing or the whole pack selected, the pack's numbers.
     if (nodes.isEmpty() || (nodes.size() == 1 && nodes.first() == m_archive->GetRoot())) {
@@ -187,19 +187,16 @@ void MainWindow::updateSelectionStatus()
         const QString folders =
             all.folders == 1 ? tr("1 folder") : tr("%1 folders").arg(all.folders);
         m_statusLabel->setText(tr("%1 in %2, %3 (%4 stored)")
-                                   .arg(files(all.files), folders, ArchiveTree::sizeText(all.size),
-                                        ArchiveTree::sizeText(all.stored)));
+                                   .arg(files(all.files), folders, ArchiveTree::sizeText(all.unpackedBytes),
+                                        ArchiveTree::sizeText(all.storedBytes)));
         return;
     }
     ArchiveTree::Totals sum;
-    for (const ArchiveNode *node : nodes) {
-        const ArchiveTree::Totals t = ui->treeWidget->totals(node);
-        sum.size += t.size;
-        sum.files += t.files;
-    }
+    for (const ArchiveNode *node : nodes)
+        sum += ui->treeWidget->totals(node);
     const QString items = nodes.size() == 1 ? tr("1 item") : tr("%1 items").arg(nodes.size());
     m_statusLabel->setText(tr("%1 selected: %2, %3")
-                               .arg(items, files(sum.files), ArchiveTree::sizeText(sum.size)));
+                               .arg(items, files(sum.files), ArchiveTree::sizeText(sum.unpackedBytes)));
 }
 
 void MainWindow::updateDetails()
@@ -214,12 +211,8 @@ void MainWindow::updateDetails()
         ui->detailsPane->showFolder(nodes.first(), ui->treeWidget->totals(nodes.first()));
     } else if (nodes.size() > 1) {
         ArchiveTree::Totals sum;
-        for (const ArchiveNode *node : nodes) {
-            const ArchiveTree::Totals t = ui->treeWidget->totals(node);
-            sum.size += t.size;
-            sum.stored += t.stored;
-            sum.files += t.files;
-        }
+        for (const ArchiveNode *node : nodes)
+            sum += ui->treeWidget->totals(node);
         ui->detailsPane->showSeveral(int(nodes.size()), sum);
     }
 }

@@ -109,23 +109,40 @@ PackRoute RouteOf(const std::string &path)
     return PackRoute::SinglePack;
 }
 
-TreeTotals CountTree(const ArchiveNode *node)
+TreeTotals TreeTotals::OfFile(const ArchiveNode &file)
 {
     TreeTotals totals;
+    totals.files = 1;
+    totals.packedFiles = file.IsPacked();
+    totals.storedBytes = file.m_PackedSize;
+    totals.unpackedBytes = file.m_UnpackedSize;
+    return totals;
+}
+
+void TreeTotals::AddChild(const ArchiveNode &child, const TreeTotals &below)
+{
+    *this += below;
+    folders += child.IsFolder();
+}
+
+TreeTotals &TreeTotals::operator+=(const TreeTotals &other)
+{
+    files += other.files;
+    folders += other.folders;
+    packedFiles += other.packedFiles;
+    storedBytes += other.storedBytes;
+    unpackedBytes += other.unpackedBytes;
+    return *this;
+}
+
+TreeTotals CountTree(const ArchiveNode *node)
+{
+    if (!node->IsFolder())
+        return TreeTotals::OfFile(*node);
     // Names are at most 260 bytes, so the tree is at most 130 folders deep.
-    const auto add = [&totals](const ArchiveNode *n, const auto &self) -> void {
-        if (n->IsFolder()) {
-            ++totals.folders;
-            for (const ArchiveNode *child : n->m_Children)
-                self(child, self);
-            return;
-        }
-        ++totals.files;
-        totals.packedFiles += n->IsPacked();
-        totals.storedBytes += n->m_PackedSize;
-        totals.unpackedBytes += n->m_UnpackedSize;
-    };
-    add(node, add);
+    TreeTotals totals;
+    for (const ArchiveNode *child : node->m_Children)
+        totals.AddChild(*child, CountTree(child));
     return totals;
 }
 

@@ -43,8 +43,8 @@ PackRoute RouteOf(const std::string &path);
 // name of the third ("*.upk *.vfs* content.vfi"); any other file opens too.
 extern const char kPackNamePatterns[];
 
-// What `node` and everything at every depth below it hold; every folder
-// counts, `node` itself included when it is one.
+// What a node holds: a file itself; a folder everything at every depth
+// below it (the folder itself is not one of its `folders`).
 struct TreeTotals
 {
     uint64_t files = 0;
@@ -52,6 +52,14 @@ struct TreeTotals
     uint64_t packedFiles = 0;
     uint64_t storedBytes = 0;
     uint64_t unpackedBytes = 0;
+
+    // A file's own numbers.
+    static TreeTotals OfFile(const ArchiveNode &file);
+    // Adds a child of the folder counted: what it holds, and itself when it
+    // is a folder.
+    void AddChild(const ArchiveNode &child, const TreeTotals &below);
+    // Adds the totals of another node (several nodes chosen at once).
+    TreeTotals &operator+=(const TreeTotals &other);
 };
 TreeTotals CountTree(const ArchiveNode *node);
 
