@@ -5,7 +5,7 @@
 #include "PackPath.h"
 #include "OutputFile.h"
 #include "PackWriter.h"
-#include "ZarnikArchive.h"
+#include "Extraction.h"
 
 #include <benchmark/benchmark.h>
 
@@ -83,13 +83,14 @@ bool CopyRecursive(const fs::path &out)
     return std::system(command.c_str()) == 0;
 }
 
-bool ExtractAll(CZarnikArchive &archive, const fs::path &out, unsigned workers)
+bool ExtractAll(const CZarnikArchive &archive, const fs::path &out, unsigned workers)
 {
     fs::create_directory(out);
-    CZarnikArchive::ExtractOptions options;
-    options.workers = workers;
-    return archive.Extract(archive.GetRoot(), out.string(), nullptr, options) ==
-           CZarnikArchive::ExtractEnd::Finished;
+    zarnik::ExtractSettings settings;
+    settings.workers = workers;
+    return zarnik::CExtraction(archive, nullptr, settings)
+               .Extract(*archive.GetRoot(), zarnik::ExtractDestination::Folder(out.string())) ==
+           zarnik::ExtractEnd::Finished;
 }
 
 double Seconds(const std::function<bool()> &run, bool &ok)
@@ -108,11 +109,13 @@ double Seconds(const std::function<bool()> &run, bool &ok)
 void BM_StoredAgainstCopy(benchmark::State &state)
 {
     Prepare();
-    CZarnikArchive archive;
-    if (!archive.Open((Root() / "stored.upk").string())) {
+    const std::unique_ptr<const CZarnikArchive> opened =
+        CZarnikArchive::Open((Root() / "stored.upk").string()).archive;
+    if (!opened) {
         state.SkipWithError("open failed");
         return;
     }
+    const CZarnikArchive &archive = *opened;
     const fs::path copyOut = Root() / "out-cp", extractOut = Root() / "out-extract";
     const unsigned workers = static_cast<unsigned>(state.range(0));
     auto extract = [&] { return ExtractAll(archive, extractOut, workers); };
@@ -146,11 +149,13 @@ void BM_ExtractPacked(benchmark::State &state)
 {
     Prepare();
     const fs::path out = Root() / "out-extract";
-    CZarnikArchive archive;
-    if (!archive.Open((Root() / "packed.upk").string())) {
+    const std::unique_ptr<const CZarnikArchive> opened =
+        CZarnikArchive::Open((Root() / "packed.upk").string()).archive;
+    if (!opened) {
         state.SkipWithError("open failed");
         return;
     }
+    const CZarnikArchive &archive = *opened;
     for (auto _ : state) {
         state.PauseTiming();
         fs::remove_all(out);

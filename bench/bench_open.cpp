@@ -73,15 +73,15 @@ void OpenMillionEntries(benchmark::State &state, const char *file)
     size_t nodes = 0;
     for (auto _ : state) {
         const size_t before = HeapInUse();
-        auto *archive = new CZarnikArchive;
-        if (!archive->Open(path)) {
+        std::unique_ptr<const CZarnikArchive> archive = CZarnikArchive::Open(path).archive;
+        if (!archive) {
             state.SkipWithError("open failed");
             break;
         }
         heapMiB = static_cast<double>(HeapInUse() - before) / (1024.0 * 1024.0);
-        nodes = archive->FindNode("content")->m_Children.size();
+        nodes = archive->FindFolder("content")->m_Children.size();
         state.PauseTiming();
-        delete archive;
+        archive.reset();
         state.ResumeTiming();
     }
     state.counters["heap_MiB"] = heapMiB;

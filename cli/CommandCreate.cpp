@@ -217,9 +217,11 @@ int RunCreate(const std::string &out, const std::string &dir, bool store)
         return kExitUsage;
     }
     const fs::path outPath = fs::u8path(LibraryPath(out));
-    if (!vfs && outPath.u8string().find(".vfs") != std::string::npos) {
-        PrintError(Printable(out) + ": a path holding \".vfs\" is opened as an index set, so a "
-                                    "single pack there could not be read back");
+    // The pack must open by the route it is written for.
+    if (zarnik::RouteOf(outPath.u8string()) !=
+        (vfs ? zarnik::PackRoute::IndexedDataFile : zarnik::PackRoute::SinglePack)) {
+        PrintError(Printable(out) + ": a file named so opens as another kind of pack, so the "
+                                    "pack could not be read back");
         return kExitUsage;
     }
     const fs::path indexPath = outPath.parent_path() / "content.vfi";

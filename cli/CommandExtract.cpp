@@ -2,6 +2,7 @@
 // below a folder. The library writes; the tool chooses the nodes, makes the
 // folders that lead to a chosen node, and counts what happened.
 #include "Commands.h"
+#include "Extraction.h"
 #include "Console.h"
 #include "Glob.h"
 #include "OpenPack.h"
@@ -38,7 +39,7 @@ struct Selected
 };
 
 // Counts the library's per-file results and prints every failure.
-class ExtractReport : public CZarnikArchive::Callback
+class ExtractReport : public zarnik::ExtractCallback
 {
 public:
     explicit ExtractReport(ProgressLine &progress) : m_Progress(progress) {}
@@ -238,14 +239,14 @@ int RunExtract(const ExtractOptions &options)
     }
 
     StopOnSignals stopOnSignals;
-    CZarnikArchive::ExtractEnd end = CZarnikArchive::ExtractEnd::Finished;
+    zarnik::ExtractEnd end = zarnik::ExtractEnd::Finished;
+    zarnik::ExtractSettings settings;
+    settings.stop = &g_stop;
+    settings.workers = options.jobs;
+    const zarnik::CExtraction extraction(*archive, &report, settings);
     for (const Selected &s : chosen) {
-        CZarnikArchive::ExtractOptions extractOptions;
-        extractOptions.stop = &g_stop;
-        extractOptions.workers = options.jobs;
-        extractOptions.leadingFolders = s.folders;
-        end = archive->Extract(s.node, dir.u8string(), &report, extractOptions);
-        if (end != CZarnikArchive::ExtractEnd::Finished)
+        end = extraction.Extract(*s.node, zarnik::ExtractDestination::Folder(dir.u8string(), s.folders));
+        if (end != zarnik::ExtractEnd::Finished)
             break;
     }
     progress.Clear();
@@ -257,11 +258,11 @@ int RunExtract(const ExtractOptions &options)
     const uint64_t left = totalFiles - report.written() - report.skipped() - report.failed();
     const std::string notWritten =
         std::to_string(left) + (left == 1 ? " file was" : " files were") + " not written";
-    if (end == CZarnikArchive::ExtractEnd::DiskFull) {
+    if (end == zarnik::ExtractEnd::DiskFull) {
         PrintError("the disk is full or read-only; " + notWritten);
         return kExitFileFailed;
     }
-    if (end == CZarnikArchive::ExtractEnd::Stopped) {
+    if (end == zarnik::ExtractEnd::Stopped) {
         const bool term = g_signal == SIGTERM;
         PrintError(std::string("interrupted by ") + (term ? "SIGTERM" : "SIGINT") + "; " +
                    notWritten);

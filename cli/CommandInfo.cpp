@@ -29,9 +29,8 @@ int RunInfo(const std::string &pack)
     const auto archive = OpenPack(pack);
     if (!archive)
         return kExitUsage;
-    // The root "content" is not listed, so it is not counted either.
-    zarnik::TreeTotals totals = zarnik::CountTree(archive->GetRoot());
-    --totals.folders;
+    // The root "content" is not listed, nor counted.
+    const zarnik::TreeTotals totals = zarnik::CountTree(archive->GetRoot());
     std::printf("pack:       %s\n", Printable(LibraryPath(pack)).c_str());
     const size_t dataFiles = archive->GetDataFileCount();
     std::printf("route:      %s\n", !archive->IsIndexRoute() ? "single pack"

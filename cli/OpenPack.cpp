@@ -58,42 +58,22 @@ std::string WhyUnreadable(const fs::path &path)
 
 } // namespace
 
-std::unique_ptr<CZarnikArchive> OpenPack(const std::string &argument)
+std::unique_ptr<const CZarnikArchive> OpenPack(const std::string &argument)
 {
-    auto archive = std::make_unique<CZarnikArchive>();
     const std::string path = LibraryPath(argument);
-    if (archive->Open(path))
-        return archive;
+    CZarnikArchive::OpenResult opened = CZarnikArchive::Open(path);
+    if (opened.archive)
+        return std::move(opened.archive);
 
+    // The library's reason, with what the file system says of the file it
+    // could not read.
     const fs::path native = fs::u8path(path);
-    const fs::path index = native.parent_path() / "content.vfi";
-    std::string reason;
-    switch (archive->GetOpenFailure()) {
-    case CZarnikArchive::OpenFailure::NoDirectory:
-        reason = "no folder in the path to look for \"content.vfi\" in";
-        break;
-    case CZarnikArchive::OpenFailure::IndexUnreadable: {
-        const std::string why = WhyUnreadable(index);
-        reason = "a \".vfs\" data file needs its index \"content.vfi\" beside it: " +
-                 Printable(index.u8string()) + ": " + why;
-        break;
-    }
-    case CZarnikArchive::OpenFailure::NotNamedInIndex:
-        reason = "\"content.vfi\" beside it does not name \"" + Printable(native.filename().u8string()) +
-                 "\"";
-        break;
-    case CZarnikArchive::OpenFailure::DataUnreadable:
+    std::string reason = zarnik::OpenFailureText(opened.failure);
+    if (opened.failure == zarnik::OpenFailure::IndexUnreadable) {
+        const fs::path index = native.parent_path() / "content.vfi";
+        reason += ": " + Printable(index.u8string()) + ": " + WhyUnreadable(index);
+    } else if (opened.failure == zarnik::OpenFailure::DataUnreadable) {
         reason = WhyUnreadable(native);
-        break;
-    case CZarnikArchive::OpenFailure::NoFileTable:
-        reason = "not a Zarnik pack: no file table";
-        break;
-    case CZarnikArchive::OpenFailure::NoEntries:
-        reason = "the pack holds no entries";
-        break;
-    case CZarnikArchive::OpenFailure::None:
-        reason = "the pack could not be opened";
-        break;
     }
     PrintError("cannot open " + Printable(argument) + ": " + reason);
     return nullptr;

@@ -12,7 +12,7 @@ enum ExitStatus { kExitOk = 0, kExitFileFailed = 1, kExitUsage = 2 };
 
 // The archive opened from `argument` (a path as the user typed it), or null
 // after one line on standard error naming the file and the reason.
-std::unique_ptr<zarnik::CZarnikArchive> OpenPack(const std::string &argument);
+std::unique_ptr<const zarnik::CZarnikArchive> OpenPack(const std::string &argument);
 
 // The path the library is given: absolute, as the system reads it.
 std::string LibraryPath(const std::string &argument);

@@ -95,13 +95,8 @@ void ArchiveTree::showArchive(const ArchiveNode *root)
     top->setData(0, Qt::UserRole, QVariant::fromValue(reinterpret_cast<quintptr>(root)));
     m_rows.push_back({top, root, -1, 0, NameFilter::fold(root->m_Name)});
     Totals all;
-    for (const ArchiveNode *child : root->m_Children) {
-        const Totals below = addNode(child, 0, top);
-        all.size += below.size;
-        all.stored += below.stored;
-        all.files += below.files;
-        all.folders += below.folders + (child->IsFolder() ? 1 : 0);
-    }
+    for (const ArchiveNode *child : root->m_Children)
+        all.AddChild(*child, addNode(child, 0, top));
     m_rows[0].end = int(m_rows.size());
     m_folderTotals.insert(root, all);
     setColumns(top, all, true);
@@ -123,18 +118,11 @@ ArchiveTree::Totals ArchiveTree::addNode(const ArchiveNode *node, int parentRow,
 
     Totals totals;
     if (node->IsFolder()) {
-        for (const ArchiveNode *child : node->m_Children) {
-            const Totals below = addNode(child, row, item);
-            totals.size += below.size;
-            totals.stored += below.stored;
-            totals.files += below.files;
-            totals.folders += below.folders + (child->IsFolder() ? 1 : 0);
-        }
+        for (const ArchiveNode *child : node->m_Children)
+            totals.AddChild(*child, addNode(child, row, item));
         m_folderTotals.insert(node, totals);
     } else {
-        totals.size = node->m_UnpackedSize;
-        totals.stored = node->m_PackedSize;
-        totals.files = 1;
+        totals = Totals::OfFile(*node);
     }
     m_rows[size_t(row)].end = int(m_rows.size());
     setColumns(item, totals, node->IsFolder());
@@ -149,11 +137,11 @@ void ArchiveTree::setColumns(QTreeWidgetItem *item, const Totals &totals, bool i
 {
     if (isFolder && totals.files == 0)
         return; // nothing to sum
-    item->setText(SizeColumn, sizeText(totals.size));
-    item->setText(StoredColumn, sizeText(totals.stored));
-    if (totals.size != 0)
+    item->setText(SizeColumn, sizeText(totals.unpackedBytes));
+    item->setText(StoredColumn, sizeText(totals.storedBytes));
+    if (totals.unpackedBytes != 0)
         item->setText(RatioColumn,
-                      QString::number(double(totals.stored) * 100.0 / double(totals.size), 'f', 0)
+                      QString::number(double(totals.storedBytes) * 100.0 / double(totals.unpackedBytes), 'f', 0)
                           + QLatin1Char('%'));
 }
 
@@ -163,7 +151,7 @@ ArchiveTree::Totals ArchiveTree::totals(const ArchiveNode *node) const
         return {};
     if (node->IsFolder())
         return m_folderTotals.value(node);
-    return {node->m_UnpackedSize, node->m_PackedSize, 1, 0};
+    return Totals::OfFile(*node);
 }
 
 int ArchiveTree::setFilter(const QString &text)

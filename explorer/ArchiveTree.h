@@ -4,6 +4,8 @@
 // and the start of a drag of the selection.
 #pragma once
 
+#include "PackPath.h"
+
 #include <QTreeWidget>
 
 #include <QHash>
@@ -22,13 +24,7 @@ class ArchiveTree : public QTreeWidget
 public:
     enum Column { NameColumn, SizeColumn, StoredColumn, RatioColumn };
 
-    struct Totals
-    {
-        quint64 size = 0;   // unpacked bytes
-        quint64 stored = 0; // bytes in the pack
-        int files = 0;
-        int folders = 0;    // below, not counting itself
-    };
+    using Totals = zarnik::TreeTotals;
 
     explicit ArchiveTree(QWidget *parent = nullptr);
 

@@ -153,10 +153,10 @@ void DetailsPane::showFolder(const ArchiveNode *folder, const ArchiveTree::Total
     dropPreview();
     ui->titleLabel->setText(latin1(folder->m_Name));
     ui->detailsLabel->setText(QStringLiteral("<table>") + row(tr("Path:"), latin1(folder->m_Path))
-                              + row(tr("Files below:"), QLocale().toString(totals.files))
-                              + row(tr("Folders below:"), QLocale().toString(totals.folders))
-                              + row(tr("Size:"), exactSize(totals.size))
-                              + row(tr("Stored:"), exactSize(totals.stored))
+                              + row(tr("Files below:"), QLocale().toString(qulonglong(totals.files)))
+                              + row(tr("Folders below:"), QLocale().toString(qulonglong(totals.folders)))
+                              + row(tr("Size:"), exactSize(totals.unpackedBytes))
+                              + row(tr("Stored:"), exactSize(totals.storedBytes))
                               + QStringLiteral("</table>"));
     showMessage(QString());
 }
@@ -166,9 +166,9 @@ void DetailsPane::showSeveral(int count, const ArchiveTree::Totals &totals)
     dropPreview();
     ui->titleLabel->setText(tr("%1 items selected").arg(count));
     ui->detailsLabel->setText(QStringLiteral("<table>")
-                              + row(tr("Files:"), QLocale().toString(totals.files))
-                              + row(tr("Size:"), exactSize(totals.size))
-                              + row(tr("Stored:"), exactSize(totals.stored))
+                              + row(tr("Files:"), QLocale().toString(qulonglong(totals.files)))
+                              + row(tr("Size:"), exactSize(totals.unpackedBytes))
+                              + row(tr("Stored:"), exactSize(totals.storedBytes))
                               + QStringLiteral("</table>"));
     showMessage(QString());
 }

@@ -73,16 +73,13 @@ ExportSummaryDlg::ExportSummaryDlg(const ExportResult &result, QWidget *parent)
                                 .arg(QDir::toNativeSeparators(result.destination));
     QString ending;
     switch (result.end) {
-    case CZarnikArchive::ExtractEnd::Stopped:
+    case zarnik::ExtractEnd::Stopped:
         ending = tr("The export was cancelled.");
         break;
-    case CZarnikArchive::ExtractEnd::DiskFull:
+    case zarnik::ExtractEnd::DiskFull:
         ending = tr("The disk is full or read-only: the export stopped.");
         break;
-    case CZarnikArchive::ExtractEnd::NoDataFile:
-        ending = tr("The pack's data file is not open: nothing was exported.");
-        break;
-    case CZarnikArchive::ExtractEnd::Finished:
+    case zarnik::ExtractEnd::Finished:
         ending = tr("Not everything was exported.");
         break;
     }

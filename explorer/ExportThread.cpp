@@ -6,9 +6,10 @@
 
 using zarnik::ArchiveNode;
 using zarnik::CZarnikArchive;
+using zarnik::ExtractDestination;
 using zarnik::ExtractOutcome;
 
-ExportThread::ExportThread(CZarnikArchive *archive, const QList<const ArchiveNode *> &nodes,
+ExportThread::ExportThread(const CZarnikArchive *archive, const QList<const ArchiveNode *> &nodes,
                            const QString &destination, unsigned workers, QObject *parent)
     : QThread(parent)
     , m_archive(archive)
@@ -36,38 +37,22 @@ ExportThread::~ExportThread()
     wait();
 }
 
-ExtractOutcome ExportThread::fileNameOutcome(const std::string &name)
-{
-    if (name.empty())
-        return ExtractOutcome::EmptyName;
-    if (name == "." || name == ".." || name.find('/') != std::string::npos)
-        return ExtractOutcome::UnsafeName;
-    return ExtractOutcome::Written;
-}
-
 void ExportThread::run()
 {
-    CZarnikArchive::ExtractOptions options;
-    options.stop = &m_stop;
-    options.workers = m_workers;
+    zarnik::ExtractSettings settings;
+    settings.stop = &m_stop;
+    settings.workers = m_workers;
+    const zarnik::CExtraction extraction(*m_archive, this, settings);
+    // The library writes with the system's 8-bit calls: the file-system
+    // encoding keeps every name the dialog can return writable.
+    const std::string destination = QFile::encodeName(m_result.destination).toStdString();
     for (const ArchiveNode *node : qAsConst(m_nodes)) {
-        // The library writes with the system's 8-bit calls: the file-system
-        // encoding keeps every name the dialog can return writable.
-        QString destination = m_result.destination;
-        if ((m_nodes.size() > 1 || m_below) && !node->IsFolder()) {
-            // One of several files takes its own name below the directory;
-            // a name that is no plain file name is never joined on.
-            const ExtractOutcome nameOutcome = fileNameOutcome(node->m_Name);
-            if (nameOutcome != ExtractOutcome::Written) {
-                OnExtractResult(*node, nameOutcome);
-                continue;
-            }
-            destination += QLatin1Char('/')
-                + QString::fromLatin1(node->m_Name.data(), qsizetype(node->m_Name.size()));
-        }
-        m_result.end =
-            m_archive->Extract(node, QFile::encodeName(destination).toStdString(), this, options);
-        if (m_result.end != CZarnikArchive::ExtractEnd::Finished)
+        // One file alone goes to exactly the path chosen; anything else
+        // below the directory chosen, under its own name.
+        const bool alone = m_nodes.size() == 1 && !m_below && !node->IsFolder();
+        m_result.end = extraction.Extract(*node, alone ? ExtractDestination::File(destination)
+                                                       : ExtractDestination::Folder(destination));
+        if (m_result.end != zarnik::ExtractEnd::Finished)
             break; // stopped, the disk full, or no data to read
     }
     emit done(m_result);

@@ -7,7 +7,7 @@
 // archive it reads outlives every use.
 #pragma once
 
-#include "ZarnikArchive.h"
+#include "Extraction.h"
 
 #include <QList>
 #include <QString>
@@ -30,27 +30,26 @@ struct ExportResult
     int filesReported = 0;   // written or not, each with its outcome
     uint64_t bytesWritten = 0; // unpacked bytes of the written files
     QList<Failure> failures; // every node that was tried and not written
-    zarnik::CZarnikArchive::ExtractEnd end = zarnik::CZarnikArchive::ExtractEnd::Finished;
+    zarnik::ExtractEnd end = zarnik::ExtractEnd::Finished;
 
     // The rest of a stopped export.
     int filesNotTried() const { return filesTotal - filesReported; }
     bool complete() const
     {
-        return end == zarnik::CZarnikArchive::ExtractEnd::Finished && failures.isEmpty();
+        return end == zarnik::ExtractEnd::Finished && failures.isEmpty();
     }
 };
 
-class ExportThread : public QThread, private zarnik::CZarnikArchive::Callback
+class ExportThread : public QThread, private zarnik::ExtractCallback
 {
     Q_OBJECT
 
 public:
-    // `archive` and `nodes` must stay until the thread is deleted. One node
-    // goes to `destination` as the library writes it (a file to exactly that
-    // path, a folder below it); several go below the directory
-    // `destination`, each under its own name. `workers`: files written at
+    // `archive` and `nodes` must stay until the thread is deleted. One file
+    // goes to exactly the path `destination`; a folder, or each of several
+    // nodes, below the directory `destination` under its own name. `workers`: files written at
     // once (0: the library chooses).
-    ExportThread(zarnik::CZarnikArchive *archive, const QList<const zarnik::ArchiveNode *> &nodes,
+    ExportThread(const zarnik::CZarnikArchive *archive, const QList<const zarnik::ArchiveNode *> &nodes,
                  const QString &destination, unsigned workers, QObject *parent);
     ~ExportThread() override;
 
@@ -80,12 +79,9 @@ private:
     void OnExtractBytes(uint64_t count) override;
     void OnExtractResult(const zarnik::ArchiveNode &node, zarnik::ExtractOutcome outcome) override;
     void reportProgress();
-    // Why a file of several cannot take its own name in the directory, or
-    // Written when it can.
-    static zarnik::ExtractOutcome fileNameOutcome(const std::string &name);
 
     // Written in the GUI thread before start() and only read by the worker.
-    zarnik::CZarnikArchive *m_archive;
+    const zarnik::CZarnikArchive *m_archive;
     QList<const zarnik::ArchiveNode *> m_nodes;
     uint64_t m_totalBytes;
     std::atomic<bool> m_stop{false};

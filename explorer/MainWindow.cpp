@@ -6,6 +6,7 @@
 #include "Habits.h"
 #include "ExportSummaryDlg.h"
 #include "ExportThread.h"
+#include "PackPath.h"
 #include "ProgressDlg.h"
 #include "ZarnikArchive.h"
 #include "ui_MainWindow.h"
@@ -39,27 +40,6 @@ using zarnik::CZarnikArchive;
 using zarnik::OpenReportItem;
 
 namespace {
-
-QString openFailureText(CZarnikArchive::OpenFailure failure)
-{
-    switch (failure) {
-    case CZarnikArchive::OpenFailure::NoDirectory:
-        return MainWindow::tr("The path names no folder to look for the index content.vfi in.");
-    case CZarnikArchive::OpenFailure::IndexUnreadable:
-        return MainWindow::tr("The index content.vfi beside it is missing or cannot be read.");
-    case CZarnikArchive::OpenFailure::NotNamedInIndex:
-        return MainWindow::tr("The index content.vfi beside it does not name this data file.");
-    case CZarnikArchive::OpenFailure::DataUnreadable:
-        return MainWindow::tr("The file cannot be read, or is 4 GiB or larger.");
-    case CZarnikArchive::OpenFailure::NoFileTable:
-        return MainWindow::tr("It holds no file table: it is not a Zarnik pack.");
-    case CZarnikArchive::OpenFailure::NoEntries:
-        return MainWindow::tr("Its file tables hold no entry.");
-    case CZarnikArchive::OpenFailure::None:
-        break;
-    }
-    return MainWindow::tr("The pack could not be read.");
-}
 
 QString latin1(const std::string &s)
 {
@@ -199,7 +179,7 @@ void MainWindow::updateSelectionStatus()
         m_statusLabel->clear();
         return;
     }
-    const auto files = [](int n) { return n == 1 ? tr("1 file") : tr("%1 files").arg(n); };
+    const auto files = [](quint64 n) { return n == 1 ? tr("1 file") : tr("%1 files").arg(n); };
     const QList<const ArchiveNode *> nodes = ui->treeWidget->selectedNodes();
     // With nothing or the whole pack selected, the pack's numbers.
     if (nodes.isEmpty() || (nodes.size() == 1 && nodes.first() == m_archive->GetRoot())) {
@@ -207,19 +187,16 @@ void MainWindow::updateSelectionStatus()
         const QString folders =
             all.folders == 1 ? tr("1 folder") : tr("%1 folders").arg(all.folders);
         m_statusLabel->setText(tr("%1 in %2, %3 (%4 stored)")
-                                   .arg(files(all.files), folders, ArchiveTree::sizeText(all.size),
-                                        ArchiveTree::sizeText(all.stored)));
+                                   .arg(files(all.files), folders, ArchiveTree::sizeText(all.unpackedBytes),
+                                        ArchiveTree::sizeText(all.storedBytes)));
         return;
     }
     ArchiveTree::Totals sum;
-    for (const ArchiveNode *node : nodes) {
-        const ArchiveTree::Totals t = ui->treeWidget->totals(node);
-        sum.size += t.size;
-        sum.files += t.files;
-    }
+    for (const ArchiveNode *node : nodes)
+        sum += ui->treeWidget->totals(node);
     const QString items = nodes.size() == 1 ? tr("1 item") : tr("%1 items").arg(nodes.size());
     m_statusLabel->setText(tr("%1 selected: %2, %3")
-                               .arg(items, files(sum.files), ArchiveTree::sizeText(sum.size)));
+                               .arg(items, files(sum.files), ArchiveTree::sizeText(sum.unpackedBytes)));
 }
 
 void MainWindow::updateDetails()
@@ -234,12 +211,8 @@ void MainWindow::updateDetails()
         ui->detailsPane->showFolder(nodes.first(), ui->treeWidget->totals(nodes.first()));
     } else if (nodes.size() > 1) {
         ArchiveTree::Totals sum;
-        for (const ArchiveNode *node : nodes) {
-            const ArchiveTree::Totals t = ui->treeWidget->totals(node);
-            sum.size += t.size;
-            sum.stored += t.stored;
-            sum.files += t.files;
-        }
+        for (const ArchiveNode *node : nodes)
+            sum += ui->treeWidget->totals(node);
         ui->detailsPane->showSeveral(int(nodes.size()), sum);
     }
 }
@@ -437,7 +410,9 @@ void MainWindow::on_action_Open_triggered()
     if (m_exportThread)
         return; // the worker reads the archive
     const QString fileName =
-        QFileDialog::getOpenFileName(this, tr("Select Zarnik Pack"), Habits::openFolder());
+        QFileDialog::getOpenFileName(this, tr("Select Zarnik Pack"), Habits::openFolder(),
+                                     tr("Zarnik packs (%1);;All files (*)")
+                                         .arg(QString::fromLatin1(zarnik::kPackNamePatterns)));
     if (fileName.length() < 3)
         return;
     Habits::setOpenFolder(QFileInfo(fileName).absolutePath());
@@ -477,22 +452,14 @@ bool MainWindow::openPack(const QString &fileName)
     // keeps every name the user can pick openable.
     const std::string path = QFile::encodeName(fileName).toStdString();
 
-    // ".upk" or ".vfs" anywhere in the path, or the index of a whole set.
-    if (path.find(".upk") == std::string::npos && path.find(".vfs") == std::string::npos &&
-        QFileInfo(fileName).fileName() != QLatin1String("content.vfi")) {
-        QMessageBox::critical(this, tr("Error"), tr("Invalid Zarnik Pack file"), QMessageBox::Ok,
-                              QMessageBox::Ok);
-        return false;
-    }
-
     // The new pack first: a pack that fails to open leaves the one shown
-    // open and usable.
-    auto opened = std::make_unique<CZarnikArchive>();
-    if (!opened->Open(path)) {
+    // open and usable. The library routes it by its name.
+    CZarnikArchive::OpenResult opened = CZarnikArchive::Open(path);
+    if (!opened.archive) {
         QMessageBox::critical(this, tr("Cannot open"),
                               tr("%1 could not be opened.\n%2")
                                   .arg(QDir::toNativeSeparators(fileName),
-                                       openFailureText(opened->GetOpenFailure())));
+                                       QString::fromUtf8(zarnik::OpenFailureText(opened.failure))));
         return false;
     }
 
@@ -504,7 +471,7 @@ bool MainWindow::openPack(const QString &fileName)
     ui->detailsPane->clear();
     ui->treeWidget->clear();
     delete m_archive;
-    m_archive = opened.release();
+    m_archive = opened.archive.release();
 
     ui->treeWidget->showArchive(m_archive->GetRoot());
     ui->treeWidget->setFilter(ui->filterEdit->text());

@@ -32,7 +32,7 @@ public:
     ~MainWindow() override;
 
     // The archive the last successful Open made; null before the first one.
-    zarnik::CZarnikArchive *archive() const { return m_archive; }
+    const zarnik::CZarnikArchive *archive() const { return m_archive; }
     // The running export; null when none runs.
     ExportThread *exportThread() const;
     // Files an export writes at once (0, the default: the library chooses
@@ -87,7 +87,7 @@ private:
     static QString droppedPack(const QMimeData *mime);
 
     Ui::MainWindow *ui;
-    zarnik::CZarnikArchive *m_archive;
+    const zarnik::CZarnikArchive *m_archive;
     unsigned m_exportWorkers = 0;
     QPointer<ProgressDlg> m_progressDlg;
     QPointer<ExportThread> m_exportThread;

@@ -79,7 +79,7 @@ inline std::vector<const zarnik::ArchiveNode *> AllNodes(const zarnik::CZarnikAr
 }
 
 // Reads every file's bytes the way extraction does, without writing them.
-inline void ReadEveryFile(zarnik::CZarnikArchive &archive)
+inline void ReadEveryFile(const zarnik::CZarnikArchive &archive)
 {
     for (const zarnik::ArchiveNode *node : AllNodes(archive)) {
         if (node->IsFolder())

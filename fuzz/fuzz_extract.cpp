@@ -5,6 +5,7 @@
 // ReadFileData gives for it, when a node is neither written nor reported,
 // or when the two extractions report other outcomes or another order. The
 // folders are removed after every run.
+#include "Extraction.h"
 #include "FuzzSupport.h"
 #include "PackPath.h"
 
@@ -22,7 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Recorder : CZarnikArchive::Callback
+struct Recorder : zarnik::ExtractCallback
 {
     std::set<std::string> failed;
     std::vector<std::pair<const ArchiveNode *, ExtractOutcome>> results;
@@ -58,7 +59,7 @@ bool Inside(const fs::path &path, const fs::path &folder)
 // Every node that was not reported must be on disk: a file holding exactly
 // the bytes ReadFileData gives for it. A reported folder's subtree is passed
 // over.
-void CheckWritten(CZarnikArchive &archive, const ArchiveNode *node, const fs::path &at,
+void CheckWritten(const CZarnikArchive &archive, const ArchiveNode *node, const fs::path &at,
                   const Recorder &recorder)
 {
     if (recorder.failed.count(node->m_Path))
@@ -107,17 +108,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         std::abort();
 
     {
-        CZarnikArchive archive;
-        if (archive.Open(pack)) {
+        const std::unique_ptr<const CZarnikArchive> opened = CZarnikArchive::Open(pack).archive;
+        if (opened) {
+            const CZarnikArchive &archive = *opened;
             Recorder pooled, single;
-            CZarnikArchive::ExtractOptions options;
-            options.workers = 3;
-            if (archive.Extract(archive.GetRoot(), dest.string(), &pooled, options) !=
-                CZarnikArchive::ExtractEnd::Finished)
+            zarnik::ExtractSettings settings;
+            settings.workers = 3;
+            if (zarnik::CExtraction(archive, &pooled, settings)
+                    .Extract(*archive.GetRoot(), zarnik::ExtractDestination::Folder(dest.string())) !=
+                zarnik::ExtractEnd::Finished)
                 std::abort();
-            options.workers = 1;
-            if (archive.Extract(archive.GetRoot(), alone.string(), &single, options) !=
-                CZarnikArchive::ExtractEnd::Finished)
+            settings.workers = 1;
+            if (zarnik::CExtraction(archive, &single, settings)
+                    .Extract(*archive.GetRoot(), zarnik::ExtractDestination::Folder(alone.string())) !=
+                zarnik::ExtractEnd::Finished)
                 std::abort();
             if (pooled.results != single.results) {
                 std::fprintf(stderr, "three workers and one report differently\n");

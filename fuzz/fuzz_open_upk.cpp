@@ -9,12 +9,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     static const std::string path = dir.file("input.upk");
     fuzzsupport::WriteOrDie(path, data, size);
 
-    CZarnikArchive archive;
-    if (archive.Open(path)) {
-        if (archive.GetOpenFailure() != CZarnikArchive::OpenFailure::None)
+    const CZarnikArchive::OpenResult opened = CZarnikArchive::Open(path);
+    if (opened.archive) {
+        if (opened.failure != zarnik::OpenFailure::None)
             std::abort();
-        fuzzsupport::AllNodes(archive);
-    } else if (archive.GetOpenFailure() == CZarnikArchive::OpenFailure::None) {
+        fuzzsupport::AllNodes(*opened.archive);
+    } else if (opened.failure == zarnik::OpenFailure::None) {
         std::abort(); // a failed open says why
     }
     return 0;

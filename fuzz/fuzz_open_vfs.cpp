@@ -21,11 +21,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     fuzzsupport::WriteOrDie(index, data, indexLength);
     fuzzsupport::WriteOrDie(pack, data + indexLength, size - indexLength);
 
-    CZarnikArchive archive;
-    if (archive.Open(pack)) {
-        if (!archive.IsIndexRoute() || archive.GetDataSize() != size - indexLength)
+    const std::unique_ptr<const CZarnikArchive> archive = CZarnikArchive::Open(pack).archive;
+    if (archive) {
+        if (!archive->IsIndexRoute() || archive->GetDataFileSize(0) != size - indexLength)
             std::abort();
-        fuzzsupport::ReadEveryFile(archive);
+        fuzzsupport::ReadEveryFile(*archive);
     }
     return 0;
 }

@@ -1,6 +1,7 @@
 // Opening packs by both routes: the index "content.vfi" beside a ".vfs" data
 // file, and single packs with their own file table; the folder tree built
 // from entry paths, including the odd paths a pack may hold.
+#include "ArchiveSupport.h"
 #include "TestSupport.h"
 
 using namespace testsupport;
@@ -9,7 +10,7 @@ using zarnik::CZarnikArchive;
 using zarnik::OpenReportItem;
 using testpack::Chunk;
 using testpack::Entry;
-using Failure = CZarnikArchive::OpenFailure;
+using Failure = zarnik::OpenFailure;
 
 namespace {
 
@@ -32,11 +33,11 @@ TEST(ArchiveOpen, SinglePacksGiveTheTreeAndTheEntryFields)
     testpack::UpkOptions options;
     options.before = {Chunk{9, Bytes(13, 1)}};
     options.after = {Chunk{3, Bytes(5, 2)}, Chunk{0, {}}};
-    CZarnikArchive archive;
-    ASSERT_TRUE(archive.Open(WriteUpk(dir, entries, "p.upk", options)));
+    std::unique_ptr<const CZarnikArchive> archive;
+    ASSERT_TRUE(archive = MustOpen(WriteUpk(dir, entries, "p.upk", options)));
     const Bytes pack = ReadAll(dir.file("p.upk"));
-    EXPECT_EQ(Dump(archive), kSmallTree);
-    const ArchiveNode *b = archive.FindNode("content\\x")->m_Children[0];
+    EXPECT_EQ(Dump(*archive), kSmallTree);
+    const ArchiveNode *b = archive->FindFolder("content\\x")->m_Children[0];
     EXPECT_EQ(b->m_Path, "content\\x\\b.txt");
     // Offsets count from the pack's first byte.
     EXPECT_EQ(0, std::memcmp(pack.data() + b->m_Offset, "bravo!", 6));
@@ -44,8 +45,8 @@ TEST(ArchiveOpen, SinglePacksGiveTheTreeAndTheEntryFields)
     // Several file tables give one tree in file order.
     options = {};
     options.tables = 3;
-    ASSERT_TRUE(archive.Open(WriteUpk(dir, SmallSet(), "three.upk", options)));
-    EXPECT_EQ(Dump(archive), kSmallTree);
+    ASSERT_TRUE(archive = MustOpen(WriteUpk(dir, SmallSet(), "three.upk", options)));
+    EXPECT_EQ(Dump(*archive), kSmallTree);
 
     const auto raw = [](const Bytes &name) {
         Entry e = MakeEntry("", "raw");
@@ -57,13 +58,13 @@ TEST(ArchiveOpen, SinglePacksGiveTheTreeAndTheEntryFields)
     // Names end at their first 0 byte, Latin-1 kept as it is; a name
     // longer than 260 bytes with its terminator is skipped by its
     // length, the entries around it kept.
-    ASSERT_TRUE(archive.Open(WriteUpk(dir, {raw({}), raw({'Q'}), // the only byte is the terminator
+    ASSERT_TRUE(archive = MustOpen(WriteUpk(dir, {raw({}), raw({'Q'}), // the only byte is the terminator
                                             raw(zarnik_pack::ToBytes("content\\j.txtX")),
                                             raw({'c', 'o', 'n', 't', 'e', 'n', 't', '\\', 'k', 0, 'z', 0}),
                                             MakeEntry("content\\" + std::string(252, 'n'), "too long"), latin,
                                             MakeEntry("content\\" + std::string(251, 'n'), "longest")})));
     std::vector<std::string> paths;
-    for (const ArchiveNode *child : archive.GetRoot()->m_Children)
+    for (const ArchiveNode *child : archive->GetRoot()->m_Children)
         paths.push_back(child->m_Path);
     EXPECT_EQ(paths, (std::vector<std::string>{"", "", "content\\j.txt", "content\\k",
                                                "content\\caf\xE9.txt", "content\\" + std::string(251, 'n')}));
@@ -89,25 +90,26 @@ TEST(ArchiveOpen, IndexRouteGathersEveryChunkNamingTheDataFileAndNoOther)
     const std::string path = WriteVfs(dir, SmallSet(), options);
     WriteAll(dir.file("data1.vfs"), zarnik_pack::ToBytes("d1"));
     WriteAll(dir.file("data2.vfs"), zarnik_pack::ToBytes("d2"));
-    CZarnikArchive archive;
-    ASSERT_TRUE(archive.Open(path));
-    EXPECT_EQ(Dump(archive), kSmallTree + "z.txt\n");
-    EXPECT_EQ(archive.GetDataPath(), path);
-    EXPECT_TRUE(archive.GetOpenReport().empty());
+    std::unique_ptr<const CZarnikArchive> archive;
+    ASSERT_TRUE(archive = MustOpen(path));
+    EXPECT_EQ(Dump(*archive), kSmallTree + "z.txt\n");
+    EXPECT_EQ(archive->GetDataFilePath(0), path);
+    EXPECT_TRUE(archive->GetOpenReport().empty());
 
     // The whole index: every chunk whose data file is there, in index order,
     // each file read from its own data file; one folder spans several.
-    CZarnikArchive whole;
-    ASSERT_TRUE(whole.Open(dir.file("content.vfi")));
+    std::unique_ptr<const CZarnikArchive> whole;
+    ASSERT_TRUE(whole = MustOpen(dir.file("content.vfi")));
     // Windows' file names ignore case: there DATA0.vfs is data0.vfs.
-    EXPECT_EQ(Dump(whole), "x/\n  from1.txt\n  b.txt\n  y/\n    c.txt\n  d.txt\n" +
+    EXPECT_EQ(Dump(*whole), "x/\n  from1.txt\n  b.txt\n  y/\n    c.txt\n  d.txt\n" +
                                std::string(kWindows ? "other.txt\n" : "") + "a.txt\na.txt\nz.txt\n");
-    ASSERT_EQ(whole.GetOpenReport().size(), kWindows ? 3u : 4u);
-    const OpenReportItem &first = whole.GetOpenReport()[0];
+    ASSERT_EQ(whole->GetOpenReport().size(), kWindows ? 3u : 4u);
+    const OpenReportItem &first = whole->GetOpenReport()[0];
     EXPECT_TRUE(kWindows || (first.kind == OpenReportItem::Kind::DataFileMissing && first.path == "DATA0.vfs"));
-    EXPECT_EQ(whole.GetOpenReport().back().kind, OpenReportItem::Kind::DuplicatePath);
+    EXPECT_EQ(whole->GetOpenReport().back().kind, OpenReportItem::Kind::DuplicatePath);
     TempDir out;
-    EXPECT_EQ(whole.Extract(whole.GetRoot(), out.str(), nullptr), CZarnikArchive::ExtractEnd::Finished);
+    EXPECT_EQ(ExtractTo(*whole, whole->GetRoot(), zarnik::ExtractDestination::Folder(out.str()), nullptr),
+              zarnik::ExtractEnd::Finished);
     auto files = FilesBelow(out.path());
     EXPECT_EQ(files.erase("content/other.txt"), kWindows ? 1u : 0u);
     EXPECT_EQ(files, (Files{{"content/x/from1.txt", zarnik_pack::ToBytes("d1")},
@@ -128,8 +130,8 @@ TEST(ArchiveOpen, IndexRouteGathersEveryChunkNamingTheDataFileAndNoOther)
             options.trailing[12] = 1;
             options.trailing[16] = static_cast<unsigned char>(trailing - 20);
         }
-        ASSERT_TRUE(archive.Open(WriteVfs(dir, SmallSet(), options))) << trailing;
-        EXPECT_EQ(Dump(archive), kSmallTree + (trailing > 20 ? "\n" : "")) << trailing;
+        ASSERT_TRUE(archive = MustOpen(WriteVfs(dir, SmallSet(), options))) << trailing;
+        EXPECT_EQ(Dump(*archive), kSmallTree + (trailing > 20 ? "\n" : "")) << trailing;
     }
 }
 
@@ -146,7 +148,7 @@ TEST(ArchiveOpen, RefusalsByBothRoutes)
     // a folder named "a.vfs" opens as one, the index beside it unread.
     fs::create_directory(dir.file("a.vfs"));
     WriteAll(dir.file("a.vfs/content.vfi"), ReadAll(dir.file("content.vfi")));
-    EXPECT_TRUE(CZarnikArchive().Open(WriteUpk(dir, SmallSet(), "a.vfs/x.upk")));
+    EXPECT_TRUE(CZarnikArchive::Open(WriteUpk(dir, SmallSet(), "a.vfs/x.upk")).archive);
     WriteAll(noIndex.file("data0.vfs"), {1});
     WriteVfs(noData, SmallSet());
     fs::remove(noData.file("data0.vfs"));
@@ -161,10 +163,9 @@ TEST(ArchiveOpen, RefusalsByBothRoutes)
         {noData.file("data0.vfs"), Failure::DataUnreadable},
     };
     for (const auto &[path, failure] : failures) {
-        CZarnikArchive refused;
-        EXPECT_FALSE(refused.Open(path));
-        EXPECT_EQ(refused.GetOpenFailure(), failure) << path;
-        EXPECT_EQ(refused.GetRoot(), nullptr) << path;
+        const CZarnikArchive::OpenResult refused = CZarnikArchive::Open(path);
+        EXPECT_FALSE(refused.archive) << path;
+        EXPECT_EQ(refused.failure, failure) << path;
     }
 }
 
@@ -210,17 +211,17 @@ TEST(ArchiveTree, FoldersFromPaths)
         std::vector<testpack::Entry> entries;
         for (const std::string &path : c.paths)
             entries.push_back(MakeEntry(path, "x", zarnik_pack::Storage::Stored));
-        CZarnikArchive archive;
+        std::unique_ptr<const CZarnikArchive> archive;
         CheckRecorder checks;
-        ASSERT_TRUE(archive.Open(WriteUpk(dir, entries)));
-        EXPECT_EQ(Dump(archive), c.tree) << c.paths[0];
+        ASSERT_TRUE(archive = MustOpen(WriteUpk(dir, entries)));
+        EXPECT_EQ(Dump(*archive), c.tree) << c.paths[0];
         EXPECT_EQ(checks.fired(), std::vector<std::string>(c.leftOut, "NULL != parent")) << c.paths[0];
-        EXPECT_TRUE(std::none_of(archive.GetOpenReport().begin(), archive.GetOpenReport().end(),
+        EXPECT_TRUE(std::none_of(archive->GetOpenReport().begin(), archive->GetOpenReport().end(),
                                  [](const OpenReportItem &item) { return item.kind == OpenReportItem::Kind::DuplicatePath; }))
             << c.paths[0];
         // Folders are found by their path, exactly as stored; files are not.
-        EXPECT_EQ(archive.FindNode("content"), archive.GetRoot());
+        EXPECT_EQ(archive->FindFolder("content"), archive->GetRoot());
         for (const std::string &path : c.paths)
-            EXPECT_EQ(archive.FindNode(path), nullptr) << path;
+            EXPECT_EQ(archive->FindFolder(path), nullptr) << path;
     }
 }

@@ -1,5 +1,6 @@
 // Extraction to disk: byte-exact files in tree order, create-new semantics,
 // and the cases where a file must not be written.
+#include "ArchiveSupport.h"
 #include "PackPath.h"
 #include "TestSupport.h"
 
@@ -20,7 +21,7 @@ using zarnik_pack::Storage;
 
 namespace {
 
-struct Recorder : CZarnikArchive::Callback
+struct Recorder : zarnik::ExtractCallback
 {
     std::vector<std::string> files, written; // announced; names written
     std::vector<std::pair<std::string, ExtractOutcome>> failures;
@@ -40,7 +41,8 @@ struct Recorder : CZarnikArchive::Callback
     }
 };
 
-const auto kFinished = CZarnikArchive::ExtractEnd::Finished;
+const auto kFinished = zarnik::ExtractEnd::Finished;
+using To = zarnik::ExtractDestination;
 
 // Text that packs well and spans several blocks when long.
 Bytes Text(size_t size)
@@ -56,16 +58,16 @@ Bytes Text(size_t size)
 struct Fixture
 {
     TempDir dir;
-    CZarnikArchive archive;
     std::vector<Entry> entries;
+    std::unique_ptr<const CZarnikArchive> archive;
 
     explicit Fixture(bool indexRoute, std::vector<Entry> list) : entries(std::move(list))
     {
         fs::create_directory(dir.file("out"));
-        EXPECT_TRUE(archive.Open(indexRoute ? WriteVfs(dir, entries) : WriteUpk(dir, entries)));
+        archive = MustOpen(indexRoute ? WriteVfs(dir, entries) : WriteUpk(dir, entries));
     }
     std::string out(const std::string &name = "") const { return dir.file("out/" + name); }
-    const ArchiveNode *node(size_t child) { return archive.GetRoot()->m_Children.at(child); }
+    const ArchiveNode *node(size_t child) { return archive->GetRoot()->m_Children.at(child); }
 };
 
 class ExtractRoutes : public ::testing::TestWithParam<bool>
@@ -83,20 +85,20 @@ TEST_P(ExtractRoutes, ByteExactInTreeOrderAndNothingExistingTouched)
                            MakeEntry("content\\caf\xE9\\\xC6sir\x80\xFF.txt", "latin-1 names")});
     Recorder single, all, again;
     WriteAll(f.out("mine.txt"), zarnik_pack::ToBytes("keep me"));
-    EXPECT_EQ(kFinished, f.archive.Extract(f.node(0), f.out("chosen name.txt"), &single));
-    EXPECT_EQ(kFinished, f.archive.Extract(f.node(0), f.out("mine.txt"), &single));
+    EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.node(0), To::File(f.out("chosen name.txt")), &single));
+    EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.node(0), To::File(f.out("mine.txt")), &single));
     EXPECT_EQ(ReadAll(f.out("chosen name.txt")), f.entries[0].data);
     EXPECT_EQ(ReadAll(f.out("mine.txt")), zarnik_pack::ToBytes("keep me"));
     // Nor is one that appears while ours is being written.
     single.intruder = f.out("theirs.txt");
-    EXPECT_EQ(kFinished, f.archive.Extract(f.node(0), single.intruder, &single));
+    EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.node(0), To::File(single.intruder), &single));
     EXPECT_EQ(ReadAll(single.intruder), zarnik_pack::ToBytes("theirs"));
     EXPECT_EQ(single.files, std::vector<std::string>(3, "content\\readme.txt"));
     EXPECT_EQ(single.failures, (decltype(single.failures)(2, {"content\\readme.txt", ExtractOutcome::Exists})));
 
     // One OnExtractFile per file, depth first; Latin-1 names become UTF-8.
     fs::create_directory(f.out("all"));
-    EXPECT_EQ(kFinished, f.archive.Extract(f.archive.GetRoot(), f.out("all"), &all));
+    EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.archive->GetRoot(), To::Folder(f.out("all")), &all));
     std::vector<std::string> paths;
     for (const Entry &e : f.entries)
         paths.push_back(e.path);
@@ -113,7 +115,7 @@ TEST_P(ExtractRoutes, ByteExactInTreeOrderAndNothingExistingTouched)
     WriteAll(f.out("all/content/gfx/deep/more.txt.zarnik-partial"),
              expected["content/gfx/deep/more.txt.zarnik-partial"] = Pattern(80000));
     WriteAll(f.out("all/content/gfx/noise.bin"), expected["content/gfx/noise.bin"] = {'n', 'e', 'w'});
-    EXPECT_EQ(kFinished, f.archive.Extract(f.archive.GetRoot(), f.out("all"), &again));
+    EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.archive->GetRoot(), To::Folder(f.out("all")), &again));
     EXPECT_EQ(FilesBelow(f.out("all")), expected);
     EXPECT_EQ(again.failures.size(), f.entries.size() - 1);
 }
@@ -168,11 +170,11 @@ TEST(Extract, StopsKillsAndFailedWritesLeaveNoShortFileAndARerunCompletes)
             Interrupt stopper;
             stopper.at = at;
             stopper.onAnnounce = workers > 1;
-            CZarnikArchive::ExtractOptions options;
-            options.stop = &stopper.stop;
-            options.workers = workers;
-            EXPECT_EQ(CZarnikArchive::ExtractEnd::Stopped,
-                      f.archive.Extract(f.archive.GetRoot(), f.out(), &stopper, options));
+            zarnik::ExtractSettings settings;
+            settings.stop = &stopper.stop;
+            settings.workers = workers;
+            EXPECT_EQ(zarnik::ExtractEnd::Stopped,
+                      ExtractTo(*f.archive, f.archive->GetRoot(), To::Folder(f.out()), &stopper, settings));
             std::set<std::string> expected(stopper.written.begin(), stopper.written.end());
             expected.insert("content");
             EXPECT_EQ(names(), expected) << at << " with " << workers;
@@ -196,9 +198,9 @@ TEST(Extract, StopsKillsAndFailedWritesLeaveNoShortFileAndARerunCompletes)
         Interrupt killer;
         killer.at = "content\\packed.txt";
         killer.kill = true;
-        CZarnikArchive::ExtractOptions oneWorker;
+        zarnik::ExtractSettings oneWorker;
         oneWorker.workers = 1;
-        f.archive.Extract(f.archive.GetRoot(), f.out(), &killer, oneWorker);
+        ExtractTo(*f.archive, f.archive->GetRoot(), To::Folder(f.out()), &killer, oneWorker);
         _exit(0);
     }
     int status = 0;
@@ -206,7 +208,7 @@ TEST(Extract, StopsKillsAndFailedWritesLeaveNoShortFileAndARerunCompletes)
     ASSERT_TRUE(WIFSIGNALED(status));
     EXPECT_EQ(names(), (std::set<std::string>{"content", "stored.bin", "packed.txt.zarnik-partial"}));
     Recorder rerun;
-    EXPECT_EQ(kFinished, f.archive.Extract(f.archive.GetRoot(), f.out(), &rerun));
+    EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.archive->GetRoot(), To::Folder(f.out()), &rerun));
     EXPECT_EQ(rerun.failures, (decltype(rerun.failures){{"content\\stored.bin", ExtractOutcome::Exists}}));
     for (const Entry &e : f.entries)
         EXPECT_EQ(ReadAll(f.out(zarnik::WithSlashes(e.path))), e.data) << e.path;
@@ -220,7 +222,7 @@ TEST(Extract, StopsKillsAndFailedWritesLeaveNoShortFileAndARerunCompletes)
         struct rlimit limit = {64 * 1024, 64 * 1024};
         setrlimit(RLIMIT_FSIZE, &limit);
         Recorder r;
-        f.archive.Extract(f.archive.GetRoot(), f.out(), &r);
+        ExtractTo(*f.archive, f.archive->GetRoot(), To::Folder(f.out()), &r);
         _exit(r.failures == decltype(r.failures){{"content\\stored.bin", ExtractOutcome::WriteFailed},
                                                  {"content\\packed.txt", ExtractOutcome::WriteFailed}} ? 0 : 3);
     }
@@ -258,7 +260,7 @@ TEST(Extract, LinksInsideTheDestinationAreNeverFollowed)
     swap.outside = outside;
     // The folder the user chose may itself be a link.
     fs::create_directory_symlink(f.out(), f.dir.file("chosen"));
-    EXPECT_EQ(kFinished, f.archive.Extract(f.archive.GetRoot(), f.dir.file("chosen"), &swap));
+    EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.archive->GetRoot(), To::Folder(f.dir.file("chosen")), &swap));
     EXPECT_EQ(swap.failures, (decltype(swap.failures){{"content\\b", ExtractOutcome::LinkInPath},
                                                       {"content\\c", ExtractOutcome::LinkInPath}}));
     EXPECT_TRUE(fs::is_empty(outside));
@@ -271,19 +273,15 @@ TEST(Extract, APackCutShortWhileOpenIsDamageNotACrash)
     for (const bool index : {false, true}) {
         Fixture f(index, {MakeEntry("content\\first.txt", Text(3000), Storage::Packed),
                           MakeEntry("content\\last.bin", Pattern(3000), Storage::Stored)});
-        const std::string data = f.archive.GetDataPath();
+        const std::string data = f.archive->GetDataFilePath(0);
         fs::resize_file(data, f.node(1)->m_Offset + 100);
         Recorder r;
-        EXPECT_EQ(kFinished, f.archive.Extract(f.archive.GetRoot(), f.out(), &r));
+        EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.archive->GetRoot(), To::Folder(f.out()), &r));
         EXPECT_EQ(r.failures, (decltype(r.failures){{"content\\last.bin", ExtractOutcome::Unreadable}}));
         std::unique_ptr<unsigned char[]> bytes;
         ExtractOutcome outcome;
-        EXPECT_FALSE(f.archive.ReadFileData(f.node(1), bytes, outcome));
+        EXPECT_FALSE(f.archive->ReadFileData(f.node(1), bytes, outcome));
         EXPECT_EQ(outcome, ExtractOutcome::Unreadable);
         EXPECT_EQ(FilesBelow(f.out()), (Files{{"content/first.txt", f.entries[0].data}}));
     }
-    // An archive that never opened has no data file: nothing is tried.
-    CZarnikArchive none;
-    EXPECT_FALSE(none.Open("missing.upk"));
-    EXPECT_EQ(CZarnikArchive::ExtractEnd::NoDataFile, none.Extract(none.GetRoot(), "none", nullptr));
 }

@@ -4,6 +4,7 @@
 // extracting everything must write nothing outside the destination and
 // either write each file with exactly its entry's size or report it. Under
 // the sanitizers, whatever opening and extracting leave behind is a leak.
+#include "ArchiveSupport.h"
 #include "PackPath.h"
 #include "TestSupport.h"
 
@@ -22,7 +23,7 @@ using zarnik_pack::Storage;
 
 namespace {
 
-struct Outcome : CZarnikArchive::Callback
+struct Outcome : zarnik::ExtractCallback
 {
     bool opened = false;
     std::multiset<OpenReportItem::Kind> passedOver; // the open report's kinds
@@ -85,23 +86,25 @@ private:
         const fs::path box = m_root.path() / "box", dest = box / "dest";
         fs::create_directories(dest);
         Outcome o;
-        {
-            CZarnikArchive archive;
-            o.opened = archive.Open((In() / files.back().first).string());
+        if (const std::unique_ptr<const CZarnikArchive> opened =
+                CZarnikArchive::Open((In() / files.back().first).string()).archive) {
+            const CZarnikArchive &archive = *opened;
+            o.opened = true;
             for (const OpenReportItem &item : archive.GetOpenReport())
                 o.passedOver.insert(item.kind);
-            if (o.opened) {
+            {
                 // Three workers give the same files and the same results, in
                 // the same order, as one.
                 Outcome serial;
-                CZarnikArchive::ExtractOptions options;
-                options.workers = 1;
+                zarnik::ExtractSettings settings;
+                settings.workers = 1;
                 fs::create_directories(box / "serial");
-                EXPECT_EQ(CZarnikArchive::ExtractEnd::Finished,
-                          archive.Extract(archive.GetRoot(), (box / "serial").string(), &serial, options));
-                options.workers = 3;
-                EXPECT_EQ(CZarnikArchive::ExtractEnd::Finished,
-                          archive.Extract(archive.GetRoot(), dest.string(), &o, options));
+                EXPECT_EQ(zarnik::ExtractEnd::Finished,
+                          ExtractTo(archive, archive.GetRoot(), zarnik::ExtractDestination::Folder((box / "serial").string()),
+                                    &serial, settings));
+                settings.workers = 3;
+                EXPECT_EQ(zarnik::ExtractEnd::Finished,
+                          ExtractTo(archive, archive.GetRoot(), zarnik::ExtractDestination::Folder(dest.string()), &o, settings));
                 EXPECT_EQ(o.failed, serial.failed);
                 EXPECT_EQ(FilesBelow(dest), FilesBelow(box / "serial"));
                 fs::remove_all(box / "serial");

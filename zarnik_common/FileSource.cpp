@@ -10,7 +10,7 @@ CFileSource::~CFileSource()
     PlatformClose(m_File);
 }
 
-bool CFileSource::Open(const std::string &path, bool mapped)
+bool CFileSource::Open(const std::string &path, bool refuseEmpty)
 {
     PlatformClose(m_File);
     m_Size = 0;
@@ -20,15 +20,14 @@ bool CFileSource::Open(const std::string &path, bool mapped)
 
     uint64_t size = 0;
     const bool result = PlatformFileSize(m_File, &size);
-    if (!ZARNIK_CHECK_TEXT(result, "result != FALSE"))
+    if (!ZARNIK_CHECK_TEXT(result, "the file's size can be read"))
         return false;
     // Positions are 32-bit: a file of 4 GiB or more cannot be addressed.
     if (size > 0xFFFFFFFFull)
         return false;
     m_Size = static_cast<uint32_t>(size);
 
-    // As with a view of the whole file, an empty one has nothing to map.
-    if (mapped && !ZARNIK_CHECK_TEXT(m_Size != 0, "m_Memory != NULL"))
+    if (refuseEmpty && !ZARNIK_CHECK_TEXT(m_Size != 0, "the file is not empty"))
         return false;
     return true;
 }

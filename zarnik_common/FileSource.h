@@ -22,10 +22,10 @@ public:
     CFileSource(const CFileSource &) = delete;
     CFileSource &operator=(const CFileSource &) = delete;
 
-    // Opens the file read-only. `mapped`: the file is read as a view of its
-    // whole, and an empty one has nothing to map. Files of 4 GiB or more do
-    // not fit the 32-bit positions and are refused.
-    bool Open(const std::string &path, bool mapped);
+    // Opens the file read-only. `refuseEmpty`: an empty file is refused (an
+    // index or a single pack without a byte holds nothing). Files of 4 GiB
+    // or more do not fit the 32-bit positions and are refused.
+    bool Open(const std::string &path, bool refuseEmpty);
 
     uint32_t Size() const { return m_Size; }
     // Reads up to `count` bytes at `position`; returns the number delivered.

@@ -1,5 +1,6 @@
 #include "PackPath.h"
 
+#include "PlatformFile.h"
 #include "ZarnikArchive.h"
 
 namespace zarnik {
@@ -41,28 +42,107 @@ std::string FileSystemName(const std::string &latin1)
     return out;
 }
 
+namespace {
+
+#ifdef _WIN32
+// A device name takes over any name whose part before the first '.' (spaces
+// at its end aside) it is, whatever the case.
+bool IsDeviceName(const std::string &name)
+{
+    std::string stem = name.substr(0, name.find('.'));
+    while (!stem.empty() && stem.back() == ' ')
+        stem.pop_back();
+    for (char &c : stem)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL")
+        return true;
+    return stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) &&
+           stem[3] >= '1' && stem[3] <= '9';
+}
+#endif
+
+const char kTemporarySuffix[] = ".zarnik-partial";
+// Room for the suffix and an attempt number within the usual 255-byte (or,
+// on Windows, 255-character) limit of a name.
+const size_t kTemporaryStem = 200;
+const char kIndexName[] = "content.vfi";
+
+} // namespace
+
 bool IsSafeName(const std::string &name)
 {
-    return name != "." && name != ".." && name.find('/') == std::string::npos;
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+        return false;
+#ifdef _WIN32
+    for (unsigned char c : name)
+        if (c < 0x20 || std::string("\\:*?\"<>|").find(static_cast<char>(c)) != std::string::npos)
+            return false;
+    if (name.back() == '.' || name.back() == ' ' || IsDeviceName(name))
+        return false;
+#endif
+    return true;
+}
+
+std::string TemporaryName(const std::string &name, int attempt)
+{
+    size_t keep = name.size() < kTemporaryStem ? name.size() : kTemporaryStem;
+    // Back to the first byte of a sequence: a continuation byte is 10xxxxxx.
+    while (keep > 0 && keep < name.size() && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
+        --keep;
+    std::string temporary = name.substr(0, keep) + kTemporarySuffix;
+    if (attempt > 1)
+        temporary += '-' + std::to_string(attempt);
+    return temporary;
+}
+
+const char kPackNamePatterns[] = "*.upk *.vfs* content.vfi";
+
+PackRoute RouteOf(const std::string &path)
+{
+    const size_t separator = PlatformLastSeparator(path);
+    const std::string name = path.substr(separator == std::string::npos ? 0 : separator + 1);
+    if (name == kIndexName)
+        return PackRoute::WholeIndex;
+    if (name.find(".vfs") != std::string::npos)
+        return PackRoute::IndexedDataFile;
+    return PackRoute::SinglePack;
+}
+
+TreeTotals TreeTotals::OfFile(const ArchiveNode &file)
+{
+    TreeTotals totals;
+    totals.files = 1;
+    totals.packedFiles = file.IsPacked();
+    totals.storedBytes = file.m_PackedSize;
+    totals.unpackedBytes = file.m_UnpackedSize;
+    return totals;
+}
+
+void TreeTotals::AddChild(const ArchiveNode &child, const TreeTotals &below)
+{
+    *this += below;
+    folders += child.IsFolder();
+}
+
+TreeTotals &TreeTotals::operator+=(const TreeTotals &other)
+{
+    files += other.files;
+    folders += other.folders;
+    packedFiles += other.packedFiles;
+    storedBytes += other.storedBytes;
+    unpackedBytes += other.unpackedBytes;
+    return *this;
 }
 
 TreeTotals CountTree(const ArchiveNode *node)
 {
-    TreeTotals totals;
+    if (!node->IsFolder())
+        return TreeTotals::OfFile(*node);
     // Names are at most 260 bytes, so the tree is at most 130 folders deep.
-    const auto add = [&totals](const ArchiveNode *n, const auto &self) -> void {
-        if (n->IsFolder()) {
-            ++totals.folders;
-            for (const ArchiveNode *child : n->m_Children)
-                self(child, self);
-            return;
-        }
-        ++totals.files;
-        totals.packedFiles += n->IsPacked();
-        totals.storedBytes += n->m_PackedSize;
-        totals.unpackedBytes += n->m_UnpackedSize;
-    };
-    add(node, add);
+    TreeTotals totals;
+    for (const ArchiveNode *child : node->m_Children)
+        totals.AddChild(*child, CountTree(child));
     return totals;
 }
 

@@ -25,7 +25,7 @@ PlatformFailure PlatformLastFailure()
     static const char *const kTexts[] = {
         "no error", "not found", "something already stands there", "not a regular file",
         "a link stands there", "the disk is full or read-only", "the file is too large",
-        "the operation failed"};
+        "an unsafe name, or one Windows would misread", "the operation failed"};
     static_assert(sizeof kTexts / sizeof kTexts[0] == size_t(PlatformError::Other) + 1,
                   "a text for every kind");
     failure.text = kTexts[size_t(t_lastError)];

@@ -1,5 +1,6 @@
 // POSIX implementation of the file layer.
 #include "PlatformFile.h"
+#include "PackPath.h"
 #include "PlatformCommon.h"
 
 #include <cerrno>
@@ -70,8 +71,6 @@ void IgnoreFileSizeSignal()
 }
 
 } // namespace
-
-const char kPlatformSeparator = '/';
 
 size_t PlatformLastSeparator(const std::string &path)
 {
@@ -172,12 +171,8 @@ PlatformFile *PlatformCreateTemporary(PlatformDirectory *directory, const std::s
     IgnoreFileSizeSignal();
     if (!directory)
         return FailWith<PlatformFile *>(PlatformError::Other, nullptr);
-    // Keep the temporary name within the usual 255-byte limit of a name.
-    const std::string base = name.substr(0, 200) + ".zarnik-partial";
     for (int attempt = 1; attempt <= 1000; ++attempt) {
-        std::string candidate = base;
-        if (attempt > 1)
-            candidate += '-' + std::to_string(attempt);
+        std::string candidate = TemporaryName(name, attempt);
         const int fd = OpenRetrying(directory->fd, candidate.c_str(),
                                     O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
         if (fd >= 0) {

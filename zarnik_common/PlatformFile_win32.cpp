@@ -7,6 +7,7 @@
 // names joined onto that path reach the file system as they are, with no
 // device names, no trailing-dot trimming and no MAX_PATH limit.
 #include "PlatformFile.h"
+#include "PackPath.h"
 #include "PlatformCommon.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -90,20 +91,16 @@ bool Wide(const std::string &text, std::wstring *out)
                                static_cast<int>(text.size()), &(*out)[0], size) == size;
 }
 
-// `name` joined onto the directory's path. A name Windows would read as
-// something else is refused: a separator or a drive/stream colon (a:b writes
-// into a hidden stream of a), wildcards, control characters, and a trailing
-// dot or space (programs that do not use "\\?\" cannot open such a file).
+// `name` joined onto the directory's path; a name IsSafeName refuses (one
+// Windows would read as something else: a:b writes into a hidden stream of
+// a, NUL.txt is the null device) fails as UnsafeName.
 bool Join(const PlatformDirectory *directory, const std::string &name, std::wstring *out)
 {
     std::wstring wide;
-    if (!directory || name.empty() || name == "." || name == ".." || !Wide(name, &wide))
-        return false;
-    for (wchar_t c : wide)
-        if (c < 0x20 || std::wstring(L"\\/:*?\"<>|").find(c) != std::wstring::npos)
-            return false;
-    if (wide.back() == L'.' || wide.back() == L' ')
-        return false;
+    if (!directory)
+        return FailWith(PlatformError::Other, false);
+    if (!IsSafeName(name) || !Wide(name, &wide))
+        return FailWith(PlatformError::UnsafeName, false);
     *out = directory->path + L'\\' + wide;
     return true;
 }
@@ -163,8 +160,6 @@ bool FinalPath(HANDLE handle, const std::wstring &given, std::wstring *out)
 }
 
 } // namespace
-
-const char kPlatformSeparator = '\\';
 
 size_t PlatformLastSeparator(const std::string &path)
 {
@@ -252,7 +247,7 @@ PlatformDirectory *PlatformEnterDirectory(PlatformDirectory *parent, const std::
 {
     std::wstring path;
     if (!Join(parent, name, &path))
-        return FailWith<PlatformDirectory *>(PlatformError::Other, nullptr);
+        return nullptr;
     if (create && !CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
         return Fail<PlatformDirectory *>(nullptr);
     // FILE_FLAG_OPEN_REPARSE_POINT opens a junction or link itself, also one
@@ -297,20 +292,12 @@ PlatformFile *PlatformCreateTemporary(PlatformDirectory *directory, const std::s
 {
     std::wstring probe;
     if (!Join(directory, name, &probe))
-        return FailWith<PlatformFile *>(PlatformError::Other, nullptr);
-    // Keep the temporary name within the usual 255-character limit of a
-    // name, cut between two UTF-8 characters.
-    size_t keep = name.size() < 200 ? name.size() : 200;
-    while (keep > 0 && keep < name.size() && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
-        --keep;
-    const std::string base = name.substr(0, keep) + ".zarnik-partial";
+        return nullptr;
     for (int attempt = 1; attempt <= 1000; ++attempt) {
-        std::string candidate = base;
-        if (attempt > 1)
-            candidate += '-' + std::to_string(attempt);
+        std::string candidate = TemporaryName(name, attempt);
         std::wstring path;
         if (!Join(directory, candidate, &path))
-            return FailWith<PlatformFile *>(PlatformError::Other, nullptr);
+            return nullptr;
         // CREATE_NEW fails on anything at the name, a link included.
         const HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                           CREATE_NEW,
@@ -332,7 +319,7 @@ bool PlatformPublish(PlatformDirectory *directory, const std::string &tempName,
 {
     std::wstring from, to;
     if (!Join(directory, tempName, &from) || !Join(directory, name, &to))
-        return FailWith(PlatformError::Other, false);
+        return false;
     // Without MOVEFILE_REPLACE_EXISTING the move fails when anything stands
     // at the name.
     if (!MoveFileExW(from.c_str(), to.c_str(), 0))

@@ -1,10 +1,11 @@
 // Opening an archive: the open dispatch, the index "content.vfi", the single
 // pack's file table, and the file entry with its scrambled name.
-#include "ZarnikArchive.h"
+#include "ZarnikArchive_open.h"
 
 #include "ByteOrder.h"
 #include "ChunkReader.h"
 #include "FileSource.h"
+#include "PackPath.h"
 #include "PlatformFile.h"
 
 #include <cstring>
@@ -18,38 +19,26 @@ const char kIndexName[] = "content.vfi";
 // Room for a decoded name, terminator included.
 const uint32_t kMaxNameLength = 260;
 
-// A data file's name from the index, to be joined onto the index's folder.
-bool IsPlainFileName(const char *name)
+// A data file's name from the index, to be joined onto the index's folder:
+// one segment here, and one on the system the packs were made for, where
+// '\\' separates folders.
+bool IsDataFileName(const std::string &name)
 {
-    const std::string text(name);
-    return !text.empty() && text != "." && text != ".." &&
-           text.find_first_of("/\\") == std::string::npos;
+    return IsSafeName(name) && name.find('\\') == std::string::npos;
 }
 
 } // namespace
 
-CZarnikArchive::CZarnikArchive()
-    : m_Root(nullptr), m_OpenFailure(OpenFailure::None), m_IndexRoute(false), m_LastFolder(nullptr)
-{
-}
-
 CZarnikArchive::~CZarnikArchive() = default;
 
-ArchiveNode *CZarnikArchive::NewNode()
+CZarnikArchive::OpenResult CZarnikArchive::Open(const std::string &path)
 {
-    m_Pool.emplace_back();
-    return &m_Pool.back();
-}
-
-const std::string &CZarnikArchive::GetDataPath() const
-{
-    static const std::string none;
-    return m_DataPaths.empty() ? none : m_DataPaths.front();
-}
-
-uint32_t CZarnikArchive::GetDataSize() const
-{
-    return GetDataFileSize(0);
+    OpenResult result;
+    std::unique_ptr<CZarnikArchive> archive(new CZarnikArchive);
+    result.failure = COpener(*archive).Open(path);
+    if (result.failure == OpenFailure::None)
+        result.archive = std::move(archive);
+    return result;
 }
 
 uint32_t CZarnikArchive::GetDataFileSize(size_t i) const
@@ -57,72 +46,57 @@ uint32_t CZarnikArchive::GetDataFileSize(size_t i) const
     return i < m_DataFiles.size() && m_DataFiles[i] ? m_DataFiles[i]->Size() : 0;
 }
 
-const CFileSource *CZarnikArchive::DataFile(const ArchiveNode &node) const
+const CFileSource *CZarnikArchive::DataFileOf(const ArchiveNode &node) const
 {
     return node.m_DataFile < m_DataFiles.size() ? m_DataFiles[node.m_DataFile].get() : nullptr;
 }
 
-int CZarnikArchive::OpenDataFile(const std::string &path, bool mapped)
+ArchiveNode *CZarnikArchive::COpener::NewNode()
 {
-    for (size_t i = 0; i < m_DataPaths.size(); ++i)
-        if (m_DataPaths[i] == path)
-            return m_DataFiles[i] ? static_cast<int>(i) : -1;
+    m_Archive.m_Pool.emplace_back();
+    return &m_Archive.m_Pool.back();
+}
+
+int CZarnikArchive::COpener::OpenDataFile(const std::string &path, bool refuseEmpty)
+{
+    std::vector<std::string> &paths = m_Archive.m_DataPaths;
+    std::vector<std::unique_ptr<CFileSource>> &files = m_Archive.m_DataFiles;
+    for (size_t i = 0; i < paths.size(); ++i)
+        if (paths[i] == path)
+            return files[i] ? static_cast<int>(i) : -1;
     auto file = std::make_unique<CFileSource>();
     // A file that failed to open is no data file: extraction must see none
     // rather than read through a closed one.
-    if (!file->Open(path, mapped))
+    if (!file->Open(path, refuseEmpty))
         file.reset();
-    m_DataPaths.push_back(path);
-    m_DataFiles.push_back(std::move(file));
-    return m_DataFiles.back() ? static_cast<int>(m_DataFiles.size() - 1) : -1;
+    paths.push_back(path);
+    files.push_back(std::move(file));
+    return files.back() ? static_cast<int>(files.size() - 1) : -1;
 }
 
-const char *OpenReportText(OpenReportItem::Kind kind)
+void CZarnikArchive::COpener::Report(OpenReportItem::Kind kind, uint32_t offset, std::string path)
 {
-    switch (kind) {
-    case OpenReportItem::Kind::ChunkCutShort:
-        return "a chunk runs past the end of the file; cut to the bytes present";
-    case OpenReportItem::Kind::EntryCutShort:
-        return "an entry is cut short by the end of its chunk; it and the rest of the chunk are lost";
-    case OpenReportItem::Kind::NameTooLong:
-        return "an entry's name is longer than 260 bytes; left out";
-    case OpenReportItem::Kind::NoParent:
-        return "an entry's folder has no parent folder (NULL != parent); left out";
-    case OpenReportItem::Kind::DuplicatePath:
-        return "another entry has the same path; only the first is written";
-    case OpenReportItem::Kind::EmptyName:
-        return "an entry has an empty name";
-    case OpenReportItem::Kind::DataFileMissing:
-        return "the index names a data file that is missing or unreadable; its entries are left out";
-    }
-    return "";
+    m_Archive.m_OpenReport.push_back({kind, offset, std::move(path)});
 }
 
-void CZarnikArchive::Report(OpenReportItem::Kind kind, uint32_t offset, std::string path)
+OpenFailure CZarnikArchive::COpener::Open(const std::string &path)
 {
-    m_OpenReport.push_back({kind, offset, std::move(path)});
-}
-
-bool CZarnikArchive::Open(const std::string &path)
-{
-    m_OpenFailure = OpenFailure::None;
-    m_OpenReport.clear();
-    m_DataFiles.clear();
-    m_DataPaths.clear();
-    // The file's own name decides the route; the folders above it do not.
-    const size_t separator = PlatformLastSeparator(path);
-    const std::string name = path.substr(separator == std::string::npos ? 0 : separator + 1);
-    if (name == kIndexName)
-        return OpenIndex(path.substr(0, path.size() - name.size()), nullptr);
-    if (name.find(".vfs") != std::string::npos)
+    switch (RouteOf(path)) {
+    case PackRoute::WholeIndex:
+        return OpenIndex(path.substr(0, PlatformLastSeparator(path) + 1), nullptr);
+    case PackRoute::IndexedDataFile:
         return OpenVfs(path);
-
-    m_IndexRoute = false;
-    if (OpenDataFile(path, true) < 0) {
-        m_OpenFailure = OpenFailure::DataUnreadable;
-        return false;
+    case PackRoute::SinglePack:
+        break;
     }
-    CChunkReader pack(*m_DataFiles.front());
+    return OpenSinglePack(path);
+}
+
+OpenFailure CZarnikArchive::COpener::OpenSinglePack(const std::string &path)
+{
+    if (OpenDataFile(path, true) < 0)
+        return OpenFailure::DataUnreadable;
+    CChunkReader pack(*m_Archive.m_DataFiles.front());
 
     // Several file tables give one tree of all their entries, in file order.
     std::vector<ArchiveNode *> entries;
@@ -136,27 +110,24 @@ bool CZarnikArchive::Open(const std::string &path)
         sawTable = true;
         m_ChunkOffset = pack.ChunkOffset();
         CChunkReader table = pack.ChunkData();
-        if (!ReadFileTable(table, entries)) {
-            m_OpenFailure = OpenFailure::NoEntries;
-            return false;
-        }
+        // A file table that holds no entry fails the whole pack.
+        const size_t before = entries.size();
+        ReadEntries(table, 0, entries);
+        if (entries.size() == before)
+            return OpenFailure::NoEntries;
     }
-    if (!sawTable) {
-        m_OpenFailure = OpenFailure::NoFileTable;
-        return false;
-    }
+    if (!sawTable)
+        return OpenFailure::NoFileTable;
     BuildTree(entries);
-    return true;
+    return OpenFailure::None;
 }
 
-bool CZarnikArchive::OpenVfs(const std::string &path)
+OpenFailure CZarnikArchive::COpener::OpenVfs(const std::string &path)
 {
+    m_Archive.m_IndexRoute = true;
     const size_t slash = PlatformLastSeparator(path);
-    if (slash == std::string::npos) {
-        m_IndexRoute = true;
-        m_OpenFailure = OpenFailure::NoDirectory;
-        return false;
-    }
+    if (slash == std::string::npos)
+        return OpenFailure::NoDirectory;
     const std::string dataName = path.substr(slash + 1);
     return OpenIndex(path.substr(0, slash + 1), &dataName);
 }
@@ -165,14 +136,12 @@ bool CZarnikArchive::OpenVfs(const std::string &path)
 // the chunks naming that data file give the entries; without, every chunk
 // whose data file is present beside the index does, and those naming one
 // that is missing go into the open report.
-bool CZarnikArchive::OpenIndex(const std::string &folder, const std::string *onlyName)
+OpenFailure CZarnikArchive::COpener::OpenIndex(const std::string &folder, const std::string *onlyName)
 {
-    m_IndexRoute = true;
+    m_Archive.m_IndexRoute = true;
     CFileSource indexFile;
-    if (!indexFile.Open(folder + kIndexName, true)) {
-        m_OpenFailure = OpenFailure::IndexUnreadable;
-        return false;
-    }
+    if (!indexFile.Open(folder + kIndexName, true))
+        return OpenFailure::IndexUnreadable;
     CChunkReader index(indexFile);
 
     std::vector<ArchiveNode *> entries;
@@ -205,12 +174,10 @@ bool CZarnikArchive::OpenIndex(const std::string &folder, const std::string *onl
 
         named = true;
         // A name that would lead out of the folder names no data file of it.
-        const int dataFile = IsPlainFileName(name) ? OpenDataFile(folder + name, false) : -1;
+        const int dataFile = IsDataFileName(name) ? OpenDataFile(folder + name, false) : -1;
         if (dataFile < 0) {
-            if (onlyName) {
-                m_OpenFailure = OpenFailure::DataUnreadable;
-                return false;
-            }
+            if (onlyName)
+                return OpenFailure::DataUnreadable;
             unreadable = true;
             Report(OpenReportItem::Kind::DataFileMissing, index.ChunkOffset(), name);
             continue;
@@ -224,28 +191,19 @@ bool CZarnikArchive::OpenIndex(const std::string &folder, const std::string *onl
         for (size_t i = first; i < entries.size(); ++i)
             entries[i]->m_DataFile = static_cast<uint32_t>(dataFile);
     }
-    if (entries.empty()) {
-        m_OpenFailure = !named ? OpenFailure::NotNamedInIndex
-                               : (unreadable ? OpenFailure::DataUnreadable : OpenFailure::NoEntries);
-        return false;
-    }
+    if (entries.empty())
+        return !named ? OpenFailure::NotNamedInIndex
+                      : (unreadable ? OpenFailure::DataUnreadable : OpenFailure::NoEntries);
     BuildTree(entries);
-    return true;
-}
-
-bool CZarnikArchive::ReadFileTable(CChunkReader &table, std::vector<ArchiveNode *> &entries)
-{
-    const size_t before = entries.size();
-    ReadEntries(table, 0, entries);
-    return entries.size() > before;
+    return OpenFailure::None;
 }
 
 // Reads file entries from the cursor while more than `keepBytes` bytes of the
 // chunk remain. Every field is checked against the chunk before it is read:
 // the first entry that does not fit ends the chunk's entries, and an entry
 // whose stored name is longer than a path may be is skipped by its length.
-void CZarnikArchive::ReadEntries(CChunkReader &chunk, uint32_t keepBytes,
-                                 std::vector<ArchiveNode *> &entries)
+void CZarnikArchive::COpener::ReadEntries(CChunkReader &chunk, uint32_t keepBytes,
+                                          std::vector<ArchiveNode *> &entries)
 {
     unsigned char header[kEntryHeaderSize];
     unsigned char stored[kMaxNameLength];

@@ -1,6 +1,6 @@
 // The folder tree: the flat entry list becomes folders and files under the
 // root "content", with every folder findable by its path.
-#include "ZarnikArchive.h"
+#include "ZarnikArchive_open.h"
 
 #include "Check.h"
 
@@ -43,27 +43,24 @@ void FindDuplicateNames(const ArchiveNode *folder, std::unordered_set<std::strin
 
 } // namespace
 
-void CZarnikArchive::BuildTree(const std::vector<ArchiveNode *> &files)
+void CZarnikArchive::COpener::BuildTree(const std::vector<ArchiveNode *> &files)
 {
-    // A second build starts a fresh tree: folders of an earlier one must not
-    // be found again through the map while the new root no longer leads to
-    // them. Earlier nodes stay owned by the archive.
-    m_Nodes.clear();
-    m_LastFolder = nullptr;
-    m_LastFolderKey.clear();
+    ArchiveNode *root = NewNode();
+    root->m_Name = "content";
+    root->m_Path = "content";
+    m_Archive.m_Root = root;
+    m_Archive.m_Folders["content"] = root;
 
-    m_Root = NewNode();
-    m_Root->m_Name = "content";
-    m_Root->m_Path = "content";
-    m_Nodes["content"] = m_Root;
-
-    m_Duplicates.clear();
     for (ArchiveNode *file : files)
         if (!AddNode(file->m_Path, file))
             Report(OpenReportItem::Kind::NoParent, 0, file->m_Path);
+    MarkDuplicates();
+}
 
+void CZarnikArchive::COpener::MarkDuplicates()
+{
     // Folders are few next to files; each is looked at once.
-    std::vector<const ArchiveNode *> folders{m_Root};
+    std::vector<const ArchiveNode *> folders{m_Archive.m_Root};
     std::unordered_set<std::string_view> names;
     while (!folders.empty()) {
         const ArchiveNode *folder = folders.back();
@@ -71,7 +68,9 @@ void CZarnikArchive::BuildTree(const std::vector<ArchiveNode *> &files)
         FindDuplicateNames(folder, names, [this](const ArchiveNode *file) {
             if (file->m_Name.empty())
                 return; // reported as an empty name
-            m_Duplicates.insert(file);
+            // Every node is this opener's own to mark while the archive is
+            // being made; the tree only hands them out as const.
+            const_cast<ArchiveNode *>(file)->m_Duplicate = true;
             Report(OpenReportItem::Kind::DuplicatePath, 0, file->m_Path);
         });
         for (const ArchiveNode *child : folder->m_Children)
@@ -80,15 +79,16 @@ void CZarnikArchive::BuildTree(const std::vector<ArchiveNode *> &files)
     }
 }
 
-const ArchiveNode *CZarnikArchive::FindNode(const std::string &path) const
+const ArchiveNode *CZarnikArchive::FindFolder(const std::string &path) const
 {
-    return FindFolder(path);
+    const auto it = m_Folders.find(path);
+    return it == m_Folders.end() ? nullptr : it->second;
 }
 
-ArchiveNode *CZarnikArchive::FindFolder(const std::string &path) const
+ArchiveNode *CZarnikArchive::COpener::FindFolder(const std::string &path) const
 {
-    const auto it = m_Nodes.find(path);
-    return it == m_Nodes.end() ? nullptr : it->second;
+    const auto it = m_Archive.m_Folders.find(path);
+    return it == m_Archive.m_Folders.end() ? nullptr : it->second;
 }
 
 // Places one file. The segments before the last backslash lead, folder by
@@ -97,10 +97,10 @@ ArchiveNode *CZarnikArchive::FindFolder(const std::string &path) const
 // other segment is a folder below the current path, made when first met.
 // Where a folder has no parent (a path such as data\sub\x.bin) the check
 // fails and the file is left out: it returns null.
-ArchiveNode *CZarnikArchive::AddNode(const std::string &path, ArchiveNode *file)
+ArchiveNode *CZarnikArchive::COpener::AddNode(const std::string &path, ArchiveNode *file)
 {
     const size_t last = path.rfind('\\');
-    ArchiveNode *lastDir = m_Root;
+    ArchiveNode *lastDir = m_Archive.m_Root;
 
     if (last != std::string::npos) {
         // The walk depends only on the folder part and folders are never
@@ -132,7 +132,7 @@ ArchiveNode *CZarnikArchive::AddNode(const std::string &path, ArchiveNode *file)
                         folder->m_Name.assign(segment, segmentLength);
                         folder->m_Path = folderPath;
                         parent->m_Children.push_back(folder);
-                        m_Nodes.emplace(folderPath, folder);
+                        m_Archive.m_Folders.emplace(folderPath, folder);
                     }
                     lastDir = folder;
                     current.swap(folderPath);

@@ -304,11 +304,11 @@ private slots:
                 QCoreApplication::sendEvent(m_window, &enter);
                 QVERIFY(enter.isAccepted());
                 QCoreApplication::sendEvent(m_window, &drop);
-                QTRY_VERIFY(m_window->archive()->GetDataPath() == nativePath(files[i]));
+                QTRY_VERIFY(m_window->archive()->GetDataFilePath(0) == nativePath(files[i]));
             } else {
                 open(files[i]);
             }
-            QCOMPARE(m_window->archive()->GetDataPath(),
+            QCOMPARE(m_window->archive()->GetDataFilePath(0),
                      nativePath(QString(files[i]).replace("content.vfi", "data0.vfs")));
             // The pack's order; the Latin-1 name; stored size 0 a folder, the empty packed file a file.
             QCOMPARE(view(), QStringList({"content [folder]", "  readme.txt [document]", "  gfx [folder]",
@@ -318,21 +318,23 @@ private slots:
                                           "  void.dat [document]", "  sound [folder]", "    a.wav [document]"}));
             QVERIFY(!m_tree->topLevelItem(0)->isExpanded());
         }
-        // Cancel, a name the case-sensitive extension test refuses, or one that passes but fails in the
-        // library: the pack shown stays open with its view, and a refusal or failure says why.
-        CZarnikArchive *archive = m_window->archive();
+        // Cancel, or a file the library cannot open: the pack shown stays open with its view, and
+        // the failure says why.
+        const CZarnikArchive *archive = m_window->archive();
         const QStringList before = view();
         QVERIFY(testpack::WriteFile(nativePath(path("junk.upk")), zarnik_pack::Bytes(64, 7)));
         QVERIFY(QFile::remove(path("set/content.vfi")));
-        const QString refused = "Invalid Zarnik Pack file";
         for (const auto &[name, why] : std::vector<std::pair<QString, QString>>{
-                 {"", ""}, {"PACK.UPK", refused}, {"pack.Vfs", refused}, {"plain.bin", refused},
-                 {"junk.upk", "no file table"}, {"set/data0.vfs", "content.vfi beside it is missing"}}) {
+                 {"", ""}, {"junk.upk", "no file table"}, {"set/data0.vfs", "needs its index \"content.vfi\" beside it"}}) {
             QFile::copy(upk, path(name)); // where nothing stands yet
             run("action_Open", why.isEmpty() ? std::vector<Step>{fileStep(QString())}
                                              : std::vector<Step>{fileStep(path(name)), textStep(QMessageBox::Critical, {why})});
             QVERIFY2(m_window->archive() == archive && view() == before, qPrintable(name));
         }
+        // Whatever its name, a file opens by the library's route: here as a single pack.
+        QVERIFY(QFile::copy(upk, path("ODD.UPK")));
+        open(path("ODD.UPK"));
+        QCOMPARE(m_window->archive()->GetDataFilePath(0), nativePath(path("ODD.UPK")));
         // What opening passed over is named in a warning; the rest opens.
         run("action_Open", {fileStep(writeUpk(path("dup.upk"), {e("content\\dup.txt", "a"),
                                                                  e("content\\dup.txt", "b")})),
@@ -346,11 +348,11 @@ private slots:
                 texts << a->text();
             return texts;
         };
-        QCOMPARE(names(10), QStringList({"&1 dup.upk", "&2 data0.vfs", QStringLiteral("&3 \u65E5\u672C.upk"),
-                                         "&4 content.vfi", "&5 x.upk.bak", "&6 single.upk", "&7 data0.vfs",
-                                         "", "Clear the list"}));
-        recent->actions()[5]->trigger();
-        QCOMPARE(m_window->archive()->GetDataPath(), nativePath(upk));
+        QCOMPARE(names(10), QStringList({"&1 dup.upk", "&2 ODD.UPK", "&3 data0.vfs",
+                                         QStringLiteral("&4 \u65E5\u672C.upk"), "&5 content.vfi", "&6 x.upk.bak",
+                                         "&7 single.upk", "&8 data0.vfs", "", "Clear the list"}));
+        recent->actions()[6]->trigger();
+        QCOMPARE(m_window->archive()->GetDataFilePath(0), nativePath(upk));
         QCOMPARE(names(2), QStringList({"&1 single.upk", "&2 dup.upk"}));
         QString folder;
         run("action_Open", {[&](QWidget *w) { folder = static_cast<QFileDialog *>(w)->directory().path(); }});

@@ -19,18 +19,47 @@ std::string WithBackslashes(std::string path);
 // file layer's names are UTF-8, so bytes of 0x80 and above become two.
 std::string FileSystemName(const std::string &latin1);
 
-// A name that would leave its parent directory, or name it, is never joined
-// onto a path: not "." or "..", no '/'.
+// Whether a file-system name (UTF-8) may be joined onto a directory as one
+// segment on this system. Everywhere: not empty, not "." or "..", no '/'.
+// On Windows also none of \ : * ? " < > | or a control character, no '.' or
+// ' ' at its end, and no device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9,
+// bare or with an extension): a name Windows would misread.
 bool IsSafeName(const std::string &name);
 
-// What `node` and everything at every depth below it hold.
+// The name a file for `name` is written under until it is complete: NAME
+// cut to at most 200 bytes (never inside a UTF-8 sequence), then
+// ".zarnik-partial", then "-N" for the Nth attempt after the first.
+std::string TemporaryName(const std::string &name, int attempt);
+
+// Which files open as what, decided by the file's own name alone (never by
+// the folders above it).
+enum class PackRoute {
+    WholeIndex,      // "content.vfi": the index with every data file it names
+    IndexedDataFile, // a name holding ".vfs": that data file through the index beside it
+    SinglePack,      // anything else: a single pack
+};
+PackRoute RouteOf(const std::string &path);
+// File-dialog patterns for the names of the first two routes and the usual
+// name of the third ("*.upk *.vfs* content.vfi"); any other file opens too.
+extern const char kPackNamePatterns[];
+
+// What a node holds: a file itself; a folder everything at every depth
+// below it (the folder itself is not one of its `folders`).
 struct TreeTotals
 {
     uint64_t files = 0;
-    uint64_t folders = 0;     // `node` itself included when it is one
+    uint64_t folders = 0;
     uint64_t packedFiles = 0;
     uint64_t storedBytes = 0;
     uint64_t unpackedBytes = 0;
+
+    // A file's own numbers.
+    static TreeTotals OfFile(const ArchiveNode &file);
+    // Adds a child of the folder counted: what it holds, and itself when it
+    // is a folder.
+    void AddChild(const ArchiveNode &child, const TreeTotals &below);
+    // Adds the totals of another node (several nodes chosen at once).
+    TreeTotals &operator+=(const TreeTotals &other);
 };
 TreeTotals CountTree(const ArchiveNode *node);
 

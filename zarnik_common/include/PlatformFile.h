@@ -8,8 +8,8 @@
 // PlatformFile_win32.cpp.
 //
 // Paths are UTF-8. Those the user gives reach the system unchanged (on
-// Windows as the same text in UTF-16). Where the library joins a name onto a
-// path itself it puts kPlatformSeparator between them.
+// Windows as the same text in UTF-16); names below a directory handle are
+// single segments.
 #pragma once
 
 #include <cstddef>
@@ -31,6 +31,7 @@ enum class PlatformError {
     IsLink,     // a symbolic link (or reparse point) where a directory was wanted
     NoSpace,    // the disk or quota is full, or the file system is read-only
     TooLarge,   // past the largest file this process or file system may write
+    UnsafeName, // a name IsSafeName refuses (PackPath.h): never joined onto a path
     Other,
 };
 PlatformError PlatformLastError();
@@ -44,8 +45,6 @@ struct PlatformFailure
 };
 PlatformFailure PlatformLastFailure();
 
-// The separator the library puts between a folder and a name it joins.
-extern const char kPlatformSeparator;
 // The position of the last separator in a path as the system reads it, or
 // std::string::npos.
 size_t PlatformLastSeparator(const std::string &path);
@@ -84,8 +83,8 @@ void PlatformCloseDirectory(PlatformDirectory *directory);
 bool PlatformExistsAt(PlatformDirectory *directory, const std::string &name);
 
 // Creates a new, empty file for the final name `name` under a temporary name
-// of the form NAME.zarnik-partial (NAME.zarnik-partial-2 ... when that is
-// taken), returned in `tempName`. Links are never followed.
+// (TemporaryName in PackPath.h: NAME.zarnik-partial, NAME.zarnik-partial-2
+// ... when that is taken), returned in `tempName`. Links are never followed.
 PlatformFile *PlatformCreateTemporary(PlatformDirectory *directory, const std::string &name,
                                       std::string *tempName);
 

@@ -1,0 +1,183 @@
+// The library's rules for names and routes, each defined once and used by
+// the library, the tool, the explorer and both file layers: what a name may
+// be on this system, the temporary name a file is written under, and which
+// files open as what.
+#include "ArchiveSupport.h"
+#include "PackPath.h"
+#include "PlatformFile.h"
+#include "TestSupport.h"
+
+using namespace testsupport;
+using zarnik::ArchiveNode;
+using zarnik::CZarnikArchive;
+using zarnik::ExtractOutcome;
+using zarnik::OpenReportItem;
+using zarnik::PackRoute;
+using testpack::Chunk;
+
+namespace {
+
+// Whether `text` is whole UTF-8 sequences only (no sequence cut short).
+bool WholeSequences(const std::string &text)
+{
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char lead = static_cast<unsigned char>(text[i]);
+        const size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+        if (length == 0 || i + length > text.size())
+            return false;
+        for (size_t k = 1; k < length; ++k)
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+                return false;
+        i += length;
+    }
+    return true;
+}
+
+struct Results : zarnik::ExtractCallback
+{
+    std::vector<std::pair<std::string, ExtractOutcome>> failed;
+    void OnExtractResult(const ArchiveNode &node, ExtractOutcome outcome) override
+    {
+        if (outcome != ExtractOutcome::Written)
+            failed.emplace_back(node.m_Path, outcome);
+    }
+};
+
+} // namespace
+
+TEST(Names, WhatANameMayBeOnEachSystem)
+{
+    const struct
+    {
+        const char *name;
+        bool posix, windows;
+    } cases[] = {
+        {"readme.txt", true, true}, {"", false, false}, {".", false, false}, {"..", false, false},
+        {"a/b", false, false}, {"a\\b", true, false}, {"a:b", true, false}, {"what?", true, false},
+        {"tab\there", true, false}, {"dot.", true, false}, {"space ", true, false}, {"..x", true, true},
+        // Device names, bare or with an extension, in any case; not names that only begin so.
+        {"CON", true, false}, {"nul.txt", true, false}, {"Aux.tar.gz", true, false}, {"PRN", true, false},
+        {"com1", true, false}, {"LPT9.log", true, false}, {"CON .txt", true, false},
+        {"COM0", true, true}, {"LPT10", true, true}, {"CONSOLE", true, true}, {"xNUL", true, true},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(zarnik::IsSafeName(c.name), kWindows ? c.windows : c.posix) << c.name;
+}
+
+TEST(Names, TemporaryNameFitsANameAndCutsNoCharacter)
+{
+    const std::string e = "\xC3\xA9";                   // two bytes
+    const std::string cjk = "\xE6\x97\xA5";             // three
+    std::vector<std::string> names = {"short.txt", std::string(250, 'n')};
+    names.push_back("a");
+    for (int i = 0; i < 124; ++i)
+        names.back() += e; // 249 bytes: a cut at 200 falls inside a character
+    names.push_back("ab");
+    for (int i = 0; i < 82; ++i)
+        names.back() += cjk; // 248 bytes
+    for (const std::string &name : names) {
+        for (int attempt : {1, 2, 1000}) {
+            const std::string temporary = zarnik::TemporaryName(name, attempt);
+            EXPECT_LE(temporary.size(), 255u) << name.size();
+            EXPECT_TRUE(WholeSequences(temporary)) << name.size();
+            const std::string suffix = std::string(".zarnik-partial") + (attempt > 1 ? "-" + std::to_string(attempt) : "");
+            ASSERT_GE(temporary.size(), suffix.size());
+            EXPECT_EQ(temporary.substr(temporary.size() - suffix.size()), suffix);
+            EXPECT_EQ(name.compare(0, temporary.size() - suffix.size(), temporary, 0, temporary.size() - suffix.size()), 0);
+        }
+    }
+    EXPECT_EQ(zarnik::TemporaryName("short.txt", 1), "short.txt.zarnik-partial");
+}
+
+TEST(Names, ALongNameIsWrittenThroughItsShortenedTemporaryName)
+{
+    // 250 bytes on the disk: the name fits, its temporary name only shortened.
+    TempDir dir;
+    const std::string name = "content\\" + std::string(125, '\xE9');
+    const auto archive = MustOpen(WriteUpk(dir, {MakeEntry(name, "long")}));
+    ASSERT_TRUE(archive);
+    Results r;
+    EXPECT_EQ(ExtractTo(*archive, archive->GetRoot(), zarnik::ExtractDestination::Folder(dir.str()), &r),
+              zarnik::ExtractEnd::Finished);
+    EXPECT_TRUE(r.failed.empty());
+    EXPECT_EQ(FilesBelow(dir.path() / "content").size(), 1u);
+}
+
+TEST(Names, DeviceNamesAreUnsafeOnWindowsOnly)
+{
+    TempDir dir;
+    const auto archive = MustOpen(WriteUpk(dir, {MakeEntry("content\\CON", "c"), MakeEntry("content\\nul.txt", "n"),
+                                                 MakeEntry("content\\Com1\\x.txt", "x"), MakeEntry("content\\ok", "o")}));
+    ASSERT_TRUE(archive);
+    fs::create_directory(dir.file("out"));
+    Results r;
+    ExtractTo(*archive, archive->GetRoot(), zarnik::ExtractDestination::Folder(dir.file("out")), &r);
+    using Failed = decltype(r.failed);
+    const Failed refused = {{"content\\CON", ExtractOutcome::UnsafeName},
+                            {"content\\nul.txt", ExtractOutcome::UnsafeName},
+                            {"content\\Com1", ExtractOutcome::UnsafeName}};
+    EXPECT_EQ(r.failed, kWindows ? refused : Failed());
+    EXPECT_EQ(FilesBelow(dir.file("out")).size(), kWindows ? 1u : 4u);
+
+    // The file layer refuses them itself, as an unsafe name.
+    zarnik::PlatformDirectory *out = zarnik::PlatformOpenDirectory(dir.file("out"));
+    ASSERT_TRUE(out);
+    for (const char *refused : {"AUX", "a:b", "trailing."}) {
+        zarnik::PlatformDirectory *made = zarnik::PlatformEnterDirectory(out, refused, true);
+        EXPECT_EQ(made == nullptr, kWindows) << refused;
+        if (!made) {
+            EXPECT_EQ(zarnik::PlatformLastError(), zarnik::PlatformError::UnsafeName) << refused;
+        }
+        zarnik::PlatformCloseDirectory(made);
+        std::string temporary;
+        zarnik::PlatformFile *file = zarnik::PlatformCreateTemporary(out, std::string(refused) + "x:", &temporary);
+        EXPECT_EQ(file == nullptr, kWindows) << refused;
+        if (!file) {
+            EXPECT_EQ(zarnik::PlatformLastError(), zarnik::PlatformError::UnsafeName) << refused;
+        }
+        zarnik::PlatformCloseWritten(file);
+    }
+    zarnik::PlatformCloseDirectory(out);
+}
+
+TEST(Routes, TheFileOwnNameChoosesTheRoute)
+{
+    const std::pair<std::string, PackRoute> cases[] = {
+        {"content.vfi", PackRoute::WholeIndex},          {"set/content.vfi", PackRoute::WholeIndex},
+        {"set/data0.vfs", PackRoute::IndexedDataFile},   {"data0.vfs.bak", PackRoute::IndexedDataFile},
+        {"ODD.UPK", PackRoute::SinglePack},              {"game.pak", PackRoute::SinglePack},
+        {"a.vfs-dir/x.upk", PackRoute::SinglePack},      {"a.vfs/content.vfi.upk", PackRoute::SinglePack},
+        {"CONTENT.VFI", PackRoute::SinglePack},          {"set/data0.VFS", PackRoute::SinglePack},
+        {kWindows ? "a.vfs\\x.upk" : "a\\data0.vfs", kWindows ? PackRoute::SinglePack : PackRoute::IndexedDataFile},
+    };
+    for (const auto &[path, route] : cases)
+        EXPECT_EQ(zarnik::RouteOf(path), route) << path;
+}
+
+TEST(Routes, AnIndexOpensDataFilesInItsFolderOnlyAndEachOnce)
+{
+    // set/content.vfi names ../outside.vfs, which exists; and data1.vfs in
+    // several chunks.
+    TempDir root;
+    fs::create_directory(root.file("set"));
+    const auto chunk = [](const char *dataName, const char *path) {
+        return Chunk{5, zarnik_pack::IndexChunkData(dataName, testpack::EncodeEntry(MakeEntry(path, "zz"), 0, 2, 2))};
+    };
+    testpack::VfsOptions options;
+    const char *const outside = kWindows ? "..\\outside.vfs" : "../outside.vfs";
+    options.after = {chunk(outside, "content\\stolen.txt"), chunk("data1.vfs", "content\\one.txt"),
+                     chunk("data1.vfs", "content\\two.txt"), chunk("data1.vfs", "content\\three.txt")};
+    const testpack::VfsSet set = testpack::BuildVfs({MakeEntry("content\\own.txt", "own")}, options);
+    WriteAll(root.file("set/content.vfi"), set.index);
+    WriteAll(root.file("set/data0.vfs"), set.data);
+    WriteAll(root.file("set/data1.vfs"), zarnik_pack::ToBytes("d1"));
+    WriteAll(root.file("outside.vfs"), zarnik_pack::ToBytes("secret"));
+    const auto archive = MustOpen(root.file("set/content.vfi"));
+    ASSERT_TRUE(archive);
+    EXPECT_EQ(Dump(*archive), "own.txt\none.txt\ntwo.txt\nthree.txt\n");
+    ASSERT_EQ(archive->GetOpenReport().size(), 1u);
+    EXPECT_EQ(archive->GetOpenReport()[0].kind, OpenReportItem::Kind::DataFileMissing);
+    EXPECT_EQ(archive->GetOpenReport()[0].path, outside);
+    // data0 and data1, each opened once; the refused name never.
+    EXPECT_EQ(archive->GetDataFileCount(), 2u);
+}

@@ -1,0 +1,438 @@
+// Extraction's walk and write policy: the tree walked in the pack's order,
+// folders made from the destination's own handle and never through a link,
+// every file written whole or not at all (under a temporary name, published
+// under its final name only when every byte is written and closed, never
+// replacing anything), on this thread or by an ordered pool of workers.
+#include "Extraction.h"
+
+#include "ExtractPool.h"
+#include "FileSource.h"
+#include "PackPath.h"
+#include "PlatformFile.h"
+#include "StoredBytes.h"
+#include "ZarnikArchive_packunpack.h"
+
+#include <deque>
+#include <memory>
+#include <thread>
+
+namespace zarnik {
+
+namespace {
+
+// At most this many bytes (stored plus unpacked) are in the hands of the
+// workers at once; a larger file still goes, alone. And at most this many
+// files per worker, written or waiting for their results to be told in
+// order.
+const uint64_t kBytesInFlight = 256u << 20;
+const unsigned kFilesPerWorker = 4;
+
+// One run of Extract: walks the tree in the pack's order, makes the folders
+// and hands each file to WriteFile, on this thread or on a pool of workers.
+// Every callback is called on the thread that called Extract.
+class CExtractionRun
+{
+public:
+    CExtractionRun(const CZarnikArchive &archive, ExtractCallback *callback,
+                   const std::atomic<bool> *stop, unsigned workers);
+    ~CExtractionRun();
+
+    void Folder(const Directory &parent, const ArchiveNode &folder);
+    // A file under its own name from the pack.
+    void PackFile(const Directory &dir, const ArchiveNode &node);
+    void File(const Directory &dir, const std::string &name, const ArchiveNode &node);
+    // The directory for `folder` inside `parent`, or null after its result
+    // went to the callback.
+    Directory Enter(const Directory &parent, const ArchiveNode &folder);
+    // The result of `node`, told in the pack's order.
+    void Result(const ArchiveNode &node, ExtractOutcome outcome);
+    // Reports what the workers have done, in order; with `all`, waits for
+    // every file handed to them.
+    void Settle(bool all);
+
+    // True once a stop was asked for or the disk is full. Any thread.
+    bool Ending();
+    ExtractEnd End() const { return static_cast<ExtractEnd>(m_End.load()); }
+
+private:
+    // A worker's job: written, or not begun when the run was ending.
+    void Work(ExtractJob &job);
+    // Writes one file whole or not at all; any thread. `written` follows
+    // the bytes on the disk.
+    ExtractOutcome WriteFile(PlatformDirectory *dir, const std::string &name,
+                             const ArchiveNode &node, std::atomic<uint64_t> &written);
+    ExtractOutcome CopyStored(PlatformFile *file, const ArchiveNode &node,
+                              const CFileSource &data, std::atomic<uint64_t> &written);
+    ExtractOutcome WritePacked(PlatformFile *file, const ArchiveNode &node,
+                               const CFileSource &data, std::atomic<uint64_t> &written);
+    // The bytes of a file on the disk so far: told to the callback at once
+    // on the calling thread, gathered by Settle from workers.
+    void Progress(std::atomic<uint64_t> &written, uint64_t now)
+    {
+        const uint64_t before = written.exchange(now, std::memory_order_relaxed);
+        if (!m_Pool && m_Callback)
+            m_Callback->OnExtractBytes(now - before);
+    }
+    // Tells the callback now.
+    void Report(const ArchiveNode &node, ExtractOutcome outcome);
+    // DiskFull, which ends the run, when the last failure was a full disk.
+    ExtractOutcome DiskFullOr(ExtractOutcome other);
+
+    const CZarnikArchive &m_Archive;
+    ExtractCallback *m_Callback;
+    const std::atomic<bool> *m_Stop;
+    const unsigned m_Workers;
+    std::atomic<int> m_End{static_cast<int>(ExtractEnd::Finished)};
+    std::unique_ptr<CExtractPool> m_Pool;
+    // Files handed to the workers and results waiting behind them, in order.
+    std::deque<std::unique_ptr<ExtractJob>> m_Pending;
+    unsigned m_Running = 0;
+    uint64_t m_BytesRunning = 0;
+};
+
+CExtractionRun::CExtractionRun(const CZarnikArchive &archive, ExtractCallback *callback,
+                               const std::atomic<bool> *stop, unsigned workers)
+    : m_Archive(archive), m_Callback(callback), m_Stop(stop), m_Workers(workers)
+{
+    if (workers > 1) {
+        m_Pool.reset(new CExtractPool([this](ExtractJob &job) { Work(job); }, workers));
+        if (!m_Pool->Working())
+            m_Pool.reset();
+    }
+}
+
+CExtractionRun::~CExtractionRun()
+{
+    // Every job is settled before the workers go.
+    Settle(true);
+    m_Pool.reset();
+}
+
+void CExtractionRun::Work(ExtractJob &job)
+{
+    // A file not yet begun when the run ends was not tried: it has no
+    // result, as the files never handed out have none.
+    job.begun = !Ending();
+    job.outcome = job.begun ? WriteFile(job.dir->dir, job.name, *job.node, job.written)
+                            : ExtractOutcome::Stopped;
+}
+
+bool CExtractionRun::Ending()
+{
+    if (m_Stop && m_Stop->load(std::memory_order_relaxed)) {
+        int finished = static_cast<int>(ExtractEnd::Finished);
+        m_End.compare_exchange_strong(finished, static_cast<int>(ExtractEnd::Stopped));
+    }
+    return End() != ExtractEnd::Finished;
+}
+
+void CExtractionRun::Result(const ArchiveNode &node, ExtractOutcome outcome)
+{
+    // Results keep the pack's order: behind files still being written, a
+    // result waits its turn.
+    if (!m_Pending.empty()) {
+        m_Pending.emplace_back(new ExtractJob);
+        m_Pending.back()->node = &node;
+        m_Pending.back()->outcome = outcome;
+        m_Pending.back()->done = true;
+        return;
+    }
+    Report(node, outcome);
+}
+
+void CExtractionRun::Report(const ArchiveNode &node, ExtractOutcome outcome)
+{
+    if (outcome == ExtractOutcome::DiskFull)
+        m_End = static_cast<int>(ExtractEnd::DiskFull);
+    if (m_Callback)
+        m_Callback->OnExtractResult(node, outcome);
+}
+
+Directory CExtractionRun::Enter(const Directory &parent, const ArchiveNode &folder)
+{
+    const std::string name = FileSystemName(folder.m_Name);
+    if (!IsSafeName(name)) {
+        Result(folder, ExtractOutcome::UnsafeName);
+        return nullptr;
+    }
+    PlatformDirectory *dir = PlatformEnterDirectory(parent->dir, name, true);
+    if (dir)
+        return std::make_shared<DirectoryHandle>(dir);
+    switch (PlatformLastError()) {
+    case PlatformError::IsLink:
+        Result(folder, ExtractOutcome::LinkInPath);
+        break;
+    case PlatformError::NoSpace:
+        Result(folder, ExtractOutcome::DiskFull);
+        break;
+    case PlatformError::UnsafeName:
+        Result(folder, ExtractOutcome::UnsafeName);
+        break;
+    default:
+        Result(folder, ExtractOutcome::NoDirectory);
+        break;
+    }
+    return nullptr;
+}
+
+void CExtractionRun::Folder(const Directory &parent, const ArchiveNode &folder)
+{
+    // An empty segment in a path (content\\x) names no folder of its own:
+    // what lies below it goes into the parent, as a doubled separator does.
+    const Directory into = folder.m_Name.empty() ? parent : Enter(parent, folder);
+    if (!into)
+        return;
+    for (const ArchiveNode *child : folder.m_Children) {
+        if (Ending())
+            return;
+        if (child->IsFolder())
+            Folder(into, *child);
+        else
+            PackFile(into, *child);
+    }
+}
+
+void CExtractionRun::PackFile(const Directory &dir, const ArchiveNode &node)
+{
+    const std::string name = FileSystemName(node.m_Name);
+    if (name.empty())
+        Result(node, ExtractOutcome::EmptyName);
+    else if (!IsSafeName(name))
+        Result(node, ExtractOutcome::UnsafeName);
+    else if (node.m_Duplicate)
+        Result(node, ExtractOutcome::Duplicate);
+    else
+        File(dir, name, node);
+}
+
+void CExtractionRun::File(const Directory &dir, const std::string &name, const ArchiveNode &node)
+{
+    if (m_Callback)
+        m_Callback->OnExtractFile(node.m_Path);
+    if (!m_Pool) {
+        std::atomic<uint64_t> written{0};
+        Result(node, WriteFile(dir->dir, name, node, written));
+        return;
+    }
+    // Room for this file first: a few files and a bounded number of bytes
+    // are in the workers' hands at any time.
+    const uint64_t bytes = uint64_t(node.m_PackedSize) + (node.IsPacked() ? node.m_UnpackedSize : 0);
+    while (m_Running > 0 &&
+           (m_Running >= kFilesPerWorker * m_Workers || m_BytesRunning + bytes > kBytesInFlight)) {
+        m_Pool->Wait(*m_Pending.front(), true);
+        Settle(false);
+    }
+    m_Pending.emplace_back(new ExtractJob);
+    ExtractJob &job = *m_Pending.back();
+    job.dir = dir;
+    job.name = name;
+    job.node = &node;
+    ++m_Running;
+    m_BytesRunning += bytes;
+    m_Pool->Submit(&job);
+    Settle(false);
+}
+
+void CExtractionRun::Settle(bool all)
+{
+    while (!m_Pending.empty()) {
+        // Bytes as they are written, from the jobs in the workers' hands.
+        if (m_Callback) {
+            for (const std::unique_ptr<ExtractJob> &job : m_Pending) {
+                const uint64_t written = job->written.load(std::memory_order_relaxed);
+                if (written != job->reported) {
+                    m_Callback->OnExtractBytes(written - job->reported);
+                    job->reported = written;
+                }
+            }
+        }
+        ExtractJob &front = *m_Pending.front();
+        if (front.dir && !m_Pool->Done(front)) {
+            if (!all)
+                return;
+            m_Pool->Wait(front, false);
+            continue;
+        }
+        std::unique_ptr<ExtractJob> job = std::move(m_Pending.front());
+        m_Pending.pop_front();
+        if (job->dir) {
+            --m_Running;
+            m_BytesRunning -= uint64_t(job->node->m_PackedSize) +
+                              (job->node->IsPacked() ? job->node->m_UnpackedSize : 0);
+        }
+        if (job->begun)
+            Report(*job->node, job->outcome);
+    }
+}
+
+ExtractOutcome CExtractionRun::WriteFile(PlatformDirectory *dir, const std::string &name,
+                                      const ArchiveNode &node, std::atomic<uint64_t> &written)
+{
+    // A re-run finds most files in place: no need to read them again.
+    if (PlatformExistsAt(dir, name))
+        return ExtractOutcome::Exists;
+    const CFileSource *data = m_Archive.DataFileOf(node);
+    if (!data || static_cast<uint64_t>(node.m_Offset) + node.m_PackedSize > data->Size())
+        return ExtractOutcome::OutOfRange;
+
+    std::string tempName;
+    PlatformFile *file = PlatformCreateTemporary(dir, name, &tempName);
+    if (!file)
+        return PlatformLastError() == PlatformError::UnsafeName
+                   ? ExtractOutcome::UnsafeName
+                   : DiskFullOr(ExtractOutcome::CannotCreate);
+    ExtractOutcome outcome = node.IsPacked() ? WritePacked(file, node, *data, written)
+                                             : CopyStored(file, node, *data, written);
+    if (!PlatformCloseWritten(file) && outcome == ExtractOutcome::Written)
+        outcome = DiskFullOr(ExtractOutcome::WriteFailed);
+    if (outcome == ExtractOutcome::Written && !PlatformPublish(dir, tempName, name))
+        outcome = PlatformLastError() == PlatformError::Exists ? ExtractOutcome::Exists
+                                                               : ExtractOutcome::CannotCreate;
+    if (outcome != ExtractOutcome::Written)
+        PlatformRemoveAt(dir, tempName);
+    return outcome;
+}
+
+ExtractOutcome CExtractionRun::DiskFullOr(ExtractOutcome other)
+{
+    if (PlatformLastError() != PlatformError::NoSpace)
+        return other;
+    // The other workers stop too: nothing more fits.
+    m_End = static_cast<int>(ExtractEnd::DiskFull);
+    return ExtractOutcome::DiskFull;
+}
+
+ExtractOutcome CExtractionRun::CopyStored(PlatformFile *file, const ArchiveNode &node,
+                                       const CFileSource &data, std::atomic<uint64_t> &written)
+{
+    // Stored as is: the bytes go from the data file to the new file without
+    // passing through a buffer of ours.
+    PlatformFile *source = data.File();
+    uint64_t done = 0;
+    while (done < node.m_PackedSize) {
+        if (Ending())
+            return ExtractOutcome::Stopped;
+        const uint64_t left = node.m_PackedSize - done;
+        const uint64_t step = left < kStoredStep ? left : kStoredStep;
+        const uint64_t copied = PlatformCopyRange(source, node.m_Offset + done, file, step);
+        done += copied;
+        Progress(written, done);
+        if (copied < step)
+            return PlatformLastError() == PlatformError::None
+                       ? ExtractOutcome::Unreadable
+                       : DiskFullOr(ExtractOutcome::WriteFailed);
+    }
+    return ExtractOutcome::Written;
+}
+
+ExtractOutcome CExtractionRun::WritePacked(PlatformFile *file, const ArchiveNode &node,
+                                        const CFileSource &data, std::atomic<uint64_t> &written)
+{
+    ExtractOutcome failure = ExtractOutcome::Written;
+    std::unique_ptr<unsigned char[]> stored =
+        ReadStored(&data, node, failure, [this] { return Ending(); });
+    if (!stored)
+        return failure;
+    std::unique_ptr<unsigned char[]> out(AllocateBytes(node.m_UnpackedSize));
+    if (!out)
+        return ExtractOutcome::NoMemory;
+
+    // Decoded and written a few blocks at a time, so that a stop request is
+    // seen soon even in a file of gigabytes.
+    UnpackCursor cursor;
+    while (cursor.in < node.m_PackedSize) {
+        if (Ending())
+            return ExtractOutcome::Stopped;
+        const uint32_t from = cursor.out;
+        if (!UnpackSome(out.get(), stored.get(), node.m_PackedSize, node.m_UnpackedSize, cursor,
+                        kStoredStep))
+            return ExtractOutcome::Damaged;
+        if (cursor.in >= node.m_PackedSize && cursor.out != node.m_UnpackedSize)
+            return ExtractOutcome::WrongSize;
+        if (!PlatformWriteAll(file, out.get() + from, cursor.out - from))
+            return DiskFullOr(ExtractOutcome::WriteFailed);
+        Progress(written, cursor.out);
+    }
+    return cursor.out == node.m_UnpackedSize ? ExtractOutcome::Written : ExtractOutcome::WrongSize;
+}
+
+// Workers for an extraction of `node` when the caller leaves it to us: a
+// thread costs more than a few small files take to write.
+unsigned AutomaticWorkers(const ArchiveNode &node)
+{
+    const unsigned cores = std::thread::hardware_concurrency();
+    if (cores < 2)
+        return 1;
+    const unsigned workers = cores > 8 ? 8 : cores;
+    uint64_t files = 0, bytes = 0;
+    std::vector<const ArchiveNode *> folders{&node};
+    while (!folders.empty() && (files < 4 * workers || bytes < (16u << 20))) {
+        const ArchiveNode *folder = folders.back();
+        folders.pop_back();
+        for (const ArchiveNode *child : folder->m_Children) {
+            if (child->IsFolder()) {
+                folders.push_back(child);
+            } else {
+                ++files;
+                bytes += child->m_UnpackedSize;
+            }
+        }
+    }
+    return files >= 4 * workers && bytes >= (16u << 20) ? workers : 1;
+}
+
+
+// Opens the directory the destination names and enters the leading folders;
+// null after the node's or a folder's result went to the callback. For a
+// file destination `fileName` receives the name the user chose.
+Directory OpenDestination(CExtractionRun &run, const ArchiveNode &node,
+                          const ExtractDestination &destination, std::string &fileName)
+{
+    std::string base = destination.Path();
+    if (destination.IsFile() && !node.IsFolder()) {
+        const size_t separator = PlatformLastSeparator(base);
+        fileName = base.substr(separator == std::string::npos ? 0 : separator + 1);
+        base = separator == std::string::npos ? "." : base.substr(0, separator + 1);
+    }
+    // The destination itself may be a link: the user named it.
+    PlatformDirectory *const chosen = PlatformOpenDirectory(base);
+    if (!chosen) {
+        run.Result(node, PlatformLastError() == PlatformError::NoSpace
+                             ? ExtractOutcome::DiskFull
+                             : (node.IsFolder() ? ExtractOutcome::NoDirectory
+                                                : ExtractOutcome::CannotCreate));
+        return nullptr;
+    }
+    Directory dir = std::make_shared<DirectoryHandle>(chosen);
+    for (const ArchiveNode *folder : destination.LeadingFolders()) {
+        if (folder->m_Name.empty())
+            continue; // as in Folder: no folder of its own
+        dir = run.Enter(dir, *folder);
+        if (!dir)
+            return nullptr;
+    }
+    return dir;
+}
+
+} // namespace
+
+ExtractEnd CExtraction::Extract(const ArchiveNode &node, const ExtractDestination &destination) const
+{
+    CExtractionRun run(m_Archive, m_Callback, m_Settings.stop,
+                       m_Settings.workers ? m_Settings.workers : AutomaticWorkers(node));
+    std::string fileName;
+    const Directory dir = OpenDestination(run, node, destination, fileName);
+    if (dir && !run.Ending()) {
+        if (node.IsFolder())
+            run.Folder(dir, node);
+        else if (fileName.empty())
+            run.PackFile(dir, node);
+        else
+            run.File(dir, fileName, node); // the name the user chose
+    }
+    run.Settle(true);
+    run.Ending();
+    return run.End();
+}
+
+} // namespace zarnik

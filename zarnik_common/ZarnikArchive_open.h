@@ -1,0 +1,49 @@
+// CZarnikArchive::COpener: the one run that fills a new archive, with the
+// state only opening needs (the chunk being read, the last folder a file
+// went into). The open dispatch, the index and the file table are in
+// ZarnikArchive.cpp; the folder tree in ZarnikArchive_tree.cpp.
+#pragma once
+
+#include "ZarnikArchive.h"
+
+#include <string>
+#include <vector>
+
+namespace zarnik {
+
+class CChunkReader;
+
+class CZarnikArchive::COpener
+{
+public:
+    explicit COpener(CZarnikArchive &archive) : m_Archive(archive) {}
+
+    // Fills the archive from `path`; None when it opened.
+    OpenFailure Open(const std::string &path);
+
+private:
+    OpenFailure OpenSinglePack(const std::string &path);
+    OpenFailure OpenVfs(const std::string &path);
+    OpenFailure OpenIndex(const std::string &folder, const std::string *onlyName);
+    // The index of the data file at `path`, opened on first use (a name met
+    // again is the same file: it is opened once); -1 when it cannot be.
+    int OpenDataFile(const std::string &path, bool refuseEmpty);
+    void ReadEntries(CChunkReader &chunk, uint32_t keepBytes, std::vector<ArchiveNode *> &entries);
+    void Report(OpenReportItem::Kind kind, uint32_t offset, std::string path);
+    ArchiveNode *NewNode();
+
+    // Makes the tree of `files`, nodes of the archive's own.
+    void BuildTree(const std::vector<ArchiveNode *> &files);
+    ArchiveNode *AddNode(const std::string &path, ArchiveNode *file);
+    ArchiveNode *FindFolder(const std::string &path) const;
+    void MarkDuplicates();
+
+    CZarnikArchive &m_Archive;
+    uint32_t m_ChunkOffset = 0; // the chunk ReadEntries reads from
+    // AddNode's memory of the last folder a file went into, keyed by the
+    // file path's folder part: runs of files in one folder skip the walk.
+    std::string m_LastFolderKey;
+    ArchiveNode *m_LastFolder = nullptr;
+};
+
+} // namespace zarnik
