@@ -8,7 +8,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test test-sanitize windows test-windows bench fuzz clean
+.PHONY: all deps configure build run test package test-sanitize windows test-windows bench fuzz clean
 
 all: build
 
@@ -34,6 +34,13 @@ run: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The Debian package $(BUILD)/zarnik_VERSION_ARCH.deb from the two programs
+# of this build (scripts/make-package); scripts/check-package checks it,
+# installs it, tries it and removes it again, as CI does.
+package: $(BUILD)/.deps-checked $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target zarnik zarnik-explorer
+	scripts/make-package $(BUILD)
 
 # Library, packer, tool, explorer and their tests built with AddressSanitizer
 # (leak checking included) and UndefinedBehaviorSanitizer, in their own

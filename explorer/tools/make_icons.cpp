@@ -1,6 +1,6 @@
 // Draws the explorer's pictures: the window icon (Icon_1.ico with 48, 32 and
 // 16 pixel images), the 16 x 16 tool bar and tree icons, the About logo and
-// the desktop icons (16, 32, 48 and 256 pixels). Everything is drawn from
+// the desktop icons (16, 32, 48, 64, 128 and 256 pixels, and scalable). Everything is drawn from
 // shapes, in one palette, so the set can be redrawn and changed here.
 //
 //   make_icons OUT_ICONS_DIR OUT_DESKTOP_DIR
@@ -14,6 +14,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPolygonF>
+#include <QSvgGenerator>
 #include <QtEndian>
 
 #include <cstdio>
@@ -202,6 +203,22 @@ QImage emblem(int size)
     });
 }
 
+// The emblem as SVG, for icon themes' scalable size.
+bool saveEmblemSvg(const QString &path)
+{
+    QSvgGenerator svg;
+    svg.setFileName(path);
+    svg.setSize(QSize(48, 48));
+    svg.setViewBox(QRectF(0, 0, 48, 48));
+    svg.setTitle(QStringLiteral("Zarnik Explorer"));
+    QPainter p;
+    if (!p.begin(&svg))
+        return false;
+    p.setRenderHint(QPainter::Antialiasing, true);
+    drawEmblem(p, QRectF(0, 0, 48, 48));
+    return p.end();
+}
+
 QImage logo()
 {
     // JPEG has no transparency: a light backdrop, the emblem and the name.
@@ -339,11 +356,14 @@ int main(int argc, char *argv[])
         && save(newDocument(), icons.filePath("NewDocumentHS.png"), "PNG")
         && save(folder(), icons.filePath("folder.png"), "PNG")
         && save(document(), icons.filePath("document.png"), "PNG")
-        && save(logo(), icons.filePath("zarnik_logo.jpg"), "JPEG", 92)
-        && save(emblem(16), desktop.filePath("zarnik-explorer-16.png"), "PNG")
-        && save(emblem(32), desktop.filePath("zarnik-explorer-32.png"), "PNG")
-        && save(emblem(48), desktop.filePath("zarnik-explorer-48.png"), "PNG")
-        && save(emblem(256), desktop.filePath("zarnik-explorer-256.png"), "PNG");
+        && save(logo(), icons.filePath("zarnik_logo.jpg"), "JPEG", 92);
+    // The sizes of the icon themes' folders (the build installs each file
+    // into the one its name gives).
+    for (int size : {16, 32, 48, 64, 128, 256})
+        ok = ok
+            && save(emblem(size), desktop.filePath(QStringLiteral("zarnik-explorer-%1.png").arg(size)),
+                    "PNG");
+    ok = ok && saveEmblemSvg(desktop.filePath(QStringLiteral("zarnik-explorer.svg")));
 
     QFile ico(icons.filePath("Icon_1.ico"));
     if (ok && ico.open(QIODevice::WriteOnly))
