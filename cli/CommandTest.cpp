@@ -1,6 +1,7 @@
 // `zarnik test` reads and unpacks every file without writing anything;
 // `zarnik cat` writes one file's bytes to standard output.
 #include "Commands.h"
+#include "OpenLosses.h"
 #include "OpenPack.h"
 #include "PackPath.h"
 #include "PackText.h"
@@ -41,13 +42,11 @@ int RunTest(const std::string &pack)
         ++damaged;
         std::printf("%s: %s\n", ShownPath(node->m_Path).c_str(), ExtractOutcomeText(outcome));
     });
-    const size_t passedOver = archive->GetOpenReport().size();
-    std::printf("%" PRIu64 " files tested, %" PRIu64 " bytes sound, %" PRIu64 " damaged", files,
-                bytes, damaged);
-    if (passedOver)
-        std::printf(", %zu entries passed over while opening", passedOver);
-    std::printf("\n");
-    return damaged || passedOver ? kExitFileFailed : kExitOk;
+    const OpenLosses losses = CountOpenLosses(*archive);
+    std::printf("%s tested, %" PRIu64 " bytes sound, %" PRIu64 " damaged%s%s\n",
+                Counted(files, "file", "files").c_str(), bytes, damaged, losses.Any() ? "; " : "",
+                OpenLossesText(losses).c_str());
+    return damaged || losses.Any() ? kExitFileFailed : kExitOk;
 }
 
 int RunCat(const std::string &pack, const std::string &path)

@@ -1,0 +1,126 @@
+#include "SourceTree.h"
+
+#include "PackPath.h"
+#include "PackText.h"
+#include "Progress.h"
+
+#include <algorithm>
+#include <optional>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A stored name with its terminator must fit the 260 bytes a reader allows.
+const size_t kMaxArchivePath = 259;
+// Offsets and sizes are 32-bit: the stored bytes must stay below 4 GiB,
+// with room left for the file table.
+const uint64_t kMaxTotalBytes = 0xFFFFFFFFull - (64u << 20);
+// The name of a pack's root folder. A reader takes every folder of this
+// name as the root again, so no other folder may bear it.
+const char kRootName[] = "content";
+
+// The folder as the system reads it; on Windows in the long form (\\?\),
+// so that a tree deeper than 260 characters, such as `extract` writes, is
+// read whole.
+fs::path ReadableFolder(const std::string &dir)
+{
+    std::error_code ec;
+    fs::path absolute = fs::absolute(fs::u8path(dir), ec);
+    if (ec)
+        return fs::u8path(dir);
+#ifdef _WIN32
+    const std::wstring text = absolute.lexically_normal().wstring();
+    if (text.compare(0, 4, L"\\\\?\\") != 0)
+        absolute = text.compare(0, 2, L"\\\\") == 0 ? L"\\\\?\\UNC\\" + text.substr(2) : L"\\\\?\\" + text;
+#endif
+    return absolute;
+}
+
+// The archive path of a file at `relative` ('/' form, UTF-8), or an error
+// message naming why it cannot be stored.
+std::optional<std::string> ArchivePath(std::string relative, std::string &error)
+{
+    const std::string shown = Printable(relative);
+    const std::string root = std::string(kRootName) + "/";
+    if (relative.compare(0, root.size(), root) == 0)
+        relative.erase(0, root.size());
+    if (relative.find('\\') != std::string::npos) {
+        error = shown + ": a name holding '\\' cannot be stored in a pack";
+        return std::nullopt;
+    }
+    if (("/" + relative).find("/" + root) != std::string::npos) {
+        error = shown + ": a folder named \"" + kRootName + "\" below the top is read as the pack's root";
+        return std::nullopt;
+    }
+    const std::optional<std::string> latin1 = Latin1FromUtf8(relative);
+    if (!latin1) {
+        error = shown + ": a pack stores names in Latin-1; this one has other characters";
+        return std::nullopt;
+    }
+    const std::string archivePath = std::string(kRootName) + "\\" + zarnik::WithBackslashes(*latin1);
+    if (archivePath.size() > kMaxArchivePath) {
+        error = shown + ": path longer than a pack allows (" + std::to_string(kMaxArchivePath) +
+                " bytes with content\\)";
+        return std::nullopt;
+    }
+    return archivePath;
+}
+
+// The sorted sources, checked as a whole: not empty, no path twice (a file
+// beside the top "content" folder and one inside it), not too large.
+void CheckWhole(SourceTree &tree, const std::string &shownDir)
+{
+    std::sort(tree.sources.begin(), tree.sources.end(),
+              [](const Source &a, const Source &b) { return a.archivePath < b.archivePath; });
+    const auto twice = std::adjacent_find(tree.sources.begin(), tree.sources.end(),
+                                          [](const Source &a, const Source &b) { return a.archivePath == b.archivePath; });
+    if (tree.sources.empty())
+        tree.error = "no regular files below " + shownDir;
+    else if (twice != tree.sources.end())
+        tree.error = Printable(twice[1].path.u8string()) + ": takes the path of " +
+                     Printable(twice->path.u8string()) + " in the pack";
+    else if (tree.total > kMaxTotalBytes)
+        tree.error = "the files below " + shownDir + " hold " + HumanBytes(tree.total) +
+                     ", more than a pack can address (4 GiB)";
+    if (!tree.error.empty())
+        tree.status = kExitUsage;
+}
+
+} // namespace
+
+SourceTree CollectSources(const std::string &typed)
+{
+    SourceTree tree;
+    auto fail = [&tree](const std::string &message, int status) {
+        tree.error = message;
+        tree.status = status;
+        return tree;
+    };
+    const fs::path dir = ReadableFolder(typed);
+    const std::string shownDir = Printable(typed);
+    std::error_code ec;
+    fs::recursive_directory_iterator it(dir, ec), end;
+    if (ec)
+        return fail("cannot read " + shownDir + ": " + ec.message(), kExitFileFailed);
+    for (; it != end; it.increment(ec)) {
+        if (ec)
+            return fail("cannot read below " + shownDir + ": " + ec.message(), kExitFileFailed);
+        if (it->is_symlink() || !it->is_regular_file())
+            continue;
+        std::string error;
+        const std::optional<std::string> archivePath =
+            ArchivePath(it->path().lexically_relative(dir).generic_u8string(), error);
+        if (!archivePath)
+            return fail(error, kExitUsage);
+        const uint64_t size = it->file_size(ec);
+        if (ec)
+            return fail("cannot read " + Printable(it->path().u8string()) + ": " + ec.message(), kExitFileFailed);
+        tree.total += size;
+        tree.sources.push_back({*archivePath, it->path(), size});
+    }
+    if (ec)
+        return fail("cannot read below " + shownDir + ": " + ec.message(), kExitFileFailed);
+    CheckWhole(tree, shownDir);
+    return tree;
+}
