@@ -135,6 +135,13 @@ testing::AssertionResult Ran(const Result &r, int status, const std::vector<std:
               : testing::AssertionFailure() << "exit " << r.status << "\nout: " << r.out << "\nerr: " << r.err;
 }
 
+// A file with its folders made first.
+void WriteNew(const std::string &path, const std::string &text)
+{
+    fs::create_directories(fs::u8path(path).parent_path());
+    WriteAll(path, zarnik_pack::ToBytes(text));
+}
+
 int Lines(const std::string &text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
 
 const std::string kCafe = "caf\xE9.txt", kCafeUtf8 = "café.txt"; // in the pack (Latin-1), on disk and screen
@@ -469,4 +476,117 @@ TEST(Cli, OpenOutputAndCommandLineFailures)
         const Result r = Zarnik(args, ".", Shell("exec \"$@\" >/dev/full"));
         EXPECT_TRUE(r.status == 1 && r.err == "zarnik: cannot write to standard output\n") << args[1] << r.err;
     }
+}
+
+TEST(Cli, ExtractCountsFilesAndFailsOnWhatOpeningLost)
+{
+    // Files are counted, never folders or patterns; whatever opening passed
+    // over is not on the disk either: one line, exit 1. `info` says which
+    // data file is missing.
+    TempDir dir;
+    const std::string upk = WriteUpk(dir, SampleEntries());
+    Bytes cut = ReadAll(upk);
+    cut.resize(cut.size() - 10);
+    WriteAll(dir.file("cut.upk"), cut);
+    zarnik_pack::VfsOptions two;
+    two.after = {{0, zarnik_pack::IndexChunkData("data1.vfs", {})}};
+    WriteVfs(dir, SampleEntries(), two);
+    // A file where the folder "data" goes: its three files fail, not one.
+    WriteNew(dir.file("blocked/content/data"), "a file");
+    using Row = std::tuple<std::vector<std::string>, int, std::string, std::string>;
+    for (const auto &[args, status, out, err] : std::vector<Row>{
+             {{"extract", "cut.upk", "-C", "c"}, 1, "3 files written", "1 entry was passed over, 1 chunk is cut short"},
+             {{"extract", "content.vfi", "-C", "v"}, 1, "4 files written", "could not be read whole: 1 data file is missing"},
+             {{"extract", "p.upk", "-C", "blocked"}, 1, "0 skipped (already there), 3 failed\n",
+              "content/data: cannot create the directory"},
+             {{"extract", "p.upk", "-C", "one", "**/readme.txt", "x", "y"}, 1, "1 file written (", "x: no file"},
+             {{"extract", "p.upk", "-C", "one", "x", "y"}, 1, "0 files written (0 B), 0 skipped (already there), "
+                                                         "0 failed, 2 patterns matched nothing\n", "y: no file"},
+             {{"info", "content.vfi"}, 0, "data1.vfs, missing\n", ""},
+             {{"info", "cut.upk"}, 0, "lost:       1 entry was passed over, 1 chunk is cut short", ""},
+             {{"test", "data0.vfs"}, 0, "4 files tested", ""}}) {
+        const Result r = Zarnik(args, dir.str());
+        EXPECT_TRUE(Ran(r, status, {out}, {err})) << testing::PrintToString(args);
+    }
+    // Patterns that match nothing, then a full disk: the files left are
+    // counted from the files alone.
+    SKIP_ON_WINDOWS("a mount namespace for a small file system");
+    fs::create_directory(dir.file("small"));
+    const Result full = Zarnik({"extract", upk, "-C", dir.file("small"), "content", "x", "y"}, ".",
+                               OnSmallDisk(dir.file("small")));
+    EXPECT_TRUE(Ran(full, 1, {"3 files written", "2 patterns matched nothing"},
+                    {"zarnik: the disk is full or read-only; 1 file was not written\n"}));
+}
+
+TEST(Cli, SignalsLeaveNoTemporaryFile)
+{
+    // create and extract stop on SIGINT or SIGTERM: nothing published, the
+    // temporary file removed, 128 + the signal's number. Two SIGINTs 2 ms
+    // apart end the run at once, and still leave no temporary file. The
+    // signals go out once the temporary file stands.
+    SKIP_ON_WINDOWS("POSIX signals");
+    TempDir dir;
+    fs::create_directories(dir.path() / "src");
+    for (int i = 0; i < 4; ++i) {
+        const std::string source = dir.file("src/f" + std::to_string(i));
+        WriteAll(source, {});
+        fs::resize_file(source, 64u << 20); // sparse: no disk, yet read and written in full
+    }
+    const auto signalled = [](const std::string &signals) {
+        return Shell("\"$@\" & p=$!; until find . -name '*.zarnik-partial*' | grep -q .; do :; done; " + signals +
+                     "; wait $p; s=$?; find . -name '*.zarnik-partial*'; exit $s");
+    };
+    using Row = std::tuple<std::vector<std::string>, std::string, int, std::string>;
+    for (const auto &[args, signals, status, err] : std::vector<Row>{
+             {{"create", "out/p.upk", "src"}, "kill -INT $p", 130, "interrupted by SIGINT; no pack was made\n"},
+             {{"create", "out/p.vfs", "src"}, "kill -TERM $p", 143, "interrupted by SIGTERM; no pack was made\n"},
+             {{"create", "out/p.upk", "src"}, "kill -INT $p; sleep 0.002; kill -INT $p", 130, ""}}) {
+        fs::remove_all(dir.path() / "out");
+        fs::create_directory(dir.path() / "out");
+        const Result r = Zarnik(args, dir.str(), signalled(signals));
+        EXPECT_TRUE(Ran(r, status, {}, {err}) && r.out.empty() && fs::is_empty(dir.path() / "out"))
+            << signals << "\n" << r.out << r.err;
+    }
+    ASSERT_TRUE(Ran(Zarnik({"create", "p.upk", "src"}, dir.str()), 0, {"4 files"}));
+    for (const std::string &jobs : {"-j1", "-j2"}) {
+        const Result r = Zarnik({"extract", "p.upk", "-C", "x" + jobs, jobs}, dir.str(),
+                                signalled("kill -INT $p; sleep 0.002; kill -INT $p"));
+        EXPECT_TRUE(r.status == 130 && r.out.find("zarnik-partial") == std::string::npos) << r.out << r.err;
+    }
+}
+
+TEST(Cli, CreateReadsBackAsItWasGiven)
+{
+    // A folder "content" at the top of the source is the pack's root, as
+    // `extract` writes it: list, cat and extract agree; one deeper, which a
+    // reader takes as the root, or a file that would take the same path, is
+    // refused.
+    TempDir dir;
+    WriteNew(dir.file("src/content/a/f"), "inside");
+    WriteNew(dir.file("src/top"), "beside");
+    WriteNew(dir.file("deep/x/content/y"), "");
+    WriteNew(dir.file("twice/content/t"), "");
+    WriteNew(dir.file("twice/t"), "");
+    EXPECT_TRUE(Ran(Zarnik({"create", "p.upk", "src"}, dir.str()), 0, {"2 files,"}));
+    EXPECT_EQ(Zarnik({"list", "p.upk"}, dir.str()).out, "content/a/\ncontent/a/f\ncontent/top\n");
+    EXPECT_EQ(Zarnik({"cat", "p.upk", "content/a/f"}, dir.str()).out, "inside");
+    // Arguments starting with '/' are paths on every platform (on Windows
+    // from the root of the current drive), never options.
+    const std::string rooted = "/" + dir.path().relative_path().generic_u8string();
+    EXPECT_TRUE(Ran(Zarnik({"extract", rooted + "/p.upk", "-C", "out", "content", "/C"}, dir.str()), 1,
+                    {"2 files written"}, {"/C: no file or folder matches"}));
+    EXPECT_EQ(FilesBelow(dir.path() / "out"),
+              (Files{{"content/a/f", zarnik_pack::ToBytes("inside")}, {"content/top", zarnik_pack::ToBytes("beside")}}));
+    EXPECT_TRUE(Ran(Zarnik({"create", "d.upk", "deep"}, dir.str()), 2, {}, {"x/content/y: a folder named \"content\""}));
+    EXPECT_TRUE(Ran(Zarnik({"create", "t.upk", "twice"}, dir.str()), 2, {}, {"takes the path of"}));
+    // A tree whose paths pass 260 characters, as extract writes it, is
+    // packed whole again (on Windows through the long form of its paths).
+    std::string deep = "content";
+    while (deep.size() < 240)
+        deep += "\\segment-" + std::to_string(deep.size());
+    const std::string longPack = WriteUpk(dir, {MakeEntry(deep + "\\leaf.txt", "far down")}, "long.upk");
+    ASSERT_TRUE(Ran(Zarnik({"extract", longPack, "-C", "long"}, dir.str()), 0, {"1 file written"}));
+    EXPECT_TRUE(Ran(Zarnik({"create", "again.upk", "long"}, dir.str()), 0, {"1 file,"}));
+    std::replace(deep.begin(), deep.end(), '\\', '/');
+    EXPECT_EQ(Zarnik({"cat", "again.upk", deep + "/leaf.txt"}, dir.str()).out, "far down");
 }
