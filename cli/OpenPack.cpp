@@ -13,6 +13,7 @@
 
 namespace fs = std::filesystem;
 using zarnik::CZarnikArchive;
+using zarnik::OpenReportItem;
 
 void PrintError(const std::string &message)
 {
@@ -56,6 +57,25 @@ std::string WhyUnreadable(const fs::path &path)
     return "the file cannot be read";
 }
 
+// The data files an index names that are not there, when it names no
+// other: "no data file it names is there: data0.vfs, data1.vfs"; else "".
+std::string MissingDataFiles(const CZarnikArchive &archive)
+{
+    std::string names;
+    for (const OpenReportItem &item : archive.GetOpenReport())
+        if (item.kind == OpenReportItem::Kind::DataFileMissing)
+            names += (names.empty() ? "" : ", ") + Printable(DisplayName(item.path));
+    return names.empty() ? "" : "no data file it names is there: " + names;
+}
+
+bool CutShort(const CZarnikArchive &archive)
+{
+    for (const OpenReportItem &item : archive.GetOpenReport())
+        if (item.kind == OpenReportItem::Kind::ChunkCutShort)
+            return true;
+    return false;
+}
+
 } // namespace
 
 std::unique_ptr<CZarnikArchive> OpenPack(const std::string &argument)
@@ -83,13 +103,18 @@ std::unique_ptr<CZarnikArchive> OpenPack(const std::string &argument)
                  "\"";
         break;
     case CZarnikArchive::OpenFailure::DataUnreadable:
-        reason = WhyUnreadable(native);
+        reason = MissingDataFiles(*archive);
+        if (reason.empty())
+            reason = WhyUnreadable(native);
         break;
     case CZarnikArchive::OpenFailure::NoFileTable:
-        reason = "not a Zarnik pack: no file table";
+        // Junk reads as a chunk running past the end as well.
+        reason = CutShort(*archive) ? "the file ends inside a chunk before any file table: a pack cut short, "
+                                      "or no Zarnik pack"
+                                    : "not a Zarnik pack: no file table";
         break;
     case CZarnikArchive::OpenFailure::NoEntries:
-        reason = "the pack holds no entries";
+        reason = CutShort(*archive) ? "the pack is cut short before its first entry" : "the pack holds no entries";
         break;
     case CZarnikArchive::OpenFailure::None:
         reason = "the pack could not be opened";

@@ -441,11 +441,17 @@ TEST(Cli, OpenOutputAndCommandLineFailures)
     const zarnik_pack::VfsSet set = zarnik_pack::BuildVfs(SampleEntries());
     WriteAll(dir.file("data0.vfs"), set.data);
     WriteAll(dir.file("junk.upk"), Pattern(64));
+    fs::create_directories(dir.path() / "gone");
+    WriteAll(dir.file("gone/content.vfi"), set.index);
+    const Bytes whole = zarnik_pack::BuildUpk(SampleEntries());
+    WriteAll(dir.file("early.upk"), Bytes(whole.begin(), whole.begin() + 10));
     std::vector<std::pair<std::vector<std::string>, std::string>> failures{
         {{"list", "nothing.upk"}, "zarnik: cannot open nothing.upk: no such file\n"},
         {{"extract", "data0.vfs", "-C", "out"}, "zarnik: cannot open data0.vfs: a \".vfs\" data file needs its "
                                                 "index \"content.vfi\" beside it: "},
-        {{"info", "junk.upk"}, "zarnik: cannot open junk.upk: not a Zarnik pack"},
+        {{"info", "junk.upk"}, "zarnik: cannot open junk.upk: "},
+        {{"info", "early.upk"}, "zarnik: cannot open early.upk: the file ends inside a chunk before any file table: a pack cut short"},
+        {{"list", "gone/content.vfi"}, "gone/content.vfi: no data file it names is there: data0.vfs\n"},
         {{}, "Try 'zarnik --help'"}, {{"unpack", "x.upk"}, "zarnik: unknown command 'unpack'\n"},
         {{"list"}, "Try 'zarnik list --help'"}, {{"list", "a.upk", "--wide"}, "Try 'zarnik list --help'"},
         {{"cat", "a.upk"}, "Try 'zarnik cat"}, {{"extract", "a.upk", "--quiet", "--progress"}, "Try 'zarnik extract"}};
