@@ -554,8 +554,8 @@ TEST(Cli, SignalsLeaveNoTemporaryFile)
             << signals << "\n" << r.out << r.err;
     }
     ASSERT_TRUE(Ran(Zarnik({"create", "p.upk", "src"}, dir.str()), 0, {"4 files"}));
-    for (const std::string &jobs : {"-j1", "-j2"}) {
-        const Result r = Zarnik({"extract", "p.upk", "-C", "x" + jobs, jobs}, dir.str(),
+    for (const char *jobs : {"-j1", "-j2"}) {
+        const Result r = Zarnik({"extract", "p.upk", "-C", std::string("x") + jobs, jobs}, dir.str(),
                                 signalled("kill -INT $p; sleep 0.002; kill -INT $p"));
         EXPECT_TRUE(r.status == 130 && r.out.find("zarnik-partial") == std::string::npos) << r.out << r.err;
     }
