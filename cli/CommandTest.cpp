@@ -21,10 +21,13 @@ int RunTest(const std::string &pack)
         return kExitUsage;
     // What opening passed over is lost as surely as a damaged file.
     for (const OpenReportItem &item : archive->GetOpenReport()) {
-        if (item.path.empty())
-            std::printf("pack offset %" PRIu32 ": %s\n", item.offset, OpenReportText(item.kind));
+        const std::string what = item.path.empty() ? "pack offset " + std::to_string(item.offset)
+                                                   : ShownPath(item.path);
+        if (item.entriesLost)
+            std::printf("%s: %s\n", what.c_str(), OpenReportText(item.kind));
         else
-            std::printf("%s: %s\n", ShownPath(item.path).c_str(), OpenReportText(item.kind));
+            std::printf("%s: the index names a data file that is missing; its chunk holds no entry, so "
+                        "nothing is lost\n", what.c_str());
     }
     uint64_t files = 0;
     uint64_t damaged = 0;

@@ -16,7 +16,8 @@ OpenLosses CountOpenLosses(const zarnik::CZarnikArchive &archive)
             ++losses.cutChunks;
             break;
         case OpenReportItem::Kind::DataFileMissing:
-            ++losses.missingFiles;
+            // A chunk that holds no entry loses nothing with its data file.
+            losses.missingFiles += item.entriesLost;
             break;
         default: // each of the others is one entry left out
             ++losses.entries;

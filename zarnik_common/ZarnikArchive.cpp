@@ -213,6 +213,7 @@ bool CZarnikArchive::OpenIndex(const std::string &folder, const std::string *onl
             }
             unreadable = true;
             Report(OpenReportItem::Kind::DataFileMissing, index.ChunkOffset(), name);
+            m_OpenReport.back().entriesLost = chunk.Remaining() > 12 + kEntryHeaderSize;
             continue;
         }
         m_ChunkOffset = index.ChunkOffset();

@@ -77,6 +77,9 @@ struct OpenReportItem
     // index or pack file.
     uint32_t offset;
     std::string path;
+    // For DataFileMissing: whether the index chunk holds any entry, so that
+    // its entries are lost with the data file.
+    bool entriesLost = true;
 };
 
 const char *OpenReportText(OpenReportItem::Kind kind);
