@@ -37,6 +37,19 @@ fs::path ReadableFolder(const std::string &dir)
     return absolute;
 }
 
+// The path of `file` below `dir`, '/' between its names. The walk makes
+// every path by adding names to `dir` as given, so it starts with it; cut
+// as text, since a long-form (\\?\) path has no parts to compare on every
+// platform.
+std::string Relative(const fs::path &file, const fs::path &dir)
+{
+    const fs::path::string_type &whole = file.native();
+    size_t start = dir.native().size();
+    while (start < whole.size() && (whole[start] == '/' || whole[start] == fs::path::preferred_separator))
+        ++start;
+    return fs::path(whole.substr(start)).generic_u8string();
+}
+
 // The archive path of a file at `relative` ('/' form, UTF-8), or an error
 // message naming why it cannot be stored.
 std::optional<std::string> ArchivePath(std::string relative, std::string &error)
@@ -109,8 +122,7 @@ SourceTree CollectSources(const std::string &typed)
         if (it->is_symlink() || !it->is_regular_file())
             continue;
         std::string error;
-        const std::optional<std::string> archivePath =
-            ArchivePath(it->path().lexically_relative(dir).generic_u8string(), error);
+        const std::optional<std::string> archivePath = ArchivePath(Relative(it->path(), dir), error);
         if (!archivePath)
             return fail(error, kExitUsage);
         const uint64_t size = it->file_size(ec);
