@@ -99,7 +99,7 @@ std::string ReadFailure(const std::string &shown)
 bool AddSource(zarnik_pack::DataWriter &writer, const zarnik_pack::FileSink &sink, const fs::path &packPath,
                const Source &source, bool store, Failure &failure)
 {
-    const std::string shown = Printable(source.path.u8string());
+    const std::string &shown = source.shown;
     std::unique_ptr<zarnik::PlatformFile, void (*)(zarnik::PlatformFile *)> in(
         zarnik::PlatformOpenRead(source.path.u8string()), zarnik::PlatformClose);
     if (!in) {

@@ -91,8 +91,7 @@ void CheckWhole(SourceTree &tree, const std::string &shownDir)
     if (tree.sources.empty())
         tree.error = "no regular files below " + shownDir;
     else if (twice != tree.sources.end())
-        tree.error = Printable(twice[1].path.u8string()) + ": takes the path of " +
-                     Printable(twice->path.u8string()) + " in the pack";
+        tree.error = twice[1].shown + ": takes the path of " + twice->shown + " in the pack";
     else if (tree.total > kMaxTotalBytes)
         tree.error = "the files below " + shownDir + " hold " + HumanBytes(tree.total) +
                      ", more than a pack can address (4 GiB)";
@@ -122,14 +121,16 @@ SourceTree CollectSources(const std::string &typed)
         if (it->is_symlink() || !it->is_regular_file())
             continue;
         std::string error;
-        const std::optional<std::string> archivePath = ArchivePath(Relative(it->path(), dir), error);
+        const std::string relative = Relative(it->path(), dir);
+        const std::string shown = Printable(fs::u8path(typed).append(relative).u8string());
+        const std::optional<std::string> archivePath = ArchivePath(relative, error);
         if (!archivePath)
             return fail(error, kExitUsage);
         const uint64_t size = it->file_size(ec);
         if (ec)
-            return fail("cannot read " + Printable(it->path().u8string()) + ": " + ec.message(), kExitFileFailed);
+            return fail("cannot read " + shown + ": " + ec.message(), kExitFileFailed);
         tree.total += size;
-        tree.sources.push_back({*archivePath, it->path(), size});
+        tree.sources.push_back({*archivePath, it->path(), shown, size});
     }
     if (ec)
         return fail("cannot read below " + shownDir + ": " + ec.message(), kExitFileFailed);

@@ -12,7 +12,8 @@
 struct Source
 {
     std::string archivePath; // content\ and the relative path, Latin-1
-    std::filesystem::path path;
+    std::filesystem::path path; // as the system reads it
+    std::string shown;          // as the user named it, for messages (Printable)
     uint64_t size;
 };
 
