@@ -2,6 +2,7 @@
 
 #include "PackPath.h"
 #include "PackText.h"
+#include "PlatformFile.h"
 #include "Progress.h"
 
 #include <algorithm>
@@ -35,6 +36,19 @@ fs::path ReadableFolder(const std::string &dir)
         absolute = text.compare(0, 2, L"\\\\") == 0 ? L"\\\\?\\UNC\\" + text.substr(2) : L"\\\\?\\" + text;
 #endif
     return absolute;
+}
+
+// The size of the regular file at `path`, read through the file layer,
+// which reads every path the system can (the long form included) and
+// tells a regular file from anything else (NotRegular).
+bool RegularFileSize(const fs::path &path, uint64_t *size)
+{
+    zarnik::PlatformFile *file = zarnik::PlatformOpenRead(path.u8string());
+    if (!file)
+        return false;
+    const bool known = zarnik::PlatformFileSize(file, size);
+    zarnik::PlatformClose(file);
+    return known;
 }
 
 // The path of `file` below `dir`, '/' between its names. The walk makes
@@ -118,7 +132,10 @@ SourceTree CollectSources(const std::string &typed)
     for (; it != end; it.increment(ec)) {
         if (ec)
             return fail("cannot read below " + shownDir + ": " + ec.message(), kExitFileFailed);
-        if (it->is_symlink() || !it->is_regular_file())
+        // A type the system cannot tell here (a path past 260 characters
+        // on Windows) is asked of the file layer below.
+        std::error_code typeError;
+        if (it->is_symlink(typeError) || it->is_directory(typeError))
             continue;
         std::string error;
         const std::string relative = Relative(it->path(), dir);
@@ -126,9 +143,12 @@ SourceTree CollectSources(const std::string &typed)
         const std::optional<std::string> archivePath = ArchivePath(relative, error);
         if (!archivePath)
             return fail(error, kExitUsage);
-        const uint64_t size = it->file_size(ec);
-        if (ec)
-            return fail("cannot read " + shown + ": " + ec.message(), kExitFileFailed);
+        uint64_t size = 0;
+        if (!RegularFileSize(it->path(), &size)) {
+            if (zarnik::PlatformLastError() == zarnik::PlatformError::NotRegular)
+                continue;
+            return fail("cannot read " + shown + ": " + zarnik::PlatformLastFailure().text, kExitFileFailed);
+        }
         tree.total += size;
         tree.sources.push_back({*archivePath, it->path(), shown, size});
     }
