@@ -21,26 +21,17 @@ const uint64_t kMaxTotalBytes = 0xFFFFFFFFull - (64u << 20);
 // name as the root again, so no other folder may bear it.
 const char kRootName[] = "content";
 
-// The folder as the system reads it; on Windows in the long form (\\?\),
-// so that a tree deeper than 260 characters, such as `extract` writes, is
-// read whole.
+// The folder as the system reads it: absolute, so that every source path
+// starts with it.
 fs::path ReadableFolder(const std::string &dir)
 {
     std::error_code ec;
-    fs::path absolute = fs::absolute(fs::u8path(dir), ec);
-    if (ec)
-        return fs::u8path(dir);
-#ifdef _WIN32
-    const std::wstring text = absolute.lexically_normal().wstring();
-    if (text.compare(0, 4, L"\\\\?\\") != 0)
-        absolute = text.compare(0, 2, L"\\\\") == 0 ? L"\\\\?\\UNC\\" + text.substr(2) : L"\\\\?\\" + text;
-#endif
-    return absolute;
+    const fs::path absolute = fs::absolute(fs::u8path(dir), ec);
+    return ec ? fs::u8path(dir) : absolute;
 }
 
 // The size of the regular file at `path`, read through the file layer,
-// which reads every path the system can (the long form included) and
-// tells a regular file from anything else (NotRegular).
+// which tells a regular file from anything else (NotRegular).
 bool RegularFileSize(const fs::path &path, uint64_t *size)
 {
     zarnik::PlatformFile *file = zarnik::PlatformOpenRead(path.u8string());
@@ -52,9 +43,7 @@ bool RegularFileSize(const fs::path &path, uint64_t *size)
 }
 
 // The path of `file` below `dir`, '/' between its names. The walk makes
-// every path by adding names to `dir` as given, so it starts with it; cut
-// as text, since a long-form (\\?\) path has no parts to compare on every
-// platform.
+// every path by adding names to `dir` as given, so it starts with it.
 std::string Relative(const fs::path &file, const fs::path &dir)
 {
     const fs::path::string_type &whole = file.native();
@@ -132,8 +121,7 @@ SourceTree CollectSources(const std::string &typed)
     for (; it != end; it.increment(ec)) {
         if (ec)
             return fail("cannot read below " + shownDir + ": " + ec.message(), kExitFileFailed);
-        // A type the system cannot tell here (a path past 260 characters
-        // on Windows) is asked of the file layer below.
+        // Whether it is a regular file is asked of the file layer below.
         std::error_code typeError;
         if (it->is_symlink(typeError) || it->is_directory(typeError))
             continue;
