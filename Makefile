@@ -63,6 +63,8 @@ test-sanitize: $(SANITIZE_BUILD)/.deps-checked $(SANITIZE_BUILD)/build.ninja
 WIN_BUILD ?= build-win
 WIN_PREFIX = $(abspath $(WIN_BUILD))/wineprefix
 WINE ?= /usr/lib/wine/wine64
+# Debian's wine64 puts the server beside wine64, not on PATH.
+WINESERVER ?= /usr/lib/wine/wineserver64
 $(WIN_BUILD)/build.ninja: | $(WIN_BUILD)/.deps-checked
 	cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
 	  -DCMAKE_BUILD_TYPE=Release -DZARNIK_BUILD_EXPLORER=OFF -DZARNIK_BUILD_BENCH=OFF \
@@ -74,13 +76,13 @@ windows: $(WIN_BUILD)/.deps-checked $(WIN_BUILD)/build.ninja
 
 test-windows: windows
 	mkdir -p $(WIN_PREFIX)
-	-WINEPREFIX=$(WIN_PREFIX) wineserver -p60
+	-WINEPREFIX=$(WIN_PREFIX) $(WINESERVER) -p60
 	@# Made once (-i), then only started: Wine's own background programs
 	@# start here, not under a test whose output CTest waits on.
 	WINEPREFIX=$(WIN_PREFIX) WINEDEBUG=-all $(WINE) wineboot \
 	  $(if $(wildcard $(WIN_PREFIX)/system.reg),,-i) >/dev/null 2>&1
 	cd $(WIN_BUILD) && ctest --output-on-failure -j $(JOBS); \
-	  status=$$?; WINEPREFIX=$(WIN_PREFIX) wineserver -k; exit $$status
+	  status=$$?; WINEPREFIX=$(WIN_PREFIX) $(WINESERVER) -k; exit $$status
 
 bench: build
 	scripts/bench $(BUILD)

@@ -2,31 +2,25 @@
 // below a folder. The library writes; the tool chooses the nodes, makes the
 // folders that lead to a chosen node, and counts what happened.
 #include "Commands.h"
-#include "Extraction.h"
 #include "Console.h"
+#include "ExtractReport.h"
+#include "Extraction.h"
 #include "Glob.h"
+#include "OpenLosses.h"
 #include "OpenPack.h"
 #include "PackPath.h"
 #include "PackText.h"
 #include "Progress.h"
+#include "StopSignals.h"
 #include "TreeWalk.h"
 
-#include <atomic>
 #include <cinttypes>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
-#ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-#endif
 
 namespace fs = std::filesystem;
 using zarnik::ArchiveNode;
 using zarnik::CZarnikArchive;
-using zarnik::ExtractOutcome;
 
 namespace {
 
@@ -38,70 +32,12 @@ struct Selected
     std::vector<const ArchiveNode *> folders;
 };
 
-// Counts the library's per-file results and prints every failure.
-class ExtractReport : public zarnik::ExtractCallback
+// The nodes the patterns chose, and the patterns that matched nothing.
+struct Selection
 {
-public:
-    explicit ExtractReport(ProgressLine &progress) : m_Progress(progress) {}
-
-    void OnExtractFile(const std::string &path) override
-    {
-        m_Current = ShownPath(path);
-        m_Progress.Update(m_Done, m_Bytes, m_Current);
-    }
-
-    void OnExtractBytes(uint64_t count) override
-    {
-        m_Bytes += count;
-        m_Progress.Update(m_Done, m_Bytes, m_Current);
-    }
-
-    void OnExtractResult(const ArchiveNode &node, ExtractOutcome outcome) override
-    {
-        if (!node.IsFolder())
-            ++m_Done;
-        switch (outcome) {
-        case ExtractOutcome::Written:
-            ++m_Written;
-            m_WrittenBytes += node.m_UnpackedSize;
-            break;
-        case ExtractOutcome::Exists:
-            ++m_Skipped;
-            break;
-        case ExtractOutcome::Stopped:
-        case ExtractOutcome::DiskFull:
-            // The run ends; the summary says what was not written.
-            break;
-        default:
-            Fail(ShownPath(node.m_Path), ExtractOutcomeText(outcome));
-            break;
-        }
-        m_Progress.Update(m_Done, m_Bytes, m_Current);
-    }
-
-    // One failure line; `what` is already UTF-8 (a path in its '/' form, or
-    // a pattern).
-    void Fail(const std::string &what, const std::string &reason)
-    {
-        ++m_Failed;
-        m_Progress.Clear();
-        std::fprintf(stderr, "zarnik: %s: %s\n", what.c_str(), reason.c_str());
-    }
-
-    uint64_t written() const { return m_Written; }
-    uint64_t writtenBytes() const { return m_WrittenBytes; }
-    uint64_t skipped() const { return m_Skipped; }
-    uint64_t failed() const { return m_Failed; }
-
-private:
-    ProgressLine &m_Progress;
-    std::string m_Current;
-    uint64_t m_Done = 0;
-    uint64_t m_Written = 0;
-    uint64_t m_Bytes = 0; // as they are written, for the progress line
-    uint64_t m_WrittenBytes = 0;
-    uint64_t m_Skipped = 0;
-    uint64_t m_Failed = 0;
+    std::vector<Selected> chosen;
+    std::vector<std::string> unmatched; // as the user typed them
+    uint64_t files = 0;                 // files below every chosen node
 };
 
 // The nodes the patterns choose. A chosen folder brings its whole subtree,
@@ -129,57 +65,105 @@ void Choose(const ArchiveNode *folder, const std::vector<std::string> &patterns,
     folders.pop_back();
 }
 
-// Ctrl-C and SIGTERM ask the extraction to stop; it removes the file it was
-// writing and returns. A second signal ends the program at once.
-std::atomic<bool> g_stop{false};
-volatile sig_atomic_t g_signal = 0;
-
-extern "C" void OnStopSignal(int signal)
+// A pattern whose matches all lie inside a folder another pattern chose
+// was not looked at by Choose, yet it matched.
+bool MatchesAnything(const ArchiveNode *root, const std::string &pattern)
 {
-    g_signal = signal;
-    g_stop.store(true);
+    bool matched = false;
+    WalkBelow(root, [&](const ArchiveNode *node) {
+        matched = matched || GlobMatch(pattern, SlashPath(node->m_Path));
+    });
+    return matched;
 }
 
-#ifdef _WIN32
-// Ctrl-C and Ctrl-Break in the console stop as SIGINT does. (Closing the
-// console ends the process whatever a handler does, as a kill would.)
-BOOL WINAPI OnConsoleControl(DWORD event)
+Selection Select(const ArchiveNode *root, const std::vector<std::string> &typed)
 {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
-        return FALSE;
-    OnStopSignal(SIGINT);
-    return TRUE;
+    std::vector<std::string> patterns;
+    for (const std::string &p : typed)
+        patterns.push_back(NormalizePattern(p));
+    std::vector<bool> used(patterns.size(), false);
+    bool everything = patterns.empty();
+    for (size_t i = 0; i < patterns.size(); ++i) {
+        if (GlobMatch(patterns[i], SlashPath(root->m_Path)))
+            used[i] = everything = true;
+    }
+    Selection selection;
+    if (everything) {
+        selection.chosen.push_back({root, {}});
+    } else {
+        std::vector<const ArchiveNode *> folders;
+        Choose(root, patterns, used, folders, selection.chosen);
+    }
+    for (size_t i = 0; i < patterns.size(); ++i)
+        if (!used[i] && !MatchesAnything(root, patterns[i]))
+            selection.unmatched.push_back(typed[i]);
+    for (const Selected &s : selection.chosen)
+        selection.files += zarnik::CountTree(s.node).files;
+    return selection;
 }
 
-class StopOnSignals
+// The destination folder, made when missing; empty after a message when it
+// cannot be used.
+fs::path Destination(const std::string &typed)
 {
-public:
-    StopOnSignals() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
-    ~StopOnSignals() { SetConsoleCtrlHandler(OnConsoleControl, FALSE); }
-};
-#else
-class StopOnSignals
-{
-public:
-    StopOnSignals()
-    {
-        struct sigaction action = {};
-        action.sa_handler = OnStopSignal;
-        action.sa_flags = SA_RESETHAND;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &m_OldInt);
-        sigaction(SIGTERM, &action, &m_OldTerm);
+    std::error_code ec;
+    const fs::path dir = fs::absolute(fs::u8path(typed), ec);
+    if (!ec)
+        fs::create_directories(dir, ec);
+    if (ec || !fs::is_directory(dir)) {
+        PrintError("cannot use " + Printable(typed) + " as the destination folder" +
+                   (ec ? ": " + ec.message() : ""));
+        return {};
     }
-    ~StopOnSignals()
-    {
-        sigaction(SIGINT, &m_OldInt, nullptr);
-        sigaction(SIGTERM, &m_OldTerm, nullptr);
-    }
+    return dir;
+}
 
-private:
-    struct sigaction m_OldInt, m_OldTerm;
-};
-#endif
+zarnik::ExtractEnd WriteSelection(const CZarnikArchive &archive, const Selection &selection, const fs::path &dir,
+                                  unsigned jobs, ExtractReport &report)
+{
+    StopOnSignals stopOnSignals;
+    zarnik::ExtractSettings settings;
+    settings.stop = &StopRequested();
+    settings.workers = jobs;
+    const zarnik::CExtraction extraction(archive, &report, settings);
+    for (const Selected &s : selection.chosen) {
+        const zarnik::ExtractEnd end =
+            extraction.Extract(*s.node, zarnik::ExtractDestination::Folder(dir.u8string(), s.folders));
+        if (end != zarnik::ExtractEnd::Finished)
+            return end;
+    }
+    return zarnik::ExtractEnd::Finished;
+}
+
+// The closing lines and the exit status.
+int Summarize(const Selection &selection, const ExtractReport &report, zarnik::ExtractEnd end,
+              const OpenLosses &losses)
+{
+    std::string summary = Counted(report.Written(), "file", "files") + " written (" +
+                          HumanBytes(report.WrittenBytes()) + "), " + std::to_string(report.Skipped()) +
+                          " skipped (already there), " + std::to_string(report.FailedFiles()) + " failed";
+    if (!selection.unmatched.empty())
+        summary += ", " + Counted(selection.unmatched.size(), "pattern", "patterns") + " matched nothing";
+    std::printf("%s\n", summary.c_str());
+
+    const uint64_t tried = report.Written() + report.Skipped() + report.FailedFiles();
+    const uint64_t left = selection.files > tried ? selection.files - tried : 0;
+    const std::string notWritten = Counted(left, "file was", "files were") + " not written";
+    if (end == zarnik::ExtractEnd::DiskFull) {
+        PrintError("the disk is full or read-only; " + notWritten);
+        return kExitFileFailed;
+    }
+    if (end == zarnik::ExtractEnd::Stopped) {
+        PrintError(std::string("interrupted by ") + StopSignalName() + "; " + notWritten);
+        return StoppedExitStatus();
+    }
+    // What opening passed over is not on the disk either.
+    if (losses.Any())
+        PrintError("the pack could not be read whole: " + OpenLossesText(losses) +
+                   " ('zarnik test' names them)");
+    const bool failed = report.AnyFailure() || !selection.unmatched.empty() || losses.Any();
+    return failed ? kExitFileFailed : kExitOk;
+}
 
 } // namespace
 
@@ -188,85 +172,18 @@ int RunExtract(const ExtractOptions &options)
     const auto archive = OpenPack(options.pack);
     if (!archive)
         return kExitUsage;
-
-    std::error_code ec;
-    const fs::path dir = fs::absolute(fs::u8path(options.dir), ec);
-    if (!ec)
-        fs::create_directories(dir, ec);
-    if (ec || !fs::is_directory(dir)) {
-        PrintError("cannot use " + options.dir + " as the destination folder" +
-                   (ec ? ": " + ec.message() : ""));
+    const fs::path dir = Destination(options.dir);
+    if (dir.empty())
         return kExitUsage;
-    }
 
-    std::vector<std::string> patterns;
-    for (const std::string &p : options.patterns)
-        patterns.push_back(NormalizePattern(p));
-    const ArchiveNode *root = archive->GetRoot();
-    std::vector<bool> used(patterns.size(), false);
-    std::vector<Selected> chosen;
-    bool everything = patterns.empty();
-    for (size_t i = 0; i < patterns.size(); ++i) {
-        if (GlobMatch(patterns[i], SlashPath(root->m_Path))) {
-            used[i] = true;
-            everything = true;
-        }
-    }
-    if (everything) {
-        chosen.push_back({root, {}});
-    } else {
-        std::vector<const ArchiveNode *> folders;
-        Choose(root, patterns, used, folders, chosen);
-    }
-
-    uint64_t totalFiles = 0;
-    for (const Selected &s : chosen)
-        totalFiles += zarnik::CountTree(s.node).files;
+    const Selection selection = Select(archive->GetRoot(), options.patterns);
     const bool showProgress = !options.quiet && (options.progress || StandardErrorIsTerminal());
-    ProgressLine progress(showProgress, totalFiles);
+    ProgressLine progress(showProgress, selection.files);
     ExtractReport report(progress);
+    for (const std::string &pattern : selection.unmatched)
+        report.PrintFailure(Printable(pattern), "no file or folder matches this pattern");
 
-    // A pattern whose matches all lie inside a folder another pattern chose
-    // was not looked at above, yet it matched.
-    for (size_t i = 0; i < patterns.size(); ++i) {
-        if (used[i])
-            continue;
-        WalkBelow(root, [&](const ArchiveNode *node) {
-            used[i] = used[i] || GlobMatch(patterns[i], SlashPath(node->m_Path));
-        });
-        if (!used[i])
-            report.Fail(options.patterns[i], "no file or folder matches this pattern");
-    }
-
-    StopOnSignals stopOnSignals;
-    zarnik::ExtractEnd end = zarnik::ExtractEnd::Finished;
-    zarnik::ExtractSettings settings;
-    settings.stop = &g_stop;
-    settings.workers = options.jobs;
-    const zarnik::CExtraction extraction(*archive, &report, settings);
-    for (const Selected &s : chosen) {
-        end = extraction.Extract(*s.node, zarnik::ExtractDestination::Folder(dir.u8string(), s.folders));
-        if (end != zarnik::ExtractEnd::Finished)
-            break;
-    }
+    const zarnik::ExtractEnd end = WriteSelection(*archive, selection, dir, options.jobs, report);
     progress.Clear();
-
-    std::printf("%" PRIu64 " files written (%s), %" PRIu64 " skipped (already there), %" PRIu64
-                " failed\n",
-                report.written(), HumanBytes(report.writtenBytes()).c_str(), report.skipped(),
-                report.failed());
-    const uint64_t left = totalFiles - report.written() - report.skipped() - report.failed();
-    const std::string notWritten =
-        std::to_string(left) + (left == 1 ? " file was" : " files were") + " not written";
-    if (end == zarnik::ExtractEnd::DiskFull) {
-        PrintError("the disk is full or read-only; " + notWritten);
-        return kExitFileFailed;
-    }
-    if (end == zarnik::ExtractEnd::Stopped) {
-        const bool term = g_signal == SIGTERM;
-        PrintError(std::string("interrupted by ") + (term ? "SIGTERM" : "SIGINT") + "; " +
-                   notWritten);
-        return 128 + (term ? SIGTERM : SIGINT);
-    }
-    return report.failed() ? kExitFileFailed : kExitOk;
+    return Summarize(selection, report, end, CountOpenLosses(*archive));
 }

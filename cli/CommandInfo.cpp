@@ -1,5 +1,6 @@
 // `zarnik info`: what kind of pack it is and what it holds.
 #include "Commands.h"
+#include "OpenLosses.h"
 #include "OpenPack.h"
 #include "PackPath.h"
 #include "PackText.h"
@@ -8,6 +9,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <filesystem>
 #include <vector>
 
 using zarnik::ArchiveNode;
@@ -42,18 +44,23 @@ int RunInfo(const std::string &pack)
             ++filesIn[node->m_DataFile];
     });
     for (size_t i = 0; i < dataFiles; ++i) {
-        std::printf("data file:  %s, %s", Printable(archive->GetDataFilePath(i)).c_str(),
-                    WithHuman(archive->GetDataFileSize(i)).c_str());
-        if (dataFiles > 1)
-            std::printf(", %" PRIu64 " files", filesIn[i]);
-        std::printf("\n");
+        const std::string &path = archive->GetDataFilePath(i);
+        std::printf("data file:  %s, ", Printable(path).c_str());
+        if (IsMissingDataFile(*archive, std::filesystem::u8path(path).filename().u8string()))
+            std::printf("missing\n");
+        else if (dataFiles > 1)
+            std::printf("%s, %s\n", WithHuman(archive->GetDataFileSize(i)).c_str(),
+                        Counted(filesIn[i], "file", "files").c_str());
+        else
+            std::printf("%s\n", WithHuman(archive->GetDataFileSize(i)).c_str());
     }
     std::printf("files:      %" PRIu64 ", %" PRIu64 " of them packed\n", totals.files,
                 totals.packedFiles);
     std::printf("folders:    %" PRIu64 "\n", totals.folders);
     std::printf("stored:     %s\n", WithHuman(totals.storedBytes).c_str());
     std::printf("unpacked:   %s\n", WithHuman(totals.unpackedBytes).c_str());
-    // Entries opening passed over; `zarnik test` lists them.
-    std::printf("passed over: %zu\n", archive->GetOpenReport().size());
+    // What opening passed over; `zarnik test` lists it.
+    const std::string losses = OpenLossesText(CountOpenLosses(*archive));
+    std::printf("lost:       %s\n", losses.empty() ? "nothing" : losses.c_str());
     return kExitOk;
 }

@@ -21,4 +21,11 @@ int RunExtract(const ExtractOptions &options);
 int RunTest(const std::string &pack);
 int RunCat(const std::string &pack, const std::string &path);
 
-int RunCreate(const std::string &out, const std::string &dir, bool store);
+struct CreateOptions
+{
+    std::string out; // OUT.upk or OUT.vfs
+    std::string dir; // the folder to pack
+    bool store = false; // every file as is, none packed
+    bool sync = false;  // on the disk before it takes its name
+};
+int RunCreate(const CreateOptions &options);

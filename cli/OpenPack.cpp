@@ -13,6 +13,7 @@
 
 namespace fs = std::filesystem;
 using zarnik::CZarnikArchive;
+using zarnik::OpenReportItem;
 
 void PrintError(const std::string &message)
 {
@@ -56,6 +57,25 @@ std::string WhyUnreadable(const fs::path &path)
     return "the file cannot be read";
 }
 
+// The data files an index names that are not there, when it names no
+// other: "no data file it names is there: data0.vfs, data1.vfs"; else "".
+std::string MissingDataFiles(const std::vector<OpenReportItem> &report)
+{
+    std::string names;
+    for (const OpenReportItem &item : report)
+        if (item.kind == OpenReportItem::Kind::DataFileMissing)
+            names += (names.empty() ? "" : ", ") + Printable(DisplayName(item.path));
+    return names.empty() ? "" : "no data file it names is there: " + names;
+}
+
+bool CutShort(const std::vector<OpenReportItem> &report)
+{
+    for (const OpenReportItem &item : report)
+        if (item.kind == OpenReportItem::Kind::ChunkCutShort)
+            return true;
+    return false;
+}
+
 } // namespace
 
 std::unique_ptr<const CZarnikArchive> OpenPack(const std::string &argument)
@@ -69,11 +89,28 @@ std::unique_ptr<const CZarnikArchive> OpenPack(const std::string &argument)
     // could not read.
     const fs::path native = fs::u8path(path);
     std::string reason = zarnik::OpenFailureText(opened.failure);
-    if (opened.failure == zarnik::OpenFailure::IndexUnreadable) {
+    switch (opened.failure) {
+    case zarnik::OpenFailure::IndexUnreadable: {
         const fs::path index = native.parent_path() / "content.vfi";
         reason += ": " + Printable(index.u8string()) + ": " + WhyUnreadable(index);
-    } else if (opened.failure == zarnik::OpenFailure::DataUnreadable) {
-        reason = WhyUnreadable(native);
+        break;
+    }
+    case zarnik::OpenFailure::DataUnreadable:
+        reason = MissingDataFiles(opened.report);
+        if (reason.empty())
+            reason = WhyUnreadable(native);
+        break;
+    case zarnik::OpenFailure::NoFileTable:
+        // Junk reads as a chunk running past the end as well.
+        if (CutShort(opened.report))
+            reason = "the file ends inside a chunk before any file table: a pack cut short, or no Zarnik pack";
+        break;
+    case zarnik::OpenFailure::NoEntries:
+        if (CutShort(opened.report))
+            reason = "the pack is cut short before its first entry";
+        break;
+    default:
+        break;
     }
     PrintError("cannot open " + Printable(argument) + ": " + reason);
     return nullptr;

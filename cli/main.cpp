@@ -24,7 +24,7 @@ const Usage kUsage[] = {
     {"extract", "zarnik extract PACK [-C DIR] [-j N] [--progress|--quiet] [PATTERN...]"},
     {"test", "zarnik test PACK"},
     {"cat", "zarnik cat PACK PATH"},
-    {"create", "zarnik create OUT.upk|OUT.vfs DIR [--store]"},
+    {"create", "zarnik create OUT.upk|OUT.vfs DIR [--store] [--sync]"},
 };
 
 void PrintUsage(const CLI::App &app)
@@ -43,12 +43,143 @@ void PrintUsage(const CLI::App &app)
 // The library's check reports are for developers: a damaged pack reaches
 // the user as the tool's own one-line message, and as the checks only with
 // --verbose.
-bool g_verbose = false;
+bool g_Verbose = false;
 
 void ReportCheck(const char *expression, const char *file, int line)
 {
-    if (g_verbose)
+    if (g_Verbose)
         std::fprintf(stderr, "zarnik: check failed: %s (%s, line %d)\n", expression, file, line);
+}
+
+const char kPackHelp[] = "the pack";
+
+// Every command with the values its options fill in.
+struct CommandLine
+{
+    CLI::App app{"List, check, extract and create Zarnik packs (.upk single packs, .vfs data "
+                 "files with their content.vfi index).",
+                 "zarnik"};
+    std::string pack;
+    std::string path; // of `cat`
+    bool longFormat = false;
+    bool json = false;
+    ExtractOptions extract;
+    CreateOptions create;
+    CLI::App *list, *info, *extractCommand, *test, *cat, *createCommand;
+};
+
+void AddReadingCommands(CommandLine &line)
+{
+    line.list = line.app.add_subcommand("list", "Every file and folder, depth first in pack order");
+    line.list->add_option("PACK", line.pack,
+                          "the pack (.upk, a .vfs with content.vfi beside it, or content.vfi itself)")
+        ->required();
+    line.list->add_flag("-l,--long", line.longFormat, "add unpacked size, stored size, packed/stored");
+    line.list->add_flag("--json", line.json, "one JSON array: path, name, type, unpacked, stored, offset");
+
+    line.info = line.app.add_subcommand("info", "Route, data file, counts and totals");
+    line.info->add_option("PACK", line.pack, kPackHelp)->required();
+
+    line.test = line.app.add_subcommand("test", "Unpack every file without writing; name the damaged ones");
+    line.test->add_option("PACK", line.pack, kPackHelp)->required();
+
+    line.cat = line.app.add_subcommand("cat", "One file's bytes to standard output");
+    line.cat->add_option("PACK", line.pack, kPackHelp)->required();
+    line.cat->add_option("PATH", line.path, "the file's path as list prints it, e.g. content/a/b.txt")
+        ->required();
+}
+
+void AddExtractCommand(CommandLine &line)
+{
+    ExtractOptions &options = line.extract;
+    CLI::App *ext = line.extractCommand = line.app.add_subcommand(
+        "extract", "Write the files below DIR as DIR/content/...; never overwrites");
+    ext->add_option("PACK", options.pack, kPackHelp)->required();
+    ext->add_option("-C,--directory", options.dir, "the folder to write into (default: .)");
+    CLI::Option *progress = ext->add_flag("--progress", options.progress,
+                                          "show the progress line even when stderr is no terminal");
+    ext->add_flag("-q,--quiet", options.quiet, "no progress line")->excludes(progress);
+    ext->add_option("-j,--jobs", options.jobs,
+                    "files read, unpacked and written at once (default: one per core, up to 8)")
+        ->check(CLI::Range(1u, 64u));
+    ext->add_option("PATTERN", options.patterns,
+                    "only the nodes whose '/'-path matches (*, **, ?, [...]); a folder brings "
+                    "everything below it");
+}
+
+void AddCreateCommand(CommandLine &line)
+{
+    CreateOptions &options = line.create;
+    line.createCommand = line.app.add_subcommand(
+        "create", "Pack every regular file below DIR as content\\<relative path>");
+    line.createCommand->add_option("OUT", options.out, "OUT.upk (single pack) or OUT.vfs (with content.vfi beside it)")
+        ->required();
+    line.createCommand->add_option("DIR", options.dir, "the folder to pack")->required();
+    line.createCommand->add_flag("--store", options.store, "store every file as is, without packing");
+    line.createCommand->add_flag("--sync", options.sync,
+                                 "have the pack on the disk before it takes its name (slower)");
+}
+
+void SetUp(CommandLine &line)
+{
+    CLI::App &app = line.app;
+    app.set_version_flag("--version", std::string("zarnik ") + ZARNIK_VERSION);
+    app.require_subcommand(1);
+    app.fallthrough();
+    // "/Games/data0.vfs" is a path on Windows as everywhere, never an option.
+    app.allow_windows_style_options(false);
+    app.add_flag("-v,--verbose", g_Verbose, "also show the library's check reports on damaged data");
+    app.footer("Paths inside a pack may be written with '/' or '\\'. Exit status: 0 success, "
+               "1 a file failed, 2 the pack could not be opened or the command line is wrong, "
+               "130 or 143 interrupted.");
+    AddReadingCommands(line);
+    AddExtractCommand(line);
+    AddCreateCommand(line);
+}
+
+// The exit status when the command line does not name a command to run:
+// a known first word that is not a command, a parse error, --help.
+int ParseFailure(CommandLine &line, const std::vector<std::string> &arguments)
+{
+    // CLI11 would call an unknown command a missing one; say what is wrong.
+    if (arguments.size() > 1 && arguments[1][0] != '-') {
+        bool known = false;
+        for (const Usage &usage : kUsage)
+            known = known || arguments[1] == usage.command;
+        if (!known) {
+            std::fprintf(stderr, "zarnik: unknown command '%s'\n", arguments[1].c_str());
+            PrintUsage(line.app);
+            return kExitUsage;
+        }
+    }
+    try {
+        // CLI11 takes the arguments after the program's name, last first.
+        line.app.parse(std::vector<std::string>(arguments.rbegin(), arguments.rend() - 1));
+    } catch (const CLI::ParseError &e) {
+        if (e.get_exit_code() == 0) // --help, --version
+            return line.app.exit(e);
+        std::fprintf(stderr, "zarnik: %s\n", e.what());
+        PrintUsage(line.app);
+        return kExitUsage;
+    }
+    return -1;
+}
+
+int RunCommand(const CommandLine &line)
+{
+    if (line.list->parsed())
+        return RunList(line.pack, line.longFormat, line.json);
+    if (line.info->parsed())
+        return RunInfo(line.pack);
+    if (line.extractCommand->parsed())
+        return RunExtract(line.extract);
+    if (line.test->parsed())
+        return RunTest(line.pack);
+    if (line.cat->parsed())
+        return RunCat(line.pack, line.path);
+    if (line.createCommand->parsed())
+        return RunCreate(line.create);
+    return kExitUsage;
 }
 
 } // namespace
@@ -57,107 +188,14 @@ int main(int argc, char **argv)
 {
     // CLI11 and the commands below read UTF-8 from here on.
     const std::vector<std::string> arguments = SetUpConsole(argc, argv);
-    std::vector<char *> utf8;
-    for (const std::string &argument : arguments)
-        utf8.push_back(const_cast<char *>(argument.c_str()));
-    utf8.push_back(nullptr);
-    argc = static_cast<int>(arguments.size());
-    argv = utf8.data();
-
-    CLI::App app{"List, check, extract and create Zarnik packs (.upk single packs, .vfs data "
-                 "files with their content.vfi index).",
-                 "zarnik"};
-    app.set_version_flag("--version", std::string("zarnik ") + ZARNIK_VERSION);
-    app.require_subcommand(1);
-    app.fallthrough();
-    app.add_flag("-v,--verbose", g_verbose, "also show the library's check reports on damaged data");
-    app.footer("Paths inside a pack may be written with '/' or '\\'. Exit status: 0 success, "
-               "1 a file failed, 2 the pack could not be opened or the command line is wrong.");
-
-    std::string pack;
-    bool longFormat = false;
-    bool json = false;
-    CLI::App *list = app.add_subcommand("list", "Every file and folder, depth first in pack order");
-    list->add_option("PACK", pack,
-                     "the pack (.upk, a .vfs with content.vfi beside it, or content.vfi itself)")
-        ->required();
-    list->add_flag("-l,--long", longFormat, "add unpacked size, stored size, packed/stored");
-    list->add_flag("--json", json, "one JSON array: path, name, type, unpacked, stored, offset");
-
-    CLI::App *info = app.add_subcommand("info", "Route, data file, counts and totals");
-    info->add_option("PACK", pack, "the pack")->required();
-
-    ExtractOptions extract;
-    CLI::App *ext = app.add_subcommand(
-        "extract", "Write the files below DIR as DIR/content/...; never overwrites");
-    ext->add_option("PACK", extract.pack, "the pack")->required();
-    ext->add_option("-C,--directory", extract.dir, "the folder to write into (default: .)");
-    CLI::Option *progress =
-        ext->add_flag("--progress", extract.progress, "show the progress line even when stderr is no terminal");
-    ext->add_flag("-q,--quiet", extract.quiet, "no progress line")->excludes(progress);
-    ext->add_option("-j,--jobs", extract.jobs,
-                    "files read, unpacked and written at once (default: one per core, up to 8)")
-        ->check(CLI::Range(1u, 64u));
-    ext->add_option("PATTERN", extract.patterns,
-                    "only the nodes whose '/'-path matches (*, **, ?, [...]); a folder brings "
-                    "everything below it");
-
-    CLI::App *test = app.add_subcommand("test", "Unpack every file without writing; name the damaged ones");
-    test->add_option("PACK", pack, "the pack")->required();
-
-    std::string path;
-    CLI::App *cat = app.add_subcommand("cat", "One file's bytes to standard output");
-    cat->add_option("PACK", pack, "the pack")->required();
-    cat->add_option("PATH", path, "the file's path as list prints it, e.g. content/a/b.txt")
-        ->required();
-
-    std::string out;
-    std::string dir;
-    bool store = false;
-    CLI::App *create = app.add_subcommand(
-        "create", "Pack every regular file below DIR as content\\<relative path>");
-    create->add_option("OUT", out, "OUT.upk (single pack) or OUT.vfs (with content.vfi beside it)")
-        ->required();
-    create->add_option("DIR", dir, "the folder to pack")->required();
-    create->add_flag("--store", store, "store every file as is, without packing");
-
-    // CLI11 would call an unknown command a missing one; say what is wrong.
-    if (argc > 1 && argv[1][0] != '-') {
-        bool known = false;
-        for (const Usage &usage : kUsage)
-            known = known || std::string(argv[1]) == usage.command;
-        if (!known) {
-            std::fprintf(stderr, "zarnik: unknown command '%s'\n", argv[1]);
-            PrintUsage(app);
-            return kExitUsage;
-        }
-    }
-
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError &e) {
-        if (e.get_exit_code() == 0) // --help, --version
-            return app.exit(e);
-        std::fprintf(stderr, "zarnik: %s\n", e.what());
-        PrintUsage(app);
-        return kExitUsage;
-    }
+    CommandLine line;
+    SetUp(line);
+    const int failure = ParseFailure(line, arguments);
+    if (failure >= 0)
+        return failure;
 
     zarnik::SetCheckReporter(&ReportCheck);
-    int status = kExitUsage;
-    if (list->parsed())
-        status = RunList(pack, longFormat, json);
-    else if (info->parsed())
-        status = RunInfo(pack);
-    else if (ext->parsed())
-        status = RunExtract(extract);
-    else if (test->parsed())
-        status = RunTest(pack);
-    else if (cat->parsed())
-        status = RunCat(pack, path);
-    else if (create->parsed())
-        status = RunCreate(out, dir, store);
-
+    const int status = RunCommand(line);
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         PrintError("cannot write to standard output");
         return status == kExitOk ? kExitFileFailed : status;

@@ -293,6 +293,11 @@ bool PlatformCloseWritten(PlatformFile *file)
     return ok;
 }
 
+bool PlatformFlush(PlatformFile *file)
+{
+    return ::fsync(file->fd) == 0 || Fail(false);
+}
+
 bool PlatformWriteAt(PlatformFile *file, uint64_t position, const void *data, size_t count)
 {
     return WriteEvery(file, data, count, &position);

@@ -404,6 +404,11 @@ bool PlatformWriteAt(PlatformFile *file, uint64_t position, const void *data, si
     return ok;
 }
 
+bool PlatformFlush(PlatformFile *file)
+{
+    return FlushFileBuffers(file->handle) != 0 || Fail(false);
+}
+
 bool PlatformCloseWritten(PlatformFile *file)
 {
     if (!file)

@@ -38,6 +38,8 @@ CZarnikArchive::OpenResult CZarnikArchive::Open(const std::string &path)
     result.failure = COpener(*archive).Open(path);
     if (result.failure == OpenFailure::None)
         result.archive = std::move(archive);
+    else
+        result.report = std::move(archive->m_OpenReport);
     return result;
 }
 
@@ -180,6 +182,7 @@ OpenFailure CZarnikArchive::COpener::OpenIndex(const std::string &folder, const 
                 return OpenFailure::DataUnreadable;
             unreadable = true;
             Report(OpenReportItem::Kind::DataFileMissing, index.ChunkOffset(), name);
+            m_Archive.m_OpenReport.back().entriesLost = chunk.Remaining() > 12 + kEntryHeaderSize;
             continue;
         }
         m_ChunkOffset = index.ChunkOffset();

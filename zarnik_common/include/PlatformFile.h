@@ -105,6 +105,10 @@ bool PlatformWriteAll(PlatformFile *file, const void *data, size_t count);
 // None then) or a write fails.
 uint64_t PlatformCopyRange(PlatformFile *from, uint64_t offset, PlatformFile *to, uint64_t count);
 
+// Has every byte written so far on the disk itself, past the system's
+// caches (fsync, FlushFileBuffers); false when the disk reports an error.
+bool PlatformFlush(PlatformFile *file);
+
 // Closes a file that was written; false when the close reports an error
 // (the data may not have reached the disk).
 bool PlatformCloseWritten(PlatformFile *file);

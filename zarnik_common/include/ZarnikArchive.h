@@ -81,6 +81,9 @@ struct OpenReportItem
     // index or pack file.
     uint32_t offset;
     std::string path;
+    // For DataFileMissing: whether the index chunk holds any entry, so that
+    // its entries are lost with the data file.
+    bool entriesLost = true;
 };
 
 const char *OpenReportText(OpenReportItem::Kind kind);
@@ -109,6 +112,11 @@ public:
     {
         std::unique_ptr<const CZarnikArchive> archive; // null when opening failed
         OpenFailure failure = OpenFailure::None;
+        // What opening passed over before it failed (a chunk cut short, the
+        // data files an index names that are missing), so that a caller
+        // can say more than the failure's kind; empty on success, where
+        // the archive's GetOpenReport() holds it.
+        std::vector<OpenReportItem> report;
     };
 
     // "content.vfi" is opened with every data file it names that is present
