@@ -4,6 +4,8 @@
 // and the start of a drag of the selection.
 #pragma once
 
+#include "ExportThread.h"
+
 #include <QTreeWidget>
 
 #include <QHash>
@@ -43,9 +45,15 @@ public:
 
     // Shows only the entries whose name matches `text` (see NameFilter),
     // their folders, and all below a folder that matches; "" shows all.
-    // When few match, their folders are unfolded. Returns the matching
+    // When few match, their folders are unfolded. What it hides leaves the
+    // selection: no command acts on what is not shown. Returns the matching
     // entries.
     int setFilter(const QString &text);
+
+    // What an export of the selection writes: each selected node whole, or,
+    // with a filter on, only the matching entries below it, at their places
+    // under it. Empty when nothing shown is selected.
+    QList<ExportItem> exportItems() const;
 
     // The selected nodes in the pack's order, without those that lie below
     // another selected one (a folder brings them along).
@@ -74,7 +82,12 @@ private:
     Totals addNode(const zarnik::ArchiveNode *node, int parentRow, QTreeWidgetItem *parentItem);
     void setColumns(QTreeWidgetItem *item, const Totals &totals, bool isFolder);
 
+    // Per row, as the filter last left it.
+    enum Match : unsigned char { NameMatches = 1, HoldsMatch = 2, BelowMatch = 4 };
+
     std::vector<Row> m_rows; // depth first, the pack's order
+    QHash<const zarnik::ArchiveNode *, int> m_rowOf;
+    std::vector<unsigned char> m_match; // empty: no filter
     QHash<const zarnik::ArchiveNode *, Totals> m_folderTotals;
     QIcon m_folderIcon;
     QIcon m_documentIcon;

@@ -8,17 +8,17 @@ using zarnik::ArchiveNode;
 using zarnik::CZarnikArchive;
 using zarnik::ExtractOutcome;
 
-ExportThread::ExportThread(CZarnikArchive *archive, const QList<const ArchiveNode *> &nodes,
+ExportThread::ExportThread(CZarnikArchive *archive, const QList<ExportItem> &items,
                            const QString &destination, unsigned workers, QObject *parent)
     : QThread(parent)
     , m_archive(archive)
-    , m_nodes(nodes)
+    , m_items(items)
     , m_totalBytes(0)
     , m_workers(workers)
 {
     m_result.destination = destination;
-    for (const ArchiveNode *node : nodes) {
-        const zarnik::TreeTotals totals = zarnik::CountTree(node);
+    for (const ExportItem &item : items) {
+        const zarnik::TreeTotals totals = zarnik::CountTree(item.node);
         m_totalBytes += totals.unpackedBytes;
         m_result.filesTotal += int(totals.files);
     }
@@ -50,11 +50,13 @@ void ExportThread::run()
     CZarnikArchive::ExtractOptions options;
     options.stop = &m_stop;
     options.workers = m_workers;
-    for (const ArchiveNode *node : qAsConst(m_nodes)) {
+    for (const ExportItem &item : qAsConst(m_items)) {
+        const ArchiveNode *node = item.node;
+        options.leadingFolders = item.leadingFolders;
         // The library writes with the system's 8-bit calls: the file-system
         // encoding keeps every name the dialog can return writable.
         QString destination = m_result.destination;
-        if ((m_nodes.size() > 1 || m_below) && !node->IsFolder()) {
+        if ((m_items.size() > 1 || m_below) && !node->IsFolder() && item.leadingFolders.empty()) {
             // One of several files takes its own name below the directory;
             // a name that is no plain file name is never joined on.
             const ExtractOutcome nameOutcome = fileNameOutcome(node->m_Name);

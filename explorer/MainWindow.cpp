@@ -173,6 +173,17 @@ const ArchiveNode *MainWindow::selectedNode() const
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
+    // The line edit claims Ctrl+E (the end of the line) for itself; the
+    // window's commands come first.
+    if (watched == ui->filterEdit && event->type() == QEvent::ShortcutOverride) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const QKeySequence typed(key->keyCombination());
+        for (const QAction *action : {ui->actionExport, ui->actionCopyPath})
+            if (action->shortcut() == typed) {
+                event->ignore();
+                return true;
+            }
+    }
     // Escape in the filter line gives the whole tree back.
     if (watched == ui->filterEdit && event->type() == QEvent::KeyPress
         && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape
@@ -186,6 +197,7 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 void MainWindow::applyFilter(const QString &text)
 {
     const int matching = ui->treeWidget->setFilter(text);
+    updateActions(); // what Export writes follows the filter
     if (text.isEmpty())
         updateSelectionStatus();
     else
@@ -251,7 +263,8 @@ void MainWindow::updateActions()
     ui->action_Open->setEnabled(!exporting);
     for (QAction *recent : ui->menuRecent->actions())
         recent->setEnabled(!exporting);
-    ui->actionExport->setEnabled(!exporting && selectedNode());
+    ui->actionExport->setEnabled(!exporting && m_archive
+                                 && !ui->treeWidget->exportItems().isEmpty());
     ui->actionCopyPath->setEnabled(selectedNode());
 }
 
@@ -281,7 +294,8 @@ void MainWindow::on_actionExport_triggered()
 {
     const QList<const ArchiveNode *> selected = m_archive ? ui->treeWidget->selectedNodes()
                                                           : QList<const ArchiveNode *>();
-    if (selected.isEmpty() || m_exportThread)
+    const QList<ExportItem> items = ui->treeWidget->exportItems();
+    if (items.isEmpty() || m_exportThread)
         return;
     // One file is saved under a name the user gives; a folder, or several
     // items, go below a directory.
@@ -296,7 +310,7 @@ void MainWindow::on_actionExport_triggered()
     Habits::setExportFolder(selected.size() == 1 && !first->IsFolder()
                                 ? QFileInfo(path).absolutePath()
                                 : path);
-    startExport({selected.begin(), selected.end()}, path);
+    startExport(items, path);
 }
 
 void MainWindow::on_actionCopyPath_triggered()
@@ -318,12 +332,12 @@ void MainWindow::showTreeMenu(const QPoint &position)
     menu.exec(ui->treeWidget->viewport()->mapToGlobal(position));
 }
 
-void MainWindow::startExport(const QList<const ArchiveNode *> &nodes, const QString &destination,
+void MainWindow::startExport(const QList<ExportItem> &items, const QString &destination,
                              bool forDrag)
 {
     // A child of the window, so nothing of it outlives the window; it
     // deletes itself once finished.
-    m_exportThread = new ExportThread(m_archive, nodes, destination, m_exportWorkers, this);
+    m_exportThread = new ExportThread(m_archive, items, destination, m_exportWorkers, this);
     m_exportForDrag = forDrag;
     if (forDrag)
         m_exportThread->placeBelow();
@@ -400,7 +414,8 @@ void MainWindow::dragSelectionOut()
     if (m_exportThread || !m_archive)
         return;
     const QList<const ArchiveNode *> nodes = ui->treeWidget->selectedNodes();
-    if (nodes.isEmpty())
+    const QList<ExportItem> items = ui->treeWidget->exportItems();
+    if (items.isEmpty())
         return;
     // File managers take files, not archive entries: they are written first,
     // with the export's own machinery, to a folder that lives until the next
@@ -412,7 +427,7 @@ void MainWindow::dragSelectionOut()
     m_dragNames.clear();
     for (const ArchiveNode *node : nodes)
         m_dragNames << latin1(node->m_Name);
-    startExport({nodes.begin(), nodes.end()}, m_dragFolder->path(), true);
+    startExport(items, m_dragFolder->path(), true);
 }
 
 void MainWindow::finishDrag()
@@ -508,6 +523,9 @@ bool MainWindow::openPack(const QString &fileName)
 
     ui->treeWidget->showArchive(m_archive->GetRoot());
     ui->treeWidget->setFilter(ui->filterEdit->text());
+    // The whole pack chosen, as the details pane describes it: Export acts
+    // on what the window shows.
+    ui->treeWidget->setCurrentItem(ui->treeWidget->topLevelItem(0));
     updateSelectionStatus();
     updateDetails();
     updateActions();

@@ -13,6 +13,7 @@ class CZarnikArchive;
 struct ArchiveNode;
 } // namespace zarnik
 class ExportThread;
+struct ExportItem;
 struct ExportResult;
 class ProgressDlg;
 class QLabel;
@@ -78,7 +79,7 @@ private:
     // Asks where to save a file, until the user names one that does not
     // exist or gives up (empty).
     QString askFileDestination(const zarnik::ArchiveNode *node);
-    void startExport(const QList<const zarnik::ArchiveNode *> &nodes, const QString &destination,
+    void startExport(const QList<ExportItem> &items, const QString &destination,
                      bool forDrag = false);
     void finishDrag();
     // The export's thread and dialog go; a running worker is stopped, and

@@ -378,6 +378,7 @@ private slots:
         auto *status = m_window->statusBar()->findChild<QLabel *>();
         QCOMPARE(status->text(),
                  "7 files in 4 folders, " + size(gfxSize + 21) + " (" + size(allStored) + " stored)");
+        m_tree->clearSelection();
         for (const char *name : {"readme.txt", "gfx"})
             item(name)->setSelected(true);
         QCOMPARE(status->text(), "2 items selected: 4 files, " + size(gfxSize + 5));
@@ -515,6 +516,53 @@ private slots:
         QCOMPARE(bar, rising);
     }
 
+    // With a filter on, Export (and a drag) writes the matches below the selection, in their folders; every
+    // enabled command acts on what the window shows.
+    void filteredExportAndShownCommands()
+    {
+        open(writeUpk(path("pack.upk")));
+        auto *exportAction = m_window->findChild<QAction *>(QStringLiteral("actionExport"));
+        auto *filter = m_window->findChild<QLineEdit *>("filterEdit");
+        // Opened, the whole pack is chosen, as the details pane says; Ctrl+E in the filter line exports.
+        QVERIFY(m_tree->selectedItems() == QList<QTreeWidgetItem *>{m_tree->topLevelItem(0)} && exportAction->isEnabled());
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window));
+        filter->setFocus();
+        m_steps.append(fileStep(QString()));
+        QTest::keyClick(m_window->windowHandle(), Qt::Key_E, Qt::ControlModifier); // to the focus, as typed
+        QVERIFY2(m_steps.isEmpty(), "Ctrl+E in the filter line did not export");
+        QTest::keyRelease(m_window->windowHandle(), Qt::Key_Control); // QTest leaves Ctrl held
+        const auto landed = [&](const QString &out) {
+            QStringList files;
+            for (QDirIterator it(out, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+                 it.hasNext();)
+                files << QDir(out).relativeFilePath(it.next());
+            files.sort();
+            return files.join(' ');
+        };
+        for (const auto &[text, selected, files, count] : std::vector<std::tuple<QString, QString, QString, QString>>{
+                 {"bmp", "content", "content content/gfx content/gfx/icon.bmp content/gfx/logo.bmp content/gfx/ui "
+                                    "content/gfx/ui/button.bmp", "3 files"},
+                 {"ui", "gfx", "gfx gfx/ui gfx/ui/button.bmp", "1 file"},
+                 {"*.wav", "sound", "sound sound/a.wav", "1 file"}}) {
+            filter->setText(text);
+            QVERIFY(select(selected));
+            const QString out = path("out-" + text);
+            QVERIFY(QDir().mkpath(out));
+            exportTo(out);
+            QCOMPARE(landed(out), files);
+            QVERIFY(m_window->statusBar()->currentMessage().startsWith("Exported " + count + " ("));
+        }
+        // What the filter hides leaves the selection, and Export has nothing to act on.
+        filter->clear();
+        QVERIFY(select("readme.txt") && exportAction->isEnabled());
+        filter->setText("logo");
+        QVERIFY(m_tree->selectedItems().isEmpty() && !exportAction->isEnabled());
+        // Only the root stands when nothing matches: chosen, it offers nothing to export.
+        filter->setText("nothing");
+        QVERIFY(select("content") && !exportAction->isEnabled());
+    }
+
     void exportRefusesAndReports()
     {
         // No archive, no selection, or Cancel in either dialog: nothing starts, nothing is made.
@@ -544,6 +592,7 @@ private slots:
         open(writeUpk(path(QStringLiteral("mixed.upk")), mixed));
         for (const char *name : {"/in/mix/there.txt", "/in/mix/sub"})
             QVERIFY(zarnik_pack::WriteFile(nativePath(out + name), zarnik_pack::ToBytes("old")));
+        m_tree->clearSelection();
         for (const char *name : {"mix", "..", "../up.txt"})
             m_tree->findItems(name, Qt::MatchRecursive)[0]->setSelected(true);
         exportTo(out + "/in", nullptr,
