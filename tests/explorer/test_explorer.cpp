@@ -8,6 +8,7 @@
 #include "ExportThread.h"
 #include "MainWindow.h"
 #include "PackWriter.h"
+#include "Preview.h"
 #include "ProgressDlg.h"
 #include "ZarnikArchive.h"
 
@@ -420,6 +421,8 @@ private slots:
                                    e("content\\p\\blob.bin", std::string("\0\1\2\3hello", 9)), e("content\\p\\void.dat", ""),
                                    e("content\\p\\bad.bin", std::string(64, '\xFF'), Storage::Stored)};
         entries.back().unpackedSize = 1000;
+        const std::string longName(230, 'n'), longLine(Preview::kTextBytes * 2, 'w');
+        entries.push_back(e("content\\p\\long\\" + longName + "\\" + longName.substr(0, 8) + ".txt", longLine));
         const QString upk = writeUpk(path("kinds.upk"), entries);
         open(upk);
         auto *pane = m_window->findChild<DetailsPane *>();
@@ -429,7 +432,7 @@ private slots:
             QSignalSpy shown(pane, &DetailsPane::previewShown);
             if (!select(name) || !shown.wait(10000))
                 return QStringLiteral("<no preview>");
-            if (!details->text().contains(QDir::toNativeSeparators(upk)))
+            if (!QString(details->text()).remove(QChar(0x200B)).contains(QDir::toNativeSeparators(upk))) // wraps
                 return "<details: " + details->text() + '>';
             QWidget *page = pane->findChild<QStackedWidget *>()->currentWidget();
             if (auto *text = qobject_cast<QPlainTextEdit *>(page))
@@ -446,7 +449,17 @@ private slots:
                  {"bad.bin", "message:No preview: " + QString(ExtractOutcomeText(ExtractOutcome::Damaged)) + '.'}})
             QCOMPARE(preview(name), shown);
         QVERIFY(details->text().contains("64 bytes, packed")); // bad.bin's stored bytes
-        QVERIFY(select("p") && details->text().contains(QRegularExpression("Files below:.*6"))); // a folder
+        // A long path and name wrap in the pane: the window's size never follows them. A text of one long
+        // line is laid out in pieces, and only its beginning: the GUI thread is never held for seconds.
+        const QSize size = m_window->size(), least = m_window->minimumSizeHint();
+        QCOMPARE(preview("nnnnnnnn.txt"), "text:" + QString(40, 'w'));
+        QVERIFY(m_window->minimumSizeHint().width() <= least.width());
+        QCOMPARE(m_window->size(), size);
+        const QString text = pane->findChild<QPlainTextEdit *>()->toPlainText();
+        QVERIFY(text.size() < Preview::kTextBytes + Preview::kTextBytes / 100 + 100);
+        for (const QString &line : text.split('\n'))
+            QVERIFY(line.size() <= Preview::kLineChars);
+        QVERIFY(select("p") && details->text().contains(QRegularExpression("Files below:.*7"))); // a folder
     }
 
     // Each export writes byte-exact into a folder named outside Latin-1, and nothing else: one file under
