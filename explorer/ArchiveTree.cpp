@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QHeaderView>
 #include <QLocale>
+#include <QMouseEvent>
 #include <QSet>
 #include <QStyledItemDelegate>
 
@@ -288,5 +289,28 @@ QList<ExportItem> ArchiveTree::exportItems() const
 
 void ArchiveTree::startDrag(Qt::DropActions)
 {
+    // The drag itself comes later, once its files are written: until the
+    // button is let go, the view's own dragging is over and its moves would
+    // extend the selection.
+    m_dragHeld = true;
     emit dragRequested();
+}
+
+void ArchiveTree::mouseMoveEvent(QMouseEvent *event)
+{
+    if (m_dragHeld && (event->buttons() & Qt::LeftButton)) {
+        event->accept();
+        return;
+    }
+    m_dragHeld = false; // the release went elsewhere
+    QTreeWidget::mouseMoveEvent(event);
+}
+
+void ArchiveTree::mouseReleaseEvent(QMouseEvent *event)
+{
+    QTreeWidget::mouseReleaseEvent(event);
+    if (m_dragHeld) {
+        m_dragHeld = false;
+        emit dragReleased();
+    }
 }

@@ -62,12 +62,20 @@ public:
     // "12.3 KB"; the sizes of the columns, the status bar and the details.
     static QString sizeText(quint64 bytes);
 
+    // A drag of the selection began and its button is still held.
+    bool dragHeld() const { return m_dragHeld; }
+
 signals:
     // The user began to drag the selection out of the window.
     void dragRequested();
+    // The button of that drag was let go (before the drag itself began).
+    void dragReleased();
 
 protected:
     void startDrag(Qt::DropActions supportedActions) override;
+    // While a drag waits for its files, moves select nothing.
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
     struct Row
@@ -91,4 +99,5 @@ private:
     QHash<const zarnik::ArchiveNode *, Totals> m_folderTotals;
     QIcon m_folderIcon;
     QIcon m_documentIcon;
+    bool m_dragHeld = false;
 };

@@ -92,6 +92,7 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->treeWidget, &QTreeWidget::itemSelectionChanged, this, &MainWindow::updateActions);
     connect(ui->treeWidget, &QWidget::customContextMenuRequested, this, &MainWindow::showTreeMenu);
     connect(ui->treeWidget, &ArchiveTree::dragRequested, this, &MainWindow::dragSelectionOut);
+    connect(ui->treeWidget, &ArchiveTree::dragReleased, this, &MainWindow::abandonDrag);
     setAcceptDrops(true);
     connect(ui->treeWidget, &QTreeWidget::itemSelectionChanged, this,
             &MainWindow::updateSelectionStatus);
@@ -363,12 +364,15 @@ void MainWindow::onExportDone(const ExportResult &result)
     m_exportThread = nullptr; // it deletes itself once finished
     endExport();
 
-    if (m_exportForDrag && result.complete()) {
+    if (m_exportForDrag) {
         m_exportForDrag = false;
-        finishDrag();
-        return;
+        // A drag begins only under a held button; one let go, or cancelled,
+        // ends without a word. What failed is told.
+        if (result.complete() && ui->treeWidget->dragHeld())
+            finishDrag();
+        if (result.complete() || result.end == CZarnikArchive::ExtractEnd::Stopped)
+            return;
     }
-    m_exportForDrag = false;
 
     if (result.complete()) {
         statusBar()->showMessage(tr("Exported %1 to %2")
@@ -428,6 +432,12 @@ void MainWindow::dragSelectionOut()
     for (const ArchiveNode *node : nodes)
         m_dragNames << latin1(node->m_Name);
     startExport(items, m_dragFolder->path(), true);
+}
+
+void MainWindow::abandonDrag()
+{
+    if (m_exportForDrag && m_exportThread)
+        m_exportThread->requestStop();
 }
 
 void MainWindow::finishDrag()

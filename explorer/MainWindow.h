@@ -73,6 +73,8 @@ private slots:
     // The tree's selection dragged out: exported to a temporary folder,
     // then handed over as files.
     void dragSelectionOut();
+    // The drag's button let go while its files were written: no drag.
+    void abandonDrag();
 
 private:
     const zarnik::ArchiveNode *selectedNode() const;

@@ -586,6 +586,47 @@ private slots:
         QVERIFY(!exportAction->isEnabled());
     }
 
+    // A drag out writes the files first; it begins once they stand, if the button is still held. Let go while
+    // they are written, the export stops and no drag begins; moves meanwhile select nothing.
+    void dragOut()
+    {
+        std::string text;
+        open(writeUpk(path("pack.upk"), largeEntries(text)));
+        m_window->setExportWorkers(1);
+        m_tree->expandAll();
+        QWidget *viewport = m_tree->viewport();
+        int drags = 0;
+        QTimer watch; // a drag runs its own event loop until a drop: counted, then cancelled
+        connect(&watch, &QTimer::timeout, this, [&] {
+            if (m_window->findChild<QDrag *>() && !watch.property("seen").toBool()) {
+                watch.setProperty("seen", true);
+                ++drags;
+                QDrag::cancel();
+            }
+        });
+        watch.start(5);
+        for (const bool letGo : {true, false}) {
+            QVERIFY(select(letGo ? "big" : "part0.txt"));
+            const QPoint at = m_tree->visualItemRect(m_tree->selectedItems()[0]).center();
+            m_pauseAt = letGo ? 3 : 0;
+            m_atPause = [&] {
+                QTest::mouseMove(viewport, at + QPoint(40, 60));
+                QCOMPARE(m_tree->selectedItems().size(), 1);
+                QTest::mouseRelease(viewport, Qt::LeftButton, {}, at + QPoint(40, 60));
+            };
+            QTest::mousePress(viewport, Qt::LeftButton, {}, at);
+            QTest::mouseMove(viewport, at + QPoint(5, 0));
+            QTest::mouseMove(viewport, at + QPoint(40, 0));
+            QVERIFY(m_window->exportThread());
+            QTRY_VERIFY_WITH_TIMEOUT(!m_window->exportThread(), 20000);
+            QTRY_COMPARE(drags, letGo ? 0 : 1);
+            if (!letGo)
+                QTest::mouseRelease(viewport, Qt::LeftButton, {}, at + QPoint(40, 0));
+            QCOMPARE(m_tree->selectedItems().size(), 1);
+            watch.setProperty("seen", false);
+        }
+    }
+
     void exportRefusesAndReports()
     {
         // No archive, no selection, or Cancel in either dialog: nothing starts, nothing is made.
