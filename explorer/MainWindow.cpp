@@ -61,6 +61,15 @@ QString openFailureText(CZarnikArchive::OpenFailure failure)
     return MainWindow::tr("The pack could not be read.");
 }
 
+// The names Open takes: ".upk" or ".vfs" anywhere in the path, or the
+// index of a whole set.
+bool isPackName(const QString &fileName)
+{
+    const std::string path = QFile::encodeName(fileName).toStdString();
+    return path.find(".upk") != std::string::npos || path.find(".vfs") != std::string::npos
+        || QFileInfo(fileName).fileName() == QLatin1String("content.vfi");
+}
+
 QString latin1(const std::string &s)
 {
     return QString::fromLatin1(s.data(), qsizetype(s.size()));
@@ -390,26 +399,35 @@ void MainWindow::onExportDone(const ExportResult &result)
 void MainWindow::dragEnterEvent(QDragEnterEvent *e)
 {
     // Items dragged out of the tree are no pack to open when they come back.
-    if (!m_exportThread && !e->source() && !droppedPack(e->mimeData()).isEmpty())
-        e->acceptProposedAction();
+    // A pack is only read: taken as a copy, never as a move that would let
+    // the source delete it.
+    if (!m_exportThread && !e->source() && (e->possibleActions() & Qt::CopyAction)
+        && !droppedPack(e->mimeData()).isEmpty()) {
+        e->setDropAction(Qt::CopyAction);
+        e->accept();
+    }
 }
 
 void MainWindow::dropEvent(QDropEvent *e)
 {
     const QString pack = droppedPack(e->mimeData());
-    if (pack.isEmpty() || m_exportThread || e->source())
+    if (pack.isEmpty() || m_exportThread || e->source() || !(e->possibleActions() & Qt::CopyAction))
         return;
-    e->acceptProposedAction();
+    e->setDropAction(Qt::CopyAction);
+    e->accept();
     // After the drop has ended: the source waits for it, and opening may ask.
     QTimer::singleShot(0, this, [this, pack] { openPack(pack); });
 }
 
 QString MainWindow::droppedPack(const QMimeData *mime)
 {
-    // The first local file; the name test comes with the opening.
+    // The first local file, when it is one Open takes by its name; why it
+    // may still fail to open comes with the opening.
     for (const QUrl &url : mime->urls())
         if (url.isLocalFile())
-            return url.toLocalFile();
+            return isPackName(url.toLocalFile()) && QFileInfo(url.toLocalFile()).isFile()
+                       ? url.toLocalFile()
+                       : QString();
     return QString();
 }
 
@@ -502,9 +520,7 @@ bool MainWindow::openPack(const QString &fileName)
     // keeps every name the user can pick openable.
     const std::string path = QFile::encodeName(fileName).toStdString();
 
-    // ".upk" or ".vfs" anywhere in the path, or the index of a whole set.
-    if (path.find(".upk") == std::string::npos && path.find(".vfs") == std::string::npos &&
-        QFileInfo(fileName).fileName() != QLatin1String("content.vfi")) {
+    if (!isPackName(fileName)) {
         QMessageBox::critical(this, tr("Error"), tr("Invalid Zarnik Pack file"), QMessageBox::Ok,
                               QMessageBox::Ok);
         return false;

@@ -295,9 +295,11 @@ private slots:
         const QString upk = writeUpk(path("single.upk")), bak = writeUpk(path("x.upk.bak"));
         // Through Open, the command line or a drop; the same view each time. The extension may sit anywhere
         // in the name; names outside Latin-1 open on both routes; the index opens its set.
+        // A drop is taken as a copy, though the source offers a move first (it would delete the pack).
         QMimeData dropped;
-        QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
-        QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+        const Qt::DropActions offered = Qt::MoveAction | Qt::CopyAction | Qt::LinkAction;
+        QDragEnterEvent enter(QPoint(20, 20), offered, &dropped, Qt::LeftButton, Qt::NoModifier);
+        QDropEvent drop(QPointF(20, 20), offered, &dropped, Qt::LeftButton, Qt::NoModifier);
         const QStringList files{upk, writeVfs(path("set")), upk, bak, path("set/content.vfi"),
                                 writeUpk(path(QStringLiteral("\u03A9mega/\u65E5\u672C.upk"))),
                                 writeVfs(path(QStringLiteral("\u03A9mega/\u0416")))};
@@ -306,9 +308,16 @@ private slots:
                 m_window->openPack(packFromCommandLine({"zarnik-explorer", files[i]}));
             } else if (i == 3) {
                 dropped.setUrls({QUrl::fromLocalFile(files[i])});
-                QCoreApplication::sendEvent(m_window, &enter);
-                QVERIFY(enter.isAccepted());
+                // No pack by its name, a folder, a missing file: refused as they enter.
+                for (const QString &refused : {path("plain.bin"), path("set"), path("gone.upk"), files[i]}) {
+                    dropped.setUrls({QUrl::fromLocalFile(refused)});
+                    enter.setAccepted(false);
+                    QCoreApplication::sendEvent(m_window, &enter);
+                    QCOMPARE(enter.isAccepted() ? enter.dropAction() : Qt::IgnoreAction,
+                             refused == files[i] ? Qt::CopyAction : Qt::IgnoreAction);
+                }
                 QCoreApplication::sendEvent(m_window, &drop);
+                QCOMPARE(drop.dropAction(), Qt::CopyAction);
                 QTRY_VERIFY(m_window->archive()->GetDataPath() == nativePath(files[i]));
             } else {
                 open(files[i]);
