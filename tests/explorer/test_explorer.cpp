@@ -295,11 +295,12 @@ private slots:
         const QString upk = writeUpk(path("single.upk")), bak = writeUpk(path("x.upk.bak"));
         // Through Open, the command line or a drop; the same view each time. The extension may sit anywhere
         // in the name; names outside Latin-1 open on both routes; the index opens its set.
-        // A drop is taken as a copy, though the source offers a move first (it would delete the pack).
+        // A drop is taken as a copy, though the source proposes a move (Shift held: it would delete the pack).
         QMimeData dropped;
         const Qt::DropActions offered = Qt::MoveAction | Qt::CopyAction | Qt::LinkAction;
-        QDragEnterEvent enter(QPoint(20, 20), offered, &dropped, Qt::LeftButton, Qt::NoModifier);
-        QDropEvent drop(QPointF(20, 20), offered, &dropped, Qt::LeftButton, Qt::NoModifier);
+        QDragEnterEvent enter(QPoint(20, 20), offered, &dropped, Qt::LeftButton, Qt::ShiftModifier);
+        QDropEvent drop(QPointF(20, 20), offered, &dropped, Qt::LeftButton, Qt::ShiftModifier);
+        QCOMPARE(drop.proposedAction(), Qt::MoveAction);
         const QStringList files{upk, writeVfs(path("set")), upk, bak, path("set/content.vfi"),
                                 writeUpk(path(QStringLiteral("\u03A9mega/\u65E5\u672C.upk"))),
                                 writeVfs(path(QStringLiteral("\u03A9mega/\u0416")))};
