@@ -28,6 +28,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLocale>
 #include <QMessageBox>
 #include <QTreeWidgetItem>
 
@@ -221,13 +222,16 @@ void MainWindow::updateSelectionStatus()
         m_statusLabel->clear();
         return;
     }
-    const auto files = [](int n) { return n == 1 ? tr("1 file") : tr("%1 files").arg(n); };
+    const auto files = [](int n) {
+        return n == 1 ? tr("1 file") : tr("%1 files").arg(QLocale().toString(n));
+    };
     const QList<const ArchiveNode *> nodes = ui->treeWidget->selectedNodes();
     // With nothing or the whole pack selected, the pack's numbers.
     if (nodes.isEmpty() || (nodes.size() == 1 && nodes.first() == m_archive->GetRoot())) {
         const ArchiveTree::Totals all = ui->treeWidget->totals(m_archive->GetRoot());
-        const QString folders =
-            all.folders == 1 ? tr("1 folder") : tr("%1 folders").arg(all.folders);
+        const QString folders = all.folders == 1
+                                    ? tr("1 folder")
+                                    : tr("%1 folders").arg(QLocale().toString(all.folders));
         m_statusLabel->setText(tr("%1 in %2, %3 (%4 stored)")
                                    .arg(files(all.files), folders, ArchiveTree::sizeText(all.size),
                                         ArchiveTree::sizeText(all.stored)));
@@ -239,7 +243,9 @@ void MainWindow::updateSelectionStatus()
         sum.size += t.size;
         sum.files += t.files;
     }
-    const QString items = nodes.size() == 1 ? tr("1 item") : tr("%1 items").arg(nodes.size());
+    const QString items = nodes.size() == 1
+                              ? tr("1 item")
+                              : tr("%1 items").arg(QLocale().toString(nodes.size()));
     m_statusLabel->setText(tr("%1 selected: %2, %3")
                                .arg(items, files(sum.files), ArchiveTree::sizeText(sum.size)));
 }
@@ -539,6 +545,9 @@ bool MainWindow::openPack(const QString &fileName)
 
     Habits::addRecentPack(QFileInfo(fileName).absoluteFilePath());
     updateRecentMenu();
+    // The last pack's export line does not speak for this one.
+    statusBar()->clearMessage();
+    setWindowTitle(tr("%1 - Zarnik Explorer").arg(QFileInfo(fileName).fileName()));
 
     // The items point at the old archive's nodes, and a preview may read
     // it: they go before it.
@@ -566,9 +575,12 @@ bool MainWindow::openPack(const QString &fileName)
         details << where + QStringLiteral(": ") + QString::fromUtf8(OpenReportText(item.kind));
     }
     QMessageBox box(QMessageBox::Warning, tr("Pack opened with omissions"),
-                    tr("The pack opened, but %n part(s) of it were passed over: what could be "
-                       "read is shown. See the details.",
-                       nullptr, int(report.size())),
+                    report.size() == 1
+                        ? tr("The pack opened, but 1 part of it was passed over: what could be "
+                             "read is shown. See the details.")
+                        : tr("The pack opened, but %1 parts of it were passed over: what could "
+                             "be read is shown. See the details.")
+                              .arg(QLocale().toString(qulonglong(report.size()))),
                     QMessageBox::Ok, this);
     box.setDetailedText(details.join('\n'));
     box.exec();

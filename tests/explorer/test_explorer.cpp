@@ -351,7 +351,8 @@ private slots:
         // What opening passed over is named in a warning; the rest opens.
         run("action_Open", {fileStep(writeUpk(path("dup.upk"), {e("content\\dup.txt", "a"),
                                                                  e("content\\dup.txt", "b")})),
-                            textStep(QMessageBox::Warning, {"passed over", "content\\dup.txt"})});
+                            textStep(QMessageBox::Warning, {"1 part of it was passed over", "content\\dup.txt"})});
+        QCOMPARE(m_window->windowTitle(), "dup.upk - Zarnik Explorer");
         QCOMPARE(view(), QStringList({"content [folder]", "  dup.txt [document]", "  dup.txt [document]"}));
         // File > Recent: newest first, each once, and opens; Open starts where the last pack was chosen.
         QMenu *recent = m_window->findChild<QMenu *>("menuRecent");
@@ -589,6 +590,9 @@ private slots:
             QCOMPARE(landed(out), files);
             QVERIFY(m_window->statusBar()->currentMessage().startsWith("Exported " + count + " ("));
         }
+        // Another pack opened, the last export's line goes.
+        open(writeUpk(path("other.upk")));
+        QCOMPARE(m_window->statusBar()->currentMessage(), QString());
         // What the filter hides leaves the selection, and Export has nothing to act on.
         filter->clear();
         QVERIFY(select("button.bmp") && exportAction->isEnabled());
