@@ -502,7 +502,7 @@ void MainWindow::updateRecentMenu()
         const QString pack = packs[i];
         QAction *action = menu->addAction(
             QStringLiteral("&%1 %2").arg(i + 1).arg(QFileInfo(pack).fileName()),
-            this, [this, pack] { openPack(pack); });
+            this, [this, pack] { openRecentPack(pack); });
         action->setToolTip(QDir::toNativeSeparators(pack));
         action->setStatusTip(QDir::toNativeSeparators(pack));
         action->setEnabled(!m_exportThread);
@@ -515,6 +515,24 @@ void MainWindow::updateRecentMenu()
         });
     }
     menu->setEnabled(!packs.isEmpty());
+}
+
+void MainWindow::openRecentPack(const QString &fileName)
+{
+    // A pack deleted or moved since: its entry is of no more use.
+    if (!QFileInfo::exists(fileName)) {
+        const auto answer = QMessageBox::question(
+            this, tr("Pack not found"),
+            tr("%1 is no longer there.\nRemove it from the Recent list?")
+                .arg(QDir::toNativeSeparators(fileName)),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+        if (answer == QMessageBox::Yes) {
+            Habits::removeRecentPack(fileName);
+            updateRecentMenu();
+        }
+        return;
+    }
+    openPack(fileName);
 }
 
 bool MainWindow::openPack(const QString &fileName)

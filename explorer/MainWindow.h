@@ -70,6 +70,9 @@ private slots:
     void showTreeMenu(const QPoint &position);
     void updateDetails();
     void updateRecentMenu();
+    // A Recent entry chosen: opened, or offered for removal when its file
+    // is gone.
+    void openRecentPack(const QString &fileName);
     // The tree's selection dragged out: exported to a temporary folder,
     // then handed over as files.
     void dragSelectionOut();

@@ -368,6 +368,11 @@ private slots:
         recent->actions()[5]->trigger();
         QCOMPARE(m_window->archive()->GetDataPath(), nativePath(upk));
         QCOMPARE(names(2), QStringList({"&1 single.upk", "&2 dup.upk"}));
+        // An entry whose file is gone is offered for removal, and goes.
+        QVERIFY(QFile::remove(path("dup.upk")));
+        m_steps.append(textStep(QMessageBox::Question, {path("dup.upk"), "no longer there"}, QMessageBox::Yes));
+        recent->actions()[1]->trigger();
+        QCOMPARE(names(2), QStringList({"&1 single.upk", "&2 data0.vfs"}));
         QString folder;
         run("action_Open", {[&](QWidget *w) { folder = static_cast<QFileDialog *>(w)->directory().path(); }});
         QCOMPARE(folder, m_dir->path());
