@@ -290,6 +290,16 @@ private slots:
         QVERIFY(QApplication::exec() == 0 && !m_window->isVisible()); // Exit ends the event loop with 0
     }
 
+    // A second pack on the command line is refused with a word, before any window.
+    void commandLineTakesOnePack()
+    {
+        QProcess explorer;
+        explorer.start(EXPLORER_EXE, {path("a.upk"), path("b.upk")});
+        QVERIFY(explorer.waitForFinished(20000));
+        QCOMPARE(explorer.exitCode(), 1);
+        QVERIFY(explorer.readAllStandardError().contains(QFile::encodeName(path("b.upk")) + " is left over"));
+    }
+
     void openFillsTheTree()
     {
         const QString upk = writeUpk(path("single.upk")), bak = writeUpk(path("x.upk.bak"));
