@@ -3,7 +3,12 @@
 // is accepted to the filled tree view (the command's return), for a fresh
 // window and for a window that still shows the same pack (its items are
 // cleared first). Then the filter line on 100,000 and 1,000,000 entries:
-// one keystroke, from the changed text to the repainted tree.
+// one keystroke, from the changed text to the repainted tree. Last, the GUI
+// thread while a large preview loads: a 4 MiB text without a line break, a
+// 4 MiB text of short lines and a 3000 x 2000 picture, each chosen in the
+// tree; "worst_ms" is the longest the event loop was held (a keystroke
+// typed then waits that long), from the click to 300 ms after the preview.
+#include "DetailsPane.h"
 #include "MainWindow.h"
 #include "OutputFile.h"
 #include "PackWriter.h"
@@ -12,6 +17,10 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QBuffer>
+#include <QEventLoop>
+#include <QImage>
+#include <QTemporaryDir>
 #include <QStandardPaths>
 #include <QElapsedTimer>
 #include <QFileDialog>
@@ -166,6 +175,91 @@ BENCHMARK(BM_ExplorerFilterKeystroke)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(36);
+
+std::string Text(bool lineBreaks)
+{
+    std::string text;
+    while (text.size() < (4u << 20))
+        text += lineBreaks ? "a line of text to show in the preview\n" : "words without end ";
+    return text;
+}
+
+std::string Picture()
+{
+    QImage picture(3000, 2000, QImage::Format_RGB32);
+    picture.fill(Qt::darkCyan);
+    QBuffer png;
+    png.open(QIODevice::WriteOnly);
+    picture.save(&png, "PNG");
+    return png.data().toStdString();
+}
+
+void BM_ExplorerPreviewStall(benchmark::State &state)
+{
+    QTemporaryDir dir;
+    const char *names[] = {"long.txt", "lines.txt", "big.png"};
+    const std::string bytes[] = {Text(false), Text(true), Picture()};
+    std::vector<zarnik_pack::Entry> entries;
+    for (int i = 0; i < 3; ++i) {
+        zarnik_pack::Entry entry;
+        entry.path = std::string("content\\") + names[i];
+        entry.data = zarnik_pack::ToBytes(bytes[i]);
+        entry.storage = zarnik_pack::Storage::Stored;
+        entries.push_back(entry);
+    }
+    const QString pack = dir.filePath(QStringLiteral("preview.upk"));
+    const std::optional<zarnik_pack::Bytes> packBytes = zarnik_pack::BuildUpk(entries);
+    if (!packBytes || !zarnik_pack::WriteNewFile(QFile::encodeName(pack).toStdString(), *packBytes)) {
+        state.SkipWithError("cannot write the preview pack");
+        return;
+    }
+    MainWindow window;
+    window.resize(1000, 700);
+    window.show();
+    TimedOpen(window, pack);
+    auto *tree = window.findChild<QTreeWidget *>(QStringLiteral("treeWidget"));
+    auto *pane = window.findChild<DetailsPane *>();
+    const auto item = [&](const char *name) {
+        return tree->findItems(QString::fromLatin1(name), Qt::MatchRecursive).value(0);
+    };
+    if (!item(names[0])) {
+        state.SkipWithError("the pack did not open");
+        return;
+    }
+    const char *name = names[state.range(0)];
+    double worst = 0;
+    for (auto _ : state) {
+        tree->setCurrentItem(tree->topLevelItem(0));
+        QApplication::processEvents();
+        QElapsedTimer clock, total;
+        double longest = 0;
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            longest = std::max(longest, double(clock.nsecsElapsed()) / 1e6);
+            clock.restart();
+        });
+        QEventLoop loop;
+        QObject::connect(pane, &DetailsPane::previewShown, &loop,
+                         [&] { QTimer::singleShot(300, &loop, &QEventLoop::quit); });
+        tick.start(1);
+        total.start();
+        clock.start();
+        tree->setCurrentItem(item(name));
+        loop.exec();
+        longest = std::max(longest, double(clock.nsecsElapsed()) / 1e6);
+        state.SetIterationTime(double(total.nsecsElapsed()) / 1e9);
+        worst = std::max(worst, longest);
+    }
+    state.counters["worst_ms"] = worst;
+}
+
+BENCHMARK(BM_ExplorerPreviewStall)
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 
 } // namespace
 

@@ -22,5 +22,6 @@ private slots:
     void on_pushButton_clicked();
 
 private:
+    void retranslate();
     Ui::AboutDlg *ui;
 };

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QHeaderView>
 #include <QLocale>
+#include <QMouseEvent>
 #include <QSet>
 #include <QStyledItemDelegate>
 
@@ -79,6 +80,8 @@ void ArchiveTree::clear()
 {
     QTreeWidget::clear();
     m_rows.clear();
+    m_rowOf.clear();
+    m_match.clear();
     m_folderTotals.clear();
 }
 
@@ -98,6 +101,9 @@ void ArchiveTree::showArchive(const ArchiveNode *root)
     for (const ArchiveNode *child : root->m_Children)
         all.AddChild(*child, addNode(child, 0, top));
     m_rows[0].end = int(m_rows.size());
+    m_rowOf.reserve(qsizetype(m_rows.size()));
+    for (size_t i = 0; i < m_rows.size(); ++i)
+        m_rowOf.insert(m_rows[i].node, int(i));
     m_folderTotals.insert(root, all);
     setColumns(top, all, true);
     addTopLevelItem(top);
@@ -179,6 +185,7 @@ int ArchiveTree::setFilter(const QString &text)
     // match, or lies below a folder that matched. The root always stands.
     std::vector<unsigned char> shown(count, 0), underMatch(count, 0);
     shown[0] = 1;
+    bool hidesSelected = false;
     int shownRows = 0;
     for (size_t i = 1; i < count; ++i) {
         const size_t parent = size_t(m_rows[i].parent);
@@ -193,10 +200,30 @@ int ArchiveTree::setFilter(const QString &text)
             continue;
         m_rows[i].hidden = !shown[i];
         m_rows[i].item->setHidden(!shown[i]);
+        hidesSelected = hidesSelected || !shown[i];
+    }
+    if (filter.isEmpty()) {
+        m_match.clear();
+    } else {
+        for (size_t i = 0; i < count; ++i)
+            match[i] |= underMatch[i] ? BelowMatch : 0;
+        m_match = std::move(match);
+    }
+    // A row below a hidden one is hidden too, though its own flag may say
+    // otherwise: the selection is asked, not the rows.
+    if (hidesSelected) {
+        for (QTreeWidgetItem *item : selectedItems()) {
+            const int row = m_rowOf.value(nodeOf(item), -1);
+            bool visible = row >= 0;
+            for (int r = row; visible && r > 0; r = m_rows[size_t(r)].parent)
+                visible = !m_rows[size_t(r)].hidden;
+            if (!visible)
+                item->setSelected(false);
+        }
     }
     if (!filter.isEmpty() && shownRows <= kUnfoldAtMost) {
         for (size_t i = 0; i < count; ++i)
-            if ((match[i] & 2) && shown[i])
+            if ((m_match[i] & HoldsMatch) && shown[i])
                 m_rows[i].item->setExpanded(true);
     }
     return matching;
@@ -220,7 +247,58 @@ QList<const ArchiveNode *> ArchiveTree::selectedNodes() const
     return nodes;
 }
 
+QList<ExportItem> ArchiveTree::exportItems() const
+{
+    QList<ExportItem> items;
+    for (const ArchiveNode *node : selectedNodes()) {
+        const int row = m_rowOf.value(node, -1);
+        if (row < 0)
+            continue;
+        if (m_match.empty() || (m_match[size_t(row)] & (NameMatches | BelowMatch))) {
+            items.append(ExportItem{node, {}});
+            continue;
+        }
+        // Each match below, whole, at its place below the selected node.
+        for (int i = row + 1; i < m_rows[size_t(row)].end; ++i) {
+            if (!(m_match[size_t(i)] & NameMatches))
+                continue;
+            ExportItem item{m_rows[size_t(i)].node, {}};
+            for (int r = m_rows[size_t(i)].parent; r >= row; r = m_rows[size_t(r)].parent) {
+                item.leadingFolders.insert(item.leadingFolders.begin(), m_rows[size_t(r)].node);
+                if (r == row)
+                    break;
+            }
+            items.append(item);
+            i = m_rows[size_t(i)].end - 1; // all below comes along
+        }
+    }
+    return items;
+}
+
 void ArchiveTree::startDrag(Qt::DropActions)
 {
+    // The drag itself comes later, once its files are written: until the
+    // button is let go, the view's own dragging is over and its moves would
+    // extend the selection.
+    m_dragHeld = true;
     emit dragRequested();
+}
+
+void ArchiveTree::mouseMoveEvent(QMouseEvent *event)
+{
+    if (m_dragHeld && (event->buttons() & Qt::LeftButton)) {
+        event->accept();
+        return;
+    }
+    m_dragHeld = false; // the release went elsewhere
+    QTreeWidget::mouseMoveEvent(event);
+}
+
+void ArchiveTree::mouseReleaseEvent(QMouseEvent *event)
+{
+    QTreeWidget::mouseReleaseEvent(event);
+    if (m_dragHeld) {
+        m_dragHeld = false;
+        emit dragReleased();
+    }
 }

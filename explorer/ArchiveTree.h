@@ -5,6 +5,7 @@
 #pragma once
 
 #include "PackPath.h"
+#include "ExportThread.h"
 
 #include <QTreeWidget>
 
@@ -39,9 +40,15 @@ public:
 
     // Shows only the entries whose name matches `text` (see NameFilter),
     // their folders, and all below a folder that matches; "" shows all.
-    // When few match, their folders are unfolded. Returns the matching
+    // When few match, their folders are unfolded. What it hides leaves the
+    // selection: no command acts on what is not shown. Returns the matching
     // entries.
     int setFilter(const QString &text);
+
+    // What an export of the selection writes: each selected node whole, or,
+    // with a filter on, only the matching entries below it, at their places
+    // under it. Empty when nothing shown is selected.
+    QList<ExportItem> exportItems() const;
 
     // The selected nodes in the pack's order, without those that lie below
     // another selected one (a folder brings them along).
@@ -50,12 +57,20 @@ public:
     // "12.3 KB"; the sizes of the columns, the status bar and the details.
     static QString sizeText(quint64 bytes);
 
+    // A drag of the selection began and its button is still held.
+    bool dragHeld() const { return m_dragHeld; }
+
 signals:
     // The user began to drag the selection out of the window.
     void dragRequested();
+    // The button of that drag was let go (before the drag itself began).
+    void dragReleased();
 
 protected:
     void startDrag(Qt::DropActions supportedActions) override;
+    // While a drag waits for its files, moves select nothing.
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
     struct Row
@@ -70,8 +85,14 @@ private:
     Totals addNode(const zarnik::ArchiveNode *node, int parentRow, QTreeWidgetItem *parentItem);
     void setColumns(QTreeWidgetItem *item, const Totals &totals, bool isFolder);
 
+    // Per row, as the filter last left it.
+    enum Match : unsigned char { NameMatches = 1, HoldsMatch = 2, BelowMatch = 4 };
+
     std::vector<Row> m_rows; // depth first, the pack's order
+    QHash<const zarnik::ArchiveNode *, int> m_rowOf;
+    std::vector<unsigned char> m_match; // empty: no filter
     QHash<const zarnik::ArchiveNode *, Totals> m_folderTotals;
     QIcon m_folderIcon;
     QIcon m_documentIcon;
+    bool m_dragHeld = false;
 };

@@ -3,6 +3,9 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
+#include <cstdio>
+#include <cstdlib>
+
 QString packFromCommandLine(const QStringList &arguments)
 {
     QCoreApplication::setApplicationName(QStringLiteral("zarnik-explorer"));
@@ -18,5 +21,14 @@ QString packFromCommandLine(const QStringList &arguments)
                                  QCoreApplication::translate("CommandLine", "The pack to open."),
                                  QStringLiteral("[PACK]"));
     parser.process(arguments);
-    return parser.positionalArguments().value(0);
+    // One window shows one pack: a second name is a mistake, not a wish.
+    const QStringList packs = parser.positionalArguments();
+    if (packs.size() > 1) {
+        std::fprintf(stderr, "%s\n",
+                     qPrintable(QCoreApplication::translate(
+                                    "CommandLine", "zarnik-explorer: one pack at a time; %1 is left over.")
+                                    .arg(packs.mid(1).join(QLatin1Char(' ')))));
+        std::exit(1);
+    }
+    return packs.value(0);
 }

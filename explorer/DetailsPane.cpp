@@ -18,11 +18,31 @@ QString latin1(const std::string &s)
     return QString::fromLatin1(s.data(), qsizetype(s.size()));
 }
 
+// `text` with a chance to wrap after every separator and within every run
+// of 30 characters without one: a long path or name wraps in the pane
+// instead of widening it, and with it the window.
+QString breakable(const QString &text)
+{
+    const QChar zeroWidthSpace(0x200B);
+    QString out;
+    out.reserve(text.size() + text.size() / 8);
+    int run = 0;
+    for (const QChar c : text) {
+        out += c;
+        run = c.isSpace() ? 0 : run + 1;
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || run == 30) {
+            out += zeroWidthSpace;
+            run = 0;
+        }
+    }
+    return out;
+}
+
 // "<b>Size:</b> 1.2 kB (1,234 bytes)" lines of a small table.
 QString row(const QString &label, const QString &value)
 {
     return QStringLiteral("<tr><td><b>%1</b>&nbsp;&nbsp;</td><td>%2</td></tr>")
-        .arg(label.toHtmlEscaped(), value.toHtmlEscaped());
+        .arg(label.toHtmlEscaped(), breakable(value).toHtmlEscaped());
 }
 
 QString exactSize(quint64 bytes)
@@ -40,6 +60,13 @@ DetailsPane::DetailsPane(QWidget *parent)
 {
     ui->setupUi(this);
     ui->textView->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    // The pane's width is the splitter's to give: what a label holds never
+    // asks for more (a long path wraps, see breakable()).
+    for (QLabel *label : {ui->titleLabel, ui->detailsLabel, ui->messageLabel}) {
+        QSizePolicy policy = label->sizePolicy();
+        policy.setHorizontalPolicy(QSizePolicy::Ignored);
+        label->setSizePolicy(policy);
+    }
     m_pool.setMaxThreadCount(1);
     clear();
 }
@@ -92,7 +119,7 @@ void DetailsPane::showMessage(const QString &text)
 void DetailsPane::showFile(const CZarnikArchive *archive, const ArchiveNode *file)
 {
     dropPreview();
-    ui->titleLabel->setText(latin1(file->m_Name));
+    ui->titleLabel->setText(breakable(latin1(file->m_Name)));
     // The data file's path is the system's own, in its file-name encoding.
     const QString dataFile =
         file->m_DataFile < archive->GetDataFileCount()
@@ -151,7 +178,7 @@ void DetailsPane::showPreview(quint64 generation, const Preview &preview)
 void DetailsPane::showFolder(const ArchiveNode *folder, const ArchiveTree::Totals &totals)
 {
     dropPreview();
-    ui->titleLabel->setText(latin1(folder->m_Name));
+    ui->titleLabel->setText(breakable(latin1(folder->m_Name)));
     ui->detailsLabel->setText(QStringLiteral("<table>") + row(tr("Path:"), latin1(folder->m_Path))
                               + row(tr("Files below:"), QLocale().toString(qulonglong(totals.files)))
                               + row(tr("Folders below:"), QLocale().toString(qulonglong(totals.folders)))

@@ -9,17 +9,17 @@ using zarnik::CZarnikArchive;
 using zarnik::ExtractDestination;
 using zarnik::ExtractOutcome;
 
-ExportThread::ExportThread(const CZarnikArchive *archive, const QList<const ArchiveNode *> &nodes,
+ExportThread::ExportThread(const CZarnikArchive *archive, const QList<ExportItem> &items,
                            const QString &destination, unsigned workers, QObject *parent)
     : QThread(parent)
     , m_archive(archive)
-    , m_nodes(nodes)
+    , m_items(items)
     , m_totalBytes(0)
     , m_workers(workers)
 {
     m_result.destination = destination;
-    for (const ArchiveNode *node : nodes) {
-        const zarnik::TreeTotals totals = zarnik::CountTree(node);
+    for (const ExportItem &item : items) {
+        const zarnik::TreeTotals totals = zarnik::CountTree(item.node);
         m_totalBytes += totals.unpackedBytes;
         m_result.filesTotal += int(totals.files);
     }
@@ -46,12 +46,14 @@ void ExportThread::run()
     // The library writes with the system's 8-bit calls: the file-system
     // encoding keeps every name the dialog can return writable.
     const std::string destination = QFile::encodeName(m_result.destination).toStdString();
-    for (const ArchiveNode *node : qAsConst(m_nodes)) {
+    for (const ExportItem &item : qAsConst(m_items)) {
+        const ArchiveNode *node = item.node;
         // One file alone goes to exactly the path chosen; anything else
-        // below the directory chosen, under its own name.
-        const bool alone = m_nodes.size() == 1 && !m_below && !node->IsFolder();
+        // below the directory chosen, at its place below its leading
+        // folders.
+        const bool alone = m_items.size() == 1 && !m_below && !node->IsFolder() && item.leadingFolders.empty();
         m_result.end = extraction.Extract(*node, alone ? ExtractDestination::File(destination)
-                                                       : ExtractDestination::Folder(destination));
+                                                       : ExtractDestination::Folder(destination, item.leadingFolders));
         if (m_result.end != zarnik::ExtractEnd::Finished)
             break; // stopped, the disk full, or no data to read
     }

@@ -15,6 +15,16 @@
 
 #include <atomic>
 #include <cstdint>
+#include <vector>
+
+// One node to export; with `leadingFolders` (the folders from a selected one
+// down to the node's parent) it is written below the destination directory
+// at its place under them, as a filtered export writes only what matched.
+struct ExportItem
+{
+    const zarnik::ArchiveNode *node = nullptr;
+    std::vector<const zarnik::ArchiveNode *> leadingFolders;
+};
 
 struct ExportResult
 {
@@ -45,11 +55,13 @@ class ExportThread : public QThread, private zarnik::ExtractCallback
     Q_OBJECT
 
 public:
-    // `archive` and `nodes` must stay until the thread is deleted. One file
-    // goes to exactly the path `destination`; a folder, or each of several
-    // nodes, below the directory `destination` under its own name. `workers`: files written at
-    // once (0: the library chooses).
-    ExportThread(const zarnik::CZarnikArchive *archive, const QList<const zarnik::ArchiveNode *> &nodes,
+    // `archive` and the items' nodes must stay until the thread is deleted.
+    // One item goes to `destination` as the library writes it (a file to
+    // exactly that path, a folder below it); several go below the directory
+    // `destination`, each under its own name or at its place below its
+    // leading folders. `workers`: files written at once (0: the library
+    // chooses).
+    ExportThread(const zarnik::CZarnikArchive *archive, const QList<ExportItem> &items,
                  const QString &destination, unsigned workers, QObject *parent);
     ~ExportThread() override;
 
@@ -82,7 +94,7 @@ private:
 
     // Written in the GUI thread before start() and only read by the worker.
     const zarnik::CZarnikArchive *m_archive;
-    QList<const zarnik::ArchiveNode *> m_nodes;
+    QList<ExportItem> m_items;
     uint64_t m_totalBytes;
     std::atomic<bool> m_stop{false};
     unsigned m_workers;

@@ -25,6 +25,13 @@ void addRecentPack(const QString &path)
     QSettings().setValue(kRecentKey, packs.mid(0, kRecentPacks));
 }
 
+void removeRecentPack(const QString &path)
+{
+    QStringList packs = recentPacks();
+    packs.removeAll(path);
+    QSettings().setValue(kRecentKey, packs);
+}
+
 void clearRecentPacks()
 {
     QSettings().remove(kRecentKey);

@@ -12,6 +12,7 @@ constexpr int kRecentPacks = 8;
 QStringList recentPacks();
 // Puts `path` first, once; the oldest beyond kRecentPacks go.
 void addRecentPack(const QString &path);
+void removeRecentPack(const QString &path);
 void clearRecentPacks();
 
 QString openFolder();

@@ -29,6 +29,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLocale>
 #include <QMessageBox>
 #include <QTreeWidgetItem>
 
@@ -72,6 +73,7 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->treeWidget, &QTreeWidget::itemSelectionChanged, this, &MainWindow::updateActions);
     connect(ui->treeWidget, &QWidget::customContextMenuRequested, this, &MainWindow::showTreeMenu);
     connect(ui->treeWidget, &ArchiveTree::dragRequested, this, &MainWindow::dragSelectionOut);
+    connect(ui->treeWidget, &ArchiveTree::dragReleased, this, &MainWindow::abandonDrag);
     setAcceptDrops(true);
     connect(ui->treeWidget, &QTreeWidget::itemSelectionChanged, this,
             &MainWindow::updateSelectionStatus);
@@ -153,6 +155,17 @@ const ArchiveNode *MainWindow::selectedNode() const
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
+    // The line edit claims Ctrl+E (the end of the line) for itself; the
+    // window's commands come first.
+    if (watched == ui->filterEdit && event->type() == QEvent::ShortcutOverride) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const QKeySequence typed(key->keyCombination());
+        for (const QAction *action : {ui->actionExport, ui->actionCopyPath})
+            if (action->shortcut() == typed) {
+                event->ignore();
+                return true;
+            }
+    }
     // Escape in the filter line gives the whole tree back.
     if (watched == ui->filterEdit && event->type() == QEvent::KeyPress
         && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape
@@ -166,6 +179,7 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 void MainWindow::applyFilter(const QString &text)
 {
     const int matching = ui->treeWidget->setFilter(text);
+    updateActions(); // what Export writes follows the filter
     if (text.isEmpty())
         updateSelectionStatus();
     else
@@ -179,13 +193,16 @@ void MainWindow::updateSelectionStatus()
         m_statusLabel->clear();
         return;
     }
-    const auto files = [](quint64 n) { return n == 1 ? tr("1 file") : tr("%1 files").arg(n); };
+    const auto files = [](quint64 n) {
+        return n == 1 ? tr("1 file") : tr("%1 files").arg(QLocale().toString(n));
+    };
     const QList<const ArchiveNode *> nodes = ui->treeWidget->selectedNodes();
     // With nothing or the whole pack selected, the pack's numbers.
     if (nodes.isEmpty() || (nodes.size() == 1 && nodes.first() == m_archive->GetRoot())) {
         const ArchiveTree::Totals all = ui->treeWidget->totals(m_archive->GetRoot());
-        const QString folders =
-            all.folders == 1 ? tr("1 folder") : tr("%1 folders").arg(all.folders);
+        const QString folders = all.folders == 1
+                                    ? tr("1 folder")
+                                    : tr("%1 folders").arg(QLocale().toString(all.folders));
         m_statusLabel->setText(tr("%1 in %2, %3 (%4 stored)")
                                    .arg(files(all.files), folders, ArchiveTree::sizeText(all.unpackedBytes),
                                         ArchiveTree::sizeText(all.storedBytes)));
@@ -194,7 +211,9 @@ void MainWindow::updateSelectionStatus()
     ArchiveTree::Totals sum;
     for (const ArchiveNode *node : nodes)
         sum += ui->treeWidget->totals(node);
-    const QString items = nodes.size() == 1 ? tr("1 item") : tr("%1 items").arg(nodes.size());
+    const QString items = nodes.size() == 1
+                              ? tr("1 item")
+                              : tr("%1 items").arg(QLocale().toString(nodes.size()));
     m_statusLabel->setText(tr("%1 selected: %2, %3")
                                .arg(items, files(sum.files), ArchiveTree::sizeText(sum.unpackedBytes)));
 }
@@ -224,7 +243,8 @@ void MainWindow::updateActions()
     ui->action_Open->setEnabled(!exporting);
     for (QAction *recent : ui->menuRecent->actions())
         recent->setEnabled(!exporting);
-    ui->actionExport->setEnabled(!exporting && selectedNode());
+    ui->actionExport->setEnabled(!exporting && m_archive
+                                 && !ui->treeWidget->exportItems().isEmpty());
     ui->actionCopyPath->setEnabled(selectedNode());
 }
 
@@ -254,7 +274,8 @@ void MainWindow::on_actionExport_triggered()
 {
     const QList<const ArchiveNode *> selected = m_archive ? ui->treeWidget->selectedNodes()
                                                           : QList<const ArchiveNode *>();
-    if (selected.isEmpty() || m_exportThread)
+    const QList<ExportItem> items = ui->treeWidget->exportItems();
+    if (items.isEmpty() || m_exportThread)
         return;
     // One file is saved under a name the user gives; a folder, or several
     // items, go below a directory.
@@ -269,7 +290,7 @@ void MainWindow::on_actionExport_triggered()
     Habits::setExportFolder(selected.size() == 1 && !first->IsFolder()
                                 ? QFileInfo(path).absolutePath()
                                 : path);
-    startExport({selected.begin(), selected.end()}, path);
+    startExport(items, path);
 }
 
 void MainWindow::on_actionCopyPath_triggered()
@@ -291,12 +312,12 @@ void MainWindow::showTreeMenu(const QPoint &position)
     menu.exec(ui->treeWidget->viewport()->mapToGlobal(position));
 }
 
-void MainWindow::startExport(const QList<const ArchiveNode *> &nodes, const QString &destination,
+void MainWindow::startExport(const QList<ExportItem> &items, const QString &destination,
                              bool forDrag)
 {
     // A child of the window, so nothing of it outlives the window; it
     // deletes itself once finished.
-    m_exportThread = new ExportThread(m_archive, nodes, destination, m_exportWorkers, this);
+    m_exportThread = new ExportThread(m_archive, items, destination, m_exportWorkers, this);
     m_exportForDrag = forDrag;
     if (forDrag)
         m_exportThread->placeBelow();
@@ -322,12 +343,15 @@ void MainWindow::onExportDone(const ExportResult &result)
     m_exportThread = nullptr; // it deletes itself once finished
     endExport();
 
-    if (m_exportForDrag && result.complete()) {
+    if (m_exportForDrag) {
         m_exportForDrag = false;
-        finishDrag();
-        return;
+        // A drag begins only under a held button; one let go, or cancelled,
+        // ends without a word. What failed is told.
+        if (result.complete() && ui->treeWidget->dragHeld())
+            finishDrag();
+        if (result.complete() || result.end == zarnik::ExtractEnd::Stopped)
+            return;
     }
-    m_exportForDrag = false;
 
     if (result.complete()) {
         statusBar()->showMessage(tr("Exported %1 to %2")
@@ -345,26 +369,34 @@ void MainWindow::onExportDone(const ExportResult &result)
 void MainWindow::dragEnterEvent(QDragEnterEvent *e)
 {
     // Items dragged out of the tree are no pack to open when they come back.
-    if (!m_exportThread && !e->source() && !droppedPack(e->mimeData()).isEmpty())
-        e->acceptProposedAction();
+    // A pack is only read: taken as a copy, never as a move that would let
+    // the source delete it.
+    if (!m_exportThread && !e->source() && (e->possibleActions() & Qt::CopyAction)
+        && !droppedPack(e->mimeData()).isEmpty()) {
+        e->setDropAction(Qt::CopyAction);
+        e->accept();
+    }
 }
 
 void MainWindow::dropEvent(QDropEvent *e)
 {
     const QString pack = droppedPack(e->mimeData());
-    if (pack.isEmpty() || m_exportThread || e->source())
+    if (pack.isEmpty() || m_exportThread || e->source() || !(e->possibleActions() & Qt::CopyAction))
         return;
-    e->acceptProposedAction();
+    e->setDropAction(Qt::CopyAction);
+    e->accept();
     // After the drop has ended: the source waits for it, and opening may ask.
     QTimer::singleShot(0, this, [this, pack] { openPack(pack); });
 }
 
 QString MainWindow::droppedPack(const QMimeData *mime)
 {
-    // The first local file; the name test comes with the opening.
+    // The first local file, when it is a file: any file may be a pack (the
+    // library routes it by its name), and why it fails to open comes with
+    // the opening.
     for (const QUrl &url : mime->urls())
         if (url.isLocalFile())
-            return url.toLocalFile();
+            return QFileInfo(url.toLocalFile()).isFile() ? url.toLocalFile() : QString();
     return QString();
 }
 
@@ -373,7 +405,8 @@ void MainWindow::dragSelectionOut()
     if (m_exportThread || !m_archive)
         return;
     const QList<const ArchiveNode *> nodes = ui->treeWidget->selectedNodes();
-    if (nodes.isEmpty())
+    const QList<ExportItem> items = ui->treeWidget->exportItems();
+    if (items.isEmpty())
         return;
     // File managers take files, not archive entries: they are written first,
     // with the export's own machinery, to a folder that lives until the next
@@ -385,7 +418,13 @@ void MainWindow::dragSelectionOut()
     m_dragNames.clear();
     for (const ArchiveNode *node : nodes)
         m_dragNames << latin1(node->m_Name);
-    startExport({nodes.begin(), nodes.end()}, m_dragFolder->path(), true);
+    startExport(items, m_dragFolder->path(), true);
+}
+
+void MainWindow::abandonDrag()
+{
+    if (m_exportForDrag && m_exportThread)
+        m_exportThread->requestStop();
 }
 
 void MainWindow::finishDrag()
@@ -428,7 +467,7 @@ void MainWindow::updateRecentMenu()
         const QString pack = packs[i];
         QAction *action = menu->addAction(
             QStringLiteral("&%1 %2").arg(i + 1).arg(QFileInfo(pack).fileName()),
-            this, [this, pack] { openPack(pack); });
+            this, [this, pack] { openRecentPack(pack); });
         action->setToolTip(QDir::toNativeSeparators(pack));
         action->setStatusTip(QDir::toNativeSeparators(pack));
         action->setEnabled(!m_exportThread);
@@ -441,6 +480,24 @@ void MainWindow::updateRecentMenu()
         });
     }
     menu->setEnabled(!packs.isEmpty());
+}
+
+void MainWindow::openRecentPack(const QString &fileName)
+{
+    // A pack deleted or moved since: its entry is of no more use.
+    if (!QFileInfo::exists(fileName)) {
+        const auto answer = QMessageBox::question(
+            this, tr("Pack not found"),
+            tr("%1 is no longer there.\nRemove it from the Recent list?")
+                .arg(QDir::toNativeSeparators(fileName)),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+        if (answer == QMessageBox::Yes) {
+            Habits::removeRecentPack(fileName);
+            updateRecentMenu();
+        }
+        return;
+    }
+    openPack(fileName);
 }
 
 bool MainWindow::openPack(const QString &fileName)
@@ -465,6 +522,9 @@ bool MainWindow::openPack(const QString &fileName)
 
     Habits::addRecentPack(QFileInfo(fileName).absoluteFilePath());
     updateRecentMenu();
+    // The last pack's export line does not speak for this one.
+    statusBar()->clearMessage();
+    setWindowTitle(tr("%1 - Zarnik Explorer").arg(QFileInfo(fileName).fileName()));
 
     // The items point at the old archive's nodes, and a preview may read
     // it: they go before it.
@@ -475,6 +535,9 @@ bool MainWindow::openPack(const QString &fileName)
 
     ui->treeWidget->showArchive(m_archive->GetRoot());
     ui->treeWidget->setFilter(ui->filterEdit->text());
+    // The whole pack chosen, as the details pane describes it: Export acts
+    // on what the window shows.
+    ui->treeWidget->setCurrentItem(ui->treeWidget->topLevelItem(0));
     updateSelectionStatus();
     updateDetails();
     updateActions();
@@ -489,9 +552,12 @@ bool MainWindow::openPack(const QString &fileName)
         details << where + QStringLiteral(": ") + QString::fromUtf8(OpenReportText(item.kind));
     }
     QMessageBox box(QMessageBox::Warning, tr("Pack opened with omissions"),
-                    tr("The pack opened, but %n part(s) of it were passed over: what could be "
-                       "read is shown. See the details.",
-                       nullptr, int(report.size())),
+                    report.size() == 1
+                        ? tr("The pack opened, but 1 part of it was passed over: what could be "
+                             "read is shown. See the details.")
+                        : tr("The pack opened, but %1 parts of it were passed over: what could "
+                             "be read is shown. See the details.")
+                              .arg(QLocale().toString(qulonglong(report.size()))),
                     QMessageBox::Ok, this);
     box.setDetailedText(details.join('\n'));
     box.exec();

@@ -13,6 +13,7 @@ class CZarnikArchive;
 struct ArchiveNode;
 } // namespace zarnik
 class ExportThread;
+struct ExportItem;
 struct ExportResult;
 class ProgressDlg;
 class QLabel;
@@ -69,16 +70,21 @@ private slots:
     void showTreeMenu(const QPoint &position);
     void updateDetails();
     void updateRecentMenu();
+    // A Recent entry chosen: opened, or offered for removal when its file
+    // is gone.
+    void openRecentPack(const QString &fileName);
     // The tree's selection dragged out: exported to a temporary folder,
     // then handed over as files.
     void dragSelectionOut();
+    // The drag's button let go while its files were written: no drag.
+    void abandonDrag();
 
 private:
     const zarnik::ArchiveNode *selectedNode() const;
     // Asks where to save a file, until the user names one that does not
     // exist or gives up (empty).
     QString askFileDestination(const zarnik::ArchiveNode *node);
-    void startExport(const QList<const zarnik::ArchiveNode *> &nodes, const QString &destination,
+    void startExport(const QList<ExportItem> &items, const QString &destination,
                      bool forDrag = false);
     void finishDrag();
     // The export's thread and dialog go; a running worker is stopped, and

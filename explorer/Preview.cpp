@@ -27,6 +27,24 @@ bool looksLikeText(const QByteArray &bytes)
     return true;
 }
 
+// `text` with a line break after every kLineChars characters of a line.
+QString inPieces(const QString &text, int lineChars)
+{
+    QString out;
+    out.reserve(text.size() + text.size() / lineChars);
+    qsizetype lineStart = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == QLatin1Char('\n')) {
+            lineStart = i + 1;
+        } else if (i - lineStart == lineChars) {
+            out += QLatin1Char('\n');
+            lineStart = i;
+        }
+        out += text[i];
+    }
+    return out;
+}
+
 } // namespace
 
 Preview Preview::make(const CZarnikArchive &archive, const ArchiveNode &node)
@@ -85,6 +103,7 @@ Preview Preview::fromBytes(const QByteArray &bytes, const QString &name)
         preview.text = utf8.decode(sample);
         if (utf8.hasError())
             preview.text = QString::fromLatin1(head);
+        preview.text = inPieces(preview.text, kLineChars);
         return preview;
     }
     preview.kind = Kind::Hex;

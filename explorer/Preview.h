@@ -23,9 +23,13 @@ struct Preview
 
     // Files larger than this (stored or unpacked) get details only.
     static constexpr quint32 kMaxBytes = 64u << 20;
-    // The hex view and the text view stop here.
+    // The hex view and the text view stop here: what the GUI thread lays
+    // out of a preview stays small whatever the file holds.
     static constexpr int kHexBytes = 64 << 10;
-    static constexpr int kTextBytes = 4 << 20;
+    static constexpr int kTextBytes = 64 << 10;
+    // A longer line is shown in pieces of this many characters: laying out
+    // one line of megabytes would hold the window for seconds.
+    static constexpr int kLineChars = 1000;
 
     // Reads and decodes `node`; safe from any thread while the archive stays.
     static Preview make(const zarnik::CZarnikArchive &archive, const zarnik::ArchiveNode &node);

@@ -8,6 +8,7 @@
 #include "ExportThread.h"
 #include "MainWindow.h"
 #include "PackKit.h"
+#include "Preview.h"
 #include "ProgressDlg.h"
 #include "ZarnikArchive.h"
 
@@ -156,6 +157,7 @@ class TestExplorer : public QObject
     int m_pauseAt = 0;
     std::function<void()> m_atPause;
     QSemaphore m_resume;
+    int m_drags = 0; // drags begun
 
     QString path(const QString &relative) const { return m_dir->filePath(relative); }
     QStringList view() { return describe(m_tree->topLevelItem(0), m_window->archive()->GetRoot()); }
@@ -171,6 +173,9 @@ class TestExplorer : public QObject
     // The progress dialog shows before the worker starts: the hold goes in then.
     bool eventFilter(QObject *o, QEvent *e) override
     {
+        // Every drag goes once it ended (at once when no button is held), whether or not it was seen.
+        if (e->type() == QEvent::DeferredDelete && o->inherits("QDrag"))
+            ++m_drags;
         if (m_pauseAt == 0 || e->type() != QEvent::Show || !o->inherits("ProgressDlg"))
             return false;
         const auto hold = [this, at = m_pauseAt](const QString &, int number, int) {
@@ -285,14 +290,27 @@ private slots:
         QVERIFY(QApplication::exec() == 0 && !m_window->isVisible()); // Exit ends the event loop with 0
     }
 
+    // A second pack on the command line is refused with a word, before any window.
+    void commandLineTakesOnePack()
+    {
+        QProcess explorer;
+        explorer.start(EXPLORER_EXE, {path("a.upk"), path("b.upk")});
+        QVERIFY(explorer.waitForFinished(20000));
+        QCOMPARE(explorer.exitCode(), 1);
+        QVERIFY(explorer.readAllStandardError().contains(QFile::encodeName(path("b.upk")) + " is left over"));
+    }
+
     void openFillsTheTree()
     {
         const QString upk = writeUpk(path("single.upk")), bak = writeUpk(path("x.upk.bak"));
         // Through Open, the command line or a drop; the same view each time. The extension may sit anywhere
         // in the name; names outside Latin-1 open on both routes; the index opens its set.
+        // A drop is taken as a copy, though the source proposes a move (Shift held: it would delete the pack).
         QMimeData dropped;
-        QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
-        QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+        const Qt::DropActions offered = Qt::MoveAction | Qt::CopyAction | Qt::LinkAction;
+        QDragEnterEvent enter(QPoint(20, 20), offered, &dropped, Qt::LeftButton, Qt::ShiftModifier);
+        QDropEvent drop(QPointF(20, 20), offered, &dropped, Qt::LeftButton, Qt::ShiftModifier);
+        QCOMPARE(drop.proposedAction(), Qt::MoveAction);
         const QStringList files{upk, writeVfs(path("set")), upk, bak, path("set/content.vfi"),
                                 writeUpk(path(QStringLiteral("\u03A9mega/\u65E5\u672C.upk"))),
                                 writeVfs(path(QStringLiteral("\u03A9mega/\u0416")))};
@@ -301,9 +319,16 @@ private slots:
                 m_window->openPack(packFromCommandLine({"zarnik-explorer", files[i]}));
             } else if (i == 3) {
                 dropped.setUrls({QUrl::fromLocalFile(files[i])});
-                QCoreApplication::sendEvent(m_window, &enter);
-                QVERIFY(enter.isAccepted());
+                // A folder and a missing file are refused as they enter; any file may be a pack.
+                for (const QString &refused : {path("set"), path("gone.upk"), files[i]}) {
+                    dropped.setUrls({QUrl::fromLocalFile(refused)});
+                    enter.setAccepted(false);
+                    QCoreApplication::sendEvent(m_window, &enter);
+                    QCOMPARE(enter.isAccepted() ? enter.dropAction() : Qt::IgnoreAction,
+                             refused == files[i] ? Qt::CopyAction : Qt::IgnoreAction);
+                }
                 QCoreApplication::sendEvent(m_window, &drop);
+                QCOMPARE(drop.dropAction(), Qt::CopyAction);
                 QTRY_VERIFY(m_window->archive()->GetDataFilePath(0) == nativePath(files[i]));
             } else {
                 open(files[i]);
@@ -338,7 +363,8 @@ private slots:
         // What opening passed over is named in a warning; the rest opens.
         run("action_Open", {fileStep(writeUpk(path("dup.upk"), {e("content\\dup.txt", "a"),
                                                                  e("content\\dup.txt", "b")})),
-                            textStep(QMessageBox::Warning, {"passed over", "content\\dup.txt"})});
+                            textStep(QMessageBox::Warning, {"1 part of it was passed over", "content\\dup.txt"})});
+        QCOMPARE(m_window->windowTitle(), "dup.upk - Zarnik Explorer");
         QCOMPARE(view(), QStringList({"content [folder]", "  dup.txt [document]", "  dup.txt [document]"}));
         // File > Recent: newest first, each once, and opens; Open starts where the last pack was chosen.
         QMenu *recent = m_window->findChild<QMenu *>("menuRecent");
@@ -354,6 +380,11 @@ private slots:
         recent->actions()[6]->trigger();
         QCOMPARE(m_window->archive()->GetDataFilePath(0), nativePath(upk));
         QCOMPARE(names(2), QStringList({"&1 single.upk", "&2 dup.upk"}));
+        // An entry whose file is gone is offered for removal, and goes.
+        QVERIFY(QFile::remove(path("dup.upk")));
+        m_steps.append(textStep(QMessageBox::Question, {path("dup.upk"), "no longer there"}, QMessageBox::Yes));
+        recent->actions()[1]->trigger();
+        QCOMPARE(names(2), QStringList({"&1 single.upk", "&2 ODD.UPK"}));
         QString folder;
         run("action_Open", {[&](QWidget *w) { folder = static_cast<QFileDialog *>(w)->directory().path(); }});
         QCOMPARE(folder, m_dir->path());
@@ -380,6 +411,7 @@ private slots:
         auto *status = m_window->statusBar()->findChild<QLabel *>();
         QCOMPARE(status->text(),
                  "7 files in 4 folders, " + size(gfxSize + 21) + " (" + size(allStored) + " stored)");
+        m_tree->clearSelection();
         for (const char *name : {"readme.txt", "gfx"})
             item(name)->setSelected(true);
         QCOMPARE(status->text(), "2 items selected: 4 files, " + size(gfxSize + 5));
@@ -421,6 +453,8 @@ private slots:
                                    e("content\\p\\blob.bin", std::string("\0\1\2\3hello", 9)), e("content\\p\\void.dat", ""),
                                    e("content\\p\\bad.bin", std::string(64, '\xFF'), Storage::Stored)};
         entries.back().unpackedSize = 1000;
+        const std::string longName(230, 'n'), longLine(Preview::kTextBytes * 2, 'w');
+        entries.push_back(e("content\\p\\long\\" + longName + "\\" + longName.substr(0, 8) + ".txt", longLine));
         const QString upk = writeUpk(path("kinds.upk"), entries);
         open(upk);
         auto *pane = m_window->findChild<DetailsPane *>();
@@ -430,7 +464,7 @@ private slots:
             QSignalSpy shown(pane, &DetailsPane::previewShown);
             if (!select(name) || !shown.wait(10000))
                 return QStringLiteral("<no preview>");
-            if (!details->text().contains(QDir::toNativeSeparators(upk)))
+            if (!QString(details->text()).remove(QChar(0x200B)).contains(QDir::toNativeSeparators(upk))) // wraps
                 return "<details: " + details->text() + '>';
             QWidget *page = pane->findChild<QStackedWidget *>()->currentWidget();
             if (auto *text = qobject_cast<QPlainTextEdit *>(page))
@@ -447,7 +481,23 @@ private slots:
                  {"bad.bin", "message:No preview: " + QString(ExtractOutcomeText(ExtractOutcome::Damaged)) + '.'}})
             QCOMPARE(preview(name), shown);
         QVERIFY(details->text().contains("64 bytes, packed")); // bad.bin's stored bytes
-        QVERIFY(select("p") && details->text().contains(QRegularExpression("Files below:.*6"))); // a folder
+        // A long path and name wrap in the pane: the window's size never follows them. A text of one long
+        // line is laid out in pieces, and only its beginning: the GUI thread is never held for seconds.
+        const auto smallest = [&] {
+            for (int depth = 0; depth < 8; ++depth) // each layout asks the one around it
+                QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+            return m_window->minimumSizeHint().width();
+        };
+        const QSize size = m_window->size();
+        const int least = smallest();
+        QCOMPARE(preview("nnnnnnnn.txt"), "text:" + QString(40, 'w'));
+        QVERIFY(smallest() <= least);
+        QCOMPARE(m_window->size(), size);
+        const QString text = pane->findChild<QPlainTextEdit *>()->toPlainText();
+        QVERIFY(text.size() < Preview::kTextBytes + Preview::kTextBytes / 100 + 100);
+        for (const QString &line : text.split('\n'))
+            QVERIFY(line.size() <= Preview::kLineChars);
+        QVERIFY(select("p") && details->text().contains(QRegularExpression("Files below:.*7"))); // a folder
     }
 
     // Each export writes byte-exact into a folder named outside Latin-1, and nothing else: one file under
@@ -517,6 +567,97 @@ private slots:
         QCOMPARE(bar, rising);
     }
 
+    // With a filter on, Export (and a drag) writes the matches below the selection, in their folders; every
+    // enabled command acts on what the window shows.
+    void filteredExportAndShownCommands()
+    {
+        open(writeUpk(path("pack.upk")));
+        auto *exportAction = m_window->findChild<QAction *>(QStringLiteral("actionExport"));
+        auto *filter = m_window->findChild<QLineEdit *>("filterEdit");
+        // Opened, the whole pack is chosen, as the details pane says. The filter line yields the window's
+        // shortcuts: Ctrl+E, the end of the line where the desktop's keys follow Emacs, exports. Ctrl+A, which
+        // a line edit claims everywhere, stands in for it.
+        QVERIFY(m_tree->selectedItems() == QList<QTreeWidgetItem *>{m_tree->topLevelItem(0)} && exportAction->isEnabled());
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window));
+        filter->setFocus();
+        exportAction->setShortcut(QKeySequence::SelectAll);
+        m_steps.append(fileStep(QString()));
+        QTest::keyClick(m_window->windowHandle(), Qt::Key_A, Qt::ControlModifier); // to the focus, as typed
+        QVERIFY2(m_steps.isEmpty(), "the shortcut in the filter line did not export");
+        QTest::keyRelease(m_window->windowHandle(), Qt::Key_Control); // QTest leaves Ctrl held
+        const auto landed = [&](const QString &out) {
+            QStringList files;
+            for (QDirIterator it(out, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+                 it.hasNext();)
+                files << QDir(out).relativeFilePath(it.next());
+            files.sort();
+            return files.join(' ');
+        };
+        for (const auto &[text, selected, files, count] : std::vector<std::tuple<QString, QString, QString, QString>>{
+                 {"bmp", "content", "content content/gfx content/gfx/icon.bmp content/gfx/logo.bmp content/gfx/ui "
+                                    "content/gfx/ui/button.bmp", "3 files"},
+                 {"ui", "gfx", "gfx gfx/ui gfx/ui/button.bmp", "1 file"},
+                 {"*.wav", "sound", "sound sound/a.wav", "1 file"}}) {
+            filter->setText(text);
+            QVERIFY(select(selected));
+            const QString out = path("out-" + text);
+            QVERIFY(QDir().mkpath(out));
+            exportTo(out);
+            QCOMPARE(landed(out), files);
+            QVERIFY(m_window->statusBar()->currentMessage().startsWith("Exported " + count + " ("));
+        }
+        // Another pack opened, the last export's line goes.
+        open(writeUpk(path("other.upk")));
+        QCOMPARE(m_window->statusBar()->currentMessage(), QString());
+        // What the filter hides leaves the selection, and Export has nothing to act on.
+        filter->clear();
+        QVERIFY(select("button.bmp") && exportAction->isEnabled());
+        filter->setText("readme");
+        QVERIFY(m_tree->selectedItems().isEmpty() && !exportAction->isEnabled());
+        // Only the root stands when nothing matches: chosen, it offers nothing to export.
+        QVERIFY(select("content"));
+        filter->setText("nothing");
+        QVERIFY(!exportAction->isEnabled());
+    }
+
+    // A drag out writes the files first; it begins once they stand, if the button is still held. Let go while
+    // they are written, the export stops and no drag begins; moves meanwhile select nothing.
+    void dragOut()
+    {
+        std::string text;
+        open(writeUpk(path("pack.upk"), largeEntries(text)));
+        m_window->setExportWorkers(1);
+        m_tree->expandAll();
+        QWidget *viewport = m_tree->viewport();
+        int &drags = m_drags = 0;
+        QTimer watch; // a drag under a held button runs its own event loop until a drop: cancelled
+        connect(&watch, &QTimer::timeout, this, [&] {
+            if (m_window->findChild<QDrag *>())
+                QDrag::cancel();
+        });
+        watch.start(5);
+        for (const bool letGo : {true, false}) {
+            QVERIFY(select(letGo ? "big" : "part0.txt"));
+            const QPoint at = m_tree->visualItemRect(m_tree->selectedItems()[0]).center();
+            m_pauseAt = letGo ? 3 : 0;
+            m_atPause = [&] {
+                QTest::mouseMove(viewport, at + QPoint(40, 60));
+                QCOMPARE(m_tree->selectedItems().size(), 1);
+                QTest::mouseRelease(viewport, Qt::LeftButton, {}, at + QPoint(40, 60));
+            };
+            QTest::mousePress(viewport, Qt::LeftButton, {}, at);
+            QTest::mouseMove(viewport, at + QPoint(5, 0));
+            QTest::mouseMove(viewport, at + QPoint(40, 0));
+            QVERIFY(m_window->exportThread());
+            QTRY_VERIFY_WITH_TIMEOUT(!m_window->exportThread(), 20000);
+            QTRY_COMPARE(drags, letGo ? 0 : 1);
+            if (!letGo)
+                QTest::mouseRelease(viewport, Qt::LeftButton, {}, at + QPoint(40, 0));
+            QCOMPARE(m_tree->selectedItems().size(), 1);
+        }
+    }
+
     void exportRefusesAndReports()
     {
         // No archive, no selection, or Cancel in either dialog: nothing starts, nothing is made.
@@ -546,6 +687,7 @@ private slots:
         open(writeUpk(path(QStringLiteral("mixed.upk")), mixed));
         for (const char *name : {"/in/mix/there.txt", "/in/mix/sub"})
             QVERIFY(testpack::WriteFile(nativePath(out + name), zarnik_pack::ToBytes("old")));
+        m_tree->clearSelection();
         for (const char *name : {"mix", "..", "../up.txt"})
             m_tree->findItems(name, Qt::MatchRecursive)[0]->setSelected(true);
         exportTo(out + "/in", nullptr,
