@@ -70,7 +70,7 @@ void CZarnikArchive::COpener::MarkDuplicates()
                 return; // reported as an empty name
             // Every node is this opener's own to mark while the archive is
             // being made; the tree only hands them out as const.
-            const_cast<ArchiveNode *>(file)->m_Duplicate = true;
+            const_cast<ArchiveNode *>(file)->m_Duplicate = 1;
             Report(OpenReportItem::Kind::DuplicatePath, 0, file->m_Path);
         });
         for (const ArchiveNode *child : folder->m_Children)

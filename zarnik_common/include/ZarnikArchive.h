@@ -28,11 +28,17 @@ struct ArchiveNode
     uint32_t m_PackedSize = 0; // stored bytes; 0 marks a folder
     uint32_t m_UnpackedSize = 0;
     uint32_t m_Offset = 0; // from the first byte of the data file
-    uint32_t m_DataFile = 0; // which of the archive's data files holds the bytes
+    // Which of the archive's data files holds the bytes. An index (under
+    // 4 GiB, 20 bytes or more a chunk) names fewer than 2^28: 31 bits hold
+    // any, and the flag below shares their word, so that a million nodes
+    // take no more memory for it.
+    uint32_t m_DataFile : 31;
     // A file whose path an earlier entry already has: extraction writes only
     // that earlier one.
-    bool m_Duplicate = false;
+    uint32_t m_Duplicate : 1;
     std::vector<const ArchiveNode *> m_Children; // insertion order, not sorted
+
+    ArchiveNode() : m_DataFile(0), m_Duplicate(0) {}
 
     bool IsFolder() const { return m_PackedSize == 0; }
     bool IsPacked() const { return m_PackedSize != m_UnpackedSize; }
