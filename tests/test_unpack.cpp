@@ -1,7 +1,7 @@
-// Unpack and UnpackBlock on hand-made streams, built here from the block
+// DecodeStream and DecodeBlockPayload on hand-made streams, built here from the block
 // layout alone so the decoder is checked independently of our compressor.
 #include "TestSupport.h"
-#include "ZarnikArchive_packunpack.h"
+#include "BlockDecoder.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-using zarnik::Unpack;
-using zarnik::UnpackBlock;
-using zarnik::kUnpackDamaged;
+using zarnik::DecodeStream;
+using zarnik::DecodeBlockPayload;
+using zarnik::kDecodeDamaged;
 
 using testsupport::operator+;
 
@@ -117,9 +117,9 @@ uint32_t UnpackAll(const Bytes &stream, uint32_t capacity, Bytes *result = nullp
 {
     Guarded in(stream.size()), out(capacity);
     std::copy(stream.begin(), stream.end(), in.data);
-    const uint32_t n = Unpack(out.data, in.data, static_cast<uint32_t>(stream.size()), capacity);
-    EXPECT_TRUE(n == kUnpackDamaged || n <= capacity);
-    if (result && n != kUnpackDamaged)
+    const uint32_t n = DecodeStream(out.data, in.data, static_cast<uint32_t>(stream.size()), capacity);
+    EXPECT_TRUE(n == kDecodeDamaged || n <= capacity);
+    if (result && n != kDecodeDamaged)
         result->assign(out.data, out.data + n);
     return n;
 }
@@ -127,7 +127,7 @@ uint32_t UnpackAll(const Bytes &stream, uint32_t capacity, Bytes *result = nullp
 Bytes Decode(const Bytes &stream, uint32_t capacity)
 {
     Bytes result;
-    EXPECT_NE(UnpackAll(stream, capacity, &result), kUnpackDamaged);
+    EXPECT_NE(UnpackAll(stream, capacity, &result), kDecodeDamaged);
     return result;
 }
 
@@ -143,7 +143,7 @@ TEST(Unpack, SoundStreamsOfEveryBlockKind)
     EXPECT_EQ(Decode(kWorked, 26), abc);
     EXPECT_EQ(Decode(kWorked, 1000), abc);
     unsigned char out[26];
-    EXPECT_EQ(UnpackBlock(kWorked.data() + 3, 20, out, 26), 26u);
+    EXPECT_EQ(DecodeBlockPayload(kWorked.data() + 3, 20, out, 26), 26u);
     EXPECT_EQ(Bytes(out, out + 26), abc);
     // The same payload under a 9-byte header.
     EXPECT_EQ(Decode(Block(true, true, Bytes(kWorked.begin() + 3, kWorked.end()), 26), 26), abc);
@@ -269,7 +269,7 @@ TEST(Unpack, DamagedStreamsAreReportedAndNothingElse)
     testsupport::CheckRecorder checks;
     auto damaged = [&](const Bytes &stream, uint32_t capacity, const char *check) {
         const size_t before = checks.fired().size();
-        EXPECT_EQ(UnpackAll(stream, capacity), kUnpackDamaged);
+        EXPECT_EQ(UnpackAll(stream, capacity), kDecodeDamaged);
         const std::vector<std::string> fired = checks.fired();
         EXPECT_EQ(fired.size(), before + (check ? 1 : 0));
         if (check) {
@@ -352,7 +352,7 @@ TEST(Unpack, DamagedStreamsAreReportedAndNothingElse)
     EXPECT_EQ(UnpackAll(whole, 185), 185u);
     for (size_t cutAt = 1; cutAt < whole.size(); ++cutAt) {
         const uint32_t n = UnpackAll(Bytes(whole.begin(), whole.begin() + cutAt), 185);
-        EXPECT_EQ(n, cutAt == a.size() ? 55u : cutAt == a.size() + b.size() ? 64u : kUnpackDamaged) << cutAt;
+        EXPECT_EQ(n, cutAt == a.size() ? 55u : cutAt == a.size() + b.size() ? 64u : kDecodeDamaged) << cutAt;
     }
 
     // Control words of 31 matches of 33 bytes (3-byte form): the most
@@ -365,8 +365,8 @@ TEST(Unpack, DamagedStreamsAreReportedAndNothingElse)
         items = items + M(Match3(33, 33));
     const Bytes payload = Payload(items);
     for (uint32_t raw = 1800; raw < 2900; ++raw)
-        ASSERT_EQ(UnpackAll(Block(true, true, payload, raw), raw), kUnpackDamaged) << raw;
+        ASSERT_EQ(UnpackAll(Block(true, true, payload, raw), raw), kDecodeDamaged) << raw;
     for (size_t cut = 0; cut < 120; ++cut)
         ASSERT_EQ(UnpackAll(Block(true, true, Bytes(payload.begin(), payload.end() - cut), 8000), 8000),
-                  kUnpackDamaged) << cut;
+                  kDecodeDamaged) << cut;
 }
