@@ -72,13 +72,19 @@ std::vector<size_t> BlockStarts(const Bytes &stored)
 
 TEST(BlockStream, EveryWorkerCountDeliversTheSameBytesInOrder)
 {
-    const struct { size_t size, blockSize; unsigned workers; } cases[] = {
-        {0, 4096, 2}, {1000, 4096, 3}, {3u << 20, 4096, 1}, {3u << 20, 4096, 2}, {3u << 20, 1000, 3},
-        {3u << 20, 65536, 8}, {(3u << 20) + 17, 300000, 2},
+    // `first`: bytes packed as one leading block, which takes its worker
+    // far longer than the small blocks after it take the others.
+    const struct { size_t size, blockSize, first; unsigned workers; } cases[] = {
+        {0, 4096, 0, 2}, {1000, 4096, 0, 3}, {3u << 20, 4096, 0, 1}, {3u << 20, 4096, 0, 2},
+        {3u << 20, 1000, 0, 3}, {3u << 20, 65536, 0, 8}, {(3u << 20) + 17, 300000, 0, 2},
+        {7u << 20, 4096, 6u << 20, 2},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << c.size << "/" << c.blockSize << "/" << c.workers);
-        const Bytes data = Sample(c.size), stored = zarnik_pack::Compress(data.data(), data.size(), c.blockSize);
+        const Bytes data = Sample(c.size);
+        Bytes stored = zarnik_pack::Compress(data.data(), c.first, c.first + 1);
+        const Bytes rest = zarnik_pack::Compress(data.data() + c.first, data.size() - c.first, c.blockSize);
+        stored.insert(stored.end(), rest.begin(), rest.end());
         Bytes out;
         const StreamDecodeResult r = DecodeAll(InMemory(stored, data.size()), c.workers, &out);
         EXPECT_EQ(r.outcome, StreamOutcome::Sound);
