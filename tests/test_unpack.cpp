@@ -325,17 +325,18 @@ TEST(Unpack, DamagedStreamsAreReportedAndNothingElse)
         damaged(cases[i].stream, cases[i].capacity, cases[i].check);
     }
     // Offsets 0 to 2, and one byte before the block, deep inside a long
-    // block where the decoder takes its wide paths; the offset equal to the
-    // distance from the block's start is sound.
+    // block where the decoder takes its wide paths (with 1200 bytes after
+    // the match, its fast loop); the offset equal to the distance from the
+    // block's start is sound.
     const Bytes noise = testsupport::Pattern(800, 9);
     const std::string lead(noise.begin(), noise.end());
     for (uint32_t f = 0; f < 5; ++f) {
-        for (uint32_t off : {0u, 1u, 2u, 800u, 801u}) {
+        for (uint32_t off : {0u, 1u, 2u, 800u, 801u}) for (uint32_t after : {400u, 1200u}) {
             if (f == 0 && off > 63)
                 continue; // the 1-byte form has 6 offset bits
             const Bytes item = f == 0 ? Match1(off) : f == 1 ? Match2(off) : f == 2 ? Match2L(off, 3) : f == 3 ? Match3(off, 3) : Match4(off, 3);
-            const uint32_t raw = 800 + 3 + 400;
-            const Bytes stream = Block(true, true, Payload(Literals(lead) + M(item) + Literals(std::string(400, 't'))), raw);
+            const uint32_t raw = 800 + 3 + after;
+            const Bytes stream = Block(true, true, Payload(Literals(lead) + M(item) + Literals(std::string(after, 't'))), raw);
             if (off == 800)
                 EXPECT_EQ(UnpackAll(stream, raw), raw) << f;
             else
