@@ -22,3 +22,13 @@ int RunTest(const std::string &pack);
 int RunCat(const std::string &pack, const std::string &path);
 
 int RunCreate(const std::string &out, const std::string &dir, bool store);
+
+struct MountOptions
+{
+    std::string pack;
+    std::string dir;
+    bool foreground = false;  // stay attached; SIGINT/SIGTERM unmount
+    unsigned cacheMiB = 64;   // decoded stretches kept for the next reads
+};
+int RunMount(const MountOptions &options);
+int RunUnmount(const std::string &dir);

@@ -25,6 +25,8 @@ const Usage kUsage[] = {
     {"test", "zarnik test PACK"},
     {"cat", "zarnik cat PACK PATH"},
     {"create", "zarnik create OUT.upk|OUT.vfs DIR [--store]"},
+    {"mount", "zarnik mount PACK DIR [-f] [--cache-mb N]"},
+    {"unmount", "zarnik unmount DIR"},
 };
 
 void PrintUsage(const CLI::App &app)
@@ -121,6 +123,18 @@ int main(int argc, char **argv)
     create->add_option("DIR", dir, "the folder to pack")->required();
     create->add_flag("--store", store, "store every file as is, without packing");
 
+    MountOptions mountOptions;
+    CLI::App *mount = app.add_subcommand("mount", "The pack as a read-only folder at DIR (Linux, FUSE)");
+    mount->add_option("PACK", mountOptions.pack, "the pack")->required();
+    mount->add_option("DIR", mountOptions.dir, "an empty folder")->required();
+    mount->add_flag("-f,--foreground", mountOptions.foreground,
+                    "stay in the foreground and show the log; Ctrl-C unmounts");
+    mount->add_option("--cache-mb", mountOptions.cacheMiB, "MiB of unpacked data kept for the next reads (default 64)")
+        ->check(CLI::Range(1u, 65536u));
+    std::string mountedDir;
+    CLI::App *unmount = app.add_subcommand("unmount", "End the mount at DIR");
+    unmount->add_option("DIR", mountedDir, "the folder a pack is mounted on")->required();
+
     // CLI11 would call an unknown command a missing one; say what is wrong.
     if (argc > 1 && argv[1][0] != '-') {
         bool known = false;
@@ -157,6 +171,10 @@ int main(int argc, char **argv)
         status = RunCat(pack, path);
     else if (create->parsed())
         status = RunCreate(out, dir, store);
+    else if (mount->parsed())
+        status = RunMount(mountOptions);
+    else if (unmount->parsed())
+        status = RunUnmount(mountedDir);
 
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         PrintError("cannot write to standard output");

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace zarnik {
 
@@ -45,6 +46,37 @@ StreamOutcome CPackedFileReader::Read(uint64_t offset, void *buffer, size_t coun
             return outcome;
     }
     return StreamOutcome::Sound;
+}
+
+bool CPackedFileReader::StretchAt(uint64_t offset, size_t *stretch, uint64_t *start,
+                                  StreamOutcome *outcome) const
+{
+    const CBlockIndex &index = Index();
+    if (offset >= index.End().unpacked) {
+        *outcome = index.Outcome();
+        return false;
+    }
+    *stretch = index.Find(offset);
+    *start = index.Entries()[*stretch].unpacked;
+    return true;
+}
+
+StreamOutcome CPackedFileReader::DecodeStretch(size_t stretch, std::vector<unsigned char> &out) const
+{
+    const CBlockIndex &index = Index();
+    out.clear();
+    if (stretch >= index.Entries().size())
+        return index.Outcome();
+    BlockRangeBuffers buffers;
+    uint64_t sound = 0;
+    const StreamOutcome outcome = DecodeBlockRange(m_Stream, index.Entries()[stretch],
+                                                   index.RangeEnd(stretch), buffers, nullptr, &sound);
+    try {
+        out.assign(buffers.decoded.Data(), buffers.decoded.Data() + sound);
+    } catch (const std::bad_alloc &) {
+        return StreamOutcome::NoMemory;
+    }
+    return outcome;
 }
 
 } // namespace zarnik

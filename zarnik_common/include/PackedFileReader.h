@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 namespace zarnik {
 
@@ -27,6 +28,16 @@ public:
     // read (the bytes before it are delivered). Any number of threads may
     // read at once.
     StreamOutcome Read(uint64_t offset, void *buffer, size_t count, size_t *delivered) const;
+
+    // The unit a cache of decoded bytes keeps: stretch N of the block index
+    // (about kSpacing bytes of output) runs from its start to the next
+    // one's. StretchAt finds the stretch holding `offset` (< Size()) and
+    // where it starts; false when the blocks indexed end before `offset`,
+    // with what ended them in `*outcome`.
+    bool StretchAt(uint64_t offset, size_t *stretch, uint64_t *start, StreamOutcome *outcome) const;
+    // Decodes stretch `stretch` whole into `out`: all its bytes when Sound,
+    // the sound ones before the failure otherwise.
+    StreamOutcome DecodeStretch(size_t stretch, std::vector<unsigned char> &out) const;
 
 private:
     const CBlockIndex &Index() const;
