@@ -249,7 +249,9 @@ int RunMount(const MountOptions &options)
     if (fuse_daemonize(options.foreground) != 0 || fuse_set_signal_handlers(session) != 0) {
         status = kExitUsage;
     } else {
-        if (fuse_loop_mt(fuse, 0) != 0)
+        // A signal ends the loop with its number, an unmount from outside
+        // with 0: both are the ordinary end; only a failure is negative.
+        if (fuse_loop_mt(fuse, 0) < 0)
             status = kExitFileFailed;
         fuse_remove_signal_handlers(session);
     }
