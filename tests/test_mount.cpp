@@ -205,32 +205,35 @@ TEST(Mount, ParallelReadersOfRandomRangesAcrossBlockEdgesGetTheRightBytes)
 TEST(Mount, DamagedFileFailsFromTheDamageOnWhileItsNeighboursRead)
 {
     NEEDS_FUSE();
-    TempDir work;
-    const std::string pack = WriteUpk(work, Sample());
-    Bytes bytes = ReadAll(pack);
-    // A block length of 0 in the middle of big.txt's blocks.
-    size_t at = StoredOffset(pack, "content\\gfx", "big.txt"), unpacked = 0;
-    zarnik::BlockHeader header;
-    for (int block = 0; block < 12; ++block) {
-        ASSERT_TRUE(zarnik::ReadBlockHeader(&bytes[at], bytes.size() - at, header));
-        at += header.blockLength;
-        unpacked += header.rawLength;
-    }
-    std::fill(bytes.begin() + ptrdiff_t(at) + 1, bytes.begin() + ptrdiff_t(at) + 5, 0);
-    WriteAll(pack, bytes);
+    // A block length of 0 (the block index stops before it) and control
+    // words of 0 in a payload (the block fails as it is decoded).
+    for (size_t from : {1, 9}) {
+        TempDir work;
+        const std::string pack = WriteUpk(work, Sample());
+        Bytes bytes = ReadAll(pack);
+        size_t at = StoredOffset(pack, "content\\gfx", "big.txt"), unpacked = 0;
+        zarnik::BlockHeader header;
+        for (int block = 0; block < 13; ++block) {
+            ASSERT_TRUE(zarnik::ReadBlockHeader(&bytes[at], bytes.size() - at, header));
+            at += header.blockLength;
+            unpacked += header.rawLength;
+        }
+        std::fill(bytes.begin() + ptrdiff_t(at + from), bytes.begin() + ptrdiff_t(at + from + 32), 0);
+        WriteAll(pack, bytes);
 
-    CMount mount(pack);
-    const int fd = open((mount.dir / "content" / "gfx" / "big.txt").c_str(), O_RDONLY);
-    Bytes got(4096);
-    EXPECT_EQ(pread(fd, got.data(), got.size(), off_t(unpacked - 8192)), ssize_t(got.size()));
-    EXPECT_TRUE(std::equal(got.begin(), got.end(), kBig.begin() + ptrdiff_t(unpacked - 8192)));
-    errno = 0;
-    EXPECT_EQ(pread(fd, got.data(), got.size(), off_t(unpacked + 100)), -1);
-    EXPECT_EQ(errno, EIO);
-    close(fd);
-    EXPECT_EQ(ReadAll((mount.dir / "content" / "caf\xc3\xa9.txt").string()), Pattern(70000));
-    EXPECT_EQ(mount.Stop(), 0);
-    EXPECT_NE(mount.Log().find("zarnik: content/gfx/big.txt: "), std::string::npos) << mount.Log();
+        CMount mount(pack);
+        const int fd = open((mount.dir / "content" / "gfx" / "big.txt").c_str(), O_RDONLY);
+        Bytes got(4096);
+        EXPECT_EQ(pread(fd, got.data(), got.size(), off_t(unpacked - 8192)), ssize_t(got.size()));
+        EXPECT_TRUE(std::equal(got.begin(), got.end(), kBig.begin() + ptrdiff_t(unpacked - 8192)));
+        errno = 0;
+        EXPECT_EQ(pread(fd, got.data(), got.size(), off_t(unpacked + 100)), -1) << from;
+        EXPECT_EQ(errno, EIO);
+        close(fd);
+        EXPECT_EQ(ReadAll((mount.dir / "content" / "caf\xc3\xa9.txt").string()), Pattern(70000));
+        EXPECT_EQ(mount.Stop(), 0);
+        EXPECT_NE(mount.Log().find("zarnik: content/gfx/big.txt: "), std::string::npos) << mount.Log();
+    }
 }
 
 TEST(Mount, PackCutUnderTheMountReadsAsEio)
