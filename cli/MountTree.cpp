@@ -4,21 +4,20 @@
 
 #include <algorithm>
 #include <cstring>
-#include <unordered_set>
 
 using zarnik::ArchiveNode;
 
 namespace {
 
-// A folder's visible children: the nodes of `folder` and of every
-// empty-named folder below it (extraction writes what lies below an empty
-// segment into the parent), the first of each name only.
+// A folder's children as extraction writes them: the nodes of `folder` and
+// of every empty-named folder below it (what lies below an empty segment
+// goes into the parent), without the names it refuses.
 void GatherChildren(const ArchiveNode &folder, std::vector<MountEntry> &out,
-                    std::unordered_set<std::string> &names, const CMountTree::HiddenCallback &hidden)
+                    const CMountTree::HiddenCallback &hidden)
 {
     for (const ArchiveNode *child : folder.m_Children) {
         if (child->IsFolder() && child->m_Name.empty()) {
-            GatherChildren(*child, out, names, hidden);
+            GatherChildren(*child, out, hidden);
             continue;
         }
         std::string name = zarnik::FileSystemName(child->m_Name);
@@ -26,11 +25,7 @@ void GatherChildren(const ArchiveNode &folder, std::vector<MountEntry> &out,
             hidden(*child, zarnik::ExtractOutcomeText(zarnik::ExtractOutcome::EmptyName));
         else if (!zarnik::IsSafeName(name))
             hidden(*child, zarnik::ExtractOutcomeText(zarnik::ExtractOutcome::UnsafeName));
-        else if (child->m_Duplicate)
-            continue; // the earlier entry of that path is shown; opening reported it
-        else if (!names.insert(name).second)
-            hidden(*child, "a file or folder of the same name comes before it");
-        else
+        else if (!child->m_Duplicate) // the earlier entry of that path is shown; opening reported it
             out.push_back(MountEntry{std::move(name), child, 0, 0});
     }
 }
@@ -39,26 +34,33 @@ void GatherChildren(const ArchiveNode &folder, std::vector<MountEntry> &out,
 
 CMountTree::CMountTree(const ArchiveNode *root, const HiddenCallback &hidden)
 {
+    const zarnik::TreeTotals totals = zarnik::CountTree(root);
+    m_Entries.reserve(size_t(totals.files + totals.folders) + 2);
     m_Entries.push_back(MountEntry{});
     m_Entries.push_back(MountEntry{zarnik::FileSystemName(root->m_Name), root, 0, 0});
     m_Entries[0].firstChild = 1;
     m_Entries[0].children = 1;
     // Breadth first: a folder's children are appended together, so they
-    // stay side by side and sorted for the lookups.
-    std::vector<MountEntry> children;
-    std::unordered_set<std::string> names;
+    // stay side by side, sorted for the lookups.
     for (size_t i = 1; i < m_Entries.size(); ++i) {
         if (!m_Entries[i].IsFolder())
             continue;
-        children.clear();
-        names.clear();
-        GatherChildren(*m_Entries[i].node, children, names, hidden);
-        std::sort(children.begin(), children.end(),
-                  [](const MountEntry &a, const MountEntry &b) { return a.name < b.name; });
-        m_Entries[i].firstChild = uint32_t(m_Entries.size());
-        m_Entries[i].children = uint32_t(children.size());
-        for (MountEntry &child : children)
-            m_Entries.push_back(std::move(child));
+        const size_t first = m_Entries.size();
+        GatherChildren(*m_Entries[i].node, m_Entries, hidden);
+        const auto begin = m_Entries.begin() + ptrdiff_t(first);
+        std::stable_sort(begin, m_Entries.end(),
+                         [](const MountEntry &a, const MountEntry &b) { return a.name < b.name; });
+        // A file and a folder of one name: the first in the pack is shown.
+        auto kept = begin;
+        for (auto it = begin; it != m_Entries.end(); ++it) {
+            if (it != begin && it->name == (kept - 1)->name)
+                hidden(*it->node, "a file or folder of the same name comes before it");
+            else if (kept++ != it)
+                *(kept - 1) = std::move(*it);
+        }
+        m_Entries.erase(kept, m_Entries.end());
+        m_Entries[i].firstChild = uint32_t(first);
+        m_Entries[i].children = uint32_t(m_Entries.size() - first);
     }
     m_Entries.shrink_to_fit();
 }
