@@ -8,8 +8,9 @@
 #include "OpenPack.h"
 #include "PackText.h"
 
-#include <fuse.h>
+#include <fuse_lowlevel.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -26,7 +27,7 @@ using zarnik::ArchiveNode;
 
 namespace {
 
-// What every callback needs; FUSE hands it back as its private data.
+// What every callback needs; FUSE hands it back with each request.
 struct Mounted
 {
     const CMountTree *tree;
@@ -36,7 +37,17 @@ struct Mounted
     gid_t gid;
 };
 
-Mounted &State() { return *static_cast<Mounted *>(fuse_get_context()->private_data); }
+// Nothing in the mount ever changes: the kernel may keep what it was told.
+const double kKeep = 3600;
+
+Mounted &State(fuse_req_t request) { return *static_cast<Mounted *>(fuse_req_userdata(request)); }
+
+// The tree's entries are the inodes: entry N is inode N + 1 (the top is
+// FUSE's root, 1), so nothing needs counting or forgetting.
+const MountEntry *EntryOf(const Mounted &state, fuse_ino_t inode)
+{
+    return inode >= 1 && inode <= state.tree->Size() ? &state.tree->At(uint32_t(inode - 1)) : nullptr;
+}
 
 void FillStat(const Mounted &state, const MountEntry &entry, struct stat *st)
 {
@@ -56,86 +67,114 @@ void FillStat(const Mounted &state, const MountEntry &entry, struct stat *st)
     st->st_atim = st->st_mtim = st->st_ctim = state.time;
 }
 
-void *Init(struct fuse_conn_info *, struct fuse_config *config)
+void Lookup(fuse_req_t request, fuse_ino_t parent, const char *name)
 {
-    // Nothing in the mount ever changes: the kernel may keep what it was told.
-    config->use_ino = 1;
-    config->entry_timeout = config->attr_timeout = config->negative_timeout = 3600;
-    return fuse_get_context()->private_data;
-}
-
-int GetAttr(const char *path, struct stat *st, struct fuse_file_info *)
-{
-    const Mounted &state = State();
-    const MountEntry *entry = state.tree->Find(path);
-    if (!entry)
-        return -ENOENT;
-    FillStat(state, *entry, st);
-    return 0;
-}
-
-int ReadDir(const char *path, void *buffer, fuse_fill_dir_t fill, off_t, struct fuse_file_info *,
-            enum fuse_readdir_flags)
-{
-    const Mounted &state = State();
-    const MountEntry *entry = state.tree->Find(path);
-    if (!entry)
-        return -ENOENT;
-    if (!entry->IsFolder())
-        return -ENOTDIR;
-    fill(buffer, ".", nullptr, 0, fuse_fill_dir_flags(0));
-    fill(buffer, "..", nullptr, 0, fuse_fill_dir_flags(0));
-    struct stat st;
-    for (uint32_t i = 0; i < entry->children; ++i) {
-        const MountEntry &child = state.tree->At(entry->firstChild + i);
-        FillStat(state, child, &st);
-        if (fill(buffer, child.name.c_str(), &st, 0, FUSE_FILL_DIR_PLUS))
-            break;
+    const Mounted &state = State(request);
+    const MountEntry *folder = EntryOf(state, parent);
+    const MountEntry *entry = folder ? state.tree->Child(*folder, name) : nullptr;
+    if (!entry) {
+        // Remembered as absent for as long as the rest.
+        struct fuse_entry_param none = {};
+        none.entry_timeout = kKeep;
+        fuse_reply_entry(request, &none);
+        return;
     }
-    return 0;
+    struct fuse_entry_param found = {};
+    found.ino = state.tree->IndexOf(*entry) + 1;
+    found.attr_timeout = found.entry_timeout = kKeep;
+    FillStat(state, *entry, &found.attr);
+    fuse_reply_entry(request, &found);
 }
 
-int Open(const char *path, struct fuse_file_info *info)
+void GetAttr(fuse_req_t request, fuse_ino_t inode, struct fuse_file_info *)
 {
-    const Mounted &state = State();
-    const MountEntry *entry = state.tree->Find(path);
-    if (!entry)
-        return -ENOENT;
-    if (entry->IsFolder())
-        return -EISDIR;
-    if ((info->flags & O_ACCMODE) != O_RDONLY)
-        return -EROFS;
+    const Mounted &state = State(request);
+    const MountEntry *entry = EntryOf(state, inode);
+    if (!entry) {
+        fuse_reply_err(request, ENOENT);
+        return;
+    }
+    struct stat st;
+    FillStat(state, *entry, &st);
+    fuse_reply_attr(request, &st, kKeep);
+}
+
+// Offsets: 1 after ".", 2 after "..", 3 + N after child N.
+void ReadDir(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, struct fuse_file_info *)
+{
+    const Mounted &state = State(request);
+    const MountEntry *folder = EntryOf(state, inode);
+    if (!folder || !folder->IsFolder()) {
+        fuse_reply_err(request, folder ? ENOTDIR : ENOENT);
+        return;
+    }
+    std::vector<char> buffer(size);
+    size_t used = 0;
+    struct stat st = {};
+    for (off_t at = std::max<off_t>(offset, 0); at < off_t(folder->children) + 2; ++at) {
+        const MountEntry *entry = at < 2 ? nullptr : &state.tree->At(folder->firstChild + uint32_t(at - 2));
+        const char *name = at == 0 ? "." : at == 1 ? ".." : entry->name.c_str();
+        st.st_ino = entry ? state.tree->IndexOf(*entry) + 1 : inode;
+        st.st_mode = !entry || entry->IsFolder() ? S_IFDIR : S_IFREG;
+        const size_t needed = fuse_add_direntry(request, buffer.data() + used, size - used, name, &st, at + 1);
+        if (needed > size - used)
+            break;
+        used += needed;
+    }
+    fuse_reply_buf(request, buffer.data(), used);
+}
+
+void Open(fuse_req_t request, fuse_ino_t inode, struct fuse_file_info *info)
+{
+    Mounted &state = State(request);
+    const MountEntry *entry = EntryOf(state, inode);
+    if (!entry || entry->IsFolder()) {
+        fuse_reply_err(request, entry ? EISDIR : ENOENT);
+        return;
+    }
+    if ((info->flags & O_ACCMODE) != O_RDONLY) {
+        fuse_reply_err(request, EROFS);
+        return;
+    }
     try {
         info->fh = reinterpret_cast<uint64_t>(state.files->OpenFile(*entry->node).release());
     } catch (const std::bad_alloc &) {
-        return -ENOMEM;
+        fuse_reply_err(request, ENOMEM);
+        return;
     }
-    return 0;
+    fuse_reply_open(request, info);
 }
 
-int Read(const char *, char *buffer, size_t size, off_t offset, struct fuse_file_info *info)
+void Read(fuse_req_t request, fuse_ino_t, size_t size, off_t offset, struct fuse_file_info *info)
 {
-    if (offset < 0)
-        return -EINVAL;
+    if (offset < 0) {
+        fuse_reply_err(request, EINVAL);
+        return;
+    }
     try {
-        return State().files->Read(*reinterpret_cast<CMountFiles::CHandle *>(info->fh), uint64_t(offset),
-                                   buffer, size);
+        std::vector<char> buffer(size);
+        const int got = State(request).files->Read(*reinterpret_cast<CMountFiles::CHandle *>(info->fh),
+                                                   uint64_t(offset), buffer.data(), size);
+        if (got < 0)
+            fuse_reply_err(request, -got);
+        else
+            fuse_reply_buf(request, buffer.data(), size_t(got));
     } catch (const std::bad_alloc &) {
-        return -ENOMEM;
+        fuse_reply_err(request, ENOMEM);
     }
 }
 
-int Release(const char *, struct fuse_file_info *info)
+void Release(fuse_req_t request, fuse_ino_t, struct fuse_file_info *info)
 {
     delete reinterpret_cast<CMountFiles::CHandle *>(info->fh);
-    return 0;
+    fuse_reply_err(request, 0);
 }
 
-struct fuse_operations Operations()
+struct fuse_lowlevel_ops Operations()
 {
-    struct fuse_operations ops;
+    struct fuse_lowlevel_ops ops;
     std::memset(&ops, 0, sizeof ops);
-    ops.init = Init;
+    ops.lookup = Lookup;
     ops.getattr = GetAttr;
     ops.readdir = ReadDir;
     ops.open = Open;
@@ -228,14 +267,14 @@ int RunMount(const MountOptions &options)
         escaped += c == ',' ? std::string("\\,") : std::string(1, c);
     const char *arguments[] = {"zarnik", "-o", "ro,subtype=zarnik", "-o", escaped.c_str()};
     struct fuse_args args = FUSE_ARGS_INIT(5, const_cast<char **>(arguments));
-    const struct fuse_operations ops = Operations();
-    struct fuse *fuse = fuse_new(&args, &ops, sizeof ops, &state);
-    if (!fuse) {
+    const struct fuse_lowlevel_ops ops = Operations();
+    struct fuse_session *session = fuse_session_new(&args, &ops, sizeof ops, &state);
+    if (!session) {
         PrintError("cannot mount: FUSE refused the mount options");
         return kExitUsage;
     }
-    if (fuse_mount(fuse, dir.c_str()) != 0) {
-        fuse_destroy(fuse);
+    if (fuse_session_mount(session, dir.c_str()) != 0) {
+        fuse_session_destroy(session);
         PrintError("cannot mount on " + Printable(options.dir) + ": FUSE could not mount there");
         return kExitUsage;
     }
@@ -244,19 +283,18 @@ int RunMount(const MountOptions &options)
     g_foreground = options.foreground;
     if (!g_foreground)
         openlog("zarnik", LOG_PID, LOG_USER);
-    struct fuse_session *session = fuse_get_session(fuse);
     int status = kExitOk;
     if (fuse_daemonize(options.foreground) != 0 || fuse_set_signal_handlers(session) != 0) {
         status = kExitUsage;
     } else {
         // A signal ends the loop with its number, an unmount from outside
         // with 0: both are the ordinary end; only a failure is negative.
-        if (fuse_loop_mt(fuse, 0) < 0)
+        if (fuse_session_loop_mt(session, 0) < 0)
             status = kExitFileFailed;
         fuse_remove_signal_handlers(session);
     }
-    fuse_unmount(fuse);
-    fuse_destroy(fuse);
+    fuse_session_unmount(session);
+    fuse_session_destroy(session);
     return status;
 }
 

@@ -65,27 +65,13 @@ CMountTree::CMountTree(const ArchiveNode *root, const HiddenCallback &hidden)
     m_Entries.shrink_to_fit();
 }
 
-const MountEntry *CMountTree::Find(const char *path) const
+const MountEntry *CMountTree::Child(const MountEntry &folder, std::string_view name) const
 {
-    const MountEntry *at = &m_Entries[0];
-    while (*path) {
-        while (*path == '/')
-            ++path;
-        if (!*path)
-            break;
-        const char *end = std::strchr(path, '/');
-        const size_t length = end ? size_t(end - path) : std::strlen(path);
-        if (!at->IsFolder())
-            return nullptr;
-        const std::string_view segment(path, length);
-        const MountEntry *first = &m_Entries[at->firstChild];
-        const MountEntry *last = first + at->children;
-        const MountEntry *found = std::lower_bound(
-            first, last, segment, [](const MountEntry &e, std::string_view s) { return e.name < s; });
-        if (found == last || found->name != segment)
-            return nullptr;
-        at = found;
-        path += length;
-    }
-    return at;
+    if (!folder.IsFolder())
+        return nullptr;
+    const MountEntry *first = &m_Entries[folder.firstChild];
+    const MountEntry *last = first + folder.children;
+    const MountEntry *found = std::lower_bound(
+        first, last, name, [](const MountEntry &e, std::string_view s) { return e.name < s; });
+    return found != last && found->name == name ? found : nullptr;
 }

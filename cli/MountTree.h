@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct MountEntry
@@ -28,10 +29,10 @@ public:
 
     CMountTree(const zarnik::ArchiveNode *root, const HiddenCallback &hidden);
 
-    // The entry at a mounted path ("/", "/content/a.txt"), or null.
-    const MountEntry *Find(const char *path) const;
+    // The child `name` of `folder`, or null.
+    const MountEntry *Child(const MountEntry &folder, std::string_view name) const;
     const MountEntry &At(uint32_t index) const { return m_Entries[index]; }
-    // A number for the entry, unique in the tree.
+    // The entry's place in the tree, unique to it; the top's is 0.
     uint32_t IndexOf(const MountEntry &entry) const { return uint32_t(&entry - m_Entries.data()); }
     size_t Size() const { return m_Entries.size(); }
 
