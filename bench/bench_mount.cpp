@@ -16,7 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -60,26 +60,34 @@ pid_t Spawn(const std::vector<std::string> &args, const char *out = "/dev/null")
     return child;
 }
 
-// Exit status (or -1), and the child's peak resident size in MiB.
-int Reap(pid_t child, double *peakMiB = nullptr)
+int Reap(pid_t child)
 {
     int status = 0;
-    struct rusage usage = {};
-    if (wait4(child, &status, 0, &usage) != child)
+    if (waitpid(child, &status, 0) != child)
         return -1;
-    if (peakMiB)
-        *peakMiB = double(usage.ru_maxrss) / 1024.0;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// The peak resident size of a running process in MiB, from the kernel's own
+// count (a child's rusage would count what it shared with this process
+// before exec).
+double PeakMiB(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string key;
+    double kib = -1;
+    while (status >> key)
+        if (key == "VmHWM:" && status >> kib)
+            break;
+    return kib / 1024.0;
+}
+
+// A file system of its own stands at `dir` once it is mounted.
 bool Mounted(const fs::path &dir)
 {
-    std::ifstream mounts("/proc/self/mounts");
-    std::string line;
-    while (std::getline(mounts, line))
-        if (line.find(" " + dir.string() + " ") != std::string::npos)
-            return true;
-    return false;
+    struct stat at, parent;
+    return stat(dir.c_str(), &at) == 0 && stat(dir.parent_path().c_str(), &parent) == 0 &&
+           at.st_dev != parent.st_dev;
 }
 
 // `zarnik mount -f PACK DIR`, ready or failed.
@@ -100,9 +108,9 @@ struct Mount
     }
     double End()
     {
-        double peak = -1;
+        const double peak = PeakMiB(pid);
         kill(pid, SIGTERM);
-        Reap(pid, &peak);
+        Reap(pid);
         fs::remove(dir);
         return peak;
     }
