@@ -1,7 +1,7 @@
 // zarnik mount / unmount: a pack as a read-only folder through FUSE. The
 // tree and the reads are MountTree's and MountFiles'; here they meet the
 // kernel, and the command line's checks keep a mount from being half made.
-#define FUSE_USE_VERSION 31
+#define FUSE_USE_VERSION 312
 #include "Commands.h"
 #include "MountFiles.h"
 #include "MountTree.h"
@@ -275,6 +275,7 @@ int RunMount(const MountOptions &options)
     struct fuse_args args = FUSE_ARGS_INIT(5, const_cast<char **>(arguments));
     const struct fuse_lowlevel_ops ops = Operations();
     struct fuse_session *session = fuse_session_new(&args, &ops, sizeof ops, &state);
+    fuse_opt_free_args(&args);
     if (!session) {
         PrintError("cannot mount: FUSE refused the mount options");
         return kExitUsage;
@@ -295,8 +296,11 @@ int RunMount(const MountOptions &options)
     } else {
         // A signal ends the loop with its number, an unmount from outside
         // with 0: both are the ordinary end; only a failure is negative.
-        if (fuse_session_loop_mt(session, 0) < 0)
+        struct fuse_loop_config *loop = fuse_loop_cfg_create();
+        if (!loop || fuse_session_loop_mt(session, loop) < 0)
             status = kExitFileFailed;
+        if (loop)
+            fuse_loop_cfg_destroy(loop);
         fuse_remove_signal_handlers(session);
     }
     fuse_session_unmount(session);
