@@ -4,7 +4,7 @@
 // takes them in turns and reports both rates and their ratio.
 #include "Compressor.h"
 #include "Corpus.h"
-#include "ZarnikArchive_packunpack.h"
+#include "BlockDecoder.h"
 
 #include <benchmark/benchmark.h>
 
@@ -17,7 +17,7 @@
 #include <iterator>
 #include <vector>
 
-using zarnik::Unpack;
+using zarnik::DecodeStream;
 
 namespace {
 
@@ -73,7 +73,7 @@ void BM_Unpack(benchmark::State &state)
         return;
     Bytes out(s.data.size());
     for (auto _ : state) {
-        const uint32_t n = Unpack(out.data(), s.packed.data(), static_cast<uint32_t>(s.packed.size()),
+        const uint32_t n = DecodeStream(out.data(), s.packed.data(), static_cast<uint32_t>(s.packed.size()),
                                   static_cast<uint32_t>(out.size()));
         benchmark::DoNotOptimize(n);
         benchmark::ClobberMemory();
@@ -121,7 +121,7 @@ void BM_UnpackAgainstMemcpy(benchmark::State &state)
     for (auto _ : state) {
         for (int pass = 0; pass <= kTimedPasses; ++pass) {
             const Clock::time_point t0 = Clock::now();
-            const uint32_t n = Unpack(out.data(), s.packed.data(),
+            const uint32_t n = DecodeStream(out.data(), s.packed.data(),
                                       static_cast<uint32_t>(s.packed.size()),
                                       static_cast<uint32_t>(out.size()));
             benchmark::DoNotOptimize(n);

@@ -29,3 +29,13 @@ struct CreateOptions
     bool sync = false;  // on the disk before it takes its name
 };
 int RunCreate(const CreateOptions &options);
+
+struct MountOptions
+{
+    std::string pack;
+    std::string dir;
+    bool foreground = false;  // stay attached; SIGINT/SIGTERM unmount
+    unsigned cacheMiB = 64;   // decoded stretches kept for the next reads
+};
+int RunMount(const MountOptions &options);
+int RunUnmount(const std::string &dir);

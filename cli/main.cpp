@@ -25,6 +25,8 @@ const Usage kUsage[] = {
     {"test", "zarnik test PACK"},
     {"cat", "zarnik cat PACK PATH"},
     {"create", "zarnik create OUT.upk|OUT.vfs DIR [--store] [--sync]"},
+    {"mount", "zarnik mount PACK DIR [-f] [--cache-mb N]"},
+    {"unmount", "zarnik unmount DIR"},
 };
 
 void PrintUsage(const CLI::App &app)
@@ -65,7 +67,9 @@ struct CommandLine
     bool json = false;
     ExtractOptions extract;
     CreateOptions create;
-    CLI::App *list, *info, *extractCommand, *test, *cat, *createCommand;
+    MountOptions mount;
+    std::string mountedDir; // of `unmount`
+    CLI::App *list, *info, *extractCommand, *test, *cat, *createCommand, *mountCommand, *unmountCommand;
 };
 
 void AddReadingCommands(CommandLine &line)
@@ -120,6 +124,20 @@ void AddCreateCommand(CommandLine &line)
                                  "have the pack on the disk before it takes its name (slower)");
 }
 
+void AddMountCommands(CommandLine &line)
+{
+    MountOptions &options = line.mount;
+    CLI::App *mount = line.mountCommand =
+        line.app.add_subcommand("mount", "The pack as a read-only folder at DIR (Linux, FUSE)");
+    mount->add_option("PACK", options.pack, kPackHelp)->required();
+    mount->add_option("DIR", options.dir, "an empty folder")->required();
+    mount->add_flag("-f,--foreground", options.foreground, "stay in the foreground and show the log; Ctrl-C unmounts");
+    mount->add_option("--cache-mb", options.cacheMiB, "MiB of unpacked data kept for the next reads (default 64)")
+        ->check(CLI::Range(1u, 65536u));
+    line.unmountCommand = line.app.add_subcommand("unmount", "End the mount at DIR");
+    line.unmountCommand->add_option("DIR", line.mountedDir, "the folder a pack is mounted on")->required();
+}
+
 void SetUp(CommandLine &line)
 {
     CLI::App &app = line.app;
@@ -135,6 +153,7 @@ void SetUp(CommandLine &line)
     AddReadingCommands(line);
     AddExtractCommand(line);
     AddCreateCommand(line);
+    AddMountCommands(line);
 }
 
 // The exit status when the command line does not name a command to run:
@@ -179,6 +198,10 @@ int RunCommand(const CommandLine &line)
         return RunCat(line.pack, line.path);
     if (line.createCommand->parsed())
         return RunCreate(line.create);
+    if (line.mountCommand->parsed())
+        return RunMount(line.mount);
+    if (line.unmountCommand->parsed())
+        return RunUnmount(line.mountedDir);
     return kExitUsage;
 }
 

@@ -10,15 +10,15 @@
 #include "Check.h"
 #include "Compressor.h"
 #include "ReferenceUnpack.h"
-#include "ZarnikArchive_packunpack.h"
+#include "BlockDecoder.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
-using zarnik::Unpack;
-using zarnik::kUnpackDamaged;
+using zarnik::DecodeStream;
+using zarnik::kDecodeDamaged;
 
 namespace {
 
@@ -33,13 +33,13 @@ void Hostile(const uint8_t *data, size_t size)
     if (capacity > most)
         capacity = uint32_t(most);
     std::unique_ptr<unsigned char[]> out(new unsigned char[capacity ? capacity : 1]);
-    const uint32_t written = Unpack(out.get(), data + 4, uint32_t(size - 4), capacity);
-    if (written != kUnpackDamaged && written > capacity)
+    const uint32_t written = DecodeStream(out.get(), data + 4, uint32_t(size - 4), capacity);
+    if (written != kDecodeDamaged && written > capacity)
         std::abort();
     // The same verdict and the same bytes as the plain decoder.
     std::vector<unsigned char> expected;
     const bool sound = fuzzsupport::ReferenceUnpack(data + 4, uint32_t(size - 4), capacity, expected);
-    if (sound != (written != kUnpackDamaged))
+    if (sound != (written != kDecodeDamaged))
         std::abort();
     if (sound && written != expected.size())
         std::abort();
@@ -59,7 +59,7 @@ void RoundTrip(const uint8_t *data, size_t size)
     --size;
     const std::vector<unsigned char> packed = zarnik_pack::Compress(data, size, blockSize);
     std::unique_ptr<unsigned char[]> out(new unsigned char[size ? size : 1]);
-    const uint32_t written = Unpack(out.get(), packed.data(), uint32_t(packed.size()),
+    const uint32_t written = DecodeStream(out.get(), packed.data(), uint32_t(packed.size()),
                                     uint32_t(size));
     if (written != size || std::memcmp(out.get(), data, size) != 0)
         std::abort();

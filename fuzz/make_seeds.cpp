@@ -1,6 +1,6 @@
 // Writes the seed corpora of the harnesses, from packs made by the packer:
 //   fuzz_make_seeds OUTDIR
-// makes OUTDIR/{open_upk,open_vfs,unpack,extract}/ with a few small inputs
+// makes OUTDIR/{open_upk,open_vfs,unpack,extract,block_stream}/ with a few small inputs
 // each. Small on purpose: the fuzzers mutate faster on short inputs.
 #include "Compressor.h"
 #include "PackKit.h"
@@ -103,6 +103,13 @@ int main(int argc, char **argv)
             const Bytes packed = zarnik_pack::Compress(entry.data.data(), entry.data.size());
             stream.insert(stream.end(), packed.begin(), packed.end());
             Put(out / "unpack", name + "-" + std::to_string(e), stream);
+            // The unpacked size, a read's offset and length, the stream.
+            Bytes read;
+            zarnik_pack::AppendU32(read, static_cast<uint32_t>(entry.data.size()));
+            zarnik_pack::AppendU32(read, static_cast<uint32_t>(entry.data.size() / 3));
+            zarnik_pack::AppendU32(read, static_cast<uint32_t>(entry.data.size() / 2 + 1));
+            read.insert(read.end(), packed.begin(), packed.end());
+            Put(out / "block_stream", name + "-" + std::to_string(e), read);
             // Odd first byte: a block size, then bytes to round-trip.
             Bytes trip{1, static_cast<unsigned char>(e * 3)};
             trip.insert(trip.end(), entry.data.begin(), entry.data.end());

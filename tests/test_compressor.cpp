@@ -4,9 +4,9 @@
 #include "Compressor.h"
 #include "Corpus.h"
 #include "TestSupport.h"
-#include "ZarnikArchive_packunpack.h"
+#include "BlockDecoder.h"
 
-using zarnik::Unpack;
+using zarnik::DecodeStream;
 
 using testsupport::Bytes;
 using testsupport::operator+;
@@ -100,7 +100,7 @@ TEST(Compressor, RoundTripsThroughUnpack)
                 const Bytes packed = zarnik_pack::Compress(data.data(), size, blockSize);
                 Walk(packed, blockSize, size);
                 Bytes out(size + 1);
-                ASSERT_EQ(Unpack(out.data(), packed.data(), uint32_t(packed.size()), uint32_t(size)), size)
+                ASSERT_EQ(DecodeStream(out.data(), packed.data(), uint32_t(packed.size()), uint32_t(size)), size)
                     << kind << " " << size << " " << blockSize;
                 ASSERT_TRUE(std::equal(data.begin(), data.end(), out.begin())) << kind << " " << size;
             }

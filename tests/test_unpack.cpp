@@ -1,7 +1,7 @@
-// Unpack and UnpackBlock on hand-made streams, built here from the block
+// DecodeStream and DecodeBlockPayload on hand-made streams, built here from the block
 // layout alone so the decoder is checked independently of our compressor.
 #include "TestSupport.h"
-#include "ZarnikArchive_packunpack.h"
+#include "BlockDecoder.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-using zarnik::Unpack;
-using zarnik::UnpackBlock;
-using zarnik::kUnpackDamaged;
+using zarnik::DecodeStream;
+using zarnik::DecodeBlockPayload;
+using zarnik::kDecodeDamaged;
 
 using testsupport::operator+;
 
@@ -117,9 +117,9 @@ uint32_t UnpackAll(const Bytes &stream, uint32_t capacity, Bytes *result = nullp
 {
     Guarded in(stream.size()), out(capacity);
     std::copy(stream.begin(), stream.end(), in.data);
-    const uint32_t n = Unpack(out.data, in.data, static_cast<uint32_t>(stream.size()), capacity);
-    EXPECT_TRUE(n == kUnpackDamaged || n <= capacity);
-    if (result && n != kUnpackDamaged)
+    const uint32_t n = DecodeStream(out.data, in.data, static_cast<uint32_t>(stream.size()), capacity);
+    EXPECT_TRUE(n == kDecodeDamaged || n <= capacity);
+    if (result && n != kDecodeDamaged)
         result->assign(out.data, out.data + n);
     return n;
 }
@@ -127,7 +127,7 @@ uint32_t UnpackAll(const Bytes &stream, uint32_t capacity, Bytes *result = nullp
 Bytes Decode(const Bytes &stream, uint32_t capacity)
 {
     Bytes result;
-    EXPECT_NE(UnpackAll(stream, capacity, &result), kUnpackDamaged);
+    EXPECT_NE(UnpackAll(stream, capacity, &result), kDecodeDamaged);
     return result;
 }
 
@@ -143,7 +143,7 @@ TEST(Unpack, SoundStreamsOfEveryBlockKind)
     EXPECT_EQ(Decode(kWorked, 26), abc);
     EXPECT_EQ(Decode(kWorked, 1000), abc);
     unsigned char out[26];
-    EXPECT_EQ(UnpackBlock(kWorked.data() + 3, 20, out, 26), 26u);
+    EXPECT_EQ(DecodeBlockPayload(kWorked.data() + 3, 20, out, 26), 26u);
     EXPECT_EQ(Bytes(out, out + 26), abc);
     // The same payload under a 9-byte header.
     EXPECT_EQ(Decode(Block(true, true, Bytes(kWorked.begin() + 3, kWorked.end()), 26), 26), abc);
@@ -269,7 +269,7 @@ TEST(Unpack, DamagedStreamsAreReportedAndNothingElse)
     testsupport::CheckRecorder checks;
     auto damaged = [&](const Bytes &stream, uint32_t capacity, const char *check) {
         const size_t before = checks.fired().size();
-        EXPECT_EQ(UnpackAll(stream, capacity), kUnpackDamaged);
+        EXPECT_EQ(UnpackAll(stream, capacity), kDecodeDamaged);
         const std::vector<std::string> fired = checks.fired();
         EXPECT_EQ(fired.size(), before + (check ? 1 : 0));
         if (check) {
@@ -325,17 +325,18 @@ TEST(Unpack, DamagedStreamsAreReportedAndNothingElse)
         damaged(cases[i].stream, cases[i].capacity, cases[i].check);
     }
     // Offsets 0 to 2, and one byte before the block, deep inside a long
-    // block where the decoder takes its wide paths; the offset equal to the
-    // distance from the block's start is sound.
+    // block where the decoder takes its wide paths (with 1200 bytes after
+    // the match, its fast loop); the offset equal to the distance from the
+    // block's start is sound.
     const Bytes noise = testsupport::Pattern(800, 9);
     const std::string lead(noise.begin(), noise.end());
     for (uint32_t f = 0; f < 5; ++f) {
-        for (uint32_t off : {0u, 1u, 2u, 800u, 801u}) {
+        for (uint32_t off : {0u, 1u, 2u, 800u, 801u}) for (uint32_t after : {400u, 1200u}) {
             if (f == 0 && off > 63)
                 continue; // the 1-byte form has 6 offset bits
             const Bytes item = f == 0 ? Match1(off) : f == 1 ? Match2(off) : f == 2 ? Match2L(off, 3) : f == 3 ? Match3(off, 3) : Match4(off, 3);
-            const uint32_t raw = 800 + 3 + 400;
-            const Bytes stream = Block(true, true, Payload(Literals(lead) + M(item) + Literals(std::string(400, 't'))), raw);
+            const uint32_t raw = 800 + 3 + after;
+            const Bytes stream = Block(true, true, Payload(Literals(lead) + M(item) + Literals(std::string(after, 't'))), raw);
             if (off == 800)
                 EXPECT_EQ(UnpackAll(stream, raw), raw) << f;
             else
@@ -352,7 +353,7 @@ TEST(Unpack, DamagedStreamsAreReportedAndNothingElse)
     EXPECT_EQ(UnpackAll(whole, 185), 185u);
     for (size_t cutAt = 1; cutAt < whole.size(); ++cutAt) {
         const uint32_t n = UnpackAll(Bytes(whole.begin(), whole.begin() + cutAt), 185);
-        EXPECT_EQ(n, cutAt == a.size() ? 55u : cutAt == a.size() + b.size() ? 64u : kUnpackDamaged) << cutAt;
+        EXPECT_EQ(n, cutAt == a.size() ? 55u : cutAt == a.size() + b.size() ? 64u : kDecodeDamaged) << cutAt;
     }
 
     // Control words of 31 matches of 33 bytes (3-byte form): the most
@@ -365,8 +366,8 @@ TEST(Unpack, DamagedStreamsAreReportedAndNothingElse)
         items = items + M(Match3(33, 33));
     const Bytes payload = Payload(items);
     for (uint32_t raw = 1800; raw < 2900; ++raw)
-        ASSERT_EQ(UnpackAll(Block(true, true, payload, raw), raw), kUnpackDamaged) << raw;
+        ASSERT_EQ(UnpackAll(Block(true, true, payload, raw), raw), kDecodeDamaged) << raw;
     for (size_t cut = 0; cut < 120; ++cut)
         ASSERT_EQ(UnpackAll(Block(true, true, Bytes(payload.begin(), payload.end() - cut), 8000), 8000),
-                  kUnpackDamaged) << cut;
+                  kDecodeDamaged) << cut;
 }

@@ -1,0 +1,146 @@
+#include "MountFiles.h"
+
+#include "BlockStream.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+using zarnik::ArchiveNode;
+using zarnik::ExtractOutcome;
+using zarnik::StreamOutcome;
+
+namespace {
+
+const char *StreamText(StreamOutcome outcome)
+{
+    switch (outcome) {
+    case StreamOutcome::Damaged:
+    case StreamOutcome::TooLarge:
+        return zarnik::ExtractOutcomeText(ExtractOutcome::Damaged);
+    case StreamOutcome::WrongSize:
+        return zarnik::ExtractOutcomeText(ExtractOutcome::WrongSize);
+    case StreamOutcome::NoMemory:
+        return zarnik::ExtractOutcomeText(ExtractOutcome::NoMemory);
+    default:
+        return zarnik::ExtractOutcomeText(ExtractOutcome::Unreadable);
+    }
+}
+
+} // namespace
+
+CMountFiles::CMountFiles(const zarnik::CZarnikArchive &archive, size_t cacheBytes, FailureLog log)
+    : m_Archive(archive), m_Cache(cacheBytes), m_Log(std::move(log))
+{
+}
+
+CMountFiles::~CMountFiles()
+{
+    for (zarnik::PlatformFile *file : m_Data)
+        if (file)
+            zarnik::PlatformClose(file);
+}
+
+bool CMountFiles::Open(std::string *why)
+{
+    for (size_t i = 0; i < m_Archive.GetDataFileCount(); ++i) {
+        zarnik::PlatformFile *file = nullptr;
+        // A data file the open could not read stays absent: its files fail
+        // one by one, as they do in an extraction.
+        if (m_Archive.GetDataFileSize(i) > 0) {
+            file = zarnik::PlatformOpenRead(m_Archive.GetDataFilePath(i));
+            if (!file) {
+                *why = m_Archive.GetDataFilePath(i) + ": " + zarnik::PlatformLastFailure().text;
+                return false;
+            }
+        }
+        m_Data.push_back(file);
+    }
+    return true;
+}
+
+const char *CMountFiles::Unavailable(const ArchiveNode &node) const
+{
+    if (node.m_DataFile >= m_Data.size() || !m_Data[node.m_DataFile])
+        return zarnik::ExtractOutcomeText(ExtractOutcome::Unreadable);
+    const uint64_t expected = m_Archive.GetDataFileSize(node.m_DataFile);
+    if (uint64_t(node.m_Offset) + node.m_PackedSize > expected)
+        return zarnik::ExtractOutcomeText(ExtractOutcome::OutOfRange);
+    // The tree was read from the pack as it was at mount time; once its
+    // size differs, no stored range can be trusted.
+    uint64_t now = 0;
+    if (!zarnik::PlatformFileSize(m_Data[node.m_DataFile], &now) || now != expected)
+        return "the pack changed size after it was mounted";
+    return nullptr;
+}
+
+std::unique_ptr<CMountFiles::CHandle> CMountFiles::OpenFile(const ArchiveNode &node)
+{
+    auto handle = std::make_unique<CHandle>(node);
+    if (node.IsPacked() && !Unavailable(node)) {
+        zarnik::PlatformFile *file = m_Data[node.m_DataFile];
+        const uint64_t start = node.m_Offset;
+        handle->m_Packed = std::make_unique<zarnik::CPackedFileReader>(zarnik::PackedStream{
+            [file, start](uint64_t p, void *b, uint32_t n) { return zarnik::PlatformReadAt(file, start + p, b, n); },
+            node.m_PackedSize, node.m_UnpackedSize});
+    }
+    return handle;
+}
+
+int CMountFiles::Fail(CHandle &handle, const std::string &why)
+{
+    if (!handle.m_Reported.exchange(true))
+        m_Log(handle.m_Node, why);
+    return -EIO;
+}
+
+int CMountFiles::Read(CHandle &handle, uint64_t offset, char *buffer, size_t count)
+{
+    const ArchiveNode &node = handle.m_Node;
+    if (offset >= node.m_UnpackedSize)
+        return 0;
+    count = size_t(std::min<uint64_t>(count, node.m_UnpackedSize - offset));
+    if (const char *why = Unavailable(node))
+        return Fail(handle, why);
+    if (!handle.m_Packed) {
+        const uint32_t got =
+            zarnik::PlatformReadAt(m_Data[node.m_DataFile], node.m_Offset + offset, buffer, uint32_t(count));
+        if (got != count)
+            return Fail(handle, zarnik::ExtractOutcomeText(ExtractOutcome::Unreadable));
+        return int(count);
+    }
+    return ReadPacked(handle, offset, buffer, count);
+}
+
+int CMountFiles::ReadPacked(CHandle &handle, uint64_t offset, char *buffer, size_t count)
+{
+    const zarnik::CPackedFileReader &reader = *handle.m_Packed;
+    // The node's place in the archive names its file in the cache: the
+    // archive outlives the mount.
+    const uint64_t file = reinterpret_cast<uintptr_t>(&handle.m_Node);
+    uint64_t at = offset;
+    const uint64_t end = offset + count;
+    while (at < end) {
+        size_t stretch = 0;
+        uint64_t start = 0;
+        StreamOutcome outcome = StreamOutcome::Sound;
+        if (!reader.StretchAt(at, &stretch, &start, &outcome))
+            return Fail(handle, StreamText(outcome));
+        CMountCache::Bytes bytes = m_Cache.Get(file, stretch);
+        if (!bytes) {
+            auto decoded = std::make_shared<std::vector<unsigned char>>();
+            outcome = reader.DecodeStretch(stretch, *decoded);
+            if (outcome != StreamOutcome::Sound && start + decoded->size() < end)
+                return Fail(handle, StreamText(outcome));
+            if (outcome == StreamOutcome::Sound)
+                m_Cache.Put(file, stretch, decoded);
+            bytes = std::move(decoded);
+        }
+        if (start + bytes->size() <= at) // an empty stretch: the file changed
+            return Fail(handle, StreamText(StreamOutcome::Damaged));
+        const size_t n = size_t(std::min(end, start + bytes->size()) - at);
+        std::memcpy(buffer + (at - offset), bytes->data() + (at - start), n);
+        at += n;
+    }
+    return int(count);
+}

@@ -1,0 +1,63 @@
+// Reading the files of a mounted pack: stored files with positioned reads
+// straight from the pack, packed files a stretch of blocks at a time through
+// the decoded-stretch cache. Any number of threads may read at once.
+#pragma once
+
+#include "MountCache.h"
+#include "PackedFileReader.h"
+#include "PlatformFile.h"
+#include "ZarnikArchive.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class CMountFiles
+{
+public:
+    // Told once for each open file that fails: its node and why.
+    using FailureLog = std::function<void(const zarnik::ArchiveNode &node, const std::string &why)>;
+
+    CMountFiles(const zarnik::CZarnikArchive &archive, size_t cacheBytes, FailureLog log);
+    ~CMountFiles();
+    CMountFiles(const CMountFiles &) = delete;
+    CMountFiles &operator=(const CMountFiles &) = delete;
+
+    // False with the reason when a data file the pack names cannot be
+    // opened again for reading.
+    bool Open(std::string *why);
+
+    // One open file of the mount.
+    class CHandle
+    {
+    public:
+        explicit CHandle(const zarnik::ArchiveNode &node) : m_Node(node) {}
+        const zarnik::ArchiveNode &m_Node;
+        std::unique_ptr<zarnik::CPackedFileReader> m_Packed; // packed files only
+        std::atomic<bool> m_Reported{false};
+    };
+    std::unique_ptr<CHandle> OpenFile(const zarnik::ArchiveNode &node);
+
+    // Reads `count` bytes at `offset` (cut at the file's size): the number
+    // of bytes read, or -EIO when any of them cannot be (the pack changed or
+    // is damaged there); all or nothing, as a short read would pass for
+    // the end of the file.
+    int Read(CHandle &handle, uint64_t offset, char *buffer, size_t count);
+
+    const CMountCache &Cache() const { return m_Cache; }
+
+private:
+    // Why the bytes of `node` cannot be read now, or null when they can.
+    const char *Unavailable(const zarnik::ArchiveNode &node) const;
+    int ReadPacked(CHandle &handle, uint64_t offset, char *buffer, size_t count);
+    int Fail(CHandle &handle, const std::string &why);
+
+    const zarnik::CZarnikArchive &m_Archive;
+    CMountCache m_Cache;
+    FailureLog m_Log;
+    std::vector<zarnik::PlatformFile *> m_Data; // one per data file; null where none opened
+};

@@ -1,0 +1,30 @@
+// CBlockBuffer: the growable buffer the streaming decoder keeps its stored
+// and decoded ranges in. Its allocations never throw: a failure is reported
+// so that the decoder can say "not enough memory" rather than "damaged".
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+namespace zarnik {
+
+class CBlockBuffer
+{
+public:
+    // Makes room for at least `size` bytes (the contents are not kept);
+    // false when the memory cannot be had.
+    bool Reserve(size_t size);
+    unsigned char *Data() const { return m_Data.get(); }
+
+private:
+    std::unique_ptr<unsigned char[]> m_Data;
+    size_t m_Capacity = 0;
+};
+
+// A seam for tests: called with the size of every allocation a
+// CBlockBuffer is about to make; false makes it fail as if memory had run
+// out. Returns the previous hook; nullptr removes it.
+using BlockAllocationHook = bool (*)(size_t size);
+BlockAllocationHook SetBlockAllocationHook(BlockAllocationHook hook);
+
+} // namespace zarnik
