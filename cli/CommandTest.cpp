@@ -27,27 +27,33 @@ int RunTest(const std::string &pack)
     }
     uint64_t files = 0;
     uint64_t damaged = 0;
+    uint64_t untested = 0;
     uint64_t bytes = 0;
+    zarnik::CZarnikArchive::StreamSettings settings;
+    settings.workers = 0;
     WalkBelow(archive->GetRoot(), [&](const ArchiveNode *node) {
         if (node->IsFolder())
             return;
         ++files;
-        std::unique_ptr<unsigned char[]> data;
-        ExtractOutcome outcome;
-        if (archive->ReadFileData(node, data, outcome)) {
+        const ExtractOutcome outcome =
+            archive->StreamFileData(*node, [](const unsigned char *, size_t) { return true; }, settings);
+        if (outcome == ExtractOutcome::Written) {
             bytes += node->m_UnpackedSize;
             return;
         }
-        ++damaged;
+        // Memory running out says nothing about the file.
+        ++(outcome == ExtractOutcome::NoMemory ? untested : damaged);
         std::printf("%s: %s\n", ShownPath(node->m_Path).c_str(), ExtractOutcomeText(outcome));
     });
     const size_t passedOver = archive->GetOpenReport().size();
     std::printf("%" PRIu64 " files tested, %" PRIu64 " bytes sound, %" PRIu64 " damaged", files,
                 bytes, damaged);
+    if (untested)
+        std::printf(", %" PRIu64 " not tested for want of memory", untested);
     if (passedOver)
         std::printf(", %zu entries passed over while opening", passedOver);
     std::printf("\n");
-    return damaged || passedOver ? kExitFileFailed : kExitOk;
+    return damaged || untested || passedOver ? kExitFileFailed : kExitOk;
 }
 
 int RunCat(const std::string &pack, const std::string &path)
@@ -73,13 +79,19 @@ int RunCat(const std::string &pack, const std::string &path)
         PrintError(shown + ": is a folder, not a file");
         return kExitFileFailed;
     }
-    std::unique_ptr<unsigned char[]> data;
-    ExtractOutcome outcome;
-    if (!archive->ReadFileData(found, data, outcome)) {
+    // A window at a time; a failed write is reported once, by main's final
+    // check of stdout. Bytes before damage are out already: the status says.
+    zarnik::CZarnikArchive::StreamSettings settings;
+    settings.workers = 0;
+    const ExtractOutcome outcome = archive->StreamFileData(
+        *found,
+        [](const unsigned char *data, size_t size) {
+            return std::fwrite(data, 1, size, stdout) == size;
+        },
+        settings);
+    if (outcome != ExtractOutcome::Written && outcome != ExtractOutcome::WriteFailed) {
         PrintError(shown + ": " + ExtractOutcomeText(outcome));
         return kExitFileFailed;
     }
-    // A failed write is reported once, by main's final check of stdout.
-    std::fwrite(data.get(), 1, found->m_UnpackedSize, stdout);
     return kExitOk;
 }
