@@ -24,6 +24,7 @@ Kind kindOf(ExtractOutcome outcome)
     case ExtractOutcome::Unreadable:
     case ExtractOutcome::Damaged:
     case ExtractOutcome::WrongSize:
+    case ExtractOutcome::TooLarge:
         return Kind::Damaged;
     case ExtractOutcome::UnsafeName:
     case ExtractOutcome::EmptyName:

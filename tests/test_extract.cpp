@@ -1,6 +1,7 @@
 // Extraction to disk: byte-exact files in tree order, create-new semantics,
 // and the cases where a file must not be written.
 #include "ArchiveSupport.h"
+#include "BlockDecoder.h"
 #include "PackPath.h"
 #include "TestSupport.h"
 
@@ -284,4 +285,84 @@ TEST(Extract, APackCutShortWhileOpenIsDamageNotACrash)
         EXPECT_EQ(outcome, ExtractOutcome::Unreadable);
         EXPECT_EQ(FilesBelow(f.out()), (Files{{"content/first.txt", f.entries[0].data}}));
     }
+}
+
+TEST(Extract, BigPackedFilesAreDecodedByBlockRangesInParallelWholeOrNotAtAll)
+{
+    // Big enough to take the block-parallel path, beside small files that
+    // go through the pool at the same time.
+    const Bytes big = Text(24 << 20);
+    const auto entries = [&] {
+        return std::vector<Entry>{MakeEntry("content\\small1.txt", Text(5000), Storage::Packed),
+                                  MakeEntry("content\\big.txt", big, Storage::Packed),
+                                  MakeEntry("content\\small2.txt", Text(7000), Storage::Packed)};
+    };
+    // Patches the stored bytes of `node` in its data file: `at` counts from
+    // the header of the block nearest the middle of the stream.
+    const auto patchMiddleBlock = [](const CZarnikArchive &archive, const ArchiveNode &node,
+                                     uint32_t at, std::vector<unsigned char> bytes) {
+        const std::string path = archive.GetDataFilePath(node.m_DataFile);
+        Bytes data = ReadAll(path);
+        uint32_t block = node.m_Offset;
+        zarnik::BlockHeader header;
+        while (block < node.m_Offset + node.m_PackedSize / 2 &&
+               zarnik::ReadBlockHeader(data.data() + block, node.m_Offset + node.m_PackedSize - block, header))
+            block += header.blockLength;
+        std::copy(bytes.begin(), bytes.end(), data.begin() + block + at);
+        ASSERT_TRUE(testpack::WriteFile(path, data));
+    };
+    // A block whose length field is 0 breaks the format; one claiming 8 MiB + 1
+    // of output from the bytes that follow is past the size limit.
+    struct Case
+    {
+        const char *what;
+        uint32_t at;
+        std::vector<unsigned char> bytes;
+        ExtractOutcome outcome;
+    };
+    const Case cases[] = {
+        {"sound", 0, {}, ExtractOutcome::Written},
+        {"damaged in the middle", 1, {0, 0, 0, 0}, ExtractOutcome::Damaged},
+        {"oversized in the middle", 0, {3, 0, 0, 1, 0, 1, 0, 0x80, 0}, ExtractOutcome::TooLarge},
+    };
+    for (const Case &c : cases) {
+        Fixture f(false, entries());
+        patchMiddleBlock(*f.archive, *f.node(1), c.at, c.bytes);
+        for (const unsigned workers : {1u, 2u, 3u}) {
+            fs::remove_all(f.out("content"));
+            Recorder r;
+            zarnik::ExtractSettings settings;
+            settings.workers = workers;
+            EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.archive->GetRoot(), To::Folder(f.out()), &r, settings));
+            Files expected{{"content/small1.txt", f.entries[0].data}, {"content/small2.txt", f.entries[2].data}};
+            if (c.outcome == ExtractOutcome::Written)
+                expected["content/big.txt"] = big;
+            else
+                EXPECT_EQ(r.failures, (decltype(r.failures){{"content\\big.txt", c.outcome}})) << c.what;
+            // Nothing of a failed file stands, not even its temporary name.
+            EXPECT_EQ(FilesBelow(f.out()), expected) << c.what << " with " << workers;
+            // `test` and `cat` read the same way and say the same.
+            const ExtractOutcome streamed = f.archive->StreamFileData(
+                *f.node(1), [](const unsigned char *, size_t) { return true; }, {workers, nullptr});
+            EXPECT_EQ(streamed, c.outcome) << c.what << " with " << workers;
+        }
+    }
+
+    // A stop while the big file is being written by several threads: the
+    // run ends stopped, and what stands is exactly what was reported written.
+    struct Stopper : Recorder
+    {
+        std::atomic<bool> stop{false};
+        void OnExtractBytes(uint64_t) override { stop = true; }
+    };
+    Fixture f(false, {MakeEntry("content\\big.txt", Text(96 << 20), Storage::Packed)});
+    Stopper s;
+    zarnik::ExtractSettings settings;
+    settings.workers = 2;
+    settings.stop = &s.stop;
+    EXPECT_EQ(zarnik::ExtractEnd::Stopped,
+              ExtractTo(*f.archive, f.archive->GetRoot(), To::Folder(f.out()), &s, settings));
+    EXPECT_TRUE(s.written.empty());
+    EXPECT_EQ(s.failures, (decltype(s.failures){{"content\\big.txt", ExtractOutcome::Stopped}}));
+    EXPECT_EQ(FilesBelow(f.out()), Files{});
 }

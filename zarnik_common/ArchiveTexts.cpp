@@ -20,8 +20,10 @@ const char *ExtractOutcomeText(ExtractOutcome outcome)
         return "packed data is damaged";
     case ExtractOutcome::WrongSize:
         return "packed data unpacks to another size than the entry says";
+    case ExtractOutcome::TooLarge:
+        return "a block of packed data is larger than 8 MiB; refused";
     case ExtractOutcome::NoMemory:
-        return "not enough memory for the file";
+        return "not enough memory to unpack the file; nothing is known to be wrong with it";
     case ExtractOutcome::UnsafeName:
         return "unsafe name, or one Windows would misread; not written, nor anything below it";
     case ExtractOutcome::EmptyName:

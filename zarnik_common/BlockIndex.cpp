@@ -39,13 +39,15 @@ StreamOutcome CBlockIndex::Build(const PackedStream &stream)
             m_Outcome = StreamOutcome::Damaged;
             break;
         }
-        if (header.rawLength > kMaxBlockRawLength || header.blockLength > kMaxBlockStoredLength) {
-            m_Outcome = StreamOutcome::TooLarge;
-            break;
-        }
+        // A block the stream cannot hold is damage, whatever its size; one
+        // it does hold is refused only for its size.
         if (header.blockLength > stream.storedSize - at.stored ||
             header.rawLength > stream.unpackedSize - at.unpacked) {
             m_Outcome = StreamOutcome::Damaged;
+            break;
+        }
+        if (header.rawLength > kMaxBlockRawLength || header.blockLength > kMaxBlockStoredLength) {
+            m_Outcome = StreamOutcome::TooLarge;
             break;
         }
         const Entry &last = m_Entries.empty() ? at : m_Entries.back();

@@ -10,7 +10,6 @@
 #include "PackPath.h"
 #include "PlatformFile.h"
 #include "StoredBytes.h"
-#include "ZarnikArchive_packunpack.h"
 
 #include <deque>
 #include <memory>
@@ -20,11 +19,9 @@ namespace zarnik {
 
 namespace {
 
-// At most this many bytes (stored plus unpacked) are in the hands of the
-// workers at once; a larger file still goes, alone. And at most this many
-// files per worker, written or waiting for their results to be told in
-// order.
-const uint64_t kBytesInFlight = 256u << 20;
+// At most this many files per worker, written or waiting for their results
+// to be told in order. Their bytes need no bound of their own: a file is
+// copied in the kernel or unpacked a few blocks at a time.
 const unsigned kFilesPerWorker = 4;
 
 // One run of Extract: walks the tree in the pack's order, makes the folders
@@ -77,6 +74,10 @@ private:
     void Report(const ArchiveNode &node, ExtractOutcome outcome);
     // DiskFull, which ends the run, when the last failure was a full disk.
     ExtractOutcome DiskFullOr(ExtractOutcome other);
+    // Threads to decode `node` with, the worker among them; the extra ones
+    // are taken from m_SpareDecoders and given back by ReturnDecoders.
+    unsigned TakeDecoders(const ArchiveNode &node);
+    void ReturnDecoders(unsigned decoders);
 
     const CZarnikArchive &m_Archive;
     ExtractCallback *m_Callback;
@@ -87,7 +88,10 @@ private:
     // Files handed to the workers and results waiting behind them, in order.
     std::deque<std::unique_ptr<ExtractJob>> m_Pending;
     unsigned m_Running = 0;
-    uint64_t m_BytesRunning = 0;
+    // Threads a big file may start beside its worker: one fewer than the
+    // workers, shared by every big file at once, so that one big file keeps
+    // every core busy while the small ones go through the pool.
+    std::atomic<unsigned> m_SpareDecoders{0};
 };
 
 CExtractionRun::CExtractionRun(const CZarnikArchive &archive, ExtractCallback *callback,
@@ -98,6 +102,8 @@ CExtractionRun::CExtractionRun(const CZarnikArchive &archive, ExtractCallback *c
         m_Pool.reset(new CExtractPool([this](ExtractJob &job) { Work(job); }, workers));
         if (!m_Pool->Working())
             m_Pool.reset();
+        else
+            m_SpareDecoders = workers - 1;
     }
 }
 
@@ -214,11 +220,9 @@ void CExtractionRun::File(const Directory &dir, const std::string &name, const A
         Result(node, WriteFile(dir->dir, name, node, written));
         return;
     }
-    // Room for this file first: a few files and a bounded number of bytes
-    // are in the workers' hands at any time.
-    const uint64_t bytes = uint64_t(node.m_PackedSize) + (node.IsPacked() ? node.m_UnpackedSize : 0);
-    while (m_Running > 0 &&
-           (m_Running >= kFilesPerWorker * m_Workers || m_BytesRunning + bytes > kBytesInFlight)) {
+    // Room for this file first: a few files are in the workers' hands at
+    // any time.
+    while (m_Running >= kFilesPerWorker * m_Workers) {
         m_Pool->Wait(*m_Pending.front(), true);
         Settle(false);
     }
@@ -228,7 +232,6 @@ void CExtractionRun::File(const Directory &dir, const std::string &name, const A
     job.name = name;
     job.node = &node;
     ++m_Running;
-    m_BytesRunning += bytes;
     m_Pool->Submit(&job);
     Settle(false);
 }
@@ -255,11 +258,8 @@ void CExtractionRun::Settle(bool all)
         }
         std::unique_ptr<ExtractJob> job = std::move(m_Pending.front());
         m_Pending.pop_front();
-        if (job->dir) {
+        if (job->dir)
             --m_Running;
-            m_BytesRunning -= uint64_t(job->node->m_PackedSize) +
-                              (job->node->IsPacked() ? job->node->m_UnpackedSize : 0);
-        }
         if (job->begun)
             Report(*job->node, job->outcome);
     }
@@ -272,8 +272,11 @@ ExtractOutcome CExtractionRun::WriteFile(PlatformDirectory *dir, const std::stri
     if (PlatformExistsAt(dir, name))
         return ExtractOutcome::Exists;
     const CFileSource *data = m_Archive.DataFileOf(node);
-    if (!data || static_cast<uint64_t>(node.m_Offset) + node.m_PackedSize > data->Size())
+    if (!data)
         return ExtractOutcome::OutOfRange;
+    const ExtractOutcome range = StoredRangeOutcome(data, node);
+    if (range != ExtractOutcome::Written)
+        return range;
 
     std::string tempName;
     PlatformFile *file = PlatformCreateTemporary(dir, name, &tempName);
@@ -328,32 +331,45 @@ ExtractOutcome CExtractionRun::CopyStored(PlatformFile *file, const ArchiveNode 
 ExtractOutcome CExtractionRun::WritePacked(PlatformFile *file, const ArchiveNode &node,
                                         const CFileSource &data, std::atomic<uint64_t> &written)
 {
-    ExtractOutcome failure = ExtractOutcome::Written;
-    std::unique_ptr<unsigned char[]> stored =
-        ReadStored(&data, node, failure, [this] { return Ending(); });
-    if (!stored)
-        return failure;
-    std::unique_ptr<unsigned char[]> out(AllocateBytes(node.m_UnpackedSize));
-    if (!out)
-        return ExtractOutcome::NoMemory;
+    // Decoded a few blocks at a time and written in order, so that memory
+    // stays a few blocks per thread and a stop is seen soon even in a file
+    // of gigabytes.
+    const PackedStream stream = PackedStreamOf(data, node);
+    CBlockIndex index;
+    index.Build(stream);
+    ExtractOutcome sinkFailure = ExtractOutcome::Written;
+    const unsigned decoders = TakeDecoders(node);
+    const StreamDecodeResult result = DecodeBlockStream(
+        stream, index, decoders, m_Stop,
+        [&](uint64_t offset, const unsigned char *bytes, size_t size) {
+            if (Ending())
+                sinkFailure = ExtractOutcome::Stopped;
+            else if (!PlatformWriteAll(file, bytes, size))
+                sinkFailure = DiskFullOr(ExtractOutcome::WriteFailed);
+            else
+                Progress(written, offset + size);
+            return sinkFailure == ExtractOutcome::Written;
+        });
+    ReturnDecoders(decoders);
+    return result.outcome == StreamOutcome::SinkFailed ? sinkFailure : OutcomeOf(result.outcome);
+}
 
-    // Decoded and written a few blocks at a time, so that a stop request is
-    // seen soon even in a file of gigabytes.
-    UnpackCursor cursor;
-    while (cursor.in < node.m_PackedSize) {
-        if (Ending())
-            return ExtractOutcome::Stopped;
-        const uint32_t from = cursor.out;
-        if (!UnpackSome(out.get(), stored.get(), node.m_PackedSize, node.m_UnpackedSize, cursor,
-                        kStoredStep))
-            return ExtractOutcome::Damaged;
-        if (cursor.in >= node.m_PackedSize && cursor.out != node.m_UnpackedSize)
-            return ExtractOutcome::WrongSize;
-        if (!PlatformWriteAll(file, out.get() + from, cursor.out - from))
-            return DiskFullOr(ExtractOutcome::WriteFailed);
-        Progress(written, cursor.out);
-    }
-    return cursor.out == node.m_UnpackedSize ? ExtractOutcome::Written : ExtractOutcome::WrongSize;
+unsigned CExtractionRun::TakeDecoders(const ArchiveNode &node)
+{
+    // Without a pool every callback runs here, on the calling thread, and
+    // so does the decoding.
+    if (!m_Pool || node.m_UnpackedSize < kParallelFileSize)
+        return 1;
+    unsigned spare = m_SpareDecoders.load();
+    while (spare > 0 && !m_SpareDecoders.compare_exchange_weak(spare, 0))
+        ;
+    return 1 + spare;
+}
+
+void CExtractionRun::ReturnDecoders(unsigned decoders)
+{
+    if (decoders > 1)
+        m_SpareDecoders += decoders - 1;
 }
 
 // Workers for an extraction of `node` when the caller leaves it to us: a
@@ -365,8 +381,11 @@ unsigned AutomaticWorkers(const ArchiveNode &node)
         return 1;
     const unsigned workers = cores > 8 ? 8 : cores;
     uint64_t files = 0, bytes = 0;
-    std::vector<const ArchiveNode *> folders{&node};
-    while (!folders.empty() && (files < 4 * workers || bytes < (16u << 20))) {
+    bool big = !node.IsFolder() && node.m_UnpackedSize >= kParallelFileSize;
+    std::vector<const ArchiveNode *> folders;
+    if (node.IsFolder())
+        folders.push_back(&node);
+    while (!big && !folders.empty() && (files < 4 * workers || bytes < (16u << 20))) {
         const ArchiveNode *folder = folders.back();
         folders.pop_back();
         for (const ArchiveNode *child : folder->m_Children) {
@@ -375,10 +394,12 @@ unsigned AutomaticWorkers(const ArchiveNode &node)
             } else {
                 ++files;
                 bytes += child->m_UnpackedSize;
+                // One big file gains from every core on its own.
+                big = big || child->m_UnpackedSize >= kParallelFileSize;
             }
         }
     }
-    return files >= 4 * workers && bytes >= (16u << 20) ? workers : 1;
+    return big || (files >= 4 * workers && bytes >= (16u << 20)) ? workers : 1;
 }
 
 

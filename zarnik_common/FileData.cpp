@@ -1,33 +1,138 @@
-// Reading one file's data whole, unpacked, into memory.
+// Reading one file's data: streamed a window at a time, or whole into memory.
+#include "BlockStream.h"
 #include "StoredBytes.h"
-#include "ZarnikArchive_packunpack.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <thread>
 
 namespace zarnik {
+
+namespace {
+
+// A stored file goes to the sink through one buffer of this size.
+const uint32_t kStoredWindow = 1u << 20;
+
+ExtractOutcome StreamStored(const CFileSource &data, const ArchiveNode &node,
+                            const CZarnikArchive::DataSink &sink, const std::atomic<bool> *stop)
+{
+    std::unique_ptr<unsigned char[]> window(
+        AllocateBytes(std::min<uint32_t>(node.m_PackedSize, kStoredWindow)));
+    if (!window)
+        return ExtractOutcome::NoMemory;
+    for (uint32_t done = 0; done < node.m_PackedSize;) {
+        if (stop && stop->load(std::memory_order_relaxed))
+            return ExtractOutcome::Stopped;
+        const uint32_t step = std::min(node.m_PackedSize - done, kStoredWindow);
+        if (data.ReadAt(node.m_Offset + done, window.get(), step) != step)
+            return ExtractOutcome::Unreadable;
+        if (!sink(window.get(), step))
+            return ExtractOutcome::WriteFailed;
+        done += step;
+    }
+    return ExtractOutcome::Written;
+}
+
+} // namespace
+
+ExtractOutcome OutcomeOf(StreamOutcome outcome)
+{
+    switch (outcome) {
+    case StreamOutcome::Sound:
+        return ExtractOutcome::Written;
+    case StreamOutcome::Damaged:
+        return ExtractOutcome::Damaged;
+    case StreamOutcome::TooLarge:
+        return ExtractOutcome::TooLarge;
+    case StreamOutcome::WrongSize:
+        return ExtractOutcome::WrongSize;
+    case StreamOutcome::Unreadable:
+        return ExtractOutcome::Unreadable;
+    case StreamOutcome::NoMemory:
+        return ExtractOutcome::NoMemory;
+    case StreamOutcome::Stopped:
+        return ExtractOutcome::Stopped;
+    case StreamOutcome::SinkFailed:
+        break;
+    }
+    return ExtractOutcome::WriteFailed;
+}
+
+PackedStream PackedStreamOf(const CFileSource &data, const ArchiveNode &node)
+{
+    const CFileSource *source = &data;
+    const uint32_t offset = node.m_Offset;
+    return PackedStream{[source, offset](uint64_t position, void *buffer, uint32_t count) {
+                            return source->ReadAt(uint32_t(offset + position), buffer, count);
+                        },
+                        node.m_PackedSize, node.m_UnpackedSize};
+}
+
+ExtractOutcome StoredRangeOutcome(const CFileSource *data, const ArchiveNode &node)
+{
+    if (!data)
+        return ExtractOutcome::Unreadable;
+    if (static_cast<uint64_t>(node.m_Offset) + node.m_PackedSize > data->Size())
+        return ExtractOutcome::OutOfRange;
+    // A hostile entry may claim gigabytes for a few bytes.
+    if (node.IsPacked() &&
+        node.m_UnpackedSize > uint64_t(blockformat::kMaxUnpackRatio) * node.m_PackedSize)
+        return ExtractOutcome::WrongSize;
+    return ExtractOutcome::Written;
+}
+
+ExtractOutcome CZarnikArchive::StreamFileData(const ArchiveNode &node, const DataSink &sink,
+                                              StreamSettings settings) const
+{
+    const CFileSource *data = DataFileOf(node);
+    const ExtractOutcome range = StoredRangeOutcome(data, node);
+    if (range != ExtractOutcome::Written)
+        return range;
+    if (!node.IsPacked())
+        return StreamStored(*data, node, sink, settings.stop);
+    unsigned workers = settings.workers;
+    if (workers == 0) {
+        const unsigned cores = std::thread::hardware_concurrency();
+        workers = node.m_UnpackedSize < kParallelFileSize || cores < 2 ? 1 : std::min(cores, 8u);
+    }
+    const PackedStream stream = PackedStreamOf(*data, node);
+    CBlockIndex index;
+    index.Build(stream);
+    const StreamDecodeResult result = DecodeBlockStream(
+        stream, index, workers, settings.stop,
+        [&sink](uint64_t, const unsigned char *bytes, size_t size) { return sink(bytes, size); });
+    return OutcomeOf(result.outcome);
+}
 
 bool CZarnikArchive::ReadFileData(const ArchiveNode *node, std::unique_ptr<unsigned char[]> &out,
                                   ExtractOutcome &failure) const
 {
     out.reset();
-    std::unique_ptr<unsigned char[]> stored =
-        ReadStored(DataFileOf(*node), *node, failure, [] { return false; });
-    if (!stored)
+    failure = StoredRangeOutcome(DataFileOf(*node), *node);
+    if (failure != ExtractOutcome::Written)
         return false;
-    if (!node->IsPacked()) {
-        out = std::move(stored);
-        return true;
-    }
-    std::unique_ptr<unsigned char[]> unpacked(AllocateBytes(node->m_UnpackedSize));
-    if (!unpacked) {
+    std::unique_ptr<unsigned char[]> bytes(AllocateBytes(node->m_UnpackedSize));
+    if (!bytes) {
         failure = ExtractOutcome::NoMemory;
         return false;
     }
-    const uint32_t written = Unpack(unpacked.get(), stored.get(), node->m_PackedSize,
-                                    node->m_UnpackedSize);
-    if (written == kUnpackDamaged || written != node->m_UnpackedSize) {
-        failure = written == kUnpackDamaged ? ExtractOutcome::Damaged : ExtractOutcome::WrongSize;
+    uint64_t filled = 0;
+    failure = StreamFileData(
+        *node,
+        [&](const unsigned char *data, size_t size) {
+            if (size > node->m_UnpackedSize - filled)
+                return false;
+            std::memcpy(bytes.get() + filled, data, size);
+            filled += size;
+            return true;
+        },
+        StreamSettings());
+    if (failure == ExtractOutcome::WriteFailed)
+        failure = ExtractOutcome::WrongSize; // more bytes than the entry says
+    if (failure != ExtractOutcome::Written)
         return false;
-    }
-    out = std::move(unpacked);
+    out = std::move(bytes);
     return true;
 }
 

@@ -9,8 +9,10 @@
 // Writing its files to disk is CExtraction's (Extraction.h).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -54,7 +56,8 @@ enum class ExtractOutcome {
     Unreadable,   // the stored bytes could not be read (the pack changed or shrank)
     Damaged,      // the packed data is damaged
     WrongSize,    // it unpacks to another size than the entry says
-    NoMemory,     // its buffers could not be allocated
+    TooLarge,     // a block of its packed data is past the size limit (never allocated)
+    NoMemory,     // its buffers could not be allocated; nothing is known to be wrong
     UnsafeName,   // a name IsSafeName refuses: not written, nor anything below it
     EmptyName,    // the entry's name is empty
     Duplicate,    // an earlier entry has the same path; only that one is written
@@ -145,6 +148,28 @@ public:
     // call from several threads at once.
     bool ReadFileData(const ArchiveNode *node, std::unique_ptr<unsigned char[]> &out,
                       ExtractOutcome &failure) const;
+
+    // Receives a file's bytes in order, from one thread at a time; false
+    // ends the read (WriteFailed).
+    using DataSink = std::function<bool(const unsigned char *data, size_t size)>;
+    // How a file's bytes are read a window at a time.
+    struct StreamSettings
+    {
+        // Threads decoding a packed file's blocks at once (the calling one
+        // among them); 0: as many as the machine has cores, at most 8, when
+        // the file is large enough to gain from them.
+        unsigned workers = 1;
+        // Looked at before every block or step; a raised flag ends the read
+        // (Stopped) within 8 MiB.
+        const std::atomic<bool> *stop = nullptr;
+    };
+    // Hands a file node's bytes, unpacked, to `sink` in order, a few blocks
+    // at a time: memory stays a few blocks per worker whatever the file's
+    // size. Written when every byte went to the sink, else why not; the
+    // sink may have had the bytes before a failure, never any past it.
+    // Safe to call from several threads at once.
+    ExtractOutcome StreamFileData(const ArchiveNode &node, const DataSink &sink,
+                                  StreamSettings settings) const;
 
     // Everything opening passed over, in the order it was met.
     const std::vector<OpenReportItem> &GetOpenReport() const { return m_OpenReport; }
