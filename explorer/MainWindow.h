@@ -17,6 +17,7 @@ struct ExportItem;
 struct ExportResult;
 class ProgressDlg;
 class QLabel;
+class QMessageBox;
 class QMimeData;
 class QTemporaryDir;
 
@@ -98,6 +99,7 @@ private:
     QPointer<ProgressDlg> m_progressDlg;
     QPointer<ExportThread> m_exportThread;
     QLabel *m_statusLabel;
+    QPointer<QMessageBox> m_closeQuestion; // the close question while it stands
     bool m_exportForDrag = false;
     std::unique_ptr<QTemporaryDir> m_dragFolder;
     QStringList m_dragNames;
