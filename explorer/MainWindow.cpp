@@ -32,6 +32,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QMessageBox>
+#include <QShortcut>
 #include <QTreeWidgetItem>
 
 #include <memory>
@@ -64,6 +65,18 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->filterEdit, &QLineEdit::textChanged, this, &MainWindow::applyFilter);
     connect(ui->treeWidget, &QTreeWidget::itemSelectionChanged, this, &MainWindow::updateActions);
     connect(ui->treeWidget, &QWidget::customContextMenuRequested, this, &MainWindow::showTreeMenu);
+    // The keys of file managers: Ctrl+F to the filter line, Shift+F10 for
+    // the menu of the current item.
+    connect(new QShortcut(QKeySequence::Find, this), &QShortcut::activated, this, [this] {
+        ui->filterEdit->setFocus(Qt::ShortcutFocusReason);
+        ui->filterEdit->selectAll();
+    });
+    connect(new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10), ui->treeWidget, nullptr, nullptr,
+                          Qt::WidgetShortcut),
+            &QShortcut::activated, this, [this] {
+                if (QTreeWidgetItem *item = ui->treeWidget->currentItem())
+                    showTreeMenu(ui->treeWidget->visualItemRect(item).center());
+            });
     connect(ui->treeWidget, &ArchiveTree::dragRequested, this, &MainWindow::dragSelectionOut);
     connect(ui->treeWidget, &ArchiveTree::dragReleased, this, &MainWindow::abandonDrag);
     setAcceptDrops(true);

@@ -614,6 +614,25 @@ private slots:
         QTest::keyClick(m_window->windowHandle(), Qt::Key_A, Qt::ControlModifier); // to the focus, as typed
         QVERIFY2(m_steps.isEmpty(), "the shortcut in the filter line did not export");
         QTest::keyRelease(m_window->windowHandle(), Qt::Key_Control); // QTest leaves Ctrl held
+        // Shift+F10 in the tree opens the current item's menu; Ctrl+F goes back to the filter line.
+        QString menu;
+        QTimer popupWatch;
+        connect(&popupWatch, &QTimer::timeout, this, [&] {
+            if (auto *popup = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
+                for (QAction *action : popup->actions())
+                    menu += action->text() + ';';
+                popup->close();
+            }
+        });
+        popupWatch.start(5);
+        m_window->activateWindow(); // the file dialog had the focus
+        QVERIFY(QTest::qWaitForWindowActive(m_window));
+        m_tree->setFocus();
+        QTest::keyClick(m_window->windowHandle(), Qt::Key_F10, Qt::ShiftModifier);
+        QCOMPARE(menu, exportAction->text() + ';' + m_window->findChild<QAction *>("actionCopyPath")->text() + ';');
+        QTest::keyClick(m_window->windowHandle(), Qt::Key_F, Qt::ControlModifier);
+        QTest::keyRelease(m_window->windowHandle(), Qt::Key_Control);
+        QVERIFY(filter->hasFocus());
         const auto landed = [&](const QString &out) {
             QStringList files;
             for (QDirIterator it(out, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
