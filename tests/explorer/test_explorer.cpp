@@ -630,6 +630,9 @@ private slots:
         m_tree->setFocus();
         QTest::keyClick(m_window->windowHandle(), Qt::Key_F10, Qt::ShiftModifier);
         QCOMPARE(menu, exportAction->text() + ';' + m_window->findChild<QAction *>("actionCopyPath")->text() + ';');
+        popupWatch.stop();
+        m_window->activateWindow(); // back from the menu
+        QVERIFY(QTest::qWaitForWindowActive(m_window));
         QTest::keyClick(m_window->windowHandle(), Qt::Key_F, Qt::ControlModifier);
         QTest::keyRelease(m_window->windowHandle(), Qt::Key_Control);
         QVERIFY(filter->hasFocus());
