@@ -59,6 +59,10 @@ MainWindow::MainWindow(QWidget *parent)
     ui->splitter->setStretchFactor(0, 3);
     ui->splitter->setStretchFactor(1, 2);
     ui->splitter->setSizes({480, 320});
+    // The sizes the user left the window, its panes and columns at.
+    restoreGeometry(Habits::layout(QStringLiteral("geometry")));
+    ui->splitter->restoreState(Habits::layout(QStringLiteral("splitter")));
+    header->restoreState(Habits::layout(QStringLiteral("columns")));
     m_statusLabel = new QLabel(this);
     statusBar()->addPermanentWidget(m_statusLabel);
     ui->filterEdit->installEventFilter(this);
@@ -112,6 +116,7 @@ void MainWindow::changeEvent(QEvent *e)
 void MainWindow::closeEvent(QCloseEvent *e)
 {
     if (!m_exportThread) {
+        rememberLayout();
         QMainWindow::closeEvent(e);
         return;
     }
@@ -129,7 +134,15 @@ void MainWindow::closeEvent(QCloseEvent *e)
         return;
     }
     endExport(); // the worker stops within a second
+    rememberLayout();
     QMainWindow::closeEvent(e);
+}
+
+void MainWindow::rememberLayout()
+{
+    Habits::setLayout(QStringLiteral("geometry"), saveGeometry());
+    Habits::setLayout(QStringLiteral("splitter"), ui->splitter->saveState());
+    Habits::setLayout(QStringLiteral("columns"), ui->treeWidget->header()->saveState());
 }
 
 void MainWindow::endExport()

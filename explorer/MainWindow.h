@@ -91,6 +91,8 @@ private:
     // The export's thread and dialog go; a running worker is stopped, and
     // its summary dropped.
     void endExport();
+    // Keeps the window's, the panes' and the columns' sizes for the next run.
+    void rememberLayout();
     static QString droppedPack(const QMimeData *mime);
 
     Ui::MainWindow *ui;

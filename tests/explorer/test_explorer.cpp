@@ -291,6 +291,23 @@ private slots:
         QVERIFY(QApplication::exec() == 0 && !m_window->isVisible()); // Exit ends the event loop with 0
     }
 
+    // The window's, the panes' and the columns' sizes come back in the next run.
+    void layoutRemembered()
+    {
+        m_window->resize(900, 640);
+        auto *splitter = m_window->findChild<QSplitter *>();
+        splitter->setSizes({200, 600});
+        m_tree->header()->resizeSection(ArchiveTree::SizeColumn, 123);
+        const QList<int> sizes = splitter->sizes();
+        QVERIFY(m_window->close());
+        MainWindow again;
+        again.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&again));
+        QCOMPARE(again.size(), QSize(900, 640));
+        QCOMPARE(again.findChild<QSplitter *>()->sizes(), sizes);
+        QCOMPARE(again.findChild<QTreeWidget *>()->header()->sectionSize(ArchiveTree::SizeColumn), 123);
+    }
+
     // A second pack on the command line is refused with a word, before any window.
     void commandLineTakesOnePack()
     {
