@@ -2,6 +2,8 @@
 // '\' separators; what the user reads and types is UTF-8 with '/'.
 #pragma once
 
+#include "PackPath.h"
+
 #include <optional>
 #include <string>
 
@@ -12,17 +14,9 @@ std::string DisplayName(const std::string &latin1);
 // `cat` looks up. Raw: not for printing (see ShownPath).
 std::string SlashPath(const std::string &latin1);
 
-// UTF-8 text as it may reach a terminal: a name must neither steer the
-// terminal nor split a line. Control characters (below 0x20, 0x7F and
-// U+0080..U+009F) become \n, \r, \t or \xHH (the Latin-1 code, lower-case
-// hex), a byte that is no UTF-8 becomes \xHH, and '\' becomes \\ so that
-// every escape reads back one way (not on Windows, where '\' separates the
-// folders of a path and no name holds a control character). Everything the tool prints for people
-// that comes from a pack or the file system goes through here.
-std::string Printable(const std::string &utf8);
-
-// A pack path as printed for people: SlashPath, then Printable.
-std::string ShownPath(const std::string &latin1);
+// Names and paths escaped as the explorer shows them too (PackPath.h).
+using zarnik::Printable;
+using zarnik::ShownPath;
 
 // UTF-8 text back to Latin-1; nothing when it is not valid UTF-8 or holds a
 // character above U+00FF.

@@ -1,5 +1,7 @@
 #include "ArchiveTree.h"
 
+#include "ShownText.h"
+
 #include "NameFilter.h"
 #include "ZarnikArchive.h"
 
@@ -112,9 +114,9 @@ void ArchiveTree::showArchive(const ArchiveNode *root)
 ArchiveTree::Totals ArchiveTree::addNode(const ArchiveNode *node, int parentRow,
                                          QTreeWidgetItem *parentItem)
 {
-    // Pack names are 8-bit Latin-1; translation looks them up by their UTF-8
-    // form, which is also what it gives back when nothing is installed.
-    const QString name = QString::fromLatin1(node->m_Name.data(), qsizetype(node->m_Name.size()));
+    // Translation looks names up by their shown UTF-8 form, which is also
+    // what it gives back when nothing is installed.
+    const QString name = shownText(node->m_Name);
     auto *item = new QTreeWidgetItem(
         QStringList(QCoreApplication::translate("MainWindow", name.toUtf8().constData())),
         QTreeWidgetItem::Type);

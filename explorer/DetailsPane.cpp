@@ -1,5 +1,7 @@
 #include "DetailsPane.h"
 
+#include "ShownText.h"
+
 #include "Preview.h"
 #include "ZarnikArchive.h"
 #include "ui_DetailsPane.h"
@@ -12,11 +14,6 @@ using zarnik::ArchiveNode;
 using zarnik::CZarnikArchive;
 
 namespace {
-
-QString latin1(const std::string &s)
-{
-    return QString::fromLatin1(s.data(), qsizetype(s.size()));
-}
 
 // `text` with a chance to wrap after every separator and within every run
 // of 30 characters without one: a long path or name wraps in the pane
@@ -119,7 +116,7 @@ void DetailsPane::showMessage(const QString &text)
 void DetailsPane::showFile(const CZarnikArchive *archive, const ArchiveNode *file)
 {
     dropPreview();
-    ui->titleLabel->setText(breakable(latin1(file->m_Name)));
+    ui->titleLabel->setText(breakable(shownText(file->m_Name)));
     // The data file's path is the system's own, in its file-name encoding.
     const QString dataFile =
         file->m_DataFile < archive->GetDataFileCount()
@@ -128,7 +125,7 @@ void DetailsPane::showFile(const CZarnikArchive *archive, const ArchiveNode *fil
             : tr("unknown");
     ui->detailsLabel->setText(
         QStringLiteral("<table>")
-        + row(tr("Path:"), latin1(file->m_Path))
+        + row(tr("Path:"), shownText(file->m_Path))
         + row(tr("Size:"), exactSize(file->m_UnpackedSize))
         + row(tr("Stored:"), exactSize(file->m_PackedSize)
                                  + (file->IsPacked() ? tr(", packed") : tr(", not packed")))
@@ -178,8 +175,8 @@ void DetailsPane::showPreview(quint64 generation, const Preview &preview)
 void DetailsPane::showFolder(const ArchiveNode *folder, const ArchiveTree::Totals &totals)
 {
     dropPreview();
-    ui->titleLabel->setText(breakable(latin1(folder->m_Name)));
-    ui->detailsLabel->setText(QStringLiteral("<table>") + row(tr("Path:"), latin1(folder->m_Path))
+    ui->titleLabel->setText(breakable(shownText(folder->m_Name)));
+    ui->detailsLabel->setText(QStringLiteral("<table>") + row(tr("Path:"), shownText(folder->m_Path))
                               + row(tr("Files below:"), QLocale().toString(qulonglong(totals.files)))
                               + row(tr("Folders below:"), QLocale().toString(qulonglong(totals.folders)))
                               + row(tr("Size:"), exactSize(totals.unpackedBytes))

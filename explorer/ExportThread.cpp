@@ -1,5 +1,7 @@
 #include "ExportThread.h"
 
+#include "ShownText.h"
+
 #include "PackPath.h"
 
 #include <QFile>
@@ -64,7 +66,7 @@ void ExportThread::OnExtractFile(const std::string &path)
 {
     // With several workers a file is announced when it is handed out, a
     // little ahead of the results.
-    emit fileStarted(QString::fromLatin1(path.data(), qsizetype(path.size())), ++m_filesStarted,
+    emit fileStarted(shownText(path), ++m_filesStarted,
                      m_result.filesTotal);
 }
 
@@ -89,7 +91,7 @@ void ExportThread::OnExtractResult(const ArchiveNode &node, ExtractOutcome outco
         m_result.bytesWritten += node.m_UnpackedSize;
     } else {
         m_result.failures.append(
-            {QString::fromLatin1(node.m_Path.data(), qsizetype(node.m_Path.size())), outcome});
+            {shownText(node.m_Path), outcome});
     }
     reportProgress();
 }

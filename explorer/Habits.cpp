@@ -57,4 +57,14 @@ void setExportFolder(const QString &folder)
     QSettings().setValue(kExportKey, folder);
 }
 
+QByteArray layout(const QString &part)
+{
+    return QSettings().value(QStringLiteral("layout/") + part).toByteArray();
+}
+
+void setLayout(const QString &part, const QByteArray &state)
+{
+    QSettings().setValue(QStringLiteral("layout/") + part, state);
+}
+
 } // namespace Habits

@@ -8,6 +8,7 @@
 #include "ExportThread.h"
 #include "PackPath.h"
 #include "ProgressDlg.h"
+#include "ShownText.h"
 #include "ZarnikArchive.h"
 #include "ui_MainWindow.h"
 
@@ -31,6 +32,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QMessageBox>
+#include <QShortcut>
 #include <QTreeWidgetItem>
 
 #include <memory>
@@ -39,15 +41,6 @@
 using zarnik::ArchiveNode;
 using zarnik::CZarnikArchive;
 using zarnik::OpenReportItem;
-
-namespace {
-
-QString latin1(const std::string &s)
-{
-    return QString::fromLatin1(s.data(), qsizetype(s.size()));
-}
-
-} // namespace
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
@@ -66,12 +59,28 @@ MainWindow::MainWindow(QWidget *parent)
     ui->splitter->setStretchFactor(0, 3);
     ui->splitter->setStretchFactor(1, 2);
     ui->splitter->setSizes({480, 320});
+    // The sizes the user left the window, its panes and columns at.
+    restoreGeometry(Habits::layout(QStringLiteral("geometry")));
+    ui->splitter->restoreState(Habits::layout(QStringLiteral("splitter")));
+    header->restoreState(Habits::layout(QStringLiteral("columns")));
     m_statusLabel = new QLabel(this);
     statusBar()->addPermanentWidget(m_statusLabel);
     ui->filterEdit->installEventFilter(this);
     connect(ui->filterEdit, &QLineEdit::textChanged, this, &MainWindow::applyFilter);
     connect(ui->treeWidget, &QTreeWidget::itemSelectionChanged, this, &MainWindow::updateActions);
     connect(ui->treeWidget, &QWidget::customContextMenuRequested, this, &MainWindow::showTreeMenu);
+    // The keys of file managers: Ctrl+F to the filter line, Shift+F10 for
+    // the menu of the current item.
+    connect(new QShortcut(QKeySequence::Find, this), &QShortcut::activated, this, [this] {
+        ui->filterEdit->setFocus(Qt::ShortcutFocusReason);
+        ui->filterEdit->selectAll();
+    });
+    connect(new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10), ui->treeWidget, nullptr, nullptr,
+                          Qt::WidgetShortcut),
+            &QShortcut::activated, this, [this] {
+                if (QTreeWidgetItem *item = ui->treeWidget->currentItem())
+                    showTreeMenu(ui->treeWidget->visualItemRect(item).center());
+            });
     connect(ui->treeWidget, &ArchiveTree::dragRequested, this, &MainWindow::dragSelectionOut);
     connect(ui->treeWidget, &ArchiveTree::dragReleased, this, &MainWindow::abandonDrag);
     setAcceptDrops(true);
@@ -107,22 +116,33 @@ void MainWindow::changeEvent(QEvent *e)
 void MainWindow::closeEvent(QCloseEvent *e)
 {
     if (!m_exportThread) {
+        rememberLayout();
         QMainWindow::closeEvent(e);
         return;
     }
-    const auto answer = QMessageBox::question(
-        this, tr("Export running"),
-        tr("An export is running. Cancel it and close?\n"
-           "Files written so far stay; the one being written is removed."),
-        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-    // Told No, the window stays, even when the export ended while the
-    // question stood.
-    if (answer != QMessageBox::Yes) {
+    QMessageBox question(QMessageBox::Question, tr("Export running"),
+                         tr("An export is running. Cancel it and close?\n"
+                            "Files written so far stay; the one being written is removed."),
+                         QMessageBox::Yes | QMessageBox::No, this);
+    question.setDefaultButton(QMessageBox::No);
+    // The export's end takes the question away (onExportDone), and the
+    // window stays to show how the export went.
+    m_closeQuestion = &question;
+    const int answer = question.exec();
+    if (answer != QMessageBox::Yes || !m_exportThread) {
         e->ignore();
         return;
     }
     endExport(); // the worker stops within a second
+    rememberLayout();
     QMainWindow::closeEvent(e);
+}
+
+void MainWindow::rememberLayout()
+{
+    Habits::setLayout(QStringLiteral("geometry"), saveGeometry());
+    Habits::setLayout(QStringLiteral("splitter"), ui->splitter->saveState());
+    Habits::setLayout(QStringLiteral("columns"), ui->treeWidget->header()->saveState());
 }
 
 void MainWindow::endExport()
@@ -252,9 +272,13 @@ QString MainWindow::askFileDestination(const ArchiveNode *node)
 {
     // Extraction never replaces a file, so Qt's own "Do you want to replace
     // it?" would promise what does not happen: ask again instead.
+    // The name is proposed as the tree shows it, and what the dialog gives
+    // back is written: a name with a line break is proposed, and written,
+    // escaped. A shown name that is no file name here proposes none.
     const QString folder = Habits::exportFolder();
-    QString proposal = folder.isEmpty() ? latin1(node->m_Name)
-                                        : QDir(folder).filePath(latin1(node->m_Name));
+    const std::string shown = zarnik::ShownPath(node->m_Name);
+    const QString name = zarnik::IsSafeName(shown) ? QString::fromStdString(shown) : QString();
+    QString proposal = folder.isEmpty() ? name : QDir(folder).filePath(name);
     for (;;) {
         const QString path = QFileDialog::getSaveFileName(this, tr("Where to save..."), proposal,
                                                           tr("Files (*.*)"), nullptr,
@@ -297,7 +321,7 @@ void MainWindow::on_actionCopyPath_triggered()
 {
     QStringList paths;
     for (const ArchiveNode *node : ui->treeWidget->selectedNodes())
-        paths << latin1(node->m_Path);
+        paths << shownText(node->m_Path);
     if (!paths.isEmpty())
         QGuiApplication::clipboard()->setText(paths.join(QLatin1Char('\n')));
 }
@@ -342,6 +366,8 @@ void MainWindow::onExportDone(const ExportResult &result)
 {
     m_exportThread = nullptr; // it deletes itself once finished
     endExport();
+    if (m_closeQuestion)
+        m_closeQuestion->done(QMessageBox::No);
 
     if (m_exportForDrag) {
         m_exportForDrag = false;
@@ -417,7 +443,7 @@ void MainWindow::dragSelectionOut()
     m_dragFolder = std::move(folder);
     m_dragNames.clear();
     for (const ArchiveNode *node : nodes)
-        m_dragNames << latin1(node->m_Name);
+        m_dragNames << QString::fromStdString(zarnik::FileSystemName(node->m_Name));
     startExport(items, m_dragFolder->path(), true);
 }
 
@@ -513,10 +539,11 @@ bool MainWindow::openPack(const QString &fileName)
     // open and usable. The library routes it by its name.
     CZarnikArchive::OpenResult opened = CZarnikArchive::Open(path);
     if (!opened.archive) {
-        QMessageBox::critical(this, tr("Cannot open"),
-                              tr("%1 could not be opened.\n%2")
-                                  .arg(QDir::toNativeSeparators(fileName),
-                                       QString::fromUtf8(zarnik::OpenFailureText(opened.failure))));
+        QMessageBox::critical(
+            this, tr("Cannot open"),
+            tr("%1 could not be opened:\n%2")
+                .arg(QDir::toNativeSeparators(fileName),
+                     QString::fromStdString(zarnik::OpenFailureReason(path, opened))));
         return false;
     }
 
@@ -548,7 +575,7 @@ bool MainWindow::openPack(const QString &fileName)
     QStringList details;
     for (const OpenReportItem &item : report) {
         const QString where = item.path.empty() ? tr("at byte %1").arg(item.offset)
-                                                : latin1(item.path);
+                                                : shownText(item.path);
         details << where + QStringLiteral(": ") + QString::fromUtf8(OpenReportText(item.kind));
     }
     QMessageBox box(QMessageBox::Warning, tr("Pack opened with omissions"),

@@ -17,6 +17,7 @@ struct ExportItem;
 struct ExportResult;
 class ProgressDlg;
 class QLabel;
+class QMessageBox;
 class QMimeData;
 class QTemporaryDir;
 
@@ -90,6 +91,8 @@ private:
     // The export's thread and dialog go; a running worker is stopped, and
     // its summary dropped.
     void endExport();
+    // Keeps the window's, the panes' and the columns' sizes for the next run.
+    void rememberLayout();
     static QString droppedPack(const QMimeData *mime);
 
     Ui::MainWindow *ui;
@@ -98,6 +101,7 @@ private:
     QPointer<ProgressDlg> m_progressDlg;
     QPointer<ExportThread> m_exportThread;
     QLabel *m_statusLabel;
+    QPointer<QMessageBox> m_closeQuestion; // the close question while it stands
     bool m_exportForDrag = false;
     std::unique_ptr<QTemporaryDir> m_dragFolder;
     QStringList m_dragNames;

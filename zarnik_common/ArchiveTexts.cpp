@@ -3,6 +3,9 @@
 // these same sentences.
 #include "ZarnikArchive.h"
 
+#include "PackPath.h"
+#include "PlatformFile.h"
+
 namespace zarnik {
 
 const char *ExtractOutcomeText(ExtractOutcome outcome)
@@ -86,6 +89,61 @@ const char *OpenFailureText(OpenFailure failure)
         break;
     }
     return "the pack could not be read";
+}
+
+namespace {
+
+// The data files an index names that are not there, when it names no
+// other: "no data file it names is there: data0.vfs, data1.vfs"; else "".
+std::string MissingDataFiles(const std::vector<OpenReportItem> &report)
+{
+    std::string names;
+    for (const OpenReportItem &item : report)
+        if (item.kind == OpenReportItem::Kind::DataFileMissing)
+            names += (names.empty() ? "" : ", ") + Printable(FileSystemName(item.path));
+    return names.empty() ? "" : "no data file it names is there: " + names;
+}
+
+bool CutShort(const std::vector<OpenReportItem> &report)
+{
+    for (const OpenReportItem &item : report)
+        if (item.kind == OpenReportItem::Kind::ChunkCutShort)
+            return true;
+    return false;
+}
+
+} // namespace
+
+std::string OpenFailureReason(const std::string &path, const CZarnikArchive::OpenResult &opened)
+{
+    std::string reason = OpenFailureText(opened.failure);
+    switch (opened.failure) {
+    case OpenFailure::IndexUnreadable: {
+        const size_t separator = PlatformLastSeparator(path);
+        const std::string index =
+            (separator == std::string::npos ? std::string() : path.substr(0, separator + 1))
+            + "content.vfi";
+        reason += ": " + Printable(index) + ": " + PlatformWhyUnreadable(index);
+        break;
+    }
+    case OpenFailure::DataUnreadable:
+        reason = MissingDataFiles(opened.report);
+        if (reason.empty())
+            reason = PlatformWhyUnreadable(path);
+        break;
+    case OpenFailure::NoFileTable:
+        // Junk reads as a chunk running past the end as well.
+        if (CutShort(opened.report))
+            reason = "the file ends inside a chunk before any file table: a pack cut short, or no Zarnik pack";
+        break;
+    case OpenFailure::NoEntries:
+        if (CutShort(opened.report))
+            reason = "the pack is cut short before its first entry";
+        break;
+    default:
+        break;
+    }
+    return reason;
 }
 
 } // namespace zarnik

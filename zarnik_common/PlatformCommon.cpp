@@ -1,6 +1,14 @@
 // The parts of the file layer that are the same on every platform.
 #include "PlatformCommon.h"
 
+#include <filesystem>
+#include <system_error>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace zarnik {
 
 thread_local PlatformError platform_common::t_lastError = PlatformError::None;
@@ -45,6 +53,32 @@ uint32_t PlatformReadAt(PlatformFile *file, uint64_t position, void *buffer, uin
         done += n;
     }
     return done;
+}
+
+std::string PlatformWhyUnreadable(const std::string &path)
+{
+    namespace fs = std::filesystem;
+    const fs::path native = fs::u8path(path);
+    std::error_code ec;
+    const fs::file_status status = fs::status(native, ec);
+    if (!fs::exists(status))
+        return "no such file";
+    if (fs::is_directory(status))
+        return "it is a directory";
+    if (!fs::is_regular_file(status))
+        return "not a regular file";
+#ifdef _WIN32
+    if (_waccess(native.c_str(), 4) != 0)
+#else
+    if (access(native.c_str(), R_OK) != 0)
+#endif
+        return "not readable (permission denied)";
+    const uintmax_t size = fs::file_size(native, ec);
+    if (!ec && size == 0)
+        return "the file is empty";
+    if (!ec && size >= (uintmax_t(1) << 32))
+        return "the file is 4 GiB or larger, more than a pack can address";
+    return "the file cannot be read";
 }
 
 } // namespace zarnik

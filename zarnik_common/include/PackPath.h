@@ -19,6 +19,20 @@ std::string WithBackslashes(std::string path);
 // file layer's names are UTF-8, so bytes of 0x80 and above become two.
 std::string FileSystemName(const std::string &latin1);
 
+// UTF-8 text as it may reach a terminal: a name must neither steer the
+// terminal nor split a line. Control characters (below 0x20, 0x7F and
+// U+0080..U+009F) become \n, \r, \t or \xHH (the Latin-1 code, lower-case
+// hex), a byte that is no UTF-8 becomes \xHH, and '\' becomes \\ so that
+// every escape reads back one way (not on Windows, where '\' separates the
+// folders of a path and no name holds a control character). Everything the
+// tool prints and the explorer shows that comes from a pack or the file
+// system goes through here.
+std::string Printable(const std::string &utf8);
+
+// A pack path or name as people read it: UTF-8, '/' between the folders,
+// then Printable.
+std::string ShownPath(const std::string &latin1);
+
 // Whether a file-system name (UTF-8) may be joined onto a directory as one
 // segment on this system. Everywhere: not empty, not "." or "..", no '/'.
 // On Windows also none of \ : * ? " < > | or a control character, no '.' or

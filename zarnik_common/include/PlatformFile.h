@@ -45,6 +45,10 @@ struct PlatformFailure
 };
 PlatformFailure PlatformLastFailure();
 
+// Why a file that could not be read as a pack is unreadable, in words for
+// people: "no such file", "it is a directory", "the file is empty", ...
+std::string PlatformWhyUnreadable(const std::string &path);
+
 // The position of the last separator in a path as the system reads it, or
 // std::string::npos.
 size_t PlatformLastSeparator(const std::string &path);

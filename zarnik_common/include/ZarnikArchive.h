@@ -200,4 +200,10 @@ private:
     std::vector<OpenReportItem> m_OpenReport;
 };
 
+// The whole reason a pack at `path` did not open, as the tool and the
+// explorer say it: the failure's sentence, with what the file system says
+// of the file that could not be read, the data files an index names that
+// are missing, or that the file was cut short.
+std::string OpenFailureReason(const std::string &path, const CZarnikArchive::OpenResult &opened);
+
 } // namespace zarnik

@@ -1,0 +1,8 @@
+#include "ShownText.h"
+
+#include "PackPath.h"
+
+QString shownText(const std::string &latin1)
+{
+    return QString::fromStdString(zarnik::ShownPath(latin1));
+}
