@@ -132,6 +132,11 @@ public:
     bool ReadFileData(const ArchiveNode *node, std::unique_ptr<unsigned char[]> &out,
                       ExtractOutcome &failure) const;
 
+    // Every entry read, in the order of its file table or index, also those
+    // the tree left out (an empty name, no parent) or marked as duplicates:
+    // what a writer keeps the order of.
+    const std::vector<const ArchiveNode *> &GetEntries() const { return m_Entries; }
+
     // Everything opening passed over, in the order it was met.
     const std::vector<OpenReportItem> &GetOpenReport() const { return m_OpenReport; }
 
@@ -157,6 +162,7 @@ private:
     ArchiveNode *m_Root = nullptr;
     // Every node of this archive; a deque keeps their addresses stable.
     std::deque<ArchiveNode> m_Pool;
+    std::vector<const ArchiveNode *> m_Entries;
     bool m_IndexRoute = false;
     std::vector<OpenReportItem> m_OpenReport;
 };
