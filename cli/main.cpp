@@ -25,6 +25,9 @@ const Usage kUsage[] = {
     {"test", "zarnik test PACK"},
     {"cat", "zarnik cat PACK PATH"},
     {"create", "zarnik create OUT.upk|OUT.vfs DIR [--store]"},
+    {"add", "zarnik add PACK SRC... [--at ARCHFOLDER] [--replace] [--store] [-o OUT] [--backup]"},
+    {"delete", "zarnik delete PACK ARCHPATH... [-o OUT] [--backup]"},
+    {"rename", "zarnik rename PACK OLD NEW [-o OUT] [--backup]"},
 };
 
 void PrintUsage(const CLI::App &app)
@@ -49,6 +52,17 @@ void ReportCheck(const char *expression, const char *file, int line)
 {
     if (g_verbose)
         std::fprintf(stderr, "zarnik: check failed: %s (%s, line %d)\n", expression, file, line);
+}
+
+// The arguments add, delete and rename share.
+CLI::App *AddEditCommand(CLI::App &app, const char *name, const char *description, EditOptions &edit)
+{
+    CLI::App *command = app.add_subcommand(name, description);
+    command->add_option("PACK", edit.pack, "the pack (a single pack)")->required();
+    command->add_option("-o,--output", edit.out, "write the changed pack here; PACK stays as it is");
+    command->add_flag("--backup", edit.backup, "without -o: keep the old pack as PACK.bak");
+    command->add_flag("--drop-damaged", edit.dropDamaged, "leave out what opening passed over");
+    return command;
 }
 
 } // namespace
@@ -121,6 +135,17 @@ int main(int argc, char **argv)
     create->add_option("DIR", dir, "the folder to pack")->required();
     create->add_flag("--store", store, "store every file as is, without packing");
 
+    EditOptions edit;
+    CLI::App *add = AddEditCommand(app, "add", "Add files or folders from disk (PACK or -o OUT)", edit);
+    add->add_option("SRC", edit.paths, "files and folders; a folder named content lands at the root")->required();
+    add->add_option("--at", edit.at, "the pack folder to add into (default: content)");
+    add->add_flag("--replace", edit.replace, "replace files already in the pack");
+    add->add_flag("--store", edit.store, "store the files as they are, without packing");
+    CLI::App *del = AddEditCommand(app, "delete", "Delete files or folders (PACK or -o OUT)", edit);
+    del->add_option("ARCHPATH", edit.paths, "paths as list prints them")->required();
+    CLI::App *ren = AddEditCommand(app, "rename", "Rename or move a file or folder (PACK or -o OUT)", edit);
+    ren->add_option("OLD NEW", edit.paths, "the path as list prints it, and its new path")->required()->expected(2);
+
     // CLI11 would call an unknown command a missing one; say what is wrong.
     if (argc > 1 && argv[1][0] != '-') {
         bool known = false;
@@ -157,6 +182,10 @@ int main(int argc, char **argv)
         status = RunCat(pack, path);
     else if (create->parsed())
         status = RunCreate(out, dir, store);
+    else if (add->parsed() || del->parsed() || ren->parsed())
+        status = RunEdit(edit.With(add->parsed() ? EditOptions::Command::Add
+                                   : del->parsed() ? EditOptions::Command::Delete
+                                                   : EditOptions::Command::Rename));
 
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         PrintError("cannot write to standard output");
