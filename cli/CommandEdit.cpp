@@ -150,8 +150,8 @@ int Save(const PackEdit &edit, const EditOptions &options, const std::string &do
     save.out = options.out.empty() ? std::string() : LibraryPath(options.out);
     save.backup = options.backup;
     save.stop = &g_stop;
-    ProgressLine progress(StandardErrorIsTerminal(), 0);
-    save.progress = [&progress](uint64_t bytes, uint64_t) { progress.Update(0, bytes, "writing the new pack"); };
+    ProgressLine progress(StandardErrorIsTerminal(), edit.Items().size());
+    save.progress = [&progress](uint64_t files, uint64_t bytes) { progress.Update(files, bytes, "writing the new pack"); };
     EditSignals signals;
     const zarnik_pack::SaveOutcome outcome = edit.Save(save);
     progress.Clear();
@@ -196,7 +196,8 @@ int RunEdit(const EditOptions &options)
         for (const std::string &source : options.paths)
             if (!AddSource(edit, source, folder, !options.at.empty(), options.replace, storage, added))
                 return kExitUsage;
-        done = std::to_string(added) + (added == 1 ? " file" : " files") + " added";
+        done = std::to_string(added) + (added == 1 ? " file" : " files") +
+               (options.replace ? " added or replaced" : " added");
         break;
     }
     case EditOptions::Command::Delete:

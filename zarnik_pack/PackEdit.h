@@ -37,8 +37,9 @@ struct SaveOptions
     std::string out;     // the new pack's path; empty: over the original
     bool backup = false; // over the original: keep it as NAME.bak
     const std::atomic<bool> *stop = nullptr;
-    // Bytes written so far of the total, called between blocks.
-    std::function<void(uint64_t done, uint64_t total)> progress;
+    // Files and bytes written so far (of Items() and their stored bytes),
+    // called between blocks.
+    std::function<void(uint64_t filesDone, uint64_t bytesDone)> progress;
 };
 
 struct SaveOutcome

@@ -151,12 +151,9 @@ SaveOutcome PackEdit::Save(const SaveOptions &options) const
         return Fail(EditProblem::Refused, "the new pack would hold no file, and a reader refuses such a pack");
 
     // Refused before anything is written: a pack of 4 GiB or more.
-    uint64_t total = 0, most = 2 * kChunkHeaderSize;
-    for (const Item &item : m_Items) {
-        const uint64_t bytes = item.node ? item.node->m_PackedSize : item.size;
-        total += bytes;
-        most += (item.node ? bytes : MostStored(bytes)) + 20 + item.path.size() + 1;
-    }
+    uint64_t most = 2 * kChunkHeaderSize;
+    for (const Item &item : m_Items)
+        most += (item.node ? item.node->m_PackedSize : MostStored(item.size)) + 20 + item.path.size() + 1;
     if (most > kMaxPackSize)
         return Fail(EditProblem::Refused, "the new pack would reach 4 GiB, past what a reader addresses");
 
@@ -196,10 +193,10 @@ SaveOutcome PackEdit::Save(const SaveOptions &options) const
     }
 
     auto stopped = [&options] { return options.stop && options.stop->load(); };
-    uint64_t done = 0;
+    uint64_t done = 0, files = 0;
     auto report = [&] {
         if (options.progress)
-            options.progress(done, total);
+            options.progress(files, done);
     };
     FileSink sink(temp.file);
     UpkWriter writer(sink);
@@ -230,6 +227,7 @@ SaveOutcome PackEdit::Save(const SaveOptions &options) const
             if (writer.Problem() == WriteProblem::ReadFailed && !stopped())
                 readFailure = item.diskPath;
         }
+        ++files;
         report();
         if (writer.Problem() != WriteProblem::None)
             break;
