@@ -9,6 +9,7 @@
 #include "PackPath.h"
 #include "PackText.h"
 #include "Progress.h"
+#include "StopSignals.h"
 #include "TreeWalk.h"
 
 #include <atomic>
@@ -128,58 +129,6 @@ void Choose(const ArchiveNode *folder, const std::vector<std::string> &patterns,
     }
     folders.pop_back();
 }
-
-// Ctrl-C and SIGTERM ask the extraction to stop; it removes the file it was
-// writing and returns. A second signal ends the program at once.
-std::atomic<bool> g_stop{false};
-volatile sig_atomic_t g_signal = 0;
-
-extern "C" void OnStopSignal(int signal)
-{
-    g_signal = signal;
-    g_stop.store(true);
-}
-
-#ifdef _WIN32
-// Ctrl-C and Ctrl-Break in the console stop as SIGINT does. (Closing the
-// console ends the process whatever a handler does, as a kill would.)
-BOOL WINAPI OnConsoleControl(DWORD event)
-{
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
-        return FALSE;
-    OnStopSignal(SIGINT);
-    return TRUE;
-}
-
-class StopOnSignals
-{
-public:
-    StopOnSignals() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
-    ~StopOnSignals() { SetConsoleCtrlHandler(OnConsoleControl, FALSE); }
-};
-#else
-class StopOnSignals
-{
-public:
-    StopOnSignals()
-    {
-        struct sigaction action = {};
-        action.sa_handler = OnStopSignal;
-        action.sa_flags = SA_RESETHAND;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &m_OldInt);
-        sigaction(SIGTERM, &action, &m_OldTerm);
-    }
-    ~StopOnSignals()
-    {
-        sigaction(SIGINT, &m_OldInt, nullptr);
-        sigaction(SIGTERM, &m_OldTerm, nullptr);
-    }
-
-private:
-    struct sigaction m_OldInt, m_OldTerm;
-};
-#endif
 
 } // namespace
 

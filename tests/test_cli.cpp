@@ -492,7 +492,7 @@ TEST(Cli, AddDeleteAndRenameChangeAPackOnlyWhole)
     WriteAll(dir.file("work/content/readme.txt"), zarnik_pack::ToBytes("changed"));
     WriteAll(dir.file("work/content/added.txt"), zarnik_pack::ToBytes("added"));
 
-    EXPECT_TRUE(Ran(Zarnik({"add", pack, dir.file("work/content")}), 2, {}, {"content/readme.txt: already in the pack"}));
+    EXPECT_TRUE(Ran(Zarnik({"add", pack, dir.file("work/content")}), 2, {}, {"already in the pack; replace it explicitly"}));
     EXPECT_TRUE(Ran(Zarnik({"add", pack, dir.file("work/content"), "--at", "content/x/.."}), 2, {}, {"'..'"}));
     EXPECT_TRUE(Ran(Zarnik({"delete", pack, "content/none"}), 2, {}, {"no such file or folder"}));
     EXPECT_TRUE(Ran(Zarnik({"rename", pack, "content/readme.txt", "content/data"}), 2, {}, {"a folder of that path"}));
