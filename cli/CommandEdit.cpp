@@ -14,6 +14,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #ifdef _WIN32
 #include <windows.h>
@@ -142,7 +143,8 @@ bool AddSource(PackEdit &edit, const std::string &source, const std::string &fol
     return true;
 }
 
-int Save(const PackEdit &edit, const EditOptions &options, const std::string &done)
+int Save(const PackEdit &edit, const EditOptions &options, const std::string &done,
+         std::unique_ptr<const zarnik::CZarnikArchive> &archive)
 {
     for (const std::string &dropped : edit.Dropped())
         PrintError("dropped: " + Printable(dropped));
@@ -150,6 +152,7 @@ int Save(const PackEdit &edit, const EditOptions &options, const std::string &do
     save.out = options.out.empty() ? std::string() : LibraryPath(options.out);
     save.backup = options.backup;
     save.stop = &g_stop;
+    save.releasePack = [&archive] { archive.reset(); };
     ProgressLine progress(StandardErrorIsTerminal(), edit.Items().size());
     save.progress = [&progress](uint64_t files, uint64_t bytes) { progress.Update(files, bytes, "writing the new pack"); };
     EditSignals signals;
@@ -179,7 +182,7 @@ int Save(const PackEdit &edit, const EditOptions &options, const std::string &do
 
 int RunEdit(const EditOptions &options)
 {
-    const auto archive = OpenPack(options.pack);
+    std::unique_ptr<const zarnik::CZarnikArchive> archive = OpenPack(options.pack);
     if (!archive)
         return kExitUsage;
     PackEdit edit(*archive, LibraryPath(options.pack), options.dropDamaged);
@@ -221,5 +224,5 @@ int RunEdit(const EditOptions &options)
         break;
     }
     }
-    return Save(edit, options, done);
+    return Save(edit, options, done, archive);
 }

@@ -286,11 +286,12 @@ TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
     const Bytes original = ReadAll(pack);
     const Files beside = testsupport::FilesBelow(dir.path());
     auto save = [&](const std::atomic<bool> *stop, std::function<void(uint64_t, uint64_t)> progress = {}) {
-        const auto archive = MustOpen(pack);
+        std::unique_ptr<const zarnik::CZarnikArchive> archive = MustOpen(pack);
         PackEdit edit(*archive, pack, false);
         EXPECT_TRUE(edit.Add("content\\x\\n.bin", s.noise, true));
         zarnik_pack::SaveOptions options;
         options.backup = true;
+        options.releasePack = [&archive] { archive.reset(); };
         options.stop = stop;
         options.progress = std::move(progress);
         return edit.Save(options);

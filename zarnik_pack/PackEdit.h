@@ -37,6 +37,11 @@ struct SaveOptions
     std::string out;     // the new pack's path; empty: over the original
     bool backup = false; // over the original: keep it as NAME.bak
     const std::atomic<bool> *stop = nullptr;
+    // Over the original: called once the new pack is checked, just before
+    // it takes the original's place. Windows replaces no file that is
+    // open, so the caller closes the archive here (the edit then touches
+    // it no more).
+    std::function<void()> releasePack;
     // Files and bytes written so far (of Items() and their stored bytes),
     // called between blocks.
     std::function<void(uint64_t filesDone, uint64_t bytesDone)> progress;

@@ -260,6 +260,9 @@ SaveOutcome PackEdit::Save(const SaveOptions &options) const
             return Fail(EditProblem::WriteFailed, "cannot name the new pack " + target + ": " +
                                                       zarnik::PlatformLastFailure().text);
     } else {
+        source.reset();
+        if (options.releasePack)
+            options.releasePack();
         if (options.backup && !zarnik::PlatformLinkAt(folder.get(), name, backup))
             return Fail(EditProblem::WriteFailed, "cannot keep the pack as " + backup + ": " +
                                                       zarnik::PlatformLastFailure().text);
