@@ -8,69 +8,19 @@
 #include "PackText.h"
 #include "Console.h"
 #include "Progress.h"
+#include "StopSignals.h"
 
 #include <algorithm>
-#include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <optional>
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 namespace fs = std::filesystem;
 using zarnik_pack::EditProblem;
 using zarnik_pack::PackEdit;
 
 namespace {
-
-// Ctrl-C and SIGTERM stop the save; the temporary file is removed and the
-// pack left as it was. A second signal ends the program at once.
-std::atomic<bool> g_stop{false};
-volatile sig_atomic_t g_signal = 0;
-
-extern "C" void OnEditSignal(int signal)
-{
-    g_signal = signal;
-    g_stop.store(true);
-}
-
-#ifdef _WIN32
-BOOL WINAPI OnEditConsoleControl(DWORD event)
-{
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
-        return FALSE;
-    OnEditSignal(SIGINT);
-    return TRUE;
-}
-
-struct EditSignals
-{
-    EditSignals() { SetConsoleCtrlHandler(OnEditConsoleControl, TRUE); }
-    ~EditSignals() { SetConsoleCtrlHandler(OnEditConsoleControl, FALSE); }
-};
-#else
-struct EditSignals
-{
-    EditSignals()
-    {
-        struct sigaction action = {};
-        action.sa_handler = OnEditSignal;
-        action.sa_flags = SA_RESETHAND;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &oldInt);
-        sigaction(SIGTERM, &action, &oldTerm);
-    }
-    ~EditSignals()
-    {
-        sigaction(SIGINT, &oldInt, nullptr);
-        sigaction(SIGTERM, &oldTerm, nullptr);
-    }
-    struct sigaction oldInt, oldTerm;
-};
-#endif
 
 // A path the user typed, as the pack writes it: Latin-1 with '\'.
 std::optional<std::string> ArchivePath(const std::string &typed)
@@ -155,7 +105,9 @@ int Save(const PackEdit &edit, const EditOptions &options, const std::string &do
     save.releasePack = [&archive] { archive.reset(); };
     ProgressLine progress(StandardErrorIsTerminal(), edit.Items().size());
     save.progress = [&progress](uint64_t files, uint64_t bytes) { progress.Update(files, bytes, "writing the new pack"); };
-    EditSignals signals;
+    // Ctrl-C and SIGTERM stop the save; the temporary file is removed and
+    // the pack left as it was.
+    StopOnSignals signals;
     const zarnik_pack::SaveOutcome outcome = edit.Save(save);
     progress.Clear();
     switch (outcome.problem) {
