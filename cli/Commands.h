@@ -39,3 +39,25 @@ struct MountOptions
 };
 int RunMount(const MountOptions &options);
 int RunUnmount(const std::string &dir);
+
+// add, delete and rename: one edit of PACK, saved to OUT or over PACK.
+struct EditOptions
+{
+    enum class Command { Add, Delete, Rename } command = Command::Add;
+    std::string pack;
+    std::vector<std::string> paths; // add: the sources; delete: the paths; rename: OLD NEW
+    std::string at;                 // add: the archive folder (default content)
+    bool replace = false;
+    bool store = false;
+    bool dropDamaged = false; // leave out what opening passed over instead of refusing
+    std::string out;          // empty: over PACK
+    bool backup = false;
+
+    EditOptions With(Command c) const
+    {
+        EditOptions options = *this;
+        options.command = c;
+        return options;
+    }
+};
+int RunEdit(const EditOptions &options);

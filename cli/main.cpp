@@ -27,6 +27,9 @@ const Usage kUsage[] = {
     {"create", "zarnik create OUT.upk|OUT.vfs DIR [--store] [--sync]"},
     {"mount", "zarnik mount PACK DIR [-f] [--cache-mb N]"},
     {"unmount", "zarnik unmount DIR"},
+    {"add", "zarnik add PACK SRC... [--at ARCHFOLDER] [--replace] [--store] [-o OUT] [--backup]"},
+    {"delete", "zarnik delete PACK ARCHPATH... [-o OUT] [--backup]"},
+    {"rename", "zarnik rename PACK OLD NEW [-o OUT] [--backup]"},
 };
 
 void PrintUsage(const CLI::App &app)
@@ -69,7 +72,9 @@ struct CommandLine
     CreateOptions create;
     MountOptions mount;
     std::string mountedDir; // of `unmount`
+    EditOptions edit;       // of `add`, `delete` and `rename`
     CLI::App *list, *info, *extractCommand, *test, *cat, *createCommand, *mountCommand, *unmountCommand;
+    CLI::App *addCommand, *deleteCommand, *renameCommand;
 };
 
 void AddReadingCommands(CommandLine &line)
@@ -138,6 +143,35 @@ void AddMountCommands(CommandLine &line)
     line.unmountCommand->add_option("DIR", line.mountedDir, "the folder a pack is mounted on")->required();
 }
 
+// The arguments add, delete and rename share.
+CLI::App *AddEditCommand(CommandLine &line, const char *name, const char *description)
+{
+    EditOptions &edit = line.edit;
+    CLI::App *command = line.app.add_subcommand(name, description);
+    command->add_option("PACK", edit.pack, "the pack (a single pack)")->required();
+    command->add_option("-o,--output", edit.out, "write the changed pack here; PACK stays as it is");
+    command->add_flag("--backup", edit.backup, "without -o: keep the old pack as PACK.bak");
+    command->add_flag("--drop-damaged", edit.dropDamaged, "leave out what opening passed over");
+    return command;
+}
+
+void AddEditCommands(CommandLine &line)
+{
+    EditOptions &edit = line.edit;
+    CLI::App *add = line.addCommand =
+        AddEditCommand(line, "add", "Add files or folders from disk (PACK or -o OUT)");
+    add->add_option("SRC", edit.paths, "files and folders; a folder named content lands at the root")->required();
+    add->add_option("--at", edit.at, "the pack folder to add into (default: content)");
+    add->add_flag("--replace", edit.replace, "replace files already in the pack");
+    add->add_flag("--store", edit.store, "store the files as they are, without packing");
+    line.deleteCommand = AddEditCommand(line, "delete", "Delete files or folders (PACK or -o OUT)");
+    line.deleteCommand->add_option("ARCHPATH", edit.paths, "paths as list prints them")->required();
+    line.renameCommand = AddEditCommand(line, "rename", "Rename or move a file or folder (PACK or -o OUT)");
+    line.renameCommand->add_option("OLD NEW", edit.paths, "the path as list prints it, and its new path")
+        ->required()
+        ->expected(2);
+}
+
 void SetUp(CommandLine &line)
 {
     CLI::App &app = line.app;
@@ -154,6 +188,7 @@ void SetUp(CommandLine &line)
     AddExtractCommand(line);
     AddCreateCommand(line);
     AddMountCommands(line);
+    AddEditCommands(line);
 }
 
 // The exit status when the command line does not name a command to run:
@@ -202,6 +237,12 @@ int RunCommand(const CommandLine &line)
         return RunMount(line.mount);
     if (line.unmountCommand->parsed())
         return RunUnmount(line.mountedDir);
+    if (line.addCommand->parsed())
+        return RunEdit(line.edit.With(EditOptions::Command::Add));
+    if (line.deleteCommand->parsed())
+        return RunEdit(line.edit.With(EditOptions::Command::Delete));
+    if (line.renameCommand->parsed())
+        return RunEdit(line.edit.With(EditOptions::Command::Rename));
     return kExitUsage;
 }
 

@@ -610,3 +610,37 @@ TEST(Cli, CreateReadsBackAsItWasGiven)
     std::replace(deep.begin(), deep.end(), '\\', '/');
     EXPECT_EQ(Zarnik({"cat", "again.upk", deep + "/leaf.txt"}, dir.str()).out, "far down");
 }
+
+// The modding round trip (extract, edit, add --replace, test) changes the
+// pack in place and keeps the old one as .bak; refused changes leave it as
+// it was; renaming there and back gives the listing again.
+TEST(Cli, AddDeleteAndRenameChangeAPackOnlyWhole)
+{
+    TempDir dir;
+    const std::string pack = WriteUpk(dir, SampleEntries());
+    const Bytes original = ReadAll(pack);
+    const Result listed = Zarnik({"list", "--long", pack});
+    EXPECT_TRUE(Ran(Zarnik({"extract", pack, "-C", dir.file("work")}), 0, {}));
+    WriteAll(dir.file("work/content/readme.txt"), zarnik_pack::ToBytes("changed"));
+    WriteAll(dir.file("work/content/added.txt"), zarnik_pack::ToBytes("added"));
+
+    EXPECT_TRUE(Ran(Zarnik({"add", pack, dir.file("work/content")}), 2, {}, {"already in the pack; replace it explicitly"}));
+    EXPECT_TRUE(Ran(Zarnik({"add", pack, dir.file("work/content"), "--at", "content/x/.."}), 2, {}, {"'..'"}));
+    EXPECT_TRUE(Ran(Zarnik({"delete", pack, "content/none"}), 2, {}, {"no such file or folder"}));
+    EXPECT_TRUE(Ran(Zarnik({"rename", pack, "content/readme.txt", "content/data"}), 2, {}, {"a folder of that path"}));
+    EXPECT_EQ(ReadAll(pack), original);
+
+    EXPECT_TRUE(Ran(Zarnik({"add", pack, dir.file("work/content"), "--replace", "--backup"}), 0, {"added or replaced"}));
+    EXPECT_EQ(ReadAll(pack + ".bak"), original);
+    EXPECT_TRUE(Ran(Zarnik({"test", pack}), 0, {}));
+    EXPECT_TRUE(Ran(Zarnik({"extract", pack, "-C", dir.file("again")}), 0, {}));
+    EXPECT_EQ(FilesBelow(dir.path() / "again"), FilesBelow(dir.path() / "work"));
+
+    EXPECT_TRUE(Ran(Zarnik({"delete", pack, "content/data", "content/added.txt", "-o", dir.file("d.upk")}), 0, {}));
+    const Result kept = Zarnik({"list", dir.file("d.upk")});
+    EXPECT_TRUE(Ran(kept, 0, {"content/readme.txt"})) << kept.out;
+    EXPECT_EQ(kept.out.find("content/data"), std::string::npos);
+    EXPECT_TRUE(Ran(Zarnik({"rename", pack + ".bak", "content/data", "content/moved/data", "-o", dir.file("r.upk")}), 0, {}));
+    EXPECT_TRUE(Ran(Zarnik({"rename", dir.file("r.upk"), "content/moved/data", "content/data", "-o", dir.file("b.upk")}), 0, {}));
+    EXPECT_EQ(Zarnik({"list", "--long", dir.file("b.upk")}).out, listed.out);
+}

@@ -203,6 +203,26 @@ bool PlatformPublish(PlatformDirectory *directory, const std::string &tempName,
     return true;
 }
 
+bool PlatformReplace(PlatformDirectory *directory, const std::string &tempName,
+                     const std::string &name)
+{
+    if (!directory)
+        return FailWith(PlatformError::Other, false);
+    if (::renameat(directory->fd, tempName.c_str(), directory->fd, name.c_str()) != 0)
+        return Fail(false);
+    return true;
+}
+
+bool PlatformLinkAt(PlatformDirectory *directory, const std::string &name,
+                    const std::string &linkName)
+{
+    if (!directory)
+        return FailWith(PlatformError::Other, false);
+    if (::linkat(directory->fd, name.c_str(), directory->fd, linkName.c_str(), 0) != 0)
+        return Fail(false);
+    return true;
+}
+
 bool PlatformRemoveAt(PlatformDirectory *directory, const std::string &name)
 {
     return directory &&

@@ -327,6 +327,28 @@ bool PlatformPublish(PlatformDirectory *directory, const std::string &tempName,
     return true;
 }
 
+bool PlatformReplace(PlatformDirectory *directory, const std::string &tempName,
+                     const std::string &name)
+{
+    std::wstring from, to;
+    if (!Join(directory, tempName, &from) || !Join(directory, name, &to))
+        return false;
+    if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return Fail(false);
+    return true;
+}
+
+bool PlatformLinkAt(PlatformDirectory *directory, const std::string &name,
+                    const std::string &linkName)
+{
+    std::wstring from, to;
+    if (!Join(directory, name, &from) || !Join(directory, linkName, &to))
+        return false;
+    if (!CreateHardLinkW(to.c_str(), from.c_str(), nullptr))
+        return Fail(false);
+    return true;
+}
+
 bool PlatformRemoveAt(PlatformDirectory *directory, const std::string &name)
 {
     std::wstring path;

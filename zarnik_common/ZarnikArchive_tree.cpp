@@ -50,6 +50,7 @@ void CZarnikArchive::COpener::BuildTree(const std::vector<ArchiveNode *> &files)
     root->m_Path = "content";
     m_Archive.m_Root = root;
     m_Archive.m_Folders["content"] = root;
+    m_Archive.m_Entries.assign(files.begin(), files.end());
 
     for (ArchiveNode *file : files)
         if (!AddNode(file->m_Path, file))

@@ -34,7 +34,7 @@ while IFS='|' read -r line expected; do
   fi
 done <<'CASES'
 zarnik ex|extract
-zarnik |cat create extract info list mount test unmount
+zarnik |add cat create delete extract info list mount rename test unmount
 zarnik list --l|--long
 zarnik extract m.upk --q|--quiet
 zarnik info |a.upk b.vfs content.vfi dir m.upk mod

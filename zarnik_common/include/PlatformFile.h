@@ -97,6 +97,16 @@ PlatformFile *PlatformCreateTemporary(PlatformDirectory *directory, const std::s
 bool PlatformPublish(PlatformDirectory *directory, const std::string &tempName,
                      const std::string &name);
 
+// Gives the temporary file the name `name`, replacing the file standing
+// there in one step: a reader sees the old file or the new, never neither.
+bool PlatformReplace(PlatformDirectory *directory, const std::string &tempName,
+                     const std::string &name);
+
+// A second name `linkName` for the file `name` (a hard link), never
+// replacing anything: Exists when something stands there.
+bool PlatformLinkAt(PlatformDirectory *directory, const std::string &name,
+                    const std::string &linkName);
+
 // Removes the file `name` in `directory`; true when it is gone.
 bool PlatformRemoveAt(PlatformDirectory *directory, const std::string &name);
 

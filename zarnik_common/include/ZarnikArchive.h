@@ -170,6 +170,10 @@ public:
     // Safe to call from several threads at once.
     ExtractOutcome StreamFileData(const ArchiveNode &node, const DataSink &sink,
                                   StreamSettings settings) const;
+    // Every entry read, in the order of its file table or index, also those
+    // the tree left out (an empty name, no parent) or marked as duplicates:
+    // what a writer keeps the order of.
+    const std::vector<const ArchiveNode *> &GetEntries() const { return m_Entries; }
 
     // Everything opening passed over, in the order it was met.
     const std::vector<OpenReportItem> &GetOpenReport() const { return m_OpenReport; }
@@ -196,6 +200,7 @@ private:
     ArchiveNode *m_Root = nullptr;
     // Every node of this archive; a deque keeps their addresses stable.
     std::deque<ArchiveNode> m_Pool;
+    std::vector<const ArchiveNode *> m_Entries;
     bool m_IndexRoute = false;
     std::vector<OpenReportItem> m_OpenReport;
 };

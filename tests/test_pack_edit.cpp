@@ -1,0 +1,381 @@
+// Changing a pack: each change gives the intended listing and bytes while
+// every other entry keeps its stored bytes; refused changes write nothing;
+// and a save that is stopped, killed or cannot write leaves the original
+// exactly as it was and nothing beside it.
+#include "ArchiveSupport.h"
+#include "PackEdit.h"
+#include "PackWriter.h"
+#include "TestSupport.h"
+
+#include <functional>
+#ifndef _WIN32
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+using testsupport::Bytes;
+using testsupport::Files;
+using testsupport::MakeEntry;
+using testsupport::MustOpen;
+using testsupport::Pattern;
+using testsupport::ReadAll;
+using testsupport::TempDir;
+using zarnik_pack::EditProblem;
+using zarnik_pack::PackEdit;
+using zarnik_pack::Storage;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Listed
+{
+    std::string path;
+    Bytes data;
+    Bytes stored; // the entry's bytes as they lie in the pack
+    bool operator==(const Listed &o) const { return path == o.path && data == o.data && stored == o.stored; }
+};
+
+// Every entry of the pack at `path` in table order, read back.
+std::vector<Listed> Listing(const std::string &path)
+{
+    std::vector<Listed> out;
+    const auto archive = MustOpen(path);
+    if (!archive)
+        return out;
+    EXPECT_TRUE(archive->GetOpenReport().empty()) << path;
+    const Bytes file = ReadAll(archive->GetDataFilePath(0));
+    for (const zarnik::ArchiveNode *entry : archive->GetEntries()) {
+        Listed listed{entry->m_Path, {}, {}};
+        std::unique_ptr<unsigned char[]> data;
+        zarnik::ExtractOutcome failure;
+        EXPECT_TRUE(archive->ReadFileData(entry, data, failure)) << entry->m_Path;
+        if (data)
+            listed.data.assign(data.get(), data.get() + entry->m_UnpackedSize);
+        listed.stored.assign(file.begin() + entry->m_Offset, file.begin() + entry->m_Offset + entry->m_PackedSize);
+        out.push_back(std::move(listed));
+    }
+    return out;
+}
+
+const std::vector<testpack::Entry> kEntries = {
+    MakeEntry("content\\a.txt", std::string(3000, 'a')),
+    MakeEntry("content\\x\\b.bin", Pattern(5000, 2), Storage::Stored),
+    MakeEntry("content\\x\\y\\c.txt", std::string(2000, 'c')),
+    MakeEntry("content\\x\\d.txt", "d"),
+    MakeEntry("content\\z.bin", Pattern(100, 3)),
+};
+
+// The same entries in our writer's layout and in layouts only another
+// writer makes: two file tables, foreign chunks before and after.
+std::string WritePack(const TempDir &dir, int layout)
+{
+    const std::string path = dir.file("p.upk");
+    if (layout == 0) {
+        std::vector<zarnik_pack::Entry> entries;
+        for (const testpack::Entry &e : kEntries)
+            entries.push_back({e.path, e.data, e.storage});
+        testsupport::WriteAll(path, *zarnik_pack::BuildUpk(entries));
+    } else {
+        testpack::UpkOptions options;
+        options.tables = 2;
+        options.before = {{7, Pattern(33, 4)}};
+        options.after = {{9, Pattern(17, 5)}};
+        testsupport::WriteAll(path, testpack::BuildUpk(kEntries, options));
+    }
+    return path;
+}
+
+// The files a change adds, on disk beside the pack.
+struct Sources
+{
+    explicit Sources(const TempDir &dir) : newFile(dir.file("new.txt")), noise(dir.file("noise.bin"))
+    {
+        testsupport::WriteAll(newFile, zarnik_pack::ToBytes(std::string(4000, 'n')));
+        testsupport::WriteAll(noise, Pattern(300000, 9));
+    }
+    std::string newFile, noise;
+};
+
+} // namespace
+
+// Each kind of change on each layout: the listing in the intended order
+// with the intended bytes, and every entry that was not rewritten with its
+// stored bytes as they were (renamed ones too).
+TEST(PackEdit, EachChangeGivesTheIntendedListingAndKeepsOtherStoredBytes)
+{
+    struct Case
+    {
+        const char *name;
+        std::function<bool(PackEdit &, const Sources &)> change;
+        // The new listing: each path with the original path whose entry it
+        // keeps, or with the source file it was written from.
+        std::vector<std::pair<std::string, std::string>> expected;
+    };
+    const std::string A = "content\\a.txt", B = "content\\x\\b.bin", C = "content\\x\\y\\c.txt",
+                      D = "content\\x\\d.txt", Z = "content\\z.bin";
+    const std::vector<Case> cases = {
+        {"no change", [](PackEdit &, const Sources &) { return true; }, {{A, A}, {B, B}, {C, C}, {D, D}, {Z, Z}}},
+        {"add to a folder: after its last entry",
+         [](PackEdit &e, const Sources &s) { return e.Add("content/x/new.txt", s.newFile, false); },
+         {{A, A}, {B, B}, {C, C}, {D, D}, {"content\\x\\new.txt", "new"}, {Z, Z}}},
+        {"add to an inner folder",
+         [](PackEdit &e, const Sources &s) { return e.Add("content\\x\\y\\n.bin", s.noise, false); },
+         {{A, A}, {B, B}, {C, C}, {"content\\x\\y\\n.bin", "noise"}, {D, D}, {Z, Z}}},
+        {"add in a new folder of x",
+         [](PackEdit &e, const Sources &s) { return e.Add("content\\x\\q\\n.txt", s.newFile, false); },
+         {{A, A}, {B, B}, {C, C}, {D, D}, {"content\\x\\q\\n.txt", "new"}, {Z, Z}}},
+        {"replace, packed by a stored file",
+         [&](PackEdit &e, const Sources &s) { return e.Add(C, s.noise, true); },
+         {{A, A}, {B, B}, {C, "noise"}, {D, D}, {Z, Z}}},
+        {"delete a file", [&](PackEdit &e, const Sources &) { return e.Delete("content/z.bin"); },
+         {{A, A}, {B, B}, {C, C}, {D, D}}},
+        {"delete a folder", [&](PackEdit &e, const Sources &) { return e.Delete("content\\x"); }, {{A, A}, {Z, Z}}},
+        {"rename a file in place", [&](PackEdit &e, const Sources &) { return e.Rename(C, "content\\c2.txt"); },
+         {{A, A}, {B, B}, {"content\\c2.txt", C}, {D, D}, {Z, Z}}},
+        {"move a folder", [&](PackEdit &e, const Sources &) { return e.Rename("content\\x", "content/w/x"); },
+         {{A, A}, {"content\\w\\x\\b.bin", B}, {"content\\w\\x\\y\\c.txt", C}, {"content\\w\\x\\d.txt", D}, {Z, Z}}},
+    };
+    for (int layout : {0, 1}) {
+        for (const Case &c : cases) {
+            TempDir dir;
+            const std::string pack = WritePack(dir, layout);
+            const Sources sources(dir);
+            const Bytes before = ReadAll(pack);
+            const std::vector<Listed> original = Listing(pack);
+            const auto archive = MustOpen(pack);
+            PackEdit edit(*archive, pack, false);
+            ASSERT_TRUE(c.change(edit, sources)) << c.name << ": " << edit.Reason();
+            zarnik_pack::SaveOptions options;
+            options.out = dir.file("out.upk");
+            const zarnik_pack::SaveOutcome saved = edit.Save(options);
+            ASSERT_EQ(saved.problem, EditProblem::None) << c.name << ": " << saved.reason;
+
+            std::vector<Listed> expected;
+            for (const auto &e : c.expected) {
+                const auto kept = std::find_if(original.begin(), original.end(),
+                                               [&](const Listed &l) { return l.path == e.second; });
+                Listed l{e.first, {}, {}};
+                if (kept != original.end())
+                    l.data = kept->data, l.stored = kept->stored;
+                else
+                    l.data = ReadAll(e.second == "new" ? sources.newFile : sources.noise);
+                expected.push_back(l);
+            }
+            std::vector<Listed> got = Listing(options.out);
+            // New files' stored form is the writer's to choose.
+            for (size_t i = 0; i < std::min(got.size(), expected.size()); ++i)
+                if (expected[i].stored.empty() && !expected[i].data.empty())
+                    expected[i].stored = got[i].stored;
+            EXPECT_EQ(got, expected) << c.name << " in layout " << layout;
+            EXPECT_EQ(ReadAll(pack), before) << c.name;
+        }
+    }
+}
+
+// An edit that changes nothing gives the same pack (our layout has no byte
+// a new pack would not have), and renaming there and back gives the
+// listing and stored bytes again.
+TEST(PackEdit, RenamingThereAndBackGivesTheSamePack)
+{
+    TempDir dir;
+    const std::string pack = WritePack(dir, 0);
+    const auto archive = MustOpen(pack);
+    PackEdit same(*archive, pack, false);
+    zarnik_pack::SaveOptions options;
+    options.out = dir.file("same.upk");
+    ASSERT_EQ(same.Save(options).problem, EditProblem::None);
+    EXPECT_EQ(ReadAll(options.out), ReadAll(pack));
+
+    PackEdit there(*archive, pack, false);
+    ASSERT_TRUE(there.Rename("content\\x", "content\\elsewhere\\x2"));
+    options.out = dir.file("there.upk");
+    ASSERT_EQ(there.Save(options).problem, EditProblem::None);
+    const auto moved = MustOpen(options.out);
+    PackEdit back(*moved, options.out, false);
+    ASSERT_TRUE(back.Rename("content\\elsewhere\\x2", "content\\x"));
+    options.out = dir.file("back.upk");
+    ASSERT_EQ(back.Save(options).problem, EditProblem::None);
+    EXPECT_EQ(ReadAll(options.out), ReadAll(pack));
+}
+
+// A change a reader could not take is refused, and the edit stays as it
+// was: a later save writes the pack unchanged.
+TEST(PackEdit, RefusedChangesLeaveTheEditAsItWas)
+{
+    TempDir dir;
+    const std::string pack = WritePack(dir, 0);
+    const Sources s(dir);
+    const auto archive = MustOpen(pack);
+    PackEdit edit(*archive, pack, false);
+    const std::vector<std::pair<const char *, std::function<bool()>>> refused = {
+        {"outside content", [&] { return edit.Add("other\\n.txt", s.newFile, false); }},
+        {"content alone", [&] { return edit.Add("content", s.newFile, false); }},
+        {"a dot-dot segment", [&] { return edit.Add("content\\..\\n.txt", s.newFile, false); }},
+        {"an empty segment", [&] { return edit.Add("content\\x\\\\n.txt", s.newFile, false); }},
+        {"content again inside", [&] { return edit.Add("content\\x\\content\\n.txt", s.newFile, false); }},
+        {"too long", [&] { return edit.Add("content\\" + std::string(260, 'l'), s.newFile, false); }},
+        {"existing without replace", [&] { return edit.Add("content\\a.txt", s.newFile, false); }},
+        {"where a folder is", [&] { return edit.Add("content\\x", s.newFile, true); }},
+        {"below a file", [&] { return edit.Add("content\\a.txt\\n.txt", s.newFile, false); }},
+        {"a missing source", [&] { return edit.Add("content\\n.txt", dir.file("none"), false); }},
+        {"delete a missing path", [&] { return edit.Delete("content\\none"); }},
+        {"rename a missing path", [&] { return edit.Rename("content\\none", "content\\n"); }},
+        {"rename onto a file", [&] { return edit.Rename("content\\a.txt", "content\\z.bin"); }},
+        {"move a folder into itself", [&] { return edit.Rename("content\\x", "content\\x\\y\\x"); }},
+        {"a folder whose files' paths grow too long",
+         [&] { return edit.Rename("content\\x", "content\\" + std::string(248, 'x')); }},
+    };
+    for (const auto &r : refused) {
+        EXPECT_FALSE(r.second()) << r.first;
+        EXPECT_FALSE(edit.Reason().empty()) << r.first;
+    }
+    zarnik_pack::SaveOptions options;
+    options.out = dir.file("out.upk");
+    ASSERT_EQ(edit.Save(options).problem, EditProblem::None);
+    EXPECT_EQ(ReadAll(options.out), ReadAll(pack));
+    // An existing destination is never written over.
+    EXPECT_EQ(edit.Save(options).problem, EditProblem::Refused);
+}
+
+// A pack opening passed over is refused unless the caller drops what was
+// passed over; then exactly that is listed and left out.
+TEST(PackEdit, ADamagedPackIsChangedOnlyWhenTheCallerDropsTheDamage)
+{
+    TempDir dir;
+    std::vector<testpack::Entry> entries = kEntries;
+    entries.push_back(MakeEntry("content\\a.txt", "second a"));
+    testpack::Entry outside = MakeEntry("content\\far.bin", "far");
+    outside.offset = 1u << 30;
+    entries.push_back(outside);
+    const std::string pack = testsupport::WriteUpk(dir, entries);
+    const auto archive = MustOpen(pack);
+    PackEdit refused(*archive, pack, false);
+    EXPECT_FALSE(refused.Usable());
+    zarnik_pack::SaveOptions options;
+    options.out = dir.file("out.upk");
+    EXPECT_EQ(refused.Save(options).problem, EditProblem::Refused);
+    EXPECT_FALSE(fs::exists(options.out));
+
+    PackEdit dropping(*archive, pack, true);
+    ASSERT_TRUE(dropping.Usable());
+    EXPECT_EQ(dropping.Dropped(), (std::vector<std::string>{
+                                      std::string(zarnik::OpenReportText(zarnik::OpenReportItem::Kind::DuplicatePath)) +
+                                          ": content/a.txt",
+                                      "stored bytes outside the pack: content/far.bin"}));
+    ASSERT_EQ(dropping.Save(options).problem, EditProblem::None);
+    std::vector<std::string> paths;
+    for (const Listed &l : Listing(options.out))
+        paths.push_back(l.path);
+    EXPECT_EQ(paths, (std::vector<std::string>{"content\\a.txt", "content\\x\\b.bin", "content\\x\\y\\c.txt",
+                                               "content\\x\\d.txt", "content\\z.bin"}));
+}
+
+// Over the original: one rename, with the old pack kept as NAME.bak when
+// asked. A stop, a kill at any point, a full disk, a read-only folder and a
+// pack that would reach 4 GiB leave the original as it was and nothing
+// beside it but what a kill cannot clean up; a re-run then succeeds.
+TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
+{
+    TempDir dir;
+    const std::string pack = WritePack(dir, 0);
+    const Sources s(dir);
+    const Bytes original = ReadAll(pack);
+    const Files beside = testsupport::FilesBelow(dir.path());
+    auto save = [&](const std::atomic<bool> *stop, std::function<void(uint64_t, uint64_t)> progress = {}) {
+        std::unique_ptr<const zarnik::CZarnikArchive> archive = MustOpen(pack);
+        PackEdit edit(*archive, pack, false);
+        EXPECT_TRUE(edit.Add("content\\x\\n.bin", s.noise, true));
+        zarnik_pack::SaveOptions options;
+        options.backup = true;
+        options.releasePack = [&archive] { archive.reset(); };
+        options.stop = stop;
+        options.progress = std::move(progress);
+        return edit.Save(options);
+    };
+
+    std::atomic<bool> stop{true};
+    EXPECT_EQ(save(&stop).problem, EditProblem::Stopped);
+    EXPECT_EQ(testsupport::FilesBelow(dir.path()), beside);
+
+    // A pack that would reach 4 GiB is refused before anything is written
+    // (a sparse file holds the size without the disk).
+    {
+        const std::string huge = dir.file("huge.bin");
+        std::ofstream(fs::u8path(huge)).close();
+        fs::resize_file(fs::u8path(huge), 0xFFFF0000ull);
+        const auto archive = MustOpen(pack);
+        PackEdit edit(*archive, pack, false);
+        ASSERT_TRUE(edit.Add("content\\huge.bin", huge, false)) << edit.Reason();
+        EXPECT_EQ(edit.Save({}).problem, EditProblem::Refused);
+        fs::remove(fs::u8path(huge));
+        EXPECT_EQ(testsupport::FilesBelow(dir.path()), beside);
+    }
+
+#ifndef _WIN32
+    // Killed at every fourth progress report: the original stands as it was.
+    for (int killAt = 1; killAt < 40; killAt += 4) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            int calls = 0;
+            save(nullptr, [&](uint64_t, uint64_t) {
+                if (++calls == killAt)
+                    raise(SIGKILL);
+            });
+            _exit(0);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        if (!WIFSIGNALED(status)) {
+            // Saved before the kill point: every point was tried.
+            testsupport::WriteAll(pack, original);
+            fs::remove(fs::u8path(pack + ".bak"));
+            break;
+        }
+        EXPECT_EQ(ReadAll(pack), original) << killAt;
+    }
+    for (const auto &entry : fs::directory_iterator(dir.path()))
+        if (entry.path().filename().string().find("zarnik-partial") != std::string::npos)
+            fs::remove(entry.path());
+
+    // A full disk and a read-only folder, in children (the limit holds for
+    // the whole process, the mount for its namespace).
+    const auto inChild = [&](const std::function<bool()> &setUp) {
+        const pid_t child = fork();
+        if (child == 0) {
+            if (!setUp())
+                _exit(2);
+            _exit(save(nullptr).problem == EditProblem::WriteFailed ? 0 : 3);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    EXPECT_EQ(inChild([] {
+                  struct rlimit limit = {16 * 1024, 16 * 1024};
+                  return setrlimit(RLIMIT_FSIZE, &limit) == 0;
+              }),
+              0);
+    EXPECT_EQ(testsupport::FilesBelow(dir.path()), beside);
+    const std::string folder = dir.str();
+    const int readOnly = inChild([&] {
+        return unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+               mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+               mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+    });
+    EXPECT_NE(readOnly, 3) << "a read-only folder was not reported";
+    EXPECT_EQ(testsupport::FilesBelow(dir.path()), beside);
+#endif
+
+    const zarnik_pack::SaveOutcome saved = save(nullptr);
+    ASSERT_EQ(saved.problem, EditProblem::None) << saved.reason;
+    EXPECT_EQ(ReadAll(pack + ".bak"), original);
+    EXPECT_EQ(Listing(pack).size(), kEntries.size() + 1);
+    EXPECT_EQ(testsupport::FilesBelow(dir.path()).size(), beside.size() + 1);
+    // The backup is never written over.
+    EXPECT_EQ(save(nullptr).problem, EditProblem::Refused);
+}

@@ -1,0 +1,236 @@
+// The changes of an edit and the checks each one passes when it is made;
+// writing the new pack is PackSave.cpp's.
+#include "PackEdit.h"
+
+#include "PackFormat.h"
+#include "PackPath.h"
+#include "PlatformFile.h"
+
+namespace zarnik_pack {
+
+namespace {
+
+const char kRoot[] = "content";
+
+// A path as a message shows it: UTF-8 with '/'.
+std::string Shown(const std::string &path)
+{
+    return zarnik::WithSlashes(zarnik::FileSystemName(path));
+}
+
+bool StartsWith(const std::string &text, const std::string &start)
+{
+    return text.compare(0, start.size(), start) == 0;
+}
+
+std::string ParentOf(const std::string &path)
+{
+    const size_t last = path.rfind('\\');
+    return last == std::string::npos ? std::string() : path.substr(0, last);
+}
+
+} // namespace
+
+PackEdit::PackEdit(const zarnik::CZarnikArchive &archive, const std::string &packPath, bool dropPassedOver)
+    : m_Archive(archive), m_PackPath(packPath)
+{
+    if (archive.IsIndexRoute()) {
+        m_Usable = false;
+        m_Reason = "changing a .vfs set is not supported yet; only single packs can be changed";
+        return;
+    }
+    const std::vector<zarnik::OpenReportItem> &report = archive.GetOpenReport();
+    if (!report.empty() && !dropPassedOver) {
+        m_Usable = false;
+        m_Reason = "opening passed over " + std::to_string(report.size()) +
+                   " damaged part(s) of the pack (see 'zarnik test'); ask to drop them to change it";
+        return;
+    }
+    for (const zarnik::OpenReportItem &item : report)
+        m_Dropped.push_back(std::string(zarnik::OpenReportText(item.kind)) +
+                            (item.path.empty() ? "" : ": " + Shown(item.path)));
+    for (const zarnik::ArchiveNode *entry : archive.GetEntries()) {
+        // Entries the tree left out (no name, no parent) or marks as
+        // duplicates are in the open report: a reader never shows them.
+        if (entry->m_Name.empty() || entry->m_Duplicate)
+            continue;
+        const uint64_t end = uint64_t(entry->m_Offset) + entry->m_PackedSize;
+        if (end > archive.GetDataFileSize(entry->m_DataFile)) {
+            if (!dropPassedOver) {
+                m_Usable = false;
+                m_Reason = Shown(entry->m_Path) + ": its stored bytes lie outside the pack; "
+                                                  "ask to drop what cannot be read to change it";
+                return;
+            }
+            m_Dropped.push_back("stored bytes outside the pack: " + Shown(entry->m_Path));
+            continue;
+        }
+        Item item;
+        item.path = entry->m_Path;
+        item.node = entry;
+        m_Files.insert(item.path);
+        m_Items.push_back(std::move(item));
+    }
+}
+
+bool PackEdit::Refuse(const std::string &reason)
+{
+    m_Reason = reason;
+    return false;
+}
+
+std::string PackEdit::CheckedPath(const std::string &given)
+{
+    const std::string path = zarnik::WithBackslashes(given);
+    const std::string prefix = std::string(kRoot) + "\\";
+    if (!StartsWith(path, prefix) || path.size() == prefix.size()) {
+        Refuse(Shown(path) + ": a path in a pack starts with content/ and names a file below it");
+        return {};
+    }
+    // A reader leaves out a longer name.
+    if (path.size() + 1 > kMaxNameField) {
+        Refuse(Shown(path) + ": longer than the " + std::to_string(kMaxNameField - 1) +
+               " bytes a reader takes");
+        return {};
+    }
+    for (size_t start = prefix.size(); start <= path.size();) {
+        size_t end = path.find('\\', start);
+        if (end == std::string::npos)
+            end = path.size();
+        const std::string segment = path.substr(start, end - start);
+        // A later "content" would take a reader back to the root, and a name
+        // the file system refuses could never be extracted.
+        if (segment == kRoot || !zarnik::IsSafeName(zarnik::FileSystemName(segment))) {
+            Refuse(Shown(path) + ": '" + Shown(segment) + "' is no name a reader can open");
+            return {};
+        }
+        start = end + 1;
+    }
+    return path;
+}
+
+bool PackEdit::IsFolder(const std::string &path) const
+{
+    const std::string prefix = path + "\\";
+    const auto it = m_Files.lower_bound(prefix);
+    return it != m_Files.end() && StartsWith(*it, prefix);
+}
+
+bool PackEdit::PlaceFree(const std::string &path)
+{
+    if (IsFile(path))
+        return Refuse(Shown(path) + ": a file of that path is in the pack already");
+    if (IsFolder(path))
+        return Refuse(Shown(path) + ": a folder of that path is in the pack already");
+    for (std::string folder = ParentOf(path); folder != kRoot && !folder.empty();
+         folder = ParentOf(folder))
+        if (IsFile(folder))
+            return Refuse(Shown(path) + ": " + Shown(folder) + " is a file, not a folder");
+    return true;
+}
+
+// A new file goes after the last entry of its folder, or of the nearest
+// folder above it that has entries: a reader lists a folder's files in
+// entry order, and the new one comes last.
+size_t PackEdit::InsertionPoint(const std::string &path) const
+{
+    for (std::string folder = ParentOf(path); !folder.empty(); folder = ParentOf(folder)) {
+        const std::string prefix = folder + "\\";
+        for (size_t i = m_Items.size(); i-- > 0;)
+            if (StartsWith(m_Items[i].path, prefix))
+                return i + 1;
+    }
+    return m_Items.size();
+}
+
+bool PackEdit::Add(const std::string &archivePath, const std::string &diskPath, bool replace,
+                   Storage storage)
+{
+    const std::string path = CheckedPath(archivePath);
+    if (path.empty())
+        return false;
+    zarnik::PlatformFile *file = zarnik::PlatformOpenRead(diskPath);
+    uint64_t size = 0;
+    const bool sized = file && zarnik::PlatformFileSize(file, &size);
+    const zarnik::PlatformFailure failure = zarnik::PlatformLastFailure();
+    if (file)
+        zarnik::PlatformClose(file);
+    if (!sized)
+        return Refuse("cannot read " + diskPath + ": " + failure.text);
+    if (size >= kMaxPackSize)
+        return Refuse(diskPath + ": a pack holds files below 4 GiB only");
+
+    Item item;
+    item.path = path;
+    item.diskPath = diskPath;
+    item.size = size;
+    item.storage = storage;
+    if (IsFile(path)) {
+        if (!replace)
+            return Refuse(Shown(path) + ": already in the pack; replace it explicitly");
+        for (Item &old : m_Items)
+            if (old.path == path)
+                old = item;
+        return true;
+    }
+    if (!PlaceFree(path))
+        return false;
+    m_Items.insert(m_Items.begin() + static_cast<ptrdiff_t>(InsertionPoint(path)), item);
+    m_Files.insert(path);
+    return true;
+}
+
+bool PackEdit::Delete(const std::string &archivePath)
+{
+    const std::string path = zarnik::WithBackslashes(archivePath);
+    const std::string prefix = path + "\\";
+    if (!IsFile(path) && !IsFolder(path))
+        return Refuse(Shown(path) + ": no such file or folder in the pack");
+    std::vector<Item> kept;
+    for (Item &item : m_Items) {
+        if (item.path == path || StartsWith(item.path, prefix))
+            m_Files.erase(item.path);
+        else
+            kept.push_back(std::move(item));
+    }
+    m_Items.swap(kept);
+    return true;
+}
+
+bool PackEdit::Rename(const std::string &fromPath, const std::string &toPath)
+{
+    const std::string from = zarnik::WithBackslashes(fromPath);
+    const std::string to = CheckedPath(toPath);
+    if (to.empty())
+        return false;
+    const bool file = IsFile(from);
+    if (!file && !IsFolder(from))
+        return Refuse(Shown(from) + ": no such file or folder in the pack");
+    if (to == from)
+        return true;
+    if (StartsWith(to, from + "\\"))
+        return Refuse(Shown(to) + ": a folder cannot move into itself");
+    if (!PlaceFree(to))
+        return false;
+    // Every new path is checked before any changes: all or nothing.
+    const std::string prefix = from + "\\";
+    std::vector<std::pair<size_t, std::string>> renamed;
+    for (size_t i = 0; i < m_Items.size(); ++i) {
+        const std::string &path = m_Items[i].path;
+        if (file ? path != from : !StartsWith(path, prefix))
+            continue;
+        std::string newPath = file ? to : to + path.substr(from.size());
+        if (newPath.size() + 1 > kMaxNameField)
+            return Refuse(Shown(newPath) + ": longer than the " + std::to_string(kMaxNameField - 1) +
+                          " bytes a reader takes");
+        renamed.emplace_back(i, std::move(newPath));
+    }
+    for (auto &change : renamed) {
+        m_Files.erase(m_Items[change.first].path);
+        m_Files.insert(change.second);
+        m_Items[change.first].path = std::move(change.second);
+    }
+    return true;
+}
+
+} // namespace zarnik_pack

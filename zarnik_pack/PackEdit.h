@@ -1,0 +1,119 @@
+// PackEdit: changes to an opened single pack, applied together as a new pack.
+//
+// The changes (add a file from disk, replace, delete a file or a folder,
+// rename or move a file or a folder) are checked as they are made, so a
+// change a reader could not take is refused before anything is written.
+// Save writes the new pack: entries that did not change keep their stored
+// bytes as they are (copied in the kernel where it can), new files are
+// packed as `create` packs them, and the entries keep their order. The new
+// pack is written under a temporary name, opened again and compared with
+// what was intended, and only then takes its name; over the original only
+// when the caller asks, by one rename.
+#pragma once
+
+#include "StoredForm.h"
+#include "ZarnikArchive.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace zarnik_pack {
+
+enum class EditProblem {
+    None,
+    Refused,     // the pack, a change or the destination was refused; nothing was written
+    ReadFailed,  // a file to add, or the pack itself, could not be read
+    WriteFailed, // writing failed (a full disk, a read-only folder)
+    CheckFailed, // the new pack did not read back as intended
+    Stopped,     // a stop was requested
+};
+
+struct SaveOptions
+{
+    std::string out;     // the new pack's path; empty: over the original
+    bool backup = false; // over the original: keep it as NAME.bak
+    const std::atomic<bool> *stop = nullptr;
+    // Over the original: called once the new pack is checked, just before
+    // it takes the original's place. Windows replaces no file that is
+    // open, so the caller closes the archive here (the edit then touches
+    // it no more).
+    std::function<void()> releasePack;
+    // Files and bytes written so far (of Items() and their stored bytes),
+    // called between blocks.
+    std::function<void(uint64_t filesDone, uint64_t bytesDone)> progress;
+};
+
+struct SaveOutcome
+{
+    EditProblem problem = EditProblem::None;
+    std::string reason; // one sentence when problem is not None
+};
+
+class PackEdit
+{
+public:
+    // `archive` opened from `packPath` (the system's path) must outlive the
+    // edit. A pack whose open report is not empty is refused (Usable() is
+    // false) unless `dropPassedOver`: then what opening passed over is left
+    // out of the new pack and Dropped() says what.
+    PackEdit(const zarnik::CZarnikArchive &archive, const std::string &packPath, bool dropPassedOver);
+
+    bool Usable() const { return m_Usable; }
+    // Why the pack or the last refused change was refused.
+    const std::string &Reason() const { return m_Reason; }
+    // One line for each thing opening passed over that the new pack leaves out.
+    const std::vector<std::string> &Dropped() const { return m_Dropped; }
+
+    // Archive paths are "content\..." with '\' or '/'. Each returns false,
+    // with Reason() and the edit as it was, when the change is refused.
+    // The file `diskPath` at `archivePath`; an existing file there is
+    // replaced only with `replace`.
+    bool Add(const std::string &archivePath, const std::string &diskPath, bool replace,
+             Storage storage = Storage::Auto);
+    // A file, or a folder with everything below it.
+    bool Delete(const std::string &archivePath);
+    // A file or a folder (with everything below it) to a new path.
+    bool Rename(const std::string &from, const std::string &to);
+
+    SaveOutcome Save(const SaveOptions &options) const;
+
+    // The new pack's files in order, for the check after writing and for
+    // callers that show the pending listing.
+    struct Item
+    {
+        std::string path;
+        const zarnik::ArchiveNode *node = nullptr; // the entry whose bytes are kept, or null
+        std::string diskPath;                      // a new or replaced file's source
+        uint64_t size = 0;                         // its size when the change was made
+        Storage storage = Storage::Auto;
+    };
+    const std::vector<Item> &Items() const { return m_Items; }
+    const zarnik::CZarnikArchive &Archive() const { return m_Archive; }
+    const std::string &PackPath() const { return m_PackPath; }
+
+private:
+    bool Refuse(const std::string &reason);
+    // A path a reader would take as it is, with '\' separators; empty after
+    // Refuse when it would not.
+    std::string CheckedPath(const std::string &path);
+    bool IsFile(const std::string &path) const { return m_Files.count(path) != 0; }
+    bool IsFolder(const std::string &path) const;
+    // Refuses `path` when a file or folder stands there or a file stands
+    // where one of its folders goes.
+    bool PlaceFree(const std::string &path);
+    size_t InsertionPoint(const std::string &path) const;
+
+    const zarnik::CZarnikArchive &m_Archive;
+    std::string m_PackPath;
+    bool m_Usable = true;
+    std::string m_Reason;
+    std::vector<std::string> m_Dropped;
+    std::vector<Item> m_Items;
+    std::set<std::string> m_Files; // the paths of m_Items
+};
+
+} // namespace zarnik_pack
