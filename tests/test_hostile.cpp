@@ -221,6 +221,14 @@ TEST(Hostile, NamesThatTryToLeaveTheDestination)
         if (name != "ff")
             kept["content/big/" + (name == "ff\\x" ? std::string("ff/x") : name)] = zarnik_pack::ToBytes(name);
     }
+    // A file named as the temporary file of the one before it, taking long
+    // to write: with any number of workers both are written, neither is
+    // "already there".
+    const Bytes big = Repetitive(8 << 20);
+    entries.push_back(MakeEntry("content\\p.txt", big, Storage::Stored));
+    entries.push_back(MakeEntry("content\\p.txt.zarnik-partial", "t"));
+    kept["content/p.txt"] = big;
+    kept["content/p.txt.zarnik-partial"] = zarnik_pack::ToBytes("t");
     // The same kind of name stored raw, without the terminator the writer adds.
     entries.push_back(MakeEntry("", "raw dots"));
     entries.back().rawName = zarnik_pack::ToBytes("content\\..\\raw..");
