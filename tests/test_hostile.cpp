@@ -212,8 +212,23 @@ TEST(Hostile, NamesThatTryToLeaveTheDestination)
                              "content\\sub\\..\\..\\..\\deep.txt", "content\\..", "content\\.",
                              "content\\a/..\\..\\x.txt", "content\\x/../../../../escape.txt", "/tmp/zarnik-hostile-absolute.txt",
                              "\\leading-backslash.txt", "\\\\server\\share\\unc.txt", "content\\\\empty-segment.txt",
-                             "content\\trailing\\", ""})
+                             "content\\trailing\\", "", "content\\ff", "content\\ff\\x.txt"})
         entries.push_back(MakeEntry(path, std::to_string(entries.size())));
+    // The same file and folder in a folder too large to be compared pair by pair.
+    Files kept;
+    for (const std::string name : {"ff", "0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13", "14", "ff\\x"}) {
+        entries.push_back(MakeEntry("content\\big\\" + name, name));
+        if (name != "ff")
+            kept["content/big/" + (name == "ff\\x" ? std::string("ff/x") : name)] = zarnik_pack::ToBytes(name);
+    }
+    // A file named as the temporary file of the one before it, taking long
+    // to write: with any number of workers both are written, neither is
+    // "already there".
+    const Bytes big = Repetitive(8 << 20);
+    entries.push_back(MakeEntry("content\\p.txt", big, Storage::Stored));
+    entries.push_back(MakeEntry("content\\p.txt.zarnik-partial", "t"));
+    kept["content/p.txt"] = big;
+    kept["content/p.txt.zarnik-partial"] = zarnik_pack::ToBytes("t");
     // The same kind of name stored raw, without the terminator the writer adds.
     entries.push_back(MakeEntry("", "raw dots"));
     entries.back().rawName = zarnik_pack::ToBytes("content\\..\\raw..");
@@ -224,9 +239,11 @@ TEST(Hostile, NamesThatTryToLeaveTheDestination)
         ASSERT_TRUE(o.opened);
         EXPECT_TRUE(o.trouble.empty()) << o.trouble;
         // A leading backslash or an empty segment stays inside.
-        EXPECT_EQ(o.written, (Files{{"content/ok.txt", zarnik_pack::ToBytes("0")},
-                                    {"content/leading-backslash.txt", zarnik_pack::ToBytes("9")},
-                                    {"content/empty-segment.txt", zarnik_pack::ToBytes("11")}}));
+        kept.insert({{"content/ok.txt", zarnik_pack::ToBytes("0")},
+                     {"content/leading-backslash.txt", zarnik_pack::ToBytes("9")},
+                     {"content/empty-segment.txt", zarnik_pack::ToBytes("11")},
+                     {"content/ff/x.txt", zarnik_pack::ToBytes("15")}});
+        EXPECT_EQ(o.written, kept);
         for (const char *path : {"content\\..", "content\\sub\\..", "content\\.", "content\\a/..",
                                  "content\\x/../../../../escape.txt", "/tmp/zarnik-hostile-absolute.txt"})
             EXPECT_TRUE(o.Reported(path, ExtractOutcome::UnsafeName)) << path;
@@ -236,8 +253,12 @@ TEST(Hostile, NamesThatTryToLeaveTheDestination)
         EXPECT_TRUE(o.Reported("", ExtractOutcome::EmptyName));
         EXPECT_TRUE(o.Reported("content\\ok.txt", ExtractOutcome::Duplicate));
         EXPECT_EQ(o.passedOver.count(OpenReportItem::Kind::EmptyName), 2u);
-        // ok.txt, and the file ".." beside the folder ".." of up.txt.
-        EXPECT_EQ(o.passedOver.count(OpenReportItem::Kind::DuplicatePath), 2u);
+        // A file beside a folder of its name, whichever comes first, gives
+        // way to the folder with any number of workers.
+        EXPECT_TRUE(o.Reported("content\\ff", ExtractOutcome::Duplicate));
+        EXPECT_TRUE(o.Reported("content\\big\\ff", ExtractOutcome::Duplicate));
+        // ok.txt, the file ".." beside the folder ".." of up.txt, both ff.
+        EXPECT_EQ(o.passedOver.count(OpenReportItem::Kind::DuplicatePath), 4u);
     }
     EXPECT_FALSE(fs::exists("/tmp/zarnik-hostile-absolute.txt"));
 }

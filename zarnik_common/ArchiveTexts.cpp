@@ -32,7 +32,7 @@ const char *ExtractOutcomeText(ExtractOutcome outcome)
     case ExtractOutcome::EmptyName:
         return "the entry has an empty name; not written";
     case ExtractOutcome::Duplicate:
-        return "another entry has the same path; only the first is written";
+        return "another entry has the same path; only the first file of it, or the folder, is written";
     case ExtractOutcome::LinkInPath:
         return "a link stands where a folder goes; not followed";
     case ExtractOutcome::CannotCreate:
@@ -61,7 +61,7 @@ const char *OpenReportText(OpenReportItem::Kind kind)
     case OpenReportItem::Kind::NoParent:
         return "an entry's folder has no parent folder; left out";
     case OpenReportItem::Kind::DuplicatePath:
-        return "another entry has the same path; only the first is written";
+        return "another entry has the same path; only the first file of it, or the folder, is written";
     case OpenReportItem::Kind::EmptyName:
         return "an entry has an empty name";
     case OpenReportItem::Kind::DataFileMissing:

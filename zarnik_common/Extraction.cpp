@@ -14,6 +14,8 @@
 #include <deque>
 #include <memory>
 #include <thread>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace zarnik {
 
@@ -46,6 +48,11 @@ public:
     // Reports what the workers have done, in order; with `all`, waits for
     // every file handed to them.
     void Settle(bool all);
+
+    // Before anything is written: notes, for every file in a folder below
+    // `root` where an entry is named like a temporary file, the names beside
+    // it that its own temporary name must not take.
+    void NoteLookalikes(const ArchiveNode &root);
 
     // True once a stop was asked for or the disk is full. Any thread.
     bool Ending();
@@ -85,6 +92,10 @@ private:
     const unsigned m_Workers;
     std::atomic<int> m_End{static_cast<int>(ExtractEnd::Finished)};
     std::unique_ptr<CExtractPool> m_Pool;
+    // From NoteLookalikes: a file's neighbours' names, case folded, where a
+    // temporary name of it could meet one while both are being written.
+    std::unordered_map<const ArchiveNode *, std::shared_ptr<const std::unordered_set<std::string>>>
+        m_Lookalikes;
     // Files handed to the workers and results waiting behind them, in order.
     std::deque<std::unique_ptr<ExtractJob>> m_Pending;
     unsigned m_Running = 0;
@@ -121,6 +132,30 @@ void CExtractionRun::Work(ExtractJob &job)
     job.begun = !Ending();
     job.outcome = job.begun ? WriteFile(job.dir->dir, job.name, *job.node, job.written)
                             : ExtractOutcome::Stopped;
+}
+
+void CExtractionRun::NoteLookalikes(const ArchiveNode &root)
+{
+    std::vector<const ArchiveNode *> folders{&root};
+    while (!folders.empty()) {
+        const ArchiveNode *folder = folders.back();
+        folders.pop_back();
+        std::shared_ptr<std::unordered_set<std::string>> names;
+        for (const ArchiveNode *child : folder->m_Children) {
+            if (child->IsFolder())
+                folders.push_back(child);
+            const std::string name = FileSystemName(child->m_Name);
+            if (LooksTemporary(name)) {
+                if (!names)
+                    names = std::make_shared<std::unordered_set<std::string>>();
+                names->insert(CaseFolded(name));
+            }
+        }
+        if (names)
+            for (const ArchiveNode *child : folder->m_Children)
+                if (!child->IsFolder())
+                    m_Lookalikes.emplace(child, names);
+    }
 }
 
 bool CExtractionRun::Ending()
@@ -279,7 +314,16 @@ ExtractOutcome CExtractionRun::WriteFile(PlatformDirectory *dir, const std::stri
         return range;
 
     std::string tempName;
-    PlatformFile *file = PlatformCreateTemporary(dir, name, &tempName);
+    // A temporary name never takes the name of an entry beside it: that
+    // entry, written at the same time by another worker, would find it and
+    // be taken as already there.
+    const auto lookalikes = m_Lookalikes.find(&node);
+    PlatformFile *file =
+        lookalikes == m_Lookalikes.end()
+            ? PlatformCreateTemporary(dir, name, &tempName)
+            : PlatformCreateTemporary(dir, name, &tempName, [&](const std::string &candidate) {
+                  return lookalikes->second->count(CaseFolded(candidate)) != 0;
+              });
     if (!file)
         return PlatformLastError() == PlatformError::UnsafeName
                    ? ExtractOutcome::UnsafeName
@@ -442,6 +486,7 @@ ExtractEnd CExtraction::Extract(const ArchiveNode &node, const ExtractDestinatio
     CExtractionRun run(m_Archive, m_Callback, m_Settings.stop,
                        m_Settings.workers ? m_Settings.workers : AutomaticWorkers(node));
     std::string fileName;
+    run.NoteLookalikes(node);
     const Directory dir = OpenDestination(run, node, destination, fileName);
     if (dir && !run.Ending()) {
         if (node.IsFolder())

@@ -96,6 +96,20 @@ std::string TemporaryName(const std::string &name, int attempt)
     return temporary;
 }
 
+std::string CaseFolded(const std::string &name)
+{
+    std::string folded = name;
+    for (char &c : folded)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return folded;
+}
+
+bool LooksTemporary(const std::string &name)
+{
+    return CaseFolded(name).find(kTemporarySuffix) != std::string::npos;
+}
+
 const char kPackNamePatterns[] = "*.upk *.vfs* content.vfi";
 
 PackRoute RouteOf(const std::string &path)

@@ -168,11 +168,20 @@ bool PlatformExistsAt(PlatformDirectory *directory, const std::string &name)
 PlatformFile *PlatformCreateTemporary(PlatformDirectory *directory, const std::string &name,
                                       std::string *tempName)
 {
+    return PlatformCreateTemporary(directory, name, tempName, nullptr);
+}
+
+PlatformFile *PlatformCreateTemporary(PlatformDirectory *directory, const std::string &name,
+                                      std::string *tempName,
+                                      const std::function<bool(const std::string &)> &taken)
+{
     IgnoreFileSizeSignal();
     if (!directory)
         return FailWith<PlatformFile *>(PlatformError::Other, nullptr);
     for (int attempt = 1; attempt <= 1000; ++attempt) {
         std::string candidate = TemporaryName(name, attempt);
+        if (taken && taken(candidate))
+            continue;
         const int fd = OpenRetrying(directory->fd, candidate.c_str(),
                                     O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
         if (fd >= 0) {

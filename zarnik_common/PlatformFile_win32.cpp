@@ -290,11 +290,20 @@ bool PlatformExistsAt(PlatformDirectory *directory, const std::string &name)
 PlatformFile *PlatformCreateTemporary(PlatformDirectory *directory, const std::string &name,
                                       std::string *tempName)
 {
+    return PlatformCreateTemporary(directory, name, tempName, nullptr);
+}
+
+PlatformFile *PlatformCreateTemporary(PlatformDirectory *directory, const std::string &name,
+                                      std::string *tempName,
+                                      const std::function<bool(const std::string &)> &taken)
+{
     std::wstring probe;
     if (!Join(directory, name, &probe))
         return nullptr;
     for (int attempt = 1; attempt <= 1000; ++attempt) {
         std::string candidate = TemporaryName(name, attempt);
+        if (taken && taken(candidate))
+            continue;
         std::wstring path;
         if (!Join(directory, candidate, &path))
             return nullptr;

@@ -13,8 +13,11 @@ namespace zarnik {
 namespace {
 
 // Calls `duplicate` for each file child of `folder` whose name an earlier
-// child of it already has: both would be written to one place. `names` is
-// scratch space, kept from folder to folder for its buckets.
+// child of it already has, or a folder beside it has, before or after it:
+// both would be written to one place, and which one wins must not depend on
+// the order files happen to be written in. The folder, and the first file of
+// a name, are the ones written. `names` is scratch space, kept from folder
+// to folder for its buckets.
 template <typename Duplicate>
 void FindDuplicateNames(const ArchiveNode *folder, std::unordered_set<std::string_view> &names,
                         Duplicate duplicate)
@@ -22,11 +25,12 @@ void FindDuplicateNames(const ArchiveNode *folder, std::unordered_set<std::strin
     const std::vector<const ArchiveNode *> &children = folder->m_Children;
     // Small folders, the common case, are compared pair by pair.
     if (children.size() <= 16) {
-        for (size_t i = 1; i < children.size(); ++i) {
+        for (size_t i = 0; i < children.size(); ++i) {
             if (children[i]->IsFolder())
                 continue;
-            for (size_t j = 0; j < i; ++j) {
-                if (children[j]->m_Name == children[i]->m_Name) {
+            for (size_t j = 0; j < children.size(); ++j) {
+                if ((j < i || children[j]->IsFolder()) && j != i &&
+                    children[j]->m_Name == children[i]->m_Name) {
                     duplicate(children[i]);
                     break;
                 }
@@ -36,8 +40,12 @@ void FindDuplicateNames(const ArchiveNode *folder, std::unordered_set<std::strin
     }
     names.clear();
     names.reserve(children.size());
+    // Folder names are unique among siblings: each folder path is made once.
     for (const ArchiveNode *child : children)
-        if (!names.insert(child->m_Name).second && !child->IsFolder())
+        if (child->IsFolder())
+            names.insert(child->m_Name);
+    for (const ArchiveNode *child : children)
+        if (!child->IsFolder() && !names.insert(child->m_Name).second)
             duplicate(child);
 }
 

@@ -45,6 +45,13 @@ bool IsSafeName(const std::string &name);
 // ".zarnik-partial", then "-N" for the Nth attempt after the first.
 std::string TemporaryName(const std::string &name, int attempt);
 
+// `name` with its ASCII letters made small: names as a disk that ignores case
+// compares them.
+std::string CaseFolded(const std::string &name);
+
+// True when `name`, in letters of any case, could be a TemporaryName.
+bool LooksTemporary(const std::string &name);
+
 // Which files open as what, decided by the file's own name alone (never by
 // the folders above it).
 enum class PackRoute {

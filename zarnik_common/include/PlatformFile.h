@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace zarnik {
@@ -91,6 +92,11 @@ bool PlatformExistsAt(PlatformDirectory *directory, const std::string &name);
 // ... when that is taken), returned in `tempName`. Links are never followed.
 PlatformFile *PlatformCreateTemporary(PlatformDirectory *directory, const std::string &name,
                                       std::string *tempName);
+// The same, passing over every temporary name for which `taken` is true: a
+// name some other file of the same run is yet to be written under.
+PlatformFile *PlatformCreateTemporary(PlatformDirectory *directory, const std::string &name,
+                                      std::string *tempName,
+                                      const std::function<bool(const std::string &)> &taken);
 
 // Gives the temporary file its final name, never replacing anything: false
 // with Exists when something stands at `name` (the temporary file stays).

@@ -35,8 +35,8 @@ struct ArchiveNode
     // any, and the flag below shares their word, so that a million nodes
     // take no more memory for it.
     uint32_t m_DataFile : 31;
-    // A file whose path an earlier entry already has: extraction writes only
-    // that earlier one.
+    // A file whose path an earlier file, or a folder, already has: extraction
+    // writes only that earlier file, or the folder.
     uint32_t m_Duplicate : 1;
     std::vector<const ArchiveNode *> m_Children; // insertion order, not sorted
 
@@ -60,7 +60,7 @@ enum class ExtractOutcome {
     NoMemory,     // its buffers could not be allocated; nothing is known to be wrong
     UnsafeName,   // a name IsSafeName refuses: not written, nor anything below it
     EmptyName,    // the entry's name is empty
-    Duplicate,    // an earlier entry has the same path; only that one is written
+    Duplicate,    // an earlier file, or a folder, has the same path; only that one is written
     LinkInPath,   // a link stands where a folder goes; not followed
     CannotCreate, // the file could not be created
     WriteFailed,  // writing failed; the partial file was removed
@@ -80,7 +80,7 @@ struct OpenReportItem
         EntryCutShort,   // an entry does not fit in what is left of its chunk
         NameTooLong,     // a stored name longer than 260 bytes
         NoParent,        // an entry whose folder has no parent folder
-        DuplicatePath,   // a second entry with the path of an earlier one
+        DuplicatePath,   // a second file of a path, or a file with a folder's path
         EmptyName,       // an entry whose name is empty (a path ending in '\')
         DataFileMissing, // the index names a data file that cannot be opened
     };
