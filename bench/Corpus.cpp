@@ -1,8 +1,8 @@
 #include "Corpus.h"
 
-#include <cstdio>
-
 #include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -256,6 +256,12 @@ std::vector<zarnik_pack::Entry> MillionEntries()
         entries[i].storage = zarnik_pack::Storage::Stored;
     }
     return entries;
+}
+
+std::filesystem::path BenchPath(const char *name, const std::filesystem::path &fallback)
+{
+    const char *chosen = std::getenv("ZARNIK_BENCH_DIR");
+    return (chosen && *chosen ? std::filesystem::path(chosen) : fallback) / name;
 }
 
 } // namespace zarnik_corpus

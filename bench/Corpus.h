@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <vector>
 
 namespace zarnik_corpus {
@@ -24,5 +25,11 @@ std::vector<unsigned char> Binary(size_t size, uint32_t seed = 1);
 // (content\area_0000\sub_0\file_000000.dds ...), for the open and list
 // benchmarks.
 std::vector<zarnik_pack::Entry> MillionEntries();
+
+// Where a benchmark keeps its files: `name` in the folder ZARNIK_BENCH_DIR
+// names (to choose the file system: /dev/shm leaves the disk out), else in
+// `fallback`.
+std::filesystem::path BenchPath(const char *name,
+                                const std::filesystem::path &fallback = std::filesystem::temp_directory_path());
 
 } // namespace zarnik_corpus

@@ -22,11 +22,9 @@ namespace {
 const uint64_t kUnpacked = uint64_t(1) << 30;
 const size_t kPiece = 8u << 20; // packed once, repeated: blocks stand alone
 
-// ZARNIK_BENCH_DIR chooses the file system; /dev/shm else.
 fs::path PackedFile()
 {
-    const char *chosen = std::getenv("ZARNIK_BENCH_DIR");
-    return (chosen && *chosen ? fs::path(chosen) : fs::path("/dev/shm")) / "zarnik-bench-stream.packed";
+    return zarnik_corpus::BenchPath("zarnik-bench-stream.packed", "/dev/shm");
 }
 
 // The packed file, made once and kept between runs, opened for the run.

@@ -1,6 +1,7 @@
 // Changing a pack: replacing one 1 MiB file of a 2 GiB pack with -o, in
 // turns with `cp` of the same pack, and the peak memory of that change
 // (measured in a child, whose peak is its own).
+#include "Corpus.h"
 #include "OutputFile.h"
 #include "PackEdit.h"
 #include "PackSink.h"
@@ -25,12 +26,9 @@ const int kFiles = 2048;
 const size_t kFileSize = 1u << 20; // 2,048 x 1 MiB = 2 GiB
 const int kReplaced = kFiles / 2;
 
-// ZARNIK_BENCH_DIR chooses the file system (/dev/shm leaves the disk out);
-// the temporary folder else.
 fs::path Root()
 {
-    const char *chosen = std::getenv("ZARNIK_BENCH_DIR");
-    return (chosen && *chosen ? fs::path(chosen) : fs::temp_directory_path()) / "zarnik-bench-edit";
+    return zarnik_corpus::BenchPath("zarnik-bench-edit");
 }
 
 std::string EntryPath(int i)

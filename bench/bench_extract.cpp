@@ -26,13 +26,9 @@ const int kFiles = 2000;
 const size_t kFileSize = 256 * 1024; // 2,000 x 256 KiB = 500 MiB
 const int kFolders = 20;
 
-// ZARNIK_BENCH_DIR chooses the file system (e.g. /dev/shm, to see the
-// extraction apart from the disk's writeback); the temporary folder else.
 fs::path Root()
 {
-    const char *chosen = std::getenv("ZARNIK_BENCH_DIR");
-    return (chosen && *chosen ? fs::path(chosen) : fs::temp_directory_path()) /
-           "zarnik-bench-extract";
+    return zarnik_corpus::BenchPath("zarnik-bench-extract");
 }
 
 std::string RelativePath(int i)
