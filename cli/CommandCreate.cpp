@@ -8,8 +8,8 @@
 #include "OpenPack.h"
 #include "PackText.h"
 #include "PackPath.h"
+#include "OutputFile.h"
 #include "PackWriter.h"
-#include "PartialFile.h"
 #include "PlatformFile.h"
 #include "Progress.h"
 #include "SourceTree.h"
@@ -99,7 +99,7 @@ std::string ReadFailure(const std::string &shown)
 
 // One source into `writer`, read block by block; false with `failure` set.
 // A stop request ends the reading, and so the pack.
-bool AddSource(zarnik_pack::DataWriter &writer, const zarnik_pack::FileSink &sink, const fs::path &packPath,
+bool AddSource(zarnik_pack::DataWriter &writer, const zarnik_pack::PackSink &sink, const fs::path &packPath,
                const Source &source, bool store, Failure &failure)
 {
     const std::string &shown = source.shown;
@@ -133,16 +133,17 @@ bool AddSource(zarnik_pack::DataWriter &writer, const zarnik_pack::FileSink &sin
 }
 
 // The index of a data file, complete under its temporary name.
-bool WriteIndex(PartialFile &index, const zarnik_pack::Bytes &bytes, const fs::path &path, bool sync,
+bool WriteIndex(zarnik_pack::OutputFile &index, const zarnik_pack::Bytes &bytes, const fs::path &path, bool sync,
                 Failure &failure)
 {
-    if (!index.File()) {
+    if (!index.Created()) {
         failure.message = "cannot create " + Printable(path.u8string()) + ": " + index.Failure().text;
         return false;
     }
-    zarnik_pack::FileSink sink(index.File());
-    if (!sink.Append(bytes) || !index.Close(sync)) {
-        failure.message = WriteFailure(path, sink.Failed() ? sink.Failure() : index.Failure());
+    // Closed whatever the append did: the close takes up a failed write's reason.
+    index.Sink().Append(bytes);
+    if (!index.Close(sync)) {
+        failure.message = WriteFailure(path, index.Failure());
         return false;
     }
     return true;
@@ -152,7 +153,8 @@ bool WriteIndex(PartialFile &index, const zarnik_pack::Bytes &bytes, const fs::p
 // temporary names, then the data file, then the index that makes it
 // readable. A data file whose index could not take its name is taken back,
 // so no lone data file blocks the next run.
-bool PublishAll(PartialFile &data, PartialFile *index, const Target &target, Failure &failure)
+bool PublishAll(zarnik_pack::OutputFile &data, zarnik_pack::OutputFile *index, const Target &target,
+                Failure &failure)
 {
     failure.status = kExitUsage;
     if (!data.Publish()) {
@@ -160,7 +162,7 @@ bool PublishAll(PartialFile &data, PartialFile *index, const Target &target, Fai
         return false;
     }
     if (index && !index->Publish()) {
-        data.Unpublish();
+        data.Withdraw();
         failure.message = Printable(target.index.u8string()) + " already exists; not replaced";
         return false;
     }
@@ -178,12 +180,12 @@ std::optional<uint64_t> WritePack(const Target &target, const SourceTree &tree, 
                           zarnik::PlatformLastFailure().text;
         return std::nullopt;
     }
-    PartialFile data(folder.get(), target.pack.filename().u8string());
-    if (!data.File()) {
+    zarnik_pack::OutputFile data(folder.get(), target.pack.filename().u8string());
+    if (!data.Created()) {
         failure.message = "cannot create " + Printable(target.pack.u8string()) + ": " + data.Failure().text;
         return std::nullopt;
     }
-    zarnik_pack::FileSink sink(data.File());
+    zarnik_pack::PackSink &sink = data.Sink();
     std::optional<zarnik_pack::UpkWriter> upk;
     std::optional<zarnik_pack::VfsWriter> set;
     if (!target.index.empty())
@@ -203,15 +205,16 @@ std::optional<uint64_t> WritePack(const Target &target, const SourceTree &tree, 
         failure.message = WriteFailure(target.pack, data.Failure());
         return std::nullopt;
     }
-    std::unique_ptr<PartialFile> index;
+    const uint64_t packSize = sink.Size();
+    std::unique_ptr<zarnik_pack::OutputFile> index;
     if (set) {
-        index = std::make_unique<PartialFile>(folder.get(), target.index.filename().u8string());
+        index = std::make_unique<zarnik_pack::OutputFile>(folder.get(), target.index.filename().u8string());
         if (!WriteIndex(*index, set->Index(), target.index, options.sync, failure))
             return std::nullopt;
     }
     if (!PublishAll(data, index.get(), target, failure))
         return std::nullopt;
-    return sink.Size();
+    return packSize;
 }
 
 } // namespace

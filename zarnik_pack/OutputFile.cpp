@@ -20,7 +20,7 @@ OutputFile::~OutputFile()
         m_Calls.removeAt(m_Folder, m_TempName);
 }
 
-bool OutputFile::Close()
+bool OutputFile::Close(bool sync)
 {
     if (!m_File)
         return m_Closed && m_Sound;
@@ -29,6 +29,9 @@ bool OutputFile::Close()
     m_Closed = true;
     if (m_Sink->Failed()) {
         m_Failure = m_Sink->Failure();
+        m_Sound = false;
+    } else if (sync && !zarnik::PlatformFlush(file)) {
+        m_Failure = zarnik::PlatformLastFailure();
         m_Sound = false;
     }
     // A failed close may have lost written bytes: such a file is never

@@ -36,8 +36,9 @@ public:
     bool Created() const { return m_File != nullptr || m_Closed; }
     // Where the bytes go (valid while the file is open).
     PackSink &Sink() { return *m_Sink; }
-    // Closes the file; false when a write or the close failed.
-    bool Close();
+    // Closes the file, first flushed to the disk when `sync` is set; false
+    // when a write, the flush or the close failed.
+    bool Close(bool sync = false);
     // Closes the file if open and gives it its final name; false, with the
     // temporary file removed, when a write, the close or the renaming failed
     // (Exists: something stands at the name).
