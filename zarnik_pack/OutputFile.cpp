@@ -61,6 +61,20 @@ bool OutputFile::Publish()
     return true;
 }
 
+bool OutputFile::PublishOver()
+{
+    if (m_Published)
+        return true;
+    if (!Close() || m_TempName.empty())
+        return false;
+    if (!m_Calls.replace(m_Folder, m_TempName, m_Name)) {
+        m_Failure = zarnik::PlatformLastFailure();
+        return false;
+    }
+    m_Published = true;
+    return true;
+}
+
 void OutputFile::Withdraw()
 {
     if (m_Published)

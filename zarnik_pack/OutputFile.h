@@ -20,6 +20,8 @@ struct FileCalls
     bool (*closeWritten)(zarnik::PlatformFile *) = zarnik::PlatformCloseWritten;
     bool (*publish)(zarnik::PlatformDirectory *, const std::string &, const std::string &) =
         zarnik::PlatformPublish;
+    bool (*replace)(zarnik::PlatformDirectory *, const std::string &, const std::string &) =
+        zarnik::PlatformReplace;
     bool (*removeAt)(zarnik::PlatformDirectory *, const std::string &) = zarnik::PlatformRemoveAt;
 };
 
@@ -43,6 +45,13 @@ public:
     // temporary file removed, when a write, the close or the renaming failed
     // (Exists: something stands at the name).
     bool Publish();
+    // The same over whatever stands at the name, in one step (a pack
+    // changed in place); on failure the temporary file goes with this
+    // object and what stands is untouched.
+    bool PublishOver();
+    // The name the file is written under until it is published ("" when
+    // it could not be created), for reading it back before that.
+    const std::string &TemporaryName() const { return m_TempName; }
     // Removes the published file again, when its partner of an index set
     // could not be published.
     void Withdraw();

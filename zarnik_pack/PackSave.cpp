@@ -3,6 +3,7 @@
 #include "PackEdit.h"
 
 #include "Compressor.h"
+#include "OutputFile.h"
 #include "PackFormat.h"
 #include "PackPath.h"
 #include "PackSink.h"
@@ -39,28 +40,6 @@ using ReadFile = std::unique_ptr<zarnik::PlatformFile, FileCloser>;
 struct DirectoryCloser
 {
     void operator()(zarnik::PlatformDirectory *d) const { zarnik::PlatformCloseDirectory(d); }
-};
-
-// The temporary file: removed when it was not published.
-struct Temporary
-{
-    zarnik::PlatformDirectory *folder = nullptr;
-    std::string name;
-    zarnik::PlatformFile *file = nullptr; // open while written
-    bool published = false;
-
-    bool Close()
-    {
-        zarnik::PlatformFile *const open = file;
-        file = nullptr;
-        return !open || zarnik::PlatformCloseWritten(open);
-    }
-    ~Temporary()
-    {
-        Close();
-        if (!published && !name.empty())
-            zarnik::PlatformRemoveAt(folder, name);
-    }
 };
 
 // The stored form of `size` bytes is at most this long: packed it is kept
@@ -183,14 +162,9 @@ SaveOutcome PackEdit::Save(const SaveOptions &options) const
     if (sourceSize != m_Archive.GetDataFileSize(0))
         return Fail(EditProblem::ReadFailed, "the pack changed since it was opened");
 
-    Temporary temp;
-    temp.folder = folder.get();
-    temp.file = zarnik::PlatformCreateTemporary(folder.get(), name, &temp.name);
-    if (!temp.file) {
-        temp.name.clear();
-        return Fail(EditProblem::WriteFailed, "cannot create a file in " + folderPath + ": " +
-                                                  zarnik::PlatformLastFailure().text);
-    }
+    OutputFile temp(folder.get(), name);
+    if (!temp.Created())
+        return Fail(EditProblem::WriteFailed, "cannot create a file in " + folderPath + ": " + temp.Failure().text);
 
     auto stopped = [&options] { return options.stop && options.stop->load(); };
     uint64_t done = 0, files = 0;
@@ -198,7 +172,7 @@ SaveOutcome PackEdit::Save(const SaveOptions &options) const
         if (options.progress)
             options.progress(files, done);
     };
-    FileSink sink(temp.file);
+    PackSink &sink = temp.Sink();
     UpkWriter writer(sink);
     std::string readFailure;
     for (const Item &item : m_Items) {
@@ -249,16 +223,15 @@ SaveOutcome PackEdit::Save(const SaveOptions &options) const
         return Fail(EditProblem::WriteFailed, "cannot write the new pack: " + sink.Failure().text);
     }
     if (!closed)
-        return Fail(EditProblem::WriteFailed, "cannot write the new pack: " + zarnik::PlatformLastFailure().text);
+        return Fail(EditProblem::WriteFailed, "cannot write the new pack: " + temp.Failure().text);
 
-    const std::string problem = CheckPack(folderPath + temp.name, m_Items);
+    const std::string problem = CheckPack(folderPath + temp.TemporaryName(), m_Items);
     if (!problem.empty())
         return Fail(EditProblem::CheckFailed, problem + "; the pack was left as it was");
 
     if (!over) {
-        if (!zarnik::PlatformPublish(folder.get(), temp.name, name))
-            return Fail(EditProblem::WriteFailed, "cannot name the new pack " + target + ": " +
-                                                      zarnik::PlatformLastFailure().text);
+        if (!temp.Publish())
+            return Fail(EditProblem::WriteFailed, "cannot name the new pack " + target + ": " + temp.Failure().text);
     } else {
         source.reset();
         if (options.releasePack)
@@ -267,15 +240,13 @@ SaveOutcome PackEdit::Save(const SaveOptions &options) const
             return Fail(EditProblem::WriteFailed, "cannot keep the pack as " + backup + ": " +
                                                       zarnik::PlatformLastFailure().text);
         // The one step that changes the original.
-        if (!zarnik::PlatformReplace(folder.get(), temp.name, name)) {
-            const zarnik::PlatformFailure failure = zarnik::PlatformLastFailure();
+        if (!temp.PublishOver()) {
             if (options.backup)
                 zarnik::PlatformRemoveAt(folder.get(), backup);
             return Fail(EditProblem::WriteFailed, "cannot put the new pack in place of " + target + ": " +
-                                                      failure.text);
+                                                      temp.Failure().text);
         }
     }
-    temp.published = true;
     return {};
 }
 
