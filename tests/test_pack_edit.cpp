@@ -1,7 +1,5 @@
-// Changing a pack: each change gives the intended listing and bytes while
-// every other entry keeps its stored bytes; refused changes write nothing;
-// and a save that is stopped, killed or cannot write leaves the original
-// exactly as it was and nothing beside it.
+// Changing a pack: intended listing, other entries' stored bytes kept, refusals
+// write nothing, and a stopped/killed/failed save leaves the original untouched.
 #include "ArchiveSupport.h"
 #include "PackEdit.h"
 #include "PackWriter.h"
@@ -16,20 +14,12 @@
 #include <unistd.h>
 #endif
 
-using testsupport::Bytes;
-using testsupport::Files;
-using testsupport::MakeEntry;
-using testsupport::MustOpen;
-using testsupport::Pattern;
-using testsupport::ReadAll;
-using testsupport::TempDir;
+using namespace testsupport;
 using zarnik_pack::EditProblem;
 using zarnik_pack::PackEdit;
 using zarnik_pack::Storage;
 
 namespace {
-
-namespace fs = std::filesystem;
 
 struct Listed
 {
@@ -78,13 +68,13 @@ std::string WritePack(const TempDir &dir, int layout)
         std::vector<zarnik_pack::Entry> entries;
         for (const testpack::Entry &e : kEntries)
             entries.push_back({e.path, e.data, e.storage});
-        testsupport::WriteAll(path, *zarnik_pack::BuildUpk(entries));
+        WriteAll(path, *zarnik_pack::BuildUpk(entries));
     } else {
         testpack::UpkOptions options;
         options.tables = 2;
         options.before = {{7, Pattern(33, 4)}};
         options.after = {{9, Pattern(17, 5)}};
-        testsupport::WriteAll(path, testpack::BuildUpk(kEntries, options));
+        WriteAll(path, testpack::BuildUpk(kEntries, options));
     }
     return path;
 }
@@ -94,25 +84,21 @@ struct Sources
 {
     explicit Sources(const TempDir &dir) : newFile(dir.file("new.txt")), noise(dir.file("noise.bin"))
     {
-        testsupport::WriteAll(newFile, zarnik_pack::ToBytes(std::string(4000, 'n')));
-        testsupport::WriteAll(noise, Pattern(300000, 9));
+        WriteAll(newFile, zarnik_pack::ToBytes(std::string(4000, 'n')));
+        WriteAll(noise, Pattern(300000, 9));
     }
     std::string newFile, noise;
 };
 
 } // namespace
 
-// Each kind of change on each layout: the listing in the intended order
-// with the intended bytes, and every entry that was not rewritten with its
-// stored bytes as they were (renamed ones too).
 TEST(PackEdit, EachChangeGivesTheIntendedListingAndKeepsOtherStoredBytes)
 {
     struct Case
     {
         const char *name;
         std::function<bool(PackEdit &, const Sources &)> change;
-        // The new listing: each path with the original path whose entry it
-        // keeps, or with the source file it was written from.
+        // Each new path with the original path it keeps, or its source file.
         std::vector<std::pair<std::string, std::string>> expected;
     };
     const std::string A = "content\\a.txt", B = "content\\x\\b.bin", C = "content\\x\\y\\c.txt",
@@ -332,7 +318,7 @@ TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
         waitpid(child, &status, 0);
         if (!WIFSIGNALED(status)) {
             // Saved before the kill point: every point was tried.
-            testsupport::WriteAll(pack, original);
+            WriteAll(pack, original);
             fs::remove(fs::u8path(pack + ".bak"));
             break;
         }
