@@ -333,11 +333,8 @@ TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
         waitpid(child, &status, 0);
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     };
-    EXPECT_EQ(inChild([] {
-                  struct rlimit limit = {16 * 1024, 16 * 1024};
-                  return setrlimit(RLIMIT_FSIZE, &limit) == 0;
-              }),
-              0);
+    const rlimit fullDisk = {16 * 1024, 16 * 1024};
+    EXPECT_EQ(inChild([&] { return setrlimit(RLIMIT_FSIZE, &fullDisk) == 0; }), 0);
     EXPECT_EQ(FilesBelow(dir.path()), beside);
     const std::string folder = dir.str();
     const int readOnly = inChild([&] {
