@@ -1,6 +1,5 @@
-// Packed streams decoded a range of blocks at a time: by several workers in
-// order, from the middle for random-access reads, and refused when a block
-// is too large or memory runs out.
+// Packed streams decoded by block ranges: in order by several workers, from the
+// middle for random reads, refused when a block is too large or memory runs out.
 #include "BlockBuffer.h"
 #include "BlockDecoder.h"
 #include "BlockStream.h"
@@ -72,8 +71,7 @@ std::vector<size_t> BlockStarts(const Bytes &stored)
 
 TEST(BlockStream, EveryWorkerCountDeliversTheSameBytesInOrder)
 {
-    // `first`: bytes packed as one leading block, which takes its worker
-    // far longer than the small blocks after it take the others.
+    // `first`: a slow leading block, so later small blocks finish before it.
     const struct { size_t size, blockSize, first; unsigned workers; } cases[] = {
         {0, 4096, 0, 2}, {1000, 4096, 0, 3}, {3u << 20, 4096, 0, 1}, {3u << 20, 4096, 0, 2},
         {3u << 20, 1000, 0, 3}, {3u << 20, 65536, 0, 8}, {(3u << 20) + 17, 300000, 0, 2},

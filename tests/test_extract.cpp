@@ -54,8 +54,7 @@ Bytes Text(size_t size)
     return out;
 }
 
-// The entries written as a single pack or an index set, opened, with an
-// empty folder out/ beside them.
+// The entries as a single pack or an index set, opened, with an empty out/.
 struct Fixture
 {
     TempDir dir;
@@ -130,9 +129,7 @@ TEST(Extract, StopsKillsAndFailedWritesLeaveNoShortFileAndARerunCompletes)
     Fixture f(false, {MakeEntry("content\\stored.bin", Pattern(20 << 20), Storage::Stored),
                       MakeEntry("content\\packed.txt", Text(20 << 20), Storage::Packed),
                       MakeEntry("content\\after.txt", "after")});
-    // Stops, or dies, at the first bytes on the disk once `at` is announced
-    // (with several workers, when it is announced: their progress comes in
-    // steps of time, not of bytes).
+    // Stops (or dies) at `at`'s first bytes; with several workers, as `at` is announced.
     struct Interrupt : Recorder
     {
         std::string at;
@@ -162,10 +159,7 @@ TEST(Extract, StopsKillsAndFailedWritesLeaveNoShortFileAndARerunCompletes)
             found.insert(e.path().filename().string());
         return found;
     };
-    // With one worker and with several: whatever was in progress is gone,
-    // whatever stands was reported written. One worker stops inside `at`,
-    // which is reported stopped; several stop as `at` is handed out, so it
-    // is never begun and has no result: it was not tried.
+    // What stands is exactly what was reported written; only one worker begins `at`.
     for (const unsigned workers : {1u, 3u}) {
         for (const std::string at : {"content\\stored.bin", "content\\packed.txt"}) {
             Interrupt stopper;
@@ -289,16 +283,13 @@ TEST(Extract, APackCutShortWhileOpenIsDamageNotACrash)
 
 TEST(Extract, BigPackedFilesAreDecodedByBlockRangesInParallelWholeOrNotAtAll)
 {
-    // Big enough to take the block-parallel path, beside small files that
-    // go through the pool at the same time.
     const Bytes big = Text(24 << 20);
     const auto entries = [&] {
         return std::vector<Entry>{MakeEntry("content\\small1.txt", Text(5000), Storage::Packed),
                                   MakeEntry("content\\big.txt", big, Storage::Packed),
                                   MakeEntry("content\\small2.txt", Text(7000), Storage::Packed)};
     };
-    // Patches the stored bytes of `node` in its data file: `at` counts from
-    // the header of the block nearest the middle of the stream.
+    // Patches `node`'s stored bytes, `at` counting from its middle block's header.
     const auto patchMiddleBlock = [](const CZarnikArchive &archive, const ArchiveNode &node,
                                      uint32_t at, std::vector<unsigned char> bytes) {
         const std::string path = archive.GetDataFilePath(node.m_DataFile);
@@ -311,8 +302,7 @@ TEST(Extract, BigPackedFilesAreDecodedByBlockRangesInParallelWholeOrNotAtAll)
         std::copy(bytes.begin(), bytes.end(), data.begin() + block + at);
         ASSERT_TRUE(testpack::WriteFile(path, data));
     };
-    // A block whose length field is 0 breaks the format; one claiming 8 MiB + 1
-    // of output from the bytes that follow is past the size limit.
+    // Block length 0 is damage; a block claiming 8 MiB + 1 of output is too large.
     struct Case
     {
         const char *what;
@@ -339,7 +329,6 @@ TEST(Extract, BigPackedFilesAreDecodedByBlockRangesInParallelWholeOrNotAtAll)
                 expected["content/big.txt"] = big;
             else
                 EXPECT_EQ(r.failures, (decltype(r.failures){{"content\\big.txt", c.outcome}})) << c.what;
-            // Nothing of a failed file stands, not even its temporary name.
             EXPECT_EQ(FilesBelow(f.out()), expected) << c.what << " with " << workers;
             // `test` and `cat` read the same way and say the same.
             const ExtractOutcome streamed = f.archive->StreamFileData(
@@ -348,12 +337,7 @@ TEST(Extract, BigPackedFilesAreDecodedByBlockRangesInParallelWholeOrNotAtAll)
         }
     }
 
-    // A stop at the first progress report of the big file, which several
-    // threads write: what stands is exactly what was reported written, and
-    // no temporary file is left. The report comes while the file is being
-    // written on any machine this runs on (96 MiB take well over the 50 ms
-    // between reports); should the file be done first, the run must then
-    // have written it whole, never half.
+    // A stop at the big file's first progress report: it stands whole or not at all.
     struct Stopper : Recorder
     {
         std::atomic<bool> stop{false};

@@ -1,9 +1,5 @@
-// Hostile packs through both routes: every byte of a small pack cut off and
-// flipped, names that try to leave the destination, sizes and offsets at and
-// past the ends, chunks that lie about their sizes. Whatever a pack holds,
-// extracting everything must write nothing outside the destination and
-// either write each file with exactly its entry's size or report it. Under
-// the sanitizers, whatever opening and extracting leave behind is a leak.
+// Hostile packs through both routes: extracting everything writes nothing outside
+// the destination and writes each file at exactly its entry's size or reports it.
 #include "ArchiveSupport.h"
 #include "PackPath.h"
 #include "TestSupport.h"
@@ -45,9 +41,8 @@ struct Outcome : zarnik::ExtractCallback
     }
 };
 
-// The pack files lie in in/, the destination is box/dest: a name that climbs
-// out of the destination lands somewhere this sandbox sees. Given the files
-// a pack was made from, every file written must hold its original bytes.
+// Packs in in/, destination box/dest, so an escaping name lands where this sees it;
+// given the originals, every file written must hold its original bytes.
 class Sandbox
 {
 public:
@@ -61,8 +56,7 @@ public:
 private:
     fs::path In() const { return m_root.path() / "in"; }
 
-    // Every file node below `node` that was not reported must be a file of
-    // its entry's size at `at`; a reported folder's subtree is passed over.
+    // Every unreported file below `node` must stand at `at` with its entry's size.
     static void Account(const ArchiveNode *node, const fs::path &at, Outcome &o)
     {
         std::error_code ec;
@@ -93,8 +87,7 @@ private:
             for (const OpenReportItem &item : archive.GetOpenReport())
                 o.passedOver.insert(item.kind);
             {
-                // Three workers give the same files and the same results, in
-                // the same order, as one.
+                // Three workers give the same files and results, in order, as one.
                 Outcome serial;
                 zarnik::ExtractSettings settings;
                 settings.workers = 1;
@@ -169,9 +162,7 @@ Bytes Slice(const Bytes &bytes, size_t from, size_t count) { return {bytes.begin
 
 TEST(Hostile, EveryByteOfBothRoutesCutOffAndFlipped)
 {
-    // A cut never changes a file's bytes: the entries come last in a single
-    // pack, and what they point at is either all there or reported. A flip
-    // may change stored bytes, which are taken as they are.
+    // A cut never changes a file's bytes (only `cuts` checks originals); a flip may.
     Sandbox cuts(&kSmallFiles), flips;
     const Bytes pack = testpack::BuildUpk(SmallEntries());
     const testpack::VfsSet set = testpack::BuildVfs(SmallEntries());
@@ -202,11 +193,7 @@ TEST(Hostile, EveryByteOfBothRoutesCutOffAndFlipped)
 
 TEST(Hostile, NamesThatTryToLeaveTheDestination)
 {
-    // Entry i holds the text of i. In order: a plain file and a second entry
-    // of its path; a parent folder, one that climbs three levels, files
-    // named ".." and "."; a slash inside a folder name, inside a file name;
-    // absolute with slashes, with a leading backslash, with two (UNC); an
-    // empty segment, an empty file name, an empty path.
+    // Entry i holds the text of i.
     std::vector<Entry> entries;
     for (const char *path : {"content\\ok.txt", "content\\ok.txt", "content\\..\\up.txt",
                              "content\\sub\\..\\..\\..\\deep.txt", "content\\..", "content\\.",
@@ -221,9 +208,7 @@ TEST(Hostile, NamesThatTryToLeaveTheDestination)
         if (name != "ff")
             kept["content/big/" + (name == "ff\\x" ? std::string("ff/x") : name)] = zarnik_pack::ToBytes(name);
     }
-    // A file named as the temporary file of the one before it, taking long
-    // to write: with any number of workers both are written, neither is
-    // "already there".
+    // A file named as the slow one's temporary file: both are written.
     const Bytes big = Repetitive(8 << 20);
     entries.push_back(MakeEntry("content\\p.txt", big, Storage::Stored));
     entries.push_back(MakeEntry("content\\p.txt.zarnik-partial", "t"));
@@ -247,14 +232,12 @@ TEST(Hostile, NamesThatTryToLeaveTheDestination)
         for (const char *path : {"content\\..", "content\\sub\\..", "content\\.", "content\\a/..",
                                  "content\\x/../../../../escape.txt", "/tmp/zarnik-hostile-absolute.txt"})
             EXPECT_TRUE(o.Reported(path, ExtractOutcome::UnsafeName)) << path;
-        // Empty names and the second entry of a path are said so, when
-        // opening and when extracting; none is "already there".
+        // Empty names and second entries of a path are reported on open and extract.
         EXPECT_TRUE(o.Reported("content\\trailing\\", ExtractOutcome::EmptyName));
         EXPECT_TRUE(o.Reported("", ExtractOutcome::EmptyName));
         EXPECT_TRUE(o.Reported("content\\ok.txt", ExtractOutcome::Duplicate));
         EXPECT_EQ(o.passedOver.count(OpenReportItem::Kind::EmptyName), 2u);
-        // A file beside a folder of its name, whichever comes first, gives
-        // way to the folder with any number of workers.
+        // A file beside a folder of its name gives way to the folder.
         EXPECT_TRUE(o.Reported("content\\ff", ExtractOutcome::Duplicate));
         EXPECT_TRUE(o.Reported("content\\big\\ff", ExtractOutcome::Duplicate));
         // ok.txt, the file ".." beside the folder ".." of up.txt, both ff.
@@ -265,8 +248,7 @@ TEST(Hostile, NamesThatTryToLeaveTheDestination)
 
 TEST(Hostile, SizesAndOffsetsAtAndPastTheEnds)
 {
-    // Two passes per route: the first learns the data file's size, which
-    // the numbers are then set against (overrides do not change the size).
+    // A first pass learns the data file's size that the numbers are set against.
     const auto entriesFor = [](uint32_t size) {
         std::vector<Entry> entries{
             Numbers("content\\at-start", 0, 16, 16), Numbers("content\\at-end", size - 4, 4, 4),
@@ -297,9 +279,7 @@ TEST(Hostile, SizesAndOffsetsAtAndPastTheEnds)
         for (const char *path : {"content\\one-past", "content\\starts-at-end", "content\\starts-past",
                                  "content\\max-offset", "content\\wraps", "content\\max-size"})
             EXPECT_TRUE(o.Reported(path, ExtractOutcome::OutOfRange)) << route << ": " << path;
-        // Claims the stored bytes cannot stand for are refused before any
-        // buffer of that size is asked for; a stream that unpacks to fewer
-        // bytes than its entry says is not written.
+        // Impossible size claims are refused before allocating; a short stream is not written.
         for (const char *path : {"content\\claims-4GiB", "content\\claims-4GiB-less", "content\\one-short"})
             EXPECT_TRUE(o.Reported(path, ExtractOutcome::WrongSize)) << route << ": " << path;
         EXPECT_TRUE(o.Reported("content\\unpacks-to-0")) << route;
@@ -329,8 +309,7 @@ TEST(Hostile, ChunksThatLieAboutTheirSizes)
     const size_t table = 8 + dataLength + 4;
     const uint32_t tableLength = testpack::GetU32(pack, table);
     const uint32_t firstEntry = 20 + static_cast<uint32_t>(entries[0].path.size()) + 1;
-    // Index: the chunk's size at 4, the data file's name length M at 12, the
-    // first entry's name length L after "data0.vfs\0", 12 bytes and 16 into the entry.
+    // Index: chunk size at 4, data file name length at 12, first entry's name length L.
     const uint32_t chunkLength = testpack::GetU32(set.index, 4);
     const size_t firstL = 8 + 8 + 10 + 12 + 16;
     ASSERT_EQ(testpack::GetU32(set.index, firstL), entries[0].path.size() + 1);

@@ -1,7 +1,5 @@
-// Changing a pack: each change gives the intended listing and bytes while
-// every other entry keeps its stored bytes; refused changes write nothing;
-// and a save that is stopped, killed or cannot write leaves the original
-// exactly as it was and nothing beside it.
+// Changing a pack: intended listing, other entries' stored bytes kept, refusals
+// write nothing, and a stopped/killed/failed save leaves the original untouched.
 #include "ArchiveSupport.h"
 #include "PackEdit.h"
 #include "PackWriter.h"
@@ -16,20 +14,12 @@
 #include <unistd.h>
 #endif
 
-using testsupport::Bytes;
-using testsupport::Files;
-using testsupport::MakeEntry;
-using testsupport::MustOpen;
-using testsupport::Pattern;
-using testsupport::ReadAll;
-using testsupport::TempDir;
+using namespace testsupport;
 using zarnik_pack::EditProblem;
 using zarnik_pack::PackEdit;
 using zarnik_pack::Storage;
 
 namespace {
-
-namespace fs = std::filesystem;
 
 struct Listed
 {
@@ -78,13 +68,13 @@ std::string WritePack(const TempDir &dir, int layout)
         std::vector<zarnik_pack::Entry> entries;
         for (const testpack::Entry &e : kEntries)
             entries.push_back({e.path, e.data, e.storage});
-        testsupport::WriteAll(path, *zarnik_pack::BuildUpk(entries));
+        WriteAll(path, *zarnik_pack::BuildUpk(entries));
     } else {
         testpack::UpkOptions options;
         options.tables = 2;
         options.before = {{7, Pattern(33, 4)}};
         options.after = {{9, Pattern(17, 5)}};
-        testsupport::WriteAll(path, testpack::BuildUpk(kEntries, options));
+        WriteAll(path, testpack::BuildUpk(kEntries, options));
     }
     return path;
 }
@@ -94,25 +84,21 @@ struct Sources
 {
     explicit Sources(const TempDir &dir) : newFile(dir.file("new.txt")), noise(dir.file("noise.bin"))
     {
-        testsupport::WriteAll(newFile, zarnik_pack::ToBytes(std::string(4000, 'n')));
-        testsupport::WriteAll(noise, Pattern(300000, 9));
+        WriteAll(newFile, zarnik_pack::ToBytes(std::string(4000, 'n')));
+        WriteAll(noise, Pattern(300000, 9));
     }
     std::string newFile, noise;
 };
 
 } // namespace
 
-// Each kind of change on each layout: the listing in the intended order
-// with the intended bytes, and every entry that was not rewritten with its
-// stored bytes as they were (renamed ones too).
 TEST(PackEdit, EachChangeGivesTheIntendedListingAndKeepsOtherStoredBytes)
 {
     struct Case
     {
         const char *name;
         std::function<bool(PackEdit &, const Sources &)> change;
-        // The new listing: each path with the original path whose entry it
-        // keeps, or with the source file it was written from.
+        // Each new path with the original path it keeps, or its source file.
         std::vector<std::pair<std::string, std::string>> expected;
     };
     const std::string A = "content\\a.txt", B = "content\\x\\b.bin", C = "content\\x\\y\\c.txt",
@@ -176,9 +162,7 @@ TEST(PackEdit, EachChangeGivesTheIntendedListingAndKeepsOtherStoredBytes)
     }
 }
 
-// An edit that changes nothing gives the same pack (our layout has no byte
-// a new pack would not have), and renaming there and back gives the
-// listing and stored bytes again.
+// No change, or a rename there and back, gives our layout's pack byte for byte.
 TEST(PackEdit, RenamingThereAndBackGivesTheSamePack)
 {
     TempDir dir;
@@ -202,8 +186,7 @@ TEST(PackEdit, RenamingThereAndBackGivesTheSamePack)
     EXPECT_EQ(ReadAll(options.out), ReadAll(pack));
 }
 
-// A change a reader could not take is refused, and the edit stays as it
-// was: a later save writes the pack unchanged.
+// A change a reader could not take is refused and leaves the edit as it was.
 TEST(PackEdit, RefusedChangesLeaveTheEditAsItWas)
 {
     TempDir dir;
@@ -241,8 +224,7 @@ TEST(PackEdit, RefusedChangesLeaveTheEditAsItWas)
     EXPECT_EQ(edit.Save(options).problem, EditProblem::Refused);
 }
 
-// A pack opening passed over is refused unless the caller drops what was
-// passed over; then exactly that is listed and left out.
+// A damaged pack is refused unless the caller drops the damage, which is listed and left out.
 TEST(PackEdit, ADamagedPackIsChangedOnlyWhenTheCallerDropsTheDamage)
 {
     TempDir dir;
@@ -251,7 +233,7 @@ TEST(PackEdit, ADamagedPackIsChangedOnlyWhenTheCallerDropsTheDamage)
     testpack::Entry outside = MakeEntry("content\\far.bin", "far");
     outside.offset = 1u << 30;
     entries.push_back(outside);
-    const std::string pack = testsupport::WriteUpk(dir, entries);
+    const std::string pack = WriteUpk(dir, entries);
     const auto archive = MustOpen(pack);
     PackEdit refused(*archive, pack, false);
     EXPECT_FALSE(refused.Usable());
@@ -274,17 +256,15 @@ TEST(PackEdit, ADamagedPackIsChangedOnlyWhenTheCallerDropsTheDamage)
                                                "content\\x\\d.txt", "content\\z.bin"}));
 }
 
-// Over the original: one rename, with the old pack kept as NAME.bak when
-// asked. A stop, a kill at any point, a full disk, a read-only folder and a
-// pack that would reach 4 GiB leave the original as it was and nothing
-// beside it but what a kill cannot clean up; a re-run then succeeds.
+// Over the original, keeping NAME.bak: a stop, kill, full disk, read-only folder or
+// 4 GiB pack leaves the original and nothing beside it; a re-run then succeeds.
 TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
 {
     TempDir dir;
     const std::string pack = WritePack(dir, 0);
     const Sources s(dir);
     const Bytes original = ReadAll(pack);
-    const Files beside = testsupport::FilesBelow(dir.path());
+    const Files beside = FilesBelow(dir.path());
     auto save = [&](const std::atomic<bool> *stop, std::function<void(uint64_t, uint64_t)> progress = {}) {
         std::unique_ptr<const zarnik::CZarnikArchive> archive = MustOpen(pack);
         PackEdit edit(*archive, pack, false);
@@ -299,10 +279,9 @@ TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
 
     std::atomic<bool> stop{true};
     EXPECT_EQ(save(&stop).problem, EditProblem::Stopped);
-    EXPECT_EQ(testsupport::FilesBelow(dir.path()), beside);
+    EXPECT_EQ(FilesBelow(dir.path()), beside);
 
-    // A pack that would reach 4 GiB is refused before anything is written
-    // (a sparse file holds the size without the disk).
+    // A pack that would reach 4 GiB (a sparse source) is refused before writing.
     {
         const std::string huge = dir.file("huge.bin");
         std::ofstream(fs::u8path(huge)).close();
@@ -312,7 +291,7 @@ TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
         ASSERT_TRUE(edit.Add("content\\huge.bin", huge, false)) << edit.Reason();
         EXPECT_EQ(edit.Save({}).problem, EditProblem::Refused);
         fs::remove(fs::u8path(huge));
-        EXPECT_EQ(testsupport::FilesBelow(dir.path()), beside);
+        EXPECT_EQ(FilesBelow(dir.path()), beside);
     }
 
 #ifndef _WIN32
@@ -332,7 +311,7 @@ TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
         waitpid(child, &status, 0);
         if (!WIFSIGNALED(status)) {
             // Saved before the kill point: every point was tried.
-            testsupport::WriteAll(pack, original);
+            WriteAll(pack, original);
             fs::remove(fs::u8path(pack + ".bak"));
             break;
         }
@@ -342,8 +321,7 @@ TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
         if (entry.path().filename().string().find("zarnik-partial") != std::string::npos)
             fs::remove(entry.path());
 
-    // A full disk and a read-only folder, in children (the limit holds for
-    // the whole process, the mount for its namespace).
+    // A full disk and a read-only folder, each in a child process.
     const auto inChild = [&](const std::function<bool()> &setUp) {
         const pid_t child = fork();
         if (child == 0) {
@@ -355,12 +333,9 @@ TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
         waitpid(child, &status, 0);
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     };
-    EXPECT_EQ(inChild([] {
-                  struct rlimit limit = {16 * 1024, 16 * 1024};
-                  return setrlimit(RLIMIT_FSIZE, &limit) == 0;
-              }),
-              0);
-    EXPECT_EQ(testsupport::FilesBelow(dir.path()), beside);
+    const rlimit fullDisk = {16 * 1024, 16 * 1024};
+    EXPECT_EQ(inChild([&] { return setrlimit(RLIMIT_FSIZE, &fullDisk) == 0; }), 0);
+    EXPECT_EQ(FilesBelow(dir.path()), beside);
     const std::string folder = dir.str();
     const int readOnly = inChild([&] {
         return unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
@@ -368,14 +343,14 @@ TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
                mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
     });
     EXPECT_NE(readOnly, 3) << "a read-only folder was not reported";
-    EXPECT_EQ(testsupport::FilesBelow(dir.path()), beside);
+    EXPECT_EQ(FilesBelow(dir.path()), beside);
 #endif
 
     const zarnik_pack::SaveOutcome saved = save(nullptr);
     ASSERT_EQ(saved.problem, EditProblem::None) << saved.reason;
     EXPECT_EQ(ReadAll(pack + ".bak"), original);
     EXPECT_EQ(Listing(pack).size(), kEntries.size() + 1);
-    EXPECT_EQ(testsupport::FilesBelow(dir.path()).size(), beside.size() + 1);
+    EXPECT_EQ(FilesBelow(dir.path()).size(), beside.size() + 1);
     // The backup is never written over.
     EXPECT_EQ(save(nullptr).problem, EditProblem::Refused);
 }

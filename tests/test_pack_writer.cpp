@@ -1,6 +1,5 @@
-// The pack writer's own promises: an entry is packed only when that is
-// strictly smaller, a streamed entry is never read whole, already stored
-// bytes are copied as they are, and a file is published whole or not at all.
+// The pack writer: packs only when strictly smaller, streams in blocks, copies
+// stored bytes as they are, and publishes a file whole or not at all.
 #include "Compressor.h"
 #include "OutputFile.h"
 #include "PackWriter.h"
@@ -9,11 +8,7 @@
 
 #include <memory>
 
-using testsupport::Bytes;
-using testsupport::Files;
-using testsupport::operator+;
-using testsupport::Pattern;
-using testsupport::TempDir;
+using namespace testsupport;
 using zarnik_pack::Storage;
 
 namespace {
@@ -37,8 +32,7 @@ FirstEntry ReadFirstEntry(const Bytes &upk)
     return entry;
 }
 
-// Bytes whose packed stream is exactly as long as they are: noise, then a
-// run of one byte long enough for packing to win back its overhead.
+// Bytes (noise, then a run) whose packed stream is exactly as long as they are.
 Bytes PacksToItsOwnLength()
 {
     const Bytes noise = Pattern(600, 7);
@@ -57,8 +51,7 @@ struct Streamed
     zarnik_pack::WriteProblem problem = zarnik_pack::WriteProblem::None;
 };
 
-// `data` as the only entry of a single pack, read through a counting reader
-// that fails from `failAt` on.
+// `data` alone in a pack, read through a counting reader failing from `failAt`.
 Streamed StreamOne(const Bytes &data, Storage storage, uint64_t failAt = UINT64_MAX)
 {
     Streamed out;
@@ -82,9 +75,8 @@ Streamed StreamOne(const Bytes &data, Storage storage, uint64_t failAt = UINT64_
 
 } // namespace
 
-// Equal stored and unpacked sizes read back as "stored as is", so a packed
-// form of the same length must never be kept; an empty file stays packed
-// (stored it would read as a folder); Storage::Packed always differs.
+// Equal sizes read back as "stored as is", so a same-length packed form is never
+// kept; an empty file stays packed (stored it would read as a folder).
 TEST(PackWriter, StoresWhatPackingDoesNotShrink)
 {
     const Bytes even = PacksToItsOwnLength();
@@ -122,8 +114,7 @@ TEST(PackWriter, StoresWhatPackingDoesNotShrink)
     }
 }
 
-// A streamed entry is read in blocks, never whole, however large; a failed
-// read is reported as such and no pack is finished.
+// A streamed entry is read in blocks, never whole; a failed read finishes no pack.
 TEST(PackWriter, StreamsEntriesInBlocks)
 {
     const Bytes big = Pattern(3 * zarnik_pack::kDefaultBlockSize + 123) +
@@ -142,8 +133,7 @@ TEST(PackWriter, StreamsEntriesInBlocks)
     }
 }
 
-// Already stored bytes, packed or not, are copied as they are with their
-// sizes; a source that ends early is a failed read.
+// Stored bytes are copied as they are; a source that ends early is a failed read.
 TEST(PackWriter, CopiesStoredBytesAsTheyAre)
 {
     TempDir dir;
@@ -152,7 +142,7 @@ TEST(PackWriter, CopiesStoredBytesAsTheyAre)
         zarnik_pack::Entry entry;
         entry.path = "content\\f", entry.data = text, entry.storage = storage;
         const Bytes source = *zarnik_pack::BuildUpk({entry});
-        testsupport::WriteAll(dir.file("source.upk"), source);
+        WriteAll(dir.file("source.upk"), source);
         const FirstEntry original = ReadFirstEntry(source);
         const uint64_t offset = testpack::GetU32(source, 8 + testpack::GetU32(source, 4) + 8 + 4);
         std::unique_ptr<zarnik::PlatformFile, void (*)(zarnik::PlatformFile *)> file(
@@ -176,8 +166,7 @@ TEST(PackWriter, CopiesStoredBytesAsTheyAre)
     }
 }
 
-// A file that is not whole never takes its name, and no temporary file is
-// left: a failed write, a failed close, a name already taken.
+// A file that is not whole never takes its name, and no temporary file is left.
 TEST(PackWriter, PublishesOnlyWholeFiles)
 {
     struct Case
@@ -204,7 +193,7 @@ TEST(PackWriter, PublishesOnlyWholeFiles)
         TempDir dir;
         Files before;
         if (c.nameTaken) {
-            testsupport::WriteAll(dir.file("out.upk"), zarnik_pack::ToBytes("theirs"));
+            WriteAll(dir.file("out.upk"), zarnik_pack::ToBytes("theirs"));
             before["out.upk"] = zarnik_pack::ToBytes("theirs");
         }
         std::unique_ptr<zarnik::PlatformDirectory, void (*)(zarnik::PlatformDirectory *)> folder(
@@ -222,12 +211,11 @@ TEST(PackWriter, PublishesOnlyWholeFiles)
         Files expected = before;
         if (c.published)
             expected["out.upk"] = bytes;
-        EXPECT_EQ(testsupport::FilesBelow(dir.path()), expected) << c.what;
+        EXPECT_EQ(FilesBelow(dir.path()), expected) << c.what;
     }
 }
 
-// A name a reader would leave out (longer than its 260-byte field with the
-// terminator) is refused, and nothing after it is written.
+// A name too long for the reader's 260-byte field is refused and ends the pack.
 TEST(PackWriter, RefusesNamesAReaderLeavesOut)
 {
     for (const size_t length : {259, 260}) {

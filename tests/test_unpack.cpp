@@ -1,5 +1,4 @@
-// DecodeStream and DecodeBlockPayload on hand-made streams, built here from the block
-// layout alone so the decoder is checked independently of our compressor.
+// The decoder on streams hand-built from the block layout, independent of our compressor.
 #include "TestSupport.h"
 #include "BlockDecoder.h"
 
@@ -50,8 +49,7 @@ Bytes Match2L(uint32_t off, uint32_t len) { Bytes b; Put(b, off << 6 | (len - 3)
 Bytes Match3(uint32_t off, uint32_t len) { Bytes b; Put(b, off << 7 | (len - 2) << 2 | 3, 3); return b; }
 Bytes Match4(uint32_t off, uint32_t len) { Bytes b; Put(b, off << 15 | (len - 3) << 7 | 3, 4); return b; }
 
-// A compressed payload from items: a literal item is one byte, a match item
-// its encoded bytes. Control words carry 31 flags and bit 31.
+// A compressed payload from items; control words carry 31 flags and bit 31.
 struct Item
 {
     bool match;
@@ -86,8 +84,7 @@ Items operator+(Items a, const Items &b)
 }
 Items M(const Bytes &match) { return {{true, match}}; }
 
-// `n` bytes that end where a page the process may not touch begins: a read
-// or write past them stops the test with a fault, sanitizer or not.
+// `n` bytes ending at a guard page: any access past them faults, sanitizer or not.
 struct Guarded
 {
     static const size_t kPage = 65536; // a multiple of every page size in use
@@ -148,10 +145,7 @@ TEST(Unpack, SoundStreamsOfEveryBlockKind)
     // The same payload under a 9-byte header.
     EXPECT_EQ(Decode(Block(true, true, Bytes(kWorked.begin() + 3, kWorked.end()), 26), 26), abc);
 
-    // From the first literal flag with 11 or fewer bytes of the block left,
-    // flags are not looked at: a control word after the 31st of 35 literals
-    // is skipped even when it claims matches, and flags that say match give
-    // literals (0x0C would be a sound match).
+    // In the last 11 bytes flags are ignored: a control word is skipped, match flags give literals.
     const std::string text = "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345678";
     Bytes skipped, flagged;
     Put(skipped, 0x80000000u, 4);
@@ -174,9 +168,7 @@ TEST(Unpack, SoundStreamsOfEveryBlockKind)
 TEST(Unpack, MatchFormsAndOverlappingCopies)
 {
     const std::string tail = "0123456789!";
-    // Every form, for offsets from 3 to the whole prefix and lengths up to
-    // each form's longest (258 for the 4-byte form), against the
-    // byte-at-a-time definition.
+    // Every form, offset and length up to each form's longest, against a byte-at-a-time copy.
     const std::string prefix = "The quick brown fox jumps over the lazy dog 0123456789";
     struct Form
     {
@@ -196,9 +188,7 @@ TEST(Unpack, MatchFormsAndOverlappingCopies)
                 std::string expected = prefix;
                 for (uint32_t i = 0; i < len; ++i)
                     expected.push_back(expected[expected.size() - off]);
-                // A long tail, one too short for the 8-byte moves' overshoot,
-                // and where the literals before the match stay clear of the
-                // block's last 11 bytes, the shortest legal one.
+                // Tails: long, too short for 8-byte overshoot, and the shortest legal.
                 for (const std::string &t : {tail, std::string(6, '!'), std::string("!")}) {
                     if (len + t.size() < 12)
                         continue;
@@ -210,9 +200,7 @@ TEST(Unpack, MatchFormsAndOverlappingCopies)
             }
         }
     }
-    // Only a literal flag starts the tail: a match may start inside the
-    // block's last 11 bytes when a match leads there and it ends before the
-    // last byte.
+    // Only a literal flag starts the tail: a match may begin within the last 11 bytes.
     std::string want = prefix;
     for (uint32_t i = 0; i < 12 + 3; ++i)
         want.push_back(want[want.size() - (i < 12 ? 4 : 3)]);
@@ -221,10 +209,7 @@ TEST(Unpack, MatchFormsAndOverlappingCopies)
                                static_cast<uint32_t>(want.size()));
     EXPECT_EQ(Decode(stream, static_cast<uint32_t>(want.size())), B(want));
 
-    // Blocks long enough for the decoder's wide copies far from both ends:
-    // literal runs of 0 to 40 bytes (across control words too), matches of
-    // every form with offsets below 8, below 16 and beyond, and lengths up
-    // to 258.
+    // Long random blocks: literal runs 0-40, every form, offsets <8, <16 and beyond.
     uint32_t x = 12345;
     auto next = [&x](uint32_t n) {
         x = x * 1664525u + 1013904223u;
@@ -300,20 +285,17 @@ TEST(Unpack, DamagedStreamsAreReportedAndNothingElse)
         // Output beyond the capacity, in one block or over several.
         {Block(false, false, B("abcd"), 4), 3, nullptr}, {kWorked, 25, nullptr},
         {Block(false, false, B("abcd"), 4) + kWorked, 29, nullptr},
-        // Control word, literals or a match item past the payload; a
-        // 31-literal block whose tail needs the next control word.
+        // Control word, literals or match past the payload; a tail needing the next word.
         {Block(true, false, {0x00, 0x00, 0x80}, 5), 100, nullptr}, {Block(true, false, Payload(Literals("abcdefgh")), 9), 100, nullptr},
         {Block(true, false, Payload(Literals("abcdefghijklmnopqrst")), 21), 100, nullptr},
         {Block(true, false, Payload(Literals(std::string(31, 'q'))), 33), 100, nullptr},
         {Block(true, false, cut, 40), 100, nullptr},
-        // Control words of 0 and of 1 leave the control value at 0, also
-        // after 31 literals and deep inside a long block.
+        // Control words 0 and 1 leave the control value at 0, also late in long blocks.
         {Block(true, false, zeroWord + B(std::string(30, 'z')), 30), 100, "mask != 0"},
         {Block(true, false, oneWord + Match1(3) + B(std::string(30, 'z')), 30), 100, "outp - off >= outData"},
         {Block(true, false, late + Match1(3) + B(std::string(20, 'z')), 54), 100, "mask != 0"},
         {Block(true, true, Payload(Literals(std::string(775, 'w'))) + oneWord + Match1(3) + B(std::string(1100, 'z')), 1878), 2000, "mask != 0"},
-        // A match before the block's first byte, also across a block
-        // boundary, since blocks are independent.
+        // A match before the block's first byte, also across a block boundary.
         {Block(true, false, Payload(Literals("abc") + M(Match2L(4, 3)) + Literals(tail)), 17), 100, "outp - off >= outData"},
         {Block(false, false, B("abcdef"), 6) + Block(true, false, Payload(Literals("abc") + M(Match2L(5, 3)) + Literals(tail)), 17), 100, "outp - off >= outData"},
         // A match ending on the block's last byte.
@@ -324,10 +306,7 @@ TEST(Unpack, DamagedStreamsAreReportedAndNothingElse)
         SCOPED_TRACE(i);
         damaged(cases[i].stream, cases[i].capacity, cases[i].check);
     }
-    // Offsets 0 to 2, and one byte before the block, deep inside a long
-    // block where the decoder takes its wide paths (with 1200 bytes after
-    // the match, its fast loop); the offset equal to the distance from the
-    // block's start is sound.
+    // Offsets 0-2 and one before the block, deep in a long block (fast paths); 800 is sound.
     const Bytes noise = testsupport::Pattern(800, 9);
     const std::string lead(noise.begin(), noise.end());
     for (uint32_t f = 0; f < 5; ++f) {
@@ -344,8 +323,7 @@ TEST(Unpack, DamagedStreamsAreReportedAndNothingElse)
         }
     }
 
-    // A small stream of three blocks cut at every byte: only the block
-    // boundaries give a (shorter) sound stream.
+    // Three blocks cut at every byte: only block boundaries give a sound stream.
     const Bytes a = Block(true, false, Payload(Literals("abc") + M(Match2L(3, 12)) + Literals(std::string(40, 'k'))), 55);
     const Bytes b = Block(false, false, B("raw bytes"), 9);
     const Bytes c = Block(true, true, Payload(Literals("0123456789") + M(Match4(10, 100)) + Literals(tail)), 121);
@@ -356,11 +334,8 @@ TEST(Unpack, DamagedStreamsAreReportedAndNothingElse)
         EXPECT_EQ(n, cutAt == a.size() ? 55u : cutAt == a.size() + b.size() ? 64u : kDecodeDamaged) << cutAt;
     }
 
-    // Control words of 31 matches of 33 bytes (3-byte form): the most
-    // input and output one control word can take. Cut so that they outrun
-    // the block's raw length, then its payload, at every place within a
-    // word's reach: each block is damaged, and the guard pages behind the
-    // stream and the output show that nothing is read or written past them.
+    // Control words of 31 longest matches, cut short of raw length or payload at every
+    // place in a word's reach: damaged, and the guard pages show no stray access.
     Items items = Literals(std::string(40, 'h'));
     for (int i = 0; i < 31 * 6; ++i)
         items = items + M(Match3(33, 33));
