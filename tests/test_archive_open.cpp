@@ -1,6 +1,4 @@
-// Opening packs by both routes: the index "content.vfi" beside a ".vfs" data
-// file, and single packs with their own file table; the folder tree built
-// from entry paths, including the odd paths a pack may hold.
+// Opening packs by both routes (index + data file, single pack) and the folder tree from entry paths.
 #include "ArchiveSupport.h"
 #include "TestSupport.h"
 
@@ -55,9 +53,7 @@ TEST(ArchiveOpen, SinglePacksGiveTheTreeAndTheEntryFields)
     };
     Entry latin = MakeEntry("content\\caf\xE9.txt", "latin");
     latin.nameKey = 0xE9;
-    // Names end at their first 0 byte, Latin-1 kept as it is; a name
-    // longer than 260 bytes with its terminator is skipped by its
-    // length, the entries around it kept.
+    // Names end at their first 0 byte, Latin-1 kept; one past 260 bytes is skipped, its neighbours kept.
     ASSERT_TRUE(archive = MustOpen(WriteUpk(dir, {raw({}), raw({'Q'}), // the only byte is the terminator
                                             raw(zarnik_pack::ToBytes("content\\j.txtX")),
                                             raw({'c', 'o', 'n', 't', 'e', 'n', 't', '\\', 'k', 0, 'z', 0}),
@@ -96,8 +92,7 @@ TEST(ArchiveOpen, IndexRouteGathersEveryChunkNamingTheDataFileAndNoOther)
     EXPECT_EQ(archive->GetDataFilePath(0), path);
     EXPECT_TRUE(archive->GetOpenReport().empty());
 
-    // The whole index: every chunk whose data file is there, in index order,
-    // each file read from its own data file; one folder spans several.
+    // The whole index: every chunk whose data file is there, in index order, each from its own data file.
     std::unique_ptr<const CZarnikArchive> whole;
     ASSERT_TRUE(whole = MustOpen(dir.file("content.vfi")));
     // Windows' file names ignore case: there DATA0.vfs is data0.vfs.
@@ -119,9 +114,7 @@ TEST(ArchiveOpen, IndexRouteGathersEveryChunkNamingTheDataFileAndNoOther)
                             {"content/a.txt", zarnik_pack::ToBytes("alpha")},
                             {"content/z.txt", zarnik_pack::ToBytes("al")}}));
 
-    // Index entries stop when 20 bytes or fewer remain: each tail would read
-    // as one more file entry with an empty name (stored size 1, L = what
-    // follows the 20-byte header) if it were read.
+    // Index entries stop when 20 bytes or fewer remain (each tail would read as an empty-named entry).
     for (size_t trailing : {0u, 1u, 19u, 20u, 21u}) {
         TempDir dir;
         options = {};
@@ -144,8 +137,7 @@ TEST(ArchiveOpen, RefusalsByBothRoutes)
     WriteUpk(dir, {}, "empty-table.upk");
     WriteVfs(dir, SmallSet());
     WriteAll(dir.file("data9.vfs"), {1, 2, 3});
-    // Only the file's own name chooses the index route: a single pack below
-    // a folder named "a.vfs" opens as one, the index beside it unread.
+    // Only the file's own name chooses the route: a pack below a folder "a.vfs" opens as a single pack.
     fs::create_directory(dir.file("a.vfs"));
     WriteAll(dir.file("a.vfs/content.vfi"), ReadAll(dir.file("content.vfi")));
     EXPECT_TRUE(CZarnikArchive::Open(WriteUpk(dir, SmallSet(), "a.vfs/x.upk")).archive);
@@ -178,22 +170,19 @@ TEST(ArchiveTree, FoldersFromPaths)
         size_t leftOut; // entries whose folder has no parent
     };
     std::vector<Case> cases = {
-        // Folders are made once, in first-met order, also after jumps
-        // between folders; file paths stay as stored.
+        // Folders made once, in first-met order, also after jumps; file paths stay as stored.
         {{"content\\a.txt", "content\\x\\b.txt", "content\\x\\y\\c.txt", "content\\x\\d.txt",
           "content\\x\\y\\e.txt", "content\\late\\f.txt", "content\\x\\g.txt", "content\\z\\h.txt",
           "content\\i.txt", "top.bin"},
          "a.txt\nx/\n  b.txt\n  y/\n    c.txt\n    e.txt\n  d.txt\n  g.txt\nlate/\n  f.txt\nz/\n  h.txt\ni.txt\ntop.bin\n", 0},
-        // A later segment "content" starts again at the root; "contents"
-        // is a folder like any other.
+        // A later segment "content" starts again at the root; "contents" does not.
         {{"content\\a\\content\\b\\c.txt", "content\\a\\content\\d.txt", "content\\contents\\e.txt"},
          "a/\n  d.txt\nb/\n  c.txt\ncontents/\n  e.txt\n", 0},
         // Any first segment stands for the root; empty segments are names.
         {{"content\\a\\\\b.txt", "content\\trailing\\", "\\content\\lead.txt", "data\\x.bin",
           "data\\content\\sub\\z.bin"},
          "a/\n  /\n    b.txt\ntrailing/\n  \nlead.txt\nx.bin\nsub/\n  z.bin\n", 0},
-        // A folder below a first segment other than "content" has no parent:
-        // reported, its file left out, the others kept.
+        // Below a first segment other than "content": no parent, reported, the file left out.
         {{"content\\ok.txt", "data\\sub\\x.bin", "Content\\sub\\y.bin", "content\\after.txt"},
          "ok.txt\nafter.txt\n", 2},
     };

@@ -42,8 +42,7 @@ std::string Quote(const std::string &text)
 }
 
 #ifdef _WIN32
-// One argument as CommandLineToArgvW reads it back: in quotes, with the
-// backslashes before a quote (or the closing one) doubled.
+// One argument as CommandLineToArgvW reads it back.
 std::wstring QuoteArgument(const std::wstring &text)
 {
     std::wstring quoted = L"\"";
@@ -61,9 +60,7 @@ std::wstring QuoteArgument(const std::wstring &text)
 }
 #endif
 
-// Runs the built tool with `args` quoted, in `cwd`, after `prefix` (a POSIX
-// shell command that runs the rest, see Shell); standard output and error
-// are read back. A hang ends after two minutes.
+// Runs the built tool in `cwd` after `prefix` (a shell command, see Shell); a hang ends after two minutes.
 Result Zarnik(const std::vector<std::string> &args, const std::string &cwd = ".", const std::string &prefix = "")
 {
     TempDir io;
@@ -108,12 +105,8 @@ Result Zarnik(const std::vector<std::string> &args, const std::string &cwd = "."
     return {status, Text(ReadAll(io.file("out"))), Text(ReadAll(io.file("err")))};
 }
 
-// Prefixes for Zarnik: a POSIX shell runs `script`, where "$@" is the tool
-// with its arguments. On a small disk (a file system of 64 KiB of its own on
-// `folder`, gone with the tool; or one mounted with other `options`, such as
-// read-only) the files left there follow the tool's
-// output; on a terminal (script's pseudo-terminal, which standard output and
-// error both reach) the arguments must hold no space.
+// Prefixes for Zarnik: a shell runs `script` with "$@" the tool. OnSmallDisk mounts a 64 KiB (or `options`)
+// tmpfs on `folder` and lists the files left after the output; kOnTerminal needs arguments without spaces.
 std::string Shell(const std::string &script) { return "sh -c " + Quote(script) + " sh "; }
 std::string Limited(const std::string &ulimit) { return Shell("ulimit " + ulimit + " && exec \"$@\""); }
 std::string OnSmallDisk(const std::string &folder, const std::string &options = "size=64k")
@@ -169,16 +162,13 @@ std::map<std::string, Bytes> SampleTree()
 
 TEST(Cli, ListInfoAndExtractEverythingOrPatternsNeverOverwriting)
 {
-    // A pack in folders named in other scripts, written below a folder whose
-    // name holds a backslash (an ordinary character outside Windows):
-    // arguments, paths and printed lines are UTF-8 throughout.
+    // Non-ASCII folders and a backslash in the output folder: UTF-8 throughout.
     TempDir dir;
     const std::string folder = dir.file("Ωmega/日本"), all = dir.file("a\\b");
     fs::create_directories(fs::u8path(folder));
     const std::string upk = WriteUpk(dir, SampleEntries(), "Ωmega/日本/p.upk");
     const Result list = Zarnik({"list", upk});
-    // Depth first in pack order, folders marked, names turned from Latin-1
-    // to UTF-8; the numbers are the entries' own.
+    // Depth first in pack order, folders marked, Latin-1 names shown as UTF-8.
     EXPECT_TRUE(Ran(list, 0, {}));
     EXPECT_EQ(list.out, "content/readme.txt\ncontent/data/\ncontent/data/blob.bin\ncontent/data/deep/\n"
                         "content/data/deep/" + kCafeUtf8 + "\ncontent/data/big.bin\n");
@@ -197,11 +187,10 @@ TEST(Cli, ListInfoAndExtractEverythingOrPatternsNeverOverwriting)
                     {"Ωmega", "日本", "p.upk\n", "single pack", "files:      4, 2 of them packed", "folders:    2"}));
     // An index set, named relative to the working directory.
     WriteVfs(dir, SampleEntries());
-    EXPECT_EQ(Zarnik({"list", "data0.vfs"}, dir.str()).out, list.out);
-    EXPECT_EQ(Zarnik({"list", "content.vfi"}, dir.str()).out, list.out);
+    for (const char *route : {"data0.vfs", "content.vfi"})
+        EXPECT_EQ(Zarnik({"list", route}, dir.str()).out, list.out) << route;
     EXPECT_TRUE(Ran(Zarnik({"info", "data0.vfs"}, dir.str()), 0, {"index", dir.file("data0.vfs")}));
-    // The whole index over two data files, one of them missing; its chunk
-    // holds no entry, so nothing is lost.
+    // The whole index naming a missing data file whose chunk holds no entry: nothing is lost.
     testpack::VfsOptions two;
     two.after = {{0, zarnik_pack::IndexChunkData("data1.vfs", {})}};
     WriteVfs(dir, SampleEntries(), two);
@@ -216,8 +205,7 @@ TEST(Cli, ListInfoAndExtractEverythingOrPatternsNeverOverwriting)
     WriteAll(all + "/content/readme.txt", zarnik_pack::ToBytes("mine"));
     EXPECT_TRUE(Ran(Zarnik({"extract", upk, "-C", all}), 0, {"0 files written (0 B), 4 skipped"}));
     EXPECT_EQ(Text(ReadAll(all + "/content/readme.txt")), "mine");
-    // A folder brings its subtree; nodes matched twice are written once
-    // (nothing is reported skipped), each at its whole path.
+    // A folder brings its subtree; nodes matched twice are written once, at their whole path.
     EXPECT_TRUE(Ran(Zarnik({"extract", upk, "-C", dir.file("some"), "content/data/deep", "**/*.txt",
                             "content\\data\\deep\\caf?.txt", "content/data/b[i]g.bin"}),
                     0, {"3 files written", "0 skipped"}));
@@ -249,11 +237,8 @@ TEST(Cli, ListInfoAndExtractEverythingOrPatternsNeverOverwriting)
 
 TEST(Cli, HostileNamesAndLinksAreRefusedAndNothingLeavesTheFolder)
 {
-    // Names that climb out or hold a '/' are refused everywhere; on Windows also
-    // those it would read otherwise (a colon opens a hidden stream of another
-    // file, wildcards and control characters are no names, a trailing dot or
-    // space is dropped by most programs, which then find another file). A link
-    // where a folder goes (on Windows a junction, where one can be made) is not followed.
+    // Climbing names and '/' are refused everywhere, Windows-only unsafe names there; a link (junction)
+    // where a folder goes is not followed.
     TempDir dir;
     const std::vector<std::string> windowsOnly{"a:b.txt", "q?.txt", "star*", "tab\t", "dot.", "space ", "c:d\\e.txt"};
     std::vector<Entry> entries{MakeEntry("content\\ok.txt", "fine"), MakeEntry("content\\..\\..\\evil.txt", "climbed"),
@@ -280,15 +265,13 @@ TEST(Cli, HostileNamesAndLinksAreRefusedAndNothingLeavesTheFolder)
     EXPECT_EQ(Text(ReadAll(dir.file("out/content/ok.txt"))), "fine");
     // On Windows not even a file "a" or a folder "c" was made for them.
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path() / "out/content/w"), {}), kWindows ? 0 : 7);
-    // Chosen by pattern, a node below an unsafe folder is refused as well;
-    // one below an empty segment is written.
+    // By pattern: below an unsafe folder refused, below an empty segment written.
     const Result some = Zarnik({"extract", upk, "-C", dir.file("p"), "**/evil*.txt", "content/sub/**", "**/gap.txt"});
     EXPECT_TRUE(Ran(some, 1, {}) && Lines(some.err) == 4) << some.err;
     // The pack, ok.txt, gap.txt twice, Windows' names.
     EXPECT_EQ(FilesBelow(dir.path()).size(), (kWindows ? 4 : 11) + !linked);
     EXPECT_TRUE(fs::is_empty(outside));
-    // The check the orphan fires reaches the user only with --verbose, and
-    // without the build machine's path; `test` names the orphan.
+    // The orphan's check shows only with --verbose, without the build path; `test` names the orphan.
     EXPECT_TRUE(Ran(Zarnik({"--verbose", "test", upk}), 1, {"data/sub/orphan.txt: an entry's folder has no parent"},
                     {"zarnik: check failed: NULL != parent (ZarnikArchive_tree.cpp, line "}));
     if (!linked)
@@ -297,11 +280,8 @@ TEST(Cli, HostileNamesAndLinksAreRefusedAndNothingLeavesTheFolder)
 
 TEST(Cli, DamagedFilesAndControlCharactersAreNamedExactlyAndEscaped)
 {
-    // Besides the sample: a cut packed file; in a folder that would clear the
-    // screen and ring, a file stored far away whose newline would split its
-    // line, with DEL and the C1 CSI (Latin-1 0x9B); a sound file with BEL. The
-    // pack's own name holds ESC and '\' where the file system allows it (not on
-    // Windows, where the tool cannot create these folders and files either).
+    // Besides the sample: a cut packed file; below a folder with ESC/BEL, a far-off file whose name holds
+    // a newline, DEL and C1 CSI; a sound file with BEL. The pack's name holds ESC and '\' (not on Windows).
     TempDir dir;
     const std::string folder = "content\\esc\x1b[2J\x07";
     auto entries = SampleEntries();
@@ -321,8 +301,7 @@ TEST(Cli, DamagedFilesAndControlCharactersAreNamedExactlyAndEscaped)
     const Result test = Zarnik({"test", upk});
     EXPECT_TRUE(Ran(test, 1, {}) && test.out == cut + distant + "7 files tested, " + std::to_string(soundBytes) +
                                                     " bytes sound, 2 damaged\n") << test.out;
-    // Extraction writes the sound files and names the damaged ones; the
-    // progress line is taken away before each message.
+    // Extraction names the damaged files; the progress line is cleared before each message.
     const Result extract = Zarnik({"extract", upk, "-C", dir.file("out"), "--progress"});
     EXPECT_TRUE(Ran(extract, 1, {kWindows ? "4 files written" : "5 files written", kWindows ? "3 failed" : "2 failed"},
                     {"\r\x1b[Kzarnik: " + cut, kWindows ? shownFolder + ": unsafe name" : distant}));
@@ -330,9 +309,7 @@ TEST(Cli, DamagedFilesAndControlCharactersAreNamedExactlyAndEscaped)
                 extract.err.find("\x1b[2J") == std::string::npos);
     auto files = FilesBelow(dir.file("out"));
     EXPECT_TRUE(files.erase("content/bell\x07.txt") == !kWindows && files == SampleTree());
-    // `cat` takes a path as list prints it, with backslashes, or its real
-    // name, and gives exactly the bytes; a damaged file, a folder or no
-    // file at all one line and nothing else.
+    // `cat` takes a path as listed, with backslashes or real name; a damaged file, folder or none: one line.
     for (const auto &[path, text] : std::map<std::string, std::string>{
              {"content/data/deep/" + kCafeUtf8, "accents"}, {"content\\data\\big.bin", Text(Pattern(70000, 3))},
              {"content/bell\x07.txt", "ding"}, {shownBell, "ding"}, {"content/cut.bin", ""}, {"content/data", ""},
@@ -360,9 +337,7 @@ TEST(Cli, DamagedFilesAndControlCharactersAreNamedExactlyAndEscaped)
 TEST(Cli, CreateFailsCleanlyThenGivesTheTreeBackAndReplacesNothing)
 {
     TempDir dir;
-    // The sample's files, in another order than the pack writer's, an empty
-    // one with a Latin-1 name, and a link, which is not packed; and many long
-    // names, an index larger than its data.
+    // The sample plus an empty Latin-1-named file and an unpacked link; many long names (index > data).
     EXPECT_TRUE(Ran(Zarnik({"extract", WriteUpk(dir, SampleEntries()), "-C", dir.file("src")}), 0, {}));
     WriteAll(dir.file("src/content/data/empty \xC2\xA3.dat"), {});
     if (!kWindows)
@@ -370,10 +345,8 @@ TEST(Cli, CreateFailsCleanlyThenGivesTheTreeBackAndReplacesNothing)
     fs::create_directories(dir.path() / "names");
     for (int i = 0; i < 300; ++i)
         WriteAll(dir.file("names/a-name-long-enough-to-make-the-index-outgrow-the-data-" + std::to_string(i)), {});
-    // Each pack fails first (not on Windows), past the file-size limit (512-byte
-    // blocks) or on a full disk: one line, nothing left under any name (on the
-    // small disk: nothing listed after the run). Then it is made and extracted:
-    // sorted archive paths, each file packed only where that is smaller.
+    // Each pack first fails (file-size limit or full disk: one line, nothing left), then is made and
+    // extracted: sorted paths, each file packed only where that is smaller.
     const fs::path out = dir.path() / "out";
     const std::string kFull = "No space left on device", kTooLarge = "larger than this process may write (the file-size limit, ulimit -f)";
     using Row = std::tuple<std::string, std::string, bool, std::string, std::string>;
@@ -405,30 +378,25 @@ TEST(Cli, CreateFailsCleanlyThenGivesTheTreeBackAndReplacesNothing)
             << list.out;
     }
 
-    // Nothing is ever replaced: neither the pack nor an index beside a new
-    // data file; an unknown kind of pack, or one too large, is not made.
+    // Nothing is replaced (pack, or index beside a new data file); unknown kinds and huge packs are not made.
     const Bytes before = ReadAll(dir.file("out/d.vfs"));
     EXPECT_TRUE(Ran(Zarnik({"create", "out/d.vfs", "names"}, dir.str()), 2, {}, {"already exists"}));
     EXPECT_EQ(ReadAll(dir.file("out/d.vfs")), before);
     EXPECT_TRUE(Ran(Zarnik({"create", "out/e.vfs", "names"}, dir.str()), 2, {}, {"content.vfi already exists"}));
     EXPECT_TRUE(Ran(Zarnik({"create", "out/p.zip", "names"}, dir.str()), 2, {}));
     EXPECT_FALSE(fs::exists(out / "e.vfs") || fs::exists(out / "p.zip"));
-    // The pack's own name routes it, as when it is opened: a single pack in
-    // a folder whose name holds ".vfs" is made and reads back; one whose own
-    // name holds it would open as a data file, so it is not made.
+    // The pack's own name routes it: ".vfs" in a folder name is fine, in its own name it is not made.
     fs::create_directories(out / "a.vfs-dir");
     EXPECT_TRUE(Ran(Zarnik({"create", "out/a.vfs-dir/x.upk", "names"}, dir.str()), 0, {}));
     EXPECT_TRUE(Ran(Zarnik({"list", "out/a.vfs-dir/x.upk"}, dir.str()), 0, {}));
     EXPECT_TRUE(Ran(Zarnik({"create", "out/x.vfs.upk", "names"}, dir.str()), 2, {}, {"could not be read back"}));
-    // A folder that is not there: the reason is the system's own, on every
-    // platform (the file layer's words for the same failure).
+    // A missing folder: the reason is the file layer's own words.
     EXPECT_EQ(zarnik::PlatformOpenDirectory((out / "missing").u8string()), nullptr);
     const std::string missing = zarnik::PlatformLastFailure().text;
     EXPECT_TRUE(!missing.empty() && Ran(Zarnik({"create", "out/missing/p.upk", "names"}, dir.str()), 1, {},
                                         {"cannot create ", "p.upk: " + missing + "\n"}))
         << missing;
-    // 6 GiB is refused from the sizes alone, within 1 GiB of address space
-    // (AddressSanitizer's shadow memory alone needs more: no limit there).
+    // 6 GiB is refused from the sizes alone, within 1 GiB of address space (not under AddressSanitizer).
     SKIP_ON_WINDOWS("a sparse file and the shell's ulimit");
     WriteAll(dir.file("names/sparse.bin"), {});
     fs::resize_file(dir.file("names/sparse.bin"), 6ull << 30);
@@ -444,9 +412,7 @@ TEST(Cli, CreateFailsCleanlyThenGivesTheTreeBackAndReplacesNothing)
 
 TEST(Cli, OpenOutputAndCommandLineFailures)
 {
-    // One line naming what is wrong, or the usage; nothing on standard
-    // output, no destination made. A FIFO as the pack, its index or its
-    // data file is refused, not waited on.
+    // One line or the usage, nothing on standard output, no destination; FIFOs are refused, not waited on.
     TempDir dir;
     const testpack::VfsSet set = testpack::BuildVfs(SampleEntries());
     WriteAll(dir.file("data0.vfs"), set.data);
@@ -496,9 +462,7 @@ TEST(Cli, OpenOutputAndCommandLineFailures)
 
 TEST(Cli, ExtractCountsFilesAndFailsOnWhatOpeningLost)
 {
-    // Files are counted, never folders or patterns; whatever opening passed
-    // over is not on the disk either: one line, exit 1. `info` says which
-    // data file is missing.
+    // Files are counted, not folders or patterns; what opening passed over fails the run with one line.
     TempDir dir;
     const std::string upk = WriteUpk(dir, SampleEntries());
     Bytes cut = ReadAll(upk);
@@ -526,8 +490,7 @@ TEST(Cli, ExtractCountsFilesAndFailsOnWhatOpeningLost)
         const Result r = Zarnik(args, dir.str());
         EXPECT_TRUE(Ran(r, status, {out}, {err})) << testing::PrintToString(args);
     }
-    // Patterns that match nothing, then a full disk: the files left are
-    // counted from the files alone.
+    // Unmatched patterns, then a full disk: the files left are counted from the files alone.
     SKIP_ON_WINDOWS("a mount namespace for a small file system");
     fs::create_directory(dir.file("small"));
     const Result full = Zarnik({"extract", upk, "-C", dir.file("small"), "content", "x", "y"}, ".",
@@ -538,10 +501,8 @@ TEST(Cli, ExtractCountsFilesAndFailsOnWhatOpeningLost)
 
 TEST(Cli, SignalsLeaveNoTemporaryFile)
 {
-    // create and extract stop on SIGINT or SIGTERM: nothing published, the
-    // temporary file removed, 128 + the signal's number. Two SIGINTs 2 ms
-    // apart end the run at once, and still leave no temporary file. The
-    // signals go out once the temporary file stands.
+    // SIGINT/SIGTERM (once the temporary file stands, or twice): nothing published, no temporary file,
+    // exit 128 + signal.
     SKIP_ON_WINDOWS("POSIX signals");
     TempDir dir;
     fs::create_directories(dir.path() / "src");
@@ -575,10 +536,7 @@ TEST(Cli, SignalsLeaveNoTemporaryFile)
 
 TEST(Cli, CreateReadsBackAsItWasGiven)
 {
-    // A folder "content" at the top of the source is the pack's root, as
-    // `extract` writes it: list, cat and extract agree; one deeper, which a
-    // reader takes as the root, or a file that would take the same path, is
-    // refused.
+    // A top-level "content" is the root; a deeper one, or a file taking the same path, is refused.
     TempDir dir;
     WriteNew(dir.file("src/content/a/f"), "inside");
     WriteNew(dir.file("src/top"), "beside");
@@ -588,9 +546,7 @@ TEST(Cli, CreateReadsBackAsItWasGiven)
     EXPECT_TRUE(Ran(Zarnik({"create", "p.upk", "src"}, dir.str()), 0, {"2 files,"}));
     EXPECT_EQ(Zarnik({"list", "p.upk"}, dir.str()).out, "content/a/\ncontent/a/f\ncontent/top\n");
     EXPECT_EQ(Zarnik({"cat", "p.upk", "content/a/f"}, dir.str()).out, "inside");
-    // Arguments starting with '/' are paths or patterns on every platform,
-    // never options (a pack path so is one from the root of the drive on
-    // Windows, which Wine reads as a Linux path: it is only named there).
+    // Arguments starting with '/' are paths or patterns, never options.
     EXPECT_TRUE(Ran(Zarnik({"extract", "p.upk", "-C", "out", "content", "/C"}, dir.str()), 1,
                     {"2 files written"}, {"/C: no file or folder matches"}));
     EXPECT_TRUE(Ran(Zarnik({"list", "/no/such.upk"}, dir.str()), 2, {}, {"cannot open /no/such.upk: no such file\n"}));
@@ -598,8 +554,7 @@ TEST(Cli, CreateReadsBackAsItWasGiven)
               (Files{{"content/a/f", zarnik_pack::ToBytes("inside")}, {"content/top", zarnik_pack::ToBytes("beside")}}));
     EXPECT_TRUE(Ran(Zarnik({"create", "d.upk", "deep"}, dir.str()), 2, {}, {"x/content/y: a folder named \"content\""}));
     EXPECT_TRUE(Ran(Zarnik({"create", "t.upk", "twice"}, dir.str()), 2, {}, {"takes the path of"}));
-    // A tree whose paths pass 260 characters, as extract writes it, is
-    // packed whole again.
+    // A tree with paths past 260 characters is packed whole again.
     SKIP_ON_WINDOWS("create to read paths past 260 characters, which the tool's walk of a folder cannot yet");
     std::string deep = "content";
     while (deep.size() < 240)
@@ -611,9 +566,7 @@ TEST(Cli, CreateReadsBackAsItWasGiven)
     EXPECT_EQ(Zarnik({"cat", "again.upk", deep + "/leaf.txt"}, dir.str()).out, "far down");
 }
 
-// The modding round trip (extract, edit, add --replace, test) changes the
-// pack in place and keeps the old one as .bak; refused changes leave it as
-// it was; renaming there and back gives the listing again.
+// Extract, edit, add --replace changes the pack in place (old one as .bak); refusals leave it as it was.
 TEST(Cli, AddDeleteAndRenameChangeAPackOnlyWhole)
 {
     TempDir dir;

@@ -1,7 +1,4 @@
-// The library's rules for names and routes, each defined once and used by
-// the library, the tool, the explorer and both file layers: what a name may
-// be on this system, the temporary name a file is written under, and which
-// files open as what.
+// The rules for names and routes: safe names, temporary names, which files open as what.
 #include "ArchiveSupport.h"
 #include "PackPath.h"
 #include "PlatformFile.h"
@@ -91,8 +88,7 @@ TEST(Names, TemporaryNameFitsANameAndCutsNoCharacter)
 
 TEST(Names, ALongNameIsWrittenThroughItsShortenedTemporaryName)
 {
-    // 250 bytes on the disk: the name fits, its temporary name only shortened.
-    TempDir dir;
+    TempDir dir; // 250 bytes on the disk: the name fits, its temporary name only shortened
     const std::string name = "content\\" + std::string(125, '\xE9');
     const auto archive = MustOpen(WriteUpk(dir, {MakeEntry(name, "long")}));
     ASSERT_TRUE(archive);
@@ -125,16 +121,12 @@ TEST(Names, DeviceNamesAreUnsafeOnWindowsOnly)
     for (const char *refused : {"AUX", "a:b", "trailing."}) {
         zarnik::PlatformDirectory *made = zarnik::PlatformEnterDirectory(out, refused, true);
         EXPECT_EQ(made == nullptr, kWindows) << refused;
-        if (!made) {
-            EXPECT_EQ(zarnik::PlatformLastError(), zarnik::PlatformError::UnsafeName) << refused;
-        }
+        EXPECT_TRUE(made || zarnik::PlatformLastError() == zarnik::PlatformError::UnsafeName) << refused;
         zarnik::PlatformCloseDirectory(made);
         std::string temporary;
         zarnik::PlatformFile *file = zarnik::PlatformCreateTemporary(out, std::string(refused) + "x:", &temporary);
         EXPECT_EQ(file == nullptr, kWindows) << refused;
-        if (!file) {
-            EXPECT_EQ(zarnik::PlatformLastError(), zarnik::PlatformError::UnsafeName) << refused;
-        }
+        EXPECT_TRUE(file || zarnik::PlatformLastError() == zarnik::PlatformError::UnsafeName) << refused;
         zarnik::PlatformCloseWritten(file);
     }
     zarnik::PlatformCloseDirectory(out);
@@ -156,8 +148,7 @@ TEST(Routes, TheFileOwnNameChoosesTheRoute)
 
 TEST(Routes, AnIndexOpensDataFilesInItsFolderOnlyAndEachOnce)
 {
-    // set/content.vfi names ../outside.vfs, which exists; and data1.vfs in
-    // several chunks.
+    // set/content.vfi names ../outside.vfs, which exists, and data1.vfs in several chunks.
     TempDir root;
     fs::create_directory(root.file("set"));
     const auto chunk = [](const char *dataName, const char *path) {

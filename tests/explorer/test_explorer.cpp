@@ -33,8 +33,7 @@ Entry e(const std::string &path, const std::string &text, Storage s = Storage::A
     return Entry{path, zarnik_pack::ToBytes(text), s, Entry().nameKey, {}, {}, {}, {}, {}};
 }
 
-// Nested folders, packed and stored files, a Latin-1 name, an entry of stored size 0 (a folder for the
-// explorer) and an empty file stored packed (some bytes in the pack for none unpacked: a file).
+// Nested folders, packed and stored files, a Latin-1 name, stored size 0 (a folder) and an empty packed file.
 std::vector<Entry> sampleEntries()
 {
     std::string logo;
@@ -50,8 +49,7 @@ std::vector<Entry> sampleEntries()
 
 const int kLargeFiles = 32;
 
-// 128 MiB to unpack and write, from one 4 MiB stream compressed once that every entry points at (entry
-// 0 carries it, just past the data chunk's header): the pack is cheap to make, the export is not.
+// 128 MiB to write from one 4 MiB stream every entry points at: cheap to make, costly to export.
 std::vector<Entry> largeEntries(std::string &text)
 {
     while (text.size() < (4u << 20))
@@ -200,8 +198,7 @@ class TestExplorer : public QObject
         w->setProperty("stepTaken", true);
         const Step step = m_steps.empty() ? Step() : m_steps.front();
         m_unexpected += m_steps.empty() ? 1 : (m_steps.removeFirst(), 0);
-        // Outside this slot, so that a dialog the step opens meets the timer too. A dialog left open
-        // (unasked, or its step failed) is closed: the test fails instead of hanging.
+        // Outside this slot, so a dialog the step opens meets the timer too; one left open is closed.
         QMetaObject::invokeMethod(this, [step, w] {
             if (step && w)
                 step(w);
@@ -218,8 +215,7 @@ class TestExplorer : public QObject
         return items.size() == 1 && m_tree->selectedItems() == items;
     }
 
-    // Runs Export, answers its file dialog and the dialogs `after` it, and waits for the export to end.
-    // Gives each change of the bar as "archive path percentage".
+    // Runs Export, answers its dialogs, waits for the end; gives each bar change as "path percentage".
     QStringList exportTo(const QString &answer, QString *seen = nullptr, std::vector<Step> after = {})
     {
         after.insert(after.begin(), fileStep(answer, seen));
@@ -321,9 +317,8 @@ private slots:
     void openFillsTheTree()
     {
         const QString upk = writeUpk(path("single.upk")), bak = writeUpk(path("x.upk.bak"));
-        // Through Open, the command line or a drop; the same view each time. The extension may sit anywhere
-        // in the name; names outside Latin-1 open on both routes; the index opens its set.
-        // A drop is taken as a copy, though the source proposes a move (Shift held: it would delete the pack).
+        // Through Open, the command line or a drop (taken as a copy, never a move): the same view each time.
+        // The extension may sit anywhere; non-Latin-1 names open on both routes; the index opens its set.
         QMimeData dropped;
         const Qt::DropActions offered = Qt::MoveAction | Qt::CopyAction | Qt::LinkAction;
         QDragEnterEvent enter(QPoint(20, 20), offered, &dropped, Qt::LeftButton, Qt::ShiftModifier);
@@ -361,8 +356,7 @@ private slots:
                                           "  void.dat [document]", "  sound [folder]", "    a.wav [document]"}));
             QVERIFY(!m_tree->topLevelItem(0)->isExpanded());
         }
-        // Cancel, or a file the library cannot open: the pack shown stays open with its view, and
-        // the failure says why.
+        // Cancel, or a file the library cannot open: the pack shown stays, and the failure says why.
         const CZarnikArchive *archive = m_window->archive();
         const QStringList before = view();
         QVERIFY(testpack::WriteFile(nativePath(path("junk.upk")), zarnik_pack::Bytes(64, 7)));
@@ -413,8 +407,7 @@ private slots:
         QString folder;
         run("action_Open", {[&](QWidget *w) { folder = static_cast<QFileDialog *>(w)->directory().path(); }});
         QCOMPARE(folder, m_dir->path());
-        // Size, stored bytes and ratio of files (no ratio for an empty one); a folder sums all below
-        // it, files of its subfolders too; so does the status line, for the pack or the selection.
+        // Size, stored bytes and ratio (none for an empty file); folders and the status line sum all below.
         const std::vector<Entry> entries = sampleEntries();
         const auto item = [&](const char *latin1) {
             return m_tree->findItems(QString::fromLatin1(latin1), Qt::MatchRecursive).value(0);
@@ -506,8 +499,7 @@ private slots:
                  {"bad.bin", "message:No preview: " + QString(ExtractOutcomeText(ExtractOutcome::Damaged)) + '.'}})
             QCOMPARE(preview(name), shown);
         QVERIFY(details->text().contains("64 bytes, packed")); // bad.bin's stored bytes
-        // A long path and name wrap in the pane: the window's size never follows them. A text of one long
-        // line is laid out in pieces, and only its beginning: the GUI thread is never held for seconds.
+        // Long paths wrap, never growing the window; a one-line long text is laid out only in its beginning.
         const auto smallest = [&] {
             for (int depth = 0; depth < 8; ++depth) // each layout asks the one around it
                 QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
@@ -619,9 +611,8 @@ private slots:
         open(writeUpk(path("pack.upk")));
         auto *exportAction = m_window->findChild<QAction *>(QStringLiteral("actionExport"));
         auto *filter = m_window->findChild<QLineEdit *>("filterEdit");
-        // Opened, the whole pack is chosen, as the details pane says. The filter line yields the window's
-        // shortcuts: Ctrl+E, the end of the line where the desktop's keys follow Emacs, exports. Ctrl+A, which
-        // a line edit claims everywhere, stands in for it.
+        // Opened, the whole pack is chosen. The filter line yields the window's shortcuts (Ctrl+E exports,
+        // even where Emacs keys claim it; Ctrl+A stands in for that case).
         QVERIFY(m_tree->selectedItems() == QList<QTreeWidgetItem *>{m_tree->topLevelItem(0)} && exportAction->isEnabled());
         m_window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(m_window));
@@ -784,9 +775,8 @@ private slots:
         };
         QVERIFY(QDir().mkpath(out) && select("big"));
         auto *openAction = m_window->findChild<QAction *>(QStringLiteral("action_Open"));
-        // Mid-export: keys and the window manager's close leave the dialog, Open waits, the bar has
-        // moved, and the window's close asks and, told No, stays. Cancel stops the export: two whole
-        // files (one after the other here), no partial one, and the summary says so.
+        // Mid-export: keys and the close button leave the dialog, Open waits, the window's close asks
+        // (No: it stays). Cancel stops it: two whole files, no partial one, the summary says so.
         m_window->setExportWorkers(1);
         m_pauseAt = 3;
         m_atPause = [&] {
@@ -805,10 +795,8 @@ private slots:
         exportTo(out, nullptr, {textStep(QMessageBox::NoIcon, {"The export was cancelled. Written: 2 files",
                                                                "content/big/part2.txt\t", "Not tried: 29"})});
         QVERIFY(written() == 2 && openAction->isEnabled());
-        // The export ending while the question stands takes the question away, and the window stays. Told Yes, the
-        // window's close cancels the export and ends it. The window (and with it the archive) going
-        // during an export, as when the application ends, stops it too, and its worker has ended before
-        // the archive goes (the tree goes right after it).
+        // The export ending under the question takes it away; Yes cancels and closes. The window going
+        // mid-export stops it, its worker ended before the archive goes.
         std::atomic<bool> ended{false};
         bool endedFirst = false;
         for (QMessageBox::StandardButton answer : {QMessageBox::No, QMessageBox::Yes, QMessageBox::NoButton}) {
