@@ -45,6 +45,7 @@ bool CMountFiles::Open(std::string *why)
 {
     for (size_t i = 0; i < m_Archive.GetDataFileCount(); ++i) {
         zarnik::PlatformFile *file = nullptr;
+        zarnik::PlatformFileStamp stamp;
         // A data file the open could not read stays absent: its files fail
         // one by one, as they do in an extraction.
         if (m_Archive.GetDataFileSize(i) > 0) {
@@ -53,8 +54,10 @@ bool CMountFiles::Open(std::string *why)
                 *why = m_Archive.GetDataFilePath(i) + ": " + zarnik::PlatformLastFailure().text;
                 return false;
             }
+            zarnik::PlatformStampOf(file, &stamp);
         }
         m_Data.push_back(file);
+        m_Stamps.push_back(stamp);
     }
     return true;
 }
@@ -66,11 +69,13 @@ const char *CMountFiles::Unavailable(const ArchiveNode &node) const
     const uint64_t expected = m_Archive.GetDataFileSize(node.m_DataFile);
     if (uint64_t(node.m_Offset) + node.m_PackedSize > expected)
         return zarnik::ExtractOutcomeText(ExtractOutcome::OutOfRange);
-    // The tree was read from the pack as it was at mount time; once its
-    // size differs, no stored range can be trusted.
-    uint64_t now = 0;
-    if (!zarnik::PlatformFileSize(m_Data[node.m_DataFile], &now) || now != expected)
+    // The tree was read from the pack as it was at mount time; once it
+    // was written to, even at the same size, no stored range can be trusted.
+    zarnik::PlatformFileStamp now;
+    if (!zarnik::PlatformStampOf(m_Data[node.m_DataFile], &now) || now.size != expected)
         return "the pack changed size after it was mounted";
+    if (now != m_Stamps[node.m_DataFile])
+        return "the pack was written to after it was mounted";
     return nullptr;
 }
 

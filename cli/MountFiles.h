@@ -60,4 +60,5 @@ private:
     CMountCache m_Cache;
     FailureLog m_Log;
     std::vector<zarnik::PlatformFile *> m_Data; // one per data file; null where none opened
+    std::vector<zarnik::PlatformFileStamp> m_Stamps; // each data file as it was when mounted
 };

@@ -101,6 +101,16 @@ bool PlatformFileSize(PlatformFile *file, uint64_t *size)
     return true;
 }
 
+bool PlatformStampOf(PlatformFile *file, PlatformFileStamp *stamp)
+{
+    struct stat st;
+    if (!file || ::fstat(file->fd, &st) != 0)
+        return Fail(false);
+    stamp->size = static_cast<uint64_t>(st.st_size);
+    stamp->written = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return true;
+}
+
 uint32_t platform_common::ReadOnce(PlatformFile *file, uint64_t position, void *buffer,
                                    uint32_t count)
 {

@@ -203,6 +203,17 @@ bool PlatformFileSize(PlatformFile *file, uint64_t *size)
     return true;
 }
 
+bool PlatformStampOf(PlatformFile *file, PlatformFileStamp *stamp)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!file || !GetFileInformationByHandle(file->handle, &info))
+        return Fail(false);
+    stamp->size = (uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    stamp->written = int64_t((uint64_t(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                             info.ftLastWriteTime.dwLowDateTime);
+    return true;
+}
+
 uint32_t platform_common::ReadOnce(PlatformFile *file, uint64_t position, void *buffer,
                                    uint32_t count)
 {

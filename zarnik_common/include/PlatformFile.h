@@ -64,6 +64,21 @@ PlatformFile *PlatformOpenRead(const std::string &path);
 // The file's size in bytes; false when it cannot be queried.
 bool PlatformFileSize(PlatformFile *file, uint64_t *size);
 
+// What tells whether an open file was changed since an earlier look: its
+// size, and its last write time, which a rewrite of the same size moves.
+struct PlatformFileStamp
+{
+    uint64_t size = 0;
+    int64_t written = 0; // in the system's own units
+    bool operator==(const PlatformFileStamp &other) const
+    {
+        return size == other.size && written == other.written;
+    }
+    bool operator!=(const PlatformFileStamp &other) const { return !(*this == other); }
+};
+// False when it cannot be queried.
+bool PlatformStampOf(PlatformFile *file, PlatformFileStamp *stamp);
+
 // Reads up to `count` bytes at `position`; returns the number delivered,
 // which is short at the end of the file (also when the file shrank after it
 // was opened) or on failure.
