@@ -8,6 +8,7 @@
 #include "PackPath.h"
 #include "PlatformFile.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace zarnik {
@@ -18,6 +19,8 @@ const uint32_t kEntryHeaderSize = 20;
 const char kIndexName[] = "content.vfi";
 // Room for a decoded name, terminator included.
 const uint32_t kMaxNameLength = 260;
+const size_t kFirstNodeBlock = 64;
+const size_t kLargestNodeBlock = 4096;
 
 // A data file's name from the index, to be joined onto the index's folder:
 // one segment here, and one on the system the packs were made for, where
@@ -55,8 +58,14 @@ const CFileSource *CZarnikArchive::DataFileOf(const ArchiveNode &node) const
 
 ArchiveNode *CZarnikArchive::COpener::NewNode()
 {
-    m_Archive.m_Pool.emplace_back();
-    return &m_Archive.m_Pool.back();
+    // Blocks grow from a few nodes, for the small packs, to a size where
+    // their count no longer matters.
+    if (m_BlockUsed == m_BlockSize) {
+        m_BlockSize = m_BlockSize == 0 ? kFirstNodeBlock : std::min(2 * m_BlockSize, kLargestNodeBlock);
+        m_Archive.m_NodeBlocks.push_back(std::make_unique<ArchiveNode[]>(m_BlockSize));
+        m_BlockUsed = 0;
+    }
+    return &m_Archive.m_NodeBlocks.back()[m_BlockUsed++];
 }
 
 int CZarnikArchive::COpener::OpenDataFile(const std::string &path, bool refuseEmpty)

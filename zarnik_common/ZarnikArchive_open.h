@@ -44,6 +44,9 @@ private:
     // file path's folder part: runs of files in one folder skip the walk.
     std::string m_LastFolderKey;
     ArchiveNode *m_LastFolder = nullptr;
+    // The size of the archive's last node block, and how many of it are used.
+    size_t m_BlockSize = 0;
+    size_t m_BlockUsed = 0;
 };
 
 } // namespace zarnik

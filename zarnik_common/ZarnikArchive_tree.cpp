@@ -5,22 +5,66 @@
 #include "Check.h"
 
 #include <cstring>
+#include <functional>
 #include <string_view>
-#include <unordered_set>
+#include <vector>
 
 namespace zarnik {
 
 namespace {
 
+// The names of one folder's children, to find a name met twice: open
+// addressing over slots kept from folder to folder, so that a folder of
+// thousands of files costs no allocation per name, and names are compared
+// only where their hashes are equal.
+class CNameSet
+{
+public:
+    // Empties the set for at most `count` names; at most half the slots are
+    // ever used, so that a probe always ends at an empty one.
+    void Reset(size_t count)
+    {
+        size_t size = 32;
+        while (size < 2 * count)
+            size *= 2;
+        m_Slots.assign(size, Slot());
+        m_Mask = size - 1;
+    }
+
+    // Adds `node`'s name; false when a node of that name is in the set already.
+    bool Insert(const ArchiveNode *node)
+    {
+        const std::string &name = node->m_Name;
+        const size_t hash = std::hash<std::string_view>()(name);
+        for (size_t i = hash & m_Mask;; i = (i + 1) & m_Mask) {
+            Slot &slot = m_Slots[i];
+            if (!slot.node) {
+                slot.hash = hash;
+                slot.node = node;
+                return true;
+            }
+            if (slot.hash == hash && slot.node->m_Name == name)
+                return false;
+        }
+    }
+
+private:
+    struct Slot
+    {
+        size_t hash = 0;
+        const ArchiveNode *node = nullptr;
+    };
+    std::vector<Slot> m_Slots;
+    size_t m_Mask = 0;
+};
+
 // Calls `duplicate` for each file child of `folder` whose name an earlier
 // child of it already has, or a folder beside it has, before or after it:
 // both would be written to one place, and which one wins must not depend on
 // the order files happen to be written in. The folder, and the first file of
-// a name, are the ones written. `names` is scratch space, kept from folder
-// to folder for its buckets.
+// a name, are the ones written.
 template <typename Duplicate>
-void FindDuplicateNames(const ArchiveNode *folder, std::unordered_set<std::string_view> &names,
-                        Duplicate duplicate)
+void FindDuplicateNames(const ArchiveNode *folder, CNameSet &names, Duplicate duplicate)
 {
     const std::vector<const ArchiveNode *> &children = folder->m_Children;
     // Small folders, the common case, are compared pair by pair.
@@ -38,14 +82,13 @@ void FindDuplicateNames(const ArchiveNode *folder, std::unordered_set<std::strin
         }
         return;
     }
-    names.clear();
-    names.reserve(children.size());
+    names.Reset(children.size());
     // Folder names are unique among siblings: each folder path is made once.
     for (const ArchiveNode *child : children)
         if (child->IsFolder())
-            names.insert(child->m_Name);
+            names.Insert(child);
     for (const ArchiveNode *child : children)
-        if (!child->IsFolder() && !names.insert(child->m_Name).second)
+        if (!child->IsFolder() && !names.Insert(child))
             duplicate(child);
 }
 
@@ -70,7 +113,7 @@ void CZarnikArchive::COpener::MarkDuplicates()
 {
     // Folders are few next to files; each is looked at once.
     std::vector<const ArchiveNode *> folders{m_Archive.m_Root};
-    std::unordered_set<std::string_view> names;
+    CNameSet names;
     while (!folders.empty()) {
         const ArchiveNode *folder = folders.back();
         folders.pop_back();
