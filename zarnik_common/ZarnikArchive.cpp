@@ -30,6 +30,22 @@ bool IsDataFileName(const std::string &name)
     return IsSafeName(name) && name.find('\\') == std::string::npos;
 }
 
+// A stored name is each byte of it XORed with the entry's key; eight bytes
+// are undone at a time.
+void Unscramble(unsigned char *name, uint32_t length, unsigned char key)
+{
+    const uint64_t keys = key * 0x0101010101010101ull;
+    uint32_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, name + i, 8);
+        word ^= keys;
+        std::memcpy(name + i, &word, 8);
+    }
+    for (; i < length; ++i)
+        name[i] ^= key;
+}
+
 } // namespace
 
 CZarnikArchive::~CZarnikArchive() = default;
@@ -236,16 +252,13 @@ void CZarnikArchive::COpener::ReadEntries(CChunkReader &chunk, uint32_t keepByte
             continue;
         }
         chunk.Read(stored, nameLength);
-        const unsigned char key = header[0];
-        for (uint32_t i = 0; i < nameLength; ++i)
-            stored[i] ^= key;
+        Unscramble(stored, nameLength, header[0]);
         if (nameLength > 0)
             stored[nameLength - 1] = 0;
 
         ArchiveNode *node = NewNode();
-        node->m_Path.assign(reinterpret_cast<const char *>(stored),
-                            nameLength ? strnlen(reinterpret_cast<const char *>(stored), nameLength)
-                                       : 0);
+        node->m_Path = std::string(reinterpret_cast<const char *>(stored),
+                                   nameLength ? strnlen(reinterpret_cast<const char *>(stored), nameLength) : 0);
         node->m_Offset = LittleEndian32(header + 4);
         node->m_UnpackedSize = LittleEndian32(header + 8);
         node->m_PackedSize = LittleEndian32(header + 12);

@@ -35,6 +35,7 @@ private:
     // Makes the tree of `files`, nodes of the archive's own.
     void BuildTree(const std::vector<ArchiveNode *> &files);
     ArchiveNode *AddNode(const std::string &path, ArchiveNode *file);
+    ArchiveNode *PlaceFile(ArchiveNode *folder, size_t nameStart, ArchiveNode *file);
     ArchiveNode *FindFolder(const std::string &path) const;
     void MarkDuplicates();
 

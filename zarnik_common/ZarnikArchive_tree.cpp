@@ -92,6 +92,15 @@ void FindDuplicateNames(const ArchiveNode *folder, CNameSet &names, Duplicate du
             duplicate(child);
 }
 
+// Where the last backslash of `path` stands, or npos.
+size_t LastBackslash(const std::string &path)
+{
+    for (size_t i = path.size(); i > 0; --i)
+        if (path[i - 1] == '\\')
+            return i - 1;
+    return std::string::npos;
+}
+
 } // namespace
 
 void CZarnikArchive::COpener::BuildTree(const std::vector<ArchiveNode *> &files)
@@ -151,55 +160,68 @@ ArchiveNode *CZarnikArchive::COpener::FindFolder(const std::string &path) const
 // fails and the file is left out: it returns null.
 ArchiveNode *CZarnikArchive::COpener::AddNode(const std::string &path, ArchiveNode *file)
 {
-    const size_t last = path.rfind('\\');
-    ArchiveNode *lastDir = m_Archive.m_Root;
+    // The walk depends only on the folder part and folders are never
+    // removed, so a file in the same folder as the one before it lands where
+    // that one did.
+    const size_t keyLength = m_LastFolderKey.size();
+    if (m_LastFolder && path.size() >= keyLength &&
+        std::memcmp(path.data(), m_LastFolderKey.data(), keyLength) == 0 &&
+        !std::memchr(path.data() + keyLength, '\\', path.size() - keyLength))
+        return PlaceFile(m_LastFolder, keyLength, file);
 
+    const size_t last = LastBackslash(path);
+    ArchiveNode *lastDir = m_Archive.m_Root;
     if (last != std::string::npos) {
-        // The walk depends only on the folder part and folders are never
-        // removed, so a file in the same folder as the one before it lands
-        // where that one did.
-        if (m_LastFolder && m_LastFolderKey.size() == last + 1 &&
-            path.compare(0, last + 1, m_LastFolderKey) == 0) {
-            lastDir = m_LastFolder;
-        } else {
-            std::string current;
-            size_t start = 0;
-            while (start <= last) {
-                const size_t pos = path.find('\\', start);
-                const char *segment = path.data() + start;
-                const size_t segmentLength = pos - start;
-                if (current.empty() ||
-                    (segmentLength == 7 && std::memcmp(segment, "content", 7) == 0)) {
-                    current.assign(segment, segmentLength);
-                } else {
-                    ArchiveNode *parent = FindFolder(current);
-                    if (!ZARNIK_CHECK(NULL != parent))
-                        return nullptr;
-                    std::string folderPath;
-                    folderPath.reserve(current.size() + 1 + segmentLength);
-                    folderPath.append(current).append(1, '\\').append(segment, segmentLength);
-                    ArchiveNode *folder = FindFolder(folderPath);
-                    if (!folder) {
-                        folder = NewNode();
-                        folder->m_Name.assign(segment, segmentLength);
-                        folder->m_Path = folderPath;
-                        parent->m_Children.push_back(folder);
-                        m_Archive.m_Folders.emplace(folderPath, folder);
-                    }
-                    lastDir = folder;
-                    current.swap(folderPath);
+        std::string current;
+        // The folder at `current` once a step has found or made it; the
+        // paths a segment sets are looked up when a folder goes below.
+        ArchiveNode *currentFolder = nullptr;
+        size_t start = 0;
+        while (start <= last) {
+            const size_t pos = path.find('\\', start);
+            const char *segment = path.data() + start;
+            const size_t segmentLength = pos - start;
+            if (current.empty() ||
+                (segmentLength == 7 && std::memcmp(segment, "content", 7) == 0)) {
+                current.assign(segment, segmentLength);
+                currentFolder = nullptr;
+            } else {
+                ArchiveNode *parent = currentFolder ? currentFolder : FindFolder(current);
+                if (!ZARNIK_CHECK(NULL != parent))
+                    return nullptr;
+                std::string folderPath;
+                folderPath.reserve(current.size() + 1 + segmentLength);
+                folderPath.append(current).append(1, '\\').append(segment, segmentLength);
+                ArchiveNode *folder = FindFolder(folderPath);
+                if (!folder) {
+                    folder = NewNode();
+                    folder->m_Name.assign(segment, segmentLength);
+                    folder->m_Path = folderPath;
+                    parent->m_Children.push_back(folder);
+                    m_Archive.m_Folders.emplace(folderPath, folder);
                 }
-                start = pos + 1;
+                lastDir = folder;
+                currentFolder = folder;
+                current.swap(folderPath);
             }
-            m_LastFolderKey.assign(path, 0, last + 1);
-            m_LastFolder = lastDir;
+            start = pos + 1;
         }
+        m_LastFolderKey.assign(path, 0, last + 1);
+        m_LastFolder = lastDir;
     }
 
     if (!ZARNIK_CHECK(NULL != lastDir))
         return nullptr;
-    file->m_Name.assign(path, last == std::string::npos ? 0 : last + 1, std::string::npos);
-    lastDir->m_Children.push_back(file);
+    return PlaceFile(lastDir, last == std::string::npos ? 0 : last + 1, file);
+}
+
+// Gives `file` the name that starts at `nameStart` of its path and puts it
+// into `folder`.
+ArchiveNode *CZarnikArchive::COpener::PlaceFile(ArchiveNode *folder, size_t nameStart, ArchiveNode *file)
+{
+    const std::string &path = file->m_Path;
+    file->m_Name = std::string(path.data() + nameStart, path.size() - nameStart);
+    folder->m_Children.push_back(file);
     return file;
 }
 
