@@ -115,6 +115,10 @@ void CZarnikArchive::COpener::BuildTree(const std::vector<ArchiveNode *> &files)
     for (ArchiveNode *file : files)
         if (!AddNode(file->m_Path, file))
             Report(OpenReportItem::Kind::NoParent, 0, file->m_Path);
+    // Children came one at a time: what a folder's list grew beyond them is
+    // given back, as the archive keeps them as long as it is open.
+    for (const auto &folder : m_Archive.m_Folders)
+        folder.second->m_Children.shrink_to_fit();
     MarkDuplicates();
 }
 
