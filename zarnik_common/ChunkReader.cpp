@@ -76,7 +76,7 @@ uint32_t CChunkReader::ReadAt(uint32_t position, void *buffer, uint32_t count)
     return count;
 }
 
-void CChunkReader::Read(void *buffer, uint32_t count)
+void CChunkReader::ReadBeyondWindow(void *buffer, uint32_t count)
 {
     const uint32_t available = Remaining();
     const uint32_t take = count < available ? count : available;

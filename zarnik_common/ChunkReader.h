@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 namespace zarnik {
@@ -46,12 +47,24 @@ public:
     bool ChunkCutShort() const { return m_ChunkCut; }
 
     uint32_t ReadU32();
-    void Read(void *buffer, uint32_t count);
+    void Read(void *buffer, uint32_t count)
+    {
+        // Entries are read a few bytes at a time: bytes the window holds are
+        // copied without a call.
+        if (m_Pos >= m_WindowStart && m_WindowLength > 0 &&
+            uint64_t(m_Pos) + count <= uint64_t(m_WindowStart) + m_WindowLength) {
+            std::memcpy(buffer, m_Window.get() + (m_Pos - m_WindowStart), count);
+            m_Pos += count;
+            return;
+        }
+        ReadBeyondWindow(buffer, count);
+    }
     uint32_t Remaining() const { return m_Pos < m_Size ? m_Size - m_Pos : 0; }
     void Skip(uint32_t count);
 
 private:
     CChunkReader(const CFileSource &source, uint32_t base, uint32_t size);
+    void ReadBeyondWindow(void *buffer, uint32_t count);
     // Up to `count` bytes at `position` of this reader's range; the number
     // delivered.
     uint32_t ReadAt(uint32_t position, void *buffer, uint32_t count);

@@ -8,6 +8,7 @@
 #include "PackPath.h"
 #include "PlatformFile.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace zarnik {
@@ -18,6 +19,8 @@ const uint32_t kEntryHeaderSize = 20;
 const char kIndexName[] = "content.vfi";
 // Room for a decoded name, terminator included.
 const uint32_t kMaxNameLength = 260;
+const size_t kFirstNodeBlock = 64;
+const size_t kLargestNodeBlock = 4096;
 
 // A data file's name from the index, to be joined onto the index's folder:
 // one segment here, and one on the system the packs were made for, where
@@ -25,6 +28,22 @@ const uint32_t kMaxNameLength = 260;
 bool IsDataFileName(const std::string &name)
 {
     return IsSafeName(name) && name.find('\\') == std::string::npos;
+}
+
+// A stored name is each byte of it XORed with the entry's key; eight bytes
+// are undone at a time.
+void Unscramble(unsigned char *name, uint32_t length, unsigned char key)
+{
+    const uint64_t keys = key * 0x0101010101010101ull;
+    uint32_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, name + i, 8);
+        word ^= keys;
+        std::memcpy(name + i, &word, 8);
+    }
+    for (; i < length; ++i)
+        name[i] ^= key;
 }
 
 } // namespace
@@ -55,8 +74,14 @@ const CFileSource *CZarnikArchive::DataFileOf(const ArchiveNode &node) const
 
 ArchiveNode *CZarnikArchive::COpener::NewNode()
 {
-    m_Archive.m_Pool.emplace_back();
-    return &m_Archive.m_Pool.back();
+    // Blocks grow from a few nodes, for the small packs, to a size where
+    // their count no longer matters.
+    if (m_BlockUsed == m_BlockSize) {
+        m_BlockSize = m_BlockSize == 0 ? kFirstNodeBlock : std::min(2 * m_BlockSize, kLargestNodeBlock);
+        m_Archive.m_NodeBlocks.push_back(std::make_unique<ArchiveNode[]>(m_BlockSize));
+        m_BlockUsed = 0;
+    }
+    return &m_Archive.m_NodeBlocks.back()[m_BlockUsed++];
 }
 
 int CZarnikArchive::COpener::OpenDataFile(const std::string &path, bool refuseEmpty)
@@ -227,16 +252,13 @@ void CZarnikArchive::COpener::ReadEntries(CChunkReader &chunk, uint32_t keepByte
             continue;
         }
         chunk.Read(stored, nameLength);
-        const unsigned char key = header[0];
-        for (uint32_t i = 0; i < nameLength; ++i)
-            stored[i] ^= key;
+        Unscramble(stored, nameLength, header[0]);
         if (nameLength > 0)
             stored[nameLength - 1] = 0;
 
         ArchiveNode *node = NewNode();
-        node->m_Path.assign(reinterpret_cast<const char *>(stored),
-                            nameLength ? strnlen(reinterpret_cast<const char *>(stored), nameLength)
-                                       : 0);
+        node->m_Path = std::string(reinterpret_cast<const char *>(stored),
+                                   nameLength ? strnlen(reinterpret_cast<const char *>(stored), nameLength) : 0);
         node->m_Offset = LittleEndian32(header + 4);
         node->m_UnpackedSize = LittleEndian32(header + 8);
         node->m_PackedSize = LittleEndian32(header + 12);

@@ -35,6 +35,7 @@ private:
     // Makes the tree of `files`, nodes of the archive's own.
     void BuildTree(const std::vector<ArchiveNode *> &files);
     ArchiveNode *AddNode(const std::string &path, ArchiveNode *file);
+    ArchiveNode *PlaceFile(ArchiveNode *folder, size_t nameStart, ArchiveNode *file);
     ArchiveNode *FindFolder(const std::string &path) const;
     void MarkDuplicates();
 
@@ -44,6 +45,9 @@ private:
     // file path's folder part: runs of files in one folder skip the walk.
     std::string m_LastFolderKey;
     ArchiveNode *m_LastFolder = nullptr;
+    // The size of the archive's last node block, and how many of it are used.
+    size_t m_BlockSize = 0;
+    size_t m_BlockUsed = 0;
 };
 
 } // namespace zarnik

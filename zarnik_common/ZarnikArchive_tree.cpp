@@ -5,22 +5,66 @@
 #include "Check.h"
 
 #include <cstring>
+#include <functional>
 #include <string_view>
-#include <unordered_set>
+#include <vector>
 
 namespace zarnik {
 
 namespace {
 
+// The names of one folder's children, to find a name met twice: open
+// addressing over slots kept from folder to folder, so that a folder of
+// thousands of files costs no allocation per name, and names are compared
+// only where their hashes are equal.
+class CNameSet
+{
+public:
+    // Empties the set for at most `count` names; at most half the slots are
+    // ever used, so that a probe always ends at an empty one.
+    void Reset(size_t count)
+    {
+        size_t size = 32;
+        while (size < 2 * count)
+            size *= 2;
+        m_Slots.assign(size, Slot());
+        m_Mask = size - 1;
+    }
+
+    // Adds `node`'s name; false when a node of that name is in the set already.
+    bool Insert(const ArchiveNode *node)
+    {
+        const std::string &name = node->m_Name;
+        const size_t hash = std::hash<std::string_view>()(name);
+        for (size_t i = hash & m_Mask;; i = (i + 1) & m_Mask) {
+            Slot &slot = m_Slots[i];
+            if (!slot.node) {
+                slot.hash = hash;
+                slot.node = node;
+                return true;
+            }
+            if (slot.hash == hash && slot.node->m_Name == name)
+                return false;
+        }
+    }
+
+private:
+    struct Slot
+    {
+        size_t hash = 0;
+        const ArchiveNode *node = nullptr;
+    };
+    std::vector<Slot> m_Slots;
+    size_t m_Mask = 0;
+};
+
 // Calls `duplicate` for each file child of `folder` whose name an earlier
 // child of it already has, or a folder beside it has, before or after it:
 // both would be written to one place, and which one wins must not depend on
 // the order files happen to be written in. The folder, and the first file of
-// a name, are the ones written. `names` is scratch space, kept from folder
-// to folder for its buckets.
+// a name, are the ones written.
 template <typename Duplicate>
-void FindDuplicateNames(const ArchiveNode *folder, std::unordered_set<std::string_view> &names,
-                        Duplicate duplicate)
+void FindDuplicateNames(const ArchiveNode *folder, CNameSet &names, Duplicate duplicate)
 {
     const std::vector<const ArchiveNode *> &children = folder->m_Children;
     // Small folders, the common case, are compared pair by pair.
@@ -38,15 +82,23 @@ void FindDuplicateNames(const ArchiveNode *folder, std::unordered_set<std::strin
         }
         return;
     }
-    names.clear();
-    names.reserve(children.size());
+    names.Reset(children.size());
     // Folder names are unique among siblings: each folder path is made once.
     for (const ArchiveNode *child : children)
         if (child->IsFolder())
-            names.insert(child->m_Name);
+            names.Insert(child);
     for (const ArchiveNode *child : children)
-        if (!child->IsFolder() && !names.insert(child->m_Name).second)
+        if (!child->IsFolder() && !names.Insert(child))
             duplicate(child);
+}
+
+// Where the last backslash of `path` stands, or npos.
+size_t LastBackslash(const std::string &path)
+{
+    for (size_t i = path.size(); i > 0; --i)
+        if (path[i - 1] == '\\')
+            return i - 1;
+    return std::string::npos;
 }
 
 } // namespace
@@ -63,6 +115,10 @@ void CZarnikArchive::COpener::BuildTree(const std::vector<ArchiveNode *> &files)
     for (ArchiveNode *file : files)
         if (!AddNode(file->m_Path, file))
             Report(OpenReportItem::Kind::NoParent, 0, file->m_Path);
+    // Children came one at a time: what a folder's list grew beyond them is
+    // given back, as the archive keeps them as long as it is open.
+    for (const auto &folder : m_Archive.m_Folders)
+        folder.second->m_Children.shrink_to_fit();
     MarkDuplicates();
 }
 
@@ -70,7 +126,7 @@ void CZarnikArchive::COpener::MarkDuplicates()
 {
     // Folders are few next to files; each is looked at once.
     std::vector<const ArchiveNode *> folders{m_Archive.m_Root};
-    std::unordered_set<std::string_view> names;
+    CNameSet names;
     while (!folders.empty()) {
         const ArchiveNode *folder = folders.back();
         folders.pop_back();
@@ -108,55 +164,68 @@ ArchiveNode *CZarnikArchive::COpener::FindFolder(const std::string &path) const
 // fails and the file is left out: it returns null.
 ArchiveNode *CZarnikArchive::COpener::AddNode(const std::string &path, ArchiveNode *file)
 {
-    const size_t last = path.rfind('\\');
-    ArchiveNode *lastDir = m_Archive.m_Root;
+    // The walk depends only on the folder part and folders are never
+    // removed, so a file in the same folder as the one before it lands where
+    // that one did.
+    const size_t keyLength = m_LastFolderKey.size();
+    if (m_LastFolder && path.size() >= keyLength &&
+        std::memcmp(path.data(), m_LastFolderKey.data(), keyLength) == 0 &&
+        !std::memchr(path.data() + keyLength, '\\', path.size() - keyLength))
+        return PlaceFile(m_LastFolder, keyLength, file);
 
+    const size_t last = LastBackslash(path);
+    ArchiveNode *lastDir = m_Archive.m_Root;
     if (last != std::string::npos) {
-        // The walk depends only on the folder part and folders are never
-        // removed, so a file in the same folder as the one before it lands
-        // where that one did.
-        if (m_LastFolder && m_LastFolderKey.size() == last + 1 &&
-            path.compare(0, last + 1, m_LastFolderKey) == 0) {
-            lastDir = m_LastFolder;
-        } else {
-            std::string current;
-            size_t start = 0;
-            while (start <= last) {
-                const size_t pos = path.find('\\', start);
-                const char *segment = path.data() + start;
-                const size_t segmentLength = pos - start;
-                if (current.empty() ||
-                    (segmentLength == 7 && std::memcmp(segment, "content", 7) == 0)) {
-                    current.assign(segment, segmentLength);
-                } else {
-                    ArchiveNode *parent = FindFolder(current);
-                    if (!ZARNIK_CHECK(NULL != parent))
-                        return nullptr;
-                    std::string folderPath;
-                    folderPath.reserve(current.size() + 1 + segmentLength);
-                    folderPath.append(current).append(1, '\\').append(segment, segmentLength);
-                    ArchiveNode *folder = FindFolder(folderPath);
-                    if (!folder) {
-                        folder = NewNode();
-                        folder->m_Name.assign(segment, segmentLength);
-                        folder->m_Path = folderPath;
-                        parent->m_Children.push_back(folder);
-                        m_Archive.m_Folders.emplace(folderPath, folder);
-                    }
-                    lastDir = folder;
-                    current.swap(folderPath);
+        std::string current;
+        // The folder at `current` once a step has found or made it; the
+        // paths a segment sets are looked up when a folder goes below.
+        ArchiveNode *currentFolder = nullptr;
+        size_t start = 0;
+        while (start <= last) {
+            const size_t pos = path.find('\\', start);
+            const char *segment = path.data() + start;
+            const size_t segmentLength = pos - start;
+            if (current.empty() ||
+                (segmentLength == 7 && std::memcmp(segment, "content", 7) == 0)) {
+                current.assign(segment, segmentLength);
+                currentFolder = nullptr;
+            } else {
+                ArchiveNode *parent = currentFolder ? currentFolder : FindFolder(current);
+                if (!ZARNIK_CHECK(NULL != parent))
+                    return nullptr;
+                std::string folderPath;
+                folderPath.reserve(current.size() + 1 + segmentLength);
+                folderPath.append(current).append(1, '\\').append(segment, segmentLength);
+                ArchiveNode *folder = FindFolder(folderPath);
+                if (!folder) {
+                    folder = NewNode();
+                    folder->m_Name.assign(segment, segmentLength);
+                    folder->m_Path = folderPath;
+                    parent->m_Children.push_back(folder);
+                    m_Archive.m_Folders.emplace(folderPath, folder);
                 }
-                start = pos + 1;
+                lastDir = folder;
+                currentFolder = folder;
+                current.swap(folderPath);
             }
-            m_LastFolderKey.assign(path, 0, last + 1);
-            m_LastFolder = lastDir;
+            start = pos + 1;
         }
+        m_LastFolderKey.assign(path, 0, last + 1);
+        m_LastFolder = lastDir;
     }
 
     if (!ZARNIK_CHECK(NULL != lastDir))
         return nullptr;
-    file->m_Name.assign(path, last == std::string::npos ? 0 : last + 1, std::string::npos);
-    lastDir->m_Children.push_back(file);
+    return PlaceFile(lastDir, last == std::string::npos ? 0 : last + 1, file);
+}
+
+// Gives `file` the name that starts at `nameStart` of its path and puts it
+// into `folder`.
+ArchiveNode *CZarnikArchive::COpener::PlaceFile(ArchiveNode *folder, size_t nameStart, ArchiveNode *file)
+{
+    const std::string &path = file->m_Path;
+    file->m_Name = std::string(path.data() + nameStart, path.size() - nameStart);
+    folder->m_Children.push_back(file);
     return file;
 }
 

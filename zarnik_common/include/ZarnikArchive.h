@@ -11,7 +11,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -198,8 +197,10 @@ private:
     std::vector<std::string> m_DataPaths;
     std::map<std::string, ArchiveNode *> m_Folders;
     ArchiveNode *m_Root = nullptr;
-    // Every node of this archive; a deque keeps their addresses stable.
-    std::deque<ArchiveNode> m_Pool;
+    // Every node of this archive, in blocks that never move, so that their
+    // addresses stay stable; a block holds many nodes, so that a million of
+    // them take a few hundred allocations, not one or more each.
+    std::vector<std::unique_ptr<ArchiveNode[]>> m_NodeBlocks;
     std::vector<const ArchiveNode *> m_Entries;
     bool m_IndexRoute = false;
     std::vector<OpenReportItem> m_OpenReport;
