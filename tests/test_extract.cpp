@@ -80,53 +80,72 @@ struct Fixture
     const ArchiveNode *node(size_t child) { return archive->GetRoot()->m_Children.at(child); }
 };
 
+std::vector<Entry> SmallTree()
+{
+    return {MakeEntry("content\\readme.txt", Text(5000), Storage::Packed),
+            MakeEntry("content\\gfx\\noise.bin", Pattern(3000), Storage::Stored),
+            MakeEntry("content\\gfx\\deep\\more.txt", Text(70000), Storage::Packed),
+            MakeEntry("content\\gfx\\tiny.txt", "x", Storage::Stored),
+            MakeEntry("content\\caf\xE9\\\xC6sir\x80\xFF.txt", "latin-1 names")};
+}
+
+// SmallTree's files as written: Latin-1 names become UTF-8.
+Files SmallTreeFiles(const std::vector<Entry> &entries)
+{
+    return {{"content/readme.txt", entries[0].data}, {"content/gfx/noise.bin", entries[1].data},
+            {"content/gfx/deep/more.txt", entries[2].data}, {"content/gfx/tiny.txt", entries[3].data},
+            {"content/caf\xC3\xA9/\xC3\x86sir\xC2\x80\xC3\xBF.txt", entries[4].data}};
+}
+
 class ExtractRoutes : public ::testing::TestWithParam<bool>
 {
 };
 
 } // namespace
 
-TEST_P(ExtractRoutes, ByteExactInTreeOrderAndNothingExistingTouched)
+TEST_P(ExtractRoutes, AFileTakesTheChosenNameAndNeverReplacesOne)
 {
-    Fixture f(GetParam(), {MakeEntry("content\\readme.txt", Text(5000), Storage::Packed),
-                           MakeEntry("content\\gfx\\noise.bin", Pattern(3000), Storage::Stored),
-                           MakeEntry("content\\gfx\\deep\\more.txt", Text(70000), Storage::Packed),
-                           MakeEntry("content\\gfx\\tiny.txt", "x", Storage::Stored),
-                           MakeEntry("content\\caf\xE9\\\xC6sir\x80\xFF.txt", "latin-1 names")});
-    Recorder single, all, again;
+    Fixture f(GetParam(), SmallTree());
+    Recorder r;
     WriteAll(f.out("mine.txt"), zarnik_pack::ToBytes("keep me"));
-    EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.node(0), To::File(f.out("chosen name.txt")), &single));
-    EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.node(0), To::File(f.out("mine.txt")), &single));
+    EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.node(0), To::File(f.out("chosen name.txt")), &r));
+    EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.node(0), To::File(f.out("mine.txt")), &r));
     EXPECT_EQ(ReadAll(f.out("chosen name.txt")), f.entries[0].data);
     EXPECT_EQ(ReadAll(f.out("mine.txt")), zarnik_pack::ToBytes("keep me"));
-    // Nor is one that appears while ours is being written.
-    single.intruder = f.out("theirs.txt");
-    EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.node(0), To::File(single.intruder), &single));
-    EXPECT_EQ(ReadAll(single.intruder), zarnik_pack::ToBytes("theirs"));
-    EXPECT_EQ(single.files, std::vector<std::string>(3, "content\\readme.txt"));
-    EXPECT_EQ(single.failures, (decltype(single.failures)(2, {"content\\readme.txt", ExtractOutcome::Exists})));
+    // Nor one that appears while ours is being written.
+    r.intruder = f.out("theirs.txt");
+    EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.node(0), To::File(r.intruder), &r));
+    EXPECT_EQ(ReadAll(r.intruder), zarnik_pack::ToBytes("theirs"));
+    EXPECT_EQ(r.files, std::vector<std::string>(3, "content\\readme.txt"));
+    EXPECT_EQ(r.failures, (decltype(r.failures)(2, {"content\\readme.txt", ExtractOutcome::Exists})));
+}
 
-    // One OnExtractFile per file, depth first; Latin-1 names become UTF-8.
-    fs::create_directory(f.out("all"));
-    EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.archive->GetRoot(), To::Folder(f.out("all")), &all));
+TEST_P(ExtractRoutes, ATreeIsWrittenByteExactInPackOrderUnderUtf8Names)
+{
+    Fixture f(GetParam(), SmallTree());
+    Recorder r;
+    EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.archive->GetRoot(), To::Folder(f.out()), &r));
     std::vector<std::string> paths;
     for (const Entry &e : f.entries)
         paths.push_back(e.path);
-    EXPECT_EQ(all.files, paths);
-    EXPECT_TRUE(all.failures.empty());
-    Files expected = {{"content/readme.txt", f.entries[0].data}, {"content/gfx/noise.bin", f.entries[1].data},
-                      {"content/gfx/deep/more.txt", f.entries[2].data}, {"content/gfx/tiny.txt", f.entries[3].data},
-                      {"content/caf\xC3\xA9/\xC3\x86sir\xC2\x80\xC3\xBF.txt", f.entries[4].data}};
-    EXPECT_EQ(FilesBelow(f.out("all")), expected);
+    EXPECT_EQ(r.files, paths);
+    EXPECT_TRUE(r.failures.empty());
+    EXPECT_EQ(FilesBelow(f.out()), SmallTreeFiles(f.entries));
+}
 
-    // A second export adds only what is missing and leaves the rest alone,
-    // a temporary file that a killed run left behind included.
-    fs::remove(f.out("all/content/gfx/deep/more.txt"));
-    WriteAll(f.out("all/content/gfx/deep/more.txt.zarnik-partial"),
+TEST_P(ExtractRoutes, ASecondRunAddsOnlyWhatIsMissing)
+{
+    Fixture f(GetParam(), SmallTree());
+    Recorder first, again;
+    EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.archive->GetRoot(), To::Folder(f.out()), &first));
+    // What stands is left alone, a temporary file a killed run left behind included.
+    Files expected = SmallTreeFiles(f.entries);
+    fs::remove(f.out("content/gfx/deep/more.txt"));
+    WriteAll(f.out("content/gfx/deep/more.txt.zarnik-partial"),
              expected["content/gfx/deep/more.txt.zarnik-partial"] = Pattern(80000));
-    WriteAll(f.out("all/content/gfx/noise.bin"), expected["content/gfx/noise.bin"] = {'n', 'e', 'w'});
-    EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.archive->GetRoot(), To::Folder(f.out("all")), &again));
-    EXPECT_EQ(FilesBelow(f.out("all")), expected);
+    WriteAll(f.out("content/gfx/noise.bin"), expected["content/gfx/noise.bin"] = {'n', 'e', 'w'});
+    EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.archive->GetRoot(), To::Folder(f.out()), &again));
+    EXPECT_EQ(FilesBelow(f.out()), expected);
     EXPECT_EQ(again.failures.size(), f.entries.size() - 1);
 }
 
@@ -371,11 +390,13 @@ TEST(Extract, BigPackedFilesAreDecodedByBlockRangesInParallelWholeOrNotAtAll)
             EXPECT_EQ(streamed, c.outcome) << c.what << " with " << workers;
         }
     }
+}
 
-    // A stop at the big file's first progress report: it stands whole or not
-    // at all, and the report says which. One worker reports on its own
-    // thread, so the stop lands in the middle of the file; with a pool the
-    // report may come only once the file is done.
+TEST(Extract, AStopInABigPackedFileLeavesItWholeOrNotAtAll)
+{
+    // Stopped at its first progress report, and the report says which. One
+    // worker reports on its own thread, so the stop lands in the middle of
+    // the file; with a pool the report may come only once the file is done.
     struct Stopper : Recorder
     {
         std::atomic<bool> stop{false};
