@@ -103,7 +103,6 @@ private:
             o.opened = true;
             // Three workers give the same files and results, in the same order, as one.
             const Outcome serial = Extract(archive, box / "serial", 1);
-            fs::create_directories(dest);
             o.results = Extract(archive, dest, 3).results;
             EXPECT_EQ(o.results, serial.results);
             EXPECT_EQ(FilesBelow(dest), FilesBelow(box / "serial"));
