@@ -22,7 +22,7 @@ const std::string kSmallTree = "a.txt\nx/\n  b.txt\n  y/\n    c.txt\n  d.txt\n";
 
 } // namespace
 
-TEST(ArchiveOpen, SinglePacksGiveTheTreeAndTheEntryFields)
+TEST(ArchiveOpen, ASinglePackGivesTheTreeAndOffsetsFromItsFirstByte)
 {
     TempDir dir;
     std::vector<Entry> entries = SmallSet();
@@ -33,19 +33,25 @@ TEST(ArchiveOpen, SinglePacksGiveTheTreeAndTheEntryFields)
     options.after = {Chunk{3, Bytes(5, 2)}, Chunk{0, {}}};
     std::unique_ptr<const CZarnikArchive> archive;
     ASSERT_TRUE(archive = MustOpen(WriteUpk(dir, entries, "p.upk", options)));
-    const Bytes pack = ReadAll(dir.file("p.upk"));
     EXPECT_EQ(Dump(*archive), kSmallTree);
     const ArchiveNode *b = archive->FindFolder("content\\x")->m_Children[0];
     EXPECT_EQ(b->m_Path, "content\\x\\b.txt");
-    // Offsets count from the pack's first byte.
-    EXPECT_EQ(0, std::memcmp(pack.data() + b->m_Offset, "bravo!", 6));
+    EXPECT_EQ(0, std::memcmp(ReadAll(dir.file("p.upk")).data() + b->m_Offset, "bravo!", 6));
+}
 
-    // Several file tables give one tree in file order.
-    options = {};
+TEST(ArchiveOpen, SeveralFileTablesGiveOneTreeInFileOrder)
+{
+    TempDir dir;
+    testpack::UpkOptions options;
     options.tables = 3;
+    std::unique_ptr<const CZarnikArchive> archive;
     ASSERT_TRUE(archive = MustOpen(WriteUpk(dir, SmallSet(), "three.upk", options)));
     EXPECT_EQ(Dump(*archive), kSmallTree);
+}
 
+TEST(ArchiveOpen, NamesEndAtTheirFirstZeroAndOnesPastAPathAreSkipped)
+{
+    TempDir dir;
     const auto raw = [](const Bytes &name) {
         Entry e = MakeEntry("", "raw");
         e.rawName = name;
@@ -53,7 +59,8 @@ TEST(ArchiveOpen, SinglePacksGiveTheTreeAndTheEntryFields)
     };
     Entry latin = MakeEntry("content\\caf\xE9.txt", "latin");
     latin.nameKey = 0xE9;
-    // Names end at their first 0 byte, Latin-1 kept; one past 260 bytes is skipped, its neighbours kept.
+    // Latin-1 kept; one past 260 bytes skipped, its neighbours kept.
+    std::unique_ptr<const CZarnikArchive> archive;
     ASSERT_TRUE(archive = MustOpen(WriteUpk(dir, {raw({}), raw({'Q'}), // the only byte is the terminator
                                             raw(zarnik_pack::ToBytes("content\\j.txtX")),
                                             raw({'c', 'o', 'n', 't', 'e', 'n', 't', '\\', 'k', 0, 'z', 0}),
@@ -66,9 +73,11 @@ TEST(ArchiveOpen, SinglePacksGiveTheTreeAndTheEntryFields)
                                                "content\\caf\xE9.txt", "content\\" + std::string(251, 'n')}));
 }
 
-TEST(ArchiveOpen, IndexRouteGathersEveryChunkNamingTheDataFileAndNoOther)
+namespace {
+
+// content.vfi naming data0.vfs (SmallSet), data1.vfs, data2.vfs, DATA0.vfs and gone.vfs.
+std::string WriteIndexOfFiveDataFiles(const TempDir &dir)
 {
-    TempDir dir;
     testpack::VfsOptions options;
     const auto chunk = [](uint32_t id, const char *dataName, const char *path) {
         return Chunk{id, zarnik_pack::IndexChunkData(
@@ -83,16 +92,28 @@ TEST(ArchiveOpen, IndexRouteGathersEveryChunkNamingTheDataFileAndNoOther)
                      // A missing data file is missing each time a chunk names it.
                      chunk(8, "gone.vfs", "content\\gone.txt"), chunk(9, "gone.vfs", "content\\gone.txt")};
     options.after[1].data[8 + 9] = 'X'; // the name's last byte reads as 0, whatever it holds
-    const std::string path = WriteVfs(dir, SmallSet(), options);
     WriteAll(dir.file("data1.vfs"), zarnik_pack::ToBytes("d1"));
     WriteAll(dir.file("data2.vfs"), zarnik_pack::ToBytes("d2"));
+    return WriteVfs(dir, SmallSet(), options);
+}
+
+} // namespace
+
+TEST(ArchiveOpen, ADataFileGathersEveryChunkNamingItAndNoOther)
+{
+    TempDir dir;
+    const std::string path = WriteIndexOfFiveDataFiles(dir);
     std::unique_ptr<const CZarnikArchive> archive;
     ASSERT_TRUE(archive = MustOpen(path));
     EXPECT_EQ(Dump(*archive), kSmallTree + "z.txt\n");
     EXPECT_EQ(archive->GetDataFilePath(0), path);
     EXPECT_TRUE(archive->GetOpenReport().empty());
+}
 
-    // The whole index: every chunk whose data file is there, in index order, each from its own data file.
+TEST(ArchiveOpen, TheWholeIndexGivesEveryPresentDataFileInIndexOrder)
+{
+    TempDir dir, out;
+    WriteIndexOfFiveDataFiles(dir);
     std::unique_ptr<const CZarnikArchive> whole;
     ASSERT_TRUE(whole = MustOpen(dir.file("content.vfi")));
     // Windows' file names ignore case: there DATA0.vfs is data0.vfs.
@@ -102,7 +123,7 @@ TEST(ArchiveOpen, IndexRouteGathersEveryChunkNamingTheDataFileAndNoOther)
     const OpenReportItem &first = whole->GetOpenReport()[0];
     EXPECT_TRUE(kWindows || (first.kind == OpenReportItem::Kind::DataFileMissing && first.path == "DATA0.vfs"));
     EXPECT_EQ(whole->GetOpenReport().back().kind, OpenReportItem::Kind::DuplicatePath);
-    TempDir out;
+    // Each entry's bytes come from its own data file.
     EXPECT_EQ(ExtractTo(*whole, whole->GetRoot(), zarnik::ExtractDestination::Folder(out.str()), nullptr),
               zarnik::ExtractEnd::Finished);
     auto files = FilesBelow(out.path());
@@ -113,16 +134,20 @@ TEST(ArchiveOpen, IndexRouteGathersEveryChunkNamingTheDataFileAndNoOther)
                             {"content/x/d.txt", zarnik_pack::ToBytes("delta")},
                             {"content/a.txt", zarnik_pack::ToBytes("alpha")},
                             {"content/z.txt", zarnik_pack::ToBytes("al")}}));
+}
 
-    // Index entries stop when 20 bytes or fewer remain (each tail would read as an empty-named entry).
+TEST(ArchiveOpen, IndexEntriesStopWhen20BytesOrFewerRemain)
+{
+    // Each such tail would read as an empty-named entry.
     for (size_t trailing : {0u, 1u, 19u, 20u, 21u}) {
         TempDir dir;
-        options = {};
+        testpack::VfsOptions options;
         options.trailing = Bytes(trailing, 0);
         if (trailing >= 20) {
             options.trailing[12] = 1;
             options.trailing[16] = static_cast<unsigned char>(trailing - 20);
         }
+        std::unique_ptr<const CZarnikArchive> archive;
         ASSERT_TRUE(archive = MustOpen(WriteVfs(dir, SmallSet(), options))) << trailing;
         EXPECT_EQ(Dump(*archive), kSmallTree + (trailing > 20 ? "\n" : "")) << trailing;
     }

@@ -8,21 +8,29 @@ using namespace testsupport;
 using zarnik::CChunkReader;
 using zarnik::CFileSource;
 
-TEST(ChunkReader, WalksChunksReadsPastTheEndGiveZerosAndSizesAre32Bit)
+namespace {
+
+// Two chunks, then 3 bytes too few for a header.
+Bytes TwoChunks()
 {
-    TempDir dir;
     Bytes file;
     zarnik_pack::AppendChunk(file, 7, {1, 2, 3, 4, 5});
     zarnik_pack::AppendChunk(file, 0x01020304, {});
-    file.insert(file.end(), {9, 8, 7}); // too short for a header
-    WriteAll(dir.file("f.bin"), file);
+    file.insert(file.end(), {9, 8, 7});
+    return file;
+}
 
+} // namespace
+
+TEST(ChunkReader, AChunksReaderCoversExactlyItsChunkAndReadsPastAnEndGiveZeros)
+{
+    TempDir dir;
+    WriteAll(dir.file("f.bin"), TwoChunks());
     CFileSource source;
     ASSERT_TRUE(source.Open(dir.file("f.bin"), true));
     CChunkReader reader(source);
     EXPECT_EQ(reader.NextChunk(), 7u);
     EXPECT_EQ(reader.ReadU32(), 0x04030201u);
-    // A chunk's reader covers exactly its chunk; past its end come zeros.
     CChunkReader sub = reader.ChunkData();
     sub.Skip(4);
     unsigned char buf[8] = {0x77, 0x77};
@@ -32,43 +40,57 @@ TEST(ChunkReader, WalksChunksReadsPastTheEndGiveZerosAndSizesAre32Bit)
     EXPECT_EQ(reader.NextChunk(), 0x01020304u);
     EXPECT_EQ(reader.Remaining(), 3u);
     EXPECT_EQ(reader.NextChunk(), CChunkReader::kNoChunk);
-
-    // Reads past the end give zeros and leave the cursor at the end.
+    // The cursor stays at the end.
     reader.Skip(1);
     EXPECT_EQ(reader.ReadU32(), 0x0708u);
     EXPECT_EQ(reader.Remaining(), 0u);
+}
 
-    // A chunk whose size runs past the end is cut to what is there, and the
-    // walk ends after it.
+TEST(ChunkReader, AChunkRunningPastTheEndIsCutToWhatIsThereAndEndsTheWalk)
+{
+    TempDir dir;
+    Bytes file = TwoChunks();
     file.resize(21);
     zarnik_pack::AppendU32(file, 5);
     zarnik_pack::AppendU32(file, 0xFFFFFFF0u);
     file.insert(file.end(), {1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
     WriteAll(dir.file("cut.bin"), file);
-    ASSERT_TRUE(source.Open(dir.file("cut.bin"), false)); // opened again, by handle
+    WriteAll(dir.file("f.bin"), TwoChunks());
+    // Opened again: the second file's bytes and size are read.
+    CFileSource source;
+    ASSERT_TRUE(source.Open(dir.file("f.bin"), true) && source.Open(dir.file("cut.bin"), false));
     CChunkReader cut(source);
     EXPECT_EQ(cut.NextChunk(), 7u);
     EXPECT_EQ(cut.NextChunk(), 0x01020304u);
     EXPECT_EQ(cut.NextChunk(), 5u);
     EXPECT_TRUE(cut.ChunkCutShort());
-    sub = cut.ChunkData();
+    CChunkReader sub = cut.ChunkData();
+    unsigned char buf[8];
     sub.Read(buf, 8);
     sub.Read(buf, 4);
     EXPECT_TRUE(buf[1] == 10 && buf[2] == 0 && sub.Remaining() == 0);
     EXPECT_EQ(cut.NextChunk(), CChunkReader::kNoChunk);
+}
 
-    // An empty file has no chunk, and nothing to map.
+TEST(ChunkReader, AnEmptyFileHasNoChunkAndIsRefusedWhereAPackIsWanted)
+{
+    TempDir dir;
     WriteAll(dir.file("empty"), {});
+    CFileSource source;
     ASSERT_TRUE(source.Open(dir.file("empty"), false));
     EXPECT_EQ(CChunkReader(source).NextChunk(), CChunkReader::kNoChunk);
     CheckRecorder checks;
     EXPECT_FALSE(source.Open(dir.file("empty"), true));
+}
 
-    // Positions are 32-bit: 4 GiB and more is refused, 4 GiB - 1 is read to
-    // its last byte. Sparse files take no disk space.
+TEST(ChunkReader, PositionsAre32BitTo4GiBLessOne)
+{
+    // Sparse files take no disk space.
+    TempDir dir;
     const std::string path = dir.file("huge.bin");
     WriteAll(path, {'x'});
     fs::resize_file(path, 0x100000000ull);
+    CFileSource source;
     EXPECT_FALSE(source.Open(path, false));
     fs::resize_file(path, 0xFFFFFFFFull);
     ASSERT_TRUE(source.Open(path, false));

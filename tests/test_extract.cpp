@@ -3,11 +3,17 @@
 #include "ArchiveSupport.h"
 #include "BlockDecoder.h"
 #include "PackPath.h"
+#include "PlatformFile.h"
 #include "TestSupport.h"
 
+#include <cerrno>
 #include <csignal>
+#include <functional>
 #include <set>
 #ifndef _WIN32
+#include "PublishSeam_posix.h"
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,15 +32,19 @@ struct Recorder : zarnik::ExtractCallback
 {
     std::vector<std::string> files, written; // announced; names written
     std::vector<std::pair<std::string, ExtractOutcome>> failures;
+    std::vector<ExtractOutcome> outcomes; // every result, in order
+    uint64_t bytes = 0;   // the sum of the progress reports
     std::string intruder; // a file made here as soon as bytes are written
     void OnExtractFile(const std::string &path) override { files.push_back(path); }
-    void OnExtractBytes(uint64_t) override
+    void OnExtractBytes(uint64_t count) override
     {
+        bytes += count;
         if (!intruder.empty() && !fs::exists(intruder))
             WriteAll(intruder, zarnik_pack::ToBytes("theirs"));
     }
     void OnExtractResult(const ArchiveNode &node, ExtractOutcome outcome) override
     {
+        outcomes.push_back(outcome);
         if (outcome != ExtractOutcome::Written)
             failures.emplace_back(node.m_Path, outcome);
         else
@@ -70,96 +80,139 @@ struct Fixture
     const ArchiveNode *node(size_t child) { return archive->GetRoot()->m_Children.at(child); }
 };
 
+std::vector<Entry> SmallTree()
+{
+    return {MakeEntry("content\\readme.txt", Text(5000), Storage::Packed),
+            MakeEntry("content\\gfx\\noise.bin", Pattern(3000), Storage::Stored),
+            MakeEntry("content\\gfx\\deep\\more.txt", Text(70000), Storage::Packed),
+            MakeEntry("content\\gfx\\tiny.txt", "x", Storage::Stored),
+            MakeEntry("content\\caf\xE9\\\xC6sir\x80\xFF.txt", "latin-1 names")};
+}
+
+// SmallTree's files as written: Latin-1 names become UTF-8.
+Files SmallTreeFiles(const std::vector<Entry> &entries)
+{
+    return {{"content/readme.txt", entries[0].data}, {"content/gfx/noise.bin", entries[1].data},
+            {"content/gfx/deep/more.txt", entries[2].data}, {"content/gfx/tiny.txt", entries[3].data},
+            {"content/caf\xC3\xA9/\xC3\x86sir\xC2\x80\xC3\xBF.txt", entries[4].data}};
+}
+
 class ExtractRoutes : public ::testing::TestWithParam<bool>
 {
 };
 
 } // namespace
 
-TEST_P(ExtractRoutes, ByteExactInTreeOrderAndNothingExistingTouched)
+TEST_P(ExtractRoutes, AFileTakesTheChosenNameAndNeverReplacesOne)
 {
-    Fixture f(GetParam(), {MakeEntry("content\\readme.txt", Text(5000), Storage::Packed),
-                           MakeEntry("content\\gfx\\noise.bin", Pattern(3000), Storage::Stored),
-                           MakeEntry("content\\gfx\\deep\\more.txt", Text(70000), Storage::Packed),
-                           MakeEntry("content\\gfx\\tiny.txt", "x", Storage::Stored),
-                           MakeEntry("content\\caf\xE9\\\xC6sir\x80\xFF.txt", "latin-1 names")});
-    Recorder single, all, again;
+    Fixture f(GetParam(), SmallTree());
+    Recorder r;
     WriteAll(f.out("mine.txt"), zarnik_pack::ToBytes("keep me"));
-    EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.node(0), To::File(f.out("chosen name.txt")), &single));
-    EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.node(0), To::File(f.out("mine.txt")), &single));
+    EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.node(0), To::File(f.out("chosen name.txt")), &r));
+    EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.node(0), To::File(f.out("mine.txt")), &r));
     EXPECT_EQ(ReadAll(f.out("chosen name.txt")), f.entries[0].data);
     EXPECT_EQ(ReadAll(f.out("mine.txt")), zarnik_pack::ToBytes("keep me"));
-    // Nor is one that appears while ours is being written.
-    single.intruder = f.out("theirs.txt");
-    EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.node(0), To::File(single.intruder), &single));
-    EXPECT_EQ(ReadAll(single.intruder), zarnik_pack::ToBytes("theirs"));
-    EXPECT_EQ(single.files, std::vector<std::string>(3, "content\\readme.txt"));
-    EXPECT_EQ(single.failures, (decltype(single.failures)(2, {"content\\readme.txt", ExtractOutcome::Exists})));
+    // Nor one that appears while ours is being written.
+    r.intruder = f.out("theirs.txt");
+    EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.node(0), To::File(r.intruder), &r));
+    EXPECT_EQ(ReadAll(r.intruder), zarnik_pack::ToBytes("theirs"));
+    EXPECT_EQ(r.files, std::vector<std::string>(3, "content\\readme.txt"));
+    EXPECT_EQ(r.failures, (decltype(r.failures)(2, {"content\\readme.txt", ExtractOutcome::Exists})));
+}
 
-    // One OnExtractFile per file, depth first; Latin-1 names become UTF-8.
-    fs::create_directory(f.out("all"));
-    EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.archive->GetRoot(), To::Folder(f.out("all")), &all));
+TEST_P(ExtractRoutes, ATreeIsWrittenByteExactInPackOrderUnderUtf8Names)
+{
+    Fixture f(GetParam(), SmallTree());
+    Recorder r;
+    EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.archive->GetRoot(), To::Folder(f.out()), &r));
     std::vector<std::string> paths;
     for (const Entry &e : f.entries)
         paths.push_back(e.path);
-    EXPECT_EQ(all.files, paths);
-    EXPECT_TRUE(all.failures.empty());
-    Files expected = {{"content/readme.txt", f.entries[0].data}, {"content/gfx/noise.bin", f.entries[1].data},
-                      {"content/gfx/deep/more.txt", f.entries[2].data}, {"content/gfx/tiny.txt", f.entries[3].data},
-                      {"content/caf\xC3\xA9/\xC3\x86sir\xC2\x80\xC3\xBF.txt", f.entries[4].data}};
-    EXPECT_EQ(FilesBelow(f.out("all")), expected);
+    EXPECT_EQ(r.files, paths);
+    EXPECT_TRUE(r.failures.empty());
+    EXPECT_EQ(FilesBelow(f.out()), SmallTreeFiles(f.entries));
+}
 
-    // A second export adds only what is missing and leaves the rest alone,
-    // a temporary file that a killed run left behind included.
-    fs::remove(f.out("all/content/gfx/deep/more.txt"));
-    WriteAll(f.out("all/content/gfx/deep/more.txt.zarnik-partial"),
+TEST_P(ExtractRoutes, ASecondRunAddsOnlyWhatIsMissing)
+{
+    Fixture f(GetParam(), SmallTree());
+    Recorder first, again;
+    EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.archive->GetRoot(), To::Folder(f.out()), &first));
+    // What stands is left alone, a temporary file a killed run left behind included.
+    Files expected = SmallTreeFiles(f.entries);
+    fs::remove(f.out("content/gfx/deep/more.txt"));
+    WriteAll(f.out("content/gfx/deep/more.txt.zarnik-partial"),
              expected["content/gfx/deep/more.txt.zarnik-partial"] = Pattern(80000));
-    WriteAll(f.out("all/content/gfx/noise.bin"), expected["content/gfx/noise.bin"] = {'n', 'e', 'w'});
-    EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.archive->GetRoot(), To::Folder(f.out("all")), &again));
-    EXPECT_EQ(FilesBelow(f.out("all")), expected);
+    WriteAll(f.out("content/gfx/noise.bin"), expected["content/gfx/noise.bin"] = {'n', 'e', 'w'});
+    EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.archive->GetRoot(), To::Folder(f.out()), &again));
+    EXPECT_EQ(FilesBelow(f.out()), expected);
     EXPECT_EQ(again.failures.size(), f.entries.size() - 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothRoutes, ExtractRoutes, ::testing::Values(false, true),
                          [](const auto &info) { return info.param ? "Index" : "SinglePack"; });
 
-TEST(Extract, StopsKillsAndFailedWritesLeaveNoShortFileAndARerunCompletes)
+namespace {
+
+// Several write steps each, so that a stop is seen inside the file.
+std::vector<Entry> LongFiles()
 {
-    // Several write steps each, so a stop is seen inside the file.
-    Fixture f(false, {MakeEntry("content\\stored.bin", Pattern(20 << 20), Storage::Stored),
-                      MakeEntry("content\\packed.txt", Text(20 << 20), Storage::Packed),
-                      MakeEntry("content\\after.txt", "after")});
-    // Stops (or dies) at `at`'s first bytes; with several workers, as `at` is announced.
-    struct Interrupt : Recorder
+    return {MakeEntry("content\\stored.bin", Pattern(20 << 20), Storage::Stored),
+            MakeEntry("content\\packed.txt", Text(20 << 20), Storage::Packed), MakeEntry("content\\after.txt", "after")};
+}
+
+// Stops (or dies) at `at`'s first bytes; with several workers, as `at` is announced.
+struct Interrupt : Recorder
+{
+    std::string at;
+    bool kill = false;
+    bool onAnnounce = false;
+    std::atomic<bool> stop{false};
+    void OnExtractFile(const std::string &path) override
     {
-        std::string at;
-        bool kill = false;
-        bool onAnnounce = false;
-        std::atomic<bool> stop{false};
-        void OnExtractFile(const std::string &path) override
-        {
-            Recorder::OnExtractFile(path);
-            if (onAnnounce && path == at)
-                stop = true;
-        }
-        void OnExtractBytes(uint64_t) override
-        {
-            if (std::find(files.begin(), files.end(), at) == files.end())
-                return;
-#ifndef _WIN32
-            if (kill)
-                raise(SIGKILL);
-#endif
+        Recorder::OnExtractFile(path);
+        if (onAnnounce && path == at)
             stop = true;
-        }
-    };
-    const auto names = [&] {
-        std::set<std::string> found;
-        for (const auto &e : fs::recursive_directory_iterator(f.out()))
-            found.insert(e.path().filename().string());
-        return found;
-    };
-    // What stands is exactly what was reported written; only one worker begins `at`.
+    }
+    void OnExtractBytes(uint64_t) override
+    {
+        if (std::find(files.begin(), files.end(), at) == files.end())
+            return;
+#ifndef _WIN32
+        if (kill)
+            raise(SIGKILL);
+#endif
+        stop = true;
+    }
+};
+
+std::set<std::string> NamesBelow(const std::string &dir)
+{
+    std::set<std::string> found;
+    for (const auto &e : fs::recursive_directory_iterator(dir))
+        found.insert(e.path().filename().string());
+    return found;
+}
+
+#ifndef _WIN32
+// `body` run in a child process: its exit status, or minus the signal that ended it.
+int InChild(const std::function<int()> &body)
+{
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(body());
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+}
+#endif
+
+} // namespace
+
+TEST(Extract, AStopLeavesExactlyWhatWasReportedWritten)
+{
+    Fixture f(false, LongFiles());
+    // Only one worker begins `at`, and with a pool it is stopped before it is begun.
     for (const unsigned workers : {1u, 3u}) {
         for (const std::string at : {"content\\stored.bin", "content\\packed.txt"}) {
             Interrupt stopper;
@@ -172,7 +225,7 @@ TEST(Extract, StopsKillsAndFailedWritesLeaveNoShortFileAndARerunCompletes)
                       ExtractTo(*f.archive, f.archive->GetRoot(), To::Folder(f.out()), &stopper, settings));
             std::set<std::string> expected(stopper.written.begin(), stopper.written.end());
             expected.insert("content");
-            EXPECT_EQ(names(), expected) << at << " with " << workers;
+            EXPECT_EQ(NamesBelow(f.out()), expected) << at << " with " << workers;
             EXPECT_EQ(expected.count(at.substr(at.rfind('\\') + 1)), 0u);
             std::set<std::string> stopped;
             for (const auto &failure : stopper.failures) {
@@ -183,46 +236,45 @@ TEST(Extract, StopsKillsAndFailedWritesLeaveNoShortFileAndARerunCompletes)
             fs::remove_all(f.out("content"));
         }
     }
+}
 
-    // Killed while writing: the file never stands short under its name.
-    SKIP_ON_WINDOWS("fork, SIGKILL and RLIMIT_FSIZE");
+TEST(Extract, AKilledRunLeavesNoShortFileAndARerunCompletes)
+{
+    SKIP_ON_WINDOWS("fork and SIGKILL");
 #ifndef _WIN32
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        Interrupt killer;
-        killer.at = "content\\packed.txt";
-        killer.kill = true;
-        zarnik::ExtractSettings oneWorker;
-        oneWorker.workers = 1;
-        ExtractTo(*f.archive, f.archive->GetRoot(), To::Folder(f.out()), &killer, oneWorker);
-        _exit(0);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFSIGNALED(status));
-    EXPECT_EQ(names(), (std::set<std::string>{"content", "stored.bin", "packed.txt.zarnik-partial"}));
+    Fixture f(false, LongFiles());
+    ASSERT_EQ(-SIGKILL, InChild([&] {
+                  Interrupt killer;
+                  killer.at = "content\\packed.txt";
+                  killer.kill = true;
+                  zarnik::ExtractSettings oneWorker;
+                  oneWorker.workers = 1;
+                  ExtractTo(*f.archive, f.archive->GetRoot(), To::Folder(f.out()), &killer, oneWorker);
+                  return 0;
+              }));
+    EXPECT_EQ(NamesBelow(f.out()), (std::set<std::string>{"content", "stored.bin", "packed.txt.zarnik-partial"}));
     Recorder rerun;
     EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.archive->GetRoot(), To::Folder(f.out()), &rerun));
     EXPECT_EQ(rerun.failures, (decltype(rerun.failures){{"content\\stored.bin", ExtractOutcome::Exists}}));
     for (const Entry &e : f.entries)
         EXPECT_EQ(ReadAll(f.out(zarnik::WithSlashes(e.path))), e.data) << e.path;
+#endif
+}
 
-    // A write that fails (past the file-size limit, which holds for the
-    // whole process: tried in a child) leaves no partial file either.
-    fs::remove_all(f.out("content"));
-    const pid_t limited = fork();
-    ASSERT_GE(limited, 0);
-    if (limited == 0) {
-        struct rlimit limit = {64 * 1024, 64 * 1024};
-        setrlimit(RLIMIT_FSIZE, &limit);
-        Recorder r;
-        ExtractTo(*f.archive, f.archive->GetRoot(), To::Folder(f.out()), &r);
-        _exit(r.failures == decltype(r.failures){{"content\\stored.bin", ExtractOutcome::WriteFailed},
-                                                 {"content\\packed.txt", ExtractOutcome::WriteFailed}} ? 0 : 3);
-    }
-    waitpid(limited, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+TEST(Extract, AFailedWriteLeavesNoPartialFile)
+{
+    SKIP_ON_WINDOWS("fork and RLIMIT_FSIZE");
+#ifndef _WIN32
+    // The file-size limit holds for the whole process: tried in a child.
+    Fixture f(false, LongFiles());
+    EXPECT_EQ(0, InChild([&] {
+                  struct rlimit limit = {64 * 1024, 64 * 1024};
+                  setrlimit(RLIMIT_FSIZE, &limit);
+                  Recorder r;
+                  ExtractTo(*f.archive, f.archive->GetRoot(), To::Folder(f.out()), &r);
+                  return r.failures == decltype(r.failures){{"content\\stored.bin", ExtractOutcome::WriteFailed},
+                                                            {"content\\packed.txt", ExtractOutcome::WriteFailed}} ? 0 : 3;
+              }));
     EXPECT_EQ(FilesBelow(f.out()), (Files{{"content/after.txt", zarnik_pack::ToBytes("after")}}));
 #endif
 }
@@ -325,9 +377,11 @@ TEST(Extract, BigPackedFilesAreDecodedByBlockRangesInParallelWholeOrNotAtAll)
             settings.workers = workers;
             EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.archive->GetRoot(), To::Folder(f.out()), &r, settings));
             Files expected{{"content/small1.txt", f.entries[0].data}, {"content/small2.txt", f.entries[2].data}};
-            if (c.outcome == ExtractOutcome::Written)
+            if (c.outcome == ExtractOutcome::Written) {
                 expected["content/big.txt"] = big;
-            else
+                // Every byte written is told once, whichever worker wrote it.
+                EXPECT_EQ(r.bytes, f.entries[0].data.size() + big.size() + f.entries[2].data.size()) << workers;
+            } else
                 EXPECT_EQ(r.failures, (decltype(r.failures){{"content\\big.txt", c.outcome}})) << c.what;
             EXPECT_EQ(FilesBelow(f.out()), expected) << c.what << " with " << workers;
             // `test` and `cat` read the same way and say the same.
@@ -336,11 +390,13 @@ TEST(Extract, BigPackedFilesAreDecodedByBlockRangesInParallelWholeOrNotAtAll)
             EXPECT_EQ(streamed, c.outcome) << c.what << " with " << workers;
         }
     }
+}
 
-    // A stop at the big file's first progress report: it stands whole or not
-    // at all, and the report says which. One worker reports on its own
-    // thread, so the stop lands in the middle of the file; with a pool the
-    // report may come only once the file is done.
+TEST(Extract, AStopInABigPackedFileLeavesItWholeOrNotAtAll)
+{
+    // Stopped at its first progress report, and the report says which. One
+    // worker reports on its own thread, so the stop lands in the middle of
+    // the file; with a pool the report may come only once the file is done.
     struct Stopper : Recorder
     {
         std::atomic<bool> stop{false};
@@ -366,4 +422,80 @@ TEST(Extract, BigPackedFilesAreDecodedByBlockRangesInParallelWholeOrNotAtAll)
             EXPECT_EQ(files, (Files{{"content/big.txt", f.entries[0].data}}));
         }
     }
+}
+
+TEST(Extract, AFullDiskBeginsNoFileAfterIt)
+{
+    SKIP_ON_WINDOWS("mount namespaces");
+#ifndef _WIN32
+    // While one worker copies the big file, the other fills a 64 KiB disk
+    // mounted below: the files queued behind must not be begun.
+    std::vector<Entry> entries{MakeEntry("content\\big.bin", Pattern(32 << 20), Storage::Stored),
+                               MakeEntry("content\\small\\fills.bin", Pattern(256 << 10), Storage::Stored)};
+    for (int i = 0; i < 12; ++i)
+        entries.push_back(MakeEntry("content\\small\\" + std::to_string(i), "x"));
+    Fixture f(false, entries);
+    const std::string small = f.out("content/small");
+    fs::create_directories(small);
+    const unsigned workers = 2;
+    const int status = InChild([&] {
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0)
+            return 2;
+        Recorder r;
+        zarnik::ExtractSettings settings;
+        settings.workers = workers;
+        const zarnik::ExtractEnd end = ExtractTo(*f.archive, f.archive->GetRoot(), To::Folder(f.out()), &r, settings);
+        const auto full = std::find(r.outcomes.begin(), r.outcomes.end(), ExtractOutcome::DiskFull);
+        // Only files in the other workers' hands when the disk filled may have results after it.
+        const bool ok = end == zarnik::ExtractEnd::DiskFull && full != r.outcomes.end() &&
+                        r.outcomes.end() - full - 1 <= static_cast<long>(workers) - 1;
+        return ok ? 0 : 10 + static_cast<int>(r.outcomes.end() - full);
+    });
+    if (status == 2)
+        GTEST_SKIP() << "no mount namespace for a small disk";
+    EXPECT_EQ(status, 0) << "results from the full disk on: " << status - 10;
+#endif
+}
+
+#ifndef _WIN32
+namespace {
+// renameat2 as a file system without RENAME_NOREPLACE answers it.
+int NoReplaceUnsupported(int, const char *, int, const char *, unsigned)
+{
+    errno = EINVAL;
+    return -1;
+}
+} // namespace
+#endif
+
+TEST(Publish, AWholeFileTakesItsNameNeverReplacingAnythingAndItsTemporaryNameGoes)
+{
+    SKIP_ON_WINDOWS("renameat2");
+#ifndef _WIN32
+    for (const zarnik::RenameNoReplaceCall call : {zarnik::RenameNoReplaceCall(nullptr), &NoReplaceUnsupported}) {
+        const char *how = call ? "by link and unlink" : "by rename";
+        for (const bool taken : {false, true}) {
+            TempDir dir;
+            if (taken)
+                WriteAll(dir.file("name"), zarnik_pack::ToBytes("theirs"));
+            const zarnik::RenameNoReplaceCall previous = zarnik::SetRenameNoReplaceCall(call);
+            zarnik::PlatformDirectory *folder = zarnik::PlatformOpenDirectory(dir.str());
+            std::string temporary;
+            zarnik::PlatformFile *file = zarnik::PlatformCreateTemporary(folder, "name", &temporary);
+            EXPECT_TRUE(zarnik::PlatformWriteAll(file, "ours", 4) && zarnik::PlatformCloseWritten(file)) << how;
+            const bool published = zarnik::PlatformPublish(folder, temporary, "name");
+            const zarnik::PlatformError error = zarnik::PlatformLastError();
+            zarnik::PlatformCloseDirectory(folder);
+            zarnik::SetRenameNoReplaceCall(previous);
+            EXPECT_EQ(published, !taken) << how;
+            Files expected{{"name", zarnik_pack::ToBytes(taken ? "theirs" : "ours")}};
+            if (taken) {
+                EXPECT_EQ(error, zarnik::PlatformError::Exists) << how;
+                expected[temporary] = zarnik_pack::ToBytes("ours"); // the caller's to remove
+            }
+            EXPECT_EQ(FilesBelow(dir.path()), expected) << how;
+        }
+    }
+#endif
 }

@@ -29,6 +29,15 @@ bool Mounted(const fs::path &dir)
     return false;
 }
 
+// Whether `dir` was left mounted; it is not, afterwards.
+bool LeftMounted(const fs::path &dir)
+{
+    if (!Mounted(dir))
+        return false;
+    std::system(("fusermount3 -u -z " + dir.string()).c_str());
+    return true;
+}
+
 // Starts the tool with `args`, standard error into `err`; `path` replaces PATH when set.
 pid_t Start(const std::vector<std::string> &args, const std::string &err, const char *path = nullptr)
 {
@@ -83,8 +92,7 @@ public:
     {
         if (m_Pid > 0)
             Stop();
-        if (Mounted(dir))
-            std::system(("fusermount3 -u -z " + dir.string()).c_str());
+        LeftMounted(dir);
     }
     // SIGTERM; the exit status.
     int Stop()
@@ -274,9 +282,7 @@ TEST(Mount, BackgroundMountIsReadyOnReturnAndUnmountEndsIt)
     ASSERT_EQ(Wait(Start({"mount", pack, dir.string()}, work.file("err"))), 0) << Text(work.file("err"));
     EXPECT_EQ(Text((dir / "content" / "a.txt").string()), "first");
     EXPECT_EQ(Wait(Start({"unmount", dir.string()}, work.file("err"))), 0) << Text(work.file("err"));
-    EXPECT_FALSE(Mounted(dir));
-    if (Mounted(dir))
-        std::system(("fusermount3 -u -z " + dir.string()).c_str());
+    EXPECT_FALSE(LeftMounted(dir));
 }
 
 TEST(Mount, RefusesWithOneLineAndMountsNothing)
@@ -298,9 +304,7 @@ TEST(Mount, RefusesWithOneLineAndMountsNothing)
         const std::string err = Text(work.file("err"));
         EXPECT_NE(err.find(c.says), std::string::npos) << err;
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
-        EXPECT_FALSE(Mounted(c.dir));
-        if (Mounted(c.dir)) // not left standing when the refusal fails
-            std::system(("fusermount3 -u -z " + c.dir).c_str());
+        EXPECT_FALSE(LeftMounted(c.dir));
     }
     EXPECT_EQ(Wait(Start({"unmount", work.file("empty")}, work.file("err"))), 2);
 }

@@ -14,22 +14,6 @@ using testpack::Chunk;
 
 namespace {
 
-// Whether `text` is whole UTF-8 sequences only (no sequence cut short).
-bool WholeSequences(const std::string &text)
-{
-    for (size_t i = 0; i < text.size();) {
-        const unsigned char lead = static_cast<unsigned char>(text[i]);
-        const size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
-        if (length == 0 || i + length > text.size())
-            return false;
-        for (size_t k = 1; k < length; ++k)
-            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
-                return false;
-        i += length;
-    }
-    return true;
-}
-
 struct Results : zarnik::ExtractCallback
 {
     std::vector<std::pair<std::string, ExtractOutcome>> failed;
@@ -76,7 +60,7 @@ TEST(Names, TemporaryNameFitsANameAndCutsNoCharacter)
         for (int attempt : {1, 2, 1000}) {
             const std::string temporary = zarnik::TemporaryName(name, attempt);
             EXPECT_LE(temporary.size(), 255u) << name.size();
-            EXPECT_TRUE(WholeSequences(temporary)) << name.size();
+            EXPECT_EQ(zarnik::Printable(temporary), temporary) << name.size(); // no sequence cut short
             const std::string suffix = std::string(".zarnik-partial") + (attempt > 1 ? "-" + std::to_string(attempt) : "");
             ASSERT_GE(temporary.size(), suffix.size());
             EXPECT_EQ(temporary.substr(temporary.size() - suffix.size()), suffix);
@@ -130,6 +114,27 @@ TEST(Names, DeviceNamesAreUnsafeOnWindowsOnly)
         zarnik::PlatformCloseWritten(file);
     }
     zarnik::PlatformCloseDirectory(out);
+}
+
+TEST(Names, WhatReachesATerminalCannotSteerIt)
+{
+    const std::string backslash = kWindows ? "\\" : "\\\\";
+    const std::pair<std::string, std::string> printable[] = {
+        {"caf\xC3\xA9 \xE6\x97\xA5 \xF0\x9F\x98\x80 \xC2\xA0", "caf\xC3\xA9 \xE6\x97\xA5 \xF0\x9F\x98\x80 \xC2\xA0"},
+        {"a\nb\rc\td\\e", "a\\nb\\rc\\td" + backslash + "e"},
+        {"\x1b[2J\x07\x7f", "\\x1b[2J\\x07\\x7f"},
+        // U+0080..U+009F, the C1 controls, by their Latin-1 code.
+        {"\xC2\x80\xC2\x9B\xC2\x9F", "\\x80\\x9b\\x9f"},
+        // No UTF-8: overlong forms, surrogates, past U+10FFFF, lone or cut sequences: each byte.
+        {"\xC0\xAF\xC1\xBF", "\\xc0\\xaf\\xc1\\xbf"},
+        {"\xE0\x80\xAF\xF0\x80\x80\xAF", "\\xe0\\x80\\xaf\\xf0\\x80\\x80\\xaf"},
+        {"\xED\xA0\x80\xF4\x90\x80\x80\xF5\x80\x80\x80", "\\xed\\xa0\\x80\\xf4\\x90\\x80\\x80\\xf5\\x80\\x80\\x80"},
+        {"\x80\xBF\xE6\x97", "\\x80\\xbf\\xe6\\x97"},
+    };
+    for (const auto &[text, shown] : printable)
+        EXPECT_EQ(zarnik::Printable(text), shown) << shown;
+    // A pack's Latin-1 path: '/' between folders, U+0085 a control like any other.
+    EXPECT_EQ(zarnik::ShownPath("content\\caf\xE9\x85\n"), "content/caf\xC3\xA9\\x85\\n");
 }
 
 TEST(Routes, TheFileOwnNameChoosesTheRoute)

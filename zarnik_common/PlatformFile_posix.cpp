@@ -2,7 +2,9 @@
 #include "PlatformFile.h"
 #include "PackPath.h"
 #include "PlatformCommon.h"
+#include "PublishSeam_posix.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -204,13 +206,30 @@ PlatformFile *PlatformCreateTemporary(PlatformDirectory *directory, const std::s
     return FailWith<PlatformFile *>(PlatformError::Exists, nullptr);
 }
 
+namespace {
+
+int SystemRenameNoReplace(int fromDir, const char *from, int toDir, const char *to, unsigned flags)
+{
+    return ::renameat2(fromDir, from, toDir, to, flags);
+}
+
+std::atomic<RenameNoReplaceCall> g_RenameNoReplace{nullptr};
+
+} // namespace
+
+RenameNoReplaceCall SetRenameNoReplaceCall(RenameNoReplaceCall call)
+{
+    return g_RenameNoReplace.exchange(call);
+}
+
 bool PlatformPublish(PlatformDirectory *directory, const std::string &tempName,
                      const std::string &name)
 {
     if (!directory)
         return FailWith(PlatformError::Other, false);
-    if (::renameat2(directory->fd, tempName.c_str(), directory->fd, name.c_str(),
-                    RENAME_NOREPLACE) == 0)
+    const RenameNoReplaceCall seam = g_RenameNoReplace.load();
+    const RenameNoReplaceCall rename = seam ? seam : SystemRenameNoReplace;
+    if (rename(directory->fd, tempName.c_str(), directory->fd, name.c_str(), RENAME_NOREPLACE) == 0)
         return true;
     if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
         return Fail(false);
