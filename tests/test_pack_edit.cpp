@@ -10,6 +10,7 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -265,15 +266,25 @@ TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
     const Sources s(dir);
     const Bytes original = ReadAll(pack);
     const Files beside = FilesBelow(dir.path());
-    auto save = [&](const std::atomic<bool> *stop, std::function<void(uint64_t, uint64_t)> progress = {}) {
+    // `at` is called at every point of the save a kill may hit: each
+    // progress report (writing and reading back), before the backup is
+    // made and just before the new pack takes the original's place.
+    auto save = [&](const std::atomic<bool> *stop, std::function<void()> at = {}) {
         std::unique_ptr<const zarnik::CZarnikArchive> archive = MustOpen(pack);
         PackEdit edit(*archive, pack, false);
         EXPECT_TRUE(edit.Add("content\\x\\n.bin", s.noise, true));
         zarnik_pack::SaveOptions options;
         options.backup = true;
-        options.releasePack = [&archive] { archive.reset(); };
+        options.releasePack = [&archive, at] {
+            archive.reset();
+            if (at)
+                at();
+        };
         options.stop = stop;
-        options.progress = std::move(progress);
+        if (at) {
+            options.progress = [at](uint64_t, uint64_t) { at(); };
+            options.stage = [at](zarnik_pack::SaveStage) { at(); };
+        }
         return edit.Save(options);
     };
 
@@ -295,13 +306,16 @@ TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
     }
 
 #ifndef _WIN32
-    // Killed at every fourth progress report: the original stands as it was.
-    for (int killAt = 1; killAt < 40; killAt += 4) {
+    // Killed at each point in turn: PACK is the original or the whole new
+    // pack, never neither, and a re-run (at the end) succeeds.
+    const size_t newCount = kEntries.size() + 1;
+    bool backupPending = false;
+    for (int killAt = 1;; ++killAt) {
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
             int calls = 0;
-            save(nullptr, [&](uint64_t, uint64_t) {
+            save(nullptr, [&] {
                 if (++calls == killAt)
                     raise(SIGKILL);
             });
@@ -309,17 +323,31 @@ TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
         }
         int status = 0;
         waitpid(child, &status, 0);
-        if (!WIFSIGNALED(status)) {
-            // Saved before the kill point: every point was tried.
-            WriteAll(pack, original);
-            fs::remove(fs::u8path(pack + ".bak"));
+        const bool killed = WIFSIGNALED(status);
+        const Files left = FilesBelow(dir.path());
+        if (ReadAll(pack) != original) {
+            EXPECT_EQ(Listing(pack).size(), newCount) << killAt;
+            EXPECT_TRUE(std::any_of(left.begin(), left.end(), [&](const auto &f) { return f.second == original; }))
+                << "killed at " << killAt << ": the old pack was not kept";
+        }
+        if (!killed) {
+            // The last point was after the backup and before the rename.
+            EXPECT_TRUE(backupPending) << killAt;
             break;
         }
-        EXPECT_EQ(ReadAll(pack), original) << killAt;
+        backupPending = std::any_of(left.begin(), left.end(), [](const auto &f) {
+            return f.first.find(".bak.zarnik-partial") != std::string::npos;
+        });
+        WriteAll(pack, original);
+        for (const auto &entry : fs::directory_iterator(dir.path()))
+            if (entry.path().filename().string().find("zarnik-partial") != std::string::npos ||
+                entry.path().extension() == ".bak")
+                fs::remove(entry.path());
     }
     for (const auto &entry : fs::directory_iterator(dir.path()))
-        if (entry.path().filename().string().find("zarnik-partial") != std::string::npos)
+        if (entry.path().extension() == ".bak")
             fs::remove(entry.path());
+    WriteAll(pack, original);
 
     // A full disk and a read-only folder, each in a child process.
     const auto inChild = [&](const std::function<bool()> &setUp) {
@@ -344,13 +372,36 @@ TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
     });
     EXPECT_NE(readOnly, 3) << "a read-only folder was not reported";
     EXPECT_EQ(FilesBelow(dir.path()), beside);
-#endif
 
+#else
+    const size_t newCount = kEntries.size() + 1;
+#endif
     const zarnik_pack::SaveOutcome saved = save(nullptr);
     ASSERT_EQ(saved.problem, EditProblem::None) << saved.reason;
     EXPECT_EQ(ReadAll(pack + ".bak"), original);
-    EXPECT_EQ(Listing(pack).size(), kEntries.size() + 1);
+    EXPECT_EQ(Listing(pack).size(), newCount);
     EXPECT_EQ(FilesBelow(dir.path()).size(), beside.size() + 1);
     // The backup is never written over.
     EXPECT_EQ(save(nullptr).problem, EditProblem::Refused);
 }
+
+#ifndef _WIN32
+// In place, the new pack keeps the permission bits of the old one, whatever the umask says.
+TEST(PackEdit, InPlaceTheNewPackKeepsThePacksPermissions)
+{
+    const mode_t mask = umask(0);
+    for (const fs::perms mode : {fs::perms(0640), fs::perms(0600), fs::perms(0444)}) {
+        TempDir dir;
+        const std::string pack = WritePack(dir, 0);
+        fs::permissions(fs::u8path(pack), mode);
+        std::unique_ptr<const zarnik::CZarnikArchive> archive = MustOpen(pack);
+        PackEdit edit(*archive, pack, false);
+        ASSERT_TRUE(edit.Delete("content\\z.bin"));
+        zarnik_pack::SaveOptions options;
+        options.releasePack = [&archive] { archive.reset(); };
+        ASSERT_EQ(edit.Save(options).problem, EditProblem::None);
+        EXPECT_EQ(fs::status(fs::u8path(pack)).permissions(), mode) << int(mode);
+    }
+    umask(mask);
+}
+#endif
