@@ -38,8 +38,8 @@ std::vector<Listed> Listing(const std::string &path)
     if (!archive)
         return out;
     EXPECT_TRUE(archive->GetOpenReport().empty()) << path;
-    const Bytes file = ReadAll(archive->GetDataFilePath(0));
     for (const zarnik::ArchiveNode *entry : archive->GetEntries()) {
+        const Bytes file = ReadAll(archive->GetDataFilePath(entry->m_DataFile));
         Listed listed{entry->m_Path, {}, {}};
         std::unique_ptr<unsigned char[]> data;
         zarnik::ExtractOutcome failure;
@@ -60,10 +60,27 @@ const std::vector<testpack::Entry> kEntries = {
     MakeEntry("content\\z.bin", Pattern(100, 3)),
 };
 
+// A set's second data file, which changes move no entry into.
+const testpack::Entry kOther = MakeEntry("content\\other\\o.txt", std::string(700, 'o'));
+
 // The same entries in our writer's layout and in layouts only another
-// writer makes: two file tables, foreign chunks before and after.
+// writer makes: two file tables, foreign chunks before and after; then
+// a .vfs set of two data files (a chunk passed over before them, bytes
+// after the entries), opened through content.vfi (2) and its data file (3).
 std::string WritePack(const TempDir &dir, int layout)
 {
+    if (layout >= 2) {
+        testpack::VfsOptions other;
+        other.dataName = "data1.vfs";
+        const testpack::VfsSet second = testpack::BuildVfs({kOther}, other);
+        testpack::VfsOptions options;
+        options.before = {{0xFFFFFFFFu, Pattern(12, 6)}};
+        options.after = {{0, Bytes(second.index.begin() + 8, second.index.end())}};
+        options.trailing = Pattern(7, 8);
+        const std::string data = WriteVfs(dir, kEntries, options);
+        WriteAll(dir.file("data1.vfs"), second.data);
+        return layout == 2 ? dir.file("content.vfi") : data;
+    }
     const std::string path = dir.file("p.upk");
     if (layout == 0) {
         std::vector<zarnik_pack::Entry> entries;
@@ -126,18 +143,22 @@ TEST(PackEdit, EachChangeGivesTheIntendedListingAndKeepsOtherStoredBytes)
         {"move a folder", [&](PackEdit &e, const Sources &) { return e.Rename("content\\x", "content/w/x"); },
          {{A, A}, {"content\\w\\x\\b.bin", B}, {"content\\w\\x\\y\\c.txt", C}, {"content\\w\\x\\d.txt", D}, {Z, Z}}},
     };
-    for (int layout : {0, 1}) {
+    for (int layout : {0, 1, 2, 3}) {
         for (const Case &c : cases) {
             TempDir dir;
             const std::string pack = WritePack(dir, layout);
+            const bool set = layout >= 2;
             const Sources sources(dir);
-            const Bytes before = ReadAll(pack);
-            const std::vector<Listed> original = Listing(pack);
-            const auto archive = MustOpen(pack);
+            const Bytes before = ReadAll(pack), other = ReadAll(dir.file("data1.vfs"));
+            const std::vector<Listed> original = Listing(set ? dir.file("content.vfi") : pack);
+            std::unique_ptr<const zarnik::CZarnikArchive> archive = MustOpen(pack);
             PackEdit edit(*archive, pack, false);
+            ASSERT_TRUE(!set || edit.SetDataFile("data0.vfs"));
             ASSERT_TRUE(c.change(edit, sources)) << c.name << ": " << edit.Reason();
             zarnik_pack::SaveOptions options;
-            options.out = dir.file("out.upk");
+            // A set is changed where it lies.
+            options.out = set ? "" : dir.file("out.upk");
+            options.releasePack = [&archive] { archive.reset(); };
             const zarnik_pack::SaveOutcome saved = edit.Save(options);
             ASSERT_EQ(saved.problem, EditProblem::None) << c.name << ": " << saved.reason;
 
@@ -152,13 +173,27 @@ TEST(PackEdit, EachChangeGivesTheIntendedListingAndKeepsOtherStoredBytes)
                     l.data = ReadAll(e.second == "new" ? sources.newFile : sources.noise);
                 expected.push_back(l);
             }
-            std::vector<Listed> got = Listing(options.out);
+            if (set)
+                expected.push_back(original.back());
+            std::vector<Listed> got = Listing(set ? dir.file("content.vfi") : options.out);
             // New files' stored form is the writer's to choose.
             for (size_t i = 0; i < std::min(got.size(), expected.size()); ++i)
                 if (expected[i].stored.empty() && !expected[i].data.empty())
                     expected[i].stored = got[i].stored;
             EXPECT_EQ(got, expected) << c.name << " in layout " << layout;
-            EXPECT_EQ(ReadAll(pack), before) << c.name;
+            if (!set) {
+                EXPECT_EQ(ReadAll(pack), before) << c.name;
+                continue;
+            }
+            // The data file without changes is left alone, the changed one
+            // gives way to its new form, and nothing else is left.
+            EXPECT_EQ(ReadAll(dir.file("data1.vfs")), other) << c.name;
+            std::vector<std::string> names;
+            for (const auto &file : FilesBelow(dir.path()))
+                names.push_back(file.first);
+            const std::string data0 = saved.written.empty() ? "data0.vfs" : "data0~1.vfs";
+            EXPECT_EQ(names, (std::vector<std::string>{"content.vfi", data0, "data1.vfs", "new.txt", "noise.bin"}))
+                << c.name << " in layout " << layout;
         }
     }
 }
