@@ -111,7 +111,7 @@ public:
 
     // The changes so far against the pack as opened (what Dropped() names
     // is not among them), each list in the new pack's order, deleted files
-    // in the old one's.
+    // in the old one's. Not after a save that released the pack.
     EditChanges Changes() const;
 
     // The new pack's files in order, for the check after writing and for
