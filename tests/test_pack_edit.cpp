@@ -421,6 +421,47 @@ TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
 }
 
 #ifndef _WIN32
+// A set killed at each point of a change in turn opens whole, as it was or as
+// changed, with nothing but left-over files its index does not name.
+TEST(PackEdit, ASetChangeIsWholeOrNothingAtEveryKill)
+{
+    for (int killAt = 1;; ++killAt) {
+        TempDir dir;
+        const std::string index = WritePack(dir, 2);
+        const Sources s(dir);
+        const std::vector<Listed> original = Listing(index);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            int calls = 0;
+            const auto at = [&] {
+                if (++calls == killAt)
+                    raise(SIGKILL);
+            };
+            std::unique_ptr<const zarnik::CZarnikArchive> archive = MustOpen(index);
+            PackEdit edit(*archive, index, false);
+            edit.Add("content\\x\\y\\c.txt", s.noise, true);
+            edit.Add("content\\other\\n.txt", s.newFile, false);
+            zarnik_pack::SaveOptions options;
+            options.releasePack = [&] { archive.reset(), at(); };
+            options.progress = [&](uint64_t, uint64_t) { at(); };
+            options.stage = [&](zarnik_pack::SaveStage) { at(); };
+            _exit(edit.Save(options).problem == EditProblem::None ? 0 : 1);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        const std::vector<Listed> now = Listing(index);
+        if (!WIFSIGNALED(status)) {
+            EXPECT_EQ(WEXITSTATUS(status), 0);
+            ASSERT_EQ(now.size(), original.size() + 1);
+            EXPECT_EQ(now[2].data, ReadAll(s.noise));
+            EXPECT_GT(killAt, 4);
+            break;
+        }
+        EXPECT_EQ(now, original) << "killed at " << killAt;
+    }
+}
+
 // In place, the new pack keeps the permission bits of the old one, whatever the umask says.
 TEST(PackEdit, InPlaceTheNewPackKeepsThePacksPermissions)
 {
