@@ -198,6 +198,24 @@ TEST(PackEdit, EachChangeGivesTheIntendedListingAndKeepsOtherStoredBytes)
     }
 }
 
+// A data file of a set left without entries goes, with its chunk of the index.
+TEST(PackEdit, ASetDataFileLeftEmptyGoesWithItsChunk)
+{
+    TempDir dir;
+    const std::string index = WritePack(dir, 2);
+    const std::vector<Listed> original = Listing(index);
+    std::unique_ptr<const zarnik::CZarnikArchive> archive = MustOpen(index);
+    PackEdit edit(*archive, index, false);
+    ASSERT_TRUE(edit.Delete("content\\other"));
+    zarnik_pack::SaveOptions options;
+    options.releasePack = [&archive] { archive.reset(); };
+    const zarnik_pack::SaveOutcome saved = edit.Save(options);
+    ASSERT_EQ(saved.problem, EditProblem::None) << saved.reason;
+    EXPECT_EQ(Listing(index), std::vector<Listed>(original.begin(), original.end() - 1));
+    EXPECT_EQ(MustOpen(index)->GetDataFileCount(), 1u);
+    EXPECT_FALSE(fs::exists(fs::u8path(dir.file("data1.vfs"))));
+}
+
 // No change, or a rename there and back, gives our layout's pack byte for byte.
 TEST(PackEdit, RenamingThereAndBackGivesTheSamePack)
 {

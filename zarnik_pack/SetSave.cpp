@@ -176,7 +176,8 @@ SaveOutcome PackEdit::SaveSet(const SaveOptions &options) const
     std::vector<Bytes> newChunks(count);
     SaveOutcome saved;
     for (size_t d = 0; d < count; ++d) {
-        if (!changed[d])
+        // A data file left without entries goes, and its chunk with it.
+        if (!changed[d] || items[d].empty())
             continue;
         newNames[d] = NewDataName(names[d], folder.get(), taken);
         if (newNames[d].empty())
@@ -217,7 +218,7 @@ SaveOutcome PackEdit::SaveSet(const SaveOptions &options) const
             ++d;
         if (d == count)
             newIndex.insert(newIndex.end(), index.begin() + chunk.start, index.begin() + chunk.end);
-        else if (!placed[d])
+        else if (!placed[d] && !newChunks[d].empty())
             newIndex.insert(newIndex.end(), newChunks[d].begin(), newChunks[d].end());
         if (d < count)
             placed[d] = true;
@@ -247,7 +248,7 @@ SaveOutcome PackEdit::SaveSet(const SaveOptions &options) const
                                                       zarnik::OpenReportText(item.kind) + "; the set was left as it was");
     uint64_t files = 0, bytes = 0;
     for (size_t d = 0; d < count; ++d) {
-        if (!changed[d])
+        if (newNames[d].empty())
             continue;
         const std::string path = folderPath + newNames[d];
         std::vector<const zarnik::ArchiveNode *> entries;
