@@ -198,7 +198,8 @@ TEST(PackEdit, EachChangeGivesTheIntendedListingAndKeepsOtherStoredBytes)
     }
 }
 
-// A data file of a set left without entries goes, with its chunk of the index.
+// A data file of a set left without entries goes, with its chunk of the index;
+// with a backup, the old index opens the old set still.
 TEST(PackEdit, ASetDataFileLeftEmptyGoesWithItsChunk)
 {
     TempDir dir;
@@ -208,12 +209,17 @@ TEST(PackEdit, ASetDataFileLeftEmptyGoesWithItsChunk)
     PackEdit edit(*archive, index, false);
     ASSERT_TRUE(edit.Delete("content\\other"));
     zarnik_pack::SaveOptions options;
+    options.backup = true;
     options.releasePack = [&archive] { archive.reset(); };
     const zarnik_pack::SaveOutcome saved = edit.Save(options);
     ASSERT_EQ(saved.problem, EditProblem::None) << saved.reason;
     EXPECT_EQ(Listing(index), std::vector<Listed>(original.begin(), original.end() - 1));
     EXPECT_EQ(MustOpen(index)->GetDataFileCount(), 1u);
-    EXPECT_FALSE(fs::exists(fs::u8path(dir.file("data1.vfs"))));
+    // The backup index still opens the old set, whose data files stay.
+    const auto old = zarnik::CZarnikArchive::OpenIndexFile(dir.file("content.vfi.bak"));
+    ASSERT_TRUE(old.archive);
+    EXPECT_EQ(old.archive->GetEntries().size(), original.size());
+    EXPECT_TRUE(old.archive->GetOpenReport().empty());
 }
 
 // No change, or a rename there and back, gives our layout's pack byte for byte.

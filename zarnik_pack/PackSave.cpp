@@ -60,7 +60,6 @@ SaveOutcome PackEdit::Save(const SaveOptions &options) const
     const size_t separator = zarnik::PlatformLastSeparator(target);
     const std::string folderPath = separator == std::string::npos ? "." : target.substr(0, separator + 1);
     const std::string name = target.substr(separator == std::string::npos ? 0 : separator + 1);
-    const std::string backup = name + ".bak";
     if (zarnik::RouteOf(name) != zarnik::PackRoute::SinglePack)
         return Fail(EditProblem::Refused, target + ": that name would open as part of a .vfs set");
     Folder folder(zarnik::PlatformOpenDirectory(folderPath));
@@ -69,8 +68,8 @@ SaveOutcome PackEdit::Save(const SaveOptions &options) const
                                                    zarnik::PlatformLastFailure().text);
     if (!over && zarnik::PlatformExistsAt(folder.get(), name))
         return Fail(EditProblem::Refused, target + " already exists; it is never overwritten");
-    if (over && options.backup && zarnik::PlatformExistsAt(folder.get(), backup))
-        return Fail(EditProblem::Refused, backup + " already exists; it is never overwritten");
+    if (over && options.backup && zarnik::PlatformExistsAt(folder.get(), name + ".bak"))
+        return Fail(EditProblem::Refused, name + ".bak already exists; it is never overwritten");
 
     // The pack is read through a file of our own, which must be the one
     // opened: its size tells a pack changed since.
@@ -119,25 +118,10 @@ SaveOutcome PackEdit::Save(const SaveOptions &options) const
         return saved;
     }
     source.reset();
-    if (options.releasePack)
-        options.releasePack();
-    std::string backupTemp;
-    if (options.backup && (backupTemp = LinkBackup(folder.get(), name, backup)).empty())
-        return Fail(EditProblem::WriteFailed, "cannot keep the pack as " + backup + ": " +
-                                                  zarnik::PlatformLastFailure().text);
-    if (options.stage)
-        options.stage(SaveStage::Replacing);
-    // The one step that changes the original.
-    if (!temp.PublishOver()) {
-        if (options.backup)
-            zarnik::PlatformRemoveAt(folder.get(), backupTemp);
-        return Fail(EditProblem::WriteFailed, "cannot put the new pack in place of " + target + ": " +
-                                                  temp.Failure().text);
-    }
-    if (options.backup && !zarnik::PlatformPublish(folder.get(), backupTemp, backup))
-        return Fail(EditProblem::WriteFailed, "the new pack is in place, but the old one could not be named " +
-                                                  backup + "; it was kept as " + backupTemp + ": " +
-                                                  zarnik::PlatformLastFailure().text);
+    bool replaced = false;
+    const SaveOutcome put = ReplaceOriginal(folder.get(), temp, name, options, replaced);
+    if (put.problem != EditProblem::None)
+        return put;
     return saved;
 }
 

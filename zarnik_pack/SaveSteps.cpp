@@ -151,15 +151,38 @@ std::string CheckEntries(const std::vector<const zarnik::ArchiveNode *> &entries
     return {};
 }
 
-std::string LinkBackup(zarnik::PlatformDirectory *folder, const std::string &name, const std::string &backup)
+SaveOutcome ReplaceOriginal(zarnik::PlatformDirectory *folder, OutputFile &temp, const std::string &name,
+                            const SaveOptions &options, bool &replaced)
 {
-    for (int attempt = 1; attempt <= 1000; ++attempt) {
-        const std::string temp = zarnik::TemporaryName(backup, attempt);
-        if (zarnik::PlatformLinkAt(folder, name, temp))
-            return temp;
-        if (zarnik::PlatformLastError() != zarnik::PlatformError::Exists)
+    replaced = false;
+    if (options.releasePack)
+        options.releasePack();
+    const std::string backup = name + ".bak";
+    std::string backupTemp;
+    for (int attempt = 1; options.backup && backupTemp.empty() && attempt <= 1000; ++attempt) {
+        const std::string candidate = zarnik::TemporaryName(backup, attempt);
+        if (zarnik::PlatformLinkAt(folder, name, candidate))
+            backupTemp = candidate;
+        else if (zarnik::PlatformLastError() != zarnik::PlatformError::Exists)
             break;
     }
+    if (options.backup && backupTemp.empty())
+        return Fail(EditProblem::WriteFailed, "cannot keep " + name + " as " + backup + ": " +
+                                                  zarnik::PlatformLastFailure().text);
+    if (options.stage)
+        options.stage(SaveStage::Replacing);
+    // The one step that changes the original.
+    if (!temp.PublishOver()) {
+        if (options.backup)
+            zarnik::PlatformRemoveAt(folder, backupTemp);
+        return Fail(EditProblem::WriteFailed, "cannot put the new " + name + " in place of the old one: " +
+                                                  temp.Failure().text);
+    }
+    replaced = true;
+    if (options.backup && !zarnik::PlatformPublish(folder, backupTemp, backup))
+        return Fail(EditProblem::WriteFailed, "the new " + name + " is in place, but the old one could not be named " +
+                                                  backup + "; it was kept as " + backupTemp + ": " +
+                                                  zarnik::PlatformLastFailure().text);
     return {};
 }
 

@@ -3,6 +3,7 @@
 // original under a backup name.
 #pragma once
 
+#include "OutputFile.h"
 #include "PackEdit.h"
 #include "PackWriter.h"
 #include "PlatformFile.h"
@@ -69,9 +70,13 @@ std::string CheckEntries(const std::vector<const zarnik::ArchiveNode *> &entries
                          const std::vector<const PackEdit::Item *> &items, zarnik::PlatformFile *file,
                          uint64_t fileSize, const SaveOptions &options, uint64_t &files, uint64_t &bytes);
 
-// `name` in `folder` linked as a temporary name for `backup`, so that an
-// interruption leaves no `backup` in the way of a re-run: the temporary
-// name, or "" (PlatformLastFailure says why).
-std::string LinkBackup(zarnik::PlatformDirectory *folder, const std::string &name, const std::string &backup);
+// Puts `temp` in the place of `name` in `folder` by one rename; with the
+// options' backup, `name` is kept as NAME.bak, linked first under a
+// temporary name so that an interruption leaves no NAME.bak in the way of
+// a re-run. Calls the options' releasePack and stage(Replacing) on the
+// way. `replaced` tells whether the rename was made: then a failure is
+// the backup's naming alone.
+SaveOutcome ReplaceOriginal(zarnik::PlatformDirectory *folder, OutputFile &temp, const std::string &name,
+                            const SaveOptions &options, bool &replaced);
 
 } // namespace zarnik_pack

@@ -264,34 +264,18 @@ SaveOutcome PackEdit::SaveSet(const SaveOptions &options) const
             return Fail(EditProblem::CheckFailed, problem + "; the set was left as it was");
     }
 
-    if (options.releasePack)
-        options.releasePack();
-    std::string backupTemp;
-    if (options.backup && (backupTemp = LinkBackup(folder.get(), kIndexName, backup)).empty())
-        return Fail(EditProblem::WriteFailed, "cannot keep the index as " + backup + ": " +
-                                                  zarnik::PlatformLastFailure().text);
-    if (options.stage)
-        options.stage(SaveStage::Replacing);
-    // The one step that changes the set.
-    if (!indexOut.PublishOver()) {
-        if (options.backup)
-            zarnik::PlatformRemoveAt(folder.get(), backupTemp);
-        return Fail(EditProblem::WriteFailed, std::string("cannot put the new index in place of ") + kIndexName +
-                                                  ": " + indexOut.Failure().text);
-    }
-    published.kept = true;
+    bool replaced = false;
+    const SaveOutcome put = ReplaceOriginal(folder.get(), indexOut, kIndexName, options, replaced);
+    published.kept = replaced;
+    if (put.problem != EditProblem::None)
+        return put;
     saved.written.push_back(folderPath + kIndexName);
     saved.writtenBytes.push_back(newIndex.size());
-    // The old data files are named by the backup index only.
-    if (options.backup) {
-        if (!zarnik::PlatformPublish(folder.get(), backupTemp, backup))
-            return Fail(EditProblem::WriteFailed, "the new set is in place, but the old index could not be named " +
-                                                      backup + "; it was kept as " + backupTemp);
-    } else {
+    // With a backup, the old data files stay for the old index, NAME.bak.
+    if (!options.backup)
         for (size_t d = 0; d < count; ++d)
             if (changed[d])
                 zarnik::PlatformRemoveAt(folder.get(), names[d]);
-    }
     return saved;
 }
 
