@@ -122,9 +122,10 @@ void PrintSummary(const PackEdit &edit, const zarnik_pack::EditChanges &changes,
     summary["renamed"] = renamed;
     nlohmann::ordered_json dropped = nlohmann::ordered_json::array();
     for (const std::string &text : edit.Dropped())
-        dropped.push_back(DisplayName(text));
+        dropped.push_back(text); // already UTF-8, as the text lines print it
     summary["dropped"] = dropped;
-    std::printf("%s\n", summary.dump(2).c_str());
+    // The file names the system gave need not be UTF-8: such bytes show as U+FFFD.
+    std::printf("%s\n", summary.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
 }
 
 int Save(const PackEdit &edit, const EditOptions &options, const std::string &done,

@@ -614,6 +614,14 @@ TEST(Cli, AddDeleteAndRenameChangeAPackOnlyWhole)
     EXPECT_TRUE(Ran(Zarnik({"rename", dir.file("r.upk"), "content/moved/data", "content/data", "-o", dir.file("b.upk")}), 0, {}));
     EXPECT_EQ(Zarnik({"list", "--long", dir.file("b.upk")}).out, listed.out);
 
+    // --drop-damaged names what it left out as the text line does, in UTF-8.
+    const std::string twice = WriteUpk(dir, {MakeEntry("content\\" + kCafe, "1"), MakeEntry("content\\" + kCafe, "2")}, "twice.upk");
+    const Result dropped = Zarnik({"add", twice, dir.file("work/content/added.txt"), "--drop-damaged", "--json", "-o", dir.file("once.upk")});
+    ASSERT_EQ(dropped.status, 0) << dropped.err;
+    EXPECT_EQ(nlohmann::json::parse(dropped.out)["dropped"],
+              nlohmann::json::array({std::string(zarnik::OpenReportText(zarnik::OpenReportItem::Kind::DuplicatePath)) +
+                                     ": content/" + kCafeUtf8}));
+
     // A .vfs set is changed where it lies: its data file under a new name, then content.vfi.
     TempDir setDir;
     WriteVfs(setDir, SampleEntries());
