@@ -10,6 +10,8 @@
 #include "Progress.h"
 #include "StopSignals.h"
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -93,27 +95,73 @@ bool AddSource(PackEdit &edit, const std::string &source, const std::string &fol
     return true;
 }
 
+// What was done, as one JSON object on standard output; paths as `list
+// --json` gives them.
+void PrintSummary(const PackEdit &edit, const zarnik_pack::EditChanges &changes,
+                  const zarnik_pack::SaveOutcome &outcome, const EditOptions &options)
+{
+    auto paths = [](const std::vector<std::string> &list) {
+        nlohmann::ordered_json array = nlohmann::ordered_json::array();
+        for (const std::string &path : list)
+            array.push_back(DisplayName(path));
+        return array;
+    };
+    nlohmann::ordered_json summary;
+    summary["pack"] = options.out.empty() ? options.pack : options.out;
+    nlohmann::ordered_json written = nlohmann::ordered_json::array();
+    for (size_t i = 0; i < outcome.written.size(); ++i)
+        written.push_back({{"path", outcome.written[i]}, {"bytes", outcome.writtenBytes[i]}});
+    summary["written"] = written;
+    summary["files"] = edit.Items().size();
+    summary["added"] = paths(changes.added);
+    summary["replaced"] = paths(changes.replaced);
+    summary["deleted"] = paths(changes.deleted);
+    nlohmann::ordered_json renamed = nlohmann::ordered_json::array();
+    for (const auto &change : changes.renamed)
+        renamed.push_back({{"from", DisplayName(change.first)}, {"to", DisplayName(change.second)}});
+    summary["renamed"] = renamed;
+    nlohmann::ordered_json dropped = nlohmann::ordered_json::array();
+    for (const std::string &text : edit.Dropped())
+        dropped.push_back(text); // already UTF-8, as the text lines print it
+    summary["dropped"] = dropped;
+    // The file names the system gave need not be UTF-8: such bytes show as U+FFFD.
+    std::printf("%s\n", summary.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
+}
+
 int Save(const PackEdit &edit, const EditOptions &options, const std::string &done,
          std::unique_ptr<const zarnik::CZarnikArchive> &archive)
 {
-    for (const std::string &dropped : edit.Dropped())
-        PrintError("dropped: " + Printable(dropped));
+    if (!options.json)
+        for (const std::string &dropped : edit.Dropped())
+            PrintError("dropped: " + Printable(dropped));
     zarnik_pack::SaveOptions save;
     save.out = options.out.empty() ? std::string() : LibraryPath(options.out);
     save.backup = options.backup;
     save.stop = &StopRequested();
     save.releasePack = [&archive] { archive.reset(); };
     ProgressLine progress(StandardErrorIsTerminal(), edit.Items().size());
-    save.progress = [&progress](uint64_t files, uint64_t bytes) { progress.Update(files, bytes, "writing the new pack"); };
+    std::string doing = "writing the new pack";
+    save.stage = [&doing](zarnik_pack::SaveStage stage) {
+        doing = stage == zarnik_pack::SaveStage::Checking ? "reading the new pack back" : "writing the new pack";
+    };
+    save.progress = [&](uint64_t files, uint64_t bytes) { progress.Update(files, bytes, doing); };
     // Ctrl-C and SIGTERM stop the save; the temporary file is removed and
     // the pack left as it was.
     StopOnSignals signals;
+    // Taken before the save: over the pack, the save lets the archive go.
+    const zarnik_pack::EditChanges changes = edit.Changes();
     const zarnik_pack::SaveOutcome outcome = edit.Save(save);
     progress.Clear();
     switch (outcome.problem) {
     case EditProblem::None:
-        std::printf("%s; %s written\n", done.c_str(),
-                    Printable(options.out.empty() ? options.pack : options.out).c_str());
+        if (options.json) {
+            PrintSummary(edit, changes, outcome, options);
+        } else {
+            std::string written;
+            for (const std::string &path : outcome.written)
+                written += (written.empty() ? "" : ", ") + Printable(path);
+            std::printf("%s; %s\n", done.c_str(), written.empty() ? "nothing to write" : (written + " written").c_str());
+        }
         return kExitOk;
     case EditProblem::Refused:
         PrintError(Printable(outcome.reason));
@@ -144,6 +192,10 @@ int RunEdit(const EditOptions &options)
     std::string done;
     switch (options.command) {
     case EditOptions::Command::Add: {
+        if (!options.data.empty() && !edit.SetDataFile(LibraryPath(options.data))) {
+            PrintError(Printable(edit.Reason()));
+            return kExitUsage;
+        }
         const std::string folder = ArchiveFolder(options.at);
         const auto storage = options.store ? zarnik_pack::Storage::Stored : zarnik_pack::Storage::Auto;
         size_t added = 0;

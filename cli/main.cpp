@@ -27,9 +27,9 @@ const Usage kUsage[] = {
     {"create", "zarnik create OUT.upk|OUT.vfs DIR [--store] [--sync]"},
     {"mount", "zarnik mount PACK DIR [-f] [--cache-mb N]"},
     {"unmount", "zarnik unmount DIR"},
-    {"add", "zarnik add PACK SRC... [--at ARCHFOLDER] [--replace] [--store] [-o OUT] [--backup]"},
-    {"delete", "zarnik delete PACK ARCHPATH... [-o OUT] [--backup]"},
-    {"rename", "zarnik rename PACK OLD NEW [-o OUT] [--backup]"},
+    {"add", "zarnik add PACK SRC... [--at ARCHFOLDER] [--replace] [--store] [--data NAME] [-o OUT] [--backup] [--json]"},
+    {"delete", "zarnik delete PACK ARCHPATH... [-o OUT] [--backup] [--json]"},
+    {"rename", "zarnik rename PACK OLD NEW [-o OUT] [--backup] [--json]"},
 };
 
 void PrintUsage(const CLI::App &app)
@@ -148,10 +148,11 @@ CLI::App *AddEditCommand(CommandLine &line, const char *name, const char *descri
 {
     EditOptions &edit = line.edit;
     CLI::App *command = line.app.add_subcommand(name, description);
-    command->add_option("PACK", edit.pack, "the pack (a single pack)")->required();
+    command->add_option("PACK", edit.pack, "the pack: a single pack, or a .vfs set through content.vfi or a data file")->required();
     command->add_option("-o,--output", edit.out, "write the changed pack here; PACK stays as it is");
     command->add_flag("--backup", edit.backup, "without -o: keep the old pack as PACK.bak");
     command->add_flag("--drop-damaged", edit.dropDamaged, "leave out what opening passed over");
+    command->add_flag("--json", edit.json, "one JSON object: written, files, added, replaced, deleted, renamed, dropped");
     return command;
 }
 
@@ -164,6 +165,7 @@ void AddEditCommands(CommandLine &line)
     add->add_option("--at", edit.at, "the pack folder to add into (default: content)");
     add->add_flag("--replace", edit.replace, "replace files already in the pack");
     add->add_flag("--store", edit.store, "store the files as they are, without packing");
+    add->add_option("--data", edit.data, "a .vfs set: the data file new files go to (default: the last)");
     line.deleteCommand = AddEditCommand(line, "delete", "Delete files or folders (PACK or -o OUT)");
     line.deleteCommand->add_option("ARCHPATH", edit.paths, "paths as list prints them")->required();
     line.renameCommand = AddEditCommand(line, "rename", "Rename or move a file or folder (PACK or -o OUT)");

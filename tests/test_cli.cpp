@@ -583,17 +583,59 @@ TEST(Cli, AddDeleteAndRenameChangeAPackOnlyWhole)
     EXPECT_TRUE(Ran(Zarnik({"rename", pack, "content/readme.txt", "content/data"}), 2, {}, {"a folder of that path"}));
     EXPECT_EQ(ReadAll(pack), original);
 
-    EXPECT_TRUE(Ran(Zarnik({"add", pack, dir.file("work/content"), "--replace", "--backup"}), 0, {"added or replaced"}));
+    // --json says what was done: files replaced and added, deleted and renamed, as list --json names them.
+    const Result added = Zarnik({"add", pack, dir.file("work/content"), "--replace", "--backup", "--json"});
+    ASSERT_EQ(added.status, 0) << added.err;
+    const nlohmann::json addedJson = nlohmann::json::parse(added.out);
+    EXPECT_EQ(addedJson["added"], nlohmann::json::array({"content\\added.txt"}));
+    EXPECT_EQ(addedJson["replaced"].size(), SampleEntries().size());
+    EXPECT_EQ(addedJson["written"][0]["bytes"], fs::file_size(fs::u8path(pack)));
     EXPECT_EQ(ReadAll(pack + ".bak"), original);
     EXPECT_TRUE(Ran(Zarnik({"test", pack}), 0, {}));
     EXPECT_TRUE(Ran(Zarnik({"extract", pack, "-C", dir.file("again")}), 0, {}));
     EXPECT_EQ(FilesBelow(dir.path() / "again"), FilesBelow(dir.path() / "work"));
 
-    EXPECT_TRUE(Ran(Zarnik({"delete", pack, "content/data", "content/added.txt", "-o", dir.file("d.upk")}), 0, {}));
+    nlohmann::json gone = nlohmann::json::array();
+    for (const auto &item : nlohmann::json::parse(Zarnik({"list", "--json", pack}).out))
+        if (item["type"] == "file" && item["path"].get<std::string>().rfind("content\\readme", 0) != 0)
+            gone.push_back(item["path"]);
+    const Result deleted = Zarnik({"delete", pack, "content/data", "content/added.txt", "-o", dir.file("d.upk"), "--json"});
+    ASSERT_EQ(deleted.status, 0) << deleted.err;
+    EXPECT_EQ(nlohmann::json::parse(deleted.out)["deleted"], gone);
     const Result kept = Zarnik({"list", dir.file("d.upk")});
     EXPECT_TRUE(Ran(kept, 0, {"content/readme.txt"})) << kept.out;
     EXPECT_EQ(kept.out.find("content/data"), std::string::npos);
-    EXPECT_TRUE(Ran(Zarnik({"rename", pack + ".bak", "content/data", "content/moved/data", "-o", dir.file("r.upk")}), 0, {}));
+    const Result renamed = Zarnik({"rename", pack + ".bak", "content/data", "content/moved/data", "-o", dir.file("r.upk"), "--json"});
+    ASSERT_EQ(renamed.status, 0) << renamed.err;
+    const nlohmann::json moves = nlohmann::json::parse(renamed.out)["renamed"];
+    EXPECT_EQ(moves.size(), 3u);
+    for (const auto &move : moves)
+        EXPECT_EQ(move["to"], "content\\moved" + move["from"].get<std::string>().substr(7)) << move;
     EXPECT_TRUE(Ran(Zarnik({"rename", dir.file("r.upk"), "content/moved/data", "content/data", "-o", dir.file("b.upk")}), 0, {}));
     EXPECT_EQ(Zarnik({"list", "--long", dir.file("b.upk")}).out, listed.out);
+
+    // --drop-damaged names what it left out as the text line does, in UTF-8.
+    const std::string twice = WriteUpk(dir, {MakeEntry("content\\" + kCafe, "1"), MakeEntry("content\\" + kCafe, "2")}, "twice.upk");
+    const Result dropped = Zarnik({"add", twice, dir.file("work/content/added.txt"), "--drop-damaged", "--json", "-o", dir.file("once.upk")});
+    ASSERT_EQ(dropped.status, 0) << dropped.err;
+    EXPECT_EQ(nlohmann::json::parse(dropped.out)["dropped"],
+              nlohmann::json::array({std::string(zarnik::OpenReportText(zarnik::OpenReportItem::Kind::DuplicatePath)) +
+                                     ": content/" + kCafeUtf8}));
+
+    // A .vfs set is changed where it lies: its data file under a new name, then content.vfi.
+    TempDir setDir;
+    WriteVfs(setDir, SampleEntries());
+    const std::string index = setDir.file("content.vfi");
+    EXPECT_TRUE(Ran(Zarnik({"add", index, dir.file("work/content/added.txt"), "-o", dir.file("s.upk")}), 2, {},
+                    {"where it lies"}));
+    EXPECT_TRUE(Ran(Zarnik({"add", index, dir.file("work/content/added.txt"), "--data", "none.vfs"}), 2, {},
+                    {"no data file"}));
+    const Result setAdded = Zarnik({"add", index, dir.file("work/content/added.txt"), "--json"});
+    ASSERT_EQ(setAdded.status, 0) << setAdded.err;
+    const nlohmann::json written = nlohmann::json::parse(setAdded.out)["written"];
+    ASSERT_EQ(written.size(), 2u);
+    EXPECT_EQ(written[0]["path"], setDir.file("data0~1.vfs"));
+    EXPECT_EQ(written[1]["path"], index);
+    EXPECT_FALSE(fs::exists(fs::u8path(setDir.file("data0.vfs"))));
+    EXPECT_EQ(Zarnik({"cat", index, "content/added.txt"}).out, "added");
 }

@@ -10,6 +10,7 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -37,8 +38,8 @@ std::vector<Listed> Listing(const std::string &path)
     if (!archive)
         return out;
     EXPECT_TRUE(archive->GetOpenReport().empty()) << path;
-    const Bytes file = ReadAll(archive->GetDataFilePath(0));
     for (const zarnik::ArchiveNode *entry : archive->GetEntries()) {
+        const Bytes file = ReadAll(archive->GetDataFilePath(entry->m_DataFile));
         Listed listed{entry->m_Path, {}, {}};
         std::unique_ptr<unsigned char[]> data;
         zarnik::ExtractOutcome failure;
@@ -59,10 +60,27 @@ const std::vector<testpack::Entry> kEntries = {
     MakeEntry("content\\z.bin", Pattern(100, 3)),
 };
 
+// A set's second data file, which changes move no entry into.
+const testpack::Entry kOther = MakeEntry("content\\other\\o.txt", std::string(700, 'o'));
+
 // The same entries in our writer's layout and in layouts only another
-// writer makes: two file tables, foreign chunks before and after.
+// writer makes: two file tables, foreign chunks before and after; then
+// a .vfs set of two data files (a chunk passed over before them, bytes
+// after the entries), opened through content.vfi (2) and its data file (3).
 std::string WritePack(const TempDir &dir, int layout)
 {
+    if (layout >= 2) {
+        testpack::VfsOptions other;
+        other.dataName = "data1.vfs";
+        const testpack::VfsSet second = testpack::BuildVfs({kOther}, other);
+        testpack::VfsOptions options;
+        options.before = {{0xFFFFFFFFu, Pattern(12, 6)}};
+        options.after = {{0, Bytes(second.index.begin() + 8, second.index.end())}};
+        options.trailing = Pattern(7, 8);
+        const std::string data = WriteVfs(dir, kEntries, options);
+        WriteAll(dir.file("data1.vfs"), second.data);
+        return layout == 2 ? dir.file("content.vfi") : data;
+    }
     const std::string path = dir.file("p.upk");
     if (layout == 0) {
         std::vector<zarnik_pack::Entry> entries;
@@ -125,18 +143,22 @@ TEST(PackEdit, EachChangeGivesTheIntendedListingAndKeepsOtherStoredBytes)
         {"move a folder", [&](PackEdit &e, const Sources &) { return e.Rename("content\\x", "content/w/x"); },
          {{A, A}, {"content\\w\\x\\b.bin", B}, {"content\\w\\x\\y\\c.txt", C}, {"content\\w\\x\\d.txt", D}, {Z, Z}}},
     };
-    for (int layout : {0, 1}) {
+    for (int layout : {0, 1, 2, 3}) {
         for (const Case &c : cases) {
             TempDir dir;
             const std::string pack = WritePack(dir, layout);
+            const bool set = layout >= 2;
             const Sources sources(dir);
-            const Bytes before = ReadAll(pack);
-            const std::vector<Listed> original = Listing(pack);
-            const auto archive = MustOpen(pack);
+            const Bytes before = ReadAll(pack), other = ReadAll(dir.file("data1.vfs"));
+            const std::vector<Listed> original = Listing(set ? dir.file("content.vfi") : pack);
+            std::unique_ptr<const zarnik::CZarnikArchive> archive = MustOpen(pack);
             PackEdit edit(*archive, pack, false);
+            ASSERT_TRUE(!set || edit.SetDataFile("data0.vfs"));
             ASSERT_TRUE(c.change(edit, sources)) << c.name << ": " << edit.Reason();
             zarnik_pack::SaveOptions options;
-            options.out = dir.file("out.upk");
+            // A set is changed where it lies.
+            options.out = set ? "" : dir.file("out.upk");
+            options.releasePack = [&archive] { archive.reset(); };
             const zarnik_pack::SaveOutcome saved = edit.Save(options);
             ASSERT_EQ(saved.problem, EditProblem::None) << c.name << ": " << saved.reason;
 
@@ -151,15 +173,53 @@ TEST(PackEdit, EachChangeGivesTheIntendedListingAndKeepsOtherStoredBytes)
                     l.data = ReadAll(e.second == "new" ? sources.newFile : sources.noise);
                 expected.push_back(l);
             }
-            std::vector<Listed> got = Listing(options.out);
+            if (set)
+                expected.push_back(original.back());
+            std::vector<Listed> got = Listing(set ? dir.file("content.vfi") : options.out);
             // New files' stored form is the writer's to choose.
             for (size_t i = 0; i < std::min(got.size(), expected.size()); ++i)
                 if (expected[i].stored.empty() && !expected[i].data.empty())
                     expected[i].stored = got[i].stored;
             EXPECT_EQ(got, expected) << c.name << " in layout " << layout;
-            EXPECT_EQ(ReadAll(pack), before) << c.name;
+            if (!set) {
+                EXPECT_EQ(ReadAll(pack), before) << c.name;
+                continue;
+            }
+            // The data file without changes is left alone, the changed one
+            // gives way to its new form, and nothing else is left.
+            EXPECT_EQ(ReadAll(dir.file("data1.vfs")), other) << c.name;
+            std::vector<std::string> names;
+            for (const auto &file : FilesBelow(dir.path()))
+                names.push_back(file.first);
+            const std::string data0 = saved.written.empty() ? "data0.vfs" : "data0~1.vfs";
+            EXPECT_EQ(names, (std::vector<std::string>{"content.vfi", data0, "data1.vfs", "new.txt", "noise.bin"}))
+                << c.name << " in layout " << layout;
         }
     }
+}
+
+// A data file of a set left without entries goes, with its chunk of the index;
+// with a backup, the old index opens the old set still.
+TEST(PackEdit, ASetDataFileLeftEmptyGoesWithItsChunk)
+{
+    TempDir dir;
+    const std::string index = WritePack(dir, 2);
+    const std::vector<Listed> original = Listing(index);
+    std::unique_ptr<const zarnik::CZarnikArchive> archive = MustOpen(index);
+    PackEdit edit(*archive, index, false);
+    ASSERT_TRUE(edit.Delete("content\\other"));
+    zarnik_pack::SaveOptions options;
+    options.backup = true;
+    options.releasePack = [&archive] { archive.reset(); };
+    const zarnik_pack::SaveOutcome saved = edit.Save(options);
+    ASSERT_EQ(saved.problem, EditProblem::None) << saved.reason;
+    EXPECT_EQ(Listing(index), std::vector<Listed>(original.begin(), original.end() - 1));
+    EXPECT_EQ(MustOpen(index)->GetDataFileCount(), 1u);
+    // The backup index still opens the old set, whose data files stay.
+    const auto old = zarnik::CZarnikArchive::OpenIndexFile(dir.file("content.vfi.bak"));
+    ASSERT_TRUE(old.archive);
+    EXPECT_EQ(old.archive->GetEntries().size(), original.size());
+    EXPECT_TRUE(old.archive->GetOpenReport().empty());
 }
 
 // No change, or a rename there and back, gives our layout's pack byte for byte.
@@ -265,15 +325,25 @@ TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
     const Sources s(dir);
     const Bytes original = ReadAll(pack);
     const Files beside = FilesBelow(dir.path());
-    auto save = [&](const std::atomic<bool> *stop, std::function<void(uint64_t, uint64_t)> progress = {}) {
+    // `at` is called at every point of the save a kill may hit: each
+    // progress report (writing and reading back), before the backup is
+    // made and just before the new pack takes the original's place.
+    auto save = [&](const std::atomic<bool> *stop, std::function<void()> at = {}) {
         std::unique_ptr<const zarnik::CZarnikArchive> archive = MustOpen(pack);
         PackEdit edit(*archive, pack, false);
         EXPECT_TRUE(edit.Add("content\\x\\n.bin", s.noise, true));
         zarnik_pack::SaveOptions options;
         options.backup = true;
-        options.releasePack = [&archive] { archive.reset(); };
+        options.releasePack = [&archive, at] {
+            archive.reset();
+            if (at)
+                at();
+        };
         options.stop = stop;
-        options.progress = std::move(progress);
+        if (at) {
+            options.progress = [at](uint64_t, uint64_t) { at(); };
+            options.stage = [at](zarnik_pack::SaveStage) { at(); };
+        }
         return edit.Save(options);
     };
 
@@ -295,13 +365,16 @@ TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
     }
 
 #ifndef _WIN32
-    // Killed at every fourth progress report: the original stands as it was.
-    for (int killAt = 1; killAt < 40; killAt += 4) {
+    // Killed at each point in turn: PACK is the original or the whole new
+    // pack, never neither, and a re-run (at the end) succeeds.
+    const size_t newCount = kEntries.size() + 1;
+    bool backupPending = false;
+    for (int killAt = 1;; ++killAt) {
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
             int calls = 0;
-            save(nullptr, [&](uint64_t, uint64_t) {
+            save(nullptr, [&] {
                 if (++calls == killAt)
                     raise(SIGKILL);
             });
@@ -309,17 +382,31 @@ TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
         }
         int status = 0;
         waitpid(child, &status, 0);
-        if (!WIFSIGNALED(status)) {
-            // Saved before the kill point: every point was tried.
-            WriteAll(pack, original);
-            fs::remove(fs::u8path(pack + ".bak"));
+        const bool killed = WIFSIGNALED(status);
+        const Files left = FilesBelow(dir.path());
+        if (ReadAll(pack) != original) {
+            EXPECT_EQ(Listing(pack).size(), newCount) << killAt;
+            EXPECT_TRUE(std::any_of(left.begin(), left.end(), [&](const auto &f) { return f.second == original; }))
+                << "killed at " << killAt << ": the old pack was not kept";
+        }
+        if (!killed) {
+            // The last point was after the backup and before the rename.
+            EXPECT_TRUE(backupPending) << killAt;
             break;
         }
-        EXPECT_EQ(ReadAll(pack), original) << killAt;
+        backupPending = std::any_of(left.begin(), left.end(), [](const auto &f) {
+            return f.first.find(".bak.zarnik-partial") != std::string::npos;
+        });
+        WriteAll(pack, original);
+        for (const auto &entry : fs::directory_iterator(dir.path()))
+            if (entry.path().filename().string().find("zarnik-partial") != std::string::npos ||
+                entry.path().extension() == ".bak")
+                fs::remove(entry.path());
     }
     for (const auto &entry : fs::directory_iterator(dir.path()))
-        if (entry.path().filename().string().find("zarnik-partial") != std::string::npos)
+        if (entry.path().extension() == ".bak")
             fs::remove(entry.path());
+    WriteAll(pack, original);
 
     // A full disk and a read-only folder, each in a child process.
     const auto inChild = [&](const std::function<bool()> &setUp) {
@@ -344,13 +431,77 @@ TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
     });
     EXPECT_NE(readOnly, 3) << "a read-only folder was not reported";
     EXPECT_EQ(FilesBelow(dir.path()), beside);
-#endif
 
+#else
+    const size_t newCount = kEntries.size() + 1;
+#endif
     const zarnik_pack::SaveOutcome saved = save(nullptr);
     ASSERT_EQ(saved.problem, EditProblem::None) << saved.reason;
     EXPECT_EQ(ReadAll(pack + ".bak"), original);
-    EXPECT_EQ(Listing(pack).size(), kEntries.size() + 1);
+    EXPECT_EQ(Listing(pack).size(), newCount);
     EXPECT_EQ(FilesBelow(dir.path()).size(), beside.size() + 1);
     // The backup is never written over.
     EXPECT_EQ(save(nullptr).problem, EditProblem::Refused);
 }
+
+#ifndef _WIN32
+// A set killed at each point of a change in turn opens whole, as it was or as
+// changed, with nothing but left-over files its index does not name.
+TEST(PackEdit, ASetChangeIsWholeOrNothingAtEveryKill)
+{
+    for (int killAt = 1;; ++killAt) {
+        TempDir dir;
+        const std::string index = WritePack(dir, 2);
+        const Sources s(dir);
+        const std::vector<Listed> original = Listing(index);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            int calls = 0;
+            const auto at = [&] {
+                if (++calls == killAt)
+                    raise(SIGKILL);
+            };
+            std::unique_ptr<const zarnik::CZarnikArchive> archive = MustOpen(index);
+            PackEdit edit(*archive, index, false);
+            edit.Add("content\\x\\y\\c.txt", s.noise, true);
+            edit.Add("content\\other\\n.txt", s.newFile, false);
+            zarnik_pack::SaveOptions options;
+            options.releasePack = [&] { archive.reset(), at(); };
+            options.progress = [&](uint64_t, uint64_t) { at(); };
+            options.stage = [&](zarnik_pack::SaveStage) { at(); };
+            _exit(edit.Save(options).problem == EditProblem::None ? 0 : 1);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        const std::vector<Listed> now = Listing(index);
+        if (!WIFSIGNALED(status)) {
+            EXPECT_EQ(WEXITSTATUS(status), 0);
+            ASSERT_EQ(now.size(), original.size() + 1);
+            EXPECT_EQ(now[2].data, ReadAll(s.noise));
+            EXPECT_GT(killAt, 4);
+            break;
+        }
+        EXPECT_EQ(now, original) << "killed at " << killAt;
+    }
+}
+
+// In place, the new pack keeps the permission bits of the old one, whatever the umask says.
+TEST(PackEdit, InPlaceTheNewPackKeepsThePacksPermissions)
+{
+    const mode_t mask = umask(0);
+    for (const fs::perms mode : {fs::perms(0640), fs::perms(0600), fs::perms(0444)}) {
+        TempDir dir;
+        const std::string pack = WritePack(dir, 0);
+        fs::permissions(fs::u8path(pack), mode);
+        std::unique_ptr<const zarnik::CZarnikArchive> archive = MustOpen(pack);
+        PackEdit edit(*archive, pack, false);
+        ASSERT_TRUE(edit.Delete("content\\z.bin"));
+        zarnik_pack::SaveOptions options;
+        options.releasePack = [&archive] { archive.reset(); };
+        ASSERT_EQ(edit.Save(options).problem, EditProblem::None);
+        EXPECT_EQ(fs::status(fs::u8path(pack)).permissions(), mode) << int(mode);
+    }
+    umask(mask);
+}
+#endif

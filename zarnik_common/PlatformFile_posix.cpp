@@ -351,6 +351,14 @@ bool PlatformCloseWritten(PlatformFile *file)
     return ok;
 }
 
+bool PlatformCopyMode(PlatformFile *from, PlatformFile *to)
+{
+    struct stat status;
+    if (::fstat(from->fd, &status) != 0)
+        return Fail(false);
+    return ::fchmod(to->fd, status.st_mode & 0777) == 0 || Fail(false);
+}
+
 bool PlatformFlush(PlatformFile *file)
 {
     return ::fsync(file->fd) == 0 || Fail(false);

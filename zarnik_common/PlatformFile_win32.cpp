@@ -446,6 +446,11 @@ bool PlatformWriteAt(PlatformFile *file, uint64_t position, const void *data, si
     return ok;
 }
 
+bool PlatformCopyMode(PlatformFile *, PlatformFile *)
+{
+    return true;
+}
+
 bool PlatformFlush(PlatformFile *file)
 {
     return FlushFileBuffers(file->handle) != 0 || Fail(false);

@@ -52,9 +52,21 @@ CZarnikArchive::~CZarnikArchive() = default;
 
 CZarnikArchive::OpenResult CZarnikArchive::Open(const std::string &path)
 {
+    return OpenWith(path, &COpener::Open);
+}
+
+CZarnikArchive::OpenResult CZarnikArchive::OpenIndexFile(const std::string &path)
+{
+    return OpenWith(path, &COpener::OpenIndexFile);
+}
+
+CZarnikArchive::OpenResult CZarnikArchive::OpenWith(const std::string &path,
+                                                    OpenFailure (COpener::*open)(const std::string &))
+{
     OpenResult result;
     std::unique_ptr<CZarnikArchive> archive(new CZarnikArchive);
-    result.failure = COpener(*archive).Open(path);
+    COpener opener(*archive);
+    result.failure = (opener.*open)(path);
     if (result.failure == OpenFailure::None)
         result.archive = std::move(archive);
     else
@@ -110,13 +122,20 @@ OpenFailure CZarnikArchive::COpener::Open(const std::string &path)
 {
     switch (RouteOf(path)) {
     case PackRoute::WholeIndex:
-        return OpenIndex(path.substr(0, PlatformLastSeparator(path) + 1), nullptr);
+        return OpenIndexFile(path);
     case PackRoute::IndexedDataFile:
         return OpenVfs(path);
     case PackRoute::SinglePack:
         break;
     }
     return OpenSinglePack(path);
+}
+
+OpenFailure CZarnikArchive::COpener::OpenIndexFile(const std::string &path)
+{
+    const size_t slash = PlatformLastSeparator(path);
+    const size_t start = slash == std::string::npos ? 0 : slash + 1;
+    return OpenIndex(path.substr(0, start), nullptr, path.substr(start));
 }
 
 OpenFailure CZarnikArchive::COpener::OpenSinglePack(const std::string &path)
@@ -156,18 +175,19 @@ OpenFailure CZarnikArchive::COpener::OpenVfs(const std::string &path)
     if (slash == std::string::npos)
         return OpenFailure::NoDirectory;
     const std::string dataName = path.substr(slash + 1);
-    return OpenIndex(path.substr(0, slash + 1), &dataName);
+    return OpenIndex(path.substr(0, slash + 1), &dataName, kIndexName);
 }
 
 // Walks the index in `folder` (which ends in a separator). With `onlyName`,
 // the chunks naming that data file give the entries; without, every chunk
 // whose data file is present beside the index does, and those naming one
 // that is missing go into the open report.
-OpenFailure CZarnikArchive::COpener::OpenIndex(const std::string &folder, const std::string *onlyName)
+OpenFailure CZarnikArchive::COpener::OpenIndex(const std::string &folder, const std::string *onlyName,
+                                               const std::string &indexName)
 {
     m_Archive.m_IndexRoute = true;
     CFileSource indexFile;
-    if (!indexFile.Open(folder + kIndexName, true))
+    if (!indexFile.Open(folder + indexName, true))
         return OpenFailure::IndexUnreadable;
     CChunkReader index(indexFile);
 

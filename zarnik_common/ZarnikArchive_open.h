@@ -20,11 +20,15 @@ public:
 
     // Fills the archive from `path`; None when it opened.
     OpenFailure Open(const std::string &path);
+    // Fills it from the index file at `path` whatever its name, with the
+    // data files it names beside it.
+    OpenFailure OpenIndexFile(const std::string &path);
 
 private:
     OpenFailure OpenSinglePack(const std::string &path);
     OpenFailure OpenVfs(const std::string &path);
-    OpenFailure OpenIndex(const std::string &folder, const std::string *onlyName);
+    OpenFailure OpenIndex(const std::string &folder, const std::string *onlyName,
+                          const std::string &indexName);
     // The index of the data file at `path`, opened on first use (a name met
     // again is the same file: it is opened once); -1 when it cannot be.
     int OpenDataFile(const std::string &path, bool refuseEmpty);

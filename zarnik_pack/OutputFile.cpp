@@ -20,6 +20,14 @@ OutputFile::~OutputFile()
         m_Calls.removeAt(m_Folder, m_TempName);
 }
 
+bool OutputFile::TakeModeOf(zarnik::PlatformFile *original)
+{
+    if (m_File && zarnik::PlatformCopyMode(original, m_File))
+        return true;
+    m_Failure = zarnik::PlatformLastFailure();
+    return false;
+}
+
 bool OutputFile::Close(bool sync)
 {
     if (!m_File)

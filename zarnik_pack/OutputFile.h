@@ -36,6 +36,10 @@ public:
     OutputFile &operator=(const OutputFile &) = delete;
 
     bool Created() const { return m_File != nullptr || m_Closed; }
+    // Gives the file the permission bits of `original`, the file it is to
+    // replace, so that the new one is readable by whoever read the old one
+    // and by no one else; false when they cannot be set.
+    bool TakeModeOf(zarnik::PlatformFile *original);
     // Where the bytes go (valid while the file is open).
     PackSink &Sink() { return *m_Sink; }
     // Closes the file, first flushed to the disk when `sync` is set; false

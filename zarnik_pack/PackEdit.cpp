@@ -5,18 +5,15 @@
 #include "PackFormat.h"
 #include "PackPath.h"
 #include "PlatformFile.h"
+#include "SaveSteps.h"
+
+#include <map>
 
 namespace zarnik_pack {
 
 namespace {
 
 const char kRoot[] = "content";
-
-// A path as a message shows it: UTF-8 with '/'.
-std::string Shown(const std::string &path)
-{
-    return zarnik::WithSlashes(zarnik::FileSystemName(path));
-}
 
 bool StartsWith(const std::string &text, const std::string &start)
 {
@@ -34,12 +31,17 @@ std::string ParentOf(const std::string &path)
 PackEdit::PackEdit(const zarnik::CZarnikArchive &archive, const std::string &packPath, bool dropPassedOver)
     : m_Archive(archive), m_PackPath(packPath)
 {
-    if (archive.IsIndexRoute()) {
+    const std::vector<zarnik::OpenReportItem> &report = archive.GetOpenReport();
+    // The index of a set is kept chunk by chunk where it does not change:
+    // what opening passed over in it would stay.
+    if (archive.IsIndexRoute() && !report.empty()) {
         m_Usable = false;
-        m_Reason = "changing a .vfs set is not supported yet; only single packs can be changed";
+        m_Reason = "opening passed over " + std::to_string(report.size()) +
+                   " damaged part(s) of the set (see 'zarnik test'); a damaged .vfs set cannot be changed";
         return;
     }
-    const std::vector<zarnik::OpenReportItem> &report = archive.GetOpenReport();
+    if (archive.GetDataFileCount() > 0)
+        m_NewDataFile = static_cast<uint32_t>(archive.GetDataFileCount() - 1);
     if (!report.empty() && !dropPassedOver) {
         m_Usable = false;
         m_Reason = "opening passed over " + std::to_string(report.size()) +
@@ -68,9 +70,57 @@ PackEdit::PackEdit(const zarnik::CZarnikArchive &archive, const std::string &pac
         Item item;
         item.path = entry->m_Path;
         item.node = entry;
+        item.dataFile = entry->m_DataFile;
         m_Files.insert(item.path);
         m_Items.push_back(std::move(item));
+        m_Original.push_back(entry);
     }
+}
+
+bool PackEdit::SetDataFile(const std::string &name)
+{
+    for (size_t i = 0; i < m_Archive.GetDataFileCount(); ++i) {
+        const std::string &path = m_Archive.GetDataFilePath(i);
+        const size_t separator = zarnik::PlatformLastSeparator(path);
+        if (m_Archive.IsIndexRoute() && path.substr(separator == std::string::npos ? 0 : separator + 1) == name) {
+            m_NewDataFile = static_cast<uint32_t>(i);
+            return true;
+        }
+    }
+    return Refuse(name + ": no data file of the set opened");
+}
+
+EditChanges PackEdit::Changes() const
+{
+    EditChanges changes;
+    std::set<const zarnik::ArchiveNode *> kept;
+    for (const Item &item : m_Items)
+        if (item.node)
+            kept.insert(item.node);
+    // A new file replaces the entry of its path unless that entry moved away.
+    std::map<std::string, const zarnik::ArchiveNode *> gone;
+    for (const zarnik::ArchiveNode *entry : m_Original)
+        if (!kept.count(entry))
+            gone.emplace(entry->m_Path, entry);
+    std::set<const zarnik::ArchiveNode *> replaced;
+    for (const Item &item : m_Items) {
+        if (item.node) {
+            if (item.node->m_Path != item.path)
+                changes.renamed.emplace_back(item.node->m_Path, item.path);
+            continue;
+        }
+        const auto old = gone.find(item.path);
+        if (old == gone.end()) {
+            changes.added.push_back(item.path);
+        } else {
+            changes.replaced.push_back(item.path);
+            replaced.insert(old->second);
+        }
+    }
+    for (const zarnik::ArchiveNode *entry : m_Original)
+        if (!kept.count(entry) && !replaced.count(entry))
+            changes.deleted.push_back(entry->m_Path);
+    return changes;
 }
 
 bool PackEdit::Refuse(const std::string &reason)
@@ -165,12 +215,16 @@ bool PackEdit::Add(const std::string &archivePath, const std::string &diskPath, 
     item.diskPath = diskPath;
     item.size = size;
     item.storage = storage;
+    item.dataFile = m_NewDataFile;
     if (IsFile(path)) {
         if (!replace)
             return Refuse(Shown(path) + ": already in the pack; replace it explicitly");
+        // A replaced file stays in its data file.
         for (Item &old : m_Items)
-            if (old.path == path)
+            if (old.path == path) {
+                item.dataFile = old.dataFile;
                 old = item;
+            }
         return true;
     }
     if (!PlaceFree(path))

@@ -1,4 +1,4 @@
-// PackEdit: changes to an opened single pack, applied together as a new pack.
+// PackEdit: changes to an opened pack, applied together as a new pack.
 //
 // The changes (add a file from disk, replace, delete a file or a folder,
 // rename or move a file or a folder) are checked as they are made, so a
@@ -8,7 +8,10 @@
 // packed as `create` packs them, and the entries keep their order. The new
 // pack is written under a temporary name, opened again and compared with
 // what was intended, and only then takes its name; over the original only
-// when the caller asks, by one rename.
+// when the caller asks, by one rename. A .vfs set is changed in place:
+// only the data files holding changed entries are written again (under new
+// names) and then content.vfi, whose rename is the one step that changes
+// the set.
 #pragma once
 
 #include "StoredForm.h"
@@ -32,6 +35,13 @@ enum class EditProblem {
     Stopped,     // a stop was requested
 };
 
+// What a save is doing, for a caller that shows it.
+enum class SaveStage {
+    Writing,   // the new pack under its temporary name
+    Checking,  // reading it back
+    Replacing, // checked; it is about to take the original's place (NAME.bak is made)
+};
+
 struct SaveOptions
 {
     std::string out;     // the new pack's path; empty: over the original
@@ -43,14 +53,27 @@ struct SaveOptions
     // it no more).
     std::function<void()> releasePack;
     // Files and bytes written so far (of Items() and their stored bytes),
-    // called between blocks.
+    // called between blocks; while checking, those read back.
     std::function<void(uint64_t filesDone, uint64_t bytesDone)> progress;
+    // Called as the save enters each stage.
+    std::function<void(SaveStage)> stage;
 };
 
 struct SaveOutcome
 {
     EditProblem problem = EditProblem::None;
     std::string reason; // one sentence when problem is not None
+    // When saved: the paths of the files that took their names, and the
+    // size of each.
+    std::vector<std::string> written;
+    std::vector<uint64_t> writtenBytes;
+};
+
+// What an edit changes, by the archive paths of files.
+struct EditChanges
+{
+    std::vector<std::string> added, replaced, deleted;
+    std::vector<std::pair<std::string, std::string>> renamed; // from, to
 };
 
 class PackEdit
@@ -81,6 +104,16 @@ public:
 
     SaveOutcome Save(const SaveOptions &options) const;
 
+    // A .vfs set: the data file (its file name, as the index names it) the
+    // files added from now on go to; by default the last of the set.
+    // False, with Reason(), when the set opened has no such data file.
+    bool SetDataFile(const std::string &name);
+
+    // The changes so far against the pack as opened (what Dropped() names
+    // is not among them), each list in the new pack's order, deleted files
+    // in the old one's. Not after a save that released the pack.
+    EditChanges Changes() const;
+
     // The new pack's files in order, for the check after writing and for
     // callers that show the pending listing.
     struct Item
@@ -90,12 +123,14 @@ public:
         std::string diskPath;                      // a new or replaced file's source
         uint64_t size = 0;                         // its size when the change was made
         Storage storage = Storage::Auto;
+        uint32_t dataFile = 0; // of a .vfs set: the data file it goes to (Archive()'s numbering)
     };
     const std::vector<Item> &Items() const { return m_Items; }
     const zarnik::CZarnikArchive &Archive() const { return m_Archive; }
     const std::string &PackPath() const { return m_PackPath; }
 
 private:
+    SaveOutcome SaveSet(const SaveOptions &options) const;
     bool Refuse(const std::string &reason);
     // A path a reader would take as it is, with '\' separators; empty after
     // Refuse when it would not.
@@ -113,6 +148,8 @@ private:
     std::string m_Reason;
     std::vector<std::string> m_Dropped;
     std::vector<Item> m_Items;
+    std::vector<const zarnik::ArchiveNode *> m_Original; // the entries kept at the start
+    uint32_t m_NewDataFile = 0;
     std::set<std::string> m_Files; // the paths of m_Items
 };
 

@@ -144,6 +144,11 @@ uint64_t PlatformCopyRange(PlatformFile *from, uint64_t offset, PlatformFile *to
 // caches (fsync, FlushFileBuffers); false when the disk reports an error.
 bool PlatformFlush(PlatformFile *file);
 
+// Gives the file being written `to` the permission bits of the file `from`
+// (a pack changed in place keeps who may read and write it); Windows keeps
+// no such bits, and there this does nothing.
+bool PlatformCopyMode(PlatformFile *from, PlatformFile *to);
+
 // Closes a file that was written; false when the close reports an error
 // (the data may not have reached the disk).
 bool PlatformCloseWritten(PlatformFile *file);

@@ -132,6 +132,10 @@ public:
     // "content.vfi" in its folder, with that data file only; any other as a
     // single pack. Paths are the system's own.
     static OpenResult Open(const std::string &path);
+    // `path` as the "content.vfi" of the data files beside it, whatever its
+    // own name: a changed index is read back under its temporary name
+    // before it takes the index's place.
+    static OpenResult OpenIndexFile(const std::string &path);
 
     ~CZarnikArchive();
     CZarnikArchive(const CZarnikArchive &) = delete;
@@ -192,6 +196,7 @@ private:
     class COpener;
 
     CZarnikArchive() = default;
+    static OpenResult OpenWith(const std::string &path, OpenFailure (COpener::*open)(const std::string &));
 
     std::vector<std::unique_ptr<CFileSource>> m_DataFiles; // null where one failed
     std::vector<std::string> m_DataPaths;

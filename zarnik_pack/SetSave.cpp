@@ -1,0 +1,282 @@
+// Saving an edit of a .vfs set, where it lies. Each data file holding a
+// changed entry is written again under a new name (the old index names it
+// not, so the set stays as it was), then content.vfi under its temporary
+// name: the chunks of the other data files as they are, a new chunk for
+// each data file written. The new set is opened through that index and
+// compared with what was intended; the index's rename is the one step that
+// changes the set, after which the old data files go.
+#include "PackEdit.h"
+
+#include "OutputFile.h"
+#include "PackFormat.h"
+#include "PackPath.h"
+#include "PackWriter.h"
+#include "SaveSteps.h"
+
+#include <algorithm>
+#include <set>
+
+namespace zarnik_pack {
+
+namespace {
+
+const char kIndexName[] = "content.vfi";
+const char kDataExtension[] = ".vfs";
+// A chunk of the index with this identifier names no data file.
+const uint32_t kPassedOverChunk = 0xFFFFFFFFu;
+
+uint32_t U32At(const Bytes &bytes, size_t at)
+{
+    return uint32_t(bytes[at]) | uint32_t(bytes[at + 1]) << 8 | uint32_t(bytes[at + 2]) << 16 |
+           uint32_t(bytes[at + 3]) << 24;
+}
+
+// One chunk of the index as it lies in the file, and the data file it
+// names ("" for none).
+struct IndexChunk
+{
+    size_t start = 0, end = 0;
+    std::string name;
+};
+
+// The index's chunks front to back; the bytes after the last one (too few
+// for a chunk header) are not among them.
+std::vector<IndexChunk> ChunksOf(const Bytes &index)
+{
+    std::vector<IndexChunk> chunks;
+    for (size_t at = 0; index.size() - at >= kChunkHeaderSize;) {
+        const uint32_t id = U32At(index, at);
+        const uint64_t size = U32At(index, at + 4);
+        IndexChunk chunk;
+        chunk.start = at;
+        chunk.end = static_cast<size_t>(std::min<uint64_t>(index.size(), at + kChunkHeaderSize + size));
+        const size_t data = at + kChunkHeaderSize;
+        if (id != kPassedOverChunk && chunk.end - data >= 8) {
+            const uint32_t m = U32At(index, data + 4);
+            // The name's last byte is its terminator, whatever it holds.
+            if (m > 4 && m - 4 <= chunk.end - data - 8 && m - 4 <= kMaxNameField) {
+                chunk.name.assign(index.begin() + data + 8, index.begin() + data + 8 + (m - 5));
+                chunk.name = chunk.name.c_str();
+            }
+        }
+        chunks.push_back(chunk);
+        at = chunk.end;
+    }
+    return chunks;
+}
+
+std::string FileNameOf(const std::string &path)
+{
+    const size_t separator = zarnik::PlatformLastSeparator(path);
+    return path.substr(separator == std::string::npos ? 0 : separator + 1);
+}
+
+// A name for the new form of the data file `old`: "data1.vfs" becomes
+// "data1~1.vfs", and that one "data1~2.vfs", the first name that is free
+// in the folder and not named by the index. "" when there is none.
+std::string NewDataName(const std::string &old, zarnik::PlatformDirectory *folder,
+                        const std::set<std::string> &taken)
+{
+    std::string stem = old, extension;
+    const size_t length = sizeof kDataExtension - 1;
+    if (stem.size() > length && stem.compare(stem.size() - length, length, kDataExtension) == 0) {
+        extension = kDataExtension;
+        stem.resize(stem.size() - length);
+    }
+    const size_t tilde = stem.rfind('~');
+    if (tilde != std::string::npos && tilde + 1 < stem.size() &&
+        stem.find_first_not_of("0123456789", tilde + 1) == std::string::npos)
+        stem.resize(tilde);
+    for (int n = 1; n < 10000; ++n) {
+        const std::string name = stem + "~" + std::to_string(n) + extension;
+        if (name.size() + 1 > kMaxNameField)
+            break;
+        if (!taken.count(zarnik::CaseFolded(name)) && !zarnik::PlatformExistsAt(folder, name))
+            return name;
+    }
+    return {};
+}
+
+// The data files published so far: removed again unless the set was
+// published with them.
+struct Published
+{
+    std::vector<std::unique_ptr<OutputFile>> files;
+    bool kept = false;
+    ~Published()
+    {
+        if (!kept)
+            for (auto &file : files)
+                file->Withdraw();
+    }
+};
+
+} // namespace
+
+SaveOutcome PackEdit::SaveSet(const SaveOptions &options) const
+{
+    if (!options.out.empty())
+        return Fail(EditProblem::Refused, "a .vfs set is changed where it lies; to change a copy, copy its folder");
+    const size_t count = m_Archive.GetDataFileCount();
+    std::vector<std::string> names(count);
+    for (size_t d = 0; d < count; ++d)
+        names[d] = FileNameOf(m_Archive.GetDataFilePath(d));
+    const std::string &firstPath = m_Archive.GetDataFilePath(0);
+    const std::string folderPath = firstPath.substr(0, firstPath.size() - names[0].size());
+
+    // Which data files change: those whose entries are no longer the same
+    // in the same order.
+    std::vector<std::vector<const Item *>> items(count);
+    for (const Item &item : m_Items)
+        items.at(item.dataFile).push_back(&item);
+    std::vector<std::vector<const zarnik::ArchiveNode *>> before(count);
+    for (const zarnik::ArchiveNode *entry : m_Original)
+        before.at(entry->m_DataFile).push_back(entry);
+    std::vector<bool> changed(count);
+    for (size_t d = 0; d < count; ++d) {
+        changed[d] = items[d].size() != before[d].size();
+        for (size_t i = 0; !changed[d] && i < items[d].size(); ++i)
+            changed[d] = items[d][i]->node != before[d][i] || items[d][i]->path != before[d][i]->m_Path;
+        uint64_t most = 0;
+        for (const Item *item : items[d])
+            most += item->node ? item->node->m_PackedSize : MostStored(item->size);
+        if (changed[d] && most > kMaxPackSize)
+            return Fail(EditProblem::Refused, names[d] + " would reach 4 GiB, past what a reader addresses");
+    }
+    if (std::find(changed.begin(), changed.end(), true) == changed.end())
+        return {};
+
+    Folder folder(zarnik::PlatformOpenDirectory(folderPath.empty() ? "." : folderPath));
+    if (!folder)
+        return Fail(EditProblem::WriteFailed, "cannot open the folder " + folderPath + ": " +
+                                                   zarnik::PlatformLastFailure().text);
+    const std::string backup = std::string(kIndexName) + ".bak";
+    if (options.backup && zarnik::PlatformExistsAt(folder.get(), backup))
+        return Fail(EditProblem::Refused, backup + " already exists; it is never overwritten");
+    ReadFile indexFile(zarnik::PlatformOpenRead(folderPath + kIndexName));
+    uint64_t indexSize = 0;
+    if (!indexFile || !zarnik::PlatformFileSize(indexFile.get(), &indexSize) || indexSize > kMaxPackSize)
+        return Fail(EditProblem::ReadFailed, std::string("cannot read ") + kIndexName + ": " +
+                                                  zarnik::PlatformLastFailure().text);
+    Bytes index(static_cast<size_t>(indexSize));
+    if (zarnik::PlatformReadAt(indexFile.get(), 0, index.data(), static_cast<uint32_t>(indexSize)) != indexSize)
+        return Fail(EditProblem::ReadFailed, std::string("cannot read ") + kIndexName);
+    const std::vector<IndexChunk> chunks = ChunksOf(index);
+    std::set<std::string> taken;
+    for (const IndexChunk &chunk : chunks)
+        taken.insert(zarnik::CaseFolded(chunk.name));
+
+    // The changed data files under new names, published at once: no index
+    // names them yet.
+    if (options.stage)
+        options.stage(SaveStage::Writing);
+    ItemWriter writer(options);
+    Published published;
+    std::vector<std::string> newNames(count);
+    std::vector<Bytes> newChunks(count);
+    SaveOutcome saved;
+    for (size_t d = 0; d < count; ++d) {
+        // A data file left without entries goes, and its chunk with it.
+        if (!changed[d] || items[d].empty())
+            continue;
+        newNames[d] = NewDataName(names[d], folder.get(), taken);
+        if (newNames[d].empty())
+            return Fail(EditProblem::Refused, "no free name for the new form of " + names[d]);
+        taken.insert(zarnik::CaseFolded(newNames[d]));
+        ReadFile source(zarnik::PlatformOpenRead(m_Archive.GetDataFilePath(d)));
+        uint64_t sourceSize = 0;
+        if (!source || !zarnik::PlatformFileSize(source.get(), &sourceSize))
+            return Fail(EditProblem::ReadFailed, "cannot read " + names[d] + ": " + zarnik::PlatformLastFailure().text);
+        if (sourceSize != m_Archive.GetDataFileSize(d))
+            return Fail(EditProblem::ReadFailed, names[d] + " changed since the set was opened");
+        published.files.push_back(std::make_unique<OutputFile>(folder.get(), newNames[d]));
+        OutputFile &out = *published.files.back();
+        if (!out.Created() || !out.TakeModeOf(source.get()))
+            return Fail(EditProblem::WriteFailed, "cannot create " + newNames[d] + ": " + out.Failure().text);
+        VfsWriter data(out.Sink(), newNames[d]);
+        for (const Item *item : items[d])
+            if (!writer.Write(data, *item, source.get()))
+                break;
+        const bool closed = out.Close();
+        const SaveOutcome written = writer.Outcome(data, out.Sink());
+        if (written.problem != EditProblem::None)
+            return written;
+        if (!closed || !out.Publish())
+            return Fail(EditProblem::WriteFailed, "cannot write " + newNames[d] + ": " + out.Failure().text);
+        newChunks[d] = data.Index();
+        saved.written.push_back(folderPath + newNames[d]);
+        saved.writtenBytes.push_back(out.Sink().Size());
+    }
+
+    // The index: each changed data file's chunk where its first chunk stood.
+    Bytes newIndex;
+    std::vector<bool> placed(count);
+    size_t end = 0;
+    for (const IndexChunk &chunk : chunks) {
+        size_t d = 0;
+        while (d < count && !(changed[d] && names[d] == chunk.name))
+            ++d;
+        if (d == count)
+            newIndex.insert(newIndex.end(), index.begin() + chunk.start, index.begin() + chunk.end);
+        else if (!placed[d] && !newChunks[d].empty())
+            newIndex.insert(newIndex.end(), newChunks[d].begin(), newChunks[d].end());
+        if (d < count)
+            placed[d] = true;
+        end = chunk.end;
+    }
+    newIndex.insert(newIndex.end(), index.begin() + end, index.end());
+    OutputFile indexOut(folder.get(), kIndexName);
+    if (!indexOut.Created() || !indexOut.TakeModeOf(indexFile.get()) || !indexOut.Sink().Append(newIndex) ||
+        !indexOut.Close())
+        return Fail(EditProblem::WriteFailed, std::string("cannot write ") + kIndexName + ": " +
+                                                  indexOut.Failure().text);
+    indexFile.reset();
+
+    if (options.stage)
+        options.stage(SaveStage::Checking);
+    const zarnik::CZarnikArchive::OpenResult opened =
+        zarnik::CZarnikArchive::OpenIndexFile(folderPath + indexOut.TemporaryName());
+    if (!opened.archive)
+        return Fail(EditProblem::CheckFailed, std::string("the new set does not open: ") +
+                                                  zarnik::OpenFailureText(opened.failure) + "; the set was left as it was");
+    // A data file the old index named and that is missing (only a set
+    // opened through one data file shows it here) is missing still.
+    for (const zarnik::OpenReportItem &item : opened.archive->GetOpenReport())
+        if (item.kind != zarnik::OpenReportItem::Kind::DataFileMissing ||
+            std::find(newNames.begin(), newNames.end(), item.path) != newNames.end())
+            return Fail(EditProblem::CheckFailed, std::string("the new set opens with a problem: ") +
+                                                      zarnik::OpenReportText(item.kind) + "; the set was left as it was");
+    uint64_t files = 0, bytes = 0;
+    for (size_t d = 0; d < count; ++d) {
+        if (newNames[d].empty())
+            continue;
+        const std::string path = folderPath + newNames[d];
+        std::vector<const zarnik::ArchiveNode *> entries;
+        for (const zarnik::ArchiveNode *entry : opened.archive->GetEntries())
+            if (opened.archive->GetDataFilePath(entry->m_DataFile) == path)
+                entries.push_back(entry);
+        ReadFile file(zarnik::PlatformOpenRead(path));
+        uint64_t size = 0;
+        if (!file || !zarnik::PlatformFileSize(file.get(), &size))
+            return Fail(EditProblem::CheckFailed, "cannot read " + newNames[d] + " back");
+        const std::string problem = CheckEntries(entries, items[d], file.get(), size, options, files, bytes);
+        if (!problem.empty())
+            return Fail(EditProblem::CheckFailed, problem + "; the set was left as it was");
+    }
+
+    bool replaced = false;
+    const SaveOutcome put = ReplaceOriginal(folder.get(), indexOut, kIndexName, options, replaced);
+    published.kept = replaced;
+    if (put.problem != EditProblem::None)
+        return put;
+    saved.written.push_back(folderPath + kIndexName);
+    saved.writtenBytes.push_back(newIndex.size());
+    // With a backup, the old data files stay for the old index, NAME.bak.
+    if (!options.backup)
+        for (size_t d = 0; d < count; ++d)
+            if (changed[d])
+                zarnik::PlatformRemoveAt(folder.get(), names[d]);
+    return saved;
+}
+
+} // namespace zarnik_pack
