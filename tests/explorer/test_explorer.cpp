@@ -7,6 +7,7 @@
 #include "ExportSummaryDlg.h"
 #include "ExportThread.h"
 #include "MainWindow.h"
+#include "PictureView.h"
 #include "PackKit.h"
 #include "Preview.h"
 #include "ProgressDlg.h"
@@ -462,11 +463,29 @@ private slots:
 
     void detailsAndPreviewKinds()
     {
-        QImage picture(7, 5, QImage::Format_RGB32);
-        picture.fill(Qt::red);
-        QBuffer png;
-        QVERIFY(png.open(QIODevice::WriteOnly) && picture.save(&png, "PNG"));
-        std::vector<Entry> entries{e("content\\p\\pic.png", png.data().toStdString(), Storage::Packed),
+        const auto png = [](int width, int height) {
+            QImage picture(width, height, QImage::Format_RGB32);
+            picture.fill(Qt::red);
+            QBuffer out;
+            return out.open(QIODevice::WriteOnly) && picture.save(&out, "PNG") ? out.data().toStdString() : "";
+        };
+        // A picture's header that claims 10000 x 10000 pixels.
+        QByteArray huge;
+        QDataStream bmp(&huge, QIODevice::WriteOnly);
+        bmp.setByteOrder(QDataStream::LittleEndian);
+        bmp.writeRawData("BM", 2);
+        bmp << quint32(54) << quint32(0) << quint32(54) << quint32(40) << qint32(10000) << qint32(10000) << quint16(1)
+            << quint16(24) << quint32(0) << quint32(0) << qint64(0) << qint64(0);
+        // A text whose packed stream lacks its end: the beginning shows, as no more of it is read.
+        std::string lines;
+        while (lines.size() < (1u << 20))
+            lines += "line " + std::to_string(lines.size()) + "\n";
+        zarnik_pack::Bytes cut = zarnik_pack::Compress(reinterpret_cast<const unsigned char *>(lines.data()), lines.size());
+        cut.resize(cut.size() - 100);
+        std::vector<Entry> entries{e("content\\p\\pic.png", png(7, 5), Storage::Packed),
+                                   e("content\\p\\wide.png", png(3000, 2000)), e("content\\p\\huge.bmp", huge.toStdString()),
+                                   {"content\\p\\cut.txt", cut, Storage::Stored, Entry().nameKey, {}, uint32_t(lines.size()),
+                                    uint32_t(cut.size()), {}, {}},
                                    e("content\\p\\note.txt", "gr\xC3\xBC\xC3\x9F dich"), e("content\\p\\latin.txt", "gr\xFC\xDF"),
                                    e("content\\p\\blob.bin", std::string("\0\1\2\3hello", 9)), e("content\\p\\void.dat", ""),
                                    e("content\\p\\bad.bin", std::string(64, '\xFF'), Storage::Stored)};
@@ -489,16 +508,32 @@ private slots:
                 return "text:" + text->toPlainText().left(40);
             if (auto *label = qobject_cast<QLabel *>(page))
                 return "message:" + label->text();
-            const QPixmap pixmap = page->findChild<QLabel *>()->pixmap();
-            return QString("picture:%1x%2").arg(pixmap.width()).arg(pixmap.height());
+            const QSize size = static_cast<QLabel *>(page->findChild<QScrollArea *>()->widget())->pixmap().size();
+            return QString("picture:%1x%2").arg(size.width()).arg(size.height());
         };
         for (const auto &[name, shown] : std::vector<std::pair<QString, QString>>{
                  {"pic.png", "picture:7x5"}, {"note.txt", QStringLiteral("text:gr\u00FC\u00DF dich")},
                  {"latin.txt", QStringLiteral("text:gr\u00FC\u00DF")},
-                 {"blob.bin", "text:00000000  00 01 02 03 68 65 6c 6c  6f   "}, {"void.dat", "text:"},
+                 {"blob.bin", "text:00000000  00 01 02 03 68 65 6c 6c  6f   "}, {"void.dat", "message:Empty file."},
+                 {"huge.bmp", "message:Picture too large to preview: 10000 x 10000 pixels, 54 bytes."},
+                 {"cut.txt", "text:" + QString::fromStdString(lines.substr(0, 40))},
                  {"bad.bin", "message:No preview: " + QString(ExtractOutcomeText(ExtractOutcome::Damaged)) + '.'}})
             QCOMPARE(preview(name), shown);
         QVERIFY(details->text().contains("64 bytes, packed")); // bad.bin's stored bytes
+        // A picture is fitted to the pane, never enlarged (pic.png above); 100%, + and - zoom, Fit comes back.
+        const QString fitted = preview("wide.png");
+        QWidget *room = pane->findChild<PictureView *>()->findChild<QScrollArea *>()->viewport();
+        const QSize fits = QSize(3000, 2000).scaled(room->size(), Qt::KeepAspectRatio);
+        QCOMPARE(fitted, QString("picture:%1x%2").arg(fits.width()).arg(fits.height()));
+        QStringList zoomed;
+        for (const char *button : {"100%", "+", "-", "-", "Fit"}) {
+            for (QToolButton *b : pane->findChildren<QToolButton *>())
+                if (b->text() == button)
+                    QTest::mouseClick(b, Qt::LeftButton);
+            const QSize shown = static_cast<QLabel *>(static_cast<QScrollArea *>(room->parentWidget())->widget())->pixmap().size();
+            zoomed << QString("picture:%1x%2").arg(shown.width()).arg(shown.height());
+        }
+        QCOMPARE(zoomed, QStringList({"picture:3000x2000", "picture:3750x2500", "picture:3000x2000", "picture:2400x1600", fitted}));
         // Long paths wrap, never growing the window; a one-line long text is laid out only in its beginning.
         const auto smallest = [&] {
             for (int depth = 0; depth < 8; ++depth) // each layout asks the one around it
@@ -514,7 +549,8 @@ private slots:
         QVERIFY(text.size() < Preview::kTextBytes + Preview::kTextBytes / 100 + 100);
         for (const QString &line : text.split('\n'))
             QVERIFY(line.size() <= Preview::kLineChars);
-        QVERIFY(select("p") && details->text().contains(QRegularExpression("Files below:.*7"))); // a folder
+        QVERIFY(select("p") && details->text().contains(QRegularExpression("Files below:.*10"))); // a folder
+        QVERIFY(select(QString::fromStdString(longName)) && details->text().contains(QRegularExpression("Folders below:.*none")));
     }
 
     // Names with control characters show, are copied and are proposed as the tool prints them (a line
