@@ -189,6 +189,12 @@ class TestExplorer : public QObject
         return false;
     }
 
+public slots:
+    void urlOpened(const QUrl &url) { m_opened << url.toLocalFile(); }
+
+private:
+    QStringList m_opened; // files and folders handed to the desktop
+
     void poll()
     {
         QPointer<QWidget> w = QApplication::activeModalWidget();
@@ -251,13 +257,17 @@ private slots:
         connect(&m_poll, &QTimer::timeout, this, &TestExplorer::poll);
         m_poll.start(5);
         qApp->installEventFilter(this);
+        QDesktopServices::setUrlHandler("file", this, "urlOpened"); // what the desktop would open
     }
+
+    void cleanupTestCase() { QDesktopServices::unsetUrlHandler("file"); }
 
     void init()
     {
         QSettings().clear(); // remembered packs and folders start afresh
         m_steps.clear();
         m_unexpected = 0;
+        m_opened.clear();
         m_dir = new QTemporaryDir;
         m_window = new MainWindow;
         m_window->show();
@@ -559,6 +569,7 @@ private slots:
     {
         open(writeUpk(path("odd.upk"), {e("content\\new\nline.txt", "two\nlines"), e("content\\bel\a\x1b.txt", "")}));
         QCOMPARE(view(), QStringList({"content [folder]", "  new\\nline.txt [document]", "  bel\\x07\\x1b.txt [document]"}));
+        QVERIFY(m_window->statusBar()->findChild<QLabel *>()->text().startsWith("2 files, 9 bytes (")); // no "0 folders"
         QVERIFY(select("new\\nline.txt"));
         QVERIFY(m_window->findChild<QLabel *>("detailsLabel")->text().remove(QChar(0x200B)).contains("content/new\\nline.txt"));
         run("actionCopyPath");
@@ -638,6 +649,99 @@ private slots:
                 rising << archivePath + ' ' + QString::number(after);
         }
         QCOMPARE(bar, rising);
+    }
+
+    // A header clicked sorts by its column: ascending, descending, then the pack's order; folders first either
+    // way, sizes as numbers, names without regard to case. Too many matches to unfold are listed flat, sorted.
+    void sortAndFlatList()
+    {
+        std::vector<Entry> entries{e("content\\b.txt", std::string(100, 'b')), e("content\\A.txt", "123456789"),
+                                   e("content\\c.txt", "0123456789"), e("content\\zdir\\x", "12345"),
+                                   e("content\\Ydir\\y", std::string(1000, 'y'))};
+        for (int i = 0; i < 2100; ++i)
+            entries.push_back(e("content\\many\\d" + std::to_string(i % 7) + "\\f" + std::to_string(i) + ".txt",
+                                std::string(size_t(1 + (2100 - i) % 50), 'f')));
+        open(writeUpk(path("sort.upk"), entries));
+        QTreeWidgetItem *root = m_tree->topLevelItem(0);
+        const auto order = [&](QTreeWidgetItem *parent, int count) {
+            QStringList names;
+            for (int i = 0; i < count; ++i)
+                names << parent->child(i)->text(0);
+            return names.join(' ');
+        };
+        QHeaderView *header = m_tree->header();
+        const auto click = [&](int column) {
+            QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                              QPoint(header->sectionViewportPosition(column) + 5, header->height() / 2));
+        };
+        for (const auto &[column, shown] : std::vector<std::pair<int, QString>>{
+                 {ArchiveTree::NameColumn, "many Ydir zdir A.txt b.txt"}, {ArchiveTree::NameColumn, "zdir Ydir many c.txt b.txt"},
+                 {ArchiveTree::NameColumn, "b.txt A.txt c.txt zdir Ydir"}, {ArchiveTree::SizeColumn, "zdir Ydir many A.txt c.txt"},
+                 {ArchiveTree::SizeColumn, "many Ydir zdir b.txt c.txt"}}) {
+            click(column);
+            QCOMPARE(order(root, 5), shown);
+        }
+        // Flat, each match with its path; a copied path, with '/' or '\\', finds its entry in the tree.
+        auto *filter = m_window->findChild<QLineEdit *>("filterEdit");
+        auto *status = m_window->statusBar()->findChild<QLabel *>();
+        filter->setText("F");
+        QVERIFY(root->isHidden() && m_tree->topLevelItemCount() == 2101 && status->text() == "2,100 entries match");
+        std::vector<quint64> sizes;
+        for (int i = 1; i < m_tree->topLevelItemCount(); ++i)
+            sizes.push_back(ArchiveTree::nodeOf(m_tree->topLevelItem(i))->m_UnpackedSize);
+        QVERIFY(std::is_sorted(sizes.rbegin(), sizes.rend()) && m_tree->topLevelItem(1)->text(1) == "50 bytes");
+        QVERIFY(m_tree->topLevelItem(1)->text(0).startsWith("content/many/d"));
+        click(ArchiveTree::SizeColumn); // the pack's order
+        click(ArchiveTree::SizeColumn);
+        filter->setText("f");
+        QCOMPARE(m_tree->topLevelItem(1)->text(1), "1 byte");
+        QVERIFY(select("content/many/d6/f2050.txt") && status->text() == "1 item selected: 1 file, 1 byte");
+        for (const QString &copied : {"content/many/d3/f17.txt", "CONTENT\\many\\d3\\f17.txt", "many/d3/f17."}) {
+            filter->setText(copied);
+            QTreeWidgetItem *found = m_tree->findItems("f17.txt", Qt::MatchRecursive).value(0);
+            QVERIFY(!root->isHidden() && m_tree->topLevelItemCount() == 1 && found && !found->isHidden()
+                    && found->parent()->isExpanded() && status->text() == "1 entry matches");
+        }
+        filter->setText("nothing");
+        QCOMPARE(status->text(), "No entry matches");
+        filter->clear();
+        QVERIFY(select("zdir") && m_window->findChild<QLabel *>("detailsLabel")->text().contains(
+                                      QRegularExpression("Folders below:.*none")));
+    }
+
+    // Double-click or Enter on a file opens it, written whole, with the desktop's application; a folder unfolds.
+    // After an export its folder opens from beside its line, or from the summary of one that did not write all.
+    void openWithApplication()
+    {
+        open(writeUpk(path("pack.upk")));
+        const QString out = path("out");
+        QVERIFY(QDir().mkpath(out));
+        m_tree->expandAll();
+        for (const auto &[name, enter] : std::vector<std::pair<QString, bool>>{{"readme.txt", false}, {"a.wav", true},
+                                                                               {"gfx", false}}) {
+            QVERIFY(select(name));
+            const QPoint at = m_tree->visualItemRect(m_tree->currentItem()).center();
+            for (auto action : {QTest::MouseClick, QTest::MouseDClick, QTest::MouseRelease}) // as a hand clicks twice
+                enter ? void() : QTest::mouseEvent(action, m_tree->viewport(), Qt::LeftButton, {}, at);
+            if (enter)
+                QTest::keyClick(m_tree, Qt::Key_Return);
+            QTRY_VERIFY(!m_window->exportThread());
+        }
+        QTRY_COMPARE(m_opened.size(), 2);
+        QCOMPARE(QFileInfo(m_opened[0]).fileName() + ' ' + readAll(m_opened[0]) + ' ' + readAll(m_opened[1]),
+                 "readme.txt hello wave");
+        QVERIFY(!m_tree->findItems("gfx", Qt::MatchRecursive)[0]->isExpanded());
+        QVERIFY(select("gfx"));
+        exportTo(out);
+        QTest::mouseClick(m_window->statusBar()->findChild<QToolButton *>(), Qt::LeftButton);
+        QVERIFY(QFile::remove(out + "/gfx/logo.bmp")); // written again, the rest is there
+        exportTo(out, nullptr, {[](QWidget *summary) {
+                     for (QPushButton *b : summary->findChildren<QPushButton *>())
+                         if (b->text() == "Open Containing Folder")
+                             QTest::mouseClick(b, Qt::LeftButton);
+                     static_cast<QDialog *>(summary)->accept();
+                 }});
+        QCOMPARE(m_opened.mid(2), QStringList({out, out}));
     }
 
     // With a filter on, Export (and a drag) writes the matches below the selection, in their folders; every
