@@ -36,6 +36,10 @@ protected:
 // Up to this many shown entries, a filter unfolds their folders: more would
 // be a tree to scroll, not an answer, and the matches are listed flat.
 const int kUnfoldAtMost = 2000;
+// The flat list shows the first this many matches in the order asked for:
+// the largest files are there, and a keystroke over a million names makes
+// no million items.
+const int kListAtMost = 10000;
 
 // An item that knows its row: sorting compares the rows' numbers and
 // names, never the texts shown.
@@ -104,6 +108,7 @@ QString ArchiveTree::sizeText(quint64 bytes)
 void ArchiveTree::clear()
 {
     m_flatItems.clear(); // QTreeWidget::clear() deletes them
+    m_flatRows.clear();
     QTreeWidget::clear();
     m_rows.clear();
     m_rowOf.clear();
@@ -274,17 +279,21 @@ int ArchiveTree::setFilter(const QString &text)
     return int(matches.size());
 }
 
-void ArchiveTree::showFlat(const std::vector<int> &rows)
+void ArchiveTree::showFlat(std::vector<int> rows)
 {
     // From the last: each item leaves the end of the list, not its front.
     while (!m_flatItems.isEmpty())
         delete m_flatItems.takeLast();
-    if (rows.empty())
+    m_flatRows = std::move(rows);
+    if (m_flatRows.empty())
         return;
-    std::vector<int> order(rows);
-    std::stable_sort(order.begin(), order.end(), [this](int a, int b) {
+    std::vector<int> order(m_flatRows);
+    const auto first = [this](int a, int b) {
         return m_sortOrder == Qt::AscendingOrder ? rowLess(a, b) : rowLess(b, a);
-    });
+    };
+    const auto listed = order.begin() + std::min<ptrdiff_t>(kListAtMost, ptrdiff_t(order.size()));
+    std::partial_sort(order.begin(), listed, order.end(), first);
+    order.erase(listed, order.end());
     m_flatItems.reserve(qsizetype(order.size()));
     for (int row : order) {
         const ArchiveNode *node = m_rows[size_t(row)].node;
@@ -310,6 +319,10 @@ void ArchiveTree::sortBy(int column, Qt::SortOrder order)
     // indicator again; the selection and the current item stay.
     if (!m_rows.empty())
         model()->sort(NameColumn, m_sortOrder);
+    if (isFlat()) {
+        clearSelection(); // the items chosen go
+        showFlat(std::move(m_flatRows)); // its first items by the new order
+    }
 }
 
 bool ArchiveTree::rowLess(int a, int b) const

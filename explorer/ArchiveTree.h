@@ -49,6 +49,9 @@ public:
     int setFilter(const QString &text);
     // The matches are listed flat (see setFilter()).
     bool isFlat() const { return !m_flatItems.isEmpty(); }
+    // How many of the matches the flat list shows: the first in the order
+    // asked for.
+    int listed() const { return int(m_flatItems.size()); }
 
     // What an export of the selection writes: each selected node whole, or,
     // with a filter on, only the matching entries below it, at their places
@@ -100,7 +103,7 @@ private:
     void setColumns(QTreeWidgetItem *item, const Totals &totals, bool isFolder);
     // The rows a filter matched, listed flat in the tree's order; none for
     // an empty list.
-    void showFlat(const std::vector<int> &rows);
+    void showFlat(std::vector<int> rows);
     void sortBy(int column, Qt::SortOrder order);
     int rowOf(const QTreeWidgetItem *item) const;
 
@@ -115,6 +118,7 @@ private:
     QIcon m_documentIcon;
     bool m_dragHeld = false;
     QList<QTreeWidgetItem *> m_flatItems; // top-level, after the root
+    std::vector<int> m_flatRows;          // every match the list stands for
     bool m_sortReady = false;
     int m_sortColumn = -1; // -1: the pack's order
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;

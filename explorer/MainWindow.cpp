@@ -216,8 +216,11 @@ void MainWindow::applyFilter(const QString &text)
     if (text.isEmpty())
         updateSelectionStatus();
     else
-        m_statusLabel->setText(countText(quint64(matching), tr("1 entry matches"),
-                                         tr("%1 entries match"), tr("No entry matches")));
+        m_statusLabel->setText(
+            countText(quint64(matching), tr("1 entry matches"), tr("%1 entries match"), tr("No entry matches"))
+            + (ui->treeWidget->isFlat() && ui->treeWidget->listed() < matching
+                   ? tr(", the first %1 listed").arg(QLocale().toString(ui->treeWidget->listed()))
+                   : QString()));
 }
 
 void MainWindow::updateSelectionStatus()
