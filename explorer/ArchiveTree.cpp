@@ -39,7 +39,7 @@ const int kUnfoldAtMost = 2000;
 // The flat list shows the first this many matches in the order asked for:
 // the largest files are there, and a keystroke over a million names makes
 // no million items.
-const int kListAtMost = 10000;
+const int kListAtMost = 2000;
 
 // An item that knows its row: sorting compares the rows' numbers and
 // names, never the texts shown.
