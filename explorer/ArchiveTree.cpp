@@ -9,8 +9,9 @@
 #include <QHeaderView>
 #include <QLocale>
 #include <QMouseEvent>
-#include <QSet>
 #include <QStyledItemDelegate>
+
+#include <algorithm>
 
 using zarnik::ArchiveNode;
 
@@ -33,8 +34,31 @@ protected:
 };
 
 // Up to this many shown entries, a filter unfolds their folders: more would
-// be a list to scroll, not an answer.
+// be a tree to scroll, not an answer, and the matches are listed flat.
 const int kUnfoldAtMost = 2000;
+// The flat list shows the first this many matches in the order asked for:
+// the largest files are there, and a keystroke over a million names makes
+// no million items.
+const int kListAtMost = 2000;
+
+// An item that knows its row: sorting compares the rows' numbers and
+// names, never the texts shown.
+class ArchiveItem : public QTreeWidgetItem
+{
+public:
+    ArchiveItem(const QString &name, int row)
+        : QTreeWidgetItem(QStringList(name), UserType)
+        , row(row)
+    {
+    }
+    const int row;
+
+    bool operator<(const QTreeWidgetItem &other) const override
+    {
+        const auto *tree = static_cast<const ArchiveTree *>(treeWidget());
+        return tree->rowLess(row, static_cast<const ArchiveItem &>(other).row);
+    }
+};
 
 } // namespace
 
@@ -47,6 +71,7 @@ ArchiveTree::ArchiveTree(QWidget *parent)
     m_folderIcon = QIcon(QStringLiteral(":/icons/folder.png"));
     m_documentIcon = QIcon(QStringLiteral(":/icons/document.png"));
     setItemDelegate(new NumberColumnsDelegate(this));
+    connect(header(), &QHeaderView::sortIndicatorChanged, this, &ArchiveTree::sortBy);
 }
 
 const ArchiveNode *ArchiveTree::nodeOf(const QTreeWidgetItem *item)
@@ -64,6 +89,8 @@ QString ArchiveTree::sizeText(quint64 bytes)
     static const QString decimalPoint = locale.decimalPoint();
     // Whole numbers from 1,000 on take the locale's separator.
     const auto whole = [](quint64 n) { return n < 1000 ? QString::number(n) : locale.toString(n); };
+    if (bytes == 1)
+        return tr("1 byte");
     if (bytes < 1024)
         return whole(bytes) + QLatin1Char(' ') + units[0];
     int unit = 0;
@@ -80,6 +107,8 @@ QString ArchiveTree::sizeText(quint64 bytes)
 
 void ArchiveTree::clear()
 {
+    m_flatItems.clear(); // QTreeWidget::clear() deletes them
+    m_flatRows.clear();
     QTreeWidget::clear();
     m_rows.clear();
     m_rowOf.clear();
@@ -92,10 +121,18 @@ void ArchiveTree::showArchive(const ArchiveNode *root)
     clear();
     if (!root)
         return;
+    if (!m_sortReady) {
+        // Each run starts in the pack's order; a header clicked sorts by its
+        // column, ascending, descending, then the pack's order again.
+        m_sortReady = true;
+        header()->setSectionsClickable(true);
+        header()->setSortIndicatorShown(true);
+        header()->setSortIndicatorClearable(true);
+        header()->setSortIndicator(-1, Qt::AscendingOrder);
+    }
     m_rows.reserve(4096);
     // Translated in the window's context, as before the tree had a class.
-    auto *top = new QTreeWidgetItem(
-        QStringList(QCoreApplication::translate("MainWindow", "content")), QTreeWidgetItem::Type);
+    auto *top = new ArchiveItem(QCoreApplication::translate("MainWindow", "content"), 0);
     top->setIcon(0, m_folderIcon);
     top->setData(0, Qt::UserRole, QVariant::fromValue(reinterpret_cast<quintptr>(root)));
     m_rows.push_back({top, root, -1, 0, NameFilter::fold(root->m_Name)});
@@ -107,8 +144,12 @@ void ArchiveTree::showArchive(const ArchiveNode *root)
     for (size_t i = 0; i < m_rows.size(); ++i)
         m_rowOf.insert(m_rows[i].node, int(i));
     m_folderTotals.insert(root, all);
+    m_rows[0].size = all.unpackedBytes;
+    m_rows[0].stored = all.storedBytes;
     setColumns(top, all, true);
     addTopLevelItem(top);
+    if (m_sortColumn >= 0)
+        model()->sort(m_sortColumn, m_sortOrder);
 }
 
 ArchiveTree::Totals ArchiveTree::addNode(const ArchiveNode *node, int parentRow,
@@ -117,11 +158,9 @@ ArchiveTree::Totals ArchiveTree::addNode(const ArchiveNode *node, int parentRow,
     // Translation looks names up by their shown UTF-8 form, which is also
     // what it gives back when nothing is installed.
     const QString name = shownText(node->m_Name);
-    auto *item = new QTreeWidgetItem(
-        QStringList(QCoreApplication::translate("MainWindow", name.toUtf8().constData())),
-        QTreeWidgetItem::Type);
-    item->setIcon(0, node->IsFolder() ? m_folderIcon : m_documentIcon);
     const int row = int(m_rows.size());
+    auto *item = new ArchiveItem(QCoreApplication::translate("MainWindow", name.toUtf8().constData()), row);
+    item->setIcon(0, node->IsFolder() ? m_folderIcon : m_documentIcon);
     m_rows.push_back({item, node, parentRow, 0, NameFilter::fold(node->m_Name)});
 
     Totals totals;
@@ -133,6 +172,8 @@ ArchiveTree::Totals ArchiveTree::addNode(const ArchiveNode *node, int parentRow,
         totals = Totals::OfFile(*node);
     }
     m_rows[size_t(row)].end = int(m_rows.size());
+    m_rows[size_t(row)].size = totals.unpackedBytes;
+    m_rows[size_t(row)].stored = totals.storedBytes;
     setColumns(item, totals, node->IsFolder());
     item->setData(0, Qt::UserRole, QVariant::fromValue(reinterpret_cast<quintptr>(node)));
     // Children first, then the item into its parent: the view is not told
@@ -170,14 +211,16 @@ int ArchiveTree::setFilter(const QString &text)
         return 0;
     // Per row: 1 its name matches, 2 something below it matches.
     std::vector<unsigned char> match(count, 0);
-    int matching = 0;
+    std::vector<int> matches;
     if (!filter.isEmpty()) {
         // Children come after their parent: walking backwards, every row is
         // complete before it tells its parent.
         for (size_t i = count; i-- > 1;) {
-            if (filter.matches(m_rows[i].foldedName)) {
+            const ArchiveNode *node = m_rows[i].node;
+            if (filter.matches(filter.matchesPaths() ? NameFilter::fold(node->m_Path)
+                                                     : m_rows[i].foldedName)) {
                 match[i] |= 1;
-                ++matching;
+                matches.push_back(int(i));
             }
             if (match[i] != 0)
                 match[size_t(m_rows[i].parent)] |= 2;
@@ -211,40 +254,124 @@ int ArchiveTree::setFilter(const QString &text)
             match[i] |= underMatch[i] ? BelowMatch : 0;
         m_match = std::move(match);
     }
+    const bool flat = !filter.isEmpty() && shownRows > kUnfoldAtMost;
+    if (flat || isFlat())
+        clearSelection(); // the items chosen go, or hide below the root
+    m_rows[0].item->setHidden(flat);
+    std::reverse(matches.begin(), matches.end()); // the pack's order
+    showFlat(flat ? matches : std::vector<int>());
     // A row below a hidden one is hidden too, though its own flag may say
     // otherwise: the selection is asked, not the rows.
     if (hidesSelected) {
         for (QTreeWidgetItem *item : selectedItems()) {
-            const int row = m_rowOf.value(nodeOf(item), -1);
-            bool visible = row >= 0;
-            for (int r = row; visible && r > 0; r = m_rows[size_t(r)].parent)
+            bool visible = true;
+            for (int r = rowOf(item); visible && r > 0; r = m_rows[size_t(r)].parent)
                 visible = !m_rows[size_t(r)].hidden;
             if (!visible)
                 item->setSelected(false);
         }
     }
-    if (!filter.isEmpty() && shownRows <= kUnfoldAtMost) {
+    if (!filter.isEmpty() && !flat) {
         for (size_t i = 0; i < count; ++i)
             if ((m_match[i] & HoldsMatch) && shown[i])
                 m_rows[i].item->setExpanded(true);
     }
-    return matching;
+    return int(matches.size());
+}
+
+void ArchiveTree::showFlat(std::vector<int> rows)
+{
+    // From the last: each item leaves the end of the list, not its front.
+    while (!m_flatItems.isEmpty())
+        delete m_flatItems.takeLast();
+    m_flatRows = std::move(rows);
+    if (m_flatRows.empty())
+        return;
+    std::vector<int> order(m_flatRows);
+    const auto first = [this](int a, int b) {
+        return m_sortOrder == Qt::AscendingOrder ? rowLess(a, b) : rowLess(b, a);
+    };
+    const auto listed = order.begin() + std::min<ptrdiff_t>(kListAtMost, ptrdiff_t(order.size()));
+    std::partial_sort(order.begin(), listed, order.end(), first);
+    order.erase(listed, order.end());
+    m_flatItems.reserve(qsizetype(order.size()));
+    for (int row : order) {
+        const ArchiveNode *node = m_rows[size_t(row)].node;
+        auto *item = new ArchiveItem(shownText(node->m_Path), row);
+        item->setIcon(0, node->IsFolder() ? m_folderIcon : m_documentIcon);
+        item->setData(0, Qt::UserRole, QVariant::fromValue(reinterpret_cast<quintptr>(node)));
+        setColumns(item, totals(node), node->IsFolder());
+        m_flatItems.append(item);
+    }
+    addTopLevelItems(m_flatItems);
+}
+
+int ArchiveTree::rowOf(const QTreeWidgetItem *item) const
+{
+    return static_cast<const ArchiveItem *>(item)->row;
+}
+
+void ArchiveTree::sortBy(int column, Qt::SortOrder order)
+{
+    m_sortColumn = column;
+    m_sortOrder = column < 0 ? Qt::AscendingOrder : order;
+    // The model's own sort, not sortItems(), which would set the header's
+    // indicator again; the selection and the current item stay.
+    if (!m_rows.empty())
+        model()->sort(NameColumn, m_sortOrder);
+    if (isFlat()) {
+        clearSelection(); // the items chosen go
+        showFlat(std::move(m_flatRows)); // its first items by the new order
+    }
+}
+
+bool ArchiveTree::rowLess(int a, int b) const
+{
+    if (m_sortColumn < 0 || a == b)
+        return a < b;
+    // What comes first whichever the direction: the pack's root, then
+    // folders. Descending, Qt asks whether b < a.
+    const bool ascending = m_sortOrder == Qt::AscendingOrder;
+    const Row &x = m_rows[size_t(a)], &y = m_rows[size_t(b)];
+    if (a == 0 || b == 0)
+        return (a == 0) == ascending;
+    if (x.node->IsFolder() != y.node->IsFolder())
+        return x.node->IsFolder() == ascending;
+    const auto ratio = [](const Row &r) { return r.size ? double(r.stored) / double(r.size) : -1.0; };
+    int order = 0;
+    switch (m_sortColumn) {
+    case SizeColumn:
+        order = x.size < y.size ? -1 : x.size > y.size;
+        break;
+    case StoredColumn:
+        order = x.stored < y.stored ? -1 : x.stored > y.stored;
+        break;
+    case RatioColumn:
+        order = ratio(x) < ratio(y) ? -1 : ratio(x) > ratio(y);
+        break;
+    }
+    if (order == 0)
+        order = NameFilter::compareFolded(x.node->m_Path, y.node->m_Path);
+    if (order == 0)
+        return (a < b) == ascending;
+    return order < 0;
 }
 
 QList<const ArchiveNode *> ArchiveTree::selectedNodes() const
 {
-    const QList<QTreeWidgetItem *> items = selectedItems();
+    // A tree item and a flat one are never chosen together: the flat list
+    // hides the tree.
+    std::vector<int> rows;
+    for (const QTreeWidgetItem *item : selectedItems())
+        rows.push_back(rowOf(item));
+    std::sort(rows.begin(), rows.end());
     QList<const ArchiveNode *> nodes;
-    if (items.size() == 1) {
-        nodes << nodeOf(items.first());
-        return nodes;
-    }
-    const QSet<QTreeWidgetItem *> selected(items.begin(), items.end());
-    for (size_t i = 0; i < m_rows.size(); ++i) {
-        if (!selected.contains(m_rows[i].item))
-            continue;
-        nodes << nodeOf(m_rows[i].item);
-        i = size_t(m_rows[i].end) - 1; // what lies below comes along
+    int end = 0;
+    for (int row : rows) {
+        if (row < end)
+            continue; // what lies below a chosen folder comes along
+        nodes << m_rows[size_t(row)].node;
+        end = m_rows[size_t(row)].end;
     }
     return nodes;
 }

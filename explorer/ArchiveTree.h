@@ -1,7 +1,9 @@
 // The tree of an open pack: one item per node in the pack's order, with the
 // columns Name, Size, Stored and Ratio (a folder shows the totals of all
-// below it, summed once when the pack is shown), the filter that narrows it,
-// and the start of a drag of the selection.
+// below it, summed once when the pack is shown), sorted by any of them at a
+// click on its header, the filter that narrows it (to a flat list of the
+// matches with their paths when they are too many to unfold), and the start
+// of a drag of the selection.
 #pragma once
 
 #include "PackPath.h"
@@ -38,12 +40,18 @@ public:
     // A file's own numbers, or everything below a folder.
     Totals totals(const zarnik::ArchiveNode *node) const;
 
-    // Shows only the entries whose name matches `text` (see NameFilter),
-    // their folders, and all below a folder that matches; "" shows all.
-    // When few match, their folders are unfolded. What it hides leaves the
-    // selection: no command acts on what is not shown. Returns the matching
-    // entries.
+    // Shows only the entries whose name matches `text` (see NameFilter; a
+    // text with a separator matches paths), their folders, and all below a
+    // folder that matches; "" shows all. When few match, their folders are
+    // unfolded; when more match than that, they are listed flat, each with
+    // its path, in place of the tree. What it hides leaves the selection: no
+    // command acts on what is not shown. Returns the matching entries.
     int setFilter(const QString &text);
+    // The matches are listed flat (see setFilter()).
+    bool isFlat() const { return !m_flatItems.isEmpty(); }
+    // How many of the matches the flat list shows: the first in the order
+    // asked for.
+    int listed() const { return int(m_flatItems.size()); }
 
     // What an export of the selection writes: each selected node whole, or,
     // with a filter on, only the matching entries below it, at their places
@@ -54,8 +62,15 @@ public:
     // another selected one (a folder brings them along).
     QList<const zarnik::ArchiveNode *> selectedNodes() const;
 
-    // "12.3 KB"; the sizes of the columns, the status bar and the details.
+    // "12.3 KB", "1 byte"; the sizes of the columns, the status bar, the
+    // details and the export's summary.
     static QString sizeText(quint64 bytes);
+
+    // Whether row `a` sorts before row `b` as the header asks, seen from
+    // ascending: the pack's order with no column; by a column, the pack's
+    // "content" first and folders before files in either direction, sizes
+    // as numbers, paths without regard to case, ties in the pack's order.
+    bool rowLess(int a, int b) const;
 
     // A drag of the selection began and its button is still held.
     bool dragHeld() const { return m_dragHeld; }
@@ -81,9 +96,16 @@ private:
         int end;     // one past the last row below it
         std::string foldedName;
         bool hidden = false; // as last set on the item
+        quint64 size = 0;    // unpacked, a folder's of all below it
+        quint64 stored = 0;
     };
     Totals addNode(const zarnik::ArchiveNode *node, int parentRow, QTreeWidgetItem *parentItem);
     void setColumns(QTreeWidgetItem *item, const Totals &totals, bool isFolder);
+    // The rows a filter matched, listed flat in the tree's order; none for
+    // an empty list.
+    void showFlat(std::vector<int> rows);
+    void sortBy(int column, Qt::SortOrder order);
+    int rowOf(const QTreeWidgetItem *item) const;
 
     // Per row, as the filter last left it.
     enum Match : unsigned char { NameMatches = 1, HoldsMatch = 2, BelowMatch = 4 };
@@ -95,4 +117,9 @@ private:
     QIcon m_folderIcon;
     QIcon m_documentIcon;
     bool m_dragHeld = false;
+    QList<QTreeWidgetItem *> m_flatItems; // top-level, after the root
+    std::vector<int> m_flatRows;          // every match the list stands for
+    bool m_sortReady = false;
+    int m_sortColumn = -1; // -1: the pack's order
+    Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
 };

@@ -49,6 +49,12 @@ QString exactSize(quint64 bytes)
                               .arg(ArchiveTree::sizeText(bytes), QLocale().toString(bytes));
 }
 
+// A count beside its label: "none" reads better than a 0.
+QString number(quint64 n)
+{
+    return n == 0 ? DetailsPane::tr("none") : QLocale().toString(n);
+}
+
 } // namespace
 
 DetailsPane::DetailsPane(QWidget *parent)
@@ -109,7 +115,7 @@ void DetailsPane::showMessage(const QString &text)
 {
     ui->messageLabel->setText(text);
     ui->previewStack->setCurrentWidget(ui->messageLabel);
-    ui->pictureLabel->clear();
+    ui->pictureView->clear();
     ui->textView->clear();
 }
 
@@ -148,8 +154,8 @@ void DetailsPane::showPreview(quint64 generation, const Preview &preview)
     switch (preview.kind) {
     case Preview::Kind::Picture:
         showMessage(QString());
-        ui->pictureLabel->setPixmap(QPixmap::fromImage(preview.picture));
-        ui->previewStack->setCurrentWidget(ui->pictureArea);
+        ui->previewStack->setCurrentWidget(ui->pictureView);
+        ui->pictureView->setPicture(preview.picture); // fitted to the room it now has
         ui->detailsLabel->setText(ui->detailsLabel->text().replace(
             QStringLiteral("</table>"),
             row(tr("Picture:"), tr("%1 x %2 pixels").arg(preview.picture.width())
@@ -164,6 +170,7 @@ void DetailsPane::showPreview(quint64 generation, const Preview &preview)
             ui->textView->appendPlainText(tr("[... the beginning only]"));
         ui->previewStack->setCurrentWidget(ui->textView);
         break;
+    case Preview::Kind::Empty:
     case Preview::Kind::Unreadable:
     case Preview::Kind::TooLarge:
         showMessage(preview.text);
@@ -177,8 +184,8 @@ void DetailsPane::showFolder(const ArchiveNode *folder, const ArchiveTree::Total
     dropPreview();
     ui->titleLabel->setText(breakable(shownText(folder->m_Name)));
     ui->detailsLabel->setText(QStringLiteral("<table>") + row(tr("Path:"), shownText(folder->m_Path))
-                              + row(tr("Files below:"), QLocale().toString(qulonglong(totals.files)))
-                              + row(tr("Folders below:"), QLocale().toString(qulonglong(totals.folders)))
+                              + row(tr("Files below:"), number(totals.files))
+                              + row(tr("Folders below:"), number(totals.folders))
                               + row(tr("Size:"), exactSize(totals.unpackedBytes))
                               + row(tr("Stored:"), exactSize(totals.storedBytes))
                               + QStringLiteral("</table>"));
@@ -188,9 +195,9 @@ void DetailsPane::showFolder(const ArchiveNode *folder, const ArchiveTree::Total
 void DetailsPane::showSeveral(int count, const ArchiveTree::Totals &totals)
 {
     dropPreview();
-    ui->titleLabel->setText(tr("%1 items selected").arg(count));
+    ui->titleLabel->setText(tr("%1 items selected").arg(QLocale().toString(count)));
     ui->detailsLabel->setText(QStringLiteral("<table>")
-                              + row(tr("Files:"), QLocale().toString(qulonglong(totals.files)))
+                              + row(tr("Files:"), number(totals.files))
                               + row(tr("Size:"), exactSize(totals.unpackedBytes))
                               + row(tr("Stored:"), exactSize(totals.storedBytes))
                               + QStringLiteral("</table>"));

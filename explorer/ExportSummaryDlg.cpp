@@ -1,9 +1,13 @@
 #include "ExportSummaryDlg.h"
 
+#include "ArchiveTree.h"
+#include "DesktopOpen.h"
 #include "ExportThread.h"
+#include "ShownText.h"
 #include "ui_ExportSummaryDlg.h"
 
 #include <QDir>
+#include <QPushButton>
 #include <QLocale>
 #include <QMap>
 
@@ -58,8 +62,7 @@ QString kindText(Kind kind)
 
 QString ExportSummaryDlg::filesAndSize(int files, quint64 bytes)
 {
-    return (files == 1 ? tr("1 file (%1)") : tr("%1 files (%2)").arg(files))
-        .arg(QLocale().formattedDataSize(qint64(bytes), 1, QLocale::DataSizeTraditionalFormat));
+    return tr("%1 (%2)").arg(countText(quint64(files), tr("1 file"), tr("%1 files")), ArchiveTree::sizeText(bytes));
 }
 
 ExportSummaryDlg::ExportSummaryDlg(const ExportResult &result, QWidget *parent)
@@ -70,7 +73,7 @@ ExportSummaryDlg::ExportSummaryDlg(const ExportResult &result, QWidget *parent)
 
     const QString written = tr("Written: %1 of %2 to %3.")
                                 .arg(filesAndSize(result.filesWritten, result.bytesWritten))
-                                .arg(result.filesTotal)
+                                .arg(QLocale().toString(result.filesTotal))
                                 .arg(QDir::toNativeSeparators(result.destination));
     QString ending;
     switch (result.end) {
@@ -85,6 +88,12 @@ ExportSummaryDlg::ExportSummaryDlg(const ExportResult &result, QWidget *parent)
         break;
     }
     ui->headlineLabel->setText(ending + ' ' + written);
+    if (result.filesWritten > 0) {
+        QPushButton *folder = ui->buttonBox->addButton(tr("Open Containing Folder"),
+                                                       QDialogButtonBox::ActionRole);
+        connect(folder, &QPushButton::clicked, this,
+                [destination = result.destination] { DesktopOpen::openFolderOf(destination); });
+    }
 
     QMap<Kind, int> counts;
     QStringList lines;
@@ -94,9 +103,9 @@ ExportSummaryDlg::ExportSummaryDlg(const ExportResult &result, QWidget *parent)
     }
     QStringList countLines;
     for (auto it = counts.cbegin(); it != counts.cend(); ++it)
-        countLines << tr("%1: %2").arg(kindText(it.key())).arg(it.value());
+        countLines << tr("%1: %2").arg(kindText(it.key()), QLocale().toString(it.value()));
     if (result.filesNotTried() > 0)
-        countLines << tr("Not tried: %1").arg(result.filesNotTried());
+        countLines << tr("Not tried: %1").arg(QLocale().toString(result.filesNotTried()));
     ui->countsLabel->setText(countLines.join('\n'));
     ui->failureList->setPlainText(lines.join('\n'));
     if (lines.isEmpty()) {

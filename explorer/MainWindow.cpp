@@ -2,6 +2,7 @@
 
 #include "AboutDlg.h"
 #include "ArchiveTree.h"
+#include "DesktopOpen.h"
 #include "DetailsPane.h"
 #include "Habits.h"
 #include "ExportSummaryDlg.h"
@@ -33,6 +34,7 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QShortcut>
+#include <QToolButton>
 #include <QTreeWidgetItem>
 
 #include <memory>
@@ -65,6 +67,17 @@ MainWindow::MainWindow(QWidget *parent)
     header->restoreState(Habits::layout(QStringLiteral("columns")));
     m_statusLabel = new QLabel(this);
     statusBar()->addPermanentWidget(m_statusLabel);
+    m_desktop = std::make_unique<DesktopOpen>();
+    // After an export, beside its line, while the line stands.
+    m_openFolderButton = new QToolButton(this);
+    m_openFolderButton->setText(tr("Open Containing Folder"));
+    m_openFolderButton->hide();
+    statusBar()->addPermanentWidget(m_openFolderButton);
+    connect(m_openFolderButton, &QToolButton::clicked, this,
+            [this] { DesktopOpen::openFolderOf(m_exportedTo); });
+    connect(statusBar(), &QStatusBar::messageChanged, m_openFolderButton,
+            [this](const QString &message) { m_openFolderButton->setVisible(!message.isEmpty()); });
+    connect(ui->treeWidget, &QTreeWidget::itemActivated, this, &MainWindow::openWithApplication);
     ui->filterEdit->installEventFilter(this);
     connect(ui->filterEdit, &QLineEdit::textChanged, this, &MainWindow::applyFilter);
     connect(ui->treeWidget, &QTreeWidget::itemSelectionChanged, this, &MainWindow::updateActions);
@@ -203,8 +216,11 @@ void MainWindow::applyFilter(const QString &text)
     if (text.isEmpty())
         updateSelectionStatus();
     else
-        m_statusLabel->setText(matching == 1 ? tr("1 entry matches")
-                                             : tr("%1 entries match").arg(matching));
+        m_statusLabel->setText(
+            countText(quint64(matching), tr("1 entry matches"), tr("%1 entries match"), tr("No entry matches"))
+            + (ui->treeWidget->isFlat() && ui->treeWidget->listed() < matching
+                   ? tr(", the first %1 listed").arg(QLocale().toString(ui->treeWidget->listed()))
+                   : QString()));
 }
 
 void MainWindow::updateSelectionStatus()
@@ -213,27 +229,25 @@ void MainWindow::updateSelectionStatus()
         m_statusLabel->clear();
         return;
     }
-    const auto files = [](quint64 n) {
-        return n == 1 ? tr("1 file") : tr("%1 files").arg(QLocale().toString(n));
-    };
+    const auto files = [](quint64 n) { return countText(n, tr("1 file"), tr("%1 files"), tr("no files")); };
     const QList<const ArchiveNode *> nodes = ui->treeWidget->selectedNodes();
     // With nothing or the whole pack selected, the pack's numbers.
     if (nodes.isEmpty() || (nodes.size() == 1 && nodes.first() == m_archive->GetRoot())) {
         const ArchiveTree::Totals all = ui->treeWidget->totals(m_archive->GetRoot());
-        const QString folders = all.folders == 1
-                                    ? tr("1 folder")
-                                    : tr("%1 folders").arg(QLocale().toString(all.folders));
-        m_statusLabel->setText(tr("%1 in %2, %3 (%4 stored)")
-                                   .arg(files(all.files), folders, ArchiveTree::sizeText(all.unpackedBytes),
+        // "in no folders" says nothing: the files lie in "content" itself.
+        const QString where = all.folders == 0
+                                  ? files(all.files)
+                                  : tr("%1 in %2").arg(files(all.files),
+                                                       countText(all.folders, tr("1 folder"), tr("%1 folders")));
+        m_statusLabel->setText(tr("%1, %2 (%3 stored)")
+                                   .arg(where, ArchiveTree::sizeText(all.unpackedBytes),
                                         ArchiveTree::sizeText(all.storedBytes)));
         return;
     }
     ArchiveTree::Totals sum;
     for (const ArchiveNode *node : nodes)
         sum += ui->treeWidget->totals(node);
-    const QString items = nodes.size() == 1
-                              ? tr("1 item")
-                              : tr("%1 items").arg(QLocale().toString(nodes.size()));
+    const QString items = countText(quint64(nodes.size()), tr("1 item"), tr("%1 items"));
     m_statusLabel->setText(tr("%1 selected: %2, %3")
                                .arg(items, files(sum.files), ArchiveTree::sizeText(sum.unpackedBytes)));
 }
@@ -369,6 +383,14 @@ void MainWindow::onExportDone(const ExportResult &result)
     if (m_closeQuestion)
         m_closeQuestion->done(QMessageBox::No);
 
+    if (!m_fileToOpen.isEmpty()) {
+        const QString file = std::exchange(m_fileToOpen, QString());
+        if (result.complete() && !DesktopOpen::open(file))
+            QMessageBox::warning(this, tr("Cannot open"),
+                                 tr("No application opens %1.").arg(QDir::toNativeSeparators(file)));
+        if (result.complete() || result.end == zarnik::ExtractEnd::Stopped)
+            return;
+    }
     if (m_exportForDrag) {
         m_exportForDrag = false;
         // A drag begins only under a held button; one let go, or cancelled,
@@ -380,6 +402,7 @@ void MainWindow::onExportDone(const ExportResult &result)
     }
 
     if (result.complete()) {
+        m_exportedTo = result.destination;
         statusBar()->showMessage(tr("Exported %1 to %2")
                                      .arg(ExportSummaryDlg::filesAndSize(result.filesWritten,
                                                                          result.bytesWritten),
@@ -445,6 +468,18 @@ void MainWindow::dragSelectionOut()
     for (const ArchiveNode *node : nodes)
         m_dragNames << QString::fromStdString(zarnik::FileSystemName(node->m_Name));
     startExport(items, m_dragFolder->path(), true);
+}
+
+void MainWindow::openWithApplication(QTreeWidgetItem *item)
+{
+    const ArchiveNode *node = ArchiveTree::nodeOf(item);
+    if (!node || node->IsFolder() || m_exportThread || !m_archive)
+        return;
+    const QString file = m_desktop->placeFor(*node);
+    if (file.isEmpty())
+        return;
+    m_fileToOpen = file;
+    startExport({ExportItem{node, {}}}, file);
 }
 
 void MainWindow::abandonDrag()

@@ -12,6 +12,7 @@ namespace zarnik {
 class CZarnikArchive;
 struct ArchiveNode;
 } // namespace zarnik
+class DesktopOpen;
 class ExportThread;
 struct ExportItem;
 struct ExportResult;
@@ -20,6 +21,8 @@ class QLabel;
 class QMessageBox;
 class QMimeData;
 class QTemporaryDir;
+class QToolButton;
+class QTreeWidgetItem;
 
 namespace Ui {
 class MainWindow;
@@ -79,6 +82,9 @@ private slots:
     void dragSelectionOut();
     // The drag's button let go while its files were written: no drag.
     void abandonDrag();
+    // A file activated (double-click, Enter): written to a temporary
+    // folder, then opened with the desktop's application for it.
+    void openWithApplication(QTreeWidgetItem *item);
 
 private:
     const zarnik::ArchiveNode *selectedNode() const;
@@ -105,4 +111,8 @@ private:
     bool m_exportForDrag = false;
     std::unique_ptr<QTemporaryDir> m_dragFolder;
     QStringList m_dragNames;
+    std::unique_ptr<DesktopOpen> m_desktop;
+    QString m_fileToOpen; // the running export writes it to be opened
+    QToolButton *m_openFolderButton; // beside the line of a finished export
+    QString m_exportedTo;
 };

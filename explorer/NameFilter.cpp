@@ -1,5 +1,7 @@
 #include "NameFilter.h"
 
+#include <algorithm>
+
 namespace {
 
 unsigned char foldByte(unsigned char c)
@@ -43,7 +45,9 @@ NameFilter::NameFilter(const QString &text)
             m_impossible = true;
             return;
         }
-        m_pattern += char(foldByte(uchar(c.unicode())));
+        // Paths in the pack separate their folders with '\\'.
+        m_paths = m_paths || c == QLatin1Char('/') || c == QLatin1Char('\\');
+        m_pattern += c == QLatin1Char('/') ? '\\' : char(foldByte(uchar(c.unicode())));
     }
     m_wildcards = m_pattern.find_first_of("*?") != std::string::npos;
     // Anywhere in the name.
@@ -66,4 +70,15 @@ std::string NameFilter::fold(const std::string &latin1Name)
     for (char &c : out)
         c = char(foldByte(uchar(c)));
     return out;
+}
+
+int NameFilter::compareFolded(const std::string &a, const std::string &b)
+{
+    const size_t common = std::min(a.size(), b.size());
+    for (size_t i = 0; i < common; ++i) {
+        const unsigned char x = foldByte(uchar(a[i])), y = foldByte(uchar(b[i]));
+        if (x != y)
+            return x < y ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }

@@ -15,14 +15,21 @@ public:
 
     // True when the text is empty: everything is shown.
     bool isEmpty() const { return m_pattern.empty() && !m_impossible; }
+    // The text holds a separator, '/' as the tool prints paths or '\' as
+    // the pack keeps them: it is matched against paths (from fold() too),
+    // so that a copied path finds its entry.
+    bool matchesPaths() const { return m_paths; }
     // `foldedName` comes from fold().
     bool matches(const std::string &foldedName) const;
 
     // A Latin-1 name in lower case (the letters of Latin-1 too).
     static std::string fold(const std::string &latin1Name);
+    // -1, 0 or 1 as `a` sorts before, with or after `b`, case folded.
+    static int compareFolded(const std::string &a, const std::string &b);
 
 private:
     std::string m_pattern; // folded; '*' and '?' as typed
     bool m_wildcards = false;
     bool m_impossible = false; // a character no Latin-1 name holds
+    bool m_paths = false;
 };

@@ -6,9 +6,10 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QLocale>
 #include <QStringDecoder>
 
-#include <memory>
+#include <algorithm>
 
 using zarnik::ArchiveNode;
 using zarnik::CZarnikArchive;
@@ -45,48 +46,90 @@ QString inPieces(const QString &text, int lineChars)
     return out;
 }
 
+// Up to `limit` of the file's first bytes into `out`; the read stops there.
+ExtractOutcome readHead(const CZarnikArchive &archive, const ArchiveNode &node, qsizetype limit,
+                        QByteArray &out)
+{
+    out.reserve(limit);
+    const ExtractOutcome outcome = archive.StreamFileData(
+        node,
+        [&](const unsigned char *data, size_t size) {
+            out.append(reinterpret_cast<const char *>(data),
+                       qsizetype(std::min(size, size_t(limit - out.size()))));
+            return out.size() < limit;
+        },
+        {});
+    // The sink's own stop ends the read as a failure to write would.
+    return outcome == ExtractOutcome::WriteFailed && out.size() == limit ? ExtractOutcome::Written
+                                                                         : outcome;
+}
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("Preview", text);
+}
+
 } // namespace
 
 Preview Preview::make(const CZarnikArchive &archive, const ArchiveNode &node)
 {
     Preview preview;
-    if (node.m_UnpackedSize > kMaxBytes || node.m_PackedSize > kMaxBytes) {
-        preview.kind = Kind::TooLarge;
-        preview.text = QCoreApplication::translate("Preview",
-                                                   "Larger than 64 MB: no preview, details only.");
+    if (node.m_UnpackedSize == 0) {
+        preview.kind = Kind::Empty;
+        preview.text = tr("Empty file.");
         return preview;
     }
-    std::unique_ptr<unsigned char[]> data;
-    ExtractOutcome outcome = ExtractOutcome::Written;
-    if (!archive.ReadFileData(&node, data, outcome)) {
+    const auto unreadable = [&](ExtractOutcome outcome) {
         preview.kind = Kind::Unreadable;
-        preview.text = QCoreApplication::translate("Preview", "No preview: %1.")
-                           .arg(QString::fromUtf8(ExtractOutcomeText(outcome)));
+        preview.text = tr("No preview: %1.").arg(QString::fromUtf8(ExtractOutcomeText(outcome)));
+        return preview;
+    };
+    QByteArray head;
+    ExtractOutcome outcome = readHead(archive, node, qsizetype(std::min<quint64>(node.m_UnpackedSize, kTextBytes)), head);
+    if (outcome != ExtractOutcome::Written)
+        return unreadable(outcome);
+    // Picture formats say what they are, and their size, at their start;
+    // the name's suffix is tried first (formats such as TGA carry no
+    // signature).
+    QBuffer buffer(&head);
+    buffer.open(QIODevice::ReadOnly);
+    const QByteArray format =
+        QFileInfo(QString::fromLatin1(node.m_Name.data(), qsizetype(node.m_Name.size()))).suffix().toLower().toLatin1();
+    QImageReader reader(&buffer, format);
+    const QSize size = reader.canRead() ? reader.size() : QSize();
+    if (size.isValid() && (qint64(size.width()) * size.height() > kMaxPixels || node.m_UnpackedSize > kMaxPictureBytes)) {
+        preview.kind = Kind::TooLarge;
+        preview.text = tr("Picture too large to preview: %1 x %2 pixels, %3.")
+                           .arg(size.width()).arg(size.height())
+                           .arg(QLocale().formattedDataSize(qint64(node.m_UnpackedSize), 1,
+                                                            QLocale::DataSizeTraditionalFormat));
         return preview;
     }
-    const QByteArray bytes(reinterpret_cast<const char *>(data.get()),
-                           qsizetype(node.m_UnpackedSize));
-    return fromBytes(bytes, QString::fromLatin1(node.m_Name.data(), qsizetype(node.m_Name.size())));
-}
-
-Preview Preview::fromBytes(const QByteArray &bytes, const QString &name)
-{
-    Preview preview;
-    if (!bytes.isEmpty()) {
-        QBuffer buffer;
-        buffer.setData(bytes);
-        buffer.open(QIODevice::ReadOnly);
-        // The name's suffix is tried first, then the bytes decide.
-        QImageReader reader(&buffer, QFileInfo(name).suffix().toLower().toLatin1());
-        reader.setAutoTransform(true);
-        preview.picture = reader.read();
+    if (reader.canRead() && node.m_UnpackedSize <= kMaxPictureBytes) {
+        QByteArray whole;
+        if (head.size() < qsizetype(node.m_UnpackedSize)) {
+            outcome = readHead(archive, node, qsizetype(node.m_UnpackedSize), whole);
+            if (outcome != ExtractOutcome::Written)
+                return unreadable(outcome);
+        }
+        QBuffer wholeBuffer(whole.isEmpty() ? &head : &whole);
+        wholeBuffer.open(QIODevice::ReadOnly);
+        QImageReader wholeReader(&wholeBuffer, format);
+        wholeReader.setAutoTransform(true);
+        preview.picture = wholeReader.read();
         if (!preview.picture.isNull()) {
             preview.kind = Kind::Picture;
             return preview;
         }
     }
+    return fromHead(head, node.m_UnpackedSize);
+}
+
+Preview Preview::fromHead(const QByteArray &bytes, quint64 fileSize)
+{
+    Preview preview;
     const QByteArray head = bytes.left(kTextBytes);
-    preview.cut = head.size() < bytes.size();
+    preview.cut = quint64(head.size()) < fileSize;
     if (looksLikeText(head)) {
         preview.kind = Kind::Text;
         // A cut may fall inside a character: that one goes, so that only a
@@ -107,7 +150,7 @@ Preview Preview::fromBytes(const QByteArray &bytes, const QString &name)
         return preview;
     }
     preview.kind = Kind::Hex;
-    preview.cut = bytes.size() > kHexBytes;
+    preview.cut = fileSize > quint64(kHexBytes);
     preview.text = hexLines(bytes.left(kHexBytes));
     return preview;
 }

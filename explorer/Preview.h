@@ -1,7 +1,9 @@
 // What the details pane shows of one file's bytes: a picture when Qt reads
 // its format, text when the bytes are text (UTF-8, else Latin-1), a hex
-// view of the beginning otherwise; why not, when the file is damaged or too
-// large. Made off the GUI thread: everything here is plain data.
+// view of the beginning otherwise; in words, an empty file, and why not
+// when the file is damaged or the picture too large. Only what is shown is
+// read: the beginning of a file, or a picture whole once its size allows.
+// Made off the GUI thread: everything here is plain data.
 #pragma once
 
 #include <QImage>
@@ -14,17 +16,19 @@ struct ArchiveNode;
 
 struct Preview
 {
-    enum class Kind { Picture, Text, Hex, Unreadable, TooLarge };
+    enum class Kind { Picture, Text, Hex, Empty, Unreadable, TooLarge };
 
-    Kind kind = Kind::TooLarge;
+    Kind kind = Kind::Unreadable;
     QImage picture;
     QString text;   // text, hex lines, or why there is no preview
     bool cut = false; // the text or hex shows the beginning only
 
-    // Files larger than this (stored or unpacked) get details only.
-    static constexpr quint32 kMaxBytes = 64u << 20;
-    // The hex view and the text view stop here: what the GUI thread lays
-    // out of a preview stays small whatever the file holds.
+    // A picture file larger than this, or of more pixels, is not read.
+    static constexpr quint32 kMaxPictureBytes = 64u << 20;
+    static constexpr qint64 kMaxPixels = 40'000'000;
+    // The hex view and the text view stop here, and no more of a file is
+    // read unless it is a picture: what the GUI thread lays out of a
+    // preview stays small whatever the file holds.
     static constexpr int kHexBytes = 64 << 10;
     static constexpr int kTextBytes = 64 << 10;
     // A longer line is shown in pieces of this many characters: laying out
@@ -33,9 +37,8 @@ struct Preview
 
     // Reads and decodes `node`; safe from any thread while the archive stays.
     static Preview make(const zarnik::CZarnikArchive &archive, const zarnik::ArchiveNode &node);
-    // The decision on bytes already read; `name` gives the picture format
-    // a hint (formats such as TGA carry no signature).
-    static Preview fromBytes(const QByteArray &bytes, const QString &name);
+    // Text or hex of the first bytes of a file of `fileSize` bytes.
+    static Preview fromHead(const QByteArray &head, quint64 fileSize);
     // "00000010  48 65 6c 6c 6f ...  |Hello...|"
     static QString hexLines(const QByteArray &bytes);
 };

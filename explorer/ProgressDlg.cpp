@@ -4,6 +4,7 @@
 
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QLocale>
 
 ProgressDlg::ProgressDlg(QWidget *parent)
     : QDialog(parent)
@@ -32,7 +33,7 @@ void ProgressDlg::finish()
 void ProgressDlg::setFile(const QString &path, int number, int count)
 {
     ui->fileLabel->setText(path);
-    ui->countLabel->setText(tr("File %1 of %2").arg(number).arg(count));
+    ui->countLabel->setText(tr("File %1 of %2").arg(QLocale().toString(number), QLocale().toString(count)));
 }
 
 void ProgressDlg::setProgress(int percent)

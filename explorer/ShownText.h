@@ -8,3 +8,7 @@
 #include <string>
 
 QString shownText(const std::string &latin1);
+
+// A count in words: `none` for 0 when given, `one` for 1, else `many` with
+// the number as the locale writes it ("1 file", "12,345 files").
+QString countText(quint64 n, const QString &one, const QString &many, const QString &none = QString());

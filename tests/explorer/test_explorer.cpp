@@ -7,6 +7,7 @@
 #include "ExportSummaryDlg.h"
 #include "ExportThread.h"
 #include "MainWindow.h"
+#include "PictureView.h"
 #include "PackKit.h"
 #include "Preview.h"
 #include "ProgressDlg.h"
@@ -188,6 +189,12 @@ class TestExplorer : public QObject
         return false;
     }
 
+public slots:
+    void urlOpened(const QUrl &url) { m_opened << url.toLocalFile(); }
+
+private:
+    QStringList m_opened; // files and folders handed to the desktop
+
     void poll()
     {
         QPointer<QWidget> w = QApplication::activeModalWidget();
@@ -250,13 +257,17 @@ private slots:
         connect(&m_poll, &QTimer::timeout, this, &TestExplorer::poll);
         m_poll.start(5);
         qApp->installEventFilter(this);
+        QDesktopServices::setUrlHandler("file", this, "urlOpened"); // what the desktop would open
     }
+
+    void cleanupTestCase() { QDesktopServices::unsetUrlHandler("file"); }
 
     void init()
     {
         QSettings().clear(); // remembered packs and folders start afresh
         m_steps.clear();
         m_unexpected = 0;
+        m_opened.clear();
         m_dir = new QTemporaryDir;
         m_window = new MainWindow;
         m_window->show();
@@ -462,11 +473,29 @@ private slots:
 
     void detailsAndPreviewKinds()
     {
-        QImage picture(7, 5, QImage::Format_RGB32);
-        picture.fill(Qt::red);
-        QBuffer png;
-        QVERIFY(png.open(QIODevice::WriteOnly) && picture.save(&png, "PNG"));
-        std::vector<Entry> entries{e("content\\p\\pic.png", png.data().toStdString(), Storage::Packed),
+        const auto png = [](int width, int height) {
+            QImage picture(width, height, QImage::Format_RGB32);
+            picture.fill(Qt::red);
+            QBuffer out;
+            return out.open(QIODevice::WriteOnly) && picture.save(&out, "PNG") ? out.data().toStdString() : "";
+        };
+        // A picture's header that claims 10000 x 10000 pixels.
+        QByteArray huge;
+        QDataStream bmp(&huge, QIODevice::WriteOnly);
+        bmp.setByteOrder(QDataStream::LittleEndian);
+        bmp.writeRawData("BM", 2);
+        bmp << quint32(54) << quint32(0) << quint32(54) << quint32(40) << qint32(10000) << qint32(10000) << quint16(1)
+            << quint16(24) << quint32(0) << quint32(0) << qint64(0) << qint64(0);
+        // A text whose packed stream lacks its end: the beginning shows, as no more of it is read.
+        std::string lines;
+        while (lines.size() < (1u << 20))
+            lines += "line " + std::to_string(lines.size()) + "\n";
+        zarnik_pack::Bytes cut = zarnik_pack::Compress(reinterpret_cast<const unsigned char *>(lines.data()), lines.size());
+        cut.resize(cut.size() - 100);
+        std::vector<Entry> entries{e("content\\p\\pic.png", png(7, 5), Storage::Packed),
+                                   e("content\\p\\wide.png", png(3000, 2000)), e("content\\p\\huge.bmp", huge.toStdString()),
+                                   {"content\\p\\cut.txt", cut, Storage::Stored, Entry().nameKey, {}, uint32_t(lines.size()),
+                                    uint32_t(cut.size()), {}, {}},
                                    e("content\\p\\note.txt", "gr\xC3\xBC\xC3\x9F dich"), e("content\\p\\latin.txt", "gr\xFC\xDF"),
                                    e("content\\p\\blob.bin", std::string("\0\1\2\3hello", 9)), e("content\\p\\void.dat", ""),
                                    e("content\\p\\bad.bin", std::string(64, '\xFF'), Storage::Stored)};
@@ -489,16 +518,32 @@ private slots:
                 return "text:" + text->toPlainText().left(40);
             if (auto *label = qobject_cast<QLabel *>(page))
                 return "message:" + label->text();
-            const QPixmap pixmap = page->findChild<QLabel *>()->pixmap();
-            return QString("picture:%1x%2").arg(pixmap.width()).arg(pixmap.height());
+            const QSize size = static_cast<QLabel *>(page->findChild<QScrollArea *>()->widget())->pixmap().size();
+            return QString("picture:%1x%2").arg(size.width()).arg(size.height());
         };
         for (const auto &[name, shown] : std::vector<std::pair<QString, QString>>{
                  {"pic.png", "picture:7x5"}, {"note.txt", QStringLiteral("text:gr\u00FC\u00DF dich")},
                  {"latin.txt", QStringLiteral("text:gr\u00FC\u00DF")},
-                 {"blob.bin", "text:00000000  00 01 02 03 68 65 6c 6c  6f   "}, {"void.dat", "text:"},
+                 {"blob.bin", "text:00000000  00 01 02 03 68 65 6c 6c  6f   "}, {"void.dat", "message:Empty file."},
+                 {"huge.bmp", "message:Picture too large to preview: 10000 x 10000 pixels, 54 bytes."},
+                 {"cut.txt", "text:" + QString::fromStdString(lines.substr(0, 40))},
                  {"bad.bin", "message:No preview: " + QString(ExtractOutcomeText(ExtractOutcome::Damaged)) + '.'}})
             QCOMPARE(preview(name), shown);
         QVERIFY(details->text().contains("64 bytes, packed")); // bad.bin's stored bytes
+        // A picture is fitted to the pane, never enlarged (pic.png above); 100%, + and - zoom, Fit comes back.
+        const QString fitted = preview("wide.png");
+        QWidget *room = pane->findChild<PictureView *>()->findChild<QScrollArea *>()->viewport();
+        const QSize fits = QSize(3000, 2000).scaled(room->size(), Qt::KeepAspectRatio);
+        QCOMPARE(fitted, QString("picture:%1x%2").arg(fits.width()).arg(fits.height()));
+        QStringList zoomed;
+        for (const char *button : {"100%", "+", "-", "-", "Fit"}) {
+            for (QToolButton *b : pane->findChildren<QToolButton *>())
+                if (b->text() == button)
+                    QTest::mouseClick(b, Qt::LeftButton);
+            const QSize shown = static_cast<QLabel *>(static_cast<QScrollArea *>(room->parentWidget())->widget())->pixmap().size();
+            zoomed << QString("picture:%1x%2").arg(shown.width()).arg(shown.height());
+        }
+        QCOMPARE(zoomed, QStringList({"picture:3000x2000", "picture:3750x2500", "picture:3000x2000", "picture:2400x1600", fitted}));
         // Long paths wrap, never growing the window; a one-line long text is laid out only in its beginning.
         const auto smallest = [&] {
             for (int depth = 0; depth < 8; ++depth) // each layout asks the one around it
@@ -514,7 +559,8 @@ private slots:
         QVERIFY(text.size() < Preview::kTextBytes + Preview::kTextBytes / 100 + 100);
         for (const QString &line : text.split('\n'))
             QVERIFY(line.size() <= Preview::kLineChars);
-        QVERIFY(select("p") && details->text().contains(QRegularExpression("Files below:.*7"))); // a folder
+        QVERIFY(select("p") && details->text().contains(QRegularExpression("Files below:.*10"))); // a folder
+        QVERIFY(select(QString::fromStdString(longName)) && details->text().contains(QRegularExpression("Folders below:.*none")));
     }
 
     // Names with control characters show, are copied and are proposed as the tool prints them (a line
@@ -523,6 +569,7 @@ private slots:
     {
         open(writeUpk(path("odd.upk"), {e("content\\new\nline.txt", "two\nlines"), e("content\\bel\a\x1b.txt", "")}));
         QCOMPARE(view(), QStringList({"content [folder]", "  new\\nline.txt [document]", "  bel\\x07\\x1b.txt [document]"}));
+        QVERIFY(m_window->statusBar()->findChild<QLabel *>()->text().startsWith("2 files, 9 bytes (")); // no "0 folders"
         QVERIFY(select("new\\nline.txt"));
         QVERIFY(m_window->findChild<QLabel *>("detailsLabel")->text().remove(QChar(0x200B)).contains("content/new\\nline.txt"));
         run("actionCopyPath");
@@ -602,6 +649,101 @@ private slots:
                 rising << archivePath + ' ' + QString::number(after);
         }
         QCOMPARE(bar, rising);
+    }
+
+    // A header clicked sorts by its column: ascending, descending, then the pack's order; folders first either
+    // way, sizes as numbers, names without regard to case. Too many matches to unfold are listed flat, sorted.
+    void sortAndFlatList()
+    {
+        std::vector<Entry> entries{e("content\\b.txt", std::string(100, 'b')), e("content\\A.txt", "123456789"),
+                                   e("content\\c.txt", "0123456789"), e("content\\zdir\\x", "12345"),
+                                   e("content\\Ydir\\y", std::string(1000, 'y'))};
+        for (int i = 0; i < 2100; ++i)
+            entries.push_back(e("content\\many\\d" + std::to_string(i % 7) + "\\f" + std::to_string(i) + ".txt",
+                                std::string(size_t(1 + (2100 - i) % 50), 'f')));
+        open(writeUpk(path("sort.upk"), entries));
+        QTreeWidgetItem *root = m_tree->topLevelItem(0);
+        const auto order = [&](QTreeWidgetItem *parent, int count) {
+            QStringList names;
+            for (int i = 0; i < count; ++i)
+                names << parent->child(i)->text(0);
+            return names.join(' ');
+        };
+        QHeaderView *header = m_tree->header();
+        const auto click = [&](int column) {
+            QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                              QPoint(header->sectionViewportPosition(column) + 5, header->height() / 2));
+        };
+        for (const auto &[column, shown] : std::vector<std::pair<int, QString>>{
+                 {ArchiveTree::NameColumn, "many Ydir zdir A.txt b.txt"}, {ArchiveTree::NameColumn, "zdir Ydir many c.txt b.txt"},
+                 {ArchiveTree::NameColumn, "b.txt A.txt c.txt zdir Ydir"}, {ArchiveTree::SizeColumn, "zdir Ydir many A.txt c.txt"},
+                 {ArchiveTree::SizeColumn, "many Ydir zdir b.txt c.txt"}}) {
+            click(column);
+            QCOMPARE(order(root, 5), shown);
+        }
+        // Flat, each match with its path, the first 2,000 of them (the largest here); a copied path, with '/' or
+        // '\\', finds its entry in the tree.
+        auto *filter = m_window->findChild<QLineEdit *>("filterEdit");
+        auto *status = m_window->statusBar()->findChild<QLabel *>();
+        filter->setText("F");
+        QVERIFY(root->isHidden() && m_tree->topLevelItemCount() == 2001);
+        QCOMPARE(status->text(), "2,100 entries match, the first 2,000 listed");
+        std::vector<quint64> sizes;
+        for (int i = 1; i < m_tree->topLevelItemCount(); ++i)
+            sizes.push_back(ArchiveTree::nodeOf(m_tree->topLevelItem(i))->m_UnpackedSize);
+        QVERIFY(std::is_sorted(sizes.rbegin(), sizes.rend()) && m_tree->topLevelItem(1)->text(1) == "50 bytes");
+        QVERIFY(m_tree->topLevelItem(1)->text(0).startsWith("content/many/d"));
+        click(ArchiveTree::SizeColumn); // the pack's order
+        click(ArchiveTree::SizeColumn);
+        filter->setText("f");
+        QCOMPARE(m_tree->topLevelItem(1)->text(1), "1 byte");
+        QVERIFY(select("content/many/d6/f2050.txt") && status->text() == "1 item selected: 1 file, 1 byte");
+        for (const QString &copied : {"content/many/d3/f17.txt", "CONTENT\\many\\d3\\f17.txt", "many/d3/f17."}) {
+            filter->setText(copied);
+            QTreeWidgetItem *found = m_tree->findItems("f17.txt", Qt::MatchRecursive).value(0);
+            QVERIFY(!root->isHidden() && m_tree->topLevelItemCount() == 1 && found && !found->isHidden()
+                    && found->parent()->isExpanded() && status->text() == "1 entry matches");
+        }
+        filter->setText("nothing");
+        QCOMPARE(status->text(), "No entry matches");
+        filter->clear();
+        QVERIFY(select("zdir") && m_window->findChild<QLabel *>("detailsLabel")->text().contains(
+                                      QRegularExpression("Folders below:.*none")));
+    }
+
+    // Double-click or Enter on a file opens it, written whole, with the desktop's application; a folder unfolds.
+    // After an export its folder opens from beside its line, or from the summary of one that did not write all.
+    void openWithApplication()
+    {
+        open(writeUpk(path("pack.upk")));
+        const QString out = path("out");
+        QVERIFY(QDir().mkpath(out));
+        m_tree->expandAll();
+        for (const auto &[name, enter] : std::vector<std::pair<QString, bool>>{{"readme.txt", false}, {"a.wav", true},
+                                                                               {"gfx", false}}) {
+            QVERIFY(select(name));
+            const QPoint at = m_tree->visualItemRect(m_tree->currentItem()).center();
+            for (auto action : {QTest::MouseClick, QTest::MouseDClick, QTest::MouseRelease}) // as a hand clicks twice
+                enter ? void() : QTest::mouseEvent(action, m_tree->viewport(), Qt::LeftButton, {}, at);
+            if (enter)
+                QTest::keyClick(m_tree, Qt::Key_Return);
+            QTRY_VERIFY(!m_window->exportThread());
+        }
+        QTRY_COMPARE(m_opened.size(), 2);
+        QCOMPARE(QFileInfo(m_opened[0]).fileName() + ' ' + readAll(m_opened[0]) + ' ' + readAll(m_opened[1]),
+                 "readme.txt hello wave");
+        QVERIFY(!m_tree->findItems("gfx", Qt::MatchRecursive)[0]->isExpanded());
+        QVERIFY(select("gfx"));
+        exportTo(out);
+        QTest::mouseClick(m_window->statusBar()->findChild<QToolButton *>(), Qt::LeftButton);
+        QVERIFY(QFile::remove(out + "/gfx/logo.bmp")); // written again, the rest is there
+        exportTo(out, nullptr, {[](QWidget *summary) {
+                     for (QPushButton *b : summary->findChildren<QPushButton *>())
+                         if (b->text() == "Open Containing Folder")
+                             QTest::mouseClick(b, Qt::LeftButton);
+                     static_cast<QDialog *>(summary)->accept();
+                 }});
+        QCOMPARE(m_opened.mid(2), QStringList({out, out}));
     }
 
     // With a filter on, Export (and a drag) writes the matches below the selection, in their folders; every
