@@ -13,6 +13,7 @@ class CZarnikArchive;
 struct ArchiveNode;
 } // namespace zarnik
 class ExportThread;
+class PackEditor;
 struct ExportItem;
 struct ExportResult;
 class ProgressDlg;
@@ -79,6 +80,10 @@ private slots:
     void dragSelectionOut();
     // The drag's button let go while its files were written: no drag.
     void abandonDrag();
+    // The tree again after a pending change, as the edit will save it.
+    void showPendingTree();
+    // A save ended well: the saved pack is shown, or none if it fails to open.
+    void openSavedPack(const QString &fileName);
 
 private:
     const zarnik::ArchiveNode *selectedNode() const;
@@ -105,4 +110,5 @@ private:
     bool m_exportForDrag = false;
     std::unique_ptr<QTemporaryDir> m_dragFolder;
     QStringList m_dragNames;
+    PackEditor *m_editor = nullptr;
 };

@@ -1,0 +1,236 @@
+// Changing a pack in the explorer as a user does: the Edit commands, the
+// pending tree, Save and Save As on the worker, the unsaved-changes question.
+#include "ArchiveTree.h"
+#include "MainWindow.h"
+#include "PackKit.h"
+#include "ProgressDlg.h"
+#include "SaveThread.h"
+#include "ZarnikArchive.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+#include <functional>
+#include <map>
+
+using zarnik::ArchiveNode;
+using zarnik::CZarnikArchive;
+using Answer = std::function<void(QWidget *)>;
+
+namespace {
+
+std::string native(const QString &path) { return QFile::encodeName(path).toStdString(); }
+
+testpack::Entry entry(const std::string &path, const std::string &text, zarnik_pack::Storage storage)
+{
+    testpack::Entry e;
+    e.path = path;
+    e.data = zarnik_pack::ToBytes(text);
+    e.storage = storage;
+    return e;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// Each file of the pack at `path` as "path=bytes", through the library.
+QStringList packListing(const QString &path)
+{
+    const CZarnikArchive::OpenResult opened = CZarnikArchive::Open(native(path));
+    if (!opened.archive || !opened.archive->GetOpenReport().empty())
+        return {"<unsound>"};
+    QStringList out;
+    for (const ArchiveNode *node : opened.archive->GetEntries()) {
+        std::string bytes;
+        opened.archive->StreamFileData(*node, [&](const unsigned char *d, size_t n) {
+            bytes.append(reinterpret_cast<const char *>(d), n);
+            return true;
+        }, {});
+        out << QString::fromLatin1(node->m_Path.c_str()) + '=' + QString::fromStdString(bytes);
+    }
+    return out;
+}
+
+// Types `text` into the file dialog or input dialog and accepts it; "" cancels.
+Answer typed(const QString &text)
+{
+    return [text](QWidget *w) {
+        auto *dialog = static_cast<QDialog *>(w);
+        if (text.isEmpty())
+            return dialog->reject();
+        if (auto *input = qobject_cast<QInputDialog *>(w))
+            input->setTextValue(text);
+        else
+            w->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(text);
+        dialog->accept();
+    };
+}
+
+// Checks the message box says `text`, and presses `button`.
+Answer box(const QString &text, QMessageBox::StandardButton button = QMessageBox::Ok)
+{
+    return [=](QWidget *w) {
+        auto *message = qobject_cast<QMessageBox *>(w);
+        QVERIFY2(message && message->button(button), "expected another dialog");
+        QVERIFY2(message->text().contains(text), qPrintable(message->text()));
+        message->button(button)->click();
+    };
+}
+
+} // namespace
+
+class TestExplorerEdit : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir *m_dir = nullptr;
+    MainWindow *m_window = nullptr;
+    ArchiveTree *m_tree = nullptr;
+    QTimer m_poll;
+    QTemporaryDir m_settings;
+    QList<Answer> m_answers;
+    int m_unexpected = 0;
+
+    QString path(const QString &name) const { return m_dir->filePath(name); }
+
+    QString writeFile(const QString &name, const QByteArray &bytes)
+    {
+        QFile f(path(name));
+        QDir().mkpath(QFileInfo(f).absolutePath());
+        return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() ? path(name) : QString();
+    }
+
+    QString writePack(const QString &name)
+    {
+        using zarnik_pack::Storage;
+        testpack::WriteFile(native(path(name)), testpack::BuildUpk({
+            entry("content\\readme.txt", "hello", Storage::Stored),
+            entry("content\\gfx\\logo.bmp", std::string(3000, 'L'), Storage::Packed),
+            entry("content\\gfx\\icon.bmp", "icon", Storage::Stored),
+            entry("content\\sound\\a.wav", "wave", Storage::Stored)}));
+        return path(name);
+    }
+
+    // Triggers `action` as its menu entry does; each modal dialog it opens takes the next answer.
+    void run(const char *action, QList<Answer> answers = {})
+    {
+        m_answers += answers;
+        m_window->findChild<QAction *>(action)->trigger();
+    }
+
+    void poll()
+    {
+        QPointer<QWidget> w = QApplication::activeModalWidget();
+        if (!w || w->property("answered").toBool() || !w->isVisible())
+            return;
+        w->setProperty("answered", true);
+        const Answer answer = m_answers.isEmpty() ? Answer() : m_answers.takeFirst();
+        m_unexpected += answer ? 0 : 1;
+        QMetaObject::invokeMethod(this, [answer, w] {
+            if (answer && w)
+                answer(w);
+            if (w && w->isVisible())
+                QMetaObject::invokeMethod(w, "reject", Qt::QueuedConnection);
+        }, Qt::QueuedConnection);
+    }
+
+    bool select(const QString &name)
+    {
+        const auto items = m_tree->findItems(name, Qt::MatchExactly | Qt::MatchRecursive);
+        if (items.size() == 1)
+            m_tree->setCurrentItem(items[0]);
+        return items.size() == 1;
+    }
+
+    // Every item below the root as "name:mark" (b bold, i italic, s struck out), depth first.
+    QString marks()
+    {
+        QStringList out;
+        for (QTreeWidgetItemIterator it(m_tree); *it; ++it) {
+            const QFont f = (*it)->font(0);
+            out << (*it)->text(0) + ':' + (f.bold() ? "b" : "") + (f.italic() ? "i" : "")
+                       + (f.strikeOut() ? "s" : "");
+        }
+        return out.mid(1).join(' ');
+    }
+
+    // Waits for the running save to end.
+    bool saveEnded()
+    {
+        return QTest::qWaitFor([&] { return !m_window->findChild<SaveThread *>()
+                                            && !m_window->findChild<ProgressDlg *>(); }, 20000);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settings.path());
+        connect(&m_poll, &QTimer::timeout, this, &TestExplorerEdit::poll);
+        m_poll.start(5);
+    }
+
+    void init()
+    {
+        QSettings().clear();
+        m_answers.clear();
+        m_unexpected = 0;
+        m_dir = new QTemporaryDir;
+        m_window = new MainWindow;
+        m_window->show();
+        m_tree = m_window->findChild<ArchiveTree *>();
+        QVERIFY(m_dir->isValid() && QTest::qWaitForWindowExposed(m_window));
+        QVERIFY(m_window->openPack(writePack("pack.upk")));
+    }
+
+    void cleanup()
+    {
+        m_window->setAttribute(Qt::WA_DeleteOnClose, false);
+        // Whatever is pending goes with the window, unasked.
+        for (QAction *undo = m_window->findChild<QAction *>("actionUndo"); undo->isEnabled();)
+            undo->trigger();
+        delete m_window;
+        delete m_dir;
+        QVERIFY2(m_answers.isEmpty() && m_unexpected == 0, "a dialog did not come, or one came unasked");
+    }
+
+    // Each change is marked in the tree, the title and the status line, and Undo takes them back in turn.
+    void pendingChangesShownAndUndone()
+    {
+        const QString title = m_window->windowTitle();
+        const QString before = marks();
+        const QString status = m_window->statusBar()->findChild<QLabel *>()->text();
+        QVERIFY(select("gfx"));
+        run("actionAddFiles", {typed(writeFile("new.txt", "fresh"))});
+        QVERIFY(select("readme.txt"));
+        run("actionDelete");
+        QVERIFY(select("sound"));
+        run("actionRename", {typed("audio")});
+        QVERIFY(select("icon.bmp"));
+        run("actionReplace", {typed(writeFile("icon2.bmp", "ICON"))});
+        QCOMPARE(marks(), QString("readme.txt:s gfx: logo.bmp: icon.bmp:b new.txt:b audio: a.wav:i"));
+        QVERIFY(m_window->isWindowModified());
+        QVERIFY(!m_window->findChild<QAction *>("actionExport")->isEnabled());
+        // The deleted file counts no more; the new one does.
+        m_tree->setCurrentItem(m_tree->topLevelItem(0));
+        QCOMPARE(m_window->statusBar()->findChild<QLabel *>()->text().left(11), QString("4 files in "));
+        // Undo, newest first: each change's marks go, and with the last the asterisk.
+        for (const QString &after : {QString("readme.txt:s gfx: logo.bmp: icon.bmp: new.txt:b audio: a.wav:i"),
+                                     QString("readme.txt:s gfx: logo.bmp: icon.bmp: new.txt:b sound: a.wav:"),
+                                     QString("readme.txt: gfx: logo.bmp: icon.bmp: new.txt:b sound: a.wav:")}) {
+            run("actionUndo");
+            QCOMPARE(marks(), after);
+            QVERIFY(m_window->isWindowModified());
+        }
+        run("actionUndo");
+        QCOMPARE(marks(), before);
+        QVERIFY(!m_window->isWindowModified() && m_window->windowTitle() == title);
+        QCOMPARE(m_window->statusBar()->findChild<QLabel *>()->text(), status);
+    }
+};
+
+QTEST_MAIN(TestExplorerEdit)
+#include "test_explorer_edit.moc"
