@@ -93,6 +93,8 @@ class TestExplorerEdit : public QObject
     QTemporaryDir m_settings;
     QList<Answer> m_answers;
     int m_unexpected = 0;
+    bool m_cancelSave = false; // the next save's worker waits at its first file until Cancel is pressed
+    QSemaphore m_resume;
 
     QString path(const QString &name) const { return m_dir->filePath(name); }
 
@@ -157,6 +159,39 @@ class TestExplorerEdit : public QObject
         return out.mid(1).join(' ');
     }
 
+    // The four kinds of change; the pack then holds `changed`.
+    const QStringList changed{"content\\gfx\\logo.bmp=" + QString(3000, 'L'), "content\\gfx\\icon.bmp=ICON",
+                              "content\\gfx\\new.txt=fresh", "content\\audio\\a.wav=wave"};
+    void changeEach()
+    {
+        QVERIFY(select("gfx"));
+        run("actionAddFiles", {typed(writeFile("new.txt", "fresh"))});
+        QVERIFY(select("readme.txt"));
+        run("actionDelete");
+        QVERIFY(select("sound"));
+        run("actionRename", {typed("audio")});
+        QVERIFY(select("icon.bmp"));
+        run("actionReplace", {typed(writeFile("icon2.bmp", "ICON"))});
+    }
+
+    bool eventFilter(QObject *o, QEvent *e) override
+    {
+        if (!m_cancelSave || e->type() != QEvent::Show || !o->inherits("ProgressDlg"))
+            return false;
+        m_cancelSave = false;
+        auto *dlg = static_cast<ProgressDlg *>(o);
+        connect(m_window->findChild<SaveThread *>(), &SaveThread::fileStarted, this, [this, dlg](const QString &, int n) {
+            if (n != 1)
+                return;
+            QMetaObject::invokeMethod(this, [this, dlg] {
+                QTest::mouseClick(dlg->findChild<QPushButton *>("cancelButton"), Qt::LeftButton);
+                m_resume.release();
+            }, Qt::QueuedConnection);
+            m_resume.tryAcquire(1, 30000);
+        }, Qt::DirectConnection);
+        return false;
+    }
+
     // Waits for the running save to end.
     bool saveEnded()
     {
@@ -171,6 +206,7 @@ private slots:
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settings.path());
         connect(&m_poll, &QTimer::timeout, this, &TestExplorerEdit::poll);
         m_poll.start(5);
+        qApp->installEventFilter(this);
     }
 
     void init()
@@ -229,6 +265,136 @@ private slots:
         QCOMPARE(marks(), before);
         QVERIFY(!m_window->isWindowModified() && m_window->windowTitle() == title);
         QCOMPARE(m_window->statusBar()->findChild<QLabel *>()->text(), status);
+    }
+
+    // Save writes what the tree showed, then shows the saved pack; Save As leaves the pack as it was.
+    void saveWritesIntended_data()
+    {
+        QTest::addColumn<QString>("saveAs");
+        QTest::newRow("save") << QString();
+        QTest::newRow("save as") << QString("out.upk");
+    }
+    void saveWritesIntended()
+    {
+        QFETCH(QString, saveAs);
+        const QByteArray original = readAll(path("pack.upk"));
+        changeEach();
+        saveAs.isEmpty() ? run("actionSave") : run("actionSaveAs", {typed(path(saveAs))});
+        QVERIFY(saveEnded());
+        const QString saved = path(saveAs.isEmpty() ? "pack.upk" : saveAs);
+        QCOMPARE(packListing(saved), changed);
+        QCOMPARE(m_window->archive()->GetDataFilePath(0), native(saved));
+        QVERIFY(!m_window->isWindowModified());
+        QCOMPARE(marks(), QString("gfx: logo.bmp: icon.bmp: new.txt: audio: a.wav:"));
+        QVERIFY(saveAs.isEmpty() || readAll(path("pack.upk")) == original);
+        // Nothing else is left beside them.
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files).join(' '),
+                 QString(saveAs.isEmpty() ? "icon2.bmp new.txt pack.upk" : "icon2.bmp new.txt out.upk pack.upk"));
+    }
+
+    // A save that fails or is cancelled leaves the pack byte for byte, says why, and keeps the changes.
+    void failedOrCancelledSaveLeavesPack_data()
+    {
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("a new file changed since") << false;
+        QTest::newRow("cancel") << true;
+    }
+    void failedOrCancelledSaveLeavesPack()
+    {
+        QFETCH(bool, cancel);
+        const QByteArray original = readAll(path("pack.upk"));
+        changeEach();
+        if (!cancel)
+            writeFile("new.txt", "grown since");
+        m_cancelSave = cancel;
+        m_answers << box(cancel ? "stopped" : "changed since it was added");
+        run("actionSave");
+        QVERIFY(saveEnded());
+        QVERIFY(m_answers.isEmpty());
+        QCOMPARE(readAll(path("pack.upk")), original);
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files).join(' '), QString("icon2.bmp new.txt pack.upk"));
+        QVERIFY(m_window->isWindowModified());
+        QCOMPARE(marks(), QString("readme.txt:s gfx: logo.bmp: icon.bmp:b new.txt:b audio: a.wav:i"));
+    }
+
+    // Leaving a pack with changes asks: Cancel stays, Discard leaves it as it was, Save writes it first.
+    void unsavedChangesQuestion_data()
+    {
+        QTest::addColumn<bool>("close");
+        QTest::addColumn<int>("answer");
+        for (bool close : {true, false})
+            for (auto [answer, name] : {std::pair(QMessageBox::Cancel, "cancel"), {QMessageBox::Discard, "discard"},
+                                        {QMessageBox::Save, "save"}})
+                QTest::addRow("%s, %s", close ? "close" : "open", name) << close << int(answer);
+    }
+    void unsavedChangesQuestion()
+    {
+        QFETCH(bool, close);
+        QFETCH(int, answer);
+        const QStringList original = packListing(path("pack.upk"));
+        changeEach();
+        m_answers << box("changes that are not saved", QMessageBox::StandardButton(answer));
+        const bool left = close ? m_window->close() : m_window->openPack(writePack("other.upk"));
+        QVERIFY(m_answers.isEmpty());
+        QCOMPARE(left, answer != QMessageBox::Cancel);
+        QCOMPARE(packListing(path("pack.upk")), answer == QMessageBox::Save ? changed : original);
+        QCOMPARE(m_window->isVisible(), !(close && left));
+        QCOMPARE(m_window->archive()->GetDataFilePath(0), native(path(!close && left ? "other.upk" : "pack.upk")));
+    }
+
+    // Files and folders dropped on a folder of the tree are added there, as a copy; elsewhere, nothing.
+    void dropAddsToFolder()
+    {
+        const QString folder = QFileInfo(writeFile("drop/sub/y.txt", "y")).absoluteDir().absolutePath();
+        writeFile("drop/x.txt", "x");
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(path("drop")), QUrl::fromLocalFile(writeFile("z.txt", "z"))});
+        const QString before = marks();
+        const auto dropOn = [&](const QString &name, Qt::DropActions offered) {
+            QTreeWidgetItem *item = m_tree->findItems(name, Qt::MatchExactly | Qt::MatchRecursive).value(0);
+            const QPoint at = m_tree->visualItemRect(item).center();
+            QDragEnterEvent enter(at, offered, &mime, Qt::LeftButton, Qt::NoModifier);
+            QDragMoveEvent move(at, offered, &mime, Qt::LeftButton, Qt::NoModifier);
+            QDropEvent drop(at, offered, &mime, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(m_tree->viewport(), &enter);
+            QCoreApplication::sendEvent(m_tree->viewport(), &move);
+            if (move.isAccepted())
+                QCoreApplication::sendEvent(m_tree->viewport(), &drop);
+            QCoreApplication::processEvents();
+            return move.isAccepted() && move.dropAction() == Qt::CopyAction;
+        };
+        m_tree->topLevelItem(0)->setExpanded(true);
+        QVERIFY(!dropOn("readme.txt", Qt::CopyAction | Qt::MoveAction));
+        QVERIFY(!dropOn("gfx", Qt::MoveAction));
+        QCOMPARE(marks(), before);
+        QVERIFY(dropOn("gfx", Qt::CopyAction | Qt::MoveAction));
+        QCOMPARE(marks(), QString("readme.txt: gfx: logo.bmp: icon.bmp: drop: sub: y.txt:b x.txt:b z.txt:b sound: a.wav:"));
+        QVERIFY(QFileInfo::exists(folder + "/y.txt") && QFileInfo::exists(path("z.txt")));
+        run("actionUndo"); // one drop, one change
+        QCOMPARE(marks(), before);
+    }
+
+    // What a pack cannot take is refused with the reason, and nothing changes.
+    void refusedChanges()
+    {
+        const QString before = marks();
+        QVERIFY(select("gfx"));
+        run("actionAddFiles", {typed(writeFile(QStringLiteral("\u03A9.txt"), "omega")), box("Latin-1")});
+        run("actionAddFiles", {typed(writeFile("logo.bmp", "again")), box("already in the pack")});
+        QVERIFY(select("readme.txt"));
+        run("actionRename", {typed("gfx/logo.bmp/inner"), box("is a file, not a folder")});
+        QCOMPARE(marks(), before);
+        QVERIFY(!m_window->isWindowModified());
+        // A .vfs set cannot change yet: every command says so.
+        const testpack::VfsSet set = testpack::BuildVfs({entry("content\\a.txt", "a", zarnik_pack::Storage::Stored)});
+        QDir().mkpath(path("set"));
+        testpack::WriteFile(native(path("set/content.vfi")), set.index);
+        testpack::WriteFile(native(path("set/data0.vfs")), set.data);
+        QVERIFY(m_window->openPack(path("set/data0.vfs")));
+        for (const char *name : {"actionAddFiles", "actionSave", "actionSaveAs"}) {
+            QAction *action = m_window->findChild<QAction *>(name);
+            QVERIFY(!action->isEnabled() && action->toolTip().contains(".vfs set is not supported"));
+        }
     }
 };
 
