@@ -122,6 +122,10 @@ void MainWindow::showPendingTree()
     ui->treeWidget->setCurrentItem(focus ? focus : ui->treeWidget->topLevelItem(0));
     if (focus)
         ui->treeWidget->scrollToItem(focus);
+    // An asterisk while changes wait.
+    setWindowTitle(tr("%1%2 - Zarnik Explorer")
+                       .arg(QFileInfo(m_editor->fileName()).fileName(),
+                            m_editor->hasChanges() ? QStringLiteral("*") : QString()));
     updateSelectionStatus();
     updateDetails();
     updateActions();
@@ -614,7 +618,7 @@ bool MainWindow::openPack(const QString &fileName)
     updateRecentMenu();
     // The last pack's export line does not speak for this one.
     statusBar()->clearMessage();
-    setWindowTitle(tr("%1[*] - Zarnik Explorer").arg(QFileInfo(fileName).fileName()));
+    setWindowTitle(tr("%1 - Zarnik Explorer").arg(QFileInfo(fileName).fileName()));
 
     // The items point at the old archive's nodes, and a preview may read
     // it: they go before it.

@@ -107,7 +107,6 @@ void PackEditor::setPack(const zarnik::CZarnikArchive *archive, const QString &f
     m_fileName = fileName;
     if (archive)
         m_pending = std::make_unique<PendingChanges>(*archive, QFile::encodeName(fileName).toStdString());
-    m_window->setWindowModified(false);
     updateActions();
 }
 
@@ -263,7 +262,6 @@ void PackEditor::applyChange(const std::vector<Step> &steps, const std::string &
     if (!m_pending->apply(steps))
         return refuse(m_pending->reason());
     m_focus = focus;
-    m_window->setWindowModified(hasChanges());
     emit changed();
     updateActions();
 }
@@ -340,7 +338,6 @@ void PackEditor::undo()
         return;
     m_pending->undo();
     m_focus.clear();
-    m_window->setWindowModified(hasChanges());
     emit changed();
     updateActions();
 }

@@ -45,6 +45,7 @@ public:
     // what was pending for the last one goes.
     void setPack(const zarnik::CZarnikArchive *archive, const QString &fileName);
 
+    const QString &fileName() const { return m_fileName; }
     bool hasChanges() const { return m_pending && !m_pending->isEmpty(); }
     bool saving() const { return m_saveThread != nullptr; }
     // The tree to show: the pack as it will be saved, or null when nothing
