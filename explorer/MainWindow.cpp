@@ -152,6 +152,10 @@ MainWindow::~MainWindow()
     // export ends before the archive goes.
     endExport();
     ui->detailsPane->clear(); // a preview may be reading the archive
+    // A save reads the archive too: it stops, and the edit goes, first.
+    ui->treeWidget->clear();
+    delete m_editor;
+    m_editor = nullptr;
     delete ui;
     delete m_archive;
 }

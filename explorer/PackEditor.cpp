@@ -142,17 +142,16 @@ QTreeWidgetItem *PackEditor::markTree() const
         case PendingChanges::Unchanged:
             continue;
         case PendingChanges::Added:
-            tip = tr("Added: written into the pack when it is saved");
+        case PendingChanges::Replaced: {
+            const bool added = m_pending->markOf(node) == PendingChanges::Added;
+            tip = added ? tr("Added: written into the pack when it is saved")
+                        : tr("Replaced: the new contents are written when the pack is saved");
             font.setBold(true);
-            item->setText(ArchiveTree::StoredColumn, tr("new"));
+            // Its stored size is known once it is saved.
+            item->setText(ArchiveTree::StoredColumn, added ? tr("new") : tr("replaced"));
             item->setText(ArchiveTree::RatioColumn, QString());
             break;
-        case PendingChanges::Replaced:
-            tip = tr("Replaced: the new contents are written when the pack is saved");
-            font.setBold(true);
-            item->setText(ArchiveTree::StoredColumn, tr("replaced"));
-            item->setText(ArchiveTree::RatioColumn, QString());
-            break;
+        }
         case PendingChanges::Renamed:
             tip = tr("Renamed from %1").arg(shownText(m_pending->oldPath(node)));
             font.setItalic(true);

@@ -27,7 +27,8 @@ PendingChanges::PendingChanges(const zarnik::CZarnikArchive &archive, const std:
     : m_archive(archive)
     , m_packPath(packPath)
 {
-    rebuild();
+    replay();
+    buildTree();
 }
 
 bool PendingChanges::apply(const std::vector<Step> &steps)
@@ -35,13 +36,14 @@ bool PendingChanges::apply(const std::vector<Step> &steps)
     for (const Step &step : steps) {
         if (applyStep(step))
             continue;
-        // The steps taken so far go again: the edit and the marks as before.
+        // The steps taken so far go again: the edit and the marks as before,
+        // and the tree shown stays.
         m_reason = QString::fromStdString(m_edit->Reason());
-        rebuild();
+        replay();
         return false;
     }
     m_changes.push_back(steps);
-    rebuild();
+    buildTree();
     return true;
 }
 
@@ -49,7 +51,8 @@ void PendingChanges::undo()
 {
     if (!m_changes.empty())
         m_changes.pop_back();
-    rebuild();
+    replay();
+    buildTree();
 }
 
 bool PendingChanges::applyStep(const Step &step)
@@ -107,7 +110,7 @@ bool PendingChanges::applyStep(const Step &step)
     return false;
 }
 
-void PendingChanges::rebuild()
+void PendingChanges::replay()
 {
     m_edit = std::make_unique<zarnik_pack::PackEdit>(m_archive, m_packPath, false);
     m_origins.clear();
@@ -121,9 +124,15 @@ void PendingChanges::rebuild()
             continue;
         }
         change = m_changes.erase(change);
-        return rebuild();
+        return replay();
     }
+}
 
+void PendingChanges::buildTree()
+{
+    // The window's items point at the last tree's nodes until it shows
+    // this one: they stay one tree longer.
+    m_shownNodes.swap(m_nodes);
     m_nodes.clear();
     m_folders.clear();
     m_marks.clear();

@@ -55,7 +55,7 @@ public:
     const zarnik_pack::PackEdit &edit() const { return *m_edit; }
 
     // The pack as it would be saved, with the entries deleted since it was
-    // opened in their old places; valid until the next change.
+    // opened in their old places; valid until the change after the next.
     const zarnik::ArchiveNode *root() const { return m_root; }
     Mark markOf(const zarnik::ArchiveNode *node) const { return m_marks.value(node, Unchanged); }
     // For a renamed entry: its path in the pack as opened.
@@ -64,7 +64,9 @@ public:
     QSet<const zarnik::ArchiveNode *> deleted() const;
 
 private:
-    void rebuild();
+    // The edit again from the pack and the changes; then the tree anew.
+    void replay();
+    void buildTree();
     bool applyStep(const Step &step);
     const zarnik::ArchiveNode *folder(const std::string &path);
     void addFile(const zarnik::ArchiveNode *file, Mark mark);
@@ -83,7 +85,8 @@ private:
     };
     std::map<std::string, Origin> m_origins;
 
-    std::deque<zarnik::ArchiveNode> m_nodes; // the shown tree's own nodes
+    std::deque<zarnik::ArchiveNode> m_nodes;      // the tree's own nodes
+    std::deque<zarnik::ArchiveNode> m_shownNodes; // the last tree's, which the window may still show
     std::map<std::string, zarnik::ArchiveNode *> m_folders;
     const zarnik::ArchiveNode *m_root = nullptr;
     QHash<const zarnik::ArchiveNode *, Mark> m_marks;

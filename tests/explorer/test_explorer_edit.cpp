@@ -2,6 +2,7 @@
 // pending tree, Save and Save As on the worker, the unsaved-changes question.
 #include "ArchiveTree.h"
 #include "MainWindow.h"
+#include "ModalSteps.h"
 #include "PackKit.h"
 #include "ProgressDlg.h"
 #include "SaveThread.h"
@@ -15,7 +16,7 @@
 
 using zarnik::ArchiveNode;
 using zarnik::CZarnikArchive;
-using Answer = std::function<void(QWidget *)>;
+using Answer = Step;
 
 namespace {
 
@@ -124,29 +125,8 @@ class TestExplorerEdit : public QObject
         m_window->findChild<QAction *>(action)->trigger();
     }
 
-    void poll()
-    {
-        QPointer<QWidget> w = QApplication::activeModalWidget();
-        if (!w || w->property("answered").toBool() || !w->isVisible())
-            return;
-        w->setProperty("answered", true);
-        const Answer answer = m_answers.isEmpty() ? Answer() : m_answers.takeFirst();
-        m_unexpected += answer ? 0 : 1;
-        QMetaObject::invokeMethod(this, [answer, w] {
-            if (answer && w)
-                answer(w);
-            if (w && w->isVisible())
-                QMetaObject::invokeMethod(w, "reject", Qt::QueuedConnection);
-        }, Qt::QueuedConnection);
-    }
-
-    bool select(const QString &name)
-    {
-        const auto items = m_tree->findItems(name, Qt::MatchExactly | Qt::MatchRecursive);
-        if (items.size() == 1)
-            m_tree->setCurrentItem(items[0]);
-        return items.size() == 1;
-    }
+    void poll() { answerModal(this, m_answers, m_unexpected); }
+    bool select(const QString &name) { return selectItem(m_tree, name); }
 
     // Every item below the root as "name:mark" (b bold, i italic, s struck out), depth first.
     QString marks()
@@ -240,14 +220,7 @@ private slots:
         const QString title = m_window->windowTitle();
         const QString before = marks();
         const QString status = m_window->statusBar()->findChild<QLabel *>()->text();
-        QVERIFY(select("gfx"));
-        run("actionAddFiles", {typed(writeFile("new.txt", "fresh"))});
-        QVERIFY(select("readme.txt"));
-        run("actionDelete");
-        QVERIFY(select("sound"));
-        run("actionRename", {typed("audio")});
-        QVERIFY(select("icon.bmp"));
-        run("actionReplace", {typed(writeFile("icon2.bmp", "ICON"))});
+        changeEach();
         QCOMPARE(marks(), QString("readme.txt:s gfx: logo.bmp: icon.bmp:b new.txt:b audio: a.wav:i"));
         QVERIFY(modified());
         QVERIFY(!m_window->findChild<QAction *>("actionExport")->isEnabled());
