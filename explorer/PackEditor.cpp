@@ -402,12 +402,14 @@ void PackEditor::onSaveDone(bool written, bool stopped, const QString &reason)
         box.exec();
         return;
     }
+    if (!m_leaving) {
+        // The saved pack is the one to show: its entries, not the pending
+        // tree (else the window leaves the pack anyway).
+        m_justSaved = true;
+        emit saved(m_saveTarget);
+    }
+    // After the opening, which clears the last pack's line.
     m_window->statusBar()->showMessage(tr("Saved %1").arg(QDir::toNativeSeparators(m_saveTarget)));
-    if (m_leaving)
-        return; // the window leaves the pack anyway
-    // The saved pack is the one to show: its entries, not the pending tree.
-    m_justSaved = true;
-    emit saved(m_saveTarget);
 }
 
 bool PackEditor::mayLeave()

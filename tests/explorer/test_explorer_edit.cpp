@@ -258,7 +258,7 @@ private slots:
         const QString saved = path(saveAs.isEmpty() ? "pack.upk" : saveAs);
         QCOMPARE(packListing(saved), changed);
         QCOMPARE(m_window->archive()->GetDataFilePath(0), native(saved));
-        QVERIFY(!modified());
+        QVERIFY(!modified() && m_window->statusBar()->currentMessage() == "Saved " + saved);
         QCOMPARE(marks(), QString("gfx: logo.bmp: icon.bmp: new.txt: audio: a.wav:"));
         QVERIFY(saveAs.isEmpty() || readAll(path("pack.upk")) == original);
         // Nothing else is left beside them.
