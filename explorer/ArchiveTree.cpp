@@ -116,7 +116,7 @@ void ArchiveTree::clear()
     m_folderTotals.clear();
 }
 
-void ArchiveTree::showArchive(const ArchiveNode *root)
+void ArchiveTree::showArchive(const ArchiveNode *root, const QSet<const ArchiveNode *> &uncounted)
 {
     clear();
     if (!root)
@@ -137,8 +137,13 @@ void ArchiveTree::showArchive(const ArchiveNode *root)
     top->setData(0, Qt::UserRole, QVariant::fromValue(reinterpret_cast<quintptr>(root)));
     m_rows.push_back({top, root, -1, 0, NameFilter::fold(root->m_Name)});
     Totals all;
-    for (const ArchiveNode *child : root->m_Children)
-        all.AddChild(*child, addNode(child, 0, top));
+    m_uncounted = &uncounted;
+    for (const ArchiveNode *child : root->m_Children) {
+        const Totals below = addNode(child, 0, top);
+        if (!uncounted.contains(child))
+            all.AddChild(*child, below);
+    }
+    m_uncounted = nullptr;
     m_rows[0].end = int(m_rows.size());
     m_rowOf.reserve(qsizetype(m_rows.size()));
     for (size_t i = 0; i < m_rows.size(); ++i)
@@ -165,8 +170,11 @@ ArchiveTree::Totals ArchiveTree::addNode(const ArchiveNode *node, int parentRow,
 
     Totals totals;
     if (node->IsFolder()) {
-        for (const ArchiveNode *child : node->m_Children)
-            totals.AddChild(*child, addNode(child, row, item));
+        for (const ArchiveNode *child : node->m_Children) {
+            const Totals below = addNode(child, row, item);
+            if (!m_uncounted->contains(child))
+                totals.AddChild(*child, below);
+        }
         m_folderTotals.insert(node, totals);
     } else {
         totals = Totals::OfFile(*node);

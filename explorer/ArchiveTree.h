@@ -12,6 +12,7 @@
 #include <QTreeWidget>
 
 #include <QHash>
+#include <QSet>
 
 #include <string>
 #include <vector>
@@ -32,8 +33,11 @@ public:
     explicit ArchiveTree(QWidget *parent = nullptr);
 
     // Shows the tree below `root` (the pack's "content"); the items point at
-    // its nodes, so clear() must come before the archive goes.
-    void showArchive(const zarnik::ArchiveNode *root);
+    // its nodes, so clear() must come before the archive goes. The nodes of
+    // `uncounted` (entries a pending change deletes) are shown but add to
+    // no folder's totals.
+    void showArchive(const zarnik::ArchiveNode *root,
+                     const QSet<const zarnik::ArchiveNode *> &uncounted = {});
     void clear();
 
     static const zarnik::ArchiveNode *nodeOf(const QTreeWidgetItem *item);
@@ -114,6 +118,7 @@ private:
     QHash<const zarnik::ArchiveNode *, int> m_rowOf;
     std::vector<unsigned char> m_match; // empty: no filter
     QHash<const zarnik::ArchiveNode *, Totals> m_folderTotals;
+    const QSet<const zarnik::ArchiveNode *> *m_uncounted = nullptr; // while showArchive runs
     QIcon m_folderIcon;
     QIcon m_documentIcon;
     bool m_dragHeld = false;

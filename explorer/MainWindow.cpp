@@ -5,6 +5,7 @@
 #include "DesktopOpen.h"
 #include "DetailsPane.h"
 #include "Habits.h"
+#include "PackEditor.h"
 #include "ExportSummaryDlg.h"
 #include "ExportThread.h"
 #include "PackPath.h"
@@ -36,6 +37,7 @@
 #include <QShortcut>
 #include <QToolButton>
 #include <QTreeWidgetItem>
+#include <QTreeWidgetItemIterator>
 
 #include <memory>
 #include <string>
@@ -101,6 +103,59 @@ MainWindow::MainWindow(QWidget *parent)
             &MainWindow::updateSelectionStatus);
     connect(ui->treeWidget, &QTreeWidget::itemSelectionChanged, this, &MainWindow::updateDetails);
     updateRecentMenu();
+    // Changing the pack: the Edit and Save commands, the tree of what is
+    // pending, and the saved pack shown.
+    m_editor = new PackEditor(this, ui->treeWidget);
+    for (QAction *action : m_editor->editActions())
+        action ? ui->menu_Edit->insertAction(ui->actionExport, action)
+               : (void)ui->menu_Edit->insertSeparator(ui->actionExport);
+    ui->menu_Edit->insertSeparator(ui->actionExport);
+    ui->menu_Edit->setToolTipsVisible(true);
+    ui->menu_File->insertActions(ui->actionE_xit, m_editor->fileActions());
+    ui->menu_File->insertSeparator(ui->actionE_xit);
+    connect(m_editor, &PackEditor::changed, this, &MainWindow::showPendingTree);
+    connect(m_editor, &PackEditor::saved, this, &MainWindow::openSavedPack);
+    updateActions();
+}
+
+void MainWindow::showPendingTree()
+{
+    QStringList expanded;
+    for (QTreeWidgetItemIterator it(ui->treeWidget); *it; ++it)
+        if ((*it)->isExpanded())
+            expanded << QString::fromStdString(ArchiveTree::nodeOf(*it)->m_Path);
+    ui->detailsPane->clear();
+    ui->treeWidget->clear();
+    const ArchiveNode *root = m_editor->shownRoot();
+    ui->treeWidget->showArchive(root ? root : m_archive->GetRoot(), m_editor->uncounted());
+    for (QTreeWidgetItemIterator it(ui->treeWidget); *it; ++it)
+        (*it)->setExpanded(expanded.contains(QString::fromStdString(ArchiveTree::nodeOf(*it)->m_Path)));
+    QTreeWidgetItem *focus = m_editor->markTree();
+    ui->treeWidget->setFilter(ui->filterEdit->text());
+    ui->treeWidget->setCurrentItem(focus ? focus : ui->treeWidget->topLevelItem(0));
+    if (focus)
+        ui->treeWidget->scrollToItem(focus);
+    // An asterisk while changes wait.
+    setWindowTitle(tr("%1%2 - Zarnik Explorer")
+                       .arg(QFileInfo(m_editor->fileName()).fileName(),
+                            m_editor->hasChanges() ? QStringLiteral("*") : QString()));
+    updateSelectionStatus();
+    updateDetails();
+    updateActions();
+}
+
+void MainWindow::openSavedPack(const QString &fileName)
+{
+    if (openPack(fileName))
+        return;
+    // The pack shown is no longer what the disk holds.
+    ui->detailsPane->clear();
+    ui->treeWidget->clear();
+    m_editor->setPack(nullptr, QString());
+    delete m_archive;
+    m_archive = nullptr;
+    setWindowTitle(tr("Zarnik Explorer"));
+    updateSelectionStatus();
     updateActions();
 }
 
@@ -110,6 +165,10 @@ MainWindow::~MainWindow()
     // export ends before the archive goes.
     endExport();
     ui->detailsPane->clear(); // a preview may be reading the archive
+    // A save reads the archive too: it stops, and the edit goes, first.
+    ui->treeWidget->clear();
+    delete m_editor;
+    m_editor = nullptr;
     delete ui;
     delete m_archive;
 }
@@ -128,6 +187,10 @@ void MainWindow::changeEvent(QEvent *e)
 
 void MainWindow::closeEvent(QCloseEvent *e)
 {
+    if (!m_exportThread && !m_editor->mayLeave()) {
+        e->ignore();
+        return;
+    }
     if (!m_exportThread) {
         rememberLayout();
         QMainWindow::closeEvent(e);
@@ -232,8 +295,9 @@ void MainWindow::updateSelectionStatus()
     const auto files = [](quint64 n) { return countText(n, tr("1 file"), tr("%1 files"), tr("no files")); };
     const QList<const ArchiveNode *> nodes = ui->treeWidget->selectedNodes();
     // With nothing or the whole pack selected, the pack's numbers.
-    if (nodes.isEmpty() || (nodes.size() == 1 && nodes.first() == m_archive->GetRoot())) {
-        const ArchiveTree::Totals all = ui->treeWidget->totals(m_archive->GetRoot());
+    const ArchiveNode *root = ArchiveTree::nodeOf(ui->treeWidget->topLevelItem(0));
+    if (nodes.isEmpty() || (nodes.size() == 1 && nodes.first() == root)) {
+        const ArchiveTree::Totals all = ui->treeWidget->totals(root);
         // "in no folders" says nothing: the files lie in "content" itself.
         const QString where = all.folders == 0
                                   ? files(all.files)
@@ -257,8 +321,10 @@ void MainWindow::updateDetails()
     QList<const ArchiveNode *> nodes = m_archive ? ui->treeWidget->selectedNodes()
                                                  : QList<const ArchiveNode *>();
     if (m_archive && nodes.isEmpty())
-        nodes << m_archive->GetRoot(); // nothing chosen: the whole pack
-    if (nodes.size() == 1 && !nodes.first()->IsFolder()) {
+        nodes << ArchiveTree::nodeOf(ui->treeWidget->topLevelItem(0)); // nothing chosen: the whole pack
+    if (nodes.size() == 1 && m_editor->isNew(nodes.first())) {
+        ui->detailsPane->clear(); // its bytes are not in the pack yet
+    } else if (nodes.size() == 1 && !nodes.first()->IsFolder()) {
         ui->detailsPane->showFile(m_archive, nodes.first());
     } else if (nodes.size() == 1) {
         ui->detailsPane->showFolder(nodes.first(), ui->treeWidget->totals(nodes.first()));
@@ -277,8 +343,11 @@ void MainWindow::updateActions()
     ui->action_Open->setEnabled(!exporting);
     for (QAction *recent : ui->menuRecent->actions())
         recent->setEnabled(!exporting);
-    ui->actionExport->setEnabled(!exporting && m_archive
+    // While changes wait, the tree is not what the pack holds: save first.
+    const bool pending = m_editor && m_editor->hasChanges();
+    ui->actionExport->setEnabled(!exporting && m_archive && !pending
                                  && !ui->treeWidget->exportItems().isEmpty());
+    ui->actionExport->setToolTip(pending ? tr("Save the pending changes to export") : ui->actionExport->text().remove('&'));
     ui->actionCopyPath->setEnabled(selectedNode());
 }
 
@@ -451,7 +520,7 @@ QString MainWindow::droppedPack(const QMimeData *mime)
 
 void MainWindow::dragSelectionOut()
 {
-    if (m_exportThread || !m_archive)
+    if (m_exportThread || !m_archive || m_editor->hasChanges())
         return;
     const QList<const ArchiveNode *> nodes = ui->treeWidget->selectedNodes();
     const QList<ExportItem> items = ui->treeWidget->exportItems();
@@ -581,6 +650,8 @@ bool MainWindow::openPack(const QString &fileName)
                      QString::fromStdString(zarnik::OpenFailureReason(path, opened))));
         return false;
     }
+    if (!m_editor->mayLeave())
+        return false;
 
     Habits::addRecentPack(QFileInfo(fileName).absoluteFilePath());
     updateRecentMenu();
@@ -592,6 +663,7 @@ bool MainWindow::openPack(const QString &fileName)
     // it: they go before it.
     ui->detailsPane->clear();
     ui->treeWidget->clear();
+    m_editor->setPack(opened.archive.get(), fileName);
     delete m_archive;
     m_archive = opened.archive.release();
 

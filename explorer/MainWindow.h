@@ -14,6 +14,7 @@ struct ArchiveNode;
 } // namespace zarnik
 class DesktopOpen;
 class ExportThread;
+class PackEditor;
 struct ExportItem;
 struct ExportResult;
 class ProgressDlg;
@@ -85,6 +86,10 @@ private slots:
     // A file activated (double-click, Enter): written to a temporary
     // folder, then opened with the desktop's application for it.
     void openWithApplication(QTreeWidgetItem *item);
+    // The tree again after a pending change, as the edit will save it.
+    void showPendingTree();
+    // A save ended well: the saved pack is shown, or none if it fails to open.
+    void openSavedPack(const QString &fileName);
 
 private:
     const zarnik::ArchiveNode *selectedNode() const;
@@ -115,4 +120,5 @@ private:
     QString m_fileToOpen; // the running export writes it to be opened
     QToolButton *m_openFolderButton; // beside the line of a finished export
     QString m_exportedTo;
+    PackEditor *m_editor = nullptr;
 };

@@ -30,6 +30,12 @@ void ProgressDlg::finish()
     close();
 }
 
+void ProgressDlg::setNotice(const QString &running, const QString &cancelling)
+{
+    ui->noticeLabel->setText(running);
+    m_cancelling = cancelling;
+}
+
 void ProgressDlg::setFile(const QString &path, int number, int count)
 {
     ui->fileLabel->setText(path);
@@ -61,7 +67,8 @@ void ProgressDlg::closeEvent(QCloseEvent *e)
 void ProgressDlg::on_cancelButton_clicked()
 {
     ui->cancelButton->setEnabled(false);
-    ui->noticeLabel->setText(tr("Cancelling: the file being written is removed..."));
+    ui->noticeLabel->setText(m_cancelling.isEmpty() ? tr("Cancelling: the file being written is removed...")
+                                                    : m_cancelling);
     emit cancelRequested();
 }
 

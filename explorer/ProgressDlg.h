@@ -21,6 +21,9 @@ public:
 
     // The export has ended: the dialog may close now.
     void finish();
+    // For another job than an export: what it says while it runs, and once
+    // Cancel is pressed.
+    void setNotice(const QString &running, const QString &cancelling);
 
 public slots:
     void setFile(const QString &path, int number, int count);
@@ -41,4 +44,5 @@ private slots:
 private:
     Ui::ProgressDlg *ui;
     bool m_running = true;
+    QString m_cancelling;
 };

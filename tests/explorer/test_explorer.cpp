@@ -8,6 +8,7 @@
 #include "ExportThread.h"
 #include "MainWindow.h"
 #include "PictureView.h"
+#include "ModalSteps.h"
 #include "PackKit.h"
 #include "Preview.h"
 #include "ProgressDlg.h"
@@ -25,7 +26,6 @@ using zarnik::CZarnikArchive;
 using zarnik::ExtractOutcome;
 using testpack::Entry;
 using zarnik_pack::Storage;
-using Step = std::function<void(QWidget *)>;
 
 namespace {
 
@@ -195,32 +195,9 @@ public slots:
 private:
     QStringList m_opened; // files and folders handed to the desktop
 
-    void poll()
-    {
-        QPointer<QWidget> w = QApplication::activeModalWidget();
-        // A dialog is marked once it had its step: it may come to the top again when one opened over
-        // it closes.
-        if (!w || w->property("stepTaken").toBool() || !w->isVisible())
-            return;
-        w->setProperty("stepTaken", true);
-        const Step step = m_steps.empty() ? Step() : m_steps.front();
-        m_unexpected += m_steps.empty() ? 1 : (m_steps.removeFirst(), 0);
-        // Outside this slot, so a dialog the step opens meets the timer too; one left open is closed.
-        QMetaObject::invokeMethod(this, [step, w] {
-            if (step && w)
-                step(w);
-            if (w && w->isVisible())
-                QMetaObject::invokeMethod(w, "reject", Qt::QueuedConnection);
-        }, Qt::QueuedConnection);
-    }
+    void poll() { answerModal(this, m_steps, m_unexpected); }
 
-    bool select(const QString &name)
-    {
-        const auto items = m_tree->findItems(name, Qt::MatchExactly | Qt::MatchRecursive);
-        if (items.size() == 1)
-            m_tree->setCurrentItem(items[0]);
-        return items.size() == 1 && m_tree->selectedItems() == items;
-    }
+    bool select(const QString &name) { return selectItem(m_tree, name); }
 
     // Runs Export, answers its dialogs, waits for the end; gives each bar change as "path percentage".
     QStringList exportTo(const QString &answer, QString *seen = nullptr, std::vector<Step> after = {})

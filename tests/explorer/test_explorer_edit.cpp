@@ -1,0 +1,376 @@
+// Changing a pack in the explorer as a user does: the Edit commands, the
+// pending tree, Save and Save As on the worker, the unsaved-changes question.
+#include "ArchiveTree.h"
+#include "MainWindow.h"
+#include "ModalSteps.h"
+#include "PackKit.h"
+#include "ProgressDlg.h"
+#include "SaveThread.h"
+#include "ZarnikArchive.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+#include <functional>
+#include <map>
+
+using zarnik::ArchiveNode;
+using zarnik::CZarnikArchive;
+using Answer = Step;
+
+namespace {
+
+std::string native(const QString &path) { return QFile::encodeName(path).toStdString(); }
+
+testpack::Entry entry(const std::string &path, const std::string &text, zarnik_pack::Storage storage)
+{
+    testpack::Entry e;
+    e.path = path;
+    e.data = zarnik_pack::ToBytes(text);
+    e.storage = storage;
+    return e;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// Each file of the pack at `path` as "path=bytes", through the library.
+QStringList packListing(const QString &path)
+{
+    const CZarnikArchive::OpenResult opened = CZarnikArchive::Open(native(path));
+    if (!opened.archive || !opened.archive->GetOpenReport().empty())
+        return {"<unsound>"};
+    QStringList out;
+    for (const ArchiveNode *node : opened.archive->GetEntries()) {
+        std::string bytes;
+        opened.archive->StreamFileData(*node, [&](const unsigned char *d, size_t n) {
+            bytes.append(reinterpret_cast<const char *>(d), n);
+            return true;
+        }, {});
+        out << QString::fromLatin1(node->m_Path.c_str()) + '=' + QString::fromStdString(bytes);
+    }
+    return out;
+}
+
+// Types `text` into the file dialog or input dialog and accepts it; "" cancels.
+Answer typed(const QString &text)
+{
+    return [text](QWidget *w) {
+        auto *dialog = static_cast<QDialog *>(w);
+        if (text.isEmpty())
+            return dialog->reject();
+        if (auto *input = qobject_cast<QInputDialog *>(w))
+            input->setTextValue(text);
+        else
+            w->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(text);
+        dialog->accept();
+    };
+}
+
+// Checks the message box says `text`, and presses `button`.
+Answer box(const QString &text, QMessageBox::StandardButton button = QMessageBox::Ok)
+{
+    return [=](QWidget *w) {
+        auto *message = qobject_cast<QMessageBox *>(w);
+        QVERIFY2(message && message->button(button), "expected another dialog");
+        QVERIFY2(message->text().contains(text), qPrintable(message->text()));
+        message->button(button)->click();
+    };
+}
+
+} // namespace
+
+class TestExplorerEdit : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir *m_dir = nullptr;
+    MainWindow *m_window = nullptr;
+    ArchiveTree *m_tree = nullptr;
+    QTimer m_poll;
+    QTemporaryDir m_settings;
+    QList<Answer> m_answers;
+    int m_unexpected = 0;
+    bool m_cancelSave = false; // the next save's worker waits at its first file until Cancel is pressed
+    QSemaphore m_resume;
+
+    QString path(const QString &name) const { return m_dir->filePath(name); }
+    bool modified() const { return m_window->windowTitle().contains("* - "); }
+
+    QString writeFile(const QString &name, const QByteArray &bytes)
+    {
+        QFile f(path(name));
+        QDir().mkpath(QFileInfo(f).absolutePath());
+        return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() ? path(name) : QString();
+    }
+
+    QString writePack(const QString &name)
+    {
+        using zarnik_pack::Storage;
+        testpack::WriteFile(native(path(name)), testpack::BuildUpk({
+            entry("content\\readme.txt", "hello", Storage::Stored),
+            entry("content\\gfx\\logo.bmp", std::string(3000, 'L'), Storage::Packed),
+            entry("content\\gfx\\icon.bmp", "icon", Storage::Stored),
+            entry("content\\sound\\a.wav", "wave", Storage::Stored)}));
+        return path(name);
+    }
+
+    // Triggers `action` as its menu entry does; each modal dialog it opens takes the next answer.
+    void run(const char *action, QList<Answer> answers = {})
+    {
+        m_answers += answers;
+        m_window->findChild<QAction *>(action)->trigger();
+    }
+
+    void poll() { answerModal(this, m_answers, m_unexpected); }
+    bool select(const QString &name) { return selectItem(m_tree, name); }
+
+    // Every item below the root as "name:mark" (b bold, i italic, s struck out), depth first.
+    QString marks()
+    {
+        QStringList out;
+        for (QTreeWidgetItemIterator it(m_tree); *it; ++it) {
+            const QFont f = (*it)->font(0);
+            out << (*it)->text(0) + ':' + (f.bold() ? "b" : "") + (f.italic() ? "i" : "")
+                       + (f.strikeOut() ? "s" : "");
+        }
+        return out.mid(1).join(' ');
+    }
+
+    // The four kinds of change; the pack then holds `changed`.
+    const QStringList changed{"content\\gfx\\logo.bmp=" + QString(3000, 'L'), "content\\gfx\\icon.bmp=ICON",
+                              "content\\gfx\\new.txt=fresh", "content\\audio\\a.wav=wave"};
+    void changeEach()
+    {
+        QVERIFY(select("gfx"));
+        run("actionAddFiles", {typed(writeFile("new.txt", "fresh"))});
+        QVERIFY(select("readme.txt"));
+        run("actionDelete");
+        QVERIFY(select("sound"));
+        run("actionRename", {typed("audio")});
+        QVERIFY(select("icon.bmp"));
+        run("actionReplace", {typed(writeFile("icon2.bmp", "ICON"))});
+    }
+
+    bool eventFilter(QObject *o, QEvent *e) override
+    {
+        if (!m_cancelSave || e->type() != QEvent::Show || !o->inherits("ProgressDlg"))
+            return false;
+        m_cancelSave = false;
+        auto *dlg = static_cast<ProgressDlg *>(o);
+        connect(m_window->findChild<SaveThread *>(), &SaveThread::fileStarted, this, [this, dlg](const QString &, int n) {
+            if (n != 1)
+                return;
+            QMetaObject::invokeMethod(this, [this, dlg] {
+                QTest::mouseClick(dlg->findChild<QPushButton *>("cancelButton"), Qt::LeftButton);
+                m_resume.release();
+            }, Qt::QueuedConnection);
+            m_resume.tryAcquire(1, 30000);
+        }, Qt::DirectConnection);
+        return false;
+    }
+
+    // Waits for the running save to end.
+    bool saveEnded()
+    {
+        return QTest::qWaitFor([&] { return !m_window->findChild<SaveThread *>()
+                                            && !m_window->findChild<ProgressDlg *>(); }, 20000);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settings.path());
+        connect(&m_poll, &QTimer::timeout, this, &TestExplorerEdit::poll);
+        m_poll.start(5);
+        qApp->installEventFilter(this);
+    }
+
+    void init()
+    {
+        QSettings().clear();
+        m_answers.clear();
+        m_unexpected = 0;
+        m_dir = new QTemporaryDir;
+        m_window = new MainWindow;
+        m_window->show();
+        m_tree = m_window->findChild<ArchiveTree *>();
+        QVERIFY(m_dir->isValid() && QTest::qWaitForWindowExposed(m_window));
+        QVERIFY(m_window->openPack(writePack("pack.upk")));
+    }
+
+    void cleanup()
+    {
+        m_window->setAttribute(Qt::WA_DeleteOnClose, false);
+        // Whatever is pending goes with the window, unasked.
+        for (QAction *undo = m_window->findChild<QAction *>("actionUndo"); undo->isEnabled();)
+            undo->trigger();
+        delete m_window;
+        delete m_dir;
+        QVERIFY2(m_answers.isEmpty() && m_unexpected == 0, "a dialog did not come, or one came unasked");
+    }
+
+    // Each change is marked in the tree, the title and the status line, and Undo takes them back in turn.
+    void pendingChangesShownAndUndone()
+    {
+        const QString title = m_window->windowTitle();
+        const QString before = marks();
+        const QString status = m_window->statusBar()->findChild<QLabel *>()->text();
+        changeEach();
+        QCOMPARE(marks(), QString("readme.txt:s gfx: logo.bmp: icon.bmp:b new.txt:b audio: a.wav:i"));
+        QVERIFY(modified());
+        QVERIFY(!m_window->findChild<QAction *>("actionExport")->isEnabled());
+        // The deleted file counts no more; the new one does.
+        m_tree->setCurrentItem(m_tree->topLevelItem(0));
+        QCOMPARE(m_window->statusBar()->findChild<QLabel *>()->text().left(11), QString("4 files in "));
+        // Undo, newest first: each change's marks go, and with the last the asterisk.
+        for (const QString &after : {QString("readme.txt:s gfx: logo.bmp: icon.bmp: new.txt:b audio: a.wav:i"),
+                                     QString("readme.txt:s gfx: logo.bmp: icon.bmp: new.txt:b sound: a.wav:"),
+                                     QString("readme.txt: gfx: logo.bmp: icon.bmp: new.txt:b sound: a.wav:")}) {
+            run("actionUndo");
+            QCOMPARE(marks(), after);
+            QVERIFY(modified());
+        }
+        run("actionUndo");
+        QCOMPARE(marks(), before);
+        QVERIFY(!modified() && m_window->windowTitle() == title);
+        QCOMPARE(m_window->statusBar()->findChild<QLabel *>()->text(), status);
+    }
+
+    // Save writes what the tree showed, then shows the saved pack; Save As leaves the pack as it was.
+    void saveWritesIntended_data()
+    {
+        QTest::addColumn<QString>("saveAs");
+        QTest::newRow("save") << QString();
+        QTest::newRow("save as") << QString("out.upk");
+    }
+    void saveWritesIntended()
+    {
+        QFETCH(QString, saveAs);
+        const QByteArray original = readAll(path("pack.upk"));
+        changeEach();
+        saveAs.isEmpty() ? run("actionSave") : run("actionSaveAs", {typed(path(saveAs))});
+        QVERIFY(saveEnded());
+        const QString saved = path(saveAs.isEmpty() ? "pack.upk" : saveAs);
+        QCOMPARE(packListing(saved), changed);
+        QCOMPARE(m_window->archive()->GetDataFilePath(0), native(saved));
+        QVERIFY(!modified() && m_window->statusBar()->currentMessage() == "Saved " + saved);
+        QCOMPARE(marks(), QString("gfx: logo.bmp: icon.bmp: new.txt: audio: a.wav:"));
+        QVERIFY(saveAs.isEmpty() || readAll(path("pack.upk")) == original);
+        // Nothing else is left beside them.
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files).join(' '),
+                 QString(saveAs.isEmpty() ? "icon2.bmp new.txt pack.upk" : "icon2.bmp new.txt out.upk pack.upk"));
+    }
+
+    // A save that fails or is cancelled leaves the pack byte for byte, says why, and keeps the changes.
+    void failedOrCancelledSaveLeavesPack_data()
+    {
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("a new file changed since") << false;
+        QTest::newRow("cancel") << true;
+    }
+    void failedOrCancelledSaveLeavesPack()
+    {
+        QFETCH(bool, cancel);
+        const QByteArray original = readAll(path("pack.upk"));
+        changeEach();
+        if (!cancel)
+            writeFile("new.txt", "grown since");
+        m_cancelSave = cancel;
+        m_answers << box(cancel ? "stopped" : "changed since it was added");
+        run("actionSave");
+        QVERIFY(saveEnded());
+        QVERIFY(m_answers.isEmpty());
+        QCOMPARE(readAll(path("pack.upk")), original);
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files).join(' '), QString("icon2.bmp new.txt pack.upk"));
+        QVERIFY(modified());
+        QCOMPARE(marks(), QString("readme.txt:s gfx: logo.bmp: icon.bmp:b new.txt:b audio: a.wav:i"));
+    }
+
+    // Leaving a pack with changes asks: Cancel stays, Discard leaves it as it was, Save writes it first.
+    void unsavedChangesQuestion_data()
+    {
+        QTest::addColumn<bool>("close");
+        QTest::addColumn<int>("answer");
+        for (bool close : {true, false})
+            for (auto [answer, name] : {std::pair(QMessageBox::Cancel, "cancel"), {QMessageBox::Discard, "discard"},
+                                        {QMessageBox::Save, "save"}})
+                QTest::addRow("%s, %s", close ? "close" : "open", name) << close << int(answer);
+    }
+    void unsavedChangesQuestion()
+    {
+        QFETCH(bool, close);
+        QFETCH(int, answer);
+        const QStringList original = packListing(path("pack.upk"));
+        changeEach();
+        m_answers << box("changes that are not saved", QMessageBox::StandardButton(answer));
+        const bool left = close ? m_window->close() : m_window->openPack(writePack("other.upk"));
+        QVERIFY(m_answers.isEmpty());
+        QCOMPARE(left, answer != QMessageBox::Cancel);
+        QCOMPARE(packListing(path("pack.upk")), answer == QMessageBox::Save ? changed : original);
+        QCOMPARE(m_window->isVisible(), !(close && left));
+        QCOMPARE(m_window->archive()->GetDataFilePath(0), native(path(!close && left ? "other.upk" : "pack.upk")));
+    }
+
+    // Files and folders dropped on a folder of the tree are added there, as a copy; elsewhere, nothing.
+    void dropAddsToFolder()
+    {
+        const QString folder = QFileInfo(writeFile("drop/sub/y.txt", "y")).absoluteDir().absolutePath();
+        writeFile("drop/x.txt", "x");
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(path("drop")), QUrl::fromLocalFile(writeFile("z.txt", "z"))});
+        const QString before = marks();
+        const auto dropOn = [&](const QString &name, Qt::DropActions offered) {
+            QTreeWidgetItem *item = m_tree->findItems(name, Qt::MatchExactly | Qt::MatchRecursive).value(0);
+            const QPoint at = m_tree->visualItemRect(item).center();
+            QDragEnterEvent enter(at, offered, &mime, Qt::LeftButton, Qt::NoModifier);
+            QDragMoveEvent move(at, offered, &mime, Qt::LeftButton, Qt::NoModifier);
+            QDropEvent drop(at, offered, &mime, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(m_tree->viewport(), &enter);
+            QCoreApplication::sendEvent(m_tree->viewport(), &move);
+            if (move.isAccepted())
+                QCoreApplication::sendEvent(m_tree->viewport(), &drop);
+            QCoreApplication::processEvents();
+            return move.isAccepted() && move.dropAction() == Qt::CopyAction;
+        };
+        m_tree->topLevelItem(0)->setExpanded(true);
+        QVERIFY(!dropOn("readme.txt", Qt::CopyAction | Qt::MoveAction));
+        QVERIFY(!dropOn("gfx", Qt::MoveAction));
+        QCOMPARE(marks(), before);
+        QVERIFY(dropOn("gfx", Qt::CopyAction | Qt::MoveAction));
+        QCOMPARE(marks(), QString("readme.txt: gfx: logo.bmp: icon.bmp: drop: sub: y.txt:b x.txt:b z.txt:b sound: a.wav:"));
+        QVERIFY(QFileInfo::exists(folder + "/y.txt") && QFileInfo::exists(path("z.txt")));
+        run("actionUndo"); // one drop, one change
+        QCOMPARE(marks(), before);
+    }
+
+    // What a pack cannot take is refused with the reason, and nothing changes.
+    void refusedChanges()
+    {
+        const QString before = marks();
+        QVERIFY(select("gfx"));
+        run("actionAddFiles", {typed(writeFile(QStringLiteral("\u03A9.txt"), "omega")), box("Latin-1")});
+        run("actionAddFiles", {typed(writeFile("logo.bmp", "again")), box("already in the pack")});
+        QVERIFY(select("readme.txt"));
+        run("actionRename", {typed("gfx/logo.bmp/inner"), box("is a file, not a folder")});
+        QCOMPARE(marks(), before);
+        QVERIFY(!modified());
+        // A .vfs set cannot change yet: every command says so.
+        const testpack::VfsSet set = testpack::BuildVfs({entry("content\\a.txt", "a", zarnik_pack::Storage::Stored)});
+        QDir().mkpath(path("set"));
+        testpack::WriteFile(native(path("set/content.vfi")), set.index);
+        testpack::WriteFile(native(path("set/data0.vfs")), set.data);
+        QVERIFY(m_window->openPack(path("set/data0.vfs")));
+        for (const char *name : {"actionAddFiles", "actionSave", "actionSaveAs"}) {
+            QAction *action = m_window->findChild<QAction *>(name);
+            QVERIFY(!action->isEnabled() && action->toolTip().contains(".vfs set is not supported"));
+        }
+    }
+};
+
+QTEST_MAIN(TestExplorerEdit)
+#include "test_explorer_edit.moc"
