@@ -49,6 +49,47 @@ void FindDuplicateNames(const ArchiveNode *folder, std::unordered_set<std::strin
             duplicate(child);
 }
 
+char Folded(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Names as a disk that ignores case compares them, for the set below.
+struct FoldedHash
+{
+    size_t operator()(std::string_view name) const
+    {
+        size_t hash = name.size();
+        for (char c : name)
+            hash = hash * 131 + static_cast<unsigned char>(Folded(c));
+        return hash;
+    }
+};
+struct FoldedEqual
+{
+    bool operator()(std::string_view a, std::string_view b) const
+    {
+        if (a.size() != b.size())
+            return false;
+        for (size_t i = 0; i < a.size(); ++i)
+            if (Folded(a[i]) != Folded(b[i]))
+                return false;
+        return true;
+    }
+};
+using FoldedNames = std::unordered_set<std::string_view, FoldedHash, FoldedEqual>;
+
+// Marks each child of `folder` whose name differs only in case from an
+// earlier child's; duplicates and empty names are reported already. Every
+// node is the opener's own to mark while the archive is being made.
+void MarkCaseTwins(const ArchiveNode *folder, FoldedNames &names)
+{
+    names.clear();
+    for (const ArchiveNode *child : folder->m_Children)
+        if (!child->m_Duplicate && !child->m_Name.empty() && !names.insert(child->m_Name).second)
+            const_cast<ArchiveNode *>(child)->m_CaseTwin = 1;
+}
+
 } // namespace
 
 void CZarnikArchive::COpener::BuildTree(const std::vector<ArchiveNode *> &files)
@@ -71,6 +112,7 @@ void CZarnikArchive::COpener::MarkDuplicates()
     // Folders are few next to files; each is looked at once.
     std::vector<const ArchiveNode *> folders{m_Archive.m_Root};
     std::unordered_set<std::string_view> names;
+    FoldedNames foldedNames;
     while (!folders.empty()) {
         const ArchiveNode *folder = folders.back();
         folders.pop_back();
@@ -82,6 +124,7 @@ void CZarnikArchive::COpener::MarkDuplicates()
             const_cast<ArchiveNode *>(file)->m_Duplicate = 1;
             Report(OpenReportItem::Kind::DuplicatePath, 0, file->m_Path);
         });
+        MarkCaseTwins(folder, foldedNames);
         for (const ArchiveNode *child : folder->m_Children)
             if (child->IsFolder())
                 folders.push_back(child);

@@ -34,11 +34,15 @@ std::string Printable(const std::string &utf8);
 std::string ShownPath(const std::string &latin1);
 
 // Whether a file-system name (UTF-8) may be joined onto a directory as one
-// segment on this system. Everywhere: not empty, not "." or "..", no '/'.
-// On Windows also none of \ : * ? " < > | or a control character, no '.' or
-// ' ' at its end, and no device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9,
-// bare or with an extension): a name Windows would misread.
+// segment on this system. Everywhere: not empty, not "." or "..", no '/',
+// and no longer than the file systems in use take (255 bytes; on Windows 255
+// UTF-16 units). On Windows also none of \ : * ? " < > | or a control
+// character, no '.' or ' ' at its end, and no device name (CON, PRN, AUX,
+// NUL, COM1-9, LPT1-9, bare or with an extension): a name Windows would
+// misread.
 bool IsSafeName(const std::string &name);
+// Whether `name` is a safe name on Linux and on Windows alike.
+bool IsPortableName(const std::string &name);
 
 // The name a file for `name` is written under until it is complete: NAME
 // cut to at most 200 bytes (never inside a UTF-8 sequence), then
@@ -48,6 +52,13 @@ std::string TemporaryName(const std::string &name, int attempt);
 // `name` with its ASCII letters made small: names as a disk that ignores case
 // compares them.
 std::string CaseFolded(const std::string &name);
+
+// True when a disk that ignores case takes the two names for one.
+bool SameButCase(const std::string &a, const std::string &b);
+
+// The earlier child of `folder` whose name differs from `child`'s only in
+// case, or null: set for nodes marked m_CaseTwin.
+const ArchiveNode *EarlierCaseTwin(const ArchiveNode &folder, const ArchiveNode &child);
 
 // True when `name`, in letters of any case, could be a TemporaryName.
 bool LooksTemporary(const std::string &name);
