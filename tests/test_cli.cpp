@@ -294,6 +294,11 @@ TEST(Cli, NamesDifferingOnlyInCaseAreNamedAndNeverMerged)
     EXPECT_TRUE(Ran(Zarnik({"test", "--portable", upk}), 1,
                     {twinMaps + " from content/Maps", twinA + " only in case from content/a.txt", "; 2 names"}));
     EXPECT_EQ(Zarnik({"test", upk}).status, kWindows ? 1 : 0);
+    std::vector<Entry> many{MakeEntry("content\\F0", "")}; // a folder of more than a few, compared otherwise
+    for (int i = 0; i < 20; ++i)
+        many.push_back(MakeEntry("content\\f" + std::to_string(i), ""));
+    EXPECT_TRUE(Ran(Zarnik({"test", "--portable", WriteUpk(dir, many, "many.upk")}), 1,
+                    {"content/f0: its name differs only in case from content/F0", "; 1 name "}));
     std::map<std::string, Bytes> written{{"content/Maps/Level.txt", zarnik_pack::ToBytes("upper")},
                                          {"content/a.txt", zarnik_pack::ToBytes("a")}};
     if (!kWindows) {

@@ -84,9 +84,21 @@ using FoldedNames = std::unordered_set<std::string_view, FoldedHash, FoldedEqual
 // node is the opener's own to mark while the archive is being made.
 void MarkCaseTwins(const ArchiveNode *folder, FoldedNames &names)
 {
+    const std::vector<const ArchiveNode *> &children = folder->m_Children;
+    const auto counts = [](const ArchiveNode *child) { return !child->m_Duplicate && !child->m_Name.empty(); };
+    // Small folders, the common case, are compared pair by pair.
+    if (children.size() <= 16) {
+        for (size_t i = 1; i < children.size(); ++i)
+            for (size_t j = 0; j < i && counts(children[i]); ++j)
+                if (counts(children[j]) && FoldedEqual()(children[j]->m_Name, children[i]->m_Name)) {
+                    const_cast<ArchiveNode *>(children[i])->m_CaseTwin = 1;
+                    break;
+                }
+        return;
+    }
     names.clear();
-    for (const ArchiveNode *child : folder->m_Children)
-        if (!child->m_Duplicate && !child->m_Name.empty() && !names.insert(child->m_Name).second)
+    for (const ArchiveNode *child : children)
+        if (counts(child) && !names.insert(child->m_Name).second)
             const_cast<ArchiveNode *>(child)->m_CaseTwin = 1;
 }
 
