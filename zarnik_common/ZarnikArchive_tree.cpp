@@ -4,6 +4,7 @@
 
 #include "Check.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 #include <unordered_set>
@@ -86,6 +87,12 @@ void MarkCaseTwins(const ArchiveNode *folder, FoldedNames &names)
 {
     const std::vector<const ArchiveNode *> &children = folder->m_Children;
     const auto counts = [](const ArchiveNode *child) { return !child->m_Duplicate && !child->m_Name.empty(); };
+    // Two names that differ only in case hold a capital letter between them.
+    const auto capital = [](const ArchiveNode *child) {
+        return std::any_of(child->m_Name.begin(), child->m_Name.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+    };
+    if (std::none_of(children.begin(), children.end(), capital))
+        return;
     // Small folders, the common case, are compared pair by pair.
     if (children.size() <= 16) {
         for (size_t i = 1; i < children.size(); ++i)
