@@ -245,8 +245,9 @@ TEST(Cli, HostileNamesAndLinksAreRefusedAndNothingLeavesTheFolder)
                                MakeEntry("content\\a/..\\..\\evil2.txt", "climbed"), MakeEntry("content\\..", "dots"),
                                MakeEntry("content\\sub\\x/y", "slash"), MakeEntry("data\\sub\\orphan.txt", "no parent"),
                                MakeEntry("content\\link\\in.txt", "through the link"),
-                               MakeEntry("content\\\\gap.txt", "below an empty segment"),
-                               MakeEntry("content\\" + std::string(130, '\xE9'), "260 bytes in UTF-8, 130 characters")};
+                               MakeEntry("content\\\\gap.txt", "below an empty segment")};
+    if (!kWindows) // 260 bytes in UTF-8, too long here; 130 characters, not for Windows (but for Wine on Linux)
+        entries.push_back(MakeEntry("content\\" + std::string(130, '\xE9'), "long"));
     for (const std::string &name : windowsOnly)
         entries.push_back(MakeEntry("content\\w\\" + name, "x"));
     const std::string upk = WriteUpk(dir, entries);
@@ -269,8 +270,8 @@ TEST(Cli, HostileNamesAndLinksAreRefusedAndNothingLeavesTheFolder)
     // By pattern: below an unsafe folder refused, below an empty segment written.
     const Result some = Zarnik({"extract", upk, "-C", dir.file("p"), "**/evil*.txt", "content/sub/**", "**/gap.txt"});
     EXPECT_TRUE(Ran(some, 1, {}) && Lines(some.err) == 4) << some.err;
-    // The pack, ok.txt, gap.txt twice, Windows' names or the long one.
-    EXPECT_EQ(FilesBelow(dir.path()).size(), (kWindows ? 5 : 11) + !linked);
+    // The pack, ok.txt, gap.txt twice, Windows' names.
+    EXPECT_EQ(FilesBelow(dir.path()).size(), (kWindows ? 4 : 11) + !linked);
     EXPECT_TRUE(fs::is_empty(outside));
     // `test` counts the names extraction refuses here, or with --portable on either system, in its words; the
     // orphan's check shows only with --verbose, without the build path.
@@ -278,7 +279,7 @@ TEST(Cli, HostileNamesAndLinksAreRefusedAndNothingLeavesTheFolder)
                     {"data/sub/orphan.txt: an entry's folder has no parent", "content/a/..: unsafe name",
                      "content/sub/x/y: unsafe name", kWindows ? "; 10 names extraction would refuse;" : "; 4 names"},
                     {"zarnik: check failed: NULL != parent (ZarnikArchive_tree.cpp, line "}));
-    EXPECT_TRUE(Ran(Zarnik({"test", "--portable", upk}), 1, {"content/w/c:d: unsafe name", "; 11 names extraction"}));
+    EXPECT_TRUE(Ran(Zarnik({"test", "--portable", upk}), 1, {"content/w/c:d: unsafe name", kWindows ? "; 10 names" : "; 11 names"}));
     if (!linked)
         GTEST_SKIP() << "only the link was not tried: this system cannot make a junction (Wine)";
 }
@@ -342,8 +343,11 @@ TEST(Cli, DamagedFilesAndControlCharactersAreNamedExactlyAndEscaped)
         soundBytes += bytes.size();
     EXPECT_TRUE(Ran(Zarnik({"list", upk}), 0, {"\n" + shownFolder + "/\n" + shownFile + "\n" + shownBell + "\n"}));
     const Result test = Zarnik({"test", upk});
-    EXPECT_TRUE(Ran(test, 1, {}) && test.out == cut + distant + "7 files tested, " + std::to_string(soundBytes) +
-                                                    " bytes sound, 2 damaged\n") << test.out;
+    // On Windows the control characters are names extraction refuses there.
+    const std::string unsafe = ": unsafe name, one too long, or one Windows would misread; not written, nor anything below it\n";
+    EXPECT_TRUE(Ran(test, 1, {}) && test.out == cut + distant + (kWindows ? shownFolder + unsafe + shownBell + unsafe : "") +
+                                                    "7 files tested, " + std::to_string(soundBytes) + " bytes sound, 2 damaged" +
+                                                    (kWindows ? "; 2 names extraction would refuse\n" : "\n")) << test.out;
     // Extraction names the damaged files; the progress line is cleared before each message.
     const Result extract = Zarnik({"extract", upk, "-C", dir.file("out"), "--progress"});
     EXPECT_TRUE(Ran(extract, 1, {kWindows ? "4 files written" : "5 files written", kWindows ? "3 failed" : "2 failed"},
