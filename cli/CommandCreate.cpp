@@ -231,6 +231,8 @@ int RunCreate(const CreateOptions &options)
         return failure.status;
     }
     const SourceTree tree = CollectSources(options.dir);
+    for (const std::string &line : tree.passedOver)
+        PrintError(line + "; not packed");
     if (!tree.error.empty()) {
         PrintError(tree.error);
         return tree.status;
@@ -246,8 +248,11 @@ int RunCreate(const CreateOptions &options)
         PrintError(failure.message);
         return failure.status;
     }
-    std::printf("%s: %s, %s in a file of %s%s\n", Printable(options.out).c_str(),
+    const std::string passedOver =
+        tree.passedOver.empty() ? "" : "; " + Counted(tree.passedOver.size(), "entry", "entries") + " not packed";
+    std::printf("%s: %s, %s in a file of %s%s%s\n", Printable(options.out).c_str(),
                 Counted(tree.sources.size(), "file", "files").c_str(), HumanBytes(tree.total).c_str(),
-                HumanBytes(*packSize).c_str(), target->index.empty() ? "" : " (index: content.vfi)");
-    return kExitOk;
+                HumanBytes(*packSize).c_str(), target->index.empty() ? "" : " (index: content.vfi)",
+                passedOver.c_str());
+    return tree.passedOver.empty() ? kExitOk : kExitFileFailed;
 }

@@ -119,12 +119,13 @@ fs::path Destination(const std::string &typed)
 }
 
 zarnik::ExtractEnd WriteSelection(const CZarnikArchive &archive, const Selection &selection, const fs::path &dir,
-                                  unsigned jobs, ExtractReport &report)
+                                  const ExtractOptions &options, ExtractReport &report)
 {
     StopOnSignals stopOnSignals;
     zarnik::ExtractSettings settings;
     settings.stop = &StopRequested();
-    settings.workers = jobs;
+    settings.workers = options.jobs;
+    settings.sync = options.sync;
     const zarnik::CExtraction extraction(archive, &report, settings);
     for (const Selected &s : selection.chosen) {
         const zarnik::ExtractEnd end =
@@ -183,7 +184,7 @@ int RunExtract(const ExtractOptions &options)
     for (const std::string &pattern : selection.unmatched)
         report.PrintFailure(Printable(pattern), "no file or folder matches this pattern");
 
-    const zarnik::ExtractEnd end = WriteSelection(*archive, selection, dir, options.jobs, report);
+    const zarnik::ExtractEnd end = WriteSelection(*archive, selection, dir, options, report);
     progress.Clear();
     return Summarize(selection, report, end, CountOpenLosses(*archive));
 }

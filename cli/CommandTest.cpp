@@ -14,7 +14,45 @@ using zarnik::ArchiveNode;
 using zarnik::ExtractOutcome;
 using zarnik::OpenReportItem;
 
-int RunTest(const std::string &pack)
+namespace {
+
+#ifdef _WIN32
+const bool kDiskIgnoresCase = true;
+#else
+const bool kDiskIgnoresCase = false;
+#endif
+
+// Prints every node below `folder` that extraction would not write for its
+// name alone: here, or with `portable` on Linux and on Windows alike, and on
+// a disk that ignores case. Nothing below such a folder is written either.
+// Empty names and repeated paths are in the open report. Returns the count.
+uint64_t RefusedNames(const zarnik::CZarnikArchive &archive, const ArchiveNode &folder, bool portable)
+{
+    uint64_t refused = 0;
+    for (const ArchiveNode *child : folder.m_Children) {
+        if (child->m_Duplicate || (child->m_Name.empty() && !child->IsFolder()))
+            continue;
+        const std::string name = zarnik::FileSystemName(child->m_Name);
+        const ArchiveNode *twin = portable || kDiskIgnoresCase ? archive.EarlierCaseTwin(*child) : nullptr;
+        if (!child->m_Name.empty() && !(portable ? zarnik::IsPortableName(name) : zarnik::IsSafeName(name))) {
+            std::printf("%s: %s\n", ShownPath(child->m_Path).c_str(),
+                        ExtractOutcomeText(ExtractOutcome::UnsafeName));
+            ++refused;
+        } else if (twin) {
+            std::printf("%s: its name differs only in case from %s, which a disk that ignores case (as "
+                        "on Windows) takes for the same; not written there, nor anything below it\n",
+                        ShownPath(child->m_Path).c_str(), ShownPath(twin->m_Path).c_str());
+            ++refused;
+        } else if (child->IsFolder()) {
+            refused += RefusedNames(archive, *child, portable);
+        }
+    }
+    return refused;
+}
+
+} // namespace
+
+int RunTest(const std::string &pack, bool portable)
 {
     const auto archive = OpenPack(pack);
     if (!archive)
@@ -49,15 +87,18 @@ int RunTest(const std::string &pack)
         ++(outcome == ExtractOutcome::NoMemory ? untested : damaged);
         std::printf("%s: %s\n", ShownPath(node->m_Path).c_str(), ExtractOutcomeText(outcome));
     });
+    const uint64_t refused = RefusedNames(*archive, *archive->GetRoot(), portable);
     const OpenLosses losses = CountOpenLosses(*archive);
     std::string summary = Counted(files, "file", "files") + " tested, " + std::to_string(bytes) +
                           " bytes sound, " + std::to_string(damaged) + " damaged";
     if (untested)
         summary += ", " + std::to_string(untested) + " not tested for want of memory";
+    if (refused)
+        summary += "; " + Counted(refused, "name", "names") + " extraction would refuse";
     if (losses.Any())
         summary += "; " + OpenLossesText(losses);
     std::printf("%s\n", summary.c_str());
-    return damaged || untested || losses.Any() ? kExitFileFailed : kExitOk;
+    return damaged || untested || refused || losses.Any() ? kExitFileFailed : kExitOk;
 }
 
 int RunCat(const std::string &pack, const std::string &path)

@@ -14,11 +14,14 @@ struct ExtractOptions
     bool progress = false; // draw the progress line even when stderr is no terminal
     bool quiet = false;    // never draw it
     unsigned jobs = 0;     // files written at once; 0: one per core
+    bool sync = false;     // each file on the disk before it takes its name
     std::vector<std::string> patterns;
 };
 int RunExtract(const ExtractOptions &options);
 
-int RunTest(const std::string &pack);
+// With `portable`, also the names Windows, or a disk that ignores case,
+// would refuse.
+int RunTest(const std::string &pack, bool portable);
 int RunCat(const std::string &pack, const std::string &path);
 
 struct CreateOptions

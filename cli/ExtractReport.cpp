@@ -20,8 +20,17 @@ void ExtractReport::OnExtractBytes(uint64_t count)
     m_Progress.Update(m_Done, m_Bytes, m_Current);
 }
 
+void ExtractReport::OnExtractReason(const ArchiveNode &, const std::string &reason)
+{
+    m_Reason = reason;
+}
+
 void ExtractReport::OnExtractResult(const ArchiveNode &node, ExtractOutcome outcome)
 {
+    std::string text = ExtractOutcomeText(outcome);
+    if (!m_Reason.empty())
+        text += " (" + Printable(m_Reason) + ")";
+    m_Reason.clear();
     // A folder's result means nothing below it was tried.
     const uint64_t files = node.IsFolder() ? zarnik::CountTree(&node).files : 1;
     switch (outcome) {
@@ -38,7 +47,7 @@ void ExtractReport::OnExtractResult(const ArchiveNode &node, ExtractOutcome outc
         return;
     default:
         m_FailedFiles += files;
-        PrintFailure(ShownPath(node.m_Path), ExtractOutcomeText(outcome));
+        PrintFailure(ShownPath(node.m_Path), text);
         break;
     }
     m_Done += files;

@@ -18,6 +18,7 @@ public:
 
     void OnExtractFile(const std::string &path) override;
     void OnExtractBytes(uint64_t count) override;
+    void OnExtractReason(const zarnik::ArchiveNode &node, const std::string &reason) override;
     void OnExtractResult(const zarnik::ArchiveNode &node, zarnik::ExtractOutcome outcome) override;
 
     // One failure line; `what` is already UTF-8 (a path in its '/' form, or
@@ -34,6 +35,7 @@ public:
 private:
     ProgressLine &m_Progress;
     std::string m_Current;
+    std::string m_Reason; // the system's, for the result that follows
     uint64_t m_Done = 0;
     uint64_t m_Written = 0;
     uint64_t m_Bytes = 0; // as they are written, for the progress line

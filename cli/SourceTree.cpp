@@ -123,19 +123,26 @@ SourceTree CollectSources(const std::string &typed)
             return fail("cannot read below " + shownDir + ": " + ec.message(), kExitFileFailed);
         // Whether it is a regular file is asked of the file layer below.
         std::error_code typeError;
-        if (it->is_symlink(typeError) || it->is_directory(typeError))
+        const bool link = it->is_symlink(typeError);
+        if (!link && it->is_directory(typeError))
             continue;
         std::string error;
         const std::string relative = Relative(it->path(), dir);
         const std::string shown = Printable(fs::u8path(typed).append(relative).u8string());
+        if (link) {
+            tree.passedOver.push_back(shown + ": a symbolic link; links are not followed");
+            continue;
+        }
         const std::optional<std::string> archivePath = ArchivePath(relative, error);
         if (!archivePath)
             return fail(error, kExitUsage);
         uint64_t size = 0;
         if (!RegularFileSize(it->path(), &size)) {
-            if (zarnik::PlatformLastError() == zarnik::PlatformError::NotRegular)
-                continue;
-            return fail("cannot read " + shown + ": " + zarnik::PlatformLastFailure().text, kExitFileFailed);
+            tree.passedOver.push_back(shown + ": " +
+                                      (zarnik::PlatformLastError() == zarnik::PlatformError::NotRegular
+                                           ? std::string("not a regular file (a FIFO, socket or device)")
+                                           : "cannot read it: " + zarnik::PlatformLastFailure().text));
+            continue;
         }
         tree.total += size;
         tree.sources.push_back({*archivePath, it->path(), shown, size});

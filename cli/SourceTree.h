@@ -21,11 +21,15 @@ struct SourceTree
 {
     std::vector<Source> sources; // sorted by archivePath
     uint64_t total = 0;
+    // Entries below the folder that are not packed, each "path: why": a
+    // symbolic link, a FIFO, socket or device, a file that cannot be read.
+    std::vector<std::string> passedOver;
     std::string error; // set when the folder cannot be packed
     int status = kExitOk;
 };
 
-// Every regular file below `dir` (symbolic links are not followed), as
+// Every regular file below `dir` (symbolic links are not followed, and are
+// passed over like every other entry that cannot be read as a regular file), as
 // content\ and its relative path, with its size. A folder "content" at the
 // top of `dir` is the pack's own root, as `extract` writes it: its files go
 // in as content\<path below it>. Only the sizes are looked at, so a folder

@@ -21,8 +21,8 @@ struct Usage
 const Usage kUsage[] = {
     {"list", "zarnik list PACK [--long] [--json]"},
     {"info", "zarnik info PACK"},
-    {"extract", "zarnik extract PACK [-C DIR] [-j N] [--progress|--quiet] [PATTERN...]"},
-    {"test", "zarnik test PACK"},
+    {"extract", "zarnik extract PACK [-C DIR] [-j N] [--sync] [--progress|--quiet] [PATTERN...]"},
+    {"test", "zarnik test PACK [--portable]"},
     {"cat", "zarnik cat PACK PATH"},
     {"create", "zarnik create OUT.upk|OUT.vfs DIR [--store] [--sync]"},
     {"mount", "zarnik mount PACK DIR [-f] [--cache-mb N]"},
@@ -68,6 +68,7 @@ struct CommandLine
     std::string path; // of `cat`
     bool longFormat = false;
     bool json = false;
+    bool portable = false; // of `test`
     ExtractOptions extract;
     CreateOptions create;
     MountOptions mount;
@@ -91,6 +92,8 @@ void AddReadingCommands(CommandLine &line)
 
     line.test = line.app.add_subcommand("test", "Unpack every file without writing; name the damaged ones");
     line.test->add_option("PACK", line.pack, kPackHelp)->required();
+    line.test->add_flag("--portable", line.portable,
+                        "also name what Windows or a disk that ignores case would refuse");
 
     line.cat = line.app.add_subcommand("cat", "One file's bytes to standard output");
     line.cat->add_option("PACK", line.pack, kPackHelp)->required();
@@ -111,6 +114,7 @@ void AddExtractCommand(CommandLine &line)
     ext->add_option("-j,--jobs", options.jobs,
                     "files read, unpacked and written at once (default: one per core, up to 8)")
         ->check(CLI::Range(1u, 64u));
+    ext->add_flag("--sync", options.sync, "have each file on the disk before it takes its name (slower)");
     ext->add_option("PATTERN", options.patterns,
                     "only the nodes whose '/'-path matches (*, **, ?, [...]); a folder brings "
                     "everything below it");
@@ -230,7 +234,7 @@ int RunCommand(const CommandLine &line)
     if (line.extractCommand->parsed())
         return RunExtract(line.extract);
     if (line.test->parsed())
-        return RunTest(line.pack);
+        return RunTest(line.pack, line.portable);
     if (line.cat->parsed())
         return RunCat(line.pack, line.path);
     if (line.createCommand->parsed())

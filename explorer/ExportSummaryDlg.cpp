@@ -33,6 +33,7 @@ Kind kindOf(ExtractOutcome outcome)
     case ExtractOutcome::UnsafeName:
     case ExtractOutcome::EmptyName:
     case ExtractOutcome::Duplicate:
+    case ExtractOutcome::CaseTwin:
         return Kind::BadName;
     case ExtractOutcome::Stopped:
         return Kind::Stopped;

@@ -30,7 +30,7 @@ TEST(Names, WhatANameMayBeOnEachSystem)
 {
     const struct
     {
-        const char *name;
+        std::string name;
         bool posix, windows;
     } cases[] = {
         {"readme.txt", true, true}, {"", false, false}, {".", false, false}, {"..", false, false},
@@ -40,9 +40,14 @@ TEST(Names, WhatANameMayBeOnEachSystem)
         {"CON", true, false}, {"nul.txt", true, false}, {"Aux.tar.gz", true, false}, {"PRN", true, false},
         {"com1", true, false}, {"LPT9.log", true, false}, {"CON .txt", true, false},
         {"COM0", true, true}, {"LPT10", true, true}, {"CONSOLE", true, true}, {"xNUL", true, true},
+        // 255 bytes, or on Windows UTF-16 units, at most.
+        {std::string(255, 'n'), true, true}, {std::string(256, 'n'), false, false},
+        {std::string(254, 'n') + "\xC3\xA9", false, true}, {std::string(254, 'n') + "\xF0\x9F\x98\x80", false, false},
     };
-    for (const auto &c : cases)
+    for (const auto &c : cases) {
         EXPECT_EQ(zarnik::IsSafeName(c.name), kWindows ? c.windows : c.posix) << c.name;
+        EXPECT_EQ(zarnik::IsPortableName(c.name), c.posix && c.windows) << c.name;
+    }
 }
 
 TEST(Names, TemporaryNameFitsANameAndCutsNoCharacter)

@@ -28,11 +28,14 @@ const char *ExtractOutcomeText(ExtractOutcome outcome)
     case ExtractOutcome::NoMemory:
         return "not enough memory to unpack the file; nothing is known to be wrong with it";
     case ExtractOutcome::UnsafeName:
-        return "unsafe name, or one Windows would misread; not written, nor anything below it";
+        return "unsafe name, one too long, or one Windows would misread; not written, nor anything below it";
     case ExtractOutcome::EmptyName:
         return "the entry has an empty name; not written";
     case ExtractOutcome::Duplicate:
         return "another entry has the same path; only the first file of it, or the folder, is written";
+    case ExtractOutcome::CaseTwin:
+        return "its name differs only in case from one beside it, which this disk takes for the same "
+               "name; not written, nor anything below it";
     case ExtractOutcome::LinkInPath:
         return "a link stands where a folder goes; not followed";
     case ExtractOutcome::CannotCreate:

@@ -38,6 +38,7 @@ struct ExtractJob
     std::string name;
     const ArchiveNode *node = nullptr;
     ExtractOutcome outcome = ExtractOutcome::Written;
+    std::string reason;                // the system's words for a failure, if any
     bool done = false;                 // guarded by the pool's mutex
     bool begun = true;                 // false: the run was ending before a worker took it
     std::atomic<uint64_t> written{0};  // bytes on the disk so far

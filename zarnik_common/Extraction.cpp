@@ -33,18 +33,22 @@ class CExtractionRun
 {
 public:
     CExtractionRun(const CZarnikArchive &archive, ExtractCallback *callback,
-                   const std::atomic<bool> *stop, unsigned workers);
+                   const std::atomic<bool> *stop, unsigned workers, bool sync);
     ~CExtractionRun();
 
     void Folder(const Directory &parent, const ArchiveNode &folder);
     // A file under its own name from the pack.
     void PackFile(const Directory &dir, const ArchiveNode &node);
     void File(const Directory &dir, const std::string &name, const ArchiveNode &node);
+    // True, after its result went to the callback, when `node` would land
+    // on an earlier node beside it whose name differs only in case: the
+    // disk takes the two names for one.
+    bool CaseTwinTaken(const Directory &dir, const ArchiveNode &node);
     // The directory for `folder` inside `parent`, or null after its result
     // went to the callback.
     Directory Enter(const Directory &parent, const ArchiveNode &folder);
     // The result of `node`, told in the pack's order.
-    void Result(const ArchiveNode &node, ExtractOutcome outcome);
+    void Result(const ArchiveNode &node, ExtractOutcome outcome, const std::string &reason = "");
     // Reports what the workers have done, in order; with `all`, waits for
     // every file handed to them.
     void Settle(bool all);
@@ -62,13 +66,14 @@ private:
     // A worker's job: written, or not begun when the run was ending.
     void Work(ExtractJob &job);
     // Writes one file whole or not at all; any thread. `written` follows
-    // the bytes on the disk.
-    ExtractOutcome WriteFile(PlatformDirectory *dir, const std::string &name,
-                             const ArchiveNode &node, std::atomic<uint64_t> &written);
-    ExtractOutcome CopyStored(PlatformFile *file, const ArchiveNode &node,
-                              const CFileSource &data, std::atomic<uint64_t> &written);
-    ExtractOutcome WritePacked(PlatformFile *file, const ArchiveNode &node,
-                               const CFileSource &data, std::atomic<uint64_t> &written);
+    // the bytes on the disk; `reason` receives the system's words for a
+    // file it could not create or write.
+    ExtractOutcome WriteFile(PlatformDirectory *dir, const std::string &name, const ArchiveNode &node,
+                             std::atomic<uint64_t> &written, std::string &reason);
+    ExtractOutcome CopyStored(PlatformFile *file, const ArchiveNode &node, const CFileSource &data,
+                              std::atomic<uint64_t> &written, std::string &reason);
+    ExtractOutcome WritePacked(PlatformFile *file, const ArchiveNode &node, const CFileSource &data,
+                               std::atomic<uint64_t> &written, std::string &reason);
     // The bytes of a file on the disk so far: told to the callback at once
     // on the calling thread, gathered by Settle from workers.
     void Progress(std::atomic<uint64_t> &written, uint64_t now)
@@ -77,10 +82,11 @@ private:
         if (!m_Pool && m_Callback)
             m_Callback->OnExtractBytes(now - before);
     }
-    // Tells the callback now.
-    void Report(const ArchiveNode &node, ExtractOutcome outcome);
-    // DiskFull, which ends the run, when the last failure was a full disk.
-    ExtractOutcome DiskFullOr(ExtractOutcome other);
+    // Tells the callback now, with the system's reason when there is one.
+    void Report(const ArchiveNode &node, ExtractOutcome outcome, const std::string &reason = "");
+    // DiskFull, which ends the run, when the last failure was a full disk;
+    // else `other`, with the system's words for the failure in `reason`.
+    ExtractOutcome DiskFullOr(ExtractOutcome other, std::string &reason);
     // Threads to decode `node` with, the worker among them; the extra ones
     // are taken from m_SpareDecoders and given back by ReturnDecoders.
     unsigned TakeDecoders(const ArchiveNode &node);
@@ -90,6 +96,7 @@ private:
     ExtractCallback *m_Callback;
     const std::atomic<bool> *m_Stop;
     const unsigned m_Workers;
+    const bool m_Sync;
     std::atomic<int> m_End{static_cast<int>(ExtractEnd::Finished)};
     std::unique_ptr<CExtractPool> m_Pool;
     // From NoteLookalikes: a file's neighbours' names, case folded, where a
@@ -106,8 +113,8 @@ private:
 };
 
 CExtractionRun::CExtractionRun(const CZarnikArchive &archive, ExtractCallback *callback,
-                               const std::atomic<bool> *stop, unsigned workers)
-    : m_Archive(archive), m_Callback(callback), m_Stop(stop), m_Workers(workers)
+                               const std::atomic<bool> *stop, unsigned workers, bool sync)
+    : m_Archive(archive), m_Callback(callback), m_Stop(stop), m_Workers(workers), m_Sync(sync)
 {
     if (workers > 1) {
         m_Pool.reset(new CExtractPool([this](ExtractJob &job) { Work(job); }, workers));
@@ -130,7 +137,7 @@ void CExtractionRun::Work(ExtractJob &job)
     // A file not yet begun when the run ends was not tried: it has no
     // result, as the files never handed out have none.
     job.begun = !Ending();
-    job.outcome = job.begun ? WriteFile(job.dir->dir, job.name, *job.node, job.written)
+    job.outcome = job.begun ? WriteFile(job.dir->dir, job.name, *job.node, job.written, job.reason)
                             : ExtractOutcome::Stopped;
 }
 
@@ -167,7 +174,7 @@ bool CExtractionRun::Ending()
     return End() != ExtractEnd::Finished;
 }
 
-void CExtractionRun::Result(const ArchiveNode &node, ExtractOutcome outcome)
+void CExtractionRun::Result(const ArchiveNode &node, ExtractOutcome outcome, const std::string &reason)
 {
     // Results keep the pack's order: behind files still being written, a
     // result waits its turn.
@@ -175,16 +182,19 @@ void CExtractionRun::Result(const ArchiveNode &node, ExtractOutcome outcome)
         m_Pending.emplace_back(new ExtractJob);
         m_Pending.back()->node = &node;
         m_Pending.back()->outcome = outcome;
+        m_Pending.back()->reason = reason;
         m_Pending.back()->done = true;
         return;
     }
-    Report(node, outcome);
+    Report(node, outcome, reason);
 }
 
-void CExtractionRun::Report(const ArchiveNode &node, ExtractOutcome outcome)
+void CExtractionRun::Report(const ArchiveNode &node, ExtractOutcome outcome, const std::string &reason)
 {
     if (outcome == ExtractOutcome::DiskFull)
         m_End = static_cast<int>(ExtractEnd::DiskFull);
+    if (m_Callback && !reason.empty())
+        m_Callback->OnExtractReason(node, reason);
     if (m_Callback)
         m_Callback->OnExtractResult(node, outcome);
 }
@@ -210,7 +220,7 @@ Directory CExtractionRun::Enter(const Directory &parent, const ArchiveNode &fold
         Result(folder, ExtractOutcome::UnsafeName);
         break;
     default:
-        Result(folder, ExtractOutcome::NoDirectory);
+        Result(folder, ExtractOutcome::NoDirectory, PlatformLastFailure().text);
         break;
     }
     return nullptr;
@@ -226,11 +236,29 @@ void CExtractionRun::Folder(const Directory &parent, const ArchiveNode &folder)
     for (const ArchiveNode *child : folder.m_Children) {
         if (Ending())
             return;
+        if (child->m_CaseTwin && CaseTwinTaken(into, *child))
+            continue;
         if (child->IsFolder())
             Folder(into, *child);
         else
             PackFile(into, *child);
     }
+}
+
+bool CExtractionRun::CaseTwinTaken(const Directory &dir, const ArchiveNode &node)
+{
+    const ArchiveNode *earlier = m_Archive.EarlierCaseTwin(node);
+    const std::string name = FileSystemName(node.m_Name);
+    if (!earlier || !IsSafeName(name))
+        return false;
+    // Once the earlier one is on the disk, whatever the number of workers:
+    // where the two names are one, this one finds it and is told so, never
+    // merged into it nor counted as there before.
+    Settle(true);
+    if (!PlatformSameEntry(dir->dir, name, FileSystemName(earlier->m_Name)))
+        return false;
+    Result(node, ExtractOutcome::CaseTwin);
+    return true;
 }
 
 void CExtractionRun::PackFile(const Directory &dir, const ArchiveNode &node)
@@ -252,7 +280,9 @@ void CExtractionRun::File(const Directory &dir, const std::string &name, const A
         m_Callback->OnExtractFile(node.m_Path);
     if (!m_Pool) {
         std::atomic<uint64_t> written{0};
-        Result(node, WriteFile(dir->dir, name, node, written));
+        std::string reason;
+        const ExtractOutcome outcome = WriteFile(dir->dir, name, node, written, reason);
+        Result(node, outcome, reason);
         return;
     }
     // Room for this file first: a few files are in the workers' hands at
@@ -296,12 +326,13 @@ void CExtractionRun::Settle(bool all)
         if (job->dir)
             --m_Running;
         if (job->begun)
-            Report(*job->node, job->outcome);
+            Report(*job->node, job->outcome, job->reason);
     }
 }
 
 ExtractOutcome CExtractionRun::WriteFile(PlatformDirectory *dir, const std::string &name,
-                                      const ArchiveNode &node, std::atomic<uint64_t> &written)
+                                         const ArchiveNode &node, std::atomic<uint64_t> &written,
+                                         std::string &reason)
 {
     // A re-run finds most files in place: no need to read them again.
     if (PlatformExistsAt(dir, name))
@@ -327,30 +358,36 @@ ExtractOutcome CExtractionRun::WriteFile(PlatformDirectory *dir, const std::stri
     if (!file)
         return PlatformLastError() == PlatformError::UnsafeName
                    ? ExtractOutcome::UnsafeName
-                   : DiskFullOr(ExtractOutcome::CannotCreate);
-    ExtractOutcome outcome = node.IsPacked() ? WritePacked(file, node, *data, written)
-                                             : CopyStored(file, node, *data, written);
+                   : DiskFullOr(ExtractOutcome::CannotCreate, reason);
+    ExtractOutcome outcome = node.IsPacked() ? WritePacked(file, node, *data, written, reason)
+                                             : CopyStored(file, node, *data, written, reason);
+    if (m_Sync && outcome == ExtractOutcome::Written && !PlatformFlush(file))
+        outcome = DiskFullOr(ExtractOutcome::WriteFailed, reason);
     if (!PlatformCloseWritten(file) && outcome == ExtractOutcome::Written)
-        outcome = DiskFullOr(ExtractOutcome::WriteFailed);
+        outcome = DiskFullOr(ExtractOutcome::WriteFailed, reason);
     if (outcome == ExtractOutcome::Written && !PlatformPublish(dir, tempName, name))
-        outcome = PlatformLastError() == PlatformError::Exists ? ExtractOutcome::Exists
-                                                               : ExtractOutcome::CannotCreate;
+        outcome = PlatformLastError() == PlatformError::Exists
+                      ? ExtractOutcome::Exists
+                      : DiskFullOr(ExtractOutcome::CannotCreate, reason);
     if (outcome != ExtractOutcome::Written)
         PlatformRemoveAt(dir, tempName);
     return outcome;
 }
 
-ExtractOutcome CExtractionRun::DiskFullOr(ExtractOutcome other)
+ExtractOutcome CExtractionRun::DiskFullOr(ExtractOutcome other, std::string &reason)
 {
-    if (PlatformLastError() != PlatformError::NoSpace)
+    if (PlatformLastError() != PlatformError::NoSpace) {
+        reason = PlatformLastFailure().text;
         return other;
+    }
     // The other workers stop too: nothing more fits.
     m_End = static_cast<int>(ExtractEnd::DiskFull);
     return ExtractOutcome::DiskFull;
 }
 
 ExtractOutcome CExtractionRun::CopyStored(PlatformFile *file, const ArchiveNode &node,
-                                       const CFileSource &data, std::atomic<uint64_t> &written)
+                                          const CFileSource &data, std::atomic<uint64_t> &written,
+                                          std::string &reason)
 {
     // Stored as is: the bytes go from the data file to the new file without
     // passing through a buffer of ours.
@@ -367,13 +404,14 @@ ExtractOutcome CExtractionRun::CopyStored(PlatformFile *file, const ArchiveNode 
         if (copied < step)
             return PlatformLastError() == PlatformError::None
                        ? ExtractOutcome::Unreadable
-                       : DiskFullOr(ExtractOutcome::WriteFailed);
+                       : DiskFullOr(ExtractOutcome::WriteFailed, reason);
     }
     return ExtractOutcome::Written;
 }
 
 ExtractOutcome CExtractionRun::WritePacked(PlatformFile *file, const ArchiveNode &node,
-                                        const CFileSource &data, std::atomic<uint64_t> &written)
+                                           const CFileSource &data, std::atomic<uint64_t> &written,
+                                           std::string &reason)
 {
     // Decoded a few blocks at a time and written in order, so that memory
     // stays a few blocks per thread and a stop is seen soon even in a file
@@ -389,7 +427,7 @@ ExtractOutcome CExtractionRun::WritePacked(PlatformFile *file, const ArchiveNode
             if (Ending())
                 sinkFailure = ExtractOutcome::Stopped;
             else if (!PlatformWriteAll(file, bytes, size))
-                sinkFailure = DiskFullOr(ExtractOutcome::WriteFailed);
+                sinkFailure = DiskFullOr(ExtractOutcome::WriteFailed, reason);
             else
                 Progress(written, offset + size);
             return sinkFailure == ExtractOutcome::Written;
@@ -462,10 +500,12 @@ Directory OpenDestination(CExtractionRun &run, const ArchiveNode &node,
     // The destination itself may be a link: the user named it.
     PlatformDirectory *const chosen = PlatformOpenDirectory(base);
     if (!chosen) {
-        run.Result(node, PlatformLastError() == PlatformError::NoSpace
+        const PlatformFailure failure = PlatformLastFailure();
+        run.Result(node, failure.kind == PlatformError::NoSpace
                              ? ExtractOutcome::DiskFull
                              : (node.IsFolder() ? ExtractOutcome::NoDirectory
-                                                : ExtractOutcome::CannotCreate));
+                                                : ExtractOutcome::CannotCreate),
+                   failure.kind == PlatformError::NoSpace ? "" : failure.text);
         return nullptr;
     }
     Directory dir = std::make_shared<DirectoryHandle>(chosen);
@@ -484,7 +524,7 @@ Directory OpenDestination(CExtractionRun &run, const ArchiveNode &node,
 ExtractEnd CExtraction::Extract(const ArchiveNode &node, const ExtractDestination &destination) const
 {
     CExtractionRun run(m_Archive, m_Callback, m_Settings.stop,
-                       m_Settings.workers ? m_Settings.workers : AutomaticWorkers(node));
+                       m_Settings.workers ? m_Settings.workers : AutomaticWorkers(node), m_Settings.sync);
     std::string fileName;
     run.NoteLookalikes(node);
     const Directory dir = OpenDestination(run, node, destination, fileName);

@@ -44,7 +44,6 @@ std::string FileSystemName(const std::string &latin1)
 
 namespace {
 
-#ifdef _WIN32
 // A device name takes over any name whose part before the first '.' (spaces
 // at its end aside) it is, whatever the case.
 bool IsDeviceName(const std::string &name)
@@ -60,7 +59,6 @@ bool IsDeviceName(const std::string &name)
     return stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) &&
            stem[3] >= '1' && stem[3] <= '9';
 }
-#endif
 
 const char kTemporarySuffix[] = ".zarnik-partial";
 // Room for the suffix and an attempt number within the usual 255-byte (or,
@@ -68,20 +66,49 @@ const char kTemporarySuffix[] = ".zarnik-partial";
 const size_t kTemporaryStem = 200;
 const char kIndexName[] = "content.vfi";
 
+// The longest name the file systems in use take: 255 bytes on Linux, 255
+// UTF-16 units on Windows.
+const size_t kLongestName = 255;
+
+bool IsNameEverywhere(const std::string &name)
+{
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+bool IsPosixName(const std::string &name)
+{
+    return IsNameEverywhere(name) && name.size() <= kLongestName;
+}
+
+bool IsWindowsName(const std::string &name)
+{
+    if (!IsNameEverywhere(name))
+        return false;
+    size_t units = 0;
+    for (unsigned char c : name) {
+        if (c < 0x20 || std::string("\\:*?\"<>|").find(static_cast<char>(c)) != std::string::npos)
+            return false;
+        // A UTF-16 unit for each character, two for one past U+FFFF.
+        units += (c & 0xC0) != 0x80;
+        units += c >= 0xF0;
+    }
+    return units <= kLongestName && name.back() != '.' && name.back() != ' ' && !IsDeviceName(name);
+}
+
 } // namespace
 
 bool IsSafeName(const std::string &name)
 {
-    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
-        return false;
 #ifdef _WIN32
-    for (unsigned char c : name)
-        if (c < 0x20 || std::string("\\:*?\"<>|").find(static_cast<char>(c)) != std::string::npos)
-            return false;
-    if (name.back() == '.' || name.back() == ' ' || IsDeviceName(name))
-        return false;
+    return IsWindowsName(name);
+#else
+    return IsPosixName(name);
 #endif
-    return true;
+}
+
+bool IsPortableName(const std::string &name)
+{
+    return IsPosixName(name) && IsWindowsName(name);
 }
 
 std::string TemporaryName(const std::string &name, int attempt)

@@ -177,6 +177,14 @@ bool PlatformExistsAt(PlatformDirectory *directory, const std::string &name)
     return directory && ::fstatat(directory->fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
+bool PlatformSameEntry(PlatformDirectory *directory, const std::string &a, const std::string &b)
+{
+    struct stat first, second;
+    return directory && ::fstatat(directory->fd, a.c_str(), &first, AT_SYMLINK_NOFOLLOW) == 0 &&
+           ::fstatat(directory->fd, b.c_str(), &second, AT_SYMLINK_NOFOLLOW) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 PlatformFile *PlatformCreateTemporary(PlatformDirectory *directory, const std::string &name,
                                       std::string *tempName)
 {

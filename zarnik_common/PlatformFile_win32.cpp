@@ -298,6 +298,31 @@ bool PlatformExistsAt(PlatformDirectory *directory, const std::string &name)
            GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+namespace {
+
+// The volume and file index of what stands at `path`, a link itself and not
+// its target; false when nothing does.
+bool Identity(const std::wstring &path, BY_HANDLE_FILE_INFORMATION *info)
+{
+    const HANDLE handle = OpenDirectoryHandle(path, FILE_FLAG_OPEN_REPARSE_POINT);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    const bool known = GetFileInformationByHandle(handle, info) != 0;
+    CloseHandle(handle);
+    return known;
+}
+
+} // namespace
+
+bool PlatformSameEntry(PlatformDirectory *directory, const std::string &a, const std::string &b)
+{
+    std::wstring first, second;
+    BY_HANDLE_FILE_INFORMATION one, other;
+    return Join(directory, a, &first) && Join(directory, b, &second) && Identity(first, &one) &&
+           Identity(second, &other) && one.dwVolumeSerialNumber == other.dwVolumeSerialNumber &&
+           one.nFileIndexHigh == other.nFileIndexHigh && one.nFileIndexLow == other.nFileIndexLow;
+}
+
 PlatformFile *PlatformCreateTemporary(PlatformDirectory *directory, const std::string &name,
                                       std::string *tempName)
 {

@@ -4,6 +4,7 @@
 
 #include "Check.h"
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string_view>
@@ -101,6 +102,76 @@ size_t LastBackslash(const std::string &path)
     return std::string::npos;
 }
 
+char Folded(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Names in the order a disk that ignores case would sort them.
+bool FoldedLess(const ArchiveNode *a, const ArchiveNode *b)
+{
+    const std::string &x = a->m_Name, &y = b->m_Name;
+    const size_t n = x.size() < y.size() ? x.size() : y.size();
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned char cx = static_cast<unsigned char>(Folded(x[i]));
+        const unsigned char cy = static_cast<unsigned char>(Folded(y[i]));
+        if (cx != cy)
+            return cx < cy;
+    }
+    return x.size() < y.size();
+}
+
+bool FoldedEqual(const std::string &x, const std::string &y)
+{
+    if (x.size() != y.size())
+        return false;
+    for (size_t i = 0; i < x.size(); ++i)
+        if (Folded(x[i]) != Folded(y[i]))
+            return false;
+    return true;
+}
+
+// Calls `twin(child, earlier)` for each child of `folder` whose name
+// differs only in case from an earlier child's, the first such; duplicates
+// and empty names are reported already.
+template <typename Twin>
+void FindCaseTwins(const ArchiveNode *folder, std::vector<const ArchiveNode *> &sorted, Twin twin)
+{
+    const std::vector<const ArchiveNode *> &children = folder->m_Children;
+    const auto counts = [](const ArchiveNode *child) { return !child->m_Duplicate && !child->m_Name.empty(); };
+    // Two names that differ only in case hold a capital letter between them.
+    const auto capital = [](const ArchiveNode *child) {
+        return std::any_of(child->m_Name.begin(), child->m_Name.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+    };
+    if (std::none_of(children.begin(), children.end(), capital))
+        return;
+    // Small folders, the common case, are compared pair by pair.
+    if (children.size() <= 16) {
+        for (size_t i = 1; i < children.size(); ++i)
+            for (size_t j = 0; j < i && counts(children[i]); ++j)
+                if (counts(children[j]) && FoldedEqual(children[j]->m_Name, children[i]->m_Name)) {
+                    twin(children[i], children[j]);
+                    break;
+                }
+        return;
+    }
+    // Larger ones are sorted, not hashed: names chosen to collide cannot
+    // slow a sort down. A stable sort keeps the pack's order among names
+    // that fold alike, so the first of them is the one left unmarked.
+    sorted.clear();
+    for (const ArchiveNode *child : children)
+        if (counts(child))
+            sorted.push_back(child);
+    std::stable_sort(sorted.begin(), sorted.end(), FoldedLess);
+    size_t first = 0;
+    for (size_t i = 1; i < sorted.size(); ++i) {
+        if (FoldedEqual(sorted[first]->m_Name, sorted[i]->m_Name))
+            twin(sorted[i], sorted[first]);
+        else
+            first = i;
+    }
+}
+
 } // namespace
 
 void CZarnikArchive::COpener::BuildTree(const std::vector<ArchiveNode *> &files)
@@ -127,6 +198,7 @@ void CZarnikArchive::COpener::MarkDuplicates()
     // Folders are few next to files; each is looked at once.
     std::vector<const ArchiveNode *> folders{m_Archive.m_Root};
     CNameSet names;
+    std::vector<const ArchiveNode *> sortedNames;
     while (!folders.empty()) {
         const ArchiveNode *folder = folders.back();
         folders.pop_back();
@@ -138,10 +210,22 @@ void CZarnikArchive::COpener::MarkDuplicates()
             const_cast<ArchiveNode *>(file)->m_Duplicate = 1;
             Report(OpenReportItem::Kind::DuplicatePath, 0, file->m_Path);
         });
+        FindCaseTwins(folder, sortedNames, [this](const ArchiveNode *node, const ArchiveNode *earlier) {
+            const_cast<ArchiveNode *>(node)->m_CaseTwin = 1;
+            m_Archive.m_CaseTwins.emplace(node, earlier);
+        });
         for (const ArchiveNode *child : folder->m_Children)
             if (child->IsFolder())
                 folders.push_back(child);
     }
+}
+
+const ArchiveNode *CZarnikArchive::EarlierCaseTwin(const ArchiveNode &node) const
+{
+    if (!node.m_CaseTwin)
+        return nullptr;
+    const auto it = m_CaseTwins.find(&node);
+    return it == m_CaseTwins.end() ? nullptr : it->second;
 }
 
 const ArchiveNode *CZarnikArchive::FindFolder(const std::string &path) const

@@ -31,6 +31,14 @@ struct ExtractCallback
         (void)node;
         (void)outcome;
     }
+    // Just before OnExtractResult, when the system said why a file or folder
+    // could not be made or written (CannotCreate, WriteFailed, NoDirectory):
+    // its own words ("Permission denied", "File too large").
+    virtual void OnExtractReason(const ArchiveNode &node, const std::string &reason)
+    {
+        (void)node;
+        (void)reason;
+    }
 
 protected:
     // Extraction never deletes a callback.
@@ -94,6 +102,9 @@ struct ExtractSettings
     // worker, so a few files may be announced before the first result, and
     // OnExtractBytes comes at least every 50 milliseconds.
     unsigned workers = 0;
+    // Each file's bytes flushed to the disk before it takes its final name,
+    // so that a power cut cannot leave a named but incomplete file; slower.
+    bool sync = false;
 };
 
 class CExtraction

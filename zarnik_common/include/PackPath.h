@@ -34,11 +34,15 @@ std::string Printable(const std::string &utf8);
 std::string ShownPath(const std::string &latin1);
 
 // Whether a file-system name (UTF-8) may be joined onto a directory as one
-// segment on this system. Everywhere: not empty, not "." or "..", no '/'.
-// On Windows also none of \ : * ? " < > | or a control character, no '.' or
-// ' ' at its end, and no device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9,
-// bare or with an extension): a name Windows would misread.
+// segment on this system. Everywhere: not empty, not "." or "..", no '/',
+// and no longer than the file systems in use take (255 bytes; on Windows 255
+// UTF-16 units). On Windows also none of \ : * ? " < > | or a control
+// character, no '.' or ' ' at its end, and no device name (CON, PRN, AUX,
+// NUL, COM1-9, LPT1-9, bare or with an extension): a name Windows would
+// misread.
 bool IsSafeName(const std::string &name);
+// Whether `name` is a safe name on Linux and on Windows alike.
+bool IsPortableName(const std::string &name);
 
 // The name a file for `name` is written under until it is complete: NAME
 // cut to at most 200 bytes (never inside a UTF-8 sequence), then

@@ -102,6 +102,11 @@ void PlatformCloseDirectory(PlatformDirectory *directory);
 // True when anything (file, directory, link) stands at `name` in `directory`.
 bool PlatformExistsAt(PlatformDirectory *directory, const std::string &name);
 
+// True when `a` and `b` in `directory` both stand and are one and the same
+// file or directory: a disk that ignores case takes names differing only in
+// case for one. Links are not followed.
+bool PlatformSameEntry(PlatformDirectory *directory, const std::string &a, const std::string &b);
+
 // Creates a new, empty file for the final name `name` under a temporary name
 // (TemporaryName in PackPath.h: NAME.zarnik-partial, NAME.zarnik-partial-2
 // ... when that is taken), returned in `tempName`. Links are never followed.

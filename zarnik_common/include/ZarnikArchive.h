@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace zarnik {
@@ -30,16 +31,20 @@ struct ArchiveNode
     uint32_t m_UnpackedSize = 0;
     uint32_t m_Offset = 0; // from the first byte of the data file
     // Which of the archive's data files holds the bytes. An index (under
-    // 4 GiB, 20 bytes or more a chunk) names fewer than 2^28: 31 bits hold
-    // any, and the flag below shares their word, so that a million nodes
-    // take no more memory for it.
-    uint32_t m_DataFile : 31;
+    // 4 GiB, 20 bytes or more a chunk) names fewer than 2^28: 30 bits hold
+    // any, and the flags below share their word, so that a million nodes
+    // take no more memory for them.
+    uint32_t m_DataFile : 30;
     // A file whose path an earlier file, or a folder, already has: extraction
     // writes only that earlier file, or the folder.
     uint32_t m_Duplicate : 1;
+    // A file or folder whose name differs only in case from an earlier one
+    // beside it (CZarnikArchive::EarlierCaseTwin): a disk that ignores case
+    // takes the two for one.
+    uint32_t m_CaseTwin : 1;
     std::vector<const ArchiveNode *> m_Children; // insertion order, not sorted
 
-    ArchiveNode() : m_DataFile(0), m_Duplicate(0) {}
+    ArchiveNode() : m_DataFile(0), m_Duplicate(0), m_CaseTwin(0) {}
 
     bool IsFolder() const { return m_PackedSize == 0; }
     bool IsPacked() const { return m_PackedSize != m_UnpackedSize; }
@@ -60,6 +65,8 @@ enum class ExtractOutcome {
     UnsafeName,   // a name IsSafeName refuses: not written, nor anything below it
     EmptyName,    // the entry's name is empty
     Duplicate,    // an earlier file, or a folder, has the same path; only that one is written
+    CaseTwin,     // an earlier node beside it differs only in case, and this disk takes the
+                  // two names for one: not written, nor anything below it
     LinkInPath,   // a link stands where a folder goes; not followed
     CannotCreate, // the file could not be created
     WriteFailed,  // writing failed; the partial file was removed
@@ -178,6 +185,10 @@ public:
     // what a writer keeps the order of.
     const std::vector<const ArchiveNode *> &GetEntries() const { return m_Entries; }
 
+    // For a node marked m_CaseTwin, the first one beside it whose name
+    // differs from its own only in case; null for any other node.
+    const ArchiveNode *EarlierCaseTwin(const ArchiveNode &node) const;
+
     // Everything opening passed over, in the order it was met.
     const std::vector<OpenReportItem> &GetOpenReport() const { return m_OpenReport; }
 
@@ -207,6 +218,9 @@ private:
     // them take a few hundred allocations, not one or more each.
     std::vector<std::unique_ptr<ArchiveNode[]>> m_NodeBlocks;
     std::vector<const ArchiveNode *> m_Entries;
+    // Found once at opening: a pack may hold many such names in one folder,
+    // and a search among their neighbours for each would take a while.
+    std::unordered_map<const ArchiveNode *, const ArchiveNode *> m_CaseTwins;
     bool m_IndexRoute = false;
     std::vector<OpenReportItem> m_OpenReport;
 };
