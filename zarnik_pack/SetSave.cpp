@@ -111,6 +111,134 @@ struct Published
     }
 };
 
+std::vector<std::string> DataFileNames(const zarnik::CZarnikArchive &set)
+{
+    std::vector<std::string> names(set.GetDataFileCount());
+    for (size_t d = 0; d < names.size(); ++d)
+        names[d] = FileNameOf(set.GetDataFilePath(d));
+    return names;
+}
+
+// The most a data file of `items` can take.
+uint64_t MostStoredOf(const std::vector<const PackEdit::Item *> &items)
+{
+    uint64_t most = 0;
+    for (const PackEdit::Item *item : items)
+        most += item->node ? item->node->m_PackedSize : MostStored(item->size);
+    return most;
+}
+
+// The whole of a file of under 4 GiB; false when it cannot be read so.
+bool ReadWhole(zarnik::PlatformFile *file, Bytes &bytes)
+{
+    uint64_t size = 0;
+    if (!file || !zarnik::PlatformFileSize(file, &size) || size > kMaxPackSize)
+        return false;
+    bytes.resize(static_cast<size_t>(size));
+    return zarnik::PlatformReadAt(file, 0, bytes.data(), static_cast<uint32_t>(size)) == size;
+}
+
+// Writes `items`, kept from the data file at `sourcePath` or new, as the
+// data file `newName` and publishes it; `chunk` gets its chunk for the
+// index. The data file must still be as the set was opened with it.
+SaveOutcome WriteDataFile(zarnik::PlatformDirectory *folder, const std::string &sourcePath, uint64_t openedSize,
+                          const std::string &newName, const std::vector<const PackEdit::Item *> &items,
+                          ItemWriter &writer, Published &published, Bytes &chunk)
+{
+    const std::string name = FileNameOf(sourcePath);
+    ReadFile source(zarnik::PlatformOpenRead(sourcePath));
+    uint64_t sourceSize = 0;
+    if (!source || !zarnik::PlatformFileSize(source.get(), &sourceSize))
+        return Fail(EditProblem::ReadFailed, "cannot read " + name + ": " + zarnik::PlatformLastFailure().text);
+    if (sourceSize != openedSize)
+        return Fail(EditProblem::ReadFailed, name + " changed since the set was opened");
+    published.files.push_back(std::make_unique<OutputFile>(folder, newName));
+    OutputFile &out = *published.files.back();
+    if (!out.Created() || !out.TakeModeOf(source.get()))
+        return Fail(EditProblem::WriteFailed, "cannot create " + newName + ": " + out.Failure().text);
+    VfsWriter data(out.Sink(), newName);
+    for (const PackEdit::Item *item : items)
+        if (!writer.Write(data, *item, source.get()))
+            break;
+    const bool closed = out.Close();
+    const SaveOutcome written = writer.Outcome(data, out.Sink());
+    if (written.problem != EditProblem::None)
+        return written;
+    if (!closed || !out.Publish())
+        return Fail(EditProblem::WriteFailed, "cannot write " + newName + ": " + out.Failure().text);
+    chunk = data.Index();
+    return {};
+}
+
+// Which data files change: those whose entries are no longer the same in
+// the same order. `items` are the new set's, by data file.
+std::vector<bool> ChangedDataFiles(const std::vector<std::vector<const PackEdit::Item *>> &items,
+                                   const std::vector<const zarnik::ArchiveNode *> &original)
+{
+    const size_t count = items.size();
+    std::vector<std::vector<const zarnik::ArchiveNode *>> before(count);
+    for (const zarnik::ArchiveNode *entry : original)
+        before.at(entry->m_DataFile).push_back(entry);
+    std::vector<bool> changed(count);
+    for (size_t d = 0; d < count; ++d) {
+        changed[d] = items[d].size() != before[d].size();
+        for (size_t i = 0; !changed[d] && i < items[d].size(); ++i)
+            changed[d] = items[d][i]->node != before[d][i] || items[d][i]->path != before[d][i]->m_Path;
+    }
+    return changed;
+}
+
+// The new index: each changed data file's chunk where its first chunk
+// stood (none for one left without entries), every other chunk as it was.
+Bytes IndexWith(const Bytes &index, const std::vector<IndexChunk> &chunks, const std::vector<std::string> &names,
+                const std::vector<bool> &changed, const std::vector<Bytes> &newChunks)
+{
+    const size_t count = names.size();
+    Bytes newIndex;
+    std::vector<bool> placed(count);
+    size_t end = 0;
+    for (const IndexChunk &chunk : chunks) {
+        size_t d = 0;
+        while (d < count && !(changed[d] && names[d] == chunk.name))
+            ++d;
+        if (d == count)
+            newIndex.insert(newIndex.end(), index.begin() + chunk.start, index.begin() + chunk.end);
+        else if (!placed[d] && !newChunks[d].empty())
+            newIndex.insert(newIndex.end(), newChunks[d].begin(), newChunks[d].end());
+        if (d < count)
+            placed[d] = true;
+        end = chunk.end;
+    }
+    newIndex.insert(newIndex.end(), index.begin() + end, index.end());
+    return newIndex;
+}
+
+// Reads every data file written back through the new set: "" when each
+// holds what was intended, else what is wrong.
+std::string CheckDataFiles(const zarnik::CZarnikArchive &set, const std::string &folderPath,
+                           const std::vector<std::string> &newNames,
+                           const std::vector<std::vector<const PackEdit::Item *>> &items, const SaveOptions &options)
+{
+    uint64_t files = 0, bytes = 0;
+    for (size_t d = 0; d < newNames.size(); ++d) {
+        if (newNames[d].empty())
+            continue;
+        const std::string path = folderPath + newNames[d];
+        std::vector<const zarnik::ArchiveNode *> entries;
+        for (const zarnik::ArchiveNode *entry : set.GetEntries())
+            if (set.GetDataFilePath(entry->m_DataFile) == path)
+                entries.push_back(entry);
+        ReadFile file(zarnik::PlatformOpenRead(path));
+        uint64_t size = 0;
+        if (!file || !zarnik::PlatformFileSize(file.get(), &size))
+            return "cannot read " + newNames[d] + " back";
+        const std::string problem = CheckEntries(entries, items[d], file.get(), size, options, files, bytes);
+        if (!problem.empty())
+            return problem;
+    }
+    return {};
+}
+
 } // namespace
 
 SaveOutcome PackEdit::SaveSet(const SaveOptions &options) const
@@ -118,31 +246,17 @@ SaveOutcome PackEdit::SaveSet(const SaveOptions &options) const
     if (!options.out.empty())
         return Fail(EditProblem::Refused, "a .vfs set is changed where it lies; to change a copy, copy its folder");
     const size_t count = m_Archive.GetDataFileCount();
-    std::vector<std::string> names(count);
-    for (size_t d = 0; d < count; ++d)
-        names[d] = FileNameOf(m_Archive.GetDataFilePath(d));
+    const std::vector<std::string> names = DataFileNames(m_Archive);
     const std::string &firstPath = m_Archive.GetDataFilePath(0);
     const std::string folderPath = firstPath.substr(0, firstPath.size() - names[0].size());
 
-    // Which data files change: those whose entries are no longer the same
-    // in the same order.
     std::vector<std::vector<const Item *>> items(count);
     for (const Item &item : m_Items)
         items.at(item.dataFile).push_back(&item);
-    std::vector<std::vector<const zarnik::ArchiveNode *>> before(count);
-    for (const zarnik::ArchiveNode *entry : m_Original)
-        before.at(entry->m_DataFile).push_back(entry);
-    std::vector<bool> changed(count);
-    for (size_t d = 0; d < count; ++d) {
-        changed[d] = items[d].size() != before[d].size();
-        for (size_t i = 0; !changed[d] && i < items[d].size(); ++i)
-            changed[d] = items[d][i]->node != before[d][i] || items[d][i]->path != before[d][i]->m_Path;
-        uint64_t most = 0;
-        for (const Item *item : items[d])
-            most += item->node ? item->node->m_PackedSize : MostStored(item->size);
-        if (changed[d] && most > kMaxPackSize)
+    const std::vector<bool> changed = ChangedDataFiles(items, m_Original);
+    for (size_t d = 0; d < count; ++d)
+        if (changed[d] && MostStoredOf(items[d]) > kMaxPackSize)
             return Fail(EditProblem::Refused, names[d] + " would reach 4 GiB, past what a reader addresses");
-    }
     if (std::find(changed.begin(), changed.end(), true) == changed.end())
         return {};
 
@@ -154,13 +268,10 @@ SaveOutcome PackEdit::SaveSet(const SaveOptions &options) const
     if (options.backup && zarnik::PlatformExistsAt(folder.get(), backup))
         return Fail(EditProblem::Refused, backup + " already exists; it is never overwritten");
     ReadFile indexFile(zarnik::PlatformOpenRead(folderPath + kIndexName));
-    uint64_t indexSize = 0;
-    if (!indexFile || !zarnik::PlatformFileSize(indexFile.get(), &indexSize) || indexSize > kMaxPackSize)
+    Bytes index;
+    if (!ReadWhole(indexFile.get(), index))
         return Fail(EditProblem::ReadFailed, std::string("cannot read ") + kIndexName + ": " +
                                                   zarnik::PlatformLastFailure().text);
-    Bytes index(static_cast<size_t>(indexSize));
-    if (zarnik::PlatformReadAt(indexFile.get(), 0, index.data(), static_cast<uint32_t>(indexSize)) != indexSize)
-        return Fail(EditProblem::ReadFailed, std::string("cannot read ") + kIndexName);
     const std::vector<IndexChunk> chunks = ChunksOf(index);
     std::set<std::string> taken;
     for (const IndexChunk &chunk : chunks)
@@ -183,48 +294,15 @@ SaveOutcome PackEdit::SaveSet(const SaveOptions &options) const
         if (newNames[d].empty())
             return Fail(EditProblem::Refused, "no free name for the new form of " + names[d]);
         taken.insert(zarnik::CaseFolded(newNames[d]));
-        ReadFile source(zarnik::PlatformOpenRead(m_Archive.GetDataFilePath(d)));
-        uint64_t sourceSize = 0;
-        if (!source || !zarnik::PlatformFileSize(source.get(), &sourceSize))
-            return Fail(EditProblem::ReadFailed, "cannot read " + names[d] + ": " + zarnik::PlatformLastFailure().text);
-        if (sourceSize != m_Archive.GetDataFileSize(d))
-            return Fail(EditProblem::ReadFailed, names[d] + " changed since the set was opened");
-        published.files.push_back(std::make_unique<OutputFile>(folder.get(), newNames[d]));
-        OutputFile &out = *published.files.back();
-        if (!out.Created() || !out.TakeModeOf(source.get()))
-            return Fail(EditProblem::WriteFailed, "cannot create " + newNames[d] + ": " + out.Failure().text);
-        VfsWriter data(out.Sink(), newNames[d]);
-        for (const Item *item : items[d])
-            if (!writer.Write(data, *item, source.get()))
-                break;
-        const bool closed = out.Close();
-        const SaveOutcome written = writer.Outcome(data, out.Sink());
+        const SaveOutcome written = WriteDataFile(folder.get(), m_Archive.GetDataFilePath(d), m_Archive.GetDataFileSize(d),
+                                                  newNames[d], items[d], writer, published, newChunks[d]);
         if (written.problem != EditProblem::None)
             return written;
-        if (!closed || !out.Publish())
-            return Fail(EditProblem::WriteFailed, "cannot write " + newNames[d] + ": " + out.Failure().text);
-        newChunks[d] = data.Index();
         saved.written.push_back(folderPath + newNames[d]);
-        saved.writtenBytes.push_back(out.Sink().Size());
+        saved.writtenBytes.push_back(published.files.back()->Sink().Size());
     }
 
-    // The index: each changed data file's chunk where its first chunk stood.
-    Bytes newIndex;
-    std::vector<bool> placed(count);
-    size_t end = 0;
-    for (const IndexChunk &chunk : chunks) {
-        size_t d = 0;
-        while (d < count && !(changed[d] && names[d] == chunk.name))
-            ++d;
-        if (d == count)
-            newIndex.insert(newIndex.end(), index.begin() + chunk.start, index.begin() + chunk.end);
-        else if (!placed[d] && !newChunks[d].empty())
-            newIndex.insert(newIndex.end(), newChunks[d].begin(), newChunks[d].end());
-        if (d < count)
-            placed[d] = true;
-        end = chunk.end;
-    }
-    newIndex.insert(newIndex.end(), index.begin() + end, index.end());
+    const Bytes newIndex = IndexWith(index, chunks, names, changed, newChunks);
     OutputFile indexOut(folder.get(), kIndexName);
     if (!indexOut.Created() || !indexOut.TakeModeOf(indexFile.get()) || !indexOut.Sink().Append(newIndex) ||
         !indexOut.Close())
@@ -246,23 +324,9 @@ SaveOutcome PackEdit::SaveSet(const SaveOptions &options) const
             std::find(newNames.begin(), newNames.end(), item.path) != newNames.end())
             return Fail(EditProblem::CheckFailed, std::string("the new set opens with a problem: ") +
                                                       zarnik::OpenReportText(item.kind) + "; the set was left as it was");
-    uint64_t files = 0, bytes = 0;
-    for (size_t d = 0; d < count; ++d) {
-        if (newNames[d].empty())
-            continue;
-        const std::string path = folderPath + newNames[d];
-        std::vector<const zarnik::ArchiveNode *> entries;
-        for (const zarnik::ArchiveNode *entry : opened.archive->GetEntries())
-            if (opened.archive->GetDataFilePath(entry->m_DataFile) == path)
-                entries.push_back(entry);
-        ReadFile file(zarnik::PlatformOpenRead(path));
-        uint64_t size = 0;
-        if (!file || !zarnik::PlatformFileSize(file.get(), &size))
-            return Fail(EditProblem::CheckFailed, "cannot read " + newNames[d] + " back");
-        const std::string problem = CheckEntries(entries, items[d], file.get(), size, options, files, bytes);
-        if (!problem.empty())
-            return Fail(EditProblem::CheckFailed, problem + "; the set was left as it was");
-    }
+    const std::string problem = CheckDataFiles(*opened.archive, folderPath, newNames, items, options);
+    if (!problem.empty())
+        return Fail(EditProblem::CheckFailed, problem + "; the set was left as it was");
 
     bool replaced = false;
     const SaveOutcome put = ReplaceOriginal(folder.get(), indexOut, kIndexName, options, replaced);
