@@ -189,12 +189,16 @@ void PackEditor::updateActions()
     m_rename->setEnabled(usable && anyChangeable && m_tree->selectedNodes().size() == 1);
     m_undo->setEnabled(!saving() && hasChanges());
     m_save->setEnabled(usable && hasChanges());
-    m_saveAs->setEnabled(usable);
+    m_saveAs->setEnabled(usable && !isSet());
     // A pack that cannot be changed says why on every command.
     for (QAction *a : {m_add, m_addFolder, m_replace, m_delete, m_rename, m_save, m_saveAs}) {
         a->setToolTip(why.isEmpty() ? a->text().remove(QLatin1Char('&')).remove(QStringLiteral("..."))
                                     : tr("This pack cannot be changed: %1").arg(why));
         a->setStatusTip(why.isEmpty() ? QString() : a->toolTip());
+    }
+    if (why.isEmpty() && isSet()) {
+        m_saveAs->setToolTip(tr("A .vfs set is saved where it lies; to change a copy, copy its folder first"));
+        m_saveAs->setStatusTip(m_saveAs->toolTip());
     }
 }
 
@@ -341,6 +345,11 @@ void PackEditor::undo()
     updateActions();
 }
 
+bool PackEditor::isSet() const
+{
+    return m_pending && m_pending->edit().Archive().IsIndexRoute();
+}
+
 void PackEditor::saveAs()
 {
     if (!m_saveAs->isEnabled())
@@ -368,7 +377,11 @@ void PackEditor::startSave(const QString &target)
 {
     if (saving() || !m_pending || !m_pending->usable() || (target.isEmpty() && !hasChanges()))
         return;
-    m_saveTarget = target.isEmpty() ? m_fileName : target;
+    // A set is saved where it lies, its changed data files under new names:
+    // it opens again through its index.
+    m_saveTarget = !target.isEmpty() ? target
+                   : isSet()         ? QFileInfo(m_fileName).dir().filePath(QString::fromLatin1(zarnik::kIndexName))
+                                     : m_fileName;
     m_saveThread = new SaveThread(m_pending->edit(), target, this);
     m_progressDlg = new ProgressDlg(m_window);
     m_progressDlg->setWindowTitle(tr("Saving"));

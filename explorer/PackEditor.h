@@ -48,6 +48,8 @@ public:
     const QString &fileName() const { return m_fileName; }
     bool hasChanges() const { return m_pending && !m_pending->isEmpty(); }
     bool saving() const { return m_saveThread != nullptr; }
+    // A .vfs set: saved only where it lies.
+    bool isSet() const;
     // The tree to show: the pack as it will be saved, or null when nothing
     // is pending (the pack's own), with the entries no total counts.
     const zarnik::ArchiveNode *shownRoot() const;

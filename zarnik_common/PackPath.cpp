@@ -64,7 +64,6 @@ const char kTemporarySuffix[] = ".zarnik-partial";
 // Room for the suffix and an attempt number within the usual 255-byte (or,
 // on Windows, 255-character) limit of a name.
 const size_t kTemporaryStem = 200;
-const char kIndexName[] = "content.vfi";
 
 // The longest name the file systems in use take: 255 bytes on Linux, 255
 // UTF-16 units on Windows.
@@ -137,6 +136,7 @@ bool LooksTemporary(const std::string &name)
     return CaseFolded(name).find(kTemporarySuffix) != std::string::npos;
 }
 
+const char kIndexName[] = "content.vfi";
 const char kPackNamePatterns[] = "*.upk *.vfs* content.vfi";
 
 PackRoute RouteOf(const std::string &path)

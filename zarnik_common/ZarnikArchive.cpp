@@ -16,7 +16,6 @@ namespace zarnik {
 namespace {
 
 const uint32_t kEntryHeaderSize = 20;
-const char kIndexName[] = "content.vfi";
 // Room for a decoded name, terminator included.
 const uint32_t kMaxNameLength = 260;
 const size_t kFirstNodeBlock = 64;

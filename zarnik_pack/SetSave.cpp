@@ -20,7 +20,6 @@ namespace zarnik_pack {
 
 namespace {
 
-const char kIndexName[] = "content.vfi";
 const char kDataExtension[] = ".vfs";
 // A chunk of the index with this identifier names no data file.
 const uint32_t kPassedOverChunk = 0xFFFFFFFFu;
@@ -264,13 +263,13 @@ SaveOutcome PackEdit::SaveSet(const SaveOptions &options) const
     if (!folder)
         return Fail(EditProblem::WriteFailed, "cannot open the folder " + folderPath + ": " +
                                                    zarnik::PlatformLastFailure().text);
-    const std::string backup = std::string(kIndexName) + ".bak";
+    const std::string backup = std::string(zarnik::kIndexName) + ".bak";
     if (options.backup && zarnik::PlatformExistsAt(folder.get(), backup))
         return Fail(EditProblem::Refused, backup + " already exists; it is never overwritten");
-    ReadFile indexFile(zarnik::PlatformOpenRead(folderPath + kIndexName));
+    ReadFile indexFile(zarnik::PlatformOpenRead(folderPath + zarnik::kIndexName));
     Bytes index;
     if (!ReadWhole(indexFile.get(), index))
-        return Fail(EditProblem::ReadFailed, std::string("cannot read ") + kIndexName + ": " +
+        return Fail(EditProblem::ReadFailed, std::string("cannot read ") + zarnik::kIndexName + ": " +
                                                   zarnik::PlatformLastFailure().text);
     const std::vector<IndexChunk> chunks = ChunksOf(index);
     std::set<std::string> taken;
@@ -303,10 +302,10 @@ SaveOutcome PackEdit::SaveSet(const SaveOptions &options) const
     }
 
     const Bytes newIndex = IndexWith(index, chunks, names, changed, newChunks);
-    OutputFile indexOut(folder.get(), kIndexName);
+    OutputFile indexOut(folder.get(), zarnik::kIndexName);
     if (!indexOut.Created() || !indexOut.TakeModeOf(indexFile.get()) || !indexOut.Sink().Append(newIndex) ||
         !indexOut.Close())
-        return Fail(EditProblem::WriteFailed, std::string("cannot write ") + kIndexName + ": " +
+        return Fail(EditProblem::WriteFailed, std::string("cannot write ") + zarnik::kIndexName + ": " +
                                                   indexOut.Failure().text);
     indexFile.reset();
 
@@ -329,11 +328,11 @@ SaveOutcome PackEdit::SaveSet(const SaveOptions &options) const
         return Fail(EditProblem::CheckFailed, problem + "; the set was left as it was");
 
     bool replaced = false;
-    const SaveOutcome put = ReplaceOriginal(folder.get(), indexOut, kIndexName, options, replaced);
+    const SaveOutcome put = ReplaceOriginal(folder.get(), indexOut, zarnik::kIndexName, options, replaced);
     published.kept = replaced;
     if (put.problem != EditProblem::None)
         return put;
-    saved.written.push_back(folderPath + kIndexName);
+    saved.written.push_back(folderPath + zarnik::kIndexName);
     saved.writtenBytes.push_back(newIndex.size());
     // With a backup, the old data files stay for the old index, NAME.bak.
     if (!options.backup)

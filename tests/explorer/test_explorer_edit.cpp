@@ -359,16 +359,28 @@ private slots:
         run("actionRename", {typed("gfx/logo.bmp/inner"), box("is a file, not a folder")});
         QCOMPARE(marks(), before);
         QVERIFY(!modified());
-        // A .vfs set cannot change yet: every command says so.
+    }
+
+    // A .vfs set opened through a data file is saved where it lies, never as a copy, and opens again
+    // through its index, the data file now under a new name.
+    void setSavedWhereItLies()
+    {
         const testpack::VfsSet set = testpack::BuildVfs({entry("content\\a.txt", "a", zarnik_pack::Storage::Stored)});
         QDir().mkpath(path("set"));
         testpack::WriteFile(native(path("set/content.vfi")), set.index);
         testpack::WriteFile(native(path("set/data0.vfs")), set.data);
         QVERIFY(m_window->openPack(path("set/data0.vfs")));
-        for (const char *name : {"actionAddFiles", "actionSave", "actionSaveAs"}) {
-            QAction *action = m_window->findChild<QAction *>(name);
-            QVERIFY(!action->isEnabled() && action->toolTip().contains(".vfs set is not supported"));
-        }
+        QAction *saveAs = m_window->findChild<QAction *>("actionSaveAs");
+        QVERIFY(!saveAs->isEnabled() && saveAs->toolTip().contains("copy its folder"));
+        QVERIFY(select("content"));
+        run("actionAddFiles", {typed(writeFile("b.txt", "bee"))});
+        run("actionSave");
+        QVERIFY(saveEnded());
+        QCOMPARE(packListing(path("set/content.vfi")), QStringList({"content\\a.txt=a", "content\\b.txt=bee"}));
+        QVERIFY(m_window->archive());
+        QCOMPARE(m_window->archive()->GetDataFilePath(0), native(path("set/data0~1.vfs")));
+        QVERIFY(!modified() && m_window->statusBar()->currentMessage() == "Saved " + path("set/content.vfi"));
+        QCOMPARE(QDir(path("set")).entryList(QDir::Files).join(' '), QString("content.vfi data0~1.vfs"));
     }
 };
 

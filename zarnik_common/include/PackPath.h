@@ -64,6 +64,8 @@ enum class PackRoute {
     SinglePack,      // anything else: a single pack
 };
 PackRoute RouteOf(const std::string &path);
+// The name of a set's index: "content.vfi".
+extern const char kIndexName[];
 // File-dialog patterns for the names of the first two routes and the usual
 // name of the third ("*.upk *.vfs* content.vfi"); any other file opens too.
 extern const char kPackNamePatterns[];
