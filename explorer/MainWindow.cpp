@@ -78,7 +78,10 @@ MainWindow::MainWindow(QWidget *parent)
     connect(m_openFolderButton, &QToolButton::clicked, this,
             [this] { DesktopOpen::openFolderOf(m_exportedTo); });
     connect(statusBar(), &QStatusBar::messageChanged, m_openFolderButton,
-            [this](const QString &message) { m_openFolderButton->setVisible(!message.isEmpty()); });
+            [this](const QString &message) {
+                // Only beside the line of the export it opens the folder of.
+                m_openFolderButton->setVisible(!message.isEmpty() && message == m_exportLine);
+            });
     connect(ui->treeWidget, &QTreeWidget::itemActivated, this, &MainWindow::openWithApplication);
     ui->filterEdit->installEventFilter(this);
     connect(ui->filterEdit, &QLineEdit::textChanged, this, &MainWindow::applyFilter);
@@ -472,10 +475,10 @@ void MainWindow::onExportDone(const ExportResult &result)
 
     if (result.complete()) {
         m_exportedTo = result.destination;
-        statusBar()->showMessage(tr("Exported %1 to %2")
-                                     .arg(ExportSummaryDlg::filesAndSize(result.filesWritten,
-                                                                         result.bytesWritten),
-                                          QDir::toNativeSeparators(result.destination)));
+        m_exportLine = tr("Exported %1 to %2")
+                           .arg(ExportSummaryDlg::filesAndSize(result.filesWritten, result.bytesWritten),
+                                QDir::toNativeSeparators(result.destination));
+        statusBar()->showMessage(m_exportLine);
         return;
     }
     // The line of an earlier, full export no longer speaks for this one.

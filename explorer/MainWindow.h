@@ -120,5 +120,6 @@ private:
     QString m_fileToOpen; // the running export writes it to be opened
     QToolButton *m_openFolderButton; // beside the line of a finished export
     QString m_exportedTo;
+    QString m_exportLine; // the status line that told of it
     PackEditor *m_editor = nullptr;
 };

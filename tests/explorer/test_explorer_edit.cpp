@@ -259,6 +259,7 @@ private slots:
         QCOMPARE(packListing(saved), changed);
         QCOMPARE(m_window->archive()->GetDataFilePath(0), native(saved));
         QVERIFY(!modified() && m_window->statusBar()->currentMessage() == "Saved " + saved);
+        QVERIFY(m_window->statusBar()->findChild<QToolButton *>()->isHidden()); // nothing was exported
         QCOMPARE(marks(), QString("gfx: logo.bmp: icon.bmp: new.txt: audio: a.wav:"));
         QVERIFY(saveAs.isEmpty() || readAll(path("pack.upk")) == original);
         // Nothing else is left beside them.
