@@ -32,6 +32,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QHash>
 #include <QLocale>
 #include <QMessageBox>
 #include <QShortcut>
@@ -596,11 +597,18 @@ void MainWindow::updateRecentMenu()
     QMenu *menu = ui->menuRecent;
     menu->clear();
     const QStringList packs = Habits::recentPacks();
+    // A name met twice (every set's data0.vfs) says which folder it is in.
+    QHash<QString, int> named;
+    for (const QString &pack : packs)
+        ++named[QFileInfo(pack).fileName()];
     for (int i = 0; i < packs.size(); ++i) {
         const QString pack = packs[i];
-        QAction *action = menu->addAction(
-            QStringLiteral("&%1 %2").arg(i + 1).arg(QFileInfo(pack).fileName()),
-            this, [this, pack] { openRecentPack(pack); });
+        const QFileInfo info(pack);
+        const QString shown = named.value(info.fileName()) < 2
+                                  ? info.fileName()
+                                  : tr("%1 in %2").arg(info.fileName(), QDir::toNativeSeparators(info.absolutePath()));
+        QAction *action = menu->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(shown), this,
+                                          [this, pack] { openRecentPack(pack); });
         action->setToolTip(QDir::toNativeSeparators(pack));
         action->setStatusTip(QDir::toNativeSeparators(pack));
         action->setEnabled(!m_exportThread);

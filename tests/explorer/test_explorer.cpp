@@ -381,9 +381,11 @@ private slots:
                 texts << a->text();
             return texts;
         };
-        QCOMPARE(names(10), QStringList({"&1 dup.upk", "&2 ODD.UPK", "&3 data0.vfs",
+        // A name met twice says its folder.
+        const auto in = [&](const QString &folder) { return " in " + QDir::toNativeSeparators(path(folder)); };
+        QCOMPARE(names(10), QStringList({"&1 dup.upk", "&2 ODD.UPK", "&3 data0.vfs" + in(QStringLiteral("\u03A9mega/\u0416")),
                                          QStringLiteral("&4 \u65E5\u672C.upk"), "&5 content.vfi", "&6 x.upk.bak",
-                                         "&7 single.upk", "&8 data0.vfs", "", "Clear the list"}));
+                                         "&7 single.upk", "&8 data0.vfs" + in("set"), "", "Clear the list"}));
         recent->actions()[6]->trigger();
         QCOMPARE(m_window->archive()->GetDataFilePath(0), nativePath(upk));
         QCOMPARE(names(2), QStringList({"&1 single.upk", "&2 dup.upk"}));
