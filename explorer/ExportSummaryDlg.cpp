@@ -100,7 +100,8 @@ ExportSummaryDlg::ExportSummaryDlg(const ExportResult &result, QWidget *parent)
     QStringList lines;
     for (const ExportResult::Failure &failure : result.failures) {
         ++counts[kindOf(failure.outcome)];
-        lines << failure.path + QStringLiteral("\t") + QString::fromUtf8(ExtractOutcomeText(failure.outcome));
+        lines << failure.path + QStringLiteral("\t") + QString::fromUtf8(ExtractOutcomeText(failure.outcome))
+                     + (failure.reason.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(failure.reason));
     }
     QStringList countLines;
     for (auto it = counts.cbegin(); it != counts.cend(); ++it)

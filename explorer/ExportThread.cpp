@@ -76,6 +76,11 @@ void ExportThread::OnExtractBytes(uint64_t count)
     reportProgress();
 }
 
+void ExportThread::OnExtractReason(const ArchiveNode &, const std::string &reason)
+{
+    m_reason = QString::fromLocal8Bit(reason.c_str());
+}
+
 void ExportThread::OnExtractResult(const ArchiveNode &node, ExtractOutcome outcome)
 {
     // A written file's bytes came in as they were written (with several
@@ -90,9 +95,9 @@ void ExportThread::OnExtractResult(const ArchiveNode &node, ExtractOutcome outco
         ++m_result.filesWritten;
         m_result.bytesWritten += node.m_UnpackedSize;
     } else {
-        m_result.failures.append(
-            {shownText(node.m_Path), outcome});
+        m_result.failures.append({shownText(node.m_Path), outcome, m_reason});
     }
+    m_reason.clear();
     reportProgress();
 }
 

@@ -32,6 +32,7 @@ struct ExportResult
     {
         QString path; // the node's archive path
         zarnik::ExtractOutcome outcome;
+        QString reason; // the system's own words, where it gave any
     };
 
     QString destination;     // what the user chose, as the dialog gave it
@@ -89,6 +90,7 @@ private:
     // Worker thread.
     void OnExtractFile(const std::string &path) override;
     void OnExtractBytes(uint64_t count) override;
+    void OnExtractReason(const zarnik::ArchiveNode &node, const std::string &reason) override;
     void OnExtractResult(const zarnik::ArchiveNode &node, zarnik::ExtractOutcome outcome) override;
     void reportProgress();
 
@@ -105,5 +107,6 @@ private:
     ExportResult m_result;
     uint64_t m_bytesDone = 0;    // the sizes of the files reported not written
     uint64_t m_currentBytes = 0; // written so far, of every file
+    QString m_reason; // the system's words for the result that follows
     int m_percent = -1;
 };
