@@ -90,6 +90,13 @@ inline QByteArray readAll(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
+inline QString writeUpk(const QString &path, const std::vector<testpack::Entry> &entries)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    testpack::WriteFile(nativePath(path), testpack::BuildUpk(entries));
+    return path;
+}
+
 // An index-plus-data set of `entries` in `folder`; returns the data file's path.
 inline QString writeVfs(const QString &folder, const std::vector<testpack::Entry> &entries)
 {

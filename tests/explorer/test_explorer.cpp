@@ -59,13 +59,6 @@ std::vector<Entry> largeEntries(std::string &text)
     return entries;
 }
 
-QString writeUpk(const QString &path, const std::vector<Entry> &entries = sampleEntries())
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    testpack::WriteFile(nativePath(path), testpack::BuildUpk(entries));
-    return path;
-}
-
 // Checks that a message box (NoIcon: the export summary) says each of `lines`; answers `button`.
 Step textStep(QMessageBox::Icon icon, const QStringList &lines,
               QMessageBox::StandardButton button = QMessageBox::Ok)
@@ -226,7 +219,8 @@ private slots:
 
     void openFillsTheTree()
     {
-        const QString upk = writeUpk(path("single.upk")), bak = writeUpk(path("x.upk.bak"));
+        const QString upk = writeUpk(path("single.upk"), sampleEntries());
+        const QString bak = writeUpk(path("x.upk.bak"), sampleEntries());
         // Through Open, the command line or a drop (taken as a copy, never a move): the same view each time.
         // The extension may sit anywhere; non-Latin-1 names open on both routes; the index opens its set.
         QMimeData dropped;
@@ -235,7 +229,7 @@ private slots:
         QDropEvent drop(QPointF(20, 20), offered, &dropped, Qt::LeftButton, Qt::ShiftModifier);
         QCOMPARE(drop.proposedAction(), Qt::MoveAction);
         const QStringList files{upk, writeVfs(path("set"), sampleEntries()), upk, bak, path("set/content.vfi"),
-                                writeUpk(path(QStringLiteral("\u03A9mega/\u65E5\u672C.upk"))),
+                                writeUpk(path(QStringLiteral("\u03A9mega/\u65E5\u672C.upk")), sampleEntries()),
                                 writeVfs(path(QStringLiteral("\u03A9mega/\u0416")), sampleEntries())};
         for (int i = 0; i < files.size(); ++i) {
             if (i == 2) {
@@ -614,7 +608,7 @@ private slots:
     // After an export its folder opens from beside its line, or from the summary of one that did not write all.
     void openWithApplication()
     {
-        open(writeUpk(path("pack.upk")));
+        open(writeUpk(path("pack.upk"), sampleEntries()));
         const QString out = path("out");
         QVERIFY(QDir().mkpath(out));
         m_tree->expandAll();
@@ -649,7 +643,7 @@ private slots:
     // enabled command acts on what the window shows.
     void filteredExportAndShownCommands()
     {
-        open(writeUpk(path("pack.upk")));
+        open(writeUpk(path("pack.upk"), sampleEntries()));
         auto *exportAction = m_window->findChild<QAction *>(QStringLiteral("actionExport"));
         auto *filter = m_window->findChild<QLineEdit *>("filterEdit");
         // Opened, the whole pack is chosen. The filter line yields the window's shortcuts (Ctrl+E exports,
@@ -707,7 +701,7 @@ private slots:
             QVERIFY(m_window->statusBar()->currentMessage().startsWith("Exported " + count + " ("));
         }
         // Another pack opened, the last export's line goes.
-        open(writeUpk(path("other.upk")));
+        open(writeUpk(path("other.upk"), sampleEntries()));
         QCOMPARE(m_window->statusBar()->currentMessage(), QString());
         // What the filter hides leaves the selection, and Export has nothing to act on.
         filter->clear();
@@ -762,7 +756,7 @@ private slots:
         // No archive, no selection, or Cancel in either dialog: nothing starts, nothing is made.
         auto *exportAction = m_window->findChild<QAction *>(QStringLiteral("actionExport"));
         QVERIFY(!exportAction->isEnabled());
-        open(writeUpk(path(QStringLiteral("pack.upk"))));
+        open(writeUpk(path(QStringLiteral("pack.upk")), sampleEntries()));
         m_tree->clearSelection();
         QVERIFY(!exportAction->isEnabled());
         for (const char *name : {"readme.txt", "gfx"})
