@@ -3,6 +3,7 @@
 #pragma once
 
 #include "ArchiveTree.h"
+#include "ExportSummaryDlg.h"
 #include "MainWindow.h"
 #include "PackKit.h"
 
@@ -13,7 +14,11 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QList>
 #include <QPointer>
 #include <QTreeWidget>
@@ -88,6 +93,23 @@ inline QByteArray readAll(const QString &path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// Checks that a message box (NoIcon: the export summary) says each of `lines`; answers `button`.
+inline Step textStep(QMessageBox::Icon icon, const QStringList &lines,
+              QMessageBox::StandardButton button = QMessageBox::Ok)
+{
+    return [=](QWidget *w) {
+        auto *box = qobject_cast<QMessageBox *>(w);
+        QVERIFY2(box ? box->icon() == icon && box->button(button) : icon == QMessageBox::NoIcon
+                         && qobject_cast<ExportSummaryDlg *>(w), "expected another dialog");
+        QString all = box ? box->detailedText() : w->findChild<QPlainTextEdit *>()->toPlainText();
+        for (const QLabel *label : w->findChildren<QLabel *>())
+            all += '\n' + label->text();
+        for (const QString &line : lines)
+            QVERIFY2(all.contains(line), qPrintable(line + " not in:\n" + all));
+        box ? box->button(button)->click() : static_cast<QDialog *>(w)->accept();
+    };
 }
 
 inline QString writeUpk(const QString &path, const std::vector<testpack::Entry> &entries)

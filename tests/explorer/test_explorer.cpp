@@ -59,23 +59,6 @@ std::vector<Entry> largeEntries(std::string &text)
     return entries;
 }
 
-// Checks that a message box (NoIcon: the export summary) says each of `lines`; answers `button`.
-Step textStep(QMessageBox::Icon icon, const QStringList &lines,
-              QMessageBox::StandardButton button = QMessageBox::Ok)
-{
-    return [=](QWidget *w) {
-        auto *box = qobject_cast<QMessageBox *>(w);
-        QVERIFY2(box ? box->icon() == icon && box->button(button) : icon == QMessageBox::NoIcon
-                         && qobject_cast<ExportSummaryDlg *>(w), "expected another dialog");
-        QString all = box ? box->detailedText() : w->findChild<QPlainTextEdit *>()->toPlainText();
-        for (const QLabel *label : w->findChildren<QLabel *>())
-            all += '\n' + label->text();
-        for (const QString &line : lines)
-            QVERIFY2(all.contains(line), qPrintable(line + " not in:\n" + all));
-        box ? box->button(button)->click() : static_cast<QDialog *>(w)->accept();
-    };
-}
-
 // One line per item, depth first, walked beside the nodes: "!" marks an item whose reference (what
 // Export reads) or child count is not its node's.
 QStringList describe(QTreeWidgetItem *item, const ArchiveNode *node, const QString &indent = QString())
