@@ -28,30 +28,6 @@ using zarnik_pack::Storage;
 
 namespace {
 
-struct Recorder : zarnik::ExtractCallback
-{
-    std::vector<std::string> files, written; // announced; names written
-    std::vector<std::pair<std::string, ExtractOutcome>> failures;
-    std::vector<ExtractOutcome> outcomes; // every result, in order
-    uint64_t bytes = 0;   // the sum of the progress reports
-    std::string intruder; // a file made here as soon as bytes are written
-    void OnExtractFile(const std::string &path) override { files.push_back(path); }
-    void OnExtractBytes(uint64_t count) override
-    {
-        bytes += count;
-        if (!intruder.empty() && !fs::exists(intruder))
-            WriteAll(intruder, zarnik_pack::ToBytes("theirs"));
-    }
-    void OnExtractResult(const ArchiveNode &node, ExtractOutcome outcome) override
-    {
-        outcomes.push_back(outcome);
-        if (outcome != ExtractOutcome::Written)
-            failures.emplace_back(node.m_Path, outcome);
-        else
-            written.push_back(node.m_Name);
-    }
-};
-
 const auto kFinished = zarnik::ExtractEnd::Finished;
 using To = zarnik::ExtractDestination;
 
@@ -78,6 +54,11 @@ struct Fixture
     }
     std::string out(const std::string &name = "") const { return dir.file("out/" + name); }
     const ArchiveNode *node(size_t child) { return archive->GetRoot()->m_Children.at(child); }
+    // The whole pack into out/.
+    zarnik::ExtractEnd ExtractAll(zarnik::ExtractCallback *r, unsigned workers = 0, const std::atomic<bool> *stop = nullptr)
+    {
+        return ExtractTo(*archive, archive->GetRoot(), To::Folder(out()), r, workers, stop);
+    }
 };
 
 std::vector<Entry> SmallTree()
@@ -120,31 +101,24 @@ TEST_P(ExtractRoutes, AFileTakesTheChosenNameAndNeverReplacesOne)
     EXPECT_EQ(r.failures, (decltype(r.failures)(2, {"content\\readme.txt", ExtractOutcome::Exists})));
 }
 
-TEST_P(ExtractRoutes, ATreeIsWrittenByteExactInPackOrderUnderUtf8Names)
-{
-    Fixture f(GetParam(), SmallTree());
-    Recorder r;
-    EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.archive->GetRoot(), To::Folder(f.out()), &r));
-    std::vector<std::string> paths;
-    for (const Entry &e : f.entries)
-        paths.push_back(e.path);
-    EXPECT_EQ(r.files, paths);
-    EXPECT_TRUE(r.failures.empty());
-    EXPECT_EQ(FilesBelow(f.out()), SmallTreeFiles(f.entries));
-}
-
-TEST_P(ExtractRoutes, ASecondRunAddsOnlyWhatIsMissing)
+TEST_P(ExtractRoutes, ATreeIsWrittenByteExactInPackOrderUnderUtf8NamesThenOnlyWhatIsMissing)
 {
     Fixture f(GetParam(), SmallTree());
     Recorder first, again;
-    EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.archive->GetRoot(), To::Folder(f.out()), &first));
-    // What stands is left alone, a temporary file a killed run left behind included.
+    EXPECT_EQ(kFinished, f.ExtractAll(&first));
+    std::vector<std::string> paths;
+    for (const Entry &e : f.entries)
+        paths.push_back(e.path);
+    EXPECT_EQ(first.files, paths);
+    EXPECT_TRUE(first.failures.empty());
     Files expected = SmallTreeFiles(f.entries);
+    EXPECT_EQ(FilesBelow(f.out()), expected);
+    // A second run leaves what stands alone, a temporary file a killed run left behind included.
     fs::remove(f.out("content/gfx/deep/more.txt"));
     WriteAll(f.out("content/gfx/deep/more.txt.zarnik-partial"),
              expected["content/gfx/deep/more.txt.zarnik-partial"] = Pattern(80000));
     WriteAll(f.out("content/gfx/noise.bin"), expected["content/gfx/noise.bin"] = {'n', 'e', 'w'});
-    EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.archive->GetRoot(), To::Folder(f.out()), &again));
+    EXPECT_EQ(kFinished, f.ExtractAll(&again));
     EXPECT_EQ(FilesBelow(f.out()), expected);
     EXPECT_EQ(again.failures.size(), f.entries.size() - 1);
 }
@@ -218,11 +192,7 @@ TEST(Extract, AStopLeavesExactlyWhatWasReportedWritten)
             Interrupt stopper;
             stopper.at = at;
             stopper.onAnnounce = workers > 1;
-            zarnik::ExtractSettings settings;
-            settings.stop = &stopper.stop;
-            settings.workers = workers;
-            EXPECT_EQ(zarnik::ExtractEnd::Stopped,
-                      ExtractTo(*f.archive, f.archive->GetRoot(), To::Folder(f.out()), &stopper, settings));
+            EXPECT_EQ(zarnik::ExtractEnd::Stopped, f.ExtractAll(&stopper, workers, &stopper.stop));
             std::set<std::string> expected(stopper.written.begin(), stopper.written.end());
             expected.insert("content");
             EXPECT_EQ(NamesBelow(f.out()), expected) << at << " with " << workers;
@@ -247,14 +217,12 @@ TEST(Extract, AKilledRunLeavesNoShortFileAndARerunCompletes)
                   Interrupt killer;
                   killer.at = "content\\packed.txt";
                   killer.kill = true;
-                  zarnik::ExtractSettings oneWorker;
-                  oneWorker.workers = 1;
-                  ExtractTo(*f.archive, f.archive->GetRoot(), To::Folder(f.out()), &killer, oneWorker);
+                  f.ExtractAll(&killer, 1);
                   return 0;
               }));
     EXPECT_EQ(NamesBelow(f.out()), (std::set<std::string>{"content", "stored.bin", "packed.txt.zarnik-partial"}));
     Recorder rerun;
-    EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.archive->GetRoot(), To::Folder(f.out()), &rerun));
+    EXPECT_EQ(kFinished, f.ExtractAll(&rerun));
     EXPECT_EQ(rerun.failures, (decltype(rerun.failures){{"content\\stored.bin", ExtractOutcome::Exists}}));
     for (const Entry &e : f.entries)
         EXPECT_EQ(ReadAll(f.out(zarnik::WithSlashes(e.path))), e.data) << e.path;
@@ -271,7 +239,7 @@ TEST(Extract, AFailedWriteLeavesNoPartialFile)
                   struct rlimit limit = {64 * 1024, 64 * 1024};
                   setrlimit(RLIMIT_FSIZE, &limit);
                   Recorder r;
-                  ExtractTo(*f.archive, f.archive->GetRoot(), To::Folder(f.out()), &r);
+                  f.ExtractAll(&r);
                   return r.failures == decltype(r.failures){{"content\\stored.bin", ExtractOutcome::WriteFailed},
                                                             {"content\\packed.txt", ExtractOutcome::WriteFailed}} ? 0 : 3;
               }));
@@ -323,7 +291,7 @@ TEST(Extract, APackCutShortWhileOpenIsDamageNotACrash)
         const std::string data = f.archive->GetDataFilePath(0);
         fs::resize_file(data, f.node(1)->m_Offset + 100);
         Recorder r;
-        EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.archive->GetRoot(), To::Folder(f.out()), &r));
+        EXPECT_EQ(kFinished, f.ExtractAll(&r));
         EXPECT_EQ(r.failures, (decltype(r.failures){{"content\\last.bin", ExtractOutcome::Unreadable}}));
         std::unique_ptr<unsigned char[]> bytes;
         ExtractOutcome outcome;
@@ -373,9 +341,7 @@ TEST(Extract, BigPackedFilesAreDecodedByBlockRangesInParallelWholeOrNotAtAll)
         for (const unsigned workers : {1u, 2u, 3u}) {
             fs::remove_all(f.out("content"));
             Recorder r;
-            zarnik::ExtractSettings settings;
-            settings.workers = workers;
-            EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.archive->GetRoot(), To::Folder(f.out()), &r, settings));
+            EXPECT_EQ(kFinished, f.ExtractAll(&r, workers));
             Files expected{{"content/small1.txt", f.entries[0].data}, {"content/small2.txt", f.entries[2].data}};
             if (c.outcome == ExtractOutcome::Written) {
                 expected["content/big.txt"] = big;
@@ -406,10 +372,7 @@ TEST(Extract, AStopInABigPackedFileLeavesItWholeOrNotAtAll)
     for (const unsigned workers : {1u, 2u}) {
         fs::remove_all(f.out("content"));
         Stopper s;
-        zarnik::ExtractSettings settings;
-        settings.workers = workers;
-        settings.stop = &s.stop;
-        const zarnik::ExtractEnd end = ExtractTo(*f.archive, f.archive->GetRoot(), To::Folder(f.out()), &s, settings);
+        const zarnik::ExtractEnd end = f.ExtractAll(&s, workers, &s.stop);
         const Files files = FilesBelow(f.out());
         if (workers == 1 || files.empty()) {
             EXPECT_EQ(end, zarnik::ExtractEnd::Stopped) << workers;
@@ -443,9 +406,7 @@ TEST(Extract, AFullDiskBeginsNoFileAfterIt)
             mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0)
             return 2;
         Recorder r;
-        zarnik::ExtractSettings settings;
-        settings.workers = workers;
-        const zarnik::ExtractEnd end = ExtractTo(*f.archive, f.archive->GetRoot(), To::Folder(f.out()), &r, settings);
+        const zarnik::ExtractEnd end = f.ExtractAll(&r, workers);
         const auto full = std::find(r.outcomes.begin(), r.outcomes.end(), ExtractOutcome::DiskFull);
         // Only files in the other workers' hands when the disk filled may have results after it.
         const bool ok = end == zarnik::ExtractEnd::DiskFull && full != r.outcomes.end() &&

@@ -78,11 +78,9 @@ private:
     static Outcome Extract(const CZarnikArchive &archive, const fs::path &to, unsigned workers)
     {
         Outcome o;
-        zarnik::ExtractSettings settings;
-        settings.workers = workers;
         fs::create_directories(to);
         EXPECT_EQ(zarnik::ExtractEnd::Finished,
-                  ExtractTo(archive, archive.GetRoot(), zarnik::ExtractDestination::Folder(to.string()), &o, settings));
+                  ExtractTo(archive, archive.GetRoot(), zarnik::ExtractDestination::Folder(to.string()), &o, workers));
         return o;
     }
 

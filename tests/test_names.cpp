@@ -12,20 +12,6 @@ using zarnik::OpenReportItem;
 using zarnik::PackRoute;
 using testpack::Chunk;
 
-namespace {
-
-struct Results : zarnik::ExtractCallback
-{
-    std::vector<std::pair<std::string, ExtractOutcome>> failed;
-    void OnExtractResult(const ArchiveNode &node, ExtractOutcome outcome) override
-    {
-        if (outcome != ExtractOutcome::Written)
-            failed.emplace_back(node.m_Path, outcome);
-    }
-};
-
-} // namespace
-
 TEST(Names, WhatANameMayBeOnEachSystem)
 {
     const struct
@@ -81,10 +67,10 @@ TEST(Names, ALongNameIsWrittenThroughItsShortenedTemporaryName)
     const std::string name = "content\\" + std::string(125, '\xE9');
     const auto archive = MustOpen(WriteUpk(dir, {MakeEntry(name, "long")}));
     ASSERT_TRUE(archive);
-    Results r;
+    Recorder r;
     EXPECT_EQ(ExtractTo(*archive, archive->GetRoot(), zarnik::ExtractDestination::Folder(dir.str()), &r),
               zarnik::ExtractEnd::Finished);
-    EXPECT_TRUE(r.failed.empty());
+    EXPECT_TRUE(r.failures.empty());
     EXPECT_EQ(FilesBelow(dir.path() / "content").size(), 1u);
 }
 
@@ -95,13 +81,13 @@ TEST(Names, DeviceNamesAreUnsafeOnWindowsOnly)
                                                  MakeEntry("content\\Com1\\x.txt", "x"), MakeEntry("content\\ok", "o")}));
     ASSERT_TRUE(archive);
     fs::create_directory(dir.file("out"));
-    Results r;
+    Recorder r;
     ExtractTo(*archive, archive->GetRoot(), zarnik::ExtractDestination::Folder(dir.file("out")), &r);
-    using Failed = decltype(r.failed);
+    using Failed = decltype(r.failures);
     const Failed refused = {{"content\\CON", ExtractOutcome::UnsafeName},
                             {"content\\nul.txt", ExtractOutcome::UnsafeName},
                             {"content\\Com1", ExtractOutcome::UnsafeName}};
-    EXPECT_EQ(r.failed, kWindows ? refused : Failed());
+    EXPECT_EQ(r.failures, kWindows ? refused : Failed());
     EXPECT_EQ(FilesBelow(dir.file("out")).size(), kWindows ? 1u : 4u);
 
     // The file layer refuses them itself, as an unsafe name.

@@ -1,8 +1,24 @@
-// What the explorer's tests share: the answers to the modal dialogs a
-// command opens, and choosing a tree item by its name.
+// What the explorer's tests share: a window whose modal dialogs are
+// answered by queued steps, choosing a tree item by its name, packs on disk.
 #pragma once
 
+#include "ArchiveTree.h"
+#include "ExportSummaryDlg.h"
+#include "MainWindow.h"
+#include "PackKit.h"
+
+#include <QtTest>
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QList>
 #include <QPointer>
 #include <QTreeWidget>
@@ -43,3 +59,127 @@ inline bool selectItem(QTreeWidget *tree, const QString &name)
         tree->setCurrentItem(items[0]);
     return items.size() == 1 && tree->selectedItems() == items;
 }
+
+// Types `text` into a file or input dialog and accepts it ("" cancels); `seen` gets a file dialog's
+// "proposal|open, save or dir".
+inline Step typed(const QString &text, QString *seen = nullptr)
+{
+    return [text, seen](QWidget *w) {
+        auto *files = qobject_cast<QFileDialog *>(w);
+        auto *input = qobject_cast<QInputDialog *>(w);
+        QVERIFY2(files || input, "expected a file or input dialog");
+        auto *edit = files ? files->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")) : nullptr;
+        if (files && seen)
+            *seen = edit->text() + (files->fileMode() == QFileDialog::Directory ? "|dir"
+                                    : files->acceptMode() == QFileDialog::AcceptSave ? "|save" : "|open");
+        if (text.isEmpty())
+            return static_cast<QDialog *>(w)->reject();
+        files ? edit->setText(text) : input->setTextValue(text);
+        static_cast<QDialog *>(w)->accept(); // as the Open or Save button does
+    };
+}
+
+inline testpack::Entry e(const std::string &path, const std::string &text,
+                         zarnik_pack::Storage storage = zarnik_pack::Storage::Auto)
+{
+    testpack::Entry entry;
+    entry.path = path, entry.data = zarnik_pack::ToBytes(text), entry.storage = storage;
+    return entry;
+}
+
+inline std::string nativePath(const QString &path) { return QFile::encodeName(path).toStdString(); }
+
+inline QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// Checks that a message box (NoIcon: the export summary) says each of `lines`; answers `button`.
+inline Step textStep(QMessageBox::Icon icon, const QStringList &lines,
+              QMessageBox::StandardButton button = QMessageBox::Ok)
+{
+    return [=](QWidget *w) {
+        auto *box = qobject_cast<QMessageBox *>(w);
+        QVERIFY2(box ? box->icon() == icon && box->button(button) : icon == QMessageBox::NoIcon
+                         && qobject_cast<ExportSummaryDlg *>(w), "expected another dialog");
+        QString all = box ? box->detailedText() : w->findChild<QPlainTextEdit *>()->toPlainText();
+        for (const QLabel *label : w->findChildren<QLabel *>())
+            all += '\n' + label->text();
+        for (const QString &line : lines)
+            QVERIFY2(all.contains(line), qPrintable(line + " not in:\n" + all));
+        box ? box->button(button)->click() : static_cast<QDialog *>(w)->accept();
+    };
+}
+
+inline QString writeUpk(const QString &path, const std::vector<testpack::Entry> &entries)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    testpack::WriteFile(nativePath(path), testpack::BuildUpk(entries));
+    return path;
+}
+
+// An index-plus-data set of `entries` in `folder`; returns the data file's path.
+inline QString writeVfs(const QString &folder, const std::vector<testpack::Entry> &entries)
+{
+    QDir().mkpath(folder);
+    const testpack::VfsSet set = testpack::BuildVfs(entries, {});
+    testpack::WriteFile(nativePath(folder) + "/content.vfi", set.index);
+    testpack::WriteFile(nativePath(folder) + "/data0.vfs", set.data);
+    return folder + "/data0.vfs";
+}
+
+// A main window over a fresh folder, with this run's own settings (other
+// runs may be going at once); each modal dialog a command opens takes the
+// next of m_steps.
+class ExplorerHarness
+{
+protected:
+    QTemporaryDir *m_dir = nullptr;
+    MainWindow *m_window = nullptr;
+    ArchiveTree *m_tree = nullptr;
+    QTimer m_poll;
+    QTemporaryDir m_settings;
+    QList<Step> m_steps;
+    int m_unexpected = 0;
+
+    QString path(const QString &relative) const { return m_dir->filePath(relative); }
+    bool select(const QString &name) { return selectItem(m_tree, name); }
+
+    // Triggers `action` as its menu entry does.
+    void run(const char *action, const QList<Step> &steps = {})
+    {
+        m_steps += steps;
+        m_window->findChild<QAction *>(action)->trigger();
+    }
+
+    // Once, from initTestCase: nothing goes to the user's folders; `test` sees every event.
+    void startHarness(QObject *test)
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settings.path());
+        QObject::connect(&m_poll, &QTimer::timeout, test, [this, test] { answerModal(test, m_steps, m_unexpected); });
+        m_poll.start(5);
+        qApp->installEventFilter(test);
+    }
+
+    // Before each test: remembered packs and folders start afresh.
+    void openWindow()
+    {
+        QSettings().clear();
+        m_steps.clear();
+        m_unexpected = 0;
+        m_dir = new QTemporaryDir;
+        m_window = new MainWindow;
+        m_window->show();
+        m_tree = m_window->findChild<ArchiveTree *>();
+        QVERIFY(m_dir->isValid() && QTest::qWaitForWindowExposed(m_window));
+    }
+
+    void closeWindow()
+    {
+        delete m_window;
+        delete m_dir;
+        QVERIFY2(m_steps.isEmpty() && m_unexpected == 0, "a dialog did not come, or one came unasked");
+    }
+};

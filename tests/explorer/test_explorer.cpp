@@ -29,11 +29,6 @@ using zarnik_pack::Storage;
 
 namespace {
 
-Entry e(const std::string &path, const std::string &text, Storage s = Storage::Auto)
-{
-    return Entry{path, zarnik_pack::ToBytes(text), s, Entry().nameKey, {}, {}, {}, {}, {}};
-}
-
 // Nested folders, packed and stored files, a Latin-1 name, stored size 0 (a folder) and an empty packed file.
 std::vector<Entry> sampleEntries()
 {
@@ -64,48 +59,6 @@ std::vector<Entry> largeEntries(std::string &text)
     return entries;
 }
 
-std::string nativePath(const QString &path) { return QFile::encodeName(path).toStdString(); }
-
-QString writeUpk(const QString &path, const std::vector<Entry> &entries = sampleEntries())
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    testpack::WriteFile(nativePath(path), testpack::BuildUpk(entries));
-    return path;
-}
-
-// An index-plus-data set in `folder`; returns the data file's path.
-QString writeVfs(const QString &folder)
-{
-    QDir().mkpath(folder);
-    const testpack::VfsSet set = testpack::BuildVfs(sampleEntries(), {});
-    testpack::WriteFile(nativePath(folder) + "/content.vfi", set.index);
-    testpack::WriteFile(nativePath(folder) + "/data0.vfs", set.data);
-    return folder + "/data0.vfs";
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-// Checks that a message box (NoIcon: the export summary) says each of `lines`; answers `button`.
-Step textStep(QMessageBox::Icon icon, const QStringList &lines,
-              QMessageBox::StandardButton button = QMessageBox::Ok)
-{
-    return [=](QWidget *w) {
-        auto *box = qobject_cast<QMessageBox *>(w);
-        QVERIFY2(box ? box->icon() == icon && box->button(button) : icon == QMessageBox::NoIcon
-                         && qobject_cast<ExportSummaryDlg *>(w), "expected another dialog");
-        QString all = box ? box->detailedText() : w->findChild<QPlainTextEdit *>()->toPlainText();
-        for (const QLabel *label : w->findChildren<QLabel *>())
-            all += '\n' + label->text();
-        for (const QString &line : lines)
-            QVERIFY2(all.contains(line), qPrintable(line + " not in:\n" + all));
-        box ? box->button(button)->click() : static_cast<QDialog *>(w)->accept();
-    };
-}
-
 // One line per item, depth first, walked beside the nodes: "!" marks an item whose reference (what
 // Export reads) or child count is not its node's.
 QStringList describe(QTreeWidgetItem *item, const ArchiveNode *node, const QString &indent = QString())
@@ -123,52 +76,20 @@ QStringList describe(QTreeWidgetItem *item, const ArchiveNode *node, const QStri
     return out;
 }
 
-// Types `path` into a file dialog and accepts it ("" cancels); `seen` gets "proposal|open, save or dir".
-Step fileStep(const QString &path, QString *seen = nullptr)
-{
-    return [path, seen](QWidget *w) {
-        auto *dlg = qobject_cast<QFileDialog *>(w);
-        QVERIFY2(dlg, "expected a file dialog");
-        auto *edit = dlg->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
-        const bool save = dlg->acceptMode() == QFileDialog::AcceptSave;
-        if (seen)
-            *seen = edit->text() + (dlg->fileMode() == QFileDialog::Directory ? "|dir" : save ? "|save" : "|open");
-        if (path.isEmpty())
-            return dlg->reject();
-        edit->setText(path);
-        static_cast<QDialog *>(dlg)->accept(); // as the Open or Save button does
-    };
-}
-
 } // namespace
 
-class TestExplorer : public QObject
+class TestExplorer : public QObject, ExplorerHarness
 {
     Q_OBJECT
 
-    QTemporaryDir *m_dir = nullptr;
-    MainWindow *m_window = nullptr;
-    QTreeWidget *m_tree = nullptr;
-    QTimer m_poll;
-    QTemporaryDir m_settings; // this run's own: other runs may be going at once
-    QList<Step> m_steps;
-    int m_unexpected = 0;
     // The next export's worker waits at the start of file m_pauseAt while m_atPause runs: no race.
     int m_pauseAt = 0;
     std::function<void()> m_atPause;
     QSemaphore m_resume;
     int m_drags = 0; // drags begun
 
-    QString path(const QString &relative) const { return m_dir->filePath(relative); }
     QStringList view() { return describe(m_tree->topLevelItem(0), m_window->archive()->GetRoot()); }
-    void open(const QString &file) { run("action_Open", {fileStep(file)}); }
-
-    // Triggers `action` as its menu entry does; each modal dialog it opens goes to the next step.
-    void run(const char *action, std::vector<Step> steps = {})
-    {
-        m_steps.append(QList<Step>(steps.begin(), steps.end()));
-        m_window->findChild<QAction *>(action)->trigger();
-    }
+    void open(const QString &file) { run("action_Open", {typed(file)}); }
 
     // The progress dialog shows before the worker starts: the hold goes in then.
     bool eventFilter(QObject *o, QEvent *e) override
@@ -195,14 +116,11 @@ public slots:
 private:
     QStringList m_opened; // files and folders handed to the desktop
 
-    void poll() { answerModal(this, m_steps, m_unexpected); }
-
-    bool select(const QString &name) { return selectItem(m_tree, name); }
 
     // Runs Export, answers its dialogs, waits for the end; gives each bar change as "path percentage".
-    QStringList exportTo(const QString &answer, QString *seen = nullptr, std::vector<Step> after = {})
+    QStringList exportTo(const QString &answer, QString *seen = nullptr, QList<Step> after = {})
     {
-        after.insert(after.begin(), fileStep(answer, seen));
+        after.prepend(typed(answer, seen));
         run("actionExport", after);
         // Nothing processed since the start: the dialog stands fresh at 0. At the end both are gone.
         QPointer<ProgressDlg> dlg = m_window->findChild<ProgressDlg *>();
@@ -228,36 +146,16 @@ private:
 private slots:
     void initTestCase()
     {
-        QStandardPaths::setTestModeEnabled(true); // nothing goes to the user's folders
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settings.path());
+        startHarness(this);
         packFromCommandLine({"zarnik-explorer"}); // the program's own name, as settings are kept under it
-        connect(&m_poll, &QTimer::timeout, this, &TestExplorer::poll);
-        m_poll.start(5);
-        qApp->installEventFilter(this);
         QDesktopServices::setUrlHandler("file", this, "urlOpened"); // what the desktop would open
     }
 
     void cleanupTestCase() { QDesktopServices::unsetUrlHandler("file"); }
 
-    void init()
-    {
-        QSettings().clear(); // remembered packs and folders start afresh
-        m_steps.clear();
-        m_unexpected = 0;
-        m_opened.clear();
-        m_dir = new QTemporaryDir;
-        m_window = new MainWindow;
-        m_window->show();
-        m_tree = m_window->findChild<QTreeWidget *>();
-        QVERIFY(m_dir->isValid() && QTest::qWaitForWindowExposed(m_window));
-    }
+    void init() { m_opened.clear(); openWindow(); }
 
-    void cleanup()
-    {
-        delete m_window;
-        delete m_dir;
-        QVERIFY2(m_steps.isEmpty() && m_unexpected == 0, "a dialog did not come, or one came unasked");
-    }
+    void cleanup() { closeWindow(); }
 
     void windowCommands()
     {
@@ -304,7 +202,8 @@ private slots:
 
     void openFillsTheTree()
     {
-        const QString upk = writeUpk(path("single.upk")), bak = writeUpk(path("x.upk.bak"));
+        const QString upk = writeUpk(path("single.upk"), sampleEntries());
+        const QString bak = writeUpk(path("x.upk.bak"), sampleEntries());
         // Through Open, the command line or a drop (taken as a copy, never a move): the same view each time.
         // The extension may sit anywhere; non-Latin-1 names open on both routes; the index opens its set.
         QMimeData dropped;
@@ -312,9 +211,9 @@ private slots:
         QDragEnterEvent enter(QPoint(20, 20), offered, &dropped, Qt::LeftButton, Qt::ShiftModifier);
         QDropEvent drop(QPointF(20, 20), offered, &dropped, Qt::LeftButton, Qt::ShiftModifier);
         QCOMPARE(drop.proposedAction(), Qt::MoveAction);
-        const QStringList files{upk, writeVfs(path("set")), upk, bak, path("set/content.vfi"),
-                                writeUpk(path(QStringLiteral("\u03A9mega/\u65E5\u672C.upk"))),
-                                writeVfs(path(QStringLiteral("\u03A9mega/\u0416")))};
+        const QStringList files{upk, writeVfs(path("set"), sampleEntries()), upk, bak, path("set/content.vfi"),
+                                writeUpk(path(QStringLiteral("\u03A9mega/\u65E5\u672C.upk")), sampleEntries()),
+                                writeVfs(path(QStringLiteral("\u03A9mega/\u0416")), sampleEntries())};
         for (int i = 0; i < files.size(); ++i) {
             if (i == 2) {
                 m_window->openPack(packFromCommandLine({"zarnik-explorer", files[i]}));
@@ -356,7 +255,7 @@ private slots:
                  {"empty.upk", "the file is empty"}, {"gone.upk", "no such file"}, {"set", "it is a directory"},
                  {"fifo.upk", "not a regular file"}}) {
             if (name.isEmpty()) {
-                run("action_Open", {fileStep(QString())});
+                run("action_Open", {typed(QString())});
             } else { // named, with the tool's reason
                 m_steps.append(textStep(QMessageBox::Critical, {path(name) + " could not be opened", why}));
                 QVERIFY(!m_window->openPack(path(name)));
@@ -368,7 +267,7 @@ private slots:
         open(path("ODD.UPK"));
         QCOMPARE(m_window->archive()->GetDataFilePath(0), nativePath(path("ODD.UPK")));
         // What opening passed over is named in a warning; the rest opens.
-        run("action_Open", {fileStep(writeUpk(path("dup.upk"), {e("content\\dup.txt", "a"),
+        run("action_Open", {typed(writeUpk(path("dup.upk"), {e("content\\dup.txt", "a"),
                                                                  e("content\\dup.txt", "b")})),
                             textStep(QMessageBox::Warning, {"1 part of it was passed over", "content/dup.txt"})});
         QCOMPARE(m_window->windowTitle(), "dup.upk - Zarnik Explorer");
@@ -694,7 +593,7 @@ private slots:
     // After an export its folder opens from beside its line, or from the summary of one that did not write all.
     void openWithApplication()
     {
-        open(writeUpk(path("pack.upk")));
+        open(writeUpk(path("pack.upk"), sampleEntries()));
         const QString out = path("out");
         QVERIFY(QDir().mkpath(out));
         m_tree->expandAll();
@@ -729,7 +628,7 @@ private slots:
     // enabled command acts on what the window shows.
     void filteredExportAndShownCommands()
     {
-        open(writeUpk(path("pack.upk")));
+        open(writeUpk(path("pack.upk"), sampleEntries()));
         auto *exportAction = m_window->findChild<QAction *>(QStringLiteral("actionExport"));
         auto *filter = m_window->findChild<QLineEdit *>("filterEdit");
         // Opened, the whole pack is chosen. The filter line yields the window's shortcuts (Ctrl+E exports,
@@ -739,7 +638,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(m_window));
         filter->setFocus();
         exportAction->setShortcut(QKeySequence::SelectAll);
-        m_steps.append(fileStep(QString()));
+        m_steps.append(typed(QString()));
         QTest::keyClick(m_window->windowHandle(), Qt::Key_A, Qt::ControlModifier); // to the focus, as typed
         QVERIFY2(m_steps.isEmpty(), "the shortcut in the filter line did not export");
         QTest::keyRelease(m_window->windowHandle(), Qt::Key_Control); // QTest leaves Ctrl held
@@ -787,7 +686,7 @@ private slots:
             QVERIFY(m_window->statusBar()->currentMessage().startsWith("Exported " + count + " ("));
         }
         // Another pack opened, the last export's line goes.
-        open(writeUpk(path("other.upk")));
+        open(writeUpk(path("other.upk"), sampleEntries()));
         QCOMPARE(m_window->statusBar()->currentMessage(), QString());
         // What the filter hides leaves the selection, and Export has nothing to act on.
         filter->clear();
@@ -842,7 +741,7 @@ private slots:
         // No archive, no selection, or Cancel in either dialog: nothing starts, nothing is made.
         auto *exportAction = m_window->findChild<QAction *>(QStringLiteral("actionExport"));
         QVERIFY(!exportAction->isEnabled());
-        open(writeUpk(path(QStringLiteral("pack.upk"))));
+        open(writeUpk(path(QStringLiteral("pack.upk")), sampleEntries()));
         m_tree->clearSelection();
         QVERIFY(!exportAction->isEnabled());
         for (const char *name : {"readme.txt", "gfx"})
@@ -853,7 +752,7 @@ private slots:
         QVERIFY(QDir().mkpath(out + "/in/mix") && select("readme.txt"));
         QVERIFY(testpack::WriteFile(nativePath(out + "/saved"), zarnik_pack::ToBytes("old")));
         QCOMPARE(exportTo(out + "/saved", nullptr,
-                          {textStep(QMessageBox::Information, {"already exists"}), fileStep(QString())}),
+                          {textStep(QMessageBox::Information, {"already exists"}), typed(QString())}),
                  QStringList{"<no export>"});
         QCOMPARE(readAll(out + "/saved"), QByteArray("old"));
         // Of a folder and files ".." and "../up.txt": a file already there, one damaged, a folder blocked by
@@ -925,7 +824,7 @@ private slots:
         for (QMessageBox::StandardButton answer : {QMessageBox::No, QMessageBox::Yes, QMessageBox::NoButton}) {
             QVERIFY(QDir(out + "/big").removeRecursively());
             m_window->show();
-            run("actionExport", {fileStep(out)});
+            run("actionExport", {typed(out)});
             QVERIFY(m_window->exportThread());
             if (answer == QMessageBox::No) {
                 m_steps.append([&](QWidget *question) {

@@ -16,31 +16,13 @@
 
 using zarnik::ArchiveNode;
 using zarnik::CZarnikArchive;
-using Answer = Step;
 
 namespace {
-
-std::string native(const QString &path) { return QFile::encodeName(path).toStdString(); }
-
-testpack::Entry entry(const std::string &path, const std::string &text, zarnik_pack::Storage storage)
-{
-    testpack::Entry e;
-    e.path = path;
-    e.data = zarnik_pack::ToBytes(text);
-    e.storage = storage;
-    return e;
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 // Each file of the pack at `path` as "path=bytes", through the library.
 QStringList packListing(const QString &path)
 {
-    const CZarnikArchive::OpenResult opened = CZarnikArchive::Open(native(path));
+    const CZarnikArchive::OpenResult opened = CZarnikArchive::Open(nativePath(path));
     if (!opened.archive || !opened.archive->GetOpenReport().empty())
         return {"<unsound>"};
     QStringList out;
@@ -55,49 +37,15 @@ QStringList packListing(const QString &path)
     return out;
 }
 
-// Types `text` into the file dialog or input dialog and accepts it; "" cancels.
-Answer typed(const QString &text)
-{
-    return [text](QWidget *w) {
-        auto *dialog = static_cast<QDialog *>(w);
-        if (text.isEmpty())
-            return dialog->reject();
-        if (auto *input = qobject_cast<QInputDialog *>(w))
-            input->setTextValue(text);
-        else
-            w->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(text);
-        dialog->accept();
-    };
-}
-
-// Checks the message box says `text`, and presses `button`.
-Answer box(const QString &text, QMessageBox::StandardButton button = QMessageBox::Ok)
-{
-    return [=](QWidget *w) {
-        auto *message = qobject_cast<QMessageBox *>(w);
-        QVERIFY2(message && message->button(button), "expected another dialog");
-        QVERIFY2(message->text().contains(text), qPrintable(message->text()));
-        message->button(button)->click();
-    };
-}
-
 } // namespace
 
-class TestExplorerEdit : public QObject
+class TestExplorerEdit : public QObject, ExplorerHarness
 {
     Q_OBJECT
 
-    QTemporaryDir *m_dir = nullptr;
-    MainWindow *m_window = nullptr;
-    ArchiveTree *m_tree = nullptr;
-    QTimer m_poll;
-    QTemporaryDir m_settings;
-    QList<Answer> m_answers;
-    int m_unexpected = 0;
     bool m_cancelSave = false; // the next save's worker waits at its first file until Cancel is pressed
     QSemaphore m_resume;
 
-    QString path(const QString &name) const { return m_dir->filePath(name); }
     bool modified() const { return m_window->windowTitle().contains("* - "); }
 
     QString writeFile(const QString &name, const QByteArray &bytes)
@@ -110,23 +58,12 @@ class TestExplorerEdit : public QObject
     QString writePack(const QString &name)
     {
         using zarnik_pack::Storage;
-        testpack::WriteFile(native(path(name)), testpack::BuildUpk({
-            entry("content\\readme.txt", "hello", Storage::Stored),
-            entry("content\\gfx\\logo.bmp", std::string(3000, 'L'), Storage::Packed),
-            entry("content\\gfx\\icon.bmp", "icon", Storage::Stored),
-            entry("content\\sound\\a.wav", "wave", Storage::Stored)}));
-        return path(name);
+        return writeUpk(path(name), {e("content\\readme.txt", "hello", Storage::Stored),
+                                     e("content\\gfx\\logo.bmp", std::string(3000, 'L'), Storage::Packed),
+                                     e("content\\gfx\\icon.bmp", "icon", Storage::Stored),
+                                     e("content\\sound\\a.wav", "wave", Storage::Stored)});
     }
 
-    // Triggers `action` as its menu entry does; each modal dialog it opens takes the next answer.
-    void run(const char *action, QList<Answer> answers = {})
-    {
-        m_answers += answers;
-        m_window->findChild<QAction *>(action)->trigger();
-    }
-
-    void poll() { answerModal(this, m_answers, m_unexpected); }
-    bool select(const QString &name) { return selectItem(m_tree, name); }
 
     // Every item below the root as "name:mark" (b bold, i italic, s struck out), depth first.
     QString marks()
@@ -183,23 +120,12 @@ class TestExplorerEdit : public QObject
 private slots:
     void initTestCase()
     {
-        QStandardPaths::setTestModeEnabled(true);
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settings.path());
-        connect(&m_poll, &QTimer::timeout, this, &TestExplorerEdit::poll);
-        m_poll.start(5);
-        qApp->installEventFilter(this);
+        startHarness(this);
     }
 
     void init()
     {
-        QSettings().clear();
-        m_answers.clear();
-        m_unexpected = 0;
-        m_dir = new QTemporaryDir;
-        m_window = new MainWindow;
-        m_window->show();
-        m_tree = m_window->findChild<ArchiveTree *>();
-        QVERIFY(m_dir->isValid() && QTest::qWaitForWindowExposed(m_window));
+        openWindow();
         QVERIFY(m_window->openPack(writePack("pack.upk")));
     }
 
@@ -209,9 +135,7 @@ private slots:
         // Whatever is pending goes with the window, unasked.
         for (QAction *undo = m_window->findChild<QAction *>("actionUndo"); undo->isEnabled();)
             undo->trigger();
-        delete m_window;
-        delete m_dir;
-        QVERIFY2(m_answers.isEmpty() && m_unexpected == 0, "a dialog did not come, or one came unasked");
+        closeWindow();
     }
 
     // Each change is marked in the tree, the title and the status line, and Undo takes them back in turn.
@@ -241,55 +165,44 @@ private slots:
         QCOMPARE(m_window->statusBar()->findChild<QLabel *>()->text(), status);
     }
 
-    // Save writes what the tree showed, then shows the saved pack; Save As leaves the pack as it was.
-    void saveWritesIntended_data()
+    // Save writes what the tree showed, then shows the saved pack; Save As leaves the pack as it was. A save that
+    // fails or is cancelled leaves the pack byte for byte, says why, and keeps the changes.
+    void save_data()
     {
         QTest::addColumn<QString>("saveAs");
-        QTest::newRow("save") << QString();
-        QTest::newRow("save as") << QString("out.upk");
+        QTest::addColumn<QString>("refusal"); // what the failed save says; "" when it saves
+        QTest::newRow("save") << QString() << QString();
+        QTest::newRow("save as") << QString("out.upk") << QString();
+        QTest::newRow("a new file changed since") << QString() << QString("changed since it was added");
+        QTest::newRow("cancel") << QString() << QString("stopped");
     }
-    void saveWritesIntended()
+    void save()
     {
         QFETCH(QString, saveAs);
+        QFETCH(QString, refusal);
         const QByteArray original = readAll(path("pack.upk"));
         changeEach();
+        if (refusal.startsWith("changed"))
+            writeFile("new.txt", "grown since");
+        m_cancelSave = refusal == "stopped";
+        if (!refusal.isEmpty())
+            m_steps << textStep(m_cancelSave ? QMessageBox::Information : QMessageBox::Critical, {refusal});
         saveAs.isEmpty() ? run("actionSave") : run("actionSaveAs", {typed(path(saveAs))});
-        QVERIFY(saveEnded());
+        QVERIFY(saveEnded() && m_steps.isEmpty());
         const QString saved = path(saveAs.isEmpty() ? "pack.upk" : saveAs);
-        QCOMPARE(packListing(saved), changed);
-        QCOMPARE(m_window->archive()->GetDataFilePath(0), native(saved));
-        QVERIFY(!modified() && m_window->statusBar()->currentMessage() == "Saved " + saved);
-        QVERIFY(m_window->statusBar()->findChild<QToolButton *>()->isHidden()); // nothing was exported
-        QCOMPARE(marks(), QString("gfx: logo.bmp: icon.bmp: new.txt: audio: a.wav:"));
-        QVERIFY(saveAs.isEmpty() || readAll(path("pack.upk")) == original);
+        if (refusal.isEmpty()) {
+            QCOMPARE(packListing(saved), changed);
+            QCOMPARE(m_window->archive()->GetDataFilePath(0), nativePath(saved));
+            QVERIFY(!modified() && m_window->statusBar()->currentMessage() == "Saved " + saved);
+            QVERIFY(m_window->statusBar()->findChild<QToolButton *>()->isHidden()); // nothing was exported
+        }
+        QCOMPARE(marks(), refusal.isEmpty() ? QString("gfx: logo.bmp: icon.bmp: new.txt: audio: a.wav:")
+                                            : QString("readme.txt:s gfx: logo.bmp: icon.bmp:b new.txt:b audio: a.wav:i"));
+        QVERIFY(modified() != refusal.isEmpty());
+        QVERIFY((saveAs.isEmpty() && refusal.isEmpty()) || readAll(path("pack.upk")) == original);
         // Nothing else is left beside them.
         QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files).join(' '),
                  QString(saveAs.isEmpty() ? "icon2.bmp new.txt pack.upk" : "icon2.bmp new.txt out.upk pack.upk"));
-    }
-
-    // A save that fails or is cancelled leaves the pack byte for byte, says why, and keeps the changes.
-    void failedOrCancelledSaveLeavesPack_data()
-    {
-        QTest::addColumn<bool>("cancel");
-        QTest::newRow("a new file changed since") << false;
-        QTest::newRow("cancel") << true;
-    }
-    void failedOrCancelledSaveLeavesPack()
-    {
-        QFETCH(bool, cancel);
-        const QByteArray original = readAll(path("pack.upk"));
-        changeEach();
-        if (!cancel)
-            writeFile("new.txt", "grown since");
-        m_cancelSave = cancel;
-        m_answers << box(cancel ? "stopped" : "changed since it was added");
-        run("actionSave");
-        QVERIFY(saveEnded());
-        QVERIFY(m_answers.isEmpty());
-        QCOMPARE(readAll(path("pack.upk")), original);
-        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files).join(' '), QString("icon2.bmp new.txt pack.upk"));
-        QVERIFY(modified());
-        QCOMPARE(marks(), QString("readme.txt:s gfx: logo.bmp: icon.bmp:b new.txt:b audio: a.wav:i"));
     }
 
     // Leaving a pack with changes asks: Cancel stays, Discard leaves it as it was, Save writes it first.
@@ -308,13 +221,13 @@ private slots:
         QFETCH(int, answer);
         const QStringList original = packListing(path("pack.upk"));
         changeEach();
-        m_answers << box("changes that are not saved", QMessageBox::StandardButton(answer));
+        m_steps << textStep(QMessageBox::Question, {"changes that are not saved"}, QMessageBox::StandardButton(answer));
         const bool left = close ? m_window->close() : m_window->openPack(writePack("other.upk"));
-        QVERIFY(m_answers.isEmpty());
+        QVERIFY(m_steps.isEmpty());
         QCOMPARE(left, answer != QMessageBox::Cancel);
         QCOMPARE(packListing(path("pack.upk")), answer == QMessageBox::Save ? changed : original);
         QCOMPARE(m_window->isVisible(), !(close && left));
-        QCOMPARE(m_window->archive()->GetDataFilePath(0), native(path(!close && left ? "other.upk" : "pack.upk")));
+        QCOMPARE(m_window->archive()->GetDataFilePath(0), nativePath(path(!close && left ? "other.upk" : "pack.upk")));
     }
 
     // Files and folders dropped on a folder of the tree are added there, as a copy; elsewhere, nothing.
@@ -354,10 +267,10 @@ private slots:
     {
         const QString before = marks();
         QVERIFY(select("gfx"));
-        run("actionAddFiles", {typed(writeFile(QStringLiteral("\u03A9.txt"), "omega")), box("Latin-1")});
-        run("actionAddFiles", {typed(writeFile("logo.bmp", "again")), box("already in the pack")});
+        run("actionAddFiles", {typed(writeFile(QStringLiteral("\u03A9.txt"), "omega")), textStep(QMessageBox::Warning, {"Latin-1"})});
+        run("actionAddFiles", {typed(writeFile("logo.bmp", "again")), textStep(QMessageBox::Warning, {"already in the pack"})});
         QVERIFY(select("readme.txt"));
-        run("actionRename", {typed("gfx/logo.bmp/inner"), box("is a file, not a folder")});
+        run("actionRename", {typed("gfx/logo.bmp/inner"), textStep(QMessageBox::Warning, {"is a file, not a folder"})});
         QCOMPARE(marks(), before);
         QVERIFY(!modified());
     }
@@ -366,11 +279,7 @@ private slots:
     // through its index, the data file now under a new name.
     void setSavedWhereItLies()
     {
-        const testpack::VfsSet set = testpack::BuildVfs({entry("content\\a.txt", "a", zarnik_pack::Storage::Stored)});
-        QDir().mkpath(path("set"));
-        testpack::WriteFile(native(path("set/content.vfi")), set.index);
-        testpack::WriteFile(native(path("set/data0.vfs")), set.data);
-        QVERIFY(m_window->openPack(path("set/data0.vfs")));
+        QVERIFY(m_window->openPack(writeVfs(path("set"), {e("content\\a.txt", "a", zarnik_pack::Storage::Stored)})));
         QAction *saveAs = m_window->findChild<QAction *>("actionSaveAs");
         QVERIFY(!saveAs->isEnabled() && saveAs->toolTip().contains("copy its folder"));
         QVERIFY(select("content"));
@@ -379,7 +288,7 @@ private slots:
         QVERIFY(saveEnded());
         QCOMPARE(packListing(path("set/content.vfi")), QStringList({"content\\a.txt=a", "content\\b.txt=bee"}));
         QVERIFY(m_window->archive());
-        QCOMPARE(m_window->archive()->GetDataFilePath(0), native(path("set/data0~1.vfs")));
+        QCOMPARE(m_window->archive()->GetDataFilePath(0), nativePath(path("set/data0~1.vfs")));
         QVERIFY(!modified() && m_window->statusBar()->currentMessage() == "Saved " + path("set/content.vfi"));
         QCOMPARE(QDir(path("set")).entryList(QDir::Files).join(' '), QString("content.vfi data0~1.vfs"));
     }
