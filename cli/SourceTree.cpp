@@ -21,36 +21,16 @@ const uint64_t kMaxTotalBytes = 0xFFFFFFFFull - (64u << 20);
 // name as the root again, so no other folder may bear it.
 const char kRootName[] = "content";
 
-// The folder as the system reads it: absolute, so that every source path
-// starts with it.
-fs::path ReadableFolder(const std::string &dir)
-{
-    std::error_code ec;
-    const fs::path absolute = fs::absolute(fs::u8path(dir), ec);
-    return ec ? fs::u8path(dir) : absolute;
-}
-
 // The size of the regular file at `path`, read through the file layer,
 // which tells a regular file from anything else (NotRegular).
-bool RegularFileSize(const fs::path &path, uint64_t *size)
+bool RegularFileSize(const std::string &path, uint64_t *size)
 {
-    zarnik::PlatformFile *file = zarnik::PlatformOpenRead(path.u8string());
+    zarnik::PlatformFile *file = zarnik::PlatformOpenRead(path);
     if (!file)
         return false;
     const bool known = zarnik::PlatformFileSize(file, size);
     zarnik::PlatformClose(file);
     return known;
-}
-
-// The path of `file` below `dir`, '/' between its names. The walk makes
-// every path by adding names to `dir` as given, so it starts with it.
-std::string Relative(const fs::path &file, const fs::path &dir)
-{
-    const fs::path::string_type &whole = file.native();
-    size_t start = dir.native().size();
-    while (start < whole.size() && (whole[start] == '/' || whole[start] == fs::path::preferred_separator))
-        ++start;
-    return fs::path(whole.substr(start)).generic_u8string();
 }
 
 // The archive path of a file at `relative` ('/' form, UTF-8), or an error
@@ -107,48 +87,58 @@ void CheckWhole(SourceTree &tree, const std::string &shownDir)
 SourceTree CollectSources(const std::string &typed)
 {
     SourceTree tree;
-    auto fail = [&tree](const std::string &message, int status) {
-        tree.error = message;
-        tree.status = status;
-        return tree;
-    };
-    const fs::path dir = ReadableFolder(typed);
     const std::string shownDir = Printable(typed);
-    std::error_code ec;
-    fs::recursive_directory_iterator it(dir, ec), end;
-    if (ec)
-        return fail("cannot read " + shownDir + ": " + ec.message(), kExitFileFailed);
-    for (; it != end; it.increment(ec)) {
-        if (ec)
-            return fail("cannot read below " + shownDir + ": " + ec.message(), kExitFileFailed);
-        // Whether it is a regular file is asked of the file layer below.
-        std::error_code typeError;
-        const bool link = it->is_symlink(typeError);
-        if (!link && it->is_directory(typeError))
-            continue;
-        std::string error;
-        const std::string relative = Relative(it->path(), dir);
-        const std::string shown = Printable(fs::u8path(typed).append(relative).u8string());
-        if (link) {
-            tree.passedOver.push_back(shown + ": a symbolic link; links are not followed");
-            continue;
+#ifdef _WIN32
+    const char separator = '\\';
+#else
+    const char separator = '/';
+#endif
+    // Folders still to list: where they are on the disk, and their path
+    // below `typed` ('/' between names). The file layer lists them, so a
+    // tree past 260 characters, as extraction writes one, reads back whole.
+    std::vector<std::pair<std::string, std::string>> folders{{typed, std::string()}};
+    while (!folders.empty()) {
+        const auto [disk, relative] = folders.back();
+        folders.pop_back();
+        std::vector<zarnik::PlatformListed> listed;
+        if (!zarnik::PlatformListFolder(disk, &listed)) {
+            tree.error = (relative.empty() ? "cannot read " : "cannot read below ") + shownDir + ": " +
+                         zarnik::PlatformLastFailure().text;
+            tree.status = kExitFileFailed;
+            return tree;
         }
-        const std::optional<std::string> archivePath = ArchivePath(relative, error);
-        if (!archivePath)
-            return fail(error, kExitUsage);
-        uint64_t size = 0;
-        if (!RegularFileSize(it->path(), &size)) {
-            tree.passedOver.push_back(shown + ": " +
-                                      (zarnik::PlatformLastError() == zarnik::PlatformError::NotRegular
-                                           ? std::string("not a regular file (a FIFO, socket or device)")
-                                           : "cannot read it: " + zarnik::PlatformLastFailure().text));
-            continue;
+        for (const zarnik::PlatformListed &entry : listed) {
+            const std::string path = disk + separator + entry.name;
+            const std::string below = relative.empty() ? entry.name : relative + "/" + entry.name;
+            if (entry.kind == zarnik::PlatformListed::Kind::Folder) {
+                folders.emplace_back(path, below);
+                continue;
+            }
+            const std::string shown = Printable(fs::u8path(typed).append(below).u8string());
+            if (entry.kind == zarnik::PlatformListed::Kind::Link) {
+                tree.passedOver.push_back(shown + ": a symbolic link; links are not followed");
+                continue;
+            }
+            std::string error;
+            const std::optional<std::string> archivePath = ArchivePath(below, error);
+            if (!archivePath) {
+                tree.error = error;
+                tree.status = kExitUsage;
+                return tree;
+            }
+            // Whether it is a regular file is asked of the file layer.
+            uint64_t size = 0;
+            if (!RegularFileSize(path, &size)) {
+                tree.passedOver.push_back(shown + ": " +
+                                          (zarnik::PlatformLastError() == zarnik::PlatformError::NotRegular
+                                               ? std::string("not a regular file (a FIFO, socket or device)")
+                                               : "cannot read it: " + zarnik::PlatformLastFailure().text));
+                continue;
+            }
+            tree.total += size;
+            tree.sources.push_back({*archivePath, fs::u8path(path), shown, size});
         }
-        tree.total += size;
-        tree.sources.push_back({*archivePath, it->path(), shown, size});
     }
-    if (ec)
-        return fail("cannot read below " + shownDir + ": " + ec.message(), kExitFileFailed);
     CheckWhole(tree, shownDir);
     return tree;
 }

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
@@ -111,6 +112,38 @@ bool PlatformStampOf(PlatformFile *file, PlatformFileStamp *stamp)
     stamp->size = static_cast<uint64_t>(st.st_size);
     stamp->written = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     return true;
+}
+
+bool PlatformListFolder(const std::string &path, std::vector<PlatformListed> *entries)
+{
+    entries->clear();
+    const int fd = OpenRetrying(AT_FDCWD, path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+    DIR *dir = fd < 0 ? nullptr : ::fdopendir(fd);
+    if (!dir) {
+        if (fd >= 0)
+            ::close(fd);
+        return Fail(false);
+    }
+    errno = 0;
+    while (const struct dirent *entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        unsigned char type = entry->d_type;
+        struct stat st;
+        if (type == DT_UNKNOWN && ::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
+            type = S_ISREG(st.st_mode) ? DT_REG : S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_FIFO;
+        entries->push_back({name, type == DT_REG   ? PlatformListed::Kind::File
+                                  : type == DT_DIR ? PlatformListed::Kind::Folder
+                                  : type == DT_LNK ? PlatformListed::Kind::Link
+                                                   : PlatformListed::Kind::Other});
+        errno = 0;
+    }
+    const bool whole = errno == 0;
+    const int error = errno;
+    ::closedir(dir);
+    errno = error;
+    return whole || Fail(false);
 }
 
 uint32_t platform_common::ReadOnce(PlatformFile *file, uint64_t position, void *buffer,

@@ -121,25 +121,10 @@ HANDLE OpenDirectoryHandle(const std::wstring &path, DWORD flags)
                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
 }
 
-// The full "\\?\" path of an open directory.
-bool FinalPath(HANDLE handle, const std::wstring &given, std::wstring *out)
+// `given` made absolute in the "\\?\" form, which reaches paths past 260
+// characters.
+bool LongForm(const std::wstring &given, std::wstring *out)
 {
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-        const DWORD n = GetFinalPathNameByHandleW(handle, buffer.data(),
-                                                  static_cast<DWORD>(buffer.size()),
-                                                  FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        if (n == 0)
-            break;
-        if (n < buffer.size()) {
-            out->assign(buffer.data(), n);
-            while (out->size() > 4 && out->back() == L'\\')
-                out->pop_back();
-            return true;
-        }
-        buffer.resize(n + 1);
-    }
-    // Without the final path: the given one made absolute.
     const DWORD n = GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
     if (n == 0)
         return false;
@@ -159,6 +144,40 @@ bool FinalPath(HANDLE handle, const std::wstring &given, std::wstring *out)
     return true;
 }
 
+// UTF-16 to UTF-8.
+std::string Narrow(const wchar_t *text)
+{
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1)
+        return {};
+    std::string utf8(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, &utf8[0], size, nullptr, nullptr);
+    utf8.resize(static_cast<size_t>(size) - 1);
+    return utf8;
+}
+
+// The full "\\?\" path of an open directory.
+bool FinalPath(HANDLE handle, const std::wstring &given, std::wstring *out)
+{
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD n = GetFinalPathNameByHandleW(handle, buffer.data(),
+                                                  static_cast<DWORD>(buffer.size()),
+                                                  FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (n == 0)
+            break;
+        if (n < buffer.size()) {
+            out->assign(buffer.data(), n);
+            while (out->size() > 4 && out->back() == L'\\')
+                out->pop_back();
+            return true;
+        }
+        buffer.resize(n + 1);
+    }
+    // Without the final path: the given one made absolute.
+    return LongForm(given, out);
+}
+
 } // namespace
 
 size_t PlatformLastSeparator(const std::string &path)
@@ -166,11 +185,41 @@ size_t PlatformLastSeparator(const std::string &path)
     return path.find_last_of("\\/");
 }
 
+bool PlatformListFolder(const std::string &path, std::vector<PlatformListed> *entries)
+{
+    entries->clear();
+    std::wstring wide, folder;
+    if (!Wide(path, &wide) || !LongForm(wide, &folder))
+        return FailWith(PlatformError::NotFound, false);
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &found,
+                                           FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE)
+        return Fail(false);
+    do {
+        const std::string name = Narrow(found.cFileName);
+        if (name.empty() || name == "." || name == "..")
+            continue;
+        const DWORD a = found.dwFileAttributes;
+        entries->push_back({name, (a & FILE_ATTRIBUTE_REPARSE_POINT) ? PlatformListed::Kind::Link
+                                  : (a & FILE_ATTRIBUTE_DIRECTORY)   ? PlatformListed::Kind::Folder
+                                  : (a & FILE_ATTRIBUTE_DEVICE)      ? PlatformListed::Kind::Other
+                                                                     : PlatformListed::Kind::File});
+    } while (FindNextFileW(search, &found));
+    const DWORD error = GetLastError();
+    FindClose(search);
+    SetLastError(error);
+    return error == ERROR_NO_MORE_FILES || Fail(false);
+}
+
 PlatformFile *PlatformOpenRead(const std::string &path)
 {
     std::wstring wide;
     if (!Wide(path, &wide))
         return FailWith<PlatformFile *>(PlatformError::NotFound, nullptr);
+    std::wstring reaching;
+    if (wide.size() >= MAX_PATH && LongForm(wide, &reaching))
+        wide = reaching;
     // Others may go on writing or renaming the pack; a directory fails here
     // (without FILE_FLAG_BACKUP_SEMANTICS) and pipes and devices fail the
     // disk-file check below before anything is read from them.

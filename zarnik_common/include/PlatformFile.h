@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace zarnik {
 
@@ -78,6 +79,18 @@ struct PlatformFileStamp
 };
 // False when it cannot be queried.
 bool PlatformStampOf(PlatformFile *file, PlatformFileStamp *stamp);
+
+// What a folder holds, as the system lists it (links are never followed):
+// each name, UTF-8, and what it is. A path past 260 characters is read in
+// the system's long-path form, so a tree extraction wrote reads back whole.
+struct PlatformListed
+{
+    enum class Kind { File, Folder, Link, Other };
+    std::string name;
+    Kind kind;
+};
+// False when the folder cannot be read (PlatformLastFailure says why).
+bool PlatformListFolder(const std::string &path, std::vector<PlatformListed> *entries);
 
 // Reads up to `count` bytes at `position`; returns the number delivered,
 // which is short at the end of the file (also when the file shrank after it
