@@ -2,6 +2,9 @@
 #include "ArchiveSupport.h"
 #include "TestSupport.h"
 
+#include <functional>
+#include <set>
+
 using namespace testsupport;
 using zarnik::ArchiveNode;
 using zarnik::CZarnikArchive;
@@ -237,5 +240,48 @@ TEST(ArchiveTree, FoldersFromPaths)
         EXPECT_EQ(archive->FindFolder("content"), archive->GetRoot());
         for (const std::string &path : c.paths)
             EXPECT_EQ(archive->FindFolder(path), nullptr) << path;
+    }
+}
+
+TEST(ArchiveTree, ANameMetBeforeInItsFolderIsMarkedWhateverTheOrderOfTheNames)
+{
+    struct Case
+    {
+        std::vector<std::string> paths;
+        std::set<std::string> marked; // "=" a duplicate, "~" a name differing only in case
+    };
+    std::vector<Case> cases = {
+        {{"content\\a", "content\\B", "content\\c"}, {}},
+        // Each of these rises in byte order; only the letters without case say they meet.
+        {{"content\\Level.txt", "content\\level.txt"}, {"~content\\level.txt"}},
+        {{"content\\Maps\\x", "content\\maps\\y"}, {"~content\\maps"}},
+        // A file beside a folder of its name, the file first or last.
+        {{"content\\ff", "content\\ff\\x.txt"}, {"=content\\ff"}},
+        {{"content\\ff\\x.txt", "content\\ff"}, {"=content\\ff"}},
+        {{"content\\a", "content\\b", "content\\a"}, {"=content\\a"}},
+    };
+    // A folder too large to be compared pair by pair: A to Z, then a.
+    cases.push_back({{}, {"~content\\a"}});
+    for (char c = 'A'; c <= 'Z'; ++c)
+        cases.back().paths.push_back("content\\" + std::string(1, c));
+    cases.back().paths.push_back("content\\a");
+    for (const Case &c : cases) {
+        TempDir dir;
+        std::vector<testpack::Entry> entries;
+        for (const std::string &path : c.paths)
+            entries.push_back(MakeEntry(path, "x", zarnik_pack::Storage::Stored));
+        std::unique_ptr<const CZarnikArchive> archive;
+        ASSERT_TRUE(archive = MustOpen(WriteUpk(dir, entries)));
+        std::set<std::string> marked;
+        std::function<void(const ArchiveNode &)> walk = [&](const ArchiveNode &node) {
+            if (node.m_Duplicate)
+                marked.insert("=" + node.m_Path);
+            if (node.m_CaseTwin)
+                marked.insert("~" + node.m_Path);
+            for (const ArchiveNode *child : node.m_Children)
+                walk(*child);
+        };
+        walk(*archive->GetRoot());
+        EXPECT_EQ(marked, c.marked) << c.paths.back();
     }
 }

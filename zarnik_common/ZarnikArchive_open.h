@@ -7,6 +7,7 @@
 #include "ZarnikArchive.h"
 
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace zarnik {
@@ -41,6 +42,11 @@ private:
     ArchiveNode *AddNode(const std::string &path, ArchiveNode *file);
     ArchiveNode *PlaceFile(ArchiveNode *folder, size_t nameStart, ArchiveNode *file);
     ArchiveNode *FindFolder(const std::string &path) const;
+    // Puts `child` last in `folder`, noting the folder for MarkDuplicates
+    // when the child's name does not rise above the one before it.
+    void AddChild(ArchiveNode *folder, ArchiveNode *child);
+    // Marks duplicates and pairs differing only in case in the folders
+    // AddChild noted.
     void MarkDuplicates();
 
     CZarnikArchive &m_Archive;
@@ -49,6 +55,9 @@ private:
     // file path's folder part: runs of files in one folder skip the walk.
     std::string m_LastFolderKey;
     ArchiveNode *m_LastFolder = nullptr;
+    // The folders whose names do not all rise, in the order each was found.
+    std::vector<const ArchiveNode *> m_FoldersToCheck;
+    std::unordered_set<const ArchiveNode *> m_NotRising;
     // The size of the archive's last node block, and how many of it are used.
     size_t m_BlockSize = 0;
     size_t m_BlockUsed = 0;

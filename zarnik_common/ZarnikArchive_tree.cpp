@@ -193,15 +193,26 @@ void CZarnikArchive::COpener::BuildTree(const std::vector<ArchiveNode *> &files)
     MarkDuplicates();
 }
 
+void CZarnikArchive::COpener::AddChild(ArchiveNode *folder, ArchiveNode *child)
+{
+    // Names that rise one after the other, as a disk that ignores case sorts
+    // them, are all different, even without case: such a folder holds no
+    // duplicate and no pair differing only in case. Packers mostly list a
+    // folder in that order, so only the folders where a name does not rise
+    // are looked through again once the tree stands (while it is made, the
+    // name before is still at hand; afterwards every node would be read
+    // from memory once more).
+    std::vector<const ArchiveNode *> &children = folder->m_Children;
+    if (!children.empty() && !FoldedLess(children.back(), child) && m_NotRising.insert(folder).second)
+        m_FoldersToCheck.push_back(folder);
+    children.push_back(child);
+}
+
 void CZarnikArchive::COpener::MarkDuplicates()
 {
-    // Folders are few next to files; each is looked at once.
-    std::vector<const ArchiveNode *> folders{m_Archive.m_Root};
     CNameSet names;
     std::vector<const ArchiveNode *> sortedNames;
-    while (!folders.empty()) {
-        const ArchiveNode *folder = folders.back();
-        folders.pop_back();
+    for (const ArchiveNode *folder : m_FoldersToCheck) {
         FindDuplicateNames(folder, names, [this](const ArchiveNode *file) {
             if (file->m_Name.empty())
                 return; // reported as an empty name
@@ -214,9 +225,6 @@ void CZarnikArchive::COpener::MarkDuplicates()
             const_cast<ArchiveNode *>(node)->m_CaseTwin = 1;
             m_Archive.m_CaseTwins.emplace(node, earlier);
         });
-        for (const ArchiveNode *child : folder->m_Children)
-            if (child->IsFolder())
-                folders.push_back(child);
     }
 }
 
@@ -285,7 +293,7 @@ ArchiveNode *CZarnikArchive::COpener::AddNode(const std::string &path, ArchiveNo
                     folder = NewNode();
                     folder->m_Name.assign(segment, segmentLength);
                     folder->m_Path = folderPath;
-                    parent->m_Children.push_back(folder);
+                    AddChild(parent, folder);
                     m_Archive.m_Folders.emplace(folderPath, folder);
                 }
                 lastDir = folder;
@@ -309,7 +317,7 @@ ArchiveNode *CZarnikArchive::COpener::PlaceFile(ArchiveNode *folder, size_t name
 {
     const std::string &path = file->m_Path;
     file->m_Name = std::string(path.data() + nameStart, path.size() - nameStart);
-    folder->m_Children.push_back(file);
+    AddChild(folder, file);
     return file;
 }
 
