@@ -112,7 +112,16 @@ bool FoldedLess(const ArchiveNode *a, const ArchiveNode *b)
 {
     const std::string &x = a->m_Name, &y = b->m_Name;
     const size_t n = x.size() < y.size() ? x.size() : y.size();
-    for (size_t i = 0; i < n; ++i) {
+    // Names beside each other mostly share a long start ("file_0001..."):
+    // equal bytes fold alike, so they are passed over eight at a time.
+    size_t i = 0;
+    for (uint64_t wx, wy; i + 8 <= n; i += 8) {
+        std::memcpy(&wx, x.data() + i, 8);
+        std::memcpy(&wy, y.data() + i, 8);
+        if (wx != wy)
+            break;
+    }
+    for (; i < n; ++i) {
         const unsigned char cx = static_cast<unsigned char>(Folded(x[i]));
         const unsigned char cy = static_cast<unsigned char>(Folded(y[i]));
         if (cx != cy)
