@@ -144,7 +144,7 @@ OpenFailure CZarnikArchive::COpener::OpenSinglePack(const std::string &path)
     CChunkReader pack(*m_Archive.m_DataFiles.front());
 
     // Several file tables give one tree of all their entries, in file order.
-    std::vector<ArchiveNode *> entries;
+    const std::vector<const ArchiveNode *> &entries = m_Archive.m_Entries;
     bool sawTable = false;
     uint32_t id;
     while ((id = pack.NextChunk()) != CChunkReader::kNoChunk) {
@@ -157,13 +157,13 @@ OpenFailure CZarnikArchive::COpener::OpenSinglePack(const std::string &path)
         CChunkReader table = pack.ChunkData();
         // A file table that holds no entry fails the whole pack.
         const size_t before = entries.size();
-        ReadEntries(table, 0, entries);
+        ReadEntries(table, 0, 0);
         if (entries.size() == before)
             return OpenFailure::NoEntries;
     }
     if (!sawTable)
         return OpenFailure::NoFileTable;
-    BuildTree(entries);
+    BuildTree();
     return OpenFailure::None;
 }
 
@@ -190,7 +190,7 @@ OpenFailure CZarnikArchive::COpener::OpenIndex(const std::string &folder, const 
         return OpenFailure::IndexUnreadable;
     CChunkReader index(indexFile);
 
-    std::vector<ArchiveNode *> entries;
+    const std::vector<const ArchiveNode *> &entries = m_Archive.m_Entries;
     bool named = false;
     bool unreadable = false;
     for (;;) {
@@ -233,15 +233,12 @@ OpenFailure CZarnikArchive::COpener::OpenIndex(const std::string &folder, const 
         chunk.Skip(12);
         // Entries while more than 20 bytes of the chunk remain; what is left
         // after the last one is ignored.
-        const size_t first = entries.size();
-        ReadEntries(chunk, kEntryHeaderSize, entries);
-        for (size_t i = first; i < entries.size(); ++i)
-            entries[i]->m_DataFile = static_cast<uint32_t>(dataFile);
+        ReadEntries(chunk, kEntryHeaderSize, static_cast<uint32_t>(dataFile));
     }
     if (entries.empty())
         return !named ? OpenFailure::NotNamedInIndex
                       : (unreadable ? OpenFailure::DataUnreadable : OpenFailure::NoEntries);
-    BuildTree(entries);
+    BuildTree();
     return OpenFailure::None;
 }
 
@@ -249,8 +246,8 @@ OpenFailure CZarnikArchive::COpener::OpenIndex(const std::string &folder, const 
 // chunk remain. Every field is checked against the chunk before it is read:
 // the first entry that does not fit ends the chunk's entries, and an entry
 // whose stored name is longer than a path may be is skipped by its length.
-void CZarnikArchive::COpener::ReadEntries(CChunkReader &chunk, uint32_t keepBytes,
-                                          std::vector<ArchiveNode *> &entries)
+// The entries, of data file `dataFile`, go to the end of the archive's list.
+void CZarnikArchive::COpener::ReadEntries(CChunkReader &chunk, uint32_t keepBytes, uint32_t dataFile)
 {
     unsigned char header[kEntryHeaderSize];
     unsigned char stored[kMaxNameLength];
@@ -281,9 +278,10 @@ void CZarnikArchive::COpener::ReadEntries(CChunkReader &chunk, uint32_t keepByte
         node->m_Offset = LittleEndian32(header + 4);
         node->m_UnpackedSize = LittleEndian32(header + 8);
         node->m_PackedSize = LittleEndian32(header + 12);
+        node->m_DataFile = dataFile;
         if (node->m_Path.empty() || node->m_Path.back() == '\\')
             Report(OpenReportItem::Kind::EmptyName, m_ChunkOffset, node->m_Path);
-        entries.push_back(node);
+        m_Archive.m_Entries.push_back(node);
     }
 }
 

@@ -33,12 +33,12 @@ private:
     // The index of the data file at `path`, opened on first use (a name met
     // again is the same file: it is opened once); -1 when it cannot be.
     int OpenDataFile(const std::string &path, bool refuseEmpty);
-    void ReadEntries(CChunkReader &chunk, uint32_t keepBytes, std::vector<ArchiveNode *> &entries);
+    void ReadEntries(CChunkReader &chunk, uint32_t keepBytes, uint32_t dataFile);
     void Report(OpenReportItem::Kind kind, uint32_t offset, std::string path);
     ArchiveNode *NewNode();
 
-    // Makes the tree of `files`, nodes of the archive's own.
-    void BuildTree(const std::vector<ArchiveNode *> &files);
+    // Makes the tree of the archive's entries.
+    void BuildTree();
     ArchiveNode *AddNode(const std::string &path, ArchiveNode *file);
     ArchiveNode *PlaceFile(ArchiveNode *folder, size_t nameStart, ArchiveNode *file);
     ArchiveNode *FindFolder(const std::string &path) const;

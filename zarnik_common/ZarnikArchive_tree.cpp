@@ -183,17 +183,17 @@ void FindCaseTwins(const ArchiveNode *folder, std::vector<const ArchiveNode *> &
 
 } // namespace
 
-void CZarnikArchive::COpener::BuildTree(const std::vector<ArchiveNode *> &files)
+void CZarnikArchive::COpener::BuildTree()
 {
     ArchiveNode *root = NewNode();
     root->m_Name = "content";
     root->m_Path = "content";
     m_Archive.m_Root = root;
     m_Archive.m_Folders["content"] = root;
-    m_Archive.m_Entries.assign(files.begin(), files.end());
-
-    for (ArchiveNode *file : files)
-        if (!AddNode(file->m_Path, file))
+    // Every node is this opener's own to place while the archive is being
+    // made; the archive only hands them out as const.
+    for (const ArchiveNode *file : m_Archive.m_Entries)
+        if (!AddNode(file->m_Path, const_cast<ArchiveNode *>(file)))
             Report(OpenReportItem::Kind::NoParent, 0, file->m_Path);
     // Children came one at a time: what a folder's list grew beyond them is
     // given back, as the archive keeps them as long as it is open.
