@@ -23,6 +23,15 @@ std::vector<Entry> SmallSet()
 
 const std::string kSmallTree = "a.txt\nx/\n  b.txt\n  y/\n    c.txt\n  d.txt\n";
 
+// A single pack of a 1-byte file at each of `paths`, opened.
+std::unique_ptr<const CZarnikArchive> OpenOneByteFiles(const TempDir &dir, const std::vector<std::string> &paths)
+{
+    std::vector<testpack::Entry> entries;
+    for (const std::string &path : paths)
+        entries.push_back(MakeEntry(path, "x", zarnik_pack::Storage::Stored));
+    return MustOpen(WriteUpk(dir, entries));
+}
+
 } // namespace
 
 TEST(ArchiveOpen, ASinglePackGivesTheTreeAndOffsetsFromItsFirstByte)
@@ -225,12 +234,9 @@ TEST(ArchiveTree, FoldersFromPaths)
     }
     for (const Case &c : cases) {
         TempDir dir;
-        std::vector<testpack::Entry> entries;
-        for (const std::string &path : c.paths)
-            entries.push_back(MakeEntry(path, "x", zarnik_pack::Storage::Stored));
         std::unique_ptr<const CZarnikArchive> archive;
         CheckRecorder checks;
-        ASSERT_TRUE(archive = MustOpen(WriteUpk(dir, entries)));
+        ASSERT_TRUE(archive = OpenOneByteFiles(dir, c.paths));
         EXPECT_EQ(Dump(*archive), c.tree) << c.paths[0];
         EXPECT_EQ(checks.fired(), std::vector<std::string>(c.leftOut, "NULL != parent")) << c.paths[0];
         EXPECT_TRUE(std::none_of(archive->GetOpenReport().begin(), archive->GetOpenReport().end(),
@@ -267,11 +273,8 @@ TEST(ArchiveTree, ANameMetBeforeInItsFolderIsMarkedWhateverTheOrderOfTheNames)
     cases.back().paths.push_back("content\\a");
     for (const Case &c : cases) {
         TempDir dir;
-        std::vector<testpack::Entry> entries;
-        for (const std::string &path : c.paths)
-            entries.push_back(MakeEntry(path, "x", zarnik_pack::Storage::Stored));
         std::unique_ptr<const CZarnikArchive> archive;
-        ASSERT_TRUE(archive = MustOpen(WriteUpk(dir, entries)));
+        ASSERT_TRUE(archive = OpenOneByteFiles(dir, c.paths));
         std::set<std::string> marked;
         std::function<void(const ArchiveNode &)> walk = [&](const ArchiveNode &node) {
             if (node.m_Duplicate)
