@@ -147,6 +147,19 @@ void DetailsPane::showFile(const CZarnikArchive *archive, const ArchiveNode *fil
     });
 }
 
+void DetailsPane::showPendingFile(const ArchiveNode *file, const QString &source, bool replaced)
+{
+    dropPreview();
+    ui->titleLabel->setText(breakable(shownText(file->m_Name)));
+    ui->detailsLabel->setText(QStringLiteral("<table>")
+                              + row(tr("Path:"), shownText(file->m_Path))
+                              + row(tr("Size:"), exactSize(file->m_UnpackedSize))
+                              + row(tr("From:"), QDir::toNativeSeparators(source))
+                              + QStringLiteral("</table>"));
+    showMessage(replaced ? tr("Replaced: the new contents are written when the pack is saved.")
+                         : tr("Added: written into the pack when it is saved."));
+}
+
 void DetailsPane::showPreview(quint64 generation, const Preview &preview)
 {
     if (generation != m_generation)

@@ -31,6 +31,9 @@ public:
     void showFile(const zarnik::CZarnikArchive *archive, const zarnik::ArchiveNode *file);
     void showFolder(const zarnik::ArchiveNode *folder, const ArchiveTree::Totals &totals);
     void showSeveral(int count, const ArchiveTree::Totals &totals);
+    // A file added or replaced since the pack was opened: its bytes come
+    // from `source` on the disk when the pack is saved.
+    void showPendingFile(const zarnik::ArchiveNode *file, const QString &source, bool replaced);
     // Back to the hint; returns once no preview reads the archive any more.
     void clear();
 

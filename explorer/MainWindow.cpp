@@ -122,18 +122,35 @@ MainWindow::MainWindow(QWidget *parent)
     updateActions();
 }
 
-void MainWindow::showPendingTree()
+QStringList MainWindow::expandedFolders() const
 {
     QStringList expanded;
     for (QTreeWidgetItemIterator it(ui->treeWidget); *it; ++it)
         if ((*it)->isExpanded())
             expanded << QString::fromStdString(ArchiveTree::nodeOf(*it)->m_Path);
+    return expanded;
+}
+
+QTreeWidgetItem *MainWindow::expandFolders(const QStringList &expanded, const std::string &current)
+{
+    QTreeWidgetItem *found = nullptr;
+    for (QTreeWidgetItemIterator it(ui->treeWidget); *it; ++it) {
+        const std::string &path = ArchiveTree::nodeOf(*it)->m_Path;
+        (*it)->setExpanded(expanded.contains(QString::fromStdString(path)));
+        if (!found && !current.empty() && path == current)
+            found = *it;
+    }
+    return found;
+}
+
+void MainWindow::showPendingTree()
+{
+    const QStringList expanded = expandedFolders();
     ui->detailsPane->clear();
     ui->treeWidget->clear();
     const ArchiveNode *root = m_editor->shownRoot();
     ui->treeWidget->showArchive(root ? root : m_archive->GetRoot(), m_editor->uncounted());
-    for (QTreeWidgetItemIterator it(ui->treeWidget); *it; ++it)
-        (*it)->setExpanded(expanded.contains(QString::fromStdString(ArchiveTree::nodeOf(*it)->m_Path)));
+    expandFolders(expanded, std::string());
     QTreeWidgetItem *focus = m_editor->markTree();
     ui->treeWidget->setFilter(ui->filterEdit->text());
     ui->treeWidget->setCurrentItem(focus ? focus : ui->treeWidget->topLevelItem(0));
@@ -150,8 +167,19 @@ void MainWindow::showPendingTree()
 
 void MainWindow::openSavedPack(const QString &fileName)
 {
-    if (openPack(fileName))
+    // The saved pack is shown as the changed one was: the same folders
+    // open, the same entry chosen, where they still stand.
+    const QStringList expanded = expandedFolders();
+    const ArchiveNode *chosen = selectedNode();
+    const std::string current = chosen ? chosen->m_Path : std::string();
+    if (openPack(fileName)) {
+        if (QTreeWidgetItem *item = expandFolders(expanded, current)) {
+            // In place of the whole pack, which opening chose.
+            ui->treeWidget->setCurrentItem(item, 0, QItemSelectionModel::ClearAndSelect);
+            ui->treeWidget->scrollToItem(item);
+        }
         return;
+    }
     // The pack shown is no longer what the disk holds.
     ui->detailsPane->clear();
     ui->treeWidget->clear();
@@ -327,7 +355,9 @@ void MainWindow::updateDetails()
     if (m_archive && nodes.isEmpty())
         nodes << ArchiveTree::nodeOf(ui->treeWidget->topLevelItem(0)); // nothing chosen: the whole pack
     if (nodes.size() == 1 && m_editor->isNew(nodes.first())) {
-        ui->detailsPane->clear(); // its bytes are not in the pack yet
+        // Its bytes are not in the pack yet: where they come from instead.
+        ui->detailsPane->showPendingFile(nodes.first(), m_editor->sourceOf(nodes.first()),
+                                         m_editor->isReplaced(nodes.first()));
     } else if (nodes.size() == 1 && !nodes.first()->IsFolder()) {
         ui->detailsPane->showFile(m_archive, nodes.first());
     } else if (nodes.size() == 1) {

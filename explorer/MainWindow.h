@@ -93,6 +93,10 @@ private slots:
 
 private:
     const zarnik::ArchiveNode *selectedNode() const;
+    // The paths of the folders open in the tree; then, in a new tree, those
+    // folders opened again, returning the item at `current` if it stands.
+    QStringList expandedFolders() const;
+    QTreeWidgetItem *expandFolders(const QStringList &expanded, const std::string &current);
     // Asks where to save a file, until the user names one that does not
     // exist or gives up (empty).
     QString askFileDestination(const zarnik::ArchiveNode *node);

@@ -16,15 +16,18 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
+#include <QLocale>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QTreeWidgetItemIterator>
 #include <QUrl>
 
 #include <algorithm>
 #include <functional>
+#include <set>
 
 using zarnik::ArchiveNode;
 using Step = PendingChanges::Step;
@@ -124,6 +127,20 @@ bool PackEditor::isNew(const ArchiveNode *node) const
 {
     const auto mark = hasChanges() ? m_pending->markOf(node) : PendingChanges::Unchanged;
     return mark == PendingChanges::Added || mark == PendingChanges::Replaced;
+}
+
+bool PackEditor::isReplaced(const ArchiveNode *node) const
+{
+    return hasChanges() && m_pending->markOf(node) == PendingChanges::Replaced;
+}
+
+QString PackEditor::sourceOf(const ArchiveNode *node) const
+{
+    if (hasChanges())
+        for (const zarnik_pack::PackEdit::Item &item : m_pending->edit().Items())
+            if (item.path == node->m_Path)
+                return QFile::decodeName(QByteArray::fromStdString(item.diskPath));
+    return QString();
 }
 
 QTreeWidgetItem *PackEditor::markTree() const
@@ -255,7 +272,41 @@ bool PackEditor::addSteps(const QStringList &paths, const std::string &folder, s
                              QFile::encodeName(file).toStdString()});
         }
     }
-    return true;
+    return settleExisting(steps);
+}
+
+bool PackEditor::settleExisting(std::vector<Step> &steps)
+{
+    std::set<std::string> inPack;
+    for (const zarnik_pack::PackEdit::Item &item : m_pending->edit().Items())
+        inPack.insert(item.path);
+    std::vector<Step *> existing;
+    for (Step &step : steps)
+        if (inPack.count(step.path))
+            existing.push_back(&step);
+    if (existing.empty())
+        return true;
+    const QString first = shownText(existing.front()->path);
+    QMessageBox box(QMessageBox::Question, tr("Files already in the pack"),
+                    existing.size() == 1
+                        ? tr("%1 is already in the pack.\nReplace it with the file you chose?").arg(first)
+                        : tr("%1 files are already in the pack, such as %2.\nReplace them with the files you chose?")
+                              .arg(QLocale().toString(qulonglong(existing.size())), first),
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, m_window);
+    box.button(QMessageBox::Yes)->setText(tr("&Replace"));
+    box.button(QMessageBox::No)->setText(existing.size() == steps.size() ? tr("&Skip") : tr("&Skip, add the others"));
+    box.setDefaultButton(QMessageBox::Cancel);
+    const int answer = box.exec();
+    if (answer == QMessageBox::Yes) {
+        for (Step *step : existing)
+            step->kind = Step::Replace;
+        return true;
+    }
+    if (answer != QMessageBox::No)
+        return false;
+    steps.erase(std::remove_if(steps.begin(), steps.end(), [&](const Step &step) { return inPack.count(step.path) > 0; }),
+                steps.end());
+    return !steps.empty();
 }
 
 void PackEditor::applyChange(const std::vector<Step> &steps, const std::string &focus)

@@ -59,6 +59,9 @@ public:
     QTreeWidgetItem *markTree() const;
     // A file whose bytes are not yet in the pack: nothing to preview or export.
     bool isNew(const zarnik::ArchiveNode *node) const;
+    bool isReplaced(const zarnik::ArchiveNode *node) const;
+    // The file on the disk a new or replaced file's bytes come from.
+    QString sourceOf(const zarnik::ArchiveNode *node) const;
 
     // Whether the window may leave the pack: with changes pending, asks to
     // Save (and saves), Discard or Cancel. False while a save runs.
@@ -89,6 +92,10 @@ private:
     // `folder`; false, saying why, when a name cannot go into a pack.
     bool addSteps(const QStringList &paths, const std::string &folder,
                   std::vector<PendingChanges::Step> &steps);
+    // Asks whether the files of `steps` the pack already holds are replaced
+    // (their steps become replacements) or skipped (their steps go); false
+    // when the question is cancelled or nothing is left to add.
+    bool settleExisting(std::vector<PendingChanges::Step> &steps);
     // The folder of the selection: a selected folder, or the file's own.
     std::string targetFolder() const;
     const zarnik::ArchiveNode *selectedFile() const;

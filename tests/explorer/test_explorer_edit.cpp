@@ -187,14 +187,22 @@ private slots:
         m_cancelSave = refusal == "stopped";
         if (!refusal.isEmpty())
             m_steps << textStep(m_cancelSave ? QMessageBox::Information : QMessageBox::Critical, {refusal});
+        // Saved with Ctrl+S, a small pack opens again before the Ctrl key is up.
+        QTest::keyPress(m_tree, Qt::Key_Control, Qt::ControlModifier);
         saveAs.isEmpty() ? run("actionSave") : run("actionSaveAs", {typed(path(saveAs))});
-        QVERIFY(saveEnded() && m_steps.isEmpty());
+        const bool ended = saveEnded();
+        QTest::keyRelease(m_tree, Qt::Key_Control);
+        QVERIFY(ended && m_steps.isEmpty());
         const QString saved = path(saveAs.isEmpty() ? "pack.upk" : saveAs);
         if (refusal.isEmpty()) {
             QCOMPARE(packListing(saved), changed);
             QCOMPARE(m_window->archive()->GetDataFilePath(0), nativePath(saved));
             QVERIFY(!modified() && m_window->statusBar()->currentMessage() == "Saved " + saved);
             QVERIFY(m_window->statusBar()->findChild<QToolButton *>()->isHidden()); // nothing was exported
+            // The saved pack is shown as the changed one was: the entry last changed chosen, its folder open.
+            QTreeWidgetItem *current = m_tree->currentItem();
+            QVERIFY(current && current->text(0) == "icon.bmp" && current->parent()->isExpanded());
+            QCOMPARE(m_tree->selectedItems(), QList<QTreeWidgetItem *>{current});
         }
         QCOMPARE(marks(), refusal.isEmpty() ? QString("gfx: logo.bmp: icon.bmp: new.txt: audio: a.wav:")
                                             : QString("readme.txt:s gfx: logo.bmp: icon.bmp:b new.txt:b audio: a.wav:i"));
@@ -268,11 +276,43 @@ private slots:
         const QString before = marks();
         QVERIFY(select("gfx"));
         run("actionAddFiles", {typed(writeFile(QStringLiteral("\u03A9.txt"), "omega")), textStep(QMessageBox::Warning, {"Latin-1"})});
-        run("actionAddFiles", {typed(writeFile("logo.bmp", "again")), textStep(QMessageBox::Warning, {"already in the pack"})});
         QVERIFY(select("readme.txt"));
         run("actionRename", {typed("gfx/logo.bmp/inner"), textStep(QMessageBox::Warning, {"is a file, not a folder"})});
         QCOMPARE(marks(), before);
         QVERIFY(!modified());
+    }
+
+    // Adding what the pack already holds asks: replace those files, skip them and add the others, or
+    // change nothing.
+    void addingFilesThePackHoldsAsks_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QString>("after");
+        QTest::newRow("replace") << int(QMessageBox::Yes) << "logo.bmp:b extra.txt:b";
+        QTest::newRow("skip") << int(QMessageBox::No) << "logo.bmp: extra.txt:b";
+        QTest::newRow("cancel") << int(QMessageBox::Cancel) << "logo.bmp:";
+    }
+    void addingFilesThePackHoldsAsks()
+    {
+        QFETCH(int, answer);
+        QFETCH(QString, after);
+        writeFile("disk/gfx/logo.bmp", "again");
+        writeFile("disk/gfx/extra.txt", "more");
+        QVERIFY(select("readme.txt")); // into content, where gfx/logo.bmp stands
+        run("actionAddFolder", {typed(path("disk/gfx")),
+                                textStep(QMessageBox::Question, {"gfx/logo.bmp is already in the pack", "Replace it"},
+                                         QMessageBox::StandardButton(answer))});
+        QStringList shown;
+        for (const QString &name : {"logo.bmp", "extra.txt"})
+            if (m_tree->findItems(name, Qt::MatchExactly | Qt::MatchRecursive).size() == 1)
+                shown << marks().split(' ').filter(QRegularExpression('^' + QRegularExpression::escape(name) + ':'));
+        QCOMPARE(shown.join(' '), after);
+        QCOMPARE(modified(), answer != QMessageBox::Cancel);
+        // A file whose bytes are not in the pack yet says where they will come from.
+        QVERIFY(select("extra.txt") || answer == QMessageBox::Cancel);
+        const auto label = [&](const char *name) { return m_window->findChild<QLabel *>(name)->text(); };
+        QCOMPARE(label("messageLabel").startsWith("Added:"), answer != QMessageBox::Cancel);
+        QCOMPARE(label("titleLabel").contains("extra"), answer != QMessageBox::Cancel);
     }
 
     // A .vfs set opened through a data file is saved where it lies, never as a copy, and opens again
