@@ -261,6 +261,8 @@ TEST(ArchiveTree, ANameMetBeforeInItsFolderIsMarkedWhateverTheOrderOfTheNames)
         // Each of these rises in byte order; only the letters without case say they meet.
         {{"content\\Level.txt", "content\\level.txt"}, {"~content\\level.txt"}},
         {{"content\\Maps\\x", "content\\maps\\y"}, {"~content\\maps"}},
+        // Latin-1 capitals fold as Windows folds them (0xC9 to 0xE9); the signs 0xD7 and 0xF7 are no letters.
+        {{"content\\\xC9t\xE9", "content\\\xE9t\xE9", "content\\a\xD7", "content\\a\xF7"}, {"~content\\\xE9t\xE9"}},
         // A file beside a folder of its name, the file first or last.
         {{"content\\ff", "content\\ff\\x.txt"}, {"=content\\ff"}},
         {{"content\\ff\\x.txt", "content\\ff"}, {"=content\\ff"}},

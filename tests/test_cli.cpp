@@ -290,10 +290,13 @@ TEST(Cli, NamesDifferingOnlyInCaseAreNamedAndNeverMerged)
     // standing for such a disk) the later one is reported, whatever the number of workers.
     TempDir dir;
     const std::string upk = WriteUpk(dir, {MakeEntry("content\\Maps\\Level.txt", "upper"), MakeEntry("content\\a.txt", "a"),
-                                           MakeEntry("content\\maps\\level.txt", "lower"), MakeEntry("content\\A.TXT", "A")});
-    const std::string twinMaps = "content/maps: its name differs only in case", twinA = "content/A.TXT: its name differs";
+                                           MakeEntry("content\\maps\\level.txt", "lower"), MakeEntry("content\\A.TXT", "A"),
+                                           MakeEntry("content\\\xC9t\xE9", "E"), MakeEntry("content\\\xE9t\xE9", "e")});
+    const std::string twinMaps = "content/maps: its name differs only in case", twinA = "content/A.TXT: its name differs",
+                      twinE = "content/\u00E9t\u00E9: its name differs only in case";
     EXPECT_TRUE(Ran(Zarnik({"test", "--portable", upk}), 1,
-                    {twinMaps + " from content/Maps", twinA + " only in case from content/a.txt", "; 2 names"}));
+                    {twinMaps + " from content/Maps", twinA + " only in case from content/a.txt",
+                     twinE + " from content/\u00C9t\u00E9", "; 3 names"}));
     EXPECT_EQ(Zarnik({"test", upk}).status, kWindows ? 1 : 0);
     std::vector<Entry> many{MakeEntry("content\\F0", "")}; // a folder of more than a few, compared otherwise
     for (int i = 0; i < 20; ++i)
@@ -301,15 +304,17 @@ TEST(Cli, NamesDifferingOnlyInCaseAreNamedAndNeverMerged)
     EXPECT_TRUE(Ran(Zarnik({"test", "--portable", WriteUpk(dir, many, "many.upk")}), 1,
                     {"content/f0: its name differs only in case from content/F0", "; 1 name "}));
     std::map<std::string, Bytes> written{{"content/Maps/Level.txt", zarnik_pack::ToBytes("upper")},
-                                         {"content/a.txt", zarnik_pack::ToBytes("a")}};
+                                         {"content/a.txt", zarnik_pack::ToBytes("a")},
+                                         {"content/\u00C9t\u00E9", zarnik_pack::ToBytes("E")}};
     if (!kWindows) {
         written["content/maps/level.txt"] = zarnik_pack::ToBytes("lower");
         written["content/A.TXT"] = zarnik_pack::ToBytes("A");
+        written["content/\u00E9t\u00E9"] = zarnik_pack::ToBytes("e");
     }
     Result first;
     for (const std::string jobs : {"1", "2"}) {
         const Result r = Zarnik({"extract", upk, "-C", dir.file(jobs), "-j", jobs});
-        EXPECT_TRUE(kWindows ? Ran(r, 1, {"2 files written", "2 failed"}, {twinMaps, twinA}) : Ran(r, 0, {"4 files written"}));
+        EXPECT_TRUE(kWindows ? Ran(r, 1, {"3 files written", "3 failed"}, {twinMaps, twinA, twinE}) : Ran(r, 0, {"6 files written"}));
         EXPECT_EQ(FilesBelow(dir.file(jobs)), written);
         EXPECT_TRUE(jobs == "1" || (r.out == first.out && r.err == first.err)) << r.err;
         first = r;
@@ -318,7 +323,7 @@ TEST(Cli, NamesDifferingOnlyInCaseAreNamedAndNeverMerged)
         return;
     WriteNew(dir.file("linked/content/a.txt"), "mine");
     fs::create_hard_link(dir.path() / "linked/content/a.txt", dir.path() / "linked/content/A.TXT");
-    EXPECT_TRUE(Ran(Zarnik({"extract", upk, "-C", dir.file("linked")}), 1, {"2 files written", "1 skipped", "1 failed"},
+    EXPECT_TRUE(Ran(Zarnik({"extract", upk, "-C", dir.file("linked")}), 1, {"4 files written", "1 skipped", "1 failed"},
                     {twinA + " only in case from one beside it"}));
 }
 

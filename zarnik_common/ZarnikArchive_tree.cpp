@@ -102,9 +102,14 @@ size_t LastBackslash(const std::string &path)
     return std::string::npos;
 }
 
+// A letter of a name (Latin-1) as a disk that ignores case compares it:
+// Windows folds the capitals of Latin-1 (0xC0-0xDE, but 0xD7 is the sign
+// of multiplication) to their small letters 0x20 above, as it does A-Z.
 char Folded(char c)
 {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    const unsigned char u = static_cast<unsigned char>(c);
+    const bool capital = (u >= 'A' && u <= 'Z') || (u >= 0xC0 && u <= 0xDE && u != 0xD7);
+    return capital ? static_cast<char>(u + 0x20) : c;
 }
 
 // Names in the order a disk that ignores case would sort them.
@@ -150,7 +155,7 @@ void FindCaseTwins(const ArchiveNode *folder, std::vector<const ArchiveNode *> &
     const auto counts = [](const ArchiveNode *child) { return !child->m_Duplicate && !child->m_Name.empty(); };
     // Two names that differ only in case hold a capital letter between them.
     const auto capital = [](const ArchiveNode *child) {
-        return std::any_of(child->m_Name.begin(), child->m_Name.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+        return std::any_of(child->m_Name.begin(), child->m_Name.end(), [](char c) { return Folded(c) != c; });
     };
     if (std::none_of(children.begin(), children.end(), capital))
         return;
