@@ -450,6 +450,8 @@ void MainWindow::showTreeMenu(const QPoint &position)
     QMenu menu(this);
     menu.addAction(ui->actionExport);
     menu.addAction(ui->actionCopyPath);
+    menu.addSeparator();
+    menu.addActions(m_editor->treeActions());
     menu.exec(ui->treeWidget->viewport()->mapToGlobal(position));
 }
 

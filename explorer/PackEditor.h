@@ -6,6 +6,7 @@
 // pending changes asks whether to save them.
 #pragma once
 
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QSet>
@@ -60,6 +61,8 @@ public:
     // A file whose bytes are not yet in the pack: nothing to preview or export.
     bool isNew(const zarnik::ArchiveNode *node) const;
     bool isReplaced(const zarnik::ArchiveNode *node) const;
+    // The changes the tree's context menu offers on what is selected.
+    QList<QAction *> treeActions() const { return {m_add, m_addFolder, m_replace, m_rename, m_delete}; }
     // The file on the disk a new or replaced file's bytes come from.
     QString sourceOf(const zarnik::ArchiveNode *node) const;
 

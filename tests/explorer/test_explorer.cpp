@@ -642,7 +642,8 @@ private slots:
         QTest::keyClick(m_window->windowHandle(), Qt::Key_A, Qt::ControlModifier); // to the focus, as typed
         QVERIFY2(m_steps.isEmpty(), "the shortcut in the filter line did not export");
         QTest::keyRelease(m_window->windowHandle(), Qt::Key_Control); // QTest leaves Ctrl held
-        // Shift+F10 in the tree opens the current item's menu; Ctrl+F goes back to the filter line.
+        // Shift+F10 in the tree opens the current item's menu, with the changes below Export and Copy path;
+        // Ctrl+F goes back to the filter line.
         QString menu;
         QTimer popupWatch;
         connect(&popupWatch, &QTimer::timeout, this, [&] {
@@ -657,7 +658,10 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(m_window));
         m_tree->setFocus();
         QTest::keyClick(m_window->windowHandle(), Qt::Key_F10, Qt::ShiftModifier);
-        QCOMPARE(menu, exportAction->text() + ';' + m_window->findChild<QAction *>("actionCopyPath")->text() + ';');
+        QString offered = exportAction->text() + ';' + m_window->findChild<QAction *>("actionCopyPath")->text() + ";;";
+        for (const char *change : {"actionAddFiles", "actionAddFolder", "actionReplace", "actionRename", "actionDelete"})
+            offered += m_window->findChild<QAction *>(change)->text() + ';';
+        QCOMPARE(menu, offered);
         popupWatch.stop();
         m_window->activateWindow(); // back from the menu
         QVERIFY(QTest::qWaitForWindowActive(m_window));
