@@ -27,7 +27,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <set>
 
 using zarnik::ArchiveNode;
 using Step = PendingChanges::Step;
@@ -136,11 +135,7 @@ bool PackEditor::isReplaced(const ArchiveNode *node) const
 
 QString PackEditor::sourceOf(const ArchiveNode *node) const
 {
-    if (hasChanges())
-        for (const zarnik_pack::PackEdit::Item &item : m_pending->edit().Items())
-            if (item.path == node->m_Path)
-                return QFile::decodeName(QByteArray::fromStdString(item.diskPath));
-    return QString();
+    return hasChanges() ? QFile::decodeName(QByteArray::fromStdString(m_pending->sourceOf(node))) : QString();
 }
 
 QTreeWidgetItem *PackEditor::markTree() const
@@ -277,35 +272,31 @@ bool PackEditor::addSteps(const QStringList &paths, const std::string &folder, s
 
 bool PackEditor::settleExisting(std::vector<Step> &steps)
 {
-    std::set<std::string> inPack;
-    for (const zarnik_pack::PackEdit::Item &item : m_pending->edit().Items())
-        inPack.insert(item.path);
-    std::vector<Step *> existing;
-    for (Step &step : steps)
-        if (inPack.count(step.path))
-            existing.push_back(&step);
-    if (existing.empty())
+    const zarnik_pack::PackEdit &edit = m_pending->edit();
+    const auto inPack = [&edit](const Step &step) { return edit.IsFile(step.path); };
+    const size_t existing = size_t(std::count_if(steps.begin(), steps.end(), inPack));
+    if (existing == 0)
         return true;
-    const QString first = shownText(existing.front()->path);
+    const QString first = shownText(std::find_if(steps.begin(), steps.end(), inPack)->path);
     QMessageBox box(QMessageBox::Question, tr("Files already in the pack"),
-                    existing.size() == 1
+                    existing == 1
                         ? tr("%1 is already in the pack.\nReplace it with the file you chose?").arg(first)
                         : tr("%1 files are already in the pack, such as %2.\nReplace them with the files you chose?")
-                              .arg(QLocale().toString(qulonglong(existing.size())), first),
+                              .arg(QLocale().toString(qulonglong(existing)), first),
                     QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, m_window);
     box.button(QMessageBox::Yes)->setText(tr("&Replace"));
-    box.button(QMessageBox::No)->setText(existing.size() == steps.size() ? tr("&Skip") : tr("&Skip, add the others"));
+    box.button(QMessageBox::No)->setText(existing == steps.size() ? tr("&Skip") : tr("&Skip, add the others"));
     box.setDefaultButton(QMessageBox::Cancel);
     const int answer = box.exec();
     if (answer == QMessageBox::Yes) {
-        for (Step *step : existing)
-            step->kind = Step::Replace;
+        for (Step &step : steps)
+            if (inPack(step))
+                step.kind = Step::Replace;
         return true;
     }
     if (answer != QMessageBox::No)
         return false;
-    steps.erase(std::remove_if(steps.begin(), steps.end(), [&](const Step &step) { return inPack.count(step.path) > 0; }),
-                steps.end());
+    steps.erase(std::remove_if(steps.begin(), steps.end(), inPack), steps.end());
     return !steps.empty();
 }
 

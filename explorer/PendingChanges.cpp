@@ -62,7 +62,7 @@ bool PendingChanges::applyStep(const Step &step)
     case Step::Add:
         if (!m_edit->Add(path, step.other, false))
             return false;
-        m_origins[path] = {Added, nullptr};
+        m_origins[path] = {Added, nullptr, step.other};
         return true;
     case Step::Replace: {
         const ArchiveNode *original = nullptr;
@@ -72,10 +72,13 @@ bool PendingChanges::applyStep(const Step &step)
         const auto known = m_origins.find(path);
         if (!m_edit->Add(path, step.other, true))
             return false;
-        if (known == m_origins.end())
-            m_origins[path] = {Replaced, original};
-        else if (known->second.mark == Renamed)
-            known->second.mark = Replaced;
+        if (known == m_origins.end()) {
+            m_origins[path] = {Replaced, original, step.other};
+        } else {
+            if (known->second.mark == Renamed)
+                known->second.mark = Replaced;
+            known->second.source = step.other;
+        }
         return true;
     }
     case Step::Delete:
@@ -95,7 +98,7 @@ bool PendingChanges::applyStep(const Step &step)
         std::map<std::string, Origin> moved;
         for (const auto &[oldPath, node] : moving) {
             const auto known = m_origins.find(oldPath);
-            Origin origin = known != m_origins.end() ? known->second : Origin{Renamed, node};
+            Origin origin = known != m_origins.end() ? known->second : Origin{Renamed, node, std::string()};
             if (known != m_origins.end())
                 m_origins.erase(known);
             moved[to + oldPath.substr(path.size())] = origin;
@@ -222,6 +225,12 @@ std::string PendingChanges::oldPath(const ArchiveNode *node) const
 {
     const ArchiveNode *original = m_renamedFrom.value(node);
     return original ? original->m_Path : std::string();
+}
+
+std::string PendingChanges::sourceOf(const ArchiveNode *node) const
+{
+    const auto it = m_origins.find(node->m_Path);
+    return it == m_origins.end() ? std::string() : it->second.source;
 }
 
 QSet<const ArchiveNode *> PendingChanges::deleted() const

@@ -60,6 +60,8 @@ public:
     Mark markOf(const zarnik::ArchiveNode *node) const { return m_marks.value(node, Unchanged); }
     // For a renamed entry: its path in the pack as opened.
     std::string oldPath(const zarnik::ArchiveNode *node) const;
+    // For an added or replaced file: the file on the disk its bytes come from.
+    std::string sourceOf(const zarnik::ArchiveNode *node) const;
     // The deleted entries the tree shows (counted in no total).
     QSet<const zarnik::ArchiveNode *> deleted() const;
 
@@ -82,6 +84,7 @@ private:
     {
         Mark mark;
         const zarnik::ArchiveNode *original;
+        std::string source; // Added and Replaced: the file on the disk
     };
     std::map<std::string, Origin> m_origins;
 

@@ -109,6 +109,9 @@ public:
     // False, with Reason(), when the set opened has no such data file.
     bool SetDataFile(const std::string &name);
 
+    // Whether the new pack holds a file at `path` ('\' separators).
+    bool IsFile(const std::string &path) const { return m_Files.count(path) != 0; }
+
     // The changes so far against the pack as opened (what Dropped() names
     // is not among them), each list in the new pack's order, deleted files
     // in the old one's. Not after a save that released the pack.
@@ -135,7 +138,6 @@ private:
     // A path a reader would take as it is, with '\' separators; empty after
     // Refuse when it would not.
     std::string CheckedPath(const std::string &path);
-    bool IsFile(const std::string &path) const { return m_Files.count(path) != 0; }
     bool IsFolder(const std::string &path) const;
     // Refuses `path` when a file or folder stands there or a file stands
     // where one of its folders goes.
