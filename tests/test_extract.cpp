@@ -335,15 +335,11 @@ TEST(Extract, AStopInABigPackedFileLeavesItWholeOrNotAtAll)
     // Stopped at its first progress report, and the report says which. One
     // worker reports on its own thread, so the stop lands in the middle of
     // the file; with a pool the report may come only once the file is done.
-    struct Stopper : Recorder
-    {
-        std::atomic<bool> stop{false};
-        void OnExtractBytes(uint64_t) override { stop = true; }
-    };
     Fixture f(false, {MakeEntry("content\\big.txt", Text(96 << 20), Storage::Packed)});
     for (const unsigned workers : {1u, 2u}) {
         fs::remove_all(f.out("content"));
-        Stopper s;
+        Interrupt s;
+        s.at = "content\\big.txt";
         const zarnik::ExtractEnd end = f.ExtractAll(&s, workers, &s.stop);
         const Files files = FilesBelow(f.out());
         if (workers == 1 || files.empty()) {
