@@ -17,6 +17,11 @@
 #include <random>
 #include <string>
 #include <vector>
+#ifndef _WIN32
+#include <functional>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 // A test, or the rest of one, that needs what only POSIX offers (fork,
 // rlimits, FIFOs, mount namespaces, symbolic links made without privileges)
@@ -74,6 +79,19 @@ public:
 private:
     fs::path m_path;
 };
+
+#ifndef _WIN32
+// `body` run in a child process: its exit status, or minus the signal that ended it.
+inline int InChild(const std::function<int()> &body)
+{
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(body());
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+}
+#endif
 
 inline Bytes ReadAll(const std::string &path)
 {

@@ -201,10 +201,8 @@ TEST(Cli, ListInfoAndExtractEverythingOrPatternsNeverOverwriting)
     const Result first = Zarnik({"extract", upk, "-C", all});
     EXPECT_TRUE(Ran(first, 0, {"4 files written"}) && first.err.empty()); // no terminal, no progress line
     EXPECT_EQ(FilesBelow(fs::u8path(all)), SampleTree());
-    // A second run leaves what is there alone, even where it differs.
-    WriteAll(all + "/content/readme.txt", zarnik_pack::ToBytes("mine"));
+    // A second run leaves what is there alone (test_extract checks the bytes) and counts it.
     EXPECT_TRUE(Ran(Zarnik({"extract", upk, "-C", all}), 0, {"0 files written (0 B), 4 skipped"}));
-    EXPECT_EQ(Text(ReadAll(all + "/content/readme.txt")), "mine");
     // A folder brings its subtree; nodes matched twice are written once, at their whole path.
     EXPECT_TRUE(Ran(Zarnik({"extract", upk, "-C", dir.file("some"), "content/data/deep", "**/*.txt",
                             "content\\data\\deep\\caf?.txt", "content/data/b[i]g.bin"}),
@@ -225,11 +223,14 @@ TEST(Cli, ListInfoAndExtractEverythingOrPatternsNeverOverwriting)
         const bool drawn = (r.out + r.err).find("\r4/4 files  ") != std::string::npos;
         EXPECT_TRUE(Ran(r, 0, {"4 files written"}) && drawn == shown) << flag << r.out << r.err;
     }
-    // A full disk stops the run at once; no partial file stays beside the three written.
+    // A full disk stops the run at once; no partial file stays beside the three written (the files the
+    // shell lists after the summary). The files left are counted from the files alone, not the patterns.
     fs::create_directory(dir.file("small"));
-    const Result full = Zarnik({"extract", upk, "-C", dir.file("small")}, ".", OnSmallDisk(dir.file("small")));
-    EXPECT_TRUE(Ran(full, 1, {"3 files written"}, {"zarnik: the disk is full or read-only; 1 file was not written\n"}));
-    EXPECT_TRUE(Lines(full.err) == 1 && Lines(full.out) == 4) << full.out << full.err;
+    const Result full = Zarnik({"extract", upk, "-C", dir.file("small"), "content", "x", "y"}, ".",
+                               OnSmallDisk(dir.file("small")));
+    EXPECT_TRUE(Ran(full, 1, {"3 files written", "2 patterns matched nothing"},
+                    {"zarnik: the disk is full or read-only; 1 file was not written\n"}));
+    EXPECT_TRUE(Lines(full.err) == 3 && Lines(full.out) == 4) << full.out << full.err;
     // So does a read-only one, where not even a folder can be made.
     EXPECT_TRUE(Ran(Zarnik({"extract", upk, "-C", dir.file("small")}, ".", OnSmallDisk(dir.file("small"), "ro")), 1,
                     {"0 files written"}, {"zarnik: the disk is full or read-only; 4 files were not written\n"}));
@@ -303,14 +304,12 @@ TEST(Cli, NamesDifferingOnlyInCaseAreNamedAndNeverMerged)
         many.push_back(MakeEntry("content\\f" + std::to_string(i), ""));
     EXPECT_TRUE(Ran(Zarnik({"test", "--portable", WriteUpk(dir, many, "many.upk")}), 1,
                     {"content/f0: its name differs only in case from content/F0", "; 1 name "}));
-    std::map<std::string, Bytes> written{{"content/Maps/Level.txt", zarnik_pack::ToBytes("upper")},
-                                         {"content/a.txt", zarnik_pack::ToBytes("a")},
-                                         {"content/\u00C9t\u00E9", zarnik_pack::ToBytes("E")}};
-    if (!kWindows) {
-        written["content/maps/level.txt"] = zarnik_pack::ToBytes("lower");
-        written["content/A.TXT"] = zarnik_pack::ToBytes("A");
-        written["content/\u00E9t\u00E9"] = zarnik_pack::ToBytes("e");
-    }
+    Files written; // the later three only where the disk tells them apart
+    for (const auto &[path, text] : std::vector<std::pair<std::string, std::string>>{
+             {"content/Maps/Level.txt", "upper"}, {"content/a.txt", "a"}, {"content/\u00C9t\u00E9", "E"},
+             {"content/maps/level.txt", "lower"}, {"content/A.TXT", "A"}, {"content/\u00E9t\u00E9", "e"}})
+        if (!kWindows || written.size() < 3)
+            written[path] = zarnik_pack::ToBytes(text);
     Result first;
     for (const std::string jobs : {"1", "2"}) {
         const Result r = Zarnik({"extract", upk, "-C", dir.file(jobs), "-j", jobs});
@@ -372,13 +371,6 @@ TEST(Cli, DamagedFilesAndControlCharactersAreNamedExactlyAndEscaped)
     // JSON stays exact: its own escapes, the real characters.
     const nlohmann::json json = nlohmann::json::parse(Zarnik({"list", "--json", upk}).out);
     EXPECT_EQ(json[8]["path"], folder + "\\a\nb\x7f\xC2\x9B.bin");
-    // A pack cut short loses entries of its file table: never sound.
-    Bytes cutPack = ReadAll(WriteUpk(dir, SampleEntries(), "cut.upk"));
-    cutPack.resize(cutPack.size() - 10);
-    WriteAll(dir.file("cut.upk"), cutPack);
-    EXPECT_TRUE(Ran(Zarnik({"test", dir.file("cut.upk")}), 1,
-                    {"runs past the end of the file", "is cut short by the end of its chunk",
-                     "damaged; 1 entry was passed over, 1 chunk is cut short by the end of the file\n"}));
     if (!kWindows) {
         const Result info = Zarnik({"info", upk});
         EXPECT_TRUE(Ran(info, 0, {R"(p\x1b\\.upk)"}) && info.out.find('\x1b') == std::string::npos) << info.out;
@@ -521,33 +513,29 @@ TEST(Cli, ExtractCountsFilesAndFailsOnWhatOpeningLost)
     WriteVfs(dir, SampleEntries(), two);
     // A file where the folder "data" goes: its three files fail, not one.
     WriteNew(dir.file("blocked/content/data"), "a file");
-    using Row = std::tuple<std::vector<std::string>, int, std::string, std::string>;
+    using Row = std::tuple<std::vector<std::string>, int, std::vector<std::string>, std::string>;
     for (const auto &[args, status, out, err] : std::vector<Row>{
-             {{"extract", "cut.upk", "-C", "c"}, 1, "3 files written", "1 entry was passed over, 1 chunk is cut short"},
-             {{"extract", "content.vfi", "-C", "v"}, 1, "4 files written", "could not be read whole: 1 data file is missing"},
-             {{"extract", "p.upk", "-C", "blocked"}, 1, "0 skipped (already there), 3 failed\n",
+             {{"extract", "cut.upk", "-C", "c"}, 1, {"3 files written"}, "1 entry was passed over, 1 chunk is cut short"},
+             // A pack cut short loses entries of its file table: never sound.
+             {{"test", "cut.upk"}, 1, {"runs past the end of the file", "is cut short by the end of its chunk",
+                                       "damaged; 1 entry was passed over, 1 chunk is cut short by the end of the file\n"}, ""},
+             {{"extract", "content.vfi", "-C", "v"}, 1, {"4 files written"}, "could not be read whole: 1 data file is missing"},
+             {{"extract", "p.upk", "-C", "blocked"}, 1, {"0 skipped (already there), 3 failed\n"},
               kWindows ? "content/data: cannot create the directory"
                        : "content/data: cannot create the directory; nothing below it was written (something already stands there)\n"},
-             {{"extract", "p.upk", "-C", "one", "**/readme.txt", "x", "y"}, 1, "1 file written (", "x: no file"},
-             {{"extract", "p.upk", "-C", "one", "x", "y"}, 1, "0 files written (0 B), 0 skipped (already there), "
-                                                         "0 failed, 2 patterns matched nothing\n", "y: no file"},
-             {{"info", "content.vfi"}, 0, "data1.vfs, missing\n", ""},
-             {{"info", "cut.upk"}, 0, "lost:       1 entry was passed over, 1 chunk is cut short", ""},
-             {{"test", "data0.vfs"}, 0, "4 files tested", ""},
-             {{"test", "content.vfi"}, 1, "4 files tested, 85007 bytes sound, 0 damaged; 1 data file is missing\n", ""}}) {
+             {{"extract", "p.upk", "-C", "one", "x", "y"}, 1, {"0 files written (0 B), 0 skipped (already there), "
+                                                          "0 failed, 2 patterns matched nothing\n"}, "y: no file"},
+             {{"info", "content.vfi"}, 0, {"data1.vfs, missing\n"}, ""},
+             {{"info", "cut.upk"}, 0, {"lost:       1 entry was passed over, 1 chunk is cut short"}, ""},
+             {{"test", "data0.vfs"}, 0, {"4 files tested"}, ""},
+             {{"test", "content.vfi"}, 1, {"4 files tested, 85007 bytes sound, 0 damaged; 1 data file is missing\n"}, ""}}) {
         const Result r = Zarnik(args, dir.str());
-        EXPECT_TRUE(Ran(r, status, {out}, {err})) << testing::PrintToString(args);
+        EXPECT_TRUE(Ran(r, status, out, {err})) << testing::PrintToString(args);
     }
-    // Unmatched patterns, then a full disk: the files left are counted from the files alone.
-    SKIP_ON_WINDOWS("a mount namespace for a small file system, and the shell's ulimit");
+    SKIP_ON_WINDOWS("the shell's ulimit");
     EXPECT_TRUE(Ran(Zarnik({"extract", upk, "-C", dir.file("limit"), "-j2", "--sync"}, ".", Limited("-f 2")), 1,
                     {"1 file written", "3 failed"},
                     {"content/data/big.bin: write failed; the partial file was removed (File too large)\n"}));
-    fs::create_directory(dir.file("small"));
-    const Result full = Zarnik({"extract", upk, "-C", dir.file("small"), "content", "x", "y"}, ".",
-                               OnSmallDisk(dir.file("small")));
-    EXPECT_TRUE(Ran(full, 1, {"3 files written", "2 patterns matched nothing"},
-                    {"zarnik: the disk is full or read-only; 1 file was not written\n"}));
 }
 
 TEST(Cli, SignalsLeaveNoTemporaryFile)
@@ -631,15 +619,12 @@ TEST(Cli, AddDeleteAndRenameChangeAPackOnlyWhole)
     TempDir dir;
     const std::string pack = WriteUpk(dir, SampleEntries());
     const Bytes original = ReadAll(pack);
-    const Result listed = Zarnik({"list", "--long", pack});
     EXPECT_TRUE(Ran(Zarnik({"extract", pack, "-C", dir.file("work")}), 0, {}));
     WriteAll(dir.file("work/content/readme.txt"), zarnik_pack::ToBytes("changed"));
     WriteAll(dir.file("work/content/added.txt"), zarnik_pack::ToBytes("added"));
 
+    // test_pack_edit checks each refusal; here one shows the status and message, and the pack left as it was.
     EXPECT_TRUE(Ran(Zarnik({"add", pack, dir.file("work/content")}), 2, {}, {"already in the pack; replace it explicitly"}));
-    EXPECT_TRUE(Ran(Zarnik({"add", pack, dir.file("work/content"), "--at", "content/x/.."}), 2, {}, {"'..'"}));
-    EXPECT_TRUE(Ran(Zarnik({"delete", pack, "content/none"}), 2, {}, {"no such file or folder"}));
-    EXPECT_TRUE(Ran(Zarnik({"rename", pack, "content/readme.txt", "content/data"}), 2, {}, {"a folder of that path"}));
     EXPECT_EQ(ReadAll(pack), original);
 
     // --json says what was done: files replaced and added, deleted and renamed, as list --json names them.
@@ -650,7 +635,6 @@ TEST(Cli, AddDeleteAndRenameChangeAPackOnlyWhole)
     EXPECT_EQ(addedJson["replaced"].size(), SampleEntries().size());
     EXPECT_EQ(addedJson["written"][0]["bytes"], fs::file_size(fs::u8path(pack)));
     EXPECT_EQ(ReadAll(pack + ".bak"), original);
-    EXPECT_TRUE(Ran(Zarnik({"test", pack}), 0, {}));
     EXPECT_TRUE(Ran(Zarnik({"extract", pack, "-C", dir.file("again")}), 0, {}));
     EXPECT_EQ(FilesBelow(dir.path() / "again"), FilesBelow(dir.path() / "work"));
 
@@ -661,17 +645,13 @@ TEST(Cli, AddDeleteAndRenameChangeAPackOnlyWhole)
     const Result deleted = Zarnik({"delete", pack, "content/data", "content/added.txt", "-o", dir.file("d.upk"), "--json"});
     ASSERT_EQ(deleted.status, 0) << deleted.err;
     EXPECT_EQ(nlohmann::json::parse(deleted.out)["deleted"], gone);
-    const Result kept = Zarnik({"list", dir.file("d.upk")});
-    EXPECT_TRUE(Ran(kept, 0, {"content/readme.txt"})) << kept.out;
-    EXPECT_EQ(kept.out.find("content/data"), std::string::npos);
+    EXPECT_EQ(Zarnik({"list", dir.file("d.upk")}).out, "content/readme.txt\n");
     const Result renamed = Zarnik({"rename", pack + ".bak", "content/data", "content/moved/data", "-o", dir.file("r.upk"), "--json"});
     ASSERT_EQ(renamed.status, 0) << renamed.err;
     const nlohmann::json moves = nlohmann::json::parse(renamed.out)["renamed"];
     EXPECT_EQ(moves.size(), 3u);
     for (const auto &move : moves)
         EXPECT_EQ(move["to"], "content\\moved" + move["from"].get<std::string>().substr(7)) << move;
-    EXPECT_TRUE(Ran(Zarnik({"rename", dir.file("r.upk"), "content/moved/data", "content/data", "-o", dir.file("b.upk")}), 0, {}));
-    EXPECT_EQ(Zarnik({"list", "--long", dir.file("b.upk")}).out, listed.out);
 
     // --drop-damaged names what it left out as the text line does, in UTF-8.
     const std::string twice = WriteUpk(dir, {MakeEntry("content\\" + kCafe, "1"), MakeEntry("content\\" + kCafe, "2")}, "twice.upk");
@@ -695,6 +675,5 @@ TEST(Cli, AddDeleteAndRenameChangeAPackOnlyWhole)
     ASSERT_EQ(written.size(), 2u);
     EXPECT_EQ(written[0]["path"], setDir.file("data0~1.vfs"));
     EXPECT_EQ(written[1]["path"], index);
-    EXPECT_FALSE(fs::exists(fs::u8path(setDir.file("data0.vfs"))));
     EXPECT_EQ(Zarnik({"cat", index, "content/added.txt"}).out, "added");
 }

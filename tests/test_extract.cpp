@@ -15,8 +15,6 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #endif
 
 using namespace testsupport;
@@ -84,27 +82,10 @@ class ExtractRoutes : public ::testing::TestWithParam<bool>
 
 } // namespace
 
-TEST_P(ExtractRoutes, AFileTakesTheChosenNameAndNeverReplacesOne)
+TEST_P(ExtractRoutes, ATreeIsWrittenByteExactUnderUtf8NamesThenOnlyWhatIsMissingAndAFileUnderItsChosenName)
 {
     Fixture f(GetParam(), SmallTree());
-    Recorder r;
-    WriteAll(f.out("mine.txt"), zarnik_pack::ToBytes("keep me"));
-    EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.node(0), To::File(f.out("chosen name.txt")), &r));
-    EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.node(0), To::File(f.out("mine.txt")), &r));
-    EXPECT_EQ(ReadAll(f.out("chosen name.txt")), f.entries[0].data);
-    EXPECT_EQ(ReadAll(f.out("mine.txt")), zarnik_pack::ToBytes("keep me"));
-    // Nor one that appears while ours is being written.
-    r.intruder = f.out("theirs.txt");
-    EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.node(0), To::File(r.intruder), &r));
-    EXPECT_EQ(ReadAll(r.intruder), zarnik_pack::ToBytes("theirs"));
-    EXPECT_EQ(r.files, std::vector<std::string>(3, "content\\readme.txt"));
-    EXPECT_EQ(r.failures, (decltype(r.failures)(2, {"content\\readme.txt", ExtractOutcome::Exists})));
-}
-
-TEST_P(ExtractRoutes, ATreeIsWrittenByteExactInPackOrderUnderUtf8NamesThenOnlyWhatIsMissing)
-{
-    Fixture f(GetParam(), SmallTree());
-    Recorder first, again;
+    Recorder first, again, r;
     EXPECT_EQ(kFinished, f.ExtractAll(&first));
     std::vector<std::string> paths;
     for (const Entry &e : f.entries)
@@ -121,6 +102,17 @@ TEST_P(ExtractRoutes, ATreeIsWrittenByteExactInPackOrderUnderUtf8NamesThenOnlyWh
     EXPECT_EQ(kFinished, f.ExtractAll(&again));
     EXPECT_EQ(FilesBelow(f.out()), expected);
     EXPECT_EQ(again.failures.size(), f.entries.size() - 1);
+    // One file under the name chosen, never over one standing there or appearing while ours is written.
+    fs::remove_all(f.out("content"));
+    WriteAll(f.out("mine.txt"), zarnik_pack::ToBytes("keep me"));
+    for (const std::string name : {"chosen name.txt", "mine.txt", "theirs.txt"}) {
+        r.intruder = name == "theirs.txt" ? f.out(name) : "";
+        EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.node(0), To::File(f.out(name)), &r));
+    }
+    EXPECT_EQ(FilesBelow(f.out()), (Files{{"chosen name.txt", f.entries[0].data}, {"mine.txt", zarnik_pack::ToBytes("keep me")},
+                                          {"theirs.txt", zarnik_pack::ToBytes("theirs")}}));
+    EXPECT_EQ(r.files, std::vector<std::string>(3, "content\\readme.txt"));
+    EXPECT_EQ(r.failures, (decltype(r.failures)(2, {"content\\readme.txt", ExtractOutcome::Exists})));
 }
 
 INSTANTIATE_TEST_SUITE_P(BothRoutes, ExtractRoutes, ::testing::Values(false, true),
@@ -168,19 +160,6 @@ std::set<std::string> NamesBelow(const std::string &dir)
     return found;
 }
 
-#ifndef _WIN32
-// `body` run in a child process: its exit status, or minus the signal that ended it.
-int InChild(const std::function<int()> &body)
-{
-    const pid_t child = fork();
-    if (child == 0)
-        _exit(body());
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-}
-#endif
-
 } // namespace
 
 TEST(Extract, AStopLeavesExactlyWhatWasReportedWritten)
@@ -208,11 +187,22 @@ TEST(Extract, AStopLeavesExactlyWhatWasReportedWritten)
     }
 }
 
-TEST(Extract, AKilledRunLeavesNoShortFileAndARerunCompletes)
+TEST(Extract, AKilledRunOrAFailedWriteLeavesNoShortFileAndARerunCompletes)
 {
-    SKIP_ON_WINDOWS("fork and SIGKILL");
+    SKIP_ON_WINDOWS("fork, SIGKILL and RLIMIT_FSIZE");
 #ifndef _WIN32
+    // The file-size limit holds for the whole process: tried in a child.
     Fixture f(false, LongFiles());
+    EXPECT_EQ(0, InChild([&] {
+                  struct rlimit limit = {64 * 1024, 64 * 1024};
+                  setrlimit(RLIMIT_FSIZE, &limit);
+                  Recorder r;
+                  f.ExtractAll(&r);
+                  return r.failures == decltype(r.failures){{"content\\stored.bin", ExtractOutcome::WriteFailed},
+                                                            {"content\\packed.txt", ExtractOutcome::WriteFailed}} ? 0 : 3;
+              }));
+    EXPECT_EQ(FilesBelow(f.out()), (Files{{"content/after.txt", zarnik_pack::ToBytes("after")}}));
+    fs::remove_all(f.out("content"));
     ASSERT_EQ(-SIGKILL, InChild([&] {
                   Interrupt killer;
                   killer.at = "content\\packed.txt";
@@ -226,24 +216,6 @@ TEST(Extract, AKilledRunLeavesNoShortFileAndARerunCompletes)
     EXPECT_EQ(rerun.failures, (decltype(rerun.failures){{"content\\stored.bin", ExtractOutcome::Exists}}));
     for (const Entry &e : f.entries)
         EXPECT_EQ(ReadAll(f.out(zarnik::WithSlashes(e.path))), e.data) << e.path;
-#endif
-}
-
-TEST(Extract, AFailedWriteLeavesNoPartialFile)
-{
-    SKIP_ON_WINDOWS("fork and RLIMIT_FSIZE");
-#ifndef _WIN32
-    // The file-size limit holds for the whole process: tried in a child.
-    Fixture f(false, LongFiles());
-    EXPECT_EQ(0, InChild([&] {
-                  struct rlimit limit = {64 * 1024, 64 * 1024};
-                  setrlimit(RLIMIT_FSIZE, &limit);
-                  Recorder r;
-                  f.ExtractAll(&r);
-                  return r.failures == decltype(r.failures){{"content\\stored.bin", ExtractOutcome::WriteFailed},
-                                                            {"content\\packed.txt", ExtractOutcome::WriteFailed}} ? 0 : 3;
-              }));
-    EXPECT_EQ(FilesBelow(f.out()), (Files{{"content/after.txt", zarnik_pack::ToBytes("after")}}));
 #endif
 }
 
@@ -363,15 +335,11 @@ TEST(Extract, AStopInABigPackedFileLeavesItWholeOrNotAtAll)
     // Stopped at its first progress report, and the report says which. One
     // worker reports on its own thread, so the stop lands in the middle of
     // the file; with a pool the report may come only once the file is done.
-    struct Stopper : Recorder
-    {
-        std::atomic<bool> stop{false};
-        void OnExtractBytes(uint64_t) override { stop = true; }
-    };
     Fixture f(false, {MakeEntry("content\\big.txt", Text(96 << 20), Storage::Packed)});
     for (const unsigned workers : {1u, 2u}) {
         fs::remove_all(f.out("content"));
-        Stopper s;
+        Interrupt s;
+        s.at = "content\\big.txt";
         const zarnik::ExtractEnd end = f.ExtractAll(&s, workers, &s.stop);
         const Files files = FilesBelow(f.out());
         if (workers == 1 || files.empty()) {

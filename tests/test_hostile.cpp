@@ -146,15 +146,8 @@ std::vector<Entry> SmallEntries()
             MakeEntry("content\\dir\\e", Bytes(), Storage::Packed)};
 }
 
-Files FilesOf(const std::vector<Entry> &entries)
-{
-    Files files;
-    for (const Entry &e : entries)
-        files[zarnik::WithSlashes(e.path)] = e.data;
-    return files;
-}
-
-const Files kSmallFiles = FilesOf(SmallEntries());
+const Files kSmallFiles{{"content/a.txt", zarnik_pack::ToBytes("stored bytes")}, {"content/dir/b.bin", Repetitive(200)},
+                        {"content/dir/e", {}}};
 
 Entry Numbers(const std::string &path, uint32_t offset, uint32_t packed, uint32_t unpacked)
 {

@@ -11,8 +11,6 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #endif
 
 using namespace testsupport;
@@ -227,23 +225,19 @@ TEST(PackEdit, RenamingThereAndBackGivesTheSamePack)
 {
     TempDir dir;
     const std::string pack = WritePack(dir, 0);
-    const auto archive = MustOpen(pack);
-    PackEdit same(*archive, pack, false);
-    zarnik_pack::SaveOptions options;
-    options.out = dir.file("same.upk");
-    ASSERT_EQ(same.Save(options).problem, EditProblem::None);
-    EXPECT_EQ(ReadAll(options.out), ReadAll(pack));
-
-    PackEdit there(*archive, pack, false);
-    ASSERT_TRUE(there.Rename("content\\x", "content\\elsewhere\\x2"));
-    options.out = dir.file("there.upk");
-    ASSERT_EQ(there.Save(options).problem, EditProblem::None);
-    const auto moved = MustOpen(options.out);
-    PackEdit back(*moved, options.out, false);
-    ASSERT_TRUE(back.Rename("content\\elsewhere\\x2", "content\\x"));
-    options.out = dir.file("back.upk");
-    ASSERT_EQ(back.Save(options).problem, EditProblem::None);
-    EXPECT_EQ(ReadAll(options.out), ReadAll(pack));
+    // `in` with `from` renamed `to` (none: unchanged), saved as `out`.
+    const auto saved = [&](const std::string &in, const char *from, const char *to, const char *out) {
+        const auto archive = MustOpen(in);
+        PackEdit edit(*archive, in, false);
+        EXPECT_TRUE(!from || edit.Rename(from, to));
+        zarnik_pack::SaveOptions options;
+        options.out = dir.file(out);
+        EXPECT_EQ(edit.Save(options).problem, EditProblem::None);
+        return options.out;
+    };
+    EXPECT_EQ(ReadAll(saved(pack, nullptr, nullptr, "same.upk")), ReadAll(pack));
+    const std::string there = saved(pack, "content\\x", "content\\elsewhere\\x2", "there.upk");
+    EXPECT_EQ(ReadAll(saved(there, "content\\elsewhere\\x2", "content\\x", "back.upk")), ReadAll(pack));
 }
 
 // A change a reader could not take is refused and leaves the edit as it was.
@@ -367,58 +361,40 @@ TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
 #ifndef _WIN32
     // Killed at each point in turn: PACK is the original or the whole new
     // pack, never neither, and a re-run (at the end) succeeds.
-    const size_t newCount = kEntries.size() + 1;
     bool backupPending = false;
     for (int killAt = 1;; ++killAt) {
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
+        const bool killed = InChild([&] {
             int calls = 0;
             save(nullptr, [&] {
                 if (++calls == killAt)
                     raise(SIGKILL);
             });
-            _exit(0);
-        }
-        int status = 0;
-        waitpid(child, &status, 0);
-        const bool killed = WIFSIGNALED(status);
+            return 0;
+        }) == -SIGKILL;
         const Files left = FilesBelow(dir.path());
         if (ReadAll(pack) != original) {
-            EXPECT_EQ(Listing(pack).size(), newCount) << killAt;
+            EXPECT_EQ(Listing(pack).size(), kEntries.size() + 1) << killAt;
             EXPECT_TRUE(std::any_of(left.begin(), left.end(), [&](const auto &f) { return f.second == original; }))
                 << "killed at " << killAt << ": the old pack was not kept";
         }
+        const bool pending = std::any_of(left.begin(), left.end(), [](const auto &f) {
+            return f.first.find(".bak.zarnik-partial") != std::string::npos;
+        });
+        for (const auto &f : left) // back to the original alone
+            if (!beside.count(f.first))
+                fs::remove(dir.path() / fs::u8path(f.first));
+        WriteAll(pack, original);
         if (!killed) {
             // The last point was after the backup and before the rename.
             EXPECT_TRUE(backupPending) << killAt;
             break;
         }
-        backupPending = std::any_of(left.begin(), left.end(), [](const auto &f) {
-            return f.first.find(".bak.zarnik-partial") != std::string::npos;
-        });
-        WriteAll(pack, original);
-        for (const auto &entry : fs::directory_iterator(dir.path()))
-            if (entry.path().filename().string().find("zarnik-partial") != std::string::npos ||
-                entry.path().extension() == ".bak")
-                fs::remove(entry.path());
+        backupPending = pending;
     }
-    for (const auto &entry : fs::directory_iterator(dir.path()))
-        if (entry.path().extension() == ".bak")
-            fs::remove(entry.path());
-    WriteAll(pack, original);
 
     // A full disk and a read-only folder, each in a child process.
     const auto inChild = [&](const std::function<bool()> &setUp) {
-        const pid_t child = fork();
-        if (child == 0) {
-            if (!setUp())
-                _exit(2);
-            _exit(save(nullptr).problem == EditProblem::WriteFailed ? 0 : 3);
-        }
-        int status = 0;
-        waitpid(child, &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return InChild([&] { return !setUp() ? 2 : save(nullptr).problem == EditProblem::WriteFailed ? 0 : 3; });
     };
     const rlimit fullDisk = {16 * 1024, 16 * 1024};
     EXPECT_EQ(inChild([&] { return setrlimit(RLIMIT_FSIZE, &fullDisk) == 0; }), 0);
@@ -431,14 +407,11 @@ TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
     });
     EXPECT_NE(readOnly, 3) << "a read-only folder was not reported";
     EXPECT_EQ(FilesBelow(dir.path()), beside);
-
-#else
-    const size_t newCount = kEntries.size() + 1;
 #endif
     const zarnik_pack::SaveOutcome saved = save(nullptr);
     ASSERT_EQ(saved.problem, EditProblem::None) << saved.reason;
     EXPECT_EQ(ReadAll(pack + ".bak"), original);
-    EXPECT_EQ(Listing(pack).size(), newCount);
+    EXPECT_EQ(Listing(pack).size(), kEntries.size() + 1);
     EXPECT_EQ(FilesBelow(dir.path()).size(), beside.size() + 1);
     // The backup is never written over.
     EXPECT_EQ(save(nullptr).problem, EditProblem::Refused);
@@ -454,9 +427,7 @@ TEST(PackEdit, ASetChangeIsWholeOrNothingAtEveryKill)
         const std::string index = WritePack(dir, 2);
         const Sources s(dir);
         const std::vector<Listed> original = Listing(index);
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
+        const int status = InChild([&] {
             int calls = 0;
             const auto at = [&] {
                 if (++calls == killAt)
@@ -470,13 +441,11 @@ TEST(PackEdit, ASetChangeIsWholeOrNothingAtEveryKill)
             options.releasePack = [&] { archive.reset(), at(); };
             options.progress = [&](uint64_t, uint64_t) { at(); };
             options.stage = [&](zarnik_pack::SaveStage) { at(); };
-            _exit(edit.Save(options).problem == EditProblem::None ? 0 : 1);
-        }
-        int status = 0;
-        waitpid(child, &status, 0);
+            return edit.Save(options).problem == EditProblem::None ? 0 : 1;
+        });
         const std::vector<Listed> now = Listing(index);
-        if (!WIFSIGNALED(status)) {
-            EXPECT_EQ(WEXITSTATUS(status), 0);
+        if (status >= 0) {
+            EXPECT_EQ(status, 0);
             ASSERT_EQ(now.size(), original.size() + 1);
             EXPECT_EQ(now[2].data, ReadAll(s.noise));
             EXPECT_GT(killAt, 4);
