@@ -8,21 +8,7 @@
 #include "PackKit.h"
 
 #include <QtTest>
-#include <QApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileDialog>
-#include <QFileInfo>
-#include <QInputDialog>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QList>
-#include <QPointer>
-#include <QTreeWidget>
-#include <QWidget>
+#include <QtWidgets>
 
 #include <functional>
 
@@ -48,16 +34,6 @@ inline void answerModal(QObject *context, QList<Step> &steps, int &unexpected)
         if (w && w->isVisible())
             QMetaObject::invokeMethod(w, "reject", Qt::QueuedConnection);
     }, Qt::QueuedConnection);
-}
-
-// Makes the one item named `name` current and selected; false when there
-// is not exactly one.
-inline bool selectItem(QTreeWidget *tree, const QString &name)
-{
-    const auto items = tree->findItems(name, Qt::MatchExactly | Qt::MatchRecursive);
-    if (items.size() == 1)
-        tree->setCurrentItem(items[0]);
-    return items.size() == 1 && tree->selectedItems() == items;
 }
 
 // Types `text` into a file or input dialog and accepts it ("" cancels); `seen` gets a file dialog's
@@ -144,7 +120,14 @@ protected:
     int m_unexpected = 0;
 
     QString path(const QString &relative) const { return m_dir->filePath(relative); }
-    bool select(const QString &name) { return selectItem(m_tree, name); }
+    // Makes the one item named `name` current and selected; false when there is not exactly one.
+    bool select(const QString &name)
+    {
+        const auto items = m_tree->findItems(name, Qt::MatchExactly | Qt::MatchRecursive);
+        if (items.size() == 1)
+            m_tree->setCurrentItem(items[0]);
+        return items.size() == 1 && m_tree->selectedItems() == items;
+    }
 
     // Triggers `action` as its menu entry does.
     void run(const char *action, const QList<Step> &steps = {})

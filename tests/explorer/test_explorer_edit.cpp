@@ -1,18 +1,10 @@
 // Changing a pack in the explorer as a user does: the Edit commands, the
 // pending tree, Save and Save As on the worker, the unsaved-changes question.
-#include "ArchiveTree.h"
-#include "MainWindow.h"
 #include "ModalSteps.h"
-#include "PackKit.h"
 #include "ProgressDlg.h"
 #include "SaveThread.h"
 #include "ZarnikArchive.h"
 
-#include <QtTest>
-#include <QtWidgets>
-
-#include <functional>
-#include <map>
 
 using zarnik::ArchiveNode;
 using zarnik::CZarnikArchive;
@@ -133,8 +125,6 @@ private slots:
     {
         m_window->setAttribute(Qt::WA_DeleteOnClose, false);
         // Whatever is pending goes with the window, unasked.
-        for (QAction *undo = m_window->findChild<QAction *>("actionUndo"); undo->isEnabled();)
-            undo->trigger();
         closeWindow();
     }
 
@@ -302,11 +292,7 @@ private slots:
         run("actionAddFolder", {typed(path("disk/gfx")),
                                 textStep(QMessageBox::Question, {"gfx/logo.bmp is already in the pack", "Replace it"},
                                          QMessageBox::StandardButton(answer))});
-        QStringList shown;
-        for (const QString &name : {"logo.bmp", "extra.txt"})
-            if (m_tree->findItems(name, Qt::MatchExactly | Qt::MatchRecursive).size() == 1)
-                shown << marks().split(' ').filter(QRegularExpression('^' + QRegularExpression::escape(name) + ':'));
-        QCOMPARE(shown.join(' '), after);
+        QCOMPARE(marks().split(' ').filter(QRegularExpression("^(logo\\.bmp|extra\\.txt):")).join(' '), after);
         QCOMPARE(modified(), answer != QMessageBox::Cancel);
         // A file whose bytes are not in the pack yet says where they will come from.
         QVERIFY(select("extra.txt") || answer == QMessageBox::Cancel);
@@ -327,7 +313,6 @@ private slots:
         run("actionSave");
         QVERIFY(saveEnded());
         QCOMPARE(packListing(path("set/content.vfi")), QStringList({"content\\a.txt=a", "content\\b.txt=bee"}));
-        QVERIFY(m_window->archive());
         QCOMPARE(m_window->archive()->GetDataFilePath(0), nativePath(path("set/data0~1.vfs")));
         QVERIFY(!modified() && m_window->statusBar()->currentMessage() == "Saved " + path("set/content.vfi"));
         QCOMPARE(QDir(path("set")).entryList(QDir::Files).join(' '), QString("content.vfi data0~1.vfs"));
