@@ -3,7 +3,6 @@
 #include "CommandLine.h"
 #include "Compressor.h"
 #include "DetailsPane.h"
-#include "ExportThread.h"
 #include "PictureView.h"
 #include "ModalSteps.h"
 #include "Preview.h"
@@ -73,31 +72,17 @@ class TestExplorer : public QObject, ExplorerHarness
 {
     Q_OBJECT
 
-    // The next export's worker waits at the start of file m_pauseAt while m_atPause runs: no race.
-    int m_pauseAt = 0;
-    std::function<void()> m_atPause;
-    QSemaphore m_resume;
     int m_drags = 0; // drags begun
 
     QStringList view() { return describe(m_tree->topLevelItem(0), m_window->archive()->GetRoot()); }
     void open(const QString &file) { run("action_Open", {typed(file)}); }
 
-    // The progress dialog shows before the worker starts: the hold goes in then.
     bool eventFilter(QObject *o, QEvent *e) override
     {
         // Every drag goes once it ended (at once when no button is held), whether or not it was seen.
         if (e->type() == QEvent::DeferredDelete && o->inherits("QDrag"))
             ++m_drags;
-        if (m_pauseAt == 0 || e->type() != QEvent::Show || !o->inherits("ProgressDlg"))
-            return false;
-        const auto hold = [this, at = m_pauseAt](const QString &, int number, int) {
-            if (number != at)
-                return;
-            QMetaObject::invokeMethod(this, [this] { m_atPause(); m_resume.release(); }, Qt::QueuedConnection);
-            m_resume.tryAcquire(1, 30000); // a GUI thread that never comes fails, not hangs
-        };
-        connect(m_window->exportThread(), &ExportThread::fileStarted, this, hold, Qt::DirectConnection);
-        m_pauseAt = 0;
+        holdWorker(this, o, e);
         return false;
     }
 

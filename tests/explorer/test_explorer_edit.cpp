@@ -2,7 +2,6 @@
 // pending tree, Save and Save As on the worker, the unsaved-changes question.
 #include "ModalSteps.h"
 #include "ProgressDlg.h"
-#include "SaveThread.h"
 #include "ZarnikArchive.h"
 
 
@@ -35,8 +34,6 @@ class TestExplorerEdit : public QObject, ExplorerHarness
 {
     Q_OBJECT
 
-    bool m_cancelSave = false; // the next save's worker waits at its first file until Cancel is pressed
-    QSemaphore m_resume;
 
     bool modified() const { return m_window->windowTitle().contains("* - "); }
 
@@ -86,19 +83,7 @@ class TestExplorerEdit : public QObject, ExplorerHarness
 
     bool eventFilter(QObject *o, QEvent *e) override
     {
-        if (!m_cancelSave || e->type() != QEvent::Show || !o->inherits("ProgressDlg"))
-            return false;
-        m_cancelSave = false;
-        auto *dlg = static_cast<ProgressDlg *>(o);
-        connect(m_window->findChild<SaveThread *>(), &SaveThread::fileStarted, this, [this, dlg](const QString &, int n) {
-            if (n != 1)
-                return;
-            QMetaObject::invokeMethod(this, [this, dlg] {
-                QTest::mouseClick(dlg->findChild<QPushButton *>("cancelButton"), Qt::LeftButton);
-                m_resume.release();
-            }, Qt::QueuedConnection);
-            m_resume.tryAcquire(1, 30000);
-        }, Qt::DirectConnection);
+        holdWorker(this, o, e);
         return false;
     }
 
@@ -174,9 +159,12 @@ private slots:
         changeEach();
         if (refusal.startsWith("changed"))
             writeFile("new.txt", "grown since");
-        m_cancelSave = refusal == "stopped";
+        if (refusal == "stopped") { // the worker waits at its first file until Cancel is pressed
+            m_pauseAt = 1;
+            m_atPause = [this] { QTest::mouseClick(m_window->findChild<QPushButton *>("cancelButton"), Qt::LeftButton); };
+        }
         if (!refusal.isEmpty())
-            m_steps << textStep(m_cancelSave ? QMessageBox::Information : QMessageBox::Critical, {refusal});
+            m_steps << textStep(refusal == "stopped" ? QMessageBox::Information : QMessageBox::Critical, {refusal});
         // Saved with Ctrl+S, a small pack opens again before the Ctrl key is up.
         QTest::keyPress(m_tree, Qt::Key_Control, Qt::ControlModifier);
         saveAs.isEmpty() ? run("actionSave") : run("actionSaveAs", {typed(path(saveAs))});
