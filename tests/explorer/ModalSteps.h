@@ -60,9 +60,7 @@ inline Step typed(const QString &text, QString *seen = nullptr)
 inline testpack::Entry e(const std::string &path, const std::string &text,
                          zarnik_pack::Storage storage = zarnik_pack::Storage::Auto)
 {
-    testpack::Entry entry;
-    entry.path = path, entry.data = zarnik_pack::ToBytes(text), entry.storage = storage;
-    return entry;
+    return {path, zarnik_pack::ToBytes(text), storage};
 }
 
 inline std::string nativePath(const QString &path) { return QFile::encodeName(path).toStdString(); }

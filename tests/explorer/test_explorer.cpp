@@ -445,7 +445,6 @@ private slots:
         for (const QString &file : {QString("logo.bmp"), QString("readme.txt"), cafe, QString("void.dat")})
             QTest::newRow(qPrintable(file)) << QStringList{file} << QStringList{file};
         const QStringList gfx{"gfx/logo.bmp", "gfx/ui/button.bmp", "gfx/icon.bmp"};
-        QTest::newRow("folder") << QStringList{"gfx"} << gfx;
         // No file: nothing reported, no division by a total of 0.
         QTest::newRow("stored size 0") << QStringList{"empty.dat"} << QStringList{"empty.dat/"};
         QStringList all = QStringList{"readme.txt"} + gfx;
