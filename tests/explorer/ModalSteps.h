@@ -60,7 +60,9 @@ inline Step typed(const QString &text, QString *seen = nullptr)
 inline testpack::Entry e(const std::string &path, const std::string &text,
                          zarnik_pack::Storage storage = zarnik_pack::Storage::Auto)
 {
-    return {path, zarnik_pack::ToBytes(text), storage};
+    testpack::Entry entry;
+    entry.path = path, entry.data = zarnik_pack::ToBytes(text), entry.storage = storage;
+    return entry;
 }
 
 inline std::string nativePath(const QString &path) { return QFile::encodeName(path).toStdString(); }
