@@ -3,26 +3,14 @@
 #pragma once
 
 #include "ArchiveTree.h"
+#include "ExportThread.h"
 #include "ExportSummaryDlg.h"
 #include "MainWindow.h"
 #include "PackKit.h"
+#include "SaveThread.h"
 
 #include <QtTest>
-#include <QApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileDialog>
-#include <QFileInfo>
-#include <QInputDialog>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QList>
-#include <QPointer>
-#include <QTreeWidget>
-#include <QWidget>
+#include <QtWidgets>
 
 #include <functional>
 
@@ -48,16 +36,6 @@ inline void answerModal(QObject *context, QList<Step> &steps, int &unexpected)
         if (w && w->isVisible())
             QMetaObject::invokeMethod(w, "reject", Qt::QueuedConnection);
     }, Qt::QueuedConnection);
-}
-
-// Makes the one item named `name` current and selected; false when there
-// is not exactly one.
-inline bool selectItem(QTreeWidget *tree, const QString &name)
-{
-    const auto items = tree->findItems(name, Qt::MatchExactly | Qt::MatchRecursive);
-    if (items.size() == 1)
-        tree->setCurrentItem(items[0]);
-    return items.size() == 1 && tree->selectedItems() == items;
 }
 
 // Types `text` into a file or input dialog and accepts it ("" cancels); `seen` gets a file dialog's
@@ -142,9 +120,20 @@ protected:
     QTemporaryDir m_settings;
     QList<Step> m_steps;
     int m_unexpected = 0;
+    // The next export's or save's worker waits at the start of file m_pauseAt while m_atPause runs: no race.
+    int m_pauseAt = 0;
+    std::function<void()> m_atPause;
+    QSemaphore m_resume;
 
     QString path(const QString &relative) const { return m_dir->filePath(relative); }
-    bool select(const QString &name) { return selectItem(m_tree, name); }
+    // Makes the one item named `name` current and selected; false when there is not exactly one.
+    bool select(const QString &name)
+    {
+        const auto items = m_tree->findItems(name, Qt::MatchExactly | Qt::MatchRecursive);
+        if (items.size() == 1)
+            m_tree->setCurrentItem(items[0]);
+        return items.size() == 1 && m_tree->selectedItems() == items;
+    }
 
     // Triggers `action` as its menu entry does.
     void run(const char *action, const QList<Step> &steps = {})
@@ -174,6 +163,24 @@ protected:
         m_window->show();
         m_tree = m_window->findChild<ArchiveTree *>();
         QVERIFY(m_dir->isValid() && QTest::qWaitForWindowExposed(m_window));
+    }
+
+    // From the test's event filter: the progress dialog shows before the worker starts, so the hold goes in then.
+    void holdWorker(QObject *test, QObject *o, QEvent *e)
+    {
+        if (m_pauseAt == 0 || e->type() != QEvent::Show || !o->inherits("ProgressDlg"))
+            return;
+        const auto hold = [this, test, at = m_pauseAt](const QString &, int number, int) {
+            if (number != at)
+                return;
+            QMetaObject::invokeMethod(test, [this] { m_atPause(); m_resume.release(); }, Qt::QueuedConnection);
+            m_resume.tryAcquire(1, 30000); // a GUI thread that never comes fails, not hangs
+        };
+        if (auto *save = m_window->findChild<SaveThread *>())
+            QObject::connect(save, &SaveThread::fileStarted, test, hold, Qt::DirectConnection);
+        else
+            QObject::connect(m_window->exportThread(), &ExportThread::fileStarted, test, hold, Qt::DirectConnection);
+        m_pauseAt = 0;
     }
 
     void closeWindow()
