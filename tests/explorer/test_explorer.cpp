@@ -544,7 +544,7 @@ private slots:
         filter->setText("f");
         QCOMPARE(m_tree->topLevelItem(1)->text(1), "1 byte");
         QVERIFY(select("content/many/d6/f2050.txt") && status->text() == "1 item selected: 1 file, 1 byte");
-        for (const QString &copied : {"content/many/d3/f17.txt", "CONTENT\\many\\d3\\f17.txt", "many/d3/f17."}) {
+        for (const char *copied : {"content/many/d3/f17.txt", "CONTENT\\many\\d3\\f17.txt", "many/d3/f17."}) {
             filter->setText(copied);
             QTreeWidgetItem *found = m_tree->findItems("f17.txt", Qt::MatchRecursive).value(0);
             QVERIFY(!root->isHidden() && m_tree->topLevelItemCount() == 1 && found && !found->isHidden()
