@@ -48,6 +48,12 @@ Bytes Match2(uint32_t off) { Bytes b; Put(b, off << 2 | 1, 2); return b; }
 Bytes Match2L(uint32_t off, uint32_t len) { Bytes b; Put(b, off << 6 | (len - 3) << 2 | 2, 2); return b; }
 Bytes Match3(uint32_t off, uint32_t len) { Bytes b; Put(b, off << 7 | (len - 2) << 2 | 3, 3); return b; }
 Bytes Match4(uint32_t off, uint32_t len) { Bytes b; Put(b, off << 15 | (len - 3) << 7 | 3, 4); return b; }
+const struct Form
+{
+    Bytes (*make)(uint32_t, uint32_t);
+    uint32_t maxOff, maxLen;
+} kForms[] = {{[](uint32_t o, uint32_t) { return Match1(o); }, 63, 3}, {[](uint32_t o, uint32_t) { return Match2(o); }, 16383, 3},
+              {Match2L, 1023, 18}, {Match3, 131071, 33}, {Match4, 131071, 258}};
 
 // A compressed payload from items; control words carry 31 flags and bit 31.
 struct Item
@@ -77,11 +83,7 @@ Items Literals(const std::string &s)
         items.push_back({false, {c}});
     return items;
 }
-Items operator+(Items a, const Items &b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
+Items operator+(Items a, const Items &b) { a.insert(a.end(), b.begin(), b.end()); return a; }
 Items M(const Bytes &match) { return {{true, match}}; }
 
 // `n` bytes ending at a guard page: any access past them faults, sanitizer or not.
@@ -170,19 +172,7 @@ TEST(Unpack, MatchFormsAndOverlappingCopies)
     const std::string tail = "0123456789!";
     // Every form, offset and length up to each form's longest, against a byte-at-a-time copy.
     const std::string prefix = "The quick brown fox jumps over the lazy dog 0123456789";
-    struct Form
-    {
-        Bytes (*make)(uint32_t, uint32_t);
-        uint32_t maxOff, maxLen;
-    };
-    const Form forms[] = {
-        {[](uint32_t o, uint32_t) { return Match1(o); }, 63, 3},
-        {[](uint32_t o, uint32_t) { return Match2(o); }, 16383, 3},
-        {Match2L, 1023, 18},
-        {Match3, 131071, 33},
-        {Match4, 131071, 258},
-    };
-    for (const Form &form : forms) {
+    for (const Form &form : kForms) {
         for (uint32_t off = 3; off <= prefix.size() && off <= form.maxOff; ++off) {
             for (uint32_t len = 3; len <= form.maxLen; len = len == form.maxLen ? len + 1 : std::min(form.maxLen, len + (len < 40 ? 1 : 37))) {
                 std::string expected = prefix;
@@ -225,20 +215,10 @@ TEST(Unpack, MatchFormsAndOverlappingCopies)
                 items.push_back({false, {c}});
                 want.push_back(static_cast<char>(c));
             }
-            const uint32_t kind = next(5);
-            const uint32_t span = static_cast<uint32_t>(want.size());
-            uint32_t off = kind == 0 ? 3 + next(5) : kind == 1 ? 8 + next(8) : 3 + next(std::min(span, 131071u) - 2);
-            off = std::min(off, span);
-            uint32_t len;
-            Bytes item;
-            switch (next(5)) {
-            case 0: off = std::min(off, 63u); len = 3; item = Match1(off); break;
-            case 1: off = std::min(off, 16383u); len = 3; item = Match2(off); break;
-            case 2: off = std::min(off, 1023u); len = 3 + next(16); item = Match2L(off, len); break;
-            case 3: len = 3 + next(31); item = Match3(off, len); break;
-            default: len = 3 + next(256); item = Match4(off, len); break;
-            }
-            items.push_back({true, item});
+            const Form &form = kForms[next(5)];
+            const uint32_t kind = next(5), span = static_cast<uint32_t>(want.size()), len = 3 + next(form.maxLen - 2);
+            const uint32_t off = std::min({kind == 0 ? 3 + next(5) : kind == 1 ? 8 + next(8) : 3 + next(std::min(span, 131071u) - 2), span, form.maxOff});
+            items.push_back({true, form.make(off, len)});
             for (uint32_t i = 0; i < len; ++i)
                 want.push_back(want[want.size() - off]);
         }
@@ -311,9 +291,9 @@ TEST(Unpack, DamagedStreamsAreReportedAndNothingElse)
     const std::string lead(noise.begin(), noise.end());
     for (uint32_t f = 0; f < 5; ++f) {
         for (uint32_t off : {0u, 1u, 2u, 800u, 801u}) for (uint32_t after : {400u, 1200u}) {
-            if (f == 0 && off > 63)
+            if (off > kForms[f].maxOff)
                 continue; // the 1-byte form has 6 offset bits
-            const Bytes item = f == 0 ? Match1(off) : f == 1 ? Match2(off) : f == 2 ? Match2L(off, 3) : f == 3 ? Match3(off, 3) : Match4(off, 3);
+            const Bytes item = kForms[f].make(off, 3);
             const uint32_t raw = 800 + 3 + after;
             const Bytes stream = Block(true, true, Payload(Literals(lead) + M(item) + Literals(std::string(after, 't'))), raw);
             if (off == 800)
