@@ -7,6 +7,7 @@
 #include "TestSupport.h"
 
 #include "Compressor.h"
+#include "Corpus.h"
 
 #include <algorithm>
 #include <atomic>
@@ -18,19 +19,8 @@ using testsupport::Bytes;
 
 namespace {
 
-// Compressible bytes with some noise, so blocks hold matches and literals.
-Bytes Sample(size_t size)
-{
-    const Bytes noise = testsupport::Pattern(size / 8 + 1, 3);
-    Bytes out;
-    for (size_t i = 0; out.size() < size; ++i) {
-        const std::string word = "block " + std::to_string(i % 97) + " of the stream; ";
-        out.insert(out.end(), word.begin(), word.end());
-        out.push_back(noise[i % noise.size()]);
-    }
-    out.resize(size);
-    return out;
-}
+// Compressible text, so blocks hold matches and literals.
+Bytes Sample(size_t size) { return zarnik_corpus::Text(size, 3); }
 
 PackedStream InMemory(const Bytes &stored, uint64_t unpackedSize)
 {
@@ -180,20 +170,16 @@ bool Watch(size_t size)
 TEST(BlockStream, OversizedBlocksAndFailedAllocationsAreTheirOwnOutcomes)
 {
     const BlockAllocationHook previous = SetBlockAllocationHook(&Watch);
-    auto wide = [](bool compressed, uint32_t blockLength, uint32_t raw) {
-        Bytes b(9);
+    // One block with a 9-byte header, its payload `fill` up to `blockLength`.
+    auto wide = [](bool compressed, uint32_t blockLength, uint32_t raw, unsigned char fill) {
+        Bytes b(blockLength, fill);
         b[0] = compressed ? 3 : 2;
-        for (int i = 0; i < 4; ++i) {
-            b[1 + i] = static_cast<unsigned char>(blockLength >> (8 * i));
-            b[5 + i] = static_cast<unsigned char>(raw >> (8 * i));
-        }
+        std::memcpy(&b[1], &blockLength, 4);
+        std::memcpy(&b[5], &raw, 4);
         return b;
     };
-    Bytes atLimit = wide(false, kMaxBlockRawLength + 9, kMaxBlockRawLength), tooLong = wide(false, kMaxBlockStoredLength + 1, 4);
-    atLimit.resize(kMaxBlockRawLength + 9, 'a');
-    tooLong.resize(kMaxBlockStoredLength + 1, 'b');
-    Bytes tooMuch = wide(true, 20, kMaxBlockRawLength + 1);
-    tooMuch.resize(20, 0xFF);
+    const Bytes atLimit = wide(false, kMaxBlockRawLength + 9, kMaxBlockRawLength, 'a'),
+                tooLong = wide(false, kMaxBlockStoredLength + 1, 4, 'b'), tooMuch = wide(true, 20, kMaxBlockRawLength + 1, 0xFF);
     const Bytes small = zarnik_pack::Compress(atLimit.data() + 9, 1u << 20);
     const struct { const Bytes *stored; uint64_t unpacked; size_t failAbove; StreamOutcome outcome; } cases[] = {
         {&atLimit, kMaxBlockRawLength, SIZE_MAX, StreamOutcome::Sound},
