@@ -16,7 +16,7 @@ namespace {
 // The first entry of a single pack with one table, as a reader finds it.
 struct FirstEntry
 {
-    uint32_t unpacked = 0, packed = 0;
+    uint32_t offset = 0, unpacked = 0, packed = 0;
     Bytes stored;
 };
 
@@ -24,11 +24,11 @@ FirstEntry ReadFirstEntry(const Bytes &upk)
 {
     const size_t table = 8 + testpack::GetU32(upk, 4) + 8;
     FirstEntry entry;
-    const uint32_t offset = testpack::GetU32(upk, table + 4);
+    entry.offset = testpack::GetU32(upk, table + 4);
     entry.unpacked = testpack::GetU32(upk, table + 8);
     entry.packed = testpack::GetU32(upk, table + 12);
-    if (table + 20 <= upk.size() && offset + uint64_t(entry.packed) <= upk.size())
-        entry.stored.assign(upk.begin() + offset, upk.begin() + offset + entry.packed);
+    if (table + 20 <= upk.size() && entry.offset + uint64_t(entry.packed) <= upk.size())
+        entry.stored.assign(upk.begin() + entry.offset, upk.begin() + entry.offset + entry.packed);
     return entry;
 }
 
@@ -82,20 +82,15 @@ TEST(PackWriter, StoresWhatPackingDoesNotShrink)
     const Bytes even = PacksToItsOwnLength();
     ASSERT_FALSE(even.empty()) << "no input packs to its own length";
     const Bytes text = zarnik_pack::ToBytes(std::string(3000, 'a'));
-    struct Case
-    {
-        const char *what;
-        Bytes data;
-        Storage storage;
-        int packed; // 1 packed, 0 stored, -1 either (a stream cannot be packed again)
-    } const cases[] = {
+    // packed: 1 packed, 0 stored, -1 either (a stream cannot be packed again).
+    const struct { const char *what; Bytes data; Storage storage; int packed; } cases[] = {
         {"packs to its own length", even, Storage::Auto, 0},
         {"repeats", text, Storage::Auto, 1},
         {"noise", Pattern(5000), Storage::Auto, 0},
         {"empty, stored", {}, Storage::Stored, 1},
         {"own length, forced packed", even, Storage::Packed, -1},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         zarnik_pack::Entry entry;
         entry.path = "content\\f", entry.data = c.data, entry.storage = c.storage;
         const std::optional<Bytes> memory = zarnik_pack::BuildUpk({entry});
@@ -144,7 +139,6 @@ TEST(PackWriter, CopiesStoredBytesAsTheyAre)
         const Bytes source = *zarnik_pack::BuildUpk({entry});
         WriteAll(dir.file("source.upk"), source);
         const FirstEntry original = ReadFirstEntry(source);
-        const uint64_t offset = testpack::GetU32(source, 8 + testpack::GetU32(source, 4) + 8 + 4);
         std::unique_ptr<zarnik::PlatformFile, void (*)(zarnik::PlatformFile *)> file(
             zarnik::PlatformOpenRead(dir.file("source.upk")), zarnik::PlatformClose);
         ASSERT_TRUE(file);
@@ -153,8 +147,7 @@ TEST(PackWriter, CopiesStoredBytesAsTheyAre)
             zarnik_pack::MemorySink sink;
             zarnik_pack::UpkWriter writer(sink);
             const uint64_t storedSize = original.packed + shortBy * source.size();
-            const bool added =
-                writer.AddStoredBytes("content\\f", text.size(), file.get(), offset, storedSize);
+            const bool added = writer.AddStoredBytes("content\\f", text.size(), file.get(), original.offset, storedSize);
             EXPECT_EQ(added, shortBy == 0);
             if (!added) {
                 EXPECT_EQ(writer.Problem(), zarnik_pack::WriteProblem::ReadFailed);
@@ -169,33 +162,23 @@ TEST(PackWriter, CopiesStoredBytesAsTheyAre)
 // A file that is not whole never takes its name, and no temporary file is left.
 TEST(PackWriter, PublishesOnlyWholeFiles)
 {
-    struct Case
-    {
-        const char *what;
-        zarnik_pack::FileCalls calls;
-        bool failWrite;
-        bool nameTaken;
-        bool published;
-    };
     zarnik_pack::FileCalls failingClose;
     failingClose.closeWritten = [](zarnik::PlatformFile *file) {
         zarnik::PlatformCloseWritten(file);
         return false;
     };
-    const Case cases[] = {
+    const struct { const char *what; zarnik_pack::FileCalls calls; bool failWrite, nameTaken, published; } cases[] = {
         {"whole", {}, false, false, true},
         {"write fails", {}, true, false, false},
         {"close fails", failingClose, false, false, false},
         {"name taken", {}, false, true, false},
     };
     const Bytes bytes = Pattern(1000);
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         TempDir dir;
-        Files before;
-        if (c.nameTaken) {
-            WriteAll(dir.file("out.upk"), zarnik_pack::ToBytes("theirs"));
-            before["out.upk"] = zarnik_pack::ToBytes("theirs");
-        }
+        Files expected;
+        if (c.nameTaken)
+            WriteAll(dir.file("out.upk"), expected["out.upk"] = zarnik_pack::ToBytes("theirs"));
         std::unique_ptr<zarnik::PlatformDirectory, void (*)(zarnik::PlatformDirectory *)> folder(
             zarnik::PlatformOpenDirectory(dir.str()), zarnik::PlatformCloseDirectory);
         ASSERT_TRUE(folder);
@@ -208,7 +191,6 @@ TEST(PackWriter, PublishesOnlyWholeFiles)
             }
             EXPECT_EQ(out.Publish(), c.published) << c.what;
         }
-        Files expected = before;
         if (c.published)
             expected["out.upk"] = bytes;
         EXPECT_EQ(FilesBelow(dir.path()), expected) << c.what;
