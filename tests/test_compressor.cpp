@@ -14,10 +14,7 @@ namespace bf = zarnik::blockformat;
 
 namespace {
 
-struct Shape
-{
-    size_t compressed = 0, forms[5] = {};
-};
+struct Shape { size_t compressed = 0, forms[5] = {}; };
 
 // Walks a stream's blocks and items by the format's rules, independently of
 // Unpack: narrow header fields whenever they fit, compressed blocks only

@@ -40,14 +40,13 @@ TEST(Names, TemporaryNameFitsANameAndCutsNoCharacter)
 {
     const std::string e = "\xC3\xA9";                   // two bytes
     const std::string cjk = "\xE6\x97\xA5";             // three
-    std::vector<std::string> names = {"short.txt", std::string(250, 'n')};
-    names.push_back("a");
-    for (int i = 0; i < 124; ++i)
-        names.back() += e; // 249 bytes: a cut at 200 falls inside a character
-    names.push_back("ab");
-    for (int i = 0; i < 82; ++i)
-        names.back() += cjk; // 248 bytes
-    for (const std::string &name : names) {
+    const auto times = [](std::string s, const std::string &more, int n) {
+        while (n--)
+            s += more;
+        return s;
+    };
+    // 249 bytes where a cut at 200 falls inside a character, and 248 bytes.
+    for (const std::string &name : {std::string("short.txt"), std::string(250, 'n'), times("a", e, 124), times("ab", cjk, 82)}) {
         for (int attempt : {1, 2, 1000}) {
             const std::string temporary = zarnik::TemporaryName(name, attempt);
             EXPECT_LE(temporary.size(), 255u) << name.size();
