@@ -138,7 +138,7 @@ void Open(fuse_req_t request, fuse_ino_t inode, struct fuse_file_info *info)
         return;
     }
     try {
-        info->fh = reinterpret_cast<uint64_t>(state.files->OpenFile(*entry->node).release());
+        info->fh = reinterpret_cast<uint64_t>(state.files->OpenFile(*entry->node));
     } catch (const std::bad_alloc &) {
         fuse_reply_err(request, ENOMEM);
         return;
@@ -167,7 +167,7 @@ void Read(fuse_req_t request, fuse_ino_t, size_t size, off_t offset, struct fuse
 
 void Release(fuse_req_t request, fuse_ino_t, struct fuse_file_info *info)
 {
-    delete reinterpret_cast<CMountFiles::CHandle *>(info->fh);
+    State(request).files->CloseFile(reinterpret_cast<CMountFiles::CHandle *>(info->fh));
     fuse_reply_err(request, 0);
 }
 

@@ -79,7 +79,13 @@ const char *CMountFiles::Unavailable(const ArchiveNode &node) const
     return nullptr;
 }
 
-std::unique_ptr<CMountFiles::CHandle> CMountFiles::OpenFile(const ArchiveNode &node)
+void CMountFiles::CloseFile(CHandle *handle)
+{
+    std::lock_guard<std::mutex> hold(m_HandlesLock);
+    m_Handles.erase(handle);
+}
+
+CMountFiles::CHandle *CMountFiles::OpenFile(const ArchiveNode &node)
 {
     auto handle = std::make_unique<CHandle>(node);
     if (node.IsPacked() && !Unavailable(node)) {
@@ -89,7 +95,10 @@ std::unique_ptr<CMountFiles::CHandle> CMountFiles::OpenFile(const ArchiveNode &n
             [file, start](uint64_t p, void *b, uint32_t n) { return zarnik::PlatformReadAt(file, start + p, b, n); },
             node.m_PackedSize, node.m_UnpackedSize});
     }
-    return handle;
+    CHandle *opened = handle.get();
+    std::lock_guard<std::mutex> hold(m_HandlesLock);
+    m_Handles.emplace(opened, std::move(handle));
+    return opened;
 }
 
 int CMountFiles::Fail(CHandle &handle, const std::string &why)

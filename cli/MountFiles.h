@@ -13,7 +13,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 class CMountFiles
@@ -40,7 +42,10 @@ public:
         std::unique_ptr<zarnik::CPackedFileReader> m_Packed; // packed files only
         std::atomic<bool> m_Reported{false};
     };
-    std::unique_ptr<CHandle> OpenFile(const zarnik::ArchiveNode &node);
+    // Handles stay this object's until CloseFile: a mount ended by a signal
+    // may never hear of the files still open, and they go with it.
+    CHandle *OpenFile(const zarnik::ArchiveNode &node);
+    void CloseFile(CHandle *handle);
 
     // Reads `count` bytes at `offset` (cut at the file's size): the number
     // of bytes read, or -EIO when any of them cannot be (the pack changed or
@@ -61,4 +66,6 @@ private:
     FailureLog m_Log;
     std::vector<zarnik::PlatformFile *> m_Data; // one per data file; null where none opened
     std::vector<zarnik::PlatformFileStamp> m_Stamps; // each data file as it was when mounted
+    std::mutex m_HandlesLock;
+    std::unordered_map<CHandle *, std::unique_ptr<CHandle>> m_Handles;
 };
