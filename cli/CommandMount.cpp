@@ -153,13 +153,13 @@ void Read(fuse_req_t request, fuse_ino_t, size_t size, off_t offset, struct fuse
         return;
     }
     try {
-        std::vector<char> buffer(size);
-        const int got = State(request).files->Read(*reinterpret_cast<CMountFiles::CHandle *>(info->fh),
-                                                   uint64_t(offset), buffer.data(), size);
+        CMountFiles::CPieces read;
+        const int got =
+            State(request).files->Read(*reinterpret_cast<CMountFiles::CHandle *>(info->fh), uint64_t(offset), size, &read);
         if (got < 0)
             fuse_reply_err(request, -got);
         else
-            fuse_reply_buf(request, buffer.data(), size_t(got));
+            fuse_reply_iov(request, read.pieces.data(), int(read.pieces.size()));
     } catch (const std::bad_alloc &) {
         fuse_reply_err(request, ENOMEM);
     }

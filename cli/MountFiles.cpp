@@ -4,7 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
+#include <thread>
 
 using zarnik::ArchiveNode;
 using zarnik::ExtractOutcome;
@@ -30,12 +30,14 @@ const char *StreamText(StreamOutcome outcome)
 } // namespace
 
 CMountFiles::CMountFiles(const zarnik::CZarnikArchive &archive, size_t cacheBytes, FailureLog log)
-    : m_Archive(archive), m_Cache(cacheBytes), m_Log(std::move(log))
+    : m_Archive(archive), m_Cache(cacheBytes), m_Log(std::move(log)),
+      m_ReadAhead(std::make_unique<CMountReadAhead>(m_Cache, std::thread::hardware_concurrency()))
 {
 }
 
 CMountFiles::~CMountFiles()
 {
+    m_ReadAhead.reset();
     for (zarnik::PlatformFile *file : m_Data)
         if (file)
             zarnik::PlatformClose(file);
@@ -91,7 +93,7 @@ CMountFiles::CHandle *CMountFiles::OpenFile(const ArchiveNode &node)
     if (node.IsPacked() && !Unavailable(node)) {
         zarnik::PlatformFile *file = m_Data[node.m_DataFile];
         const uint64_t start = node.m_Offset;
-        handle->m_Packed = std::make_unique<zarnik::CPackedFileReader>(zarnik::PackedStream{
+        handle->m_Packed = std::make_shared<const zarnik::CPackedFileReader>(zarnik::PackedStream{
             [file, start](uint64_t p, void *b, uint32_t n) { return zarnik::PlatformReadAt(file, start + p, b, n); },
             node.m_PackedSize, node.m_UnpackedSize});
     }
@@ -108,7 +110,7 @@ int CMountFiles::Fail(CHandle &handle, const std::string &why)
     return -EIO;
 }
 
-int CMountFiles::Read(CHandle &handle, uint64_t offset, char *buffer, size_t count)
+int CMountFiles::Read(CHandle &handle, uint64_t offset, size_t count, CPieces *out)
 {
     const ArchiveNode &node = handle.m_Node;
     if (offset >= node.m_UnpackedSize)
@@ -117,16 +119,18 @@ int CMountFiles::Read(CHandle &handle, uint64_t offset, char *buffer, size_t cou
     if (const char *why = Unavailable(node))
         return Fail(handle, why);
     if (!handle.m_Packed) {
+        out->own.reset(new char[count]);
         const uint32_t got =
-            zarnik::PlatformReadAt(m_Data[node.m_DataFile], node.m_Offset + offset, buffer, uint32_t(count));
+            zarnik::PlatformReadAt(m_Data[node.m_DataFile], node.m_Offset + offset, out->own.get(), uint32_t(count));
         if (got != count)
             return Fail(handle, zarnik::ExtractOutcomeText(ExtractOutcome::Unreadable));
+        out->pieces.push_back({out->own.get(), count});
         return int(count);
     }
-    return ReadPacked(handle, offset, buffer, count);
+    return ReadPacked(handle, offset, count, out);
 }
 
-int CMountFiles::ReadPacked(CHandle &handle, uint64_t offset, char *buffer, size_t count)
+int CMountFiles::ReadPacked(CHandle &handle, uint64_t offset, size_t count, CPieces *out)
 {
     const zarnik::CPackedFileReader &reader = *handle.m_Packed;
     // The node's place in the archive names its file in the cache: the
@@ -134,27 +138,47 @@ int CMountFiles::ReadPacked(CHandle &handle, uint64_t offset, char *buffer, size
     const uint64_t file = reinterpret_cast<uintptr_t>(&handle.m_Node);
     uint64_t at = offset;
     const uint64_t end = offset + count;
+    size_t first = SIZE_MAX, stretch = 0;
     while (at < end) {
-        size_t stretch = 0;
         uint64_t start = 0;
         StreamOutcome outcome = StreamOutcome::Sound;
         if (!reader.StretchAt(at, &stretch, &start, &outcome))
             return Fail(handle, StreamText(outcome));
-        CMountCache::Bytes bytes = m_Cache.Get(file, stretch);
+        if (first == SIZE_MAX) {
+            first = stretch;
+            // A read that goes on where the last one ended is a file read
+            // from start to end: what follows is decoded ahead of it.
+            const size_t next = handle.m_NextStretch.load(std::memory_order_relaxed);
+            if (first == next || first + 1 == next)
+                m_ReadAhead->Ask(handle.m_Packed, file, first + 1);
+        }
+        CMountCache::Bytes bytes = m_Cache.Take(file, stretch);
         if (!bytes) {
-            auto decoded = std::make_shared<std::vector<unsigned char>>();
-            outcome = reader.DecodeStretch(stretch, *decoded);
-            if (outcome != StreamOutcome::Sound && start + decoded->size() < end)
-                return Fail(handle, StreamText(outcome));
-            if (outcome == StreamOutcome::Sound)
+            // Claimed: other readers wait for it until it is put or given up.
+            std::shared_ptr<zarnik::DecodedStretch> decoded;
+            try {
+                decoded = std::make_shared<zarnik::DecodedStretch>();
+                outcome = reader.DecodeStretch(stretch, *decoded);
+            } catch (...) {
+                m_Cache.Abandon(file, stretch);
+                throw;
+            }
+            if (outcome != StreamOutcome::Sound) {
+                m_Cache.Abandon(file, stretch);
+                if (start + decoded->size < end)
+                    return Fail(handle, StreamText(outcome));
+            } else {
                 m_Cache.Put(file, stretch, decoded);
+            }
             bytes = std::move(decoded);
         }
-        if (start + bytes->size() <= at) // an empty stretch: the file changed
+        if (start + bytes->size <= at) // an empty stretch: the file changed
             return Fail(handle, StreamText(StreamOutcome::Damaged));
-        const size_t n = size_t(std::min(end, start + bytes->size()) - at);
-        std::memcpy(buffer + (at - offset), bytes->data() + (at - start), n);
+        const size_t n = size_t(std::min(end, start + bytes->size) - at);
+        out->pieces.push_back({bytes->bytes.get() + (at - start), n});
+        out->held.push_back(std::move(bytes));
         at += n;
     }
+    handle.m_NextStretch.store(stretch + 1, std::memory_order_relaxed);
     return int(count);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "MountCache.h"
+#include "MountReadAhead.h"
 #include "PackedFileReader.h"
 #include "PlatformFile.h"
 #include "ZarnikArchive.h"
@@ -17,6 +18,7 @@
 #include <string>
 #include <unordered_map>
 #include <vector>
+#include <sys/uio.h>
 
 class CMountFiles
 {
@@ -39,26 +41,35 @@ public:
     public:
         explicit CHandle(const zarnik::ArchiveNode &node) : m_Node(node) {}
         const zarnik::ArchiveNode &m_Node;
-        std::unique_ptr<zarnik::CPackedFileReader> m_Packed; // packed files only
+        CMountReadAhead::Reader m_Packed; // packed files only; decoding ahead holds it too
         std::atomic<bool> m_Reported{false};
+        std::atomic<size_t> m_NextStretch{0}; // the one after the last read
     };
     // Handles stay this object's until CloseFile: a mount ended by a signal
     // may never hear of the files still open, and they go with it.
     CHandle *OpenFile(const zarnik::ArchiveNode &node);
     void CloseFile(CHandle *handle);
 
+    // What a read hands over, in pieces that point into kept stretches
+    // (held here until the answer is sent) or into bytes of its own.
+    struct CPieces
+    {
+        std::vector<struct iovec> pieces;
+        std::vector<CMountCache::Bytes> held;
+        std::unique_ptr<char[]> own;
+    };
     // Reads `count` bytes at `offset` (cut at the file's size): the number
     // of bytes read, or -EIO when any of them cannot be (the pack changed or
     // is damaged there); all or nothing, as a short read would pass for
     // the end of the file.
-    int Read(CHandle &handle, uint64_t offset, char *buffer, size_t count);
+    int Read(CHandle &handle, uint64_t offset, size_t count, CPieces *out);
 
     const CMountCache &Cache() const { return m_Cache; }
 
 private:
     // Why the bytes of `node` cannot be read now, or null when they can.
     const char *Unavailable(const zarnik::ArchiveNode &node) const;
-    int ReadPacked(CHandle &handle, uint64_t offset, char *buffer, size_t count);
+    int ReadPacked(CHandle &handle, uint64_t offset, size_t count, CPieces *out);
     int Fail(CHandle &handle, const std::string &why);
 
     const zarnik::CZarnikArchive &m_Archive;
@@ -68,4 +79,5 @@ private:
     std::vector<zarnik::PlatformFileStamp> m_Stamps; // each data file as it was when mounted
     std::mutex m_HandlesLock;
     std::unordered_map<CHandle *, std::unique_ptr<CHandle>> m_Handles;
+    std::unique_ptr<CMountReadAhead> m_ReadAhead; // stopped before the data files close
 };

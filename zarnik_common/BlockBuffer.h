@@ -15,6 +15,12 @@ public:
     // false when the memory cannot be had.
     bool Reserve(size_t size);
     unsigned char *Data() const { return m_Data.get(); }
+    // Hands the bytes over, leaving the buffer empty.
+    std::unique_ptr<unsigned char[]> Release()
+    {
+        m_Capacity = 0;
+        return std::move(m_Data);
+    }
 
 private:
     std::unique_ptr<unsigned char[]> m_Data;

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 
 namespace zarnik {
 
@@ -61,21 +60,19 @@ bool CPackedFileReader::StretchAt(uint64_t offset, size_t *stretch, uint64_t *st
     return true;
 }
 
-StreamOutcome CPackedFileReader::DecodeStretch(size_t stretch, std::vector<unsigned char> &out) const
+StreamOutcome CPackedFileReader::DecodeStretch(size_t stretch, DecodedStretch &out) const
 {
     const CBlockIndex &index = Index();
-    out.clear();
+    out = DecodedStretch();
     if (stretch >= index.Entries().size())
         return index.Outcome();
     BlockRangeBuffers buffers;
     uint64_t sound = 0;
     const StreamOutcome outcome = DecodeBlockRange(m_Stream, index.Entries()[stretch],
                                                    index.RangeEnd(stretch), buffers, nullptr, &sound);
-    try {
-        out.assign(buffers.decoded.Data(), buffers.decoded.Data() + sound);
-    } catch (const std::bad_alloc &) {
-        return StreamOutcome::NoMemory;
-    }
+    // The bytes are handed over where they were decoded.
+    out.bytes = buffers.decoded.Release();
+    out.size = out.bytes ? size_t(sound) : 0;
     return outcome;
 }
 

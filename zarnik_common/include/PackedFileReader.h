@@ -7,10 +7,18 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 namespace zarnik {
+
+// One stretch of a packed file, decoded: `size` bytes at `bytes`.
+struct DecodedStretch
+{
+    std::unique_ptr<unsigned char[]> bytes;
+    size_t size = 0;
+};
 
 class CPackedFileReader
 {
@@ -37,7 +45,7 @@ public:
     bool StretchAt(uint64_t offset, size_t *stretch, uint64_t *start, StreamOutcome *outcome) const;
     // Decodes stretch `stretch` whole into `out`: all its bytes when Sound,
     // the sound ones before the failure otherwise.
-    StreamOutcome DecodeStretch(size_t stretch, std::vector<unsigned char> &out) const;
+    StreamOutcome DecodeStretch(size_t stretch, DecodedStretch &out) const;
 
 private:
     const CBlockIndex &Index() const;

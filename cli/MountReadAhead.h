@@ -1,0 +1,55 @@
+// Decoding ahead of a mounted file's reader. The kernel asks for a file
+// read from start to end a little at a time and waits for each answer;
+// decoding the stretches after the one asked for on threads of its own,
+// while the kernel copies the answer, keeps every core busy on one file.
+#pragma once
+
+#include "MountCache.h"
+#include "PackedFileReader.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class CMountReadAhead
+{
+public:
+    using Reader = std::shared_ptr<const zarnik::CPackedFileReader>;
+
+    // `threads` decoders filling `cache`; with none, nothing is read ahead.
+    CMountReadAhead(CMountCache &cache, unsigned threads);
+    ~CMountReadAhead(); // waits for the stretches being decoded
+    CMountReadAhead(const CMountReadAhead &) = delete;
+    CMountReadAhead &operator=(const CMountReadAhead &) = delete;
+
+    // How many stretches after a sequential read are decoded ahead.
+    size_t Depth() const { return m_Depth; }
+
+    // Asks for stretches `first` up to `first + Depth()` of `file` (read by
+    // `reader`) to be decoded; those kept or being decoded are passed over.
+    void Ask(const Reader &reader, uint64_t file, size_t first);
+
+private:
+    struct Job
+    {
+        Reader reader;
+        uint64_t file;
+        size_t stretch;
+    };
+    void Work();
+    // Decodes a stretch into the cache unless it is kept or claimed.
+    void Decode(const Job &job);
+
+    CMountCache &m_Cache;
+    const unsigned m_ThreadCount;
+    size_t m_Depth = 0;
+    std::mutex m_Lock;
+    std::condition_variable m_Wake;
+    std::deque<Job> m_Jobs;
+    bool m_Ending = false;
+    std::vector<std::thread> m_Threads;
+};
