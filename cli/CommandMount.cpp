@@ -4,6 +4,7 @@
 #define FUSE_USE_VERSION 312
 #include "Commands.h"
 #include "MountFiles.h"
+#include "MountKernel.h"
 #include "MountTree.h"
 #include "OpenPack.h"
 #include "PackText.h"
@@ -41,6 +42,9 @@ struct Mounted
 // Nothing in the mount ever changes: the kernel may keep what it was told.
 const double kKeep = 3600;
 
+// What the kernel asks for at most in one read (libfuse's largest buffer).
+const blksize_t kLargestRequest = 1 << 20;
+
 Mounted &State(fuse_req_t request) { return *static_cast<Mounted *>(fuse_req_userdata(request)); }
 
 // The tree's entries are the inodes: entry N is inode N + 1 (the top is
@@ -62,6 +66,11 @@ void FillStat(const Mounted &state, const MountEntry &entry, struct stat *st)
         st->st_nlink = 1;
         st->st_size = entry.node->m_UnpackedSize;
         st->st_blocks = (st->st_size + 511) / 512;
+        // Each read of a file opened for direct I/O is a request to the
+        // mount: programs that size their reads by this ask for the most
+        // one request carries.
+        if (entry.node->IsPacked() && MappedDirectIoAgreed())
+            st->st_blksize = kLargestRequest;
     }
     st->st_uid = state.uid;
     st->st_gid = state.gid;
@@ -143,6 +152,7 @@ void Open(fuse_req_t request, fuse_ino_t inode, struct fuse_file_info *info)
         fuse_reply_err(request, ENOMEM);
         return;
     }
+    info->direct_io = entry->node->IsPacked() && MappedDirectIoAgreed();
     fuse_reply_open(request, info);
 }
 
@@ -285,6 +295,7 @@ int RunMount(const MountOptions &options)
         PrintError("cannot mount on " + Printable(options.dir) + ": FUSE could not mount there");
         return kExitUsage;
     }
+    AskForMappedDirectIo(session);
     // From here the mount stands; without -f the parent returns once the
     // child runs, so the next command can use the folder.
     g_foreground = options.foreground;

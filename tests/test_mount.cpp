@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -163,6 +164,13 @@ TEST(Mount, ShowsEveryFileAsExtractionWritesIt)
         EXPECT_EQ(folder.st_mode, S_IFDIR | 0555u);
         EXPECT_EQ(file.st_uid, getuid());
         EXPECT_EQ(file.st_mtime, packStat.st_mtime);
+        // Programs that map what they open (shared, read-only) see the same bytes.
+        const int fd = open((mount.dir / "content" / "gfx" / "big.txt").c_str(), O_RDONLY);
+        void *map = mmap(nullptr, kBig.size(), PROT_READ, MAP_SHARED, fd, 0);
+        ASSERT_NE(map, MAP_FAILED) << std::strerror(errno);
+        EXPECT_TRUE(std::equal(kBig.begin(), kBig.end(), static_cast<const unsigned char *>(map)));
+        munmap(map, kBig.size());
+        close(fd);
         EXPECT_EQ(mount.Stop(), 0);
         // One line for the name it hides; none for the duplicate.
         EXPECT_EQ(mount.Log(), std::string("zarnik: not shown: content/..: ") +
