@@ -150,7 +150,7 @@ int CMountFiles::ReadPacked(CHandle &handle, uint64_t offset, size_t count, CPie
             // from start to end: what follows is decoded ahead of it.
             const size_t next = handle.m_NextStretch.load(std::memory_order_relaxed);
             if (first == next || first + 1 == next)
-                m_ReadAhead->Ask(handle.m_Packed, file, first + 1);
+                m_ReadAhead->Ask(handle.m_Packed, file, first + 1, reader.Stretches());
         }
         CMountCache::Bytes bytes = m_Cache.Take(file, stretch);
         if (!bytes) {

@@ -34,9 +34,10 @@ CMountReadAhead::~CMountReadAhead()
         thread.join();
 }
 
-void CMountReadAhead::Ask(const Reader &reader, uint64_t file, size_t first)
+void CMountReadAhead::Ask(const Reader &reader, uint64_t file, size_t first, size_t end)
 {
-    if (!m_Depth)
+    end = std::min(end, first + m_Depth);
+    if (first >= end)
         return;
     {
         std::lock_guard<std::mutex> hold(m_Lock);
@@ -52,8 +53,8 @@ void CMountReadAhead::Ask(const Reader &reader, uint64_t file, size_t first)
         // A reader that moved on leaves stale asks behind: the newest win.
         while (m_Jobs.size() + m_Depth > m_Depth * (m_ThreadCount + 1))
             m_Jobs.pop_front();
-        for (size_t i = 0; i < m_Depth; ++i)
-            m_Jobs.push_back(Job{reader, file, first + i});
+        for (size_t stretch = first; stretch < end; ++stretch)
+            m_Jobs.push_back(Job{reader, file, stretch});
     }
     m_Wake.notify_all();
 }

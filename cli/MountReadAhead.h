@@ -30,8 +30,9 @@ public:
     size_t Depth() const { return m_Depth; }
 
     // Asks for stretches `first` up to `first + Depth()` of `file` (read by
-    // `reader`) to be decoded; those kept or being decoded are passed over.
-    void Ask(const Reader &reader, uint64_t file, size_t first);
+    // `reader`) to be decoded, those before `end`; those kept or being
+    // decoded are passed over.
+    void Ask(const Reader &reader, uint64_t file, size_t first, size_t end);
 
 private:
     struct Job

@@ -43,6 +43,8 @@ public:
     // where it starts; false when the blocks indexed end before `offset`,
     // with what ended them in `*outcome`.
     bool StretchAt(uint64_t offset, size_t *stretch, uint64_t *start, StreamOutcome *outcome) const;
+    // How many stretches the blocks indexed make.
+    size_t Stretches() const { return Index().Entries().size(); }
     // Decodes stretch `stretch` whole into `out`: all its bytes when Sound,
     // the sound ones before the failure otherwise.
     StreamOutcome DecodeStretch(size_t stretch, DecodedStretch &out) const;
