@@ -26,12 +26,9 @@ public:
     CMountReadAhead(const CMountReadAhead &) = delete;
     CMountReadAhead &operator=(const CMountReadAhead &) = delete;
 
-    // How many stretches after a sequential read are decoded ahead.
-    size_t Depth() const { return m_Depth; }
-
-    // Asks for stretches `first` up to `first + Depth()` of `file` (read by
-    // `reader`) to be decoded, those before `end`; those kept or being
-    // decoded are passed over.
+    // Asks for the stretches from `first` of `file` (read by `reader`) to be
+    // decoded: up to 16, none at or past `end`, and fewer for a small
+    // cache; those kept or being decoded are passed over.
     void Ask(const Reader &reader, uint64_t file, size_t first, size_t end);
 
 private:
@@ -47,7 +44,7 @@ private:
 
     CMountCache &m_Cache;
     const unsigned m_ThreadCount;
-    size_t m_Depth = 0;
+    size_t m_Depth = 0; // stretches decoded ahead of a reader
     std::mutex m_Lock;
     std::condition_variable m_Wake;
     std::deque<Job> m_Jobs;
