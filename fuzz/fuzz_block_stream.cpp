@@ -3,9 +3,10 @@
 //
 // Input: the unpacked size (4 bytes, at most 4 MiB), a read's offset and
 // length (4 bytes each), then the packed stream. The stream is decoded by
-// DecodeBlockStream with two workers and read once through
-// CPackedFileReader; every byte either delivers must be the reference's
-// byte of a sound block, and each must deliver all it should.
+// DecodeBlockStream with two workers, read once through CPackedFileReader,
+// and the stretch holding the read's offset is decoded as the mount does;
+// every byte any of them delivers must be the reference's byte of a sound
+// block, and each must deliver all it should.
 #include "BlockFormat.h"
 #include "BlockStream.h"
 #include "ByteOrder.h"
@@ -112,5 +113,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (size_t i = 0; i < delivered; ++i)
         if (offset + i >= ref.bytes.size() || !ref.sound[offset + i] || got[i] != ref.bytes[offset + i])
             std::abort();
+
+    // The stretch holding that offset, as the mount decodes it: the same rule.
+    size_t stretch = 0;
+    uint64_t start = 0;
+    zarnik::StreamOutcome ended = zarnik::StreamOutcome::Sound;
+    if (offset < unpacked && reader.StretchAt(offset, &stretch, &start, &ended)) {
+        zarnik::DecodedStretch decoded;
+        const bool whole = reader.DecodeStretch(stretch, decoded) == zarnik::StreamOutcome::Sound;
+        if (start > offset || (whole && start + decoded.size <= offset))
+            std::abort();
+        for (size_t i = 0; i < decoded.size; ++i)
+            if (start + i >= ref.bytes.size() || !ref.sound[start + i] || decoded.bytes[i] != ref.bytes[start + i])
+                std::abort();
+    } else if (offset < unpacked && ended == zarnik::StreamOutcome::Sound) {
+        std::abort(); // an index that ends early always says why
+    }
     return 0;
 }
