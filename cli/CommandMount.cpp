@@ -17,6 +17,7 @@
 #include <cstring>
 #include <fstream>
 #include <malloc.h>
+#include <memory>
 #include <filesystem>
 #include <sstream>
 #include <sys/stat.h>
@@ -37,6 +38,7 @@ struct Mounted
     struct timespec time; // the pack file's modification time
     uid_t uid;
     gid_t gid;
+    bool kernelOpensFolders = false; // the kernel needs no word on opening a folder
 };
 
 // Nothing in the mount ever changes: the kernel may keep what it was told.
@@ -109,6 +111,21 @@ void GetAttr(fuse_req_t request, fuse_ino_t inode, struct fuse_file_info *)
     fuse_reply_attr(request, &st, kKeep);
 }
 
+void Init(void *userdata, struct fuse_conn_info *connection)
+{
+    static_cast<Mounted *>(userdata)->kernelOpensFolders = connection->capable & FUSE_CAP_NO_OPENDIR_SUPPORT;
+}
+
+// Opening a folder keeps nothing: where the kernel can, it is told so once
+// and opens folders itself, which spares `ls -R` two requests a folder.
+void OpenDir(fuse_req_t request, fuse_ino_t, struct fuse_file_info *info)
+{
+    if (State(request).kernelOpensFolders)
+        fuse_reply_err(request, ENOSYS);
+    else
+        fuse_reply_open(request, info);
+}
+
 // Offsets: 1 after ".", 2 after "..", 3 + N after child N.
 void ReadDir(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, struct fuse_file_info *)
 {
@@ -118,7 +135,7 @@ void ReadDir(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, st
         fuse_reply_err(request, folder ? ENOTDIR : ENOENT);
         return;
     }
-    std::vector<char> buffer(size);
+    const std::unique_ptr<char[]> buffer(new char[size]); // asked for 32 KiB at a time: left unfilled
     size_t used = 0;
     struct stat st = {};
     for (off_t at = std::max<off_t>(offset, 0); at < off_t(folder->children) + 2; ++at) {
@@ -126,12 +143,12 @@ void ReadDir(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, st
         const char *name = at == 0 ? "." : at == 1 ? ".." : entry->name.c_str();
         st.st_ino = entry ? state.tree->IndexOf(*entry) + 1 : inode;
         st.st_mode = !entry || entry->IsFolder() ? S_IFDIR : S_IFREG;
-        const size_t needed = fuse_add_direntry(request, buffer.data() + used, size - used, name, &st, at + 1);
+        const size_t needed = fuse_add_direntry(request, buffer.get() + used, size - used, name, &st, at + 1);
         if (needed > size - used)
             break;
         used += needed;
     }
-    fuse_reply_buf(request, buffer.data(), used);
+    fuse_reply_buf(request, buffer.get(), used);
 }
 
 void Open(fuse_req_t request, fuse_ino_t inode, struct fuse_file_info *info)
@@ -185,8 +202,10 @@ struct fuse_lowlevel_ops Operations()
 {
     struct fuse_lowlevel_ops ops;
     std::memset(&ops, 0, sizeof ops);
+    ops.init = Init;
     ops.lookup = Lookup;
     ops.getattr = GetAttr;
+    ops.opendir = OpenDir;
     ops.readdir = ReadDir;
     ops.open = Open;
     ops.read = Read;
