@@ -90,17 +90,32 @@ void CMountFiles::CloseFile(CHandle *handle)
 CMountFiles::CHandle *CMountFiles::OpenFile(const ArchiveNode &node)
 {
     auto handle = std::make_unique<CHandle>(node);
-    if (node.IsPacked() && !Unavailable(node)) {
-        zarnik::PlatformFile *file = m_Data[node.m_DataFile];
-        const uint64_t start = node.m_Offset;
-        handle->m_Packed = std::make_shared<const zarnik::CPackedFileReader>(zarnik::PackedStream{
-            [file, start](uint64_t p, void *b, uint32_t n) { return zarnik::PlatformReadAt(file, start + p, b, n); },
-            node.m_PackedSize, node.m_UnpackedSize});
-    }
+    if (node.IsPacked() && !Unavailable(node))
+        handle->m_Packed = ReaderOf(node);
     CHandle *opened = handle.get();
     std::lock_guard<std::mutex> hold(m_HandlesLock);
     m_Handles.emplace(opened, std::move(handle));
     return opened;
+}
+
+CMountReadAhead::Reader CMountFiles::ReaderOf(const ArchiveNode &node)
+{
+    std::lock_guard<std::mutex> hold(m_ReadersLock);
+    for (auto it = m_Readers.begin(); it != m_Readers.end(); ++it)
+        if (it->first == &node) {
+            m_Readers.splice(m_Readers.begin(), m_Readers, it);
+            return it->second;
+        }
+    zarnik::PlatformFile *file = m_Data[node.m_DataFile];
+    const uint64_t start = node.m_Offset;
+    m_Readers.emplace_front(&node, std::make_shared<const zarnik::CPackedFileReader>(zarnik::PackedStream{
+                                       [file, start](uint64_t p, void *b, uint32_t n) {
+                                           return zarnik::PlatformReadAt(file, start + p, b, n);
+                                       },
+                                       node.m_PackedSize, node.m_UnpackedSize}));
+    if (m_Readers.size() > kKeptReaders)
+        m_Readers.pop_back();
+    return m_Readers.front().second;
 }
 
 int CMountFiles::Fail(CHandle &handle, const std::string &why)

@@ -130,6 +130,7 @@ std::vector<testpack::Entry> Sample()
 {
     return {MakeEntry("content\\a.txt", "first", Storage::Stored), MakeEntry("content\\gfx\\big.txt", kBig, Storage::Packed),
             MakeEntry("content\\caf\xe9.txt", Pattern(70000), Storage::Stored), MakeEntry("content\\..\\evil.txt", "out"),
+            MakeEntry("content\\gfx\\note.txt", "a packed neighbour", Storage::Packed),
             MakeEntry("content\\a.txt", "second")};
 }
 
@@ -154,7 +155,7 @@ TEST(Mount, ShowsEveryFileAsExtractionWritesIt)
         ASSERT_EQ(Wait(Start({"extract", pack, "-C", work.file("out"), "-q"}, work.file("err"))), 1);
         CMount mount(pack);
         const Files extracted = FilesBelow(work.path() / "out");
-        EXPECT_EQ(extracted.size(), 3u);
+        EXPECT_EQ(extracted.size(), 4u);
         EXPECT_TRUE(FilesBelow(mount.dir) == extracted) << vfs;
 
         struct stat file, folder, packStat;
