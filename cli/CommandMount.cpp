@@ -126,8 +126,12 @@ void OpenDir(fuse_req_t request, fuse_ino_t, struct fuse_file_info *info)
         fuse_reply_open(request, info);
 }
 
-// Offsets: 1 after ".", 2 after "..", 3 + N after child N.
-void ReadDir(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, struct fuse_file_info *)
+// Offsets: 1 after ".", 2 after "..", 3 + N after child N. With `plus` the
+// kernel is also given each folder's attributes, as a lookup would give
+// them, so that a walk into the folder needs no lookup (ls -R: a third of
+// its requests); files go without, or the kernel would make an inode for
+// every one of them (ls -R of 1,000,000 files took three times as long).
+void ListFolder(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, bool plus)
 {
     const Mounted &state = State(request);
     const MountEntry *folder = EntryOf(state, inode);
@@ -137,18 +141,37 @@ void ReadDir(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, st
     }
     const std::unique_ptr<char[]> buffer(new char[size]); // asked for 32 KiB at a time: left unfilled
     size_t used = 0;
-    struct stat st = {};
+    struct fuse_entry_param given = {};
+    given.attr_timeout = given.entry_timeout = kKeep;
     for (off_t at = std::max<off_t>(offset, 0); at < off_t(folder->children) + 2; ++at) {
         const MountEntry *entry = at < 2 ? nullptr : &state.tree->At(folder->firstChild + uint32_t(at - 2));
         const char *name = at == 0 ? "." : at == 1 ? ".." : entry->name.c_str();
-        st.st_ino = entry ? state.tree->IndexOf(*entry) + 1 : inode;
-        st.st_mode = !entry || entry->IsFolder() ? S_IFDIR : S_IFREG;
-        const size_t needed = fuse_add_direntry(request, buffer.get() + used, size - used, name, &st, at + 1);
+        struct stat &st = given.attr;
+        if (entry && entry->IsFolder() && plus) {
+            FillStat(state, *entry, &st);
+        } else {
+            st.st_ino = entry ? state.tree->IndexOf(*entry) + 1 : inode;
+            st.st_mode = !entry || entry->IsFolder() ? S_IFDIR : S_IFREG;
+        }
+        given.ino = entry && entry->IsFolder() ? st.st_ino : 0; // 0: no attributes given
+        char *place = buffer.get() + used;
+        const size_t needed = plus ? fuse_add_direntry_plus(request, place, size - used, name, &given, at + 1)
+                                   : fuse_add_direntry(request, place, size - used, name, &st, at + 1);
         if (needed > size - used)
             break;
         used += needed;
     }
     fuse_reply_buf(request, buffer.get(), used);
+}
+
+void ReadDir(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, struct fuse_file_info *)
+{
+    ListFolder(request, inode, size, offset, false);
+}
+
+void ReadDirPlus(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, struct fuse_file_info *)
+{
+    ListFolder(request, inode, size, offset, true);
 }
 
 void Open(fuse_req_t request, fuse_ino_t inode, struct fuse_file_info *info)
@@ -207,6 +230,7 @@ struct fuse_lowlevel_ops Operations()
     ops.getattr = GetAttr;
     ops.opendir = OpenDir;
     ops.readdir = ReadDir;
+    ops.readdirplus = ReadDirPlus;
     ops.open = Open;
     ops.read = Read;
     ops.release = Release;
