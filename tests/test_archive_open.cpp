@@ -34,31 +34,25 @@ std::unique_ptr<const CZarnikArchive> OpenOneByteFiles(const TempDir &dir, const
 
 } // namespace
 
+// One file table or several, between foreign chunks: one tree in file order, offsets from the first byte.
 TEST(ArchiveOpen, ASinglePackGivesTheTreeAndOffsetsFromItsFirstByte)
 {
-    TempDir dir;
     std::vector<Entry> entries = SmallSet();
     entries[1].nameKey = 0x00;
     entries[2].nameKey = 0xFF;
-    testpack::UpkOptions options;
-    options.before = {Chunk{9, Bytes(13, 1)}};
-    options.after = {Chunk{3, Bytes(5, 2)}, Chunk{0, {}}};
-    std::unique_ptr<const CZarnikArchive> archive;
-    ASSERT_TRUE(archive = MustOpen(WriteUpk(dir, entries, "p.upk", options)));
-    EXPECT_EQ(Dump(*archive), kSmallTree);
-    const ArchiveNode *b = archive->FindFolder("content\\x")->m_Children[0];
-    EXPECT_EQ(b->m_Path, "content\\x\\b.txt");
-    EXPECT_EQ(0, std::memcmp(ReadAll(dir.file("p.upk")).data() + b->m_Offset, "bravo!", 6));
-}
-
-TEST(ArchiveOpen, SeveralFileTablesGiveOneTreeInFileOrder)
-{
-    TempDir dir;
-    testpack::UpkOptions options;
-    options.tables = 3;
-    std::unique_ptr<const CZarnikArchive> archive;
-    ASSERT_TRUE(archive = MustOpen(WriteUpk(dir, SmallSet(), "three.upk", options)));
-    EXPECT_EQ(Dump(*archive), kSmallTree);
+    for (const unsigned tables : {1u, 3u}) {
+        TempDir dir;
+        testpack::UpkOptions options;
+        options.tables = tables;
+        options.before = {Chunk{9, Bytes(13, 1)}};
+        options.after = {Chunk{3, Bytes(5, 2)}, Chunk{0, {}}};
+        std::unique_ptr<const CZarnikArchive> archive;
+        ASSERT_TRUE(archive = MustOpen(WriteUpk(dir, entries, "p.upk", options))) << tables;
+        EXPECT_EQ(Dump(*archive), kSmallTree) << tables;
+        const ArchiveNode *b = archive->FindFolder("content\\x")->m_Children[0];
+        EXPECT_EQ(b->m_Path, "content\\x\\b.txt");
+        EXPECT_EQ(0, std::memcmp(ReadAll(dir.file("p.upk")).data() + b->m_Offset, "bravo!", 6)) << tables;
+    }
 }
 
 TEST(ArchiveOpen, NamesEndAtTheirFirstZeroAndOnesPastAPathAreSkipped)
@@ -111,22 +105,17 @@ std::string WriteIndexOfFiveDataFiles(const TempDir &dir)
 
 } // namespace
 
-TEST(ArchiveOpen, ADataFileGathersEveryChunkNamingItAndNoOther)
-{
-    TempDir dir;
-    const std::string path = WriteIndexOfFiveDataFiles(dir);
-    std::unique_ptr<const CZarnikArchive> archive;
-    ASSERT_TRUE(archive = MustOpen(path));
-    EXPECT_EQ(Dump(*archive), kSmallTree + "z.txt\n");
-    EXPECT_EQ(archive->GetDataFilePath(0), path);
-    EXPECT_TRUE(archive->GetOpenReport().empty());
-}
-
-TEST(ArchiveOpen, TheWholeIndexGivesEveryPresentDataFileInIndexOrder)
+// Through a data file: every chunk naming it and no other. Through the whole index: every present data
+// file in index order, each entry's bytes from its own data file.
+TEST(ArchiveOpen, ADataFileGathersItsChunksAndTheWholeIndexEveryPresentDataFile)
 {
     TempDir dir, out;
-    WriteIndexOfFiveDataFiles(dir);
-    std::unique_ptr<const CZarnikArchive> whole;
+    const std::string path = WriteIndexOfFiveDataFiles(dir);
+    std::unique_ptr<const CZarnikArchive> one, whole;
+    ASSERT_TRUE(one = MustOpen(path));
+    EXPECT_EQ(Dump(*one), kSmallTree + "z.txt\n");
+    EXPECT_EQ(one->GetDataFilePath(0), path);
+    EXPECT_TRUE(one->GetOpenReport().empty());
     ASSERT_TRUE(whole = MustOpen(dir.file("content.vfi")));
     // Windows' file names ignore case: there DATA0.vfs is data0.vfs.
     EXPECT_EQ(Dump(*whole), "x/\n  from1.txt\n  b.txt\n  y/\n    c.txt\n  d.txt\n" +
