@@ -36,7 +36,7 @@ TEST(Names, WhatANameMayBeOnEachSystem)
     }
 }
 
-TEST(Names, TemporaryNameFitsANameAndCutsNoCharacter)
+TEST(Names, TemporaryNameFitsANameAndCutsNoCharacterAndALongNameIsWrittenThroughIt)
 {
     const std::string e = "\xC3\xA9";                   // two bytes
     const std::string cjk = "\xE6\x97\xA5";             // three
@@ -58,13 +58,9 @@ TEST(Names, TemporaryNameFitsANameAndCutsNoCharacter)
         }
     }
     EXPECT_EQ(zarnik::TemporaryName("short.txt", 1), "short.txt.zarnik-partial");
-}
-
-TEST(Names, ALongNameIsWrittenThroughItsShortenedTemporaryName)
-{
-    TempDir dir; // 250 bytes on the disk: the name fits, its temporary name only shortened
-    const std::string name = "content\\" + std::string(125, '\xE9');
-    const auto archive = MustOpen(WriteUpk(dir, {MakeEntry(name, "long")}));
+    // Extracted, a 250-byte name fits the disk and is written through its shortened temporary name.
+    TempDir dir;
+    const auto archive = MustOpen(WriteUpk(dir, {MakeEntry("content\\" + std::string(125, '\xE9'), "long")}));
     ASSERT_TRUE(archive);
     Recorder r;
     EXPECT_EQ(ExtractTo(*archive, archive->GetRoot(), zarnik::ExtractDestination::Folder(dir.str()), &r),
