@@ -599,8 +599,8 @@ private slots:
         // Opened, the whole pack is chosen. The filter line yields the window's shortcuts (Ctrl+E exports,
         // even where Emacs keys claim it; Ctrl+A stands in for that case).
         QVERIFY(m_tree->selectedItems() == QList<QTreeWidgetItem *>{m_tree->topLevelItem(0)} && exportAction->isEnabled());
-        m_window->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(m_window));
+        const auto activate = [&] { m_window->activateWindow(); return QTest::qWaitForWindowActive(m_window); };
+        QVERIFY(activate());
         filter->setFocus();
         exportAction->setShortcut(QKeySequence::SelectAll);
         m_steps.append(typed(QString()));
@@ -619,8 +619,7 @@ private slots:
             }
         });
         popupWatch.start(5);
-        m_window->activateWindow(); // the file dialog had the focus
-        QVERIFY(QTest::qWaitForWindowActive(m_window));
+        QVERIFY(activate()); // the file dialog had the focus
         m_tree->setFocus();
         QTest::keyClick(m_window->windowHandle(), Qt::Key_F10, Qt::ShiftModifier);
         QString offered = exportAction->text() + ';' + m_window->findChild<QAction *>("actionCopyPath")->text() + ";;";
@@ -628,8 +627,7 @@ private slots:
             offered += m_window->findChild<QAction *>(change)->text() + ';';
         QCOMPARE(menu, offered);
         popupWatch.stop();
-        m_window->activateWindow(); // back from the menu
-        QVERIFY(QTest::qWaitForWindowActive(m_window));
+        QVERIFY(activate()); // back from the menu
         QTest::keyClick(m_window->windowHandle(), Qt::Key_F, Qt::ControlModifier);
         QTest::keyRelease(m_window->windowHandle(), Qt::Key_Control);
         QVERIFY(filter->hasFocus());
