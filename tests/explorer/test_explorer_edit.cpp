@@ -95,10 +95,7 @@ class TestExplorerEdit : public QObject, ExplorerHarness
     }
 
 private slots:
-    void initTestCase()
-    {
-        startHarness(this);
-    }
+    void initTestCase() { startHarness(this); }
 
     void init()
     {
