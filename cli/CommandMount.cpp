@@ -146,17 +146,11 @@ void ListFolder(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset,
     for (off_t at = std::max<off_t>(offset, 0); at < off_t(folder->children) + 2; ++at) {
         const MountEntry *entry = at < 2 ? nullptr : &state.tree->At(folder->firstChild + uint32_t(at - 2));
         const char *name = at == 0 ? "." : at == 1 ? ".." : entry->name.c_str();
-        struct stat &st = given.attr;
-        if (entry && entry->IsFolder() && plus) {
-            FillStat(state, *entry, &st);
-        } else {
-            st.st_ino = entry ? state.tree->IndexOf(*entry) + 1 : inode;
-            st.st_mode = !entry || entry->IsFolder() ? S_IFDIR : S_IFREG;
-        }
-        given.ino = entry && entry->IsFolder() ? st.st_ino : 0; // 0: no attributes given
+        FillStat(state, entry ? *entry : *folder, &given.attr);
+        given.ino = entry && entry->IsFolder() ? given.attr.st_ino : 0; // 0: no attributes given
         char *place = buffer.get() + used;
         const size_t needed = plus ? fuse_add_direntry_plus(request, place, size - used, name, &given, at + 1)
-                                   : fuse_add_direntry(request, place, size - used, name, &st, at + 1);
+                                   : fuse_add_direntry(request, place, size - used, name, &given.attr, at + 1);
         if (needed > size - used)
             break;
         used += needed;
