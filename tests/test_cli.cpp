@@ -1,7 +1,7 @@
 // The zarnik tool, run as a program on packs made by the pack writer: what
 // each command prints, what it writes and its exit status.
 #include "PlatformFile.h"
-#include "TestSupport.h"
+#include "ToolRun.h"
 
 #include <nlohmann/json.hpp>
 
@@ -25,86 +25,6 @@ using zarnik_pack::Storage;
 
 namespace {
 
-struct Result
-{
-    int status = -1;
-    std::string out, err;
-};
-
-std::string Text(const Bytes &bytes) { return std::string(bytes.begin(), bytes.end()); }
-
-std::string Quote(const std::string &text)
-{
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-#ifdef _WIN32
-// One argument as CommandLineToArgvW reads it back.
-std::wstring QuoteArgument(const std::wstring &text)
-{
-    std::wstring quoted = L"\"";
-    size_t backslashes = 0;
-    for (wchar_t c : text) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        quoted.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
-        backslashes = 0;
-        quoted += c;
-    }
-    return quoted.append(2 * backslashes, L'\\') + L"\"";
-}
-#endif
-
-// Runs the built tool in `cwd` after `prefix` (a shell command, see Shell); a hang ends after two minutes.
-Result Zarnik(const std::vector<std::string> &args, const std::string &cwd = ".", const std::string &prefix = "")
-{
-    TempDir io;
-#ifdef _WIN32
-    static_cast<void>(prefix); // a POSIX shell command: tests that need one skip on Windows
-    std::string exe = ZARNIK_EXE;
-    if (exe[0] == '/') // cross-built: the build folder seen through Wine's Z: drive
-        exe = "Z:" + exe;
-    std::wstring line = QuoteArgument(fs::u8path(exe).wstring());
-    for (const std::string &arg : args)
-        line += L" " + QuoteArgument(fs::u8path(arg).wstring());
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    const auto open = [&](const std::wstring &path, DWORD access, DWORD disposition) {
-        return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, disposition, 0, 0);
-    };
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = open(L"NUL", GENERIC_READ, OPEN_EXISTING);
-    startup.hStdOutput = open((io.path() / "out").wstring(), GENERIC_WRITE, CREATE_ALWAYS);
-    startup.hStdError = open((io.path() / "err").wstring(), GENERIC_WRITE, CREATE_ALWAYS);
-    PROCESS_INFORMATION process = {};
-    const std::wstring folder = fs::absolute(fs::u8path(cwd)).wstring();
-    DWORD code = DWORD(-1);
-    if (CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(), &startup, &process)) {
-        if (WaitForSingleObject(process.hProcess, 120000) != WAIT_OBJECT_0)
-            TerminateProcess(process.hProcess, DWORD(-1));
-        GetExitCodeProcess(process.hProcess, &code);
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
-    }
-    for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError})
-        CloseHandle(handle);
-    const int status = static_cast<int>(code);
-#else
-    std::string command = "cd " + Quote(cwd) + " && timeout 120 " + prefix + Quote(ZARNIK_EXE);
-    for (const std::string &arg : args)
-        command += " " + Quote(arg);
-    const int shell = std::system((command + " >" + Quote(io.file("out")) + " 2>" + Quote(io.file("err"))).c_str());
-    const int status = WIFEXITED(shell) ? WEXITSTATUS(shell) : -1;
-#endif
-    return {status, Text(ReadAll(io.file("out"))), Text(ReadAll(io.file("err")))};
-}
-
 // Prefixes for Zarnik: a shell runs `script` with "$@" the tool. OnSmallDisk mounts a 64 KiB (or `options`)
 // tmpfs on `folder` and lists the files left after the output; kOnTerminal needs arguments without spaces.
 std::string Shell(const std::string &script) { return "sh -c " + Quote(script) + " sh "; }
@@ -115,19 +35,6 @@ std::string OnSmallDisk(const std::string &folder, const std::string &options = 
                                  Quote(folder) + " -type f; exit $s; }");
 }
 const std::string kOnTerminal = Shell("exec script -qec \"$*\" /dev/null");
-
-// The exit status, and texts that must appear on standard output and error.
-testing::AssertionResult Ran(const Result &r, int status, const std::vector<std::string> &out,
-                             const std::vector<std::string> &err = {})
-{
-    bool ok = r.status == status;
-    for (const std::string &part : out)
-        ok = ok && r.out.find(part) != std::string::npos;
-    for (const std::string &part : err)
-        ok = ok && r.err.find(part) != std::string::npos;
-    return ok ? testing::AssertionSuccess()
-              : testing::AssertionFailure() << "exit " << r.status << "\nout: " << r.out << "\nerr: " << r.err;
-}
 
 // A file with its folders made first.
 void WriteNew(const std::string &path, const std::string &text)
