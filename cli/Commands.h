@@ -1,8 +1,14 @@
 // The tool's commands. Each returns the exit status (see ExitStatus).
 #pragma once
 
+#include "Matcher.h"
+
 #include <string>
 #include <vector>
+
+namespace CLI {
+class App;
+}
 
 int RunList(const std::string &pack, bool longFormat, bool json);
 int RunInfo(const std::string &pack);
@@ -66,3 +72,24 @@ struct EditOptions
     }
 };
 int RunEdit(const EditOptions &options);
+
+// grep: search inside the files of packs.
+struct GrepOptions
+{
+    std::vector<std::string> arguments;   // PATTERN PACK..., or PACK... when -e gives the patterns
+    std::vector<std::string> expressions; // -e
+    zarnik_search::PatternSettings pattern; // -F -i -w
+    bool invert = false;
+    bool lineNumbers = false;
+    bool count = false;
+    bool filesWithMatches = false;
+    bool onlyMatching = false;
+    bool quiet = false;
+    bool withPack = false; // PACK: before each path, also for one pack
+    bool text = false;     // binary files' lines too
+    bool json = false;
+    std::vector<std::string> include, exclude; // globs on archive paths, or names
+    unsigned jobs = 0;                         // 0: one per core
+};
+CLI::App *AddGrepCommand(CLI::App &app, GrepOptions &options);
+int RunGrep(const GrepOptions &options);

@@ -30,6 +30,7 @@ const Usage kUsage[] = {
     {"add", "zarnik add PACK SRC... [--at ARCHFOLDER] [--replace] [--store] [--data NAME] [-o OUT] [--backup] [--json]"},
     {"delete", "zarnik delete PACK ARCHPATH... [-o OUT] [--backup] [--json]"},
     {"rename", "zarnik rename PACK OLD NEW [-o OUT] [--backup] [--json]"},
+    {"grep", "zarnik grep [-FiwvncloqHa] [-e PATTERN]... [--include GLOB] [--exclude GLOB] [-j N] [--json] PATTERN PACK..."},
 };
 
 void PrintUsage(const CLI::App &app)
@@ -74,8 +75,10 @@ struct CommandLine
     MountOptions mount;
     std::string mountedDir; // of `unmount`
     EditOptions edit;       // of `add`, `delete` and `rename`
+    GrepOptions grep;
     CLI::App *list, *info, *extractCommand, *test, *cat, *createCommand, *mountCommand, *unmountCommand;
     CLI::App *addCommand, *deleteCommand, *renameCommand;
+    CLI::App *grepCommand;
 };
 
 void AddReadingCommands(CommandLine &line)
@@ -195,6 +198,7 @@ void SetUp(CommandLine &line)
     AddCreateCommand(line);
     AddMountCommands(line);
     AddEditCommands(line);
+    line.grepCommand = AddGrepCommand(line.app, line.grep);
 }
 
 // The exit status when the command line does not name a command to run:
@@ -249,6 +253,8 @@ int RunCommand(const CommandLine &line)
         return RunEdit(line.edit.With(EditOptions::Command::Delete));
     if (line.renameCommand->parsed())
         return RunEdit(line.edit.With(EditOptions::Command::Rename));
+    if (line.grepCommand->parsed())
+        return RunGrep(line.grep);
     return kExitUsage;
 }
 
