@@ -14,7 +14,7 @@
 #include <cstdio>
 
 using zarnik::ArchiveNode;
-using zarnik::ExtractOutcome;
+using zarnik::ReadOutcome;
 using zarnik_search::FileSearchEnd;
 using zarnik_search::SearchHit;
 using zarnik_search::SearchReport;
@@ -116,8 +116,8 @@ public:
     bool OnFileEnd(const ArchiveNode &file, const FileSearchEnd &end) override
     {
         const std::string where = m_Label + ShownPath(file.m_Path);
-        if (end.read != ExtractOutcome::Written)
-            Trouble(where + ": " + ExtractOutcomeText(end.read) + "; searched only as far as it could be read");
+        if (end.read != ReadOutcome::Sound)
+            Trouble(where + ": " + ReadOutcomeText(end.read) + "; searched only as far as it could be read");
         if (!end.summary.trouble.empty())
             Trouble(where + ": " + end.summary.trouble);
         m_Matched = m_Matched || end.summary.selected > 0 || end.summary.binaryMatch;

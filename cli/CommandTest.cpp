@@ -13,6 +13,7 @@
 using zarnik::ArchiveNode;
 using zarnik::ExtractOutcome;
 using zarnik::OpenReportItem;
+using zarnik::ReadOutcome;
 
 namespace {
 
@@ -77,15 +78,15 @@ int RunTest(const std::string &pack, bool portable)
         if (node->IsFolder())
             return;
         ++files;
-        const ExtractOutcome outcome =
+        const ReadOutcome outcome =
             archive->StreamFileData(*node, [](const unsigned char *, size_t) { return true; }, settings);
-        if (outcome == ExtractOutcome::Written) {
+        if (outcome == ReadOutcome::Sound) {
             bytes += node->m_UnpackedSize;
             return;
         }
         // Memory running out says nothing about the file.
-        ++(outcome == ExtractOutcome::NoMemory ? untested : damaged);
-        std::printf("%s: %s\n", ShownPath(node->m_Path).c_str(), ExtractOutcomeText(outcome));
+        ++(outcome == ReadOutcome::NoMemory ? untested : damaged);
+        std::printf("%s: %s\n", ShownPath(node->m_Path).c_str(), ReadOutcomeText(outcome));
     });
     const uint64_t refused = RefusedNames(*archive, *archive->GetRoot(), portable);
     const OpenLosses losses = CountOpenLosses(*archive);
@@ -128,14 +129,16 @@ int RunCat(const std::string &pack, const std::string &path)
     // check of stdout. Bytes before damage are out already: the status says.
     zarnik::CZarnikArchive::StreamSettings settings;
     settings.workers = 0;
-    const ExtractOutcome outcome = archive->StreamFileData(
+    bool written = true;
+    const ReadOutcome outcome = archive->StreamFileData(
         *found,
-        [](const unsigned char *data, size_t size) {
-            return std::fwrite(data, 1, size, stdout) == size;
+        [&written](const unsigned char *data, size_t size) {
+            written = std::fwrite(data, 1, size, stdout) == size;
+            return written;
         },
         settings);
-    if (outcome != ExtractOutcome::Written && outcome != ExtractOutcome::WriteFailed) {
-        PrintError(shown + ": " + ExtractOutcomeText(outcome));
+    if (outcome != ReadOutcome::Sound && written) {
+        PrintError(shown + ": " + ReadOutcomeText(outcome));
         return kExitFileFailed;
     }
     return kExitOk;

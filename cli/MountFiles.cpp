@@ -14,17 +14,7 @@ namespace {
 
 const char *StreamText(StreamOutcome outcome)
 {
-    switch (outcome) {
-    case StreamOutcome::Damaged:
-    case StreamOutcome::TooLarge:
-        return zarnik::ExtractOutcomeText(ExtractOutcome::Damaged);
-    case StreamOutcome::WrongSize:
-        return zarnik::ExtractOutcomeText(ExtractOutcome::WrongSize);
-    case StreamOutcome::NoMemory:
-        return zarnik::ExtractOutcomeText(ExtractOutcome::NoMemory);
-    default:
-        return zarnik::ExtractOutcomeText(ExtractOutcome::Unreadable);
-    }
+    return zarnik::ReadOutcomeText(zarnik::ReadOutcomeOf(outcome));
 }
 
 } // namespace

@@ -13,7 +13,7 @@
 
 using zarnik::ArchiveNode;
 using zarnik::CZarnikArchive;
-using zarnik::ExtractOutcome;
+using zarnik::ReadOutcome;
 
 namespace {
 
@@ -47,11 +47,11 @@ QString inPieces(const QString &text, int lineChars)
 }
 
 // Up to `limit` of the file's first bytes into `out`; the read stops there.
-ExtractOutcome readHead(const CZarnikArchive &archive, const ArchiveNode &node, qsizetype limit,
-                        QByteArray &out)
+ReadOutcome readHead(const CZarnikArchive &archive, const ArchiveNode &node, qsizetype limit,
+                     QByteArray &out)
 {
     out.reserve(limit);
-    const ExtractOutcome outcome = archive.StreamFileData(
+    const ReadOutcome outcome = archive.StreamFileData(
         node,
         [&](const unsigned char *data, size_t size) {
             out.append(reinterpret_cast<const char *>(data),
@@ -59,9 +59,8 @@ ExtractOutcome readHead(const CZarnikArchive &archive, const ArchiveNode &node, 
             return out.size() < limit;
         },
         {});
-    // The sink's own stop ends the read as a failure to write would.
-    return outcome == ExtractOutcome::WriteFailed && out.size() == limit ? ExtractOutcome::Written
-                                                                         : outcome;
+    // The sink's own stop ends the read as Stopped: here, with all it wanted.
+    return outcome == ReadOutcome::Stopped && out.size() == limit ? ReadOutcome::Sound : outcome;
 }
 
 QString tr(const char *text)
@@ -79,14 +78,14 @@ Preview Preview::make(const CZarnikArchive &archive, const ArchiveNode &node)
         preview.text = tr("Empty file.");
         return preview;
     }
-    const auto unreadable = [&](ExtractOutcome outcome) {
+    const auto unreadable = [&](ReadOutcome outcome) {
         preview.kind = Kind::Unreadable;
-        preview.text = tr("No preview: %1.").arg(QString::fromUtf8(ExtractOutcomeText(outcome)));
+        preview.text = tr("No preview: %1.").arg(QString::fromUtf8(zarnik::ReadOutcomeText(outcome)));
         return preview;
     };
     QByteArray head;
-    ExtractOutcome outcome = readHead(archive, node, qsizetype(std::min<quint64>(node.m_UnpackedSize, kTextBytes)), head);
-    if (outcome != ExtractOutcome::Written)
+    ReadOutcome outcome = readHead(archive, node, qsizetype(std::min<quint64>(node.m_UnpackedSize, kTextBytes)), head);
+    if (outcome != ReadOutcome::Sound)
         return unreadable(outcome);
     // Picture formats say what they are, and their size, at their start;
     // the name's suffix is tried first (formats such as TGA carry no
@@ -109,7 +108,7 @@ Preview Preview::make(const CZarnikArchive &archive, const ArchiveNode &node)
         QByteArray whole;
         if (head.size() < qsizetype(node.m_UnpackedSize)) {
             outcome = readHead(archive, node, qsizetype(node.m_UnpackedSize), whole);
-            if (outcome != ExtractOutcome::Written)
+            if (outcome != ReadOutcome::Sound)
                 return unreadable(outcome);
         }
         QBuffer wholeBuffer(whole.isEmpty() ? &head : &whole);

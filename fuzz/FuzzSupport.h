@@ -85,7 +85,7 @@ inline void ReadEveryFile(const zarnik::CZarnikArchive &archive)
         if (node->IsFolder())
             continue;
         std::unique_ptr<unsigned char[]> bytes;
-        zarnik::ExtractOutcome outcome;
+        zarnik::ReadOutcome outcome;
         if (archive.ReadFileData(node, bytes, outcome)) {
             // The buffer holds exactly m_UnpackedSize bytes: touch its ends.
             if (node->m_UnpackedSize > 0) {
@@ -94,7 +94,7 @@ inline void ReadEveryFile(const zarnik::CZarnikArchive &archive)
                 (void)first;
                 (void)last;
             }
-        } else if (outcome == zarnik::ExtractOutcome::Written) {
+        } else if (outcome == zarnik::ReadOutcome::Sound) {
             std::abort(); // a failure always says why
         }
     }

@@ -78,7 +78,7 @@ void CheckWritten(const CZarnikArchive &archive, const ArchiveNode *node, const 
         std::abort();
     }
     std::unique_ptr<unsigned char[]> expected;
-    ExtractOutcome outcome;
+    zarnik::ReadOutcome outcome;
     if (!archive.ReadFileData(node, expected, outcome))
         std::abort(); // written, yet unreadable
     const zarnik_pack::Bytes got = ReadBack(at);

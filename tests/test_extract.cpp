@@ -266,9 +266,9 @@ TEST(Extract, APackCutShortWhileOpenIsDamageNotACrash)
         EXPECT_EQ(kFinished, f.ExtractAll(&r));
         EXPECT_EQ(r.failures, (decltype(r.failures){{"content\\last.bin", ExtractOutcome::Unreadable}}));
         std::unique_ptr<unsigned char[]> bytes;
-        ExtractOutcome outcome;
+        zarnik::ReadOutcome outcome;
         EXPECT_FALSE(f.archive->ReadFileData(f.node(1), bytes, outcome));
-        EXPECT_EQ(outcome, ExtractOutcome::Unreadable);
+        EXPECT_EQ(outcome, zarnik::ReadOutcome::Unreadable);
         EXPECT_EQ(FilesBelow(f.out()), (Files{{"content/first.txt", f.entries[0].data}}));
     }
 }
@@ -323,9 +323,9 @@ TEST(Extract, BigPackedFilesAreDecodedByBlockRangesInParallelWholeOrNotAtAll)
                 EXPECT_EQ(r.failures, (decltype(r.failures){{"content\\big.txt", c.outcome}})) << c.what;
             EXPECT_EQ(FilesBelow(f.out()), expected) << c.what << " with " << workers;
             // `test` and `cat` read the same way and say the same.
-            const ExtractOutcome streamed = f.archive->StreamFileData(
+            const zarnik::ReadOutcome streamed = f.archive->StreamFileData(
                 *f.node(1), [](const unsigned char *, size_t) { return true; }, {workers, nullptr});
-            EXPECT_EQ(streamed, c.outcome) << c.what << " with " << workers;
+            EXPECT_EQ(zarnik::ExtractOutcomeOf(streamed), c.outcome) << c.what << " with " << workers;
         }
     }
 }

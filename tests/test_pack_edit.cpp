@@ -40,7 +40,7 @@ std::vector<Listed> Listing(const std::string &path)
         const Bytes file = ReadAll(archive->GetDataFilePath(entry->m_DataFile));
         Listed listed{entry->m_Path, {}, {}};
         std::unique_ptr<unsigned char[]> data;
-        zarnik::ExtractOutcome failure;
+        zarnik::ReadOutcome failure;
         EXPECT_TRUE(archive->ReadFileData(entry, data, failure)) << entry->m_Path;
         if (data)
             listed.data.assign(data.get(), data.get() + entry->m_UnpackedSize);

@@ -8,6 +8,54 @@
 
 namespace zarnik {
 
+const char *ReadOutcomeText(ReadOutcome outcome)
+{
+    switch (outcome) {
+    case ReadOutcome::Sound:
+        return "sound";
+    case ReadOutcome::OutOfRange:
+        return "stored bytes lie outside the data file";
+    case ReadOutcome::Unreadable:
+        return "stored bytes could not be read; the pack changed or was cut short";
+    case ReadOutcome::Damaged:
+        return "packed data is damaged";
+    case ReadOutcome::WrongSize:
+        return "packed data unpacks to another size than the entry says";
+    case ReadOutcome::TooLarge:
+        return "a block of packed data is larger than 8 MiB; refused";
+    case ReadOutcome::NoMemory:
+        return "not enough memory to unpack the file; nothing is known to be wrong with it";
+    case ReadOutcome::Stopped:
+        return "stopped";
+    }
+    return "";
+}
+
+namespace {
+
+// How a read's end reaches an extraction's report: each read outcome has
+// its kind of the same name there, Sound being Written. Looked up both ways.
+const struct
+{
+    ReadOutcome read;
+    ExtractOutcome extract;
+} kReadKinds[] = {
+    {ReadOutcome::Sound, ExtractOutcome::Written},        {ReadOutcome::OutOfRange, ExtractOutcome::OutOfRange},
+    {ReadOutcome::Unreadable, ExtractOutcome::Unreadable}, {ReadOutcome::Damaged, ExtractOutcome::Damaged},
+    {ReadOutcome::WrongSize, ExtractOutcome::WrongSize},   {ReadOutcome::TooLarge, ExtractOutcome::TooLarge},
+    {ReadOutcome::NoMemory, ExtractOutcome::NoMemory},     {ReadOutcome::Stopped, ExtractOutcome::Stopped},
+};
+
+} // namespace
+
+ExtractOutcome ExtractOutcomeOf(ReadOutcome read)
+{
+    for (const auto &kind : kReadKinds)
+        if (kind.read == read)
+            return kind.extract;
+    return ExtractOutcome::Unreadable;
+}
+
 const char *ExtractOutcomeText(ExtractOutcome outcome)
 {
     switch (outcome) {
@@ -15,18 +63,6 @@ const char *ExtractOutcomeText(ExtractOutcome outcome)
         return "written";
     case ExtractOutcome::Exists:
         return "a file already exists there; left untouched";
-    case ExtractOutcome::OutOfRange:
-        return "stored bytes lie outside the data file";
-    case ExtractOutcome::Unreadable:
-        return "stored bytes could not be read; the pack changed or was cut short";
-    case ExtractOutcome::Damaged:
-        return "packed data is damaged";
-    case ExtractOutcome::WrongSize:
-        return "packed data unpacks to another size than the entry says";
-    case ExtractOutcome::TooLarge:
-        return "a block of packed data is larger than 8 MiB; refused";
-    case ExtractOutcome::NoMemory:
-        return "not enough memory to unpack the file; nothing is known to be wrong with it";
     case ExtractOutcome::UnsafeName:
         return "unsafe name, one too long, or one Windows would misread; not written, nor anything below it";
     case ExtractOutcome::EmptyName:
@@ -48,7 +84,12 @@ const char *ExtractOutcomeText(ExtractOutcome outcome)
         return "the disk is full or read-only";
     case ExtractOutcome::Stopped:
         return "stopped; the partial file was removed";
+    default: // a failure to read the file: said as every reader says it
+        break;
     }
+    for (const auto &kind : kReadKinds)
+        if (kind.extract == outcome)
+            return ReadOutcomeText(kind.read);
     return "";
 }
 

@@ -340,9 +340,9 @@ ExtractOutcome CExtractionRun::WriteFile(PlatformDirectory *dir, const std::stri
     const CFileSource *data = m_Archive.DataFileOf(node);
     if (!data)
         return ExtractOutcome::OutOfRange;
-    const ExtractOutcome range = StoredRangeOutcome(data, node);
-    if (range != ExtractOutcome::Written)
-        return range;
+    const ReadOutcome range = StoredRangeOutcome(data, node);
+    if (range != ReadOutcome::Sound)
+        return ExtractOutcomeOf(range);
 
     std::string tempName;
     // A temporary name never takes the name of an entry beside it: that
@@ -416,7 +416,7 @@ ExtractOutcome CExtractionRun::WritePacked(PlatformFile *file, const ArchiveNode
     // Decoded a few blocks at a time and written in order, so that memory
     // stays a few blocks per thread and a stop is seen soon even in a file
     // of gigabytes.
-    const PackedStream stream = PackedStreamOf(data, node);
+    const PackedStream stream = StoredStreamOf(data, node);
     CBlockIndex index;
     index.Build(stream);
     ExtractOutcome sinkFailure = ExtractOutcome::Written;
@@ -433,7 +433,8 @@ ExtractOutcome CExtractionRun::WritePacked(PlatformFile *file, const ArchiveNode
             return sinkFailure == ExtractOutcome::Written;
         });
     ReturnDecoders(decoders);
-    return result.outcome == StreamOutcome::SinkFailed ? sinkFailure : OutcomeOf(result.outcome);
+    return result.outcome == StreamOutcome::SinkFailed ? sinkFailure
+                                                       : ExtractOutcomeOf(ReadOutcomeOf(result.outcome));
 }
 
 unsigned CExtractionRun::TakeDecoders(const ArchiveNode &node)

@@ -14,52 +14,51 @@ namespace {
 // A stored file goes to the sink through one buffer of this size.
 const uint32_t kStoredWindow = 1u << 20;
 
-ExtractOutcome StreamStored(const CFileSource &data, const ArchiveNode &node,
-                            const CZarnikArchive::DataSink &sink, const std::atomic<bool> *stop)
+ReadOutcome StreamStored(const CFileSource &data, const ArchiveNode &node,
+                         const CZarnikArchive::DataSink &sink, const std::atomic<bool> *stop)
 {
     std::unique_ptr<unsigned char[]> window(
         AllocateBytes(std::min<uint32_t>(node.m_PackedSize, kStoredWindow)));
     if (!window)
-        return ExtractOutcome::NoMemory;
+        return ReadOutcome::NoMemory;
     for (uint32_t done = 0; done < node.m_PackedSize;) {
         if (stop && stop->load(std::memory_order_relaxed))
-            return ExtractOutcome::Stopped;
+            return ReadOutcome::Stopped;
         const uint32_t step = std::min(node.m_PackedSize - done, kStoredWindow);
         if (data.ReadAt(node.m_Offset + done, window.get(), step) != step)
-            return ExtractOutcome::Unreadable;
+            return ReadOutcome::Unreadable;
         if (!sink(window.get(), step))
-            return ExtractOutcome::WriteFailed;
+            return ReadOutcome::Stopped;
         done += step;
     }
-    return ExtractOutcome::Written;
+    return ReadOutcome::Sound;
 }
 
 } // namespace
 
-ExtractOutcome OutcomeOf(StreamOutcome outcome)
+ReadOutcome ReadOutcomeOf(StreamOutcome outcome)
 {
     switch (outcome) {
     case StreamOutcome::Sound:
-        return ExtractOutcome::Written;
+        return ReadOutcome::Sound;
     case StreamOutcome::Damaged:
-        return ExtractOutcome::Damaged;
+        return ReadOutcome::Damaged;
     case StreamOutcome::TooLarge:
-        return ExtractOutcome::TooLarge;
+        return ReadOutcome::TooLarge;
     case StreamOutcome::WrongSize:
-        return ExtractOutcome::WrongSize;
+        return ReadOutcome::WrongSize;
     case StreamOutcome::Unreadable:
-        return ExtractOutcome::Unreadable;
+        return ReadOutcome::Unreadable;
     case StreamOutcome::NoMemory:
-        return ExtractOutcome::NoMemory;
+        return ReadOutcome::NoMemory;
     case StreamOutcome::Stopped:
-        return ExtractOutcome::Stopped;
     case StreamOutcome::SinkFailed:
         break;
     }
-    return ExtractOutcome::WriteFailed;
+    return ReadOutcome::Stopped;
 }
 
-PackedStream PackedStreamOf(const CFileSource &data, const ArchiveNode &node)
+PackedStream StoredStreamOf(const CFileSource &data, const ArchiveNode &node)
 {
     const CFileSource *source = &data;
     const uint32_t offset = node.m_Offset;
@@ -69,25 +68,41 @@ PackedStream PackedStreamOf(const CFileSource &data, const ArchiveNode &node)
                         node.m_PackedSize, node.m_UnpackedSize};
 }
 
-ExtractOutcome StoredRangeOutcome(const CFileSource *data, const ArchiveNode &node)
+ReadOutcome StoredRangeOutcome(const CFileSource *data, const ArchiveNode &node)
 {
     if (!data)
-        return ExtractOutcome::Unreadable;
+        return ReadOutcome::Unreadable;
     if (static_cast<uint64_t>(node.m_Offset) + node.m_PackedSize > data->Size())
-        return ExtractOutcome::OutOfRange;
+        return ReadOutcome::OutOfRange;
     // A hostile entry may claim gigabytes for a few bytes.
     if (node.IsPacked() &&
         node.m_UnpackedSize > uint64_t(blockformat::kMaxUnpackRatio) * node.m_PackedSize)
-        return ExtractOutcome::WrongSize;
-    return ExtractOutcome::Written;
+        return ReadOutcome::WrongSize;
+    return ReadOutcome::Sound;
 }
 
-ExtractOutcome CZarnikArchive::StreamFileData(const ArchiveNode &node, const DataSink &sink,
-                                              StreamSettings settings) const
+ReadOutcome CZarnikArchive::StoredRangeOutcome(const ArchiveNode &node) const
+{
+    return zarnik::StoredRangeOutcome(DataFileOf(node), node);
+}
+
+PackedStream CZarnikArchive::StoredStreamOf(const ArchiveNode &node) const
+{
+    return zarnik::StoredStreamOf(*DataFileOf(node), node);
+}
+
+bool CZarnikArchive::DataFileChanged(const ArchiveNode &node) const
 {
     const CFileSource *data = DataFileOf(node);
-    const ExtractOutcome range = StoredRangeOutcome(data, node);
-    if (range != ExtractOutcome::Written)
+    return !data || data->Changed();
+}
+
+ReadOutcome CZarnikArchive::StreamFileData(const ArchiveNode &node, const DataSink &sink,
+                                           StreamSettings settings) const
+{
+    const CFileSource *data = DataFileOf(node);
+    const ReadOutcome range = zarnik::StoredRangeOutcome(data, node);
+    if (range != ReadOutcome::Sound)
         return range;
     if (!node.IsPacked())
         return StreamStored(*data, node, sink, settings.stop);
@@ -96,41 +111,44 @@ ExtractOutcome CZarnikArchive::StreamFileData(const ArchiveNode &node, const Dat
         const unsigned cores = std::thread::hardware_concurrency();
         workers = node.m_UnpackedSize < kParallelFileSize || cores < 2 ? 1 : std::min(cores, 8u);
     }
-    const PackedStream stream = PackedStreamOf(*data, node);
+    const PackedStream stream = zarnik::StoredStreamOf(*data, node);
     CBlockIndex index;
     index.Build(stream);
     const StreamDecodeResult result = DecodeBlockStream(
         stream, index, workers, settings.stop,
         [&sink](uint64_t, const unsigned char *bytes, size_t size) { return sink(bytes, size); });
-    return OutcomeOf(result.outcome);
+    return ReadOutcomeOf(result.outcome);
 }
 
 bool CZarnikArchive::ReadFileData(const ArchiveNode *node, std::unique_ptr<unsigned char[]> &out,
-                                  ExtractOutcome &failure) const
+                                  ReadOutcome &failure) const
 {
     out.reset();
-    failure = StoredRangeOutcome(DataFileOf(*node), *node);
-    if (failure != ExtractOutcome::Written)
+    failure = StoredRangeOutcome(*node);
+    if (failure != ReadOutcome::Sound)
         return false;
     std::unique_ptr<unsigned char[]> bytes(AllocateBytes(node->m_UnpackedSize));
     if (!bytes) {
-        failure = ExtractOutcome::NoMemory;
+        failure = ReadOutcome::NoMemory;
         return false;
     }
     uint64_t filled = 0;
+    bool overflow = false;
     failure = StreamFileData(
         *node,
         [&](const unsigned char *data, size_t size) {
-            if (size > node->m_UnpackedSize - filled)
+            if (size > node->m_UnpackedSize - filled) {
+                overflow = true;
                 return false;
+            }
             std::memcpy(bytes.get() + filled, data, size);
             filled += size;
             return true;
         },
         StreamSettings());
-    if (failure == ExtractOutcome::WriteFailed)
-        failure = ExtractOutcome::WrongSize; // more bytes than the entry says
-    if (failure != ExtractOutcome::Written)
+    if (overflow)
+        failure = ReadOutcome::WrongSize; // more bytes than the entry says
+    if (failure != ReadOutcome::Sound)
         return false;
     out = std::move(bytes);
     return true;

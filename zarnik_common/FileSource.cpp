@@ -18,18 +18,23 @@ bool CFileSource::Open(const std::string &path, bool refuseEmpty)
     if (m_File == NULL)
         return false;
 
-    uint64_t size = 0;
-    const bool result = PlatformFileSize(m_File, &size);
+    const bool result = PlatformStampOf(m_File, &m_Stamp);
     if (!ZARNIK_CHECK_TEXT(result, "the file's size can be read"))
         return false;
     // Positions are 32-bit: a file of 4 GiB or more cannot be addressed.
-    if (size > 0xFFFFFFFFull)
+    if (m_Stamp.size > 0xFFFFFFFFull)
         return false;
-    m_Size = static_cast<uint32_t>(size);
+    m_Size = static_cast<uint32_t>(m_Stamp.size);
 
     if (refuseEmpty && !ZARNIK_CHECK_TEXT(m_Size != 0, "the file is not empty"))
         return false;
     return true;
+}
+
+bool CFileSource::Changed() const
+{
+    PlatformFileStamp now;
+    return !PlatformStampOf(m_File, &now) || now != m_Stamp;
 }
 
 uint32_t CFileSource::ReadAt(uint32_t position, void *buffer, uint32_t count) const

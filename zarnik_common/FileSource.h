@@ -6,12 +6,12 @@
 // open is only ever seen as bytes that are missing, never as a fault.
 #pragma once
 
+#include "PlatformFile.h"
+
 #include <cstdint>
 #include <string>
 
 namespace zarnik {
-
-struct PlatformFile;
 
 class CFileSource
 {
@@ -32,10 +32,14 @@ public:
     uint32_t ReadAt(uint32_t position, void *buffer, uint32_t count) const;
     // The open file, for copies that need not pass through memory.
     PlatformFile *File() const { return m_File; }
+    // Whether the file was written to since it was opened: its size or its
+    // write time moved (or can no longer be told).
+    bool Changed() const;
 
 private:
     PlatformFile *m_File = nullptr;
     uint32_t m_Size = 0;
+    PlatformFileStamp m_Stamp; // as opened
 };
 
 } // namespace zarnik

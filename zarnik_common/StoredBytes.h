@@ -25,15 +25,12 @@ inline unsigned char *AllocateBytes(uint64_t size)
     return new (std::nothrow) unsigned char[size ? size : 1];
 }
 
-// Written when `node`'s stored bytes lie inside `data` (which may be null)
+// Sound when `node`'s stored bytes lie inside `data` (which may be null)
 // and a packed node claims no more than they can decode to; else why not.
-ExtractOutcome StoredRangeOutcome(const CFileSource *data, const ArchiveNode &node);
+ReadOutcome StoredRangeOutcome(const CFileSource *data, const ArchiveNode &node);
 
-// The packed stream of `node`, read from `data` (which must outlive it) at
+// The stored bytes of `node`, read from `data` (which must outlive it) at
 // the node's offset; its range must have passed StoredRangeOutcome.
-PackedStream PackedStreamOf(const CFileSource &data, const ArchiveNode &node);
-
-// What a decode's outcome means for the file; SinkFailed is WriteFailed.
-ExtractOutcome OutcomeOf(StreamOutcome outcome);
+PackedStream StoredStreamOf(const CFileSource &data, const ArchiveNode &node);
 
 } // namespace zarnik

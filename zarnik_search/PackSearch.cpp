@@ -10,7 +10,7 @@
 namespace zarnik_search {
 
 using zarnik::ArchiveNode;
-using zarnik::ExtractOutcome;
+using zarnik::ReadOutcome;
 
 namespace {
 
@@ -92,7 +92,7 @@ private:
         bool enough = false; // the scanner wanted no more
         zarnik::CZarnikArchive::StreamSettings stream;
         stream.stop = m_Settings.stop;
-        ExtractOutcome read = m_Archive.StreamFileData(
+        ReadOutcome read = m_Archive.StreamFileData(
             file,
             [&](const unsigned char *data, size_t size) {
                 m_Bytes.fetch_add(size, std::memory_order_relaxed);
@@ -100,10 +100,10 @@ private:
                 return !enough;
             },
             stream);
-        if (read == ExtractOutcome::Written)
+        if (read == ReadOutcome::Sound)
             scanner.Finish();
-        else if (read == ExtractOutcome::WriteFailed && enough)
-            read = ExtractOutcome::Written;
+        else if (read == ReadOutcome::Stopped && enough)
+            read = ReadOutcome::Sound;
         std::lock_guard<std::mutex> lock(m_Mutex);
         slot.end = FileSearchEnd{scanner.Summary(), read};
         slot.ended = true;

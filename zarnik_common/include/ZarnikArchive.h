@@ -9,6 +9,9 @@
 // Writing its files to disk is CExtraction's (Extraction.h).
 #pragma once
 
+#include "BlockStream.h"
+#include "ReadOutcome.h"
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -52,7 +55,8 @@ struct ArchiveNode
 
 // What became of one node of an extraction. Every file reaches the callback
 // once with one of these; a folder only when it could not be written. Reading
-// a file's data fails with one of the reading kinds (OutOfRange to NoMemory).
+// a file's data fails with one of the reading kinds (OutOfRange to NoMemory),
+// each a ReadOutcome of the same name (ExtractOutcomeOf), with its sentence.
 enum class ExtractOutcome {
     Written,      // the file stands complete under its final name
     Exists,       // something already stands there; left untouched
@@ -77,6 +81,10 @@ enum class ExtractOutcome {
 
 // One short English sentence for each outcome.
 const char *ExtractOutcomeText(ExtractOutcome outcome);
+
+// The outcome of an extraction whose read of the file ended in `read`:
+// Written for Sound, else the reading kind of the same name.
+ExtractOutcome ExtractOutcomeOf(ReadOutcome read);
 
 // Something opening passed over; the pack opened with the rest.
 struct OpenReportItem
@@ -157,10 +165,10 @@ public:
     // bytes. On failure returns false and says why in `failure`. Safe to
     // call from several threads at once.
     bool ReadFileData(const ArchiveNode *node, std::unique_ptr<unsigned char[]> &out,
-                      ExtractOutcome &failure) const;
+                      ReadOutcome &failure) const;
 
     // Receives a file's bytes in order, from one thread at a time; false
-    // ends the read (WriteFailed).
+    // ends the read (Stopped).
     using DataSink = std::function<bool(const unsigned char *data, size_t size)>;
     // How a file's bytes are read a window at a time.
     struct StreamSettings
@@ -175,11 +183,27 @@ public:
     };
     // Hands a file node's bytes, unpacked, to `sink` in order, a few blocks
     // at a time: memory stays a few blocks per worker whatever the file's
-    // size. Written when every byte went to the sink, else why not; the
+    // size. Sound when every byte went to the sink, else why not; the
     // sink may have had the bytes before a failure, never any past it.
     // Safe to call from several threads at once.
-    ExtractOutcome StreamFileData(const ArchiveNode &node, const DataSink &sink,
-                                  StreamSettings settings) const;
+    ReadOutcome StreamFileData(const ArchiveNode &node, const DataSink &sink,
+                               StreamSettings settings) const;
+
+    // For readers of their own (a mount reading a few blocks at a time):
+    // Sound when `node`'s stored bytes lie inside its open data file and a
+    // packed node claims no more than they can decode to; else why its
+    // bytes cannot be read. Checked before any of them is.
+    ReadOutcome StoredRangeOutcome(const ArchiveNode &node) const;
+    // The stored bytes of a file node whose range is sound, read from its
+    // data file (the archive must outlive the stream): a packed file's
+    // blocks, or a stored file's own bytes.
+    PackedStream StoredStreamOf(const ArchiveNode &node) const;
+    // Whether the data file holding `node`'s bytes was written to since
+    // the archive opened it (its size or write time moved): the tree no
+    // longer tells where its files lie. A data file replaced by another
+    // under its name is not this one: the archive keeps reading its own.
+    bool DataFileChanged(const ArchiveNode &node) const;
+
     // Every entry read, in the order of its file table or index, also those
     // the tree left out (an empty name, no parent) or marked as duplicates:
     // what a writer keeps the order of.

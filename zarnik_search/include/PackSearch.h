@@ -26,10 +26,10 @@ struct SearchSettings
 struct FileSearchEnd
 {
     ScanSummary summary;
-    // How reading it ended: Written when every byte needed was read (also
+    // How reading it ended: Sound when every byte needed was read (also
     // when the search needed no more), else why not; the hits before a
     // failure were found in sound bytes.
-    zarnik::ExtractOutcome read = zarnik::ExtractOutcome::Written;
+    zarnik::ReadOutcome read = zarnik::ReadOutcome::Sound;
 };
 
 // Called on the thread that called SearchFiles, one call at a time, in
