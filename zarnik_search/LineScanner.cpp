@@ -29,6 +29,28 @@ size_t NextCharacter(const unsigned char *bytes, size_t size, size_t at)
     return at;
 }
 
+// The '\n' bytes in [begin, end), sixteen at a time (GCC's and Clang's
+// vectors): every line of a file passes here to be numbered, and a byte at
+// a time this would cost more than the search itself.
+uint64_t CountNewlines(const unsigned char *begin, const unsigned char *end)
+{
+    typedef unsigned char Bytes16 __attribute__((vector_size(16)));
+    uint64_t count = 0;
+    while (end - begin >= 16) {
+        // Each lane counts to at most 255 before the lanes are added up.
+        Bytes16 lanes = {};
+        const unsigned char *stop = begin + std::min<ptrdiff_t>((end - begin) / 16, 255) * 16;
+        for (; begin < stop; begin += 16) {
+            Bytes16 chunk;
+            std::memcpy(&chunk, begin, 16);
+            lanes -= (Bytes16)(chunk == '\n'); // a match is all ones: minus one
+        }
+        for (int i = 0; i < 16; ++i)
+            count += lanes[i];
+    }
+    return count + uint64_t(std::count(begin, end, '\n'));
+}
+
 std::string Cut(const unsigned char *bytes, size_t size, size_t cap)
 {
     return std::string(reinterpret_cast<const char *>(bytes), std::min(size, cap));
@@ -116,7 +138,7 @@ void CLineScanner::EachLine(const unsigned char *begin, const unsigned char *end
 {
     // Lines nobody sees are only counted.
     if (visit == &CLineScanner::Unmatched && !m_Settings.invert) {
-        m_LineNumber += uint64_t(std::count(begin, end, '\n'));
+        m_LineNumber += CountNewlines(begin, end);
         return;
     }
     for (const unsigned char *pos = begin; pos < end && !m_Done;) {
