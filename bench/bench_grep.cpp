@@ -15,10 +15,11 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <spawn.h>
 #include <string>
-#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 extern char **environ;
@@ -46,8 +47,22 @@ struct Run
     double peakMiB = 0;
 };
 
-// `args` run to its end with standard output to /dev/null. posix_spawn
-// shares no pages with this process, so the child's peak is its own.
+// The peak resident size of a running process in MiB, as the kernel counts
+// it for its own memory since exec (a child's rusage would also count this
+// process's pages, which it shared before exec).
+double PeakMiB(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string key;
+    double kib = -1;
+    while (status >> key)
+        if (key == "VmHWM:" && status >> kib)
+            break;
+    return kib / 1024.0;
+}
+
+// `args` run to its end with standard output to /dev/null, its peak
+// memory read every millisecond while it runs.
 Run Spawn(const std::vector<std::string> &args)
 {
     std::vector<char *> argv;
@@ -62,10 +77,13 @@ Run Spawn(const std::vector<std::string> &args)
     pid_t child = -1;
     if (posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
         int status = 0;
-        rusage usage{};
-        if (wait4(child, &status, 0, &usage) == child && WIFEXITED(status))
+        pid_t ended;
+        while ((ended = waitpid(child, &status, WNOHANG)) == 0) {
+            run.peakMiB = std::max(run.peakMiB, PeakMiB(child));
+            usleep(1000);
+        }
+        if (ended == child && WIFEXITED(status))
             run.status = WEXITSTATUS(status);
-        run.peakMiB = usage.ru_maxrss / 1024.0;
     }
     run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     posix_spawn_file_actions_destroy(&actions);
