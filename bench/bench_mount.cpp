@@ -2,7 +2,8 @@
 // long `ls -R` of it takes, and a 1 GiB packed file read from start to end
 // through the mount beside `zarnik cat` of it to /dev/null (the medians of
 // five runs of each, in turns), with the mount process's peak memory. Needs FUSE (/dev/fuse and fusermount3). The packs
-// are made once in the temporary folder.
+// are made once in the temporary folder. ZARNIK_BENCH_TOOL names another
+// build's zarnik to measure instead.
 #include "Corpus.h"
 #include "OutputFile.h"
 #include "PackWriter.h"
@@ -27,6 +28,14 @@ namespace fs = std::filesystem;
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The tool measured: this build's, or another one named by ZARNIK_BENCH_TOOL,
+// so that two builds can be run in turns.
+std::string Tool()
+{
+    const char *other = std::getenv("ZARNIK_BENCH_TOOL");
+    return other && *other ? other : ZARNIK_EXE;
+}
 
 double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
 
@@ -108,7 +117,7 @@ struct Mount
     {
         fs::create_directory(dir);
         const Clock::time_point start = Clock::now();
-        pid = Spawn({ZARNIK_EXE, "mount", "-f", pack, dir.string()});
+        pid = Spawn({Tool(), "mount", "-f", pack, dir.string()});
         while (!Mounted(dir) && waitpid(pid, nullptr, WNOHANG) == 0)
             usleep(1000);
         readySeconds = Seconds(start);
@@ -159,7 +168,7 @@ void BM_MountSequentialRead(benchmark::State &state)
             Reap(Spawn({"cat", (mount.dir / "content" / "big.txt").string()}));
             mountTimes.push_back(Seconds(start));
             start = Clock::now();
-            Reap(Spawn({ZARNIK_EXE, "cat", pack, "content/big.txt"}));
+            Reap(Spawn({Tool(), "cat", pack, "content/big.txt"}));
             catTimes.push_back(Seconds(start));
         }
         const double throughMount = Median(mountTimes), zarnikCat = Median(catTimes);

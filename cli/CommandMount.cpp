@@ -1,235 +1,32 @@
 // zarnik mount / unmount: a pack as a read-only folder through FUSE. The
-// tree and the reads are MountTree's and MountFiles'; here they meet the
-// kernel, and the command line's checks keep a mount from being half made.
-#define FUSE_USE_VERSION 312
+// pack as a file system is zarnik_mount's and MountKernel carries the
+// kernel's requests to it; here the command line's checks keep a mount
+// from being half made, and a mount of ours whose process died is cleared.
 #include "Commands.h"
-#include "MountFiles.h"
+#include "MountFileSystem.h"
 #include "MountKernel.h"
-#include "MountTree.h"
+#include "MountTable.h"
 #include "OpenPack.h"
 #include "PackText.h"
 
-#include <fuse_lowlevel.h>
-
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <malloc.h>
-#include <memory>
 #include <filesystem>
+#include <malloc.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <syslog.h>
+#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
 using zarnik::ArchiveNode;
+using zarnik_mount::MountState;
 
 namespace {
-
-// What every callback needs; FUSE hands it back with each request.
-struct Mounted
-{
-    const CMountTree *tree;
-    CMountFiles *files;
-    struct timespec time; // the pack file's modification time
-    uid_t uid;
-    gid_t gid;
-    bool kernelOpensFolders = false; // the kernel needs no word on opening a folder
-};
-
-// Nothing in the mount ever changes: the kernel may keep what it was told.
-const double kKeep = 3600;
-
-// What the kernel asks for at most in one read (libfuse's largest buffer).
-const blksize_t kLargestRequest = 1 << 20;
-
-Mounted &State(fuse_req_t request) { return *static_cast<Mounted *>(fuse_req_userdata(request)); }
-
-// The tree's entries are the inodes: entry N is inode N + 1 (the top is
-// FUSE's root, 1), so nothing needs counting or forgetting.
-const MountEntry *EntryOf(const Mounted &state, fuse_ino_t inode)
-{
-    return inode >= 1 && inode <= state.tree->Size() ? &state.tree->At(uint32_t(inode - 1)) : nullptr;
-}
-
-void FillStat(const Mounted &state, const MountEntry &entry, struct stat *st)
-{
-    std::memset(st, 0, sizeof *st);
-    st->st_ino = state.tree->IndexOf(entry) + 1;
-    if (entry.IsFolder()) {
-        st->st_mode = S_IFDIR | 0555;
-        st->st_nlink = 2;
-    } else {
-        st->st_mode = S_IFREG | 0444;
-        st->st_nlink = 1;
-        st->st_size = entry.node->m_UnpackedSize;
-        st->st_blocks = (st->st_size + 511) / 512;
-        // Each read of a file opened for direct I/O is a request to the
-        // mount: programs that size their reads by this ask for the most
-        // one request carries.
-        if (entry.node->IsPacked() && MappedDirectIoAgreed())
-            st->st_blksize = kLargestRequest;
-    }
-    st->st_uid = state.uid;
-    st->st_gid = state.gid;
-    st->st_atim = st->st_mtim = st->st_ctim = state.time;
-}
-
-void Lookup(fuse_req_t request, fuse_ino_t parent, const char *name)
-{
-    const Mounted &state = State(request);
-    const MountEntry *folder = EntryOf(state, parent);
-    const MountEntry *entry = folder ? state.tree->Child(*folder, name) : nullptr;
-    if (!entry) {
-        // Remembered as absent for as long as the rest.
-        struct fuse_entry_param none = {};
-        none.entry_timeout = kKeep;
-        fuse_reply_entry(request, &none);
-        return;
-    }
-    struct fuse_entry_param found = {};
-    found.ino = state.tree->IndexOf(*entry) + 1;
-    found.attr_timeout = found.entry_timeout = kKeep;
-    FillStat(state, *entry, &found.attr);
-    fuse_reply_entry(request, &found);
-}
-
-void GetAttr(fuse_req_t request, fuse_ino_t inode, struct fuse_file_info *)
-{
-    const Mounted &state = State(request);
-    const MountEntry *entry = EntryOf(state, inode);
-    if (!entry) {
-        fuse_reply_err(request, ENOENT);
-        return;
-    }
-    struct stat st;
-    FillStat(state, *entry, &st);
-    fuse_reply_attr(request, &st, kKeep);
-}
-
-void Init(void *userdata, struct fuse_conn_info *connection)
-{
-    static_cast<Mounted *>(userdata)->kernelOpensFolders = connection->capable & FUSE_CAP_NO_OPENDIR_SUPPORT;
-}
-
-// Opening a folder keeps nothing: where the kernel can, it is told so once
-// and opens folders itself, which spares `ls -R` two requests a folder.
-void OpenDir(fuse_req_t request, fuse_ino_t, struct fuse_file_info *info)
-{
-    if (State(request).kernelOpensFolders)
-        fuse_reply_err(request, ENOSYS);
-    else
-        fuse_reply_open(request, info);
-}
-
-// Offsets: 1 after ".", 2 after "..", 3 + N after child N. With `plus` the
-// kernel is also given each folder's attributes, as a lookup would give
-// them, so that a walk into the folder needs no lookup (ls -R: a third of
-// its requests); files go without, or the kernel would make an inode for
-// every one of them (ls -R of 1,000,000 files took three times as long).
-void ListFolder(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, bool plus)
-{
-    const Mounted &state = State(request);
-    const MountEntry *folder = EntryOf(state, inode);
-    if (!folder || !folder->IsFolder()) {
-        fuse_reply_err(request, folder ? ENOTDIR : ENOENT);
-        return;
-    }
-    const std::unique_ptr<char[]> buffer(new char[size]); // asked for 32 KiB at a time: left unfilled
-    size_t used = 0;
-    struct fuse_entry_param given = {};
-    given.attr_timeout = given.entry_timeout = kKeep;
-    for (off_t at = std::max<off_t>(offset, 0); at < off_t(folder->children) + 2; ++at) {
-        const MountEntry *entry = at < 2 ? nullptr : &state.tree->At(folder->firstChild + uint32_t(at - 2));
-        const char *name = at == 0 ? "." : at == 1 ? ".." : entry->name.c_str();
-        FillStat(state, entry ? *entry : *folder, &given.attr);
-        given.ino = entry && entry->IsFolder() ? given.attr.st_ino : 0; // 0: no attributes given
-        char *place = buffer.get() + used;
-        const size_t needed = plus ? fuse_add_direntry_plus(request, place, size - used, name, &given, at + 1)
-                                   : fuse_add_direntry(request, place, size - used, name, &given.attr, at + 1);
-        if (needed > size - used)
-            break;
-        used += needed;
-    }
-    fuse_reply_buf(request, buffer.get(), used);
-}
-
-void ReadDir(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, struct fuse_file_info *)
-{
-    ListFolder(request, inode, size, offset, false);
-}
-
-void ReadDirPlus(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, struct fuse_file_info *)
-{
-    ListFolder(request, inode, size, offset, true);
-}
-
-void Open(fuse_req_t request, fuse_ino_t inode, struct fuse_file_info *info)
-{
-    Mounted &state = State(request);
-    const MountEntry *entry = EntryOf(state, inode);
-    if (!entry || entry->IsFolder()) {
-        fuse_reply_err(request, entry ? EISDIR : ENOENT);
-        return;
-    }
-    if ((info->flags & O_ACCMODE) != O_RDONLY) {
-        fuse_reply_err(request, EROFS);
-        return;
-    }
-    try {
-        info->fh = reinterpret_cast<uint64_t>(state.files->OpenFile(*entry->node));
-    } catch (const std::bad_alloc &) {
-        fuse_reply_err(request, ENOMEM);
-        return;
-    }
-    info->direct_io = entry->node->IsPacked() && MappedDirectIoAgreed();
-    fuse_reply_open(request, info);
-}
-
-void Read(fuse_req_t request, fuse_ino_t, size_t size, off_t offset, struct fuse_file_info *info)
-{
-    if (offset < 0) {
-        fuse_reply_err(request, EINVAL);
-        return;
-    }
-    try {
-        CMountFiles::CPieces read;
-        const int got =
-            State(request).files->Read(*reinterpret_cast<CMountFiles::CHandle *>(info->fh), uint64_t(offset), size, &read);
-        if (got < 0)
-            fuse_reply_err(request, -got);
-        else
-            fuse_reply_iov(request, read.pieces.data(), int(read.pieces.size()));
-    } catch (const std::bad_alloc &) {
-        fuse_reply_err(request, ENOMEM);
-    }
-}
-
-void Release(fuse_req_t request, fuse_ino_t, struct fuse_file_info *info)
-{
-    State(request).files->CloseFile(reinterpret_cast<CMountFiles::CHandle *>(info->fh));
-    fuse_reply_err(request, 0);
-}
-
-struct fuse_lowlevel_ops Operations()
-{
-    struct fuse_lowlevel_ops ops;
-    std::memset(&ops, 0, sizeof ops);
-    ops.init = Init;
-    ops.lookup = Lookup;
-    ops.getattr = GetAttr;
-    ops.opendir = OpenDir;
-    ops.readdir = ReadDir;
-    ops.readdirplus = ReadDirPlus;
-    ops.open = Open;
-    ops.read = Read;
-    ops.release = Release;
-    return ops;
-}
 
 bool FoundOnPath(const std::string &program)
 {
@@ -253,34 +50,103 @@ std::string MountPointProblem(const fs::path &dir)
     return "";
 }
 
-// The mounts of this system at `dir` made by this tool.
-bool IsZarnikMount(const std::string &dir)
+// The folder as the mount table names it: absolute, with the links above
+// it resolved. The folder itself is not looked at: a mount whose process
+// died answers no look.
+std::string MountTablePath(const std::string &argument)
 {
-    std::ifstream mounts("/proc/self/mounts");
-    std::string device, where, type;
-    std::string rest;
-    while (mounts >> device >> where >> type && std::getline(mounts, rest))
-        if (where == dir && type == "fuse.zarnik")
-            return true;
-    return false;
+    fs::path path = fs::absolute(fs::u8path(argument)).lexically_normal();
+    if (path.filename().empty() && path.has_relative_path())
+        path = path.parent_path(); // a trailing '/'
+    std::error_code ec;
+    const fs::path parent = fs::weakly_canonical(path.parent_path(), ec);
+    return (ec ? path : parent / path.filename()).string();
 }
 
-bool g_foreground = false;
-
-void LogFailure(const ArchiveNode &node, const std::string &why)
+// Ends the mount at `dir` as its user may: through fusermount3.
+bool Unmount(const std::string &dir)
 {
-    const std::string line = ShownPath(node.m_Path) + ": " + why;
-    if (g_foreground)
+    const pid_t child = fork();
+    if (child == 0) {
+        execlp("fusermount3", "fusermount3", "-u", "--", dir.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Where the mount's log goes: standard error in the foreground, else the
+// system log.
+void Log(bool foreground, const std::string &line)
+{
+    if (foreground)
         std::fprintf(stderr, "zarnik: %s\n", line.c_str());
     else
         syslog(LOG_WARNING, "%s", line.c_str());
+}
+
+// Runs the mounted session until it is unmounted or a signal ends it; in
+// the background once the mount stands, so that the next command can use
+// the folder. The exit status.
+int Serve(struct fuse_session *session, bool foreground)
+{
+    if (!foreground)
+        openlog("zarnik", LOG_PID, LOG_USER);
+    int status = kExitOk;
+    if (fuse_daemonize(foreground) != 0 || fuse_set_signal_handlers(session) != 0) {
+        status = kExitUsage;
+    } else {
+        // A signal ends the loop with its number, an unmount from outside
+        // with 0: both are the ordinary end; only a failure is negative.
+        struct fuse_loop_config *loop = fuse_loop_cfg_create();
+        if (!loop || fuse_session_loop_mt(session, loop) < 0)
+            status = kExitFileFailed;
+        if (loop)
+            fuse_loop_cfg_destroy(loop);
+        fuse_remove_signal_handlers(session);
+    }
+    fuse_session_unmount(session);
+    return status;
+}
+
+// The session on `dir` for `mounted`, or null with the reason printed.
+struct fuse_session *MountSession(zarnik_mount::CMountFileSystem &mounted, const MountOptions &options,
+                                  const std::string &dir)
+{
+    std::string escaped = "fsname="; // ',' separates FUSE's options
+    for (char c : LibraryPath(options.pack))
+        escaped += c == ',' ? std::string("\\,") : std::string(1, c);
+    const std::string type = std::string("ro,subtype=") + zarnik_mount::kMountSubtype;
+    const char *arguments[] = {"zarnik", "-o", type.c_str(), "-o", escaped.c_str()};
+    struct fuse_args args = FUSE_ARGS_INIT(5, const_cast<char **>(arguments));
+    const struct fuse_lowlevel_ops ops = MountOperations();
+    struct fuse_session *session = fuse_session_new(&args, &ops, sizeof ops, &mounted);
+    fuse_opt_free_args(&args);
+    if (!session) {
+        PrintError("cannot mount: FUSE refused the mount options");
+        return nullptr;
+    }
+    if (fuse_session_mount(session, dir.c_str()) != 0) {
+        fuse_session_destroy(session);
+        PrintError("cannot mount on " + Printable(options.dir) + ": FUSE could not mount there");
+        return nullptr;
+    }
+    AskForMappedDirectIo(session);
+    return session;
 }
 
 } // namespace
 
 int RunMount(const MountOptions &options)
 {
-    const fs::path dir = fs::absolute(fs::u8path(options.dir));
+    const std::string dir = MountTablePath(options.dir);
+    // A mount of ours whose process died leaves the folder answering
+    // nothing; it is ended first, as the user would have to.
+    if (zarnik_mount::MountStateAt(dir) == MountState::OursDead && !Unmount(dir)) {
+        PrintError("cannot mount on " + Printable(options.dir) + ": a mount whose process died stands there, "
+                   "and fusermount3 could not end it");
+        return kExitUsage;
+    }
     const std::string problem = MountPointProblem(dir);
     if (!problem.empty()) {
         PrintError("cannot mount on " + Printable(options.dir) + ": " + problem);
@@ -294,83 +160,45 @@ int RunMount(const MountOptions &options)
     const auto archive = OpenPack(options.pack);
     if (!archive)
         return kExitUsage;
+    zarnik_mount::CMountFileSystem::Settings settings;
     struct stat packStat;
-    if (stat(LibraryPath(options.pack).c_str(), &packStat) != 0)
-        std::memset(&packStat, 0, sizeof packStat);
-
-    const CMountTree tree(archive->GetRoot(), [](const ArchiveNode &node, const char *why) {
-        std::fprintf(stderr, "zarnik: not shown: %s: %s\n", ShownPath(node.m_Path).c_str(), why);
-    });
-    CMountFiles files(*archive, size_t(options.cacheMiB) << 20, LogFailure);
-    std::string why;
-    if (!files.Open(&why)) {
-        PrintError("cannot open " + Printable(why));
-        return kExitUsage;
-    }
+    if (stat(LibraryPath(options.pack).c_str(), &packStat) == 0)
+        settings.time = packStat.st_mtim;
+    settings.cacheBytes = size_t(options.cacheMiB) << 20;
+    settings.aheadThreads = std::thread::hardware_concurrency();
+    settings.owner = getuid();
+    settings.group = getgid();
+    const bool foreground = options.foreground;
+    zarnik_mount::CMountFileSystem mounted(
+        *archive, settings,
+        [](const ArchiveNode &node, const char *why) {
+            std::fprintf(stderr, "zarnik: not shown: %s: %s\n", ShownPath(node.m_Path).c_str(), why);
+        },
+        [foreground](const ArchiveNode &node, const std::string &why) {
+            Log(foreground, ShownPath(node.m_Path) + ": " + why);
+        });
     // Stretches and their buffers are a few hundred KiB each, made and
     // freed by FUSE's many threads: with a heap for each thread, what they
     // freed piled up beside the cache's budget (with a 64 MiB cache the
     // process reached 117 MiB; with one heap for all, 72 MiB).
     mallopt(M_ARENA_MAX, 1);
-    Mounted state{&tree, &files, packStat.st_mtim, getuid(), getgid()};
-
-    const std::string fsName = "fsname=" + LibraryPath(options.pack);
-    std::string escaped; // ',' separates FUSE's options
-    for (char c : fsName)
-        escaped += c == ',' ? std::string("\\,") : std::string(1, c);
-    const char *arguments[] = {"zarnik", "-o", "ro,subtype=zarnik", "-o", escaped.c_str()};
-    struct fuse_args args = FUSE_ARGS_INIT(5, const_cast<char **>(arguments));
-    const struct fuse_lowlevel_ops ops = Operations();
-    struct fuse_session *session = fuse_session_new(&args, &ops, sizeof ops, &state);
-    fuse_opt_free_args(&args);
-    if (!session) {
-        PrintError("cannot mount: FUSE refused the mount options");
+    struct fuse_session *session = MountSession(mounted, options, dir);
+    if (!session)
         return kExitUsage;
-    }
-    if (fuse_session_mount(session, dir.c_str()) != 0) {
-        fuse_session_destroy(session);
-        PrintError("cannot mount on " + Printable(options.dir) + ": FUSE could not mount there");
-        return kExitUsage;
-    }
-    AskForMappedDirectIo(session);
-    // From here the mount stands; without -f the parent returns once the
-    // child runs, so the next command can use the folder.
-    g_foreground = options.foreground;
-    if (!g_foreground)
-        openlog("zarnik", LOG_PID, LOG_USER);
-    int status = kExitOk;
-    if (fuse_daemonize(options.foreground) != 0 || fuse_set_signal_handlers(session) != 0) {
-        status = kExitUsage;
-    } else {
-        // A signal ends the loop with its number, an unmount from outside
-        // with 0: both are the ordinary end; only a failure is negative.
-        struct fuse_loop_config *loop = fuse_loop_cfg_create();
-        if (!loop || fuse_session_loop_mt(session, loop) < 0)
-            status = kExitFileFailed;
-        if (loop)
-            fuse_loop_cfg_destroy(loop);
-        fuse_remove_signal_handlers(session);
-    }
-    fuse_session_unmount(session);
+    const int status = Serve(session, foreground);
     fuse_session_destroy(session);
     return status;
 }
 
 int RunUnmount(const std::string &dirArgument)
 {
-    std::error_code ec;
-    const std::string dir = fs::weakly_canonical(fs::absolute(fs::u8path(dirArgument)), ec).string();
-    if (!IsZarnikMount(dir)) {
+    const std::string dir = MountTablePath(dirArgument);
+    const MountState state = zarnik_mount::MountStateAt(dir);
+    if (state != MountState::Ours && state != MountState::OursDead) {
         PrintError("cannot unmount " + Printable(dirArgument) + ": no pack is mounted there");
         return kExitUsage;
     }
-    const pid_t child = fork();
-    if (child == 0) {
-        execlp("fusermount3", "fusermount3", "-u", "--", dir.c_str(), static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    if (!Unmount(dir)) {
         PrintError("cannot unmount " + Printable(dirArgument) + ": fusermount3 failed");
         return kExitUsage;
     }

@@ -1,17 +1,15 @@
-// zarnik mount on real packs: contents against extraction, parallel reads, damage, start and end.
-#include "BlockDecoder.h"
-#include "TestSupport.h"
+// zarnik mount through the kernel: what only /dev/fuse shows (files as programs see
+// them, mapping, refusals, the background, a mount whose process died).
+#include "MountSample.h"
 
 #include <csignal>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 using namespace testsupport;
-using zarnik_pack::Storage;
 
 namespace {
 
@@ -114,36 +112,6 @@ private:
     pid_t m_Pid = 0;
 };
 
-// Text that packs well and differs everywhere: many blocks of 64 KiB.
-Bytes Numbers(size_t size)
-{
-    std::string text;
-    for (uint32_t i = 0; text.size() < size; ++i)
-        text += std::to_string(i * 7919u % 100003u) + (i % 13 ? " " : "\n");
-    text.resize(size);
-    return zarnik_pack::ToBytes(text);
-}
-
-const Bytes kBig = Numbers(1500000);
-
-std::vector<testpack::Entry> Sample()
-{
-    return {MakeEntry("content\\a.txt", "first", Storage::Stored), MakeEntry("content\\gfx\\big.txt", kBig, Storage::Packed),
-            MakeEntry("content\\caf\xe9.txt", Pattern(70000), Storage::Stored), MakeEntry("content\\..\\evil.txt", "out"),
-            MakeEntry("content\\gfx\\note.txt", "a packed neighbour", Storage::Packed),
-            MakeEntry("content\\a.txt", "second")};
-}
-
-// Where the stored bytes of the file at `path` begin in the pack file.
-uint32_t StoredOffset(const std::string &pack, const std::string &folder, const std::string &name)
-{
-    const auto opened = zarnik::CZarnikArchive::Open(pack);
-    for (const zarnik::ArchiveNode *node : opened.archive->FindFolder(folder)->m_Children)
-        if (node->m_Name == name)
-            return node->m_Offset;
-    throw std::runtime_error("no " + name);
-}
-
 } // namespace
 
 TEST(Mount, ShowsEveryFileAsExtractionWritesIt)
@@ -151,11 +119,11 @@ TEST(Mount, ShowsEveryFileAsExtractionWritesIt)
     NEEDS_FUSE();
     for (bool vfs : {false, true}) {
         TempDir work;
-        const std::string pack = vfs ? WriteVfs(work, Sample()) : WriteUpk(work, Sample());
+        const std::string pack = vfs ? WriteVfs(work, MountSample()) : WriteUpk(work, MountSample());
         ASSERT_EQ(Wait(Start({"extract", pack, "-C", work.file("out"), "-q"}, work.file("err"))), 1);
         CMount mount(pack);
         const Files extracted = FilesBelow(work.path() / "out");
-        EXPECT_EQ(extracted.size(), 4u);
+        EXPECT_EQ(extracted.size(), 6u);
         EXPECT_TRUE(FilesBelow(mount.dir) == extracted) << vfs;
 
         struct stat file, folder, packStat;
@@ -167,10 +135,10 @@ TEST(Mount, ShowsEveryFileAsExtractionWritesIt)
         EXPECT_EQ(file.st_mtime, packStat.st_mtime);
         // Programs that map what they open (shared, read-only) see the same bytes.
         const int fd = open((mount.dir / "content" / "gfx" / "big.txt").c_str(), O_RDONLY);
-        void *map = mmap(nullptr, kBig.size(), PROT_READ, MAP_SHARED, fd, 0);
+        void *map = mmap(nullptr, BigText().size(), PROT_READ, MAP_SHARED, fd, 0);
         ASSERT_NE(map, MAP_FAILED) << std::strerror(errno);
-        EXPECT_TRUE(std::equal(kBig.begin(), kBig.end(), static_cast<const unsigned char *>(map)));
-        munmap(map, kBig.size());
+        EXPECT_TRUE(std::equal(BigText().begin(), BigText().end(), static_cast<const unsigned char *>(map)));
+        munmap(map, BigText().size());
         close(fd);
         EXPECT_EQ(mount.Stop(), 0);
         // One line for the name it hides; none for the duplicate.
@@ -180,115 +148,11 @@ TEST(Mount, ShowsEveryFileAsExtractionWritesIt)
     }
 }
 
-TEST(Mount, ParallelReadersOfRandomRangesAcrossBlockEdgesGetTheRightBytes)
+TEST(Mount, RefusesInOneLineAndMountsNothing)
 {
     NEEDS_FUSE();
     TempDir work;
-    // A cache of 1 MiB: stretches are pushed out and decoded again.
-    CMount mount(WriteUpk(work, Sample()), {"--cache-mb", "1"});
-    const std::string path = (mount.dir / "content" / "gfx" / "big.txt").string();
-    std::atomic<int> wrong{0};
-    std::vector<std::thread> readers;
-    for (unsigned t = 0; t < 8; ++t)
-        readers.emplace_back([&, t] {
-            std::mt19937 random(t);
-            const int fd = open(path.c_str(), O_RDONLY);
-            Bytes got(300000);
-            for (int i = 0; i < 200 && fd >= 0; ++i) {
-                const size_t edge = (random() % (kBig.size() / 65536 + 1)) * 65536;
-                const size_t offset = std::min(kBig.size(), size_t(std::max<long>(0, long(edge) + long(random() % 600) - 300)));
-                const size_t count = 1 + random() % got.size();
-                const ssize_t n = pread(fd, got.data(), count, off_t(offset));
-                const size_t expect = std::min(count, kBig.size() - offset);
-                if (n != ssize_t(expect) || !std::equal(got.begin(), got.begin() + n, kBig.begin() + ptrdiff_t(offset)))
-                    ++wrong;
-            }
-            wrong += fd < 0;
-            close(fd);
-        });
-    for (std::thread &reader : readers)
-        reader.join();
-    EXPECT_EQ(wrong, 0);
-}
-
-TEST(Mount, DamagedFileFailsFromTheDamageOnWhileItsNeighboursRead)
-{
-    NEEDS_FUSE();
-    // A block length of 0 (the block index stops there), or zero control words (decoding fails).
-    for (size_t from : {1, 9}) {
-        TempDir work;
-        const std::string pack = WriteUpk(work, Sample());
-        Bytes bytes = ReadAll(pack);
-        size_t at = StoredOffset(pack, "content\\gfx", "big.txt"), unpacked = 0;
-        zarnik::BlockHeader header;
-        for (int block = 0; block < 13; ++block) {
-            ASSERT_TRUE(zarnik::ReadBlockHeader(&bytes[at], bytes.size() - at, header));
-            at += header.blockLength;
-            unpacked += header.rawLength;
-        }
-        std::fill(bytes.begin() + ptrdiff_t(at + from), bytes.begin() + ptrdiff_t(at + from + 32), 0);
-        WriteAll(pack, bytes);
-
-        CMount mount(pack);
-        // Read from the start, as programs do (and decoded ahead past the
-        // damage): every byte before it, then EIO, and EIO again.
-        const int fd = open((mount.dir / "content" / "gfx" / "big.txt").c_str(), O_RDONLY);
-        Bytes got(4096);
-        size_t good = 0;
-        ssize_t n = 0;
-        while ((n = read(fd, got.data(), got.size())) > 0 && std::equal(got.begin(), got.begin() + n, kBig.begin() + ptrdiff_t(good)))
-            good += size_t(n);
-        EXPECT_EQ(good, unpacked / 4096 * 4096) << from;
-        for (off_t retry : {off_t(good), off_t(unpacked + 100)}) {
-            errno = 0;
-            EXPECT_EQ(pread(fd, got.data(), got.size(), retry), -1) << from;
-            EXPECT_EQ(errno, EIO);
-        }
-        close(fd);
-        EXPECT_EQ(ReadAll((mount.dir / "content" / "caf\xc3\xa9.txt").string()), Pattern(70000));
-        EXPECT_EQ(mount.Stop(), 0);
-        EXPECT_NE(mount.Log().find("zarnik: content/gfx/big.txt: "), std::string::npos) << mount.Log();
-    }
-}
-
-TEST(Mount, PackChangedUnderTheMountReadsAsEio)
-{
-    NEEDS_FUSE();
-    // Cut short, or rewritten at the same size (its write time moved).
-    for (const bool cut : {true, false}) {
-        TempDir work;
-        const std::string pack = WriteUpk(work, Sample());
-        CMount mount(pack);
-        const fs::path stored = mount.dir / "content" / "a.txt";
-        EXPECT_EQ(Text(stored.string()), "first");
-        if (cut) {
-            fs::resize_file(pack, fs::file_size(pack) / 2);
-        } else {
-            Bytes bytes = ReadAll(pack);
-            std::reverse(bytes.end() - 1000, bytes.end());
-            const auto written = fs::last_write_time(pack);
-            WriteAll(pack, bytes);
-            fs::last_write_time(pack, written + std::chrono::seconds(1));
-        }
-        for (const fs::path &file : {stored, mount.dir / "content" / "gfx" / "big.txt"}) {
-            const int fd = open(file.c_str(), O_RDONLY);
-            char byte;
-            errno = 0;
-            EXPECT_EQ(read(fd, &byte, 1), -1) << file << cut;
-            EXPECT_EQ(errno, EIO) << file << cut;
-            close(fd);
-        }
-        EXPECT_EQ(kill(mount.Pid(), 0), 0);
-        EXPECT_EQ(mount.Stop(), 0);
-        EXPECT_FALSE(Mounted(mount.dir));
-    }
-}
-
-TEST(Mount, RefusesWithOneLineAndMountsNothingButMountsInTheBackgroundUntilUnmount)
-{
-    NEEDS_FUSE();
-    TempDir work;
-    const std::string pack = WriteUpk(work, Sample());
+    const std::string pack = WriteUpk(work, MountSample());
     WriteAll(work.file("junk.upk"), Pattern(100));
     fs::create_directories(work.path() / "full" / "x");
     fs::create_directory(work.path() / "empty");
@@ -305,11 +169,36 @@ TEST(Mount, RefusesWithOneLineAndMountsNothingButMountsInTheBackgroundUntilUnmou
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
         EXPECT_FALSE(LeftMounted(c.dir));
     }
-    // In the background: ready on return, ended by unmount; nothing left to unmount then.
-    const std::string dir = work.file("empty");
-    ASSERT_EQ(Wait(Start({"mount", pack, dir}, work.file("err"))), 0) << Text(work.file("err"));
-    EXPECT_EQ(Text(work.file("empty/content/a.txt")), "first");
-    EXPECT_EQ(Wait(Start({"unmount", dir}, work.file("err"))), 0) << Text(work.file("err"));
+}
+
+TEST(Mount, StaysInTheBackgroundUntilUnmounted)
+{
+    NEEDS_FUSE();
+    TempDir work;
+    const std::string dir = work.file("m");
+    fs::create_directory(dir);
+    ASSERT_EQ(Wait(Start({"mount", WriteUpk(work, MountSample()), dir}, work.file("err"))), 0) << Text(work.file("err"));
+    EXPECT_EQ(Text(dir + "/content/a.txt"), "first");
+    EXPECT_EQ(Wait(Start({"unmount", dir + "/"}, work.file("err"))), 0) << Text(work.file("err"));
     EXPECT_FALSE(LeftMounted(dir));
     EXPECT_EQ(Wait(Start({"unmount", dir}, work.file("err"))), 2);
+}
+
+TEST(Mount, AMountWhoseProcessDiedIsClearedByUnmountAndByTheNextMount)
+{
+    NEEDS_FUSE();
+    for (const bool remount : {false, true}) {
+        TempDir work;
+        const std::string pack = WriteUpk(work, MountSample());
+        CMount killed(pack);
+        kill(killed.Pid(), SIGKILL);
+        killed.Stop();
+        ASSERT_TRUE(Mounted(killed.dir));
+        const std::string dir = killed.dir.string();
+        const auto args = remount ? std::vector<std::string>{"mount", pack, dir} : std::vector<std::string>{"unmount", dir};
+        EXPECT_EQ(Wait(Start(args, work.file("err"))), 0) << Text(work.file("err"));
+        EXPECT_EQ(remount && Text(dir + "/content/a.txt") == "first", remount);
+        EXPECT_EQ(Wait(Start({"unmount", dir}, work.file("err"))), remount ? 0 : 2);
+        EXPECT_FALSE(LeftMounted(killed.dir));
+    }
 }

@@ -5,6 +5,7 @@
 // replacing anything), on this thread or by an ordered pool of workers.
 #include "Extraction.h"
 
+#include "DiskName.h"
 #include "ExtractPool.h"
 #include "FileSource.h"
 #include "PackPath.h"
@@ -201,12 +202,14 @@ void CExtractionRun::Report(const ArchiveNode &node, ExtractOutcome outcome, con
 
 Directory CExtractionRun::Enter(const Directory &parent, const ArchiveNode &folder)
 {
-    const std::string name = FileSystemName(folder.m_Name);
-    if (!IsSafeName(name)) {
-        Result(folder, ExtractOutcome::UnsafeName);
+    const DiskName disk = DiskNameOf(folder);
+    if (disk.outcome != ExtractOutcome::Written) {
+        Result(folder, disk.outcome);
         return nullptr;
     }
-    PlatformDirectory *dir = PlatformEnterDirectory(parent->dir, name, true);
+    if (disk.name.empty())
+        return parent;
+    PlatformDirectory *dir = PlatformEnterDirectory(parent->dir, disk.name, true);
     if (dir)
         return std::make_shared<DirectoryHandle>(dir);
     switch (PlatformLastError()) {
@@ -228,9 +231,7 @@ Directory CExtractionRun::Enter(const Directory &parent, const ArchiveNode &fold
 
 void CExtractionRun::Folder(const Directory &parent, const ArchiveNode &folder)
 {
-    // An empty segment in a path (content\\x) names no folder of its own:
-    // what lies below it goes into the parent, as a doubled separator does.
-    const Directory into = folder.m_Name.empty() ? parent : Enter(parent, folder);
+    const Directory into = Enter(parent, folder);
     if (!into)
         return;
     for (const ArchiveNode *child : folder.m_Children) {
@@ -263,15 +264,11 @@ bool CExtractionRun::CaseTwinTaken(const Directory &dir, const ArchiveNode &node
 
 void CExtractionRun::PackFile(const Directory &dir, const ArchiveNode &node)
 {
-    const std::string name = FileSystemName(node.m_Name);
-    if (name.empty())
-        Result(node, ExtractOutcome::EmptyName);
-    else if (!IsSafeName(name))
-        Result(node, ExtractOutcome::UnsafeName);
-    else if (node.m_Duplicate)
-        Result(node, ExtractOutcome::Duplicate);
+    const DiskName disk = DiskNameOf(node);
+    if (disk.outcome != ExtractOutcome::Written)
+        Result(node, disk.outcome);
     else
-        File(dir, name, node);
+        File(dir, disk.name, node);
 }
 
 void CExtractionRun::File(const Directory &dir, const std::string &name, const ArchiveNode &node)
@@ -511,8 +508,6 @@ Directory OpenDestination(CExtractionRun &run, const ArchiveNode &node,
     }
     Directory dir = std::make_shared<DirectoryHandle>(chosen);
     for (const ArchiveNode *folder : destination.LeadingFolders()) {
-        if (folder->m_Name.empty())
-            continue; // as in Folder: no folder of its own
         dir = run.Enter(dir, *folder);
         if (!dir)
             return nullptr;
@@ -521,6 +516,19 @@ Directory OpenDestination(CExtractionRun &run, const ArchiveNode &node,
 }
 
 } // namespace
+
+DiskName DiskNameOf(const ArchiveNode &node)
+{
+    DiskName disk;
+    disk.name = FileSystemName(node.m_Name);
+    if (disk.name.empty())
+        disk.outcome = node.IsFolder() ? ExtractOutcome::Written : ExtractOutcome::EmptyName;
+    else if (!IsSafeName(disk.name))
+        disk.outcome = ExtractOutcome::UnsafeName;
+    else if (!node.IsFolder() && node.m_Duplicate)
+        disk.outcome = ExtractOutcome::Duplicate;
+    return disk;
+}
 
 ExtractEnd CExtraction::Extract(const ArchiveNode &node, const ExtractDestination &destination) const
 {

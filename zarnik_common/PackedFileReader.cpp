@@ -44,7 +44,13 @@ StreamOutcome CPackedFileReader::Read(uint64_t offset, void *buffer, size_t coun
         if (outcome != StreamOutcome::Sound && at < end)
             return outcome;
     }
-    return StreamOutcome::Sound;
+    return ReachOutcome(end);
+}
+
+StreamOutcome CPackedFileReader::ReachOutcome(uint64_t end) const
+{
+    const CBlockIndex &index = Index();
+    return end > index.End().unpacked || end >= Size() ? index.Outcome() : StreamOutcome::Sound;
 }
 
 bool CPackedFileReader::StretchAt(uint64_t offset, size_t *stretch, uint64_t *start,

@@ -48,6 +48,13 @@ public:
     // Decodes stretch `stretch` whole into `out`: all its bytes when Sound,
     // the sound ones before the failure otherwise.
     StreamOutcome DecodeStretch(size_t stretch, DecodedStretch &out) const;
+    // What a read of the bytes before `end` meets beside the blocks it
+    // decodes: Sound, or what the scan of the block headers found where
+    // the blocks do not stand for those bytes: past the blocks indexed, or
+    // at the file's end when they do not make the file whole (a bad header
+    // after the last block, or too few bytes). The read that reaches the end
+    // fails with it, so that no reader gets a damaged file whole.
+    StreamOutcome ReachOutcome(uint64_t end) const;
 
 private:
     const CBlockIndex &Index() const;

@@ -11,9 +11,11 @@
 #include <string_view>
 #include <vector>
 
+namespace zarnik_mount {
+
 struct MountEntry
 {
-    std::string name;                         // one UTF-8 segment; empty for the top
+    std::string name;                          // one UTF-8 segment; empty for the top
     const zarnik::ArchiveNode *node = nullptr; // null for the top, above "content"
     uint32_t firstChild = 0;                   // children: entries [firstChild, firstChild + children)
     uint32_t children = 0;                     // sorted by name
@@ -39,3 +41,5 @@ public:
 private:
     std::vector<MountEntry> m_Entries; // the top first; each folder's children side by side
 };
+
+} // namespace zarnik_mount

@@ -1,32 +1,32 @@
 #include "MountTree.h"
 
+#include "DiskName.h"
 #include "PackPath.h"
 
 #include <algorithm>
-#include <cstring>
+
+namespace zarnik_mount {
 
 using zarnik::ArchiveNode;
 
 namespace {
 
-// A folder's children as extraction writes them: the nodes of `folder` and
-// of every empty-named folder below it (what lies below an empty segment
-// goes into the parent), without the names it refuses.
+// A folder's children under the names extraction gives them: the nodes
+// of `folder` and of every folder below it that names none of its own,
+// without those it leaves out.
 void GatherChildren(const ArchiveNode &folder, std::vector<MountEntry> &out,
                     const CMountTree::HiddenCallback &hidden)
 {
     for (const ArchiveNode *child : folder.m_Children) {
-        if (child->IsFolder() && child->m_Name.empty()) {
+        zarnik::DiskName disk = zarnik::DiskNameOf(*child);
+        if (disk.outcome == zarnik::ExtractOutcome::Duplicate)
+            continue; // the earlier entry of that path is shown; opening reported it
+        if (disk.outcome != zarnik::ExtractOutcome::Written)
+            hidden(*child, zarnik::ExtractOutcomeText(disk.outcome));
+        else if (disk.name.empty())
             GatherChildren(*child, out, hidden);
-            continue;
-        }
-        std::string name = zarnik::FileSystemName(child->m_Name);
-        if (name.empty())
-            hidden(*child, zarnik::ExtractOutcomeText(zarnik::ExtractOutcome::EmptyName));
-        else if (!zarnik::IsSafeName(name))
-            hidden(*child, zarnik::ExtractOutcomeText(zarnik::ExtractOutcome::UnsafeName));
-        else if (!child->m_Duplicate) // the earlier entry of that path is shown; opening reported it
-            out.push_back(MountEntry{std::move(name), child, 0, 0});
+        else
+            out.push_back(MountEntry{std::move(disk.name), child, 0, 0});
     }
 }
 
@@ -75,3 +75,5 @@ const MountEntry *CMountTree::Child(const MountEntry &folder, std::string_view n
         first, last, name, [](const MountEntry &e, std::string_view s) { return e.name < s; });
     return found != last && found->name == name ? found : nullptr;
 }
+
+} // namespace zarnik_mount

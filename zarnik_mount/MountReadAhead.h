@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+namespace zarnik_mount {
+
 class CMountReadAhead
 {
 public:
@@ -26,21 +28,18 @@ public:
     CMountReadAhead(const CMountReadAhead &) = delete;
     CMountReadAhead &operator=(const CMountReadAhead &) = delete;
 
-    // Asks for the stretches from `first` of `file` (read by `reader`) to be
-    // decoded: up to 16, none at or past `end`, and fewer for a small
-    // cache; those kept or being decoded are passed over.
-    void Ask(const Reader &reader, uint64_t file, size_t first, size_t end);
+    // Asks for the stretches from `first` of the file of tree entry `entry`
+    // (read by `reader`) to be decoded: up to 16, none at or past `end`, and
+    // fewer for a small cache; those kept or being decoded are passed over.
+    void Ask(const Reader &reader, uint32_t entry, size_t first, size_t end);
 
 private:
     struct Job
     {
         Reader reader;
-        uint64_t file;
-        size_t stretch;
+        CMountCache::Key key;
     };
     void Work();
-    // Decodes a stretch into the cache unless it is kept or claimed.
-    void Decode(const Job &job);
 
     CMountCache &m_Cache;
     const unsigned m_ThreadCount;
@@ -51,3 +50,5 @@ private:
     bool m_Ending = false;
     std::vector<std::thread> m_Threads;
 };
+
+} // namespace zarnik_mount

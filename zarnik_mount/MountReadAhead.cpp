@@ -3,7 +3,10 @@
 #include "BlockStream.h"
 
 #include <algorithm>
+#include <new>
 #include <system_error>
+
+namespace zarnik_mount {
 
 namespace {
 
@@ -34,7 +37,7 @@ CMountReadAhead::~CMountReadAhead()
         thread.join();
 }
 
-void CMountReadAhead::Ask(const Reader &reader, uint64_t file, size_t first, size_t end)
+void CMountReadAhead::Ask(const Reader &reader, uint32_t entry, size_t first, size_t end)
 {
     end = std::min(end, first + m_Depth);
     if (first >= end)
@@ -54,7 +57,7 @@ void CMountReadAhead::Ask(const Reader &reader, uint64_t file, size_t first, siz
         while (m_Jobs.size() + m_Depth > m_Depth * (m_ThreadCount + 1))
             m_Jobs.pop_front();
         for (size_t stretch = first; stretch < end; ++stretch)
-            m_Jobs.push_back(Job{reader, file, stretch});
+            m_Jobs.push_back(Job{reader, CMountCache::Key{entry, uint32_t(stretch)}});
     }
     m_Wake.notify_all();
 }
@@ -71,23 +74,15 @@ void CMountReadAhead::Work()
             job = std::move(m_Jobs.front());
             m_Jobs.pop_front();
         }
-        Decode(job);
+        // Damaged, or out of memory: nothing is kept, and the reader, should
+        // it come this far, decodes the stretch itself and meets the failure.
+        try {
+            m_Cache.DecodeAhead(job.key, [&job](zarnik::DecodedStretch &out) {
+                return job.reader->DecodeStretch(job.key.stretch, out);
+            });
+        } catch (const std::bad_alloc &) {
+        }
     }
 }
 
-void CMountReadAhead::Decode(const Job &job)
-{
-    if (!m_Cache.Claim(job.file, job.stretch))
-        return;
-    try {
-        auto decoded = std::make_shared<zarnik::DecodedStretch>();
-        if (job.reader->DecodeStretch(job.stretch, *decoded) == zarnik::StreamOutcome::Sound && decoded->size) {
-            m_Cache.Put(job.file, job.stretch, std::move(decoded));
-            return;
-        }
-    } catch (const std::bad_alloc &) {
-    }
-    // Past the end, damaged or out of memory: the reader, should it come
-    // this far, decodes it again and meets the failure itself.
-    m_Cache.Abandon(job.file, job.stretch);
-}
+} // namespace zarnik_mount

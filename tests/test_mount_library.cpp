@@ -1,0 +1,366 @@
+// The mount's library in process, without /dev/fuse: the tree and its
+// lookups, folder listings, the decoded-stretch cache, reads (damaged,
+// ahead, in parallel, of a changed pack), the kernel's agreement and the
+// mount table.
+#include "ArchiveSupport.h"
+#include "BlockDecoder.h"
+#include "MountCache.h"
+#include "MountFileSystem.h"
+#include "MountSample.h"
+#include "MountTable.h"
+
+#include <fcntl.h>
+#include <linux/fuse.h>
+#include <sstream>
+#include <thread>
+
+using namespace testsupport;
+using zarnik::StreamOutcome;
+using zarnik_mount::CMountCache;
+using zarnik_mount::CMountFileSystem;
+using zarnik_mount::MountEntry;
+using zarnik_pack::Storage;
+
+namespace {
+
+const Bytes &kBig = BigText();
+
+struct Mounted
+{
+    std::unique_ptr<const zarnik::CZarnikArchive> archive;
+    std::vector<std::string> hidden, failed; // "path: why"
+    std::unique_ptr<CMountFileSystem> mount;
+
+    explicit Mounted(const std::string &pack, unsigned aheadThreads = 0, size_t cacheBytes = 8u << 20)
+        : archive(MustOpen(pack))
+    {
+        CMountFileSystem::Settings settings;
+        settings.cacheBytes = cacheBytes, settings.aheadThreads = aheadThreads;
+        mount = std::make_unique<CMountFileSystem>(
+            *archive, settings, [this](const zarnik::ArchiveNode &n, const char *why) { hidden.push_back(n.m_Path + ": " + why); },
+            [this](const zarnik::ArchiveNode &n, const std::string &why) { failed.push_back(n.m_Path + ": " + why); });
+    }
+    // The entry at the '/'-separated `path` below the top, or null.
+    const MountEntry *At(const std::string &path) const
+    {
+        const MountEntry *entry = mount->EntryOf(1);
+        std::istringstream segments(path);
+        for (std::string segment; entry && std::getline(segments, segment, '/');)
+            entry = mount->Lookup(mount->InodeOf(*entry), segment);
+        return entry;
+    }
+    // The names listed in folder `path`, through a buffer of `size` bytes.
+    std::vector<std::string> List(const std::string &path, size_t size = 4096) const;
+    // The file at `path` read from `offset` to its end in reads of `step`
+    // bytes, as far as they go; false at the first failure.
+    bool Read(const std::string &path, Bytes *out, size_t step = 65536, uint64_t offset = 0) const
+    {
+        zarnik_mount::CMountFiles::CHandle *handle = nullptr;
+        bool direct = false;
+        out->clear();
+        if (mount->Open(mount->InodeOf(*At(path)), O_RDONLY, &handle, &direct) != 0)
+            return false;
+        int got = 0;
+        do {
+            zarnik_mount::CMountFiles::CPieces pieces;
+            got = mount->Files().Read(*handle, offset + out->size(), step, &pieces);
+            for (const iovec &piece : pieces.pieces) // a failed read's pieces are never sent
+                if (got > 0)
+                    out->insert(out->end(), static_cast<const unsigned char *>(piece.iov_base),
+                                static_cast<const unsigned char *>(piece.iov_base) + piece.iov_len);
+        } while (got > 0);
+        mount->Files().CloseFile(handle);
+        return got == 0;
+    }
+    Bytes Read(const std::string &path) const
+    {
+        Bytes out;
+        EXPECT_TRUE(Read(path, &out)) << path;
+        return out;
+    }
+};
+
+// Each name the way a kernel's listing holds it: its length, its offset to
+// go on from, its bytes; nothing is written that does not fit.
+std::vector<std::string> Mounted::List(const std::string &path, size_t size) const
+{
+    std::vector<std::string> names;
+    std::vector<char> buffer(size);
+    for (off_t offset = 0;;) {
+        const auto add = [](char *place, size_t room, const char *name, const MountEntry &, bool, off_t next) {
+            const size_t length = std::strlen(name), needed = 16 + (length + 7) / 8 * 8;
+            if (needed <= room) {
+                std::memcpy(place, &length, 8);
+                std::memcpy(place + 8, &next, 8);
+                std::memcpy(place + 16, name, length);
+            }
+            return needed;
+        };
+        size_t used = 0;
+        if (mount->List(mount->InodeOf(*At(path)), offset, buffer.data(), size, add, &used) != 0 || used == 0)
+            return names;
+        if (used > size) {
+            ADD_FAILURE() << used << " bytes listed into " << size;
+            return names;
+        }
+        for (size_t at = 0; at < used; at += 16 + (names.back().size() + 7) / 8 * 8) {
+            size_t length = 0;
+            std::memcpy(&length, &buffer[at], 8);
+            std::memcpy(&offset, &buffer[at + 8], 8);
+            names.emplace_back(&buffer[at + 16], length);
+        }
+    }
+}
+
+} // namespace
+
+TEST(MountTree, ShowsWhatExtractionWritesAndFindsOnlyWhatIsThere)
+{
+    TempDir work;
+    const Mounted m(WriteUpk(work, MountSample()));
+    EXPECT_EQ(m.List(""), (std::vector<std::string>{".", "..", "content"}));
+    EXPECT_EQ(m.List("content"), (std::vector<std::string>{".", "..", "a.txt", "caf\xc3\xa9.txt", "gfx", "under", "z.txt"}));
+    // One line for the name extraction refuses; none for the path held twice.
+    EXPECT_EQ(m.hidden, std::vector<std::string>{"content\\..: " + std::string(zarnik::ExtractOutcomeText(zarnik::ExtractOutcome::UnsafeName))});
+    const struct { const char *path; bool found; } lookups[] = {
+        {"content/a.txt", true}, {"content/under/empty.txt", true}, {"content/gfx/big.txt", true},
+        {"content/a", false}, {"content/b.txt", false}, {"content/zz", false}, {"content/a.txt/x", false}, {"content/..", false},
+    };
+    for (const auto &l : lookups)
+        EXPECT_EQ(m.At(l.path) != nullptr, l.found) << l.path;
+    EXPECT_EQ(m.Read("content/a.txt"), zarnik_pack::ToBytes("first"));
+}
+
+TEST(MountFileSystem, ListsEveryNameOnceWhateverTheBufferHolds)
+{
+    TempDir work;
+    std::vector<testpack::Entry> entries;
+    std::vector<std::string> expected{".", ".."};
+    for (int i = 0; i < 3000; ++i) {
+        expected.push_back("file-" + std::to_string(100000 + i) + ".txt");
+        entries.push_back(MakeEntry("content\\" + expected.back(), "x", Storage::Stored));
+    }
+    const Mounted m(WriteUpk(work, entries));
+    for (const size_t size : {size_t(32768), size_t(40), size_t(4096)})
+        EXPECT_EQ(m.List("content", size), expected) << size;
+}
+
+TEST(MountFileSystem, PackedFilesGoAroundThePageCacheOnlyOnceTheKernelAgreed)
+{
+    TempDir work;
+    Mounted m(WriteUpk(work, MountSample()));
+    struct stat st;
+    m.mount->FillStat(*m.At("content/gfx/big.txt"), &st);
+    EXPECT_NE(st.st_blksize, 1 << 20);
+    // The kernel's opening request offers mapped direct I/O (flags2 bit 4);
+    // libfuse's answer goes out with it asked for, and it counts as agreed.
+    int request[2], answer[2];
+    ASSERT_TRUE(pipe(request) == 0 && pipe(answer) == 0);
+    struct { fuse_in_header header; fuse_init_in init; } in = {};
+    in.header.opcode = FUSE_INIT, in.header.unique = 7, in.init.flags = FUSE_INIT_EXT, in.init.flags2 = 1u << 4;
+    ASSERT_EQ(write(request[1], &in, sizeof in), ssize_t(sizeof in));
+    char got[sizeof in];
+    EXPECT_EQ(m.mount->Agreement().ReadRequest(request[0], got, sizeof got), ssize_t(sizeof in));
+    fuse_out_header header = {};
+    header.unique = 7;
+    fuse_init_out init = {};
+    iovec pieces[2] = {{&header, sizeof header}, {&init, sizeof init}};
+    EXPECT_EQ(m.mount->Agreement().WriteAnswer(answer[1], pieces, 2), ssize_t(sizeof header + sizeof init));
+    struct { fuse_out_header header; fuse_init_out init; } sent;
+    ASSERT_EQ(read(answer[0], &sent, sizeof sent), ssize_t(sizeof sent));
+    EXPECT_EQ(sent.init.flags2 & (1u << 4), 1u << 4);
+    for (int fd : {request[0], request[1], answer[0], answer[1]})
+        close(fd);
+    for (const auto &[path, direct] : {std::pair<const char *, bool>{"content/gfx/big.txt", true}, {"content/a.txt", false}}) {
+        m.mount->FillStat(*m.At(path), &st);
+        EXPECT_EQ(st.st_blksize == 1 << 20, direct) << path;
+        zarnik_mount::CMountFiles::CHandle *handle = nullptr;
+        bool directIo = !direct;
+        EXPECT_EQ(m.mount->Open(m.mount->InodeOf(*m.At(path)), O_RDONLY, &handle, &directIo), 0);
+        EXPECT_EQ(directIo, direct) << path;
+        EXPECT_EQ(m.mount->Open(m.mount->InodeOf(*m.At(path)), O_RDWR, &handle, &directIo), EROFS);
+    }
+}
+
+TEST(MountCache, DecodesAStretchOnceAndOnlyKeepsItWhenSound)
+{
+    // What each decode of one stretch ends in, in turn; how many decodes
+    // four readers need.
+    const struct { std::vector<StreamOutcome> outcomes; int decodes; } cases[] = {
+        {{StreamOutcome::Sound}, 1},
+        {{StreamOutcome::Damaged, StreamOutcome::Damaged, StreamOutcome::Damaged, StreamOutcome::Damaged}, 4},
+        {{StreamOutcome::NoMemory, StreamOutcome::Sound}, 2},
+    };
+    for (const auto &c : cases) {
+        CMountCache cache(1 << 20);
+        std::atomic<int> decodes{0};
+        std::vector<std::thread> readers;
+        std::atomic<int> sound{0};
+        for (int r = 0; r < 4; ++r)
+            readers.emplace_back([&] {
+                const CMountCache::Got got = cache.GetOrDecode({3, 1}, [&](zarnik::DecodedStretch &out) {
+                    const StreamOutcome outcome = c.outcomes[size_t(decodes++)];
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20)); // the others come meanwhile
+                    out.bytes.reset(new unsigned char[10]());
+                    out.size = outcome == StreamOutcome::Sound ? 10 : 4;
+                    return outcome;
+                });
+                sound += got.outcome == StreamOutcome::Sound && got.bytes->size == 10;
+            });
+        for (std::thread &r : readers)
+            r.join();
+        EXPECT_EQ(decodes, c.decodes);
+        EXPECT_EQ(sound, c.outcomes.back() == StreamOutcome::Sound ? 4 - c.decodes + 1 : 0);
+    }
+    // A decode that throws gives its claim up: the next reader decodes.
+    CMountCache cache(1 << 20);
+    const auto throws = [](zarnik::DecodedStretch &) -> StreamOutcome { throw std::bad_alloc(); };
+    EXPECT_THROW(cache.GetOrDecode({1, 0}, throws), std::bad_alloc);
+    cache.DecodeAhead({1, 0}, [](zarnik::DecodedStretch &out) {
+        out.bytes.reset(new unsigned char[out.size = 1]());
+        return StreamOutcome::Sound;
+    });
+    EXPECT_EQ(cache.GetOrDecode({1, 0}, throws).bytes->size, 1u);
+}
+
+namespace {
+
+// `bytes` put into `pack` at `at` from the header of block `block` of the stream stored at `offset`.
+void PatchBlock(const std::string &pack, size_t offset, int block, size_t at, const Bytes &bytes)
+{
+    Bytes data = ReadAll(pack);
+    zarnik::BlockHeader header;
+    for (int i = 0; i < block && zarnik::ReadBlockHeader(&data[offset], data.size() - offset, header); ++i)
+        offset += header.blockLength;
+    std::copy(bytes.begin(), bytes.end(), data.begin() + ptrdiff_t(offset + at));
+    WriteAll(pack, data);
+}
+
+} // namespace
+
+TEST(MountFiles, ReadWhatEveryReaderOfThePackCallsSoundAndFailTheRest)
+{
+    // Damage as packs from the internet hold it, in the big file; it is
+    // read whole through the mount, decoded ahead of the reader, by
+    // `zarnik test` and `cat` (StreamFileData), and by extraction.
+    const struct { const char *what; bool damaged; uint32_t packedExtra, unpackedExtra; int block; size_t at; Bytes bytes; } cases[] = {
+        {"sound", false, 0, 0, 0, 0, {}},
+        {"a block header forged after the last block", true, 64, 0, 0, 0, {}},
+        {"one byte more than the blocks hold", true, 0, 1, 0, 0, {}},
+        {"a block's raw length one short", true, 0, 0, 5, 5, {0xff, 0xff, 0, 0}},
+        {"a block length of 0", true, 0, 0, 5, 1, {0, 0, 0, 0}},
+        {"zero control words", true, 0, 0, 9, 9, Bytes(32, 0)},
+    };
+    for (const auto &c : cases) {
+        TempDir work;
+        auto entries = MountSample();
+        entries[1].packedSize = uint32_t(testpack::StoredForm(entries[1]).size()) + c.packedExtra;
+        entries[1].unpackedSize = uint32_t(kBig.size()) + c.unpackedExtra;
+        const std::string pack = WriteUpk(work, entries);
+        if (!c.bytes.empty())
+            PatchBlock(pack, Mounted(pack).At("content/gfx/big.txt")->node->m_Offset, c.block, c.at, c.bytes);
+        const Mounted m(pack, 2);
+        const zarnik::ArchiveNode &node = *m.At("content/gfx/big.txt")->node;
+        const zarnik::ReadOutcome read = m.archive->StreamFileData(node, [](const unsigned char *, size_t) { return true; }, {});
+        EXPECT_EQ(read != zarnik::ReadOutcome::Sound, c.damaged) << c.what;
+        Recorder extracted;
+        ExtractTo(*m.archive, &node, zarnik::ExtractDestination::Folder(work.str()), &extracted, 1);
+        EXPECT_EQ(extracted.outcomes, std::vector<zarnik::ExtractOutcome>{zarnik::ExtractOutcomeOf(read)}) << c.what;
+        // Twice: a failure is neither kept nor left claimed. Every read
+        // before the damaged block gets the file's bytes; damage the blocks
+        // do not show fails the read that reaches the end.
+        const size_t before = !c.damaged ? kBig.size() : c.bytes.empty() ? kBig.size() / 4096 * 4096 : size_t(c.block) * 65536;
+        for (int round = 0; round < 2; ++round) {
+            Bytes got;
+            EXPECT_EQ(m.Read("content/gfx/big.txt", &got, 4096), !c.damaged) << c.what;
+            EXPECT_TRUE(got.size() >= before && std::equal(kBig.begin(), kBig.begin() + ptrdiff_t(before), got.begin())) << c.what << got.size();
+            EXPECT_EQ(got.size() == kBig.size(), !c.damaged) << c.what;
+        }
+        EXPECT_EQ(m.failed.empty(), !c.damaged) << c.what;
+        EXPECT_EQ(m.Read("content/caf\xc3\xa9.txt"), Pattern(70000)) << c.what;
+    }
+}
+
+TEST(MountFiles, ParallelReadersOfRandomRangesAcrossBlockEdgesGetTheRightBytes)
+{
+    TempDir work;
+    // A cache of 1 MiB: stretches are pushed out and decoded again.
+    const Mounted m(WriteUpk(work, MountSample()), 2, 1u << 20);
+    zarnik_mount::CMountFiles &files = m.mount->Files();
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> readers;
+    for (unsigned t = 0; t < 6; ++t)
+        readers.emplace_back([&, t] {
+            std::mt19937 random(t);
+            zarnik_mount::CMountFiles::CHandle *handle = files.OpenFile(m.mount->InodeOf(*m.At("content/gfx/big.txt")) - 1);
+            for (int i = 0; i < 150; ++i) {
+                const size_t edge = (random() % (kBig.size() / 65536 + 1)) * 65536;
+                const size_t offset = std::min(kBig.size(), size_t(std::max<long>(0, long(edge) + long(random() % 600) - 300)));
+                const size_t count = 1 + random() % 300000;
+                zarnik_mount::CMountFiles::CPieces pieces;
+                const int n = files.Read(*handle, offset, count, &pieces);
+                Bytes got;
+                for (const iovec &piece : pieces.pieces)
+                    got.insert(got.end(), static_cast<unsigned char *>(piece.iov_base), static_cast<unsigned char *>(piece.iov_base) + piece.iov_len);
+                const size_t expect = std::min(count, kBig.size() - offset);
+                wrong += n != int(expect) || got.size() != expect || !std::equal(got.begin(), got.end(), kBig.begin() + ptrdiff_t(offset));
+            }
+            files.CloseFile(handle);
+        });
+    for (std::thread &reader : readers)
+        reader.join();
+    EXPECT_EQ(wrong, 0);
+}
+
+TEST(MountFiles, ShowThePackAsItWasMountedAndFailOnceItIsWrittenTo)
+{
+    // A file of the set ends where its data file does; after the mount the
+    // pack is cut short, rewritten in place, or replaced by a changed pack
+    // under its name (as `zarnik add` does), whose new file is not shown.
+    enum class Change { None, Cut, Rewrite, Replace };
+    for (const Change change : {Change::None, Change::Cut, Change::Rewrite, Change::Replace}) {
+        TempDir work;
+        const std::string pack = WriteVfs(work, {MakeEntry("content\\a.txt", "first", Storage::Stored),
+                                                 MakeEntry("content\\big.txt", kBig, Storage::Packed),
+                                                 MakeEntry("content\\last.bin", Pattern(5000), Storage::Stored)});
+        const Mounted m(pack);
+        if (change == Change::Cut) {
+            fs::resize_file(pack, fs::file_size(pack) - 1);
+        } else if (change == Change::Rewrite) {
+            Bytes bytes = ReadAll(pack);
+            std::reverse(bytes.end() - 1000, bytes.end());
+            const auto written = fs::last_write_time(pack);
+            WriteAll(pack, bytes);
+            fs::last_write_time(pack, written + std::chrono::seconds(1));
+        } else if (change == Change::Replace) {
+            WriteAll(work.file("new.vfs"), testpack::BuildVfs({MakeEntry("content\\new.txt", "new")}).data);
+            fs::rename(work.file("new.vfs"), pack);
+        }
+        const bool sound = change == Change::None || change == Change::Replace;
+        Bytes got;
+        for (const char *path : {"content/a.txt", "content/big.txt", "content/last.bin"})
+            EXPECT_EQ(m.Read(path, &got), sound) << path << " " << int(change);
+        EXPECT_EQ(got == Pattern(5000), sound) << int(change);
+        EXPECT_EQ(m.At("content/new.txt"), nullptr);
+        EXPECT_EQ(m.failed.size(), sound ? 0u : 3u) << int(change);
+    }
+}
+
+TEST(MountTable, OnlyAPackMountedByThisToolIsOurs)
+{
+    const std::string table = "/dev/sda1 / ext4 rw 0 0\n"
+                              "tmpfs /tmp/t tmpfs rw 0 0\n"
+                              "p.upk /tmp/m fuse.zarnik ro 0 0\n"
+                              "q.upk /tmp/with\\040space fuse.zarnik ro 0 0\n"
+                              "sshfs /tmp/s fuse.sshfs rw 0 0\n"
+                              "p.upk /tmp/over fuse.zarnik ro 0 0\n"
+                              "tmpfs /tmp/over tmpfs rw 0 0\n";
+    const struct { const char *dir; zarnik_mount::MountState state; } cases[] = {
+        {"/tmp/t", zarnik_mount::MountState::Other},   {"/tmp/m", zarnik_mount::MountState::Ours},
+        {"/tmp/with space", zarnik_mount::MountState::Ours}, {"/tmp/s", zarnik_mount::MountState::Other},
+        {"/tmp/over", zarnik_mount::MountState::Other}, {"/tmp/m/sub", zarnik_mount::MountState::None},
+        {"/tmp", zarnik_mount::MountState::None},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(zarnik_mount::ListedAt(table, c.dir), c.state) << c.dir;
+}
