@@ -110,7 +110,8 @@ public:
         if (hit.cut)
             PrintError(Prefix(file) + " line " + std::to_string(hit.line) + " is longer than " +
                        std::to_string(zarnik_search::kLineCap >> 20) + " MiB; shown cut there");
-        return true;
+        // Output that cannot be written ends the search (main says why).
+        return !std::ferror(stdout);
     }
 
     bool OnFileEnd(const ArchiveNode &file, const FileSearchEnd &end) override
@@ -134,7 +135,7 @@ public:
             std::printf("%s:%llu\n", where.c_str(), static_cast<unsigned long long>(end.summary.selected));
         else if (m_Options.filesWithMatches && end.summary.selected > 0)
             std::printf("%s\n", where.c_str());
-        return true;
+        return !std::ferror(stdout);
     }
 
     // Something was not searched: said once, unless `message` is empty
@@ -236,6 +237,10 @@ int RunGrep(const GrepOptions &options)
         if (!more)
             break;
     }
+    // What could not be written was not found, as far as the caller can
+    // tell: trouble, not "no match" (main names it).
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        return kExitUsage;
     // As grep: trouble wins over a match, unless -q asked only whether there was one.
     if (trouble && !(options.quiet && matched))
         return kExitUsage;

@@ -149,6 +149,11 @@ TEST(Grep, TroubleIsNamedTheRestIsSearchedAndTheStatusIsTwo)
     EXPECT_TRUE(Ran(Zarnik({"grep", "-q", "-F", "needle", "missing.upk", "p.upk"}, dir.str()), 0, {}));
     EXPECT_TRUE(Ran(Zarnik({"grep", "-q", "-F", "absent", "missing.upk", "p.upk"}, dir.str()), 2, {}));
     EXPECT_TRUE(Ran(Zarnik({"grep", "-F", "absent", "p.upk", "--exclude", "bad.txt"}, dir.str()), 1, {}));
+    // Lines that could not be written are trouble, not "no match".
+    if (!kWindows) {
+        EXPECT_TRUE(Ran(Zarnik({"grep", "-F", "needle", "p.upk", "--exclude", "bad.txt"}, dir.str(), "sh -c 'exec \"$@\" >/dev/full' sh "), 2, {},
+                        {"cannot write to standard output"}));
+    }
     // Without PCRE2 (Windows) a regular expression is refused; a plain word is a fixed string.
     const Result regex = Zarnik({"grep", "-c", "ne+dle", "p.upk", "--include", "content/[az].txt"}, dir.str());
     if (kWindows)
