@@ -178,9 +178,11 @@ int RunMount(const MountOptions &options)
             Log(foreground, ShownPath(node.m_Path) + ": " + why);
         });
     // Stretches and their buffers are a few hundred KiB each, made and
-    // freed by FUSE's many threads: with a heap for each thread, what they
-    // freed piled up beside the cache's budget (with a 64 MiB cache the
-    // process reached 117 MiB; with one heap for all, 72 MiB).
+    // freed by FUSE's many threads and the decoders ahead: with a heap for
+    // each thread, what they freed piled up beside the cache's budget. A
+    // mount reading 1 GiB with a 64 MiB cache peaked at 94-97 MiB so, and
+    // at 71 MiB with one heap for the process (bench_mount). No member can
+    // choose the heap the library's decoders allocate from.
     mallopt(M_ARENA_MAX, 1);
     struct fuse_session *session = MountSession(mounted, options, dir);
     if (!session)
