@@ -18,6 +18,4 @@ std::string SlashPath(const std::string &latin1);
 using zarnik::Printable;
 using zarnik::ShownPath;
 
-// UTF-8 text back to Latin-1; nothing when it is not valid UTF-8 or holds a
-// character above U+00FF.
-std::optional<std::string> Latin1FromUtf8(const std::string &utf8);
+using zarnik::Latin1FromUtf8;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace zarnik {
@@ -18,6 +19,9 @@ std::string WithBackslashes(std::string path);
 // A name from a pack (8-bit, Latin-1) as a file-system name component: the
 // file layer's names are UTF-8, so bytes of 0x80 and above become two.
 std::string FileSystemName(const std::string &latin1);
+// The way back: UTF-8 text as a pack's Latin-1; nothing when it is not valid
+// UTF-8 or holds a character above U+00FF.
+std::optional<std::string> Latin1FromUtf8(const std::string &utf8);
 
 // UTF-8 text as it may reach a terminal: a name must neither steer the
 // terminal nor split a line. Control characters (below 0x20, 0x7F and
