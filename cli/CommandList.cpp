@@ -1,5 +1,6 @@
 // `zarnik list`: the tree, one node per line, or as a JSON array.
 #include "Commands.h"
+#include "JsonArray.h"
 #include "OpenPack.h"
 #include "PackText.h"
 #include "TreeWalk.h"
@@ -16,13 +17,9 @@ using zarnik::CZarnikArchive;
 
 namespace {
 
-// Written item by item as the tree is walked, so that memory does not grow
-// with the pack; the layout is that of the whole array dumped with an
-// indent of 2.
 void PrintJson(const ArchiveNode *root, const std::vector<std::string> &dataNames)
 {
-    bool first = true;
-    std::string text;
+    JsonArrayOut out;
     WalkBelow(root, [&](const ArchiveNode *node) {
         // ordered_json keeps the keys in the order written here.
         nlohmann::ordered_json item;
@@ -36,16 +33,8 @@ void PrintJson(const ArchiveNode *root, const std::vector<std::string> &dataName
             item["data"] = nullptr;
         else
             item["data"] = DisplayName(dataNames.at(node->m_DataFile));
-        text = first ? "[\n  " : ",\n  ";
-        for (char c : item.dump(2)) {
-            text.push_back(c);
-            if (c == '\n')
-                text += "  ";
-        }
-        std::fwrite(text.data(), 1, text.size(), stdout);
-        first = false;
+        out.Add(item.dump(2));
     });
-    std::fputs(first ? "[]\n" : "\n]\n", stdout);
 }
 
 // The file name of each data file of the archive, by ArchiveNode::m_DataFile.
