@@ -1,0 +1,183 @@
+// What changed between two sides: the differences found between packs made
+// on purpose, the stored forms that are no change, files that cannot be
+// read, SHA-256 itself and the saved lists it writes.
+#include "Compare.h"
+#include "Compressor.h"
+#include "PackPath.h"
+#include "TestSupport.h"
+
+using namespace testsupport;
+using testpack::Entry;
+using zarnik::CCompareSide;
+using zarnik_pack::Storage;
+
+namespace {
+
+// A difference as one line: "M content/a", "D content/old/", "R content/x > content/y".
+std::string Line(const zarnik::Difference &d)
+{
+    const std::string path = zarnik::WithSlashes(d.path) + (d.folder ? "/" : "");
+    return std::string(1, "ADMR"[static_cast<int>(d.change)]) + " " +
+           (d.change == zarnik::Difference::Change::Renamed ? zarnik::WithSlashes(d.from) + " > " : "") + path;
+}
+
+std::vector<std::string> Lines(const zarnik::CompareResult &result)
+{
+    std::vector<std::string> lines;
+    for (const zarnik::Difference &d : result.differences)
+        lines.push_back(Line(d));
+    for (const zarnik::CompareProblem &p : result.problems)
+        lines.push_back("! " + std::string(1, "AB"[p.side]) + " " + zarnik::WithSlashes(p.path));
+    return lines;
+}
+
+std::unique_ptr<const CCompareSide> Side(const std::string &path)
+{
+    CCompareSide::OpenResult opened = CCompareSide::Open(path);
+    EXPECT_TRUE(opened.side) << path << ": " << opened.error;
+    return std::move(opened.side);
+}
+
+// `data` packed in blocks of `blockSize`, as an entry of another packer would hold it.
+Entry PackedInBlocks(const std::string &path, const Bytes &data, size_t blockSize)
+{
+    Entry entry = MakeEntry(path, zarnik_pack::Compress(data.data(), data.size(), blockSize), Storage::Stored);
+    entry.unpackedSize = static_cast<uint32_t>(data.size());
+    return entry;
+}
+
+const Bytes kBig = Pattern(200000, 5), kText = zarnik_pack::ToBytes(std::string(150000, 't') + "end");
+
+} // namespace
+
+TEST(Compare, DifferencesBetweenPacksMadeOnPurpose)
+{
+    Bytes edited = kBig;
+    edited[150000] ^= 1;
+    struct Row
+    {
+        const char *rule;
+        std::vector<Entry> a, b;
+        std::vector<std::string> expected;
+    };
+    const std::vector<Row> rows{
+        {"an edit that keeps the size, packed and stored",
+         {MakeEntry("content\\p", kBig, Storage::Packed), MakeEntry("content\\s", kBig, Storage::Stored)},
+         {MakeEntry("content\\p", edited, Storage::Packed), MakeEntry("content\\s", edited, Storage::Stored)},
+         {"M content/p", "M content/s"}},
+        {"growth", {MakeEntry("content\\a", "short")}, {MakeEntry("content\\a", "longer")}, {"M content/a"}},
+        {"additions and removals", {MakeEntry("content\\k", "k"), MakeEntry("content\\gone", "g")},
+         {MakeEntry("content\\k", "k"), MakeEntry("content\\new", "n")}, {"D content/gone", "A content/new"}},
+        {"a rename, and a case-only one", {MakeEntry("content\\x.mdl", kBig), MakeEntry("content\\A.txt", "case")},
+         {MakeEntry("content\\y.mdl", kBig), MakeEntry("content\\a.txt", "case")},
+         {"R content/A.txt > content/a.txt", "R content/x.mdl > content/y.mdl"}},
+        {"a folder moved: the folders once, one rename per file",
+         {MakeEntry("content\\old\\1", "one"), MakeEntry("content\\old\\sub\\2", "two"), MakeEntry("content\\k", "k")},
+         {MakeEntry("content\\k", "k"), MakeEntry("content\\new\\1", "one"), MakeEntry("content\\new\\sub\\2", "two")},
+         {"A content/new/", "R content/old/1 > content/new/1", "R content/old/sub/2 > content/new/sub/2", "D content/old/"}},
+        {"a file that became a folder", {MakeEntry("content\\f", "file"), MakeEntry("content\\k", "k")},
+         {MakeEntry("content\\f\\g", "below"), MakeEntry("content\\k", "k")}, {"D content/f", "A content/f/"}},
+        {"duplicate contents pair by name, then in path order",
+         {MakeEntry("content\\a\\dup", "same"), MakeEntry("content\\b\\x", "same"), MakeEntry("content\\c\\y", "same")},
+         {MakeEntry("content\\d\\z", "same"), MakeEntry("content\\e\\dup", "same"), MakeEntry("content\\f\\w", "same")},
+         {"D content/a/", "D content/b/", "D content/c/", "A content/d/", "R content/b/x > content/d/z",
+          "A content/e/", "R content/a/dup > content/e/dup", "A content/f/", "R content/c/y > content/f/w"}},
+        {"stored as is against packed, other block sizes, another table order",
+         {MakeEntry("content\\s", kText, Storage::Stored), PackedInBlocks("content\\b", kBig, 4096),
+          MakeEntry("content\\one", "1"), MakeEntry("content\\two", "2")},
+         {MakeEntry("content\\two", "2"), MakeEntry("content\\s", kText, Storage::Packed),
+          MakeEntry("content\\one", "1"), MakeEntry("content\\b", kBig, Storage::Packed)},
+         {}},
+    };
+    TempDir dir;
+    for (const Row &row : rows) {
+        const auto a = Side(WriteUpk(dir, row.a, "a.upk")), b = Side(WriteUpk(dir, row.b, "b.upk"));
+        for (unsigned workers : {1u, 2u}) {
+            zarnik::CompareSettings settings;
+            settings.workers = workers;
+            EXPECT_EQ(Lines(zarnik::CompareSides(*a, *b, settings)), row.expected) << row.rule << ", workers " << workers;
+        }
+    }
+}
+
+TEST(Compare, FilesThatCannotBeReadAreProblemsAndTheRestIsCompared)
+{
+    TempDir dir;
+    Entry cut = MakeEntry("content\\cut", kBig, Storage::Packed);
+    cut.packedSize = static_cast<uint32_t>(testpack::StoredForm(cut).size() - 10);
+    Entry far = MakeEntry("content\\far", "x", Storage::Stored);
+    far.offset = 1u << 20;
+    Entry gone = MakeEntry("content\\gone", kBig, Storage::Packed);
+    gone.packedSize = cut.packedSize;
+    const auto a = Side(WriteUpk(dir, {MakeEntry("content\\cut", kBig), MakeEntry("content\\far", "y"),
+                                       MakeEntry("content\\m", "1"), gone}, "a.upk"));
+    const auto b = Side(WriteUpk(dir, {cut, far, MakeEntry("content\\m", "2"), MakeEntry("content\\new", kBig)}, "b.upk"));
+    // A path gone whose bytes cannot be read is removed, and not paired.
+    EXPECT_EQ(Lines(zarnik::CompareSides(*a, *b, {})),
+              (std::vector<std::string>{"D content/gone", "M content/m", "A content/new", "! B content/cut",
+                                        "! B content/far", "! A content/gone"}));
+    // What opening passed over is a problem of its side: an entry cut short and its chunk.
+    Bytes table = ReadAll(dir.file("a.upk"));
+    table.resize(table.size() - 3);
+    WriteAll(dir.file("short.upk"), table);
+    EXPECT_EQ(Lines(zarnik::CompareSides(*Side(dir.file("short.upk")), *a, {})),
+              (std::vector<std::string>{"A content/gone", "! A ", "! A "}));
+}
+
+TEST(Sha256, StandardVectorsFedInPiecesOfAnySize)
+{
+    const std::string million(1000000, 'a');
+    for (const auto &[text, hex] : std::vector<std::pair<std::string, std::string>>{
+             {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+             {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+             // The last lengths whose padding fits their block, and a whole block.
+             {std::string(55, 'a'), "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318"},
+             {std::string(64, 'a'), "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb"},
+             {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+             {million, "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"}}) {
+        for (size_t piece : {size_t(1), size_t(55), size_t(64), size_t(65), size_t(4099)}) {
+            zarnik::CSha256 sha;
+            for (size_t at = 0; at < text.size(); at += piece)
+                sha.Update(text.data() + at, std::min(piece, text.size() - at));
+            EXPECT_EQ(zarnik::HexOf(sha.Finish()), hex) << text.size() << " bytes in pieces of " << piece;
+        }
+    }
+}
+
+TEST(HashList, BothFormsReadBackWhatTheyWriteAndRefuseWhatNoPackHolds)
+{
+    std::vector<zarnik::HashListEntry> entries;
+    for (const std::string &path : {"content\\plain.txt", "content\\new\nline", "content\\caf\xE9", "content\\cr\r"}) {
+        zarnik::CSha256 sha;
+        sha.Update(path.data(), path.size());
+        entries.push_back({path, sha.Finish(), path.size()});
+    }
+    std::string sums, json = "[";
+    for (const zarnik::HashListEntry &entry : entries) {
+        sums += zarnik::SumLine(entry);
+        json += (json.size() > 1 ? "," : "") + zarnik::HashJsonItem(entry);
+    }
+    // sha256sum's own escapes: a leading '\' on the lines whose names need them.
+    EXPECT_NE(sums.find("\n\\" + zarnik::HexOf(entries[1].digest) + "  content/new\\nline\n"), std::string::npos) << sums;
+    EXPECT_NE(sums.find("\n" + zarnik::HexOf(entries[2].digest) + "  content/caf\xC3\xA9\n"), std::string::npos) << sums;
+    for (const std::string &text : {sums, json + "]"}) {
+        std::vector<zarnik::HashListEntry> read;
+        std::string error;
+        ASSERT_TRUE(zarnik::ParseHashList(text, &read, &error)) << error;
+        ASSERT_EQ(read.size(), entries.size());
+        for (size_t i = 0; i < read.size(); ++i) {
+            EXPECT_EQ(read[i].path, entries[i].path);
+            EXPECT_EQ(read[i].digest, entries[i].digest);
+            EXPECT_EQ(read[i].size, text == sums ? std::nullopt : entries[i].size);
+        }
+    }
+    const std::string digest = zarnik::HexOf(entries[0].digest);
+    for (const std::string &bad : {digest + " content/one-space", digest.substr(1) + "   content/short",
+                                   digest + "  content/\xE6\x97\xA5", "\\" + digest + "  content/\\q",
+                                   digest + "  content/twice\n" + digest + "  content/twice", std::string("[{\"path\": 1}]")}) {
+        std::vector<zarnik::HashListEntry> read;
+        std::string error;
+        EXPECT_FALSE(zarnik::ParseHashList(bad, &read, &error)) << bad;
+    }
+}
