@@ -93,3 +93,23 @@ struct GrepOptions
 };
 CLI::App *AddGrepCommand(CLI::App &app, GrepOptions &options);
 int RunGrep(const GrepOptions &options);
+
+// diff: what changed from A to B; hash: each file's SHA-256. A side is a
+// pack, a folder (as `create` would pack it) or a saved hash list.
+struct DiffOptions
+{
+    std::string a, b;
+    bool json = false;
+    unsigned jobs = 0; // files compared at once; 0: one per core
+    std::vector<std::string> patterns;
+};
+int RunDiff(const DiffOptions &options);
+
+struct HashOptions
+{
+    std::string pack;
+    bool json = false;
+    unsigned jobs = 0; // files hashed at once; 0: one per core
+    std::vector<std::string> patterns;
+};
+int RunHash(const HashOptions &options);

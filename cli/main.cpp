@@ -31,6 +31,8 @@ const Usage kUsage[] = {
     {"delete", "zarnik delete PACK ARCHPATH... [-o OUT] [--backup] [--json]"},
     {"rename", "zarnik rename PACK OLD NEW [-o OUT] [--backup] [--json]"},
     {"grep", "zarnik grep [-FiwvncloqHa] [-e PATTERN]... [--include GLOB] [--exclude GLOB] [-j N] [--json] PATTERN PACK..."},
+    {"diff", "zarnik diff A B [--json] [-j N] [PATTERN...]"},
+    {"hash", "zarnik hash PACK [--json] [-j N] [PATTERN...]"},
 };
 
 void PrintUsage(const CLI::App &app)
@@ -79,6 +81,9 @@ struct CommandLine
     CLI::App *list, *info, *extractCommand, *test, *cat, *createCommand, *mountCommand, *unmountCommand;
     CLI::App *addCommand, *deleteCommand, *renameCommand;
     CLI::App *grepCommand;
+    DiffOptions diff;
+    HashOptions hash;
+    CLI::App *diffCommand, *hashCommand;
 };
 
 void AddReadingCommands(CommandLine &line)
@@ -181,6 +186,30 @@ void AddEditCommands(CommandLine &line)
         ->expected(2);
 }
 
+void AddCompareCommands(CommandLine &line)
+{
+    const char patternHelp[] = "only the paths that match (*, **, ?, [...]), as extract takes them; a folder "
+                               "brings everything below it";
+    const char jobsHelp[] = "files read at once (default: one per core, up to 8)";
+    DiffOptions &diff = line.diff;
+    CLI::App *diffCommand = line.diffCommand = line.app.add_subcommand(
+        "diff", "What changed from A to B: A, D, M and R lines; exit 0 same, 1 different, 2 trouble");
+    const char sideHelp[] = "a pack, a folder (as create would pack it) or a saved hash list";
+    diffCommand->add_option("A", diff.a, sideHelp)->required();
+    diffCommand->add_option("B", diff.b, sideHelp)->required();
+    diffCommand->add_flag("--json", diff.json, "one JSON array: change, type, path, from, size_a, size_b");
+    diffCommand->add_option("-j,--jobs", diff.jobs, jobsHelp)->check(CLI::Range(1u, 64u));
+    diffCommand->add_option("PATTERN", diff.patterns, patternHelp);
+
+    HashOptions &hash = line.hash;
+    CLI::App *hashCommand = line.hashCommand =
+        line.app.add_subcommand("hash", "The SHA-256 of each file's unpacked bytes, as sha256sum prints them");
+    hashCommand->add_option("PACK", hash.pack, "the pack (or a folder, or a saved hash list)")->required();
+    hashCommand->add_flag("--json", hash.json, "one JSON array: path, sha256, unpacked");
+    hashCommand->add_option("-j,--jobs", hash.jobs, jobsHelp)->check(CLI::Range(1u, 64u));
+    hashCommand->add_option("PATTERN", hash.patterns, patternHelp);
+}
+
 void SetUp(CommandLine &line)
 {
     CLI::App &app = line.app;
@@ -199,6 +228,7 @@ void SetUp(CommandLine &line)
     AddMountCommands(line);
     AddEditCommands(line);
     line.grepCommand = AddGrepCommand(line.app, line.grep);
+    AddCompareCommands(line);
 }
 
 // The exit status when the command line does not name a command to run:
@@ -255,6 +285,10 @@ int RunCommand(const CommandLine &line)
         return RunEdit(line.edit.With(EditOptions::Command::Rename));
     if (line.grepCommand->parsed())
         return RunGrep(line.grep);
+    if (line.diffCommand->parsed())
+        return RunDiff(line.diff);
+    if (line.hashCommand->parsed())
+        return RunHash(line.hash);
     return kExitUsage;
 }
 

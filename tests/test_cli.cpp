@@ -584,3 +584,55 @@ TEST(Cli, AddDeleteAndRenameChangeAPackOnlyWhole)
     EXPECT_EQ(written[1]["path"], index);
     EXPECT_EQ(Zarnik({"cat", index, "content/added.txt"}).out, "added");
 }
+
+TEST(Cli, DiffAndHashAnswerAsDiffAndSha256sumDo)
+{
+    // A pack, its set and its extraction hold the same: exit 0, nothing printed, whichever side is which.
+    TempDir dir, set;
+    const std::string upk = WriteUpk(dir, SampleEntries());
+    WriteVfs(set, SampleEntries());
+    ASSERT_TRUE(Ran(Zarnik({"extract", upk, "-C", dir.file("out")}), 0, {}));
+    for (const auto &[a, b] : std::vector<std::pair<std::string, std::string>>{
+             {upk, set.file("content.vfi")}, {dir.file("out"), upk}, {set.file("data0.vfs"), dir.file("out/content")}}) {
+        const Result same = Zarnik({"diff", a, b});
+        EXPECT_TRUE(same.status == 0 && same.out.empty() && same.err.empty()) << a << " " << b << same.out << same.err;
+    }
+    // Changed, with a damaged file: the differences still listed, the damaged file named with its side.
+    auto entries = SampleEntries();
+    entries[0] = MakeEntry("content\\readme.txt", "changed");
+    entries[1] = MakeEntry("content\\data\\blob.bin", Pattern(3001, 7), Storage::Stored);
+    entries[3].packedSize = static_cast<uint32_t>(testpack::StoredForm(entries[3]).size() - 10);
+    entries[2].path = "content\\" + kCafe;
+    const std::string b = WriteUpk(dir, entries, "b.upk");
+    const std::string changes = "R\tcontent/data/deep/" + kCafeUtf8 + "\tcontent/" + kCafeUtf8 +
+                                "\nM\tcontent/data/blob.bin\nD\tcontent/data/deep/\nM\tcontent/readme.txt\n";
+    const Result damaged = Zarnik({"diff", upk, b, "-j2"});
+    EXPECT_TRUE(Ran(damaged, 2, {}, {"b.upk: content/data/big.bin: packed data is damaged\n"}) && damaged.out == changes &&
+                Lines(damaged.err) == 1) << damaged.out << damaged.err;
+    const nlohmann::json json = nlohmann::json::parse(Zarnik({"diff", "--json", upk, b}).out);
+    EXPECT_EQ(json[0], (nlohmann::json{{"change", "renamed"}, {"type", "file"}, {"path", "content\\" + kCafeUtf8},
+                                       {"from", "content\\data\\deep\\" + kCafeUtf8}, {"size_a", 7}, {"size_b", 7}}));
+    EXPECT_EQ(json[2], (nlohmann::json{{"change", "removed"}, {"type", "folder"}, {"path", "content\\data\\deep"},
+                                       {"size_a", 7}, {"size_b", nullptr}}));
+    // A saved list, in either form, stands for the pack it was made of.
+    for (const std::string &form : {"--json", ""}) {
+        const Result saved = Zarnik(form.empty() ? std::vector<std::string>{"hash", upk} : std::vector<std::string>{"hash", upk, form});
+        WriteAll(dir.file("saved" + form), zarnik_pack::ToBytes(saved.out));
+        const Result r = Zarnik({"diff", dir.file("saved" + form), b, "content/data"});
+        EXPECT_TRUE(Ran(r, 2, {}) && r.out == "M\tcontent/data/blob.bin\nD\tcontent/data/deep/\n") << form << r.out << r.err;
+    }
+    // Trouble: a side missing or no list, a pattern that matches nothing.
+    WriteAll(dir.file("broken.sha256"), zarnik_pack::ToBytes("not a list\n"));
+    for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
+             {"diff", upk, dir.file("none.upk")}, {"diff", upk, upk, "content/nothing"}, {"diff", dir.file("broken.sha256"), upk}}) {
+        const Result r = Zarnik(args);
+        EXPECT_TRUE(r.status == 2 && r.out.empty() && Lines(r.err) == 1) << args[2] << r.out << r.err;
+    }
+    // `zarnik hash | sha256sum -c` checks an extraction, names with a newline or a backslash included.
+    SKIP_ON_WINDOWS("sha256sum");
+    const std::string odd = WriteUpk(dir, {MakeEntry("content\\new\nline", "1"), MakeEntry("content\\" + kCafe, "2")}, "o.upk");
+    ASSERT_TRUE(Ran(Zarnik({"extract", odd, "-C", dir.file("odd")}), 0, {}));
+    for (const std::string &pack : {odd, upk})
+        EXPECT_TRUE(Ran(Zarnik({"hash", pack}, dir.file(pack == odd ? "odd" : "out"), Shell("\"$@\" | sha256sum -c --quiet")), 0, {}))
+            << pack;
+}

@@ -34,7 +34,7 @@ while IFS='|' read -r line expected; do
   fi
 done <<'CASES'
 zarnik ex|extract
-zarnik |add cat create delete extract grep info list mount rename test unmount
+zarnik |add cat create delete diff extract grep hash info list mount rename test unmount
 zarnik list --l|--long
 zarnik extract m.upk --q|--quiet
 zarnik info |a.upk b.vfs content.vfi dir m.upk mod
@@ -46,6 +46,8 @@ zarnik cat m.upk content/maps/level1.map |
 zarnik grep -i needle m|m.upk mod
 zarnik grep -e needle -e x m|m.upk mod
 zarnik grep needle|
+zarnik hash m.upk content/maps/l|content/maps/level1.map
+zarnik diff m.upk d|dir
 CASES
 if [ -e ran ]; then
   echo "completing ran a command held in a name of the pack"
