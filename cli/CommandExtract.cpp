@@ -102,22 +102,6 @@ Selection Select(const ArchiveNode *root, const std::vector<std::string> &typed)
     return selection;
 }
 
-// The destination folder, made when missing; empty after a message when it
-// cannot be used.
-fs::path Destination(const std::string &typed)
-{
-    std::error_code ec;
-    const fs::path dir = fs::absolute(fs::u8path(typed), ec);
-    if (!ec)
-        fs::create_directories(dir, ec);
-    if (ec || !fs::is_directory(dir)) {
-        PrintError("cannot use " + Printable(typed) + " as the destination folder" +
-                   (ec ? ": " + ec.message() : ""));
-        return {};
-    }
-    return dir;
-}
-
 zarnik::ExtractEnd WriteSelection(const CZarnikArchive &archive, const Selection &selection, const fs::path &dir,
                                   const ExtractOptions &options, ExtractReport &report)
 {
@@ -173,7 +157,7 @@ int RunExtract(const ExtractOptions &options)
     const auto archive = OpenPack(options.pack);
     if (!archive)
         return kExitUsage;
-    const fs::path dir = Destination(options.dir);
+    const fs::path dir = DestinationFolder(options.dir);
     if (dir.empty())
         return kExitUsage;
 

@@ -33,3 +33,17 @@ std::unique_ptr<const CZarnikArchive> OpenPack(const std::string &argument)
     PrintError("cannot open " + Printable(argument) + ": " + zarnik::OpenFailureReason(path, opened));
     return nullptr;
 }
+
+fs::path DestinationFolder(const std::string &typed)
+{
+    std::error_code ec;
+    const fs::path dir = fs::absolute(fs::u8path(typed), ec);
+    if (!ec)
+        fs::create_directories(dir, ec);
+    if (ec || !fs::is_directory(dir)) {
+        PrintError("cannot use " + Printable(typed) + " as the destination folder" +
+                   (ec ? ": " + ec.message() : ""));
+        return {};
+    }
+    return dir;
+}

@@ -4,6 +4,7 @@
 
 #include "ZarnikArchive.h"
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -19,3 +20,7 @@ std::string LibraryPath(const std::string &argument);
 
 // One line on standard error, prefixed with the tool's name.
 void PrintError(const std::string &message);
+
+// The folder the user named for files to be written in, made when missing;
+// empty after a message when it cannot be used.
+std::filesystem::path DestinationFolder(const std::string &typed);
