@@ -3,14 +3,18 @@
 // as `diff` and `cmp` give it.
 #include "Commands.h"
 #include "Compare.h"
+#include "CompareExport.h"
 #include "JsonArray.h"
+#include "OpenLosses.h"
 #include "OpenPack.h"
 #include "PackText.h"
 #include "Sides.h"
+#include "StopSignals.h"
 
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
+#include <filesystem>
 
 using zarnik::Difference;
 
@@ -67,6 +71,50 @@ void PrintJson(const std::vector<Difference> &differences)
     }
 }
 
+// Writes B's side of the differences below the folder the user named; the
+// exit status it adds (kSame when all went well), after a line for each
+// file not written.
+int Export(const zarnik::CCompareSide &b, const std::vector<Difference> &differences, const std::string &typed,
+           unsigned jobs)
+{
+    const std::filesystem::path dir = DestinationFolder(typed);
+    if (dir.empty())
+        return kTrouble;
+    StopOnSignals stopOnSignals;
+    zarnik::ExportSettings settings;
+    settings.stop = &StopRequested();
+    settings.workers = jobs;
+    uint64_t failed = 0, existing = 0;
+    settings.result = [&](const std::string &path, zarnik::ExtractOutcome outcome, const std::string &reason) {
+        if (outcome == zarnik::ExtractOutcome::Exists) {
+            ++existing;
+        } else if (outcome != zarnik::ExtractOutcome::Written && outcome != zarnik::ExtractOutcome::Stopped &&
+                   outcome != zarnik::ExtractOutcome::DiskFull) {
+            // The run's end says what a stop or a full disk left.
+            ++failed;
+            PrintError(ShownPath(path) + ": " + ExtractOutcomeText(outcome) +
+                       (reason.empty() ? "" : " (" + Printable(reason) + ")"));
+        }
+    };
+    const zarnik::ExportEnd end = zarnik::ExportDifferences(b, differences, dir.u8string(), settings);
+    if (!end.refused.empty()) {
+        PrintError("cannot export to " + Printable(typed) + ": " + end.refused);
+        return kTrouble;
+    }
+    if (existing)
+        PrintError(Counted(existing, "file", "files") + " already in " + Printable(typed) +
+                   " left as they are");
+    if (end.end == zarnik::ExtractEnd::Stopped) {
+        PrintError(std::string("interrupted by ") + StopSignalName() + "; the export is not complete");
+        return StoppedExitStatus();
+    }
+    if (end.end == zarnik::ExtractEnd::DiskFull) {
+        PrintError("the disk is full or read-only; the export is not complete");
+        return kTrouble;
+    }
+    return failed ? kTrouble : kSame;
+}
+
 } // namespace
 
 int RunDiff(const DiffOptions &options)
@@ -94,7 +142,10 @@ int RunDiff(const DiffOptions &options)
     const std::vector<std::string> unmatched = scope.Unmatched({a.get(), b.get()});
     for (const std::string &pattern : unmatched)
         PrintError(Printable(pattern) + ": no file or folder matches this pattern");
-    if (!result.problems.empty() || !unmatched.empty())
+    const int exported = options.exportDir.empty() ? kSame : Export(*b, result.differences, options.exportDir, options.jobs);
+    if (exported != kSame && exported != kTrouble)
+        return exported; // interrupted
+    if (!result.problems.empty() || !unmatched.empty() || exported == kTrouble)
         return kTrouble;
     return result.differences.empty() ? kSame : kDifferent;
 }

@@ -100,7 +100,8 @@ struct DiffOptions
 {
     std::string a, b;
     bool json = false;
-    unsigned jobs = 0; // files compared at once; 0: one per core
+    unsigned jobs = 0;     // files compared at once; 0: one per core
+    std::string exportDir; // B's added, modified and renamed files go here, with removed.txt
     std::vector<std::string> patterns;
 };
 int RunDiff(const DiffOptions &options);

@@ -31,7 +31,7 @@ const Usage kUsage[] = {
     {"delete", "zarnik delete PACK ARCHPATH... [-o OUT] [--backup] [--json]"},
     {"rename", "zarnik rename PACK OLD NEW [-o OUT] [--backup] [--json]"},
     {"grep", "zarnik grep [-FiwvncloqHa] [-e PATTERN]... [--include GLOB] [--exclude GLOB] [-j N] [--json] PATTERN PACK..."},
-    {"diff", "zarnik diff A B [--json] [-j N] [PATTERN...]"},
+    {"diff", "zarnik diff A B [--json] [--export DIR] [-j N] [PATTERN...]"},
     {"hash", "zarnik hash PACK [--json] [-j N] [PATTERN...]"},
 };
 
@@ -198,6 +198,8 @@ void AddCompareCommands(CommandLine &line)
     diffCommand->add_option("A", diff.a, sideHelp)->required();
     diffCommand->add_option("B", diff.b, sideHelp)->required();
     diffCommand->add_flag("--json", diff.json, "one JSON array: change, type, path, from, size_a, size_b");
+    diffCommand->add_option("--export", diff.exportDir,
+                            "write B's added, modified and renamed files below DIR, and removed.txt");
     diffCommand->add_option("-j,--jobs", diff.jobs, jobsHelp)->check(CLI::Range(1u, 64u));
     diffCommand->add_option("PATTERN", diff.patterns, patternHelp);
 

@@ -614,8 +614,23 @@ TEST(Cli, DiffAndHashAnswerAsDiffAndSha256sumDo)
                                        {"from", "content\\data\\deep\\" + kCafeUtf8}, {"size_a", 7}, {"size_b", 7}}));
     EXPECT_EQ(json[2], (nlohmann::json{{"change", "removed"}, {"type", "folder"}, {"path", "content\\data\\deep"},
                                        {"size_a", 7}, {"size_b", nullptr}}));
+    // The patch: B's files that changed, removed.txt; never written over. From a pack or from a folder.
+    ASSERT_EQ(Zarnik({"diff", upk, b, "--export", dir.file("patch")}).status, 2);
+    const std::string removed = "content/data/deep/" + kCafeUtf8 + "\ncontent/data/deep/\n";
+    const Files patch{{"content/readme.txt", zarnik_pack::ToBytes("changed")}, {"content/data/blob.bin", Pattern(3001, 7)},
+                      {"content/" + kCafeUtf8, zarnik_pack::ToBytes("accents")}, {"removed.txt", zarnik_pack::ToBytes(removed)}};
+    EXPECT_EQ(FilesBelow(dir.file("patch")), patch);
+    WriteAll(dir.file("patch/content/readme.txt"), zarnik_pack::ToBytes("mine"));
+    EXPECT_TRUE(Ran(Zarnik({"diff", upk, b, "--export", dir.file("patch")}), 2, {}, {"4 files already in"}));
+    EXPECT_EQ(Text(ReadAll(dir.file("patch/content/readme.txt"))), "mine");
+    WriteNew(dir.file("v2/content/readme.txt"), "v2");
+    WriteNew(dir.file("v2/content/new/n.txt"), "n");
+    ASSERT_TRUE(Ran(Zarnik({"diff", upk, dir.file("v2"), "--export", dir.file("p2")}), 1, {"A\tcontent/new/\n"}));
+    EXPECT_EQ(FilesBelow(dir.file("p2")), (Files{{"content/readme.txt", zarnik_pack::ToBytes("v2")},
+                                                 {"content/new/n.txt", zarnik_pack::ToBytes("n")},
+                                                 {"removed.txt", zarnik_pack::ToBytes("content/data/\n")}}));
     // A saved list, in either form, stands for the pack it was made of.
-    for (const std::string &form : {"--json", ""}) {
+    for (const std::string form : {"--json", ""}) {
         const Result saved = Zarnik(form.empty() ? std::vector<std::string>{"hash", upk} : std::vector<std::string>{"hash", upk, form});
         WriteAll(dir.file("saved" + form), zarnik_pack::ToBytes(saved.out));
         const Result r = Zarnik({"diff", dir.file("saved" + form), b, "content/data"});

@@ -148,7 +148,7 @@ TEST(Sha256, StandardVectorsFedInPiecesOfAnySize)
 TEST(HashList, BothFormsReadBackWhatTheyWriteAndRefuseWhatNoPackHolds)
 {
     std::vector<zarnik::HashListEntry> entries;
-    for (const std::string &path : {"content\\plain.txt", "content\\new\nline", "content\\caf\xE9", "content\\cr\r"}) {
+    for (const std::string path : {"content\\plain.txt", "content\\new\nline", "content\\caf\xE9", "content\\cr\r"}) {
         zarnik::CSha256 sha;
         sha.Update(path.data(), path.size());
         entries.push_back({path, sha.Finish(), path.size()});
