@@ -116,6 +116,9 @@ TEST(Compare, FilesThatCannotBeReadAreProblemsAndTheRestIsCompared)
     EXPECT_EQ(Lines(zarnik::CompareSides(*a, *b, {})),
               (std::vector<std::string>{"D content/gone", "M content/m", "A content/new", "! B content/cut",
                                         "! B content/far", "! A content/gone"}));
+    // Against a side without files each file is added, not the root.
+    EXPECT_EQ(Lines(zarnik::CompareSides(*CCompareSide::OfHashList({}), *a, {})),
+              (std::vector<std::string>{"A content/cut", "A content/far", "A content/gone", "A content/m"}));
     // What opening passed over is a problem of its side: an entry cut short and its chunk.
     Bytes table = ReadAll(dir.file("a.upk"));
     table.resize(table.size() - 3);

@@ -97,9 +97,14 @@ void CComparison::KeepCandidates()
 {
     std::set<uint64_t> sizes[2];
     bool unknown[2] = {false, false};
-    for (int side = 0; side < 2; ++side)
-        for (const Lone &lone : m_Lone[side])
-            lone.file->size ? void(sizes[side].insert(*lone.file->size)) : void(unknown[side] = true);
+    for (int side = 0; side < 2; ++side) {
+        for (const Lone &lone : m_Lone[side]) {
+            if (lone.file->size)
+                sizes[side].insert(*lone.file->size);
+            else
+                unknown[side] = true;
+        }
+    }
     for (int side = 0; side < 2; ++side)
         for (size_t k = 0; k < m_Lone[side].size(); ++k) {
             const std::optional<uint64_t> &size = m_Lone[side][k].file->size;
@@ -192,8 +197,10 @@ std::optional<uint64_t> CComparison::SizeBelow(int side, const std::string &fold
 void CComparison::ListFolders(int side, Difference::Change change)
 {
     const std::vector<std::string> &other = m_Sides[1 - side]->Folders();
+    // The root stands on both sides, though a side without files shows none.
     for (const std::string &folder : m_Sides[side]->Folders())
-        if (!std::binary_search(other.begin(), other.end(), folder, PathLess) && InScope(folder))
+        if (folder.find('\\') != std::string::npos && !std::binary_search(other.begin(), other.end(), folder, PathLess) &&
+            InScope(folder))
             m_LoneFolders[side].insert(folder);
     const auto covered = [&](const std::string &path) {
         for (size_t cut = path.rfind('\\'); cut != std::string::npos && cut > 0; cut = path.rfind('\\', cut - 1))

@@ -68,8 +68,10 @@ CCompareSide::OpenResult CCompareSide::Open(const std::string &path)
     const std::string name = path.substr(PlatformLastSeparator(path) + 1);
     std::string start;
     uint64_t size = 0;
+    // A data file begins with the stored bytes of a file, which may be a
+    // list itself: only a single pack's first bytes, a chunk header, tell.
     if (EndsWithFolded(name, ".sha256") || EndsWithFolded(name, ".json") ||
-        (ReadStart(path, 80, &start, &size) && LooksLikeHashList(start)))
+        (RouteOf(path) == PackRoute::SinglePack && ReadStart(path, 80, &start, &size) && LooksLikeHashList(start)))
         return HashListAt(path);
     CZarnikArchive::OpenResult opened = CZarnikArchive::Open(path);
     OpenResult result;

@@ -57,7 +57,8 @@ public:
         std::string error;                        // then: why, for people
     };
     // A pack as CZarnikArchive::Open takes it, or a saved hash list: a file
-    // named *.sha256 or *.json, or one that begins like either form.
+    // named *.sha256 or *.json, or one a single pack would be that begins
+    // like either form.
     static OpenResult Open(const std::string &path);
 
     static std::unique_ptr<const CCompareSide> OfArchive(std::unique_ptr<const CZarnikArchive> archive);
