@@ -24,11 +24,11 @@ std::unique_ptr<CFileBytes> UnpackedBytes(const CCompareSide &side, const SideFi
     return CFileBytes::OnDisk(file.diskPath, file.size.value_or(0));
 }
 
-std::string FailureText(const CFileBytes &bytes, ExtractOutcome outcome)
+std::string FailureText(const CFileBytes &bytes, ReadOutcome outcome)
 {
     if (!bytes.Reason().empty())
         return "cannot read it: " + bytes.Reason();
-    return ExtractOutcomeText(outcome);
+    return ReadOutcomeText(outcome);
 }
 
 // One of two files pulled a window at a time.
@@ -40,14 +40,14 @@ struct Pulled
     bool ended = false;
 
     // A window when the last is used up; false on a failure.
-    bool Refill(ExtractOutcome *outcome, std::atomic<uint64_t> &done)
+    bool Refill(ReadOutcome *outcome, std::atomic<uint64_t> &done)
     {
         if (size || ended)
             return true;
         *outcome = bytes->Next(&data, &size);
         done += size;
         ended = size == 0;
-        return *outcome == ExtractOutcome::Written;
+        return *outcome == ReadOutcome::Sound;
     }
 };
 
@@ -62,7 +62,7 @@ Verdict SameStreams(std::unique_ptr<CFileBytes> x, std::unique_ptr<CFileBytes> y
         side.bytes->SetStop(stop);
     for (;;) {
         for (int i = 0; i < 2; ++i) {
-            ExtractOutcome outcome = ExtractOutcome::Written;
+            ReadOutcome outcome = ReadOutcome::Sound;
             if (!sides[i].Refill(&outcome, done)) {
                 problem->side = i;
                 problem->text = FailureText(*sides[i].bytes, outcome);
@@ -94,8 +94,8 @@ bool DigestOf(const CCompareSide &side, const SideFile &file, const std::atomic<
     for (;;) {
         const unsigned char *data = nullptr;
         size_t size = 0;
-        const ExtractOutcome outcome = bytes->Next(&data, &size);
-        if (outcome != ExtractOutcome::Written) {
+        const ReadOutcome outcome = bytes->Next(&data, &size);
+        if (outcome != ReadOutcome::Sound) {
             *problem = FailureText(*bytes, outcome);
             return false;
         }

@@ -1,6 +1,5 @@
 #include "FileBytes.h"
 
-#include "FileSource.h"
 #include "StoredBytes.h"
 
 #include <algorithm>
@@ -16,11 +15,11 @@ const uint32_t kWindow = 1u << 20;
 class CFailed : public CFileBytes
 {
 public:
-    explicit CFailed(ExtractOutcome outcome) : m_Outcome(outcome) {}
-    ExtractOutcome Next(const unsigned char **, size_t *) override { return m_Outcome; }
+    explicit CFailed(ReadOutcome outcome) : m_Outcome(outcome) {}
+    ReadOutcome Next(const unsigned char **, size_t *) override { return m_Outcome; }
 
 private:
-    ExtractOutcome m_Outcome;
+    ReadOutcome m_Outcome;
 };
 
 // A window-sized buffer, allocated on the first read; its allocation never
@@ -39,37 +38,33 @@ private:
     std::unique_ptr<unsigned char[]> m_Window;
 };
 
-// A stretch of a data file, read as it is.
+// Stored bytes read as they are.
 class CStoredRange : public CWindowed
 {
 public:
-    CStoredRange(const CFileSource &data, uint32_t offset, uint32_t size)
-        : m_Data(data), m_Offset(offset), m_Size(size)
-    {
-    }
+    explicit CStoredRange(PackedStream stream) : m_Stream(std::move(stream)) {}
 
-    ExtractOutcome Next(const unsigned char **data, size_t *size) override
+    ReadOutcome Next(const unsigned char **data, size_t *size) override
     {
         *size = 0;
         if (Stopping())
-            return ExtractOutcome::Stopped;
-        if (m_Done == m_Size)
-            return ExtractOutcome::Written;
+            return ReadOutcome::Stopped;
+        if (m_Done == m_Stream.storedSize)
+            return ReadOutcome::Sound;
         if (!Window())
-            return ExtractOutcome::NoMemory;
-        const uint32_t step = std::min(m_Size - m_Done, kWindow);
-        if (m_Data.ReadAt(m_Offset + m_Done, Window(), step) != step)
-            return ExtractOutcome::Unreadable;
+            return ReadOutcome::NoMemory;
+        const uint32_t step = uint32_t(std::min<uint64_t>(m_Stream.storedSize - m_Done, kWindow));
+        if (m_Stream.read(m_Done, Window(), step) != step)
+            return ReadOutcome::Unreadable;
         m_Done += step;
         *data = Window();
         *size = step;
-        return ExtractOutcome::Written;
+        return ReadOutcome::Sound;
     }
 
 private:
-    const CFileSource &m_Data;
-    const uint32_t m_Offset, m_Size;
-    uint32_t m_Done = 0;
+    PackedStream m_Stream;
+    uint64_t m_Done = 0;
 };
 
 // A packed stream decoded one range of its block index at a time.
@@ -78,7 +73,7 @@ class CPackedRanges : public CFileBytes
 public:
     explicit CPackedRanges(PackedStream stream) : m_Stream(std::move(stream)) {}
 
-    ExtractOutcome Next(const unsigned char **data, size_t *size) override
+    ReadOutcome Next(const unsigned char **data, size_t *size) override
     {
         *size = 0;
         if (!m_Indexed) {
@@ -86,20 +81,20 @@ public:
             m_Indexed = true;
         }
         if (Stopping())
-            return ExtractOutcome::Stopped;
+            return ReadOutcome::Stopped;
         const auto &entries = m_Index.Entries();
         if (m_Range == entries.size())
             // Past the blocks indexed: the end, or what ended the index.
-            return OutcomeOf(m_Index.Outcome());
+            return ReadOutcomeOf(m_Index.Outcome());
         uint64_t sound = 0;
         const StreamOutcome outcome =
             DecodeBlockRange(m_Stream, entries[m_Range], m_Index.RangeEnd(m_Range), m_Buffers, nullptr, &sound);
         if (outcome != StreamOutcome::Sound)
-            return OutcomeOf(outcome);
+            return ReadOutcomeOf(outcome);
         ++m_Range;
         *data = m_Buffers.decoded.Data();
         *size = size_t(sound);
-        return ExtractOutcome::Written;
+        return ReadOutcome::Sound;
     }
 
 private:
@@ -128,27 +123,27 @@ public:
             PlatformClose(m_File);
     }
 
-    ExtractOutcome Next(const unsigned char **data, size_t *size) override
+    ReadOutcome Next(const unsigned char **data, size_t *size) override
     {
         *size = 0;
         if (!m_Reason.empty())
-            return ExtractOutcome::Unreadable;
+            return ReadOutcome::Unreadable;
         if (Stopping())
-            return ExtractOutcome::Stopped;
+            return ReadOutcome::Stopped;
         if (m_Done == m_Size)
-            return ExtractOutcome::Written;
+            return ReadOutcome::Sound;
         if (!Window())
-            return ExtractOutcome::NoMemory;
+            return ReadOutcome::NoMemory;
         const uint32_t step = uint32_t(std::min<uint64_t>(m_Size - m_Done, kWindow));
         if (PlatformReadAt(m_File, m_Done, Window(), step) != step) {
             m_Reason = PlatformLastError() == PlatformError::None ? "it changed while it was compared"
                                                                  : PlatformLastFailure().text;
-            return ExtractOutcome::Unreadable;
+            return ReadOutcome::Unreadable;
         }
         m_Done += step;
         *data = Window();
         *size = step;
-        return ExtractOutcome::Written;
+        return ReadOutcome::Sound;
     }
 
 private:
@@ -161,22 +156,20 @@ private:
 
 std::unique_ptr<CFileBytes> CFileBytes::Unpacked(const CZarnikArchive &archive, const ArchiveNode &node)
 {
-    const CFileSource *data = archive.DataFileOf(node);
-    const ExtractOutcome range = StoredRangeOutcome(data, node);
-    if (range != ExtractOutcome::Written)
+    const ReadOutcome range = archive.StoredRangeOutcome(node);
+    if (range != ReadOutcome::Sound)
         return std::make_unique<CFailed>(range);
     if (!node.IsPacked())
-        return std::make_unique<CStoredRange>(*data, node.m_Offset, node.m_PackedSize);
-    return std::make_unique<CPackedRanges>(PackedStreamOf(*data, node));
+        return std::make_unique<CStoredRange>(archive.StoredStreamOf(node));
+    return std::make_unique<CPackedRanges>(archive.StoredStreamOf(node));
 }
 
 std::unique_ptr<CFileBytes> CFileBytes::Stored(const CZarnikArchive &archive, const ArchiveNode &node)
 {
-    const CFileSource *data = archive.DataFileOf(node);
-    const ExtractOutcome range = StoredRangeOutcome(data, node);
-    if (range != ExtractOutcome::Written)
+    const ReadOutcome range = archive.StoredRangeOutcome(node);
+    if (range != ReadOutcome::Sound)
         return std::make_unique<CFailed>(range);
-    return std::make_unique<CStoredRange>(*data, node.m_Offset, node.m_PackedSize);
+    return std::make_unique<CStoredRange>(archive.StoredStreamOf(node));
 }
 
 std::unique_ptr<CFileBytes> CFileBytes::OnDisk(const std::string &path, uint64_t size)

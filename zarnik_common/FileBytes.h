@@ -17,8 +17,6 @@
 
 namespace zarnik {
 
-class CFileSource;
-
 class CFileBytes
 {
 public:
@@ -32,9 +30,9 @@ public:
     virtual ~CFileBytes() = default;
 
     // The next window of bytes in `*data`, `*size` of them, valid until the
-    // next call; a size of 0 at the end. Written while all is well, else
-    // why the bytes cannot be had (the bytes before were sound).
-    virtual ExtractOutcome Next(const unsigned char **data, size_t *size) = 0;
+    // next call; a size of 0 at the end. Sound while all is well, else why
+    // the bytes cannot be had (the bytes before were sound).
+    virtual ReadOutcome Next(const unsigned char **data, size_t *size) = 0;
     // The system's words for the last failure, where it gave any.
     const std::string &Reason() const { return m_Reason; }
 
