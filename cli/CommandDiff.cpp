@@ -124,11 +124,7 @@ int RunDiff(const DiffOptions &options)
     if (!a || !b)
         return kTrouble;
     const PathScope scope(options.patterns);
-    zarnik::CompareSettings settings;
-    settings.workers = options.jobs;
-    if (!scope.Everything())
-        settings.inScope = std::ref(scope);
-    const zarnik::CompareResult result = zarnik::CompareSides(*a, *b, settings);
+    const zarnik::CompareResult result = zarnik::CompareSides(*a, *b, scope.Settings(options.jobs));
 
     if (options.json)
         PrintJson(result.differences);

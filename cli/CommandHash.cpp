@@ -15,10 +15,7 @@ int RunHash(const HashOptions &options)
     if (!side)
         return kExitUsage;
     const PathScope scope(options.patterns);
-    zarnik::CompareSettings settings;
-    settings.workers = options.jobs;
-    if (!scope.Everything())
-        settings.inScope = std::ref(scope);
+    const zarnik::CompareSettings settings = scope.Settings(options.jobs);
     bool stopped = false; // no stop is asked for: it writes nothing a signal must clean up
     const std::vector<zarnik::HashedFile> hashed = zarnik::HashSide(*side, settings, &stopped);
     bool failed = false;

@@ -6,6 +6,7 @@
 #include "SourceTree.h"
 
 #include <filesystem>
+#include <functional>
 #include <system_error>
 
 using zarnik::CCompareSide;
@@ -59,6 +60,15 @@ bool PathScope::operator()(const std::string &path) const
                 return true;
     }
     return false;
+}
+
+zarnik::CompareSettings PathScope::Settings(unsigned jobs) const
+{
+    zarnik::CompareSettings settings;
+    settings.workers = jobs;
+    if (!Everything())
+        settings.inScope = std::ref(*this);
+    return settings;
 }
 
 std::vector<std::string> PathScope::Unmatched(const std::vector<const CCompareSide *> &sides) const

@@ -2,6 +2,7 @@
 // patterns that narrow what is compared, as `extract` takes them.
 #pragma once
 
+#include "Compare.h"
 #include "CompareSide.h"
 
 #include <memory>
@@ -22,6 +23,9 @@ public:
 
     bool operator()(const std::string &path) const;
     bool Everything() const { return m_Patterns.empty(); }
+    // What a comparison or a hashing of these paths is given, with `jobs`
+    // workers; it refers to this scope, which must outlive it.
+    zarnik::CompareSettings Settings(unsigned jobs) const;
     // The patterns, as typed, that match no file or folder of any side.
     std::vector<std::string> Unmatched(const std::vector<const zarnik::CCompareSide *> &sides) const;
 
