@@ -1,5 +1,6 @@
 #include "SourceTree.h"
 
+#include "PackFormat.h"
 #include "PackPath.h"
 #include "PackText.h"
 #include "PlatformFile.h"
@@ -12,8 +13,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A stored name with its terminator must fit the 260 bytes a reader allows.
-const size_t kMaxArchivePath = 259;
 // Offsets and sizes are 32-bit: the stored bytes must stay below 4 GiB,
 // with room left for the file table.
 const uint64_t kMaxTotalBytes = 0xFFFFFFFFull - (64u << 20);
@@ -55,8 +54,8 @@ std::optional<std::string> ArchivePath(std::string relative, std::string &error)
         return std::nullopt;
     }
     const std::string archivePath = std::string(kRootName) + "\\" + zarnik::WithBackslashes(*latin1);
-    if (archivePath.size() > kMaxArchivePath) {
-        error = shown + ": path longer than a pack allows (" + std::to_string(kMaxArchivePath) +
+    if (!zarnik::packformat::FitsNameField(archivePath)) {
+        error = shown + ": path longer than a pack allows (" + std::to_string(zarnik::packformat::kMaxPathLength) +
                 " bytes with content\\)";
         return std::nullopt;
     }

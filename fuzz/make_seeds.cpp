@@ -90,7 +90,7 @@ int main(int argc, char **argv)
         // Index length first, then the index, then the data file.
         const testpack::VfsSet set = testpack::BuildVfs(sets[i]);
         Bytes vfs;
-        zarnik_pack::AppendU32(vfs, static_cast<uint32_t>(set.index.size()));
+        zarnik::packformat::AppendU32(vfs, static_cast<uint32_t>(set.index.size()));
         vfs.insert(vfs.end(), set.index.begin(), set.index.end());
         vfs.insert(vfs.end(), set.data.begin(), set.data.end());
         Put(out / "open_vfs", name, vfs);
@@ -99,15 +99,15 @@ int main(int argc, char **argv)
             const Entry &entry = sets[i][e];
             // Even first byte: capacity, then the packed stream.
             Bytes stream{0};
-            zarnik_pack::AppendU32(stream, static_cast<uint32_t>(entry.data.size()));
+            zarnik::packformat::AppendU32(stream, static_cast<uint32_t>(entry.data.size()));
             const Bytes packed = zarnik_pack::Compress(entry.data.data(), entry.data.size());
             stream.insert(stream.end(), packed.begin(), packed.end());
             Put(out / "unpack", name + "-" + std::to_string(e), stream);
             // The unpacked size, a read's offset and length, the stream.
             Bytes read;
-            zarnik_pack::AppendU32(read, static_cast<uint32_t>(entry.data.size()));
-            zarnik_pack::AppendU32(read, static_cast<uint32_t>(entry.data.size() / 3));
-            zarnik_pack::AppendU32(read, static_cast<uint32_t>(entry.data.size() / 2 + 1));
+            zarnik::packformat::AppendU32(read, static_cast<uint32_t>(entry.data.size()));
+            zarnik::packformat::AppendU32(read, static_cast<uint32_t>(entry.data.size() / 3));
+            zarnik::packformat::AppendU32(read, static_cast<uint32_t>(entry.data.size() / 2 + 1));
             read.insert(read.end(), packed.begin(), packed.end());
             Put(out / "block_stream", name + "-" + std::to_string(e), read);
             // Odd first byte: a block size, then bytes to round-trip.

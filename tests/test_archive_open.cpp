@@ -86,7 +86,7 @@ std::string WriteIndexOfFiveDataFiles(const TempDir &dir)
 {
     testpack::VfsOptions options;
     const auto chunk = [](uint32_t id, const char *dataName, const char *path) {
-        return Chunk{id, zarnik_pack::IndexChunkData(
+        return Chunk{id, zarnik::packformat::IndexChunkData(
                              dataName, testpack::EncodeEntry(MakeEntry(path, "zz"), 0, 2, 2))};
     };
     options.before = {chunk(5, "data1.vfs", "content\\x\\from1.txt"),
@@ -156,7 +156,7 @@ TEST(ArchiveOpen, IndexEntriesStopWhen20BytesOrFewerRemain)
 
 TEST(ArchiveOpen, RefusalsByBothRoutes)
 {
-    TempDir dir, noIndex, noData;
+    TempDir dir, noIndex, noData, emptyIndex, nameFills, nameCut;
     testpack::UpkOptions otherId;
     otherId.tableId = 4;
     WriteUpk(dir, SmallSet(), "no-table.upk", otherId);
@@ -170,21 +170,64 @@ TEST(ArchiveOpen, RefusalsByBothRoutes)
     WriteAll(noIndex.file("data0.vfs"), {1});
     WriteVfs(noData, SmallSet());
     fs::remove(noData.file("data0.vfs"));
+    WriteAll(dir.file("empty.upk"), {});
+    WriteAll(emptyIndex.file("content.vfi"), {});
+    WriteAll(emptyIndex.file("data0.vfs"), {1});
+    // An index chunk whose name fills it names its data file (without entries); one byte short, it names none.
+    for (const TempDir *folder : {&nameFills, &nameCut}) {
+        Bytes chunk = zarnik::packformat::IndexChunkData("data0.vfs", {}), index;
+        chunk.resize(chunk.size() - zarnik::packformat::kIndexGapSize - (folder == &nameCut));
+        zarnik::packformat::AppendChunk(index, 0, chunk);
+        WriteAll(folder->file("content.vfi"), index);
+        WriteAll(folder->file("data0.vfs"), {1});
+    }
     const std::pair<std::string, Failure> failures[] = {
         {dir.file("no-table.upk"), Failure::NoFileTable},
         {dir.file("empty-table.upk"), Failure::NoEntries},
         {dir.file("missing.upk"), Failure::DataUnreadable},
+        {dir.file("empty.upk"), Failure::DataUnreadable},
         {dir.str(), Failure::DataUnreadable}, // a directory is no pack
         {"data0.vfs", Failure::NoDirectory},
         {dir.file("data9.vfs"), Failure::NotNamedInIndex},
         {noIndex.file("data0.vfs"), Failure::IndexUnreadable},
         {noData.file("data0.vfs"), Failure::DataUnreadable},
+        {emptyIndex.file("data0.vfs"), Failure::IndexUnreadable},
+        {nameFills.file("data0.vfs"), Failure::NoEntries},
+        {nameCut.file("data0.vfs"), Failure::NotNamedInIndex},
     };
+    CheckRecorder checks; // an empty file cannot be a pack
     for (const auto &[path, failure] : failures) {
         const CZarnikArchive::OpenResult refused = CZarnikArchive::Open(path);
         EXPECT_FALSE(refused.archive) << path;
         EXPECT_EQ(refused.failure, failure) << path;
     }
+}
+
+// Positions are 32-bit: a pack of 4 GiB less one byte opens and reads its last bytes; one byte more, it does
+// not open. (Sparse files: the gap takes no disk space.)
+TEST(ArchiveOpen, PositionsReachTo4GiBLessOne)
+{
+    namespace pf = zarnik::packformat;
+    TempDir dir;
+    const std::string path = dir.file("huge.upk");
+    const uint32_t end = static_cast<uint32_t>(pf::kMaxPackSize);
+    const uint32_t tableSize = static_cast<uint32_t>(pf::EncodedEntrySize("content\\e"));
+    const uint32_t dataSize = end - 2 * pf::kChunkHeaderSize - tableSize;
+    const Bytes tail = zarnik_pack::ToBytes("end") + pf::EncodeChunkHeader(pf::kTableChunkId, tableSize) +
+                       pf::EncodeEntry("content\\e", pf::kChunkHeaderSize + dataSize - 3, 3, 3);
+    WriteAll(path, pf::EncodeChunkHeader(pf::kDataChunkId, dataSize));
+    fs::resize_file(path, end - tail.size());
+    std::ofstream(fs::u8path(path), std::ios::binary | std::ios::app)
+        .write(reinterpret_cast<const char *>(tail.data()), static_cast<std::streamsize>(tail.size()));
+    std::unique_ptr<const CZarnikArchive> archive;
+    ASSERT_TRUE(archive = MustOpen(path));
+    std::unique_ptr<unsigned char[]> data;
+    zarnik::ReadOutcome failure;
+    ASSERT_TRUE(archive->ReadFileData(archive->GetEntries().at(0), data, failure));
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(data.get()), 3), "end");
+    archive.reset();
+    fs::resize_file(path, pf::kMaxPackSize + 1 + 100); // not taken for a file of 100 bytes
+    EXPECT_EQ(CZarnikArchive::Open(path).failure, Failure::DataUnreadable);
 }
 
 TEST(ArchiveTree, FoldersFromPaths)

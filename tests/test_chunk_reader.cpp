@@ -14,8 +14,8 @@ namespace {
 Bytes TwoChunks()
 {
     Bytes file;
-    zarnik_pack::AppendChunk(file, 7, {1, 2, 3, 4, 5});
-    zarnik_pack::AppendChunk(file, 0x01020304, {});
+    zarnik::packformat::AppendChunk(file, 7, {1, 2, 3, 4, 5});
+    zarnik::packformat::AppendChunk(file, 0x01020304, {});
     file.insert(file.end(), {9, 8, 7});
     return file;
 }
@@ -39,7 +39,7 @@ TEST(ChunkReader, AChunksReaderCoversExactlyItsChunkAndReadsPastAnEndGiveZeros)
     // A chunk left half read: the next one starts after it all the same.
     EXPECT_EQ(reader.NextChunk(), 0x01020304u);
     EXPECT_EQ(reader.Remaining(), 3u);
-    EXPECT_EQ(reader.NextChunk(), CChunkReader::kNoChunk);
+    EXPECT_EQ(reader.NextChunk(), zarnik::packformat::kNoChunk);
     // The cursor stays at the end.
     reader.Skip(1);
     EXPECT_EQ(reader.ReadU32(), 0x0708u);
@@ -51,8 +51,8 @@ TEST(ChunkReader, AChunkRunningPastTheEndIsCutToWhatIsThereAndEndsTheWalk)
     TempDir dir;
     Bytes file = TwoChunks();
     file.resize(21);
-    zarnik_pack::AppendU32(file, 5);
-    zarnik_pack::AppendU32(file, 0xFFFFFFF0u);
+    zarnik::packformat::AppendU32(file, 5);
+    zarnik::packformat::AppendU32(file, 0xFFFFFFF0u);
     file.insert(file.end(), {1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
     WriteAll(dir.file("cut.bin"), file);
     WriteAll(dir.file("f.bin"), TwoChunks());
@@ -69,7 +69,7 @@ TEST(ChunkReader, AChunkRunningPastTheEndIsCutToWhatIsThereAndEndsTheWalk)
     sub.Read(buf, 8);
     sub.Read(buf, 4);
     EXPECT_TRUE(buf[1] == 10 && buf[2] == 0 && sub.Remaining() == 0);
-    EXPECT_EQ(cut.NextChunk(), CChunkReader::kNoChunk);
+    EXPECT_EQ(cut.NextChunk(), zarnik::packformat::kNoChunk);
 }
 
 TEST(ChunkReader, AnEmptyFileHasNoChunkAndIsRefusedWhereAPackIsWanted)
@@ -78,7 +78,7 @@ TEST(ChunkReader, AnEmptyFileHasNoChunkAndIsRefusedWhereAPackIsWanted)
     WriteAll(dir.file("empty"), {});
     CFileSource source;
     ASSERT_TRUE(source.Open(dir.file("empty"), false));
-    EXPECT_EQ(CChunkReader(source).NextChunk(), CChunkReader::kNoChunk);
+    EXPECT_EQ(CChunkReader(source).NextChunk(), zarnik::packformat::kNoChunk);
     CheckRecorder checks;
     EXPECT_FALSE(source.Open(dir.file("empty"), true));
 }

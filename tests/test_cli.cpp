@@ -99,7 +99,7 @@ TEST(Cli, ListInfoAndExtractEverythingOrPatternsNeverOverwriting)
     EXPECT_TRUE(Ran(Zarnik({"info", "data0.vfs"}, dir.str()), 0, {"index", dir.file("data0.vfs")}));
     // The whole index naming a missing data file whose chunk holds no entry: nothing is lost.
     testpack::VfsOptions two;
-    two.after = {{0, zarnik_pack::IndexChunkData("data1.vfs", {})}};
+    two.after = {{0, zarnik::packformat::IndexChunkData("data1.vfs", {})}};
     WriteVfs(dir, SampleEntries(), two);
     EXPECT_TRUE(Ran(Zarnik({"test", "content.vfi"}, dir.str()), 0,
                     {"data1.vfs: the index names a data file that is missing; its chunk holds no entry, so nothing "
@@ -416,7 +416,7 @@ TEST(Cli, ExtractCountsFilesAndFailsOnWhatOpeningLost)
     WriteAll(dir.file("cut.upk"), cut);
     testpack::VfsOptions two;
     const Entry lost = MakeEntry("content\\lost.txt", "x");
-    two.after = {{0, zarnik_pack::IndexChunkData("data1.vfs", testpack::EncodeEntry(lost, 0, 1, 1))}};
+    two.after = {{0, zarnik::packformat::IndexChunkData("data1.vfs", testpack::EncodeEntry(lost, 0, 1, 1))}};
     WriteVfs(dir, SampleEntries(), two);
     // A file where the folder "data" goes: its three files fail, not one.
     WriteNew(dir.file("blocked/content/data"), "a file");

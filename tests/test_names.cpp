@@ -143,7 +143,7 @@ TEST(Routes, AnIndexOpensDataFilesInItsFolderOnlyAndEachOnce)
     TempDir root;
     fs::create_directory(root.file("set"));
     const auto chunk = [](const char *dataName, const char *path) {
-        return Chunk{5, zarnik_pack::IndexChunkData(dataName, testpack::EncodeEntry(MakeEntry(path, "zz"), 0, 2, 2))};
+        return Chunk{5, zarnik::packformat::IndexChunkData(dataName, testpack::EncodeEntry(MakeEntry(path, "zz"), 0, 2, 2))};
     };
     testpack::VfsOptions options;
     const char *const outside = kWindows ? "..\\outside.vfs" : "../outside.vfs";

@@ -64,7 +64,8 @@ const testpack::Entry kOther = MakeEntry("content\\other\\o.txt", std::string(70
 // The same entries in our writer's layout and in layouts only another
 // writer makes: two file tables, foreign chunks before and after; then
 // a .vfs set of two data files (a chunk passed over before them, bytes
-// after the entries), opened through content.vfi (2) and its data file (3).
+// after the entries, a last chunk naming data0.vfs whose name fills it),
+// opened through content.vfi (2) and its data file (3).
 std::string WritePack(const TempDir &dir, int layout)
 {
     if (layout >= 2) {
@@ -73,7 +74,9 @@ std::string WritePack(const TempDir &dir, int layout)
         const testpack::VfsSet second = testpack::BuildVfs({kOther}, other);
         testpack::VfsOptions options;
         options.before = {{0xFFFFFFFFu, Pattern(12, 6)}};
-        options.after = {{0, Bytes(second.index.begin() + 8, second.index.end())}};
+        Bytes nameOnly = zarnik::packformat::IndexChunkData("data0.vfs", {});
+        nameOnly.resize(nameOnly.size() - zarnik::packformat::kIndexGapSize);
+        options.after = {{0, Bytes(second.index.begin() + 8, second.index.end())}, {0, nameOnly}};
         options.trailing = Pattern(7, 8);
         const std::string data = WriteVfs(dir, kEntries, options);
         WriteAll(dir.file("data1.vfs"), second.data);

@@ -205,7 +205,7 @@ TEST(PackWriter, RefusesNamesAReaderLeavesOut)
         zarnik_pack::UpkWriter writer(sink);
         zarnik_pack::Entry entry;
         entry.path = "content\\" + std::string(length - 8, 'n');
-        const bool fits = length < zarnik_pack::kMaxNameField;
+        const bool fits = length < zarnik::packformat::kMaxNameField;
         EXPECT_EQ(writer.Add(entry), fits) << length;
         EXPECT_EQ(writer.Finish(), fits) << length;
         EXPECT_EQ(writer.Problem(),

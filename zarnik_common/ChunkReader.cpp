@@ -2,6 +2,7 @@
 
 #include "ByteOrder.h"
 #include "FileSource.h"
+#include "PackFormat.h"
 
 #include <cstring>
 #include <new>
@@ -32,17 +33,19 @@ uint32_t CChunkReader::NextChunk()
         m_Pos = m_ChunkStart + m_ChunkSize;
         m_InChunk = false;
     }
-    if (Remaining() < 8)
-        return kNoChunk;
-
-    const uint32_t id = ReadU32();
-    m_ChunkSize = ReadU32();
+    packformat::ChunkHeader chunk;
+    if (!packformat::ReadChunkHeader(*this, chunk))
+        return packformat::kNoChunk;
     m_ChunkStart = m_Pos;
-    m_ChunkCut = m_ChunkSize > Remaining();
-    if (m_ChunkCut)
-        m_ChunkSize = Remaining();
+    m_ChunkSize = chunk.size;
+    m_ChunkCut = chunk.cutShort;
     m_InChunk = true;
-    return id;
+    return chunk.id;
+}
+
+uint32_t CChunkReader::ChunkOffset() const
+{
+    return m_ChunkStart - packformat::kChunkHeaderSize;
 }
 
 CChunkReader CChunkReader::ChunkData() const

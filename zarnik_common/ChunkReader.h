@@ -24,8 +24,6 @@ class CFileSource;
 class CChunkReader
 {
 public:
-    static constexpr uint32_t kNoChunk = 0xFFFFFFFFu;
-
     // The whole of `source`, which must outlive the reader and every reader
     // made from it.
     explicit CChunkReader(const CFileSource &source);
@@ -33,8 +31,8 @@ public:
     CChunkReader(CChunkReader &&) = default;
     CChunkReader &operator=(CChunkReader &&) = default;
 
-    // Enters the next chunk and returns its identifier, or kNoChunk when no
-    // further chunk header fits.
+    // Enters the next chunk and returns its identifier, or
+    // packformat::kNoChunk when no further chunk header fits.
     uint32_t NextChunk();
     // The data of the chunk NextChunk entered, as a reader of its own.
     CChunkReader ChunkData() const;
@@ -42,7 +40,7 @@ public:
     // True while a chunk entered by NextChunk is current.
     bool InChunk() const { return m_InChunk; }
     // Where the current chunk's header starts.
-    uint32_t ChunkOffset() const { return m_ChunkStart - 8; }
+    uint32_t ChunkOffset() const;
     // True when the current chunk's size ran past the end and was cut.
     bool ChunkCutShort() const { return m_ChunkCut; }
 

@@ -1,6 +1,7 @@
 #include "FileSource.h"
 
 #include "Check.h"
+#include "PackFormat.h"
 #include "PlatformFile.h"
 
 namespace zarnik {
@@ -22,7 +23,7 @@ bool CFileSource::Open(const std::string &path, bool refuseEmpty)
     if (!ZARNIK_CHECK_TEXT(result, "the file's size can be read"))
         return false;
     // Positions are 32-bit: a file of 4 GiB or more cannot be addressed.
-    if (m_Stamp.size > 0xFFFFFFFFull)
+    if (m_Stamp.size > packformat::kMaxPackSize)
         return false;
     m_Size = static_cast<uint32_t>(m_Stamp.size);
 

@@ -2,22 +2,20 @@
 // pack's file table, and the file entry with its scrambled name.
 #include "ZarnikArchive_open.h"
 
-#include "ByteOrder.h"
 #include "ChunkReader.h"
 #include "FileSource.h"
+#include "PackFormat.h"
 #include "PackPath.h"
 #include "PlatformFile.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace zarnik {
 
 namespace {
 
-const uint32_t kEntryHeaderSize = 20;
-// Room for a decoded name, terminator included.
-const uint32_t kMaxNameLength = 260;
+namespace pf = packformat;
+
 const size_t kFirstNodeBlock = 64;
 const size_t kLargestNodeBlock = 4096;
 
@@ -27,22 +25,6 @@ const size_t kLargestNodeBlock = 4096;
 bool IsDataFileName(const std::string &name)
 {
     return IsSafeName(name) && name.find('\\') == std::string::npos;
-}
-
-// A stored name is each byte of it XORed with the entry's key; eight bytes
-// are undone at a time.
-void Unscramble(unsigned char *name, uint32_t length, unsigned char key)
-{
-    const uint64_t keys = key * 0x0101010101010101ull;
-    uint32_t i = 0;
-    for (; i + 8 <= length; i += 8) {
-        uint64_t word;
-        std::memcpy(&word, name + i, 8);
-        word ^= keys;
-        std::memcpy(name + i, &word, 8);
-    }
-    for (; i < length; ++i)
-        name[i] ^= key;
 }
 
 } // namespace
@@ -147,10 +129,10 @@ OpenFailure CZarnikArchive::COpener::OpenSinglePack(const std::string &path)
     const std::vector<const ArchiveNode *> &entries = m_Archive.m_Entries;
     bool sawTable = false;
     uint32_t id;
-    while ((id = pack.NextChunk()) != CChunkReader::kNoChunk) {
+    while ((id = pack.NextChunk()) != pf::kNoChunk) {
         if (pack.ChunkCutShort())
             Report(OpenReportItem::Kind::ChunkCutShort, pack.ChunkOffset(), "");
-        if (id != 1)
+        if (id != pf::kTableChunkId)
             continue;
         sawTable = true;
         m_ChunkOffset = pack.ChunkOffset();
@@ -201,20 +183,14 @@ OpenFailure CZarnikArchive::COpener::OpenIndex(const std::string &folder, const 
             break;
         if (index.ChunkCutShort())
             Report(OpenReportItem::Kind::ChunkCutShort, index.ChunkOffset(), "");
-        if (id == CChunkReader::kNoChunk)
+        if (id == pf::kNoChunk)
             continue;
-        // Two numbers and the name must fit the chunk, else it is passed over.
+        // A chunk too short for its numbers or the name it claims is passed
+        // over.
         CChunkReader chunk = index.ChunkData();
-        if (chunk.Remaining() < 8)
+        std::string name;
+        if (pf::ReadIndexHead(chunk, name) != pf::IndexHeadEnd::Named)
             continue;
-        chunk.ReadU32();
-        const uint32_t m = chunk.ReadU32();
-        if (m < 4 || m - 4 > chunk.Remaining() || m - 4 > kMaxNameLength)
-            continue;
-        char name[kMaxNameLength + 1];
-        const uint32_t nameLength = m - 4;
-        chunk.Read(name, nameLength);
-        name[nameLength ? nameLength - 1 : 0] = '\0';
         if (onlyName && *onlyName != name)
             continue;
 
@@ -226,14 +202,12 @@ OpenFailure CZarnikArchive::COpener::OpenIndex(const std::string &folder, const 
                 return OpenFailure::DataUnreadable;
             unreadable = true;
             Report(OpenReportItem::Kind::DataFileMissing, index.ChunkOffset(), name);
-            m_Archive.m_OpenReport.back().entriesLost = chunk.Remaining() > 12 + kEntryHeaderSize;
+            m_Archive.m_OpenReport.back().entriesLost = chunk.Remaining() > pf::kIndexTailSize;
             continue;
         }
         m_ChunkOffset = index.ChunkOffset();
-        chunk.Skip(12);
-        // Entries while more than 20 bytes of the chunk remain; what is left
-        // after the last one is ignored.
-        ReadEntries(chunk, kEntryHeaderSize, static_cast<uint32_t>(dataFile));
+        // What is left after the last entry is ignored.
+        ReadEntries(chunk, pf::kIndexTailSize, static_cast<uint32_t>(dataFile));
     }
     if (entries.empty())
         return !named ? OpenFailure::NotNamedInIndex
@@ -243,41 +217,28 @@ OpenFailure CZarnikArchive::COpener::OpenIndex(const std::string &folder, const 
 }
 
 // Reads file entries from the cursor while more than `keepBytes` bytes of the
-// chunk remain. Every field is checked against the chunk before it is read:
-// the first entry that does not fit ends the chunk's entries, and an entry
-// whose stored name is longer than a path may be is skipped by its length.
-// The entries, of data file `dataFile`, go to the end of the archive's list.
+// chunk remain: the first entry that does not fit ends the chunk's entries,
+// and one whose stored name is longer than a path may be is passed over. The
+// entries, of data file `dataFile`, go to the end of the archive's list.
 void CZarnikArchive::COpener::ReadEntries(CChunkReader &chunk, uint32_t keepBytes, uint32_t dataFile)
 {
-    unsigned char header[kEntryHeaderSize];
-    unsigned char stored[kMaxNameLength];
+    pf::EntryHeader header;
+    std::string path;
     while (chunk.Remaining() > keepBytes) {
-        if (chunk.Remaining() < kEntryHeaderSize) {
+        const pf::EntryEnd end = pf::ReadEntry(chunk, header, path);
+        if (end == pf::EntryEnd::CutShort) {
             Report(OpenReportItem::Kind::EntryCutShort, m_ChunkOffset, "");
             break;
         }
-        chunk.Read(header, kEntryHeaderSize);
-        const uint32_t nameLength = LittleEndian32(header + 16);
-        if (nameLength > chunk.Remaining()) {
-            Report(OpenReportItem::Kind::EntryCutShort, m_ChunkOffset, "");
-            break;
-        }
-        if (nameLength > kMaxNameLength) {
+        if (end == pf::EntryEnd::NameTooLong) {
             Report(OpenReportItem::Kind::NameTooLong, m_ChunkOffset, "");
-            chunk.Skip(nameLength);
             continue;
         }
-        chunk.Read(stored, nameLength);
-        Unscramble(stored, nameLength, header[0]);
-        if (nameLength > 0)
-            stored[nameLength - 1] = 0;
-
         ArchiveNode *node = NewNode();
-        node->m_Path = std::string(reinterpret_cast<const char *>(stored),
-                                   nameLength ? strnlen(reinterpret_cast<const char *>(stored), nameLength) : 0);
-        node->m_Offset = LittleEndian32(header + 4);
-        node->m_UnpackedSize = LittleEndian32(header + 8);
-        node->m_PackedSize = LittleEndian32(header + 12);
+        node->m_Path = std::move(path);
+        node->m_Offset = header.offset;
+        node->m_UnpackedSize = header.unpackedSize;
+        node->m_PackedSize = header.packedSize;
         node->m_DataFile = dataFile;
         if (node->m_Path.empty() || node->m_Path.back() == '\\')
             Report(OpenReportItem::Kind::EmptyName, m_ChunkOffset, node->m_Path);

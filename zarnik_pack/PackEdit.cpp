@@ -11,9 +11,18 @@
 
 namespace zarnik_pack {
 
+namespace pf = zarnik::packformat;
+
 namespace {
 
 const char kRoot[] = "content";
+
+// Why `path` cannot be taken when it does not fit the name field: a reader
+// would leave its entry out.
+std::string TooLong(const std::string &path)
+{
+    return Shown(path) + ": longer than the " + std::to_string(pf::kMaxPathLength) + " bytes a reader takes";
+}
 
 bool StartsWith(const std::string &text, const std::string &start)
 {
@@ -137,10 +146,8 @@ std::string PackEdit::CheckedPath(const std::string &given)
         Refuse(Shown(path) + ": a path in a pack starts with content/ and names a file below it");
         return {};
     }
-    // A reader leaves out a longer name.
-    if (path.size() + 1 > kMaxNameField) {
-        Refuse(Shown(path) + ": longer than the " + std::to_string(kMaxNameField - 1) +
-               " bytes a reader takes");
+    if (!pf::FitsNameField(path)) {
+        Refuse(TooLong(path));
         return {};
     }
     for (size_t start = prefix.size(); start <= path.size();) {
@@ -207,7 +214,7 @@ bool PackEdit::Add(const std::string &archivePath, const std::string &diskPath, 
         zarnik::PlatformClose(file);
     if (!sized)
         return Refuse("cannot read " + diskPath + ": " + failure.text);
-    if (size >= kMaxPackSize)
+    if (size >= pf::kMaxPackSize)
         return Refuse(diskPath + ": a pack holds files below 4 GiB only");
 
     Item item;
@@ -274,9 +281,8 @@ bool PackEdit::Rename(const std::string &fromPath, const std::string &toPath)
         if (file ? path != from : !StartsWith(path, prefix))
             continue;
         std::string newPath = file ? to : to + path.substr(from.size());
-        if (newPath.size() + 1 > kMaxNameField)
-            return Refuse(Shown(newPath) + ": longer than the " + std::to_string(kMaxNameField - 1) +
-                          " bytes a reader takes");
+        if (!pf::FitsNameField(newPath))
+            return Refuse(TooLong(newPath));
         renamed.emplace_back(i, std::move(newPath));
     }
     for (auto &change : renamed) {

@@ -13,6 +13,8 @@
 
 namespace zarnik_pack {
 
+namespace pf = zarnik::packformat;
+
 namespace {
 
 // The new pack at `path` compared with the items: it opens without a
@@ -49,10 +51,10 @@ SaveOutcome PackEdit::Save(const SaveOptions &options) const
         return SaveSet(options);
 
     // Refused before anything is written: a pack of 4 GiB or more.
-    uint64_t most = 2 * kChunkHeaderSize;
+    uint64_t most = 2 * pf::kChunkHeaderSize;
     for (const Item &item : m_Items)
-        most += (item.node ? item.node->m_PackedSize : MostStored(item.size)) + 20 + item.path.size() + 1;
-    if (most > kMaxPackSize)
+        most += (item.node ? item.node->m_PackedSize : MostStored(item.size)) + pf::EncodedEntrySize(item.path);
+    if (most > pf::kMaxPackSize)
         return Fail(EditProblem::Refused, "the new pack would reach 4 GiB, past what a reader addresses");
 
     const bool over = options.out.empty();

@@ -1,24 +1,19 @@
 #include "PackWriter.h"
 
 #include "Compressor.h"
+#include "PackFormat.h"
 
 #include <algorithm>
 #include <memory>
 
 namespace zarnik_pack {
 
+namespace pf = zarnik::packformat;
+
 namespace {
 
 // Files are read, packed and copied in blocks of this many bytes.
 const size_t kReadBlock = kDefaultBlockSize;
-
-Bytes ChunkHeader(uint32_t id, uint32_t size)
-{
-    Bytes header;
-    AppendU32(header, id);
-    AppendU32(header, size);
-    return header;
-}
 
 } // namespace
 
@@ -41,7 +36,7 @@ bool DataWriter::Begin(const std::string &path)
     if (!Sound())
         return false;
     // A longer name would be left out by a reader.
-    if (path.size() + 1 > kMaxNameField)
+    if (!pf::FitsNameField(path))
         return Refuse(WriteProblem::NameTooLong);
     return true;
 }
@@ -52,9 +47,9 @@ bool DataWriter::Record(const std::string &path, uint64_t start, uint64_t unpack
         return false;
     // Offsets and sizes are 32-bit fields; past them a reader would find
     // other bytes than these.
-    if (unpacked > kMaxPackSize || start + stored > kMaxPackSize)
+    if (unpacked > pf::kMaxPackSize || start + stored > pf::kMaxPackSize)
         return Refuse(WriteProblem::TooLarge);
-    m_Encoded.push_back(EncodeEntry(path, static_cast<uint32_t>(start), static_cast<uint32_t>(unpacked),
+    m_Encoded.push_back(pf::EncodeEntry(path, static_cast<uint32_t>(start), static_cast<uint32_t>(unpacked),
                                     static_cast<uint32_t>(stored)));
     return true;
 }
@@ -139,7 +134,7 @@ UpkWriter::UpkWriter(PackSink &sink) : DataWriter(sink)
 {
     // The data chunk's size is known only at the end.
     m_DataHeader = m_Sink.Size();
-    m_Sink.Append(ChunkHeader(kDataChunkId, 0));
+    m_Sink.Append(pf::EncodeChunkHeader(pf::kDataChunkId, 0));
 }
 
 bool UpkWriter::Finish()
@@ -149,12 +144,12 @@ bool UpkWriter::Finish()
     Bytes table;
     for (const Bytes &encoded : m_Encoded)
         table.insert(table.end(), encoded.begin(), encoded.end());
-    const uint64_t dataSize = m_Sink.Size() - (m_DataHeader + kChunkHeaderSize);
-    if (m_Sink.Size() + kChunkHeaderSize + table.size() > kMaxPackSize)
+    const uint64_t dataSize = m_Sink.Size() - (m_DataHeader + pf::kChunkHeaderSize);
+    if (m_Sink.Size() + pf::kChunkHeaderSize + table.size() > pf::kMaxPackSize)
         return Refuse(WriteProblem::TooLarge);
-    const Bytes header = ChunkHeader(kDataChunkId, static_cast<uint32_t>(dataSize));
+    const Bytes header = pf::EncodeChunkHeader(pf::kDataChunkId, static_cast<uint32_t>(dataSize));
     m_Sink.Overwrite(m_DataHeader, header.data(), header.size());
-    m_Sink.Append(ChunkHeader(kTableChunkId, static_cast<uint32_t>(table.size())));
+    m_Sink.Append(pf::EncodeChunkHeader(pf::kTableChunkId, static_cast<uint32_t>(table.size())));
     m_Sink.Append(table);
     return Sound();
 }
@@ -169,7 +164,7 @@ Bytes VfsWriter::Index() const
     for (const Bytes &e : m_Encoded)
         encoded.insert(encoded.end(), e.begin(), e.end());
     Bytes index;
-    AppendChunk(index, kIndexChunkId, IndexChunkData(m_DataName, encoded));
+    pf::AppendChunk(index, pf::kIndexChunkId, pf::IndexChunkData(m_DataName, encoded));
     return index;
 }
 

@@ -18,17 +18,11 @@
 
 namespace zarnik_pack {
 
+namespace pf = zarnik::packformat;
+
 namespace {
 
 const char kDataExtension[] = ".vfs";
-// A chunk of the index with this identifier names no data file.
-const uint32_t kPassedOverChunk = 0xFFFFFFFFu;
-
-uint32_t U32At(const Bytes &bytes, size_t at)
-{
-    return uint32_t(bytes[at]) | uint32_t(bytes[at + 1]) << 8 | uint32_t(bytes[at + 2]) << 16 |
-           uint32_t(bytes[at + 3]) << 24;
-}
 
 // One chunk of the index as it lies in the file, and the data file it
 // names ("" for none).
@@ -38,28 +32,22 @@ struct IndexChunk
     std::string name;
 };
 
-// The index's chunks front to back; the bytes after the last one (too few
-// for a chunk header) are not among them.
+// The index's chunks front to back, read as the opener reads them; the
+// bytes after the last one (too few for a chunk header) are not among them.
 std::vector<IndexChunk> ChunksOf(const Bytes &index)
 {
     std::vector<IndexChunk> chunks;
-    for (size_t at = 0; index.size() - at >= kChunkHeaderSize;) {
-        const uint32_t id = U32At(index, at);
-        const uint64_t size = U32At(index, at + 4);
+    pf::CByteCursor in(index.data(), static_cast<uint32_t>(index.size()));
+    pf::ChunkHeader header;
+    while (pf::ReadChunkHeader(in, header)) {
         IndexChunk chunk;
-        chunk.start = at;
-        chunk.end = static_cast<size_t>(std::min<uint64_t>(index.size(), at + kChunkHeaderSize + size));
-        const size_t data = at + kChunkHeaderSize;
-        if (id != kPassedOverChunk && chunk.end - data >= 8) {
-            const uint32_t m = U32At(index, data + 4);
-            // The name's last byte is its terminator, whatever it holds.
-            if (m > 4 && m - 4 <= chunk.end - data - 8 && m - 4 <= kMaxNameField) {
-                chunk.name.assign(index.begin() + data + 8, index.begin() + data + 8 + (m - 5));
-                chunk.name = chunk.name.c_str();
-            }
-        }
+        chunk.start = in.Position() - pf::kChunkHeaderSize;
+        chunk.end = in.Position() + header.size;
+        pf::CByteCursor data(index.data() + in.Position(), header.size);
+        if (header.id != pf::kNoChunk)
+            pf::ReadIndexHead(data, chunk.name);
         chunks.push_back(chunk);
-        at = chunk.end;
+        in.Skip(header.size);
     }
     return chunks;
 }
@@ -88,7 +76,7 @@ std::string NewDataName(const std::string &old, zarnik::PlatformDirectory *folde
         stem.resize(tilde);
     for (int n = 1; n < 10000; ++n) {
         const std::string name = stem + "~" + std::to_string(n) + extension;
-        if (name.size() + 1 > kMaxNameField)
+        if (!pf::FitsNameField(name))
             break;
         if (!taken.count(zarnik::CaseFolded(name)) && !zarnik::PlatformExistsAt(folder, name))
             return name;
@@ -131,7 +119,7 @@ uint64_t MostStoredOf(const std::vector<const PackEdit::Item *> &items)
 bool ReadWhole(zarnik::PlatformFile *file, Bytes &bytes)
 {
     uint64_t size = 0;
-    if (!file || !zarnik::PlatformFileSize(file, &size) || size > kMaxPackSize)
+    if (!file || !zarnik::PlatformFileSize(file, &size) || size > pf::kMaxPackSize)
         return false;
     bytes.resize(static_cast<size_t>(size));
     return zarnik::PlatformReadAt(file, 0, bytes.data(), static_cast<uint32_t>(size)) == size;
@@ -254,7 +242,7 @@ SaveOutcome PackEdit::SaveSet(const SaveOptions &options) const
         items.at(item.dataFile).push_back(&item);
     const std::vector<bool> changed = ChangedDataFiles(items, m_Original);
     for (size_t d = 0; d < count; ++d)
-        if (changed[d] && MostStoredOf(items[d]) > kMaxPackSize)
+        if (changed[d] && MostStoredOf(items[d]) > pf::kMaxPackSize)
             return Fail(EditProblem::Refused, names[d] + " would reach 4 GiB, past what a reader addresses");
     if (std::find(changed.begin(), changed.end(), true) == changed.end())
         return {};

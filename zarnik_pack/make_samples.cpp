@@ -4,6 +4,7 @@
 // Both hold the same few folders, text files and pictures, some stored and
 // some packed, and one name with a Latin-1 letter.
 #include "OutputFile.h"
+#include "PackFormat.h"
 #include "PackWriter.h"
 
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+using zarnik::packformat::AppendU32;
 using zarnik_pack::Bytes;
 using zarnik_pack::Entry;
 using zarnik_pack::Storage;
@@ -33,20 +35,20 @@ Bytes Bmp(int w, int h, Pixel pixel)
     Bytes b;
     b.push_back('B');
     b.push_back('M');
-    zarnik_pack::AppendU32(b, 54 + imageSize);
-    zarnik_pack::AppendU32(b, 0);
-    zarnik_pack::AppendU32(b, 54);
-    zarnik_pack::AppendU32(b, 40);
-    zarnik_pack::AppendU32(b, uint32_t(w));
-    zarnik_pack::AppendU32(b, uint32_t(h));
+    AppendU32(b, 54 + imageSize);
+    AppendU32(b, 0);
+    AppendU32(b, 54);
+    AppendU32(b, 40);
+    AppendU32(b, uint32_t(w));
+    AppendU32(b, uint32_t(h));
     Put16(b, 1);
     Put16(b, 24);
-    zarnik_pack::AppendU32(b, 0);
-    zarnik_pack::AppendU32(b, imageSize);
-    zarnik_pack::AppendU32(b, 2835);
-    zarnik_pack::AppendU32(b, 2835);
-    zarnik_pack::AppendU32(b, 0);
-    zarnik_pack::AppendU32(b, 0);
+    AppendU32(b, 0);
+    AppendU32(b, imageSize);
+    AppendU32(b, 2835);
+    AppendU32(b, 2835);
+    AppendU32(b, 0);
+    AppendU32(b, 0);
     for (int y = h - 1; y >= 0; --y) {
         uint32_t written = 0;
         for (int x = 0; x < w; ++x, written += 3) {

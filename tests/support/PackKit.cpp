@@ -6,6 +6,8 @@
 
 namespace testpack {
 
+namespace pf = zarnik::packformat;
+
 Bytes StoredForm(const Entry &entry)
 {
     if (entry.storage == zarnik_pack::Storage::Stored)
@@ -18,11 +20,14 @@ Bytes EncodeEntry(const Entry &entry, uint32_t offset, uint32_t unpackedSize, ui
     Bytes name = entry.rawName ? *entry.rawName : zarnik_pack::ToBytes(entry.path);
     if (!entry.rawName)
         name.push_back(0);
-    Bytes out = zarnik_pack::EntryHeader(entry.nameKey, entry.offset.value_or(offset),
-                                         entry.unpackedSize.value_or(unpackedSize),
-                                         entry.packedSize.value_or(packedSize),
-                                         entry.nameLength.value_or(static_cast<uint32_t>(name.size())));
-    zarnik_pack::AppendScrambled(out, name, entry.nameKey);
+    pf::EntryHeader header;
+    header.key = entry.nameKey;
+    header.offset = entry.offset.value_or(offset);
+    header.unpackedSize = entry.unpackedSize.value_or(unpackedSize);
+    header.packedSize = entry.packedSize.value_or(packedSize);
+    header.nameLength = entry.nameLength.value_or(static_cast<uint32_t>(name.size()));
+    Bytes out = pf::EncodeEntryHeader(header);
+    pf::AppendScrambled(out, name, entry.nameKey);
     return out;
 }
 
@@ -46,7 +51,7 @@ Bytes LayOut(const std::vector<Entry> &entries, size_t start, std::vector<Bytes>
 void AppendChunks(Bytes &file, const std::vector<Chunk> &chunks)
 {
     for (const Chunk &chunk : chunks)
-        zarnik_pack::AppendChunk(file, chunk.id, chunk.data);
+        pf::AppendChunk(file, chunk.id, chunk.data);
 }
 
 } // namespace
@@ -56,8 +61,8 @@ Bytes BuildUpk(const std::vector<Entry> &entries, const UpkOptions &options)
     Bytes file;
     AppendChunks(file, options.before);
     std::vector<Bytes> encoded;
-    zarnik_pack::AppendChunk(file, options.dataId,
-                             LayOut(entries, file.size() + zarnik_pack::kChunkHeaderSize, encoded));
+    pf::AppendChunk(file, options.dataId,
+                             LayOut(entries, file.size() + pf::kChunkHeaderSize, encoded));
     // Entries spread evenly, so no table is left empty unless there are
     // fewer entries than tables.
     const size_t tables = std::max<size_t>(1, options.tables);
@@ -65,7 +70,7 @@ Bytes BuildUpk(const std::vector<Entry> &entries, const UpkOptions &options)
         Bytes table;
         for (size_t i = t * encoded.size() / tables; i < (t + 1) * encoded.size() / tables; ++i)
             table.insert(table.end(), encoded[i].begin(), encoded[i].end());
-        zarnik_pack::AppendChunk(file, options.tableId, table);
+        pf::AppendChunk(file, options.tableId, table);
     }
     AppendChunks(file, options.after);
     return file;
@@ -81,8 +86,8 @@ VfsSet BuildVfs(const std::vector<Entry> &entries, const VfsOptions &options)
         listed.insert(listed.end(), e.begin(), e.end());
     listed.insert(listed.end(), options.trailing.begin(), options.trailing.end());
     AppendChunks(set.index, options.before);
-    zarnik_pack::AppendChunk(set.index, options.chunkId,
-                             zarnik_pack::IndexChunkData(options.dataName, listed));
+    pf::AppendChunk(set.index, options.chunkId,
+                             pf::IndexChunkData(options.dataName, listed));
     AppendChunks(set.index, options.after);
     return set;
 }

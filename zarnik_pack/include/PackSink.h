@@ -2,7 +2,7 @@
 // written through the library's file layer.
 #pragma once
 
-#include "PackFormat.h"
+#include "Bytes.h"
 #include "PlatformFile.h"
 
 #include <cstddef>

@@ -9,7 +9,7 @@
 // OutputFile, so that a failed pack leaves nothing behind.
 #pragma once
 
-#include "PackFormat.h"
+#include "Bytes.h"
 #include "PackSink.h"
 #include "PlatformFile.h"
 #include "StoredForm.h"

@@ -6,7 +6,7 @@
 // read back as a folder.
 #pragma once
 
-#include "PackFormat.h"
+#include "Bytes.h"
 
 #include <cstddef>
 #include <cstdint>
