@@ -1,9 +1,9 @@
 // Packed streams decoded by block ranges: in order by several workers, from the
 // middle for random reads, refused when a block is too large or memory runs out.
-#include "BlockBuffer.h"
 #include "BlockDecoder.h"
 #include "BlockStream.h"
 #include "PackedFileReader.h"
+#include "TestSeams.h"
 #include "TestSupport.h"
 
 #include "Compressor.h"

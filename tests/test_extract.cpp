@@ -4,6 +4,7 @@
 #include "BlockDecoder.h"
 #include "PackPath.h"
 #include "PlatformFile.h"
+#include "TestSeams.h"
 #include "TestSupport.h"
 
 #include <cerrno>
@@ -11,7 +12,6 @@
 #include <functional>
 #include <set>
 #ifndef _WIN32
-#include "PublishSeam_posix.h"
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>

@@ -1,5 +1,7 @@
 #include "BlockBuffer.h"
 
+#include "TestSeams.h"
+
 #include <atomic>
 #include <new>
 

@@ -27,10 +27,4 @@ private:
     size_t m_Capacity = 0;
 };
 
-// A seam for tests: called with the size of every allocation a
-// CBlockBuffer is about to make; false makes it fail as if memory had run
-// out. Returns the previous hook; nullptr removes it.
-using BlockAllocationHook = bool (*)(size_t size);
-BlockAllocationHook SetBlockAllocationHook(BlockAllocationHook hook);
-
 } // namespace zarnik

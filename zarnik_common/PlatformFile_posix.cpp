@@ -2,7 +2,7 @@
 #include "PlatformFile.h"
 #include "PackPath.h"
 #include "PlatformCommon.h"
-#include "PublishSeam_posix.h"
+#include "TestSeams.h"
 
 #include <atomic>
 #include <cerrno>
