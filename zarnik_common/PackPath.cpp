@@ -288,9 +288,14 @@ std::string Printable(const std::string &utf8)
 }
 
 
+std::string Utf8Path(const std::string &latin1)
+{
+    return WithSlashes(FileSystemName(latin1));
+}
+
 std::string ShownPath(const std::string &latin1)
 {
-    return Printable(WithSlashes(FileSystemName(latin1)));
+    return Printable(Utf8Path(latin1));
 }
 
 } // namespace zarnik

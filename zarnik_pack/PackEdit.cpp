@@ -5,13 +5,13 @@
 #include "PackFormat.h"
 #include "PackPath.h"
 #include "PlatformFile.h"
-#include "SaveSteps.h"
 
 #include <map>
 
 namespace zarnik_pack {
 
 namespace pf = zarnik::packformat;
+using zarnik::Utf8Path;
 
 namespace {
 
@@ -21,7 +21,7 @@ const char kRoot[] = "content";
 // would leave its entry out.
 std::string TooLong(const std::string &path)
 {
-    return Shown(path) + ": longer than the " + std::to_string(pf::kMaxPathLength) + " bytes a reader takes";
+    return Utf8Path(path) + ": longer than the " + std::to_string(pf::kMaxPathLength) + " bytes a reader takes";
 }
 
 bool StartsWith(const std::string &text, const std::string &start)
@@ -59,7 +59,7 @@ PackEdit::PackEdit(const zarnik::CZarnikArchive &archive, const std::string &pac
     }
     for (const zarnik::OpenReportItem &item : report)
         m_Dropped.push_back(std::string(zarnik::OpenReportText(item.kind)) +
-                            (item.path.empty() ? "" : ": " + Shown(item.path)));
+                            (item.path.empty() ? "" : ": " + Utf8Path(item.path)));
     for (const zarnik::ArchiveNode *entry : archive.GetEntries()) {
         // Entries the tree left out (no name, no parent) or marks as
         // duplicates are in the open report: a reader never shows them.
@@ -69,11 +69,11 @@ PackEdit::PackEdit(const zarnik::CZarnikArchive &archive, const std::string &pac
         if (end > archive.GetDataFileSize(entry->m_DataFile)) {
             if (!dropPassedOver) {
                 m_Usable = false;
-                m_Reason = Shown(entry->m_Path) + ": its stored bytes lie outside the pack; "
+                m_Reason = Utf8Path(entry->m_Path) + ": its stored bytes lie outside the pack; "
                                                   "ask to drop what cannot be read to change it";
                 return;
             }
-            m_Dropped.push_back("stored bytes outside the pack: " + Shown(entry->m_Path));
+            m_Dropped.push_back("stored bytes outside the pack: " + Utf8Path(entry->m_Path));
             continue;
         }
         Item item;
@@ -143,7 +143,7 @@ std::string PackEdit::CheckedPath(const std::string &given)
     const std::string path = zarnik::WithBackslashes(given);
     const std::string prefix = std::string(kRoot) + "\\";
     if (!StartsWith(path, prefix) || path.size() == prefix.size()) {
-        Refuse(Shown(path) + ": a path in a pack starts with content/ and names a file below it");
+        Refuse(Utf8Path(path) + ": a path in a pack starts with content/ and names a file below it");
         return {};
     }
     if (!pf::FitsNameField(path)) {
@@ -158,7 +158,7 @@ std::string PackEdit::CheckedPath(const std::string &given)
         // A later "content" would take a reader back to the root, and a name
         // the file system refuses could never be extracted.
         if (segment == kRoot || !zarnik::IsSafeName(zarnik::FileSystemName(segment))) {
-            Refuse(Shown(path) + ": '" + Shown(segment) + "' is no name a reader can open");
+            Refuse(Utf8Path(path) + ": '" + Utf8Path(segment) + "' is no name a reader can open");
             return {};
         }
         start = end + 1;
@@ -176,13 +176,13 @@ bool PackEdit::IsFolder(const std::string &path) const
 bool PackEdit::PlaceFree(const std::string &path)
 {
     if (IsFile(path))
-        return Refuse(Shown(path) + ": a file of that path is in the pack already");
+        return Refuse(Utf8Path(path) + ": a file of that path is in the pack already");
     if (IsFolder(path))
-        return Refuse(Shown(path) + ": a folder of that path is in the pack already");
+        return Refuse(Utf8Path(path) + ": a folder of that path is in the pack already");
     for (std::string folder = ParentOf(path); folder != kRoot && !folder.empty();
          folder = ParentOf(folder))
         if (IsFile(folder))
-            return Refuse(Shown(path) + ": " + Shown(folder) + " is a file, not a folder");
+            return Refuse(Utf8Path(path) + ": " + Utf8Path(folder) + " is a file, not a folder");
     return true;
 }
 
@@ -225,7 +225,7 @@ bool PackEdit::Add(const std::string &archivePath, const std::string &diskPath, 
     item.dataFile = m_NewDataFile;
     if (IsFile(path)) {
         if (!replace)
-            return Refuse(Shown(path) + ": already in the pack; replace it explicitly");
+            return Refuse(Utf8Path(path) + ": already in the pack; replace it explicitly");
         // A replaced file stays in its data file.
         for (Item &old : m_Items)
             if (old.path == path) {
@@ -246,7 +246,7 @@ bool PackEdit::Delete(const std::string &archivePath)
     const std::string path = zarnik::WithBackslashes(archivePath);
     const std::string prefix = path + "\\";
     if (!IsFile(path) && !IsFolder(path))
-        return Refuse(Shown(path) + ": no such file or folder in the pack");
+        return Refuse(Utf8Path(path) + ": no such file or folder in the pack");
     std::vector<Item> kept;
     for (Item &item : m_Items) {
         if (item.path == path || StartsWith(item.path, prefix))
@@ -266,11 +266,11 @@ bool PackEdit::Rename(const std::string &fromPath, const std::string &toPath)
         return false;
     const bool file = IsFile(from);
     if (!file && !IsFolder(from))
-        return Refuse(Shown(from) + ": no such file or folder in the pack");
+        return Refuse(Utf8Path(from) + ": no such file or folder in the pack");
     if (to == from)
         return true;
     if (StartsWith(to, from + "\\"))
-        return Refuse(Shown(to) + ": a folder cannot move into itself");
+        return Refuse(Utf8Path(to) + ": a folder cannot move into itself");
     if (!PlaceFree(to))
         return false;
     // Every new path is checked before any changes: all or nothing.

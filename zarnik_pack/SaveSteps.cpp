@@ -9,6 +9,8 @@
 
 namespace zarnik_pack {
 
+using zarnik::Utf8Path;
+
 namespace {
 
 // Files are read back and compared in blocks of this many bytes.
@@ -19,7 +21,7 @@ const size_t kCompareBlock = 1u << 20;
 std::string CompareWithDisk(zarnik::PlatformFile *pack, uint64_t packSize, const zarnik::ArchiveNode &entry,
                             const std::string &diskPath)
 {
-    const std::string shown = Shown(entry.m_Path);
+    const std::string shown = Utf8Path(entry.m_Path);
     if (uint64_t(entry.m_Offset) + entry.m_PackedSize > packSize)
         return shown + ": its bytes lie outside the new pack";
     ReadFile disk(zarnik::PlatformOpenRead(diskPath));
@@ -47,11 +49,6 @@ std::string CompareWithDisk(zarnik::PlatformFile *pack, uint64_t packSize, const
 }
 
 } // namespace
-
-std::string Shown(const std::string &path)
-{
-    return zarnik::WithSlashes(zarnik::FileSystemName(path));
-}
 
 // Packed, the bytes are kept only when smaller, and while they are tried
 // their block headers come on top.
@@ -133,16 +130,16 @@ std::string CheckEntries(const std::vector<const zarnik::ArchiveNode *> &entries
         const zarnik::ArchiveNode &entry = *entries[i];
         const PackEdit::Item &item = *items[i];
         if (entry.m_Path != item.path)
-            return Shown(entry.m_Path) + " stands in the new pack where " + Shown(item.path) + " belongs";
+            return Utf8Path(entry.m_Path) + " stands in the new pack where " + Utf8Path(item.path) + " belongs";
         ++files;
         if (item.node) {
             if (entry.m_PackedSize != item.node->m_PackedSize ||
                 entry.m_UnpackedSize != item.node->m_UnpackedSize)
-                return Shown(item.path) + ": its sizes changed in the new pack";
+                return Utf8Path(item.path) + ": its sizes changed in the new pack";
             continue;
         }
         if (entry.m_UnpackedSize != item.size)
-            return Shown(item.path) + ": its size changed in the new pack";
+            return Utf8Path(item.path) + ": its size changed in the new pack";
         const std::string differs = CompareWithDisk(file, fileSize, entry, item.diskPath);
         if (!differs.empty())
             return differs;

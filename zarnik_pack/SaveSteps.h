@@ -35,9 +35,6 @@ inline SaveOutcome Fail(EditProblem problem, const std::string &reason)
     return outcome;
 }
 
-// A path as a message shows it: UTF-8 with '/'.
-std::string Shown(const std::string &path);
-
 // The stored form of `size` bytes is at most this long.
 uint64_t MostStored(uint64_t size);
 

@@ -33,8 +33,11 @@ std::optional<std::string> Latin1FromUtf8(const std::string &utf8);
 // system goes through here.
 std::string Printable(const std::string &utf8);
 
-// A pack path or name as people read it: UTF-8, '/' between the folders,
-// then Printable.
+// A pack path or name in UTF-8 with '/' between the folders, for a message
+// that is made printable as a whole where it is shown (the tool prints a
+// library's messages through Printable).
+std::string Utf8Path(const std::string &latin1);
+// A pack path or name as people read it: Utf8Path, then Printable.
 std::string ShownPath(const std::string &latin1);
 
 // Whether a file-system name (UTF-8) may be joined onto a directory as one
