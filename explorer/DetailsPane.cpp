@@ -1,8 +1,8 @@
 #include "DetailsPane.h"
 
+#include "FindHighlight.h"
 #include "ShownText.h"
 
-#include "Preview.h"
 #include "ZarnikArchive.h"
 #include "ui_DetailsPane.h"
 
@@ -117,9 +117,10 @@ void DetailsPane::showMessage(const QString &text)
     ui->previewStack->setCurrentWidget(ui->messageLabel);
     ui->pictureView->clear();
     ui->textView->clear();
+    ui->textView->setExtraSelections({});
 }
 
-void DetailsPane::showFile(const CZarnikArchive *archive, const ArchiveNode *file)
+void DetailsPane::showFile(const CZarnikArchive *archive, const ArchiveNode *file, const TextSpot &spot)
 {
     dropPreview();
     ui->titleLabel->setText(breakable(shownText(file->m_Name)));
@@ -139,8 +140,12 @@ void DetailsPane::showFile(const CZarnikArchive *archive, const ArchiveNode *fil
         + row(tr("Data file:"), dataFile) + QStringLiteral("</table>"));
     showMessage(tr("Reading..."));
     const quint64 generation = m_generation;
-    m_pool.start([this, archive, file, generation] {
-        const Preview preview = Preview::make(*archive, *file);
+    m_pool.start([this, archive, file, generation, spot] {
+        // Reading up to a spot deep in a large file ends once it is not wanted.
+        const Preview preview = spot.line == 0 ? Preview::make(*archive, *file)
+                                               : Preview::around(*archive, *file, spot, [this, generation] {
+                                                     return m_generation.load() == generation;
+                                                 });
         QMetaObject::invokeMethod(
             this, [this, generation, preview] { showPreview(generation, preview); },
             Qt::QueuedConnection);
@@ -182,6 +187,7 @@ void DetailsPane::showPreview(quint64 generation, const Preview &preview)
         if (preview.cut)
             ui->textView->appendPlainText(tr("[... the beginning only]"));
         ui->previewStack->setCurrentWidget(ui->textView);
+        markFound(preview);
         break;
     case Preview::Kind::Empty:
     case Preview::Kind::Unreadable:
@@ -190,6 +196,27 @@ void DetailsPane::showPreview(quint64 generation, const Preview &preview)
         break;
     }
     emit previewShown();
+}
+
+void DetailsPane::markFound(const Preview &preview)
+{
+    if (!preview.marked)
+        return;
+    QTextDocument *document = ui->textView->document();
+    const auto selection = [&](const Preview::Mark &mark, const QTextCharFormat &format) {
+        QTextEdit::ExtraSelection marked{QTextCursor(document), format};
+        marked.cursor.setPosition(int(mark.start));
+        marked.cursor.setPosition(int(mark.end), QTextCursor::KeepAnchor);
+        return marked;
+    };
+    QList<QTextEdit::ExtraSelection> marks{selection(preview.lineMark, foundLineFormat(palette()))};
+    for (const Preview::Mark &mark : preview.matchMarks)
+        marks << selection(mark, foundMatchFormat());
+    ui->textView->setExtraSelections(marks);
+    QTextCursor at(document);
+    at.setPosition(int(preview.matchMarks.isEmpty() ? preview.lineMark.start : preview.matchMarks.first().start));
+    ui->textView->setTextCursor(at);
+    ui->textView->centerCursor();
 }
 
 void DetailsPane::showFolder(const ArchiveNode *folder, const ArchiveTree::Totals &totals)

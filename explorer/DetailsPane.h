@@ -5,16 +5,17 @@
 #pragma once
 
 #include "ArchiveTree.h"
+#include "Preview.h"
 
 #include <QThreadPool>
 #include <QWidget>
+
+#include <atomic>
 
 namespace zarnik {
 class CZarnikArchive;
 struct ArchiveNode;
 } // namespace zarnik
-struct Preview;
-
 namespace Ui {
 class DetailsPane;
 }
@@ -27,8 +28,10 @@ public:
     explicit DetailsPane(QWidget *parent = nullptr);
     ~DetailsPane() override;
 
-    // `archive` must stay until clear() or the pane's end.
-    void showFile(const zarnik::CZarnikArchive *archive, const zarnik::ArchiveNode *file);
+    // `archive` must stay until clear() or the pane's end. With a `spot`
+    // (of line 1 or more) the preview is the text around it, marked.
+    void showFile(const zarnik::CZarnikArchive *archive, const zarnik::ArchiveNode *file,
+                  const TextSpot &spot = {});
     void showFolder(const zarnik::ArchiveNode *folder, const ArchiveTree::Totals &totals);
     void showSeveral(int count, const ArchiveTree::Totals &totals);
     // A file added or replaced since the pack was opened: its bytes come
@@ -47,6 +50,8 @@ protected:
 private:
     void showPreview(quint64 generation, const Preview &preview);
     void showMessage(const QString &text);
+    // What a search found in the text shown: marked, and the first match in view.
+    void markFound(const Preview &preview);
     // The coming preview is not wanted; dropPreview() does not wait for a
     // running one, forgetPreview() does.
     void dropPreview();
@@ -54,5 +59,5 @@ private:
 
     Ui::DetailsPane *ui;
     QThreadPool m_pool;       // one preview at a time
-    quint64 m_generation = 0; // of the preview the pane waits for
+    std::atomic<quint64> m_generation{0}; // of the preview the pane waits for
 };

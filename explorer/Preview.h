@@ -7,12 +7,26 @@
 #pragma once
 
 #include <QImage>
+#include <QList>
+#include <QPair>
 #include <QString>
+
+#include <functional>
 
 namespace zarnik {
 class CZarnikArchive;
 struct ArchiveNode;
 } // namespace zarnik
+
+// A place in a file's text that a search found: a line, by its number and
+// the offset of its first byte in the file, and its matches, as byte
+// offsets from the line's start.
+struct TextSpot
+{
+    quint64 line = 0; // from 1; 0 for no line
+    quint64 lineOffset = 0;
+    QList<QPair<quint32, quint32>> matches; // [begin, end), in the order found
+};
 
 struct Preview
 {
@@ -22,6 +36,16 @@ struct Preview
     QImage picture;
     QString text;   // text, hex lines, or why there is no preview
     bool cut = false; // the text or hex shows the beginning only
+
+    // Where a TextSpot's line and matches lie in `text`, to be highlighted
+    // and the first match brought into view; none in any other preview.
+    struct Mark
+    {
+        qsizetype start = 0, end = 0;
+    };
+    bool marked = false;
+    Mark lineMark;
+    QList<Mark> matchMarks;
 
     // A picture file larger than this, or of more pixels, is not read.
     static constexpr quint32 kMaxPictureBytes = 64u << 20;
@@ -37,8 +61,14 @@ struct Preview
 
     // Reads and decodes `node`; safe from any thread while the archive stays.
     static Preview make(const zarnik::CZarnikArchive &archive, const zarnik::ArchiveNode &node);
+    // The text (or hex) of `node` around `spot`: at most kTextBytes of it,
+    // from the start of a line before the spot where one is near, marked.
+    // The read of a file that large goes through all that comes before the
+    // spot: `wanted` is asked as the bytes come, and false ends it.
+    static Preview around(const zarnik::CZarnikArchive &archive, const zarnik::ArchiveNode &node,
+                          const TextSpot &spot, const std::function<bool()> &wanted);
     // Text or hex of the first bytes of a file of `fileSize` bytes.
     static Preview fromHead(const QByteArray &head, quint64 fileSize);
-    // "00000010  48 65 6c 6c 6f ...  |Hello...|"
-    static QString hexLines(const QByteArray &bytes);
+    // "00000010  48 65 6c 6c 6f ...  |Hello...|", the first line's offset `base`.
+    static QString hexLines(const QByteArray &bytes, quint64 base = 0);
 };
