@@ -8,6 +8,7 @@
 #include "PackEditor.h"
 #include "ExportSummaryDlg.h"
 #include "ExportThread.h"
+#include "FindPanel.h"
 #include "PackPath.h"
 #include "ProgressDlg.h"
 #include "ShownText.h"
@@ -119,6 +120,14 @@ MainWindow::MainWindow(QWidget *parent)
     ui->menu_File->insertSeparator(ui->actionE_xit);
     connect(m_editor, &PackEditor::changed, this, &MainWindow::showPendingTree);
     connect(m_editor, &PackEditor::saved, this, &MainWindow::openSavedPack);
+    // Find in Files: its panel below the tree and the details, its commands
+    // at the end of the Edit menu.
+    m_find = new FindPanel(this);
+    addDockWidget(Qt::BottomDockWidgetArea, m_find);
+    ui->menu_Edit->addSeparator();
+    ui->menu_Edit->addActions(m_find->commands());
+    m_find->setPendingCheck([this] { return m_editor->hasChanges(); });
+    connect(m_find, &FindPanel::resultChosen, this, &MainWindow::showFound);
     updateActions();
 }
 
@@ -183,6 +192,7 @@ void MainWindow::openSavedPack(const QString &fileName)
     // The pack shown is no longer what the disk holds.
     ui->detailsPane->clear();
     ui->treeWidget->clear();
+    m_find->setPack(nullptr, QString());
     m_editor->setPack(nullptr, QString());
     delete m_archive;
     m_archive = nullptr;
@@ -197,6 +207,7 @@ MainWindow::~MainWindow()
     // export ends before the archive goes.
     endExport();
     ui->detailsPane->clear(); // a preview may be reading the archive
+    m_find->setPack(nullptr, QString()); // and a search
     // A save reads the archive too: it stops, and the edit goes, first.
     ui->treeWidget->clear();
     delete m_editor;
@@ -706,6 +717,7 @@ bool MainWindow::openPack(const QString &fileName)
     // it: they go before it.
     ui->detailsPane->clear();
     ui->treeWidget->clear();
+    m_find->setPack(opened.archive.get(), fileName);
     m_editor->setPack(opened.archive.get(), fileName);
     delete m_archive;
     m_archive = opened.archive.release();
@@ -739,6 +751,49 @@ bool MainWindow::openPack(const QString &fileName)
     box.setDetailedText(details.join('\n'));
     box.exec();
     return true;
+}
+
+bool MainWindow::selectPath(const std::string &packPath)
+{
+    // The item of each segment in turn, from the root's.
+    const auto find = [&]() -> QTreeWidgetItem * {
+        QTreeWidgetItem *item = nullptr;
+        for (size_t start = 0;;) {
+            const size_t end = packPath.find('\\', start);
+            const std::string name = packPath.substr(start, end == std::string::npos ? end : end - start);
+            QTreeWidgetItem *next = item ? nullptr : ui->treeWidget->topLevelItem(0);
+            for (int i = 0; item && !next && i < item->childCount(); ++i)
+                next = ArchiveTree::nodeOf(item->child(i))->m_Name == name ? item->child(i) : nullptr;
+            item = next && ArchiveTree::nodeOf(next)->m_Name == name ? next : nullptr;
+            if (!item || end == std::string::npos)
+                return item;
+            start = end + 1;
+        }
+    };
+    const auto shown = [&](QTreeWidgetItem *item) {
+        for (; item; item = item->parent())
+            if (item->isHidden())
+                return false;
+        return !ui->treeWidget->isFlat();
+    };
+    QTreeWidgetItem *item = find();
+    if (item && !shown(item)) {
+        ui->filterEdit->clear();
+        item = find();
+    }
+    if (!item)
+        return false;
+    ui->treeWidget->setCurrentItem(item, 0, QItemSelectionModel::ClearAndSelect);
+    ui->treeWidget->scrollToItem(item);
+    return true;
+}
+
+void MainWindow::showFound(const ArchiveNode *file, const TextSpot &spot)
+{
+    if (!selectPath(file->m_Path))
+        statusBar()->showMessage(tr("%1 is renamed or deleted by the changes waiting: its text as saved is shown.")
+                                     .arg(shownText(file->m_Path)));
+    ui->detailsPane->showFile(m_archive, file, spot);
 }
 
 void MainWindow::on_actionE_xit_triggered()

@@ -14,10 +14,12 @@ struct ArchiveNode;
 } // namespace zarnik
 class DesktopOpen;
 class ExportThread;
+class FindPanel;
 class PackEditor;
 struct ExportItem;
 struct ExportResult;
 class ProgressDlg;
+struct TextSpot;
 class QLabel;
 class QMessageBox;
 class QMimeData;
@@ -49,6 +51,10 @@ public:
     // is answered (the command line and a drop come here too). A refused
     // name or a failed open says why and keeps the pack shown.
     bool openPack(const QString &fileName);
+    // Makes the entry at `packPath` (a path of the pack as saved) current
+    // and alone selected, its folders open; with the filter on and hiding
+    // it, the filter goes. False when the tree shows no such entry.
+    bool selectPath(const std::string &packPath);
 
 protected:
     void changeEvent(QEvent *e) override;
@@ -90,6 +96,8 @@ private slots:
     void showPendingTree();
     // A save ended well: the saved pack is shown, or none if it fails to open.
     void openSavedPack(const QString &fileName);
+    // A result of Find in Files chosen: its file selected, its text at the spot.
+    void showFound(const zarnik::ArchiveNode *file, const TextSpot &spot);
 
 private:
     const zarnik::ArchiveNode *selectedNode() const;
@@ -126,4 +134,5 @@ private:
     QString m_exportedTo;
     QString m_exportLine; // the status line that told of it
     PackEditor *m_editor = nullptr;
+    FindPanel *m_find;
 };
