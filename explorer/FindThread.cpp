@@ -33,17 +33,20 @@ bool continuation(char byte)
     return (uchar(byte) & 0xC0) == 0x80;
 }
 
-// The matches of `line` that are not empty, in order; `whole`: the line ends
-// where its bytes do (else it was cut, and a match may run past them).
-QList<QPair<quint32, quint32>> matchesIn(CMatcher &matcher, const std::string &line, bool whole)
+// The first kKeptMatches matches of `line` that are not empty, in order,
+// and in `count` how many there are in all; `whole`: the line ends where
+// its bytes do (else it was cut, and a match may run past them).
+QList<QPair<quint32, quint32>> matchesIn(CMatcher &matcher, const std::string &line, bool whole, quint64 &count)
 {
     QList<QPair<quint32, quint32>> found;
+    count = 0;
     const auto *bytes = reinterpret_cast<const unsigned char *>(line.data());
     zarnik_search::MatchSpan span;
     for (size_t from = 0; from <= line.size();) {
         if (matcher.Find({bytes, line.size(), from, true, whole}, span) != zarnik_search::FindResult::Match)
             break;
-        if (span.end > span.begin)
+        count += span.end > span.begin ? 1 : 0;
+        if (span.end > span.begin && found.size() < FindThread::kKeptMatches)
             found.append({quint32(span.begin), quint32(span.end)});
         // Past an empty match by a whole character, as grep -o goes on.
         from = span.end > span.begin ? span.end : span.begin + 1;
@@ -102,8 +105,9 @@ public:
 
     bool OnHit(const ArchiveNode &file, const SearchHit &hit) override
     {
-        const QList<QPair<quint32, quint32>> matches = matchesIn(m_matcher, hit.text, !hit.cut);
-        tally.matches += quint64(std::max<qsizetype>(matches.size(), 1));
+        quint64 count = 0;
+        const QList<QPair<quint32, quint32>> matches = matchesIn(m_matcher, hit.text, !hit.cut, count);
+        tally.matches += std::max<quint64>(count, 1);
         m_fileMatched = true;
         if (tally.rows < quint64(kListed)) {
             FoundLine row;

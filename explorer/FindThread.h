@@ -63,6 +63,10 @@ public:
     // little before its first match.
     static constexpr int kShownChars = 240;
     static constexpr int kContextChars = 40;
+    // A row keeps the places of this many matches of its line, for the
+    // row and the preview to mark; a line of a megabyte matched at every
+    // byte would otherwise keep megabytes in each row.
+    static constexpr int kKeptMatches = 256;
 
     // Searches every file of `archive` (which must stay until the thread is
     // deleted) with `matcher`. `serial` marks its reports.

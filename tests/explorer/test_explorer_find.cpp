@@ -204,7 +204,17 @@ private slots:
         }
     }
 
-    // Cancel stops a running search and says how far it got; the results go with their pack.
+    // A line matched at every byte keeps the places of its first matches only, and counts them all.
+    void lineKeepsItsFirstMatchesAndCountsAll()
+    {
+        QVERIFY(m_window->openPack(writeUpk(path("many.upk"), {e("content\\x.txt", std::string(3000, 'x'))})));
+        QVERIFY(find("x"));
+        const FindResults *found = m_window->findChild<FindResults *>();
+        QVERIFY(found->rowCount() == 1 && found->row(0).spot.matches.size() == FindThread::kKeptMatches);
+        QVERIFY2(status().startsWith("3,000 matches in 1 file"), qPrintable(status()));
+    }
+
+    // Cancel stops a running search and says how far it got; the results go with their pack, and a save says so.
     void searchEndsWithCancelOrItsPack()
     {
         m_pauseAt = 1;
@@ -213,8 +223,14 @@ private slots:
         QVERIFY2(status().startsWith("Cancelled: No matches; 0 of 4 files searched"), qPrintable(status()));
         QTest::keyClick(pattern(), Qt::Key_Return); // nothing found yet: the same pattern searched again
         QVERIFY(QTest::qWaitFor([&] { return idle(); }, 20000) && rows().size() == 6);
+        QVERIFY(select("c.bin"));
+        run("actionDelete");
+        run("actionSave");
+        QVERIFY2(QTest::qWaitFor([&] { return status().startsWith("The pack was saved since the last search"); }, 20000),
+                 qPrintable(status()));
+        QVERIFY(rows().isEmpty() && m_unexpected == 0);
         QVERIFY(m_window->openPack(writeUpk(path("other.upk"), {e("content\\alpha.txt", "alpha")})));
-        QVERIFY(rows().isEmpty() && !m_window->findChild<QAction *>("actionFindNext")->isEnabled());
+        QVERIFY(rows().isEmpty() && status().isEmpty() && !m_window->findChild<QAction *>("actionFindNext")->isEnabled());
     }
 };
 
