@@ -63,8 +63,10 @@ QString printable(const std::string &line, size_t begin, size_t end)
 
 // What a row shows of `line`: from a little before its first match (its
 // indentation left out), escaped as the tool prints it, matches marked.
-void showLine(const std::string &line, const QList<QPair<quint32, quint32>> &matches, FoundLine &row)
+// The '\r' that ends a whole line of a CRLF file is its break, not its text.
+void showLine(const std::string &line, bool whole, const QList<QPair<quint32, quint32>> &matches, FoundLine &row)
 {
+    const size_t size = line.size() - (whole && !line.empty() && line.back() == '\r' ? 1 : 0);
     const size_t first = matches.isEmpty() ? 0 : matches.first().first;
     size_t begin = first > size_t(FindThread::kContextChars) ? first - FindThread::kContextChars : 0;
     while (begin > 0 && continuation(line[begin]))
@@ -72,8 +74,8 @@ void showLine(const std::string &line, const QList<QPair<quint32, quint32>> &mat
     const bool indented = begin == 0;
     while (indented && begin < first && (line[begin] == ' ' || line[begin] == '\t'))
         ++begin;
-    size_t end = std::min(line.size(), begin + FindThread::kShownChars);
-    while (end < line.size() && end > begin && continuation(line[end]))
+    size_t end = std::min(size, begin + FindThread::kShownChars);
+    while (end < size && end > begin && continuation(line[end]))
         --end;
     const QChar ellipsis(0x2026);
     row.text = indented ? QString() : QString(ellipsis);
@@ -88,7 +90,7 @@ void showLine(const std::string &line, const QList<QPair<quint32, quint32>> &mat
         row.marks.append({start, int(row.text.size()) - start});
     }
     row.text += printable(line, at, end);
-    if (end < line.size())
+    if (end < size)
         row.text += ellipsis;
 }
 
@@ -113,7 +115,7 @@ public:
             FoundLine row;
             row.file = &file;
             row.spot = {hit.line, hit.offset - hit.column, matches};
-            showLine(hit.text, matches, row);
+            showLine(hit.text, !hit.cut, matches, row);
             add(std::move(row));
         }
         send(false);

@@ -11,15 +11,15 @@ using zarnik_pack::Storage;
 
 namespace {
 
-// A line a packed file holds past the preview's first 64 KiB, a binary file
-// and a damaged one.
+// A line a packed file holds past the preview's first 64 KiB, one that ends
+// in CRLF, a binary file and a damaged one.
 std::vector<Entry> findEntries()
 {
     std::string deep;
     for (int i = 1; i <= 8000; ++i)
         deep += "line " + std::to_string(i) + " of filler\n";
     deep += "the needle alpha\nend\n";
-    std::vector<Entry> entries{e("content\\a.txt", "alpha beta\nGamma alphabet\n\tALPHA\n", Storage::Stored),
+    std::vector<Entry> entries{e("content\\a.txt", "alpha beta\r\nGamma alphabet\n\tALPHA\n", Storage::Stored),
                                e("content\\sub\\b.txt", deep, Storage::Packed),
                                e("content\\c.bin", std::string("bin\0alpha", 9), Storage::Stored),
                                e("content\\bad.txt", std::string(64, '\xFF'), Storage::Stored)};
