@@ -72,6 +72,8 @@ QWidget *FindPanel::makeControls()
     m_scope = new QLabel(controls);
     m_scope->setObjectName(QStringLiteral("findScope"));
     m_scope->setWordWrap(true);
+    m_scope->setText(tr("The pack is searched as it was last saved: the changes waiting are not searched "
+                        "until they are saved."));
     m_scope->hide();
     m_progress = new QProgressBar(controls);
     m_progress->setObjectName(QStringLiteral("findProgress"));
@@ -202,14 +204,12 @@ void FindPanel::start()
     m_results->clear();
     m_lastQuery = query();
     if (!matcher) {
+        m_scope->hide();
         m_status->setText(tr("Not a pattern to search for: %1").arg(QString::fromStdString(error)));
         updateCommands();
         return;
     }
-    const bool pending = m_pending && m_pending();
-    m_scope->setText(tr("The pack is searched as it was last saved: the changes waiting are not searched "
-                        "until they are saved."));
-    m_scope->setVisible(pending);
+    updateScope();
     m_thread = std::make_unique<FindThread>(*m_archive, std::move(matcher), ++m_serial, this);
     connect(m_thread.get(), &FindThread::report, this, &FindPanel::take);
     m_running = true;
@@ -218,6 +218,11 @@ void FindPanel::start()
     showTally(FindTally());
     updateCommands();
     m_thread->start();
+}
+
+void FindPanel::updateScope()
+{
+    m_scope->setVisible(!m_lastQuery.isEmpty() && m_pending && m_pending());
 }
 
 void FindPanel::cancel()

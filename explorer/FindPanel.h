@@ -47,9 +47,14 @@ public:
     // `archive` must stay until the next call. A running search stops
     // first, and the results go with the pack they point into.
     void setPack(const zarnik::CZarnikArchive *archive, const QString &fileName);
-    // Asked as a search starts: whether changes wait that the pack as saved
-    // does not hold.
+    // Asked as a search starts, and by updateScope(): whether changes wait
+    // that the pack as saved does not hold.
     void setPendingCheck(std::function<bool()> pending) { m_pending = std::move(pending); }
+
+public slots:
+    // The changes waiting changed: the panel says again whether what it
+    // shows is of the pack as saved only.
+    void updateScope();
 
 signals:
     // A result was chosen: its file (a node of the pack searched) and where

@@ -127,6 +127,7 @@ MainWindow::MainWindow(QWidget *parent)
     ui->menu_Edit->addSeparator();
     ui->menu_Edit->addActions(m_find->commands());
     m_find->setPendingCheck([this] { return m_editor->hasChanges(); });
+    connect(m_editor, &PackEditor::changed, m_find, &FindPanel::updateScope);
     connect(m_find, &FindPanel::resultChosen, this, &MainWindow::showFound);
     updateActions();
 }

@@ -113,44 +113,50 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QStringList>("toggles");
-        QTest::addColumn<bool>("pending"); // a change waits: the pack as saved is searched, and the panel says so
+        // A change made before or after the search: the pack as saved is searched, and the panel says so.
+        QTest::addColumn<QString>("change");
         QTest::addColumn<QStringList>("found");
         QTest::addColumn<QString>("tally");
         const QStringList alpha{"content/a.txt:1:[alpha] beta", "content/a.txt:2:Gamma [alpha]bet",
                                 "content/a.txt:3:[ALPHA]", "content/sub/b.txt:8,001:the needle [alpha]",
                                 "content/c.bin::binary file matches", "content/bad.txt::" + kUnread};
         const QString unread = "; 1 file not searched whole";
-        QTest::newRow("any case") << "alpha" << QStringList() << false << alpha << "5 matches in 3 files" + unread;
-        QTest::newRow("changes waiting") << "alpha" << QStringList() << true << alpha << "5 matches in 3 files" + unread;
-        QTest::newRow("match case") << "ALPHA" << QStringList{"Match case"} << false
+        QTest::newRow("any case") << "alpha" << QStringList() << "" << alpha << "5 matches in 3 files" + unread;
+        QTest::newRow("change before") << "alpha" << QStringList() << "before" << alpha << "5 matches in 3 files" + unread;
+        QTest::newRow("change after") << "alpha" << QStringList() << "after" << alpha << "5 matches in 3 files" + unread;
+        QTest::newRow("match case") << "ALPHA" << QStringList{"Match case"} << ""
                                     << QStringList{alpha[2], alpha.last()} << "1 match in 1 file" + unread;
-        QTest::newRow("whole word") << "alpha" << QStringList{"Whole word"} << false
+        QTest::newRow("whole word") << "alpha" << QStringList{"Whole word"} << ""
                                     << QStringList{alpha[0], alpha[2], alpha[3], alpha[4], alpha[5]}
                                     << "4 matches in 3 files" + unread;
-        QTest::newRow("regular expression") << "g.mma|ne+dle|a\\b" << QStringList{"Regular expression"} << false
+        QTest::newRow("regular expression") << "g.mma|ne+dle|a\\b" << QStringList{"Regular expression"} << ""
                                             << QStringList{"content/a.txt:1:alph[a] bet[a]", "content/a.txt:2:[Gamma] alphabet",
                                                            "content/a.txt:3:ALPH[A]", "content/sub/b.txt:8,001:the [needle] alph[a]",
                                                            alpha[4], alpha[5]}
                                             << "7 matches in 3 files" + unread;
-        QTest::newRow("fixed string") << "g.mma" << QStringList() << false << QStringList{alpha.last()} << "No matches" + unread;
-        QTest::newRow("not a pattern") << "(" << QStringList{"Regular expression"} << false << QStringList()
+        QTest::newRow("fixed string") << "g.mma" << QStringList() << "" << QStringList{alpha.last()} << "No matches" + unread;
+        QTest::newRow("not a pattern") << "(" << QStringList{"Regular expression"} << "" << QStringList()
                                        << "Not a pattern to search for: ";
     }
     void findsWhatTheTogglesAsk()
     {
         QFETCH(QString, text);
         QFETCH(QStringList, toggles);
-        QFETCH(bool, pending);
+        QFETCH(QString, change);
         QFETCH(QStringList, found);
         QFETCH(QString, tally);
-        if (pending) {
+        const auto deleteOne = [&] {
             QVERIFY(select("a.txt"));
             run("actionDelete");
-        }
+        };
+        if (change == "before")
+            deleteOne();
         QVERIFY(find(text, toggles));
+        if (change == "after")
+            deleteOne();
         QCOMPARE(rows(), found);
         QVERIFY2(status().startsWith(tally), qPrintable(status()));
-        QCOMPARE(!m_window->findChild<QLabel *>("findScope")->isHidden(), pending);
+        QCOMPARE(!m_window->findChild<QLabel *>("findScope")->isHidden(), !change.isEmpty());
     }
 
     // Enter in the pattern or the results, or F3, goes to the next result, round the end, and Shift+F3 back:
