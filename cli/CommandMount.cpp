@@ -1,23 +1,31 @@
-// zarnik mount / unmount: a pack as a read-only folder through FUSE. The
-// pack as a file system is zarnik_mount's and MountKernel carries the
-// kernel's requests to it; here the command line's checks keep a mount
-// from being half made, and a mount of ours whose process died is cleared.
+// zarnik mount / unmount: a pack as a folder through FUSE, read-only or
+// taking changes. The pack as a file system is zarnik_mount's and
+// MountKernel carries the kernel's requests to it; here the command line's
+// checks keep a mount from being half made, a mount of ours whose process
+// died is cleared, and unmount hands the save or the discard to the
+// process that holds the changes.
+#include "ChangeFolder.h"
 #include "Commands.h"
 #include "MountFileSystem.h"
 #include "MountKernel.h"
+#include "MountSave.h"
+#include "PackFormat.h"
 #include "MountTable.h"
 #include "OpenPack.h"
 #include "PackText.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <malloc.h>
+#include <fstream>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <syslog.h>
 #include <thread>
 #include <unistd.h>
@@ -116,7 +124,7 @@ struct fuse_session *MountSession(zarnik_mount::CMountFileSystem &mounted, const
     std::string escaped = "fsname="; // ',' separates FUSE's options
     for (char c : LibraryPath(options.pack))
         escaped += c == ',' ? std::string("\\,") : std::string(1, c);
-    const std::string type = std::string("ro,subtype=") + zarnik_mount::kMountSubtype;
+    const std::string type = std::string(options.write ? "rw" : "ro") + ",subtype=" + zarnik_mount::kMountSubtype;
     const char *arguments[] = {"zarnik", "-o", type.c_str(), "-o", escaped.c_str()};
     struct fuse_args args = FUSE_ARGS_INIT(5, const_cast<char **>(arguments));
     const struct fuse_lowlevel_ops ops = MountOperations();
@@ -135,10 +143,110 @@ struct fuse_session *MountSession(zarnik_mount::CMountFileSystem &mounted, const
     return session;
 }
 
+
+// The changes the pack's change folder holds taken up, and the control that
+// saves or drops them; null after a line saying why not.
+std::unique_ptr<zarnik_mount::CMountControl> TakeChanges(zarnik_mount::CMountFileSystem &mounted,
+                                                         const zarnik::CZarnikArchive &archive,
+                                                         const std::string &packPath)
+{
+    std::string why;
+    const std::vector<zarnik_mount::FileStamp> stamps = zarnik_mount::StampsOf(archive, packPath);
+    std::unique_ptr<zarnik_mount::CChangeFolder> folder =
+        zarnik_mount::CChangeFolder::Take(zarnik_mount::ChangesHome(), packPath, stamps, &why);
+    if (!folder) {
+        PrintError("cannot mount for writing: " + Printable(why));
+        return nullptr;
+    }
+    const bool waiting = !folder->Journal().empty();
+    if (!waiting && !folder->Rebase(stamps)) {
+        PrintError("cannot mount for writing: cannot write in " + Printable(folder->Path()));
+        return nullptr;
+    }
+    const std::string where = folder->Path();
+    for (const std::string &problem : mounted.AllowChanges(std::move(folder), zarnik_pack::kMaxPackSize))
+        PrintError("a change waiting could not be taken up: " + Printable(problem));
+    zarnik_mount::CWriteLayer &layer = *mounted.Changes();
+    auto control = std::make_unique<zarnik_mount::CMountControl>(layer, archive, packPath);
+    mounted.SetControl(control.get());
+    if (waiting) {
+        const std::string status = control->StatusText();
+        const size_t count = size_t(std::count(status.begin(), status.end(), '\n'));
+        PrintError("taking up " + std::to_string(count) + " change(s) made through an earlier mount of this pack (kept in " +
+                   Printable(where) + ")");
+        if (!layer.PackAsBefore())
+            PrintError("the pack was changed by another program since then: these changes can be read and copied "
+                       "out of the mount, but not saved into it");
+    }
+    return control;
+}
+
+// The value of the mount's extended attribute `name` at `dir`; false with errno.
+bool MountAttribute(const std::string &dir, const char *name, std::string *value)
+{
+    char buffer[65536];
+    const ssize_t got = getxattr(dir.c_str(), name, buffer, sizeof buffer);
+    if (got < 0)
+        return false;
+    value->assign(buffer, size_t(got));
+    return true;
+}
+
+// The lines of the changes waiting in the writable mount at `dir` (as diff
+// prints them); false after a line when it is not one.
+bool WaitingLines(const std::string &dir, const std::string &typed, std::string *lines)
+{
+    std::string statusFile;
+    if (!MountAttribute(dir, "user.zarnik.status", &statusFile)) {
+        PrintError(Printable(typed) + ": " +
+                   (errno == ENODATA || errno == ENOTSUP ? std::string("not mounted for writing")
+                                                         : std::string("the mount does not answer: ") + std::strerror(errno)));
+        return false;
+    }
+    std::ifstream file(statusFile, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    *lines = text.str();
+    return true;
+}
+
+int PrintStatus(const std::string &typed)
+{
+    const std::string dir = MountTablePath(typed);
+    std::string lines;
+    if (zarnik_mount::MountStateAt(dir) != MountState::Ours) {
+        PrintError("cannot list the changes of " + Printable(typed) + ": no pack is mounted there");
+        return kExitUsage;
+    }
+    if (!WaitingLines(dir, typed, &lines))
+        return kExitUsage;
+    std::fwrite(lines.data(), 1, lines.size(), stdout);
+    return kExitOk;
+}
+
+// Hands `command` to the writable mount at `dir`: true when done, else
+// false after the lines saying why.
+bool CommandMount(const std::string &dir, const char *command, const std::string &value, const std::string &typed)
+{
+    const bool done = setxattr(dir.c_str(), command, value.data(), value.size(), 0) == 0;
+    const int error = errno;
+    std::string said;
+    MountAttribute(dir, "user.zarnik.result", &said);
+    std::stringstream lines(said);
+    for (std::string line; std::getline(lines, line);)
+        PrintError(Printable(line));
+    if (!done)
+        PrintError(std::string("nothing was saved: ") + std::strerror(error) + "; the changes are kept and " +
+                   Printable(typed) + " stays mounted");
+    return done;
+}
+
 } // namespace
 
 int RunMount(const MountOptions &options)
 {
+    if (options.status)
+        return PrintStatus(options.dir);
     const std::string dir = MountTablePath(options.dir);
     // A mount of ours whose process died leaves the folder answering
     // nothing; it is ended first, as the user would have to.
@@ -177,6 +285,9 @@ int RunMount(const MountOptions &options)
         [foreground](const ArchiveNode &node, const std::string &why) {
             Log(foreground, ShownPath(node.m_Path) + ": " + why);
         });
+    std::unique_ptr<zarnik_mount::CMountControl> control;
+    if (options.write && !(control = TakeChanges(mounted, *archive, LibraryPath(options.pack))))
+        return kExitUsage;
     // Stretches and their buffers are a few hundred KiB each, made and
     // freed by FUSE's many threads and the decoders ahead: with a heap for
     // each thread, what they freed piled up beside the cache's budget. A
@@ -192,16 +303,37 @@ int RunMount(const MountOptions &options)
     return status;
 }
 
-int RunUnmount(const std::string &dirArgument)
+int RunUnmount(const UnmountOptions &options)
 {
-    const std::string dir = MountTablePath(dirArgument);
+    const std::string &typed = options.dir;
+    const std::string dir = MountTablePath(typed);
     const MountState state = zarnik_mount::MountStateAt(dir);
     if (state != MountState::Ours && state != MountState::OursDead) {
-        PrintError("cannot unmount " + Printable(dirArgument) + ": no pack is mounted there");
+        PrintError("cannot unmount " + Printable(typed) + ": no pack is mounted there");
         return kExitUsage;
     }
+    // A mount whose process died holds nothing but its folder: its changes
+    // wait for the next `mount --write` of the pack.
+    if (state == MountState::Ours) {
+        std::string lines;
+        const bool writable = WaitingLines(dir, typed, &lines) || !(options.save || options.discard);
+        if (!writable)
+            return kExitUsage;
+        const size_t waiting = size_t(std::count(lines.begin(), lines.end(), '\n'));
+        if (options.save && !CommandMount(dir, "user.zarnik.save", options.backup ? "backup" : "", typed))
+            return kExitFileFailed;
+        if (options.discard && !CommandMount(dir, "user.zarnik.discard", "", typed))
+            return kExitFileFailed;
+        if (!options.save && !options.discard && waiting > 0) {
+            PrintError(std::to_string(waiting) + (waiting == 1 ? " change waits" : " changes wait") + " in " +
+                       Printable(typed) + ": 'zarnik unmount --save' writes them into the pack, "
+                       "'zarnik unmount --discard' drops them");
+            return kExitFileFailed;
+        }
+    }
     if (!Unmount(dir)) {
-        PrintError("cannot unmount " + Printable(dirArgument) + ": fusermount3 failed");
+        PrintError("cannot unmount " + Printable(typed) + ": fusermount3 failed" +
+                   (options.save ? " (the changes are saved into the pack)" : ""));
         return kExitUsage;
     }
     return kExitOk;

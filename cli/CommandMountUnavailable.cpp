@@ -8,7 +8,7 @@ int RunMount(const MountOptions &)
     return kExitUsage;
 }
 
-int RunUnmount(const std::string &)
+int RunUnmount(const UnmountOptions &)
 {
     PrintError("unmount is not available on Windows (there is no FUSE there)");
     return kExitUsage;

@@ -45,9 +45,19 @@ struct MountOptions
     std::string dir;
     bool foreground = false;  // stay attached; SIGINT/SIGTERM unmount
     unsigned cacheMiB = 64;   // decoded stretches kept for the next reads
+    bool write = false;       // changes kept in the pack's change folder until saved
+    bool status = false;      // list the changes waiting in the mount at `dir`
 };
 int RunMount(const MountOptions &options);
-int RunUnmount(const std::string &dir);
+
+struct UnmountOptions
+{
+    std::string dir;
+    bool save = false;    // the changes into the pack first
+    bool backup = false;  // the old pack kept as NAME.bak
+    bool discard = false; // the changes dropped
+};
+int RunUnmount(const UnmountOptions &options);
 
 // add, delete and rename: one edit of PACK, saved to OUT or over PACK.
 struct EditOptions

@@ -25,8 +25,8 @@ const Usage kUsage[] = {
     {"test", "zarnik test PACK [--portable]"},
     {"cat", "zarnik cat PACK PATH"},
     {"create", "zarnik create OUT.upk|OUT.vfs DIR [--store] [--sync]"},
-    {"mount", "zarnik mount PACK DIR [-f] [--cache-mb N]"},
-    {"unmount", "zarnik unmount DIR"},
+    {"mount", "zarnik mount PACK DIR [-f] [--cache-mb N] [--write] | zarnik mount --status DIR"},
+    {"unmount", "zarnik unmount DIR [--save [--backup] | --discard]"},
     {"add", "zarnik add PACK SRC... [--at ARCHFOLDER] [--replace] [--store] [--data NAME] [-o OUT] [--backup] [--json]"},
     {"delete", "zarnik delete PACK ARCHPATH... [-o OUT] [--backup] [--json]"},
     {"rename", "zarnik rename PACK OLD NEW [-o OUT] [--backup] [--json]"},
@@ -75,7 +75,8 @@ struct CommandLine
     ExtractOptions extract;
     CreateOptions create;
     MountOptions mount;
-    std::string mountedDir; // of `unmount`
+    std::vector<std::string> mountPlaces; // PACK DIR, or DIR with --status
+    UnmountOptions unmount;
     EditOptions edit;       // of `add`, `delete` and `rename`
     GrepOptions grep;
     CLI::App *list, *info, *extractCommand, *test, *cat, *createCommand, *mountCommand, *unmountCommand;
@@ -145,14 +146,22 @@ void AddMountCommands(CommandLine &line)
 {
     MountOptions &options = line.mount;
     CLI::App *mount = line.mountCommand =
-        line.app.add_subcommand("mount", "The pack as a read-only folder at DIR (Linux, FUSE)");
-    mount->add_option("PACK", options.pack, kPackHelp)->required();
-    mount->add_option("DIR", options.dir, "an empty folder")->required();
+        line.app.add_subcommand("mount", "The pack as a folder at DIR (Linux, FUSE)");
+    mount->add_option("PACK DIR", line.mountPlaces, std::string(kPackHelp) + ", and an empty folder")
+        ->required()
+        ->expected(1, 2);
     mount->add_flag("-f,--foreground", options.foreground, "stay in the foreground and show the log; Ctrl-C unmounts");
     mount->add_option("--cache-mb", options.cacheMiB, "MiB of unpacked data kept for the next reads (default 64)")
         ->check(CLI::Range(1u, 65536u));
+    mount->add_flag("--write", options.write,
+                    "let the folder be changed; the changes wait beside the pack until unmount --save or --discard");
+    mount->add_flag("--status", options.status, "list the changes waiting in the mount at DIR, as diff does");
+    UnmountOptions &unmount = line.unmount;
     line.unmountCommand = line.app.add_subcommand("unmount", "End the mount at DIR");
-    line.unmountCommand->add_option("DIR", line.mountedDir, "the folder a pack is mounted on")->required();
+    line.unmountCommand->add_option("DIR", unmount.dir, "the folder a pack is mounted on")->required();
+    CLI::Option *save = line.unmountCommand->add_flag("--save", unmount.save, "write the changes into the pack first");
+    line.unmountCommand->add_flag("--backup", unmount.backup, "with --save: keep the old pack as NAME.bak")->needs(save);
+    line.unmountCommand->add_flag("--discard", unmount.discard, "drop the changes")->excludes(save);
 }
 
 // The arguments add, delete and rename share.
@@ -275,10 +284,19 @@ int RunCommand(const CommandLine &line)
         return RunCat(line.pack, line.path);
     if (line.createCommand->parsed())
         return RunCreate(line.create);
-    if (line.mountCommand->parsed())
-        return RunMount(line.mount);
+    if (line.mountCommand->parsed()) {
+        // --status takes the folder alone; a mount takes the pack and the folder.
+        if (line.mountPlaces.size() != (line.mount.status ? 1u : 2u)) {
+            PrintError(line.mount.status ? "mount --status takes DIR alone" : "mount takes PACK and DIR");
+            return kExitUsage;
+        }
+        MountOptions options = line.mount;
+        options.pack = line.mountPlaces.front();
+        options.dir = line.mountPlaces.back();
+        return RunMount(options);
+    }
     if (line.unmountCommand->parsed())
-        return RunUnmount(line.mountedDir);
+        return RunUnmount(line.unmount);
     if (line.addCommand->parsed())
         return RunEdit(line.edit.With(EditOptions::Command::Add));
     if (line.deleteCommand->parsed())

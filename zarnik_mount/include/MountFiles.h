@@ -58,6 +58,7 @@ public:
     // still open, and they go with it.
     CHandle *OpenFile(uint32_t entry);
     void CloseFile(CHandle *handle);
+    const zarnik::CZarnikArchive &Archive() const { return m_Archive; }
 
     // What a read hands over, in pieces that point into kept stretches
     // (held here until the answer is sent) or into bytes of its own.

@@ -1,0 +1,193 @@
+#include "MountSave.h"
+
+#include "PackPath.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <map>
+#include <set>
+
+namespace zarnik_mount {
+
+using zarnik::ArchiveNode;
+using zarnik_pack::PackEdit;
+
+namespace {
+
+bool Refused(const PackEdit &edit, std::string *why)
+{
+    *why = edit.Reason();
+    return false;
+}
+
+// Files of the pack that move: straight to their new paths where they are
+// free, else through a free path of their own first, so that files that
+// swap or follow one another in a chain all arrive.
+bool MoveAll(const std::vector<std::pair<std::string, std::string>> &moves, PackEdit &edit, std::string *why)
+{
+    std::vector<std::pair<std::string, std::string>> parked;
+    for (const auto &[from, to] : moves) {
+        if (!edit.IsFile(to) && edit.Rename(from, to))
+            continue;
+        std::string aside;
+        for (size_t n = parked.size(); aside.empty() || edit.IsFile(aside); ++n)
+            aside = "content\\zarnik-moving-" + std::to_string(n);
+        if (!edit.Rename(from, aside))
+            return Refused(edit, why);
+        parked.emplace_back(aside, to);
+    }
+    for (const auto &[aside, to] : parked)
+        if (!edit.Rename(aside, to))
+            return Refused(edit, why);
+    return true;
+}
+
+} // namespace
+
+bool EditOfChanges(const CWriteLayer::Snapshot &snapshot, PackEdit &edit, std::string *why)
+{
+    std::map<const ArchiveNode *, std::string> kept; // to its path now
+    std::map<std::string, std::string> fresh;        // path to its bytes' file
+    for (const CWriteLayer::File &file : snapshot.files) {
+        if (file.node)
+            kept.emplace(file.node, file.packPath);
+        else
+            fresh.emplace(file.packPath, file.changed);
+    }
+    std::vector<std::pair<std::string, std::string>> moves;
+    for (const ArchiveNode *shown : snapshot.shown) {
+        const auto stays = kept.find(shown);
+        if (stays != kept.end()) {
+            if (stays->second != shown->m_Path)
+                moves.emplace_back(shown->m_Path, stays->second);
+            continue;
+        }
+        // Rewritten where it stood: it stays in its data file.
+        const auto rewritten = fresh.find(shown->m_Path);
+        if (rewritten != fresh.end()) {
+            if (!edit.Add(shown->m_Path, rewritten->second, true))
+                return Refused(edit, why);
+            fresh.erase(rewritten);
+        } else if (!edit.Delete(shown->m_Path)) {
+            return Refused(edit, why);
+        }
+    }
+    if (!MoveAll(moves, edit, why))
+        return false;
+    for (const auto &[path, bytes] : fresh)
+        if (!edit.Add(path, bytes, false))
+            return Refused(edit, why);
+    return true;
+}
+
+zarnik_pack::EditChanges WaitingChanges(CWriteLayer &layer, const zarnik::CZarnikArchive &archive,
+                                        const std::string &packPath, std::string *why)
+{
+    PackEdit edit(archive, packPath, false);
+    if (!edit.Usable() || !EditOfChanges(layer.TakeSnapshot(), edit, why)) {
+        if (!edit.Usable())
+            *why = edit.Reason();
+        return {};
+    }
+    return edit.Changes();
+}
+
+MountSaveOutcome SaveChanges(CWriteLayer &layer, const zarnik::CZarnikArchive &archive, const std::string &packPath,
+                             bool backup)
+{
+    MountSaveOutcome outcome;
+    const auto holding = layer.HoldChanges();
+    if (!layer.PackAsBefore()) {
+        outcome.error = EBUSY;
+        outcome.reason = "the pack was changed by another program since these changes were made; "
+                         "they are kept, and can be copied out of the mount before they are dropped";
+        return outcome;
+    }
+    const CWriteLayer::Snapshot snapshot = layer.TakeSnapshot();
+    for (const std::string &folder : snapshot.emptyFolders)
+        outcome.notes.push_back(zarnik::ShownPath(folder) + "/: an empty folder is not kept, as a pack holds "
+                                                            "folders through their files");
+    PackEdit edit(archive, packPath, false);
+    if (!edit.Usable() || !EditOfChanges(snapshot, edit, &outcome.reason)) {
+        if (!edit.Usable())
+            outcome.reason = edit.Reason();
+        outcome.error = EINVAL;
+        return outcome;
+    }
+    zarnik_pack::SaveOptions options;
+    options.backup = backup;
+    const zarnik_pack::SaveOutcome saved = edit.Save(options);
+    if (saved.problem != zarnik_pack::EditProblem::None) {
+        outcome.error = saved.problem == zarnik_pack::EditProblem::WriteFailed ? ENOSPC : EIO;
+        outcome.reason = saved.reason;
+        return outcome;
+    }
+    layer.Close();
+    if (!layer.Folder().Remove())
+        outcome.notes.push_back("saved, but the change folder " + layer.Folder().Path() + " could not be removed");
+    return outcome;
+}
+
+} // namespace zarnik_mount
+
+namespace zarnik_mount {
+
+std::string CMountControl::StatusText()
+{
+    std::string why;
+    const zarnik_pack::EditChanges changes = WaitingChanges(m_Layer, m_Archive, m_PackPath, &why);
+    std::vector<std::pair<std::string, std::string>> lines; // by path: the line
+    for (const std::string &path : changes.added)
+        lines.emplace_back(path, "A\t" + zarnik::ShownPath(path));
+    for (const std::string &path : changes.deleted)
+        lines.emplace_back(path, "D\t" + zarnik::ShownPath(path));
+    for (const std::string &path : changes.replaced)
+        lines.emplace_back(path, "M\t" + zarnik::ShownPath(path));
+    for (const auto &[from, to] : changes.renamed)
+        lines.emplace_back(to, "R\t" + zarnik::ShownPath(from) + "\t" + zarnik::ShownPath(to));
+    std::sort(lines.begin(), lines.end());
+    std::string text = why.empty() ? std::string() : "!\t" + why + "\n";
+    for (const auto &line : lines)
+        text += line.second + "\n";
+    return text;
+}
+
+int CMountControl::Set(const std::string &name, const std::string &value)
+{
+    std::lock_guard<std::mutex> hold(m_Lock);
+    if (name == "user.zarnik.save") {
+        const MountSaveOutcome saved = SaveChanges(m_Layer, m_Archive, m_PackPath, value == "backup");
+        m_Result.clear();
+        for (const std::string &note : saved.notes)
+            m_Result += note + "\n";
+        if (saved.error)
+            m_Result += saved.reason + "\n";
+        return saved.error;
+    }
+    if (name == "user.zarnik.discard") {
+        const auto holding = m_Layer.HoldChanges();
+        m_Layer.Close();
+        m_Result = m_Layer.Folder().Remove() ? "" : "the change folder " + m_Layer.Folder().Path() +
+                                                       " could not be removed\n";
+        return 0;
+    }
+    return ENODATA;
+}
+
+int CMountControl::Get(const std::string &name, std::string *value)
+{
+    std::lock_guard<std::mutex> hold(m_Lock);
+    if (name == "user.zarnik.result") {
+        *value = m_Result;
+        return 0;
+    }
+    if (name == "user.zarnik.status") {
+        if (!m_Layer.Folder().WriteWhole("status", StatusText()))
+            return errno ? errno : EIO;
+        *value = m_Layer.Folder().Path() + "/status";
+        return 0;
+    }
+    return ENODATA;
+}
+
+} // namespace zarnik_mount

@@ -1,0 +1,72 @@
+// Saving the changes of a writable mount into its pack: one edit of the
+// pack (PackEdit) made of every change, saved whole or not at all as every
+// change of a pack is, with what did not change copied as it is stored.
+#pragma once
+
+#include "PackEdit.h"
+#include "WriteLayer.h"
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace zarnik_mount {
+
+// Makes `edit` (of the mounted pack) the changes `snapshot` holds against
+// the pack: deletions, renames and moves of the pack's files, rewritten
+// files in their places, new files. False with `why` when the edit
+// refuses one.
+bool EditOfChanges(const CWriteLayer::Snapshot &snapshot, zarnik_pack::PackEdit &edit, std::string *why);
+
+struct MountSaveOutcome
+{
+    int error = 0;      // 0: saved; else for the kernel: EIO, ENOSPC, EBUSY (the pack changed)...
+    std::string reason; // one sentence when not saved
+    std::vector<std::string> notes; // what a pack cannot keep (empty folders)
+};
+
+// Saves every change waiting in `layer` into the pack at `packPath` (opened
+// as `archive`); `backup` keeps the old pack as NAME.bak. Changes wait
+// while it saves; once saved the change folder goes and the layer takes no
+// more changes. On failure all stays as it was.
+MountSaveOutcome SaveChanges(CWriteLayer &layer, const zarnik::CZarnikArchive &archive, const std::string &packPath,
+                             bool backup);
+
+// The changes waiting, as the pack's edit names them.
+zarnik_pack::EditChanges WaitingChanges(CWriteLayer &layer, const zarnik::CZarnikArchive &archive,
+                                        const std::string &packPath, std::string *why);
+
+} // namespace zarnik_mount
+
+namespace zarnik_mount {
+
+// The commands a writable mount takes through extended attributes of its
+// top folder, so that `zarnik unmount` and `zarnik mount --status`, other
+// processes, reach the one that holds the changes:
+//   set  user.zarnik.save     save (value "backup": keep NAME.bak)
+//   set  user.zarnik.discard  drop every change
+//   get  user.zarnik.status   the path of a file listing the changes waiting
+//   get  user.zarnik.result   what the last save or discard said
+class CMountControl
+{
+public:
+    // `layer` and `archive` (opened from `packPath`) outlive this.
+    CMountControl(CWriteLayer &layer, const zarnik::CZarnikArchive &archive, std::string packPath)
+        : m_Layer(layer), m_Archive(archive), m_PackPath(std::move(packPath))
+    {
+    }
+    // 0, or the error: ENODATA for a name it does not know.
+    int Set(const std::string &name, const std::string &value);
+    int Get(const std::string &name, std::string *value);
+    // The changes waiting, one line each as `zarnik diff` prints them.
+    std::string StatusText();
+
+private:
+    CWriteLayer &m_Layer;
+    const zarnik::CZarnikArchive &m_Archive;
+    const std::string m_PackPath;
+    std::mutex m_Lock;
+    std::string m_Result;
+};
+
+} // namespace zarnik_mount
