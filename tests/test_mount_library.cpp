@@ -1,16 +1,20 @@
 // The mount's library in process, without /dev/fuse: the tree and its
 // lookups, folder listings, the decoded-stretch cache, reads (damaged,
-// ahead, in parallel, of a changed pack), the kernel's agreement and the
-// mount table.
+// ahead, in parallel, of a changed pack), the kernel's agreement, the
+// mount table, and the changes of a writable mount.
 #include "ArchiveSupport.h"
 #include "BlockDecoder.h"
 #include "MountCache.h"
 #include "MountFileSystem.h"
 #include "MountSample.h"
+#include "MountSave.h"
 #include "MountTable.h"
 
 #include <fcntl.h>
 #include <linux/fuse.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -40,14 +44,21 @@ struct Mounted
             *archive, settings, [this](const zarnik::ArchiveNode &n, const char *why) { hidden.push_back(n.m_Path + ": " + why); },
             [this](const zarnik::ArchiveNode &n, const std::string &why) { failed.push_back(n.m_Path + ": " + why); });
     }
-    // The entry at the '/'-separated `path` below the top, or null.
+    // The inode at the '/'-separated `path` below the top, or 0.
+    uint64_t InodeAt(const std::string &path) const
+    {
+        uint64_t inode = 1;
+        std::istringstream segments(path);
+        struct stat st;
+        for (std::string segment; inode && std::getline(segments, segment, '/');)
+            inode = mount->Lookup(inode, segment, &st) == 0 ? st.st_ino : 0;
+        return inode;
+    }
+    // The pack's entry at `path`, or null.
     const MountEntry *At(const std::string &path) const
     {
-        const MountEntry *entry = mount->EntryOf(1);
-        std::istringstream segments(path);
-        for (std::string segment; entry && std::getline(segments, segment, '/');)
-            entry = mount->Lookup(mount->InodeOf(*entry), segment);
-        return entry;
+        const uint64_t inode = InodeAt(path);
+        return inode ? mount->EntryOf(inode) : nullptr;
     }
     // The names listed in folder `path`, through a buffer of `size` bytes.
     std::vector<std::string> List(const std::string &path, size_t size = 4096) const;
@@ -55,21 +66,21 @@ struct Mounted
     // bytes, as far as they go; false at the first failure.
     bool Read(const std::string &path, Bytes *out, size_t step = 65536, uint64_t offset = 0) const
     {
-        zarnik_mount::CMountFiles::CHandle *handle = nullptr;
+        CMountFileSystem::COpenFile *file = nullptr;
         bool direct = false;
         out->clear();
-        if (mount->Open(mount->InodeOf(*At(path)), O_RDONLY, &handle, &direct) != 0)
+        if (mount->Open(InodeAt(path), O_RDONLY, &file, &direct) != 0)
             return false;
         int got = 0;
         do {
             zarnik_mount::CMountFiles::CPieces pieces;
-            got = mount->Files().Read(*handle, offset + out->size(), step, &pieces);
+            got = mount->Read(*file, offset + out->size(), step, &pieces);
             for (const iovec &piece : pieces.pieces) // a failed read's pieces are never sent
                 if (got > 0)
                     out->insert(out->end(), static_cast<const unsigned char *>(piece.iov_base),
                                 static_cast<const unsigned char *>(piece.iov_base) + piece.iov_len);
         } while (got > 0);
-        mount->Files().CloseFile(handle);
+        mount->Release(file);
         return got == 0;
     }
     Bytes Read(const std::string &path) const
@@ -87,7 +98,7 @@ std::vector<std::string> Mounted::List(const std::string &path, size_t size) con
     std::vector<std::string> names;
     std::vector<char> buffer(size);
     for (off_t offset = 0;;) {
-        const auto add = [](char *place, size_t room, const char *name, const MountEntry &, bool, off_t next) {
+        const auto add = [](char *place, size_t room, const char *name, const struct stat &, bool, off_t next) {
             const size_t length = std::strlen(name), needed = 16 + (length + 7) / 8 * 8;
             if (needed <= room) {
                 std::memcpy(place, &length, 8);
@@ -97,7 +108,7 @@ std::vector<std::string> Mounted::List(const std::string &path, size_t size) con
             return needed;
         };
         size_t used = 0;
-        if (mount->List(mount->InodeOf(*At(path)), offset, buffer.data(), size, add, &used) != 0 || used == 0)
+        if (mount->List(InodeAt(path), offset, buffer.data(), size, add, &used) != 0 || used == 0)
             return names;
         if (used > size) {
             ADD_FAILURE() << used << " bytes listed into " << size;
@@ -150,7 +161,7 @@ TEST(MountFileSystem, PackedFilesGoAroundThePageCacheOnlyOnceTheKernelAgreed)
     TempDir work;
     Mounted m(WriteUpk(work, MountSample()));
     struct stat st;
-    m.mount->FillStat(*m.At("content/gfx/big.txt"), &st);
+    m.mount->Attributes(m.InodeAt("content/gfx/big.txt"), &st);
     EXPECT_NE(st.st_blksize, 1 << 20);
     // The kernel's opening request offers mapped direct I/O (flags2 bit 4);
     // libfuse's answer goes out with it asked for, and it counts as agreed.
@@ -172,13 +183,13 @@ TEST(MountFileSystem, PackedFilesGoAroundThePageCacheOnlyOnceTheKernelAgreed)
     for (int fd : {request[0], request[1], answer[0], answer[1]})
         close(fd);
     for (const auto &[path, direct] : {std::pair<const char *, bool>{"content/gfx/big.txt", true}, {"content/a.txt", false}}) {
-        m.mount->FillStat(*m.At(path), &st);
+        m.mount->Attributes(m.InodeAt(path), &st);
         EXPECT_EQ(st.st_blksize == 1 << 20, direct) << path;
-        zarnik_mount::CMountFiles::CHandle *handle = nullptr;
+        CMountFileSystem::COpenFile *file = nullptr;
         bool directIo = !direct;
-        EXPECT_EQ(m.mount->Open(m.mount->InodeOf(*m.At(path)), O_RDONLY, &handle, &directIo), 0);
+        EXPECT_EQ(m.mount->Open(m.InodeAt(path), O_RDONLY, &file, &directIo), 0);
         EXPECT_EQ(directIo, direct) << path;
-        EXPECT_EQ(m.mount->Open(m.mount->InodeOf(*m.At(path)), O_RDWR, &handle, &directIo), EROFS);
+        EXPECT_EQ(m.mount->Open(m.InodeAt(path), O_RDWR, &file, &directIo), EROFS);
     }
 }
 
@@ -363,4 +374,214 @@ TEST(MountTable, OnlyAPackMountedByThisToolIsOurs)
     };
     for (const auto &c : cases)
         EXPECT_EQ(zarnik_mount::ListedAt(table, c.dir), c.state) << c.dir;
+}
+
+// The write layer: changes through the file system's calls, taken up again
+// from the change folder, saved into the pack.
+namespace {
+
+// A pack mounted for writing, its changes below `home`.
+struct Writable : Mounted
+{
+    std::string pack, home;
+    std::unique_ptr<zarnik_mount::CMountControl> control;
+
+    Writable(const std::string &pack, const std::string &home, uint64_t limit = zarnik_pack::kMaxPackSize)
+        : Mounted(pack), pack(pack), home(home)
+    {
+        std::string why;
+        auto folder = zarnik_mount::CChangeFolder::Take(home, pack, zarnik_mount::StampsOf(*archive, pack), &why);
+        if (!folder)
+            throw std::runtime_error(why);
+        const std::vector<std::string> problems = mount->AllowChanges(std::move(folder), limit);
+        EXPECT_TRUE(problems.empty()) << problems.front();
+        control = std::make_unique<zarnik_mount::CMountControl>(*mount->Changes(), *archive, pack);
+    }
+    // The folder inode of `path`'s parent and its last name.
+    std::pair<uint64_t, std::string> Place(const std::string &path) const
+    {
+        const size_t slash = path.rfind('/');
+        if (slash == std::string::npos)
+            return {1, path};
+        return {InodeAt(path.substr(0, slash)), path.substr(slash + 1)};
+    }
+    // Writes `data` at `offset` (-1: the end) of the file at `path`, made
+    // when missing, emptied first with `empty`: 0 or the error.
+    int Write(const std::string &path, const std::string &data, int64_t offset, bool empty)
+    {
+        CMountFileSystem::COpenFile *file = nullptr;
+        struct stat st;
+        bool direct = false;
+        const auto [parent, name] = Place(path);
+        int error = InodeAt(path) ? mount->Open(InodeAt(path), O_WRONLY | (empty ? O_TRUNC : 0), &file, &direct)
+                                  : mount->Create(parent, name, O_WRONLY, &st, &file);
+        if (!error && mount->Attributes(InodeAt(path), &st) == 0) {
+            const int put = mount->Write(*file, offset < 0 ? st.st_size : offset, data.data(), data.size());
+            error = put < 0 ? -put : 0;
+        }
+        if (file)
+            mount->Release(file);
+        return error;
+    }
+};
+
+enum class Op { Write, Append, Cut, Folder, RemoveFolder, Remove, Move };
+struct Change
+{
+    Op op;
+    std::string a, b; // paths below the top; b: the data, the new path or the size
+};
+
+// `change` made on the folder `root` as a program would make it.
+void OnDisk(const fs::path &root, const Change &c)
+{
+    const fs::path a = root / c.a;
+    switch (c.op) {
+    case Op::Write: case Op::Append: {
+        std::ofstream(a, c.op == Op::Append ? std::ios::app : std::ios::trunc) << c.b;
+        break;
+    }
+    case Op::Cut: fs::resize_file(a, std::stoul(c.b)); break;
+    case Op::Folder: fs::create_directory(a); break;
+    case Op::RemoveFolder: case Op::Remove: fs::remove(a); break;
+    case Op::Move: fs::rename(a, root / c.b); break;
+    }
+}
+
+int ThroughMount(Writable &m, const Change &c)
+{
+    const auto [parent, name] = m.Place(c.a);
+    struct stat st;
+    switch (c.op) {
+    case Op::Write: return m.Write(c.a, c.b, 0, true);
+    case Op::Append: return m.Write(c.a, c.b, -1, false);
+    case Op::Cut: return m.mount->Resize(m.InodeAt(c.a), std::stoul(c.b), &st);
+    case Op::Folder: return m.mount->MakeFolder(parent, name, &st);
+    case Op::RemoveFolder: case Op::Remove: return m.mount->Remove(parent, name, c.op == Op::RemoveFolder);
+    case Op::Move: {
+        const auto [newParent, newName] = m.Place(c.b);
+        return m.mount->Rename(parent, name, newParent, newName, 0);
+    }
+    }
+    return EINVAL;
+}
+
+Files Extracted(const std::string &pack, const TempDir &work, const std::string &name)
+{
+    const auto archive = MustOpen(pack);
+    fs::create_directory(work.path() / name);
+    ExtractTo(*archive, archive->GetRoot(), zarnik::ExtractDestination::Folder(work.file(name)), nullptr);
+    return FilesBelow(work.path() / name);
+}
+
+const std::vector<testpack::Entry> kClean = {
+    MakeEntry("content\\a.txt", "first", Storage::Stored),       MakeEntry("content\\gfx\\big.txt", kBig, Storage::Packed),
+    MakeEntry("content\\gfx\\note.txt", "note", Storage::Packed), MakeEntry("content\\z.txt", Pattern(3000), Storage::Stored),
+    MakeEntry("content\\old\\x.txt", "x"),                         MakeEntry("content\\old\\y.txt", "y"),
+    MakeEntry("content\\s1.txt", "one"),                             MakeEntry("content\\s2.txt", "two")};
+
+} // namespace
+
+TEST(MountWrite, SavedPackExtractsAsTheSameChangesMadeOnAFolder)
+{
+    const std::vector<Change> changes = {
+        {Op::Write, "content/new.txt", "new file"},  {Op::Write, "content/a.txt", "overwritten"},
+        {Op::Append, "content/gfx/note.txt", "+more"}, {Op::Cut, "content/z.txt", "100"},
+        {Op::Folder, "content/made", ""},             {Op::Folder, "content/gone", ""},
+        {Op::RemoveFolder, "content/gone", ""},       {Op::Move, "content/new.txt", "content/made/moved.txt"},
+        {Op::Move, "content/old", "content/made/old"}, {Op::Remove, "content/made/old/y.txt", ""},
+        {Op::Move, "content/s1.txt", "content/tmp"},  {Op::Move, "content/s2.txt", "content/s1.txt"},
+        {Op::Move, "content/tmp", "content/s2.txt"},  {Op::Write, "content/gfx/big.txt", "small now"},
+        {Op::Move, "content/gfx/big.txt", "content/big.txt"},
+    };
+    for (const bool vfs : {false, true}) {
+        TempDir work;
+        // A set is changed through its index: its changed data files take new names.
+        const std::string pack = vfs ? (WriteVfs(work, kClean), work.file("content.vfi")) : WriteUpk(work, kClean);
+        const auto before = MustOpen(pack);
+        const zarnik::ArchiveNode *kept = nullptr;
+        for (const zarnik::ArchiveNode *node : before->GetEntries())
+            kept = node->m_Path == "content\\old\\x.txt" ? node : kept;
+        Extracted(pack, work, "folder");
+        std::string status;
+        {
+            Writable m(pack, work.file("state"));
+            for (const Change &c : changes) {
+                OnDisk(work.path() / "folder", c);
+                EXPECT_EQ(ThroughMount(m, c), 0) << c.a << " " << vfs;
+            }
+            status = m.control->StatusText();
+        } // as a killed mount leaves it: the next one takes the changes up
+        Writable again(pack, work.file("state"));
+        EXPECT_EQ(again.control->StatusText(), status);
+        const zarnik_mount::MountSaveOutcome saved = SaveChanges(*again.mount->Changes(), *again.archive, pack, false);
+        ASSERT_EQ(saved.error, 0) << saved.reason;
+        EXPECT_EQ(saved.notes.size(), 0u);
+        EXPECT_TRUE(Extracted(pack, work, "saved") == FilesBelow(work.path() / "folder")) << vfs;
+        // What did not change is copied as it was stored.
+        const auto after = MustOpen(pack);
+        const zarnik::ArchiveNode *moved = after->FindFolder("content\\made\\old")->m_Children.at(0);
+        EXPECT_EQ(moved->m_PackedSize, kept->m_PackedSize);
+        EXPECT_FALSE(fs::exists(again.mount->Changes()->Folder().Path()));
+        EXPECT_EQ(again.Write("content/b.txt", "late", 0, false), EROFS);
+    }
+}
+
+TEST(MountWrite, RefusesAtOnceWhatAPackCannotHold)
+{
+    TempDir work;
+    const std::string pack = WriteUpk(work, kClean);
+    Writable m(pack, work.file("state"), fs::file_size(pack) + 4096);
+    const std::string deep = "content/" + std::string(200, 'd');
+    ASSERT_EQ(ThroughMount(m, {Op::Folder, deep, ""}), 0);
+    const struct { Change change; int error; } cases[] = {
+        {{Op::Write, "content/\xe2\x82\xac.txt", "x"}, EILSEQ}, // the euro sign: no Latin-1
+        {{Op::Write, deep + "/" + std::string(60, 'n'), "x"}, ENAMETOOLONG},
+        {{Op::Move, "content/gfx", deep + "/" + std::string(50, 'g')}, ENAMETOOLONG}, // its files' paths grow
+        {{Op::Folder, "content/A.TXT", ""}, EINVAL},  // a case twin of a.txt
+        {{Op::Write, "content/content", "x"}, EINVAL}, // read back as the root
+        {{Op::Write, "top.txt", "x"}, EPERM},
+        {{Op::RemoveFolder, "content", ""}, EBUSY},
+    };
+    const std::string status = m.control->StatusText();
+    for (const auto &c : cases)
+        EXPECT_EQ(ThroughMount(m, c.change), c.error) << c.change.a;
+    EXPECT_EQ(m.control->StatusText(), status); // nothing of them is kept
+    // The pack would grow past what a reader addresses (here: what the limit allows).
+    EXPECT_EQ(ThroughMount(m, {Op::Append, "content/z.txt", std::string(8192, 'b')}), EFBIG);
+    EXPECT_EQ(ThroughMount(m, {Op::Write, "content/caf\xc3\xa9.txt", "x"}), 0);
+    std::string why;
+    EXPECT_EQ(zarnik_mount::CChangeFolder::Take(work.file("state"), pack, zarnik_mount::StampsOf(*m.archive, pack), &why), nullptr);
+    EXPECT_NE(why.find("mounted for writing already"), std::string::npos) << why;
+}
+
+TEST(MountWrite, AFailedSaveLeavesThePackAsItWasAndKeepsTheChanges)
+{
+    enum class Trouble { ChangedUnderneath, FullDisk };
+    for (const Trouble trouble : {Trouble::ChangedUnderneath, Trouble::FullDisk}) {
+        TempDir work;
+        const std::string small = work.file("small");
+        fs::create_directory(small);
+        const int status = InChild([&] {
+            // The pack on a disk that has room for it and not for a second one.
+            if (trouble == Trouble::FullDisk &&
+                (unshare(CLONE_NEWNS) != 0 || mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0))
+                return 3;
+            TempDir own;
+            const std::string pack = small + "/p.upk";
+            WriteAll(pack, testpack::BuildUpk({MakeEntry("content\\a.bin", Pattern(40000), Storage::Stored)}));
+            Writable m(pack, work.file("state"));
+            if (ThroughMount(m, {Op::Write, "content/b.txt", "new"}) != 0)
+                return 4;
+            if (trouble == Trouble::ChangedUnderneath)
+                std::ofstream(pack, std::ios::app) << "x";
+            const Bytes before = ReadAll(pack);
+            const zarnik_mount::MountSaveOutcome saved = SaveChanges(*m.mount->Changes(), *m.archive, pack, false);
+            const int expected = trouble == Trouble::FullDisk ? ENOSPC : EBUSY;
+            if (saved.error != expected || ReadAll(pack) != before || FilesBelow(small).size() != 1)
+                return 5;
+            return m.control->StatusText() == "A\tcontent/b.txt\n" ? 0 : 6;
+        });
+        EXPECT_EQ(status, 0) << int(trouble);
+    }
 }
