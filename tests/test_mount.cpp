@@ -1,5 +1,6 @@
 // zarnik mount through the kernel: what only /dev/fuse shows (files as programs see
-// them, mapping, refusals, the background, a mount whose process died).
+// them, mapping, refusals, the background, a mount whose process died, the
+// changes of a writable mount between mounts and unmounts).
 #include "MountSample.h"
 
 #include <csignal>
@@ -201,4 +202,43 @@ TEST(Mount, AMountWhoseProcessDiedIsClearedByUnmountAndByTheNextMount)
         EXPECT_EQ(Wait(Start({"unmount", dir}, work.file("err"))), remount ? 0 : 2);
         EXPECT_FALSE(LeftMounted(killed.dir));
     }
+}
+
+// A writable mount in the background, its changes below the test's own state folder.
+TEST(MountWrite, ChangesWaitUntilSavedOrDiscarded)
+{
+    NEEDS_FUSE();
+    TempDir work;
+    setenv("XDG_STATE_HOME", work.file("state").c_str(), 1);
+    const std::string pack = WriteUpk(work, {MakeEntry("content\\a.txt", "first")});
+    const Bytes original = ReadAll(pack);
+    const std::string dir = work.file("m"), err = work.file("err");
+    fs::create_directory(dir);
+    const auto run = [&](const std::vector<std::string> &args) { return Wait(Start(args, err)); };
+    // Discard: the pack as it was.
+    ASSERT_EQ(run({"mount", "--write", pack, dir}), 0) << Text(err);
+    WriteAll(dir + "/content/new.txt", zarnik_pack::ToBytes("new"));
+    EXPECT_EQ(run({"unmount", dir}), 1);
+    EXPECT_NE(Text(err).find("1 change waits"), std::string::npos) << Text(err);
+    EXPECT_EQ(Text(dir + "/content/new.txt"), "new");
+    EXPECT_EQ(run({"unmount", "--discard", dir}), 0) << Text(err);
+    EXPECT_FALSE(LeftMounted(dir));
+    EXPECT_EQ(ReadAll(pack), original);
+    // Killed: the next mount takes the changes up, and they are saved.
+    {
+        CMount killed(pack, {"--write"});
+        WriteAll(killed.dir.string() + "/content/a.txt", zarnik_pack::ToBytes("second"));
+        kill(killed.Pid(), SIGKILL);
+        killed.Stop();
+        EXPECT_TRUE(LeftMounted(killed.dir));
+    }
+    ASSERT_EQ(run({"mount", "--write", pack, dir}), 0) << Text(err);
+    EXPECT_NE(Text(err).find("taking up 1 change"), std::string::npos) << Text(err);
+    EXPECT_EQ(Text(dir + "/content/a.txt"), "second");
+    EXPECT_EQ(run({"unmount", "--save", dir}), 0) << Text(err);
+    EXPECT_FALSE(LeftMounted(dir));
+    EXPECT_EQ(Wait(Start({"extract", pack, "-C", work.file("out"), "-q"}, err)), 0);
+    EXPECT_EQ(Text(work.file("out/content/a.txt")), "second");
+    EXPECT_FALSE(fs::exists(work.file("out/content/new.txt")));
+    EXPECT_TRUE(fs::is_empty(work.file("state/zarnik/changes")));
 }
