@@ -38,19 +38,10 @@ const char *ChangeName(Difference::Change change)
     return "renamed";
 }
 
-std::string ShownAs(const std::string &path, bool folder)
-{
-    return ShownPath(path) + (folder ? "/" : "");
-}
-
 void PrintText(const std::vector<Difference> &differences)
 {
     for (const Difference &d : differences) {
-        const char letter = "ADMR"[static_cast<int>(d.change)];
-        std::string line = std::string(1, letter) + "\t";
-        if (d.change == Difference::Change::Renamed)
-            line += ShownAs(d.from, false) + "\t";
-        line += ShownAs(d.path, d.folder) + "\n";
+        const std::string line = zarnik::DifferenceText(d);
         std::fwrite(line.data(), 1, line.size(), stdout);
     }
 }

@@ -4,6 +4,7 @@
 #include "Compare.h"
 
 #include "CompareBytes.h"
+#include "PackPath.h"
 
 #include <algorithm>
 #include <map>
@@ -285,6 +286,15 @@ std::vector<HashedFile> HashSide(const CCompareSide &side, const CompareSettings
     });
     *stopped = settings.stop && settings.stop->load();
     return hashed;
+}
+
+std::string DifferenceText(const Difference &d)
+{
+    const char letter = "ADMR"[static_cast<int>(d.change)];
+    std::string line = std::string(1, letter) + "\t";
+    if (d.change == Difference::Change::Renamed)
+        line += ShownPath(d.from) + "\t";
+    return line + ShownPath(d.path) + (d.folder ? "/" : "") + "\n";
 }
 
 } // namespace zarnik

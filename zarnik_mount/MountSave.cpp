@@ -1,5 +1,6 @@
 #include "MountSave.h"
 
+#include "Compare.h"
 #include "PackPath.h"
 
 #include <algorithm>
@@ -134,21 +135,32 @@ namespace zarnik_mount {
 
 std::string CMountControl::StatusText()
 {
+    using Change = zarnik::Difference::Change;
     std::string why;
     const zarnik_pack::EditChanges changes = WaitingChanges(m_Layer, m_Archive, m_PackPath, &why);
-    std::vector<std::pair<std::string, std::string>> lines; // by path: the line
+    std::vector<zarnik::Difference> differences;
+    const auto add = [&](Change change, const std::string &path, const std::string &from) {
+        zarnik::Difference d;
+        d.change = change, d.path = path, d.from = from;
+        differences.push_back(std::move(d));
+    };
     for (const std::string &path : changes.added)
-        lines.emplace_back(path, "A\t" + zarnik::ShownPath(path));
+        add(Change::Added, path, {});
     for (const std::string &path : changes.deleted)
-        lines.emplace_back(path, "D\t" + zarnik::ShownPath(path));
+        add(Change::Removed, path, {});
     for (const std::string &path : changes.replaced)
-        lines.emplace_back(path, "M\t" + zarnik::ShownPath(path));
+        add(Change::Modified, path, {});
     for (const auto &[from, to] : changes.renamed)
-        lines.emplace_back(to, "R\t" + zarnik::ShownPath(from) + "\t" + zarnik::ShownPath(to));
-    std::sort(lines.begin(), lines.end());
+        add(Change::Renamed, to, from);
+    // As diff lists them: in path order, a removal before an addition at one path.
+    std::stable_sort(differences.begin(), differences.end(), [](const zarnik::Difference &a, const zarnik::Difference &b) {
+        if (a.path != b.path)
+            return zarnik::PathLess(a.path, b.path);
+        return a.change == Change::Removed && b.change != Change::Removed;
+    });
     std::string text = why.empty() ? std::string() : "!\t" + why + "\n";
-    for (const auto &line : lines)
-        text += line.second + "\n";
+    for (const zarnik::Difference &d : differences)
+        text += zarnik::DifferenceText(d);
     return text;
 }
 

@@ -32,6 +32,11 @@ struct Difference
     std::optional<uint64_t> sizeA, sizeB;
 };
 
+// The line `zarnik diff` prints for `d` (a letter A, D, M or R, a tab, for
+// a rename the old path and a tab, the path as `list` prints it, a folder
+// with '/'), with its newline; `zarnik mount --status` prints the same.
+std::string DifferenceText(const Difference &d);
+
 // A file whose bytes could not be had: what it is, on which side, and why.
 struct CompareProblem
 {
