@@ -193,21 +193,25 @@ bool MountAttribute(const std::string &dir, const char *name, std::string *value
 }
 
 // The lines of the changes waiting in the writable mount at `dir` (as diff
-// prints them); false after a line when it is not one.
-bool WaitingLines(const std::string &dir, const std::string &typed, std::string *lines)
+// prints them): 0, or the errno of asking (ENODATA: a read-only mount).
+int WaitingLines(const std::string &dir, std::string *lines)
 {
     std::string statusFile;
-    if (!MountAttribute(dir, "user.zarnik.status", &statusFile)) {
-        PrintError(Printable(typed) + ": " +
-                   (errno == ENODATA || errno == ENOTSUP ? std::string("not mounted for writing")
-                                                         : std::string("the mount does not answer: ") + std::strerror(errno)));
-        return false;
-    }
+    if (!MountAttribute(dir, "user.zarnik.status", &statusFile))
+        return errno == ENOTSUP ? ENODATA : errno;
     std::ifstream file(statusFile, std::ios::binary);
     std::stringstream text;
     text << file.rdbuf();
     *lines = text.str();
-    return true;
+    return 0;
+}
+
+// The line saying why the changes of the mount at `typed` could not be had.
+void PrintNotWritable(const std::string &typed, int error)
+{
+    PrintError(Printable(typed) + ": " +
+               (error == ENODATA ? std::string("not mounted for writing")
+                                 : std::string("the mount does not answer: ") + std::strerror(error)));
 }
 
 int PrintStatus(const std::string &typed)
@@ -218,8 +222,10 @@ int PrintStatus(const std::string &typed)
         PrintError("cannot list the changes of " + Printable(typed) + ": no pack is mounted there");
         return kExitUsage;
     }
-    if (!WaitingLines(dir, typed, &lines))
+    if (const int error = WaitingLines(dir, &lines)) {
+        PrintNotWritable(typed, error);
         return kExitUsage;
+    }
     std::fwrite(lines.data(), 1, lines.size(), stdout);
     return kExitOk;
 }
@@ -316,9 +322,13 @@ int RunUnmount(const UnmountOptions &options)
     // wait for the next `mount --write` of the pack.
     if (state == MountState::Ours) {
         std::string lines;
-        const bool writable = WaitingLines(dir, typed, &lines) || !(options.save || options.discard);
-        if (!writable)
+        // A read-only mount holds no changes, and a writable one keeps its
+        // change folder: a plain unmount ends either when nothing waits.
+        const int error = WaitingLines(dir, &lines);
+        if (error && (options.save || options.discard)) {
+            PrintNotWritable(typed, error);
             return kExitUsage;
+        }
         const size_t waiting = size_t(std::count(lines.begin(), lines.end(), '\n'));
         if (options.save && !CommandMount(dir, "user.zarnik.save", options.backup ? "backup" : "", typed))
             return kExitFileFailed;
