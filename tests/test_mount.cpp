@@ -180,7 +180,8 @@ TEST(Mount, StaysInTheBackgroundUntilUnmounted)
     fs::create_directory(dir);
     ASSERT_EQ(Wait(Start({"mount", WriteUpk(work, MountSample()), dir}, work.file("err"))), 0) << Text(work.file("err"));
     EXPECT_EQ(Text(dir + "/content/a.txt"), "first");
-    EXPECT_EQ(Wait(Start({"unmount", dir + "/"}, work.file("err"))), 0) << Text(work.file("err"));
+    EXPECT_EQ(Wait(Start({"unmount", dir + "/"}, work.file("err"))), 0);
+    EXPECT_EQ(Text(work.file("err")), ""); // a read-only mount holds no changes to speak of
     EXPECT_FALSE(LeftMounted(dir));
     EXPECT_EQ(Wait(Start({"unmount", dir}, work.file("err"))), 2);
 }
@@ -210,35 +211,42 @@ TEST(MountWrite, ChangesWaitUntilSavedOrDiscarded)
     NEEDS_FUSE();
     TempDir work;
     setenv("XDG_STATE_HOME", work.file("state").c_str(), 1);
-    const std::string pack = WriteUpk(work, {MakeEntry("content\\a.txt", "first")});
+    const std::string pack = WriteUpk(work, WritableSample());
     const Bytes original = ReadAll(pack);
     const std::string dir = work.file("m"), err = work.file("err");
     fs::create_directory(dir);
     const auto run = [&](const std::vector<std::string> &args) { return Wait(Start(args, err)); };
-    // Discard: the pack as it was.
+    // Refused, and then dropped: the pack as it was.
     ASSERT_EQ(run({"mount", "--write", pack, dir}), 0) << Text(err);
+    for (const auto &[name, error] : {std::pair<std::string, int>{"content/\xe2\x82\xac.txt", EILSEQ}, {"content/A.TXT", EINVAL}})
+        EXPECT_TRUE(open((dir + "/" + name).c_str(), O_CREAT | O_WRONLY, 0644) < 0 && errno == error) << name;
     WriteAll(dir + "/content/new.txt", zarnik_pack::ToBytes("new"));
     EXPECT_EQ(run({"unmount", dir}), 1);
     EXPECT_NE(Text(err).find("1 change waits"), std::string::npos) << Text(err);
+    const struct timespec moved[2] = {{1, 0}, {1, 0}}; // another program wrote to the pack
+    utimensat(AT_FDCWD, pack.c_str(), moved, 0);
+    EXPECT_EQ(run({"unmount", "--save", dir}), 1);
+    EXPECT_NE(Text(err).find("changed by another program"), std::string::npos) << Text(err);
     EXPECT_EQ(Text(dir + "/content/new.txt"), "new");
     EXPECT_EQ(run({"unmount", "--discard", dir}), 0) << Text(err);
     EXPECT_FALSE(LeftMounted(dir));
     EXPECT_EQ(ReadAll(pack), original);
     // Killed: the next mount takes the changes up, and they are saved.
+    const fs::path folder = work.path() / "folder";
+    ASSERT_EQ(run({"extract", pack, "-C", folder.string(), "-q"}), 0) << Text(err);
     {
         CMount killed(pack, {"--write"});
-        WriteAll(killed.dir.string() + "/content/a.txt", zarnik_pack::ToBytes("second"));
+        for (const Change &c : SampleChanges())
+            EXPECT_TRUE(OnDisk(folder, c) && OnDisk(killed.dir, c)) << c.a;
         kill(killed.Pid(), SIGKILL);
         killed.Stop();
         EXPECT_TRUE(LeftMounted(killed.dir));
     }
     ASSERT_EQ(run({"mount", "--write", pack, dir}), 0) << Text(err);
-    EXPECT_NE(Text(err).find("taking up 1 change"), std::string::npos) << Text(err);
-    EXPECT_EQ(Text(dir + "/content/a.txt"), "second");
+    EXPECT_NE(Text(err).find("taking up"), std::string::npos) << Text(err);
     EXPECT_EQ(run({"unmount", "--save", dir}), 0) << Text(err);
     EXPECT_FALSE(LeftMounted(dir));
-    EXPECT_EQ(Wait(Start({"extract", pack, "-C", work.file("out"), "-q"}, err)), 0);
-    EXPECT_EQ(Text(work.file("out/content/a.txt")), "second");
-    EXPECT_FALSE(fs::exists(work.file("out/content/new.txt")));
+    EXPECT_EQ(run({"extract", pack, "-C", work.file("out"), "-q"}), 0);
+    EXPECT_TRUE(FilesBelow(work.path() / "out") == FilesBelow(folder));
     EXPECT_TRUE(fs::is_empty(work.file("state/zarnik/changes")));
 }

@@ -425,29 +425,6 @@ struct Writable : Mounted
     }
 };
 
-enum class Op { Write, Append, Cut, Folder, RemoveFolder, Remove, Move };
-struct Change
-{
-    Op op;
-    std::string a, b; // paths below the top; b: the data, the new path or the size
-};
-
-// `change` made on the folder `root` as a program would make it.
-void OnDisk(const fs::path &root, const Change &c)
-{
-    const fs::path a = root / c.a;
-    switch (c.op) {
-    case Op::Write: case Op::Append: {
-        std::ofstream(a, c.op == Op::Append ? std::ios::app : std::ios::trunc) << c.b;
-        break;
-    }
-    case Op::Cut: fs::resize_file(a, std::stoul(c.b)); break;
-    case Op::Folder: fs::create_directory(a); break;
-    case Op::RemoveFolder: case Op::Remove: fs::remove(a); break;
-    case Op::Move: fs::rename(a, root / c.b); break;
-    }
-}
-
 int ThroughMount(Writable &m, const Change &c)
 {
     const auto [parent, name] = m.Place(c.a);
@@ -474,26 +451,13 @@ Files Extracted(const std::string &pack, const TempDir &work, const std::string 
     return FilesBelow(work.path() / name);
 }
 
-const std::vector<testpack::Entry> kClean = {
-    MakeEntry("content\\a.txt", "first", Storage::Stored),       MakeEntry("content\\gfx\\big.txt", kBig, Storage::Packed),
-    MakeEntry("content\\gfx\\note.txt", "note", Storage::Packed), MakeEntry("content\\z.txt", Pattern(3000), Storage::Stored),
-    MakeEntry("content\\old\\x.txt", "x"),                         MakeEntry("content\\old\\y.txt", "y"),
-    MakeEntry("content\\s1.txt", "one"),                             MakeEntry("content\\s2.txt", "two")};
+const std::vector<testpack::Entry> kClean = WritableSample();
 
 } // namespace
 
 TEST(MountWrite, SavedPackExtractsAsTheSameChangesMadeOnAFolder)
 {
-    const std::vector<Change> changes = {
-        {Op::Write, "content/new.txt", "new file"},  {Op::Write, "content/a.txt", "overwritten"},
-        {Op::Append, "content/gfx/note.txt", "+more"}, {Op::Cut, "content/z.txt", "100"},
-        {Op::Folder, "content/made", ""},             {Op::Folder, "content/gone", ""},
-        {Op::RemoveFolder, "content/gone", ""},       {Op::Move, "content/new.txt", "content/made/moved.txt"},
-        {Op::Move, "content/old", "content/made/old"}, {Op::Remove, "content/made/old/y.txt", ""},
-        {Op::Move, "content/s1.txt", "content/tmp"},  {Op::Move, "content/s2.txt", "content/s1.txt"},
-        {Op::Move, "content/tmp", "content/s2.txt"},  {Op::Write, "content/gfx/big.txt", "small now"},
-        {Op::Move, "content/gfx/big.txt", "content/big.txt"},
-    };
+    const std::vector<Change> &changes = SampleChanges();
     for (const bool vfs : {false, true}) {
         TempDir work;
         // A set is changed through its index: its changed data files take new names.
@@ -507,7 +471,7 @@ TEST(MountWrite, SavedPackExtractsAsTheSameChangesMadeOnAFolder)
         {
             Writable m(pack, work.file("state"));
             for (const Change &c : changes) {
-                OnDisk(work.path() / "folder", c);
+                ASSERT_TRUE(OnDisk(work.path() / "folder", c)) << c.a;
                 EXPECT_EQ(ThroughMount(m, c), 0) << c.a << " " << vfs;
             }
             status = m.control->StatusText();

@@ -48,6 +48,10 @@ zarnik grep -e needle -e x m|m.upk mod
 zarnik grep needle|
 zarnik hash m.upk content/maps/l|content/maps/level1.map
 zarnik diff m.upk d|dir
+zarnik mount m.upk |dir mod
+zarnik mount --status |dir mod
+zarnik unmount |dir mod
+zarnik unmount --d|--discard
 CASES
 if [ -e ran ]; then
   echo "completing ran a command held in a name of the pack"
