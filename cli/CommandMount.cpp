@@ -164,7 +164,7 @@ std::unique_ptr<zarnik_mount::CMountControl> TakeChanges(zarnik_mount::CMountFil
         return nullptr;
     }
     const std::string where = folder->Path();
-    for (const std::string &problem : mounted.AllowChanges(std::move(folder), zarnik_pack::kMaxPackSize))
+    for (const std::string &problem : mounted.AllowChanges(std::move(folder), zarnik::packformat::kMaxPackSize))
         PrintError("a change waiting could not be taken up: " + Printable(problem));
     zarnik_mount::CWriteLayer &layer = *mounted.Changes();
     auto control = std::make_unique<zarnik_mount::CMountControl>(layer, archive, packPath);

@@ -18,7 +18,7 @@ int NameErrno(const std::string &mountPath, size_t below, const std::vector<std:
         packPath += (packPath.empty() ? "" : "\\") + *name;
         at = end + 1;
     }
-    if (packPath.size() + below + 1 > zarnik_pack::kMaxNameField)
+    if (packPath.size() + below > zarnik::packformat::kMaxPathLength)
         return ENAMETOOLONG;
     const size_t last = packPath.rfind('\\');
     const std::string name = packPath.substr(last + 1);

@@ -2,6 +2,7 @@
 
 #include "MountNames.h"
 #include "PackPath.h"
+#include "PackFormat.h"
 
 #include <cerrno>
 #include <cstring>
@@ -17,7 +18,7 @@ namespace {
 // in the data and once in the table.
 int64_t EntryCost(const std::string &packPath)
 {
-    return 2 * (20 + int64_t(packPath.size()) + 1);
+    return 2 * int64_t(zarnik::packformat::EncodedEntrySize(packPath));
 }
 
 // "a/b/c" as "a/b" and "c".
@@ -257,17 +258,23 @@ void CWriteLayer::Detach(uint64_t inode)
     Children(ParentOf(inode)).erase(NameOf(inode));
 }
 
+int64_t CWriteLayer::ChangedSize(uint64_t file) const
+{
+    uint64_t size = 0;
+    const int fd = m_Folder->OpenFile(file);
+    if (fd >= 0 && ChangeFileSize(fd, &size) != 0)
+        size = 0;
+    if (fd >= 0)
+        ChangeFileClose(fd);
+    return int64_t(size);
+}
+
 void CWriteLayer::Drop(uint64_t inode)
 {
     const Node *node = Find(inode);
     const std::string path = MountPath(inode);
     if (node && node->changed) {
-        uint64_t size = 0;
-        const int fd = m_Folder->OpenFile(node->changed);
-        if (fd >= 0 && ChangeFileSize(fd, &size) == 0)
-            m_Projected -= int64_t(size);
-        if (fd >= 0)
-            ChangeFileClose(fd);
+        m_Projected -= ChangedSize(node->changed);
         m_Folder->RemoveFile(node->changed);
     } else if (IsTreeInode(inode)) {
         m_Projected -= int64_t(m_Tree.At(uint32_t(inode - 1)).node->m_PackedSize);
@@ -580,8 +587,13 @@ std::vector<std::string> CWriteLayer::TakeUp()
         const auto at = [&](const std::string &path, uint64_t *folder) {
             return ResolvePath(SplitLast(path).first, folder);
         };
-        if (w.size() == 3 && w[0] == "file" && !(error = at(w[2], &parent)))
-            error = DoCreate(parent, SplitLast(w[2]).second, std::strtoull(w[1].c_str(), nullptr, 10), &inode, {});
+        if (w.size() == 3 && w[0] == "file" && !(error = at(w[2], &parent))) {
+            const uint64_t file = std::strtoull(w[1].c_str(), nullptr, 10);
+            // The bytes an earlier mount wrote count toward the pack's size
+            // as much as this one's will.
+            if (!(error = DoCreate(parent, SplitLast(w[2]).second, file, &inode, {})))
+                m_Projected += ChangedSize(file);
+        }
         else if (w.size() == 2 && w[0] == "folder" && !(error = at(w[1], &parent)))
             error = DoMakeFolder(parent, SplitLast(w[1]).second, &inode, {});
         else if (w.size() == 2 && w[0] == "remove" && !(error = at(w[1], &parent)))

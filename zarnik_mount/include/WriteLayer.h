@@ -135,6 +135,8 @@ private:
     int NameProblem(uint64_t parent, const std::string &name, uint64_t self, size_t below) const;
     size_t LongestBelow(uint64_t inode) const;
     void Detach(uint64_t inode);
+    // The size of change file `file`, 0 when it cannot be had.
+    int64_t ChangedSize(uint64_t file) const;
     // The bytes a changed file holds no longer count.
     void Drop(uint64_t inode);
     int Record(const std::string &line);
