@@ -1,9 +1,13 @@
 // zarnik mount as a program: how soon a 1,000,000-entry pack is ready, how
 // long `ls -R` of it takes, and a 1 GiB packed file read from start to end
 // through the mount beside `zarnik cat` of it to /dev/null (the medians of
-// five runs of each, in turns), with the mount process's peak memory. Needs FUSE (/dev/fuse and fusermount3). The packs
-// are made once in the temporary folder. ZARNIK_BENCH_TOOL names another
-// build's zarnik to measure instead.
+// five runs of each, in turns), with the mount process's peak memory. For a
+// writable mount: one 4 MiB file of a 1 GiB pack of 256 files rewritten and
+// saved beside `cp` of the pack, and a new 100 MiB file written into the
+// mount beside the same file written to the disk that holds the changes.
+// Needs FUSE (/dev/fuse and fusermount3). The packs are made once in the
+// temporary folder. ZARNIK_BENCH_TOOL names another build's zarnik to
+// measure instead.
 #include "Corpus.h"
 #include "OutputFile.h"
 #include "PackWriter.h"
@@ -61,6 +65,15 @@ std::vector<zarnik_pack::Entry> OneGiB()
     return {{"content\\big.txt", zarnik_corpus::Text(size_t(1) << 30), zarnik_pack::Storage::Packed}};
 }
 
+std::vector<zarnik_pack::Entry> TwoHundredFiftySixFiles()
+{
+    std::vector<zarnik_pack::Entry> entries;
+    for (uint32_t i = 0; i < 256; ++i)
+        entries.push_back({"content\\f" + std::to_string(i) + ".txt", zarnik_corpus::Text(size_t(4) << 20, i + 1),
+                           zarnik_pack::Storage::Packed});
+    return entries;
+}
+
 pid_t Spawn(const std::vector<std::string> &args, const char *out = "/dev/null")
 {
     std::vector<char *> argv;
@@ -113,11 +126,14 @@ struct Mount
     pid_t pid = -1;
     double readySeconds = 0;
 
-    explicit Mount(const std::string &pack)
+    explicit Mount(const std::string &pack, bool write = false)
     {
         fs::create_directory(dir);
         const Clock::time_point start = Clock::now();
-        pid = Spawn({Tool(), "mount", "-f", pack, dir.string()});
+        std::vector<std::string> args{Tool(), "mount", "-f", pack, dir.string()};
+        if (write)
+            args.push_back("--write");
+        pid = Spawn(args);
         while (!Mounted(dir) && waitpid(pid, nullptr, WNOHANG) == 0)
             usleep(1000);
         readySeconds = Seconds(start);
@@ -181,6 +197,97 @@ void BM_MountSequentialRead(benchmark::State &state)
     }
 }
 BENCHMARK(BM_MountSequentialRead)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// Writes `size` bytes of `data` again and again into a new file at `path`,
+// as a program would, 1 MiB at a time: the seconds it took, or -1.
+double WriteFile(const fs::path &path, const std::vector<unsigned char> &data, size_t size)
+{
+    const Clock::time_point start = Clock::now();
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    size_t done = 0;
+    for (ssize_t put = 1; fd >= 0 && done < size && put > 0; done += size_t(std::max<ssize_t>(put, 0)))
+        put = write(fd, data.data(), std::min(data.size(), size - done));
+    const bool whole = fd >= 0 && close(fd) == 0 && done == size;
+    return whole ? Seconds(start) : -1;
+}
+
+// The changes of the writable mounts below go to a state folder of the
+// benchmark's own, on the disk the packs are on.
+const fs::path &ChangesState()
+{
+    static const fs::path state = zarnik_corpus::BenchPath("zarnik-bench-mount-state");
+    setenv("XDG_STATE_HOME", state.c_str(), 1);
+    return state;
+}
+
+void BM_MountWriteOneFileAndSave(benchmark::State &state)
+{
+    const std::string clean = MadeOnce("zarnik-bench-mount-256.upk", TwoHundredFiftySixFiles);
+    const fs::path pack = zarnik_corpus::BenchPath("zarnik-bench-mount-write.upk");
+    const std::vector<unsigned char> data = zarnik_corpus::Text(size_t(4) << 20, 999);
+    ChangesState();
+    for (auto _ : state) {
+        std::vector<double> cpTimes, saveTimes;
+        for (int turn = 0; turn < 5; ++turn) {
+            fs::remove(pack);
+            Clock::time_point start = Clock::now();
+            Reap(Spawn({"cp", clean, pack.string()}));
+            cpTimes.push_back(Seconds(start));
+            Mount mount(pack.string(), true);
+            if (!Mounted(mount.dir)) {
+                state.SkipWithError("the mount did not come up (FUSE?)");
+                return;
+            }
+            start = Clock::now();
+            const bool written = WriteFile(mount.dir / "content" / "f7.txt", data, data.size()) >= 0;
+            const bool saved = Reap(Spawn({Tool(), "unmount", "--save", mount.dir.string()})) == 0;
+            saveTimes.push_back(Seconds(start));
+            Reap(mount.pid);
+            fs::remove(mount.dir);
+            if (!written || !saved) {
+                state.SkipWithError("the rewrite or the save failed");
+                return;
+            }
+        }
+        const double cp = Median(cpTimes), save = Median(saveTimes);
+        state.SetIterationTime(save);
+        state.counters["cp_s"] = cp;
+        state.counters["write_and_save_s"] = save;
+        state.counters["save_vs_cp"] = save / cp;
+    }
+    fs::remove(pack);
+}
+BENCHMARK(BM_MountWriteOneFileAndSave)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+
+void BM_MountWriteNewFile(benchmark::State &state)
+{
+    const std::string pack = MadeOnce("zarnik-bench-mount-1g.upk", OneGiB);
+    const std::vector<unsigned char> data = zarnik_corpus::Text(size_t(1) << 20, 5);
+    const size_t size = size_t(100) << 20;
+    const fs::path onDisk = ChangesState() / "zarnik-bench-new-file";
+    for (auto _ : state) {
+        Mount mount(pack, true);
+        if (!Mounted(mount.dir)) {
+            state.SkipWithError("the mount did not come up (FUSE?)");
+            break;
+        }
+        std::vector<double> mountTimes, diskTimes;
+        for (int turn = 0; turn < 5; ++turn) {
+            mountTimes.push_back(WriteFile(mount.dir / "content" / "new.bin", data, size));
+            diskTimes.push_back(WriteFile(onDisk, data, size));
+            fs::remove(onDisk);
+        }
+        Reap(Spawn({Tool(), "unmount", "--discard", mount.dir.string()}));
+        Reap(mount.pid);
+        fs::remove(mount.dir);
+        const double throughMount = Median(mountTimes), disk = Median(diskTimes);
+        state.SetIterationTime(throughMount);
+        state.counters["mount_s"] = throughMount;
+        state.counters["disk_s"] = disk;
+        state.counters["speed_vs_disk"] = disk / throughMount;
+    }
+}
+BENCHMARK(BM_MountWriteNewFile)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 
 } // namespace
 
