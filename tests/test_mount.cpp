@@ -244,8 +244,9 @@ TEST(MountWrite, ChangesWaitUntilSavedOrDiscarded)
     }
     ASSERT_EQ(run({"mount", "--write", pack, dir}), 0) << Text(err);
     EXPECT_NE(Text(err).find("taking up"), std::string::npos) << Text(err);
-    EXPECT_EQ(run({"unmount", "--save", dir}), 0) << Text(err);
+    EXPECT_EQ(run({"unmount", "--save", "--backup", dir}), 0) << Text(err);
     EXPECT_FALSE(LeftMounted(dir));
+    EXPECT_EQ(ReadAll(pack + ".bak"), original);
     EXPECT_EQ(run({"extract", pack, "-C", work.file("out"), "-q"}), 0);
     EXPECT_TRUE(FilesBelow(work.path() / "out") == FilesBelow(folder));
     EXPECT_TRUE(fs::is_empty(work.file("state/zarnik/changes")));
