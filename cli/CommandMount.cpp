@@ -172,8 +172,9 @@ std::unique_ptr<zarnik_mount::CMountControl> TakeChanges(zarnik_mount::CMountFil
     if (waiting) {
         const std::string status = control->StatusText();
         const size_t count = size_t(std::count(status.begin(), status.end(), '\n'));
-        PrintError("taking up " + std::to_string(count) + " change(s) made through an earlier mount of this pack (kept in " +
-                   Printable(where) + ")");
+        if (count > 0)
+            PrintError("taking up " + std::to_string(count) + " change(s) made through an earlier mount of this pack (kept in " +
+                       Printable(where) + ")");
         if (!layer.PackAsBefore())
             PrintError("the pack was changed by another program since then: these changes can be read and copied "
                        "out of the mount, but not saved into it");
@@ -182,10 +183,11 @@ std::unique_ptr<zarnik_mount::CMountControl> TakeChanges(zarnik_mount::CMountFil
 }
 
 // The value of the mount's extended attribute `name` at `dir`; false with errno.
-bool MountAttribute(const std::string &dir, const char *name, std::string *value)
+bool MountAttribute(const std::string &dir, const std::string &name, std::string *value)
 {
+    static_assert(zarnik_mount::kStatusPiece <= 65536, "an attribute's value is at most 64 KiB");
     char buffer[65536];
-    const ssize_t got = getxattr(dir.c_str(), name, buffer, sizeof buffer);
+    const ssize_t got = getxattr(dir.c_str(), name.c_str(), buffer, sizeof buffer);
     if (got < 0)
         return false;
     value->assign(buffer, size_t(got));
@@ -196,14 +198,16 @@ bool MountAttribute(const std::string &dir, const char *name, std::string *value
 // prints them): 0, or the errno of asking (ENODATA: a read-only mount).
 int WaitingLines(const std::string &dir, std::string *lines)
 {
-    std::string statusFile;
-    if (!MountAttribute(dir, "user.zarnik.status", &statusFile))
-        return errno == ENOTSUP ? ENODATA : errno;
-    std::ifstream file(statusFile, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    *lines = text.str();
-    return 0;
+    const std::string status = zarnik_mount::kStatusAttribute;
+    lines->clear();
+    for (size_t n = 0;; ++n) {
+        std::string piece;
+        if (!MountAttribute(dir, n ? status + "." + std::to_string(n) : status, &piece))
+            return errno == ENOTSUP ? ENODATA : errno;
+        *lines += piece;
+        if (piece.size() < zarnik_mount::kStatusPiece)
+            return 0;
+    }
 }
 
 // The line saying why the changes of the mount at `typed` could not be had.
@@ -230,21 +234,47 @@ int PrintStatus(const std::string &typed)
     return kExitOk;
 }
 
-// Hands `command` to the writable mount at `dir`: true when done, else
-// false after the lines saying why.
-bool CommandMount(const std::string &dir, const char *command, const std::string &value, const std::string &typed)
+// Hands `command` to the writable mount at `dir`: kExitOk when done, else
+// the exit status after the lines saying why (`undone`: what did not happen).
+int CommandMount(const std::string &dir, const char *command, const std::string &value, const std::string &typed,
+                 const char *undone)
 {
     const bool done = setxattr(dir.c_str(), command, value.data(), value.size(), 0) == 0;
     const int error = errno;
+    if (!done && (error == ENODATA || error == ENOTSUP)) {
+        PrintNotWritable(typed, ENODATA);
+        return kExitUsage;
+    }
     std::string said;
     MountAttribute(dir, "user.zarnik.result", &said);
     std::stringstream lines(said);
     for (std::string line; std::getline(lines, line);)
         PrintError(Printable(line));
-    if (!done)
-        PrintError(std::string("nothing was saved: ") + std::strerror(error) + "; the changes are kept and " +
-                   Printable(typed) + " stays mounted");
-    return done;
+    if (done)
+        return kExitOk;
+    PrintError(std::string(undone) + ": " + std::strerror(error) + "; the changes are kept and " + Printable(typed) +
+               " stays mounted");
+    return kExitFileFailed;
+}
+
+// What becomes of the changes of the mount at `dir` before it is ended:
+// saved or dropped as asked; else, with none waiting, the mount lets its
+// change folder go (a read-only mount has none). kExitOk, or the exit
+// status after the lines saying why the mount stays.
+int EndChanges(const UnmountOptions &options, const std::string &dir)
+{
+    const std::string &typed = options.dir;
+    if (options.save)
+        return CommandMount(dir, "user.zarnik.save", options.backup ? "backup" : "", typed, "nothing was saved");
+    if (options.discard)
+        return CommandMount(dir, "user.zarnik.discard", "", typed, "nothing was dropped");
+    std::string lines;
+    if (setxattr(dir.c_str(), "user.zarnik.release", "", 0, 0) == 0 || errno != EBUSY || WaitingLines(dir, &lines) != 0)
+        return kExitOk;
+    const size_t waiting = size_t(std::count(lines.begin(), lines.end(), '\n'));
+    PrintError(std::to_string(waiting) + (waiting == 1 ? " change waits" : " changes wait") + " in " + Printable(typed) +
+               ": 'zarnik unmount --save' writes them into the pack, 'zarnik unmount --discard' drops them");
+    return kExitFileFailed;
 }
 
 } // namespace
@@ -320,27 +350,9 @@ int RunUnmount(const UnmountOptions &options)
     }
     // A mount whose process died holds nothing but its folder: its changes
     // wait for the next `mount --write` of the pack.
-    if (state == MountState::Ours) {
-        std::string lines;
-        // A read-only mount holds no changes, and a writable one keeps its
-        // change folder: a plain unmount ends either when nothing waits.
-        const int error = WaitingLines(dir, &lines);
-        if (error && (options.save || options.discard)) {
-            PrintNotWritable(typed, error);
-            return kExitUsage;
-        }
-        const size_t waiting = size_t(std::count(lines.begin(), lines.end(), '\n'));
-        if (options.save && !CommandMount(dir, "user.zarnik.save", options.backup ? "backup" : "", typed))
-            return kExitFileFailed;
-        if (options.discard && !CommandMount(dir, "user.zarnik.discard", "", typed))
-            return kExitFileFailed;
-        if (!options.save && !options.discard && waiting > 0) {
-            PrintError(std::to_string(waiting) + (waiting == 1 ? " change waits" : " changes wait") + " in " +
-                       Printable(typed) + ": 'zarnik unmount --save' writes them into the pack, "
-                       "'zarnik unmount --discard' drops them");
-            return kExitFileFailed;
-        }
-    }
+    if (state == MountState::Ours)
+        if (const int status = EndChanges(options, dir))
+            return status;
     if (!Unmount(dir)) {
         PrintError("cannot unmount " + Printable(typed) + ": fusermount3 failed" +
                    (options.save ? " (the changes are saved into the pack)" : ""));

@@ -525,6 +525,27 @@ TEST(MountWrite, RefusesAtOnceWhatAPackCannotHold)
     }
 }
 
+TEST(MountWrite, AFullChangeDiskRefusesTheWriteYetListsAndDropsTheChanges)
+{
+    TempDir work;
+    const std::string pack = WriteUpk(work, kClean), small = work.file("small");
+    fs::create_directory(small);
+    const int status = InChild([&] {
+        if (unshare(CLONE_NEWNS) != 0 || mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0)
+            return 3;
+        Writable m(pack, small + "/state");
+        if (ThroughMount(m, {Op::Write, "content/big.bin", std::string(200000, 'b')}) != ENOSPC)
+            return 4;
+        std::string listed;
+        if (m.control->Get(zarnik_mount::kStatusAttribute, &listed) != 0 || listed.find("A\tcontent/big.bin") != 0)
+            return 5;
+        if (m.control->Set("user.zarnik.release", "") != EBUSY)
+            return 6;
+        return m.control->Set("user.zarnik.discard", "") == 0 && fs::is_empty(small + "/state") ? 0 : 7;
+    });
+    EXPECT_EQ(status, 0);
+}
+
 TEST(MountWrite, AFailedSaveLeavesThePackAsItWasAndKeepsTheChanges)
 {
     enum class Trouble { ChangedUnderneath, FullDisk };

@@ -4,6 +4,7 @@
 #include "PackPath.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cerrno>
 #include <map>
 #include <set>
@@ -176,8 +177,10 @@ int CMountControl::Set(const std::string &name, const std::string &value)
             m_Result += saved.reason + "\n";
         return saved.error;
     }
-    if (name == "user.zarnik.discard") {
+    if (name == "user.zarnik.discard" || name == "user.zarnik.release") {
         const auto holding = m_Layer.HoldChanges();
+        if (name == "user.zarnik.release" && !StatusText().empty())
+            return EBUSY;
         m_Layer.Close();
         m_Result = m_Layer.Folder().Remove() ? "" : "the change folder " + m_Layer.Folder().Path() +
                                                        " could not be removed\n";
@@ -193,13 +196,19 @@ int CMountControl::Get(const std::string &name, std::string *value)
         *value = m_Result;
         return 0;
     }
-    if (name == "user.zarnik.status") {
-        if (!m_Layer.Folder().WriteWhole("status", StatusText()))
-            return errno ? errno : EIO;
-        *value = m_Layer.Folder().Path() + "/status";
-        return 0;
-    }
-    return ENODATA;
+    // Handed over in pieces, as an attribute's value is at most 64 KiB:
+    // asking for the first piece makes the list anew. Nothing is written
+    // for it, so that it answers on a full disk too.
+    const std::string status = kStatusAttribute;
+    if (name == status)
+        m_Status = StatusText();
+    if (name.compare(0, status.size(), status) != 0)
+        return ENODATA;
+    const unsigned long piece = name == status ? 0 : std::strtoul(name.c_str() + status.size() + 1, nullptr, 10);
+    if (name != status && name != status + "." + std::to_string(piece))
+        return ENODATA;
+    *value = piece <= m_Status.size() / kStatusPiece ? m_Status.substr(piece * kStatusPiece, kStatusPiece) : "";
+    return 0;
 }
 
 } // namespace zarnik_mount

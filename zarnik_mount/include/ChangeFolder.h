@@ -84,8 +84,6 @@ public:
     // Opens change file `n` for reading and writing; -1 with errno.
     int OpenFile(uint64_t n) const;
     void RemoveFile(uint64_t n) const;
-    // Writes `text` to `name` in the folder, whole, under a temporary name first.
-    bool WriteWhole(const std::string &name, const std::string &text) const;
 
     // Removes the folder with everything in it (after a save or a discard).
     bool Remove();
@@ -93,6 +91,8 @@ public:
 private:
     CChangeFolder(std::string path, int lock) : m_Path(std::move(path)), m_Lock(lock) {}
     bool ReadBase();
+    // Writes `text` to `name` in the folder, whole, under a temporary name first.
+    bool WriteWhole(const std::string &name, const std::string &text) const;
 
     std::string m_Path;
     int m_Lock;

@@ -45,8 +45,15 @@ namespace zarnik_mount {
 // processes, reach the one that holds the changes:
 //   set  user.zarnik.save     save (value "backup": keep NAME.bak)
 //   set  user.zarnik.discard  drop every change
-//   get  user.zarnik.status   the path of a file listing the changes waiting
+//   set  user.zarnik.release  drop the change folder when no change waits
+//                             (changes that came to nothing), else EBUSY
+//   get  user.zarnik.status   the changes waiting (StatusText), its first
+//                             kStatusPiece bytes; user.zarnik.status.N the
+//                             Nth piece of the same list, until one is short
 //   get  user.zarnik.result   what the last save or discard said
+const char kStatusAttribute[] = "user.zarnik.status";
+const size_t kStatusPiece = 65536;
+
 class CMountControl
 {
 public:
@@ -67,6 +74,7 @@ private:
     const std::string m_PackPath;
     std::mutex m_Lock;
     std::string m_Result;
+    std::string m_Status; // the list whose pieces are being asked for
 };
 
 } // namespace zarnik_mount
