@@ -2,12 +2,16 @@
 // writer's edit. Every change is checked before anything is written; the
 // new pack goes to -o OUT, or over PACK by one rename once it has been read
 // back, so PACK is either the old pack or the new one, never a broken one.
+// A change in place holds the pack's lock from before it opens the pack
+// until the new one stands: changes made at once take effect one after the
+// other.
 #include "Commands.h"
 #include "OpenPack.h"
 #include "PackEdit.h"
 #include "PackText.h"
 #include "Console.h"
 #include "Progress.h"
+#include "SaveReport.h"
 #include "StopSignals.h"
 
 #include <nlohmann/json.hpp>
@@ -95,6 +99,36 @@ bool AddSource(PackEdit &edit, const std::string &source, const std::string &fol
     return true;
 }
 
+// A stop asked for at any moment: nothing was written.
+int Stopped()
+{
+    PrintError(std::string("interrupted by ") + StopSignalName() + "; nothing was written and the pack is as it was");
+    return StoppedExitStatus();
+}
+
+// A change in place waits for one of the same pack that is under way, so
+// that it opens the pack that one leaves. The exit status when it cannot
+// go on, else -1.
+int LockForChange(zarnik_pack::PackLock &lock, const EditOptions &options)
+{
+    if (!options.out.empty())
+        return -1;
+    const auto waiting = [&options] {
+        PrintError("waiting for another change of " + Printable(options.pack) + " to end");
+    };
+    switch (lock.Take(LibraryPath(options.pack), &StopRequested(), waiting)) {
+    case zarnik_pack::PackLock::Outcome::Taken:
+        return -1;
+    case zarnik_pack::PackLock::Outcome::Stopped:
+        return Stopped();
+    case zarnik_pack::PackLock::Outcome::Failed:
+        break;
+    }
+    PrintError("cannot change " + Printable(options.pack) + ": no lock against other changes can be made beside it (" +
+               lock.Failure().text + ")");
+    return kExitFileFailed;
+}
+
 // What was done, as one JSON object on standard output; paths as `list
 // --json` gives them.
 void PrintSummary(const PackEdit &edit, const zarnik_pack::EditChanges &changes,
@@ -129,7 +163,7 @@ void PrintSummary(const PackEdit &edit, const zarnik_pack::EditChanges &changes,
 }
 
 int Save(const PackEdit &edit, const EditOptions &options, const std::string &done,
-         std::unique_ptr<const zarnik::CZarnikArchive> &archive)
+         std::unique_ptr<const zarnik::CZarnikArchive> &archive, const zarnik_pack::PackLock &lock)
 {
     if (!options.json)
         for (const std::string &dropped : edit.Dropped())
@@ -137,6 +171,8 @@ int Save(const PackEdit &edit, const EditOptions &options, const std::string &do
     zarnik_pack::SaveOptions save;
     save.out = options.out.empty() ? std::string() : LibraryPath(options.out);
     save.backup = options.backup;
+    save.sync = options.sync;
+    save.lock = &lock;
     save.stop = &StopRequested();
     save.releasePack = [&archive] { archive.reset(); };
     ProgressLine progress(StandardErrorIsTerminal(), edit.Items().size());
@@ -145,13 +181,11 @@ int Save(const PackEdit &edit, const EditOptions &options, const std::string &do
         doing = stage == zarnik_pack::SaveStage::Checking ? "reading the new pack back" : "writing the new pack";
     };
     save.progress = [&](uint64_t files, uint64_t bytes) { progress.Update(files, bytes, doing); };
-    // Ctrl-C and SIGTERM stop the save; the temporary file is removed and
-    // the pack left as it was.
-    StopOnSignals signals;
     // Taken before the save: over the pack, the save lets the archive go.
     const zarnik_pack::EditChanges changes = edit.Changes();
     const zarnik_pack::SaveOutcome outcome = edit.Save(save);
     progress.Clear();
+    PrintLeftOver(outcome);
     switch (outcome.problem) {
     case EditProblem::None:
         if (options.json) {
@@ -166,11 +200,8 @@ int Save(const PackEdit &edit, const EditOptions &options, const std::string &do
     case EditProblem::Refused:
         PrintError(Printable(outcome.reason));
         return kExitUsage;
-    case EditProblem::Stopped: {
-        PrintError(std::string("interrupted by ") + StopSignalName() +
-                   "; nothing was written and the pack is as it was");
-        return StoppedExitStatus();
-    }
+    case EditProblem::Stopped:
+        return Stopped();
     default:
         PrintError(Printable(outcome.reason));
         return kExitFileFailed;
@@ -181,6 +212,13 @@ int Save(const PackEdit &edit, const EditOptions &options, const std::string &do
 
 int RunEdit(const EditOptions &options)
 {
+    // Ctrl-C and SIGTERM stop the change at any moment; the pack is left
+    // as it was, and no temporary file stays.
+    StopOnSignals signals;
+    zarnik_pack::PackLock lock;
+    const int unlocked = LockForChange(lock, options);
+    if (unlocked >= 0)
+        return unlocked;
     std::unique_ptr<const zarnik::CZarnikArchive> archive = OpenPack(options.pack);
     if (!archive)
         return kExitUsage;
@@ -192,7 +230,7 @@ int RunEdit(const EditOptions &options)
     std::string done;
     switch (options.command) {
     case EditOptions::Command::Add: {
-        if (!options.data.empty() && !edit.SetDataFile(LibraryPath(options.data))) {
+        if (!options.data.empty() && !edit.SetDataFile(options.data)) {
             PrintError(Printable(edit.Reason()));
             return kExitUsage;
         }
@@ -227,5 +265,7 @@ int RunEdit(const EditOptions &options)
         break;
     }
     }
-    return Save(edit, options, done, archive);
+    if (StopRequested().load())
+        return Stopped();
+    return Save(edit, options, done, archive, lock);
 }

@@ -71,6 +71,7 @@ struct EditOptions
     bool dropDamaged = false; // leave out what opening passed over instead of refusing
     std::string out;          // empty: over PACK
     bool backup = false;
+    bool sync = false;   // the new pack on the disk before it takes its name
     bool json = false;   // one JSON object of what was done on standard output
     std::string data;    // add to a .vfs set: the data file new files go to
 

@@ -27,9 +27,9 @@ const Usage kUsage[] = {
     {"create", "zarnik create OUT.upk|OUT.vfs DIR [--store] [--sync]"},
     {"mount", "zarnik mount PACK DIR [-f] [--cache-mb N] [--write] | zarnik mount --status DIR"},
     {"unmount", "zarnik unmount DIR [--save [--backup] | --discard]"},
-    {"add", "zarnik add PACK SRC... [--at ARCHFOLDER] [--replace] [--store] [--data NAME] [-o OUT] [--backup] [--json]"},
-    {"delete", "zarnik delete PACK ARCHPATH... [-o OUT] [--backup] [--json]"},
-    {"rename", "zarnik rename PACK OLD NEW [-o OUT] [--backup] [--json]"},
+    {"add", "zarnik add PACK SRC... [--at ARCHFOLDER] [--replace] [--store] [--data NAME] [-o OUT] [--backup] [--sync] [--json]"},
+    {"delete", "zarnik delete PACK ARCHPATH... [-o OUT] [--backup] [--sync] [--json]"},
+    {"rename", "zarnik rename PACK OLD NEW [-o OUT] [--backup] [--sync] [--json]"},
     {"grep", "zarnik grep [-FiwvncloqHa] [-e PATTERN]... [--include GLOB] [--exclude GLOB] [-j N] [--json] PATTERN PACK..."},
     {"diff", "zarnik diff A B [--json] [--export DIR] [-j N] [PATTERN...]"},
     {"hash", "zarnik hash PACK [--json] [-j N] [PATTERN...]"},
@@ -170,8 +170,11 @@ CLI::App *AddEditCommand(CommandLine &line, const char *name, const char *descri
     EditOptions &edit = line.edit;
     CLI::App *command = line.app.add_subcommand(name, description);
     command->add_option("PACK", edit.pack, "the pack: a single pack, or a .vfs set through content.vfi or a data file")->required();
-    command->add_option("-o,--output", edit.out, "write the changed pack here; PACK stays as it is");
+    // An empty OUT would leave the change to land on PACK itself.
+    command->add_option("-o,--output", edit.out, "write the changed pack here; PACK stays as it is")
+        ->check([](const std::string &out) { return out.empty() ? std::string("an empty path names no file") : std::string(); });
     command->add_flag("--backup", edit.backup, "without -o: keep the old pack as PACK.bak");
+    command->add_flag("--sync", edit.sync, "have the new pack on the disk before it takes its name (slower)");
     command->add_flag("--drop-damaged", edit.dropDamaged, "leave out what opening passed over");
     command->add_flag("--json", edit.json, "one JSON object: written, files, added, replaced, deleted, renamed, dropped");
     return command;

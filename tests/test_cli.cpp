@@ -340,7 +340,7 @@ TEST(Cli, CreateFailsCleanlyThenGivesTheTreeBackAndReplacesNothing)
     EXPECT_EQ(zarnik::PlatformOpenDirectory((out / "missing").u8string()), nullptr);
     const std::string missing = zarnik::PlatformLastFailure().text;
     EXPECT_TRUE(!missing.empty() && Ran(Zarnik({"create", "out/missing/p.upk", "names"}, dir.str()), 1, {},
-                                        {"cannot create ", "p.upk: " + missing + "\n"}))
+                                        {"cannot create ", "p.upk: " + missing + "; no pack was made\n"}))
         << missing;
     // 6 GiB is refused from the sizes alone, within 1 GiB of address space (not under AddressSanitizer).
     SKIP_ON_WINDOWS("a sparse file and the shell's ulimit");
@@ -448,9 +448,12 @@ TEST(Cli, ExtractCountsFilesAndFailsOnWhatOpeningLost)
 TEST(Cli, SignalsLeaveNoTemporaryFile)
 {
     // SIGINT/SIGTERM (once the temporary file stands, or twice): nothing published, no temporary file,
-    // exit 128 + signal.
+    // a pack or set changed in place as it was, exit 128 + signal.
     SKIP_ON_WINDOWS("POSIX signals");
-    TempDir dir;
+    TempDir dir, packs, set;
+    WriteUpk(packs, SampleEntries(), "e.upk");
+    WriteVfs(set, SampleEntries());
+    fs::copy(set.path(), packs.path() / "set");
     fs::create_directories(dir.path() / "src");
     for (int i = 0; i < 4; ++i) {
         const std::string source = dir.file("src/f" + std::to_string(i));
@@ -465,11 +468,13 @@ TEST(Cli, SignalsLeaveNoTemporaryFile)
     for (const auto &[args, signals, status, err] : std::vector<Row>{
              {{"create", "out/p.upk", "src"}, "kill -INT $p", 130, "interrupted by SIGINT; no pack was made\n"},
              {{"create", "out/p.vfs", "src"}, "kill -TERM $p", 143, "interrupted by SIGTERM; no pack was made\n"},
-             {{"create", "out/p.upk", "src"}, "kill -INT $p; sleep 0.002; kill -INT $p", 130, ""}}) {
+             {{"create", "out/p.upk", "src"}, "kill -INT $p; sleep 0.002; kill -INT $p", 130, ""},
+             {{"add", "out/e.upk", "src"}, "kill -INT $p", 130, "interrupted by SIGINT; nothing was written and the pack is as it was\n"},
+             {{"add", "out/set/content.vfi", "src"}, "kill -TERM $p", 143, "interrupted by SIGTERM; nothing was written"}}) {
         fs::remove_all(dir.path() / "out");
-        fs::create_directory(dir.path() / "out");
+        fs::copy(packs.path(), dir.path() / "out", fs::copy_options::recursive);
         const Result r = Zarnik(args, dir.str(), signalled(signals));
-        EXPECT_TRUE(Ran(r, status, {}, {err}) && r.out.empty() && fs::is_empty(dir.path() / "out"))
+        EXPECT_TRUE(Ran(r, status, {}, {err}) && r.out.empty() && FilesBelow(dir.path() / "out") == FilesBelow(packs.path()))
             << signals << "\n" << r.out << r.err;
     }
     ASSERT_TRUE(Ran(Zarnik({"create", "p.upk", "src"}, dir.str()), 0, {"4 files"}));
@@ -478,6 +483,50 @@ TEST(Cli, SignalsLeaveNoTemporaryFile)
                                 signalled("kill -INT $p; sleep 0.002; kill -INT $p"));
         EXPECT_TRUE(r.status == 130 && r.out.find("zarnik-partial") == std::string::npos) << r.out << r.err;
     }
+}
+
+TEST(Cli, ChangesMadeAtOnceAllTakeEffect)
+{
+    // Changes of one pack, or of one set (to either data file), run four at once: each waits for the one
+    // before it, and every change that says it is done is in the pack.
+    SKIP_ON_WINDOWS("a POSIX shell running changes at once");
+    TempDir dir;
+    const std::string pack = WriteUpk(dir, SampleEntries());
+    testpack::VfsOptions second;
+    second.dataName = "data1.vfs";
+    const testpack::VfsSet other = testpack::BuildVfs({MakeEntry("content\\o.txt", "o")}, second);
+    testpack::VfsOptions first;
+    first.after = {{0, Bytes(other.index.begin() + 8, other.index.end())}};
+    WriteVfs(dir, SampleEntries(), first);
+    WriteAll(dir.file("data1.vfs"), other.data);
+    for (int i = 0; i < 4; ++i)
+        WriteNew(dir.file("f" + std::to_string(i) + ".txt"), "file " + std::to_string(i));
+    for (int round = 0; round < 3; ++round) {
+        for (const std::string &target : {std::string("p.upk"), std::string("content.vfi")}) {
+            const std::string at = "content/r" + std::to_string(round);
+            // The second change of the set goes to its first data file, the others to the last.
+            const std::string data = target == "p.upk" ? "" : "$([ $i = 1 ] && echo --data data0.vfs)";
+            const Result r = Zarnik({}, dir.str(), Shell("for i in 0 1 2 3; do { \"$1\" add " + target + " f$i.txt --at " + at +
+                                                         " " + data + "; echo $i $?; } & done; wait"));
+            const std::string listed = Zarnik({"list", target}, dir.str()).out;
+            for (int i = 0; i < 4; ++i) {
+                const std::string path = at + "/f" + std::to_string(i) + ".txt\n";
+                EXPECT_TRUE(r.out.find(std::to_string(i) + " 0\n") != std::string::npos && listed.find(path) != std::string::npos)
+                    << target << " " << path << r.out << r.err;
+            }
+        }
+    }
+    EXPECT_TRUE(Ran(Zarnik({"test", "content.vfi"}, dir.str()), 0, {"17 files tested"}));
+
+    // A change waiting for another says so, and Ctrl-C ends it at once with the pack as it was.
+    const Bytes before = ReadAll(pack);
+    const Result waited = Zarnik({"delete", "p.upk", "content/readme.txt"}, dir.str(),
+                                 Shell("exec 9>>p.upk.zarnik-lock && flock 9 && { \"$@\" 9>&- 2>err & p=$!; "
+                                       "until grep -q waiting err || ! kill -0 $p; do sleep 0.01; done; kill -INT $p; "
+                                       "wait $p; s=$?; cat err >&2; exit $s; }"));
+    EXPECT_TRUE(Ran(waited, 130, {}, {"waiting for another change of p.upk to end\n",
+                                      "interrupted by SIGINT; nothing was written and the pack is as it was\n"}));
+    EXPECT_EQ(ReadAll(pack), before);
 }
 
 TEST(Cli, CreateReadsBackAsItWasGiven)
@@ -530,9 +579,14 @@ TEST(Cli, AddDeleteAndRenameChangeAPackOnlyWhole)
     WriteAll(dir.file("work/content/readme.txt"), zarnik_pack::ToBytes("changed"));
     WriteAll(dir.file("work/content/added.txt"), zarnik_pack::ToBytes("added"));
 
-    // test_pack_edit checks each refusal; here one shows the status and message, and the pack left as it was.
-    EXPECT_TRUE(Ran(Zarnik({"add", pack, dir.file("work/content")}), 2, {}, {"already in the pack; replace it explicitly"}));
+    // test_pack_edit checks each refusal; here the tool's own: the status and message, the pack left as it was.
+    for (const auto &[args, err] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"add", pack, dir.file("work/content")}, "already in the pack; replace it explicitly"},
+             {{"delete", pack, "content/readme.txt", "-o", ""}, "an empty path names no file"},
+             {{"delete", pack, "content/readme.txt", "-o", dir.file("o.upk"), "--backup"}, "with another destination"}})
+        EXPECT_TRUE(Ran(Zarnik(args), 2, {}, {err})) << args.back();
     EXPECT_EQ(ReadAll(pack), original);
+    EXPECT_FALSE(fs::exists(dir.file("o.upk")));
 
     // --json says what was done: files replaced and added, deleted and renamed, as list --json names them.
     const Result added = Zarnik({"add", pack, dir.file("work/content"), "--replace", "--backup", "--json"});
@@ -576,13 +630,31 @@ TEST(Cli, AddDeleteAndRenameChangeAPackOnlyWhole)
                     {"where it lies"}));
     EXPECT_TRUE(Ran(Zarnik({"add", index, dir.file("work/content/added.txt"), "--data", "none.vfs"}), 2, {},
                     {"no data file"}));
+    // --data names a data file as the index does, by any path to it, or by the name it had before a save.
+    for (const auto &[pack, data] : std::vector<std::pair<std::string, std::string>>{
+             {setDir.file("data0.vfs"), "data0.vfs"}, {index, "data0.vfs"}, {index, setDir.file("data0~2.vfs")}}) {
+        const Result r = Zarnik({"add", pack, dir.file("work/content/added.txt"), "--at", "content/d", "--replace", "--data", data});
+        EXPECT_TRUE(Ran(r, 0, {"written"})) << pack << " " << data;
+    }
     const Result setAdded = Zarnik({"add", index, dir.file("work/content/added.txt"), "--json"});
     ASSERT_EQ(setAdded.status, 0) << setAdded.err;
     const nlohmann::json written = nlohmann::json::parse(setAdded.out)["written"];
     ASSERT_EQ(written.size(), 2u);
-    EXPECT_EQ(written[0]["path"], setDir.file("data0~1.vfs"));
+    EXPECT_EQ(written[0]["path"], setDir.file("data0~2.vfs"));
     EXPECT_EQ(written[1]["path"], index);
     EXPECT_EQ(Zarnik({"cat", index, "content/added.txt"}).out, "added");
+
+    // A full disk fails a set's change as often as it is tried, with nothing left beside the set.
+    SKIP_ON_WINDOWS("a small disk of its own");
+    TempDir fullSet;
+    WriteVfs(fullSet, SampleEntries());
+    WriteAll(dir.file("big.bin"), Pattern(400000));
+    fs::create_directory(dir.path() / "small");
+    const Result full = Zarnik({"add", "small/content.vfi", "big.bin"}, dir.str(),
+                               "unshare -m " + Shell("mount -t tmpfs -o size=256k tmpfs small && cp " + Quote(fullSet.str()) +
+                                                     "/* small/ && \"$@\"; \"$@\"; s=$?; find small -type f | sort; exit $s"));
+    EXPECT_TRUE(Ran(full, 1, {}, {"No space left on device"}) && full.out == "small/content.vfi\nsmall/data0.vfs\n")
+        << full.out << full.err;
 }
 
 TEST(Cli, DiffAndHashAnswerAsDiffAndSha256sumDo)

@@ -3,12 +3,13 @@
 #include "ArchiveSupport.h"
 #include "PackEdit.h"
 #include "PackWriter.h"
+#include "PlatformFaults.h"
 #include "TestSupport.h"
 
 #include <functional>
+#include <set>
 #ifndef _WIN32
-#include <sched.h>
-#include <sys/mount.h>
+#include <pwd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #endif
@@ -28,14 +29,17 @@ struct Listed
     bool operator==(const Listed &o) const { return path == o.path && data == o.data && stored == o.stored; }
 };
 
-// Every entry of the pack at `path` in table order, read back.
-std::vector<Listed> Listing(const std::string &path)
+// Every entry of the pack at `path` in table order, read back; with
+// `index`, `path` is a set's index whatever its name (a backup).
+std::vector<Listed> Listing(const std::string &path, bool index = false)
 {
     std::vector<Listed> out;
-    const auto archive = MustOpen(path);
+    const auto archive = index ? zarnik::CZarnikArchive::OpenIndexFile(path).archive : MustOpen(path);
     if (!archive)
         return out;
-    EXPECT_TRUE(archive->GetOpenReport().empty()) << path;
+    // A data file the index names that is missing and held nothing loses nothing.
+    for (const zarnik::OpenReportItem &item : archive->GetOpenReport())
+        EXPECT_TRUE(item.kind == zarnik::OpenReportItem::Kind::DataFileMissing && !item.entriesLost) << path;
     for (const zarnik::ArchiveNode *entry : archive->GetEntries()) {
         const Bytes file = ReadAll(archive->GetDataFilePath(entry->m_DataFile));
         Listed listed{entry->m_Path, {}, {}};
@@ -61,11 +65,25 @@ const std::vector<testpack::Entry> kEntries = {
 // A set's second data file, which changes move no entry into.
 const testpack::Entry kOther = MakeEntry("content\\other\\o.txt", std::string(700, 'o'));
 
+// A chunk of a set's index naming a data file that is missing, and no entry.
+Bytes EmptyChunkOfAMissingDataFile()
+{
+    Bytes chunk;
+    zarnik::packformat::AppendChunk(chunk, zarnik::packformat::kIndexChunkId, zarnik::packformat::IndexChunkData("data9.vfs", {}));
+    return chunk;
+}
+
+bool Holds(const Bytes &bytes, const Bytes &part)
+{
+    return std::search(bytes.begin(), bytes.end(), part.begin(), part.end()) != bytes.end();
+}
+
 // The same entries in our writer's layout and in layouts only another
 // writer makes: two file tables, foreign chunks before and after; then
-// a .vfs set of two data files (a chunk passed over before them, bytes
-// after the entries, a last chunk naming data0.vfs whose name fills it),
-// opened through content.vfi (2) and its data file (3).
+// a .vfs set of two data files (a chunk passed over before them, one naming
+// a missing data file and no entry, bytes after the entries, a last chunk
+// naming data0.vfs whose name fills it), opened through content.vfi (2) and
+// its data file (3).
 std::string WritePack(const TempDir &dir, int layout)
 {
     if (layout >= 2) {
@@ -76,7 +94,9 @@ std::string WritePack(const TempDir &dir, int layout)
         options.before = {{0xFFFFFFFFu, Pattern(12, 6)}};
         Bytes nameOnly = zarnik::packformat::IndexChunkData("data0.vfs", {});
         nameOnly.resize(nameOnly.size() - zarnik::packformat::kIndexGapSize);
-        options.after = {{0, Bytes(second.index.begin() + 8, second.index.end())}, {0, nameOnly}};
+        const Bytes missing = EmptyChunkOfAMissingDataFile();
+        options.after = {{0, Bytes(second.index.begin() + 8, second.index.end())},
+                         {0, Bytes(missing.begin() + 8, missing.end())}, {0, nameOnly}};
         options.trailing = Pattern(7, 8);
         const std::string data = WriteVfs(dir, kEntries, options);
         WriteAll(dir.file("data1.vfs"), second.data);
@@ -187,8 +207,10 @@ TEST(PackEdit, EachChangeGivesTheIntendedListingAndKeepsOtherStoredBytes)
                 continue;
             }
             // The data file without changes is left alone, the changed one
-            // gives way to its new form, and nothing else is left.
+            // gives way to its new form, and nothing else is left; the chunk
+            // of a missing data file stays.
             EXPECT_EQ(ReadAll(dir.file("data1.vfs")), other) << c.name;
+            EXPECT_TRUE(Holds(ReadAll(dir.file("content.vfi")), EmptyChunkOfAMissingDataFile())) << c.name;
             std::vector<std::string> names;
             for (const auto &file : FilesBelow(dir.path()))
                 names.push_back(file.first);
@@ -199,28 +221,59 @@ TEST(PackEdit, EachChangeGivesTheIntendedListingAndKeepsOtherStoredBytes)
     }
 }
 
-// A data file of a set left without entries goes, with its chunk of the index;
-// with a backup, the old index opens the old set still.
-TEST(PackEdit, ASetDataFileLeftEmptyGoesWithItsChunk)
+// A set's changes one after another: a data file left without entries goes with its
+// chunk, a changed one takes the next free name of its own (data0~2.vfs, never
+// data0~1~1.vfs), and the data files a backup index names stay until the backup goes.
+// An index reached through a link is changed where the link leads, in the set's folder.
+TEST(PackEdit, ASetKeepsWhatItsBackupNamesAndNamesDataFilesAfterTheFirst)
 {
     TempDir dir;
-    const std::string index = WritePack(dir, 2);
+    WritePack(dir, 2);
+    const std::string index = dir.file("content.vfi"), real = dir.file(kWindows ? "content.vfi" : "index.real");
+    if (!kWindows) {
+        fs::rename(fs::u8path(index), fs::u8path(real));
+        fs::create_symlink("index.real", fs::u8path(index));
+    }
     const std::vector<Listed> original = Listing(index);
-    std::unique_ptr<const zarnik::CZarnikArchive> archive = MustOpen(index);
-    PackEdit edit(*archive, index, false);
-    ASSERT_TRUE(edit.Delete("content\\other"));
-    zarnik_pack::SaveOptions options;
-    options.backup = true;
-    options.releasePack = [&archive] { archive.reset(); };
-    const zarnik_pack::SaveOutcome saved = edit.Save(options);
-    ASSERT_EQ(saved.problem, EditProblem::None) << saved.reason;
+    const Sources s(dir);
+    const auto change = [&](const std::function<bool(PackEdit &)> &edit, bool backup) {
+        std::unique_ptr<const zarnik::CZarnikArchive> archive = MustOpen(index);
+        PackEdit changing(*archive, index, false);
+        EXPECT_TRUE(edit(changing)) << changing.Reason();
+        zarnik_pack::SaveOptions options;
+        options.backup = backup;
+        options.releasePack = [&archive] { archive.reset(); };
+        const zarnik_pack::SaveOutcome saved = changing.Save(options);
+        EXPECT_EQ(saved.problem, EditProblem::None) << saved.reason;
+        std::set<std::string> names;
+        for (const auto &file : FilesBelow(dir.path()))
+            names.insert(file.first);
+        return names;
+    };
+    const auto add = [&](PackEdit &e) { return e.SetDataFile("data0.vfs") && e.Add("content\\n.txt", s.newFile, false); };
+    const std::string realName = fs::u8path(real).filename().u8string();
+    std::set<std::string> expected = {"content.vfi", realName, realName + ".bak", "data0.vfs", "data0~1.vfs",
+                                      "data1.vfs", "new.txt", "noise.bin"};
+    EXPECT_EQ(change(add, true), expected);
+    EXPECT_EQ(change([](PackEdit &e) { return e.Delete("content\\other"); }, false).count("data1.vfs"), 1u);
+    expected.erase("data0~1.vfs"), expected.insert("data0~2.vfs");
+    EXPECT_EQ(change([](PackEdit &e) { return e.Delete("content\\n.txt"); }, false), expected);
+    EXPECT_EQ(fs::is_symlink(fs::u8path(index)), !kWindows);
     EXPECT_EQ(Listing(index), std::vector<Listed>(original.begin(), original.end() - 1));
-    EXPECT_EQ(MustOpen(index)->GetDataFileCount(), 1u);
-    // The backup index still opens the old set, whose data files stay.
-    const auto old = zarnik::CZarnikArchive::OpenIndexFile(dir.file("content.vfi.bak"));
-    ASSERT_TRUE(old.archive);
-    EXPECT_EQ(old.archive->GetEntries().size(), original.size());
-    EXPECT_TRUE(old.archive->GetOpenReport().empty());
+    EXPECT_EQ(Listing(real + ".bak", true), original);
+
+    // An index whose link leads out of the set's folder is refused, and nothing changes.
+    SKIP_ON_WINDOWS("symbolic links");
+    TempDir other;
+    fs::create_symlink(dir.path() / "index.real", other.path() / "content.vfi");
+    fs::copy_file(dir.path() / "data0~2.vfs", other.path() / "data0~2.vfs");
+    const std::string linked = other.file("content.vfi");
+    const auto archive = MustOpen(linked);
+    PackEdit refused(*archive, linked, false);
+    ASSERT_TRUE(refused.Delete("content\\a.txt"));
+    const Files before = FilesBelow(dir.path());
+    EXPECT_EQ(refused.Save({}).problem, EditProblem::Refused);
+    EXPECT_EQ(FilesBelow(dir.path()), before);
 }
 
 // No change, or a rename there and back, gives our layout's pack byte for byte.
@@ -313,8 +366,9 @@ TEST(PackEdit, ADamagedPackIsChangedOnlyWhenTheCallerDropsTheDamage)
                                                "content\\x\\d.txt", "content\\z.bin"}));
 }
 
-// Over the original, keeping NAME.bak: a stop, kill, full disk, read-only folder or
-// 4 GiB pack leaves the original and nothing beside it; a re-run then succeeds.
+// Over the original, keeping NAME.bak: a stop, full disk, read-only folder or 4 GiB pack
+// leaves the original and nothing beside it; a kill leaves the old pack as PACK or
+// PACK.bak, never only under a name that may be deleted; a re-run then succeeds.
 TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
 {
     TempDir dir;
@@ -363,8 +417,9 @@ TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
 
 #ifndef _WIN32
     // Killed at each point in turn: PACK is the original or the whole new
-    // pack, never neither, and a re-run (at the end) succeeds.
-    bool backupPending = false;
+    // pack, the old one then PACK.bak; a backup made before the kill lets a
+    // re-run go on.
+    bool rerunOverItsBackup = false;
     for (int killAt = 1;; ++killAt) {
         const bool killed = InChild([&] {
             int calls = 0;
@@ -374,41 +429,27 @@ TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
             });
             return 0;
         }) == -SIGKILL;
-        const Files left = FilesBelow(dir.path());
         if (ReadAll(pack) != original) {
             EXPECT_EQ(Listing(pack).size(), kEntries.size() + 1) << killAt;
-            EXPECT_TRUE(std::any_of(left.begin(), left.end(), [&](const auto &f) { return f.second == original; }))
-                << "killed at " << killAt << ": the old pack was not kept";
+            EXPECT_EQ(ReadAll(pack + ".bak"), original) << "killed at " << killAt << ": the old pack was not kept";
+        } else if (fs::exists(pack + ".bak")) {
+            EXPECT_EQ(save(nullptr).problem, EditProblem::None) << killAt;
+            rerunOverItsBackup = true;
         }
-        const bool pending = std::any_of(left.begin(), left.end(), [](const auto &f) {
-            return f.first.find(".bak.zarnik-partial") != std::string::npos;
-        });
-        for (const auto &f : left) // back to the original alone
+        for (const auto &f : FilesBelow(dir.path())) // back to the original alone
             if (!beside.count(f.first))
                 fs::remove(dir.path() / fs::u8path(f.first));
         WriteAll(pack, original);
-        if (!killed) {
-            // The last point was after the backup and before the rename.
-            EXPECT_TRUE(backupPending) << killAt;
+        if (!killed)
             break;
-        }
-        backupPending = pending;
     }
+    EXPECT_TRUE(rerunOverItsBackup);
 
-    // A full disk and a read-only folder, each in a child process.
-    const auto inChild = [&](const std::function<bool()> &setUp) {
-        return InChild([&] { return !setUp() ? 2 : save(nullptr).problem == EditProblem::WriteFailed ? 0 : 3; });
-    };
+    // A full disk, in a child process (a folder that takes no file is one of
+    // the failed steps of EachFailedStepLeavesTheOldPackOrTheNewAndNoStrayFile).
     const rlimit fullDisk = {16 * 1024, 16 * 1024};
-    EXPECT_EQ(inChild([&] { return setrlimit(RLIMIT_FSIZE, &fullDisk) == 0; }), 0);
-    EXPECT_EQ(FilesBelow(dir.path()), beside);
-    const std::string folder = dir.str();
-    const int readOnly = inChild([&] {
-        return unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-               mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
-               mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
-    });
-    EXPECT_NE(readOnly, 3) << "a read-only folder was not reported";
+    EXPECT_EQ(InChild([&] { return setrlimit(RLIMIT_FSIZE, &fullDisk) == 0 ? int(save(nullptr).problem) : -1; }),
+              int(EditProblem::WriteFailed));
     EXPECT_EQ(FilesBelow(dir.path()), beside);
 #endif
     const zarnik_pack::SaveOutcome saved = save(nullptr);
@@ -418,6 +459,175 @@ TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
     EXPECT_EQ(FilesBelow(dir.path()).size(), beside.size() + 1);
     // The backup is never written over.
     EXPECT_EQ(save(nullptr).problem, EditProblem::Refused);
+}
+
+namespace {
+
+// Fails the file layer's `failAt`th step of a save (none for 0), and every removal
+// after it, as of a file another program holds; counts the steps.
+struct StepFault
+{
+    static int calls, failAt;
+    static std::map<zarnik::PlatformStep, int> counts;
+    static bool Call(zarnik::PlatformStep step, const std::string &)
+    {
+        ++counts[step];
+        return ++calls == failAt || (failAt && calls > failAt && step == zarnik::PlatformStep::Remove);
+    }
+};
+int StepFault::calls, StepFault::failAt;
+std::map<zarnik::PlatformStep, int> StepFault::counts;
+
+// A change of each kind of pack, with the paths it reads back through.
+struct Saving
+{
+    const char *name;
+    int layout; // WritePack's, or 4 and 5: a new single pack and a new set
+    bool out, backup, sync;
+};
+
+// Saves the change `saving` makes in `dir`, with `at` called as the save enters each stage.
+zarnik_pack::SaveOutcome SaveAChange(const TempDir &dir, const Saving &saving,
+                                     const std::function<void(zarnik_pack::SaveStage)> &at,
+                                     const std::atomic<bool> *stop = nullptr)
+{
+    const Sources s(dir);
+    std::unique_ptr<const zarnik::CZarnikArchive> archive;
+    std::unique_ptr<PackEdit> edit;
+    if (saving.layout >= 4) {
+        edit = std::make_unique<PackEdit>(dir.file(saving.layout == 4 ? "new.upk" : "new.vfs"));
+    } else {
+        const std::string pack = WritePack(dir, saving.layout);
+        archive = MustOpen(pack);
+        edit = std::make_unique<PackEdit>(*archive, pack, false);
+        EXPECT_TRUE(edit->Add("content\\x\\y\\c.txt", s.noise, true)) << edit->Reason();
+    }
+    EXPECT_TRUE(edit->Add("content\\other\\n.txt", s.newFile, false)) << edit->Reason();
+    zarnik_pack::SaveOptions options;
+    options.out = saving.out ? dir.file("out.upk") : "";
+    options.backup = saving.backup, options.sync = saving.sync;
+    options.releasePack = [&archive] { archive.reset(); };
+    options.stage = at;
+    options.stop = stop;
+    return edit->Save(options);
+}
+
+std::string ReadBackPath(const TempDir &dir, const Saving &saving)
+{
+    return dir.file(saving.out ? "out.upk" : saving.layout == 0 ? "p.upk" : saving.layout == 4 ? "new.upk" : "content.vfi");
+}
+
+// The listing of the pack at `path`, empty when there is none.
+std::vector<Listed> ListingIfAny(const std::string &path)
+{
+    return fs::exists(fs::u8path(path)) ? Listing(path) : std::vector<Listed>{};
+}
+
+} // namespace
+
+// A file of the pack put in its place or rewritten by another program after the pack
+// was opened is never written over: the save refuses and leaves that program's work.
+TEST(PackEdit, ASaveRefusesAPackChangedSinceItWasOpened)
+{
+    const struct { const char *what; int layout; const char *file; bool rewritten, out; } rows[] = {
+        {"a pack replaced", 0, "p.upk", false, false},           {"a pack rewritten in place", 0, "p.upk", true, false},
+        {"a pack replaced, saved elsewhere", 0, "p.upk", false, true}, {"a set's index replaced", 2, "content.vfi", false, false},
+        {"a set's other data file replaced", 2, "data1.vfs", false, false},
+        {"the data file it was opened through", 3, "data0.vfs", true, false},
+    };
+    for (const auto &row : rows) {
+        TempDir dir;
+        const std::string pack = WritePack(dir, row.layout), file = dir.file(row.file);
+        const auto archive = MustOpen(pack);
+        PackEdit edit(*archive, pack, false);
+        ASSERT_TRUE(edit.Delete("content\\a.txt"));
+        if (row.rewritten) { // the same size, a later time
+            const auto written = fs::last_write_time(fs::u8path(file));
+            std::ofstream(fs::u8path(file), std::ios::binary | std::ios::in).write("?", 1);
+            fs::last_write_time(fs::u8path(file), written + std::chrono::seconds(1));
+        } else {
+            WriteAll(file + ".theirs", ReadAll(file));
+            fs::rename(fs::u8path(file + ".theirs"), fs::u8path(file));
+        }
+        const Files before = FilesBelow(dir.path());
+        zarnik_pack::SaveOptions options;
+        options.out = row.out ? dir.file("out.upk") : "";
+        const zarnik_pack::SaveOutcome saved = edit.Save(options);
+        EXPECT_EQ(saved.problem, EditProblem::Refused) << row.what;
+        EXPECT_NE(saved.reason.find("since it was opened"), std::string::npos) << row.what << ": " << saved.reason;
+        EXPECT_EQ(FilesBelow(dir.path()), before) << row.what;
+    }
+}
+
+// Every step of the file layer a save takes, failed in turn: the pack lists as it
+// was or as changed, a save that says it is done is whole with its backup, and no
+// temporary or orphaned file stays unnamed. A stop or a source changed during the
+// read-back leaves the pack as it was. With sync, every file written is flushed.
+TEST(PackEdit, EachFailedStepLeavesTheOldPackOrTheNewAndNoStrayFile)
+{
+    const Saving savings[] = {
+        {"in place, with a backup, synced", 0, false, true, true}, {"to another file", 0, true, false, false},
+        {"a set, with a backup, synced", 2, false, true, true},     {"a set", 2, false, false, false},
+        {"a new pack, synced", 4, false, false, true},              {"a new set", 5, false, false, false},
+    };
+    for (const Saving &saving : savings) {
+        std::vector<Listed> before, after;
+        Files beside, cleanSave;
+        for (int failAt = 0;; ++failAt) {
+            TempDir dir;
+            StepFault::calls = 0, StepFault::failAt = failAt, StepFault::counts.clear();
+            zarnik::SetPlatformFault(&StepFault::Call);
+            const zarnik_pack::SaveOutcome saved = SaveAChange(dir, saving, {});
+            zarnik::SetPlatformFault(nullptr);
+            const std::vector<Listed> now = ListingIfAny(ReadBackPath(dir, saving));
+            const std::string trace = std::string(saving.name) + ", step " + std::to_string(failAt) + ": " + saved.reason;
+            if (failAt == 0) {
+                ASSERT_EQ(saved.problem, EditProblem::None) << trace;
+                after = now;
+                cleanSave = FilesBelow(dir.path());
+                EXPECT_EQ(StepFault::counts[zarnik::PlatformStep::Flush], saving.sync ? int(saved.written.size()) : 0);
+                EXPECT_EQ(StepFault::counts[zarnik::PlatformStep::FlushDirectory] > 0, saving.sync) << trace;
+                continue;
+            }
+            if (failAt == 1) { // what the pack was, and what lay beside it
+                const TempDir plain;
+                const std::string pack = saving.layout < 4 ? WritePack(plain, saving.layout) : "";
+                if (!pack.empty() && !saving.out)
+                    before = Listing(pack);
+                const Sources s(plain);
+                beside = FilesBelow(plain.path());
+            }
+            const bool changed = now == after;
+            EXPECT_TRUE(changed || now == before) << trace;
+            EXPECT_TRUE(saved.problem != EditProblem::None || changed) << trace;
+            EXPECT_TRUE(!changed || !saving.backup || Listing(ReadBackPath(dir, saving) + ".bak", saving.layout == 2) == before) << trace;
+            // Nothing but what was there before, or what a save that fails nowhere
+            // leaves, or what the save named.
+            for (const auto &file : FilesBelow(dir.path())) {
+                const bool named = std::any_of(saved.leftOver.begin(), saved.leftOver.end(),
+                                               [&](const std::string &path) { return dir.file(file.first) == path; });
+                EXPECT_TRUE(named || (changed ? cleanSave : beside).count(file.first)) << trace << file.first;
+            }
+            if (StepFault::calls < failAt)
+                break;
+        }
+        // Stopped, and a source changed after it was written, in the read-back.
+        for (const bool stop : {true, false}) {
+            TempDir dir;
+            std::atomic<bool> stopFlag{false};
+            const auto checking = [&](zarnik_pack::SaveStage stage) {
+                if (stage != zarnik_pack::SaveStage::Checking)
+                    return;
+                if (stop)
+                    stopFlag = true;
+                else
+                    WriteAll(dir.file("new.txt"), zarnik_pack::ToBytes(std::string(4000, 'N')));
+            };
+            const zarnik_pack::SaveOutcome saved = SaveAChange(dir, saving, checking, &stopFlag);
+            EXPECT_EQ(saved.problem, stop ? EditProblem::Stopped : EditProblem::CheckFailed) << saving.name;
+            EXPECT_EQ(ListingIfAny(ReadBackPath(dir, saving)), before) << saving.name;
+        }
+    }
 }
 
 #ifndef _WIN32
@@ -459,20 +669,49 @@ TEST(PackEdit, ASetChangeIsWholeOrNothingAtEveryKill)
 }
 
 // In place, the new pack keeps the permission bits of the old one, whatever the umask says.
-TEST(PackEdit, InPlaceTheNewPackKeepsThePacksPermissions)
+// In place, the new pack takes the old one's place for the same users: owner, group
+// and mode (setgid, sticky) kept, whatever the umask; through a symbolic link from
+// another folder, the file it leads to is changed where it lies; a hard link's other
+// name keeps the old pack.
+TEST(PackEdit, InPlaceTheNewPackTakesTheOldOnesPlaceForItsUsers)
 {
     const mode_t mask = umask(0);
-    for (const fs::perms mode : {fs::perms(0640), fs::perms(0600), fs::perms(0444)}) {
+    const passwd *nobody = getpwnam("nobody");
+    const struct { const char *what; mode_t mode; bool ofNobody; const char *reachedAs; } rows[] = {
+        {"read and written by owner and group", 0660, false, ""}, {"read-only", 0444, false, ""},
+        {"setgid and sticky", 03640, false, ""},                   {"of nobody, for nobody", 0600, true, ""},
+        {"of nobody, setgid", 02640, true, ""},                    {"through a link", 0644, false, "link"},
+        {"beside a hard link", 0644, false, "hard link"},
+    };
+    for (const auto &row : rows) {
+        if (row.ofNobody && (geteuid() != 0 || !nobody))
+            continue; // only root gives a file away
         TempDir dir;
-        const std::string pack = WritePack(dir, 0);
-        fs::permissions(fs::u8path(pack), mode);
-        std::unique_ptr<const zarnik::CZarnikArchive> archive = MustOpen(pack);
-        PackEdit edit(*archive, pack, false);
+        const std::string pack = WritePack(dir, 0), other = dir.file("elsewhere/l.upk");
+        const Bytes original = ReadAll(pack);
+        ASSERT_EQ(chown(pack.c_str(), row.ofNobody ? nobody->pw_uid : geteuid(), row.ofNobody ? nobody->pw_gid : getegid()), 0);
+        ASSERT_EQ(chmod(pack.c_str(), row.mode), 0);
+        fs::create_directory(dir.path() / "elsewhere");
+        if (row.reachedAs == std::string("link"))
+            fs::create_symlink("../p.upk", other);
+        else if (row.reachedAs == std::string("hard link"))
+            fs::create_hard_link(pack, other);
+        struct stat before, after;
+        ASSERT_EQ(stat(pack.c_str(), &before), 0);
+        const std::string opened = row.reachedAs == std::string("link") ? other : pack;
+        std::unique_ptr<const zarnik::CZarnikArchive> archive = MustOpen(opened);
+        PackEdit edit(*archive, opened, false);
         ASSERT_TRUE(edit.Delete("content\\z.bin"));
         zarnik_pack::SaveOptions options;
         options.releasePack = [&archive] { archive.reset(); };
-        ASSERT_EQ(edit.Save(options).problem, EditProblem::None);
-        EXPECT_EQ(fs::status(fs::u8path(pack)).permissions(), mode) << int(mode);
+        ASSERT_EQ(edit.Save(options).problem, EditProblem::None) << row.what;
+        ASSERT_EQ(stat(pack.c_str(), &after), 0);
+        EXPECT_EQ(Listing(pack).size(), kEntries.size() - 1) << row.what;
+        EXPECT_EQ(std::tie(after.st_mode, after.st_uid, after.st_gid), std::tie(before.st_mode, before.st_uid, before.st_gid))
+            << row.what;
+        // The link leads to the new pack; the other name of the old file keeps it.
+        EXPECT_TRUE(row.reachedAs != std::string("link") || fs::is_symlink(other)) << row.what;
+        EXPECT_TRUE(row.reachedAs != std::string("hard link") || ReadAll(other) == original) << row.what;
     }
     umask(mask);
 }

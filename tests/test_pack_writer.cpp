@@ -3,6 +3,7 @@
 #include "Compressor.h"
 #include "OutputFile.h"
 #include "PackWriter.h"
+#include "PlatformFaults.h"
 #include "PlatformFile.h"
 #include "TestSupport.h"
 
@@ -162,16 +163,14 @@ TEST(PackWriter, CopiesStoredBytesAsTheyAre)
 // A file that is not whole never takes its name, and no temporary file is left.
 TEST(PackWriter, PublishesOnlyWholeFiles)
 {
-    zarnik_pack::FileCalls failingClose;
-    failingClose.closeWritten = [](zarnik::PlatformFile *file) {
-        zarnik::PlatformCloseWritten(file);
-        return false;
+    const auto failingClose = [](zarnik::PlatformStep step, const std::string &) {
+        return step == zarnik::PlatformStep::CloseWritten;
     };
-    const struct { const char *what; zarnik_pack::FileCalls calls; bool failWrite, nameTaken, published; } cases[] = {
-        {"whole", {}, false, false, true},
-        {"write fails", {}, true, false, false},
+    const struct { const char *what; zarnik::PlatformFaultCall fault; bool failWrite, nameTaken, published; } cases[] = {
+        {"whole", nullptr, false, false, true},
+        {"write fails", nullptr, true, false, false},
         {"close fails", failingClose, false, false, false},
-        {"name taken", {}, false, true, false},
+        {"name taken", nullptr, false, true, false},
     };
     const Bytes bytes = Pattern(1000);
     for (const auto &c : cases) {
@@ -183,13 +182,15 @@ TEST(PackWriter, PublishesOnlyWholeFiles)
             zarnik::PlatformOpenDirectory(dir.str()), zarnik::PlatformCloseDirectory);
         ASSERT_TRUE(folder);
         {
-            zarnik_pack::OutputFile out(folder.get(), "out.upk", c.calls);
+            zarnik_pack::OutputFile out(folder.get(), "out.upk");
+            zarnik::SetPlatformFault(c.fault);
             ASSERT_TRUE(out.Created()) << c.what;
             EXPECT_TRUE(out.Sink().Append(bytes));
             if (c.failWrite) {
                 EXPECT_FALSE(out.Sink().Overwrite(bytes.size(), bytes.data(), 1));
             }
             EXPECT_EQ(out.Publish(), c.published) << c.what;
+            zarnik::SetPlatformFault(nullptr);
         }
         if (c.published)
             expected["out.upk"] = bytes;

@@ -28,6 +28,8 @@ public:
     bool Open(const std::string &path, bool refuseEmpty);
 
     uint32_t Size() const { return m_Size; }
+    // The file as it was when opened.
+    const PlatformFileStamp &Stamp() const { return m_Stamp; }
     // Reads up to `count` bytes at `position`; returns the number delivered.
     uint32_t ReadAt(uint32_t position, void *buffer, uint32_t count) const;
     // The open file, for copies that need not pass through memory.

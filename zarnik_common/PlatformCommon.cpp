@@ -1,6 +1,7 @@
 // The parts of the file layer that are the same on every platform.
 #include "PlatformCommon.h"
 
+#include <atomic>
 #include <filesystem>
 #include <system_error>
 #ifdef _WIN32
@@ -33,11 +34,29 @@ PlatformFailure PlatformLastFailure()
     static const char *const kTexts[] = {
         "no error", "not found", "something already stands there", "not a regular file",
         "a link stands there", "the disk is full or read-only", "the file is too large",
-        "an unsafe name, or one Windows would misread", "the operation failed"};
+        "an unsafe name, or one Windows would misread", "another program holds it",
+        "the operation failed"};
     static_assert(sizeof kTexts / sizeof kTexts[0] == size_t(PlatformError::Other) + 1,
                   "a text for every kind");
     failure.text = kTexts[size_t(t_lastError)];
     return failure;
+}
+
+namespace {
+
+std::atomic<PlatformFaultCall> g_Fault{nullptr};
+
+} // namespace
+
+PlatformFaultCall SetPlatformFault(PlatformFaultCall call)
+{
+    return g_Fault.exchange(call);
+}
+
+bool platform_common::Injected(PlatformStep step, const std::string &name)
+{
+    const PlatformFaultCall fault = g_Fault.load();
+    return fault && fault(step, name) && FailWith(PlatformError::Other, true);
 }
 
 uint32_t PlatformReadAt(PlatformFile *file, uint64_t position, void *buffer, uint32_t count)

@@ -5,6 +5,7 @@
 // read is made.
 #pragma once
 
+#include "PlatformFaults.h"
 #include "PlatformFile.h"
 
 #include <cstddef>
@@ -63,6 +64,10 @@ T FailWith(PlatformError error, T result)
     t_lastCode = 0;
     return result;
 }
+
+// True when a test's fault call asks `step` on `name` to fail: then the
+// last failure is an I/O error of the layer's own.
+bool Injected(PlatformStep step, const std::string &name);
 
 // No failure so far, for a call that may end short without one.
 inline void ClearLastError()

@@ -12,6 +12,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
+#include <climits>
+#include <cstdlib>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,6 +38,7 @@ const KindCodes kKinds[] = {
     {PlatformError::IsLink, {ELOOP, ENOTDIR}},
     {PlatformError::NoSpace, {ENOSPC, EDQUOT, EROFS}},
     {PlatformError::TooLarge, {EFBIG}},
+    {PlatformError::Busy, {EWOULDBLOCK}},
 };
 
 } // namespace
@@ -104,14 +108,45 @@ bool PlatformFileSize(PlatformFile *file, uint64_t *size)
     return true;
 }
 
+namespace {
+
+PlatformFileStamp StampFrom(const struct stat &st)
+{
+    PlatformFileStamp stamp;
+    stamp.size = static_cast<uint64_t>(st.st_size);
+    stamp.written = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    stamp.volume = static_cast<uint64_t>(st.st_dev);
+    stamp.file = static_cast<uint64_t>(st.st_ino);
+    return stamp;
+}
+
+} // namespace
+
 bool PlatformStampOf(PlatformFile *file, PlatformFileStamp *stamp)
 {
     struct stat st;
     if (!file || ::fstat(file->fd, &st) != 0)
         return Fail(false);
-    stamp->size = static_cast<uint64_t>(st.st_size);
-    stamp->written = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    *stamp = StampFrom(st);
     return true;
+}
+
+bool PlatformStampAt(const std::string &path, PlatformFileStamp *stamp)
+{
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0)
+        return Fail(false);
+    *stamp = StampFrom(st);
+    return true;
+}
+
+std::string PlatformFollowLinks(const std::string &path)
+{
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return path;
+    char resolved[PATH_MAX];
+    return ::realpath(path.c_str(), resolved) ? std::string(resolved) : Fail(std::string());
 }
 
 bool PlatformListFolder(const std::string &path, std::vector<PlatformListed> *entries)
@@ -229,7 +264,7 @@ PlatformFile *PlatformCreateTemporary(PlatformDirectory *directory, const std::s
                                       const std::function<bool(const std::string &)> &taken)
 {
     IgnoreFileSizeSignal();
-    if (!directory)
+    if (!directory || Injected(PlatformStep::CreateTemporary, name))
         return FailWith<PlatformFile *>(PlatformError::Other, nullptr);
     for (int attempt = 1; attempt <= 1000; ++attempt) {
         std::string candidate = TemporaryName(name, attempt);
@@ -266,7 +301,7 @@ RenameNoReplaceCall SetRenameNoReplaceCall(RenameNoReplaceCall call)
 bool PlatformPublish(PlatformDirectory *directory, const std::string &tempName,
                      const std::string &name)
 {
-    if (!directory)
+    if (!directory || Injected(PlatformStep::Publish, name))
         return FailWith(PlatformError::Other, false);
     const RenameNoReplaceCall seam = g_RenameNoReplace.load();
     const RenameNoReplaceCall rename = seam ? seam : SystemRenameNoReplace;
@@ -285,7 +320,7 @@ bool PlatformPublish(PlatformDirectory *directory, const std::string &tempName,
 bool PlatformReplace(PlatformDirectory *directory, const std::string &tempName,
                      const std::string &name)
 {
-    if (!directory)
+    if (!directory || Injected(PlatformStep::Replace, name))
         return FailWith(PlatformError::Other, false);
     if (::renameat(directory->fd, tempName.c_str(), directory->fd, name.c_str()) != 0)
         return Fail(false);
@@ -295,7 +330,7 @@ bool PlatformReplace(PlatformDirectory *directory, const std::string &tempName,
 bool PlatformLinkAt(PlatformDirectory *directory, const std::string &name,
                     const std::string &linkName)
 {
-    if (!directory)
+    if (!directory || Injected(PlatformStep::Link, linkName))
         return FailWith(PlatformError::Other, false);
     if (::linkat(directory->fd, name.c_str(), directory->fd, linkName.c_str(), 0) != 0)
         return Fail(false);
@@ -304,7 +339,7 @@ bool PlatformLinkAt(PlatformDirectory *directory, const std::string &name,
 
 bool PlatformRemoveAt(PlatformDirectory *directory, const std::string &name)
 {
-    return directory &&
+    return directory && !Injected(PlatformStep::Remove, name) &&
            (::unlinkat(directory->fd, name.c_str(), 0) == 0 || errno == ENOENT);
 }
 
@@ -385,29 +420,85 @@ bool PlatformCloseWritten(PlatformFile *file)
 {
     if (!file)
         return false;
+    const bool injected = Injected(PlatformStep::CloseWritten, "");
     const bool ok = ::close(file->fd) == 0;
     if (!ok)
         Fail(false);
+    else if (injected)
+        FailWith(PlatformError::Other, false);
     delete file;
-    return ok;
+    return ok && !injected;
 }
 
-bool PlatformCopyMode(PlatformFile *from, PlatformFile *to)
+bool PlatformCopyAccess(PlatformFile *from, PlatformFile *to)
 {
     struct stat status;
     if (::fstat(from->fd, &status) != 0)
         return Fail(false);
-    return ::fchmod(to->fd, status.st_mode & 0777) == 0 || Fail(false);
+    mode_t mode = status.st_mode & 07777;
+    // As cp -p: what this process may not give is left its own, and the
+    // set-id bits go with an owner or group that could not be given, or the
+    // file would run as this process's user.
+    if (::fchown(to->fd, status.st_uid, status.st_gid) != 0) {
+        mode &= ~mode_t(S_ISUID);
+        if (::fchown(to->fd, static_cast<uid_t>(-1), status.st_gid) != 0)
+            mode &= ~mode_t(S_ISGID);
+    }
+    return ::fchmod(to->fd, mode) == 0 || Fail(false);
 }
 
 bool PlatformFlush(PlatformFile *file)
 {
+    if (Injected(PlatformStep::Flush, ""))
+        return false;
     return ::fsync(file->fd) == 0 || Fail(false);
+}
+
+bool PlatformFlushDirectory(PlatformDirectory *directory)
+{
+    if (!directory || Injected(PlatformStep::FlushDirectory, ""))
+        return FailWith(PlatformError::Other, false);
+    return ::fsync(directory->fd) == 0 || Fail(false);
 }
 
 bool PlatformWriteAt(PlatformFile *file, uint64_t position, const void *data, size_t count)
 {
     return WriteEvery(file, data, count, &position);
+}
+
+PlatformFile *PlatformTakeLock(PlatformDirectory *directory, const std::string &name)
+{
+    if (!directory)
+        return FailWith<PlatformFile *>(PlatformError::Other, nullptr);
+    // A holder removes the file before it lets the lock go: whoever took
+    // the lock of a file removed meanwhile holds nothing, and tries the
+    // file that stands there now.
+    for (int attempt = 1; attempt <= 1000; ++attempt) {
+        const int fd = OpenRetrying(directory->fd, name.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW, 0666);
+        if (fd < 0)
+            return Fail<PlatformFile *>(nullptr);
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const int error = errno;
+            ::close(fd);
+            errno = error;
+            return Fail<PlatformFile *>(nullptr);
+        }
+        struct stat held, standing;
+        if (::fstat(fd, &held) == 0 && ::fstatat(directory->fd, name.c_str(), &standing, AT_SYMLINK_NOFOLLOW) == 0 &&
+            held.st_dev == standing.st_dev && held.st_ino == standing.st_ino)
+            return new PlatformFile{fd};
+        ::close(fd);
+    }
+    return FailWith<PlatformFile *>(PlatformError::Busy, nullptr);
+}
+
+void PlatformReleaseLock(PlatformDirectory *directory, const std::string &name, PlatformFile *lock)
+{
+    if (!lock)
+        return;
+    if (directory)
+        ::unlinkat(directory->fd, name.c_str(), 0);
+    PlatformClose(lock);
 }
 
 } // namespace zarnik

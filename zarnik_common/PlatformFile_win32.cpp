@@ -41,6 +41,7 @@ const KindCodes kKinds[] = {
     {PlatformError::IsLink, {ERROR_CANT_ACCESS_FILE, ERROR_CANT_RESOLVE_FILENAME}},
     {PlatformError::NoSpace, {ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL, ERROR_WRITE_PROTECT}},
     {PlatformError::TooLarge, {ERROR_FILE_TOO_LARGE}},
+    {PlatformError::Busy, {ERROR_SHARING_VIOLATION, ERROR_LOCK_VIOLATION}},
 };
 
 } // namespace
@@ -252,15 +253,75 @@ bool PlatformFileSize(PlatformFile *file, uint64_t *size)
     return true;
 }
 
-bool PlatformStampOf(PlatformFile *file, PlatformFileStamp *stamp)
+namespace {
+
+bool StampOfHandle(HANDLE handle, PlatformFileStamp *stamp)
 {
     BY_HANDLE_FILE_INFORMATION info;
-    if (!file || !GetFileInformationByHandle(file->handle, &info))
+    if (!GetFileInformationByHandle(handle, &info))
         return Fail(false);
     stamp->size = (uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
     stamp->written = int64_t((uint64_t(info.ftLastWriteTime.dwHighDateTime) << 32) |
                              info.ftLastWriteTime.dwLowDateTime);
+    stamp->volume = info.dwVolumeSerialNumber;
+    stamp->file = (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     return true;
+}
+
+// A handle for asking about the file at `path` (links followed), or
+// INVALID_HANDLE_VALUE.
+HANDLE OpenForQuery(const std::string &path)
+{
+    std::wstring wide, reaching;
+    if (!Wide(path, &wide))
+        return FailWith(PlatformError::NotFound, INVALID_HANDLE_VALUE);
+    if (wide.size() >= MAX_PATH && LongForm(wide, &reaching))
+        wide = reaching;
+    const HANDLE handle = CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    return handle == INVALID_HANDLE_VALUE ? Fail(INVALID_HANDLE_VALUE) : handle;
+}
+
+} // namespace
+
+bool PlatformStampOf(PlatformFile *file, PlatformFileStamp *stamp)
+{
+    return file ? StampOfHandle(file->handle, stamp) : FailWith(PlatformError::Other, false);
+}
+
+bool PlatformStampAt(const std::string &path, PlatformFileStamp *stamp)
+{
+    const HANDLE handle = OpenForQuery(path);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    const bool known = StampOfHandle(handle, stamp);
+    CloseHandle(handle);
+    return known;
+}
+
+std::string PlatformFollowLinks(const std::string &path)
+{
+    std::wstring wide;
+    if (!Wide(path, &wide))
+        return path;
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return path;
+    const HANDLE handle = OpenForQuery(path);
+    if (handle == INVALID_HANDLE_VALUE)
+        return {};
+    std::wstring final;
+    const bool known = FinalPath(handle, wide, &final);
+    CloseHandle(handle);
+    if (!known)
+        return {};
+    // The "\\?\" form back to the one people and the layer's own paths use.
+    if (final.compare(0, 8, L"\\\\?\\UNC\\") == 0)
+        final = L"\\\\" + final.substr(8);
+    else if (final.compare(0, 4, L"\\\\?\\") == 0)
+        final = final.substr(4);
+    return Narrow(final.c_str());
 }
 
 uint32_t platform_common::ReadOnce(PlatformFile *file, uint64_t position, void *buffer,
@@ -385,6 +446,8 @@ PlatformFile *PlatformCreateTemporary(PlatformDirectory *directory, const std::s
     std::wstring probe;
     if (!Join(directory, name, &probe))
         return nullptr;
+    if (Injected(PlatformStep::CreateTemporary, name))
+        return nullptr;
     for (int attempt = 1; attempt <= 1000; ++attempt) {
         std::string candidate = TemporaryName(name, attempt);
         if (taken && taken(candidate))
@@ -408,17 +471,38 @@ PlatformFile *PlatformCreateTemporary(PlatformDirectory *directory, const std::s
     return FailWith<PlatformFile *>(PlatformError::Exists, nullptr);
 }
 
+namespace {
+
+// A virus scanner or an indexer may hold a file just written for a moment:
+// a rename or removal it blocks is tried again a few times, over about a
+// second, before it counts as failed.
+template <typename Step>
+bool Retried(Step step)
+{
+    for (DWORD attempt = 1;; ++attempt) {
+        if (step())
+            return true;
+        const DWORD error = GetLastError();
+        if (attempt == 5 || (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED &&
+                             error != ERROR_LOCK_VIOLATION))
+            return Fail(false);
+        Sleep(50 * attempt);
+    }
+}
+
+} // namespace
+
 bool PlatformPublish(PlatformDirectory *directory, const std::string &tempName,
                      const std::string &name)
 {
     std::wstring from, to;
     if (!Join(directory, tempName, &from) || !Join(directory, name, &to))
         return false;
+    if (Injected(PlatformStep::Publish, name))
+        return false;
     // Without MOVEFILE_REPLACE_EXISTING the move fails when anything stands
     // at the name.
-    if (!MoveFileExW(from.c_str(), to.c_str(), 0))
-        return Fail(false);
-    return true;
+    return Retried([&] { return MoveFileExW(from.c_str(), to.c_str(), 0) != 0; });
 }
 
 bool PlatformReplace(PlatformDirectory *directory, const std::string &tempName,
@@ -427,9 +511,24 @@ bool PlatformReplace(PlatformDirectory *directory, const std::string &tempName,
     std::wstring from, to;
     if (!Join(directory, tempName, &from) || !Join(directory, name, &to))
         return false;
-    if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (Injected(PlatformStep::Replace, name))
+        return false;
+    // Windows replaces no read-only file: the new one carries the attribute
+    // on (PlatformCopyAccess), and the old one loses it only to be replaced.
+    const DWORD attributes = GetFileAttributesW(to.c_str());
+    const bool readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+    if (readOnly)
+        SetFileAttributesW(to.c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
+    const bool replaced = Retried([&] {
+        return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    });
+    if (!replaced && readOnly) {
+        const DWORD error = GetLastError();
+        SetFileAttributesW(to.c_str(), attributes);
+        SetLastError(error);
         return Fail(false);
-    return true;
+    }
+    return replaced;
 }
 
 bool PlatformLinkAt(PlatformDirectory *directory, const std::string &name,
@@ -437,6 +536,8 @@ bool PlatformLinkAt(PlatformDirectory *directory, const std::string &name,
 {
     std::wstring from, to;
     if (!Join(directory, name, &from) || !Join(directory, linkName, &to))
+        return false;
+    if (Injected(PlatformStep::Link, linkName))
         return false;
     if (!CreateHardLinkW(to.c_str(), from.c_str(), nullptr))
         return Fail(false);
@@ -448,7 +549,9 @@ bool PlatformRemoveAt(PlatformDirectory *directory, const std::string &name)
     std::wstring path;
     if (!Join(directory, name, &path))
         return false;
-    return DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
+    if (Injected(PlatformStep::Remove, name))
+        return false;
+    return Retried([&] { return DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND; });
 }
 
 bool PlatformWriteAll(PlatformFile *file, const void *data, size_t count)
@@ -520,25 +623,92 @@ bool PlatformWriteAt(PlatformFile *file, uint64_t position, const void *data, si
     return ok;
 }
 
-bool PlatformCopyMode(PlatformFile *, PlatformFile *)
+bool PlatformCopyAccess(PlatformFile *from, PlatformFile *to)
 {
-    return true;
+    // Windows keeps who may use a file in its folder's inherited rights; of
+    // the file's own, only the read-only attribute.
+    const DWORD attributes = Attributes(from->handle);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return Fail(false);
+    if (!(attributes & FILE_ATTRIBUTE_READONLY))
+        return true;
+    FILE_BASIC_INFO info;
+    if (!GetFileInformationByHandleEx(to->handle, FileBasicInfo, &info, sizeof info))
+        return Fail(false);
+    info.FileAttributes |= FILE_ATTRIBUTE_READONLY;
+    return SetFileInformationByHandle(to->handle, FileBasicInfo, &info, sizeof info) != 0 || Fail(false);
 }
 
 bool PlatformFlush(PlatformFile *file)
 {
+    if (Injected(PlatformStep::Flush, ""))
+        return false;
     return FlushFileBuffers(file->handle) != 0 || Fail(false);
+}
+
+bool PlatformFlushDirectory(PlatformDirectory *directory)
+{
+    // The renames were made with MOVEFILE_WRITE_THROUGH.
+    return directory && !Injected(PlatformStep::FlushDirectory, "");
 }
 
 bool PlatformCloseWritten(PlatformFile *file)
 {
     if (!file)
         return false;
+    const bool injected = Injected(PlatformStep::CloseWritten, "");
     const bool ok = CloseHandle(file->handle) != 0;
     if (!ok)
         Fail(false);
+    else if (injected)
+        FailWith(PlatformError::Other, false);
     delete file;
-    return ok;
+    return ok && !injected;
+}
+
+PlatformFile *PlatformTakeLock(PlatformDirectory *directory, const std::string &name)
+{
+    std::wstring path;
+    if (!Join(directory, name, &path))
+        return nullptr;
+    // A holder removes the file before it lets the lock go; until its last
+    // handle closes, the file can be neither opened nor made again
+    // (ERROR_ACCESS_DENIED): that is waited out, briefly.
+    for (int attempt = 1; attempt <= 200; ++attempt) {
+        const HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            if (GetLastError() != ERROR_ACCESS_DENIED)
+                return Fail<PlatformFile *>(nullptr);
+            Sleep(5);
+            continue;
+        }
+        OVERLAPPED whole = {};
+        if (!LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &whole)) {
+            const DWORD error = GetLastError();
+            CloseHandle(handle);
+            SetLastError(error);
+            return Fail<PlatformFile *>(nullptr);
+        }
+        BY_HANDLE_FILE_INFORMATION held, standing;
+        if (GetFileInformationByHandle(handle, &held) && Identity(path, &standing) &&
+            held.dwVolumeSerialNumber == standing.dwVolumeSerialNumber &&
+            held.nFileIndexHigh == standing.nFileIndexHigh && held.nFileIndexLow == standing.nFileIndexLow)
+            return new PlatformFile{handle};
+        CloseHandle(handle);
+    }
+    return FailWith<PlatformFile *>(PlatformError::Busy, nullptr);
+}
+
+void PlatformReleaseLock(PlatformDirectory *directory, const std::string &name, PlatformFile *lock)
+{
+    if (!lock)
+        return;
+    std::wstring path;
+    if (Join(directory, name, &path))
+        DeleteFileW(path.c_str());
+    PlatformClose(lock);
 }
 
 } // namespace zarnik

@@ -60,6 +60,20 @@ uint32_t CZarnikArchive::GetDataFileSize(size_t i) const
     return i < m_DataFiles.size() && m_DataFiles[i] ? m_DataFiles[i]->Size() : 0;
 }
 
+std::string CZarnikArchive::ChangedSinceOpened() const
+{
+    const auto changed = [](const std::string &path, const PlatformFileStamp &opened) {
+        PlatformFileStamp now;
+        return !PlatformStampAt(path, &now) || now != opened;
+    };
+    if (!m_IndexPath.empty() && changed(m_IndexPath, m_IndexStamp))
+        return m_IndexPath;
+    for (size_t i = 0; i < m_DataFiles.size(); ++i)
+        if (m_DataFiles[i] && changed(m_DataPaths[i], m_DataFiles[i]->Stamp()))
+            return m_DataPaths[i];
+    return {};
+}
+
 const CFileSource *CZarnikArchive::DataFileOf(const ArchiveNode &node) const
 {
     return node.m_DataFile < m_DataFiles.size() ? m_DataFiles[node.m_DataFile].get() : nullptr;
@@ -170,6 +184,8 @@ OpenFailure CZarnikArchive::COpener::OpenIndex(const std::string &folder, const 
     CFileSource indexFile;
     if (!indexFile.Open(folder + indexName, true))
         return OpenFailure::IndexUnreadable;
+    m_Archive.m_IndexPath = folder + indexName;
+    m_Archive.m_IndexStamp = indexFile.Stamp();
     CChunkReader index(indexFile);
 
     const std::vector<const ArchiveNode *> &entries = m_Archive.m_Entries;

@@ -2,10 +2,10 @@
 
 namespace zarnik_pack {
 
-OutputFile::OutputFile(zarnik::PlatformDirectory *folder, const std::string &name, FileCalls calls)
-    : m_Folder(folder), m_Name(name), m_Calls(calls)
+OutputFile::OutputFile(zarnik::PlatformDirectory *folder, const std::string &name, LeftOver *leftOver)
+    : m_Folder(folder), m_Name(name), m_LeftOver(leftOver)
 {
-    m_File = m_Calls.createTemporary(folder, name, &m_TempName);
+    m_File = zarnik::PlatformCreateTemporary(folder, name, &m_TempName);
     if (!m_File) {
         m_Failure = zarnik::PlatformLastFailure();
         m_TempName.clear();
@@ -15,14 +15,21 @@ OutputFile::OutputFile(zarnik::PlatformDirectory *folder, const std::string &nam
 
 OutputFile::~OutputFile()
 {
-    Close();
-    if (!m_Published && !m_TempName.empty())
-        m_Calls.removeAt(m_Folder, m_TempName);
+    Discard();
 }
 
-bool OutputFile::TakeModeOf(zarnik::PlatformFile *original)
+void OutputFile::Discard()
 {
-    if (m_File && zarnik::PlatformCopyMode(original, m_File))
+    Close();
+    if (!m_Published && !m_TempName.empty() && !zarnik::PlatformRemoveAt(m_Folder, m_TempName) && m_LeftOver)
+        m_LeftOver->Note(m_TempName);
+    if (!m_Published)
+        m_TempName.clear();
+}
+
+bool OutputFile::TakeAccessOf(zarnik::PlatformFile *original)
+{
+    if (m_File && zarnik::PlatformCopyAccess(original, m_File))
         return true;
     m_Failure = zarnik::PlatformLastFailure();
     return false;
@@ -44,7 +51,7 @@ bool OutputFile::Close(bool sync)
     }
     // A failed close may have lost written bytes: such a file is never
     // published.
-    if (!m_Calls.closeWritten(file)) {
+    if (!zarnik::PlatformCloseWritten(file)) {
         if (m_Sound)
             m_Failure = zarnik::PlatformLastFailure();
         m_Sound = false;
@@ -58,10 +65,9 @@ bool OutputFile::Publish()
         return true;
     if (!Close() || m_TempName.empty())
         return false;
-    if (!m_Calls.publish(m_Folder, m_TempName, m_Name)) {
+    if (!zarnik::PlatformPublish(m_Folder, m_TempName, m_Name)) {
         m_Failure = zarnik::PlatformLastFailure();
-        m_Calls.removeAt(m_Folder, m_TempName);
-        m_TempName.clear();
+        Discard();
         m_Sound = false;
         return false;
     }
@@ -75,7 +81,7 @@ bool OutputFile::PublishOver()
         return true;
     if (!Close() || m_TempName.empty())
         return false;
-    if (!m_Calls.replace(m_Folder, m_TempName, m_Name)) {
+    if (!zarnik::PlatformReplace(m_Folder, m_TempName, m_Name)) {
         m_Failure = zarnik::PlatformLastFailure();
         return false;
     }
@@ -85,8 +91,10 @@ bool OutputFile::PublishOver()
 
 void OutputFile::Withdraw()
 {
-    if (m_Published)
-        m_Calls.removeAt(m_Folder, m_Name);
+    if (!m_Published)
+        return;
+    if (!zarnik::PlatformRemoveAt(m_Folder, m_Name) && m_LeftOver)
+        m_LeftOver->Note(m_Name);
     m_Published = false;
     m_TempName.clear();
 }

@@ -5,7 +5,10 @@
 #include "PackFormat.h"
 #include "PackPath.h"
 #include "PlatformFile.h"
+#include "SaveSteps.h"
 
+#include <algorithm>
+#include <iterator>
 #include <map>
 
 namespace zarnik_pack {
@@ -35,29 +38,61 @@ std::string ParentOf(const std::string &path)
     return last == std::string::npos ? std::string() : path.substr(0, last);
 }
 
+// A data file the index names that is missing loses nothing when its
+// chunk holds no entry: such a chunk is kept as it is, as `test` passes it.
+bool LosesNothing(const zarnik::OpenReportItem &item)
+{
+    return item.kind == zarnik::OpenReportItem::Kind::DataFileMissing && !item.entriesLost;
+}
+
+// Whether the data file at `path` is the one `given` names: by its name as
+// the index names it (or, renamed by a save, NAME~N.vfs), or, when `given`
+// is a path, by being the same file.
+bool NamesDataFile(const std::string &given, const std::string &path, bool byPath)
+{
+    if (byPath) {
+        zarnik::PlatformFileStamp one, other;
+        return zarnik::PlatformStampAt(given, &one) && zarnik::PlatformStampAt(path, &other) &&
+               one.volume == other.volume && one.file == other.file;
+    }
+    const std::string name = SplitPath(path).name;
+    return name == given || DataNameBeforeSaves(name) == given;
+}
+
 } // namespace
 
+PackEdit::PackEdit(const std::string &newPackPath) : m_PackPath(newPackPath)
+{
+}
+
 PackEdit::PackEdit(const zarnik::CZarnikArchive &archive, const std::string &packPath, bool dropPassedOver)
-    : m_Archive(archive), m_PackPath(packPath)
+    : m_Archive(&archive), m_PackPath(packPath)
 {
     const std::vector<zarnik::OpenReportItem> &report = archive.GetOpenReport();
+    std::vector<zarnik::OpenReportItem> passedOver;
+    std::remove_copy_if(report.begin(), report.end(), std::back_inserter(passedOver), LosesNothing);
     // The index of a set is kept chunk by chunk where it does not change:
     // what opening passed over in it would stay.
-    if (archive.IsIndexRoute() && !report.empty()) {
+    if (archive.IsIndexRoute() && !passedOver.empty()) {
         m_Usable = false;
-        m_Reason = "opening passed over " + std::to_string(report.size()) +
+        m_Reason = "opening passed over " + std::to_string(passedOver.size()) +
                    " damaged part(s) of the set (see 'zarnik test'); a damaged .vfs set cannot be changed";
         return;
     }
-    if (archive.GetDataFileCount() > 0)
-        m_NewDataFile = static_cast<uint32_t>(archive.GetDataFileCount() - 1);
-    if (!report.empty() && !dropPassedOver) {
+    // New files go to the last data file that is there.
+    for (size_t d = archive.GetDataFileCount(); d-- > 0 && m_NewDataFile == 0;)
+        if (std::none_of(report.begin(), report.end(), [&](const zarnik::OpenReportItem &item) {
+                return item.kind == zarnik::OpenReportItem::Kind::DataFileMissing &&
+                       item.path == SplitPath(archive.GetDataFilePath(d)).name;
+            }))
+            m_NewDataFile = static_cast<uint32_t>(d);
+    if (!passedOver.empty() && !dropPassedOver) {
         m_Usable = false;
-        m_Reason = "opening passed over " + std::to_string(report.size()) +
+        m_Reason = "opening passed over " + std::to_string(passedOver.size()) +
                    " damaged part(s) of the pack (see 'zarnik test'); ask to drop them to change it";
         return;
     }
-    for (const zarnik::OpenReportItem &item : report)
+    for (const zarnik::OpenReportItem &item : passedOver)
         m_Dropped.push_back(std::string(zarnik::OpenReportText(item.kind)) +
                             (item.path.empty() ? "" : ": " + Utf8Path(item.path)));
     for (const zarnik::ArchiveNode *entry : archive.GetEntries()) {
@@ -88,15 +123,19 @@ PackEdit::PackEdit(const zarnik::CZarnikArchive &archive, const std::string &pac
 
 bool PackEdit::SetDataFile(const std::string &name)
 {
-    for (size_t i = 0; i < m_Archive.GetDataFileCount(); ++i) {
-        const std::string &path = m_Archive.GetDataFilePath(i);
-        const size_t separator = zarnik::PlatformLastSeparator(path);
-        if (m_Archive.IsIndexRoute() && path.substr(separator == std::string::npos ? 0 : separator + 1) == name) {
+    if (!m_Archive || !m_Archive->IsIndexRoute())
+        return Refuse(name + ": only a .vfs set has data files to choose from");
+    const bool byPath = zarnik::PlatformLastSeparator(name) != std::string::npos;
+    for (size_t i = 0; i < m_Archive->GetDataFileCount(); ++i) {
+        if (m_Archive->GetDataFileSize(i) > 0 && NamesDataFile(name, m_Archive->GetDataFilePath(i), byPath)) {
             m_NewDataFile = static_cast<uint32_t>(i);
             return true;
         }
     }
-    return Refuse(name + ": no data file of the set opened");
+    return Refuse(name + ": no data file of the set opened" +
+                  (zarnik::RouteOf(m_PackPath) == zarnik::PackRoute::IndexedDataFile
+                       ? " (opened through " + SplitPath(m_PackPath).name + " alone; open content.vfi for the others)"
+                       : std::string()));
 }
 
 EditChanges PackEdit::Changes() const

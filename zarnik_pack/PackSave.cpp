@@ -1,6 +1,6 @@
-// Saving an edit of a single pack: the new pack under a temporary name,
+// Saving an edit as a single pack: the new pack under a temporary name,
 // read back and compared with what was intended, then published whole or
-// not at all. A .vfs set is saved by SetSave.cpp.
+// not at all. A .vfs set, changed or new, is saved by SetSave.cpp.
 #include "PackEdit.h"
 
 #include "OutputFile.h"
@@ -17,26 +17,88 @@ namespace pf = zarnik::packformat;
 
 namespace {
 
+const char kBackupWithOut[] = "a backup keeps the old pack when the new one takes its place; with another "
+                              "destination the old pack stays as it is";
+
 // The new pack at `path` compared with the items: it opens without a
 // report, lists the intended paths in order, kept entries with their sizes,
-// and every new file reads back as its source. Empty when it matches.
-std::string CheckPack(const std::string &path, const std::vector<PackEdit::Item> &items, const SaveOptions &options)
+// and every new file reads back as its source.
+SaveOutcome CheckPack(const std::string &path, const std::vector<PackEdit::Item> &items, const SaveOptions &options)
 {
     const zarnik::CZarnikArchive::OpenResult opened = zarnik::CZarnikArchive::Open(path);
     if (!opened.archive)
-        return std::string("the new pack does not open: ") + zarnik::OpenFailureText(opened.failure);
+        return Fail(EditProblem::CheckFailed,
+                    std::string("the new pack does not open: ") + zarnik::OpenFailureText(opened.failure));
     const zarnik::CZarnikArchive &pack = *opened.archive;
     if (!pack.GetOpenReport().empty())
-        return std::string("the new pack opens with a problem: ") +
-               zarnik::OpenReportText(pack.GetOpenReport().front().kind);
+        return Fail(EditProblem::CheckFailed, std::string("the new pack opens with a problem: ") +
+                                                  zarnik::OpenReportText(pack.GetOpenReport().front().kind));
     ReadFile file(zarnik::PlatformOpenRead(path));
     if (!file)
-        return "cannot read the new pack back: " + zarnik::PlatformLastFailure().text;
+        return Fail(EditProblem::CheckFailed, "cannot read the new pack back: " + zarnik::PlatformLastFailure().text);
     std::vector<const PackEdit::Item *> intended;
+    intended.reserve(items.size());
     for (const PackEdit::Item &item : items)
         intended.push_back(&item);
     uint64_t files = 0, bytes = 0;
     return CheckEntries(pack.GetEntries(), intended, file.get(), pack.GetDataFileSize(0), options, files, bytes);
+}
+
+// Where the new pack goes: its folder, opened, and its name there; over
+// the pack opened (the file a link leads to), or beside nothing.
+struct Destination
+{
+    std::string path, folderPath, name;
+    Folder folder;
+    bool over = false;
+};
+
+SaveOutcome OpenDestination(const std::string &target, bool over, const SaveOptions &options, Destination &to)
+{
+    to.over = over;
+    to.path = over ? ResolvedPackPath(target) : target;
+    const PathParts parts = SplitPath(to.path);
+    to.folderPath = parts.folder.empty() ? "." : parts.folder;
+    to.name = parts.name;
+    if (zarnik::RouteOf(to.name) != zarnik::PackRoute::SinglePack)
+        return Fail(EditProblem::Refused, target + ": that name would open as part of a .vfs set");
+    to.folder.reset(zarnik::PlatformOpenDirectory(to.folderPath));
+    if (!to.folder)
+        return Fail(EditProblem::WriteFailed, "cannot create " + to.path + ": " + zarnik::PlatformLastFailure().text);
+    if (!over && zarnik::PlatformExistsAt(to.folder.get(), to.name))
+        return Fail(EditProblem::Refused, target + " already exists; it is never overwritten");
+    return over ? BackupFree(to.folder.get(), to.name, options) : SaveOutcome();
+}
+
+// The items into `temp`, kept ones from `source`, closed (and flushed with
+// the options' sync) when all went well.
+SaveOutcome WriteItems(const std::vector<PackEdit::Item> &items, zarnik::PlatformFile *source, OutputFile &temp,
+                       const SaveOptions &options)
+{
+    if (options.stage)
+        options.stage(SaveStage::Writing);
+    UpkWriter writer(temp.Sink());
+    ItemWriter itemWriter(options);
+    for (const PackEdit::Item &item : items)
+        if (!itemWriter.Write(writer, item, source))
+            break;
+    writer.Finish();
+    const bool closed = temp.Close(options.sync);
+    const SaveOutcome written = itemWriter.Outcome(writer, temp.Sink());
+    if (written.problem != EditProblem::None)
+        return written;
+    if (!closed)
+        return Fail(EditProblem::WriteFailed, "cannot write the new pack: " + WriteFailureText(temp.Failure()));
+    return {};
+}
+
+// Refused before anything is written: a pack of 4 GiB or more.
+bool FitsAPack(const std::vector<PackEdit::Item> &items)
+{
+    uint64_t most = 2 * pf::kChunkHeaderSize;
+    for (const PackEdit::Item &item : items)
+        most += (item.node ? item.node->m_PackedSize : MostStored(item.size)) + pf::EncodedEntrySize(item.path);
+    return most <= pf::kMaxPackSize;
 }
 
 } // namespace
@@ -47,84 +109,64 @@ SaveOutcome PackEdit::Save(const SaveOptions &options) const
         return Fail(EditProblem::Refused, m_Reason);
     if (m_Items.empty())
         return Fail(EditProblem::Refused, "the new pack would hold no file, and a reader refuses such a pack");
-    if (m_Archive.IsIndexRoute())
-        return SaveSet(options);
+    if (options.backup && !options.out.empty())
+        return Fail(EditProblem::Refused, kBackupWithOut);
+    const bool set = m_Archive ? m_Archive->IsIndexRoute() : zarnik::RouteOf(m_PackPath) != zarnik::PackRoute::SinglePack;
+    LeftOver leftOver;
+    SaveOutcome outcome = set ? SaveSet(options, leftOver) : SavePack(options, leftOver);
+    outcome.leftOver = std::move(leftOver.paths);
+    return outcome;
+}
 
-    // Refused before anything is written: a pack of 4 GiB or more.
-    uint64_t most = 2 * pf::kChunkHeaderSize;
-    for (const Item &item : m_Items)
-        most += (item.node ? item.node->m_PackedSize : MostStored(item.size)) + pf::EncodedEntrySize(item.path);
-    if (most > pf::kMaxPackSize)
+SaveOutcome PackEdit::SavePack(const SaveOptions &options, LeftOver &leftOver) const
+{
+    if (!FitsAPack(m_Items))
         return Fail(EditProblem::Refused, "the new pack would reach 4 GiB, past what a reader addresses");
-
-    const bool over = options.out.empty();
-    const std::string target = over ? m_PackPath : options.out;
-    const size_t separator = zarnik::PlatformLastSeparator(target);
-    const std::string folderPath = separator == std::string::npos ? "." : target.substr(0, separator + 1);
-    const std::string name = target.substr(separator == std::string::npos ? 0 : separator + 1);
-    if (zarnik::RouteOf(name) != zarnik::PackRoute::SinglePack)
-        return Fail(EditProblem::Refused, target + ": that name would open as part of a .vfs set");
-    Folder folder(zarnik::PlatformOpenDirectory(folderPath));
-    if (!folder)
-        return Fail(EditProblem::WriteFailed, "cannot open the folder " + folderPath + ": " +
-                                                   zarnik::PlatformLastFailure().text);
-    if (!over && zarnik::PlatformExistsAt(folder.get(), name))
-        return Fail(EditProblem::Refused, target + " already exists; it is never overwritten");
-    if (over && options.backup && zarnik::PlatformExistsAt(folder.get(), name + ".bak"))
-        return Fail(EditProblem::Refused, name + ".bak already exists; it is never overwritten");
+    if (!m_Archive && !options.out.empty())
+        return Fail(EditProblem::Refused, "a new pack is made at its own path");
+    const bool over = m_Archive && options.out.empty();
+    Destination to;
+    SaveOutcome ready = OpenDestination(over || !m_Archive ? m_PackPath : options.out, over, options, to);
+    PackLock lock;
+    if (ready.problem == EditProblem::None && over)
+        ready = HoldPack(*m_Archive, m_PackPath, options, lock);
+    if (ready.problem != EditProblem::None)
+        return ready;
 
     // The pack is read through a file of our own, which must be the one
-    // opened: its size tells a pack changed since.
-    ReadFile source(zarnik::PlatformOpenRead(m_Archive.GetDataFilePath(0)));
-    uint64_t sourceSize = 0;
-    if (!source || !zarnik::PlatformFileSize(source.get(), &sourceSize))
+    // opened.
+    ReadFile source(m_Archive ? zarnik::PlatformOpenRead(m_Archive->GetDataFilePath(0)) : nullptr);
+    if (m_Archive && !source)
         return Fail(EditProblem::ReadFailed, "cannot read the pack: " + zarnik::PlatformLastFailure().text);
-    if (sourceSize != m_Archive.GetDataFileSize(0))
-        return Fail(EditProblem::ReadFailed, "the pack changed since it was opened");
-
-    OutputFile temp(folder.get(), name);
+    if (m_Archive && (ready = StillAsOpened(*m_Archive)).problem != EditProblem::None)
+        return ready;
+    leftOver.folderPath = SplitPath(to.path).folder;
+    OutputFile temp(to.folder.get(), to.name, &leftOver);
     if (!temp.Created())
-        return Fail(EditProblem::WriteFailed, "cannot create a file in " + folderPath + ": " + temp.Failure().text);
-    // In place, the new pack is for the same readers as the old one.
-    if (over && !temp.TakeModeOf(source.get()))
-        return Fail(EditProblem::WriteFailed, "cannot give the new pack the permissions of " + target + ": " +
-                                                  temp.Failure().text);
-
-    if (options.stage)
-        options.stage(SaveStage::Writing);
-    UpkWriter writer(temp.Sink());
-    ItemWriter items(options);
-    for (const Item &item : m_Items)
-        if (!items.Write(writer, item, source.get()))
-            break;
-    writer.Finish();
-    const bool closed = temp.Close();
-    const SaveOutcome written = items.Outcome(writer, temp.Sink());
-    if (written.problem != EditProblem::None)
-        return written;
-    if (!closed)
-        return Fail(EditProblem::WriteFailed, "cannot write the new pack: " + temp.Failure().text);
+        return Fail(EditProblem::WriteFailed, "cannot create a file in " + to.folderPath + ": " + temp.Failure().text);
+    // In place, the new pack is for the same people as the old one.
+    if (over && !temp.TakeAccessOf(source.get()))
+        return Fail(EditProblem::WriteFailed, "cannot give the new pack the owner and permissions of " + to.path +
+                                                  ": " + temp.Failure().text);
+    if ((ready = WriteItems(m_Items, source.get(), temp, options)).problem != EditProblem::None)
+        return ready;
 
     if (options.stage)
         options.stage(SaveStage::Checking);
-    const std::string problem = CheckPack(folderPath + temp.TemporaryName(), m_Items, options);
-    if (!problem.empty())
-        return Fail(EditProblem::CheckFailed, problem + "; the pack was left as it was");
+    const SaveOutcome checked = CheckPack(SplitPath(to.path).folder + temp.TemporaryName(), m_Items, options);
+    if (checked.problem != EditProblem::None)
+        return checked.problem == EditProblem::Stopped ? checked
+                                                       : Fail(checked.problem, checked.reason + "; the pack was left as it was");
     SaveOutcome saved;
-    saved.written.push_back(target);
+    saved.written.push_back(to.path);
     saved.writtenBytes.push_back(temp.Sink().Size());
-
-    if (!over) {
-        if (!temp.Publish())
-            return Fail(EditProblem::WriteFailed, "cannot name the new pack " + target + ": " + temp.Failure().text);
-        return saved;
-    }
     source.reset();
+    if (over && (ready = StillAsOpened(*m_Archive)).problem != EditProblem::None)
+        return ready;
     bool replaced = false;
-    const SaveOutcome put = ReplaceOriginal(folder.get(), temp, name, options, replaced);
-    if (put.problem != EditProblem::None)
-        return put;
-    return saved;
+    const SaveOutcome put = over ? ReplaceOriginal(to.folder.get(), temp, to.name, options, leftOver, replaced)
+                                 : PublishNew(to.folder.get(), temp, to.path, options);
+    return put.problem == EditProblem::None ? saved : put;
 }
 
 } // namespace zarnik_pack

@@ -15,11 +15,17 @@ namespace {
 
 // Files are read back and compared in blocks of this many bytes.
 const size_t kCompareBlock = 1u << 20;
+const char kDataExtension[] = ".vfs";
+
+bool StopAsked(const SaveOptions &options)
+{
+    return options.stop && options.stop->load();
+}
 
 // Reads `entry` in `pack` and compares it with the file `diskPath`; an
-// empty string when they are equal.
+// empty string when they are equal, and when a stop is asked for.
 std::string CompareWithDisk(zarnik::PlatformFile *pack, uint64_t packSize, const zarnik::ArchiveNode &entry,
-                            const std::string &diskPath)
+                            const std::string &diskPath, const SaveOptions &options)
 {
     const std::string shown = Utf8Path(entry.m_Path);
     if (uint64_t(entry.m_Offset) + entry.m_PackedSize > packSize)
@@ -32,7 +38,7 @@ std::string CompareWithDisk(zarnik::PlatformFile *pack, uint64_t packSize, const
         [pack, offset](uint64_t p, void *b, uint32_t n) { return zarnik::PlatformReadAt(pack, offset + p, b, n); },
         entry.m_PackedSize, entry.m_UnpackedSize});
     Bytes inPack(kCompareBlock), onDisk(kCompareBlock);
-    for (uint64_t done = 0; done < entry.m_UnpackedSize;) {
+    for (uint64_t done = 0; done < entry.m_UnpackedSize && !StopAsked(options);) {
         const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(kCompareBlock, entry.m_UnpackedSize - done));
         size_t delivered = 0;
         const bool read = entry.IsPacked()
@@ -49,6 +55,77 @@ std::string CompareWithDisk(zarnik::PlatformFile *pack, uint64_t packSize, const
 }
 
 } // namespace
+
+PathParts SplitPath(const std::string &path)
+{
+    const size_t separator = zarnik::PlatformLastSeparator(path);
+    if (separator == std::string::npos)
+        return {std::string(), path};
+    return {path.substr(0, separator + 1), path.substr(separator + 1)};
+}
+
+std::string ResolvedPackPath(const std::string &path)
+{
+    const std::string resolved = zarnik::PlatformFollowLinks(path);
+    return resolved.empty() ? path : resolved;
+}
+
+std::string DataNameBeforeSaves(const std::string &name)
+{
+    std::string stem = name, extension;
+    const size_t length = sizeof kDataExtension - 1;
+    if (stem.size() > length && stem.compare(stem.size() - length, length, kDataExtension) == 0) {
+        extension = kDataExtension;
+        stem.resize(stem.size() - length);
+    }
+    const size_t tilde = stem.rfind('~');
+    if (tilde != std::string::npos && tilde + 1 < stem.size() &&
+        stem.find_first_not_of("0123456789", tilde + 1) == std::string::npos)
+        stem.resize(tilde);
+    return stem + extension;
+}
+
+std::string WriteFailureText(const zarnik::PlatformFailure &failure)
+{
+    return failure.kind == zarnik::PlatformError::TooLarge
+               ? "larger than this process may write (the file-size limit, ulimit -f)"
+               : failure.text;
+}
+
+SaveOutcome StillAsOpened(const zarnik::CZarnikArchive &archive)
+{
+    const std::string changed = archive.ChangedSinceOpened();
+    if (changed.empty())
+        return {};
+    return Fail(EditProblem::Refused, changed + " was replaced or changed since it was opened, by another "
+                                                "program; nothing was written: open it again and redo the change");
+}
+
+SaveOutcome HoldPack(const zarnik::CZarnikArchive &archive, const std::string &packPath,
+                     const SaveOptions &options, PackLock &own)
+{
+    if (!options.lock || !options.lock->Holds(packPath)) {
+        const auto waiting = [&options] {
+            if (options.stage)
+                options.stage(SaveStage::Waiting);
+        };
+        switch (own.Take(packPath, options.stop, waiting)) {
+        case PackLock::Outcome::Taken:
+            break;
+        case PackLock::Outcome::Stopped:
+            return StoppedOutcome();
+        case PackLock::Outcome::Failed:
+            return Fail(EditProblem::WriteFailed, "cannot lock " + packPath + " against other changes: " +
+                                                      own.Failure().text);
+        }
+    }
+    return StillAsOpened(archive);
+}
+
+SaveOutcome StoppedOutcome()
+{
+    return Fail(EditProblem::Stopped, "stopped; the pack was left as it was");
+}
 
 // Packed, the bytes are kept only when smaller, and while they are tried
 // their block headers come on top.
@@ -100,7 +177,7 @@ bool ItemWriter::Write(DataWriter &writer, const PackEdit::Item &item, zarnik::P
 SaveOutcome ItemWriter::Outcome(const DataWriter &writer, const PackSink &sink) const
 {
     if (Stopped())
-        return Fail(EditProblem::Stopped, "stopped; the pack was left as it was");
+        return StoppedOutcome();
     if (!m_ReadFailure.empty() && writer.Problem() != WriteProblem::WriteFailed)
         return Fail(EditProblem::ReadFailed, m_ReadFailure + (sink.Failure().text.empty() ? "" : ": " + sink.Failure().text));
     switch (writer.Problem()) {
@@ -112,75 +189,110 @@ SaveOutcome ItemWriter::Outcome(const DataWriter &writer, const PackSink &sink) 
     case WriteProblem::TooLarge:
         return Fail(EditProblem::Refused, "the new pack would reach 4 GiB, past what a reader addresses");
     default:
-        return Fail(EditProblem::WriteFailed, "cannot write the new pack: " + sink.Failure().text);
+        return Fail(EditProblem::WriteFailed, "cannot write the new pack: " + WriteFailureText(sink.Failure()));
     }
     return {};
 }
 
-std::string CheckEntries(const std::vector<const zarnik::ArchiveNode *> &entries,
+namespace {
+
+// What differs between an entry read back and the item it was written
+// from; empty when nothing does.
+std::string Differs(const zarnik::ArchiveNode &entry, const PackEdit::Item &item, zarnik::PlatformFile *file,
+                    uint64_t fileSize, const SaveOptions &options)
+{
+    if (entry.m_Path != item.path)
+        return Utf8Path(entry.m_Path) + " stands in the new pack where " + Utf8Path(item.path) + " belongs";
+    if (item.node)
+        return entry.m_PackedSize != item.node->m_PackedSize || entry.m_UnpackedSize != item.node->m_UnpackedSize
+                   ? Utf8Path(item.path) + ": its sizes changed in the new pack"
+                   : std::string();
+    if (entry.m_UnpackedSize != item.size)
+        return Utf8Path(item.path) + ": its size changed in the new pack";
+    return CompareWithDisk(file, fileSize, entry, item.diskPath, options);
+}
+
+} // namespace
+
+SaveOutcome CheckEntries(const std::vector<const zarnik::ArchiveNode *> &entries,
                          const std::vector<const PackEdit::Item *> &items, zarnik::PlatformFile *file,
                          uint64_t fileSize, const SaveOptions &options, uint64_t &files, uint64_t &bytes)
 {
     if (entries.size() != items.size())
-        return "the new pack lists " + std::to_string(entries.size()) + " files instead of " +
-               std::to_string(items.size());
+        return Fail(EditProblem::CheckFailed, "the new pack lists " + std::to_string(entries.size()) +
+                                                  " files instead of " + std::to_string(items.size()));
     for (size_t i = 0; i < items.size(); ++i) {
         if (options.progress)
             options.progress(files, bytes);
-        const zarnik::ArchiveNode &entry = *entries[i];
-        const PackEdit::Item &item = *items[i];
-        if (entry.m_Path != item.path)
-            return Utf8Path(entry.m_Path) + " stands in the new pack where " + Utf8Path(item.path) + " belongs";
-        ++files;
-        if (item.node) {
-            if (entry.m_PackedSize != item.node->m_PackedSize ||
-                entry.m_UnpackedSize != item.node->m_UnpackedSize)
-                return Utf8Path(item.path) + ": its sizes changed in the new pack";
-            continue;
-        }
-        if (entry.m_UnpackedSize != item.size)
-            return Utf8Path(item.path) + ": its size changed in the new pack";
-        const std::string differs = CompareWithDisk(file, fileSize, entry, item.diskPath);
+        const std::string differs = Differs(*entries[i], *items[i], file, fileSize, options);
+        if (StopAsked(options))
+            return StoppedOutcome();
         if (!differs.empty())
-            return differs;
-        bytes += item.size;
+            return Fail(EditProblem::CheckFailed, differs);
+        ++files;
+        if (!items[i]->node)
+            bytes += items[i]->size;
     }
     return {};
 }
 
+SaveOutcome BackupFree(zarnik::PlatformDirectory *folder, const std::string &name, const SaveOptions &options)
+{
+    const std::string backup = name + kBackupSuffix;
+    if (options.backup && zarnik::PlatformExistsAt(folder, backup) && !zarnik::PlatformSameEntry(folder, name, backup))
+        return Fail(EditProblem::Refused, backup + " already exists; it is never overwritten");
+    return {};
+}
+
+namespace {
+
+SaveOutcome FlushNames(zarnik::PlatformDirectory *folder, const std::string &what, const SaveOptions &options)
+{
+    if (options.sync && !zarnik::PlatformFlushDirectory(folder))
+        return Fail(EditProblem::WriteFailed, what + " took its name, but the folder could not be flushed to the disk: " +
+                                                  zarnik::PlatformLastFailure().text);
+    return {};
+}
+
+} // namespace
+
 SaveOutcome ReplaceOriginal(zarnik::PlatformDirectory *folder, OutputFile &temp, const std::string &name,
-                            const SaveOptions &options, bool &replaced)
+                            const SaveOptions &options, LeftOver &leftOver, bool &replaced)
 {
     replaced = false;
     if (options.releasePack)
         options.releasePack();
-    const std::string backup = name + ".bak";
-    std::string backupTemp;
-    for (int attempt = 1; options.backup && backupTemp.empty() && attempt <= 1000; ++attempt) {
-        const std::string candidate = zarnik::TemporaryName(backup, attempt);
-        if (zarnik::PlatformLinkAt(folder, name, candidate))
-            backupTemp = candidate;
-        else if (zarnik::PlatformLastError() != zarnik::PlatformError::Exists)
-            break;
-    }
-    if (options.backup && backupTemp.empty())
+    const std::string backup = name + kBackupSuffix;
+    const SaveOutcome free = BackupFree(folder, name, options);
+    if (free.problem != EditProblem::None)
+        return free;
+    // Linked before the rename, under its own name: the old pack is never
+    // left under a name that may be deleted.
+    const bool linked = options.backup && !zarnik::PlatformExistsAt(folder, backup);
+    if (linked && !zarnik::PlatformLinkAt(folder, name, backup))
         return Fail(EditProblem::WriteFailed, "cannot keep " + name + " as " + backup + ": " +
-                                                  zarnik::PlatformLastFailure().text);
+                                                  zarnik::PlatformLastFailure().text + "; it was left as it was");
     if (options.stage)
         options.stage(SaveStage::Replacing);
     // The one step that changes the original.
     if (!temp.PublishOver()) {
-        if (options.backup)
-            zarnik::PlatformRemoveAt(folder, backupTemp);
+        if (linked && !zarnik::PlatformRemoveAt(folder, backup))
+            leftOver.Note(backup);
         return Fail(EditProblem::WriteFailed, "cannot put the new " + name + " in place of the old one: " +
                                                   temp.Failure().text);
     }
     replaced = true;
-    if (options.backup && !zarnik::PlatformPublish(folder, backupTemp, backup))
-        return Fail(EditProblem::WriteFailed, "the new " + name + " is in place, but the old one could not be named " +
-                                                  backup + "; it was kept as " + backupTemp + ": " +
-                                                  zarnik::PlatformLastFailure().text);
-    return {};
+    return FlushNames(folder, "the new " + name, options);
+}
+
+SaveOutcome PublishNew(zarnik::PlatformDirectory *folder, OutputFile &temp, const std::string &what,
+                       const SaveOptions &options)
+{
+    if (!temp.Publish())
+        return Fail(temp.Failure().kind == zarnik::PlatformError::Exists ? EditProblem::Refused
+                                                                          : EditProblem::WriteFailed,
+                    "cannot name the new pack " + what + ": " + temp.Failure().text);
+    return FlushNames(folder, what, options);
 }
 
 } // namespace zarnik_pack

@@ -1,10 +1,12 @@
-// The steps a save of a single pack and of a .vfs set share: writing the
-// items into a writer, reading the written entries back, and keeping the
-// original under a backup name.
+// The steps every save shares, of a single pack, of a .vfs set and of a
+// new pack alike: where the pack lies, holding it against other changes,
+// writing the items into a writer, reading the written entries back, and
+// putting the new file in the old one's place with its backup.
 #pragma once
 
 #include "OutputFile.h"
 #include "PackEdit.h"
+#include "PackLock.h"
 #include "PackWriter.h"
 #include "PlatformFile.h"
 
@@ -35,8 +37,41 @@ inline SaveOutcome Fail(EditProblem problem, const std::string &reason)
     return outcome;
 }
 
+// What a backup's name adds to the name of the pack or index it keeps.
+const char kBackupSuffix[] = ".bak";
+
 // The stored form of `size` bytes is at most this long.
 uint64_t MostStored(uint64_t size);
+
+// A path's folder, with its last separator ("" for none), and its last
+// segment.
+struct PathParts
+{
+    std::string folder, name;
+};
+PathParts SplitPath(const std::string &path);
+
+// A single pack's path, or the file its link leads to: a pack reached
+// through a link is changed where it lies, in its own folder (the link
+// stays and leads to the new pack).
+std::string ResolvedPackPath(const std::string &path);
+
+// The name a data file of a set had before saves renamed it: "data1~2.vfs"
+// was "data1.vfs".
+std::string DataNameBeforeSaves(const std::string &name);
+
+// Why a file could not be written, in words for people.
+std::string WriteFailureText(const zarnik::PlatformFailure &failure);
+
+// For a save that changes the pack where it lies: its lock, unless the
+// caller's options hold it (then `own` stays empty), then the check that
+// the files it was opened from still stand as they were. None when the
+// save may go on.
+SaveOutcome HoldPack(const zarnik::CZarnikArchive &archive, const std::string &packPath,
+                     const SaveOptions &options, PackLock &own);
+// None while every file `archive` was opened from stands as it was then;
+// else the refusal that names the first that does not.
+SaveOutcome StillAsOpened(const zarnik::CZarnikArchive &archive);
 
 // Writes items one after another into `writer`, the kept ones' stored bytes
 // from `source`; counts files and bytes across calls.
@@ -62,18 +97,32 @@ private:
 // The entries of a new pack or data file (`file`, `fileSize` bytes)
 // compared with the items they were written from: the same paths in order,
 // kept entries with their sizes, new ones reading back as their sources.
-// Empty when they match; `checked` counts files and bytes across calls.
-std::string CheckEntries(const std::vector<const zarnik::ArchiveNode *> &entries,
+// Empty when they match, else what differs; a stop asked for ends it with
+// Stopped. `files` and `bytes` count across calls.
+SaveOutcome CheckEntries(const std::vector<const zarnik::ArchiveNode *> &entries,
                          const std::vector<const PackEdit::Item *> &items, zarnik::PlatformFile *file,
                          uint64_t fileSize, const SaveOptions &options, uint64_t &files, uint64_t &bytes);
 
+// The outcome of a save the options asked to stop.
+SaveOutcome StoppedOutcome();
+
+// Refused when the options' backup of `name` in `folder` cannot be made:
+// NAME.bak stands there and is not NAME itself (a save stopped after
+// linking it leaves that).
+SaveOutcome BackupFree(zarnik::PlatformDirectory *folder, const std::string &name, const SaveOptions &options);
+
 // Puts `temp` in the place of `name` in `folder` by one rename; with the
-// options' backup, `name` is kept as NAME.bak, linked first under a
-// temporary name so that an interruption leaves no NAME.bak in the way of
-// a re-run. Calls the options' releasePack and stage(Replacing) on the
-// way. `replaced` tells whether the rename was made: then a failure is
-// the backup's naming alone.
+// options' backup, `name` is first linked as NAME.bak, so that a stop at
+// any point leaves the old pack under its own name or as NAME.bak. Calls
+// the options' releasePack and stage(Replacing) on the way, and with sync
+// has the folder's names on the disk after. `replaced` tells whether the
+// rename was made: then a failure is the flush's alone.
 SaveOutcome ReplaceOriginal(zarnik::PlatformDirectory *folder, OutputFile &temp, const std::string &name,
-                            const SaveOptions &options, bool &replaced);
+                            const SaveOptions &options, LeftOver &leftOver, bool &replaced);
+
+// Gives `temp` its name beside nothing that stands there, with sync the
+// folder's names on the disk after; `what` names it in a failure.
+SaveOutcome PublishNew(zarnik::PlatformDirectory *folder, OutputFile &temp, const std::string &what,
+                       const SaveOptions &options);
 
 } // namespace zarnik_pack

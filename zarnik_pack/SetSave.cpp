@@ -4,7 +4,10 @@
 // name: the chunks of the other data files as they are, a new chunk for
 // each data file written. The new set is opened through that index and
 // compared with what was intended; the index's rename is the one step that
-// changes the set, after which the old data files go.
+// changes the set, after which the old data files go, but for those a
+// backup index still names. A new set is the same with no old one: its
+// data file under its own name, then its index, neither replacing
+// anything.
 #include "PackEdit.h"
 
 #include "OutputFile.h"
@@ -22,7 +25,6 @@ namespace pf = zarnik::packformat;
 
 namespace {
 
-const char kDataExtension[] = ".vfs";
 
 // One chunk of the index as it lies in the file, and the data file it
 // names ("" for none).
@@ -52,28 +54,17 @@ std::vector<IndexChunk> ChunksOf(const Bytes &index)
     return chunks;
 }
 
-std::string FileNameOf(const std::string &path)
-{
-    const size_t separator = zarnik::PlatformLastSeparator(path);
-    return path.substr(separator == std::string::npos ? 0 : separator + 1);
-}
-
 // A name for the new form of the data file `old`: "data1.vfs" becomes
 // "data1~1.vfs", and that one "data1~2.vfs", the first name that is free
 // in the folder and not named by the index. "" when there is none.
 std::string NewDataName(const std::string &old, zarnik::PlatformDirectory *folder,
                         const std::set<std::string> &taken)
 {
-    std::string stem = old, extension;
-    const size_t length = sizeof kDataExtension - 1;
-    if (stem.size() > length && stem.compare(stem.size() - length, length, kDataExtension) == 0) {
-        extension = kDataExtension;
-        stem.resize(stem.size() - length);
-    }
-    const size_t tilde = stem.rfind('~');
-    if (tilde != std::string::npos && tilde + 1 < stem.size() &&
-        stem.find_first_not_of("0123456789", tilde + 1) == std::string::npos)
-        stem.resize(tilde);
+    const std::string original = DataNameBeforeSaves(old);
+    const size_t dot = original.size() >= 4 && original.compare(original.size() - 4, 4, ".vfs") == 0
+                           ? original.size() - 4
+                           : original.size();
+    const std::string stem = original.substr(0, dot), extension = original.substr(dot);
     for (int n = 1; n < 10000; ++n) {
         const std::string name = stem + "~" + std::to_string(n) + extension;
         if (!pf::FitsNameField(name))
@@ -98,14 +89,6 @@ struct Published
     }
 };
 
-std::vector<std::string> DataFileNames(const zarnik::CZarnikArchive &set)
-{
-    std::vector<std::string> names(set.GetDataFileCount());
-    for (size_t d = 0; d < names.size(); ++d)
-        names[d] = FileNameOf(set.GetDataFilePath(d));
-    return names;
-}
-
 // The most a data file of `items` can take.
 uint64_t MostStoredOf(const std::vector<const PackEdit::Item *> &items)
 {
@@ -123,38 +106,6 @@ bool ReadWhole(zarnik::PlatformFile *file, Bytes &bytes)
         return false;
     bytes.resize(static_cast<size_t>(size));
     return zarnik::PlatformReadAt(file, 0, bytes.data(), static_cast<uint32_t>(size)) == size;
-}
-
-// Writes `items`, kept from the data file at `sourcePath` or new, as the
-// data file `newName` and publishes it; `chunk` gets its chunk for the
-// index. The data file must still be as the set was opened with it.
-SaveOutcome WriteDataFile(zarnik::PlatformDirectory *folder, const std::string &sourcePath, uint64_t openedSize,
-                          const std::string &newName, const std::vector<const PackEdit::Item *> &items,
-                          ItemWriter &writer, Published &published, Bytes &chunk)
-{
-    const std::string name = FileNameOf(sourcePath);
-    ReadFile source(zarnik::PlatformOpenRead(sourcePath));
-    uint64_t sourceSize = 0;
-    if (!source || !zarnik::PlatformFileSize(source.get(), &sourceSize))
-        return Fail(EditProblem::ReadFailed, "cannot read " + name + ": " + zarnik::PlatformLastFailure().text);
-    if (sourceSize != openedSize)
-        return Fail(EditProblem::ReadFailed, name + " changed since the set was opened");
-    published.files.push_back(std::make_unique<OutputFile>(folder, newName));
-    OutputFile &out = *published.files.back();
-    if (!out.Created() || !out.TakeModeOf(source.get()))
-        return Fail(EditProblem::WriteFailed, "cannot create " + newName + ": " + out.Failure().text);
-    VfsWriter data(out.Sink(), newName);
-    for (const PackEdit::Item *item : items)
-        if (!writer.Write(data, *item, source.get()))
-            break;
-    const bool closed = out.Close();
-    const SaveOutcome written = writer.Outcome(data, out.Sink());
-    if (written.problem != EditProblem::None)
-        return written;
-    if (!closed || !out.Publish())
-        return Fail(EditProblem::WriteFailed, "cannot write " + newName + ": " + out.Failure().text);
-    chunk = data.Index();
-    return {};
 }
 
 // Which data files change: those whose entries are no longer the same in
@@ -176,7 +127,8 @@ std::vector<bool> ChangedDataFiles(const std::vector<std::vector<const PackEdit:
 }
 
 // The new index: each changed data file's chunk where its first chunk
-// stood (none for one left without entries), every other chunk as it was.
+// stood (none for one left without entries), every other chunk as it was;
+// a new set's chunk after an index of none.
 Bytes IndexWith(const Bytes &index, const std::vector<IndexChunk> &chunks, const std::vector<std::string> &names,
                 const std::vector<bool> &changed, const std::vector<Bytes> &newChunks)
 {
@@ -197,137 +149,292 @@ Bytes IndexWith(const Bytes &index, const std::vector<IndexChunk> &chunks, const
         end = chunk.end;
     }
     newIndex.insert(newIndex.end(), index.begin() + end, index.end());
+    for (size_t d = 0; d < count; ++d)
+        if (!placed[d])
+            newIndex.insert(newIndex.end(), newChunks[d].begin(), newChunks[d].end());
     return newIndex;
 }
 
-// Reads every data file written back through the new set: "" when each
-// holds what was intended, else what is wrong.
-std::string CheckDataFiles(const zarnik::CZarnikArchive &set, const std::string &folderPath,
-                           const std::vector<std::string> &newNames,
-                           const std::vector<std::vector<const PackEdit::Item *>> &items, const SaveOptions &options)
+// The names of the data files the index in `folder` under `name` names;
+// none when there is no such index.
+std::set<std::string> NamedBy(zarnik::PlatformDirectory *folder, const std::string &folderPath, const std::string &name)
 {
-    uint64_t files = 0, bytes = 0;
-    for (size_t d = 0; d < newNames.size(); ++d) {
-        if (newNames[d].empty())
+    std::set<std::string> named;
+    Bytes index;
+    ReadFile file(zarnik::PlatformExistsAt(folder, name) ? zarnik::PlatformOpenRead(folderPath + name) : nullptr);
+    if (ReadWhole(file.get(), index))
+        for (const IndexChunk &chunk : ChunksOf(index))
+            named.insert(chunk.name);
+    return named;
+}
+
+// One save of a set: the state its steps share.
+class SetSaver
+{
+public:
+    SetSaver(const zarnik::CZarnikArchive *archive, const std::string &packPath,
+             const std::vector<PackEdit::Item> &items, const std::vector<const zarnik::ArchiveNode *> &original,
+             const SaveOptions &options, LeftOver &leftOver);
+    SaveOutcome Run();
+
+private:
+    SaveOutcome Prepare();
+    SaveOutcome FindIndex();
+    SaveOutcome ReadIndex();
+    SaveOutcome WriteDataFile(size_t d);
+    SaveOutcome WriteIndex();
+    SaveOutcome Check();
+    SaveOutcome Publish();
+
+    const zarnik::CZarnikArchive *m_Archive; // null for a new set
+    std::string m_PackPath;
+    const SaveOptions &m_Options;
+    LeftOver &m_LeftOver;
+    std::string m_FolderPath; // the set's folder, with its separator ("" for the current one)
+    Folder m_Folder;
+    std::string m_IndexName = zarnik::kIndexName; // the index, or the file its link leads to
+    PackLock m_Lock;
+    std::vector<std::string> m_Names; // the data files, and what becomes of them
+    std::vector<std::vector<const PackEdit::Item *>> m_Items;
+    std::vector<bool> m_Changed;
+    std::vector<std::string> m_NewNames;
+    std::vector<Bytes> m_NewChunks;
+    Bytes m_Index, m_NewIndex;
+    std::vector<IndexChunk> m_Chunks;
+    ItemWriter m_Writer;
+    Published m_Published;
+    std::unique_ptr<OutputFile> m_IndexOut;
+    SaveOutcome m_Saved;
+};
+
+SetSaver::SetSaver(const zarnik::CZarnikArchive *archive, const std::string &packPath,
+                   const std::vector<PackEdit::Item> &items, const std::vector<const zarnik::ArchiveNode *> &original,
+                   const SaveOptions &options, LeftOver &leftOver)
+    : m_Archive(archive), m_PackPath(packPath), m_Options(options), m_LeftOver(leftOver), m_Writer(options)
+{
+    m_FolderPath = SplitPath(packPath).folder;
+    m_LeftOver.folderPath = m_FolderPath;
+    if (archive)
+        for (size_t d = 0; d < archive->GetDataFileCount(); ++d)
+            m_Names.push_back(SplitPath(archive->GetDataFilePath(d)).name);
+    else
+        m_Names.push_back(SplitPath(packPath).name);
+    m_Items.resize(m_Names.size());
+    for (const PackEdit::Item &item : items)
+        m_Items.at(item.dataFile).push_back(&item);
+    m_Changed = ChangedDataFiles(m_Items, original);
+    m_NewNames.resize(m_Names.size());
+    m_NewChunks.resize(m_Names.size());
+}
+
+// content.vfi, or the file its link leads to when that lies in the set's
+// own folder: the index is read and replaced there, beside its data files.
+SaveOutcome SetSaver::FindIndex()
+{
+    const std::string given = m_FolderPath + zarnik::kIndexName;
+    const std::string resolved = zarnik::PlatformFollowLinks(given);
+    if (resolved.empty() || resolved == given)
+        return {};
+    const PathParts target = SplitPath(resolved);
+    zarnik::PlatformFileStamp here, there;
+    if (!zarnik::PlatformStampAt(m_FolderPath.empty() ? "." : m_FolderPath, &here) ||
+        !zarnik::PlatformStampAt(target.folder, &there) || here.volume != there.volume || here.file != there.file)
+        return Fail(EditProblem::Refused, given + " is a link to " + resolved + ", in another folder than the data "
+                                          "files it names; change the set where its index and data files lie together");
+    m_IndexName = target.name;
+    return {};
+}
+
+SaveOutcome SetSaver::Prepare()
+{
+    if (!m_Options.out.empty())
+        return Fail(EditProblem::Refused, "a .vfs set is changed where it lies; to change a copy, copy its folder");
+    for (size_t d = 0; d < m_Names.size(); ++d)
+        if (m_Changed[d] && MostStoredOf(m_Items[d]) > pf::kMaxPackSize)
+            return Fail(EditProblem::Refused, m_Names[d] + " would reach 4 GiB, past what a reader addresses");
+    m_Folder.reset(zarnik::PlatformOpenDirectory(m_FolderPath.empty() ? "." : m_FolderPath));
+    if (!m_Folder)
+        return Fail(EditProblem::WriteFailed, (m_Archive ? "cannot open the folder " + m_FolderPath
+                                                         : "cannot create " + m_PackPath) +
+                                                  ": " + zarnik::PlatformLastFailure().text);
+    if (!m_Archive) {
+        if (zarnik::RouteOf(m_PackPath) != zarnik::PackRoute::IndexedDataFile)
+            return Fail(EditProblem::Refused, m_PackPath + ": a data file of a new set is named NAME.vfs");
+        for (const std::string &name : {m_Names[0], m_IndexName})
+            if (zarnik::PlatformExistsAt(m_Folder.get(), name))
+                return Fail(EditProblem::Refused, m_FolderPath + name + " already exists; it is never overwritten");
+        m_NewNames[0] = m_Names[0];
+        return {};
+    }
+    SaveOutcome ready = FindIndex();
+    if (ready.problem == EditProblem::None)
+        ready = BackupFree(m_Folder.get(), m_IndexName, m_Options);
+    if (ready.problem == EditProblem::None)
+        ready = HoldPack(*m_Archive, m_PackPath, m_Options, m_Lock);
+    return ready.problem == EditProblem::None ? ReadIndex() : ready;
+}
+
+SaveOutcome SetSaver::ReadIndex()
+{
+    ReadFile indexFile(zarnik::PlatformOpenRead(m_FolderPath + m_IndexName));
+    if (!ReadWhole(indexFile.get(), m_Index))
+        return Fail(EditProblem::ReadFailed, "cannot read " + m_IndexName + ": " + zarnik::PlatformLastFailure().text);
+    m_Chunks = ChunksOf(m_Index);
+    std::set<std::string> taken;
+    for (const IndexChunk &chunk : m_Chunks)
+        taken.insert(zarnik::CaseFolded(chunk.name));
+    // A data file left without entries goes, and its chunk with it.
+    for (size_t d = 0; d < m_Names.size(); ++d) {
+        if (!m_Changed[d] || m_Items[d].empty())
             continue;
-        const std::string path = folderPath + newNames[d];
+        m_NewNames[d] = NewDataName(m_Names[d], m_Folder.get(), taken);
+        if (m_NewNames[d].empty())
+            return Fail(EditProblem::Refused, "no free name for the new form of " + m_Names[d]);
+        taken.insert(zarnik::CaseFolded(m_NewNames[d]));
+    }
+    // What was read must be the index opened.
+    return StillAsOpened(*m_Archive);
+}
+
+// Writes the data file `d` under its new name and publishes it: no index
+// names it yet. Its entries kept come from the data file as it was opened.
+SaveOutcome SetSaver::WriteDataFile(size_t d)
+{
+    ReadFile source(m_Archive ? zarnik::PlatformOpenRead(m_Archive->GetDataFilePath(d)) : nullptr);
+    if (m_Archive && !source)
+        return Fail(EditProblem::ReadFailed, "cannot read " + m_Names[d] + ": " + zarnik::PlatformLastFailure().text);
+    if (m_Archive) {
+        const SaveOutcome opened = StillAsOpened(*m_Archive);
+        if (opened.problem != EditProblem::None)
+            return opened;
+    }
+    m_Published.files.push_back(std::make_unique<OutputFile>(m_Folder.get(), m_NewNames[d], &m_LeftOver));
+    OutputFile &out = *m_Published.files.back();
+    if (!out.Created() || (source && !out.TakeAccessOf(source.get())))
+        return Fail(EditProblem::WriteFailed, "cannot create " + m_NewNames[d] + ": " + out.Failure().text);
+    VfsWriter data(out.Sink(), m_NewNames[d]);
+    for (const PackEdit::Item *item : m_Items[d])
+        if (!m_Writer.Write(data, *item, source.get()))
+            break;
+    const bool closed = out.Close(m_Options.sync);
+    const SaveOutcome written = m_Writer.Outcome(data, out.Sink());
+    if (written.problem != EditProblem::None)
+        return written;
+    if (!closed || !out.Publish())
+        return Fail(out.Failure().kind == zarnik::PlatformError::Exists ? EditProblem::Refused : EditProblem::WriteFailed,
+                    "cannot write " + m_NewNames[d] + ": " + WriteFailureText(out.Failure()));
+    m_NewChunks[d] = data.Index();
+    m_Saved.written.push_back(m_FolderPath + m_NewNames[d]);
+    m_Saved.writtenBytes.push_back(out.Sink().Size());
+    return {};
+}
+
+SaveOutcome SetSaver::WriteIndex()
+{
+    // The data files' names on the disk before an index names them.
+    if (m_Options.sync && !zarnik::PlatformFlushDirectory(m_Folder.get()))
+        return Fail(EditProblem::WriteFailed, "cannot flush the folder " + m_FolderPath + ": " +
+                                                  zarnik::PlatformLastFailure().text);
+    m_NewIndex = IndexWith(m_Index, m_Chunks, m_Names, m_Changed, m_NewChunks);
+    m_IndexOut = std::make_unique<OutputFile>(m_Folder.get(), m_IndexName, &m_LeftOver);
+    ReadFile old(m_Archive ? zarnik::PlatformOpenRead(m_FolderPath + m_IndexName) : nullptr);
+    // Closed whatever the append did: the close takes up a failed write's reason.
+    if (!m_IndexOut->Created() || (old && !m_IndexOut->TakeAccessOf(old.get())) ||
+        (m_IndexOut->Sink().Append(m_NewIndex), !m_IndexOut->Close(m_Options.sync)))
+        return Fail(EditProblem::WriteFailed, "cannot write " + m_IndexName + ": " +
+                                                  WriteFailureText(m_IndexOut->Failure()));
+    return {};
+}
+
+// Reads every data file written back through the new index.
+SaveOutcome SetSaver::Check()
+{
+    if (m_Options.stage)
+        m_Options.stage(SaveStage::Checking);
+    const std::string left = m_Archive ? "; the set was left as it was" : "; no set was made";
+    const zarnik::CZarnikArchive::OpenResult opened =
+        zarnik::CZarnikArchive::OpenIndexFile(m_FolderPath + m_IndexOut->TemporaryName());
+    if (!opened.archive)
+        return Fail(EditProblem::CheckFailed,
+                    std::string("the new set does not open: ") + zarnik::OpenFailureText(opened.failure) + left);
+    // A data file the old index named and that is missing is missing still.
+    for (const zarnik::OpenReportItem &item : opened.archive->GetOpenReport())
+        if (item.kind != zarnik::OpenReportItem::Kind::DataFileMissing ||
+            std::find(m_NewNames.begin(), m_NewNames.end(), item.path) != m_NewNames.end())
+            return Fail(EditProblem::CheckFailed,
+                        std::string("the new set opens with a problem: ") + zarnik::OpenReportText(item.kind) + left);
+    uint64_t files = 0, bytes = 0;
+    for (size_t d = 0; d < m_NewNames.size(); ++d) {
+        if (m_NewNames[d].empty())
+            continue;
+        const std::string path = m_FolderPath + m_NewNames[d];
         std::vector<const zarnik::ArchiveNode *> entries;
-        for (const zarnik::ArchiveNode *entry : set.GetEntries())
-            if (set.GetDataFilePath(entry->m_DataFile) == path)
+        for (const zarnik::ArchiveNode *entry : opened.archive->GetEntries())
+            if (opened.archive->GetDataFilePath(entry->m_DataFile) == path)
                 entries.push_back(entry);
         ReadFile file(zarnik::PlatformOpenRead(path));
         uint64_t size = 0;
         if (!file || !zarnik::PlatformFileSize(file.get(), &size))
-            return "cannot read " + newNames[d] + " back";
-        const std::string problem = CheckEntries(entries, items[d], file.get(), size, options, files, bytes);
-        if (!problem.empty())
-            return problem;
+            return Fail(EditProblem::CheckFailed, "cannot read " + m_NewNames[d] + " back" + left);
+        const SaveOutcome checked = CheckEntries(entries, m_Items[d], file.get(), size, m_Options, files, bytes);
+        if (checked.problem != EditProblem::None)
+            return checked.problem == EditProblem::Stopped ? checked : Fail(checked.problem, checked.reason + left);
     }
     return {};
 }
 
+SaveOutcome SetSaver::Publish()
+{
+    if (!m_Archive) {
+        const SaveOutcome put = PublishNew(m_Folder.get(), *m_IndexOut, m_FolderPath + m_IndexName, m_Options);
+        m_Published.kept = put.problem == EditProblem::None;
+        return put;
+    }
+    SaveOutcome ready = StillAsOpened(*m_Archive);
+    if (ready.problem != EditProblem::None)
+        return ready;
+    // A data file the backup index (this save's or an earlier one's) names
+    // stays, for the old set it opens.
+    const std::set<std::string> kept = NamedBy(m_Folder.get(), m_FolderPath, m_IndexName + kBackupSuffix);
+    bool replaced = false;
+    const SaveOutcome put = ReplaceOriginal(m_Folder.get(), *m_IndexOut, m_IndexName, m_Options, m_LeftOver, replaced);
+    m_Published.kept = replaced;
+    for (size_t d = 0; replaced && !m_Options.backup && d < m_Names.size(); ++d)
+        if (m_Changed[d] && !kept.count(m_Names[d]) && !zarnik::PlatformRemoveAt(m_Folder.get(), m_Names[d]))
+            m_LeftOver.Note(m_Names[d]);
+    return put;
+}
+
+SaveOutcome SetSaver::Run()
+{
+    SaveOutcome step = Prepare();
+    if (step.problem != EditProblem::None)
+        return step;
+    if (std::find(m_Changed.begin(), m_Changed.end(), true) == m_Changed.end())
+        return {};
+    if (m_Options.stage)
+        m_Options.stage(SaveStage::Writing);
+    for (size_t d = 0; d < m_Names.size() && step.problem == EditProblem::None; ++d)
+        if (!m_NewNames[d].empty())
+            step = WriteDataFile(d);
+    if (step.problem == EditProblem::None)
+        step = WriteIndex();
+    if (step.problem == EditProblem::None)
+        step = Check();
+    if (step.problem == EditProblem::None)
+        step = Publish();
+    if (step.problem != EditProblem::None)
+        return step;
+    m_Saved.written.push_back(m_FolderPath + m_IndexName);
+    m_Saved.writtenBytes.push_back(m_NewIndex.size());
+    return m_Saved;
+}
+
 } // namespace
 
-SaveOutcome PackEdit::SaveSet(const SaveOptions &options) const
+SaveOutcome PackEdit::SaveSet(const SaveOptions &options, LeftOver &leftOver) const
 {
-    if (!options.out.empty())
-        return Fail(EditProblem::Refused, "a .vfs set is changed where it lies; to change a copy, copy its folder");
-    const size_t count = m_Archive.GetDataFileCount();
-    const std::vector<std::string> names = DataFileNames(m_Archive);
-    const std::string &firstPath = m_Archive.GetDataFilePath(0);
-    const std::string folderPath = firstPath.substr(0, firstPath.size() - names[0].size());
-
-    std::vector<std::vector<const Item *>> items(count);
-    for (const Item &item : m_Items)
-        items.at(item.dataFile).push_back(&item);
-    const std::vector<bool> changed = ChangedDataFiles(items, m_Original);
-    for (size_t d = 0; d < count; ++d)
-        if (changed[d] && MostStoredOf(items[d]) > pf::kMaxPackSize)
-            return Fail(EditProblem::Refused, names[d] + " would reach 4 GiB, past what a reader addresses");
-    if (std::find(changed.begin(), changed.end(), true) == changed.end())
-        return {};
-
-    Folder folder(zarnik::PlatformOpenDirectory(folderPath.empty() ? "." : folderPath));
-    if (!folder)
-        return Fail(EditProblem::WriteFailed, "cannot open the folder " + folderPath + ": " +
-                                                   zarnik::PlatformLastFailure().text);
-    const std::string backup = std::string(zarnik::kIndexName) + ".bak";
-    if (options.backup && zarnik::PlatformExistsAt(folder.get(), backup))
-        return Fail(EditProblem::Refused, backup + " already exists; it is never overwritten");
-    ReadFile indexFile(zarnik::PlatformOpenRead(folderPath + zarnik::kIndexName));
-    Bytes index;
-    if (!ReadWhole(indexFile.get(), index))
-        return Fail(EditProblem::ReadFailed, std::string("cannot read ") + zarnik::kIndexName + ": " +
-                                                  zarnik::PlatformLastFailure().text);
-    const std::vector<IndexChunk> chunks = ChunksOf(index);
-    std::set<std::string> taken;
-    for (const IndexChunk &chunk : chunks)
-        taken.insert(zarnik::CaseFolded(chunk.name));
-
-    // The changed data files under new names, published at once: no index
-    // names them yet.
-    if (options.stage)
-        options.stage(SaveStage::Writing);
-    ItemWriter writer(options);
-    Published published;
-    std::vector<std::string> newNames(count);
-    std::vector<Bytes> newChunks(count);
-    SaveOutcome saved;
-    for (size_t d = 0; d < count; ++d) {
-        // A data file left without entries goes, and its chunk with it.
-        if (!changed[d] || items[d].empty())
-            continue;
-        newNames[d] = NewDataName(names[d], folder.get(), taken);
-        if (newNames[d].empty())
-            return Fail(EditProblem::Refused, "no free name for the new form of " + names[d]);
-        taken.insert(zarnik::CaseFolded(newNames[d]));
-        const SaveOutcome written = WriteDataFile(folder.get(), m_Archive.GetDataFilePath(d), m_Archive.GetDataFileSize(d),
-                                                  newNames[d], items[d], writer, published, newChunks[d]);
-        if (written.problem != EditProblem::None)
-            return written;
-        saved.written.push_back(folderPath + newNames[d]);
-        saved.writtenBytes.push_back(published.files.back()->Sink().Size());
-    }
-
-    const Bytes newIndex = IndexWith(index, chunks, names, changed, newChunks);
-    OutputFile indexOut(folder.get(), zarnik::kIndexName);
-    if (!indexOut.Created() || !indexOut.TakeModeOf(indexFile.get()) || !indexOut.Sink().Append(newIndex) ||
-        !indexOut.Close())
-        return Fail(EditProblem::WriteFailed, std::string("cannot write ") + zarnik::kIndexName + ": " +
-                                                  indexOut.Failure().text);
-    indexFile.reset();
-
-    if (options.stage)
-        options.stage(SaveStage::Checking);
-    const zarnik::CZarnikArchive::OpenResult opened =
-        zarnik::CZarnikArchive::OpenIndexFile(folderPath + indexOut.TemporaryName());
-    if (!opened.archive)
-        return Fail(EditProblem::CheckFailed, std::string("the new set does not open: ") +
-                                                  zarnik::OpenFailureText(opened.failure) + "; the set was left as it was");
-    // A data file the old index named and that is missing (only a set
-    // opened through one data file shows it here) is missing still.
-    for (const zarnik::OpenReportItem &item : opened.archive->GetOpenReport())
-        if (item.kind != zarnik::OpenReportItem::Kind::DataFileMissing ||
-            std::find(newNames.begin(), newNames.end(), item.path) != newNames.end())
-            return Fail(EditProblem::CheckFailed, std::string("the new set opens with a problem: ") +
-                                                      zarnik::OpenReportText(item.kind) + "; the set was left as it was");
-    const std::string problem = CheckDataFiles(*opened.archive, folderPath, newNames, items, options);
-    if (!problem.empty())
-        return Fail(EditProblem::CheckFailed, problem + "; the set was left as it was");
-
-    bool replaced = false;
-    const SaveOutcome put = ReplaceOriginal(folder.get(), indexOut, zarnik::kIndexName, options, replaced);
-    published.kept = replaced;
-    if (put.problem != EditProblem::None)
-        return put;
-    saved.written.push_back(folderPath + zarnik::kIndexName);
-    saved.writtenBytes.push_back(newIndex.size());
-    // With a backup, the old data files stay for the old index, NAME.bak.
-    if (!options.backup)
-        for (size_t d = 0; d < count; ++d)
-            if (changed[d])
-                zarnik::PlatformRemoveAt(folder.get(), names[d]);
-    return saved;
+    return SetSaver(m_Archive, m_PackPath, m_Items, m_Original, options, leftOver).Run();
 }
 
 } // namespace zarnik_pack

@@ -34,6 +34,7 @@ enum class PlatformError {
     NoSpace,    // the disk or quota is full, or the file system is read-only
     TooLarge,   // past the largest file this process or file system may write
     UnsafeName, // a name IsSafeName refuses (PackPath.h): never joined onto a path
+    Busy,       // another process holds it: a lock, or (Windows) a file it has open
     Other,
 };
 PlatformError PlatformLastError();
@@ -65,20 +66,32 @@ PlatformFile *PlatformOpenRead(const std::string &path);
 // The file's size in bytes; false when it cannot be queried.
 bool PlatformFileSize(PlatformFile *file, uint64_t *size);
 
-// What tells whether an open file was changed since an earlier look: its
-// size, and its last write time, which a rewrite of the same size moves.
+// What tells whether a file was changed since an earlier look: its size,
+// its last write time, which a rewrite of the same size moves, and which
+// file it is, which another file renamed into its place changes.
 struct PlatformFileStamp
 {
     uint64_t size = 0;
     int64_t written = 0; // in the system's own units
+    // The device and inode (on Windows the volume and the file index).
+    uint64_t volume = 0, file = 0;
     bool operator==(const PlatformFileStamp &other) const
     {
-        return size == other.size && written == other.written;
+        return size == other.size && written == other.written && volume == other.volume &&
+               file == other.file;
     }
     bool operator!=(const PlatformFileStamp &other) const { return !(*this == other); }
 };
 // False when it cannot be queried.
 bool PlatformStampOf(PlatformFile *file, PlatformFileStamp *stamp);
+// The same of the file at `path`, links followed as opening follows them;
+// false when nothing stands there or it cannot be queried.
+bool PlatformStampAt(const std::string &path, PlatformFileStamp *stamp);
+
+// `path` with the links of its last segment followed to the file they
+// lead to (an absolute path); `path` itself when it is no link, and ""
+// when the link leads nowhere.
+std::string PlatformFollowLinks(const std::string &path);
 
 // What a folder holds, as the system lists it (links are never followed):
 // each name, UTF-8, and what it is. A path past 260 characters is read in
@@ -161,11 +174,18 @@ uint64_t PlatformCopyRange(PlatformFile *from, uint64_t offset, PlatformFile *to
 // Has every byte written so far on the disk itself, past the system's
 // caches (fsync, FlushFileBuffers); false when the disk reports an error.
 bool PlatformFlush(PlatformFile *file);
+// The same for the names made, replaced and removed in `directory`, so
+// that a rename survives a power cut; Windows writes a rename through
+// itself, and there this does nothing.
+bool PlatformFlushDirectory(PlatformDirectory *directory);
 
-// Gives the file being written `to` the permission bits of the file `from`
-// (a pack changed in place keeps who may read and write it); Windows keeps
-// no such bits, and there this does nothing.
-bool PlatformCopyMode(PlatformFile *from, PlatformFile *to);
+// Gives the file being written `to` what says who may use the file `from`
+// (a pack changed in place keeps them): its owner and group where this
+// process may give them, and its permission bits, setgid and sticky
+// included (setuid and setgid only with the owner and group they were
+// for); on Windows its read-only attribute. False when the bits cannot be
+// set.
+bool PlatformCopyAccess(PlatformFile *from, PlatformFile *to);
 
 // Closes a file that was written; false when the close reports an error
 // (the data may not have reached the disk).
@@ -175,5 +195,17 @@ bool PlatformCloseWritten(PlatformFile *file);
 // written before (a size field filled in once known); where the next
 // PlatformWriteAll writes does not change. False on any failure.
 bool PlatformWriteAt(PlatformFile *file, uint64_t position, const void *data, size_t count);
+
+// Locks: one change of a pack at a time among the processes that take the
+// lock (flock, LockFileEx); readers take none.
+
+// Takes the lock file `name` in `directory` (made when missing) without
+// waiting: null with Busy while another process holds it. The file taken
+// is the one standing at the name: one its holder removed meanwhile is let
+// go and the new one tried. The system lets a lock go when its process
+// ends, however it ends.
+PlatformFile *PlatformTakeLock(PlatformDirectory *directory, const std::string &name);
+// Removes the lock file, then lets the lock go.
+void PlatformReleaseLock(PlatformDirectory *directory, const std::string &name, PlatformFile *lock);
 
 } // namespace zarnik

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "BlockStream.h"
+#include "PlatformFile.h"
 #include "ReadOutcome.h"
 
 #include <atomic>
@@ -222,6 +223,11 @@ public:
     const std::string &GetDataFilePath(size_t i) const { return m_DataPaths.at(i); }
     uint32_t GetDataFileSize(size_t i) const;
     bool IsIndexRoute() const { return m_IndexRoute; }
+    // The first file this archive was opened from (its index, then each
+    // data file) that no longer stands at its path as it was then:
+    // replaced, rewritten, cut short or removed; "" when none did. A data
+    // file that was missing then is not looked at.
+    std::string ChangedSinceOpened() const;
     // The open data file holding `node`'s bytes, or null (the library's own
     // readers use it).
     const CFileSource *DataFileOf(const ArchiveNode &node) const;
@@ -246,6 +252,8 @@ private:
     // and a search among their neighbours for each would take a while.
     std::unordered_map<const ArchiveNode *, const ArchiveNode *> m_CaseTwins;
     bool m_IndexRoute = false;
+    std::string m_IndexPath; // and how it stood when read, for ChangedSinceOpened
+    PlatformFileStamp m_IndexStamp;
     std::vector<OpenReportItem> m_OpenReport;
 };
 

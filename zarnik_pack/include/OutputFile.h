@@ -9,37 +9,37 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace zarnik_pack {
 
-// The file-layer calls an OutputFile makes; tests put a failing one in.
-struct FileCalls
+// The files a failed or finished save meant to remove and could not
+// (another program holds them, or the disk refused): named to the user,
+// who may delete them.
+struct LeftOver
 {
-    zarnik::PlatformFile *(*createTemporary)(zarnik::PlatformDirectory *, const std::string &,
-                                             std::string *) = zarnik::PlatformCreateTemporary;
-    bool (*closeWritten)(zarnik::PlatformFile *) = zarnik::PlatformCloseWritten;
-    bool (*publish)(zarnik::PlatformDirectory *, const std::string &, const std::string &) =
-        zarnik::PlatformPublish;
-    bool (*replace)(zarnik::PlatformDirectory *, const std::string &, const std::string &) =
-        zarnik::PlatformReplace;
-    bool (*removeAt)(zarnik::PlatformDirectory *, const std::string &) = zarnik::PlatformRemoveAt;
+    std::string folderPath; // with its separator
+    std::vector<std::string> paths;
+    void Note(const std::string &name) { paths.push_back(folderPath + name); }
 };
 
 class OutputFile
 {
 public:
     // Creates the temporary file for `name` in `folder`, which must outlive
-    // this object; Created() says whether that worked.
-    OutputFile(zarnik::PlatformDirectory *folder, const std::string &name, FileCalls calls = {});
+    // this object, as must `leftOver`, where a file this object could not
+    // remove again is noted; Created() says whether that worked.
+    OutputFile(zarnik::PlatformDirectory *folder, const std::string &name, LeftOver *leftOver = nullptr);
     ~OutputFile();
     OutputFile(const OutputFile &) = delete;
     OutputFile &operator=(const OutputFile &) = delete;
 
     bool Created() const { return m_File != nullptr || m_Closed; }
-    // Gives the file the permission bits of `original`, the file it is to
-    // replace, so that the new one is readable by whoever read the old one
-    // and by no one else; false when they cannot be set.
-    bool TakeModeOf(zarnik::PlatformFile *original);
+    // Gives the file the owner, group and permission bits of `original`,
+    // the file it is to replace (PlatformCopyAccess), so that the new one
+    // is for whoever used the old one and no one else; false when the bits
+    // cannot be set.
+    bool TakeAccessOf(zarnik::PlatformFile *original);
     // Where the bytes go (valid while the file is open).
     PackSink &Sink() { return *m_Sink; }
     // Closes the file, first flushed to the disk when `sync` is set; false
@@ -57,15 +57,17 @@ public:
     // it could not be created), for reading it back before that.
     const std::string &TemporaryName() const { return m_TempName; }
     // Removes the published file again, when its partner of an index set
-    // could not be published.
+    // could not be published; one not published yet goes with this object.
     void Withdraw();
+    // Removes the temporary file now (as the destructor would).
+    void Discard();
     // Why the last failed step failed.
     const zarnik::PlatformFailure &Failure() const { return m_Failure; }
 
 private:
     zarnik::PlatformDirectory *m_Folder;
     std::string m_Name;
-    FileCalls m_Calls;
+    LeftOver *m_LeftOver;
     std::string m_TempName;
     zarnik::PlatformFile *m_File = nullptr;
     std::unique_ptr<FileSink> m_Sink;

@@ -1,19 +1,23 @@
-// PackEdit: changes to an opened pack, applied together as a new pack.
+// PackEdit: changes to an opened pack, or to a pack not made yet, applied
+// together as a new pack.
 //
 // The changes (add a file from disk, replace, delete a file or a folder,
 // rename or move a file or a folder) are checked as they are made, so a
 // change a reader could not take is refused before anything is written.
 // Save writes the new pack: entries that did not change keep their stored
 // bytes as they are (copied in the kernel where it can), new files are
-// packed as `create` packs them, and the entries keep their order. The new
-// pack is written under a temporary name, opened again and compared with
-// what was intended, and only then takes its name; over the original only
-// when the caller asks, by one rename. A .vfs set is changed in place:
+// packed (StoredForm.h), and the entries keep their order. The new pack is
+// written under a temporary name, opened again and compared with what was
+// intended, and only then takes its name; over the original only when the
+// caller asks, by one rename, under the pack's lock (PackLock.h) and only
+// while the pack is still the one opened. A .vfs set is changed in place:
 // only the data files holding changed entries are written again (under new
 // names) and then content.vfi, whose rename is the one step that changes
-// the set.
+// the set. A new pack is made the same way, never replacing anything.
 #pragma once
 
+#include "OutputFile.h"
+#include "PackLock.h"
 #include "StoredForm.h"
 #include "ZarnikArchive.h"
 
@@ -37,6 +41,7 @@ enum class EditProblem {
 
 // What a save is doing, for a caller that shows it.
 enum class SaveStage {
+    Waiting,   // for another change of the pack to end (PackLock.h)
     Writing,   // the new pack under its temporary name
     Checking,  // reading it back
     Replacing, // checked; it is about to take the original's place (NAME.bak is made)
@@ -46,6 +51,12 @@ struct SaveOptions
 {
     std::string out;     // the new pack's path; empty: over the original
     bool backup = false; // over the original: keep it as NAME.bak
+    // Each file written on the disk itself before it takes its name, and
+    // the names after: a power cut then leaves the old pack or the new.
+    bool sync = false;
+    // The pack's lock when the caller took it (from before the pack was
+    // opened); else a save over the original takes it itself.
+    const PackLock *lock = nullptr;
     const std::atomic<bool> *stop = nullptr;
     // Over the original: called once the new pack is checked, just before
     // it takes the original's place. Windows replaces no file that is
@@ -67,6 +78,9 @@ struct SaveOutcome
     // size of each.
     std::vector<std::string> written;
     std::vector<uint64_t> writtenBytes;
+    // Saved or not: files the save meant to remove and could not (another
+    // program held them). Nothing needs them; they may be deleted.
+    std::vector<std::string> leftOver;
 };
 
 // What an edit changes, by the archive paths of files.
@@ -84,6 +98,10 @@ public:
     // false) unless `dropPassedOver`: then what opening passed over is left
     // out of the new pack and Dropped() says what.
     PackEdit(const zarnik::CZarnikArchive &archive, const std::string &packPath, bool dropPassedOver);
+    // An edit of an empty pack, which Save makes at `newPackPath`: a single
+    // pack, or (a name holding ".vfs") a data file with a content.vfi of
+    // its own beside it. Either is refused when anything stands there.
+    explicit PackEdit(const std::string &newPackPath);
 
     bool Usable() const { return m_Usable; }
     // Why the pack or the last refused change was refused.
@@ -129,11 +147,13 @@ public:
         uint32_t dataFile = 0; // of a .vfs set: the data file it goes to (Archive()'s numbering)
     };
     const std::vector<Item> &Items() const { return m_Items; }
-    const zarnik::CZarnikArchive &Archive() const { return m_Archive; }
+    // The pack opened; not for an edit of an empty pack.
+    const zarnik::CZarnikArchive &Archive() const { return *m_Archive; }
     const std::string &PackPath() const { return m_PackPath; }
 
 private:
-    SaveOutcome SaveSet(const SaveOptions &options) const;
+    SaveOutcome SavePack(const SaveOptions &options, LeftOver &leftOver) const;
+    SaveOutcome SaveSet(const SaveOptions &options, LeftOver &leftOver) const;
     bool Refuse(const std::string &reason);
     // A path a reader would take as it is, with '\' separators; empty after
     // Refuse when it would not.
@@ -144,7 +164,7 @@ private:
     bool PlaceFree(const std::string &path);
     size_t InsertionPoint(const std::string &path) const;
 
-    const zarnik::CZarnikArchive &m_Archive;
+    const zarnik::CZarnikArchive *m_Archive = nullptr; // null for an empty pack
     std::string m_PackPath;
     bool m_Usable = true;
     std::string m_Reason;
