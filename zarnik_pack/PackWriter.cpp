@@ -49,8 +49,9 @@ bool DataWriter::Record(const std::string &path, uint64_t start, uint64_t unpack
     // other bytes than these.
     if (unpacked > pf::kMaxPackSize || start + stored > pf::kMaxPackSize)
         return Refuse(WriteProblem::TooLarge);
-    m_Encoded.push_back(pf::EncodeEntry(path, static_cast<uint32_t>(start), static_cast<uint32_t>(unpacked),
-                                    static_cast<uint32_t>(stored)));
+    const Bytes encoded = pf::EncodeEntry(path, static_cast<uint32_t>(start), static_cast<uint32_t>(unpacked),
+                                          static_cast<uint32_t>(stored));
+    m_Entries.insert(m_Entries.end(), encoded.begin(), encoded.end());
     return true;
 }
 
@@ -141,9 +142,7 @@ bool UpkWriter::Finish()
 {
     if (!Sound())
         return false;
-    Bytes table;
-    for (const Bytes &encoded : m_Encoded)
-        table.insert(table.end(), encoded.begin(), encoded.end());
+    const Bytes &table = m_Entries;
     const uint64_t dataSize = m_Sink.Size() - (m_DataHeader + pf::kChunkHeaderSize);
     if (m_Sink.Size() + pf::kChunkHeaderSize + table.size() > pf::kMaxPackSize)
         return Refuse(WriteProblem::TooLarge);
@@ -160,11 +159,8 @@ VfsWriter::VfsWriter(PackSink &data, const std::string &dataName) : DataWriter(d
 
 Bytes VfsWriter::Index() const
 {
-    Bytes encoded;
-    for (const Bytes &e : m_Encoded)
-        encoded.insert(encoded.end(), e.begin(), e.end());
     Bytes index;
-    pf::AppendChunk(index, pf::kIndexChunkId, pf::IndexChunkData(m_DataName, encoded));
+    pf::AppendChunk(index, pf::kIndexChunkId, pf::IndexChunkData(m_DataName, m_Entries));
     return index;
 }
 

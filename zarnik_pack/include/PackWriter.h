@@ -69,7 +69,10 @@ protected:
     bool Sound();
 
     PackSink &m_Sink;
-    std::vector<Bytes> m_Encoded;
+    // Every entry's encoded header and name, one after another: the file
+    // table, or the entries of the index chunk (one block, not one
+    // allocation per entry, for packs of a million entries).
+    Bytes m_Entries;
 
 private:
     bool Begin(const std::string &path);
