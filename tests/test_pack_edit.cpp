@@ -334,15 +334,18 @@ TEST(PackEdit, RefusedChangesLeaveTheEditAsItWas)
     EXPECT_EQ(edit.Save(options).problem, EditProblem::Refused);
 }
 
-// A damaged pack is refused unless the caller drops the damage, which is listed and left out.
+// A damaged pack is refused unless the caller drops the damage, which is listed and left out;
+// an empty file another writer stored in no bytes is no damage, and is kept.
 TEST(PackEdit, ADamagedPackIsChangedOnlyWhenTheCallerDropsTheDamage)
 {
     TempDir dir;
     std::vector<testpack::Entry> entries = kEntries;
     entries.push_back(MakeEntry("content\\a.txt", "second a"));
-    testpack::Entry outside = MakeEntry("content\\far.bin", "far");
+    testpack::Entry outside = MakeEntry("content\\far.bin", "far"), empty = MakeEntry("content\\e.txt", "");
     outside.offset = 1u << 30;
+    empty.packedSize = 0;
     entries.push_back(outside);
+    entries.push_back(empty);
     const std::string pack = WriteUpk(dir, entries);
     const auto archive = MustOpen(pack);
     PackEdit refused(*archive, pack, false);
@@ -363,7 +366,7 @@ TEST(PackEdit, ADamagedPackIsChangedOnlyWhenTheCallerDropsTheDamage)
     for (const Listed &l : Listing(options.out))
         paths.push_back(l.path);
     EXPECT_EQ(paths, (std::vector<std::string>{"content\\a.txt", "content\\x\\b.bin", "content\\x\\y\\c.txt",
-                                               "content\\x\\d.txt", "content\\z.bin"}));
+                                               "content\\x\\d.txt", "content\\z.bin", "content\\e.txt"}));
 }
 
 // Over the original, keeping NAME.bak: a stop, full disk, read-only folder or 4 GiB pack

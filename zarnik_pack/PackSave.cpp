@@ -23,7 +23,8 @@ const char kBackupWithOut[] = "a backup keeps the old pack when the new one take
 // The new pack at `path` compared with the items: it opens without a
 // report, lists the intended paths in order, kept entries with their sizes,
 // and every new file reads back as its source.
-SaveOutcome CheckPack(const std::string &path, const std::vector<PackEdit::Item> &items, const SaveOptions &options)
+SaveOutcome CheckPack(const std::string &path, const std::vector<const PackEdit::Item *> &items,
+                      const std::vector<KeptSizes> &kept, const SaveOptions &options)
 {
     const zarnik::CZarnikArchive::OpenResult opened = zarnik::CZarnikArchive::Open(path);
     if (!opened.archive)
@@ -36,12 +37,8 @@ SaveOutcome CheckPack(const std::string &path, const std::vector<PackEdit::Item>
     ReadFile file(zarnik::PlatformOpenRead(path));
     if (!file)
         return Fail(EditProblem::CheckFailed, "cannot read the new pack back: " + zarnik::PlatformLastFailure().text);
-    std::vector<const PackEdit::Item *> intended;
-    intended.reserve(items.size());
-    for (const PackEdit::Item &item : items)
-        intended.push_back(&item);
     uint64_t files = 0, bytes = 0;
-    return CheckEntries(pack.GetEntries(), intended, file.get(), pack.GetDataFileSize(0), options, files, bytes);
+    return CheckEntries(pack.GetEntries(), items, kept, file.get(), pack.GetDataFileSize(0), options, files, bytes);
 }
 
 // Where the new pack goes: its folder, opened, and its name there; over
@@ -72,16 +69,14 @@ SaveOutcome OpenDestination(const std::string &target, bool over, const SaveOpti
 
 // The items into `temp`, kept ones from `source`, closed (and flushed with
 // the options' sync) when all went well.
-SaveOutcome WriteItems(const std::vector<PackEdit::Item> &items, zarnik::PlatformFile *source, OutputFile &temp,
-                       const SaveOptions &options)
+SaveOutcome WriteItems(const std::vector<const PackEdit::Item *> &items, zarnik::PlatformFile *source,
+                       OutputFile &temp, const SaveOptions &options)
 {
     if (options.stage)
         options.stage(SaveStage::Writing);
     UpkWriter writer(temp.Sink());
     ItemWriter itemWriter(options);
-    for (const PackEdit::Item &item : items)
-        if (!itemWriter.Write(writer, item, source))
-            break;
+    itemWriter.WriteAll(writer, items, source);
     writer.Finish();
     const bool closed = temp.Close(options.sync);
     const SaveOutcome written = itemWriter.Outcome(writer, temp.Sink());
@@ -148,20 +143,31 @@ SaveOutcome PackEdit::SavePack(const SaveOptions &options, LeftOver &leftOver) c
     if (over && !temp.TakeAccessOf(source.get()))
         return Fail(EditProblem::WriteFailed, "cannot give the new pack the owner and permissions of " + to.path +
                                                   ": " + temp.Failure().text);
-    if ((ready = WriteItems(m_Items, source.get(), temp, options)).problem != EditProblem::None)
+    std::vector<const Item *> intended;
+    intended.reserve(m_Items.size());
+    for (const Item &item : m_Items)
+        intended.push_back(&item);
+    if ((ready = WriteItems(intended, source.get(), temp, options)).problem != EditProblem::None)
         return ready;
 
+    // Written: the archive may go before the read-back opens a second one.
+    const std::vector<KeptSizes> kept = KeptSizesOf(intended);
+    StandingFiles standing;
+    source.reset();
+    if (m_Archive && (ready = standing.Take(*m_Archive, {m_Archive->GetDataFilePath(0)})).problem != EditProblem::None)
+        return ready;
+    if (options.releasePack)
+        options.releasePack();
     if (options.stage)
         options.stage(SaveStage::Checking);
-    const SaveOutcome checked = CheckPack(SplitPath(to.path).folder + temp.TemporaryName(), m_Items, options);
+    const SaveOutcome checked = CheckPack(SplitPath(to.path).folder + temp.TemporaryName(), intended, kept, options);
     if (checked.problem != EditProblem::None)
         return checked.problem == EditProblem::Stopped ? checked
                                                        : Fail(checked.problem, checked.reason + "; the pack was left as it was");
     SaveOutcome saved;
     saved.written.push_back(to.path);
     saved.writtenBytes.push_back(temp.Sink().Size());
-    source.reset();
-    if (over && (ready = StillAsOpened(*m_Archive)).problem != EditProblem::None)
+    if ((ready = standing.Unchanged()).problem != EditProblem::None)
         return ready;
     bool replaced = false;
     const SaveOutcome put = over ? ReplaceOriginal(to.folder.get(), temp, to.name, options, leftOver, replaced)

@@ -55,6 +55,12 @@ bool DataWriter::Record(const std::string &path, uint64_t start, uint64_t unpack
     return true;
 }
 
+void DataWriter::ReserveEntries(uint64_t count, uint64_t pathBytes)
+{
+    // A 20-byte header and the name with its terminator.
+    m_Entries.reserve(static_cast<size_t>(count * 21 + pathBytes));
+}
+
 bool DataWriter::Add(const Entry &entry)
 {
     if (!Begin(entry.path))

@@ -92,13 +92,41 @@ std::string WriteFailureText(const zarnik::PlatformFailure &failure)
                : failure.text;
 }
 
+namespace {
+
+SaveOutcome ChangedSinceOpened(const std::string &path)
+{
+    return Fail(EditProblem::Refused, path + " was replaced or changed since it was opened, by another "
+                                             "program; nothing was written: open it again and redo the change");
+}
+
+} // namespace
+
 SaveOutcome StillAsOpened(const zarnik::CZarnikArchive &archive)
 {
     const std::string changed = archive.ChangedSinceOpened();
-    if (changed.empty())
-        return {};
-    return Fail(EditProblem::Refused, changed + " was replaced or changed since it was opened, by another "
-                                                "program; nothing was written: open it again and redo the change");
+    return changed.empty() ? SaveOutcome() : ChangedSinceOpened(changed);
+}
+
+SaveOutcome StandingFiles::Take(const zarnik::CZarnikArchive &archive, const std::vector<std::string> &paths)
+{
+    const SaveOutcome opened = StillAsOpened(archive);
+    for (const std::string &path : paths) {
+        zarnik::PlatformFileStamp stamp;
+        if (zarnik::PlatformStampAt(path, &stamp))
+            m_Files.emplace_back(path, stamp);
+    }
+    return opened;
+}
+
+SaveOutcome StandingFiles::Unchanged() const
+{
+    for (const auto &file : m_Files) {
+        zarnik::PlatformFileStamp now;
+        if (!zarnik::PlatformStampAt(file.first, &now) || now != file.second)
+            return ChangedSinceOpened(file.first);
+    }
+    return {};
 }
 
 SaveOutcome HoldPack(const zarnik::CZarnikArchive &archive, const std::string &packPath,
@@ -174,6 +202,19 @@ bool ItemWriter::Write(DataWriter &writer, const PackEdit::Item &item, zarnik::P
     return writer.Problem() == WriteProblem::None;
 }
 
+bool ItemWriter::WriteAll(DataWriter &writer, const std::vector<const PackEdit::Item *> &items,
+                          zarnik::PlatformFile *source)
+{
+    uint64_t pathBytes = 0;
+    for (const PackEdit::Item *item : items)
+        pathBytes += item->path.size();
+    writer.ReserveEntries(items.size(), pathBytes);
+    for (const PackEdit::Item *item : items)
+        if (!Write(writer, *item, source))
+            return false;
+    return true;
+}
+
 SaveOutcome ItemWriter::Outcome(const DataWriter &writer, const PackSink &sink) const
 {
     if (Stopped())
@@ -198,13 +239,13 @@ namespace {
 
 // What differs between an entry read back and the item it was written
 // from; empty when nothing does.
-std::string Differs(const zarnik::ArchiveNode &entry, const PackEdit::Item &item, zarnik::PlatformFile *file,
-                    uint64_t fileSize, const SaveOptions &options)
+std::string Differs(const zarnik::ArchiveNode &entry, const PackEdit::Item &item, const KeptSizes &kept,
+                    zarnik::PlatformFile *file, uint64_t fileSize, const SaveOptions &options)
 {
     if (entry.m_Path != item.path)
         return Utf8Path(entry.m_Path) + " stands in the new pack where " + Utf8Path(item.path) + " belongs";
-    if (item.node)
-        return entry.m_PackedSize != item.node->m_PackedSize || entry.m_UnpackedSize != item.node->m_UnpackedSize
+    if (kept.kept)
+        return entry.m_PackedSize != kept.packed || entry.m_UnpackedSize != kept.unpacked
                    ? Utf8Path(item.path) + ": its sizes changed in the new pack"
                    : std::string();
     if (entry.m_UnpackedSize != item.size)
@@ -214,9 +255,19 @@ std::string Differs(const zarnik::ArchiveNode &entry, const PackEdit::Item &item
 
 } // namespace
 
+std::vector<KeptSizes> KeptSizesOf(const std::vector<const PackEdit::Item *> &items)
+{
+    std::vector<KeptSizes> sizes(items.size());
+    for (size_t i = 0; i < items.size(); ++i)
+        if (items[i]->node)
+            sizes[i] = {items[i]->node->m_PackedSize, items[i]->node->m_UnpackedSize, true};
+    return sizes;
+}
+
 SaveOutcome CheckEntries(const std::vector<const zarnik::ArchiveNode *> &entries,
-                         const std::vector<const PackEdit::Item *> &items, zarnik::PlatformFile *file,
-                         uint64_t fileSize, const SaveOptions &options, uint64_t &files, uint64_t &bytes)
+                         const std::vector<const PackEdit::Item *> &items, const std::vector<KeptSizes> &kept,
+                         zarnik::PlatformFile *file, uint64_t fileSize, const SaveOptions &options, uint64_t &files,
+                         uint64_t &bytes)
 {
     if (entries.size() != items.size())
         return Fail(EditProblem::CheckFailed, "the new pack lists " + std::to_string(entries.size()) +
@@ -224,13 +275,13 @@ SaveOutcome CheckEntries(const std::vector<const zarnik::ArchiveNode *> &entries
     for (size_t i = 0; i < items.size(); ++i) {
         if (options.progress)
             options.progress(files, bytes);
-        const std::string differs = Differs(*entries[i], *items[i], file, fileSize, options);
+        const std::string differs = Differs(*entries[i], *items[i], kept[i], file, fileSize, options);
         if (StopAsked(options))
             return StoppedOutcome();
         if (!differs.empty())
             return Fail(EditProblem::CheckFailed, differs);
         ++files;
-        if (!items[i]->node)
+        if (kept[i].packed == 0)
             bytes += items[i]->size;
     }
     return {};
@@ -260,8 +311,6 @@ SaveOutcome ReplaceOriginal(zarnik::PlatformDirectory *folder, OutputFile &temp,
                             const SaveOptions &options, LeftOver &leftOver, bool &replaced)
 {
     replaced = false;
-    if (options.releasePack)
-        options.releasePack();
     const std::string backup = name + kBackupSuffix;
     const SaveOutcome free = BackupFree(folder, name, options);
     if (free.problem != EditProblem::None)

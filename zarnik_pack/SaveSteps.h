@@ -73,6 +73,32 @@ SaveOutcome HoldPack(const zarnik::CZarnikArchive &archive, const std::string &p
 // else the refusal that names the first that does not.
 SaveOutcome StillAsOpened(const zarnik::CZarnikArchive &archive);
 
+// The files of a pack as they stand, taken while the archive that opened
+// them is still there, so that once it is let go a save can still tell
+// whether one of them was replaced or rewritten since.
+class StandingFiles
+{
+public:
+    // Refused when `archive`'s files no longer stand as it opened them;
+    // else `paths` (its files) are recorded as they stand.
+    SaveOutcome Take(const zarnik::CZarnikArchive &archive, const std::vector<std::string> &paths);
+    // None while each recorded file stands as it did.
+    SaveOutcome Unchanged() const;
+
+private:
+    std::vector<std::pair<std::string, zarnik::PlatformFileStamp>> m_Files;
+};
+
+// A kept entry's sizes, which the read-back expects once the archive that
+// held them is let go; not kept for a new file. (Another writer may store
+// an empty file in 0 bytes, so a size of 0 says nothing.)
+struct KeptSizes
+{
+    uint32_t packed = 0, unpacked = 0;
+    bool kept = false;
+};
+std::vector<KeptSizes> KeptSizesOf(const std::vector<const PackEdit::Item *> &items);
+
 // Writes items one after another into `writer`, the kept ones' stored bytes
 // from `source`; counts files and bytes across calls.
 class ItemWriter
@@ -82,6 +108,8 @@ public:
     bool Stopped() const { return m_Options.stop && m_Options.stop->load(); }
     // False when the writer failed or a stop was asked for.
     bool Write(DataWriter &writer, const PackEdit::Item &item, zarnik::PlatformFile *source);
+    // Each of `items` into `writer` in turn; false as Write.
+    bool WriteAll(DataWriter &writer, const std::vector<const PackEdit::Item *> &items, zarnik::PlatformFile *source);
     // After the last Write: None, or what went wrong.
     SaveOutcome Outcome(const DataWriter &writer, const PackSink &sink) const;
 
@@ -100,8 +128,9 @@ private:
 // Empty when they match, else what differs; a stop asked for ends it with
 // Stopped. `files` and `bytes` count across calls.
 SaveOutcome CheckEntries(const std::vector<const zarnik::ArchiveNode *> &entries,
-                         const std::vector<const PackEdit::Item *> &items, zarnik::PlatformFile *file,
-                         uint64_t fileSize, const SaveOptions &options, uint64_t &files, uint64_t &bytes);
+                         const std::vector<const PackEdit::Item *> &items, const std::vector<KeptSizes> &kept,
+                         zarnik::PlatformFile *file, uint64_t fileSize, const SaveOptions &options, uint64_t &files,
+                         uint64_t &bytes);
 
 // The outcome of a save the options asked to stop.
 SaveOutcome StoppedOutcome();
@@ -114,8 +143,8 @@ SaveOutcome BackupFree(zarnik::PlatformDirectory *folder, const std::string &nam
 // Puts `temp` in the place of `name` in `folder` by one rename; with the
 // options' backup, `name` is first linked as NAME.bak, so that a stop at
 // any point leaves the old pack under its own name or as NAME.bak. Calls
-// the options' releasePack and stage(Replacing) on the way, and with sync
-// has the folder's names on the disk after. `replaced` tells whether the
+// the options' stage(Replacing) on the way, and with sync has the folder's
+// names on the disk after. `replaced` tells whether the
 // rename was made: then a failure is the flush's alone.
 SaveOutcome ReplaceOriginal(zarnik::PlatformDirectory *folder, OutputFile &temp, const std::string &name,
                             const SaveOptions &options, LeftOver &leftOver, bool &replaced);

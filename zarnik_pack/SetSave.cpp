@@ -183,10 +183,12 @@ private:
     SaveOutcome ReadIndex();
     SaveOutcome WriteDataFile(size_t d);
     SaveOutcome WriteIndex();
+    SaveOutcome LetGo();
     SaveOutcome Check();
     SaveOutcome Publish();
 
-    const zarnik::CZarnikArchive *m_Archive; // null for a new set
+    const zarnik::CZarnikArchive *m_Archive; // null for a new set, and once let go
+    const bool m_NewSet;
     std::string m_PackPath;
     const SaveOptions &m_Options;
     LeftOver &m_LeftOver;
@@ -197,6 +199,8 @@ private:
     std::vector<std::string> m_Names; // the data files, and what becomes of them
     std::vector<std::vector<const PackEdit::Item *>> m_Items;
     std::vector<bool> m_Changed;
+    std::vector<std::vector<KeptSizes>> m_Kept; // of each data file written
+    StandingFiles m_Standing;
     std::vector<std::string> m_NewNames;
     std::vector<Bytes> m_NewChunks;
     Bytes m_Index, m_NewIndex;
@@ -210,7 +214,8 @@ private:
 SetSaver::SetSaver(const zarnik::CZarnikArchive *archive, const std::string &packPath,
                    const std::vector<PackEdit::Item> &items, const std::vector<const zarnik::ArchiveNode *> &original,
                    const SaveOptions &options, LeftOver &leftOver)
-    : m_Archive(archive), m_PackPath(packPath), m_Options(options), m_LeftOver(leftOver), m_Writer(options)
+    : m_Archive(archive), m_NewSet(archive == nullptr), m_PackPath(packPath), m_Options(options),
+      m_LeftOver(leftOver), m_Writer(options)
 {
     m_FolderPath = SplitPath(packPath).folder;
     m_LeftOver.folderPath = m_FolderPath;
@@ -313,9 +318,7 @@ SaveOutcome SetSaver::WriteDataFile(size_t d)
     if (!out.Created() || (source && !out.TakeAccessOf(source.get())))
         return Fail(EditProblem::WriteFailed, "cannot create " + m_NewNames[d] + ": " + out.Failure().text);
     VfsWriter data(out.Sink(), m_NewNames[d]);
-    for (const PackEdit::Item *item : m_Items[d])
-        if (!m_Writer.Write(data, *item, source.get()))
-            break;
+    m_Writer.WriteAll(data, m_Items[d], source.get());
     const bool closed = out.Close(m_Options.sync);
     const SaveOutcome written = m_Writer.Outcome(data, out.Sink());
     if (written.problem != EditProblem::None)
@@ -337,7 +340,7 @@ SaveOutcome SetSaver::WriteIndex()
                                                   zarnik::PlatformLastFailure().text);
     m_NewIndex = IndexWith(m_Index, m_Chunks, m_Names, m_Changed, m_NewChunks);
     m_IndexOut = std::make_unique<OutputFile>(m_Folder.get(), m_IndexName, &m_LeftOver);
-    ReadFile old(m_Archive ? zarnik::PlatformOpenRead(m_FolderPath + m_IndexName) : nullptr);
+    ReadFile old(m_NewSet ? nullptr : zarnik::PlatformOpenRead(m_FolderPath + m_IndexName));
     // Closed whatever the append did: the close takes up a failed write's reason.
     if (!m_IndexOut->Created() || (old && !m_IndexOut->TakeAccessOf(old.get())) ||
         (m_IndexOut->Sink().Append(m_NewIndex), !m_IndexOut->Close(m_Options.sync)))
@@ -346,12 +349,31 @@ SaveOutcome SetSaver::WriteIndex()
     return {};
 }
 
+// Written: the archive may go before the read-back opens a second one.
+SaveOutcome SetSaver::LetGo()
+{
+    m_Kept.resize(m_Names.size());
+    for (size_t d = 0; d < m_Names.size(); ++d)
+        m_Kept[d] = KeptSizesOf(m_Items[d]);
+    if (m_NewSet)
+        return {};
+    std::vector<std::string> files{m_FolderPath + m_IndexName};
+    for (size_t d = 0; d < m_Names.size(); ++d)
+        files.push_back(m_Archive->GetDataFilePath(d));
+    const SaveOutcome standing = m_Standing.Take(*m_Archive, files);
+    if (standing.problem == EditProblem::None && m_Options.releasePack) {
+        m_Options.releasePack();
+        m_Archive = nullptr;
+    }
+    return standing;
+}
+
 // Reads every data file written back through the new index.
 SaveOutcome SetSaver::Check()
 {
     if (m_Options.stage)
         m_Options.stage(SaveStage::Checking);
-    const std::string left = m_Archive ? "; the set was left as it was" : "; no set was made";
+    const std::string left = m_NewSet ? "; no set was made" : "; the set was left as it was";
     const zarnik::CZarnikArchive::OpenResult opened =
         zarnik::CZarnikArchive::OpenIndexFile(m_FolderPath + m_IndexOut->TemporaryName());
     if (!opened.archive)
@@ -376,7 +398,7 @@ SaveOutcome SetSaver::Check()
         uint64_t size = 0;
         if (!file || !zarnik::PlatformFileSize(file.get(), &size))
             return Fail(EditProblem::CheckFailed, "cannot read " + m_NewNames[d] + " back" + left);
-        const SaveOutcome checked = CheckEntries(entries, m_Items[d], file.get(), size, m_Options, files, bytes);
+        const SaveOutcome checked = CheckEntries(entries, m_Items[d], m_Kept[d], file.get(), size, m_Options, files, bytes);
         if (checked.problem != EditProblem::None)
             return checked.problem == EditProblem::Stopped ? checked : Fail(checked.problem, checked.reason + left);
     }
@@ -385,12 +407,12 @@ SaveOutcome SetSaver::Check()
 
 SaveOutcome SetSaver::Publish()
 {
-    if (!m_Archive) {
+    if (m_NewSet) {
         const SaveOutcome put = PublishNew(m_Folder.get(), *m_IndexOut, m_FolderPath + m_IndexName, m_Options);
         m_Published.kept = put.problem == EditProblem::None;
         return put;
     }
-    SaveOutcome ready = StillAsOpened(*m_Archive);
+    SaveOutcome ready = m_Standing.Unchanged();
     if (ready.problem != EditProblem::None)
         return ready;
     // A data file the backup index (this save's or an earlier one's) names
@@ -419,6 +441,8 @@ SaveOutcome SetSaver::Run()
             step = WriteDataFile(d);
     if (step.problem == EditProblem::None)
         step = WriteIndex();
+    if (step.problem == EditProblem::None)
+        step = LetGo();
     if (step.problem == EditProblem::None)
         step = Check();
     if (step.problem == EditProblem::None)

@@ -58,10 +58,11 @@ struct SaveOptions
     // opened); else a save over the original takes it itself.
     const PackLock *lock = nullptr;
     const std::atomic<bool> *stop = nullptr;
-    // Over the original: called once the new pack is checked, just before
-    // it takes the original's place. Windows replaces no file that is
-    // open, so the caller closes the archive here (the edit then touches
-    // it no more).
+    // Called once the new pack is written, before it is read back: from
+    // then on the save touches the archive no more, so the caller may let
+    // it go (its memory then serves the read-back, and Windows replaces no
+    // file that is open). The edit's items still name their paths, not
+    // their nodes.
     std::function<void()> releasePack;
     // Files and bytes written so far (of Items() and their stored bytes),
     // called between blocks; while checking, those read back.

@@ -60,6 +60,9 @@ public:
     bool AddStoredBytes(const std::string &path, uint64_t unpackedSize, zarnik::PlatformFile *source,
                         uint64_t offset, uint64_t storedSize);
     WriteProblem Problem() const { return m_Problem; }
+    // Room for `count` entries whose paths take `pathBytes` in all, when the
+    // caller knows them: the table is then made in one block of its size.
+    void ReserveEntries(uint64_t count, uint64_t pathBytes);
 
 protected:
     explicit DataWriter(PackSink &sink) : m_Sink(sink) {}
