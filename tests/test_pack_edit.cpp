@@ -539,6 +539,8 @@ TEST(PackEdit, ASaveRefusesAPackChangedSinceItWasOpened)
         {"the data file it was opened through", 3, "data0.vfs", true, false},
     };
     for (const auto &row : rows) {
+        if (kWindows && !row.rewritten)
+            continue; // Windows puts no file in the place of one that is open
         TempDir dir;
         const std::string pack = WritePack(dir, row.layout), file = dir.file(row.file);
         const auto archive = MustOpen(pack);
