@@ -467,9 +467,11 @@ TEST(MountWrite, SavedPackExtractsAsTheSameChangesMadeOnAFolder)
         for (const zarnik::ArchiveNode *node : before->GetEntries())
             kept = node->m_Path == "content\\old\\x.txt" ? node : kept;
         Extracted(pack, work, "folder");
+        // Changed through a path with a link in it, saved through the plain one.
+        fs::create_directory_symlink(work.path(), work.path() / "alias");
         std::string status;
         {
-            Writable m(pack, work.file("state"));
+            Writable m((work.path() / "alias" / fs::path(pack).filename()).string(), work.file("state"));
             for (const Change &c : changes) {
                 ASSERT_TRUE(OnDisk(work.path() / "folder", c)) << c.a;
                 EXPECT_EQ(ThroughMount(m, c), 0) << c.a << " " << vfs;
@@ -512,8 +514,11 @@ TEST(MountWrite, RefusesAtOnceWhatAPackCannotHold)
         EXPECT_EQ(ThroughMount(m, c.change), c.error) << c.change.a;
     EXPECT_EQ(m.control->StatusText(), status); // nothing of them is kept
     EXPECT_EQ(ThroughMount(m, {Op::Write, "content/caf\xc3\xa9.txt", "x"}), 0);
+    // A second mount of the pack, reached through a link, finds the first one's changes.
     std::string why;
-    EXPECT_EQ(zarnik_mount::CChangeFolder::Take(work.file("state"), pack, zarnik_mount::StampsOf(*m.archive, pack), &why), nullptr);
+    const std::string link = work.file("link.upk");
+    fs::create_symlink(pack, link);
+    EXPECT_EQ(zarnik_mount::CChangeFolder::Take(work.file("state"), link, zarnik_mount::StampsOf(*m.archive, link), &why), nullptr);
     EXPECT_NE(why.find("mounted for writing already"), std::string::npos) << why;
     // The pack would grow past what a reader addresses (here: what the
     // limit allows), counting what an earlier mount of it wrote.

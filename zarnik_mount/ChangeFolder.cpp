@@ -92,7 +92,7 @@ std::vector<FileStamp> StampsOf(const zarnik::CZarnikArchive &archive, const std
     StampOf(packPath, &stamps[0]);
     for (size_t i = 0; i < archive.GetDataFileCount(); ++i) {
         FileStamp stamp;
-        if (archive.GetDataFilePath(i) != packPath && StampOf(archive.GetDataFilePath(i), &stamp))
+        if (StampOf(archive.GetDataFilePath(i), &stamp) && !(stamp.device == stamps[0].device && stamp.inode == stamps[0].inode))
             stamps.push_back(stamp);
     }
     return stamps;
@@ -130,7 +130,7 @@ std::unique_ptr<CChangeFolder> CChangeFolder::Take(const std::string &home, cons
             close(lock);
         return nullptr;
     }
-    std::unique_ptr<CChangeFolder> folder(new CChangeFolder(path, lock));
+    std::unique_ptr<CChangeFolder> folder(new CChangeFolder(path, packPath, lock));
     folder->m_Journal = open((path + "/journal").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (folder->m_Journal < 0 || (!folder->ReadBase() && !folder->Rebase(stamps))) {
         *why = "cannot write in the change folder " + path + ": " + std::strerror(errno);

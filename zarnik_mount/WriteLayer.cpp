@@ -51,7 +51,7 @@ bool CWriteLayer::PackAsBefore() const
 {
     // Deleted originals must be read no more: a pack replaced under its
     // name by another program is another pack.
-    return StampsOf(m_Archive, m_Folder->Base().at(0).path) == m_Folder->Base();
+    return StampsOf(m_Archive, m_Folder->PackPath()) == m_Folder->Base();
 }
 
 const CWriteLayer::Node *CWriteLayer::Find(uint64_t inode) const

@@ -31,17 +31,16 @@ class CZarnikArchive;
 
 namespace zarnik_mount {
 
-// What a file of the pack was like: changed by another program when any of
-// it moved.
+// What a file of the pack was like: changed by another program when its
+// inode, size or time moved. Neither the path it was reached by (a link,
+// another path to it) nor the device's number (which a restart may give
+// anew) makes it another file.
 struct FileStamp
 {
     std::string path;
     uint64_t device = 0, inode = 0, size = 0;
     int64_t modified = 0; // nanoseconds
-    bool operator==(const FileStamp &o) const
-    {
-        return path == o.path && device == o.device && inode == o.inode && size == o.size && modified == o.modified;
-    }
+    bool operator==(const FileStamp &o) const { return inode == o.inode && size == o.size && modified == o.modified; }
 };
 
 // The pack's files as they are now: its index, when it opened through one,
@@ -64,6 +63,8 @@ public:
     CChangeFolder &operator=(const CChangeFolder &) = delete;
 
     const std::string &Path() const { return m_Path; }
+    // The pack's path as this mount reached it.
+    const std::string &PackPath() const { return m_PackPath; }
     // What the pack's files were like when the first change waiting was made.
     const std::vector<FileStamp> &Base() const { return m_Base; }
     // The pack's files recorded anew as the base (when nothing waits).
@@ -89,12 +90,16 @@ public:
     bool Remove();
 
 private:
-    CChangeFolder(std::string path, int lock) : m_Path(std::move(path)), m_Lock(lock) {}
+    CChangeFolder(std::string path, std::string packPath, int lock)
+        : m_Path(std::move(path)), m_PackPath(std::move(packPath)), m_Lock(lock)
+    {
+    }
     bool ReadBase();
     // Writes `text` to `name` in the folder, whole, under a temporary name first.
     bool WriteWhole(const std::string &name, const std::string &text) const;
 
     std::string m_Path;
+    std::string m_PackPath;
     int m_Lock;
     int m_Journal = -1;
     std::vector<FileStamp> m_Base;
