@@ -621,22 +621,26 @@ TEST(Cli, AddDeleteAndRenameChangeAPackOnlyWhole)
     EXPECT_EQ(nlohmann::json::parse(dropped.out)["dropped"],
               nlohmann::json::array({std::string(zarnik::OpenReportText(zarnik::OpenReportItem::Kind::DuplicatePath)) +
                                      ": content/" + kCafeUtf8}));
+}
 
-    // A .vfs set is changed where it lies: its data file under a new name, then content.vfi.
-    TempDir setDir;
+TEST(Cli, ASetIsChangedWhereItLiesThroughAnyOfItsFiles)
+{
+    // Its data file under a new name, then content.vfi.
+    TempDir dir, setDir;
+    WriteAll(dir.file("added.txt"), zarnik_pack::ToBytes("added"));
     WriteVfs(setDir, SampleEntries());
     const std::string index = setDir.file("content.vfi");
-    EXPECT_TRUE(Ran(Zarnik({"add", index, dir.file("work/content/added.txt"), "-o", dir.file("s.upk")}), 2, {},
+    EXPECT_TRUE(Ran(Zarnik({"add", index, dir.file("added.txt"), "-o", dir.file("s.upk")}), 2, {},
                     {"where it lies"}));
-    EXPECT_TRUE(Ran(Zarnik({"add", index, dir.file("work/content/added.txt"), "--data", "none.vfs"}), 2, {},
+    EXPECT_TRUE(Ran(Zarnik({"add", index, dir.file("added.txt"), "--data", "none.vfs"}), 2, {},
                     {"no data file"}));
     // --data names a data file as the index does, by any path to it, or by the name it had before a save.
     for (const auto &[pack, data] : std::vector<std::pair<std::string, std::string>>{
              {setDir.file("data0.vfs"), "data0.vfs"}, {index, "data0.vfs"}, {index, setDir.file("data0~2.vfs")}}) {
-        const Result r = Zarnik({"add", pack, dir.file("work/content/added.txt"), "--at", "content/d", "--replace", "--data", data});
+        const Result r = Zarnik({"add", pack, dir.file("added.txt"), "--at", "content/d", "--replace", "--data", data});
         EXPECT_TRUE(Ran(r, 0, {"written"})) << pack << " " << data;
     }
-    const Result setAdded = Zarnik({"add", index, dir.file("work/content/added.txt"), "--json"});
+    const Result setAdded = Zarnik({"add", index, dir.file("added.txt"), "--json"});
     ASSERT_EQ(setAdded.status, 0) << setAdded.err;
     const nlohmann::json written = nlohmann::json::parse(setAdded.out)["written"];
     ASSERT_EQ(written.size(), 2u);

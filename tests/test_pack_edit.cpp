@@ -296,7 +296,8 @@ TEST(PackEdit, RenamingThereAndBackGivesTheSamePack)
     EXPECT_EQ(ReadAll(saved(there, "content\\elsewhere\\x2", "content\\x", "back.upk")), ReadAll(pack));
 }
 
-// A change a reader could not take is refused and leaves the edit as it was.
+// A change a reader could not take is refused and leaves the edit as it was; a save
+// that would make a pack of 4 GiB is refused before anything is written.
 TEST(PackEdit, RefusedChangesLeaveTheEditAsItWas)
 {
     TempDir dir;
@@ -332,6 +333,15 @@ TEST(PackEdit, RefusedChangesLeaveTheEditAsItWas)
     EXPECT_EQ(ReadAll(options.out), ReadAll(pack));
     // An existing destination is never written over.
     EXPECT_EQ(edit.Save(options).problem, EditProblem::Refused);
+    // A pack that would reach 4 GiB (a sparse source) is refused before anything is written.
+    const Files before = FilesBelow(dir.path());
+    const std::string huge = dir.file("huge.bin");
+    std::ofstream(fs::u8path(huge)).close();
+    fs::resize_file(fs::u8path(huge), 0xFFFF0000ull);
+    ASSERT_TRUE(edit.Add("content\\huge.bin", huge, false)) << edit.Reason();
+    EXPECT_EQ(edit.Save({}).problem, EditProblem::Refused);
+    fs::remove(fs::u8path(huge));
+    EXPECT_EQ(FilesBelow(dir.path()), before);
 }
 
 // A damaged pack is refused unless the caller drops the damage, which is listed and left out;
@@ -369,8 +379,8 @@ TEST(PackEdit, ADamagedPackIsChangedOnlyWhenTheCallerDropsTheDamage)
                                                "content\\x\\d.txt", "content\\z.bin", "content\\e.txt"}));
 }
 
-// Over the original, keeping NAME.bak: a stop, full disk, read-only folder or 4 GiB pack
-// leaves the original and nothing beside it; a kill leaves the old pack as PACK or
+// Over the original, keeping NAME.bak: a stop or a full disk leaves the original and
+// nothing beside it; a kill leaves the old pack as PACK or
 // PACK.bak, never only under a name that may be deleted; a re-run then succeeds.
 TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
 {
@@ -404,19 +414,6 @@ TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
     std::atomic<bool> stop{true};
     EXPECT_EQ(save(&stop).problem, EditProblem::Stopped);
     EXPECT_EQ(FilesBelow(dir.path()), beside);
-
-    // A pack that would reach 4 GiB (a sparse source) is refused before writing.
-    {
-        const std::string huge = dir.file("huge.bin");
-        std::ofstream(fs::u8path(huge)).close();
-        fs::resize_file(fs::u8path(huge), 0xFFFF0000ull);
-        const auto archive = MustOpen(pack);
-        PackEdit edit(*archive, pack, false);
-        ASSERT_TRUE(edit.Add("content\\huge.bin", huge, false)) << edit.Reason();
-        EXPECT_EQ(edit.Save({}).problem, EditProblem::Refused);
-        fs::remove(fs::u8path(huge));
-        EXPECT_EQ(FilesBelow(dir.path()), beside);
-    }
 
 #ifndef _WIN32
     // Killed at each point in turn: PACK is the original or the whole new
