@@ -129,20 +129,21 @@ struct Sources
     std::string newFile, noise;
 };
 
+// A change, and each new path with the original path it keeps, or its source file.
+struct ChangeCase
+{
+    const char *name;
+    std::function<bool(PackEdit &, const Sources &)> change;
+    std::vector<std::pair<std::string, std::string>> expected;
+};
+
 } // namespace
 
 TEST(PackEdit, EachChangeGivesTheIntendedListingAndKeepsOtherStoredBytes)
 {
-    struct Case
-    {
-        const char *name;
-        std::function<bool(PackEdit &, const Sources &)> change;
-        // Each new path with the original path it keeps, or its source file.
-        std::vector<std::pair<std::string, std::string>> expected;
-    };
     const std::string A = "content\\a.txt", B = "content\\x\\b.bin", C = "content\\x\\y\\c.txt",
                       D = "content\\x\\d.txt", Z = "content\\z.bin";
-    const std::vector<Case> cases = {
+    const std::vector<ChangeCase> cases = {
         {"no change", [](PackEdit &, const Sources &) { return true; }, {{A, A}, {B, B}, {C, C}, {D, D}, {Z, Z}}},
         {"add to a folder: after its last entry",
          [](PackEdit &e, const Sources &s) { return e.Add("content/x/new.txt", s.newFile, false); },
@@ -165,7 +166,7 @@ TEST(PackEdit, EachChangeGivesTheIntendedListingAndKeepsOtherStoredBytes)
          {{A, A}, {"content\\w\\x\\b.bin", B}, {"content\\w\\x\\y\\c.txt", C}, {"content\\w\\x\\d.txt", D}, {Z, Z}}},
     };
     for (int layout : {0, 1, 2, 3}) {
-        for (const Case &c : cases) {
+        for (const ChangeCase &c : cases) {
             TempDir dir;
             const std::string pack = WritePack(dir, layout);
             const bool set = layout >= 2;
@@ -206,9 +207,8 @@ TEST(PackEdit, EachChangeGivesTheIntendedListingAndKeepsOtherStoredBytes)
                 EXPECT_EQ(ReadAll(pack), before) << c.name;
                 continue;
             }
-            // The data file without changes is left alone, the changed one
-            // gives way to its new form, and nothing else is left; the chunk
-            // of a missing data file stays.
+            // The data file without changes is left alone, the changed one gives way to its
+            // new form, and nothing else is left; the chunk of a missing data file stays.
             EXPECT_EQ(ReadAll(dir.file("data1.vfs")), other) << c.name;
             EXPECT_TRUE(Holds(ReadAll(dir.file("content.vfi")), EmptyChunkOfAMissingDataFile())) << c.name;
             std::vector<std::string> names;
