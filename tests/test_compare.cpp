@@ -88,6 +88,9 @@ TEST(Compare, DifferencesBetweenPacksMadeOnPurpose)
          {MakeEntry("content\\two", "2"), MakeEntry("content\\s", kText, Storage::Packed),
           MakeEntry("content\\one", "1"), MakeEntry("content\\b", kBig, Storage::Packed)},
          {}},
+        // One wide raw block against three narrow ones: the same sizes, other stored bytes.
+        {"stored bytes that differ yet unpack the same", {PackedInBlocks("content\\w", Pattern(300), 300)},
+         {PackedInBlocks("content\\w", Pattern(300), 100)}, {}},
     };
     TempDir dir;
     for (const Row &row : rows) {
@@ -164,6 +167,7 @@ TEST(HashList, BothFormsReadBackWhatTheyWriteAndRefuseWhatNoPackHolds)
     // sha256sum's own escapes: a leading '\' on the lines whose names need them.
     EXPECT_NE(sums.find("\n\\" + zarnik::HexOf(entries[1].digest) + "  content/new\\nline\n"), std::string::npos) << sums;
     EXPECT_NE(sums.find("\n" + zarnik::HexOf(entries[2].digest) + "  content/caf\xC3\xA9\n"), std::string::npos) << sums;
+    sums.replace(64, 2, " *"); // sha256sum -b's binary mode: the same bytes
     for (const std::string &text : {sums, json + "]"}) {
         std::vector<zarnik::HashListEntry> read;
         std::string error;
@@ -178,7 +182,9 @@ TEST(HashList, BothFormsReadBackWhatTheyWriteAndRefuseWhatNoPackHolds)
     const std::string digest = zarnik::HexOf(entries[0].digest);
     for (const std::string &bad : {digest + " content/one-space", digest.substr(1) + "   content/short",
                                    digest + "  content/\xE6\x97\xA5", "\\" + digest + "  content/\\q",
-                                   digest + "  content/twice\n" + digest + "  content/twice", std::string("[{\"path\": 1}]")}) {
+                                   digest + "  content/twice\n" + digest + "  content/twice", std::string("[{\"path\": 1}]"),
+                                   "[{\"path\": \"content/x\", \"sha256\": \"" + digest + "0\"}]",
+                                   "[{\"path\": \"content/x\", \"sha256\": \"" + digest + "\", \"unpacked\": \"5\"}]"}) {
         std::vector<zarnik::HashListEntry> read;
         std::string error;
         EXPECT_FALSE(zarnik::ParseHashList(bad, &read, &error)) << bad;
