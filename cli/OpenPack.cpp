@@ -1,6 +1,7 @@
 #include "OpenPack.h"
 
 #include "PackText.h"
+#include "PlatformFile.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -16,11 +17,7 @@ void PrintError(const std::string &message)
 
 std::string LibraryPath(const std::string &argument)
 {
-    std::error_code ec;
-    fs::path absolute = fs::absolute(fs::u8path(argument), ec);
-    if (ec)
-        return argument;
-    return absolute.u8string();
+    return zarnik::PlatformAbsolutePath(argument);
 }
 
 std::unique_ptr<const CZarnikArchive> OpenPack(const std::string &argument)
@@ -37,8 +34,10 @@ std::unique_ptr<const CZarnikArchive> OpenPack(const std::string &argument)
 fs::path DestinationFolder(const std::string &typed)
 {
     std::error_code ec;
-    const fs::path dir = fs::absolute(fs::u8path(typed), ec);
-    if (!ec)
+    const fs::path dir = fs::u8path(LibraryPath(typed));
+    if (typed.empty())
+        ec = std::make_error_code(std::errc::invalid_argument);
+    else
         fs::create_directories(dir, ec);
     if (ec || !fs::is_directory(dir)) {
         PrintError("cannot use " + Printable(typed) + " as the destination folder" +

@@ -130,7 +130,9 @@ TEST(Routes, TheFileOwnNameChoosesTheRoute)
         {"set/data0.vfs", PackRoute::IndexedDataFile},   {"data0.vfs.bak", PackRoute::IndexedDataFile},
         {"ODD.UPK", PackRoute::SinglePack},              {"game.pak", PackRoute::SinglePack},
         {"a.vfs-dir/x.upk", PackRoute::SinglePack},      {"a.vfs/content.vfi.upk", PackRoute::SinglePack},
-        {"CONTENT.VFI", PackRoute::SinglePack},          {"set/data0.VFS", PackRoute::SinglePack},
+        // Names as the system compares them: Windows ignores case.
+        {"CONTENT.VFI", kWindows ? PackRoute::WholeIndex : PackRoute::SinglePack},
+        {"set/Data0.Vfs", kWindows ? PackRoute::IndexedDataFile : PackRoute::SinglePack},
         {kWindows ? "a.vfs\\x.upk" : "a\\data0.vfs", kWindows ? PackRoute::SinglePack : PackRoute::IndexedDataFile},
     };
     for (const auto &[path, route] : cases)

@@ -161,10 +161,22 @@ bool LooksTemporary(const std::string &name)
 const char kIndexName[] = "content.vfi";
 const char kPackNamePatterns[] = "*.upk *.vfs* content.vfi";
 
+std::string NameAsSystemCompares(const std::string &name)
+{
+#ifdef _WIN32
+    return CaseFolded(name);
+#else
+    return name;
+#endif
+}
+
 PackRoute RouteOf(const std::string &path)
 {
     const size_t separator = PlatformLastSeparator(path);
-    const std::string name = path.substr(separator == std::string::npos ? 0 : separator + 1);
+    // DATA0.VFS is the file the index names data0.vfs where the disk
+    // ignores case.
+    const std::string name =
+        NameAsSystemCompares(path.substr(separator == std::string::npos ? 0 : separator + 1));
     if (name == kIndexName)
         return PackRoute::WholeIndex;
     if (name.find(".vfs") != std::string::npos)

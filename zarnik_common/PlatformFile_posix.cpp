@@ -84,6 +84,20 @@ size_t PlatformLastSeparator(const std::string &path)
     return path.rfind('/');
 }
 
+std::string PlatformAbsolutePath(const std::string &path)
+{
+    if (path.empty() || path[0] == '/')
+        return path;
+    std::string folder(4096, '\0');
+    while (!::getcwd(&folder[0], folder.size())) {
+        if (errno != ERANGE)
+            return Fail(path);
+        folder.resize(folder.size() * 2);
+    }
+    folder.resize(std::strlen(folder.c_str()));
+    return folder + (folder.back() == '/' ? "" : "/") + path;
+}
+
 PlatformFile *PlatformOpenRead(const std::string &path)
 {
     // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a

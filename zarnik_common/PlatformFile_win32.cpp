@@ -122,18 +122,28 @@ HANDLE OpenDirectoryHandle(const std::wstring &path, DWORD flags)
                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
 }
 
-// `given` made absolute in the "\\?\" form, which reaches paths past 260
-// characters.
-bool LongForm(const std::wstring &given, std::wstring *out)
+// `given` made absolute by the system's own reading, which knows every form
+// a path may take ("\\?\", UNC, "C:x" on C:'s working folder).
+bool FullPath(const std::wstring &given, std::wstring *out)
 {
     const DWORD n = GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
     if (n == 0)
         return false;
-    std::wstring full(n, L'\0');
-    const DWORD m = GetFullPathNameW(given.c_str(), n, &full[0], nullptr);
+    out->assign(n, L'\0');
+    const DWORD m = GetFullPathNameW(given.c_str(), n, &(*out)[0], nullptr);
     if (m == 0 || m >= n)
         return false;
-    full.resize(m);
+    out->resize(m);
+    return true;
+}
+
+// `given` made absolute in the "\\?\" form, which reaches paths past 260
+// characters.
+bool LongForm(const std::wstring &given, std::wstring *out)
+{
+    std::wstring full;
+    if (!FullPath(given, &full))
+        return false;
     while (!full.empty() && full.back() == L'\\')
         full.pop_back();
     if (full.compare(0, 4, L"\\\\?\\") == 0)
@@ -183,7 +193,17 @@ bool FinalPath(HANDLE handle, const std::wstring &given, std::wstring *out)
 
 size_t PlatformLastSeparator(const std::string &path)
 {
-    return path.find_last_of("\\/");
+    // "\\?\" hands the rest to the file system as it is, where '/' is no
+    // separator.
+    return path.compare(0, 4, "\\\\?\\") == 0 ? path.rfind('\\') : path.find_last_of("\\/");
+}
+
+std::string PlatformAbsolutePath(const std::string &path)
+{
+    std::wstring wide, full;
+    if (path.empty() || !Wide(path, &wide))
+        return path;
+    return FullPath(wide, &full) ? Narrow(full.c_str()) : Fail(path);
 }
 
 bool PlatformListFolder(const std::string &path, std::vector<PlatformListed> *entries)

@@ -207,7 +207,7 @@ OpenFailure CZarnikArchive::COpener::OpenIndex(const std::string &folder, const 
         std::string name;
         if (pf::ReadIndexHead(chunk, name) != pf::IndexHeadEnd::Named)
             continue;
-        if (onlyName && *onlyName != name)
+        if (onlyName && NameAsSystemCompares(*onlyName) != NameAsSystemCompares(name))
             continue;
 
         named = true;

@@ -60,11 +60,16 @@ std::string TemporaryName(const std::string &name, int attempt);
 // compares them.
 std::string CaseFolded(const std::string &name);
 
+// `name` as this system's file systems tell names apart: on Windows, which
+// ignores case, CaseFolded; elsewhere as it is. Two file names are one file
+// when these are equal.
+std::string NameAsSystemCompares(const std::string &name);
+
 // True when `name`, in letters of any case, could be a TemporaryName.
 bool LooksTemporary(const std::string &name);
 
 // Which files open as what, decided by the file's own name alone (never by
-// the folders above it).
+// the folders above it), compared as the system compares names.
 enum class PackRoute {
     WholeIndex,      // "content.vfi": the index with every data file it names
     IndexedDataFile, // a name holding ".vfs": that data file through the index beside it

@@ -53,8 +53,15 @@ PlatformFailure PlatformLastFailure();
 std::string PlatformWhyUnreadable(const std::string &path);
 
 // The position of the last separator in a path as the system reads it, or
-// std::string::npos.
+// std::string::npos. On Windows both '\' and '/' separate, but in the
+// "\\?\" form, which the system takes as it is, only '\' does.
 size_t PlatformLastSeparator(const std::string &path);
+
+// `path` made absolute against the working folder, in the form the system
+// reads it: on Windows "\\?\C:\...", "\\server\share\..." and
+// "\\?\UNC\..." stay what they are, and "C:x" is taken on C:'s own working
+// folder. "" for "", and `path` itself when the working folder is unknown.
+std::string PlatformAbsolutePath(const std::string &path);
 
 // Reading side.
 
