@@ -26,13 +26,17 @@ using zarnik_pack::Storage;
 namespace {
 
 // Prefixes for Zarnik: a shell runs `script` with "$@" the tool. OnSmallDisk mounts a 64 KiB (or `options`)
-// tmpfs on `folder` and lists the files left after the output; kOnTerminal needs arguments without spaces.
+// tmpfs on `folder`, runs the tool there `runs` times and lists the files left after the output; kOnTerminal
+// needs arguments without spaces.
 std::string Shell(const std::string &script) { return "sh -c " + Quote(script) + " sh "; }
 std::string Limited(const std::string &ulimit) { return Shell("ulimit " + ulimit + " && exec \"$@\""); }
-std::string OnSmallDisk(const std::string &folder, const std::string &options = "size=64k")
+std::string OnSmallDisk(const std::string &folder, const std::string &options = "size=64k", int runs = 1)
 {
-    return "unshare -m " + Shell("mount -t tmpfs -o " + options + " tmpfs " + Quote(folder) + " && { \"$@\"; s=$?; find " +
-                                 Quote(folder) + " -type f; exit $s; }");
+    std::string again;
+    for (int run = 1; run < runs; ++run)
+        again += "\"$@\"; ";
+    return "unshare -m " + Shell("mount -t tmpfs -o " + options + " tmpfs " + Quote(folder) + " && { " + again +
+                                 "\"$@\"; s=$?; find " + Quote(folder) + " -type f; exit $s; }");
 }
 const std::string kOnTerminal = Shell("exec script -qec \"$*\" /dev/null");
 
@@ -131,13 +135,20 @@ TEST(Cli, ListInfoAndExtractEverythingOrPatternsNeverOverwriting)
         EXPECT_TRUE(Ran(r, 0, {"4 files written"}) && drawn == shown) << flag << r.out << r.err;
     }
     // A full disk stops the run at once; no partial file stays beside the three written (the files the
-    // shell lists after the summary). The files left are counted from the files alone, not the patterns.
+    // shell lists after the summary). The files left are counted from the files alone, not the patterns,
+    // and a second run counts the three as skipped, not as left.
     fs::create_directory(dir.file("small"));
+    const std::string kLeft = "zarnik: the disk is full or read-only; 1 file was not written\n";
     const Result full = Zarnik({"extract", upk, "-C", dir.file("small"), "content", "x", "y"}, ".",
-                               OnSmallDisk(dir.file("small")));
-    EXPECT_TRUE(Ran(full, 1, {"3 files written", "2 patterns matched nothing"},
-                    {"zarnik: the disk is full or read-only; 1 file was not written\n"}));
-    EXPECT_TRUE(Lines(full.err) == 3 && Lines(full.out) == 4) << full.out << full.err;
+                               OnSmallDisk(dir.file("small"), "size=64k", 2));
+    EXPECT_TRUE(Ran(full, 1, {"3 files written", "0 files written (0 B), 3 skipped", "2 patterns matched nothing"},
+                    {kLeft + "zarnik: x: no file"}));
+    EXPECT_TRUE(Lines(full.err) == 6 && Lines(full.out) == 5 && full.err.rfind(kLeft) + kLeft.size() == full.err.size())
+        << full.out << full.err;
+    // Where every file stands, a disk that can take no new file skips them all.
+    EXPECT_TRUE(Ran(Zarnik({"extract", upk, "-C", dir.file("small")}, ".",
+                           OnSmallDisk(dir.file("small"), "size=256k,nr_inodes=8", 2)),
+                    0, {"0 files written (0 B), 4 skipped (already there), 0 failed\n"}));
     // So does a read-only one, where not even a folder can be made.
     EXPECT_TRUE(Ran(Zarnik({"extract", upk, "-C", dir.file("small")}, ".", OnSmallDisk(dir.file("small"), "ro")), 1,
                     {"0 files written"}, {"zarnik: the disk is full or read-only; 4 files were not written\n"}));
@@ -448,7 +459,9 @@ TEST(Cli, ExtractCountsFilesAndFailsOnWhatOpeningLost)
 TEST(Cli, SignalsLeaveNoTemporaryFile)
 {
     // SIGINT/SIGTERM (once the temporary file stands, or twice): nothing published, no temporary file,
-    // a pack or set changed in place as it was, exit 128 + signal.
+    // a pack or set changed in place as it was, exit 128 + signal. Two signals sent while the process is
+    // stopped reach it one after the other on resuming: the second ends it at once, with no summary,
+    // whatever the first would have done.
     SKIP_ON_WINDOWS("POSIX signals");
     TempDir dir, packs, set;
     WriteUpk(packs, SampleEntries(), "e.upk");
@@ -460,6 +473,7 @@ TEST(Cli, SignalsLeaveNoTemporaryFile)
         WriteAll(source, {});
         fs::resize_file(source, 64u << 20); // sparse: no disk, yet read and written in full
     }
+    const std::string kTwoSignals = "kill -STOP $p; kill -INT $p; kill -TERM $p; kill -CONT $p";
     const auto signalled = [](const std::string &signals) {
         return Shell("\"$@\" & p=$!; until find . -name '*.zarnik-partial*' | grep -q .; do :; done; " + signals +
                      "; wait $p; s=$?; find . -name '*.zarnik-partial*'; exit $s");
@@ -468,7 +482,6 @@ TEST(Cli, SignalsLeaveNoTemporaryFile)
     for (const auto &[args, signals, status, err] : std::vector<Row>{
              {{"create", "out/p.upk", "src"}, "kill -INT $p", 130, "interrupted by SIGINT; no pack was made\n"},
              {{"create", "out/p.vfs", "src"}, "kill -TERM $p", 143, "interrupted by SIGTERM; no pack was made\n"},
-             {{"create", "out/p.upk", "src"}, "kill -INT $p; sleep 0.002; kill -INT $p", 130, ""},
              {{"add", "out/e.upk", "src"}, "kill -INT $p", 130, "interrupted by SIGINT; nothing was written and the pack is as it was\n"},
              {{"add", "out/set/content.vfi", "src"}, "kill -TERM $p", 143, "interrupted by SIGTERM; nothing was written"}}) {
         fs::remove_all(dir.path() / "out");
@@ -478,10 +491,12 @@ TEST(Cli, SignalsLeaveNoTemporaryFile)
             << signals << "\n" << r.out << r.err;
     }
     ASSERT_TRUE(Ran(Zarnik({"create", "p.upk", "src"}, dir.str()), 0, {"4 files"}));
-    for (const char *jobs : {"-j1", "-j2"}) {
-        const Result r = Zarnik({"extract", "p.upk", "-C", std::string("x") + jobs, jobs}, dir.str(),
-                                signalled("kill -INT $p; sleep 0.002; kill -INT $p"));
-        EXPECT_TRUE(r.status == 130 && r.out.find("zarnik-partial") == std::string::npos) << r.out << r.err;
+    // Either signal may come second where several threads take them.
+    for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
+             {"create", "out/q.upk", "src"}, {"extract", "p.upk", "-C", "x", "-j1"}, {"extract", "p.upk", "-C", "y", "-j2"}}) {
+        const Result r = Zarnik(args, dir.str(), signalled(kTwoSignals));
+        EXPECT_TRUE((r.status == 130 || r.status == 143) && r.out.empty() && r.err.empty())
+            << testing::PrintToString(args) << r.status << r.out << r.err;
     }
 }
 

@@ -3,6 +3,7 @@
 #include "ArchiveSupport.h"
 #include "BlockDecoder.h"
 #include "PackPath.h"
+#include "PlatformFaults.h"
 #include "PlatformFile.h"
 #include "TestSeams.h"
 #include "TestSupport.h"
@@ -189,6 +190,18 @@ TEST(Extract, AStopLeavesExactlyWhatWasReportedWritten)
 
 TEST(Extract, AKilledRunOrAFailedWriteLeavesNoShortFileAndARerunCompletes)
 {
+    {
+        // A close that fails (an I/O error the system tells only then) leaves a file that may not be whole:
+        // never published, its temporary name gone.
+        Fixture f(false, SmallTree());
+        const zarnik::PlatformFaultCall previous = zarnik::SetPlatformFault(
+            [](zarnik::PlatformStep step, const std::string &) { return step == zarnik::PlatformStep::CloseWritten; });
+        Recorder r;
+        f.ExtractAll(&r, 1);
+        zarnik::SetPlatformFault(previous);
+        EXPECT_EQ(r.outcomes, std::vector<ExtractOutcome>(f.entries.size(), ExtractOutcome::WriteFailed));
+        EXPECT_TRUE(FilesBelow(f.out()).empty());
+    }
     SKIP_ON_WINDOWS("fork, SIGKILL and RLIMIT_FSIZE");
 #ifndef _WIN32
     // The file-size limit holds for the whole process: tried in a child.
