@@ -1,8 +1,14 @@
 // The rules for names and routes: safe names, temporary names, which files open as what.
 #include "ArchiveSupport.h"
 #include "PackPath.h"
+#include "PathRule.h"
+#include "SourceWalk.h"
 #include "PlatformFile.h"
 #include "TestSupport.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 using namespace testsupport;
 using zarnik::ArchiveNode;
@@ -164,4 +170,148 @@ TEST(Routes, AnIndexOpensDataFilesInItsFolderOnlyAndEachOnce)
     EXPECT_EQ(archive->GetOpenReport()[0].path, outside);
     // data0 and data1, each opened once; the refused name never.
     EXPECT_EQ(archive->GetDataFileCount(), 2u);
+}
+
+namespace {
+
+// The path each entry of `archive` is found at in its tree.
+std::vector<std::string> TreePaths(const zarnik::CZarnikArchive &archive)
+{
+    std::map<const ArchiveNode *, std::string> at;
+    std::vector<std::pair<const ArchiveNode *, std::string>> folders{{archive.GetRoot(), zarnik::kRootName}};
+    while (!folders.empty()) {
+        const auto [folder, path] = folders.back();
+        folders.pop_back();
+        for (const ArchiveNode *child : folder->m_Children)
+            (child->IsFolder() ? folders.emplace_back(child, path + "\\" + child->m_Name).second
+                               : at[child]) = path + "\\" + child->m_Name;
+    }
+    std::vector<std::string> paths;
+    for (const ArchiveNode *entry : archive.GetEntries())
+        paths.push_back(at[entry]);
+    return paths;
+}
+
+} // namespace
+
+TEST(PathRule, APathGoesInWhenAReaderOpensItBackAsThatPathAndADiskHereCanHoldIt)
+{
+    using P = zarnik::PathProblem;
+    const P here = kWindows ? P::UnsafeName : P::None; // names Windows alone cannot hold
+    const std::pair<std::string, P> cases[] = {
+        {"content\\a.txt", P::None}, {"content\\sub\\content", P::None}, {"content\\caf\xE9", P::None},
+        {"content\\" + std::string(251, 'n'), P::None}, {"content\\" + std::string(252, 'n'), P::TooLong},
+        {"content\\content\\x", P::RootFolder}, {"content\\a\\content\\b", P::RootFolder},
+        {"data\\x.bin", P::NotBelowRoot}, {"content", P::NotBelowRoot}, {"content\\", P::NotBelowRoot},
+        {"content\\\\x", P::EmptyName}, {"content\\x\\", P::EmptyName}, {"content\\..\\x", P::DotName},
+        {"content\\x\\.", P::DotName}, {"content\\a/b", P::UnsafeName}, {"content\\a:b.txt", here},
+        {"content\\CON", here}, {"content\\bell\x07", here},
+        // 260 bytes on a Linux disk, 130 characters on Windows.
+        {"content\\" + std::string(130, '\xE9'), kWindows ? P::None : P::UnsafeName},
+    };
+    std::vector<testpack::Entry> entries;
+    for (const auto &[path, problem] : cases) {
+        EXPECT_EQ(zarnik::CheckPackPath(path).problem, problem) << zarnik::ShownPath(path);
+        EXPECT_EQ(zarnik::CheckPackPath(path).reason.empty(), problem == P::None) << zarnik::ShownPath(path);
+        if (problem == P::None || problem == P::RootFolder)
+            entries.push_back(MakeEntry(path, "x"));
+    }
+    // What the rule takes, a reader places at that very path; a second root it does not.
+    TempDir dir;
+    const auto archive = MustOpen(WriteUpk(dir, entries));
+    ASSERT_TRUE(archive);
+    const std::vector<std::string> found = TreePaths(*archive);
+    ASSERT_EQ(found.size(), entries.size());
+    for (size_t i = 0; i < entries.size(); ++i)
+        EXPECT_EQ(found[i] == entries[i].path, bool(zarnik::CheckPackPath(entries[i].path))) << entries[i].path;
+}
+
+TEST(PathRule, ATypedPathIsReadAsListPrintsIt)
+{
+    // Whatever `list` prints reads back as the path it printed.
+    for (const std::string path : {"content\\nl\nname.txt", "content\\nl\\nname.txt", "content\\t\tr\r\\\x1b\x7f\x9b\xE9",
+                                   "content\\x41\\a b"})
+        EXPECT_EQ(zarnik::PackPathFromTyped(zarnik::ShownPath(path)), path) << zarnik::ShownPath(path);
+    const std::pair<std::string, std::optional<std::string>> typed[] = {
+        // Without a '/', every '\' separates names, as in the pack and on Windows.
+        {"content\\new\\table.txt", "content\\new\\table.txt"}, {"content\\maps\\", "content\\maps"},
+        {"content/maps/", "content\\maps"}, {"content/", "content"}, {"content/new\\table", "content\\new\table"},
+        {"content/a\\qb", "content\\a\\qb"}, {"content/a\\\\b", "content\\a\\b"}, {"content/\\x4a\\x4", "content\\J\\x4"},
+        {"content/caf\xC3\xA9", "content\\caf\xE9"}, {"content/caf\xE9", "content\\caf\xE9"},
+        {"content/\xE6\x97\xA5", std::nullopt},
+    };
+    for (const auto &[text, path] : typed)
+        EXPECT_EQ(zarnik::PackPathFromTyped(text), path) << text;
+    EXPECT_EQ(zarnik::SlashPathFromTyped("content\\nl\\caf\xE9\\"), "content/nl/caf\xC3\xA9");
+    // A folder to add into: below the root whether or not it is named.
+    const std::pair<std::string, std::string> folders[] = {
+        {"content", "content"}, {"gfx", "content\\gfx"}, {"content/sub", "content\\sub"}, {"/gfx/", "content\\gfx"},
+        {"content2", "content\\content2"}, {"", ""}, {"gfx/content", ""}, {"gfx//x", ""}};
+    for (const auto &[text, folder] : folders) {
+        std::string reason;
+        EXPECT_EQ(zarnik::PackFolderFromTyped(text, &reason).value_or(""), folder) << text;
+        EXPECT_EQ(reason.empty(), !folder.empty()) << text;
+    }
+}
+
+TEST(SourceWalk, TakesRegularFilesInPackOrderAndNamesWhatItCannotTake)
+{
+    TempDir dir;
+    const auto make = [&](const std::vector<std::string> &files) {
+        fs::remove_all(dir.path() / "src");
+        for (const std::string &file : files) {
+            fs::create_directories((dir.path() / fs::u8path("src/" + file)).parent_path());
+            WriteAll(dir.file("src/" + file), zarnik_pack::ToBytes(fs::u8path(file).filename().u8string()));
+        }
+        return dir.file("src");
+    };
+    const auto paths = [](const zarnik::SourceWalk &walk) {
+        std::string out;
+        for (const zarnik::SourceFile &file : walk.files)
+            out += file.packPath + (file.size == file.packPath.size() - file.packPath.rfind('\\') - 1 ? "\n" : " (size)\n");
+        return out;
+    };
+    // Made out of order: taken in the pack's; a top folder named as the root is the root.
+    const std::string src = make({"b.txt", "a/z.txt", "content/m.txt", "A2"});
+    zarnik::SourceWalk walk = zarnik::WalkFolder(src, "content");
+    EXPECT_EQ(paths(walk), "content\\A2\ncontent\\a\\z.txt\ncontent\\b.txt\ncontent\\m.txt\n");
+    EXPECT_TRUE(walk.refused.empty() && walk.passedOver.empty());
+    EXPECT_EQ(paths(zarnik::WalkSource(dir.file("src/a/"), "content\\gfx")), "content\\gfx\\a\\z.txt\n");
+    EXPECT_EQ(paths(zarnik::WalkSource(dir.file("src/content"), "content")), "content\\m.txt\n");
+    EXPECT_EQ(paths(zarnik::WalkSource(src + "/a/..", "content")).substr(0, 12), "content\\src\\");
+    // What a pack could not hold as it is: each refused, once.
+    std::vector<std::vector<std::string>> refused{
+        {"x/content/y", "x/content/z"}, {"t", "content/t"}, {"f/x", "content/f"}, {"\xE6\x97\xA5", "ok"}};
+    if (!kWindows) // names a Windows disk cannot tell apart, or cannot hold
+        refused.insert(refused.end(), {{"Read.me", "read.ME"}, {"gfx/a", "GFX/b", "gfx/c"}, {"back\\slash"}});
+    for (const auto &files : refused) {
+        walk = zarnik::WalkFolder(make(files), "content");
+        EXPECT_EQ(walk.refused.size(), 1u) << files[0];
+    }
+    SKIP_ON_WINDOWS("symbolic links, FIFOs and permissions");
+#ifndef _WIN32
+    make({"file", "folder/in", "locked/in", "shut"});
+    fs::create_symlink("file", dir.path() / "src/link");
+    fs::create_directory_symlink("folder", dir.path() / "src/linked");
+    ASSERT_EQ(mkfifo(dir.file("src/fifo").c_str(), 0666), 0);
+    fs::permissions(dir.path() / "src/shut", fs::perms::none);
+    fs::permissions(dir.path() / "src/locked", fs::perms::none);
+    // Walked as someone else, as root reads everything.
+    const int kinds = InChild([&] {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            return 255;
+        int seen = 0;
+        walk = zarnik::WalkFolder(dir.file("src"), "content");
+        for (const zarnik::SourceSkip &skip : walk.passedOver)
+            seen += 1 << (3 * int(skip.kind));
+        return walk.files.size() == 2 && walk.refused.empty() ? seen : 254;
+    });
+    using K = zarnik::SourceSkip::Kind;
+    EXPECT_EQ(kinds, (2 << (3 * int(K::Link))) + (1 << (3 * int(K::NotRegular))) + (2 << (3 * int(K::Unreadable))));
+    // A file that reads as more than its size says is not taken short.
+    uint64_t size = 0;
+    std::string reason;
+    EXPECT_FALSE(zarnik::SourceFileSize("/proc/self/status", &size, &reason));
+    EXPECT_NE(reason.find("/proc"), std::string::npos) << reason;
+#endif
 }

@@ -153,6 +153,13 @@ std::string CaseFolded(const std::string &name)
     return folded;
 }
 
+std::string FoldedLatin1(std::string latin1)
+{
+    for (char &c : latin1)
+        c = FoldedLatin1(c);
+    return latin1;
+}
+
 bool LooksTemporary(const std::string &name)
 {
     return CaseFolded(name).find(kTemporarySuffix) != std::string::npos;
@@ -299,6 +306,16 @@ std::string Printable(const std::string &utf8)
     return out;
 }
 
+bool IsUtf8(const std::string &text)
+{
+    for (size_t i = 0; i < text.size();) {
+        const size_t length = static_cast<unsigned char>(text[i]) < 0x80 ? 1 : SequenceLength(text, i);
+        if (length == 0)
+            return false;
+        i += length;
+    }
+    return true;
+}
 
 std::string Utf8Path(const std::string &latin1)
 {

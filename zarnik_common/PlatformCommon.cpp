@@ -74,6 +74,20 @@ uint32_t PlatformReadAt(PlatformFile *file, uint64_t position, void *buffer, uin
     return done;
 }
 
+std::string PlatformNameOf(const std::string &path)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::path absolute = fs::absolute(fs::u8path(path), ec);
+    if (ec)
+        absolute = fs::u8path(path);
+    absolute = absolute.lexically_normal();
+    // "a/b/" ends in an empty name: the folder's is the one before it.
+    if (!absolute.has_filename() && absolute.has_relative_path())
+        absolute = absolute.parent_path();
+    return absolute.has_relative_path() ? absolute.filename().u8string() : std::string();
+}
+
 std::string PlatformWhyUnreadable(const std::string &path)
 {
     namespace fs = std::filesystem;

@@ -195,6 +195,17 @@ bool PlatformListFolder(const std::string &path, std::vector<PlatformListed> *en
     return whole || Fail(false);
 }
 
+bool PlatformKindOf(const std::string &path, PlatformListed::Kind *kind)
+{
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0)
+        return Fail(false);
+    *kind = S_ISREG(st.st_mode)   ? PlatformListed::Kind::File
+            : S_ISDIR(st.st_mode) ? PlatformListed::Kind::Folder
+                                  : PlatformListed::Kind::Other;
+    return true;
+}
+
 uint32_t platform_common::ReadOnce(PlatformFile *file, uint64_t position, void *buffer,
                                    uint32_t count)
 {

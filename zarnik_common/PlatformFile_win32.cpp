@@ -233,6 +233,23 @@ bool PlatformListFolder(const std::string &path, std::vector<PlatformListed> *en
     return error == ERROR_NO_MORE_FILES || Fail(false);
 }
 
+bool PlatformKindOf(const std::string &path, PlatformListed::Kind *kind)
+{
+    std::wstring wide, reaching;
+    if (!Wide(path, &wide) || !LongForm(wide, &reaching))
+        return FailWith(PlatformError::NotFound, false);
+    // The attributes of what a link leads to, as opening it would see them.
+    const HANDLE handle = OpenDirectoryHandle(reaching, 0);
+    if (handle == INVALID_HANDLE_VALUE)
+        return Fail(false);
+    const DWORD attributes = GetFileType(handle) == FILE_TYPE_DISK ? Attributes(handle) : INVALID_FILE_ATTRIBUTES;
+    CloseHandle(handle);
+    *kind = attributes == INVALID_FILE_ATTRIBUTES           ? PlatformListed::Kind::Other
+            : (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PlatformListed::Kind::Folder
+                                                            : PlatformListed::Kind::File;
+    return true;
+}
+
 PlatformFile *PlatformOpenRead(const std::string &path)
 {
     std::wstring wide;

@@ -3,6 +3,7 @@
 #include "ZarnikArchive_open.h"
 
 #include "Check.h"
+#include "PackPath.h"
 
 #include <algorithm>
 #include <cstring>
@@ -102,14 +103,10 @@ size_t LastBackslash(const std::string &path)
     return std::string::npos;
 }
 
-// A letter of a name (Latin-1) as a disk that ignores case compares it:
-// Windows folds the capitals of Latin-1 (0xC0-0xDE, but 0xD7 is the sign
-// of multiplication) to their small letters 0x20 above, as it does A-Z.
+// A letter of a name as a disk that ignores case compares it.
 char Folded(char c)
 {
-    const unsigned char u = static_cast<unsigned char>(c);
-    const bool capital = (u >= 'A' && u <= 'Z') || (u >= 0xC0 && u <= 0xDE && u != 0xD7);
-    return capital ? static_cast<char>(u + 0x20) : c;
+    return FoldedLatin1(c);
 }
 
 // Names in the order a disk that ignores case would sort them.
@@ -191,10 +188,10 @@ void FindCaseTwins(const ArchiveNode *folder, std::vector<const ArchiveNode *> &
 void CZarnikArchive::COpener::BuildTree()
 {
     ArchiveNode *root = NewNode();
-    root->m_Name = "content";
-    root->m_Path = "content";
+    root->m_Name = kRootName;
+    root->m_Path = kRootName;
     m_Archive.m_Root = root;
-    m_Archive.m_Folders["content"] = root;
+    m_Archive.m_Folders[kRootName] = root;
     // Every node is this opener's own to place while the archive is being
     // made; the archive only hands them out as const.
     for (const ArchiveNode *file : m_Archive.m_Entries)
@@ -292,7 +289,7 @@ ArchiveNode *CZarnikArchive::COpener::AddNode(const std::string &path, ArchiveNo
             const char *segment = path.data() + start;
             const size_t segmentLength = pos - start;
             if (current.empty() ||
-                (segmentLength == 7 && std::memcmp(segment, "content", 7) == 0)) {
+                (segmentLength == sizeof kRootName - 1 && std::memcmp(segment, kRootName, segmentLength) == 0)) {
                 current.assign(segment, segmentLength);
                 currentFolder = nullptr;
             } else {

@@ -12,6 +12,10 @@ namespace zarnik {
 
 struct ArchiveNode;
 
+// The name of a pack's root folder, the first name of every path in it. A
+// reader takes any folder of this name as the root again.
+inline constexpr char kRootName[] = "content";
+
 // Every '\' turned into '/', and every '/' into '\'.
 std::string WithSlashes(std::string path);
 std::string WithBackslashes(std::string path);
@@ -32,6 +36,8 @@ std::optional<std::string> Latin1FromUtf8(const std::string &utf8);
 // tool prints and the explorer shows that comes from a pack or the file
 // system goes through here.
 std::string Printable(const std::string &utf8);
+// Whether `text` is UTF-8 throughout.
+bool IsUtf8(const std::string &text);
 
 // A pack path or name in UTF-8 with '/' between the folders, for a message
 // that is made printable as a whole where it is shown (the tool prints a
@@ -64,6 +70,18 @@ std::string CaseFolded(const std::string &name);
 // ignores case, CaseFolded; elsewhere as it is. Two file names are one file
 // when these are equal.
 std::string NameAsSystemCompares(const std::string &name);
+
+// A letter of a pack name (Latin-1) as Windows compares names ignoring
+// case: it folds the capitals of Latin-1 (0xC0-0xDE, but 0xD7 is the sign
+// of multiplication) to their small letters 0x20 above, as it does A-Z.
+inline char FoldedLatin1(char c)
+{
+    const unsigned char u = static_cast<unsigned char>(c);
+    const bool capital = (u >= 'A' && u <= 'Z') || (u >= 0xC0 && u <= 0xDE && u != 0xD7);
+    return capital ? static_cast<char>(u + 0x20) : c;
+}
+// A whole pack name or path folded so.
+std::string FoldedLatin1(std::string latin1);
 
 // True when `name`, in letters of any case, could be a TemporaryName.
 bool LooksTemporary(const std::string &name);

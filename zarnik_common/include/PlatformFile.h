@@ -112,6 +112,15 @@ struct PlatformListed
 // False when the folder cannot be read (PlatformLastFailure says why).
 bool PlatformListFolder(const std::string &path, std::vector<PlatformListed> *entries);
 
+// What stands at a path the user named (a link there is followed, as the
+// user chose it): a regular file, a folder or something else (Other). False
+// when nothing can be found there (PlatformLastFailure says why).
+bool PlatformKindOf(const std::string &path, PlatformListed::Kind *kind);
+
+// The last name of `path` made absolute: for "." the current folder's own
+// name, for "a/b/" "b". Empty for the top of a file system, which has none.
+std::string PlatformNameOf(const std::string &path);
+
 // Reads up to `count` bytes at `position`; returns the number delivered,
 // which is short at the end of the file (also when the file shrank after it
 // was opened) or on failure.
