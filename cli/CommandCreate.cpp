@@ -11,11 +11,12 @@
 #include "PackText.h"
 #include "Progress.h"
 #include "SaveReport.h"
-#include "SourceTree.h"
+#include "SourceWalk.h"
 #include "StopSignals.h"
 
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 
 namespace fs = std::filesystem;
 using zarnik_pack::EditProblem;
@@ -42,18 +43,18 @@ std::string TargetProblem(const std::string &out)
 }
 
 // The sources as an edit of the empty pack at `out`; false after a message.
-bool AddSources(zarnik_pack::PackEdit &edit, const SourceTree &tree, bool store)
+bool AddSources(zarnik_pack::PackEdit &edit, const zarnik::SourceWalk &tree, bool store)
 {
     const auto storage = store ? zarnik_pack::Storage::Stored : zarnik_pack::Storage::Auto;
-    for (const Source &source : tree.sources)
-        if (!edit.Add(source.archivePath, source.path.u8string(), false, storage)) {
+    for (const zarnik::SourceFile &source : tree.files)
+        if (!edit.Add(source.packPath, source.diskPath, false, storage)) {
             PrintError(Printable(edit.Reason()) + "; no pack was made");
             return false;
         }
     return true;
 }
 
-int Saved(const CreateOptions &options, const SourceTree &tree, const zarnik_pack::SaveOutcome &outcome)
+int Saved(const CreateOptions &options, const zarnik::SourceWalk &tree, const zarnik_pack::SaveOutcome &outcome)
 {
     PrintLeftOver(outcome);
     switch (outcome.problem) {
@@ -69,10 +70,40 @@ int Saved(const CreateOptions &options, const SourceTree &tree, const zarnik_pac
     const std::string passedOver =
         tree.passedOver.empty() ? "" : "; " + Counted(tree.passedOver.size(), "entry", "entries") + " not packed";
     std::printf("%s: %s, %s in a file of %s%s%s\n", Printable(options.out).c_str(),
-                Counted(tree.sources.size(), "file", "files").c_str(), HumanBytes(tree.total).c_str(),
+                Counted(tree.files.size(), "file", "files").c_str(), HumanBytes(tree.bytes).c_str(),
                 HumanBytes(outcome.writtenBytes.front()).c_str(),
                 outcome.written.size() > 1 ? " (index: content.vfi)" : "", passedOver.c_str());
     return tree.passedOver.empty() ? kExitOk : kExitFileFailed;
+}
+
+// Offsets and sizes are 32-bit: the stored bytes must stay below 4 GiB,
+// with room left for the file table.
+const uint64_t kMaxTotalBytes = 0xFFFFFFFFull - (64u << 20);
+
+// The files below `dir`, each one not taken named on a line; nothing when
+// the folder cannot become a pack as it is (the reason is out, the exit
+// status in `status`). Only the sizes are looked at, so a folder too large
+// for a pack is refused before anything is read.
+std::optional<zarnik::SourceWalk> WalkSources(const std::string &dir, int &status)
+{
+    zarnik::SourceWalk tree = zarnik::WalkFolder(dir, zarnik::kRootName);
+    for (const zarnik::SourceSkip &skip : tree.passedOver)
+        PrintError(skip.line + "; not packed");
+    for (const zarnik::SourceSkip &skip : tree.refused)
+        PrintError(skip.line);
+    std::string problem;
+    if (tree.files.empty() && tree.refused.empty())
+        problem = "no regular files below " + Printable(dir);
+    else if (tree.bytes > kMaxTotalBytes)
+        problem = "the files below " + Printable(dir) + " hold " + HumanBytes(tree.bytes) +
+                  ", more than a pack can address (4 GiB)";
+    if (!problem.empty())
+        PrintError(problem);
+    // Nothing could be read: a failed read, not a folder a pack cannot hold.
+    status = tree.files.empty() && tree.refused.empty() && !tree.passedOver.empty() ? kExitFileFailed : kExitUsage;
+    if (!problem.empty() || !tree.refused.empty())
+        return std::nullopt;
+    return tree;
 }
 
 } // namespace
@@ -88,18 +119,15 @@ int RunCreate(const CreateOptions &options)
         PrintError(problem);
         return kExitUsage;
     }
-    const SourceTree tree = CollectSources(options.dir);
-    for (const std::string &line : tree.passedOver)
-        PrintError(line + "; not packed");
-    if (!tree.error.empty()) {
-        PrintError(tree.error);
-        return tree.status;
-    }
+    int status = kExitUsage;
+    const std::optional<zarnik::SourceWalk> tree = WalkSources(options.dir, status);
+    if (!tree)
+        return status;
     zarnik_pack::PackEdit edit(LibraryPath(options.out));
-    if (!AddSources(edit, tree, options.store))
+    if (!AddSources(edit, *tree, options.store))
         return kExitFileFailed;
     zarnik_pack::SaveOptions save;
     save.sync = options.sync;
     save.stop = &StopRequested();
-    return Saved(options, tree, edit.Save(save));
+    return Saved(options, *tree, edit.Save(save));
 }

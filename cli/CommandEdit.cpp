@@ -6,19 +6,22 @@
 // until the new one stands: changes made at once take effect one after the
 // other.
 #include "Commands.h"
+#include "PathRule.h"
+#include "SourceWalk.h"
 #include "OpenPack.h"
 #include "PackEdit.h"
 #include "PackText.h"
 #include "Console.h"
+#include "OpenLosses.h"
 #include "Progress.h"
 #include "SaveReport.h"
 #include "StopSignals.h"
 
 #include <nlohmann/json.hpp>
 
-#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -28,75 +31,67 @@ using zarnik_pack::PackEdit;
 
 namespace {
 
-// A path the user typed, as the pack writes it: Latin-1 with '\'.
-std::optional<std::string> ArchivePath(const std::string &typed)
+// The files of every source, walked into `folder`. What could not be taken
+// is named and makes the run fail; what a pack could not hold as it is, an
+// empty folder, and one path from two sources refuse the change (false).
+// The same source given twice is taken once.
+bool GatherSources(const std::vector<std::string> &sources, const std::string &folder,
+                   std::vector<zarnik::SourceFile> &files, size_t &passedOver)
 {
-    std::optional<std::string> latin1 = Latin1FromUtf8(typed);
-    if (latin1)
-        std::replace(latin1->begin(), latin1->end(), '/', '\\');
-    return latin1;
-}
-
-// --at as an archive folder: "content" itself, or a folder below it.
-std::string ArchiveFolder(std::string typed)
-{
-    std::replace(typed.begin(), typed.end(), '\\', '/');
-    while (!typed.empty() && typed.back() == '/')
-        typed.pop_back();
-    while (!typed.empty() && typed.front() == '/')
-        typed.erase(0, 1);
-    if (typed.empty() || typed == "content")
-        return "content";
-    return typed.compare(0, 8, "content/") == 0 ? typed : "content/" + typed;
-}
-
-// Adds `source` below `folder` (typed form, '/'): a file by its name, a
-// folder with every regular file below it under the folder's name, and a
-// folder named "content" added at the root itself as the tree an
-// extraction writes. False after a message.
-bool AddSource(PackEdit &edit, const std::string &source, const std::string &folder, bool atGiven,
-               bool replace, zarnik_pack::Storage storage, size_t &added)
-{
-    std::error_code ec;
-    const fs::path path = fs::u8path(source);
-    const fs::file_status status = fs::status(path, ec);
-    auto add = [&](const std::string &typed, const fs::path &file) {
-        const std::optional<std::string> archivePath = ArchivePath(typed);
-        if (!archivePath || typed.find('\\') != std::string::npos) {
-            PrintError(Printable(typed) + ": this name cannot be stored in a pack (only Latin-1, no '\\')");
-            return false;
+    bool refused = false;
+    std::map<std::string, std::string> taken; // pack path -> the source's disk path, made plain
+    for (const std::string &source : sources) {
+        zarnik::SourceWalk walk = zarnik::WalkSource(source, folder);
+        for (const zarnik::SourceSkip &skip : walk.passedOver)
+            PrintError(skip.line + "; not added");
+        for (const zarnik::SourceSkip &skip : walk.refused)
+            PrintError(skip.line);
+        const bool empty = walk.files.empty() && walk.passedOver.empty() && walk.refused.empty();
+        if (empty)
+            PrintError(Printable(source) + ": no regular file below it; a pack keeps no empty folder");
+        refused = refused || empty || !walk.refused.empty();
+        passedOver += walk.passedOver.size();
+        for (zarnik::SourceFile &file : walk.files) {
+            const std::string disk = fs::u8path(LibraryPath(file.diskPath)).lexically_normal().u8string();
+            const auto [before, fresh] = taken.emplace(file.packPath, disk);
+            if (fresh) {
+                files.push_back(std::move(file));
+            } else if (before->second == disk) {
+                PrintError(file.shown + ": given more than once; added once");
+            } else {
+                PrintError(file.shown + ": takes the path " + ShownPath(file.packPath) + " another source takes");
+                refused = true;
+            }
         }
-        if (!edit.Add(*archivePath, LibraryPath(file.u8string()), replace, storage)) {
+    }
+    return !refused;
+}
+
+// Adds the sources below --at (the root without it); the exit status so far.
+int AddSources(PackEdit &edit, const EditOptions &options, std::string &done)
+{
+    std::string reason;
+    const std::optional<std::string> folder =
+        options.at ? zarnik::PackFolderFromTyped(*options.at, &reason) : zarnik::kRootName;
+    if (!folder) {
+        PrintError("--at '" + Printable(*options.at) + "': " + reason);
+        return kExitUsage;
+    }
+    std::vector<zarnik::SourceFile> files;
+    size_t passedOver = 0;
+    if (!GatherSources(options.paths, *folder, files, passedOver))
+        return kExitUsage;
+    const auto storage = options.store ? zarnik_pack::Storage::Stored : zarnik_pack::Storage::Auto;
+    for (const zarnik::SourceFile &file : files) {
+        if (!edit.Add(file.packPath, file.diskPath, options.replace, storage)) {
             PrintError(Printable(edit.Reason()));
-            return false;
+            return kExitUsage;
         }
-        ++added;
-        return true;
-    };
-    if (fs::is_regular_file(status))
-        return add(folder + "/" + path.filename().u8string(), path);
-    if (!fs::is_directory(status)) {
-        PrintError("cannot add " + Printable(source) + ": " + (ec ? ec.message() : "not a file or folder"));
-        return false;
     }
-    fs::path base = path.filename().empty() ? path.parent_path() : path;
-    const std::string name = base.filename().u8string();
-    const std::string below = (name == "content" && !atGiven) ? folder : folder + "/" + name;
-    // In sorted order, so that the entries of a folder come out the same on
-    // every system.
-    std::vector<fs::path> files;
-    for (fs::recursive_directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec))
-        if (!it->is_symlink() && it->is_regular_file())
-            files.push_back(it->path());
-    if (ec) {
-        PrintError("cannot read below " + Printable(source) + ": " + ec.message());
-        return false;
-    }
-    std::sort(files.begin(), files.end());
-    for (const fs::path &file : files)
-        if (!add(below + "/" + file.lexically_relative(path).generic_u8string(), file))
-            return false;
-    return true;
+    done = Counted(files.size(), "file", "files") + (options.replace ? " added or replaced" : " added");
+    if (passedOver)
+        done += ", " + Counted(passedOver, "entry", "entries") + " not added";
+    return passedOver ? kExitFileFailed : kExitOk;
 }
 
 // A stop asked for at any moment: nothing was written.
@@ -165,6 +160,17 @@ void PrintSummary(const PackEdit &edit, const zarnik_pack::EditChanges &changes,
 int Save(const PackEdit &edit, const EditOptions &options, const std::string &done,
          std::unique_ptr<const zarnik::CZarnikArchive> &archive, const zarnik_pack::PackLock &lock)
 {
+    // Taken before the save: over the pack, the save lets the archive go.
+    const zarnik_pack::EditChanges changes = edit.Changes();
+    // A change that changes nothing leaves the pack as it is.
+    if (changes.added.empty() && changes.replaced.empty() && changes.deleted.empty() && changes.renamed.empty() &&
+        edit.Dropped().empty()) {
+        if (options.json)
+            PrintSummary(edit, changes, {}, options);
+        else
+            std::printf("%s; nothing changed, so nothing was written\n", done.c_str());
+        return kExitOk;
+    }
     if (!options.json)
         for (const std::string &dropped : edit.Dropped())
             PrintError("dropped: " + Printable(dropped));
@@ -181,8 +187,6 @@ int Save(const PackEdit &edit, const EditOptions &options, const std::string &do
         doing = stage == zarnik_pack::SaveStage::Checking ? "reading the new pack back" : "writing the new pack";
     };
     save.progress = [&](uint64_t files, uint64_t bytes) { progress.Update(files, bytes, doing); };
-    // Taken before the save: over the pack, the save lets the archive go.
-    const zarnik_pack::EditChanges changes = edit.Changes();
     const zarnik_pack::SaveOutcome outcome = edit.Save(save);
     progress.Clear();
     PrintLeftOver(outcome);
@@ -208,6 +212,44 @@ int Save(const PackEdit &edit, const EditOptions &options, const std::string &do
     }
 }
 
+
+// The change the command asks for, made in `edit`: the exit status so far
+// (kExitFileFailed when a source was passed over), or kExitUsage after the
+// message when it is refused.
+int MakeChange(PackEdit &edit, const EditOptions &options, std::string &done)
+{
+    switch (options.command) {
+    case EditOptions::Command::Add:
+        if (!options.data.empty() && !edit.SetDataFile(options.data)) {
+            PrintError(Printable(edit.Reason()));
+            return kExitUsage;
+        }
+        return AddSources(edit, options, done);
+    case EditOptions::Command::Delete:
+        for (const std::string &typed : options.paths) {
+            const std::optional<std::string> path = zarnik::PackPathFromTyped(typed);
+            if (!path || !edit.Delete(*path)) {
+                PrintError(path ? Printable(edit.Reason()) : Printable(typed) + ": no such file or folder in the pack");
+                return kExitUsage;
+            }
+        }
+        done = std::to_string(options.paths.size()) + " deleted";
+        return kExitOk;
+    case EditOptions::Command::Rename: {
+        const std::optional<std::string> from = zarnik::PackPathFromTyped(options.paths.at(0));
+        const std::optional<std::string> to = zarnik::PackPathFromTyped(options.paths.at(1));
+        if (!from || !to || !edit.Rename(*from, *to)) {
+            PrintError(from && to ? Printable(edit.Reason())
+                                  : Printable(options.paths.at(from ? 1 : 0)) + ": " + zarnik::kNotLatin1Reason);
+            return kExitUsage;
+        }
+        done = "renamed";
+        return kExitOk;
+    }
+    }
+    return kExitUsage;
+}
+
 } // namespace
 
 int RunEdit(const EditOptions &options)
@@ -228,44 +270,11 @@ int RunEdit(const EditOptions &options)
         return kExitUsage;
     }
     std::string done;
-    switch (options.command) {
-    case EditOptions::Command::Add: {
-        if (!options.data.empty() && !edit.SetDataFile(options.data)) {
-            PrintError(Printable(edit.Reason()));
-            return kExitUsage;
-        }
-        const std::string folder = ArchiveFolder(options.at);
-        const auto storage = options.store ? zarnik_pack::Storage::Stored : zarnik_pack::Storage::Auto;
-        size_t added = 0;
-        for (const std::string &source : options.paths)
-            if (!AddSource(edit, source, folder, !options.at.empty(), options.replace, storage, added))
-                return kExitUsage;
-        done = std::to_string(added) + (added == 1 ? " file" : " files") +
-               (options.replace ? " added or replaced" : " added");
-        break;
-    }
-    case EditOptions::Command::Delete:
-        for (const std::string &typed : options.paths) {
-            const std::optional<std::string> path = ArchivePath(typed);
-            if (!path || !edit.Delete(*path)) {
-                PrintError(path ? Printable(edit.Reason()) : Printable(typed) + ": no such path in the pack");
-                return kExitUsage;
-            }
-        }
-        done = std::to_string(options.paths.size()) + " deleted";
-        break;
-    case EditOptions::Command::Rename: {
-        const std::optional<std::string> from = ArchivePath(options.paths.at(0));
-        const std::optional<std::string> to = ArchivePath(options.paths.at(1));
-        if (!from || !to || !edit.Rename(*from, *to)) {
-            PrintError(from && to ? Printable(edit.Reason()) : "a path in a pack holds Latin-1 characters only");
-            return kExitUsage;
-        }
-        done = "renamed";
-        break;
-    }
-    }
+    const int status = MakeChange(edit, options, done);
+    if (status == kExitUsage)
+        return status;
     if (StopRequested().load())
         return Stopped();
-    return Save(edit, options, done, archive, lock);
+    const int saved = Save(edit, options, done, archive, lock);
+    return saved == kExitOk ? status : saved;
 }

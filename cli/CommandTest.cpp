@@ -1,6 +1,7 @@
 // `zarnik test` reads and unpacks every file without writing anything;
 // `zarnik cat` writes one file's bytes to standard output.
 #include "Commands.h"
+#include "PathRule.h"
 #include "OpenLosses.h"
 #include "OpenPack.h"
 #include "PackPath.h"
@@ -107,17 +108,16 @@ int RunCat(const std::string &pack, const std::string &path)
     const auto archive = OpenPack(pack);
     if (!archive)
         return kExitUsage;
-    // The real name in UTF-8 or as the raw bytes of the pack, '/' or '\'
-    // separators; or exactly as `list` prints it, escapes and all.
-    const std::string wanted = zarnik::WithSlashes(path);
+    // As `list` prints it (PathRule.h); that is the node of that path.
+    const std::optional<std::string> wanted = zarnik::PackPathFromTyped(path);
     const ArchiveNode *found = nullptr;
-    WalkBelow(archive->GetRoot(), [&](const ArchiveNode *node) {
-        if (!found && (SlashPath(node->m_Path) == wanted || zarnik::WithSlashes(node->m_Path) == wanted ||
-                       ShownPath(node->m_Path) == path))
-            found = node;
-    });
+    if (wanted)
+        WalkBelow(archive->GetRoot(), [&](const ArchiveNode *node) {
+            if (!found && node->m_Path == *wanted)
+                found = node;
+        });
     if (!found) {
-        PrintError(Printable(wanted) + ": no such file in the pack");
+        PrintError(Printable(path) + ": no such file in the pack");
         return kExitFileFailed;
     }
     const std::string shown = ShownPath(found->m_Path);

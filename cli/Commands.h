@@ -3,6 +3,7 @@
 
 #include "Matcher.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -65,7 +66,7 @@ struct EditOptions
     enum class Command { Add, Delete, Rename } command = Command::Add;
     std::string pack;
     std::vector<std::string> paths; // add: the sources; delete: the paths; rename: OLD NEW
-    std::string at;                 // add: the archive folder (default content)
+    std::optional<std::string> at;  // add: the archive folder (default: the root)
     bool replace = false;
     bool store = false;
     bool dropDamaged = false; // leave out what opening passed over instead of refusing

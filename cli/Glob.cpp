@@ -1,6 +1,6 @@
 #include "Glob.h"
 
-#include "PackPath.h"
+#include "PathRule.h"
 
 #include <cstdint>
 #include <vector>
@@ -132,10 +132,7 @@ bool GlobMatch(const std::string &pattern, const std::string &text)
     return Matcher(pattern, text).Match(0, 0);
 }
 
-std::string NormalizePattern(std::string pattern)
+std::string NormalizePattern(const std::string &pattern)
 {
-    pattern = zarnik::WithSlashes(std::move(pattern));
-    while (pattern.size() > 1 && pattern.back() == '/')
-        pattern.pop_back();
-    return pattern;
+    return zarnik::SlashPathFromTyped(pattern);
 }

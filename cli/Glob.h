@@ -5,14 +5,15 @@
 //   ?      one character other than '/'
 //   [...]  one character of a set: ranges a-z, "!" or "^" first negates
 //
-// There is no escape character: '\' is a path separator on the command line.
-// A literal '*', '?' or '[' is written as "[*]", "[?]", "[[]".
+// A pattern is read as `list` prints paths (PathRule.h): \n, \t, \xHH ...
+// stand for the characters `list` escapes, and any other '\' separates
+// names. A literal '*', '?' or '[' is written as "[*]", "[?]", "[[]".
 #pragma once
 
 #include <string>
 
 bool GlobMatch(const std::string &pattern, const std::string &text);
 
-// A pattern as typed into the form it is matched in: '\' becomes '/', and
-// trailing '/' are dropped so that "content/data/" names the folder.
-std::string NormalizePattern(std::string pattern);
+// A pattern as typed, in the form it is matched in: '/' between names, and
+// a '/' at the end dropped so that "content/data/" names the folder.
+std::string NormalizePattern(const std::string &pattern);

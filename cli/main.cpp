@@ -186,7 +186,7 @@ void AddEditCommands(CommandLine &line)
     CLI::App *add = line.addCommand =
         AddEditCommand(line, "add", "Add files or folders from disk (PACK or -o OUT)");
     add->add_option("SRC", edit.paths, "files and folders; a folder named content lands at the root")->required();
-    add->add_option("--at", edit.at, "the pack folder to add into (default: content)");
+    add->add_option("--at", edit.at, "the pack folder to add into, as list prints it (default: content)");
     add->add_flag("--replace", edit.replace, "replace files already in the pack");
     add->add_flag("--store", edit.store, "store the files as they are, without packing");
     add->add_option("--data", edit.data, "a .vfs set: the data file new files go to (default: the last)");

@@ -5,11 +5,12 @@
 #include "SaveThread.h"
 #include "ShownText.h"
 #include "PackPath.h"
+#include "PathRule.h"
+#include "SourceWalk.h"
 #include "ZarnikArchive.h"
 
 #include <QAction>
 #include <QDir>
-#include <QDirIterator>
 #include <QDragMoveEvent>
 #include <QDropEvent>
 #include <QEventLoop>
@@ -32,16 +33,6 @@ using zarnik::ArchiveNode;
 using Step = PendingChanges::Step;
 
 namespace {
-
-// A name as a pack holds it: 8-bit Latin-1. Empty when a character has no
-// Latin-1 form, which a pack could only hold mangled.
-std::string packName(const QString &name)
-{
-    for (const QChar c : name)
-        if (c.unicode() > 0xFF)
-            return {};
-    return name.toLatin1().toStdString();
-}
 
 QStringList localFiles(const QMimeData *mime)
 {
@@ -218,12 +209,12 @@ std::string PackEditor::targetFolder() const
 {
     const QList<const ArchiveNode *> nodes = m_tree->selectedNodes();
     if (nodes.isEmpty())
-        return "content";
+        return zarnik::kRootName;
     const std::string &path = nodes.first()->m_Path;
     if (nodes.first()->IsFolder() && !isNew(nodes.first()))
         return path;
     const size_t last = path.rfind('\\');
-    return last == std::string::npos ? std::string("content") : path.substr(0, last);
+    return last == std::string::npos ? std::string(zarnik::kRootName) : path.substr(0, last);
 }
 
 const ArchiveNode *PackEditor::selectedFile() const
@@ -243,30 +234,29 @@ void PackEditor::refuse(const QString &text)
 
 bool PackEditor::addSteps(const QStringList &paths, const std::string &folder, std::vector<Step> &steps)
 {
+    QStringList passedOver, refused;
     for (const QString &path : paths) {
-        const QFileInfo info(path);
-        QStringList files;
-        if (info.isDir()) {
-            QDirIterator it(path, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-            while (it.hasNext())
-                files << it.next();
-            files.sort();
-        } else {
-            files << path;
-        }
-        const QDir base = info.isDir() ? QDir(info.absolutePath()) : info.absoluteDir();
-        for (const QString &file : files) {
-            const QString relative = base.relativeFilePath(QFileInfo(file).absoluteFilePath());
-            const std::string name = packName(relative);
-            if (name.empty()) {
-                refuse(tr("%1: names in a pack are Latin-1, and this one has characters beyond it.")
-                           .arg(QDir::toNativeSeparators(relative)));
-                return false;
-            }
-            steps.push_back({Step::Add, folder + "\\" + zarnik::WithBackslashes(name),
-                             QFile::encodeName(file).toStdString()});
-        }
+        const zarnik::SourceWalk walk = zarnik::WalkSource(QFile::encodeName(path).toStdString(), folder);
+        for (const zarnik::SourceFile &file : walk.files)
+            steps.push_back({Step::Add, file.packPath, file.diskPath});
+        for (const zarnik::SourceSkip &skip : walk.passedOver)
+            passedOver << QString::fromStdString(skip.line);
+        for (const zarnik::SourceSkip &skip : walk.refused)
+            refused << QString::fromStdString(skip.line);
     }
+    // The first lines of a list that may be long.
+    const auto lines = [](const QStringList &list) {
+        return list.mid(0, 10).join(QLatin1Char('\n'))
+               + (list.size() > 10 ? tr("\n... and %1 more").arg(list.size() - 10) : QString());
+    };
+    if (!refused.isEmpty()) {
+        refuse(tr("A pack cannot hold these as they are; nothing was added:\n%1").arg(lines(refused)));
+        return false;
+    }
+    if (!passedOver.isEmpty())
+        QMessageBox::information(m_window, tr("Not added"),
+                                 tr("These are left out (links are not followed; only regular files are added):\n%1")
+                                     .arg(lines(passedOver)));
     return settleExisting(steps);
 }
 
@@ -370,10 +360,10 @@ void PackEditor::renameSelected()
                                                QLineEdit::Normal, QString::fromLatin1(node->m_Name.c_str()), &ok);
     if (!ok || name.isEmpty())
         return;
-    const std::string packed = packName(name);
-    if (packed.empty())
-        return refuse(tr("%1: names in a pack are Latin-1, and this one has characters beyond it.").arg(name));
-    const std::string to = node->m_Path.substr(0, node->m_Path.rfind('\\') + 1) + zarnik::WithBackslashes(packed);
+    const std::optional<std::string> packed = zarnik::Latin1FromUtf8(name.toStdString());
+    if (!packed)
+        return refuse(QStringLiteral("%1: %2").arg(name, QString::fromLatin1(zarnik::kNotLatin1Reason)));
+    const std::string to = node->m_Path.substr(0, node->m_Path.rfind('\\') + 1) + zarnik::WithBackslashes(*packed);
     applyChange({{Step::Rename, node->m_Path, to}}, to);
 }
 

@@ -7,8 +7,6 @@ using zarnik::ArchiveNode;
 
 namespace {
 
-const char kRoot[] = "content";
-
 std::string parentOf(const std::string &path)
 {
     const size_t last = path.rfind('\\');
@@ -142,9 +140,9 @@ void PendingChanges::buildTree()
     m_renamedFrom.clear();
     m_nodes.emplace_back();
     ArchiveNode &root = m_nodes.back();
-    root.m_Name = root.m_Path = kRoot;
+    root.m_Name = root.m_Path = zarnik::kRootName;
     m_root = &root;
-    m_folders[kRoot] = &root;
+    m_folders[zarnik::kRootName] = &root;
     if (!m_edit->Usable())
         return;
 

@@ -546,11 +546,10 @@ TEST(Cli, ChangesMadeAtOnceAllTakeEffect)
 
 TEST(Cli, CreateReadsBackAsItWasGiven)
 {
-    // A top-level "content" is the root; a deeper one, or a file taking the same path, is refused.
+    // A top-level "content" is the root; a file taking the path of one in it is refused.
     TempDir dir;
     WriteNew(dir.file("src/content/a/f"), "inside");
     WriteNew(dir.file("src/top"), "beside");
-    WriteNew(dir.file("deep/x/content/y"), "");
     WriteNew(dir.file("twice/content/t"), "");
     WriteNew(dir.file("twice/t"), "");
     // What cannot be read as a regular file (links are not followed) is named and counted; the rest is packed.
@@ -571,8 +570,13 @@ TEST(Cli, CreateReadsBackAsItWasGiven)
     EXPECT_TRUE(Ran(Zarnik({"list", "/no/such.upk"}, dir.str()), 2, {}, {"cannot open /no/such.upk: no such file\n"}));
     EXPECT_EQ(FilesBelow(dir.path() / "out"),
               (Files{{"content/a/f", zarnik_pack::ToBytes("inside")}, {"content/top", zarnik_pack::ToBytes("beside")}}));
-    EXPECT_TRUE(Ran(Zarnik({"create", "d.upk", "deep"}, dir.str()), 2, {}, {"x/content/y: a folder named \"content\""}));
     EXPECT_TRUE(Ran(Zarnik({"create", "t.upk", "twice"}, dir.str()), 2, {}, {"takes the path of"}));
+    // add names what it passes over too (a FIFO below a folder, a missing source), adds the rest and fails.
+    // The same source twice goes in once.
+    EXPECT_TRUE(kWindows || Ran(Zarnik({"add", "p.upk", "src/content", "none", "src/content", "--replace", "-o", "a.upk"},
+                                       dir.str()), 1, {"1 file added or replaced, 3 entries not added"},
+                                {"src/content/fifo: not a regular file (a FIFO, socket or device); not added\n",
+                                 "none: cannot read it: ", "src/content/a/f: given more than once; added once\n"}));
     // A tree with paths past 260 characters is packed whole again.
     std::string deep = "content";
     while (deep.size() < 240)
@@ -741,4 +745,67 @@ TEST(Cli, DiffAndHashAnswerAsDiffAndSha256sumDo)
     for (const std::string &pack : {odd, upk})
         EXPECT_TRUE(Ran(Zarnik({"hash", pack}, dir.file(pack == odd ? "odd" : "out"), Shell("\"$@\" | sha256sum -c --quiet")), 0, {}))
             << pack;
+}
+
+// One name beside readme.txt goes in through create (a folder of both), add (beside them in a pack) and rename
+// (of another file) alike: at the same path, or refused by all three (exit 2) with nothing written.
+TEST(Cli, CreateAddAndRenameTakeOrRefuseANameAlike)
+{
+    TempDir dir;
+    const std::string base = WriteUpk(dir, {MakeEntry("content\\readme.txt", "r"), MakeEntry("content\\old", "o")}, "base.upk");
+    const std::pair<std::string, bool> names[] = {
+        {"plain.txt", true}, {"sub/content", true}, {"caf\u00e9.txt", true}, {"content2/f", true},
+        {std::string(251, 'n'), true}, {std::string(252, 'n'), false}, {"y/content/z", false}, {"\u65e5.txt", false},
+        {"README.TXT", false}, {"README.TXT/f", false}, {"Sub/readme.txt", true}};
+    for (const auto &[name, taken] : names) {
+        fs::remove_all(dir.path() / "src");
+        for (const char *out : {"c.upk", "a.upk", "r.upk"})
+            fs::remove(dir.path() / out);
+        WriteNew(dir.file("src/readme.txt"), "r");
+        WriteNew(dir.file("src/" + name), "n");
+        const bool onDisk = FilesBelow(dir.path() / "src").size() == 2; // Windows holds no case pair
+        const std::string top = name.substr(0, name.find('/'));
+        for (const auto &[out, args] : std::vector<std::pair<std::string, std::vector<std::string>>>{
+                 {"c.upk", {"create", "c.upk", "src"}},
+                 {"a.upk", {"add", "base.upk", "src/" + top, "-o", "a.upk"}},
+                 {"r.upk", {"rename", "base.upk", "content/old", "content/" + name, "-o", "r.upk"}}}) {
+            if (!onDisk && out != "r.upk")
+                continue;
+            const Result r = Zarnik(args, dir.str());
+            EXPECT_EQ(r.status, taken ? 0 : 2) << args[0] << " " << name << ": " << r.err;
+            const std::string list = Zarnik({"list", out}, dir.str()).out;
+            EXPECT_EQ(list.find("content/" + name + "\n") != std::string::npos, taken) << out << list;
+        }
+    }
+}
+
+TEST(Cli, EveryCommandReadsAPathAsListPrintsIt)
+{
+    // A real newline in a name beside the folder "nl"; a file "a" beside "ab.txt".
+    TempDir dir;
+    const std::string pack = WriteUpk(dir, {MakeEntry("content\\nl\nname.txt", "newline"), MakeEntry("content\\a", "a"),
+                                            MakeEntry("content\\nl\\nname.txt", "folder"), MakeEntry("content\\ab.txt", "ab")});
+    const auto listed = [&](const std::vector<std::string> &change) {
+        std::vector<std::string> args = change;
+        args.insert(args.begin() + 1, pack);
+        args.insert(args.end(), {"-o", dir.file("out.upk")});
+        fs::remove(dir.path() / "out.upk");
+        const Result r = Zarnik(args);
+        return r.status == 0 ? Zarnik({"list", dir.file("out.upk")}).out : r.err;
+    };
+    EXPECT_EQ(Zarnik({"list", pack}).out, "content/nl\\nname.txt\ncontent/a\ncontent/nl/\ncontent/nl/nname.txt\ncontent/ab.txt\n");
+    EXPECT_EQ(Zarnik({"cat", pack, "content/nl\\nname.txt"}).out, "newline");
+    EXPECT_EQ(Zarnik({"cat", pack, "content\\nl\\nname.txt"}).out, "folder");
+    EXPECT_EQ(listed({"delete", "content/nl\\nname.txt", "content/a"}), "content/nl/\ncontent/nl/nname.txt\ncontent/ab.txt\n");
+    EXPECT_EQ(listed({"delete", "content/nl/"}), "content/nl\\nname.txt\ncontent/a\ncontent/ab.txt\n");
+    EXPECT_EQ(listed({"rename", "content/nl\\nname.txt", "content/t\\tb"}),
+              "content/t\\tb\ncontent/a\ncontent/nl/\ncontent/nl/nname.txt\ncontent/ab.txt\n");
+    EXPECT_EQ(listed({"rename", "content/a", "content/a/"}), ""); // nothing changed: nothing written
+    WriteNew(dir.file("f"), "f");
+    EXPECT_EQ(listed({"add", dir.file("f"), "--at", "content/nl/"}),
+              "content/nl\\nname.txt\ncontent/a\ncontent/nl/\ncontent/nl/nname.txt\ncontent/nl/f\ncontent/ab.txt\n");
+    EXPECT_EQ(listed({"add", dir.file("f"), "--at", ""}), "zarnik: --at '': an empty path names no folder\n");
+    if (!kWindows) { // where a newline can be in a name
+        EXPECT_TRUE(Ran(Zarnik({"extract", pack, "-C", dir.file("x"), "content/nl\\nname.txt"}), 0, {"1 file written"}));
+    }
 }

@@ -5,6 +5,8 @@
 
 namespace zarnik {
 
+const char kNotLatin1Reason[] = "a pack stores names in Latin-1, and this one holds other characters";
+
 namespace {
 
 const char kSeparator = '\\';
@@ -152,13 +154,13 @@ std::optional<std::string> PackFolderFromTyped(const std::string &typed, std::st
 {
     std::optional<std::string> folder = PackPathFromTyped(typed);
     if (!folder) {
-        *reason = "a pack stores names in Latin-1, and this one holds other characters";
+        *reason = kNotLatin1Reason;
         return std::nullopt;
     }
     while (!folder->empty() && folder->front() == kSeparator)
         folder->erase(0, 1);
     if (folder->empty()) {
-        *reason = "no folder named";
+        *reason = "an empty path names no folder";
         return std::nullopt;
     }
     const std::string root = std::string(kRootName) + kSeparator;

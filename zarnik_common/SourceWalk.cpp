@@ -63,7 +63,7 @@ std::string Walker::PackPathOf(const std::string &disk, const std::string &name,
     const std::optional<std::string> latin1 = Latin1FromUtf8(name);
     PathCheck check;
     if (!latin1)
-        check = {PathProblem::NotLatin1, "a pack stores names in Latin-1, and this one holds other characters"};
+        check = {PathProblem::NotLatin1, kNotLatin1Reason};
     else if (latin1->find('\\') != std::string::npos)
         check = {PathProblem::HoldsBackslash, "a name holding '\\' would be read as folders in a pack"};
     const std::string path = latin1 ? pack + '\\' + *latin1 : std::string();

@@ -4,8 +4,10 @@
 
 #include "PackFormat.h"
 #include "PackPath.h"
+#include "PathRule.h"
 #include "PlatformFile.h"
 #include "SaveSteps.h"
+#include "SourceWalk.h"
 
 #include <algorithm>
 #include <iterator>
@@ -17,8 +19,6 @@ namespace pf = zarnik::packformat;
 using zarnik::Utf8Path;
 
 namespace {
-
-const char kRoot[] = "content";
 
 // Why `path` cannot be taken when it does not fit the name field: a reader
 // would leave its entry out.
@@ -180,29 +180,19 @@ bool PackEdit::Refuse(const std::string &reason)
 std::string PackEdit::CheckedPath(const std::string &given)
 {
     const std::string path = zarnik::WithBackslashes(given);
-    const std::string prefix = std::string(kRoot) + "\\";
-    if (!StartsWith(path, prefix) || path.size() == prefix.size()) {
-        Refuse(Utf8Path(path) + ": a path in a pack starts with content/ and names a file below it");
+    const zarnik::PathCheck check = zarnik::CheckPackPath(path);
+    if (!check) {
+        Refuse(Utf8Path(path) + ": " + check.reason);
         return {};
-    }
-    if (!pf::FitsNameField(path)) {
-        Refuse(TooLong(path));
-        return {};
-    }
-    for (size_t start = prefix.size(); start <= path.size();) {
-        size_t end = path.find('\\', start);
-        if (end == std::string::npos)
-            end = path.size();
-        const std::string segment = path.substr(start, end - start);
-        // A later "content" would take a reader back to the root, and a name
-        // the file system refuses could never be extracted.
-        if (segment == kRoot || !zarnik::IsSafeName(zarnik::FileSystemName(segment))) {
-            Refuse(Utf8Path(path) + ": '" + Utf8Path(segment) + "' is no name a reader can open");
-            return {};
-        }
-        start = end + 1;
     }
     return path;
+}
+
+bool PackEdit::NoCaseTwin(const std::string &path, const std::string &own)
+{
+    const std::string twin = m_CaseIndex.TwinOf(path, own);
+    // Names differing only in case are as long: the twin is as long as the part of `path` it clashes with.
+    return twin.empty() || Refuse(Utf8Path(path.substr(0, twin.size())) + ": " + zarnik::CaseTwinCheck(twin).reason);
 }
 
 bool PackEdit::IsFolder(const std::string &path) const
@@ -218,7 +208,7 @@ bool PackEdit::PlaceFree(const std::string &path)
         return Refuse(Utf8Path(path) + ": a file of that path is in the pack already");
     if (IsFolder(path))
         return Refuse(Utf8Path(path) + ": a folder of that path is in the pack already");
-    for (std::string folder = ParentOf(path); folder != kRoot && !folder.empty();
+    for (std::string folder = ParentOf(path); folder != zarnik::kRootName && !folder.empty();
          folder = ParentOf(folder))
         if (IsFile(folder))
             return Refuse(Utf8Path(path) + ": " + Utf8Path(folder) + " is a file, not a folder");
@@ -245,14 +235,10 @@ bool PackEdit::Add(const std::string &archivePath, const std::string &diskPath, 
     const std::string path = CheckedPath(archivePath);
     if (path.empty())
         return false;
-    zarnik::PlatformFile *file = zarnik::PlatformOpenRead(diskPath);
     uint64_t size = 0;
-    const bool sized = file && zarnik::PlatformFileSize(file, &size);
-    const zarnik::PlatformFailure failure = zarnik::PlatformLastFailure();
-    if (file)
-        zarnik::PlatformClose(file);
-    if (!sized)
-        return Refuse("cannot read " + diskPath + ": " + failure.text);
+    std::string why;
+    if (!zarnik::SourceFileSize(diskPath, &size, &why))
+        return Refuse(diskPath + ": " + why);
     if (size >= pf::kMaxPackSize)
         return Refuse(diskPath + ": a pack holds files below 4 GiB only");
 
@@ -273,10 +259,11 @@ bool PackEdit::Add(const std::string &archivePath, const std::string &diskPath, 
             }
         return true;
     }
-    if (!PlaceFree(path))
+    if (!PlaceFree(path) || !NoCaseTwin(path, {}))
         return false;
     m_Items.insert(m_Items.begin() + static_cast<ptrdiff_t>(InsertionPoint(path)), item);
     m_Files.insert(path);
+    m_CaseIndex.Note(path);
     return true;
 }
 
@@ -310,7 +297,7 @@ bool PackEdit::Rename(const std::string &fromPath, const std::string &toPath)
         return true;
     if (StartsWith(to, from + "\\"))
         return Refuse(Utf8Path(to) + ": a folder cannot move into itself");
-    if (!PlaceFree(to))
+    if (!PlaceFree(to) || !NoCaseTwin(to, from))
         return false;
     // Every new path is checked before any changes: all or nothing.
     const std::string prefix = from + "\\";
@@ -327,6 +314,7 @@ bool PackEdit::Rename(const std::string &fromPath, const std::string &toPath)
     for (auto &change : renamed) {
         m_Files.erase(m_Items[change.first].path);
         m_Files.insert(change.second);
+        m_CaseIndex.Note(change.second);
         m_Items[change.first].path = std::move(change.second);
     }
     return true;

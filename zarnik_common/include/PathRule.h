@@ -30,6 +30,9 @@ enum class PathProblem {
     CaseTwin,       // it differs only in case from an entry beside it
 };
 
+// The words for a name holding a character a pack cannot store.
+extern const char kNotLatin1Reason[];
+
 // The verdict on a path: no problem, or the problem and one sentence for
 // people, to follow the path and a colon.
 struct PathCheck

@@ -18,6 +18,7 @@
 
 #include "OutputFile.h"
 #include "PackLock.h"
+#include "CaseIndex.h"
 #include "StoredForm.h"
 #include "ZarnikArchive.h"
 
@@ -103,6 +104,9 @@ public:
     // pack, or (a name holding ".vfs") a data file with a content.vfi of
     // its own beside it. Either is refused when anything stands there.
     explicit PackEdit(const std::string &newPackPath);
+    // Its case index refers to its own paths: an edit is never copied.
+    PackEdit(const PackEdit &) = delete;
+    PackEdit &operator=(const PackEdit &) = delete;
 
     bool Usable() const { return m_Usable; }
     // Why the pack or the last refused change was refused.
@@ -111,9 +115,11 @@ public:
     const std::vector<std::string> &Dropped() const { return m_Dropped; }
 
     // Archive paths are "content\..." with '\' or '/'. Each returns false,
-    // with Reason() and the edit as it was, when the change is refused.
-    // The file `diskPath` at `archivePath`; an existing file there is
-    // replaced only with `replace`.
+    // with Reason() and the edit as it was, when the change is refused:
+    // among others a path the path rule refuses (PathRule.h), and a name
+    // differing only in case from an entry beside it.
+    // The file `diskPath` at `archivePath`; an existing file there (that
+    // very path) is replaced only with `replace`.
     bool Add(const std::string &archivePath, const std::string &diskPath, bool replace,
              Storage storage = Storage::Auto);
     // A file, or a folder with everything below it.
@@ -160,6 +166,9 @@ private:
     // Refuse when it would not.
     std::string CheckedPath(const std::string &path);
     bool IsFolder(const std::string &path) const;
+    // Refuses `path` when a name of it differs only in case from an entry
+    // beside it that is not at or below `own`.
+    bool NoCaseTwin(const std::string &path, const std::string &own);
     // Refuses `path` when a file or folder stands there or a file stands
     // where one of its folders goes.
     bool PlaceFree(const std::string &path);
@@ -174,6 +183,7 @@ private:
     std::vector<const zarnik::ArchiveNode *> m_Original; // the entries kept at the start
     uint32_t m_NewDataFile = 0;
     std::set<std::string> m_Files; // the paths of m_Items
+    CaseIndex m_CaseIndex{m_Files};
 };
 
 } // namespace zarnik_pack
