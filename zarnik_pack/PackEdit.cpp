@@ -2,6 +2,7 @@
 // writing the new pack is PackSave.cpp's.
 #include "PackEdit.h"
 
+#include "CaseIndex.h"
 #include "PackFormat.h"
 #include "PackPath.h"
 #include "PathRule.h"
@@ -61,12 +62,13 @@ bool NamesDataFile(const std::string &given, const std::string &path, bool byPat
 
 } // namespace
 
-PackEdit::PackEdit(const std::string &newPackPath) : m_PackPath(newPackPath)
+PackEdit::PackEdit(const std::string &newPackPath)
+    : m_PackPath(newPackPath), m_CaseIndex(std::make_unique<CaseIndex>(m_Files))
 {
 }
 
 PackEdit::PackEdit(const zarnik::CZarnikArchive &archive, const std::string &packPath, bool dropPassedOver)
-    : m_Archive(&archive), m_PackPath(packPath)
+    : m_Archive(&archive), m_PackPath(packPath), m_CaseIndex(std::make_unique<CaseIndex>(m_Files))
 {
     const std::vector<zarnik::OpenReportItem> &report = archive.GetOpenReport();
     std::vector<zarnik::OpenReportItem> passedOver;
@@ -120,6 +122,8 @@ PackEdit::PackEdit(const zarnik::CZarnikArchive &archive, const std::string &pac
         m_Original.push_back(entry);
     }
 }
+
+PackEdit::~PackEdit() = default;
 
 bool PackEdit::SetDataFile(const std::string &name)
 {
@@ -190,7 +194,7 @@ std::string PackEdit::CheckedPath(const std::string &given)
 
 bool PackEdit::NoCaseTwin(const std::string &path, const std::string &own)
 {
-    const std::string twin = m_CaseIndex.TwinOf(path, own);
+    const std::string twin = m_CaseIndex->TwinOf(path, own);
     // Names differing only in case are as long: the twin is as long as the part of `path` it clashes with.
     return twin.empty() || Refuse(Utf8Path(path.substr(0, twin.size())) + ": " + zarnik::CaseTwinCheck(twin).reason);
 }
@@ -263,7 +267,7 @@ bool PackEdit::Add(const std::string &archivePath, const std::string &diskPath, 
         return false;
     m_Items.insert(m_Items.begin() + static_cast<ptrdiff_t>(InsertionPoint(path)), item);
     m_Files.insert(path);
-    m_CaseIndex.Note(path);
+    m_CaseIndex->Note(path);
     return true;
 }
 
@@ -314,7 +318,7 @@ bool PackEdit::Rename(const std::string &fromPath, const std::string &toPath)
     for (auto &change : renamed) {
         m_Files.erase(m_Items[change.first].path);
         m_Files.insert(change.second);
-        m_CaseIndex.Note(change.second);
+        m_CaseIndex->Note(change.second);
         m_Items[change.first].path = std::move(change.second);
     }
     return true;

@@ -18,18 +18,20 @@
 
 #include "OutputFile.h"
 #include "PackLock.h"
-#include "CaseIndex.h"
 #include "StoredForm.h"
 #include "ZarnikArchive.h"
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
 namespace zarnik_pack {
+
+class CaseIndex;
 
 enum class EditProblem {
     None,
@@ -104,6 +106,7 @@ public:
     // pack, or (a name holding ".vfs") a data file with a content.vfi of
     // its own beside it. Either is refused when anything stands there.
     explicit PackEdit(const std::string &newPackPath);
+    ~PackEdit();
     // Its case index refers to its own paths: an edit is never copied.
     PackEdit(const PackEdit &) = delete;
     PackEdit &operator=(const PackEdit &) = delete;
@@ -183,7 +186,7 @@ private:
     std::vector<const zarnik::ArchiveNode *> m_Original; // the entries kept at the start
     uint32_t m_NewDataFile = 0;
     std::set<std::string> m_Files; // the paths of m_Items
-    CaseIndex m_CaseIndex{m_Files};
+    std::unique_ptr<CaseIndex> m_CaseIndex; // over m_Files
 };
 
 } // namespace zarnik_pack
