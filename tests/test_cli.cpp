@@ -762,7 +762,10 @@ TEST(Cli, CreateAddAndRenameTakeOrRefuseANameAlike)
         for (const char *out : {"c.upk", "a.upk", "r.upk"})
             fs::remove(dir.path() / out);
         WriteNew(dir.file("src/readme.txt"), "r");
-        WriteNew(dir.file("src/" + name), "n");
+        try {
+            WriteNew(dir.file("src/" + name), "n");
+        } catch (const fs::filesystem_error &) {
+        }
         const bool onDisk = FilesBelow(dir.path() / "src").size() == 2; // Windows holds no case pair
         const std::string top = name.substr(0, name.find('/'));
         for (const auto &[out, args] : std::vector<std::pair<std::string, std::vector<std::string>>>{
@@ -798,8 +801,8 @@ TEST(Cli, EveryCommandReadsAPathAsListPrintsIt)
     EXPECT_EQ(Zarnik({"cat", pack, "content\\nl\\nname.txt"}).out, "folder");
     EXPECT_EQ(listed({"delete", "content/nl\\nname.txt", "content/a"}), "content/nl/\ncontent/nl/nname.txt\ncontent/ab.txt\n");
     EXPECT_EQ(listed({"delete", "content/nl/"}), "content/nl\\nname.txt\ncontent/a\ncontent/ab.txt\n");
-    EXPECT_EQ(listed({"rename", "content/nl\\nname.txt", "content/t\\tb"}),
-              "content/t\\tb\ncontent/a\ncontent/nl/\ncontent/nl/nname.txt\ncontent/ab.txt\n");
+    EXPECT_EQ(listed({"rename", "content/nl\\nname.txt", "content/t\\x41b"}),
+              "content/tAb\ncontent/a\ncontent/nl/\ncontent/nl/nname.txt\ncontent/ab.txt\n");
     EXPECT_EQ(listed({"rename", "content/a", "content/a/"}), ""); // nothing changed: nothing written
     WriteNew(dir.file("f"), "f");
     EXPECT_EQ(listed({"add", dir.file("f"), "--at", "content/nl/"}),
