@@ -3,7 +3,8 @@
 #include "Glob.h"
 #include "OpenPack.h"
 #include "PackText.h"
-#include "SourceTree.h"
+#include "PackPath.h"
+#include "SourceWalk.h"
 
 #include <filesystem>
 #include <functional>
@@ -15,17 +16,18 @@ namespace {
 
 std::unique_ptr<const CCompareSide> FolderSide(const std::string &argument)
 {
-    SourceTree tree = CollectSources(argument);
-    if (!tree.error.empty()) {
-        PrintError("cannot compare " + Printable(argument) + ": " + tree.error);
+    zarnik::SourceWalk tree = zarnik::WalkFolder(argument, zarnik::kRootName);
+    if (!tree.refused.empty() || tree.files.empty()) {
+        PrintError("cannot compare " + Printable(argument) + ": " +
+                   (tree.refused.empty() ? "no regular files below it" : tree.refused.front().line));
         return nullptr;
     }
     std::vector<zarnik::DiskFile> files;
-    for (const Source &source : tree.sources)
-        files.push_back({source.archivePath, source.path.u8string(), source.size});
+    for (const zarnik::SourceFile &source : tree.files)
+        files.push_back({source.packPath, source.diskPath, source.size});
     std::vector<zarnik::SideProblem> passedOver;
-    for (const std::string &line : tree.passedOver)
-        passedOver.push_back({{}, line});
+    for (const zarnik::SourceSkip &skip : tree.passedOver)
+        passedOver.push_back({{}, skip.line});
     return CCompareSide::OfFolder(std::move(files), std::move(passedOver));
 }
 
