@@ -74,7 +74,7 @@ int AddSources(PackEdit &edit, const EditOptions &options, std::string &done)
     const std::optional<std::string> folder =
         options.at ? zarnik::PackFolderFromTyped(*options.at, &reason) : zarnik::kRootName;
     if (!folder) {
-        PrintError("--at '" + Printable(*options.at) + "': " + reason);
+        PrintError(Printable("--at '" + *options.at + "': " + reason));
         return kExitUsage;
     }
     std::vector<zarnik::SourceFile> files;

@@ -1,6 +1,7 @@
 // The one rule for pack paths, and the one reading of a typed path.
 #include "PathRule.h"
 
+#include "PackFormat.h"
 #include "PackPath.h"
 
 namespace zarnik {
@@ -16,10 +17,10 @@ PathCheck Refused(PathProblem problem, std::string reason)
     return {problem, std::move(reason)};
 }
 
-// `name` as people read it inside a sentence.
+// `name` quoted inside a sentence.
 std::string Quoted(const std::string &latin1)
 {
-    return "'" + ShownPath(latin1) + "'";
+    return "'" + Utf8Path(latin1) + "'";
 }
 
 PathCheck CheckName(const std::string &name, bool isFolder)
@@ -46,9 +47,9 @@ PathCheck CheckNames(const std::string &path, bool lastIsFolder)
     if (path.compare(0, root.size(), root) != 0 || path.size() == root.size())
         return Refused(PathProblem::NotBelowRoot,
                        std::string("a path in a pack begins with ") + kRootName + "/ and names something below it");
-    if (path.size() > kLongestPackPath)
+    if (!packformat::FitsNameField(path))
         return Refused(PathProblem::TooLong,
-                       "longer than the " + std::to_string(kLongestPackPath) + " bytes a reader takes");
+                       "longer than the " + std::to_string(packformat::kMaxPathLength) + " bytes a reader takes");
     for (size_t start = root.size();;) {
         const size_t end = path.find(kSeparator, start);
         const bool last = end == std::string::npos;
@@ -111,7 +112,7 @@ PathCheck CheckPackFolder(const std::string &path)
 
 PathCheck CaseTwinCheck(const std::string &twin)
 {
-    return Refused(PathProblem::CaseTwin, "its name differs only in case from " + ShownPath(twin) +
+    return Refused(PathProblem::CaseTwin, "its name differs only in case from " + Utf8Path(twin) +
                                               " beside it, which Windows takes for the same");
 }
 

@@ -42,7 +42,7 @@ public:
                            bool isFolder, std::string *refusal);
     void Skip(Kind kind, const std::string &disk, const std::string &why)
     {
-        (kind == Kind::Refused ? m_Walk.refused : m_Walk.passedOver).push_back({kind, Printable(disk) + ": " + why});
+        (kind == Kind::Refused ? m_Walk.refused : m_Walk.passedOver).push_back({kind, Printable(disk + ": " + why)});
     }
     // A refused folder is named once, and only when a file lies below it.
     void RefuseOnce(const std::string &line)
@@ -71,7 +71,7 @@ std::string Walker::PackPathOf(const std::string &disk, const std::string &name,
         check = isFolder ? CheckPackFolder(path) : CheckPackPath(path);
     if (check)
         return path;
-    *refusal = Printable(disk) + ": " + check.reason;
+    *refusal = Printable(disk + ": " + check.reason);
     return {};
 }
 
@@ -149,7 +149,7 @@ std::string ClashOf(const SourceFile &a, const SourceFile &b)
                 return {};
             // Named one way round, whichever of the two comes first here.
             const std::string one = x.substr(0, endX), other = y.substr(0, endY);
-            return ShownPath(std::max(one, other)) + ": " + CaseTwinCheck(std::min(one, other)).reason;
+            return Printable(Utf8Path(std::max(one, other)) + ": " + CaseTwinCheck(std::min(one, other)).reason);
         }
         if (endX == x.size() || endY == y.size()) {
             const bool aShorter = endX == x.size();

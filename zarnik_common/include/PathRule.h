@@ -6,15 +6,10 @@
 // create, add, rename, the explorer's changes and the mount all ask here.
 #pragma once
 
-#include <cstddef>
 #include <optional>
 #include <string>
 
 namespace zarnik {
-
-// The longest path a reader takes: its stored name has room for 260 bytes,
-// the terminator included.
-inline constexpr size_t kLongestPackPath = 259;
 
 // Why a path cannot go into a pack as it is.
 enum class PathProblem {
@@ -23,7 +18,7 @@ enum class PathProblem {
     EmptyName,      // two separators in a row, or one at the end
     DotName,        // "." or "..", which a disk takes for a climb
     RootFolder,     // a folder named as the root below it: a reader takes it for the root again
-    TooLong,        // longer than kLongestPackPath bytes
+    TooLong,        // longer than a stored name holds (packformat::kMaxPathLength)
     NotLatin1,      // a character a pack cannot store (names are Latin-1)
     HoldsBackslash, // a name from a disk holding '\', which a pack reads as a separator
     UnsafeName,     // a name no file on this system can have (on Windows: CON, a:b.txt ...)
@@ -34,7 +29,8 @@ enum class PathProblem {
 extern const char kNotLatin1Reason[];
 
 // The verdict on a path: no problem, or the problem and one sentence for
-// people, to follow the path and a colon.
+// people, to follow the path and a colon. Paths in it are UTF-8 with '/',
+// to be made printable with the rest of the message where it is shown.
 struct PathCheck
 {
     PathProblem problem = PathProblem::None;
