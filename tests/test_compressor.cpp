@@ -103,6 +103,18 @@ TEST(Compressor, RoundTripsThroughUnpack)
             }
         }
     }
+    // A block wider than the farthest offset, whose only long match lies at
+    // exactly that offset and one byte past it: the encoder must take the
+    // first and never the second, whose offset its 17 bits cannot hold.
+    for (size_t distance : {size_t(bf::kMaxMatchOffset), size_t(bf::kMaxMatchOffset) + 1}) {
+        Bytes data = zarnik_corpus::Binary(distance, 11);
+        data.insert(data.end(), data.begin(), data.begin() + 4096);
+        const Bytes packed = zarnik_pack::Compress(data.data(), data.size(), data.size());
+        Bytes out(data.size() + 1);
+        ASSERT_EQ(DecodeStream(out.data(), packed.data(), uint32_t(packed.size()), uint32_t(data.size())),
+                  data.size());
+        EXPECT_TRUE(std::equal(data.begin(), data.end(), out.begin())) << "distance " << distance;
+    }
     EXPECT_TRUE(checks.fired().empty());
 }
 
