@@ -7,6 +7,7 @@
 // where, as for the other benchmarks).
 #include "Corpus.h"
 #include "OutputFile.h"
+#include "PeakMemory.h"
 
 #include <benchmark/benchmark.h>
 
@@ -46,20 +47,6 @@ struct Run
     double seconds = 0;
     double peakMiB = 0;
 };
-
-// The peak resident size of a running process in MiB, as the kernel counts
-// it for its own memory since exec (a child's rusage would also count this
-// process's pages, which it shared before exec).
-double PeakMiB(pid_t pid)
-{
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string key;
-    double kib = -1;
-    while (status >> key)
-        if (key == "VmHWM:" && status >> kib)
-            break;
-    return kib / 1024.0;
-}
 
 // `args` run to its end with standard output to /dev/null, its peak
 // memory read every millisecond while it runs.

@@ -11,6 +11,7 @@
 #include "Corpus.h"
 #include "OutputFile.h"
 #include "PackWriter.h"
+#include "PeakMemory.h"
 
 #include <benchmark/benchmark.h>
 
@@ -95,20 +96,6 @@ int Reap(pid_t child)
     if (waitpid(child, &status, 0) != child)
         return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// The peak resident size of a running process in MiB, from the kernel's own
-// count (a child's rusage would count what it shared with this process
-// before exec).
-double PeakMiB(pid_t pid)
-{
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string key;
-    double kib = -1;
-    while (status >> key)
-        if (key == "VmHWM:" && status >> kib)
-            break;
-    return kib / 1024.0;
 }
 
 // A file system of its own stands at `dir` once it is mounted.

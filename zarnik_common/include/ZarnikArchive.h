@@ -61,12 +61,13 @@ struct ArchiveNode
 enum class ExtractOutcome {
     Written,      // the file stands complete under its final name
     Exists,       // something already stands there; left untouched
-    OutOfRange,   // the stored bytes lie outside the data file
-    Unreadable,   // the stored bytes could not be read (the pack changed or shrank)
-    Damaged,      // the packed data is damaged
-    WrongSize,    // it unpacks to another size than the entry says
-    TooLarge,     // a block of its packed data is past the size limit (never allocated)
-    NoMemory,     // its buffers could not be allocated; nothing is known to be wrong
+    // The reading kinds, each the ReadOutcome of the same name:
+    OutOfRange,
+    Unreadable,
+    Damaged,
+    WrongSize,
+    TooLarge,
+    NoMemory,
     UnsafeName,   // a name IsSafeName refuses: not written, nor anything below it
     EmptyName,    // the entry's name is empty
     Duplicate,    // an earlier file, or a folder, has the same path; only that one is written
