@@ -9,18 +9,15 @@
 #include "Corpus.h"
 #include "OutputFile.h"
 #include "PackWriter.h"
+#include "PeakMemory.h"
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <fcntl.h>
 #include <filesystem>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -72,24 +69,7 @@ bool WritePack(const std::string &name, int files, zarnik_pack::Storage storage)
 
 int Run(const std::vector<std::string> &args, double *peakMiB = nullptr)
 {
-    std::vector<char *> argv{const_cast<char *>(ZARNIK_EXE)};
-    for (const std::string &arg : args)
-        argv.push_back(const_cast<char *>(arg.c_str()));
-    argv.push_back(nullptr);
-    const pid_t child = fork();
-    if (child == 0) {
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, STDOUT_FILENO);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    struct rusage usage = {};
-    if (child < 0 || wait4(child, &status, 0, &usage) != child || !WIFEXITED(status))
-        return -1;
-    if (peakMiB)
-        *peakMiB = double(usage.ru_maxrss) / 1024.0;
-    return WEXITSTATUS(status);
+    return RunTool(ZARNIK_EXE, args, peakMiB);
 }
 
 bool Prepare()

@@ -5,16 +5,13 @@
 #include "Corpus.h"
 #include "OutputFile.h"
 #include "PackWriter.h"
+#include "PeakMemory.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <fcntl.h>
 #include <filesystem>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -31,30 +28,6 @@ bool MakePack(const std::string &path)
     return pack && zarnik_pack::WriteNewFile(path, *pack);
 }
 
-// Runs the tool with `args` and returns its peak resident size in MiB, or a
-// negative number when it could not run or failed.
-double PeakMiB(const std::vector<std::string> &args)
-{
-    std::vector<char *> argv{const_cast<char *>(ZARNIK_EXE)};
-    for (const std::string &arg : args)
-        argv.push_back(const_cast<char *>(arg.c_str()));
-    argv.push_back(nullptr);
-    const pid_t child = fork();
-    if (child < 0)
-        return -1;
-    if (child == 0) {
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, STDOUT_FILENO);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    struct rusage usage = {};
-    if (wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return -1;
-    return static_cast<double>(usage.ru_maxrss) / 1024.0; // ru_maxrss is in KiB
-}
-
 void BM_ListPeakMemory(benchmark::State &state)
 {
     const std::string path = PackPath();
@@ -67,8 +40,7 @@ void BM_ListPeakMemory(benchmark::State &state)
         args.push_back("--json");
     double peak = 0;
     for (auto _ : state) {
-        peak = PeakMiB(args);
-        if (peak < 0) {
+        if (RunTool(ZARNIK_EXE, args, &peak) != 0) {
             state.SkipWithError("zarnik failed");
             break;
         }
