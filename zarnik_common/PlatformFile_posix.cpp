@@ -526,4 +526,46 @@ void PlatformReleaseLock(PlatformDirectory *directory, const std::string &name, 
     PlatformClose(lock);
 }
 
+PlatformDirectory *PlatformMakePrivateFolders(const std::string &path)
+{
+    for (size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+        const std::string part = path.substr(0, end);
+        if (!part.empty() && ::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
+            return Fail<PlatformDirectory *>(nullptr);
+        if (end == std::string::npos)
+            break;
+    }
+    return PlatformOpenDirectory(path);
+}
+
+PlatformFile *PlatformOpenChangeable(PlatformDirectory *directory, const std::string &name,
+                                     bool makeEmpty)
+{
+    if (!directory)
+        return FailWith<PlatformFile *>(PlatformError::Other, nullptr);
+    const int flags = O_RDWR | O_NOFOLLOW | (makeEmpty ? O_CREAT | O_TRUNC : 0);
+    const int fd = OpenRetrying(directory->fd, name.c_str(), flags, 0600);
+    return fd < 0 ? Fail<PlatformFile *>(nullptr) : new PlatformFile{fd};
+}
+
+PlatformFile *PlatformOpenAppending(PlatformDirectory *directory, const std::string &name)
+{
+    if (!directory)
+        return FailWith<PlatformFile *>(PlatformError::Other, nullptr);
+    const int fd = OpenRetrying(directory->fd, name.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW, 0600);
+    return fd < 0 ? Fail<PlatformFile *>(nullptr) : new PlatformFile{fd};
+}
+
+bool PlatformResize(PlatformFile *file, uint64_t size)
+{
+    IgnoreFileSizeSignal();
+    return file && (::ftruncate(file->fd, static_cast<off_t>(size)) == 0 || Fail(false));
+}
+
+bool PlatformRemoveFolderAt(PlatformDirectory *directory, const std::string &name)
+{
+    return directory && (::unlinkat(directory->fd, name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT ||
+                         Fail(false));
+}
+
 } // namespace zarnik

@@ -748,4 +748,31 @@ void PlatformReleaseLock(PlatformDirectory *directory, const std::string &name, 
     PlatformClose(lock);
 }
 
+// Windows has no writable mount, the only user of these.
+
+PlatformDirectory *PlatformMakePrivateFolders(const std::string &)
+{
+    return FailWith<PlatformDirectory *>(PlatformError::Other, nullptr);
+}
+
+PlatformFile *PlatformOpenChangeable(PlatformDirectory *, const std::string &, bool)
+{
+    return FailWith<PlatformFile *>(PlatformError::Other, nullptr);
+}
+
+PlatformFile *PlatformOpenAppending(PlatformDirectory *, const std::string &)
+{
+    return FailWith<PlatformFile *>(PlatformError::Other, nullptr);
+}
+
+bool PlatformResize(PlatformFile *, uint64_t)
+{
+    return FailWith(PlatformError::Other, false);
+}
+
+bool PlatformRemoveFolderAt(PlatformDirectory *, const std::string &)
+{
+    return FailWith(PlatformError::Other, false);
+}
+
 } // namespace zarnik

@@ -1,5 +1,6 @@
 #include "ChangeFolder.h"
 
+#include "PlatformFile.h"
 #include "ZarnikArchive.h"
 
 #include <algorithm>
@@ -7,50 +8,32 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
 #include <sstream>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace zarnik_mount {
+
+using zarnik::PlatformError;
 
 namespace {
 
 bool StampOf(const std::string &path, FileStamp *stamp)
 {
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0)
+    zarnik::PlatformFileStamp found;
+    if (!zarnik::PlatformStampAt(path, &found))
         return false;
-    *stamp = FileStamp{path, uint64_t(st.st_dev), uint64_t(st.st_ino), uint64_t(st.st_size),
-                       int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+    *stamp = FileStamp{path, found.volume, found.file, found.size, found.written};
     return true;
 }
 
 std::string ReadText(const std::string &path)
 {
     std::string text;
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return text;
+    zarnik::PlatformFile *file = zarnik::PlatformOpenRead(path);
     char buffer[65536];
-    for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;)
-        text.append(buffer, size_t(got));
-    close(fd);
+    for (uint32_t got; file && (got = zarnik::PlatformReadAt(file, text.size(), buffer, sizeof buffer)) > 0;)
+        text.append(buffer, got);
+    zarnik::PlatformClose(file);
     return text;
-}
-
-bool MakeFolders(const std::string &path)
-{
-    for (size_t at = 1; at != std::string::npos;) {
-        at = path.find('/', at + 1);
-        const std::string part = path.substr(0, at);
-        if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
-            return false;
-    }
-    return true;
 }
 
 std::string StampLine(const FileStamp &s)
@@ -59,32 +42,61 @@ std::string StampLine(const FileStamp &s)
            std::to_string(s.size) + " " + std::to_string(s.modified) + "\n";
 }
 
-// The folder below `home` recorded for a pack of `path` and `inode` under
-// another device number, or empty.
+// The name below `home` of the folder recorded for a pack of `path` and
+// `inode` under another device number, or empty.
 std::string FoundByPath(const std::string &home, const FileStamp &pack)
 {
-    DIR *listing = opendir(home.c_str());
-    if (!listing)
-        return {};
-    std::string found;
-    while (const dirent *entry = readdir(listing)) {
-        if (entry->d_name[0] == '.')
+    std::vector<zarnik::PlatformListed> entries;
+    zarnik::PlatformListFolder(home, &entries);
+    for (const zarnik::PlatformListed &entry : entries) {
+        if (entry.kind != zarnik::PlatformListed::Kind::Folder || entry.name[0] == '.')
             continue;
-        const std::string folder = home + "/" + entry->d_name;
-        std::istringstream text(ReadText(folder + "/pack"));
+        std::istringstream text(ReadText(home + "/" + entry.name + "/pack"));
         std::string line;
         std::getline(text, line);
         const std::vector<std::string> words = JournalWords(line);
-        if (words.size() == 5 && words[0] == pack.path && words[2] == std::to_string(pack.inode)) {
-            found = folder;
-            break;
-        }
+        if (words.size() == 5 && words[0] == pack.path && words[2] == std::to_string(pack.inode))
+            return entry.name;
     }
-    closedir(listing);
-    return found;
+    return {};
+}
+
+// The change folder's name below `home` for `pack`: named by its device and
+// inode, a folder recorded under an older device number taken over.
+std::string FolderName(const std::string &home, const FileStamp &pack)
+{
+    const std::string name = std::to_string(pack.device) + "-" + std::to_string(pack.inode);
+    zarnik::PlatformDirectory *parent = zarnik::PlatformMakePrivateFolders(home);
+    std::string moved;
+    if (parent && !zarnik::PlatformExistsAt(parent, name))
+        moved = FoundByPath(home, pack);
+    const bool renamed = !moved.empty() && zarnik::PlatformReplace(parent, moved, name);
+    zarnik::PlatformCloseDirectory(parent);
+    return moved.empty() || renamed ? name : moved;
+}
+
+std::string Failure()
+{
+    return zarnik::PlatformLastFailure().text;
 }
 
 } // namespace
+
+int ChangeError()
+{
+    switch (zarnik::PlatformLastError()) {
+    case PlatformError::NotFound:
+        return ENOENT;
+    case PlatformError::NoSpace:
+        return ENOSPC;
+    case PlatformError::TooLarge:
+        return EFBIG;
+    case PlatformError::Exists:
+        return EEXIST;
+    default:
+        return EIO;
+    }
+}
 
 std::vector<FileStamp> StampsOf(const zarnik::CZarnikArchive &archive, const std::string &packPath)
 {
@@ -110,30 +122,24 @@ std::string ChangesHome()
 std::unique_ptr<CChangeFolder> CChangeFolder::Take(const std::string &home, const std::string &packPath,
                                                    const std::vector<FileStamp> &stamps, std::string *why)
 {
-    const FileStamp &pack = stamps.at(0);
-    std::string path = home + "/" + std::to_string(pack.device) + "-" + std::to_string(pack.inode);
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0) {
-        const std::string moved = FoundByPath(home, pack);
-        if (!moved.empty() && rename(moved.c_str(), path.c_str()) != 0)
-            path = moved;
-    }
-    if (!MakeFolders(path + "/files")) {
-        *why = "cannot make the change folder " + path + ": " + std::strerror(errno);
+    const std::string path = home + "/" + FolderName(home, stamps.at(0));
+    std::unique_ptr<CChangeFolder> folder(new CChangeFolder(path, packPath));
+    folder->m_Files = zarnik::PlatformMakePrivateFolders(path + "/files");
+    folder->m_Folder = folder->m_Files ? zarnik::PlatformOpenDirectory(path) : nullptr;
+    if (!folder->m_Folder) {
+        *why = "cannot make the change folder " + path + ": " + Failure();
         return nullptr;
     }
-    const int lock = open((path + "/lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (lock < 0 || flock(lock, LOCK_EX | LOCK_NB) != 0) {
-        *why = lock < 0 ? "cannot lock the change folder " + path + ": " + std::strerror(errno)
-                        : packPath + " is mounted for writing already (its changes wait in " + path + ")";
-        if (lock >= 0)
-            close(lock);
+    folder->m_Lock = zarnik::PlatformTakeLock(folder->m_Folder, "lock");
+    if (!folder->m_Lock) {
+        const bool held = zarnik::PlatformLastError() == PlatformError::Busy;
+        *why = held ? packPath + " is mounted for writing already (its changes wait in " + path + ")"
+                    : "cannot lock the change folder " + path + ": " + Failure();
         return nullptr;
     }
-    std::unique_ptr<CChangeFolder> folder(new CChangeFolder(path, packPath, lock));
-    folder->m_Journal = open((path + "/journal").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-    if (folder->m_Journal < 0 || (!folder->ReadBase() && !folder->Rebase(stamps))) {
-        *why = "cannot write in the change folder " + path + ": " + std::strerror(errno);
+    folder->m_Journal = zarnik::PlatformOpenAppending(folder->m_Folder, "journal");
+    if (!folder->m_Journal || (!folder->ReadBase() && !folder->Rebase(stamps))) {
+        *why = "cannot write in the change folder " + path + ": " + Failure();
         return nullptr;
     }
     return folder;
@@ -141,9 +147,10 @@ std::unique_ptr<CChangeFolder> CChangeFolder::Take(const std::string &home, cons
 
 CChangeFolder::~CChangeFolder()
 {
-    if (m_Journal >= 0)
-        close(m_Journal);
-    close(m_Lock);
+    zarnik::PlatformClose(m_Journal);
+    zarnik::PlatformReleaseLock(m_Folder, "lock", m_Lock);
+    zarnik::PlatformCloseDirectory(m_Files);
+    zarnik::PlatformCloseDirectory(m_Folder);
 }
 
 bool CChangeFolder::ReadBase()
@@ -184,7 +191,7 @@ std::vector<std::string> CChangeFolder::Journal() const
 bool CChangeFolder::Append(const std::string &line)
 {
     const std::string whole = line + "\n";
-    return write(m_Journal, whole.data(), whole.size()) == ssize_t(whole.size());
+    return zarnik::PlatformWriteAll(m_Journal, whole.data(), whole.size());
 }
 
 std::string CChangeFolder::FilePath(uint64_t n) const
@@ -195,55 +202,66 @@ std::string CChangeFolder::FilePath(uint64_t n) const
 uint64_t CChangeFolder::HighestFile() const
 {
     uint64_t highest = 0;
-    if (DIR *listing = opendir((m_Path + "/files").c_str())) {
-        while (const dirent *entry = readdir(listing))
-            highest = std::max<uint64_t>(highest, std::strtoull(entry->d_name, nullptr, 10));
-        closedir(listing);
-    }
+    std::vector<zarnik::PlatformListed> entries;
+    zarnik::PlatformListFolder(m_Path + "/files", &entries);
+    for (const zarnik::PlatformListed &entry : entries)
+        highest = std::max<uint64_t>(highest, std::strtoull(entry.name.c_str(), nullptr, 10));
     return highest;
 }
 
-int CChangeFolder::MakeFile(uint64_t n) const
+zarnik::PlatformFile *CChangeFolder::MakeFile(uint64_t n) const
 {
-    return open(FilePath(n).c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    return zarnik::PlatformOpenChangeable(m_Files, std::to_string(n), true);
 }
 
-int CChangeFolder::OpenFile(uint64_t n) const
+zarnik::PlatformFile *CChangeFolder::OpenFile(uint64_t n) const
 {
-    return open(FilePath(n).c_str(), O_RDWR | O_CLOEXEC);
+    return zarnik::PlatformOpenChangeable(m_Files, std::to_string(n), false);
 }
 
 void CChangeFolder::RemoveFile(uint64_t n) const
 {
-    unlink(FilePath(n).c_str());
+    zarnik::PlatformRemoveAt(m_Files, std::to_string(n));
 }
 
 bool CChangeFolder::WriteWhole(const std::string &name, const std::string &text) const
 {
-    const std::string temporary = m_Path + "/" + name + ".new";
-    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
+    std::string temporary;
+    zarnik::PlatformFile *file = zarnik::PlatformCreateTemporary(m_Folder, name, &temporary);
+    if (!file)
         return false;
-    const bool written = write(fd, text.data(), text.size()) == ssize_t(text.size()) && fsync(fd) == 0;
-    close(fd);
-    return written && rename(temporary.c_str(), (m_Path + "/" + name).c_str()) == 0;
+    const bool written = zarnik::PlatformWriteAll(file, text.data(), text.size()) && zarnik::PlatformFlush(file);
+    if (zarnik::PlatformCloseWritten(file) && written && zarnik::PlatformReplace(m_Folder, temporary, name))
+        return true;
+    zarnik::PlatformRemoveAt(m_Folder, temporary);
+    return false;
 }
+
+namespace {
+
+// Every file of `folder` (at `path`) removed; false when one stays.
+bool RemoveFilesOf(zarnik::PlatformDirectory *folder, const std::string &path)
+{
+    std::vector<zarnik::PlatformListed> entries;
+    if (!zarnik::PlatformListFolder(path, &entries))
+        return false;
+    for (const zarnik::PlatformListed &entry : entries)
+        if (entry.kind != zarnik::PlatformListed::Kind::Folder && !zarnik::PlatformRemoveAt(folder, entry.name))
+            return false;
+    return true;
+}
+
+} // namespace
 
 bool CChangeFolder::Remove()
 {
-    std::vector<std::string> names;
-    if (DIR *listing = opendir((m_Path + "/files").c_str())) {
-        while (const dirent *entry = readdir(listing))
-            if (entry->d_name[0] != '.')
-                names.push_back("files/" + std::string(entry->d_name));
-        closedir(listing);
-    }
-    for (const char *name : {"journal", "pack", "status", "lock"})
-        names.push_back(name);
-    for (const std::string &name : names)
-        if (unlink((m_Path + "/" + name).c_str()) != 0 && errno != ENOENT)
-            return false;
-    return rmdir((m_Path + "/files").c_str()) == 0 && rmdir(m_Path.c_str()) == 0;
+    const size_t slash = m_Path.rfind('/');
+    zarnik::PlatformDirectory *home = zarnik::PlatformOpenDirectory(m_Path.substr(0, slash));
+    const bool removed = RemoveFilesOf(m_Files, m_Path + "/files") && RemoveFilesOf(m_Folder, m_Path) &&
+                         zarnik::PlatformRemoveFolderAt(m_Folder, "files") &&
+                         zarnik::PlatformRemoveFolderAt(home, m_Path.substr(slash + 1));
+    zarnik::PlatformCloseDirectory(home);
+    return removed;
 }
 
 std::string JournalWord(const std::string &word)
@@ -282,66 +300,48 @@ std::vector<std::string> JournalWords(const std::string &line)
     return words;
 }
 
-int ChangeFileSize(int fd, uint64_t *size)
+int ChangeFileSize(zarnik::PlatformFile *file, uint64_t *size)
 {
-    struct stat st;
-    if (fstat(fd, &st) != 0)
-        return errno;
-    *size = uint64_t(st.st_size);
-    return 0;
+    return zarnik::PlatformFileSize(file, size) ? 0 : ChangeError();
 }
 
-int ChangeFileRead(int fd, uint64_t offset, char *buffer, size_t count)
+int ChangeFileRead(zarnik::PlatformFile *file, uint64_t offset, char *buffer, size_t count)
 {
-    size_t done = 0;
-    while (done < count) {
-        const ssize_t got = pread(fd, buffer + done, count - done, off_t(offset + done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return -errno;
-        if (got == 0)
-            break;
-        done += size_t(got);
-    }
-    return int(done);
+    const uint32_t got = zarnik::PlatformReadAt(file, offset, buffer, uint32_t(count));
+    // Short of the end the file has, the read failed: no reader may take it
+    // for the file's end.
+    uint64_t size = 0;
+    if (got < count && (!zarnik::PlatformFileSize(file, &size) || size > offset + got))
+        return -EIO;
+    return int(got);
 }
 
-int ChangeFileWrite(int fd, uint64_t offset, const char *data, size_t count)
+int ChangeFileWrite(zarnik::PlatformFile *file, uint64_t offset, const char *data, size_t count)
 {
-    size_t done = 0;
-    while (done < count) {
-        const ssize_t put = pwrite(fd, data + done, count - done, off_t(offset + done));
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put < 0)
-            return -errno;
-        done += size_t(put);
-    }
-    return int(done);
+    return zarnik::PlatformWriteAt(file, offset, data, count) ? int(count) : -ChangeError();
 }
 
-int ChangeFileResize(int fd, uint64_t size)
+int ChangeFileResize(zarnik::PlatformFile *file, uint64_t size)
 {
-    return ftruncate(fd, off_t(size)) == 0 ? 0 : errno;
+    return zarnik::PlatformResize(file, size) ? 0 : ChangeError();
 }
 
-int ChangeFileSync(int fd)
+int ChangeFileSync(zarnik::PlatformFile *file)
 {
-    return fdatasync(fd) == 0 ? 0 : errno;
+    return zarnik::PlatformFlush(file) ? 0 : ChangeError();
 }
 
-void ChangeFileClose(int fd)
+void ChangeFileClose(zarnik::PlatformFile *file)
 {
-    close(fd);
+    zarnik::PlatformClose(file);
 }
 
-struct timespec ChangeFileTime(int fd)
+struct timespec ChangeFileTime(zarnik::PlatformFile *file)
 {
-    struct stat st;
-    if (fstat(fd, &st) != 0)
+    zarnik::PlatformFileStamp stamp;
+    if (!zarnik::PlatformStampOf(file, &stamp))
         return {};
-    return st.st_mtim;
+    return timespec{time_t(stamp.written / 1000000000), long(stamp.written % 1000000000)};
 }
 
 } // namespace zarnik_mount

@@ -148,8 +148,8 @@ int CWriteLayer::AttributesOf(uint64_t inode, Attributes *attributes) const
     attributes->pack = !attributes->folder && (!node || node->changed == 0);
     attributes->time = node ? node->time : timespec{};
     if (node && node->changed) {
-        const int fd = m_Folder->OpenFile(node->changed);
-        if (fd >= 0) {
+        zarnik::PlatformFile *const fd = m_Folder->OpenFile(node->changed);
+        if (fd) {
             ChangeFileSize(fd, &attributes->size);
             attributes->time = ChangeFileTime(fd);
             ChangeFileClose(fd);
@@ -250,7 +250,7 @@ int CWriteLayer::Changing() const
 
 int CWriteLayer::Record(const std::string &line)
 {
-    return m_Folder->Append(line) ? 0 : errno ? errno : EIO;
+    return m_Folder->Append(line) ? 0 : ChangeError();
 }
 
 void CWriteLayer::Detach(uint64_t inode)
@@ -261,10 +261,10 @@ void CWriteLayer::Detach(uint64_t inode)
 int64_t CWriteLayer::ChangedSize(uint64_t file) const
 {
     uint64_t size = 0;
-    const int fd = m_Folder->OpenFile(file);
-    if (fd >= 0 && ChangeFileSize(fd, &size) != 0)
+    zarnik::PlatformFile *const fd = m_Folder->OpenFile(file);
+    if (fd && ChangeFileSize(fd, &size) != 0)
         size = 0;
-    if (fd >= 0)
+    if (fd)
         ChangeFileClose(fd);
     return int64_t(size);
 }
@@ -400,9 +400,9 @@ int CWriteLayer::Create(uint64_t parent, const std::string &name, uint64_t *inod
     if (const int error = Changing())
         return error;
     const uint64_t file = m_NextFile++;
-    const int fd = m_Folder->MakeFile(file);
-    if (fd < 0)
-        return errno;
+    zarnik::PlatformFile *const fd = m_Folder->MakeFile(file);
+    if (!fd)
+        return ChangeError();
     ChangeFileClose(fd);
     const int error = DoCreate(parent, name, file, inode, [&] {
         return Record("file " + std::to_string(file) + " " + JournalWord(ChildPath(parent, name)));
@@ -455,9 +455,9 @@ int CWriteLayer::CopyOut(uint64_t inode, bool empty, uint64_t *changed)
         std::unique_lock<std::shared_mutex> hold(m_Lock);
         file = m_NextFile++;
     }
-    const int fd = m_Folder->MakeFile(file);
-    if (fd < 0)
-        return errno;
+    zarnik::PlatformFile *const fd = m_Folder->MakeFile(file);
+    if (!fd)
+        return ChangeError();
     int error = 0;
     uint64_t at = 0;
     if (!empty) {
@@ -496,7 +496,7 @@ int CWriteLayer::CopyOut(uint64_t inode, bool empty, uint64_t *changed)
     return 0;
 }
 
-int CWriteLayer::OpenChanged(uint64_t inode, bool forWriting, bool empty, int *fd)
+int CWriteLayer::OpenChanged(uint64_t inode, bool forWriting, bool empty, zarnik::PlatformFile **fd)
 {
     std::shared_lock<std::shared_mutex> writing(m_Writes, std::defer_lock);
     if (forWriting) {
@@ -524,8 +524,8 @@ int CWriteLayer::OpenChanged(uint64_t inode, bool forWriting, bool empty, int *f
         changed = Find(inode)->changed;
     }
     *fd = m_Folder->OpenFile(changed);
-    if (*fd < 0)
-        return errno;
+    if (!*fd)
+        return ChangeError();
     if (empty) {
         uint64_t size = 0;
         ChangeFileSize(*fd, &size);
@@ -535,7 +535,7 @@ int CWriteLayer::OpenChanged(uint64_t inode, bool forWriting, bool empty, int *f
     return 0;
 }
 
-int CWriteLayer::Write(int fd, uint64_t offset, const char *data, size_t count)
+int CWriteLayer::Write(zarnik::PlatformFile *fd, uint64_t offset, const char *data, size_t count)
 {
     std::shared_lock<std::shared_mutex> writing(m_Writes);
     if (const int error = Changing())
@@ -557,7 +557,7 @@ int CWriteLayer::Write(int fd, uint64_t offset, const char *data, size_t count)
 
 int CWriteLayer::Resize(uint64_t inode, uint64_t size)
 {
-    int fd = -1;
+    zarnik::PlatformFile *fd = nullptr;
     if (const int error = OpenChanged(inode, true, size == 0, &fd))
         return error;
     std::shared_lock<std::shared_mutex> writing(m_Writes);

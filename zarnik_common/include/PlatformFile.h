@@ -224,4 +224,29 @@ PlatformFile *PlatformTakeLock(PlatformDirectory *directory, const std::string &
 // Removes the lock file, then lets the lock go.
 void PlatformReleaseLock(PlatformDirectory *directory, const std::string &name, PlatformFile *lock);
 
+// Files kept open and changed in place (the change files of a writable
+// mount). Windows has no writable mount: there these fail with Other.
+
+// Makes every missing folder of `path` for this user alone (the changes it
+// will hold may be private) and opens the last; links on the way are
+// followed, as the user chose them.
+PlatformDirectory *PlatformMakePrivateFolders(const std::string &path);
+
+// Opens the file `name` in `directory` for reading and writing, links
+// never followed: made, or cut to nothing, when `makeEmpty` is set, else it
+// must exist.
+PlatformFile *PlatformOpenChangeable(PlatformDirectory *directory, const std::string &name,
+                                     bool makeEmpty);
+
+// Opens the file `name` in `directory` (made when missing, links never
+// followed) so that every write lands at its end, whole lines never
+// interleaved with another writer's.
+PlatformFile *PlatformOpenAppending(PlatformDirectory *directory, const std::string &name);
+
+// Makes the file `size` bytes long, cutting or adding zeros at its end.
+bool PlatformResize(PlatformFile *file, uint64_t size);
+
+// Removes the empty folder `name` in `directory`; true when it is gone.
+bool PlatformRemoveFolderAt(PlatformDirectory *directory, const std::string &name);
+
 } // namespace zarnik

@@ -17,17 +17,20 @@
 //   files/N  the bytes of each new or rewritten file
 //   lock     held by the mount that writes, so that two never do at once
 //
-// Every system call of the write layer is in this file.
+// It reaches the disk through the file layer (PlatformFile.h) alone.
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace zarnik {
 class CZarnikArchive;
-}
+struct PlatformDirectory;
+struct PlatformFile;
+} // namespace zarnik
 
 namespace zarnik_mount {
 
@@ -72,26 +75,26 @@ public:
 
     // The journal's lines; a last line cut short by a kill is left out.
     std::vector<std::string> Journal() const;
-    // Appends one line; false (errno set) when it could not be written.
+    // Appends one line; false (ChangeError says why) when it could not be
+    // written.
     bool Append(const std::string &line);
 
     // The path of change file `n`.
     std::string FilePath(uint64_t n) const;
     // The highest number of a change file present, 0 when none is.
     uint64_t HighestFile() const;
-    // Makes change file `n` empty; its descriptor (open for reading and
-    // writing), or -1 with errno.
-    int MakeFile(uint64_t n) const;
-    // Opens change file `n` for reading and writing; -1 with errno.
-    int OpenFile(uint64_t n) const;
+    // Makes change file `n` empty and opens it for reading and writing;
+    // null when it cannot (ChangeError says why).
+    zarnik::PlatformFile *MakeFile(uint64_t n) const;
+    // Opens change file `n` for reading and writing; null as above.
+    zarnik::PlatformFile *OpenFile(uint64_t n) const;
     void RemoveFile(uint64_t n) const;
 
     // Removes the folder with everything in it (after a save or a discard).
     bool Remove();
 
 private:
-    CChangeFolder(std::string path, std::string packPath, int lock)
-        : m_Path(std::move(path)), m_PackPath(std::move(packPath)), m_Lock(lock)
+    CChangeFolder(std::string path, std::string packPath) : m_Path(std::move(path)), m_PackPath(std::move(packPath))
     {
     }
     bool ReadBase();
@@ -100,8 +103,10 @@ private:
 
     std::string m_Path;
     std::string m_PackPath;
-    int m_Lock;
-    int m_Journal = -1;
+    zarnik::PlatformDirectory *m_Folder = nullptr;
+    zarnik::PlatformDirectory *m_Files = nullptr; // its files/
+    zarnik::PlatformFile *m_Lock = nullptr;
+    zarnik::PlatformFile *m_Journal = nullptr;
     std::vector<FileStamp> m_Base;
 };
 
@@ -110,14 +115,20 @@ private:
 std::string JournalWord(const std::string &word);
 std::vector<std::string> JournalWords(const std::string &line);
 
-// What an open change file is, for reads and writes through the mount.
-int ChangeFileSize(int fd, uint64_t *size);
-int ChangeFileRead(int fd, uint64_t offset, char *buffer, size_t count);
-int ChangeFileWrite(int fd, uint64_t offset, const char *data, size_t count);
-int ChangeFileResize(int fd, uint64_t size);
-int ChangeFileSync(int fd);
-void ChangeFileClose(int fd);
+// The error a program understands (an errno value) for the last failed
+// call on the change folder or a change file.
+int ChangeError();
+
+// What an open change file is, for reads and writes through the mount:
+// 0 or the count done, else the error as ChangeError gives it (negated
+// where a count is returned).
+int ChangeFileSize(zarnik::PlatformFile *file, uint64_t *size);
+int ChangeFileRead(zarnik::PlatformFile *file, uint64_t offset, char *buffer, size_t count);
+int ChangeFileWrite(zarnik::PlatformFile *file, uint64_t offset, const char *data, size_t count);
+int ChangeFileResize(zarnik::PlatformFile *file, uint64_t size);
+int ChangeFileSync(zarnik::PlatformFile *file);
+void ChangeFileClose(zarnik::PlatformFile *file);
 // The change file's time of last change, for its attributes.
-struct timespec ChangeFileTime(int fd);
+struct timespec ChangeFileTime(zarnik::PlatformFile *file);
 
 } // namespace zarnik_mount

@@ -78,7 +78,7 @@ public:
     struct COpenFile
     {
         CMountFiles::CHandle *pack = nullptr;
-        int changed = -1;
+        zarnik::PlatformFile *changed = nullptr;
     };
     // Opens file `inode`: 0, or the error (ENOENT, EISDIR; EROFS for a
     // write where changes are not taken). `*directIo` says to read it

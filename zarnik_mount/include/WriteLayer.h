@@ -78,8 +78,8 @@ public:
     // still shows the pack's bytes is copied into the change folder first,
     // unless `empty` asks for it emptied. The descriptor, for Write and
     // ChangeFileClose.
-    int OpenChanged(uint64_t inode, bool forWriting, bool empty, int *fd);
-    int Write(int fd, uint64_t offset, const char *data, size_t count);
+    int OpenChanged(uint64_t inode, bool forWriting, bool empty, zarnik::PlatformFile **fd);
+    int Write(zarnik::PlatformFile *fd, uint64_t offset, const char *data, size_t count);
     int Resize(uint64_t inode, uint64_t size);
 
     // Every file of the tree as it stands, in path order, and the folders
