@@ -5,6 +5,9 @@
 
 #include "TestSupport.h"
 
+#include <cstdio>
+#include <fcntl.h>
+
 namespace testsupport {
 
 // Text that packs well and differs everywhere: many blocks of 64 KiB.
@@ -48,7 +51,8 @@ inline std::vector<testpack::Entry> WritableSample()
             MakeEntry("content\\s1.txt", "one"), MakeEntry("content\\s2.txt", "two")};
 }
 
-enum class Op { Write, Append, Cut, Folder, RemoveFolder, Remove, Move };
+// MoveKeeping: a rename that keeps what stands at the new path (RENAME_NOREPLACE).
+enum class Op { Write, Append, Cut, Folder, RemoveFolder, Remove, Move, MoveKeeping };
 struct Change
 {
     Op op;
@@ -89,6 +93,7 @@ inline bool OnDisk(const fs::path &root, const Change &c)
     case Op::Folder: fs::create_directory(a, ec); break;
     case Op::RemoveFolder: case Op::Remove: fs::remove(a, ec); break;
     case Op::Move: fs::rename(a, root / c.b, ec); break;
+    case Op::MoveKeeping: return renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, (root / c.b).c_str(), RENAME_NOREPLACE) == 0;
     }
     return !ec;
 }

@@ -439,6 +439,10 @@ int ThroughMount(Writable &m, const Change &c)
         const auto [newParent, newName] = m.Place(c.b);
         return m.mount->Rename(parent, name, newParent, newName, 0);
     }
+    case Op::MoveKeeping: {
+        const auto [newParent, newName] = m.Place(c.b);
+        return m.mount->Rename(parent, name, newParent, newName, RENAME_NOREPLACE);
+    }
     }
     return EINVAL;
 }
@@ -500,12 +504,16 @@ TEST(MountWrite, RefusesAtOnceWhatAPackCannotHold)
     Writable m(pack, work.file("state"), fs::file_size(pack) + 4096);
     const std::string deep = "content/" + std::string(200, 'd');
     ASSERT_EQ(ThroughMount(m, {Op::Folder, deep, ""}), 0);
+    ASSERT_EQ(ThroughMount(m, {Op::Write, "content/caf\xc3\xa9.txt", "x"}), 0);
     const struct { Change change; int error; } cases[] = {
         {{Op::Write, "content/\xe2\x82\xac.txt", "x"}, EILSEQ}, // the euro sign: no Latin-1
         {{Op::Write, deep + "/" + std::string(60, 'n'), "x"}, ENAMETOOLONG},
         {{Op::Move, "content/gfx", deep + "/" + std::string(50, 'g')}, ENAMETOOLONG}, // its files' paths grow
         {{Op::Folder, "content/A.TXT", ""}, EINVAL},  // a case twin of a.txt
-        {{Op::Write, "content/content", "x"}, EINVAL}, // read back as the root
+        {{Op::Write, "content/CAF\xc3\x89.TXT", "x"}, EINVAL}, // of caf\xc3\xa9.txt: Latin-1 capitals fold too
+        {{Op::Folder, "content/gfx/content", ""}, EINVAL}, // read back as the root
+        {{Op::Write, "content/a\\b.txt", "x"}, EINVAL},    // read back as a folder and a file
+        {{Op::MoveKeeping, "content/a.txt", "content/z.txt"}, EEXIST},
         {{Op::Write, "top.txt", "x"}, EPERM},
         {{Op::RemoveFolder, "content", ""}, EBUSY},
     };
@@ -513,7 +521,7 @@ TEST(MountWrite, RefusesAtOnceWhatAPackCannotHold)
     for (const auto &c : cases)
         EXPECT_EQ(ThroughMount(m, c.change), c.error) << c.change.a;
     EXPECT_EQ(m.control->StatusText(), status); // nothing of them is kept
-    EXPECT_EQ(ThroughMount(m, {Op::Write, "content/caf\xc3\xa9.txt", "x"}), 0);
+    EXPECT_EQ(ThroughMount(m, {Op::Write, "content/gfx/content", "x"}), 0); // a file may bear the root's name
     // A second mount of the pack, reached through a link, finds the first one's changes.
     std::string why;
     const std::string link = work.file("link.upk");

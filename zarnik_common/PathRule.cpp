@@ -110,6 +110,17 @@ PathCheck CheckPackFolder(const std::string &path)
     return path == kRootName ? PathCheck() : CheckNames(path, true);
 }
 
+PathCheck CheckDiskName(const std::string &folder, const std::string &diskName, bool isFolder, std::string *path)
+{
+    const std::optional<std::string> latin1 = Latin1FromUtf8(diskName);
+    if (!latin1)
+        return Refused(PathProblem::NotLatin1, kNotLatin1Reason);
+    if (latin1->find(kSeparator) != std::string::npos)
+        return Refused(PathProblem::HoldsBackslash, "a name holding '\\' would be read as folders in a pack");
+    *path = folder + kSeparator + *latin1;
+    return isFolder ? CheckPackFolder(*path) : CheckPackPath(*path);
+}
+
 PathCheck CaseTwinCheck(const std::string &twin)
 {
     return Refused(PathProblem::CaseTwin, "its name differs only in case from " + Utf8Path(twin) +

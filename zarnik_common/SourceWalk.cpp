@@ -60,15 +60,8 @@ private:
 std::string Walker::PackPathOf(const std::string &disk, const std::string &name, const std::string &pack,
                                bool isFolder, std::string *refusal)
 {
-    const std::optional<std::string> latin1 = Latin1FromUtf8(name);
-    PathCheck check;
-    if (!latin1)
-        check = {PathProblem::NotLatin1, kNotLatin1Reason};
-    else if (latin1->find('\\') != std::string::npos)
-        check = {PathProblem::HoldsBackslash, "a name holding '\\' would be read as folders in a pack"};
-    const std::string path = latin1 ? pack + '\\' + *latin1 : std::string();
-    if (check)
-        check = isFolder ? CheckPackFolder(path) : CheckPackPath(path);
+    std::string path;
+    const PathCheck check = CheckDiskName(pack, name, isFolder, &path);
     if (check)
         return path;
     *refusal = Printable(disk + ": " + check.reason);

@@ -2,31 +2,50 @@
 
 #include "PackFormat.h"
 #include "PackPath.h"
+#include "PathRule.h"
 
 #include <cerrno>
 
 namespace zarnik_mount {
 
-int NameErrno(const std::string &mountPath, size_t below, const std::vector<std::string> &siblings)
+namespace {
+
+int ErrnoOf(zarnik::PathProblem problem)
 {
-    std::string packPath;
-    for (size_t at = 0; at <= mountPath.size();) {
-        const size_t end = std::min(mountPath.find('/', at), mountPath.size());
-        const std::optional<std::string> name = zarnik::Latin1FromUtf8(mountPath.substr(at, end - at));
-        if (!name)
-            return EILSEQ;
-        packPath += (packPath.empty() ? "" : "\\") + *name;
-        at = end + 1;
-    }
-    if (packPath.size() + below > zarnik::packformat::kMaxPathLength)
+    switch (problem) {
+    case zarnik::PathProblem::None:
+        return 0;
+    case zarnik::PathProblem::NotLatin1:
+        return EILSEQ;
+    case zarnik::PathProblem::TooLong:
         return ENAMETOOLONG;
-    const size_t last = packPath.rfind('\\');
-    const std::string name = packPath.substr(last + 1);
-    if (name == "content" || !zarnik::IsSafeName(zarnik::FileSystemName(name)))
-        return EINVAL;
-    for (const std::string &sibling : siblings)
-        if (zarnik::CaseFolded(sibling) == zarnik::CaseFolded(zarnik::FileSystemName(name)))
-            return EINVAL;
+    default:
+        return EINVAL; // a name the rule refuses, whatever the reason
+    }
+}
+
+} // namespace
+
+int NameErrno(const std::string &folderPath, const std::string &name, bool isFolder, size_t below,
+              const std::vector<std::string> &siblings)
+{
+    // The folder stands already, so its names are the pack's own.
+    const std::optional<std::string> folder = zarnik::Latin1FromUtf8(folderPath);
+    if (!folder)
+        return EILSEQ;
+    const std::string packFolder = zarnik::WithBackslashes(*folder);
+    std::string path;
+    const zarnik::PathCheck check = zarnik::CheckDiskName(packFolder, name, isFolder, &path);
+    if (!check)
+        return ErrnoOf(check.problem);
+    if (path.size() + below > zarnik::packformat::kMaxPathLength)
+        return ErrnoOf(zarnik::PathProblem::TooLong); // a path below it would grow too long
+    const std::string packName = path.substr(packFolder.size() + 1);
+    for (const std::string &sibling : siblings) {
+        const std::optional<std::string> other = zarnik::Latin1FromUtf8(sibling);
+        if (other && zarnik::SameNameIgnoringCase(*other, packName))
+            return ErrnoOf(zarnik::PathProblem::CaseTwin); // Windows takes the two for one file
+    }
     return 0;
 }
 

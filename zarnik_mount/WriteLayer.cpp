@@ -230,7 +230,8 @@ size_t CWriteLayer::LongestBelow(uint64_t inode) const
     return longest;
 }
 
-int CWriteLayer::NameProblem(uint64_t parent, const std::string &name, uint64_t self, size_t below) const
+int CWriteLayer::NameProblem(uint64_t parent, const std::string &name, uint64_t self, bool isFolder,
+                             size_t below) const
 {
     if (parent == 1)
         return EPERM; // the top holds the pack's root folder alone
@@ -240,7 +241,7 @@ int CWriteLayer::NameProblem(uint64_t parent, const std::string &name, uint64_t 
             siblings.push_back(sibling);
         return true;
     });
-    return NameErrno(ChildPath(parent, name), below, siblings);
+    return NameErrno(MountPath(parent), name, isFolder, below, siblings);
 }
 
 int CWriteLayer::Changing() const
@@ -299,7 +300,7 @@ int CWriteLayer::DoCreate(uint64_t parent, const std::string &name, uint64_t cha
     }
     if (!IsFolder(parent))
         return ENOTDIR;
-    if (const int problem = NameProblem(parent, name, 0, 0))
+    if (const int problem = NameProblem(parent, name, 0, false, 0))
         return problem;
     if (const int error = record ? record() : 0)
         return error;
@@ -318,7 +319,7 @@ int CWriteLayer::DoMakeFolder(uint64_t parent, const std::string &name, uint64_t
         return EEXIST;
     if (!IsFolder(parent))
         return ENOTDIR;
-    if (const int problem = NameProblem(parent, name, 0, 1))
+    if (const int problem = NameProblem(parent, name, 0, true, 1))
         return problem;
     if (const int error = record ? record() : 0)
         return error;
@@ -371,7 +372,7 @@ int CWriteLayer::DoMove(uint64_t parent, const std::string &name, uint64_t newPa
         return EEXIST;
     if (replacing && IsFolder(target) != IsFolder(inode))
         return IsFolder(target) ? EISDIR : ENOTDIR;
-    if (const int problem = NameProblem(newParent, newName, replacing ? target : inode,
+    if (const int problem = NameProblem(newParent, newName, replacing ? target : inode, IsFolder(inode),
                                         IsFolder(inode) ? LongestBelow(inode) : 0))
         return problem;
     bool empty = true;

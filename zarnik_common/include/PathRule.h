@@ -47,6 +47,12 @@ PathCheck CheckPackPath(const std::string &path);
 // or a path below it whose every name is a folder's.
 PathCheck CheckPackFolder(const std::string &path);
 
+// The path of `diskName` (a name on a disk, in the disk's encoding) in the
+// pack's folder `folder`, into `path`, and whether it may stand there as a
+// file or, with `isFolder`, as a folder. A name holding a character a pack
+// cannot store, or a '\' that a pack reads as a separator, is refused too.
+PathCheck CheckDiskName(const std::string &folder, const std::string &diskName, bool isFolder, std::string *path);
+
 // The verdict for `path`, whose name differs only in case from `twin`
 // beside it (both the pack's form): Windows, where the game runs, takes
 // the two for one file.

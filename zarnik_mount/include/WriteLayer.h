@@ -130,9 +130,10 @@ private:
     int Child(uint64_t parent, std::string_view name, uint64_t *inode) const;
     int Each(uint64_t inode, size_t from, const Take &take) const;
     int ResolvePath(const std::string &path, uint64_t *inode) const;
-    // 0 when a file or folder named `name` may stand in `parent` in place of
-    // `self` (0: a new one), whose longest path below it is `below` bytes.
-    int NameProblem(uint64_t parent, const std::string &name, uint64_t self, size_t below) const;
+    // 0 when a file or (`isFolder`) a folder named `name` may stand in
+    // `parent` in place of `self` (0: a new one), whose longest path below
+    // it is `below` bytes.
+    int NameProblem(uint64_t parent, const std::string &name, uint64_t self, bool isFolder, size_t below) const;
     size_t LongestBelow(uint64_t inode) const;
     void Detach(uint64_t inode);
     // The size of change file `file`, 0 when it cannot be had.
