@@ -150,16 +150,17 @@ std::unique_ptr<zarnik_mount::CMountControl> TakeChanges(zarnik_mount::CMountFil
                                                          const zarnik::CZarnikArchive &archive,
                                                          const std::string &packPath)
 {
-    std::string why;
-    const std::vector<zarnik_mount::FileStamp> stamps = zarnik_mount::StampsOf(archive, packPath);
+    std::string why, note;
     std::unique_ptr<zarnik_mount::CChangeFolder> folder =
-        zarnik_mount::CChangeFolder::Take(zarnik_mount::ChangesHome(), packPath, stamps, &why);
+        zarnik_mount::TakeChangeFolder(zarnik_mount::ChangesHome(), packPath, archive, &why, &note);
+    if (!note.empty())
+        PrintError(Printable(note));
     if (!folder) {
         PrintError("cannot mount for writing: " + Printable(why));
         return nullptr;
     }
     const bool waiting = !folder->Journal().empty();
-    if (!waiting && !folder->Rebase(stamps)) {
+    if (!waiting && !folder->Rebase(zarnik_mount::StampsOf(archive, packPath))) {
         PrintError("cannot mount for writing: cannot write in " + Printable(folder->Path()));
         return nullptr;
     }

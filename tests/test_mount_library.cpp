@@ -9,10 +9,12 @@
 #include "MountSample.h"
 #include "MountSave.h"
 #include "MountTable.h"
+#include "PlatformFaults.h"
 
 #include <fcntl.h>
 #include <linux/fuse.h>
 #include <sched.h>
+#include <csignal>
 #include <sys/mount.h>
 #include <fstream>
 #include <sstream>
@@ -384,13 +386,14 @@ namespace {
 struct Writable : Mounted
 {
     std::string pack, home;
+    std::string note; // what taking the change folder said
     std::unique_ptr<zarnik_mount::CMountControl> control;
 
     Writable(const std::string &pack, const std::string &home, uint64_t limit = zarnik::packformat::kMaxPackSize)
         : Mounted(pack), pack(pack), home(home)
     {
         std::string why;
-        auto folder = zarnik_mount::CChangeFolder::Take(home, pack, zarnik_mount::StampsOf(*archive, pack), &why);
+        auto folder = zarnik_mount::TakeChangeFolder(home, pack, *archive, &why, &note);
         if (!folder)
             throw std::runtime_error(why);
         const std::vector<std::string> problems = mount->AllowChanges(std::move(folder), limit);
@@ -484,7 +487,7 @@ TEST(MountWrite, SavedPackExtractsAsTheSameChangesMadeOnAFolder)
         } // as a killed mount leaves it: the next one takes the changes up
         Writable again(pack, work.file("state"));
         EXPECT_EQ(again.control->StatusText(), status);
-        const zarnik_mount::MountSaveOutcome saved = SaveChanges(*again.mount->Changes(), *again.archive, pack, false);
+        const zarnik_mount::MountSaveOutcome saved = SaveChanges(*again.mount->Changes(), *again.archive, pack, {});
         ASSERT_EQ(saved.error, 0) << saved.reason;
         EXPECT_EQ(saved.notes.size(), 0u);
         EXPECT_TRUE(Extracted(pack, work, "saved") == FilesBelow(work.path() / "folder")) << vfs;
@@ -580,12 +583,69 @@ TEST(MountWrite, AFailedSaveLeavesThePackAsItWasAndKeepsTheChanges)
             if (trouble == Trouble::ChangedUnderneath)
                 std::ofstream(pack, std::ios::app) << "x";
             const Bytes before = ReadAll(pack);
-            const zarnik_mount::MountSaveOutcome saved = SaveChanges(*m.mount->Changes(), *m.archive, pack, false);
+            const zarnik_mount::MountSaveOutcome saved = SaveChanges(*m.mount->Changes(), *m.archive, pack, {});
             const int expected = trouble == Trouble::FullDisk ? ENOSPC : EBUSY;
             if (saved.error != expected || ReadAll(pack) != before || FilesBelow(small).size() != 1)
                 return 5;
             return m.control->StatusText() == "A\tcontent/b.txt\n" ? 0 : 6;
         });
         EXPECT_EQ(status, 0) << int(trouble);
+    }
+}
+
+namespace {
+
+int g_killAt = 0;
+int g_steps = 0;
+
+bool KillAtStep(zarnik::PlatformStep, const std::string &)
+{
+    if (++g_steps == g_killAt)
+        raise(SIGKILL);
+    return false;
+}
+
+// The change folders below `home` that a mount would take up.
+size_t ChangeFolders(const std::string &home)
+{
+    size_t count = 0;
+    for (const auto &entry : fs::directory_iterator(home))
+        count += entry.path().filename().string()[0] != '.';
+    return count;
+}
+
+} // namespace
+
+// Killed before each writing step of the file layer in turn, a save leaves
+// the old pack and its changes waiting, or the new pack, which the next
+// mount knows for the saved one: it says so and drops what is saved.
+TEST(MountWrite, ASaveKilledAtAnyStepLosesNoChangeAndKeepsNoneTwice)
+{
+    for (int killAt = 1;; ++killAt) {
+        TempDir work;
+        const std::string pack = WriteUpk(work, kClean), home = work.file("state");
+        const Bytes original = ReadAll(pack);
+        const int status = InChild([&] {
+            Writable m(pack, home);
+            if (ThroughMount(m, {Op::Write, "content/new.txt", "new"}) != 0)
+                return 3;
+            g_killAt = killAt;
+            zarnik::SetPlatformFault(KillAtStep);
+            return SaveChanges(*m.mount->Changes(), *m.archive, pack, {}).error;
+        });
+        const bool saved = ReadAll(pack) != original;
+        const bool left = ChangeFolders(home) == 1;
+        Writable again(pack, home);
+        EXPECT_EQ(again.control->StatusText(), saved ? "" : "A\tcontent/new.txt\n") << killAt;
+        if (saved) {
+            EXPECT_EQ(again.archive->GetEntries().size(), kClean.size() + 1) << killAt;
+            // Found before it was removed: the next mount says what became of it.
+            EXPECT_TRUE(!left || again.note.find("saved into the pack") != std::string::npos) << killAt << again.note;
+        }
+        EXPECT_EQ(ChangeFolders(home), 1u) << killAt; // none is left for the old pack
+        if (status != -SIGKILL) {
+            EXPECT_TRUE(status == 0 && saved) << status;
+            break;
+        }
     }
 }

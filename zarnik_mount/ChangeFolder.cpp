@@ -42,8 +42,13 @@ std::string StampLine(const FileStamp &s)
            std::to_string(s.size) + " " + std::to_string(s.modified) + "\n";
 }
 
+const char kSavingMark[] = "saving";
+// A folder being removed is first renamed to this and its name.
+const char kRemovedPrefix[] = ".removed-";
+
 // The name below `home` of the folder recorded for a pack of `path` and
-// `inode` under another device number, or empty.
+// `inode` under another device number, or of a folder for `path` whose
+// save was stopped (the new pack has an inode of its own); or empty.
 std::string FoundByPath(const std::string &home, const FileStamp &pack)
 {
     std::vector<zarnik::PlatformListed> entries;
@@ -55,7 +60,10 @@ std::string FoundByPath(const std::string &home, const FileStamp &pack)
         std::string line;
         std::getline(text, line);
         const std::vector<std::string> words = JournalWords(line);
-        if (words.size() == 5 && words[0] == pack.path && words[2] == std::to_string(pack.inode))
+        zarnik::PlatformListed::Kind kind;
+        if (words.size() == 5 && words[0] == pack.path &&
+            (words[2] == std::to_string(pack.inode) ||
+             zarnik::PlatformKindOf(home + "/" + entry.name + "/" + kSavingMark, &kind)))
             return entry.name;
     }
     return {};
@@ -251,15 +259,50 @@ bool RemoveFilesOf(zarnik::PlatformDirectory *folder, const std::string &path)
     return true;
 }
 
+// The folder `name` of `home` (at `homePath`) removed with its files and
+// its files/ folder; false when something stays.
+bool RemoveWhole(zarnik::PlatformDirectory *home, const std::string &homePath, const std::string &name)
+{
+    const std::string path = homePath + "/" + name;
+    zarnik::PlatformDirectory *folder = zarnik::PlatformOpenDirectory(path);
+    zarnik::PlatformDirectory *files = folder ? zarnik::PlatformEnterDirectory(folder, "files", false) : nullptr;
+    const bool removed = folder && (!files || RemoveFilesOf(files, path + "/files")) && RemoveFilesOf(folder, path) &&
+                         (!files || zarnik::PlatformRemoveFolderAt(folder, "files")) &&
+                         zarnik::PlatformRemoveFolderAt(home, name);
+    zarnik::PlatformCloseDirectory(files);
+    zarnik::PlatformCloseDirectory(folder);
+    return removed;
+}
+
 } // namespace
+
+bool CChangeFolder::MarkSaving(const std::string &listing)
+{
+    return WriteWhole(kSavingMark, listing);
+}
+
+std::string CChangeFolder::SavingMark() const
+{
+    return ReadText(m_Path + "/" + kSavingMark);
+}
+
+void CChangeFolder::DropSavingMark()
+{
+    zarnik::PlatformRemoveAt(m_Folder, kSavingMark);
+}
 
 bool CChangeFolder::Remove()
 {
     const size_t slash = m_Path.rfind('/');
-    zarnik::PlatformDirectory *home = zarnik::PlatformOpenDirectory(m_Path.substr(0, slash));
-    const bool removed = RemoveFilesOf(m_Files, m_Path + "/files") && RemoveFilesOf(m_Folder, m_Path) &&
-                         zarnik::PlatformRemoveFolderAt(m_Folder, "files") &&
-                         zarnik::PlatformRemoveFolderAt(home, m_Path.substr(slash + 1));
+    const std::string homePath = m_Path.substr(0, slash), name = m_Path.substr(slash + 1);
+    const std::string aside = kRemovedPrefix + name;
+    zarnik::PlatformDirectory *home = zarnik::PlatformOpenDirectory(homePath);
+    // What a removal killed half way left.
+    if (home && zarnik::PlatformExistsAt(home, aside))
+        RemoveWhole(home, homePath, aside);
+    // Out of sight in one step first: a removal killed half way then leaves
+    // nothing a mount would take up as changes.
+    const bool removed = home && zarnik::PlatformReplace(home, name, aside) && RemoveWhole(home, homePath, aside);
     zarnik::PlatformCloseDirectory(home);
     return removed;
 }

@@ -2,6 +2,7 @@
 
 #include "Compare.h"
 #include "PackPath.h"
+#include "PlatformFile.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -82,6 +83,69 @@ bool EditOfChanges(const CWriteLayer::Snapshot &snapshot, PackEdit &edit, std::s
     return true;
 }
 
+namespace {
+
+std::string ListingLine(const std::string &path, uint64_t size)
+{
+    return JournalWord(path) + " " + std::to_string(size) + "\n";
+}
+
+std::string SortedText(std::vector<std::string> lines)
+{
+    std::sort(lines.begin(), lines.end());
+    std::string text;
+    for (const std::string &line : lines)
+        text += line;
+    return text;
+}
+
+} // namespace
+
+std::string SavedListing(const zarnik::CZarnikArchive &archive)
+{
+    std::vector<std::string> lines;
+    for (const ArchiveNode *entry : archive.GetEntries())
+        lines.push_back(ListingLine(entry->m_Path, entry->m_UnpackedSize));
+    return SortedText(std::move(lines));
+}
+
+std::string SavedListing(const std::vector<PackEdit::Item> &items)
+{
+    std::vector<std::string> lines;
+    for (const PackEdit::Item &item : items)
+        lines.push_back(ListingLine(item.path, item.node ? item.node->m_UnpackedSize : item.size));
+    return SortedText(std::move(lines));
+}
+
+std::unique_ptr<CChangeFolder> TakeChangeFolder(const std::string &home, const std::string &packPath,
+                                                const zarnik::CZarnikArchive &archive, std::string *why,
+                                                std::string *note)
+{
+    const std::vector<FileStamp> stamps = StampsOf(archive, packPath);
+    std::unique_ptr<CChangeFolder> folder = CChangeFolder::Take(home, packPath, stamps, why);
+    const std::string mark = folder ? folder->SavingMark() : std::string();
+    if (mark.empty())
+        return folder;
+    if (folder->Base() == stamps) {
+        folder->DropSavingMark();
+        *note = "a save of the changes waiting was stopped before it replaced the pack; they wait still";
+        return folder;
+    }
+    // Replaced by another program, as the save would have refused.
+    if (mark != SavedListing(archive))
+        return folder;
+    const std::string path = folder->Path();
+    if (!folder->Remove()) {
+        *why = "the changes kept in " + path + " were saved into the pack by a save that was stopped, "
+               "and that folder cannot be removed: " + zarnik::PlatformLastFailure().text;
+        return nullptr;
+    }
+    folder.reset();
+    *note = "the changes kept in " + path + " were saved into the pack by a save that was stopped before it "
+            "could remove them; they are removed now";
+    return CChangeFolder::Take(home, packPath, stamps, why);
+}
+
 zarnik_pack::EditChanges WaitingChanges(CWriteLayer &layer, const zarnik::CZarnikArchive &archive,
                                         const std::string &packPath, std::string *why)
 {
@@ -95,7 +159,7 @@ zarnik_pack::EditChanges WaitingChanges(CWriteLayer &layer, const zarnik::CZarni
 }
 
 MountSaveOutcome SaveChanges(CWriteLayer &layer, const zarnik::CZarnikArchive &archive, const std::string &packPath,
-                             bool backup)
+                             const zarnik_pack::SaveOptions &options)
 {
     MountSaveOutcome outcome;
     const auto holding = layer.HoldChanges();
@@ -116,10 +180,17 @@ MountSaveOutcome SaveChanges(CWriteLayer &layer, const zarnik::CZarnikArchive &a
         outcome.error = EINVAL;
         return outcome;
     }
-    zarnik_pack::SaveOptions options;
-    options.backup = backup;
+    // Known again by the next mount should this one be killed once the
+    // pack is replaced.
+    if (!layer.Folder().MarkSaving(SavedListing(edit.Items()))) {
+        outcome.error = ChangeError();
+        outcome.reason = "cannot write in the change folder " + layer.Folder().Path() + ": " +
+                         zarnik::PlatformLastFailure().text;
+        return outcome;
+    }
     const zarnik_pack::SaveOutcome saved = edit.Save(options);
     if (saved.problem != zarnik_pack::EditProblem::None) {
+        layer.Folder().DropSavingMark();
         outcome.error = saved.problem == zarnik_pack::EditProblem::WriteFailed ? ENOSPC : EIO;
         outcome.reason = saved.reason;
         return outcome;
@@ -169,7 +240,9 @@ int CMountControl::Set(const std::string &name, const std::string &value)
 {
     std::lock_guard<std::mutex> hold(m_Lock);
     if (name == "user.zarnik.save") {
-        const MountSaveOutcome saved = SaveChanges(m_Layer, m_Archive, m_PackPath, value == "backup");
+        zarnik_pack::SaveOptions options;
+        options.backup = value == "backup";
+        const MountSaveOutcome saved = SaveChanges(m_Layer, m_Archive, m_PackPath, options);
         m_Result.clear();
         for (const std::string &note : saved.notes)
             m_Result += note + "\n";

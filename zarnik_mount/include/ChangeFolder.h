@@ -16,6 +16,7 @@
 //   journal  one line for each change of the tree, in order
 //   files/N  the bytes of each new or rewritten file
 //   lock     held by the mount that writes, so that two never do at once
+//   saving   while a save is under way: what the pack will hold after it
 //
 // It reaches the disk through the file layer (PlatformFile.h) alone.
 #pragma once
@@ -89,6 +90,14 @@ public:
     // Opens change file `n` for reading and writing; null as above.
     zarnik::PlatformFile *OpenFile(uint64_t n) const;
     void RemoveFile(uint64_t n) const;
+
+    // What the pack will hold once a save under way is done (SavedListing),
+    // written before the save replaces the pack: a save stopped after that
+    // step leaves its changes saved, and the mark tells the next mount so.
+    bool MarkSaving(const std::string &listing);
+    // The mark of a save that was begun and not finished; empty when none.
+    std::string SavingMark() const;
+    void DropSavingMark();
 
     // Removes the folder with everything in it (after a save or a discard).
     bool Remove();

@@ -26,11 +26,26 @@ struct MountSaveOutcome
 };
 
 // Saves every change waiting in `layer` into the pack at `packPath` (opened
-// as `archive`); `backup` keeps the old pack as NAME.bak. Changes wait
-// while it saves; once saved the change folder goes and the layer takes no
-// more changes. On failure all stays as it was.
+// as `archive`) as `options` say (backup: keep the old pack as NAME.bak).
+// Changes wait while it saves; once saved the change folder goes and the
+// layer takes no more changes. On failure all stays as it was.
 MountSaveOutcome SaveChanges(CWriteLayer &layer, const zarnik::CZarnikArchive &archive, const std::string &packPath,
-                             bool backup);
+                             const zarnik_pack::SaveOptions &options);
+
+// What a pack holds, to know it again: one line for each file, its path
+// and size, in path order; of the pack `archive`, or of the pack an
+// edit's items make.
+std::string SavedListing(const zarnik::CZarnikArchive &archive);
+std::string SavedListing(const std::vector<zarnik_pack::PackEdit::Item> &items);
+
+// The change folder of the pack at `packPath` (opened as `archive`) below
+// `home`, as CChangeFolder::Take gives it, once a save of its changes that
+// was stopped is settled: when it had replaced the pack, its changes are
+// in the pack and the folder is made anew; when it had not, they wait
+// still. `note` says which, and is left empty when no save was stopped.
+std::unique_ptr<CChangeFolder> TakeChangeFolder(const std::string &home, const std::string &packPath,
+                                                const zarnik::CZarnikArchive &archive, std::string *why,
+                                                std::string *note);
 
 // The changes waiting, as the pack's edit names them.
 zarnik_pack::EditChanges WaitingChanges(CWriteLayer &layer, const zarnik::CZarnikArchive &archive,
