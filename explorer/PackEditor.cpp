@@ -419,6 +419,7 @@ void PackEditor::startSave(const QString &target)
     m_progressDlg->setWindowTitle(tr("Saving"));
     m_progressDlg->setNotice(tr("Saving %1: the pack changes only once the new one is written and checked...")
                                  .arg(QFileInfo(m_saveTarget).fileName()),
+                             tr("Cancel the save?\nThe pack stays as it was, and the changes stay pending."),
                              tr("Cancelling: the pack stays as it was..."));
     connect(m_saveThread, &SaveThread::fileStarted, m_progressDlg, &ProgressDlg::setFile);
     connect(m_saveThread, &SaveThread::progressChanged, m_progressDlg, &ProgressDlg::setProgress);

@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLocale>
+#include <QMessageBox>
 
 ProgressDlg::ProgressDlg(QWidget *parent)
     : QDialog(parent)
@@ -27,12 +28,15 @@ ProgressDlg::~ProgressDlg()
 void ProgressDlg::finish()
 {
     m_running = false;
+    if (m_asking)
+        m_asking->done(QMessageBox::No);
     close();
 }
 
-void ProgressDlg::setNotice(const QString &running, const QString &cancelling)
+void ProgressDlg::setNotice(const QString &running, const QString &question, const QString &cancelling)
 {
     ui->noticeLabel->setText(running);
+    m_question = question;
     m_cancelling = cancelling;
 }
 
@@ -49,19 +53,38 @@ void ProgressDlg::setProgress(int percent)
 
 void ProgressDlg::keyPressEvent(QKeyEvent *e)
 {
-    // QDialog's own handling is never reached: Escape would reject the
-    // dialog and Enter would press a button.
-    e->ignore();
+    // QDialog's own handling is never reached: Escape would hide the dialog
+    // while the worker goes on, and Enter would press a button.
+    if (e->key() == Qt::Key_Escape)
+        askToCancel();
+    e->accept();
 }
 
 void ProgressDlg::closeEvent(QCloseEvent *e)
 {
     // The window manager's close (Alt+F4) would hide the dialog while the
     // worker goes on.
-    if (m_running)
-        e->ignore();
-    else
-        QDialog::closeEvent(e);
+    if (!m_running)
+        return QDialog::closeEvent(e);
+    e->ignore();
+    askToCancel();
+}
+
+void ProgressDlg::askToCancel()
+{
+    if (m_asking || !m_running || !ui->cancelButton->isEnabled())
+        return;
+    const QString question = m_question.isEmpty() ? tr("Cancel the export?\nFiles written so far stay; the one being "
+                                                       "written is removed.")
+                                                  : m_question;
+    m_asking = new QMessageBox(QMessageBox::Question, windowTitle(), question, QMessageBox::Yes | QMessageBox::No, this);
+    m_asking->setDefaultButton(QMessageBox::No);
+    m_asking->setAttribute(Qt::WA_DeleteOnClose);
+    connect(m_asking, &QMessageBox::finished, this, [this](int answer) {
+        if (answer == QMessageBox::Yes && m_running && ui->cancelButton->isEnabled())
+            on_cancelButton_clicked();
+    });
+    m_asking->open();
 }
 
 void ProgressDlg::on_cancelButton_clicked()

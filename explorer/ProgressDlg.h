@@ -1,11 +1,15 @@
-// The dialog shown while an export runs: a notice, the archive path of the
-// file being written with its number, a bar of the bytes written and a
-// Cancel button. It stands above the main window (a transient dialog) and
-// nothing closes it while the export runs: not Escape, not the window
-// manager's close. Only finish() lets it go.
+// The dialog shown while an export or a save runs: a notice, the archive
+// path of the file being written with its number, a bar of the bytes written
+// and a Cancel button. It stands above the main window (a transient dialog).
+// Escape and the window manager's close mean Cancel, after a question whose
+// default is No, so a stray key ends no long job; Return and Enter do
+// nothing. Only finish() lets it go.
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
+
+class QMessageBox;
 
 namespace Ui {
 class ProgressDlg;
@@ -21,9 +25,10 @@ public:
 
     // The export has ended: the dialog may close now.
     void finish();
-    // For another job than an export: what it says while it runs, and once
-    // Cancel is pressed.
-    void setNotice(const QString &running, const QString &cancelling);
+    // For another job than an export: what it says while it runs, what it
+    // asks before Escape or the close button cancel, and what it says once
+    // cancelling.
+    void setNotice(const QString &running, const QString &question, const QString &cancelling);
 
 public slots:
     void setFile(const QString &path, int number, int count);
@@ -42,7 +47,13 @@ private slots:
     void on_cancelButton_clicked();
 
 private:
+    // Asks whether to cancel, without a nested event loop: the job may end
+    // while the question stands, and finish() then takes it away.
+    void askToCancel();
+
     Ui::ProgressDlg *ui;
     bool m_running = true;
+    QString m_question;
     QString m_cancelling;
+    QPointer<QMessageBox> m_asking;
 };

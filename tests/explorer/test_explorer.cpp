@@ -764,22 +764,33 @@ private slots:
         };
         QVERIFY(QDir().mkpath(out) && select("big"));
         auto *openAction = m_window->findChild<QAction *>(QStringLiteral("action_Open"));
-        // Mid-export: keys and the close button leave the dialog, Open waits, the window's close asks
-        // (No: it stays). Cancel stops it: two whole files, no partial one, the summary says so.
+        // Mid-export: Return and Enter do nothing; Escape and the close button ask first (No: it goes on),
+        // Open waits, the window's close asks (No: it stays). Escape answered Yes cancels: two whole
+        // files, no partial one, the summary says so.
         m_window->setExportWorkers(1);
         m_pauseAt = 3;
         m_atPause = [&] {
             auto *dlg = m_window->findChild<ProgressDlg *>();
-            for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter})
+            auto *cancel = dlg->findChild<QPushButton *>(QStringLiteral("cancelButton"));
+            for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter})
                 QTest::keyClick(dlg, key);
-            QVERIFY(!dlg->close()); // its close event, as the window manager's
-            QVERIFY(!m_window->openPack(upk) && dlg->isVisible() && !openAction->isEnabled());
+            const auto asked = [&](const std::function<void()> &ask, QMessageBox::StandardButton answer) {
+                const qsizetype waiting = m_steps.size(); // the summary's step
+                m_steps.prepend(textStep(QMessageBox::Question, {"Cancel the export?"}, answer));
+                ask();
+                QTRY_VERIFY(m_steps.size() == waiting && !dlg->findChild<QMessageBox *>());
+            };
+            asked([&] { QTest::keyClick(dlg, Qt::Key_Escape); }, QMessageBox::No);
+            asked([&] { QVERIFY(!dlg->close()); }, QMessageBox::No); // its close event, as the window manager's
+            QVERIFY(dlg->isVisible() && cancel->isEnabled() && m_unexpected == 0);
+            QVERIFY(!m_window->openPack(upk) && !openAction->isEnabled());
             QVERIFY(select("part5.txt") && !m_window->findChild<QAction *>("actionExport")->isEnabled()
                     && select("big")); // the tree stays usable, Export waits
             QCOMPARE(dlg->findChild<QProgressBar *>()->value(), 2 * 100 / kLargeFiles);
             m_steps.prepend(textStep(QMessageBox::Question, {"Cancel it"}, QMessageBox::No));
             QVERIFY(!m_window->close() && m_window->isVisible());
-            dlg->findChild<QPushButton *>(QStringLiteral("cancelButton"))->click();
+            asked([&] { QTest::keyClick(dlg, Qt::Key_Escape); }, QMessageBox::Yes);
+            QVERIFY(!cancel->isEnabled());
         };
         exportTo(out, nullptr, {textStep(QMessageBox::NoIcon, {"The export was cancelled. Written: 2 files",
                                                                "content/big/part2.txt\t", "Not tried: 29"})});
