@@ -181,7 +181,7 @@ bool CChangeFolder::Rebase(const std::vector<FileStamp> &stamps)
     std::string text;
     for (const FileStamp &stamp : stamps)
         text += StampLine(stamp);
-    if (!WriteWhole("pack", text))
+    if (!WriteWhole("pack", text, true))
         return false;
     m_Base = stamps;
     return true;
@@ -232,13 +232,14 @@ void CChangeFolder::RemoveFile(uint64_t n) const
     zarnik::PlatformRemoveAt(m_Files, std::to_string(n));
 }
 
-bool CChangeFolder::WriteWhole(const std::string &name, const std::string &text) const
+bool CChangeFolder::WriteWhole(const std::string &name, const std::string &text, bool flush) const
 {
     std::string temporary;
     zarnik::PlatformFile *file = zarnik::PlatformCreateTemporary(m_Folder, name, &temporary);
     if (!file)
         return false;
-    const bool written = zarnik::PlatformWriteAll(file, text.data(), text.size()) && zarnik::PlatformFlush(file);
+    const bool written =
+        zarnik::PlatformWriteAll(file, text.data(), text.size()) && (!flush || zarnik::PlatformFlush(file));
     if (zarnik::PlatformCloseWritten(file) && written && zarnik::PlatformReplace(m_Folder, temporary, name))
         return true;
     zarnik::PlatformRemoveAt(m_Folder, temporary);
@@ -278,7 +279,10 @@ bool RemoveWhole(zarnik::PlatformDirectory *home, const std::string &homePath, c
 
 bool CChangeFolder::MarkSaving(const std::string &listing)
 {
-    return WriteWhole(kSavingMark, listing);
+    // Not flushed, as the flush waits on the disk's journal at every save:
+    // a power cut that loses it leaves no more behind than a save without
+    // it would (a pack that holds the changes, and their folder unfound).
+    return WriteWhole(kSavingMark, listing, false);
 }
 
 std::string CChangeFolder::SavingMark() const

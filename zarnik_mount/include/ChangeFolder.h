@@ -107,8 +107,9 @@ private:
     {
     }
     bool ReadBase();
-    // Writes `text` to `name` in the folder, whole, under a temporary name first.
-    bool WriteWhole(const std::string &name, const std::string &text) const;
+    // Writes `text` to `name` in the folder, whole, under a temporary name
+    // first, flushed to the disk before it takes the name with `flush`.
+    bool WriteWhole(const std::string &name, const std::string &text, bool flush) const;
 
     std::string m_Path;
     std::string m_PackPath;
