@@ -65,7 +65,12 @@ PackEditor::PackEditor(QMainWindow *window, ArchiveTree *tree)
     m_rename = action("actionRename", tr("Re&name..."), Qt::Key_F2, [this] { renameSelected(); });
     m_undo = action("actionUndo", tr("&Undo"), QKeySequence::Undo, [this] { undo(); });
     m_save = action("actionSave", tr("&Save"), QKeySequence::Save, [this] { startSave(QString()); });
-    m_saveAs = action("actionSaveAs", tr("Save &As..."), QKeySequence::SaveAs, [this] { saveAs(); });
+    // Desktops without a key for Save As of their own (a bare X11 session
+    // has none) get the usual one.
+    const QList<QKeySequence> saveAsKeys = QKeySequence::keyBindings(QKeySequence::SaveAs);
+    m_saveAs = action("actionSaveAs", tr("Save &As..."),
+                      saveAsKeys.isEmpty() ? QKeySequence(tr("Ctrl+Shift+S")) : saveAsKeys.first(),
+                      [this] { saveAs(); });
     // The tree's Delete and F2, not the filter line's.
     for (QAction *a : {m_delete, m_rename}) {
         m_tree->addAction(a);
@@ -390,11 +395,17 @@ void PackEditor::saveAs()
     // "Do you want to replace it?".
     QString proposal = QFileInfo(m_fileName).absolutePath();
     for (;;) {
-        const QString path = QFileDialog::getSaveFileName(m_window, tr("Save the pack as"), proposal,
-                                                          tr("Single packs (*.upk);;All files (*)"), nullptr,
-                                                          QFileDialog::DontConfirmOverwrite);
+        const QString packs = tr("Single packs (*.upk)");
+        QString filter;
+        QString path = QFileDialog::getSaveFileName(m_window, tr("Save the pack as"), proposal,
+                                                    packs + tr(";;All files (*)"), &filter,
+                                                    QFileDialog::DontConfirmOverwrite);
         if (path.isEmpty())
             return;
+        // A name typed bare takes the chosen filter's extension, so that
+        // File > Open's filter shows the saved pack.
+        if (filter == packs && QFileInfo(path).suffix().isEmpty())
+            path += QLatin1String(".upk");
         if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
             return startSave(path);
         QMessageBox::information(m_window, tr("File exists"),

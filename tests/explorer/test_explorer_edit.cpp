@@ -144,7 +144,7 @@ private slots:
         QTest::addColumn<QString>("saveAs");
         QTest::addColumn<QString>("refusal"); // what the failed save says; "" when it saves
         QTest::newRow("save") << QString() << QString();
-        QTest::newRow("save as") << QString("out.upk") << QString();
+        QTest::newRow("save as, a bare name taking the filter's extension") << QString("out") << QString();
         QTest::newRow("a new file changed since") << QString() << QString("changed since it was added");
         QTest::newRow("cancel") << QString() << QString("stopped");
     }
@@ -168,7 +168,7 @@ private slots:
         const bool ended = saveEnded();
         QTest::keyRelease(m_tree, Qt::Key_Control);
         QVERIFY(ended && m_steps.isEmpty());
-        const QString saved = path(saveAs.isEmpty() ? "pack.upk" : saveAs);
+        const QString saved = path(saveAs.isEmpty() ? "pack" : saveAs) + ".upk";
         if (refusal.isEmpty()) {
             QCOMPARE(packListing(saved), changed);
             QCOMPARE(m_window->archive()->GetDataFilePath(0), nativePath(saved));
@@ -292,7 +292,7 @@ private slots:
     {
         QVERIFY(m_window->openPack(writeVfs(path("set"), {e("content\\a.txt", "a", zarnik_pack::Storage::Stored)})));
         QAction *saveAs = m_window->findChild<QAction *>("actionSaveAs");
-        QVERIFY(!saveAs->isEnabled() && saveAs->toolTip().contains("copy its folder"));
+        QVERIFY(!saveAs->isEnabled() && saveAs->toolTip().contains("copy its folder") && !saveAs->shortcut().isEmpty());
         QVERIFY(select("content"));
         run("actionAddFiles", {typed(writeFile("b.txt", "bee"))});
         run("actionSave");
