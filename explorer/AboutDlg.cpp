@@ -2,6 +2,11 @@
 
 #include "ui_AboutDlg.h"
 
+namespace {
+// As the software centres show it (the desktop metadata's homepage).
+const char kHomepage[] = "https://zarnik.example.org/";
+} // namespace
+
 
 AboutDlg::AboutDlg(QWidget *parent)
     : QDialog(parent)
@@ -13,9 +18,20 @@ AboutDlg::AboutDlg(QWidget *parent)
 
 void AboutDlg::retranslate()
 {
-    // The program's name as the window's title gives it, with its version.
-    ui->textEdit->setHtml(
-        ui->textEdit->toHtml().replace(QLatin1String("%1"), QStringLiteral(ZARNIK_VERSION)));
+    // Built here rather than in the form, so that the version and the
+    // library versions are the running program's.
+    const QString html =
+        tr("<p align=\"center\"><b style=\"font-size:large\">Zarnik Explorer %1</b></p>"
+           "<p align=\"center\">Written by <b>Pellworth</b></p>"
+           "<p>Browses, exports and changes the Zarnik game's .vfs and .upk packs.</p>"
+           "<p><b>License:</b> MIT License. Copyright (c) 2026 The Zarnik Explorer developers. "
+           "No warranty.</p>"
+           "<p><b>Libraries:</b> Qt %2 (LGPL 3); PCRE2 for Find in Files' regular expressions "
+           "(BSD license). The block compression is the program's own.</p>"
+           "<p><b>Documentation:</b> the manual pages zarnik-explorer(1) and zarnik(1) "
+           "(<tt>man zarnik-explorer</tt>), and <a href=\"%3\">%3</a>.</p>")
+            .arg(QStringLiteral(ZARNIK_VERSION), QString::fromLatin1(qVersion()), QString::fromLatin1(kHomepage));
+    ui->textEdit->setHtml(html);
 }
 
 AboutDlg::~AboutDlg()

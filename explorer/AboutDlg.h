@@ -1,4 +1,5 @@
-// The About box: logo, title and author, and a Close button.
+// The About box: logo, the program's name and version, its license, the
+// libraries it uses, where its documentation is, and a Close button.
 #pragma once
 
 #include <QDialog>

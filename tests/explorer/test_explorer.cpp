@@ -134,9 +134,11 @@ private slots:
 
     void windowCommands()
     {
-        // About: its Close button ends it (the harness would reject a dialog left open, so look at once).
+        // About: the license, the libraries and the documentation; its Close button ends it (the harness would reject a dialog left open, so look at once).
         run("actionAbout", {[&](QWidget *dlg) {
-                QVERIFY(dlg->inherits("AboutDlg"));
+                const QString about = dlg->findChild<QTextBrowser *>()->toPlainText();
+                QVERIFY(dlg->inherits("AboutDlg") && about.contains("MIT License") && about.contains(qVersion())
+                        && about.contains("man zarnik-explorer"));
                 QTest::mouseClick(dlg->findChild<QPushButton *>(), Qt::LeftButton);
                 QVERIFY(!dlg->isVisible());
             }});
