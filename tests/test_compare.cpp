@@ -54,12 +54,7 @@ TEST(Compare, DifferencesBetweenPacksMadeOnPurpose)
 {
     Bytes edited = kBig;
     edited[150000] ^= 1;
-    struct Row
-    {
-        const char *rule;
-        std::vector<Entry> a, b;
-        std::vector<std::string> expected;
-    };
+    struct Row { const char *rule; std::vector<Entry> a, b; std::vector<std::string> expected; };
     const std::vector<Row> rows{
         {"an edit that keeps the size, packed and stored",
          {MakeEntry("content\\p", kBig, Storage::Packed), MakeEntry("content\\s", kBig, Storage::Stored)},
@@ -189,4 +184,9 @@ TEST(HashList, BothFormsReadBackWhatTheyWriteAndRefuseWhatNoPackHolds)
         std::string error;
         EXPECT_FALSE(zarnik::ParseHashList(bad, &read, &error)) << bad;
     }
+    // Past 1 GiB a file is no list of ours, however it begins: refused unread.
+    TempDir dir;
+    WriteAll(dir.file("big.sha256"), zarnik_pack::ToBytes(sums));
+    fs::resize_file(dir.path() / "big.sha256", (1u << 30) + 1);
+    EXPECT_EQ(CCompareSide::Open(dir.file("big.sha256")).error, "too large for a hash list");
 }

@@ -198,18 +198,39 @@ TEST(PackWriter, PublishesOnlyWholeFiles)
     }
 }
 
-// A name too long for the reader's 260-byte field is refused and ends the pack.
-TEST(PackWriter, RefusesNamesAReaderLeavesOut)
+// Bytes counted, never kept: a pack of gigabytes at no cost.
+struct CountingSink : zarnik_pack::PackSink
 {
-    for (const size_t length : {259, 260}) {
-        zarnik_pack::MemorySink sink;
+    bool DoAppend(const unsigned char *, size_t) override { return true; }
+    bool DoOverwrite(uint64_t, const unsigned char *, size_t) override { return true; }
+    uint64_t DoAppendFrom(zarnik::PlatformFile *, uint64_t, uint64_t count) override { return count; }
+};
+
+// What a reader could not find ends the pack: a name past its 260-byte field,
+// or a file table that would end past 4 GiB, stored bytes and all.
+TEST(PackWriter, RefusesWhatAReaderCannotFind)
+{
+    namespace pf = zarnik::packformat;
+    using Problem = zarnik_pack::WriteProblem;
+    const std::string path = "content\\f";
+    // Stored bytes that leave room for the data chunk's header, the table's and its one entry.
+    const uint64_t room = pf::kMaxPackSize - 2 * pf::kChunkHeaderSize - pf::EncodedEntrySize(path);
+    const struct { std::string path; uint64_t stored; Problem problem; } cases[] = {
+        {"content\\" + std::string(251, 'n'), 0, Problem::None},
+        {"content\\" + std::string(252, 'n'), 0, Problem::NameTooLong},
+        {path, room, Problem::None},
+        {path, room + 1, Problem::TooLarge},
+    };
+    TempDir dir; // the sink copies nothing from it
+    WriteAll(dir.file("source"), {});
+    std::unique_ptr<zarnik::PlatformFile, void (*)(zarnik::PlatformFile *)> source(
+        zarnik::PlatformOpenRead(dir.file("source")), zarnik::PlatformClose);
+    ASSERT_TRUE(source);
+    for (const auto &c : cases) {
+        CountingSink sink;
         zarnik_pack::UpkWriter writer(sink);
-        zarnik_pack::Entry entry;
-        entry.path = "content\\" + std::string(length - 8, 'n');
-        const bool fits = length < zarnik::packformat::kMaxNameField;
-        EXPECT_EQ(writer.Add(entry), fits) << length;
-        EXPECT_EQ(writer.Finish(), fits) << length;
-        EXPECT_EQ(writer.Problem(),
-                  fits ? zarnik_pack::WriteProblem::None : zarnik_pack::WriteProblem::NameTooLong);
+        const bool added = writer.AddStoredBytes(c.path, c.stored, source.get(), 0, c.stored);
+        EXPECT_EQ(added && writer.Finish(), c.problem == Problem::None) << c.path.size() << " " << c.stored;
+        EXPECT_EQ(writer.Problem(), c.problem) << c.path.size() << " " << c.stored;
     }
 }

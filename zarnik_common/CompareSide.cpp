@@ -19,15 +19,16 @@ bool EndsWithFolded(const std::string &name, const std::string &suffix)
     return name.size() >= suffix.size() && CaseFolded(name.substr(name.size() - suffix.size())) == suffix;
 }
 
-// Up to `limit` bytes from the start of the file at `path`; false when it
-// cannot be read (PlatformLastFailure says why).
-bool ReadStart(const std::string &path, uint64_t limit, std::string *text, uint64_t *size)
+// Up to `limit` bytes from the start of the file at `path`, or with `whole`
+// none of a larger file; false when it cannot be read (PlatformLastFailure
+// says why).
+bool ReadStart(const std::string &path, uint64_t limit, std::string *text, uint64_t *size, bool whole = false)
 {
     PlatformFile *file = PlatformOpenRead(path);
     if (!file)
         return false;
     bool read = PlatformFileSize(file, size);
-    if (read) {
+    if (read && !(whole && *size > limit)) {
         text->resize(size_t(std::min(*size, limit)));
         read = PlatformReadAt(file, 0, &(*text)[0], uint32_t(text->size())) == text->size();
     }
@@ -40,7 +41,7 @@ CCompareSide::OpenResult HashListAt(const std::string &path)
     std::string text;
     uint64_t size = 0;
     CCompareSide::OpenResult opened;
-    if (!ReadStart(path, kMaxHashListSize, &text, &size))
+    if (!ReadStart(path, kMaxHashListSize, &text, &size, true))
         opened.error = PlatformWhyUnreadable(path);
     else if (size > kMaxHashListSize)
         opened.error = "too large for a hash list";
