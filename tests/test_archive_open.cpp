@@ -167,10 +167,6 @@ TEST(ArchiveOpen, RefusalsByBothRoutes)
     WriteUpk(dir, {}, "empty-table.upk");
     WriteVfs(dir, SmallSet());
     WriteAll(dir.file("data9.vfs"), {1, 2, 3});
-    // Only the file's own name chooses the route: a pack below a folder "a.vfs" opens as a single pack.
-    fs::create_directory(dir.file("a.vfs"));
-    WriteAll(dir.file("a.vfs/content.vfi"), ReadAll(dir.file("content.vfi")));
-    EXPECT_TRUE(CZarnikArchive::Open(WriteUpk(dir, SmallSet(), "a.vfs/x.upk")).archive);
     WriteAll(noIndex.file("data0.vfs"), {1});
     WriteVfs(noData, SmallSet());
     fs::remove(noData.file("data0.vfs"));

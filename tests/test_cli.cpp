@@ -5,15 +5,8 @@
 
 #include <nlohmann/json.hpp>
 
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-#else
+#ifndef _WIN32
 #include <sys/stat.h>
-#include <sys/wait.h>
 #endif
 
 #include <tuple>

@@ -308,13 +308,7 @@ TEST(Extract, BigPackedFilesAreDecodedByBlockRangesInParallelWholeOrNotAtAll)
         ASSERT_TRUE(testpack::WriteFile(path, data));
     };
     // Block length 0 is damage; a block claiming 8 MiB + 1 of output is too large.
-    struct Case
-    {
-        const char *what;
-        uint32_t at;
-        std::vector<unsigned char> bytes;
-        ExtractOutcome outcome;
-    };
+    struct Case { const char *what; uint32_t at; std::vector<unsigned char> bytes; ExtractOutcome outcome; };
     const Case cases[] = {
         {"sound", 0, {}, ExtractOutcome::Written},
         {"damaged in the middle", 1, {0, 0, 0, 0}, ExtractOutcome::Damaged},

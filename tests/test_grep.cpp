@@ -96,11 +96,7 @@ TEST(Grep, FindsWhatGnuGrepFindsInTheExtractedFiles)
     ASSERT_EQ(Zarnik({"extract", "p.upk", "-C", "p"}, dir.str()).status, 0);
     ASSERT_EQ(Zarnik({"extract", "data0.vfs", "-C", "v"}, dir.str()).status, 0);
     const std::vector<std::string> files = PackFiles(dir.file("p.upk"));
-    struct Case
-    {
-        std::vector<std::string> options;
-        bool withText;
-    };
+    struct Case { std::vector<std::string> options; bool withText; };
     const Case cases[] = {
         {{"needle"}, true},                       // across a block boundary, in a line longer than a block
         {{"-n", "needle"}, true},

@@ -20,11 +20,7 @@ using testpack::Chunk;
 
 TEST(Names, WhatANameMayBeOnEachSystem)
 {
-    const struct
-    {
-        std::string name;
-        bool posix, windows;
-    } cases[] = {
+    const struct { std::string name; bool posix, windows; } cases[] = {
         {"readme.txt", true, true}, {"", false, false}, {".", false, false}, {"..", false, false},
         {"a/b", false, false}, {"a\\b", true, false}, {"a:b", true, false}, {"what?", true, false},
         {"tab\there", true, false}, {"dot.", true, false}, {"space ", true, false}, {"..x", true, true},
@@ -75,24 +71,11 @@ TEST(Names, TemporaryNameFitsANameAndCutsNoCharacterAndALongNameIsWrittenThrough
     EXPECT_EQ(FilesBelow(dir.path() / "content").size(), 1u);
 }
 
-TEST(Names, DeviceNamesAreUnsafeOnWindowsOnly)
+// The file layer refuses what Windows would misread itself, as an unsafe name.
+TEST(Names, TheFileLayerMakesNoNameWindowsWouldMisread)
 {
     TempDir dir;
-    const auto archive = MustOpen(WriteUpk(dir, {MakeEntry("content\\CON", "c"), MakeEntry("content\\nul.txt", "n"),
-                                                 MakeEntry("content\\Com1\\x.txt", "x"), MakeEntry("content\\ok", "o")}));
-    ASSERT_TRUE(archive);
-    fs::create_directory(dir.file("out"));
-    Recorder r;
-    ExtractTo(*archive, archive->GetRoot(), zarnik::ExtractDestination::Folder(dir.file("out")), &r);
-    using Failed = decltype(r.failures);
-    const Failed refused = {{"content\\CON", ExtractOutcome::UnsafeName},
-                            {"content\\nul.txt", ExtractOutcome::UnsafeName},
-                            {"content\\Com1", ExtractOutcome::UnsafeName}};
-    EXPECT_EQ(r.failures, kWindows ? refused : Failed());
-    EXPECT_EQ(FilesBelow(dir.file("out")).size(), kWindows ? 1u : 4u);
-
-    // The file layer refuses them itself, as an unsafe name.
-    zarnik::PlatformDirectory *out = zarnik::PlatformOpenDirectory(dir.file("out"));
+    zarnik::PlatformDirectory *out = zarnik::PlatformOpenDirectory(dir.str());
     ASSERT_TRUE(out);
     for (const char *refused : {"AUX", "a:b", "trailing."}) {
         zarnik::PlatformDirectory *made = zarnik::PlatformEnterDirectory(out, refused, true);
@@ -236,7 +219,7 @@ TEST(PathRule, ATypedPathIsReadAsListPrintsIt)
         // Without a '/', every '\' separates names, as in the pack and on Windows.
         {"content\\new\\table.txt", "content\\new\\table.txt"}, {"content\\maps\\", "content\\maps"},
         {"content/maps/", "content\\maps"}, {"content/", "content"}, {"content/new\\table", "content\\new\table"},
-        {"content/a\\qb", "content\\a\\qb"}, {"content/a\\\\b", "content\\a\\b"}, {"content/\\x4a\\x4", "content\\J\\x4"},
+        {"content/a\\qb", "content\\a\\qb"}, {"content/a\\\\b", "content\\a\\b"}, {"content/a\\x4\\x4a", "content\\a\\x4J"},
         {"content/caf\xC3\xA9", "content\\caf\xE9"}, {"content/caf\xE9", "content\\caf\xE9"},
         {"content/\xE6\x97\xA5", std::nullopt},
     };

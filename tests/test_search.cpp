@@ -64,12 +64,7 @@ Scanned Scan(CMatcher &matcher, const ScanSettings &settings, const std::string 
 
 TEST(Matcher, OurFixedStringsMatchWherePcreMatchesThem)
 {
-    struct Case
-    {
-        std::vector<std::string> patterns;
-        bool ignoreCase, wholeWord;
-        std::string text;
-    };
+    struct Case { std::vector<std::string> patterns; bool ignoreCase, wholeWord; std::string text; };
     const Case cases[] = {
         {{"abc"}, false, false, "xabcabc\nab abc\nABC"},
         {{"ab", "abcd", "b"}, false, false, "abcd abc xb\nabcdab"},    // the longest where several start

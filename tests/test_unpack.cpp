@@ -249,12 +249,7 @@ TEST(Unpack, DamagedStreamsAreReportedAndNothingElse)
     Put(zeroWord, 0, 4);
     Put(oneWord, 1, 4);
     Put(late, 1, 4);
-    const struct
-    {
-        Bytes stream;
-        uint32_t capacity;
-        const char *check;
-    } cases[] = {
+    const struct { Bytes stream; uint32_t capacity; const char *check; } cases[] = {
         // Headers past the end; block lengths 0, short of the header, past the end.
         {{0x01}, 100, nullptr}, {{0x00, 0x03}, 100, nullptr}, {{0x02, 9, 0, 0, 0, 0, 0, 0}, 100, nullptr},
         {{0x00, 0x00, 0x00}, 100, nullptr}, {{0x00, 0x02, 0x00}, 100, nullptr},
