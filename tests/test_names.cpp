@@ -13,7 +13,6 @@
 using namespace testsupport;
 using zarnik::ArchiveNode;
 using zarnik::CZarnikArchive;
-using zarnik::ExtractOutcome;
 using zarnik::OpenReportItem;
 using zarnik::PackRoute;
 using testpack::Chunk;
