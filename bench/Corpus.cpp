@@ -258,6 +258,21 @@ std::vector<zarnik_pack::Entry> MillionEntries()
     return entries;
 }
 
+std::vector<zarnik_pack::Entry> ThousandFolders()
+{
+    const int filesPerFolder = 1000, files = 1000000;
+    std::vector<zarnik_pack::Entry> entries(files);
+    char name[96];
+    for (int i = 0; i < files; ++i) {
+        std::snprintf(name, sizeof name, "content\\area_%d\\dir_%03d\\file_%06d.dds", i / kFilesPerArea,
+                      i % kFilesPerArea / filesPerFolder, i);
+        entries[i].path = name;
+        entries[i].data = {static_cast<unsigned char>(i)};
+        entries[i].storage = zarnik_pack::Storage::Stored;
+    }
+    return entries;
+}
+
 std::filesystem::path BenchPath(const char *name, const std::filesystem::path &fallback)
 {
     const char *chosen = std::getenv("ZARNIK_BENCH_DIR");

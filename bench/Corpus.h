@@ -26,6 +26,12 @@ std::vector<unsigned char> Binary(size_t size, uint32_t seed = 1);
 // benchmarks.
 std::vector<zarnik_pack::Entry> MillionEntries();
 
+// 1,000,000 one-byte stored files in 1,000 folders of 1,000 files, 200 of
+// them in each of five areas (content\area_0\dir_000\file_000000.dds ...):
+// an area is a folder of 200,000 files, for the edit and explorer benchmarks.
+std::vector<zarnik_pack::Entry> ThousandFolders();
+const int kFilesPerArea = 200000;
+
 // Where a benchmark keeps its files: `name` in the folder ZARNIK_BENCH_DIR
 // names (to choose the file system: /dev/shm leaves the disk out), else in
 // `fallback`.

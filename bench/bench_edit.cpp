@@ -1,7 +1,11 @@
 // Changing a pack: replacing one 1 MiB file of a 2 GiB pack with -o, in
 // turns with `cp` of the same pack, with the new pack flushed to the disk
 // before it takes its name (--sync) and without, and the peak memory of
-// that change (measured in a child, whose peak is its own).
+// that change (measured in a child, whose peak is its own). Then the edit's
+// record on a pack of 1,000,000 entries: starting an edit, renaming a folder
+// of 200,000 files, taking it back, deleting one file, listing the changes,
+// and the peak memory of an open with such a rename beside that of the open
+// alone.
 #include "Corpus.h"
 #include "OutputFile.h"
 #include "PackEdit.h"
@@ -13,6 +17,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <optional>
 #include <filesystem>
 #include <string>
 #include <sys/resource.h>
@@ -134,6 +141,130 @@ void BM_PeakMemoryOfAChange(benchmark::State &state)
     state.counters["peak_MiB"] = peak;
 }
 
+// The pack of 1,000,000 entries, made once and kept between runs.
+std::string WidePack()
+{
+    const fs::path path = Root() / "wide.upk";
+    if (!fs::exists(path)) {
+        fs::create_directories(Root());
+        const std::optional<zarnik_pack::Bytes> pack = zarnik_pack::BuildUpk(zarnik_corpus::ThousandFolders());
+        if (!pack || !zarnik_pack::WriteNewFile(path.string(), *pack))
+            std::abort();
+    }
+    return path.string();
+}
+
+const zarnik::CZarnikArchive &WideArchive()
+{
+    static const auto opened = zarnik::CZarnikArchive::Open(WidePack());
+    if (!opened.archive)
+        std::abort();
+    return *opened.archive;
+}
+
+const char kArea[] = "content\\area_1";
+
+void BM_EditStartOnAMillionEntries(benchmark::State &state)
+{
+    const zarnik::CZarnikArchive &archive = WideArchive();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(zarnik_pack::PackEdit(archive, WidePack(), false).Usable());
+}
+
+// Each iteration times `step` on an edit of the wide pack that `before`
+// prepared; `after` puts the edit back untimed.
+void TimeStep(benchmark::State &state, const std::function<bool(zarnik_pack::PackEdit &)> &before,
+              const std::function<bool(zarnik_pack::PackEdit &)> &step,
+              const std::function<bool(zarnik_pack::PackEdit &)> &after)
+{
+    zarnik_pack::PackEdit edit(WideArchive(), WidePack(), false);
+    for (auto _ : state) {
+        state.PauseTiming();
+        const bool ready = before(edit);
+        state.ResumeTiming();
+        if (!ready || !step(edit)) {
+            state.SkipWithError("the change was refused");
+            break;
+        }
+        state.PauseTiming();
+        after(edit);
+        state.ResumeTiming();
+    }
+}
+
+const auto kNothing = [](zarnik_pack::PackEdit &) { return true; };
+const auto kUndo = [](zarnik_pack::PackEdit &edit) { return edit.Undo(); };
+const auto kRenameArea = [](zarnik_pack::PackEdit &edit) { return edit.Rename(kArea, "content\\moved"); };
+
+void BM_RenameAFolderOf200000Files(benchmark::State &state)
+{
+    TimeStep(state, kNothing, kRenameArea, kUndo);
+}
+
+void BM_UndoOfThatRename(benchmark::State &state)
+{
+    TimeStep(state, kRenameArea, kUndo, kNothing);
+}
+
+void BM_DeleteOneFileOfAMillion(benchmark::State &state)
+{
+    TimeStep(state, kNothing,
+             [](zarnik_pack::PackEdit &edit) { return edit.Delete("content\\area_4\\dir_199\\file_999999.dds"); },
+             kUndo);
+}
+
+// What a caller lists after the rename: the 200,000 files renamed.
+void BM_ChangesOfThatRename(benchmark::State &state)
+{
+    zarnik_pack::PackEdit edit(WideArchive(), WidePack(), false);
+    if (!kRenameArea(edit))
+        state.SkipWithError("the change was refused");
+    size_t renamed = 0;
+    for (auto _ : state)
+        renamed = edit.Changes().renamed.size();
+    state.counters["renamed"] = double(renamed);
+}
+
+// Run as a child of its own (a fresh process, whose peak is its own): opens
+// the wide pack and, with `edit`, renames a folder of 200,000 files in it.
+int OpenAndRename(bool edit)
+{
+    const std::string pack = WidePack();
+    const auto opened = zarnik::CZarnikArchive::Open(pack);
+    if (!opened.archive)
+        return 1;
+    if (!edit)
+        return 0;
+    zarnik_pack::PackEdit change(*opened.archive, pack, false);
+    return kRenameArea(change) && change.Changes().renamed.size() == zarnik_corpus::kFilesPerArea ? 0 : 1;
+}
+
+const char kChildFlag[] = "--open-and-rename=";
+std::string g_self;
+
+// The peak resident memory of a process that opens the wide pack, in MiB,
+// with and without an edit that renames a folder of 200,000 files.
+void BM_PeakMemoryOfARenameInAMillion(benchmark::State &state)
+{
+    WidePack();
+    const std::string flag = kChildFlag + std::to_string(state.range(0));
+    double peak = 0;
+    for (auto _ : state) {
+        const pid_t child = fork();
+        if (child == 0) {
+            execl(g_self.c_str(), g_self.c_str(), flag.c_str(), static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        int status = 0;
+        struct rusage usage = {};
+        wait4(child, &status, 0, &usage);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            state.SkipWithError("the edit failed");
+        peak = usage.ru_maxrss / 1024.0;
+    }
+    state.counters["peak_MiB"] = peak;
+}
+
 } // namespace
 
 // In turns, so both see the same page-cache state.
@@ -142,5 +273,20 @@ BENCHMARK(BM_ReplaceOneFileOf2GiB)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond
 BENCHMARK(BM_CopyOf2GiB)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_ReplaceOneFileOf2GiB)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_PeakMemoryOfAChange)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_EditStartOnAMillionEntries)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_RenameAFolderOf200000Files)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_UndoOfThatRename)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_DeleteOneFileOfAMillion)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_ChangesOfThatRename)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_PeakMemoryOfARenameInAMillion)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(1);
 
-BENCHMARK_MAIN();
+int main(int argc, char **argv)
+{
+    if (argc == 2 && std::strncmp(argv[1], kChildFlag, sizeof kChildFlag - 1) == 0)
+        return OpenAndRename(argv[1][sizeof kChildFlag - 1] == '1');
+    g_self = fs::canonical("/proc/self/exe").string();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

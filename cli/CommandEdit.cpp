@@ -141,7 +141,7 @@ void PrintSummary(const PackEdit &edit, const zarnik_pack::EditChanges &changes,
     for (size_t i = 0; i < outcome.written.size(); ++i)
         written.push_back({{"path", outcome.written[i]}, {"bytes", outcome.writtenBytes[i]}});
     summary["written"] = written;
-    summary["files"] = edit.Items().size();
+    summary["files"] = edit.FileCount();
     summary["added"] = paths(changes.added);
     summary["replaced"] = paths(changes.replaced);
     summary["deleted"] = paths(changes.deleted);
@@ -181,7 +181,7 @@ int Save(const PackEdit &edit, const EditOptions &options, const std::string &do
     save.lock = &lock;
     save.stop = &StopRequested();
     save.releasePack = [&archive] { archive.reset(); };
-    ProgressLine progress(StandardErrorIsTerminal(), edit.Items().size());
+    ProgressLine progress(StandardErrorIsTerminal(), edit.FileCount());
     std::string doing = "writing the new pack";
     save.stage = [&doing](zarnik_pack::SaveStage stage) {
         doing = stage == zarnik_pack::SaveStage::Checking ? "reading the new pack back" : "writing the new pack";

@@ -148,22 +148,24 @@ void PendingChanges::buildTree()
 
     // What the pack held and the new one will not shows in its old place:
     // before the first entry kept from after it.
-    const zarnik_pack::PackEdit opened(m_archive, m_packPath, false);
+    const std::vector<zarnik_pack::PackEdit::Item> openedItems =
+        zarnik_pack::PackEdit(m_archive, m_packPath, false).Items();
+    const std::vector<zarnik_pack::PackEdit::Item> items = m_edit->Items();
     QHash<const ArchiveNode *, size_t> order;
-    for (const zarnik_pack::PackEdit::Item &item : opened.Items())
+    for (const zarnik_pack::PackEdit::Item &item : openedItems)
         order.insert(item.node, order.size());
     QSet<const ArchiveNode *> kept;
-    for (const zarnik_pack::PackEdit::Item &item : m_edit->Items()) {
+    for (const zarnik_pack::PackEdit::Item &item : items) {
         const auto known = m_origins.find(item.path);
         kept.insert(item.node ? item.node : known->second.original);
     }
     size_t next = 0; // of the opened pack's entries, the first not yet placed
     const auto placeDeleted = [&](size_t upTo) {
-        for (; next < upTo && next < opened.Items().size(); ++next)
-            if (!kept.contains(opened.Items()[next].node))
-                addFile(opened.Items()[next].node, Deleted);
+        for (; next < upTo && next < openedItems.size(); ++next)
+            if (!kept.contains(openedItems[next].node))
+                addFile(openedItems[next].node, Deleted);
     };
-    for (const zarnik_pack::PackEdit::Item &item : m_edit->Items()) {
+    for (const zarnik_pack::PackEdit::Item &item : items) {
         const auto known = m_origins.find(item.path);
         if (item.node && order.contains(item.node) && order.value(item.node) >= next)
             placeDeleted(order.value(item.node));
@@ -185,7 +187,7 @@ void PendingChanges::buildTree()
         node.m_Name = item.path.substr(item.path.rfind('\\') + 1);
         addFile(&node, known == m_origins.end() ? Unchanged : known->second.mark);
     }
-    placeDeleted(opened.Items().size());
+    placeDeleted(openedItems.size());
     // A folder whose every file goes, goes.
     for (auto it = m_folders.rbegin(); it != m_folders.rend(); ++it) {
         const ArchiveNode *folderNode = it->second;

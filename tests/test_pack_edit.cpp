@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <set>
+#include <sstream>
 #ifndef _WIN32
 #include <pwd.h>
 #include <sys/resource.h>
@@ -343,6 +344,92 @@ TEST(PackEdit, RefusedChangesLeaveTheEditAsItWas)
     fs::remove(fs::u8path(huge));
     EXPECT_EQ(FilesBelow(dir.path()), before);
 }
+
+// The edit's record through sequences of changes: what Changes() lists (added +, replaced =, renamed A>B,
+// deleted -, "content\\" left out), where OriginOf() says each file comes from, and each change taken back in
+// turn until the pack is as opened. Steps: "+P" adds new.txt at P, "=P" replaces P with it, "-P" deletes, "A>B".
+TEST(PackEdit, ChangeSequencesAreRecordedAndTakenBackOneByOne)
+{
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"a.txt>c.txt =c.txt", "=c.txt a.txt>c.txt"},
+        {"=a.txt a.txt>q/a.txt", "=q/a.txt a.txt>q/a.txt"},
+        {"-z.bin +z.bin", "=z.bin"},
+        {"-z.bin a.txt>z.bin", "a.txt>z.bin -z.bin"},
+        {"a.txt>c.txt c.txt>a.txt", ""},
+        {"x>w +w/n.txt", "+w/n.txt x/b.bin>w/b.bin x/y/c.txt>w/y/c.txt x/d.txt>w/d.txt"},
+        {"+x/n.txt x>w -w", "-x/b.bin -x/y/c.txt -x/d.txt"},
+        {"a.txt>x/a.txt -x", "-a.txt -x/b.bin -x/y/c.txt -x/d.txt"},
+        {"x/d.txt>d.txt -x", "x/d.txt>d.txt -x/b.bin -x/y/c.txt"},
+        // A name renamed or moved away leaves its letters free.
+        {"a.txt>q.txt +A.txt", "+A.txt a.txt>q.txt"},
+        {"a.txt>x/a.txt +A.txt", "+A.txt a.txt>x/a.txt"},
+    };
+    TempDir dir;
+    const std::string pack = WritePack(dir, 0);
+    const Sources s(dir);
+    const auto archive = MustOpen(pack);
+    const auto shown = [](const PackEdit &edit) {
+        const zarnik_pack::EditChanges c = edit.Changes();
+        std::string out;
+        const auto put = [&](const std::string &text) { out += (out.empty() ? "" : " ") + text; };
+        for (const auto &[list, mark] : {std::pair(&c.added, "+"), {&c.replaced, "="}})
+            for (const std::string &path : *list)
+                put(mark + path.substr(8));
+        for (const auto &[from, to] : c.renamed)
+            put(from.substr(8) + ">" + to.substr(8));
+        for (const std::string &path : c.deleted)
+            put("-" + path.substr(8));
+        // Each file's origin agrees with the lists.
+        for (const PackEdit::Item &item : edit.Items()) {
+            const zarnik_pack::FileOrigin o = edit.OriginOf(item.path);
+            const auto in = [&](const std::vector<std::string> &l) { return std::count(l.begin(), l.end(), item.path); };
+            const bool renamed = std::any_of(c.renamed.begin(), c.renamed.end(), [&](const auto &r) { return r.second == item.path; });
+            using Kind = zarnik_pack::FileOrigin::Kind;
+            EXPECT_EQ(o.kind, in(c.added) ? Kind::Added : in(c.replaced) ? Kind::Replacing : renamed ? Kind::Renamed : Kind::Kept)
+                << item.path;
+            EXPECT_EQ(!o.from.empty(), renamed) << item.path;
+        }
+        return zarnik::WithSlashes(out);
+    };
+    for (const auto &[steps, changes] : cases) {
+        PackEdit edit(*archive, pack, false);
+        std::vector<std::string> before;
+        std::istringstream in(steps);
+        for (std::string step; in >> step;) {
+            before.push_back(shown(edit));
+            const size_t to = step.find('>');
+            const std::string path = "content\\" + zarnik::WithBackslashes(step.substr(to == std::string::npos));
+            const bool done = step[0] == '+'   ? edit.Add(path, s.newFile, false)
+                              : step[0] == '=' ? edit.Add(path, s.newFile, true)
+                              : step[0] == '-' ? edit.Delete(path)
+                                               : edit.Rename(path.substr(0, 8 + to), "content\\" + step.substr(to + 1));
+            ASSERT_TRUE(done) << steps << ": " << step << ": " << edit.Reason();
+        }
+        EXPECT_EQ(shown(edit), changes) << steps;
+        EXPECT_EQ(edit.HasChanges(), !changes.empty()) << steps;
+        while (!before.empty()) {
+            ASSERT_TRUE(edit.Undo()) << steps;
+            EXPECT_EQ(shown(edit), before.back()) << steps << ", undone to " << before.size();
+            before.pop_back();
+        }
+        EXPECT_TRUE(!edit.Undo() && !edit.HasChanges()) << steps;
+    }
+    // Changes made as one are taken back as one, also when one of them is refused half-way.
+    PackEdit edit(*archive, pack, false);
+    edit.BeginChange();
+    EXPECT_TRUE(edit.Add("content\\n.txt", s.newFile, false) && edit.Delete("content\\x"));
+    EXPECT_FALSE(edit.Add("content\\a.txt", s.newFile, false));
+    edit.CancelChange();
+    EXPECT_TRUE(shown(edit).empty() && !edit.CanUndo());
+    // A new name may not differ only in case from one an undo brought back, nor from a folder an add made.
+    ASSERT_TRUE(edit.Rename("content\\x\\d.txt", "content\\d.txt") && edit.Add("content\\x\\n.txt", s.newFile, false));
+    ASSERT_TRUE(edit.Undo() && edit.Undo());
+    EXPECT_FALSE(edit.Add("content\\x\\D.TXT", s.newFile, false));
+    ASSERT_TRUE(edit.Add("content\\G\\n.txt", s.newFile, false));
+    EXPECT_FALSE(edit.Add("content\\g\\n.txt", s.newFile, false));
+}
+
+// A damaged pack is refused unless the caller drops the damage, which is listed and left out.
 
 // A damaged pack is refused unless the caller drops the damage, which is listed and left out;
 // an empty file another writer stored in no bytes is no damage, and is kept.

@@ -217,6 +217,7 @@ void CZarnikArchive::COpener::AddChild(ArchiveNode *folder, ArchiveNode *child)
     if (!children.empty() && !FoldedLess(children.back(), child) && m_NotRising.insert(folder).second)
         m_FoldersToCheck.push_back(folder);
     children.push_back(child);
+    child->m_Parent = folder;
 }
 
 void CZarnikArchive::COpener::MarkDuplicates()

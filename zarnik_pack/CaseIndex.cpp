@@ -1,84 +1,64 @@
 #include "CaseIndex.h"
 
 #include "PackPath.h"
+#include "PathRule.h"
 
 namespace zarnik_pack {
 
 namespace {
 
-bool StartsWith(const std::string &text, const std::string &start)
-{
-    return text.compare(0, start.size(), start) == 0;
-}
-
-bool AtOrBelow(const std::string &path, const std::string &top)
-{
-    return !top.empty() && (path == top || StartsWith(path, top + '\\'));
-}
-
-void Insert(std::multimap<std::string, std::string> &names, const std::string &name)
+void Insert(std::multimap<std::string, const zarnik::ArchiveNode *> &names, const std::string &name,
+            const zarnik::ArchiveNode *node)
 {
     const std::string folded = zarnik::FoldedLatin1(name);
     for (auto it = names.lower_bound(folded); it != names.end() && it->first == folded; ++it)
-        if (it->second == name)
+        if (it->second == node)
             return;
-    names.emplace(folded, name);
+    names.emplace(folded, node);
 }
 
 } // namespace
 
-void CaseIndex::Note(const std::string &path)
+void CaseIndex::Note(const Node *node)
 {
     // Only folders asked about before have names to keep up to date.
-    for (size_t end = path.find('\\'); end != std::string::npos; end = path.find('\\', end + 1)) {
-        const auto folder = m_Folders.find(path.substr(0, end));
-        if (folder != m_Folders.end())
-            Insert(folder->second, path.substr(end + 1, path.find('\\', end + 1) - end - 1));
-    }
+    const auto folder = m_Folders.find(m_Record.Parent(node));
+    if (folder != m_Folders.end())
+        Insert(folder->second, m_Record.Name(node), node);
 }
 
-const CaseIndex::Names &CaseIndex::NamesIn(const std::string &folder) const
+const CaseIndex::Names &CaseIndex::NamesIn(const Node *folder) const
 {
     const auto known = m_Folders.find(folder);
     if (known != m_Folders.end())
         return known->second;
     Names &names = m_Folders[folder];
-    const std::string prefix = folder + '\\';
-    for (auto it = m_Files.lower_bound(prefix); it != m_Files.end() && StartsWith(*it, prefix);) {
-        const size_t end = it->find('\\', prefix.size());
-        const std::string name = it->substr(prefix.size(), end - prefix.size());
-        Insert(names, name);
-        // A folder's files stand together: past them at once.
-        it = end == std::string::npos ? std::next(it) : m_Files.lower_bound(prefix + name + char('\\' + 1));
-    }
+    for (const Node *child : m_Record.Children(folder))
+        Insert(names, m_Record.Name(child), child);
     return names;
 }
 
-bool CaseIndex::Exists(const std::string &path) const
+const CaseIndex::Node *CaseIndex::TwinOf(const std::string &path, const Node *own) const
 {
-    if (m_Files.count(path))
-        return true;
-    const auto below = m_Files.lower_bound(path + '\\');
-    return below != m_Files.end() && StartsWith(*below, path + '\\');
-}
-
-std::string CaseIndex::TwinOf(const std::string &path, const std::string &own) const
-{
-    for (size_t start = path.find('\\'); start != std::string::npos;) {
-        const std::string folder = path.substr(0, start);
+    const Node *folder = m_Record.Root();
+    for (size_t start = path.find('\\'); start != std::string::npos && folder;) {
         const size_t end = path.find('\\', start + 1);
         const std::string name = path.substr(start + 1, end == std::string::npos ? end : end - start - 1);
         const Names &names = NamesIn(folder);
         const std::string folded = zarnik::FoldedLatin1(name);
         for (auto it = names.lower_bound(folded); it != names.end() && it->first == folded; ++it) {
-            const std::string twin = folder + '\\' + it->second;
-            // Deleted names stay here: only what stands in the new pack counts.
-            if (it->second != name && !AtOrBelow(twin, own) && Exists(twin))
-                return twin;
+            const Node *node = it->second;
+            // A name noted once may have been renamed, moved or deleted
+            // since: only what stands here under such a name now counts.
+            const std::string &now = m_Record.Name(node);
+            if (node != own && m_Record.Parent(node) == folder && now != name &&
+                zarnik::SameNameIgnoringCase(now, name) && m_Record.State(node).kept)
+                return node;
         }
+        folder = m_Record.Child(folder, name);
         start = end;
     }
-    return {};
+    return nullptr;
 }
 
 } // namespace zarnik_pack

@@ -4,36 +4,39 @@
 // change never makes such a pair.
 #pragma once
 
+#include "EditRecord.h"
+
 #include <map>
-#include <set>
 #include <string>
+#include <unordered_map>
 
 namespace zarnik_pack {
 
 class CaseIndex
 {
 public:
-    // `files`: the paths of the new pack's files, kept up to date by the edit.
-    explicit CaseIndex(const std::set<std::string> &files) : m_Files(files) {}
+    using Node = zarnik::ArchiveNode;
 
-    // `path` is now a file of the new pack.
-    void Note(const std::string &path);
+    explicit CaseIndex(const EditRecord &record) : m_Record(record) {}
 
-    // A file or folder of the new pack beside which a name of `path` differs
-    // from it only in case (the first such, from the root down); empty when
-    // there is none. What stands at or below `own` (the entry being renamed)
-    // is no twin of it.
-    std::string TwinOf(const std::string &path, const std::string &own) const;
+    // `node` stands at a new place or under a new name in the record.
+    void Note(const Node *node);
+    // The record went back (undo, cancel): every folder is gathered anew.
+    void Forget() { m_Folders.clear(); }
+
+    // A file or folder of the new pack beside which a name of `path` ('\'
+    // separators) differs from it only in case (the first such, from the
+    // root down), or null. `own` (the node being renamed) is no twin.
+    const Node *TwinOf(const std::string &path, const Node *own) const;
 
 private:
-    // Folded name -> names as they are, of the files and folders in a folder.
-    using Names = std::multimap<std::string, std::string>;
-    // A folder's names, gathered from the files when first asked for.
-    const Names &NamesIn(const std::string &folder) const;
-    bool Exists(const std::string &path) const;
+    // Folded name -> the nodes that stood in a folder under such a name.
+    using Names = std::multimap<std::string, const Node *>;
+    // A folder's names, gathered from the record when first asked for.
+    const Names &NamesIn(const Node *folder) const;
 
-    const std::set<std::string> &m_Files;
-    mutable std::map<std::string, Names> m_Folders;
+    const EditRecord &m_Record;
+    mutable std::unordered_map<const Node *, Names> m_Folders;
 };
 
 } // namespace zarnik_pack

@@ -1,5 +1,5 @@
 // The changes of an edit and the checks each one passes when it is made;
-// writing the new pack is PackSave.cpp's.
+// the record they go into is EditRecord's, writing the new pack PackSave.cpp's.
 #include "PackEdit.h"
 
 #include "CaseIndex.h"
@@ -12,21 +12,15 @@
 
 #include <algorithm>
 #include <iterator>
-#include <map>
+#include <unordered_set>
 
 namespace zarnik_pack {
 
 namespace pf = zarnik::packformat;
+using zarnik::ArchiveNode;
 using zarnik::Utf8Path;
 
 namespace {
-
-// Why `path` cannot be taken when it does not fit the name field: a reader
-// would leave its entry out.
-std::string TooLong(const std::string &path)
-{
-    return Utf8Path(path) + ": longer than the " + std::to_string(pf::kMaxPathLength) + " bytes a reader takes";
-}
 
 bool StartsWith(const std::string &text, const std::string &start)
 {
@@ -60,26 +54,44 @@ bool NamesDataFile(const std::string &given, const std::string &path, bool byPat
     return name == given || DataNameBeforeSaves(name) == given;
 }
 
+std::string NameOf(const std::string &path)
+{
+    return path.substr(path.rfind('\\') + 1);
+}
+
 } // namespace
 
 PackEdit::PackEdit(const std::string &newPackPath)
-    : m_PackPath(newPackPath), m_CaseIndex(std::make_unique<CaseIndex>(m_Files))
+    : m_PackPath(newPackPath), m_EmptyRoot(std::make_unique<ArchiveNode>())
 {
+    m_EmptyRoot->m_Name = m_EmptyRoot->m_Path = zarnik::kRootName;
+    m_Record = std::make_unique<EditRecord>(m_EmptyRoot.get(), std::vector<const ArchiveNode *>{},
+                                            std::unordered_set<const ArchiveNode *>{});
+    m_CaseIndex = std::make_unique<CaseIndex>(*m_Record);
 }
 
 PackEdit::PackEdit(const zarnik::CZarnikArchive &archive, const std::string &packPath, bool dropPassedOver)
-    : m_Archive(&archive), m_PackPath(packPath), m_CaseIndex(std::make_unique<CaseIndex>(m_Files))
+    : m_Archive(&archive), m_PackPath(packPath)
 {
     const std::vector<zarnik::OpenReportItem> &report = archive.GetOpenReport();
     std::vector<zarnik::OpenReportItem> passedOver;
     std::remove_copy_if(report.begin(), report.end(), std::back_inserter(passedOver), LosesNothing);
+    // Entries the tree left out (no name, no parent) or marks as duplicates
+    // are in the open report: a reader never shows them.
+    const auto unread = [](const ArchiveNode *entry) { return entry->m_Name.empty() || entry->m_Duplicate; };
+    const auto outside = [&archive](const ArchiveNode *entry) {
+        return uint64_t(entry->m_Offset) + entry->m_PackedSize > archive.GetDataFileSize(entry->m_DataFile);
+    };
     // The index of a set is kept chunk by chunk where it does not change:
     // what opening passed over in it would stay.
     if (archive.IsIndexRoute() && !passedOver.empty()) {
         m_Usable = false;
         m_Reason = "opening passed over " + std::to_string(passedOver.size()) +
                    " damaged part(s) of the set (see 'zarnik test'); a damaged .vfs set cannot be changed";
-        return;
+    } else if (!passedOver.empty() && !dropPassedOver) {
+        m_Usable = false;
+        m_Reason = "opening passed over " + std::to_string(passedOver.size()) +
+                   " damaged part(s) of the pack (see 'zarnik test'); ask to drop them to change it";
     }
     // New files go to the last data file that is there.
     for (size_t d = archive.GetDataFileCount(); d-- > 0 && m_NewDataFile == 0;)
@@ -88,39 +100,30 @@ PackEdit::PackEdit(const zarnik::CZarnikArchive &archive, const std::string &pac
                        item.path == SplitPath(archive.GetDataFilePath(d)).name;
             }))
             m_NewDataFile = static_cast<uint32_t>(d);
-    if (!passedOver.empty() && !dropPassedOver) {
-        m_Usable = false;
-        m_Reason = "opening passed over " + std::to_string(passedOver.size()) +
-                   " damaged part(s) of the pack (see 'zarnik test'); ask to drop them to change it";
-        return;
-    }
+    for (const ArchiveNode *entry : archive.GetEntries())
+        if (m_Usable && !dropPassedOver && !unread(entry) && outside(entry)) {
+            m_Usable = false;
+            m_Reason = Utf8Path(entry->m_Path) + ": its stored bytes lie outside the pack; "
+                                              "ask to drop what cannot be read to change it";
+        }
     for (const zarnik::OpenReportItem &item : passedOver)
-        m_Dropped.push_back(std::string(zarnik::OpenReportText(item.kind)) +
-                            (item.path.empty() ? "" : ": " + Utf8Path(item.path)));
-    for (const zarnik::ArchiveNode *entry : archive.GetEntries()) {
-        // Entries the tree left out (no name, no parent) or marks as
-        // duplicates are in the open report: a reader never shows them.
-        if (entry->m_Name.empty() || entry->m_Duplicate)
-            continue;
-        const uint64_t end = uint64_t(entry->m_Offset) + entry->m_PackedSize;
-        if (end > archive.GetDataFileSize(entry->m_DataFile)) {
-            if (!dropPassedOver) {
-                m_Usable = false;
-                m_Reason = Utf8Path(entry->m_Path) + ": its stored bytes lie outside the pack; "
-                                                  "ask to drop what cannot be read to change it";
-                return;
-            }
-            m_Dropped.push_back("stored bytes outside the pack: " + Utf8Path(entry->m_Path));
+        if (m_Usable)
+            m_Dropped.push_back(std::string(zarnik::OpenReportText(item.kind)) +
+                                (item.path.empty() ? "" : ": " + Utf8Path(item.path)));
+    // A pack that cannot be changed is only shown, as the archive has it.
+    std::vector<const ArchiveNode *> entries;
+    std::unordered_set<const ArchiveNode *> excluded;
+    for (const ArchiveNode *entry : archive.GetEntries()) {
+        if (m_Usable && (unread(entry) || outside(entry))) {
+            if (!unread(entry))
+                m_Dropped.push_back("stored bytes outside the pack: " + Utf8Path(entry->m_Path));
+            excluded.insert(entry);
             continue;
         }
-        Item item;
-        item.path = entry->m_Path;
-        item.node = entry;
-        item.dataFile = entry->m_DataFile;
-        m_Files.insert(item.path);
-        m_Items.push_back(std::move(item));
-        m_Original.push_back(entry);
+        entries.push_back(entry);
     }
+    m_Record = std::make_unique<EditRecord>(archive.GetRoot(), std::move(entries), std::move(excluded));
+    m_CaseIndex = std::make_unique<CaseIndex>(*m_Record);
 }
 
 PackEdit::~PackEdit() = default;
@@ -142,38 +145,117 @@ bool PackEdit::SetDataFile(const std::string &name)
                        : std::string()));
 }
 
+// --- What the record says
+
+const ArchiveNode *PackEdit::Kept(const std::string &path) const
+{
+    const ArchiveNode *node = m_Record->Find(path);
+    return node && m_Record->State(node).kept ? node : nullptr;
+}
+
+bool PackEdit::IsFile(const std::string &path) const
+{
+    const ArchiveNode *node = Kept(path);
+    return node && m_Record->State(node).file;
+}
+
+FileOrigin PackEdit::OriginOf(const std::string &given) const
+{
+    FileOrigin origin;
+    const std::string path = zarnik::WithBackslashes(given);
+    const ArchiveNode *node = Kept(path);
+    if (!node || !m_Record->State(node).file)
+        return origin;
+    const DiskSource *source = m_Record->Source(node);
+    if (source)
+        origin.source = source->path, origin.size = source->size;
+    const bool own = m_Record->Made(node);
+    if (m_Record->Replaces(node)) {
+        origin.kind = FileOrigin::Kind::Replacing;
+        for (const auto &replaced : m_Record->Superseded())
+            if (replaced.second == node)
+                origin.entry = replaced.first;
+    } else if (own) {
+        origin.kind = FileOrigin::Kind::Added;
+    } else {
+        origin.entry = node;
+        origin.kind = source ? FileOrigin::Kind::Replacing
+                             : node->m_Path == path ? FileOrigin::Kind::Kept : FileOrigin::Kind::Renamed;
+        if (node->m_Path != path)
+            origin.from = node->m_Path;
+    }
+    if (!source)
+        origin.size = node->m_UnpackedSize;
+    return origin;
+}
+
 EditChanges PackEdit::Changes() const
 {
     EditChanges changes;
-    std::set<const zarnik::ArchiveNode *> kept;
-    for (const Item &item : m_Items)
-        if (item.node)
-            kept.insert(item.node);
-    // A new file replaces the entry of its path unless that entry moved away.
-    std::map<std::string, const zarnik::ArchiveNode *> gone;
-    for (const zarnik::ArchiveNode *entry : m_Original)
-        if (!kept.count(entry))
-            gone.emplace(entry->m_Path, entry);
-    std::set<const zarnik::ArchiveNode *> replaced;
-    for (const Item &item : m_Items) {
-        if (item.node) {
-            if (item.node->m_Path != item.path)
-                changes.renamed.emplace_back(item.node->m_Path, item.path);
-            continue;
+    m_Record->ForEachFile([&](const ArchiveNode *node, const std::string &path) {
+        if (m_Record->Made(node)) {
+            (m_Record->Replaces(node) ? changes.replaced : changes.added).push_back(path);
+            return;
         }
-        const auto old = gone.find(item.path);
-        if (old == gone.end()) {
-            changes.added.push_back(item.path);
-        } else {
-            changes.replaced.push_back(item.path);
-            replaced.insert(old->second);
-        }
-    }
-    for (const zarnik::ArchiveNode *entry : m_Original)
-        if (!kept.count(entry) && !replaced.count(entry))
-            changes.deleted.push_back(entry->m_Path);
+        if (m_Record->Source(node))
+            changes.replaced.push_back(path);
+        if (node->m_Path != path)
+            changes.renamed.emplace_back(node->m_Path, path);
+    });
+    m_Record->ForEachDeleted([&](const ArchiveNode *entry) { changes.deleted.push_back(entry->m_Path); });
     return changes;
 }
+
+std::vector<PackEdit::Item> PackEdit::Items() const
+{
+    std::vector<Item> items;
+    items.reserve(m_Record->Entries().size());
+    ForEachItem([&items](const Item &item) { items.push_back(item); });
+    return items;
+}
+
+void PackEdit::ForEachItem(const std::function<void(const Item &)> &visit) const
+{
+    Item item;
+    m_Record->ForEachFile([&](const ArchiveNode *node, const std::string &path) {
+        item = Item();
+        item.path = path;
+        const DiskSource *source = m_Record->Source(node);
+        if (source) {
+            item.diskPath = source->path;
+            item.size = source->size;
+            item.storage = source->storage;
+        } else {
+            item.node = node;
+        }
+        // A replaced entry stays in its data file.
+        item.dataFile = m_Record->Made(node) ? source->dataFile : node->m_DataFile;
+        visit(item);
+    });
+}
+
+size_t PackEdit::FileCount() const
+{
+    return m_Record->Totals(m_Record->Root()).keptFiles;
+}
+
+// --- Changes and their checks
+
+void PackEdit::BeginChange() { m_Record->Begin(); }
+void PackEdit::EndChange() { m_Record->End(); }
+void PackEdit::CancelChange()
+{
+    m_Record->Cancel();
+    m_CaseIndex->Forget();
+}
+bool PackEdit::CanUndo() const { return m_Record->CanUndo(); }
+bool PackEdit::Undo()
+{
+    m_CaseIndex->Forget();
+    return m_Record->Undo();
+}
+bool PackEdit::HasChanges() const { return m_Record->Differs(); }
+const EditTouch &PackEdit::Touched() const { return m_Record->Touched(); }
 
 bool PackEdit::Refuse(const std::string &reason)
 {
@@ -192,49 +274,55 @@ std::string PackEdit::CheckedPath(const std::string &given)
     return path;
 }
 
-bool PackEdit::NoCaseTwin(const std::string &path, const std::string &own)
+bool PackEdit::NoCaseTwin(const std::string &path, const ArchiveNode *own)
 {
-    const std::string twin = m_CaseIndex->TwinOf(path, own);
+    const ArchiveNode *twin = m_CaseIndex->TwinOf(path, own);
+    if (!twin)
+        return true;
+    const std::string twinPath = m_Record->Path(twin);
     // Names differing only in case are as long: the twin is as long as the part of `path` it clashes with.
-    return twin.empty() || Refuse(Utf8Path(path.substr(0, twin.size())) + ": " + zarnik::CaseTwinCheck(twin).reason);
-}
-
-bool PackEdit::IsFolder(const std::string &path) const
-{
-    const std::string prefix = path + "\\";
-    const auto it = m_Files.lower_bound(prefix);
-    return it != m_Files.end() && StartsWith(*it, prefix);
+    return Refuse(Utf8Path(path.substr(0, twinPath.size())) + ": " + zarnik::CaseTwinCheck(twinPath).reason);
 }
 
 bool PackEdit::PlaceFree(const std::string &path)
 {
-    if (IsFile(path))
-        return Refuse(Utf8Path(path) + ": a file of that path is in the pack already");
-    if (IsFolder(path))
-        return Refuse(Utf8Path(path) + ": a folder of that path is in the pack already");
-    for (std::string folder = ParentOf(path); folder != zarnik::kRootName && !folder.empty();
-         folder = ParentOf(folder))
+    if (const ArchiveNode *node = Kept(path))
+        return Refuse(Utf8Path(path) + (m_Record->State(node).file ? ": a file of that path is in the pack already"
+                                                                 : ": a folder of that path is in the pack already"));
+    for (std::string folder = ParentOf(path); folder != zarnik::kRootName && !folder.empty(); folder = ParentOf(folder))
         if (IsFile(folder))
             return Refuse(Utf8Path(path) + ": " + Utf8Path(folder) + " is a file, not a folder");
     return true;
 }
 
-// A new file goes after the last entry of its folder, or of the nearest
-// folder above it that has entries: a reader lists a folder's files in
-// entry order, and the new one comes last.
-size_t PackEdit::InsertionPoint(const std::string &path) const
+const ArchiveNode *PackEdit::MadeFolder(const std::string &path)
 {
-    for (std::string folder = ParentOf(path); !folder.empty(); folder = ParentOf(folder)) {
-        const std::string prefix = folder + "\\";
-        for (size_t i = m_Items.size(); i-- > 0;)
-            if (StartsWith(m_Items[i].path, prefix))
-                return i + 1;
-    }
-    return m_Items.size();
+    if (path == zarnik::kRootName)
+        return m_Record->Root();
+    const ArchiveNode *parent = MadeFolder(ParentOf(path));
+    const std::string name = NameOf(path);
+    const ArchiveNode *folder = m_Record->Child(parent, name);
+    if (folder)
+        return folder;
+    folder = m_Record->MakeFolder(parent, name);
+    m_CaseIndex->Note(folder);
+    return folder;
 }
 
-bool PackEdit::Add(const std::string &archivePath, const std::string &diskPath, bool replace,
-                   Storage storage)
+// A new file goes after the last file of its folder, or of the nearest
+// folder above it that has files: a reader lists a folder's files in entry
+// order, and the new one comes last.
+const ArchiveNode *PackEdit::InsertionPoint(const std::string &path) const
+{
+    for (std::string folder = ParentOf(path); !folder.empty(); folder = ParentOf(folder)) {
+        const ArchiveNode *node = Kept(folder);
+        if (const ArchiveNode *last = node ? m_Record->LastFile(node) : nullptr)
+            return last;
+    }
+    return nullptr;
+}
+
+bool PackEdit::Add(const std::string &archivePath, const std::string &diskPath, bool replace, Storage storage)
 {
     const std::string path = CheckedPath(archivePath);
     if (path.empty())
@@ -246,45 +334,41 @@ bool PackEdit::Add(const std::string &archivePath, const std::string &diskPath, 
     if (size >= pf::kMaxPackSize)
         return Refuse(diskPath + ": a pack holds files below 4 GiB only");
 
-    Item item;
-    item.path = path;
-    item.diskPath = diskPath;
-    item.size = size;
-    item.storage = storage;
-    item.dataFile = m_NewDataFile;
-    if (IsFile(path)) {
+    DiskSource source{diskPath, size, storage, m_NewDataFile};
+    const ArchiveNode *existing = Kept(path);
+    if (existing && m_Record->State(existing).file) {
         if (!replace)
             return Refuse(Utf8Path(path) + ": already in the pack; replace it explicitly");
         // A replaced file stays in its data file.
-        for (Item &old : m_Items)
-            if (old.path == path) {
-                item.dataFile = old.dataFile;
-                old = item;
-            }
+        if (const DiskSource *old = m_Record->Source(existing))
+            source.dataFile = old->dataFile;
+        m_Record->SetSource(existing, source);
         return true;
     }
-    if (!PlaceFree(path) || !NoCaseTwin(path, {}))
+    if (!PlaceFree(path) || !NoCaseTwin(path, nullptr))
         return false;
-    m_Items.insert(m_Items.begin() + static_cast<ptrdiff_t>(InsertionPoint(path)), item);
-    m_Files.insert(path);
-    m_CaseIndex->Note(path);
+    const ArchiveNode *after = InsertionPoint(path);
+    m_Record->Begin();
+    m_CaseIndex->Note(m_Record->MakeFile(MadeFolder(ParentOf(path)), NameOf(path), source, after));
+    m_Record->End();
     return true;
 }
 
 bool PackEdit::Delete(const std::string &archivePath)
 {
     const std::string path = zarnik::WithBackslashes(archivePath);
-    const std::string prefix = path + "\\";
-    if (!IsFile(path) && !IsFolder(path))
+    if (path == zarnik::kRootName)
+        return Refuse(Utf8Path(path) + ": the pack's root; name what below it goes");
+    const ArchiveNode *node = Kept(path);
+    if (!node)
         return Refuse(Utf8Path(path) + ": no such file or folder in the pack");
-    std::vector<Item> kept;
-    for (Item &item : m_Items) {
-        if (item.path == path || StartsWith(item.path, prefix))
-            m_Files.erase(item.path);
-        else
-            kept.push_back(std::move(item));
-    }
-    m_Items.swap(kept);
+    m_Record->Begin();
+    // What was moved or added into a folder goes with it: an entry is shown
+    // deleted where it stood, an added file is no more.
+    for (const ArchiveNode *moved : m_Record->MovedBelow(node))
+        m_Record->Remove(moved);
+    m_Record->Remove(node);
+    m_Record->End();
     return true;
 }
 
@@ -294,33 +378,24 @@ bool PackEdit::Rename(const std::string &fromPath, const std::string &toPath)
     const std::string to = CheckedPath(toPath);
     if (to.empty())
         return false;
-    const bool file = IsFile(from);
-    if (!file && !IsFolder(from))
+    const ArchiveNode *node = Kept(from);
+    if (!node || from == zarnik::kRootName)
         return Refuse(Utf8Path(from) + ": no such file or folder in the pack");
     if (to == from)
         return true;
     if (StartsWith(to, from + "\\"))
         return Refuse(Utf8Path(to) + ": a folder cannot move into itself");
-    if (!PlaceFree(to) || !NoCaseTwin(to, from))
+    if (!PlaceFree(to) || !NoCaseTwin(to, node))
         return false;
-    // Every new path is checked before any changes: all or nothing.
-    const std::string prefix = from + "\\";
-    std::vector<std::pair<size_t, std::string>> renamed;
-    for (size_t i = 0; i < m_Items.size(); ++i) {
-        const std::string &path = m_Items[i].path;
-        if (file ? path != from : !StartsWith(path, prefix))
-            continue;
-        std::string newPath = file ? to : to + path.substr(from.size());
-        if (!pf::FitsNameField(newPath))
-            return Refuse(TooLong(newPath));
-        renamed.emplace_back(i, std::move(newPath));
-    }
-    for (auto &change : renamed) {
-        m_Files.erase(m_Items[change.first].path);
-        m_Files.insert(change.second);
-        m_CaseIndex->Note(change.second);
-        m_Items[change.first].path = std::move(change.second);
-    }
+    // Every new path is checked before anything changes: all or nothing.
+    const size_t longest = m_Record->LongestBelow(node);
+    if (to.size() + longest > pf::kMaxPathLength)
+        return Refuse(Utf8Path(to) + ": a path below it would be longer than the " +
+                      std::to_string(pf::kMaxPathLength) + " bytes a reader takes");
+    m_Record->Begin();
+    m_Record->Move(node, MadeFolder(ParentOf(to)), NameOf(to));
+    m_CaseIndex->Note(node);
+    m_Record->End();
     return true;
 }
 

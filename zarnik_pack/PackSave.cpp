@@ -102,20 +102,21 @@ SaveOutcome PackEdit::Save(const SaveOptions &options) const
 {
     if (!m_Usable)
         return Fail(EditProblem::Refused, m_Reason);
-    if (m_Items.empty())
+    const std::vector<Item> items = Items();
+    if (items.empty())
         return Fail(EditProblem::Refused, "the new pack would hold no file, and a reader refuses such a pack");
     if (options.backup && !options.out.empty())
         return Fail(EditProblem::Refused, kBackupWithOut);
     const bool set = m_Archive ? m_Archive->IsIndexRoute() : zarnik::RouteOf(m_PackPath) != zarnik::PackRoute::SinglePack;
     LeftOver leftOver;
-    SaveOutcome outcome = set ? SaveSet(options, leftOver) : SavePack(options, leftOver);
+    SaveOutcome outcome = set ? SaveSet(items, options, leftOver) : SavePack(items, options, leftOver);
     outcome.leftOver = std::move(leftOver.paths);
     return outcome;
 }
 
-SaveOutcome PackEdit::SavePack(const SaveOptions &options, LeftOver &leftOver) const
+SaveOutcome PackEdit::SavePack(const std::vector<Item> &items, const SaveOptions &options, LeftOver &leftOver) const
 {
-    if (!FitsAPack(m_Items))
+    if (!FitsAPack(items))
         return Fail(EditProblem::Refused, "the new pack would reach 4 GiB, past what a reader addresses");
     if (!m_Archive && !options.out.empty())
         return Fail(EditProblem::Refused, "a new pack is made at its own path");
@@ -144,8 +145,8 @@ SaveOutcome PackEdit::SavePack(const SaveOptions &options, LeftOver &leftOver) c
         return Fail(EditProblem::WriteFailed, "cannot give the new pack the owner and permissions of " + to.path +
                                                   ": " + temp.Failure().text);
     std::vector<const Item *> intended;
-    intended.reserve(m_Items.size());
-    for (const Item &item : m_Items)
+    intended.reserve(items.size());
+    for (const Item &item : items)
         intended.push_back(&item);
     if ((ready = WriteItems(intended, source.get(), temp, options)).problem != EditProblem::None)
         return ready;

@@ -456,9 +456,9 @@ SaveOutcome SetSaver::Run()
 
 } // namespace
 
-SaveOutcome PackEdit::SaveSet(const SaveOptions &options, LeftOver &leftOver) const
+SaveOutcome PackEdit::SaveSet(const std::vector<Item> &items, const SaveOptions &options, LeftOver &leftOver) const
 {
-    return SetSaver(m_Archive, m_PackPath, m_Items, m_Original, options, leftOver).Run();
+    return SetSaver(m_Archive, m_PackPath, items, m_Record->Entries(), options, leftOver).Run();
 }
 
 } // namespace zarnik_pack

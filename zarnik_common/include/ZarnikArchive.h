@@ -47,6 +47,10 @@ struct ArchiveNode
     // takes the two for one.
     uint32_t m_CaseTwin : 1;
     std::vector<const ArchiveNode *> m_Children; // insertion order, not sorted
+    // The folder whose m_Children hold this node; null for the root and for
+    // an entry the tree left out. A caller that holds a node deep in a large
+    // tree finds its folders without a search by path.
+    const ArchiveNode *m_Parent = nullptr;
 
     ArchiveNode() : m_DataFile(0), m_Duplicate(0), m_CaseTwin(0) {}
 

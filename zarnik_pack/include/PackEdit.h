@@ -14,8 +14,13 @@
 // only the data files holding changed entries are written again (under new
 // names) and then content.vfi, whose rename is the one step that changes
 // the set. A new pack is made the same way, never replacing anything.
+//
+// The changes are kept as a record over the opened pack (EditRecord.h):
+// where each file of the new pack comes from, and the steps that take each
+// change back, so that a change and its undo cost what they change.
 #pragma once
 
+#include "EditRecord.h"
 #include "OutputFile.h"
 #include "PackLock.h"
 #include "StoredForm.h"
@@ -25,7 +30,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -94,6 +98,22 @@ struct EditChanges
     std::vector<std::pair<std::string, std::string>> renamed; // from, to
 };
 
+// Where a file of the new pack comes from.
+struct FileOrigin
+{
+    enum class Kind {
+        None,      // no file there (a folder, or nothing)
+        Kept,      // an entry of the pack, at its own path, its bytes as they are
+        Renamed,   // an entry of the pack at another path, its bytes as they are
+        Added,     // a file on disk, where the pack held nothing at that path
+        Replacing, // a file on disk in place of an entry of the pack
+    } kind = Kind::None;
+    const zarnik::ArchiveNode *entry = nullptr; // the entry kept, or the one replaced
+    std::string from;   // that entry's path in the pack as opened, where it is another
+    std::string source; // Added, Replacing: the file on disk
+    uint64_t size = 0;  // Added, Replacing: its size when the change was made
+};
+
 class PackEdit
 {
 public:
@@ -107,7 +127,7 @@ public:
     // its own beside it. Either is refused when anything stands there.
     explicit PackEdit(const std::string &newPackPath);
     ~PackEdit();
-    // Its case index refers to its own paths: an edit is never copied.
+    // Its case index refers to its own record: an edit is never copied.
     PackEdit(const PackEdit &) = delete;
     PackEdit &operator=(const PackEdit &) = delete;
 
@@ -130,6 +150,23 @@ public:
     // A file or a folder (with everything below it) to a new path.
     bool Rename(const std::string &from, const std::string &to);
 
+    // Changes made between BeginChange() and EndChange() are one: Undo()
+    // takes them back together, and CancelChange() takes back those made
+    // since BeginChange() (a change refused half-way leaves nothing behind).
+    // Outside them, each change is one of its own.
+    void BeginChange();
+    void EndChange();
+    void CancelChange();
+    bool CanUndo() const;
+    // Takes back the last change at the cost of that change; false when
+    // there is none.
+    bool Undo();
+    // Whether the new pack differs from the one opened (a rename there and
+    // back is no change).
+    bool HasChanges() const;
+    // The nodes of Record() the last change, or its undo, touched.
+    const EditTouch &Touched() const;
+
     SaveOutcome Save(const SaveOptions &options) const;
 
     // A .vfs set: the data file (its file name, as the index names it) the
@@ -138,15 +175,21 @@ public:
     bool SetDataFile(const std::string &name);
 
     // Whether the new pack holds a file at `path` ('\' separators).
-    bool IsFile(const std::string &path) const { return m_Files.count(path) != 0; }
+    bool IsFile(const std::string &path) const;
+    // Where the file at `path` of the new pack comes from.
+    FileOrigin OriginOf(const std::string &path) const;
+    // The new pack as a tree over the archive's, with the entries it leaves
+    // out where they stood (EditRecord.h).
+    const EditRecord &Record() const { return *m_Record; }
 
     // The changes so far against the pack as opened (what Dropped() names
     // is not among them), each list in the new pack's order, deleted files
-    // in the old one's. Not after a save that released the pack.
+    // in the old one's. A file renamed and replaced is in both lists. Not
+    // after a save that released the pack.
     EditChanges Changes() const;
 
-    // The new pack's files in order, for the check after writing and for
-    // callers that show the pending listing.
+    // The new pack's files in order, for the save and for callers that show
+    // the pending listing; made from the record when asked.
     struct Item
     {
         std::string path;
@@ -156,37 +199,46 @@ public:
         Storage storage = Storage::Auto;
         uint32_t dataFile = 0; // of a .vfs set: the data file it goes to (Archive()'s numbering)
     };
-    const std::vector<Item> &Items() const { return m_Items; }
+    std::vector<Item> Items() const;
+    // The same one at a time, made as they are visited: a save that writes
+    // them in turn holds none of them all at once.
+    void ForEachItem(const std::function<void(const Item &)> &visit) const;
+    // How many files the new pack holds.
+    size_t FileCount() const;
     // The pack opened; not for an edit of an empty pack.
     const zarnik::CZarnikArchive &Archive() const { return *m_Archive; }
     const std::string &PackPath() const { return m_PackPath; }
 
 private:
-    SaveOutcome SavePack(const SaveOptions &options, LeftOver &leftOver) const;
-    SaveOutcome SaveSet(const SaveOptions &options, LeftOver &leftOver) const;
+    SaveOutcome SavePack(const std::vector<Item> &items, const SaveOptions &options, LeftOver &leftOver) const;
+    SaveOutcome SaveSet(const std::vector<Item> &items, const SaveOptions &options, LeftOver &leftOver) const;
     bool Refuse(const std::string &reason);
     // A path a reader would take as it is, with '\' separators; empty after
     // Refuse when it would not.
     std::string CheckedPath(const std::string &path);
-    bool IsFolder(const std::string &path) const;
+    // The node of the new pack at `path` that holds or is a file, or null.
+    const zarnik::ArchiveNode *Kept(const std::string &path) const;
     // Refuses `path` when a name of it differs only in case from an entry
-    // beside it that is not at or below `own`.
-    bool NoCaseTwin(const std::string &path, const std::string &own);
+    // beside it other than `own` (the node being renamed, or null).
+    bool NoCaseTwin(const std::string &path, const zarnik::ArchiveNode *own);
     // Refuses `path` when a file or folder stands there or a file stands
     // where one of its folders goes.
     bool PlaceFree(const std::string &path);
-    size_t InsertionPoint(const std::string &path) const;
+    // The folder at `path`, made with those above it where they are missing.
+    const zarnik::ArchiveNode *MadeFolder(const std::string &path);
+    // The file a new file at `path` goes after: the last of its folder, or
+    // of the nearest folder above it that has files; null: at the end.
+    const zarnik::ArchiveNode *InsertionPoint(const std::string &path) const;
 
     const zarnik::CZarnikArchive *m_Archive = nullptr; // null for an empty pack
     std::string m_PackPath;
     bool m_Usable = true;
     std::string m_Reason;
     std::vector<std::string> m_Dropped;
-    std::vector<Item> m_Items;
-    std::vector<const zarnik::ArchiveNode *> m_Original; // the entries kept at the start
     uint32_t m_NewDataFile = 0;
-    std::set<std::string> m_Files; // the paths of m_Items
-    std::unique_ptr<CaseIndex> m_CaseIndex; // over m_Files
+    std::unique_ptr<zarnik::ArchiveNode> m_EmptyRoot; // the root of an empty pack's record
+    std::unique_ptr<EditRecord> m_Record;
+    std::unique_ptr<CaseIndex> m_CaseIndex; // over m_Record
 };
 
 } // namespace zarnik_pack
