@@ -44,9 +44,14 @@ QString row(const QString &label, const QString &value)
 
 QString exactSize(quint64 bytes)
 {
-    return bytes < 1024 ? ArchiveTree::sizeText(bytes)
-                        : DetailsPane::tr("%1 (%2 bytes)")
-                              .arg(ArchiveTree::sizeText(bytes), QLocale().toString(bytes));
+    return bytes < 1024 ? sizeText(bytes)
+                        : DetailsPane::tr("%1 (%2 bytes)").arg(sizeText(bytes), QLocale().toString(bytes));
+}
+
+// A pending change's row of the table, when there is one.
+QString changeRow(const QString &change)
+{
+    return change.isEmpty() ? QString() : row(DetailsPane::tr("Pending:"), change);
 }
 
 // A count beside its label: "none" reads better than a 0.
@@ -120,10 +125,11 @@ void DetailsPane::showMessage(const QString &text)
     ui->textView->setExtraSelections({});
 }
 
-void DetailsPane::showFile(const CZarnikArchive *archive, const ArchiveNode *file, const TextSpot &spot)
+void DetailsPane::showFile(const CZarnikArchive *archive, const ArchiveNode *file, const Entry &entry,
+                           const TextSpot &spot)
 {
     dropPreview();
-    ui->titleLabel->setText(breakable(shownText(file->m_Name)));
+    ui->titleLabel->setText(breakable(entry.name));
     // The data file's path is the system's own, in its file-name encoding.
     const QString dataFile =
         file->m_DataFile < archive->GetDataFileCount()
@@ -132,7 +138,7 @@ void DetailsPane::showFile(const CZarnikArchive *archive, const ArchiveNode *fil
             : tr("unknown");
     ui->detailsLabel->setText(
         QStringLiteral("<table>")
-        + row(tr("Path:"), shownText(file->m_Path))
+        + row(tr("Path:"), entry.path) + changeRow(entry.change)
         + row(tr("Size:"), exactSize(file->m_UnpackedSize))
         + row(tr("Stored:"), exactSize(file->m_PackedSize)
                                  + (file->IsPacked() ? tr(", packed") : tr(", not packed")))
@@ -152,17 +158,16 @@ void DetailsPane::showFile(const CZarnikArchive *archive, const ArchiveNode *fil
     });
 }
 
-void DetailsPane::showPendingFile(const ArchiveNode *file, const QString &source, bool replaced)
+void DetailsPane::showPendingFile(const Entry &entry, quint64 size, const QString &source)
 {
     dropPreview();
-    ui->titleLabel->setText(breakable(shownText(file->m_Name)));
+    ui->titleLabel->setText(breakable(entry.name));
     ui->detailsLabel->setText(QStringLiteral("<table>")
-                              + row(tr("Path:"), shownText(file->m_Path))
-                              + row(tr("Size:"), exactSize(file->m_UnpackedSize))
+                              + row(tr("Path:"), entry.path)
+                              + row(tr("Size:"), exactSize(size))
                               + row(tr("From:"), QDir::toNativeSeparators(source))
                               + QStringLiteral("</table>"));
-    showMessage(replaced ? tr("Replaced: the new contents are written when the pack is saved.")
-                         : tr("Added: written into the pack when it is saved."));
+    showMessage(entry.change);
 }
 
 void DetailsPane::showPreview(quint64 generation, const Preview &preview)
@@ -219,11 +224,11 @@ void DetailsPane::markFound(const Preview &preview)
     ui->textView->centerCursor();
 }
 
-void DetailsPane::showFolder(const ArchiveNode *folder, const ArchiveTree::Totals &totals)
+void DetailsPane::showFolder(const Entry &entry, const ArchiveTree::Totals &totals)
 {
     dropPreview();
-    ui->titleLabel->setText(breakable(shownText(folder->m_Name)));
-    ui->detailsLabel->setText(QStringLiteral("<table>") + row(tr("Path:"), shownText(folder->m_Path))
+    ui->titleLabel->setText(breakable(entry.name));
+    ui->detailsLabel->setText(QStringLiteral("<table>") + row(tr("Path:"), entry.path) + changeRow(entry.change)
                               + row(tr("Files below:"), number(totals.files))
                               + row(tr("Folders below:"), number(totals.folders))
                               + row(tr("Size:"), exactSize(totals.unpackedBytes))

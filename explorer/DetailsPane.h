@@ -28,15 +28,22 @@ public:
     explicit DetailsPane(QWidget *parent = nullptr);
     ~DetailsPane() override;
 
+    // What the tree shows of an entry: its name and path as they will be
+    // saved (a deleted one's as they were), and what a pending change does
+    // to it, if anything.
+    struct Entry
+    {
+        QString name, path, change;
+    };
     // `archive` must stay until clear() or the pane's end. With a `spot`
     // (of line 1 or more) the preview is the text around it, marked.
-    void showFile(const zarnik::CZarnikArchive *archive, const zarnik::ArchiveNode *file,
+    void showFile(const zarnik::CZarnikArchive *archive, const zarnik::ArchiveNode *file, const Entry &entry,
                   const TextSpot &spot = {});
-    void showFolder(const zarnik::ArchiveNode *folder, const ArchiveTree::Totals &totals);
+    void showFolder(const Entry &entry, const ArchiveTree::Totals &totals);
     void showSeveral(int count, const ArchiveTree::Totals &totals);
-    // A file added or replaced since the pack was opened: its bytes come
-    // from `source` on the disk when the pack is saved.
-    void showPendingFile(const zarnik::ArchiveNode *file, const QString &source, bool replaced);
+    // A file added or replaced since the pack was opened: its `size` bytes
+    // come from `source` on the disk when the pack is saved.
+    void showPendingFile(const Entry &entry, quint64 size, const QString &source);
     // Back to the hint; returns once no preview reads the archive any more.
     void clear();
 

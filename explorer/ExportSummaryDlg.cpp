@@ -63,7 +63,7 @@ QString kindText(Kind kind)
 
 QString ExportSummaryDlg::filesAndSize(int files, quint64 bytes)
 {
-    return tr("%1 (%2)").arg(countText(quint64(files), tr("1 file"), tr("%1 files")), ArchiveTree::sizeText(bytes));
+    return tr("%1 (%2)").arg(countText(quint64(files), tr("1 file"), tr("%1 files")), sizeText(bytes));
 }
 
 ExportSummaryDlg::ExportSummaryDlg(const ExportResult &result, QWidget *parent)

@@ -4,7 +4,9 @@
 #include "ArchiveTree.h"
 #include "DesktopOpen.h"
 #include "DetailsPane.h"
+#include "EditRecord.h"
 #include "Habits.h"
+#include "PackEdit.h"
 #include "PackEditor.h"
 #include "ExportSummaryDlg.h"
 #include "ExportThread.h"
@@ -38,8 +40,6 @@
 #include <QMessageBox>
 #include <QShortcut>
 #include <QToolButton>
-#include <QTreeWidgetItem>
-#include <QTreeWidgetItemIterator>
 
 #include <memory>
 #include <string>
@@ -50,10 +50,12 @@ using zarnik::OpenReportItem;
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
-    , ui(new Ui::MainWindow)
+    , ui(std::make_unique<Ui::MainWindow>())
 {
     ui->setupUi(this);
-    m_archive = nullptr;
+    m_views.tree = ui->treeWidget;
+    m_views.details = ui->detailsPane;
+    m_export.window = this;
     // The tree takes what room it needs for its columns; the details pane
     // the rest.
     QHeaderView *header = ui->treeWidget->header();
@@ -84,10 +86,10 @@ MainWindow::MainWindow(QWidget *parent)
                 // Only beside the line of the export it opens the folder of.
                 m_openFolderButton->setVisible(!message.isEmpty() && message == m_exportLine);
             });
-    connect(ui->treeWidget, &QTreeWidget::itemActivated, this, &MainWindow::openWithApplication);
+    connect(ui->treeWidget, &QAbstractItemView::activated, this, &MainWindow::openWithApplication);
     ui->filterEdit->installEventFilter(this);
     connect(ui->filterEdit, &QLineEdit::textChanged, this, &MainWindow::applyFilter);
-    connect(ui->treeWidget, &QTreeWidget::itemSelectionChanged, this, &MainWindow::updateActions);
+    connect(ui->treeWidget, &ArchiveTree::selectionMoved, this, &MainWindow::updateActions);
     connect(ui->treeWidget, &QWidget::customContextMenuRequested, this, &MainWindow::showTreeMenu);
     // The keys of file managers: Ctrl+F to the filter line, Shift+F10 for
     // the menu of the current item.
@@ -98,19 +100,25 @@ MainWindow::MainWindow(QWidget *parent)
     connect(new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10), ui->treeWidget, nullptr, nullptr,
                           Qt::WidgetShortcut),
             &QShortcut::activated, this, [this] {
-                if (QTreeWidgetItem *item = ui->treeWidget->currentItem())
-                    showTreeMenu(ui->treeWidget->visualItemRect(item).center());
+                const QModelIndex current = ui->treeWidget->currentIndex();
+                if (current.isValid())
+                    showTreeMenu(ui->treeWidget->visualRect(current).center());
             });
     connect(ui->treeWidget, &ArchiveTree::dragRequested, this, &MainWindow::dragSelectionOut);
     connect(ui->treeWidget, &ArchiveTree::dragReleased, this, &MainWindow::abandonDrag);
     setAcceptDrops(true);
-    connect(ui->treeWidget, &QTreeWidget::itemSelectionChanged, this,
-            &MainWindow::updateSelectionStatus);
-    connect(ui->treeWidget, &QTreeWidget::itemSelectionChanged, this, &MainWindow::updateDetails);
+    connect(ui->treeWidget, &ArchiveTree::selectionMoved, this, &MainWindow::updateSelectionStatus);
+    connect(ui->treeWidget, &ArchiveTree::selectionMoved, this, &MainWindow::updateDetails);
     updateRecentMenu();
+    addEditAndFind();
+    updateActions();
+}
+
+void MainWindow::addEditAndFind()
+{
     // Changing the pack: the Edit and Save commands, the tree of what is
     // pending, and the saved pack shown.
-    m_editor = new PackEditor(this, ui->treeWidget);
+    m_editor = std::make_unique<PackEditor>(this, ui->treeWidget);
     for (QAction *action : m_editor->editActions())
         action ? ui->menu_Edit->insertAction(ui->actionExport, action)
                : (void)ui->menu_Edit->insertSeparator(ui->actionExport);
@@ -118,58 +126,60 @@ MainWindow::MainWindow(QWidget *parent)
     ui->menu_Edit->setToolTipsVisible(true);
     ui->menu_File->insertActions(ui->actionE_xit, m_editor->fileActions());
     ui->menu_File->insertSeparator(ui->actionE_xit);
-    connect(m_editor, &PackEditor::changed, this, &MainWindow::showPendingTree);
-    connect(m_editor, &PackEditor::saved, this, &MainWindow::openSavedPack);
+    connect(m_editor.get(), &PackEditor::changed, this, &MainWindow::followEdit);
+    connect(m_editor.get(), &PackEditor::saved, this, &MainWindow::openSavedPack);
     // Find in Files: its panel below the tree and the details, its commands
     // at the end of the Edit menu.
     m_find = new FindPanel(this);
+    m_views.find = m_find;
     addDockWidget(Qt::BottomDockWidgetArea, m_find);
     ui->menu_Edit->addSeparator();
     ui->menu_Edit->addActions(m_find->commands());
     m_find->setPendingCheck([this] { return m_editor->hasChanges(); });
-    connect(m_editor, &PackEditor::changed, m_find, &FindPanel::updateScope);
+    connect(m_editor.get(), &PackEditor::changed, m_find, &FindPanel::updateScope);
     connect(m_find, &FindPanel::resultChosen, this, &MainWindow::showFound);
-    updateActions();
 }
 
-QStringList MainWindow::expandedFolders() const
+void MainWindow::PackViews::clear() const
 {
-    QStringList expanded;
-    for (QTreeWidgetItemIterator it(ui->treeWidget); *it; ++it)
-        if ((*it)->isExpanded())
-            expanded << QString::fromStdString(ArchiveTree::nodeOf(*it)->m_Path);
-    return expanded;
+    // A preview may be reading the pack, and the rows stand for its nodes.
+    details->clear();
+    tree->showRecord(nullptr);
 }
 
-QTreeWidgetItem *MainWindow::expandFolders(const QStringList &expanded, const std::string &current)
+MainWindow::PackViews::~PackViews()
 {
-    QTreeWidgetItem *found = nullptr;
-    for (QTreeWidgetItemIterator it(ui->treeWidget); *it; ++it) {
-        const std::string &path = ArchiveTree::nodeOf(*it)->m_Path;
-        (*it)->setExpanded(expanded.contains(QString::fromStdString(path)));
-        if (!found && !current.empty() && path == current)
-            found = *it;
+    if (find)
+        find->setPack(nullptr, QString());
+    clear();
+}
+
+MainWindow::ExportJob::~ExportJob()
+{
+    // The application may end while an export runs (a session logout): its
+    // worker stops and ends here, before the pack it reads goes.
+    // The summary is of no use to a window that goes.
+    if (thread) {
+        QObject::disconnect(thread, nullptr, window, nullptr);
+        delete thread;
     }
-    return found;
 }
 
-void MainWindow::showPendingTree()
+MainWindow::~MainWindow() = default;
+
+void MainWindow::updateTitle()
 {
-    const QStringList expanded = expandedFolders();
-    ui->detailsPane->clear();
-    ui->treeWidget->clear();
-    const ArchiveNode *root = m_editor->shownRoot();
-    ui->treeWidget->showArchive(root ? root : m_archive->GetRoot(), m_editor->uncounted());
-    expandFolders(expanded, std::string());
-    QTreeWidgetItem *focus = m_editor->markTree();
-    ui->treeWidget->setFilter(ui->filterEdit->text());
-    ui->treeWidget->setCurrentItem(focus ? focus : ui->treeWidget->topLevelItem(0));
-    if (focus)
-        ui->treeWidget->scrollToItem(focus);
     // An asterisk while changes wait.
-    setWindowTitle(tr("%1%2 - Zarnik Explorer")
-                       .arg(QFileInfo(m_editor->fileName()).fileName(),
-                            m_editor->hasChanges() ? QStringLiteral("*") : QString()));
+    setWindowTitle(m_archive ? tr("%1%2 - Zarnik Explorer")
+                                   .arg(QFileInfo(m_editor->fileName()).fileName(),
+                                        m_editor->hasChanges() ? QStringLiteral("*") : QString())
+                             : tr("Zarnik Explorer"));
+}
+
+void MainWindow::followEdit(const zarnik_pack::EditTouch &touched, const ArchiveNode *focus)
+{
+    ui->treeWidget->follow(touched, focus);
+    updateTitle();
     updateSelectionStatus();
     updateDetails();
     updateActions();
@@ -179,47 +189,33 @@ void MainWindow::openSavedPack(const QString &fileName)
 {
     // The saved pack is shown as the changed one was: the same folders
     // open, the same entry chosen, where they still stand.
-    const QStringList expanded = expandedFolders();
+    const QStringList expanded = ui->treeWidget->expandedPaths();
     const ArchiveNode *chosen = selectedNode();
-    const std::string current = chosen ? chosen->m_Path : std::string();
+    const std::string current = chosen ? m_editor->edit()->Record().Path(chosen) : std::string();
     if (openPack(fileName)) {
-        if (QTreeWidgetItem *item = expandFolders(expanded, current)) {
-            // In place of the whole pack, which opening chose.
-            ui->treeWidget->setCurrentItem(item, 0, QItemSelectionModel::ClearAndSelect);
-            ui->treeWidget->scrollToItem(item);
-        }
+        // In place of the whole pack, which opening chose.
+        if (const ArchiveNode *node = ui->treeWidget->expandPaths(expanded, current))
+            ui->treeWidget->choose(node);
         return;
     }
     // The pack shown is no longer what the disk holds.
-    ui->detailsPane->clear();
-    ui->treeWidget->clear();
+    showNoPack();
+}
+
+void MainWindow::showNoPack()
+{
+    m_views.clear();
     m_find->setPack(nullptr, QString());
     m_editor->setPack(nullptr, QString());
-    delete m_archive;
-    m_archive = nullptr;
-    setWindowTitle(tr("Zarnik Explorer"));
+    m_archive.reset();
+    updateTitle();
     updateSelectionStatus();
     updateActions();
 }
 
-MainWindow::~MainWindow()
-{
-    // The application may end while an export runs (a session logout): the
-    // export ends before the archive goes.
-    endExport();
-    ui->detailsPane->clear(); // a preview may be reading the archive
-    m_find->setPack(nullptr, QString()); // and a search
-    // A save reads the archive too: it stops, and the edit goes, first.
-    ui->treeWidget->clear();
-    delete m_editor;
-    m_editor = nullptr;
-    delete ui;
-    delete m_archive;
-}
-
 ExportThread *MainWindow::exportThread() const
 {
-    return m_exportThread;
+    return m_export.thread;
 }
 
 void MainWindow::changeEvent(QEvent *e)
@@ -231,11 +227,12 @@ void MainWindow::changeEvent(QEvent *e)
 
 void MainWindow::closeEvent(QCloseEvent *e)
 {
-    if (!m_exportThread && !m_editor->mayLeave()) {
+    // Once the changes it asks to save are saved, the window closes.
+    if (!m_export.thread && !m_editor->mayLeave([this] { close(); })) {
         e->ignore();
         return;
     }
-    if (!m_exportThread) {
+    if (!m_export.thread) {
         rememberLayout();
         QMainWindow::closeEvent(e);
         return;
@@ -249,7 +246,7 @@ void MainWindow::closeEvent(QCloseEvent *e)
     // window stays to show how the export went.
     m_closeQuestion = &question;
     const int answer = question.exec();
-    if (answer != QMessageBox::Yes || !m_exportThread) {
+    if (answer != QMessageBox::Yes || !m_export.thread) {
         e->ignore();
         return;
     }
@@ -267,10 +264,10 @@ void MainWindow::rememberLayout()
 
 void MainWindow::endExport()
 {
-    if (m_exportThread) {
+    if (m_export.thread) {
         // The summary is of no use to a window that goes.
-        disconnect(m_exportThread, nullptr, this, nullptr);
-        delete m_exportThread; // stops the worker and waits for it
+        disconnect(m_export.thread, nullptr, this, nullptr);
+        delete m_export.thread; // stops the worker and waits for it
     }
     if (m_progressDlg) {
         m_progressDlg->finish();
@@ -287,10 +284,8 @@ void MainWindow::on_actionAbout_triggered()
 
 const ArchiveNode *MainWindow::selectedNode() const
 {
-    const QList<QTreeWidgetItem *> selected = ui->treeWidget->selectedItems();
-    if (!m_archive || selected.isEmpty())
-        return nullptr;
-    return ArchiveTree::nodeOf(selected.first());
+    const QList<const ArchiveNode *> selected = ui->treeWidget->selectedNodes();
+    return m_archive && !selected.isEmpty() ? selected.first() : nullptr;
 }
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
@@ -339,7 +334,7 @@ void MainWindow::updateSelectionStatus()
     const auto files = [](quint64 n) { return countText(n, tr("1 file"), tr("%1 files"), tr("no files")); };
     const QList<const ArchiveNode *> nodes = ui->treeWidget->selectedNodes();
     // With nothing or the whole pack selected, the pack's numbers.
-    const ArchiveNode *root = ArchiveTree::nodeOf(ui->treeWidget->topLevelItem(0));
+    const ArchiveNode *root = m_editor->edit()->Record().Root();
     if (nodes.isEmpty() || (nodes.size() == 1 && nodes.first() == root)) {
         const ArchiveTree::Totals all = ui->treeWidget->totals(root);
         // "in no folders" says nothing: the files lie in "content" itself.
@@ -348,8 +343,8 @@ void MainWindow::updateSelectionStatus()
                                   : tr("%1 in %2").arg(files(all.files),
                                                        countText(all.folders, tr("1 folder"), tr("%1 folders")));
         m_statusLabel->setText(tr("%1, %2 (%3 stored)")
-                                   .arg(where, ArchiveTree::sizeText(all.unpackedBytes),
-                                        ArchiveTree::sizeText(all.storedBytes)));
+                                   .arg(where, sizeText(all.unpackedBytes),
+                                        sizeText(all.storedBytes)));
         return;
     }
     ArchiveTree::Totals sum;
@@ -357,23 +352,30 @@ void MainWindow::updateSelectionStatus()
         sum += ui->treeWidget->totals(node);
     const QString items = countText(quint64(nodes.size()), tr("1 item"), tr("%1 items"));
     m_statusLabel->setText(tr("%1 selected: %2, %3")
-                               .arg(items, files(sum.files), ArchiveTree::sizeText(sum.unpackedBytes)));
+                               .arg(items, files(sum.files), sizeText(sum.unpackedBytes)));
 }
 
 void MainWindow::updateDetails()
 {
-    QList<const ArchiveNode *> nodes = m_archive ? ui->treeWidget->selectedNodes()
-                                                 : QList<const ArchiveNode *>();
-    if (m_archive && nodes.isEmpty())
-        nodes << ArchiveTree::nodeOf(ui->treeWidget->topLevelItem(0)); // nothing chosen: the whole pack
-    if (nodes.size() == 1 && m_editor->isNew(nodes.first())) {
-        // Its bytes are not in the pack yet: where they come from instead.
-        ui->detailsPane->showPendingFile(nodes.first(), m_editor->sourceOf(nodes.first()),
-                                         m_editor->isReplaced(nodes.first()));
-    } else if (nodes.size() == 1 && !nodes.first()->IsFolder()) {
-        ui->detailsPane->showFile(m_archive, nodes.first());
-    } else if (nodes.size() == 1) {
-        ui->detailsPane->showFolder(nodes.first(), ui->treeWidget->totals(nodes.first()));
+    // The tree lets its rows go before the pack goes.
+    const bool shown = m_archive && ui->treeWidget->packModel()->record();
+    QList<const ArchiveNode *> nodes = shown ? ui->treeWidget->selectedNodes() : QList<const ArchiveNode *>();
+    if (shown && nodes.isEmpty())
+        nodes << m_editor->edit()->Record().Root(); // nothing chosen: the whole pack
+    if (nodes.size() == 1) {
+        const zarnik_pack::EditRecord &record = m_editor->edit()->Record();
+        const ArchiveNode *node = nodes.first();
+        const PackModel *model = ui->treeWidget->packModel();
+        const DetailsPane::Entry entry{shownText(record.Name(node)), shownText(record.Path(node)),
+                                       model->marksOf(node).tips.join(QLatin1Char('\n'))};
+        if (const zarnik_pack::DiskSource *source = model->bytesPending(node) ? record.Source(node) : nullptr)
+            // Its bytes are not in the pack yet: where they come from instead.
+            ui->detailsPane->showPendingFile(entry, source->size,
+                                             QFile::decodeName(QByteArray::fromStdString(source->path)));
+        else if (record.IsFile(node) && !node->IsFolder())
+            ui->detailsPane->showFile(m_archive.get(), node, entry);
+        else
+            ui->detailsPane->showFolder(entry, ui->treeWidget->totals(node));
     } else if (nodes.size() > 1) {
         ArchiveTree::Totals sum;
         for (const ArchiveNode *node : nodes)
@@ -385,7 +387,7 @@ void MainWindow::updateDetails()
 void MainWindow::updateActions()
 {
     // One export at a time, and the archive stays while it runs.
-    const bool exporting = m_exportThread != nullptr;
+    const bool exporting = m_export.thread != nullptr;
     ui->action_Open->setEnabled(!exporting);
     for (QAction *recent : ui->menuRecent->actions())
         recent->setEnabled(!exporting);
@@ -428,7 +430,7 @@ void MainWindow::on_actionExport_triggered()
     const QList<const ArchiveNode *> selected = m_archive ? ui->treeWidget->selectedNodes()
                                                           : QList<const ArchiveNode *>();
     const QList<ExportItem> items = ui->treeWidget->exportItems();
-    if (items.isEmpty() || m_exportThread)
+    if (items.isEmpty() || m_export.thread)
         return;
     // One file is saved under a name the user gives; a folder, or several
     // items, go below a directory.
@@ -457,7 +459,7 @@ void MainWindow::on_actionCopyPath_triggered()
 
 void MainWindow::showTreeMenu(const QPoint &position)
 {
-    if (!ui->treeWidget->itemAt(position))
+    if (!ui->treeWidget->indexAt(position).isValid())
         return;
     QMenu menu(this);
     menu.addAction(ui->actionExport);
@@ -472,30 +474,30 @@ void MainWindow::startExport(const QList<ExportItem> &items, const QString &dest
 {
     // A child of the window, so nothing of it outlives the window; it
     // deletes itself once finished.
-    m_exportThread = new ExportThread(m_archive, items, destination, m_exportWorkers, this);
+    m_export.thread = new ExportThread(m_archive.get(), items, destination, m_exportWorkers, this);
     m_exportForDrag = forDrag;
     if (forDrag)
-        m_exportThread->placeBelow();
+        m_export.thread->placeBelow();
     m_progressDlg = new ProgressDlg(this);
     // This object lives in the GUI thread and the thread emits from the
     // worker, so the automatic connections queue every report.
-    connect(m_exportThread, &ExportThread::fileStarted, m_progressDlg, &ProgressDlg::setFile);
-    connect(m_exportThread, &ExportThread::progressChanged, m_progressDlg,
+    connect(m_export.thread, &ExportThread::fileStarted, m_progressDlg, &ProgressDlg::setFile);
+    connect(m_export.thread, &ExportThread::progressChanged, m_progressDlg,
             &ProgressDlg::setProgress);
-    connect(m_exportThread, &ExportThread::done, this, &MainWindow::onExportDone);
-    connect(m_progressDlg, &ProgressDlg::cancelRequested, m_exportThread,
+    connect(m_export.thread, &ExportThread::done, this, &MainWindow::onExportDone);
+    connect(m_progressDlg, &ProgressDlg::cancelRequested, m_export.thread,
             &ExportThread::requestStop);
     updateActions();
     // Not modal: the window stays usable to browse and to be closed (a
     // blocked window's close would be dropped), while the commands that
     // touch the archive wait for the export's end.
     m_progressDlg->show();
-    m_exportThread->start();
+    m_export.thread->start();
 }
 
 void MainWindow::onExportDone(const ExportResult &result)
 {
-    m_exportThread = nullptr; // it deletes itself once finished
+    m_export.thread = nullptr; // it deletes itself once finished
     endExport();
     if (m_closeQuestion)
         m_closeQuestion->done(QMessageBox::No);
@@ -537,7 +539,7 @@ void MainWindow::dragEnterEvent(QDragEnterEvent *e)
     // Items dragged out of the tree are no pack to open when they come back.
     // A pack is only read: taken as a copy, never as a move that would let
     // the source delete it.
-    if (!m_exportThread && !e->source() && (e->possibleActions() & Qt::CopyAction)
+    if (!m_export.thread && !e->source() && (e->possibleActions() & Qt::CopyAction)
         && !droppedPack(e->mimeData()).isEmpty()) {
         e->setDropAction(Qt::CopyAction);
         e->accept();
@@ -547,7 +549,7 @@ void MainWindow::dragEnterEvent(QDragEnterEvent *e)
 void MainWindow::dropEvent(QDropEvent *e)
 {
     const QString pack = droppedPack(e->mimeData());
-    if (pack.isEmpty() || m_exportThread || e->source() || !(e->possibleActions() & Qt::CopyAction))
+    if (pack.isEmpty() || m_export.thread || e->source() || !(e->possibleActions() & Qt::CopyAction))
         return;
     e->setDropAction(Qt::CopyAction);
     e->accept();
@@ -568,7 +570,7 @@ QString MainWindow::droppedPack(const QMimeData *mime)
 
 void MainWindow::dragSelectionOut()
 {
-    if (m_exportThread || !m_archive || m_editor->hasChanges())
+    if (m_export.thread || !m_archive || m_editor->hasChanges())
         return;
     const QList<const ArchiveNode *> nodes = ui->treeWidget->selectedNodes();
     const QList<ExportItem> items = ui->treeWidget->exportItems();
@@ -587,10 +589,12 @@ void MainWindow::dragSelectionOut()
     startExport(items, m_dragFolder->path(), true);
 }
 
-void MainWindow::openWithApplication(QTreeWidgetItem *item)
+void MainWindow::openWithApplication(const QModelIndex &index)
 {
-    const ArchiveNode *node = ArchiveTree::nodeOf(item);
-    if (!node || node->IsFolder() || m_exportThread || !m_archive)
+    const ArchiveNode *node = ArchiveTree::nodeOf(index);
+    // A file added or replaced is not in the pack yet.
+    if (!node || node->IsFolder() || m_export.thread || !m_archive
+        || ui->treeWidget->packModel()->bytesPending(node))
         return;
     const QString file = m_desktop->placeFor(*node);
     if (file.isEmpty())
@@ -601,8 +605,8 @@ void MainWindow::openWithApplication(QTreeWidgetItem *item)
 
 void MainWindow::abandonDrag()
 {
-    if (m_exportForDrag && m_exportThread)
-        m_exportThread->requestStop();
+    if (m_exportForDrag && m_export.thread)
+        m_export.thread->requestStop();
 }
 
 void MainWindow::finishDrag()
@@ -624,7 +628,7 @@ void MainWindow::finishDrag()
 
 void MainWindow::on_action_Open_triggered()
 {
-    if (m_exportThread)
+    if (m_export.thread)
         return; // the worker reads the archive
     const QString fileName =
         QFileDialog::getOpenFileName(this, tr("Select Zarnik Pack"), Habits::openFolder(),
@@ -655,7 +659,7 @@ void MainWindow::updateRecentMenu()
                                           [this, pack] { openRecentPack(pack); });
         action->setToolTip(QDir::toNativeSeparators(pack));
         action->setStatusTip(QDir::toNativeSeparators(pack));
-        action->setEnabled(!m_exportThread);
+        action->setEnabled(!m_export.thread);
     }
     if (!packs.isEmpty()) {
         menu->addSeparator();
@@ -687,7 +691,7 @@ void MainWindow::openRecentPack(const QString &fileName)
 
 bool MainWindow::openPack(const QString &fileName)
 {
-    if (m_exportThread)
+    if (m_export.thread)
         return false; // the worker reads the archive
 
     // The library takes 8-bit paths; the file-system encoding (not Latin-1)
@@ -705,36 +709,43 @@ bool MainWindow::openPack(const QString &fileName)
                      QString::fromStdString(zarnik::OpenFailureReason(path, opened))));
         return false;
     }
-    if (!m_editor->mayLeave())
+    // Changes to be saved first: the pack opens again once they are.
+    if (!m_editor->mayLeave([this, fileName] { openPack(fileName); }))
         return false;
+    showPack(std::move(opened.archive), fileName);
+    reportOmissions();
+    return true;
+}
 
+void MainWindow::showPack(std::unique_ptr<const CZarnikArchive> archive, const QString &fileName)
+{
     Habits::addRecentPack(QFileInfo(fileName).absoluteFilePath());
     updateRecentMenu();
     // The last pack's export line does not speak for this one.
     statusBar()->clearMessage();
-    setWindowTitle(tr("%1 - Zarnik Explorer").arg(QFileInfo(fileName).fileName()));
-
-    // The items point at the old archive's nodes, and a preview may read
-    // it: they go before it.
-    ui->detailsPane->clear();
-    ui->treeWidget->clear();
-    m_find->setPack(opened.archive.get(), fileName);
-    m_editor->setPack(opened.archive.get(), fileName);
-    delete m_archive;
-    m_archive = opened.archive.release();
-
-    ui->treeWidget->showArchive(m_archive->GetRoot());
+    // What shows the old pack, and its edit, go before it; a search of it
+    // ends as the new one takes its place.
+    m_views.clear();
+    m_find->setPack(archive.get(), fileName);
+    m_editor->setPack(nullptr, QString());
+    m_archive = std::move(archive);
+    m_editor->setPack(m_archive.get(), fileName);
+    updateTitle();
+    ui->treeWidget->showRecord(&m_editor->edit()->Record());
     ui->treeWidget->setFilter(ui->filterEdit->text());
     // The whole pack chosen, as the details pane describes it: Export acts
     // on what the window shows.
-    ui->treeWidget->setCurrentItem(ui->treeWidget->topLevelItem(0));
+    ui->treeWidget->choose(m_editor->edit()->Record().Root());
     updateSelectionStatus();
     updateDetails();
     updateActions();
+}
 
+void MainWindow::reportOmissions()
+{
     const std::vector<OpenReportItem> &report = m_archive->GetOpenReport();
     if (report.empty())
-        return true;
+        return;
     QStringList details;
     for (const OpenReportItem &item : report) {
         const QString where = item.path.empty() ? tr("at byte %1").arg(item.offset)
@@ -751,50 +762,31 @@ bool MainWindow::openPack(const QString &fileName)
                     QMessageBox::Ok, this);
     box.setDetailedText(details.join('\n'));
     box.exec();
-    return true;
 }
 
 bool MainWindow::selectPath(const std::string &packPath)
 {
-    // The item of each segment in turn, from the root's.
-    const auto find = [&]() -> QTreeWidgetItem * {
-        QTreeWidgetItem *item = nullptr;
-        for (size_t start = 0;;) {
-            const size_t end = packPath.find('\\', start);
-            const std::string name = packPath.substr(start, end == std::string::npos ? end : end - start);
-            QTreeWidgetItem *next = item ? nullptr : ui->treeWidget->topLevelItem(0);
-            for (int i = 0; item && !next && i < item->childCount(); ++i)
-                next = ArchiveTree::nodeOf(item->child(i))->m_Name == name ? item->child(i) : nullptr;
-            item = next && ArchiveTree::nodeOf(next)->m_Name == name ? next : nullptr;
-            if (!item || end == std::string::npos)
-                return item;
-            start = end + 1;
-        }
-    };
-    const auto shown = [&](QTreeWidgetItem *item) {
-        for (; item; item = item->parent())
-            if (item->isHidden())
-                return false;
-        return !ui->treeWidget->isFlat();
-    };
-    QTreeWidgetItem *item = find();
-    if (item && !shown(item)) {
-        ui->filterEdit->clear();
-        item = find();
-    }
-    if (!item)
+    const zarnik_pack::PackEdit *edit = m_editor->edit();
+    const ArchiveNode *node = edit ? edit->Record().Find(packPath) : nullptr;
+    if (!node)
         return false;
-    ui->treeWidget->setCurrentItem(item, 0, QItemSelectionModel::ClearAndSelect);
-    ui->treeWidget->scrollToItem(item);
+    if (!ui->treeWidget->choose(node)) {
+        ui->filterEdit->clear(); // the filter hides it
+        if (!ui->treeWidget->choose(node))
+            return false;
+    }
     return true;
 }
 
 void MainWindow::showFound(const ArchiveNode *file, const TextSpot &spot)
 {
-    if (!selectPath(file->m_Path))
+    // Another entry may stand at its path now, renamed there.
+    const zarnik_pack::PackEdit *edit = m_editor->edit();
+    if (!edit || edit->Record().Find(file->m_Path) != file || !selectPath(file->m_Path))
         statusBar()->showMessage(tr("%1 is renamed or deleted by the changes waiting: its text as saved is shown.")
                                      .arg(shownText(file->m_Path)));
-    ui->detailsPane->showFile(m_archive, file, spot);
+    ui->detailsPane->showFile(m_archive.get(), file, {shownText(file->m_Name), shownText(file->m_Path), QString()},
+                              spot);
 }
 
 void MainWindow::on_actionE_xit_triggered()

@@ -12,7 +12,12 @@ namespace zarnik {
 class CZarnikArchive;
 struct ArchiveNode;
 } // namespace zarnik
+namespace zarnik_pack {
+struct EditTouch;
+} // namespace zarnik_pack
+class ArchiveTree;
 class DesktopOpen;
+class DetailsPane;
 class ExportThread;
 class FindPanel;
 class PackEditor;
@@ -25,7 +30,6 @@ class QMessageBox;
 class QMimeData;
 class QTemporaryDir;
 class QToolButton;
-class QTreeWidgetItem;
 
 namespace Ui {
 class MainWindow;
@@ -40,7 +44,7 @@ public:
     ~MainWindow() override;
 
     // The archive the last successful Open made; null before the first one.
-    const zarnik::CZarnikArchive *archive() const { return m_archive; }
+    const zarnik::CZarnikArchive *archive() const { return m_archive.get(); }
     // The running export; null when none runs.
     ExportThread *exportThread() const;
     // Files an export writes at once (0, the default: the library chooses
@@ -49,7 +53,9 @@ public:
 
     // Opens the pack at `fileName` as the Open command does once its dialog
     // is answered (the command line and a drop come here too). A refused
-    // name or a failed open says why and keeps the pack shown.
+    // name or a failed open says why and keeps the pack shown. With changes
+    // pending it asks first; when they are to be saved, the pack opens once
+    // the save ended well, and this returns false.
     bool openPack(const QString &fileName);
     // Makes the entry at `packPath` (a path of the pack as saved) current
     // and alone selected, its folders open; with the filter on and hiding
@@ -91,20 +97,26 @@ private slots:
     void abandonDrag();
     // A file activated (double-click, Enter): written to a temporary
     // folder, then opened with the desktop's application for it.
-    void openWithApplication(QTreeWidgetItem *item);
-    // The tree again after a pending change, as the edit will save it.
-    void showPendingTree();
+    void openWithApplication(const QModelIndex &index);
+    // A pending change, or its undo: the tree, the title and the rest follow.
+    void followEdit(const zarnik_pack::EditTouch &touched, const zarnik::ArchiveNode *focus);
     // A save ended well: the saved pack is shown, or none if it fails to open.
     void openSavedPack(const QString &fileName);
     // A result of Find in Files chosen: its file selected, its text at the spot.
     void showFound(const zarnik::ArchiveNode *file, const TextSpot &spot);
 
 private:
+    // The Edit and Save commands of PackEditor, and Find in Files, into the menus.
+    void addEditAndFind();
     const zarnik::ArchiveNode *selectedNode() const;
-    // The paths of the folders open in the tree; then, in a new tree, those
-    // folders opened again, returning the item at `current` if it stands.
-    QStringList expandedFolders() const;
-    QTreeWidgetItem *expandFolders(const QStringList &expanded, const std::string &current);
+    // Shows `archive`, opened from `fileName`, in place of the pack shown.
+    void showPack(std::unique_ptr<const zarnik::CZarnikArchive> archive, const QString &fileName);
+    // No pack shown any more.
+    void showNoPack();
+    // What opening the pack shown passed over, said in a warning.
+    void reportOmissions();
+    // The title: the pack's name, an asterisk while changes wait.
+    void updateTitle();
     // Asks where to save a file, until the user names one that does not
     // exist or gives up (empty).
     QString askFileDestination(const zarnik::ArchiveNode *node);
@@ -118,11 +130,32 @@ private:
     void rememberLayout();
     static QString droppedPack(const QMimeData *mime);
 
-    Ui::MainWindow *ui;
-    const zarnik::CZarnikArchive *m_archive;
+    // What shows the open pack and reads it: cleared before the pack goes.
+    struct PackViews
+    {
+        ArchiveTree *tree = nullptr;
+        DetailsPane *details = nullptr;
+        FindPanel *find = nullptr; // a search reads the pack too
+        void clear() const;
+        ~PackViews();
+    };
+    // A running export: stopped, and its worker ended, before the pack goes.
+    struct ExportJob
+    {
+        QPointer<ExportThread> thread;
+        QObject *window = nullptr; // what hears from it
+        ~ExportJob();
+    };
+
+    // In the order they are made; they go in the reverse one, each before
+    // what it reads.
+    std::unique_ptr<Ui::MainWindow> ui;
+    std::unique_ptr<const zarnik::CZarnikArchive> m_archive;
+    std::unique_ptr<PackEditor> m_editor; // the edit of m_archive, and its save
+    PackViews m_views;
+    ExportJob m_export;
     unsigned m_exportWorkers = 0;
     QPointer<ProgressDlg> m_progressDlg;
-    QPointer<ExportThread> m_exportThread;
     QLabel *m_statusLabel;
     QPointer<QMessageBox> m_closeQuestion; // the close question while it stands
     bool m_exportForDrag = false;
@@ -133,6 +166,5 @@ private:
     QToolButton *m_openFolderButton; // beside the line of a finished export
     QString m_exportedTo;
     QString m_exportLine; // the status line that told of it
-    PackEditor *m_editor = nullptr;
     FindPanel *m_find;
 };

@@ -64,15 +64,13 @@ bool NameFilter::matches(const std::string &foldedName) const
     return globMatch(m_pattern.data(), m_pattern.size(), foldedName.data(), foldedName.size());
 }
 
-std::string NameFilter::fold(const std::string &latin1Name)
+void NameFilter::foldInPlace(std::string &latin1Name)
 {
-    std::string out(latin1Name);
-    for (char &c : out)
+    for (char &c : latin1Name)
         c = char(foldByte(uchar(c)));
-    return out;
 }
 
-int NameFilter::compareFolded(const std::string &a, const std::string &b)
+int NameFilter::compareFolded(std::string_view a, std::string_view b)
 {
     const size_t common = std::min(a.size(), b.size());
     for (size_t i = 0; i < common; ++i) {

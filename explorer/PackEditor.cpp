@@ -1,6 +1,8 @@
 #include "PackEditor.h"
 
 #include "ArchiveTree.h"
+#include "PackEdit.h"
+#include "PackPath.h"
 #include "ProgressDlg.h"
 #include "SaveThread.h"
 #include "ShownText.h"
@@ -13,7 +15,6 @@
 #include <QDir>
 #include <QDragMoveEvent>
 #include <QDropEvent>
-#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
@@ -23,14 +24,12 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QTreeWidgetItemIterator>
 #include <QUrl>
 
 #include <algorithm>
 #include <functional>
 
 using zarnik::ArchiveNode;
-using Step = PendingChanges::Step;
 
 namespace {
 
@@ -76,7 +75,7 @@ PackEditor::PackEditor(QMainWindow *window, ArchiveTree *tree)
         m_tree->addAction(a);
         a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     }
-    connect(m_tree, &QTreeWidget::itemSelectionChanged, this, &PackEditor::updateActions);
+    connect(m_tree, &ArchiveTree::selectionMoved, this, &PackEditor::updateActions);
     m_tree->viewport()->installEventFilter(this);
     m_tree->setAcceptDrops(true);
     updateActions();
@@ -100,102 +99,43 @@ QList<QAction *> PackEditor::fileActions() const
 
 void PackEditor::setPack(const zarnik::CZarnikArchive *archive, const QString &fileName)
 {
-    m_pending.reset();
-    m_justSaved = false;
+    m_edit.reset();
+    m_state = State::Idle;
     m_fileName = fileName;
     if (archive)
-        m_pending = std::make_unique<PendingChanges>(*archive, QFile::encodeName(fileName).toStdString());
+        m_edit = std::make_unique<zarnik_pack::PackEdit>(*archive, QFile::encodeName(fileName).toStdString(), false);
     updateActions();
 }
 
-const ArchiveNode *PackEditor::shownRoot() const
+bool PackEditor::hasChanges() const
 {
-    return hasChanges() ? m_pending->root() : nullptr;
+    return m_edit && m_state != State::Saved && m_edit->HasChanges();
 }
 
-QSet<const ArchiveNode *> PackEditor::uncounted() const
+QList<const ArchiveNode *> PackEditor::changeable() const
 {
-    return hasChanges() ? m_pending->deleted() : QSet<const ArchiveNode *>();
-}
-
-bool PackEditor::isNew(const ArchiveNode *node) const
-{
-    const auto mark = hasChanges() ? m_pending->markOf(node) : PendingChanges::Unchanged;
-    return mark == PendingChanges::Added || mark == PendingChanges::Replaced;
-}
-
-bool PackEditor::isReplaced(const ArchiveNode *node) const
-{
-    return hasChanges() && m_pending->markOf(node) == PendingChanges::Replaced;
-}
-
-QString PackEditor::sourceOf(const ArchiveNode *node) const
-{
-    return hasChanges() ? QFile::decodeName(QByteArray::fromStdString(m_pending->sourceOf(node))) : QString();
-}
-
-QTreeWidgetItem *PackEditor::markTree() const
-{
-    if (!hasChanges())
-        return nullptr;
-    QTreeWidgetItem *focus = nullptr;
-    for (QTreeWidgetItemIterator it(m_tree); *it; ++it) {
-        QTreeWidgetItem *item = *it;
-        const ArchiveNode *node = ArchiveTree::nodeOf(item);
-        if (node && node->m_Path == m_focus && (!focus || m_pending->markOf(node) != PendingChanges::Deleted))
-            focus = item;
-        QString tip;
-        QFont font = item->font(0);
-        switch (m_pending->markOf(node)) {
-        case PendingChanges::Unchanged:
-            continue;
-        case PendingChanges::Added:
-        case PendingChanges::Replaced: {
-            const bool added = m_pending->markOf(node) == PendingChanges::Added;
-            tip = added ? tr("Added: written into the pack when it is saved")
-                        : tr("Replaced: the new contents are written when the pack is saved");
-            font.setBold(true);
-            // Its stored size is known once it is saved.
-            item->setText(ArchiveTree::StoredColumn, added ? tr("new") : tr("replaced"));
-            item->setText(ArchiveTree::RatioColumn, QString());
-            break;
-        }
-        case PendingChanges::Renamed:
-            tip = tr("Renamed from %1").arg(shownText(m_pending->oldPath(node)));
-            font.setItalic(true);
-            break;
-        case PendingChanges::Deleted:
-            tip = tr("Deleted: left out when the pack is saved");
-            font.setStrikeOut(true);
-            for (int column = 0; column < m_tree->columnCount(); ++column)
-                item->setForeground(column, m_tree->palette().brush(QPalette::Disabled, QPalette::Text));
-            break;
-        }
-        for (int column = 0; column < m_tree->columnCount(); ++column) {
-            item->setFont(column, font);
-            item->setToolTip(column, tip);
-        }
-    }
-    return focus;
+    QList<const ArchiveNode *> nodes;
+    if (!m_edit)
+        return nodes;
+    const zarnik_pack::EditRecord &record = m_edit->Record();
+    for (const ArchiveNode *node : m_tree->selectedNodes())
+        if (node != record.Root() && !record.State(node).deleted)
+            nodes << node;
+    return nodes;
 }
 
 void PackEditor::updateActions()
 {
-    const bool open = m_pending != nullptr;
-    const bool usable = open && m_pending->usable() && !saving();
-    const QString why = open && !m_pending->usable() ? m_pending->refusal() : QString();
-    const ArchiveNode *file = selectedFile();
-    bool anyChangeable = false;
-    for (const ArchiveNode *node : m_tree->selectedNodes())
-        anyChangeable = anyChangeable
-                        || (node->m_Path.find('\\') != std::string::npos
-                            && (!hasChanges() || m_pending->markOf(node) != PendingChanges::Deleted));
+    const bool open = m_edit != nullptr;
+    const bool usable = open && m_edit->Usable() && m_state != State::Saving;
+    const QString why = open && !m_edit->Usable() ? QString::fromStdString(m_edit->Reason()) : QString();
+    const qsizetype changing = changeable().size();
     m_add->setEnabled(usable);
     m_addFolder->setEnabled(usable);
-    m_replace->setEnabled(usable && file);
-    m_delete->setEnabled(usable && anyChangeable);
-    m_rename->setEnabled(usable && anyChangeable && m_tree->selectedNodes().size() == 1);
-    m_undo->setEnabled(!saving() && hasChanges());
+    m_replace->setEnabled(usable && selectedFile());
+    m_delete->setEnabled(usable && changing > 0);
+    m_rename->setEnabled(usable && changing == 1 && m_tree->selectedNodes().size() == 1);
+    m_undo->setEnabled(open && m_state == State::Idle && m_edit->CanUndo());
     m_save->setEnabled(usable && hasChanges());
     m_saveAs->setEnabled(usable && !isSet());
     // A pack that cannot be changed says why on every command.
@@ -213,21 +153,17 @@ void PackEditor::updateActions()
 std::string PackEditor::targetFolder() const
 {
     const QList<const ArchiveNode *> nodes = m_tree->selectedNodes();
+    const zarnik_pack::EditRecord &record = m_edit->Record();
     if (nodes.isEmpty())
-        return zarnik::kRootName;
-    const std::string &path = nodes.first()->m_Path;
-    if (nodes.first()->IsFolder() && !isNew(nodes.first()))
-        return path;
-    const size_t last = path.rfind('\\');
-    return last == std::string::npos ? std::string(zarnik::kRootName) : path.substr(0, last);
+        return record.Path(record.Root());
+    const ArchiveNode *folder = record.IsFile(nodes.first()) ? record.Parent(nodes.first()) : nodes.first();
+    return record.Path(folder ? folder : record.Root());
 }
 
 const ArchiveNode *PackEditor::selectedFile() const
 {
-    const QList<const ArchiveNode *> nodes = m_tree->selectedNodes();
-    if (nodes.size() != 1 || nodes.first()->IsFolder())
-        return nullptr;
-    if (hasChanges() && m_pending->markOf(nodes.first()) == PendingChanges::Deleted)
+    const QList<const ArchiveNode *> nodes = changeable();
+    if (nodes.size() != 1 || m_tree->selectedNodes().size() != 1 || !m_edit->Record().IsFile(nodes.first()))
         return nullptr;
     return nodes.first();
 }
@@ -267,7 +203,7 @@ bool PackEditor::addSteps(const QStringList &paths, const std::string &folder, s
 
 bool PackEditor::settleExisting(std::vector<Step> &steps)
 {
-    const zarnik_pack::PackEdit &edit = m_pending->edit();
+    const zarnik_pack::PackEdit &edit = *m_edit;
     const auto inPack = [&edit](const Step &step) { return edit.IsFile(step.path); };
     const size_t existing = size_t(std::count_if(steps.begin(), steps.end(), inPack));
     if (existing == 0)
@@ -295,14 +231,41 @@ bool PackEditor::settleExisting(std::vector<Step> &steps)
     return !steps.empty();
 }
 
-void PackEditor::applyChange(const std::vector<Step> &steps, const std::string &focus)
+bool PackEditor::applyStep(const Step &step)
 {
-    if (steps.empty() || !m_pending)
+    switch (step.kind) {
+    case Step::Add:
+    case Step::Replace:
+        return m_edit->Add(step.path, step.other, step.kind == Step::Replace);
+    case Step::Delete:
+        return m_edit->Delete(step.path);
+    case Step::Rename:
+        return m_edit->Rename(step.path, step.other);
+    }
+    return false;
+}
+
+bool PackEditor::applyChange(const std::vector<Step> &steps)
+{
+    if (steps.empty() || !m_edit)
+        return false;
+    // All steps or none: a step refused takes back those before it.
+    m_edit->BeginChange();
+    for (const Step &step : steps)
+        if (!applyStep(step)) {
+            m_edit->CancelChange();
+            refuse(QString::fromStdString(m_edit->Reason()));
+            return false;
+        }
+    m_edit->EndChange();
+    return true;
+}
+
+void PackEditor::addAll(std::vector<Step> steps)
+{
+    if (!applyChange(steps))
         return;
-    if (!m_pending->apply(steps))
-        return refuse(m_pending->reason());
-    m_focus = focus;
-    emit changed();
+    emit changed(m_edit->Touched(), m_edit->Record().Find(steps.back().path));
     updateActions();
 }
 
@@ -313,7 +276,7 @@ void PackEditor::addFiles()
         m_window, tr("Add files to %1").arg(shownText(folder)), QString(), tr("All files (*)"));
     std::vector<Step> steps;
     if (!files.isEmpty() && addSteps(files, folder, steps))
-        applyChange(steps, steps.back().path);
+        addAll(std::move(steps));
 }
 
 void PackEditor::addFolder()
@@ -326,7 +289,7 @@ void PackEditor::addFolder()
         return;
     if (steps.empty())
         return refuse(tr("%1 holds no file; a pack keeps no empty folder.").arg(QDir::toNativeSeparators(dir)));
-    applyChange(steps, steps.back().path);
+    addAll(std::move(steps));
 }
 
 void PackEditor::replaceFile()
@@ -334,57 +297,75 @@ void PackEditor::replaceFile()
     const ArchiveNode *file = selectedFile();
     if (!file || !m_replace->isEnabled())
         return;
+    const std::string path = m_edit->Record().Path(file);
     const QString source = QFileDialog::getOpenFileName(
-        m_window, tr("Replace %1 with").arg(shownText(file->m_Path)), QString(), tr("All files (*)"));
-    if (!source.isEmpty())
-        applyChange({{Step::Replace, file->m_Path, QFile::encodeName(source).toStdString()}}, file->m_Path);
+        m_window, tr("Replace %1 with").arg(shownText(path)), QString(), tr("All files (*)"));
+    if (!source.isEmpty() && applyChange({{Step::Replace, path, QFile::encodeName(source).toStdString()}})) {
+        emit changed(m_edit->Touched(), file);
+        updateActions();
+    }
 }
 
 void PackEditor::deleteSelected()
 {
     if (!m_delete->isEnabled())
         return;
+    const QList<const ArchiveNode *> nodes = changeable();
     std::vector<Step> steps;
-    for (const ArchiveNode *node : m_tree->selectedNodes())
-        if (node->m_Path.find('\\') != std::string::npos
-            && (!hasChanges() || m_pending->markOf(node) != PendingChanges::Deleted))
-            steps.push_back({Step::Delete, node->m_Path, {}});
-    if (!steps.empty())
-        applyChange(steps, steps.front().path);
+    for (const ArchiveNode *node : nodes)
+        steps.push_back({Step::Delete, m_edit->Record().Path(node), {}});
+    if (applyChange(steps)) {
+        emit changed(m_edit->Touched(), nodes.first());
+        updateActions();
+    }
 }
 
 void PackEditor::renameSelected()
 {
     if (!m_rename->isEnabled())
         return;
-    const ArchiveNode *node = m_tree->selectedNodes().first();
+    const ArchiveNode *node = changeable().first();
+    const zarnik_pack::EditRecord &record = m_edit->Record();
+    const std::string path = record.Path(node);
     bool ok = false;
     const QString name = QInputDialog::getText(m_window, tr("Rename"),
                                                tr("New name of %1 (a / moves it below its folder):")
-                                                   .arg(shownText(node->m_Path)),
-                                               QLineEdit::Normal, QString::fromLatin1(node->m_Name.c_str()), &ok);
+                                                   .arg(shownText(path)),
+                                               QLineEdit::Normal, QString::fromLatin1(record.Name(node).c_str()), &ok);
     if (!ok || name.isEmpty())
         return;
     const std::optional<std::string> packed = zarnik::Latin1FromUtf8(name.toStdString());
     if (!packed)
         return refuse(QStringLiteral("%1: %2").arg(name, QString::fromLatin1(zarnik::kNotLatin1Reason)));
-    const std::string to = node->m_Path.substr(0, node->m_Path.rfind('\\') + 1) + zarnik::WithBackslashes(*packed);
-    applyChange({{Step::Rename, node->m_Path, to}}, to);
+    const std::string to = path.substr(0, path.rfind('\\') + 1) + zarnik::WithBackslashes(*packed);
+    if (applyChange({{Step::Rename, path, to}})) {
+        emit changed(m_edit->Touched(), node);
+        updateActions();
+    }
 }
 
 void PackEditor::undo()
 {
-    if (!hasChanges() || saving())
+    if (!m_edit || m_state != State::Idle || !m_edit->Undo())
         return;
-    m_pending->undo();
-    m_focus.clear();
-    emit changed();
+    // The entry the undone change touched is chosen again where it stands.
+    const zarnik_pack::EditTouch &touched = m_edit->Touched();
+    const zarnik_pack::EditRecord &record = m_edit->Record();
+    const ArchiveNode *focus = nullptr;
+    for (const ArchiveNode *node : touched.nodes) {
+        const zarnik_pack::NodeState state = record.State(node);
+        if (!focus && (state.kept || state.deleted))
+            focus = node;
+    }
+    if (!focus && !touched.folders.empty())
+        focus = touched.folders.front();
+    emit changed(touched, focus);
     updateActions();
 }
 
 bool PackEditor::isSet() const
 {
-    return m_pending && m_pending->edit().Archive().IsIndexRoute();
+    return m_edit && m_edit->Archive().IsIndexRoute();
 }
 
 void PackEditor::saveAs()
@@ -418,14 +399,15 @@ void PackEditor::saveAs()
 
 void PackEditor::startSave(const QString &target)
 {
-    if (saving() || !m_pending || !m_pending->usable() || (target.isEmpty() && !hasChanges()))
+    if (m_state == State::Saving || !m_edit || !m_edit->Usable() || (target.isEmpty() && !hasChanges()))
         return;
     // A set is saved where it lies, its changed data files under new names:
     // it opens again through its index.
     m_saveTarget = !target.isEmpty() ? target
                    : isSet()         ? QFileInfo(m_fileName).dir().filePath(QString::fromLatin1(zarnik::kIndexName))
                                      : m_fileName;
-    m_saveThread = new SaveThread(m_pending->edit(), target, this);
+    m_state = State::Saving;
+    m_saveThread = new SaveThread(*m_edit, target, this);
     m_progressDlg = new ProgressDlg(m_window);
     m_progressDlg->setWindowTitle(tr("Saving"));
     m_progressDlg->setNotice(tr("Saving %1: the pack changes only once the new one is written and checked...")
@@ -448,7 +430,9 @@ void PackEditor::onSaveDone(bool written, bool stopped, const QString &reason)
         m_progressDlg->finish();
         delete m_progressDlg;
     }
-    m_savedWell = written;
+    // Leaving waited for this save; a save that failed leaves nothing.
+    const std::function<void()> leave = std::exchange(m_afterSave, {});
+    m_state = written ? State::Saved : State::Idle;
     updateActions();
     if (!written) {
         QMessageBox box(stopped ? QMessageBox::Information : QMessageBox::Critical,
@@ -459,21 +443,29 @@ void PackEditor::onSaveDone(bool written, bool stopped, const QString &reason)
         box.exec();
         return;
     }
-    if (!m_leaving) {
-        // The saved pack is the one to show: its entries, not the pending
-        // tree (else the window leaves the pack anyway).
-        m_justSaved = true;
-        emit saved(m_saveTarget);
-    }
+    const QString target = m_saveTarget;
+    // The saved pack is the one to show, unless the window leaves it.
+    if (leave)
+        leave();
+    else
+        emit saved(target);
     // After the opening, which clears the last pack's line.
-    m_window->statusBar()->showMessage(tr("Saved %1").arg(QDir::toNativeSeparators(m_saveTarget)));
+    m_window->statusBar()->showMessage(tr("Saved %1").arg(QDir::toNativeSeparators(target)));
 }
 
-bool PackEditor::mayLeave()
+bool PackEditor::mayLeave(std::function<void()> leave)
 {
-    if (saving())
+    if (m_state == State::Saving) {
+        QMessageBox question(QMessageBox::Question, tr("Saving"),
+                             tr("%1 is being saved.\nGo on once the save is done?")
+                                 .arg(QFileInfo(m_saveTarget).fileName()),
+                             QMessageBox::Yes | QMessageBox::No, m_window);
+        question.setDefaultButton(QMessageBox::Yes);
+        if (question.exec() == QMessageBox::Yes && m_state == State::Saving)
+            m_afterSave = std::move(leave);
         return false;
-    if (!hasChanges() || m_justSaved)
+    }
+    if (!hasChanges())
         return true;
     QMessageBox question(QMessageBox::Question, tr("Unsaved changes"),
                          tr("%1 has changes that are not saved.\nSave them?")
@@ -483,18 +475,12 @@ bool PackEditor::mayLeave()
     const int answer = question.exec();
     if (answer == QMessageBox::Discard)
         return true;
-    if (answer != QMessageBox::Save)
-        return false;
-    m_leaving = true;
-    m_savedWell = false;
-    startSave(QString());
-    if (m_saveThread) {
-        QEventLoop loop;
-        connect(m_saveThread, &QObject::destroyed, &loop, &QEventLoop::quit);
-        loop.exec();
+    if (answer == QMessageBox::Save) {
+        startSave(QString());
+        if (m_state == State::Saving)
+            m_afterSave = std::move(leave);
     }
-    m_leaving = false;
-    return m_savedWell;
+    return false;
 }
 
 bool PackEditor::eventFilter(QObject *watched, QEvent *event)
@@ -512,9 +498,8 @@ bool PackEditor::eventFilter(QObject *watched, QEvent *event)
         event->ignore();
         return type != QEvent::DragEnter; // an enter goes on to the window
     }
-    const ArchiveNode *node = ArchiveTree::nodeOf(m_tree->itemAt(drop->position().toPoint()));
-    const bool onFolder = node && node->IsFolder() && !isNew(node)
-                          && (!hasChanges() || m_pending->markOf(node) != PendingChanges::Deleted);
+    const ArchiveNode *node = ArchiveTree::nodeOf(m_tree->indexAt(drop->position().toPoint()));
+    const bool onFolder = node && !m_edit->Record().IsFile(node) && !m_edit->Record().State(node).deleted;
     if (type == QEvent::DragEnter || onFolder) {
         drop->setDropAction(Qt::CopyAction);
         drop->accept();
@@ -523,12 +508,12 @@ bool PackEditor::eventFilter(QObject *watched, QEvent *event)
     }
     if (type == QEvent::Drop && onFolder) {
         const QStringList paths = localFiles(drop->mimeData());
-        const std::string folder = node->m_Path;
+        const std::string folder = m_edit->Record().Path(node);
         // After the drop has ended: the source waits for it, and a refusal asks.
         QMetaObject::invokeMethod(this, [this, paths, folder] {
             std::vector<Step> steps;
             if (addSteps(paths, folder, steps))
-                applyChange(steps, steps.empty() ? folder : steps.back().path);
+                addAll(std::move(steps));
         }, Qt::QueuedConnection);
     }
     return true;

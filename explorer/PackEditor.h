@@ -1,22 +1,23 @@
 // The Edit commands that change the open pack (Add files, Add folder,
 // Replace, Delete, Rename, Undo), files dropped on a folder of the tree,
-// and File > Save / Save As. Changes stay pending (PendingChanges) until a
-// save writes them on a worker thread (SaveThread) under the progress
-// dialog; the window then opens the saved pack. Leaving a pack with
-// pending changes asks whether to save them.
+// and File > Save / Save As. The changes go into the pack writer's edit
+// (PackEdit), whose record the tree shows, and stay pending until a save
+// writes them on a worker thread (SaveThread) under the progress dialog;
+// the window then opens the saved pack. Leaving a pack with pending changes
+// asks whether to save them first.
 #pragma once
 
 #include <QList>
 #include <QObject>
 #include <QPointer>
-#include <QSet>
 #include <QString>
+#include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "PendingChanges.h"
 #include "ProgressDlg.h"
 #include "SaveThread.h"
 
@@ -24,10 +25,13 @@ namespace zarnik {
 class CZarnikArchive;
 struct ArchiveNode;
 } // namespace zarnik
+namespace zarnik_pack {
+class PackEdit;
+struct EditTouch;
+} // namespace zarnik_pack
 class ArchiveTree;
 class QAction;
 class QMainWindow;
-class QTreeWidgetItem;
 
 class PackEditor : public QObject
 {
@@ -41,38 +45,34 @@ public:
     // Delete, Rename, Undo; Save, Save As.
     QList<QAction *> editActions() const;
     QList<QAction *> fileActions() const;
-
-    // The pack the window shows now (null: none), opened from `fileName`;
-    // what was pending for the last one goes.
-    void setPack(const zarnik::CZarnikArchive *archive, const QString &fileName);
-
-    const QString &fileName() const { return m_fileName; }
-    bool hasChanges() const { return m_pending && !m_pending->isEmpty(); }
-    bool saving() const { return m_saveThread != nullptr; }
-    // A .vfs set: saved only where it lies.
-    bool isSet() const;
-    // The tree to show: the pack as it will be saved, or null when nothing
-    // is pending (the pack's own), with the entries no total counts.
-    const zarnik::ArchiveNode *shownRoot() const;
-    QSet<const zarnik::ArchiveNode *> uncounted() const;
-    // Marks the changed items of the shown tree; returns the item of the
-    // last change, if any.
-    QTreeWidgetItem *markTree() const;
-    // A file whose bytes are not yet in the pack: nothing to preview or export.
-    bool isNew(const zarnik::ArchiveNode *node) const;
-    bool isReplaced(const zarnik::ArchiveNode *node) const;
     // The changes the tree's context menu offers on what is selected.
     QList<QAction *> treeActions() const { return {m_add, m_addFolder, m_replace, m_rename, m_delete}; }
-    // The file on the disk a new or replaced file's bytes come from.
-    QString sourceOf(const zarnik::ArchiveNode *node) const;
 
-    // Whether the window may leave the pack: with changes pending, asks to
-    // Save (and saves), Discard or Cancel. False while a save runs.
-    bool mayLeave();
+    // The pack the window shows now (null: none), opened from `fileName`:
+    // an edit of it starts, with nothing pending. The edit goes with the
+    // next call, or with `setPack(nullptr, {})`.
+    void setPack(const zarnik::CZarnikArchive *archive, const QString &fileName);
+    // The edit of the pack shown; null when none is open.
+    const zarnik_pack::PackEdit *edit() const { return m_edit.get(); }
+
+    const QString &fileName() const { return m_fileName; }
+    // The pack as it would be saved differs from the one opened (a rename
+    // there and back is no change); false once the changes are saved.
+    bool hasChanges() const;
+    bool saving() const { return m_state == State::Saving; }
+    // A .vfs set: saved only where it lies.
+    bool isSet() const;
+
+    // Whether the window may leave the pack now (close, open another). With
+    // changes pending it asks: Discard leaves, Cancel stays, Save saves and,
+    // once the save ended well, calls `leave`. While a save runs, asks to
+    // leave once it is done. A save that fails leaves nothing.
+    bool mayLeave(std::function<void()> leave);
 
 signals:
-    // The pending changes changed: the tree is to be shown again.
-    void changed();
+    // The edit changed (a change, or its undo): the rows it touched follow,
+    // `focus` chosen where it is shown.
+    void changed(const zarnik_pack::EditTouch &touched, const zarnik::ArchiveNode *focus);
     // A save ended well: the pack at `fileName` is the one to show now.
     void saved(const QString &fileName);
 
@@ -80,6 +80,19 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // One step of a change, as the edit takes it: paths in the pack's 8-bit
+    // form with '\', the file on disk in the system's.
+    struct Step
+    {
+        enum Kind { Add, Replace, Delete, Rename } kind;
+        std::string path;
+        std::string other; // Add and Replace: the file on disk; Rename: the new path
+    };
+    // Saving and leaving: a save runs (and, with m_afterSave, the pack is
+    // left once it ended well); or it ended well, and the window has yet to
+    // show the saved pack.
+    enum class State { Idle, Saving, Saved };
+
     void updateActions();
     void addFiles();
     void addFolder();
@@ -90,30 +103,33 @@ private:
     void saveAs();
     void startSave(const QString &target);
     void onSaveDone(bool written, bool stopped, const QString &reason);
-    void applyChange(const std::vector<PendingChanges::Step> &steps, const std::string &focus);
+    // Makes the steps one change, all or none; false after saying why.
+    bool applyChange(const std::vector<Step> &steps);
+    bool applyStep(const Step &step);
     // The steps that add the files and folders at `paths` below the folder
     // `folder`; false, saying why, when a name cannot go into a pack.
-    bool addSteps(const QStringList &paths, const std::string &folder,
-                  std::vector<PendingChanges::Step> &steps);
+    bool addSteps(const QStringList &paths, const std::string &folder, std::vector<Step> &steps);
     // Asks whether the files of `steps` the pack already holds are replaced
     // (their steps become replacements) or skipped (their steps go); false
     // when the question is cancelled or nothing is left to add.
-    bool settleExisting(std::vector<PendingChanges::Step> &steps);
+    bool settleExisting(std::vector<Step> &steps);
+    // Adds what `steps` names, as one change, the last file added chosen.
+    void addAll(std::vector<Step> steps);
     // The folder of the selection: a selected folder, or the file's own.
     std::string targetFolder() const;
     const zarnik::ArchiveNode *selectedFile() const;
+    // The nodes selected that a change may take: not the root, not deleted.
+    QList<const zarnik::ArchiveNode *> changeable() const;
     void refuse(const QString &text);
 
     QMainWindow *m_window;
     ArchiveTree *m_tree;
     QString m_fileName;
-    std::unique_ptr<PendingChanges> m_pending;
-    std::string m_focus; // the path of the last change's entry
+    std::unique_ptr<zarnik_pack::PackEdit> m_edit;
+    State m_state = State::Idle;
+    std::function<void()> m_afterSave; // leaving, once the running save ended well
     QPointer<SaveThread> m_saveThread;
     QPointer<ProgressDlg> m_progressDlg;
     QString m_saveTarget;
-    bool m_leaving = false; // a save the unsaved-changes question started
-    bool m_savedWell = false;
-    bool m_justSaved = false; // saved; the window has yet to show the saved pack
     QAction *m_add, *m_addFolder, *m_replace, *m_delete, *m_rename, *m_undo, *m_save, *m_saveAs;
 };

@@ -10,10 +10,6 @@ SaveThread::SaveThread(const zarnik_pack::PackEdit &edit, const QString &target,
     , m_edit(edit)
     , m_target(target)
 {
-    // The progress counts kept entries by their stored bytes and new files
-    // by their size, as the edit reports them.
-    for (const zarnik_pack::PackEdit::Item &item : edit.Items())
-        m_totalBytes += item.node ? item.node->m_PackedSize : item.size;
     connect(this, &QThread::finished, this, &QObject::deleteLater);
 }
 
@@ -25,8 +21,14 @@ SaveThread::~SaveThread()
 
 void SaveThread::run()
 {
-    const auto &items = m_edit.Items();
+    // Listed here, off the window's thread: a pack of a million files
+    // takes a while to list. The progress counts kept entries by their
+    // stored bytes and new files by their size, as the edit reports them.
+    const std::vector<zarnik_pack::PackEdit::Item> items = m_edit.Items();
     const int count = int(items.size());
+    uint64_t totalBytes = 0;
+    for (const zarnik_pack::PackEdit::Item &item : items)
+        totalBytes += item.node ? item.node->m_PackedSize : item.size;
     int percent = -1;
     int announced = 0;
     zarnik_pack::SaveOptions options;
@@ -37,7 +39,7 @@ void SaveThread::run()
             announced = int(filesDone) + 1;
             emit fileStarted(shownText(items[filesDone].path), announced, count);
         }
-        const int now = m_totalBytes == 0 ? 100 : int(std::min(bytesDone, m_totalBytes) * 100 / m_totalBytes);
+        const int now = totalBytes == 0 ? 100 : int(std::min(bytesDone, totalBytes) * 100 / totalBytes);
         if (now != percent)
             emit progressChanged(percent = now);
     };

@@ -44,5 +44,4 @@ private:
     const zarnik_pack::PackEdit &m_edit;
     QString m_target;
     std::atomic<bool> m_stop{false};
-    uint64_t m_totalBytes = 0;
 };

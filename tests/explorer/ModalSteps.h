@@ -1,5 +1,5 @@
 // What the explorer's tests share: a window whose modal dialogs are
-// answered by queued steps, choosing a tree item by its name, packs on disk.
+// answered by queued steps, choosing a tree row by its name, packs on disk.
 #pragma once
 
 #include "ArchiveTree.h"
@@ -126,13 +126,37 @@ protected:
     QSemaphore m_resume;
 
     QString path(const QString &relative) const { return m_dir->filePath(relative); }
-    // Makes the one item named `name` current and selected; false when there is not exactly one.
+    // Every row the tree holds below `parent`, depth first, open or not (the
+    // model makes a folder's rows as they are asked for).
+    QModelIndexList rows(const QModelIndex &parent = {}) const
+    {
+        QModelIndexList out;
+        for (int i = 0; i < m_tree->model()->rowCount(parent); ++i)
+            out << m_tree->model()->index(i, 0, parent) << rows(m_tree->model()->index(i, 0, parent));
+        return out;
+    }
+    // The one row named `name`; invalid when there is not exactly one.
+    QModelIndex row(const QString &name) const
+    {
+        QModelIndexList found;
+        for (const QModelIndex &at : rows())
+            if (at.data().toString() == name)
+                found << at;
+        return found.size() == 1 ? found[0] : QModelIndex();
+    }
+    QModelIndexList selectedRows() const { return m_tree->selectionModel()->selectedRows(); }
+    // Adds the row named `name` to the selection.
+    void addToSelection(const QString &name)
+    {
+        m_tree->selectionModel()->select(row(name), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+    // Makes the one row named `name` current and selected; false when there is not exactly one.
     bool select(const QString &name)
     {
-        const auto items = m_tree->findItems(name, Qt::MatchExactly | Qt::MatchRecursive);
-        if (items.size() == 1)
-            m_tree->setCurrentItem(items[0]);
-        return items.size() == 1 && m_tree->selectedItems() == items;
+        const QModelIndex at = row(name);
+        if (at.isValid())
+            m_tree->selectionModel()->setCurrentIndex(at, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        return at.isValid() && selectedRows() == QModelIndexList{at};
     }
 
     // Triggers `action` as its menu entry does.

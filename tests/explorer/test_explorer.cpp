@@ -6,6 +6,7 @@
 #include "ModalSteps.h"
 #include "Preview.h"
 #include "ProgressDlg.h"
+#include "ShownText.h"
 #include "ZarnikArchive.h"
 
 #include <algorithm>
@@ -48,20 +49,20 @@ std::vector<Entry> largeEntries(std::string &text)
     return entries;
 }
 
-// One line per item, depth first, walked beside the nodes: "!" marks an item whose reference (what
-// Export reads) or child count is not its node's.
-QStringList describe(QTreeWidgetItem *item, const ArchiveNode *node, const QString &indent = QString())
+// One line per row, depth first, walked beside the nodes: "!" marks a row whose node (what Export
+// reads) or row count is not its node's.
+QStringList describe(const QModelIndex &row, const ArchiveNode *node, const QString &indent = QString())
 {
     const auto argb = [](const QImage &i) { return i.convertToFormat(QImage::Format_ARGB32); };
-    const QImage icon = argb(item->icon(0).pixmap(16, 16).toImage());
-    const bool fits = item->data(0, Qt::UserRole).value<quintptr>() == quintptr(node)
-                      && size_t(item->childCount()) == node->m_Children.size();
-    QStringList out{indent + item->text(0)
+    const QImage icon = argb(row.data(Qt::DecorationRole).value<QIcon>().pixmap(16, 16).toImage());
+    const QAbstractItemModel *model = row.model();
+    const bool fits = ArchiveTree::nodeOf(row) == node && size_t(model->rowCount(row)) == node->m_Children.size();
+    QStringList out{indent + row.data().toString()
                + (icon == argb(QImage(":/icons/folder.png"))     ? " [folder]"
                   : icon == argb(QImage(":/icons/document.png")) ? " [document]" : " [?]")
                + (fits ? "" : "!")};
-    for (int i = 0; fits && i < item->childCount(); ++i)
-        out << describe(item->child(i), node->m_Children[size_t(i)], indent + "  ");
+    for (int i = 0; fits && i < model->rowCount(row); ++i)
+        out << describe(model->index(i, 0, row), node->m_Children[size_t(i)], indent + "  ");
     return out;
 }
 
@@ -73,7 +74,7 @@ class TestExplorer : public QObject, ExplorerHarness
 
     int m_drags = 0; // drags begun
 
-    QStringList view() { return describe(m_tree->topLevelItem(0), m_window->archive()->GetRoot()); }
+    QStringList view() { return describe(m_tree->model()->index(0, 0), m_window->archive()->GetRoot()); }
     void open(const QString &file) { run("action_Open", {typed(file)}); }
 
     bool eventFilter(QObject *o, QEvent *e) override
@@ -161,7 +162,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&again));
         QCOMPARE(again.size(), QSize(900, 640));
         QCOMPARE(again.findChild<QSplitter *>()->sizes(), sizes);
-        QCOMPARE(again.findChild<QTreeWidget *>()->header()->sectionSize(ArchiveTree::SizeColumn), 123);
+        QCOMPARE(again.findChild<ArchiveTree *>()->header()->sectionSize(ArchiveTree::SizeColumn), 123);
     }
 
     // A second pack on the command line is refused with a word, before any window.
@@ -214,7 +215,7 @@ private slots:
                                           "      button.bmp [document]", "    icon.bmp [document]",
                                           QStringLiteral("  caf\u00E9.txt [document]"), "  empty.dat [folder]",
                                           "  void.dat [document]", "  sound [folder]", "    a.wav [document]"}));
-            QVERIFY(!m_tree->topLevelItem(0)->isExpanded());
+            QVERIFY(!m_tree->isExpanded(m_tree->model()->index(0, 0)));
         }
         // Cancel, or a file the library cannot open: the pack shown stays, and the failure says why.
         const CZarnikArchive *archive = m_window->archive();
@@ -270,17 +271,17 @@ private slots:
         QCOMPARE(folder, m_dir->path());
         // Size, stored bytes and ratio (none for an empty file); folders and the status line sum all below.
         const std::vector<Entry> entries = sampleEntries();
-        const auto item = [&](const char *latin1) {
-            return m_tree->findItems(QString::fromLatin1(latin1), Qt::MatchRecursive).value(0);
-        };
+        const auto item = [&](const char *latin1) { return row(QString::fromLatin1(latin1)); };
         const auto columns = [&](const char *name) {
-            return QStringList{item(name)->text(1), item(name)->text(2), item(name)->text(3)};
+            const QModelIndex at = item(name);
+            return QStringList{at.siblingAtColumn(1).data().toString(), at.siblingAtColumn(2).data().toString(),
+                               at.siblingAtColumn(3).data().toString()};
         };
         const auto stored = [&](const char *name) { return quint64(ArchiveTree::nodeOf(item(name))->m_PackedSize); };
         const quint64 gfxSize = entries[1].data.size() + 6 + entries[4].data.size();
         const quint64 gfxStored = stored("logo.bmp") + 6 + stored("icon.bmp");
         const quint64 allStored = gfxStored + 5 + stored("caf\xE9.txt") + stored("void.dat") + 4;
-        const auto size = &ArchiveTree::sizeText;
+        const auto size = &sizeText;
         for (const qint64 bytes : {1000, 2007, 2055208})
             QCOMPARE(size(quint64(bytes)), QLocale().formattedDataSize(bytes, 1, QLocale::DataSizeTraditionalFormat));
         QCOMPARE(columns("readme.txt"), QStringList({size(5), size(5), "100%"}));
@@ -292,18 +293,14 @@ private slots:
                  "7 files in 4 folders, " + size(gfxSize + 21) + " (" + size(allStored) + " stored)");
         m_tree->clearSelection();
         for (const char *name : {"readme.txt", "gfx"})
-            item(name)->setSelected(true);
+            addToSelection(name);
         QCOMPARE(status->text(), "2 items selected: 4 files, " + size(gfxSize + 5));
         // The filter keeps matches, their folders and all below a matching folder; Escape clears it.
         const auto shown = [&] {
             QStringList names;
-            for (QTreeWidgetItemIterator it(m_tree); *it; ++it) {
-                bool visible = true;
-                for (QTreeWidgetItem *i = *it; i; i = i->parent())
-                    visible = visible && !i->isHidden();
-                names << (visible ? (*it)->text(0) : QString());
-            }
-            return names.join(' ').simplified();
+            for (const QModelIndex &at : rows())
+                names << at.data().toString();
+            return names.join(' ');
         };
         const QString all = shown();
         auto *filter = m_window->findChild<QLineEdit *>("filterEdit");
@@ -463,7 +460,7 @@ private slots:
         m_window->setExportWorkers(1); // the order written is the order reported
         m_tree->clearSelection();
         for (const QString &name : selection)
-            m_tree->findItems(name, Qt::MatchRecursive)[0]->setSelected(true);
+            addToSelection(name);
         const QString out = path(QStringLiteral("\u03A9mega \u00FC"));
         const bool oneFile = landed == selection;
         QString seen;
@@ -510,13 +507,15 @@ private slots:
             entries.push_back(e("content\\many\\d" + std::to_string(i % 7) + "\\f" + std::to_string(i) + ".txt",
                                 std::string(size_t(1 + (2100 - i) % 50), 'f')));
         open(writeUpk(path("sort.upk"), entries));
-        QTreeWidgetItem *root = m_tree->topLevelItem(0);
-        const auto order = [&](QTreeWidgetItem *parent, int count) {
+        QAbstractItemModel *model = m_tree->model();
+        const auto order = [&](int count) {
             QStringList names;
             for (int i = 0; i < count; ++i)
-                names << parent->child(i)->text(0);
+                names << model->index(i, 0, model->index(0, 0)).data().toString();
             return names.join(' ');
         };
+        // A top row and its cell in `column`.
+        const auto top = [&](int i, int column) { return model->index(i, column).data().toString(); };
         QHeaderView *header = m_tree->header();
         const auto click = [&](int column) {
             QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
@@ -527,30 +526,30 @@ private slots:
                  {ArchiveTree::NameColumn, "b.txt A.txt c.txt zdir Ydir"}, {ArchiveTree::SizeColumn, "zdir Ydir many A.txt c.txt"},
                  {ArchiveTree::SizeColumn, "many Ydir zdir b.txt c.txt"}}) {
             click(column);
-            QCOMPARE(order(root, 5), shown);
+            QCOMPARE(order(5), shown);
         }
         // Flat, each match with its path, the first 2,000 of them (the largest here); a copied path, with '/' or
         // '\\', finds its entry in the tree.
         auto *filter = m_window->findChild<QLineEdit *>("filterEdit");
         auto *status = m_window->statusBar()->findChild<QLabel *>();
         filter->setText("F");
-        QVERIFY(root->isHidden() && m_tree->topLevelItemCount() == 2001);
+        QVERIFY(m_tree->isFlat() && model->rowCount() == 2000);
         QCOMPARE(status->text(), "2,100 entries match, the first 2,000 listed");
         std::vector<quint64> sizes;
-        for (int i = 1; i < m_tree->topLevelItemCount(); ++i)
-            sizes.push_back(ArchiveTree::nodeOf(m_tree->topLevelItem(i))->m_UnpackedSize);
-        QVERIFY(std::is_sorted(sizes.rbegin(), sizes.rend()) && m_tree->topLevelItem(1)->text(1) == "50 bytes");
-        QVERIFY(m_tree->topLevelItem(1)->text(0).startsWith("content/many/d"));
+        for (int i = 0; i < model->rowCount(); ++i)
+            sizes.push_back(ArchiveTree::nodeOf(model->index(i, 0))->m_UnpackedSize);
+        QVERIFY(std::is_sorted(sizes.rbegin(), sizes.rend()) && top(0, 1) == "50 bytes");
+        QVERIFY(top(0, 0).startsWith("content/many/d"));
         click(ArchiveTree::SizeColumn); // the pack's order
         click(ArchiveTree::SizeColumn);
         filter->setText("f");
-        QCOMPARE(m_tree->topLevelItem(1)->text(1), "1 byte");
+        QCOMPARE(top(0, 1), "1 byte");
         QVERIFY(select("content/many/d6/f2050.txt") && status->text() == "1 item selected: 1 file, 1 byte");
         for (const char *copied : {"content/many/d3/f17.txt", "CONTENT\\many\\d3\\f17.txt", "many/d3/f17."}) {
             filter->setText(copied);
-            QTreeWidgetItem *found = m_tree->findItems("f17.txt", Qt::MatchRecursive).value(0);
-            QVERIFY(!root->isHidden() && m_tree->topLevelItemCount() == 1 && found && !found->isHidden()
-                    && found->parent()->isExpanded() && status->text() == "1 entry matches");
+            const QModelIndex found = row("f17.txt");
+            QVERIFY(!m_tree->isFlat() && model->rowCount() == 1 && found.isValid()
+                    && m_tree->isExpanded(found.parent()) && status->text() == "1 entry matches");
         }
         filter->setText("nothing");
         QCOMPARE(status->text(), "No entry matches");
@@ -567,7 +566,7 @@ private slots:
         for (const auto &[name, enter] : std::vector<std::pair<QString, bool>>{{"readme.txt", false}, {"a.wav", true},
                                                                                {"gfx", false}}) {
             QVERIFY(select(name));
-            const QPoint at = m_tree->visualItemRect(m_tree->currentItem()).center();
+            const QPoint at = m_tree->visualRect(m_tree->currentIndex()).center();
             for (auto action : {QTest::MouseClick, QTest::MouseDClick, QTest::MouseRelease}) // as a hand clicks twice
                 enter ? void() : QTest::mouseEvent(action, m_tree->viewport(), Qt::LeftButton, {}, at);
             if (enter)
@@ -577,7 +576,7 @@ private slots:
         QTRY_COMPARE(m_opened.size(), 2);
         QCOMPARE(QFileInfo(m_opened[0]).fileName() + ' ' + readAll(m_opened[0]) + ' ' + readAll(m_opened[1]),
                  "readme.txt hello wave");
-        QVERIFY(!m_tree->findItems("gfx", Qt::MatchRecursive)[0]->isExpanded());
+        QVERIFY(!m_tree->isExpanded(row("gfx")));
         QVERIFY(select("gfx"));
         exportTo(out);
         QTest::mouseClick(m_window->statusBar()->findChild<QToolButton *>(), Qt::LeftButton);
@@ -600,7 +599,7 @@ private slots:
         auto *filter = m_window->findChild<QLineEdit *>("filterEdit");
         // Opened, the whole pack is chosen. The filter line yields the window's shortcuts (Ctrl+E exports,
         // even where Emacs keys claim it; Ctrl+A stands in for that case).
-        QVERIFY(m_tree->selectedItems() == QList<QTreeWidgetItem *>{m_tree->topLevelItem(0)} && exportAction->isEnabled());
+        QVERIFY(selectedRows() == QModelIndexList{m_tree->model()->index(0, 0)} && exportAction->isEnabled());
         const auto activate = [&] { m_window->activateWindow(); return QTest::qWaitForWindowActive(m_window); };
         QVERIFY(activate());
         filter->setFocus();
@@ -661,7 +660,7 @@ private slots:
         filter->clear();
         QVERIFY(select("button.bmp") && exportAction->isEnabled());
         filter->setText("readme");
-        QVERIFY(m_tree->selectedItems().isEmpty() && !exportAction->isEnabled());
+        QVERIFY(selectedRows().isEmpty() && !exportAction->isEnabled());
         // Only the root stands when nothing matches: chosen, it offers nothing to export.
         QVERIFY(select("content"));
         filter->setText("nothing");
@@ -686,11 +685,11 @@ private slots:
         watch.start(5);
         for (const bool letGo : {true, false}) {
             QVERIFY(select(letGo ? "big" : "part0.txt"));
-            const QPoint at = m_tree->visualItemRect(m_tree->selectedItems()[0]).center();
+            const QPoint at = m_tree->visualRect(selectedRows()[0]).center();
             m_pauseAt = letGo ? 3 : 0;
             m_atPause = [&] {
                 QTest::mouseMove(viewport, at + QPoint(40, 60));
-                QCOMPARE(m_tree->selectedItems().size(), 1);
+                QCOMPARE(selectedRows().size(), 1);
                 QTest::mouseRelease(viewport, Qt::LeftButton, {}, at + QPoint(40, 60));
             };
             QTest::mousePress(viewport, Qt::LeftButton, {}, at);
@@ -701,7 +700,7 @@ private slots:
             QTRY_COMPARE(drags, letGo ? 0 : 1);
             if (!letGo)
                 QTest::mouseRelease(viewport, Qt::LeftButton, {}, at + QPoint(40, 0));
-            QCOMPARE(m_tree->selectedItems().size(), 1);
+            QCOMPARE(selectedRows().size(), 1);
         }
     }
 
@@ -736,7 +735,7 @@ private slots:
             QVERIFY(testpack::WriteFile(nativePath(out + name), zarnik_pack::ToBytes("old")));
         m_tree->clearSelection();
         for (const char *name : {"mix", "..", "../up.txt"})
-            m_tree->findItems(name, Qt::MatchRecursive)[0]->setSelected(true);
+            addToSelection(name);
         exportTo(out + "/in", nullptr,
                  {textStep(QMessageBox::NoIcon, {"Written: 1 file", "Skipped, already there: 1", "Damaged in the pack: 1",
                                                  "Could not be written: 1", "Unusable or repeated names: 2",

@@ -1,8 +1,13 @@
 // Changing a pack in the explorer as a user does: the Edit commands, the
 // pending tree, Save and Save As on the worker, the unsaved-changes question.
+#include "EditRecord.h"
 #include "ModalSteps.h"
+#include "PackEdit.h"
+#include "PackEditor.h"
 #include "ProgressDlg.h"
 #include "ZarnikArchive.h"
+
+#include <set>
 
 
 using zarnik::ArchiveNode;
@@ -54,13 +59,13 @@ class TestExplorerEdit : public QObject, ExplorerHarness
     }
 
 
-    // Every item below the root as "name:mark" (b bold, i italic, s struck out), depth first.
+    // Every row below the root as "name:mark" (b bold, i italic, s struck out), depth first.
     QString marks()
     {
         QStringList out;
-        for (QTreeWidgetItemIterator it(m_tree); *it; ++it) {
-            const QFont f = (*it)->font(0);
-            out << (*it)->text(0) + ':' + (f.bold() ? "b" : "") + (f.italic() ? "i" : "")
+        for (const QModelIndex &at : rows()) {
+            const QFont f = at.data(Qt::FontRole).value<QFont>();
+            out << at.data().toString() + ':' + (f.bold() ? "b" : "") + (f.italic() ? "i" : "")
                        + (f.strikeOut() ? "s" : "");
         }
         return out.mid(1).join(' ');
@@ -110,31 +115,115 @@ private slots:
         closeWindow();
     }
 
-    // Each change is marked in the tree, the title and the status line, and Undo takes them back in turn.
-    void pendingChangesShownAndUndone()
+    // Each file row against the writer's record of its path: bold when added or replaced, italic when renamed
+    // there, struck out when deleted. The paths where the two disagree, and those changed that no row shows.
+    QStringList marksAgainstRecord()
     {
-        const QString title = m_window->windowTitle();
-        const QString before = marks();
-        const QString status = m_window->statusBar()->findChild<QLabel *>()->text();
-        changeEach();
-        QCOMPARE(marks(), QString("readme.txt:s gfx: logo.bmp: icon.bmp:b new.txt:b audio: a.wav:i"));
-        QVERIFY(modified());
-        QVERIFY(!m_window->findChild<QAction *>("actionExport")->isEnabled());
-        // The deleted file counts no more; the new one does.
-        m_tree->setCurrentItem(m_tree->topLevelItem(0));
-        QCOMPARE(m_window->statusBar()->findChild<QLabel *>()->text().left(11), QString("4 files in "));
-        // Undo, newest first: each change's marks go, and with the last the asterisk.
-        for (const QString &after : {QString("readme.txt:s gfx: logo.bmp: icon.bmp: new.txt:b audio: a.wav:i"),
-                                     QString("readme.txt:s gfx: logo.bmp: icon.bmp: new.txt:b sound: a.wav:"),
-                                     QString("readme.txt: gfx: logo.bmp: icon.bmp: new.txt:b sound: a.wav:")}) {
-            run("actionUndo");
-            QCOMPARE(marks(), after);
-            QVERIFY(modified());
+        const zarnik_pack::PackEdit *edit = m_window->findChild<PackEditor *>()->edit();
+        const zarnik_pack::EditChanges changes = edit->Changes();
+        std::set<std::string> fresh(changes.added.begin(), changes.added.end()), renamed;
+        fresh.insert(changes.replaced.begin(), changes.replaced.end());
+        for (const auto &[from, to] : changes.renamed)
+            renamed.insert(to);
+        const std::set<std::string> deleted(changes.deleted.begin(), changes.deleted.end());
+        QStringList out;
+        std::set<std::string> unseen = fresh;
+        unseen.insert(renamed.begin(), renamed.end());
+        unseen.insert(deleted.begin(), deleted.end());
+        for (const QModelIndex &at : rows()) {
+            const zarnik::ArchiveNode *node = ArchiveTree::nodeOf(at);
+            const std::string path = edit->Record().Path(node);
+            unseen.erase(path);
+            const QFont f = at.data(Qt::FontRole).value<QFont>();
+            if (edit->Record().IsFile(node)
+                && (f.bold() != (fresh.count(path) != 0) || f.italic() != (renamed.count(path) != 0)
+                    || f.strikeOut() != (deleted.count(path) != 0)))
+                out << QString::fromStdString(path);
         }
-        run("actionUndo");
-        QCOMPARE(marks(), before);
-        QVERIFY(!modified() && m_window->windowTitle() == title);
-        QCOMPARE(m_window->statusBar()->findChild<QLabel *>()->text(), status);
+        for (const std::string &path : unseen)
+            out << QString::fromStdString(path);
+        return out;
+    }
+
+    // A change as a user makes it: "verb row [argument]", each verb a command on the row named; "... !why"
+    // expects it refused, saying why.
+    void act(const QString &change)
+    {
+        const QStringList words = change.section(" !", 0, 0).split(' ');
+        const QString &verb = words[0], why = change.section(" !", 1);
+        QList<Step> refused;
+        if (!why.isEmpty())
+            refused << textStep(QMessageBox::Warning, {why});
+        if (verb == "filter")
+            return QTest::keyClicks(m_window->findChild<QLineEdit *>("filterEdit"), words.value(1));
+        if (verb == "undo")
+            return run("actionUndo");
+        QVERIFY2(select(words[1]), qPrintable(change));
+        if (verb == "addFile")
+            run("actionAddFiles", QList<Step>{typed(writeFile(words.value(2, "new.txt"), "fresh"))} + refused);
+        else if (verb == "delete")
+            run("actionDelete");
+        else if (verb == "rename")
+            run("actionRename", QList<Step>{typed(words[2])} + refused);
+        else if (verb == "replace")
+            run("actionReplace", {typed(writeFile("disk/" + words[1], "replaced"))});
+        else if (verb == "addFolder") { // a.txt may go in, but a folder named as a file of the pack may not
+            writeFile("disk/gfx/a.txt", "a");
+            writeFile("disk/gfx/logo.bmp/inner.txt", "b");
+            run("actionAddFolder", QList<Step>{typed(path("disk/gfx"))} + refused);
+        }
+    }
+
+    // Change sequences: the rows' marks after them, the row chosen, and the marks as the writer's record has them.
+    void marksFollowTheRecord_data()
+    {
+        QTest::addColumn<QStringList>("changes");
+        QTest::addColumn<QString>("after");   // the rows shown, as marks() gives them
+        QTest::addColumn<QString>("current"); // the row chosen
+        const QString all = "readme.txt: gfx: logo.bmp: icon.bmp: sound: a.wav:";
+        const QStringList each{"addFile gfx", "delete readme.txt", "rename sound audio", "replace icon.bmp"};
+        QTest::newRow("each kind") << each << "readme.txt:s gfx: logo.bmp: icon.bmp:b new.txt:b audio:i a.wav:i"
+                                   << "icon.bmp";
+        QTest::newRow("each undone") << each + QStringList{"undo", "undo", "undo", "undo"} << all << "readme.txt";
+        QTest::newRow("a folder renamed") << QStringList{"rename sound audio"}
+                                          << "readme.txt: gfx: logo.bmp: icon.bmp: audio:i a.wav:i" << "audio";
+        QTest::newRow("renamed, then replaced") << QStringList{"rename icon.bmp i2.bmp", "replace i2.bmp"}
+                                                << "readme.txt: gfx: logo.bmp: i2.bmp:bi sound: a.wav:" << "i2.bmp";
+        QTest::newRow("deleted where it stood") << QStringList{"delete logo.bmp"}
+                                                << "readme.txt: gfx: logo.bmp:s icon.bmp: sound: a.wav:" << "logo.bmp";
+        QTest::newRow("renamed back") << QStringList{"rename readme.txt r.txt", "rename r.txt readme.txt"} << all
+                                      << "readme.txt";
+        QTest::newRow("the last entry deleted")
+            << QStringList{"delete readme.txt", "delete gfx", "delete sound"}
+            << "readme.txt:s gfx:s logo.bmp:s icon.bmp:s sound:s a.wav:s" << "sound";
+        QTest::newRow("refused half-way") << QStringList{"addFolder readme.txt !is a file, not a folder"} << all << "readme.txt";
+        QTest::newRow("refused") << QStringList{QStringLiteral("addFile gfx \u03A9.txt !Latin-1"),
+                                                "rename readme.txt gfx/logo.bmp/inner !is a file, not a folder"}
+                                 << all << "readme.txt";
+        QTest::newRow("undone") << QStringList{"rename readme.txt r.txt", "undo"} << all << "readme.txt";
+        QTest::newRow("renamed under a filter") << QStringList{"filter a.wav", "rename a.wav z.bin"}
+                                                << "sound: z.bin:i" << "z.bin";
+    }
+    void marksFollowTheRecord()
+    {
+        QFETCH(QStringList, changes);
+        QFETCH(QString, after);
+        QFETCH(QString, current);
+        for (const QString &change : changes)
+            act(change);
+        QVERIFY(m_steps.isEmpty());
+        QCOMPARE(marks(), after);
+        QCOMPARE(m_tree->currentIndex().data().toString(), current);
+        QCOMPARE(selectedRows(), QModelIndexList{m_tree->currentIndex()});
+        QCOMPARE(marksAgainstRecord(), QStringList());
+        QCOMPARE(modified(), after.contains(QRegularExpression(":[bis]")));
+        // What the row's marks say, its tooltip and the details pane say in words.
+        const QString tip = m_tree->currentIndex().data(Qt::ToolTipRole).toString();
+        const QString details = m_window->findChild<QLabel *>("detailsLabel")->text()
+                                + m_window->findChild<QLabel *>("messageLabel")->text();
+        for (const auto &[mark, word] : {std::pair("i", "Renamed from"), {"s", "Deleted"}, {"b", "Replaced"}})
+            QCOMPARE(tip.contains(word) && details.contains(word),
+                     after.contains(QRegularExpression(QStringLiteral("\\b%1:[bis]*%2").arg(current, mark))));
     }
 
     // Save writes what the tree showed, then shows the saved pack; Save As leaves the pack as it was. A save that
@@ -175,12 +264,12 @@ private slots:
             QVERIFY(!modified() && m_window->statusBar()->currentMessage() == "Saved " + saved);
             QVERIFY(m_window->statusBar()->findChild<QToolButton *>()->isHidden()); // nothing was exported
             // The saved pack is shown as the changed one was: the entry last changed chosen, its folder open.
-            QTreeWidgetItem *current = m_tree->currentItem();
-            QVERIFY(current && current->text(0) == "icon.bmp" && current->parent()->isExpanded());
-            QCOMPARE(m_tree->selectedItems(), QList<QTreeWidgetItem *>{current});
+            const QModelIndex current = m_tree->currentIndex();
+            QVERIFY(current.data().toString() == "icon.bmp" && m_tree->isExpanded(current.parent()));
+            QCOMPARE(selectedRows(), QModelIndexList{current});
         }
         QCOMPARE(marks(), refusal.isEmpty() ? QString("gfx: logo.bmp: icon.bmp: new.txt: audio: a.wav:")
-                                            : QString("readme.txt:s gfx: logo.bmp: icon.bmp:b new.txt:b audio: a.wav:i"));
+                                            : QString("readme.txt:s gfx: logo.bmp: icon.bmp:b new.txt:b audio:i a.wav:i"));
         QVERIFY(modified() != refusal.isEmpty());
         QVERIFY((saveAs.isEmpty() && refusal.isEmpty()) || readAll(path("pack.upk")) == original);
         // Nothing else is left beside them.
@@ -193,24 +282,35 @@ private slots:
     {
         QTest::addColumn<bool>("close");
         QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("saveFails"); // a file to add grew since: the pack and the changes stay
         for (bool close : {true, false})
             for (auto [answer, name] : {std::pair(QMessageBox::Cancel, "cancel"), {QMessageBox::Discard, "discard"},
                                         {QMessageBox::Save, "save"}})
-                QTest::addRow("%s, %s", close ? "close" : "open", name) << close << int(answer);
+                QTest::addRow("%s, %s", close ? "close" : "open", name) << close << int(answer) << false;
+        for (bool close : {true, false})
+            QTest::addRow("%s, a failed save", close ? "close" : "open") << close << int(QMessageBox::Save) << true;
     }
     void unsavedChangesQuestion()
     {
         QFETCH(bool, close);
         QFETCH(int, answer);
+        QFETCH(bool, saveFails);
         const QStringList original = packListing(path("pack.upk"));
         changeEach();
         m_steps << textStep(QMessageBox::Question, {"changes that are not saved"}, QMessageBox::StandardButton(answer));
-        const bool left = close ? m_window->close() : m_window->openPack(writePack("other.upk"));
-        QVERIFY(m_steps.isEmpty());
-        QCOMPARE(left, answer != QMessageBox::Cancel);
-        QCOMPARE(packListing(path("pack.upk")), answer == QMessageBox::Save ? changed : original);
+        if (saveFails) {
+            writeFile("new.txt", "grown since");
+            m_steps << textStep(QMessageBox::Critical, {"changed since it was added"});
+        }
+        // Save writes first and leaves once the save ended well.
+        const bool leftAtOnce = close ? m_window->close() : m_window->openPack(writePack("other.upk"));
+        QVERIFY(saveEnded() && m_steps.isEmpty());
+        QCOMPARE(leftAtOnce, answer == QMessageBox::Discard);
+        const bool left = answer != QMessageBox::Cancel && !saveFails;
+        QCOMPARE(packListing(path("pack.upk")), answer == QMessageBox::Save && !saveFails ? changed : original);
         QCOMPARE(m_window->isVisible(), !(close && left));
         QCOMPARE(m_window->archive()->GetDataFilePath(0), nativePath(path(!close && left ? "other.upk" : "pack.upk")));
+        QVERIFY(left || modified()); // the changes stay while the pack does
     }
 
     // Files and folders dropped on a folder of the tree are added there, as a copy; elsewhere, nothing.
@@ -222,8 +322,7 @@ private slots:
         mime.setUrls({QUrl::fromLocalFile(path("drop")), QUrl::fromLocalFile(writeFile("z.txt", "z"))});
         const QString before = marks();
         const auto dropOn = [&](const QString &name, Qt::DropActions offered) {
-            QTreeWidgetItem *item = m_tree->findItems(name, Qt::MatchExactly | Qt::MatchRecursive).value(0);
-            const QPoint at = m_tree->visualItemRect(item).center();
+            const QPoint at = m_tree->visualRect(row(name)).center();
             QDragEnterEvent enter(at, offered, &mime, Qt::LeftButton, Qt::NoModifier);
             QDragMoveEvent move(at, offered, &mime, Qt::LeftButton, Qt::NoModifier);
             QDropEvent drop(at, offered, &mime, Qt::LeftButton, Qt::NoModifier);
@@ -234,7 +333,7 @@ private slots:
             QCoreApplication::processEvents();
             return move.isAccepted() && move.dropAction() == Qt::CopyAction;
         };
-        m_tree->topLevelItem(0)->setExpanded(true);
+        m_tree->expandAll();
         QVERIFY(!dropOn("readme.txt", Qt::CopyAction | Qt::MoveAction));
         QVERIFY(!dropOn("gfx", Qt::MoveAction));
         QCOMPARE(marks(), before);
@@ -243,18 +342,6 @@ private slots:
         QVERIFY(QFileInfo::exists(folder + "/y.txt") && QFileInfo::exists(path("z.txt")));
         run("actionUndo"); // one drop, one change
         QCOMPARE(marks(), before);
-    }
-
-    // What a pack cannot take is refused with the reason, and nothing changes.
-    void refusedChanges()
-    {
-        const QString before = marks();
-        QVERIFY(select("gfx"));
-        run("actionAddFiles", {typed(writeFile(QStringLiteral("\u03A9.txt"), "omega")), textStep(QMessageBox::Warning, {"Latin-1"})});
-        QVERIFY(select("readme.txt"));
-        run("actionRename", {typed("gfx/logo.bmp/inner"), textStep(QMessageBox::Warning, {"is a file, not a folder"})});
-        QCOMPARE(marks(), before);
-        QVERIFY(!modified());
     }
 
     // Adding what the pack already holds asks: replace those files, skip them and add the others, or
