@@ -1,4 +1,4 @@
-// The peak memory of a benchmark's child process (Linux only).
+// The memory of a benchmark's child process, or its own (Linux only).
 #pragma once
 
 #include <fcntl.h>
@@ -10,18 +10,28 @@
 #include <unistd.h>
 #include <vector>
 
-// The peak resident size of a running process in MiB, from the kernel's own
-// count for it since exec (a child's rusage would also count the pages it
-// shared with this process before exec); -1 when it cannot be read.
-inline double PeakMiB(pid_t pid)
+// A size the kernel counts for a running process, in MiB (`field`, as
+// /proc names it); -1 when it cannot be read.
+inline double StatusMiB(pid_t pid, const std::string &field)
 {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string key;
     double kib = -1;
     while (status >> key)
-        if (key == "VmHWM:" && status >> kib)
+        if (key == field && status >> kib)
             break;
     return kib < 0 ? -1 : kib / 1024.0;
+}
+// The peak resident size, from the kernel's own count since exec (a child's
+// rusage would also count the pages it shared with this process before exec).
+inline double PeakMiB(pid_t pid)
+{
+    return StatusMiB(pid, "VmHWM:");
+}
+// What it holds in memory now.
+inline double ResidentMiB(pid_t pid)
+{
+    return StatusMiB(pid, "VmRSS:");
 }
 
 // Runs the built tool with `args`, its standard output to /dev/null, to its
