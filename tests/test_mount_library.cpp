@@ -497,6 +497,7 @@ TEST(MountWrite, SavedPackExtractsAsTheSameChangesMadeOnAFolder)
         EXPECT_EQ(moved->m_PackedSize, kept->m_PackedSize);
         EXPECT_FALSE(fs::exists(again.mount->Changes()->Folder().Path()));
         EXPECT_EQ(again.Write("content/b.txt", "late", 0, false), EROFS);
+        EXPECT_EQ(again.control->StatusText(), ""); // a plain unmount then ends it
     }
 }
 

@@ -207,6 +207,10 @@ namespace zarnik_mount {
 
 std::string CMountControl::StatusText()
 {
+    // Saved or dropped: nothing waits, though the tree shows the changes
+    // until the mount ends (a busy folder may keep it a while).
+    if (m_Layer.Closed())
+        return {};
     using Change = zarnik::Difference::Change;
     std::string why;
     const zarnik_pack::EditChanges changes = WaitingChanges(m_Layer, m_Archive, m_PackPath, &why);

@@ -102,6 +102,7 @@ public:
     std::unique_lock<std::shared_mutex> HoldChanges() { return std::unique_lock<std::shared_mutex>(m_Writes); }
     // From now on every change is refused (EROFS): saved or dropped.
     void Close() { m_Closed = true; }
+    bool Closed() const { return m_Closed; }
 
 private:
     struct Node
