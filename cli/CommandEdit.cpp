@@ -34,23 +34,27 @@ namespace {
 // The files of every source, walked into `folder`. What could not be taken
 // is named and makes the run fail; what a pack could not hold as it is, an
 // empty folder, and one path from two sources refuse the change (false).
-// The same source given twice is taken once.
+// The same source given twice is taken once; the pack being changed (and
+// its lock) is skipped, named but no failure.
 bool GatherSources(const std::vector<std::string> &sources, const std::string &folder,
-                   std::vector<zarnik::SourceFile> &files, size_t &passedOver)
+                   const std::vector<zarnik::PlatformFileStamp> &packFiles, std::vector<zarnik::SourceFile> &files,
+                   size_t &passedOver, size_t &skipped)
 {
     bool refused = false;
     std::map<std::string, std::string> taken; // pack path -> the source's disk path, made plain
     for (const std::string &source : sources) {
-        zarnik::SourceWalk walk = zarnik::WalkSource(source, folder);
-        for (const zarnik::SourceSkip &skip : walk.passedOver)
-            PrintError(skip.line + "; not added");
+        zarnik::SourceWalk walk = zarnik::WalkSource(source, folder, packFiles);
+        for (const zarnik::SourceSkip &skip : walk.passedOver) {
+            const bool pack = skip.kind == zarnik::SourceSkip::Kind::ThePack;
+            PrintError(skip.line + (pack ? "; skipped" : "; not added"));
+            (pack ? skipped : passedOver) += 1;
+        }
         for (const zarnik::SourceSkip &skip : walk.refused)
             PrintError(skip.line);
         const bool empty = walk.files.empty() && walk.passedOver.empty() && walk.refused.empty();
         if (empty)
             PrintError(Printable(source) + ": no regular file below it; a pack keeps no empty folder");
         refused = refused || empty || !walk.refused.empty();
-        passedOver += walk.passedOver.size();
         for (zarnik::SourceFile &file : walk.files) {
             const std::string disk = fs::u8path(LibraryPath(file.diskPath)).lexically_normal().u8string();
             const auto [before, fresh] = taken.emplace(file.packPath, disk);
@@ -67,8 +71,22 @@ bool GatherSources(const std::vector<std::string> &sources, const std::string &f
     return !refused;
 }
 
+// The files of the pack being changed and its lock, which no walk takes.
+std::vector<zarnik::PlatformFileStamp> PackFileStamps(const PackEdit &edit, const zarnik_pack::PackLock &lock)
+{
+    std::vector<zarnik::PlatformFileStamp> stamps(1);
+    if (!lock.Stamp(&stamps.back()))
+        stamps.clear();
+    for (const std::string &file : edit.PackFiles()) {
+        stamps.emplace_back();
+        if (!zarnik::PlatformStampAt(file, &stamps.back()))
+            stamps.pop_back();
+    }
+    return stamps;
+}
+
 // Adds the sources below --at (the root without it); the exit status so far.
-int AddSources(PackEdit &edit, const EditOptions &options, std::string &done)
+int AddSources(PackEdit &edit, const EditOptions &options, const zarnik_pack::PackLock &lock, std::string &done)
 {
     std::string reason;
     const std::optional<std::string> folder =
@@ -78,8 +96,8 @@ int AddSources(PackEdit &edit, const EditOptions &options, std::string &done)
         return kExitUsage;
     }
     std::vector<zarnik::SourceFile> files;
-    size_t passedOver = 0;
-    if (!GatherSources(options.paths, *folder, files, passedOver))
+    size_t passedOver = 0, skipped = 0;
+    if (!GatherSources(options.paths, *folder, PackFileStamps(edit, lock), files, passedOver, skipped))
         return kExitUsage;
     const auto storage = options.store ? zarnik_pack::Storage::Stored : zarnik_pack::Storage::Auto;
     for (const zarnik::SourceFile &file : files) {
@@ -91,6 +109,8 @@ int AddSources(PackEdit &edit, const EditOptions &options, std::string &done)
     done = Counted(files.size(), "file", "files") + (options.replace ? " added or replaced" : " added");
     if (passedOver)
         done += ", " + Counted(passedOver, "entry", "entries") + " not added";
+    if (skipped)
+        done += ", " + Counted(skipped, "file", "files") + " of the pack itself skipped";
     return passedOver ? kExitFileFailed : kExitOk;
 }
 
@@ -216,7 +236,7 @@ int Save(const PackEdit &edit, const EditOptions &options, const std::string &do
 // The change the command asks for, made in `edit`: the exit status so far
 // (kExitFileFailed when a source was passed over), or kExitUsage after the
 // message when it is refused.
-int MakeChange(PackEdit &edit, const EditOptions &options, std::string &done)
+int MakeChange(PackEdit &edit, const EditOptions &options, const zarnik_pack::PackLock &lock, std::string &done)
 {
     switch (options.command) {
     case EditOptions::Command::Add:
@@ -224,7 +244,7 @@ int MakeChange(PackEdit &edit, const EditOptions &options, std::string &done)
             PrintError(Printable(edit.Reason()));
             return kExitUsage;
         }
-        return AddSources(edit, options, done);
+        return AddSources(edit, options, lock, done);
     case EditOptions::Command::Delete:
         for (const std::string &typed : options.paths) {
             const std::optional<std::string> path = zarnik::PackPathFromTyped(typed);
@@ -270,7 +290,7 @@ int RunEdit(const EditOptions &options)
         return kExitUsage;
     }
     std::string done;
-    const int status = MakeChange(edit, options, done);
+    const int status = MakeChange(edit, options, lock, done);
     if (status == kExitUsage)
         return status;
     if (StopRequested().load())

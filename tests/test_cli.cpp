@@ -659,6 +659,12 @@ TEST(Cli, ASetIsChangedWhereItLiesThroughAnyOfItsFiles)
     EXPECT_EQ(written[0]["path"], setDir.file("data0~2.vfs"));
     EXPECT_EQ(written[1]["path"], index);
     EXPECT_EQ(Zarnik({"cat", index, "content/added.txt"}).out, "added");
+    // The set's own files and its lock never go into it: each is named and skipped.
+    const Result self = Zarnik({"add", index, setDir.str(), "--at", "content/self"});
+    EXPECT_TRUE(Ran(self, 0, {"0 files added, 3 files of the pack itself skipped"},
+                    {"content.vfi: the pack being changed; skipped", "data0~2.vfs: the pack being changed; skipped",
+                     "content.vfi.zarnik-lock: the pack being changed; skipped"}))
+        << self.out << self.err;
 
     // A full disk fails a set's change as often as it is tried, with nothing left beside the set.
     SKIP_ON_WINDOWS("a small disk of its own");

@@ -32,7 +32,7 @@ struct Pending
 class Walker
 {
 public:
-    explicit Walker(SourceWalk &walk) : m_Walk(walk) {}
+    Walker(SourceWalk &walk, const std::vector<PlatformFileStamp> &passOver) : m_Walk(walk), m_PassOver(passOver) {}
 
     void Folder(const Pending &folder, bool top);
     void File(const std::string &disk, const std::string &packPath);
@@ -53,7 +53,10 @@ public:
     std::vector<Pending> m_Folders;
 
 private:
+    bool IsPassedOver(const std::string &disk) const;
+
     SourceWalk &m_Walk;
+    const std::vector<PlatformFileStamp> &m_PassOver;
     std::set<std::string> m_Reported;
 };
 
@@ -104,8 +107,19 @@ void Walker::Folder(const Pending &folder, bool top)
     }
 }
 
+bool Walker::IsPassedOver(const std::string &disk) const
+{
+    PlatformFileStamp stamp;
+    return !m_PassOver.empty() && PlatformStampAt(disk, &stamp) &&
+           std::any_of(m_PassOver.begin(), m_PassOver.end(), [&stamp](const PlatformFileStamp &file) {
+               return file.volume == stamp.volume && file.file == stamp.file;
+           });
+}
+
 void Walker::File(const std::string &disk, const std::string &packPath)
 {
+    if (IsPassedOver(disk))
+        return Skip(Kind::ThePack, disk, "the pack being changed");
     uint64_t size = 0;
     std::string reason;
     if (!SourceFileSize(disk, &size, &reason))
@@ -201,10 +215,11 @@ bool SourceFileSize(const std::string &diskPath, uint64_t *size, std::string *re
     return sized;
 }
 
-SourceWalk WalkFolder(const std::string &folder, const std::string &packFolder)
+SourceWalk WalkFolder(const std::string &folder, const std::string &packFolder,
+                      const std::vector<PlatformFileStamp> &passOver)
 {
     SourceWalk walk;
-    Walker walker(walk);
+    Walker walker(walk, passOver);
     walker.Folder({folder, packFolder, {}}, true);
     while (!walker.m_Folders.empty()) {
         const Pending next = std::move(walker.m_Folders.back());
@@ -215,18 +230,19 @@ SourceWalk WalkFolder(const std::string &folder, const std::string &packFolder)
     return walk;
 }
 
-SourceWalk WalkSource(const std::string &source, const std::string &packFolder)
+SourceWalk WalkSource(const std::string &source, const std::string &packFolder,
+                      const std::vector<PlatformFileStamp> &passOver)
 {
     PlatformListed::Kind kind;
     SourceWalk walk;
-    Walker walker(walk);
+    Walker walker(walk, passOver);
     if (!PlatformKindOf(source, &kind)) {
         walker.Skip(Kind::Unreadable, source, "cannot read it: " + PlatformLastFailure().text);
         return walk;
     }
     const std::string name = PlatformNameOf(source);
     if (kind == PlatformListed::Kind::Folder && name == kRootName && packFolder == kRootName)
-        return WalkFolder(source, packFolder);
+        return WalkFolder(source, packFolder, passOver);
     if (name.empty()) {
         walker.Skip(Kind::Refused, source, "it has no name of its own to go into a pack under");
         return walk;
@@ -237,7 +253,7 @@ SourceWalk WalkSource(const std::string &source, const std::string &packFolder)
     if (!refusal.empty())
         walker.RefuseOnce(refusal);
     else if (kind == PlatformListed::Kind::Folder)
-        return WalkFolder(source, path);
+        return WalkFolder(source, path, passOver);
     else
         walker.File(source, path);
     return walk;

@@ -145,6 +145,19 @@ bool PackEdit::SetDataFile(const std::string &name)
                        : std::string()));
 }
 
+std::vector<std::string> PackEdit::PackFiles() const
+{
+    std::vector<std::string> files{m_PackPath};
+    if (!m_Archive)
+        return files;
+    for (size_t i = 0; i < m_Archive->GetDataFileCount(); ++i)
+        files.push_back(m_Archive->GetDataFilePath(i));
+    // A set opened through a data file alone has its index beside it all the same.
+    if (zarnik::RouteOf(m_PackPath) != zarnik::PackRoute::SinglePack)
+        files.push_back(SplitPath(m_PackPath).folder + zarnik::kIndexName);
+    return files;
+}
+
 // --- What the record says
 
 const ArchiveNode *PackEdit::Kept(const std::string &path) const

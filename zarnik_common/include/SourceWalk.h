@@ -7,6 +7,8 @@
 // callers report each one.
 #pragma once
 
+#include "PlatformFile.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -32,6 +34,7 @@ struct SourceSkip
         Unreadable, // a file or folder the system would not read, or that is gone
         UnsafeName, // a name no file can have here (Windows: CON, a:b.txt ...), so it cannot be opened
         Refused,    // a path the pack could not hold as it is (the path rule, two files on one path)
+        ThePack,    // a file of the pack being changed, or its lock: a pack never goes into itself
     };
     Kind kind;
     std::string line;
@@ -56,14 +59,17 @@ struct SourceWalk
 // the path rule refuses, two names beside each other differing only in
 // case, and two files taking one path. A `folder` that cannot be read at
 // all is passed over whole.
-SourceWalk WalkFolder(const std::string &folder, const std::string &packFolder);
+// `passOver`: the files (by identity) passed over as ThePack.
+SourceWalk WalkFolder(const std::string &folder, const std::string &packFolder,
+                      const std::vector<PlatformFileStamp> &passOver = {});
 
 // One source the user gave, into the pack folder `packFolder`: a file at
 // `packFolder`\NAME, a folder's files at `packFolder`\NAME\..., where NAME
 // is its own name (for "." the current folder's). A folder named as the
 // root given for the root itself is the root. Links at `source` itself are
 // followed, as the user chose them.
-SourceWalk WalkSource(const std::string &source, const std::string &packFolder);
+SourceWalk WalkSource(const std::string &source, const std::string &packFolder,
+                      const std::vector<PlatformFileStamp> &passOver = {});
 
 // The size of the regular file at `diskPath`, for packing it: false, with
 // why in `reason`, when it is no regular file, cannot be read, or holds

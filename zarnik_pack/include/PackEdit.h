@@ -208,6 +208,9 @@ public:
     // The pack opened; not for an edit of an empty pack.
     const zarnik::CZarnikArchive &Archive() const { return *m_Archive; }
     const std::string &PackPath() const { return m_PackPath; }
+    // The files on disk the pack opened lies in: the pack, or a set's index
+    // and data files (some may be missing).
+    std::vector<std::string> PackFiles() const;
 
 private:
     SaveOutcome SavePack(const std::vector<Item> &items, const SaveOptions &options, LeftOver &leftOver) const;

@@ -42,6 +42,9 @@ public:
     // Whether this holds the lock of the pack at `packPath`.
     bool Holds(const std::string &packPath) const;
     void Release();
+    // The lock file itself while this holds it (false when it does not), so
+    // that a walk of its folder can pass over it.
+    bool Stamp(zarnik::PlatformFileStamp *stamp) const { return m_File && zarnik::PlatformStampOf(m_File, stamp); }
     const zarnik::PlatformFailure &Failure() const { return m_Failure; }
 
 private:
