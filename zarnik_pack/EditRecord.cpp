@@ -533,15 +533,20 @@ void EditRecord::RefreshSuperseded()
     forget(m_Superseded);
 }
 
-const EditRecord::Node *EditRecord::MakeFolder(const Node *parent, const std::string &name)
+EditRecord::Node *EditRecord::NewOwn(const std::string &name, std::unordered_set<const Node *> &kind)
 {
     m_Own.emplace_back();
-    Node *folder = &m_Own.back();
-    folder->m_Name = name;
-    m_OwnFolders.insert(folder);
+    Node *node = &m_Own.back();
+    node->m_Name = name;
+    kind.insert(node);
+    return node;
+}
+
+const EditRecord::Node *EditRecord::MakeFolder(const Node *parent, const std::string &name)
+{
+    Node *folder = NewOwn(name, m_OwnFolders);
     Begin();
-    Step step(Step::Placed, folder);
-    m_Steps.push_back(step);
+    m_Steps.emplace_back(Step::Placed, folder);
     SetPlace(folder, true, Place{parent, name});
     End();
     return folder;
@@ -550,10 +555,7 @@ const EditRecord::Node *EditRecord::MakeFolder(const Node *parent, const std::st
 const EditRecord::Node *EditRecord::MakeFile(const Node *parent, const std::string &name, const DiskSource &source,
                                              const Node *after)
 {
-    m_Own.emplace_back();
-    Node *file = &m_Own.back();
-    file->m_Name = name;
-    m_OwnFiles.insert(file);
+    Node *file = NewOwn(name, m_OwnFiles);
     Begin();
     Step step(Step::Made, file);
     step.after = after;

@@ -190,6 +190,8 @@ private:
     };
 
     const Place *PlaceOf(const Node *node) const;
+    // A node of the record's own named `name`, noted in `kind` (m_OwnFolders or m_OwnFiles).
+    Node *NewOwn(const std::string &name, std::unordered_set<const Node *> &kind);
     bool IsOwn(const Node *node) const
     {
         return !m_Own.empty() && (m_OwnFolders.count(node) || m_OwnFiles.count(node));
