@@ -35,7 +35,7 @@ QString breakable(const QString &text)
     return out;
 }
 
-// "<b>Size:</b> 1.2 kB (1,234 bytes)" lines of a small table.
+// "<b>Size:</b> 1.2 KiB (1,234 bytes)" lines of a small table.
 QString row(const QString &label, const QString &value)
 {
     return QStringLiteral("<tr><td><b>%1</b>&nbsp;&nbsp;</td><td>%2</td></tr>")

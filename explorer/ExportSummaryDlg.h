@@ -19,7 +19,7 @@ public:
     ExportSummaryDlg(const ExportResult &result, QWidget *parent);
     ~ExportSummaryDlg() override;
 
-    // "N files (X MB)", shared with the status bar's line.
+    // "N files (X MiB)", shared with the status bar's line.
     static QString filesAndSize(int files, quint64 bytes);
 
 private:

@@ -12,12 +12,14 @@ QString shownText(const std::string &latin1)
 
 QString sizeText(quint64 bytes)
 {
-    // As QLocale::formattedDataSize() in its traditional form writes it, at
-    // a fraction of the cost: three of these for each row shown.
+    // As QLocale::formattedDataSize() in its IEC form writes it, at a
+    // fraction of the cost: three of these for each row shown. Units of 1024
+    // named as the tool names them (KiB, MiB...), so both give one size
+    // alike.
     static const QString units[] = {
-        QCoreApplication::translate("ShownText", "bytes"), QCoreApplication::translate("ShownText", "kB"),
-        QCoreApplication::translate("ShownText", "MB"), QCoreApplication::translate("ShownText", "GB"),
-        QCoreApplication::translate("ShownText", "TB")};
+        QCoreApplication::translate("ShownText", "bytes"), QCoreApplication::translate("ShownText", "KiB"),
+        QCoreApplication::translate("ShownText", "MiB"), QCoreApplication::translate("ShownText", "GiB"),
+        QCoreApplication::translate("ShownText", "TiB")};
     static const QLocale locale;
     static const QString decimalPoint = locale.decimalPoint();
     // Whole numbers from 1,000 on take the locale's separator.

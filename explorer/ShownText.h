@@ -9,7 +9,7 @@
 
 QString shownText(const std::string &latin1);
 
-// A size in units of 1024 ("12.3 kB"), the bytes themselves below that ("1 byte", "999 bytes"), numbers in the locale's form.
+// A size in units of 1024 ("12.3 KiB", as the tool writes it), the bytes themselves below that ("1 byte", "999 bytes"), numbers in the locale's form.
 QString sizeText(quint64 bytes);
 
 // A count in words: `none` for 0 when given, `one` for 1, else `many` with

@@ -283,7 +283,7 @@ private slots:
         const quint64 allStored = gfxStored + 5 + stored("caf\xE9.txt") + stored("void.dat") + 4;
         const auto size = &sizeText;
         for (const qint64 bytes : {1000, 2007, 2055208})
-            QCOMPARE(size(quint64(bytes)), QLocale().formattedDataSize(bytes, 1, QLocale::DataSizeTraditionalFormat));
+            QCOMPARE(size(quint64(bytes)), QLocale().formattedDataSize(bytes, 1, QLocale::DataSizeIecFormat));
         QCOMPARE(columns("readme.txt"), QStringList({size(5), size(5), "100%"}));
         QCOMPARE(columns("void.dat"), QStringList({size(0), size(stored("void.dat")), ""}));
         QCOMPARE(columns("gfx"), QStringList({size(gfxSize), size(gfxStored),
