@@ -149,6 +149,9 @@ void MainWindow::PackViews::clear() const
 
 MainWindow::PackViews::~PackViews()
 {
+    // The window's members made after these are gone already: the tree's
+    // last selection change must reach none of their slots.
+    const QSignalBlocker quiet(tree);
     if (find)
         find->setPack(nullptr, QString());
     clear();
