@@ -571,27 +571,27 @@ const EditRecord::Node *EditRecord::MakeFile(const Node *parent, const std::stri
 
 void EditRecord::Move(const Node *node, const Node *parent, const std::string &name)
 {
-    Begin();
-    Step step(Step::Placed, node);
-    if (const Place *place = PlaceOf(node))
-        step.had = true, step.place = *place;
-    const size_t at = m_Steps.size();
-    m_Steps.push_back(step);
     // Back where the archive put it, it has no place of its own.
     const bool home = !IsOwn(node) && parent == node->m_Parent && name == node->m_Name;
-    m_Steps[at].movedAt = SetPlace(node, !home, Place{parent, name});
-    End();
+    PlaceNode(node, !home, Place{parent, name});
 }
 
 void EditRecord::Remove(const Node *node)
 {
+    PlaceNode(node, true, Place{nullptr, IsOwn(node) ? Name(node) : std::string()});
+}
+
+void EditRecord::PlaceNode(const Node *node, bool has, const Place &place)
+{
     Begin();
+    // The place it had, for Undo, and where it stood among its folder's
+    // moved nodes.
     Step step(Step::Placed, node);
-    if (const Place *place = PlaceOf(node))
-        step.had = true, step.place = *place;
+    if (const Place *had = PlaceOf(node))
+        step.had = true, step.place = *had;
     const size_t at = m_Steps.size();
     m_Steps.push_back(step);
-    m_Steps[at].movedAt = SetPlace(node, true, Place{nullptr, IsOwn(node) ? Name(node) : std::string()});
+    m_Steps[at].movedAt = SetPlace(node, has, place);
     End();
 }
 

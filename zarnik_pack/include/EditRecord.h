@@ -218,6 +218,9 @@ private:
     // The raw changes, recorded by their callers; SetPlace returns where the
     // node stood among its old folder's moved nodes.
     size_t SetPlace(const Node *node, bool has, const Place &place, size_t movedAt = SIZE_MAX);
+    // One step of Move or Remove: `node` given `place` (or none), its old
+    // place kept for Undo.
+    void PlaceNode(const Node *node, bool has, const Place &place);
     void SetSourceOf(const Node *node, bool has, const DiskSource &source);
     void TakeBack(const Step &step);
     void Touch(const Node *node);
