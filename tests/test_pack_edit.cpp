@@ -391,26 +391,50 @@ TEST(PackEdit, ChangeSequencesAreRecordedAndTakenBackOneByOne)
         }
         return zarnik::WithSlashes(out);
     };
+    // The folders a step's paths lie in, before and after the step or its
+    // undo: each is named as touched, the one a node left as the one it entered.
+    const auto folders = [](const PackEdit &edit, const std::string &step) {
+        std::set<const zarnik::ArchiveNode *> found;
+        std::istringstream paths(step.substr(step.find_first_not_of("+=-")));
+        for (std::string path; std::getline(paths, path, '>');) {
+            path = zarnik::WithBackslashes("content/" + path);
+            if (const zarnik::ArchiveNode *folder = edit.Record().Find(path.substr(0, path.rfind('\\'))))
+                found.insert(folder);
+        }
+        return found;
+    };
+    const auto untouched = [](const PackEdit &edit, std::set<const zarnik::ArchiveNode *> folders) {
+        for (const zarnik::ArchiveNode *folder : edit.Touched().folders)
+            folders.erase(folder);
+        return folders.size();
+    };
     for (const auto &[steps, changes] : cases) {
         PackEdit edit(*archive, pack, false);
-        std::vector<std::string> before;
+        std::vector<std::string> before, done;
         std::istringstream in(steps);
         for (std::string step; in >> step;) {
             before.push_back(shown(edit));
+            auto want = folders(edit, step);
             const size_t to = step.find('>');
             const std::string path = "content\\" + zarnik::WithBackslashes(step.substr(to == std::string::npos));
-            const bool done = step[0] == '+'   ? edit.Add(path, s.newFile, false)
+            const bool made = step[0] == '+'   ? edit.Add(path, s.newFile, false)
                               : step[0] == '=' ? edit.Add(path, s.newFile, true)
                               : step[0] == '-' ? edit.Delete(path)
                                                : edit.Rename(path.substr(0, 8 + to), "content\\" + step.substr(to + 1));
-            ASSERT_TRUE(done) << steps << ": " << step << ": " << edit.Reason();
+            ASSERT_TRUE(made) << steps << ": " << step << ": " << edit.Reason();
+            want.merge(folders(edit, step));
+            EXPECT_EQ(untouched(edit, want), 0u) << steps << ": " << step;
+            done.push_back(step);
         }
         EXPECT_EQ(shown(edit), changes) << steps;
         EXPECT_EQ(edit.HasChanges(), !changes.empty()) << steps;
         while (!before.empty()) {
+            auto want = folders(edit, done.back());
             ASSERT_TRUE(edit.Undo()) << steps;
+            want.merge(folders(edit, done.back()));
             EXPECT_EQ(shown(edit), before.back()) << steps << ", undone to " << before.size();
-            before.pop_back();
+            EXPECT_EQ(untouched(edit, want), 0u) << steps << ": undoing " << done.back();
+            before.pop_back(), done.pop_back();
         }
         EXPECT_TRUE(!edit.Undo() && !edit.HasChanges()) << steps;
     }

@@ -409,7 +409,8 @@ void EditRecord::ForEachDeleted(const std::function<void(const Node *)> &visit) 
 size_t EditRecord::SetPlace(const Node *node, bool has, const Place &place, size_t movedAt)
 {
     const bool own = IsOwn(node), file = IsFile(node);
-    Forget(Parent(node));
+    const Node *left = Parent(node);
+    Forget(left);
     size_t wasAt = SIZE_MAX;
     const auto found = m_Places.find(node);
     if (found != m_Places.end()) {
@@ -461,6 +462,10 @@ size_t EditRecord::SetPlace(const Node *node, bool has, const Place &place, size
     }
     Forget(Parent(node));
     Touch(node);
+    // The folder it left lists one child fewer, as the one it entered (which
+    // Touch names) lists one more.
+    if (left && left != Parent(node))
+        m_Touched.folders.push_back(left);
     return wasAt;
 }
 
