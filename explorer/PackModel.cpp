@@ -541,13 +541,8 @@ void PackModel::follow(const zarnik_pack::EditTouch &touched)
     };
     for (const Node *folder : touched.folders)
         add(folder);
-    for (const Node *node : touched.nodes) {
+    for (const Node *node : touched.nodes)
         add(m_record->Parent(node));
-        // The folder whose row shows it, which it may have left.
-        const auto shown = m_rowOf.find(node);
-        if (shown != m_rowOf.end() && shown->second->parent->node)
-            add(shown->second->parent->node);
-    }
     std::sort(folders.begin(), folders.end());
     for (const auto &folder : folders) {
         const auto known = m_rowOf.find(folder.second);
