@@ -223,7 +223,7 @@ int PrintStatus(const std::string &typed)
 {
     const std::string dir = MountTablePath(typed);
     std::string lines;
-    if (zarnik_mount::MountStateAt(dir) != MountState::Ours) {
+    if (MountStateAt(dir) != MountState::Ours) {
         PrintError("cannot list the changes of " + Printable(typed) + ": no pack is mounted there");
         return kExitUsage;
     }
@@ -287,7 +287,7 @@ int RunMount(const MountOptions &options)
     const std::string dir = MountTablePath(options.dir);
     // A mount of ours whose process died leaves the folder answering
     // nothing; it is ended first, as the user would have to.
-    if (zarnik_mount::MountStateAt(dir) == MountState::OursDead && !Unmount(dir)) {
+    if (MountStateAt(dir) == MountState::OursDead && !Unmount(dir)) {
         PrintError("cannot mount on " + Printable(options.dir) + ": a mount whose process died stands there, "
                    "and fusermount3 could not end it");
         return kExitUsage;
@@ -344,7 +344,7 @@ int RunUnmount(const UnmountOptions &options)
 {
     const std::string &typed = options.dir;
     const std::string dir = MountTablePath(typed);
-    const MountState state = zarnik_mount::MountStateAt(dir);
+    const MountState state = MountStateAt(dir);
     if (state != MountState::Ours && state != MountState::OursDead) {
         PrintError("cannot unmount " + Printable(typed) + ": no pack is mounted there");
         return kExitUsage;

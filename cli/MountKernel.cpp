@@ -5,9 +5,14 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <new>
+#include <sstream>
 #include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+#include <vector>
 
 using zarnik_mount::CMountFileSystem;
 using zarnik_mount::CMountFiles;
@@ -272,12 +277,21 @@ void GetXattr(fuse_req_t request, fuse_ino_t inode, const char *name, size_t siz
 #ifndef FUSE_CAP_DIRECT_IO_ALLOW_MMAP
 ssize_t ReadRequest(int fd, void *buffer, size_t length, void *userdata)
 {
-    return static_cast<CMountFileSystem *>(userdata)->Agreement().ReadRequest(fd, buffer, length);
+    const ssize_t got = read(fd, buffer, length);
+    static_cast<CMountFileSystem *>(userdata)->Agreement().NoteRequest(buffer, got);
+    return got;
 }
 
+// An answer goes to the kernel in one write, as libfuse's writev does.
 ssize_t WriteAnswer(int fd, struct iovec *pieces, int count, void *userdata)
 {
-    return static_cast<CMountFileSystem *>(userdata)->Agreement().WriteAnswer(fd, pieces, count);
+    zarnik_mount::CKernelAgreement &agreement = static_cast<CMountFileSystem *>(userdata)->Agreement();
+    const std::vector<unsigned char> amended = agreement.AmendedAnswer(pieces, count);
+    if (amended.empty())
+        return writev(fd, pieces, count);
+    const ssize_t written = write(fd, amended.data(), amended.size());
+    agreement.AmendedSent(written == ssize_t(amended.size()));
+    return written;
 }
 #endif
 
@@ -323,4 +337,16 @@ void AskForMappedDirectIo(struct fuse_session *session)
 #else
     (void)session;
 #endif
+}
+
+zarnik_mount::MountState MountStateAt(const std::string &dir)
+{
+    std::ifstream file("/proc/self/mounts");
+    std::stringstream table;
+    table << file.rdbuf();
+    const zarnik_mount::MountState listed = zarnik_mount::ListedAt(table.str(), dir);
+    struct stat st;
+    if (listed == zarnik_mount::MountState::Ours && stat(dir.c_str(), &st) != 0 && errno == ENOTCONN)
+        return zarnik_mount::MountState::OursDead;
+    return listed;
 }

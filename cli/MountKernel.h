@@ -5,6 +5,10 @@
 #define FUSE_USE_VERSION 312
 #include <fuse_lowlevel.h>
 
+#include "MountTable.h"
+
+#include <string>
+
 // Every request the mount answers.
 struct fuse_lowlevel_ops MountOperations();
 
@@ -12,3 +16,7 @@ struct fuse_lowlevel_ops MountOperations();
 // I/O: through libfuse where it can ask, else by watching the session's
 // traffic. Call after fuse_session_mount.
 void AskForMappedDirectIo(struct fuse_session *session);
+
+// What stands at `dir` now, from the system's own table and a look at the
+// folder: a pack whose mount process is gone answers ENOTCONN.
+zarnik_mount::MountState MountStateAt(const std::string &dir);

@@ -1,9 +1,6 @@
 #include "MountTable.h"
 
-#include <cerrno>
-#include <fstream>
 #include <sstream>
-#include <sys/stat.h>
 
 namespace zarnik_mount {
 
@@ -44,18 +41,6 @@ MountState ListedAt(const std::string &table, const std::string &dir)
             state = type == std::string("fuse.") + kMountSubtype ? MountState::Ours : MountState::Other;
     }
     return state;
-}
-
-MountState MountStateAt(const std::string &dir)
-{
-    std::ifstream file("/proc/self/mounts");
-    std::stringstream table;
-    table << file.rdbuf();
-    const MountState listed = ListedAt(table.str(), dir);
-    struct stat st;
-    if (listed == MountState::Ours && stat(dir.c_str(), &st) != 0 && errno == ENOTCONN)
-        return MountState::OursDead;
-    return listed;
 }
 
 } // namespace zarnik_mount

@@ -17,18 +17,24 @@
 #include <cstdint>
 #include <sys/types.h>
 #include <sys/uio.h>
+#include <vector>
 
 namespace zarnik_mount {
 
+// Only watches and amends: the kernel shim reads and writes the channel.
 class CKernelAgreement
 {
 public:
-    // Reads one request from the kernel's channel `fd`, as libfuse would,
-    // noting the opening request when the kernel offers the agreement.
-    ssize_t ReadRequest(int fd, void *buffer, size_t length);
-    // Writes one answer of libfuse's to `fd`: the answer to the opening
-    // request with the agreement asked for, any other as it is.
-    ssize_t WriteAnswer(int fd, struct iovec *pieces, int count);
+    // One request as read from the kernel's channel (`length` as the read
+    // returned it): the opening request is noted when the kernel offers the
+    // agreement.
+    void NoteRequest(const void *request, ssize_t length);
+    // What to write in place of libfuse's answer `pieces`: for the answer to
+    // the opening request, that answer whole with the agreement asked for;
+    // empty for any other, which goes as it is.
+    std::vector<unsigned char> AmendedAnswer(const struct iovec *pieces, int count);
+    // Whether the amended answer went out whole: only then is it agreed.
+    void AmendedSent(bool whole) { m_Agreed = whole; }
 
     // Direct I/O taken as agreed, where libfuse itself asked and was answered.
     void AgreeDirectIo() { m_Agreed = true; }

@@ -18,11 +18,7 @@ extern const char *const kMountSubtype;
 
 // What `table` (the text of /proc/self/mounts) lists at `dir`, an absolute
 // path without links: the last mount there, which hides those before it.
-// Never OursDead: a table cannot tell.
+// Never OursDead: a table cannot tell (the kernel shim looks at the folder).
 MountState ListedAt(const std::string &table, const std::string &dir);
-
-// What stands at `dir` now, from the system's own table and a look at the
-// folder.
-MountState MountStateAt(const std::string &dir);
 
 } // namespace zarnik_mount
