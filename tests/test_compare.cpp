@@ -2,6 +2,7 @@
 // on purpose, the stored forms that are no change, files that cannot be
 // read, SHA-256 itself and the saved lists it writes.
 #include "Compare.h"
+#include "CompareExport.h"
 #include "Compressor.h"
 #include "PackPath.h"
 #include "TestSupport.h"
@@ -189,4 +190,33 @@ TEST(HashList, BothFormsReadBackWhatTheyWriteAndRefuseWhatNoPackHolds)
     WriteAll(dir.file("big.sha256"), zarnik_pack::ToBytes(sums));
     fs::resize_file(dir.path() / "big.sha256", (1u << 30) + 1);
     EXPECT_EQ(CCompareSide::Open(dir.file("big.sha256")).error, "too large for a hash list");
+}
+
+// A patch holds B's files below its folder and nothing else: nothing once
+// stopped, and no file whose name the system cannot hold, which may lead out.
+TEST(CompareExport, WritesNothingAfterAStopNorOutsideItsFolder)
+{
+    TempDir dir;
+    const std::vector<Entry> entries{MakeEntry("content\\k", "k"), MakeEntry("content\\n", "n")};
+    fs::create_directories(dir.path() / "b" / "content");
+    WriteAll(dir.file("b/content/k"), zarnik_pack::ToBytes("k"));
+    WriteAll(dir.file("b/content/n"), zarnik_pack::ToBytes("n"));
+    const auto a = Side(WriteUpk(dir, {entries[0]}, "a.upk"));
+    struct Row { std::unique_ptr<const CCompareSide> b; bool stop; Files written; };
+    Row rows[] = {{Side(WriteUpk(dir, entries, "b.upk")), true, {}},
+                  {CCompareSide::OfFolder({{"content\\k", dir.file("b/content/k"), 1}, {"content\\n", dir.file("b/content/n"), 1}}, {}),
+                   true, {}},
+                  {CCompareSide::OfFolder({{"content\\../out", dir.file("b/content/n"), 1}}, {}), false,
+                   {{"removed.txt", zarnik_pack::ToBytes("content/k\n")}}}};
+    for (Row &row : rows) {
+        const std::atomic<bool> stop{row.stop};
+        zarnik::ExportSettings settings;
+        settings.stop = &stop;
+        const std::string patch = dir.file("patch" + std::to_string(&row - rows));
+        fs::create_directories(patch + "/content");
+        const zarnik::ExportEnd end =
+            zarnik::ExportDifferences(*row.b, zarnik::CompareSides(*a, *row.b, {}).differences, patch, settings);
+        EXPECT_EQ(end.end == zarnik::ExtractEnd::Stopped, row.stop) << &row - rows;
+        EXPECT_EQ(FilesBelow(patch), row.written) << &row - rows;
+    }
 }

@@ -98,6 +98,8 @@ ExtractOutcome CopyFile(PlatformDirectory *root, const SideFile &file, std::stri
     if (!folder)
         return outcome;
     const std::string name = FileSystemName(file.path.substr(file.path.rfind('\\') + 1));
+    // A walk passes over such names, but a side may be made of any list of
+    // files, and "../x" would be written beside the folder.
     if (!IsSafeName(name))
         return ExtractOutcome::UnsafeName;
     PlatformFile *source = PlatformOpenRead(file.diskPath);

@@ -137,6 +137,11 @@ bool CZarnikArchive::ReadFileData(const ArchiveNode *node, std::unique_ptr<unsig
     failure = StreamFileData(
         *node,
         [&](const unsigned char *data, size_t size) {
+            // Never true while the streams keep their bounds: a stored file
+            // gives exactly its size, and a packed one no byte past it (the
+            // block index refuses a block reaching past the entry's size, and
+            // each range decodes no more than the index spans). Kept so that
+            // no stream can write past the buffer.
             if (size > node->m_UnpackedSize - filled) {
                 overflow = true;
                 return false;
