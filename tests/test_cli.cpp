@@ -5,7 +5,9 @@
 
 #include <nlohmann/json.hpp>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #endif
 
@@ -811,3 +813,34 @@ TEST(Cli, EveryCommandReadsAPathAsListPrintsIt)
         EXPECT_TRUE(Ran(Zarnik({"extract", pack, "-C", dir.file("x"), "content/nl\\nname.txt"}), 0, {"1 file written"}));
     }
 }
+
+#ifdef _WIN32
+// Windows' own ways to reach a pack: a \\?\ path names it as any other path does; a pack another program
+// holds without sharing its deletion is refused whole, with no temporary file left; a read-only pack
+// stays so.
+TEST(Cli, WindowsLongPathsHeldPacksAndReadOnlyPacksLoseNothing)
+{
+    TempDir dir;
+    const std::string pack = WriteUpk(dir, SampleEntries());
+    const Bytes original = ReadAll(pack);
+    WriteNew(dir.file("new.txt"), "new");
+    const auto longPath = [](const std::string &path) {
+        return "\\\\?\\" + fs::absolute(fs::u8path(path)).make_preferred().u8string();
+    };
+    const HANDLE held = CreateFileW(fs::u8path(pack).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(Ran(Zarnik({"add", pack, dir.file("new.txt")}), 1, {}, {"in place of the old one"}));
+    CloseHandle(held);
+    EXPECT_EQ(ReadAll(pack), original);
+    EXPECT_EQ(FilesBelow(dir.path()).size(), 2u) << "a temporary file was left";
+
+    ASSERT_TRUE(SetFileAttributesW(fs::u8path(pack).c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_TRUE(Ran(Zarnik({"add", longPath(pack), dir.file("new.txt"), "-o", longPath(dir.file("o.upk"))}), 0, {}));
+    EXPECT_TRUE(Ran(Zarnik({"rename", longPath(pack), "content/readme.txt", "content/r.txt"}), 0, {}));
+    EXPECT_TRUE(GetFileAttributesW(fs::u8path(pack).c_str()) & FILE_ATTRIBUTE_READONLY);
+    EXPECT_TRUE(Ran(Zarnik({"list", longPath(pack)}), 0, {"content/r.txt"}));
+    EXPECT_TRUE(Ran(Zarnik({"list", dir.file("o.upk")}), 0, {"content/new.txt", "content/readme.txt"}));
+    SetFileAttributesW(fs::u8path(pack).c_str(), FILE_ATTRIBUTE_NORMAL); // so that the folder can go
+}
+#endif
