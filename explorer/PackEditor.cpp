@@ -124,24 +124,33 @@ QList<const ArchiveNode *> PackEditor::changeable() const
     return nodes;
 }
 
+void PackEditor::hold(const QString &reason)
+{
+    m_held = reason;
+    updateActions();
+}
+
 void PackEditor::updateActions()
 {
     const bool open = m_edit != nullptr;
-    const bool usable = open && m_edit->Usable() && m_state != State::Saving;
-    const QString why = open && !m_edit->Usable() ? QString::fromStdString(m_edit->Reason()) : QString();
+    const bool usable = open && m_edit->Usable() && m_state != State::Saving && m_held.isEmpty();
+    const QString why = !m_held.isEmpty()                ? m_held
+                        : open && !m_edit->Usable() ? tr("This pack cannot be changed: %1")
+                                                          .arg(QString::fromStdString(m_edit->Reason()))
+                                                    : QString();
     const qsizetype changing = changeable().size();
     m_add->setEnabled(usable);
     m_addFolder->setEnabled(usable);
     m_replace->setEnabled(usable && selectedFile());
     m_delete->setEnabled(usable && changing > 0);
     m_rename->setEnabled(usable && changing == 1 && m_tree->selectedNodes().size() == 1);
-    m_undo->setEnabled(open && m_state == State::Idle && m_edit->CanUndo());
+    m_undo->setEnabled(open && m_state == State::Idle && m_edit->CanUndo() && m_held.isEmpty());
     m_save->setEnabled(usable && hasChanges());
     m_saveAs->setEnabled(usable && !isSet());
     // A pack that cannot be changed says why on every command.
     for (QAction *a : {m_add, m_addFolder, m_replace, m_delete, m_rename, m_save, m_saveAs}) {
         a->setToolTip(why.isEmpty() ? a->text().remove(QLatin1Char('&')).remove(QStringLiteral("..."))
-                                    : tr("This pack cannot be changed: %1").arg(why));
+                                    : why);
         a->setStatusTip(why.isEmpty() ? QString() : a->toolTip());
     }
     if (why.isEmpty() && isSet()) {

@@ -68,6 +68,9 @@ public:
     // once the save ended well, calls `leave`. While a save runs, asks to
     // leave once it is done. A save that fails leaves nothing.
     bool mayLeave(std::function<void()> leave);
+    // While the tree shows something else than the edit (a comparison),
+    // every change waits, each command saying `reason`; "" lifts it.
+    void hold(const QString &reason);
 
 signals:
     // The edit changed (a change, or its undo): the rows it touched follow,
@@ -131,5 +134,6 @@ private:
     QPointer<SaveThread> m_saveThread;
     QPointer<ProgressDlg> m_progressDlg;
     QString m_saveTarget;
+    QString m_held; // why no change is taken now, if so
     QAction *m_add, *m_addFolder, *m_replace, *m_delete, *m_rename, *m_undo, *m_save, *m_saveAs;
 };

@@ -63,6 +63,14 @@ void PackModel::setExtraMarks(std::function<RowMarks(const Node *)> marks)
         emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1));
 }
 
+void PackModel::setShown(std::function<bool(const Node *)> shown)
+{
+    beginResetModel();
+    m_shown = std::move(shown);
+    buildRoot();
+    endResetModel();
+}
+
 void PackModel::buildRoot()
 {
     m_rowOf.clear();
@@ -110,7 +118,7 @@ RowMarks PackModel::marksOf(const Node *node) const
 {
     if (!m_record || !node)
         return {};
-    RowMarks marks = pendingMarks(*m_record, node);
+    RowMarks marks = m_changeMarks ? m_changeMarks(node) : pendingMarks(*m_record, node);
     if (m_extraMarks)
         marks += m_extraMarks(node);
     return marks;
@@ -145,6 +153,7 @@ const PackModel::Look &PackModel::look(const Row *row) const
         look->name = shownText(m_record->Path(node));
     else
         look->name = QCoreApplication::translate("MainWindow", shownText(m_record->Name(node)).toUtf8().constData());
+    look->name += look->marks.note;
     const TreeTotals sums = totals(node);
     const bool fresh = !m_record->IsFile(node) && !look->marks.struck && m_record->Totals(node).newFiles != 0;
     if (!look->folder || sums.files != 0) {
@@ -184,7 +193,9 @@ QVariant PackModel::data(const QModelIndex &index, int role) const
             return shown.ratio;
         }
     case Qt::DecorationRole:
-        return index.column() == NameColumn ? (shown.folder ? m_folderIcon : m_documentIcon) : QVariant();
+        if (index.column() != NameColumn)
+            return {};
+        return !shown.marks.icon.isNull() ? shown.marks.icon : shown.folder ? m_folderIcon : m_documentIcon;
     case Qt::FontRole: {
         if (!shown.marks.bold && !shown.marks.italic && !shown.marks.struck)
             return {};
@@ -195,8 +206,9 @@ QVariant PackModel::data(const QModelIndex &index, int role) const
         return font;
     }
     case Qt::ForegroundRole:
-        return shown.marks.struck ? QVariant(QGuiApplication::palette().brush(QPalette::Disabled, QPalette::Text))
-                                  : QVariant();
+        return shown.marks.struck      ? QVariant(QGuiApplication::palette().brush(QPalette::Disabled, QPalette::Text))
+               : shown.marks.colour.isValid() ? QVariant(shown.marks.colour)
+                                              : QVariant();
     case Qt::BackgroundRole:
         return shown.marks.highlighted ? QVariant(QGuiApplication::palette().brush(QPalette::AlternateBase))
                                        : QVariant();
@@ -246,9 +258,12 @@ std::vector<const ArchiveNode *> PackModel::listing(const Row *row) const
         return listed;
     }
     std::vector<const Node *> children = m_record->Children(row->node);
-    if (m_filter.isOn())
+    if (m_filter.isOn() || m_shown)
         children.erase(std::remove_if(children.begin(), children.end(),
-                                      [this](const Node *child) { return !m_filter.shows(child); }),
+                                      [this](const Node *child) {
+                                          return (m_filter.isOn() && !m_filter.shows(child))
+                                                 || (m_shown && !m_shown(child));
+                                      }),
                        children.end());
     return children;
 }

@@ -47,6 +47,13 @@ public:
     const zarnik_pack::EditRecord *record() const { return m_record; }
     // Marks another kind of marking adds to a row's (the pending changes').
     void setExtraMarks(std::function<RowMarks(const Node *)> marks);
+    // How the record's own changes are marked, set with the record it is
+    // for; none: as pending changes (pendingMarks). A comparison's record
+    // stands for another version of the pack, not for changes to save.
+    void setChangeMarks(std::function<RowMarks(const Node *)> marks) { m_changeMarks = std::move(marks); }
+    // Which rows a folder lists (with the filter's say too); none: all.
+    // The rows are made anew.
+    void setShown(std::function<bool(const Node *)> shown);
 
     static const Node *nodeOf(const QModelIndex &index);
     // The row of `node`, made with those above it; invalid when it is not shown.
@@ -123,6 +130,8 @@ private:
 
     const zarnik_pack::EditRecord *m_record = nullptr;
     std::function<RowMarks(const Node *)> m_extraMarks;
+    std::function<RowMarks(const Node *)> m_changeMarks;
+    std::function<bool(const Node *)> m_shown;
     std::unique_ptr<Row> m_root; // above the top rows: "content", or the flat list
     mutable std::unordered_map<const Node *, Row *> m_rowOf; // the tree's rows
     TreeFilter m_filter;

@@ -22,6 +22,11 @@ RowMarks &RowMarks::operator+=(const RowMarks &other)
     highlighted = highlighted || other.highlighted;
     if (stored.isEmpty())
         stored = other.stored;
+    if (!colour.isValid())
+        colour = other.colour;
+    if (icon.isNull())
+        icon = other.icon;
+    note += other.note;
     tips += other.tips;
     return *this;
 }

@@ -5,6 +5,8 @@
 // marking (a comparison's, a search's) adds its own marks to the same row.
 #pragma once
 
+#include <QColor>
+#include <QIcon>
 #include <QString>
 #include <QStringList>
 
@@ -22,6 +24,9 @@ struct RowMarks
     bool struck = false;      // greyed too
     bool highlighted = false; // a row another marking points out
     QString stored;           // the Stored column's word in place of a size, if any
+    QColor colour;            // the name's colour, if any (a struck row is greyed)
+    QIcon icon;               // in place of the file's or folder's own, if any
+    QString note;             // after the name (a folder's count of changes)
     QStringList tips;         // one line for each mark, as the row's tooltip
 
     RowMarks &operator+=(const RowMarks &other);
