@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-QString packFromCommandLine(const QStringList &arguments)
+QString packFromCommandLine(const QStringList &arguments, QString *compare)
 {
     QCoreApplication::setApplicationName(QStringLiteral("zarnik-explorer"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ZARNIK_VERSION));
@@ -20,6 +20,13 @@ QString packFromCommandLine(const QStringList &arguments)
     parser.addPositionalArgument(QStringLiteral("pack"),
                                  QCoreApplication::translate("CommandLine", "The pack to open."),
                                  QStringLiteral("[PACK]"));
+    const QCommandLineOption compareOption(
+        QStringLiteral("compare"),
+        QCoreApplication::translate("CommandLine",
+                                    "Compare the pack with another version of it (a pack, or a list saved by "
+                                    "'zarnik hash'): the tree shows what was added, removed, modified and renamed."),
+        QStringLiteral("OTHER"));
+    parser.addOption(compareOption);
     parser.process(arguments);
     // One window shows one pack: a second name is a mistake, not a wish.
     const QStringList packs = parser.positionalArguments();
@@ -30,5 +37,13 @@ QString packFromCommandLine(const QStringList &arguments)
                                     .arg(packs.mid(1).join(QLatin1Char(' ')))));
         std::exit(1);
     }
+    if (parser.isSet(compareOption) && packs.isEmpty()) {
+        std::fprintf(stderr, "%s\n",
+                     qPrintable(QCoreApplication::translate("CommandLine",
+                                                            "zarnik-explorer: --compare needs a pack to compare.")));
+        std::exit(1);
+    }
+    if (compare)
+        *compare = parser.value(compareOption);
     return packs.value(0);
 }

@@ -1,4 +1,4 @@
-// The explorer's command line: `zarnik-explorer [PACK]`, with --help and
+// The explorer's command line: `zarnik-explorer [PACK [--compare OTHER]]`, with --help and
 // --version, which print and end the program.
 #pragma once
 
@@ -7,4 +7,6 @@
 
 // The pack to open at start ("" for none). Sets the application's name and
 // version first; on --help, --version or an unknown option prints and exits.
-QString packFromCommandLine(const QStringList &arguments);
+// `compare`, when given, gets the version to compare the pack with ("" for
+// none); --compare without a pack is refused.
+QString packFromCommandLine(const QStringList &arguments, QString *compare = nullptr);

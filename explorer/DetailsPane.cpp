@@ -48,10 +48,12 @@ QString exactSize(quint64 bytes)
                         : DetailsPane::tr("%1 (%2 bytes)").arg(sizeText(bytes), QLocale().toString(bytes));
 }
 
-// A pending change's row of the table, when there is one.
-QString changeRow(const QString &change)
+// A pending change's row of the table (or another marking's), when there is one.
+QString changeRow(const DetailsPane::Entry &entry)
 {
-    return change.isEmpty() ? QString() : row(DetailsPane::tr("Pending:"), change);
+    return entry.change.isEmpty() ? QString()
+                                  : row(entry.changeLabel.isEmpty() ? DetailsPane::tr("Pending:") : entry.changeLabel,
+                                        entry.change);
 }
 
 // A count beside its label: "none" reads better than a 0.
@@ -138,7 +140,7 @@ void DetailsPane::showFile(const CZarnikArchive *archive, const ArchiveNode *fil
             : tr("unknown");
     ui->detailsLabel->setText(
         QStringLiteral("<table>")
-        + row(tr("Path:"), entry.path) + changeRow(entry.change)
+        + row(tr("Path:"), entry.path) + changeRow(entry)
         + row(tr("Size:"), exactSize(file->m_UnpackedSize))
         + row(tr("Stored:"), exactSize(file->m_PackedSize)
                                  + (file->IsPacked() ? tr(", packed") : tr(", not packed")))
@@ -156,6 +158,55 @@ void DetailsPane::showFile(const CZarnikArchive *archive, const ArchiveNode *fil
             this, [this, generation, preview] { showPreview(generation, preview); },
             Qt::QueuedConnection);
     });
+}
+
+void DetailsPane::showCompared(const Entry &entry, const Version &before, const Version &after)
+{
+    dropPreview();
+    ui->titleLabel->setText(breakable(entry.name));
+    ui->detailsLabel->setText(QStringLiteral("<table>") + row(tr("Path:"), entry.path) + changeRow(entry)
+                              + row(tr("Size:"), exactSize(before.file->m_UnpackedSize))
+                              + row(tr("Other version:"), exactSize(after.file->m_UnpackedSize))
+                              + QStringLiteral("</table>"));
+    showMessage(tr("Reading..."));
+    const quint64 generation = m_generation;
+    m_pool.start([this, before, after, generation] {
+        const ComparedPreview preview = ComparedPreview::make(*before.archive, *before.file, *after.archive, *after.file);
+        QMetaObject::invokeMethod(
+            this, [this, generation, preview] { showComparedPreview(generation, preview); }, Qt::QueuedConnection);
+    });
+}
+
+void DetailsPane::showComparedPreview(quint64 generation, const ComparedPreview &preview)
+{
+    if (generation != m_generation)
+        return; // the selection moved on
+    // Only a message goes into the label: a page of the stack asks for the
+    // room of all it holds, and a long diff would stretch the window.
+    const bool shown = preview.kind == Preview::Kind::Picture || preview.kind == Preview::Kind::Text
+                       || preview.kind == Preview::Kind::Hex;
+    showMessage(shown ? QString() : preview.text);
+    if (preview.kind == Preview::Kind::Picture) {
+        ui->previewStack->setCurrentWidget(ui->pictureView);
+        ui->pictureView->setPicture(preview.picture);
+    } else if (preview.kind == Preview::Kind::Text || preview.kind == Preview::Kind::Hex) {
+        ui->textView->setPlainText(preview.text);
+        ui->previewStack->setCurrentWidget(ui->textView);
+        QList<QTextEdit::ExtraSelection> marks;
+        const auto mark = [&](const Preview::Mark &line, const QColor &colour) {
+            QTextEdit::ExtraSelection marked{QTextCursor(ui->textView->document()), QTextCharFormat()};
+            marked.format.setBackground(colour);
+            marked.format.setProperty(QTextFormat::FullWidthSelection, true);
+            marked.cursor.setPosition(int(line.start));
+            return marked;
+        };
+        for (const Preview::Mark &line : preview.removed)
+            marks << mark(line, QColor(255, 220, 220));
+        for (const Preview::Mark &line : preview.added)
+            marks << mark(line, QColor(220, 255, 220));
+        ui->textView->setExtraSelections(marks);
+    }
+    emit previewShown();
 }
 
 void DetailsPane::showPendingFile(const Entry &entry, quint64 size, const QString &source)
@@ -228,7 +279,7 @@ void DetailsPane::showFolder(const Entry &entry, const ArchiveTree::Totals &tota
 {
     dropPreview();
     ui->titleLabel->setText(breakable(entry.name));
-    ui->detailsLabel->setText(QStringLiteral("<table>") + row(tr("Path:"), entry.path) + changeRow(entry.change)
+    ui->detailsLabel->setText(QStringLiteral("<table>") + row(tr("Path:"), entry.path) + changeRow(entry)
                               + row(tr("Files below:"), number(totals.files))
                               + row(tr("Folders below:"), number(totals.folders))
                               + row(tr("Size:"), exactSize(totals.unpackedBytes))

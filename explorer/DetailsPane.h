@@ -5,6 +5,7 @@
 #pragma once
 
 #include "ArchiveTree.h"
+#include "ComparedPreview.h"
 #include "Preview.h"
 
 #include <QThreadPool>
@@ -34,6 +35,7 @@ public:
     struct Entry
     {
         QString name, path, change;
+        QString changeLabel = QString(); // the change's row: "Pending:" when empty
     };
     // `archive` must stay until clear() or the pane's end. With a `spot`
     // (of line 1 or more) the preview is the text around it, marked.
@@ -44,6 +46,14 @@ public:
     // A file added or replaced since the pack was opened: its `size` bytes
     // come from `source` on the disk when the pack is saved.
     void showPendingFile(const Entry &entry, quint64 size, const QString &source);
+    // A file in two versions that differ: both sizes, and both versions in
+    // the preview (see ComparedPreview). The archives must stay as for showFile.
+    struct Version
+    {
+        const zarnik::CZarnikArchive *archive;
+        const zarnik::ArchiveNode *file;
+    };
+    void showCompared(const Entry &entry, const Version &before, const Version &after);
     // Back to the hint; returns once no preview reads the archive any more.
     void clear();
 
@@ -56,6 +66,7 @@ protected:
 
 private:
     void showPreview(quint64 generation, const Preview &preview);
+    void showComparedPreview(quint64 generation, const ComparedPreview &preview);
     void showMessage(const QString &text);
     // What a search found in the text shown: marked, and the first match in view.
     void markFound(const Preview &preview);

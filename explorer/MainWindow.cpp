@@ -2,6 +2,7 @@
 
 #include "AboutDlg.h"
 #include "ArchiveTree.h"
+#include "CompareView.h"
 #include "DesktopOpen.h"
 #include "DetailsPane.h"
 #include "EditRecord.h"
@@ -138,6 +139,37 @@ void MainWindow::addEditAndFind()
     m_find->setPendingCheck([this] { return m_editor->hasChanges(); });
     connect(m_editor.get(), &PackEditor::changed, m_find, &FindPanel::updateScope);
     connect(m_find, &FindPanel::resultChosen, this, &MainWindow::showFound);
+    // Comparing the pack with another version: its commands in the File menu.
+    m_compare = std::make_unique<CompareView>(
+        this, ui->treeWidget, ui->detailsPane,
+        [this]() -> QString {
+            if (!m_archive || m_export.thread || m_editor->saving())
+                return QString();
+            if (m_editor->hasChanges()) {
+                QMessageBox::information(this, tr("Compare"),
+                                         tr("Save or undo the changes waiting first: the pack is compared as "
+                                            "it is saved."));
+                return QString();
+            }
+            return m_editor->fileName();
+        },
+        [this]() -> const zarnik_pack::EditRecord * { return m_editor->edit() ? &m_editor->edit()->Record() : nullptr; });
+    ui->menu_File->insertActions(ui->actionE_xit, m_compare->actions());
+    ui->menu_File->insertSeparator(ui->actionE_xit);
+    connect(m_compare.get(), &CompareView::modeChanged, this, &MainWindow::followCompare);
+}
+
+void MainWindow::followCompare()
+{
+    m_editor->hold(m_compare->active() ? tr("Stop comparing to change the pack") : QString());
+    updateSelectionStatus();
+    updateDetails();
+    updateActions();
+}
+
+void MainWindow::compareWith(const QString &other)
+{
+    m_compare->compareWith(other);
 }
 
 void MainWindow::PackViews::clear() const
@@ -207,6 +239,7 @@ void MainWindow::openSavedPack(const QString &fileName)
 
 void MainWindow::showNoPack()
 {
+    m_compare->leave();
     m_views.clear();
     m_find->setPack(nullptr, QString());
     m_editor->setPack(nullptr, QString());
@@ -330,14 +363,16 @@ void MainWindow::applyFilter(const QString &text)
 
 void MainWindow::updateSelectionStatus()
 {
-    if (!m_archive) {
+    // The tree shows the pack, or a comparison of it: its whole is its root.
+    const zarnik_pack::EditRecord *shown = ui->treeWidget->packModel()->record();
+    if (!m_archive || !shown) {
         m_statusLabel->clear();
         return;
     }
     const auto files = [](quint64 n) { return countText(n, tr("1 file"), tr("%1 files"), tr("no files")); };
     const QList<const ArchiveNode *> nodes = ui->treeWidget->selectedNodes();
     // With nothing or the whole pack selected, the pack's numbers.
-    const ArchiveNode *root = m_editor->edit()->Record().Root();
+    const ArchiveNode *root = shown->Root();
     if (nodes.isEmpty() || (nodes.size() == 1 && nodes.first() == root)) {
         const ArchiveTree::Totals all = ui->treeWidget->totals(root);
         // "in no folders" says nothing: the files lie in "content" itself.
@@ -363,9 +398,11 @@ void MainWindow::updateDetails()
     // The tree lets its rows go before the pack goes.
     const bool shown = m_archive && ui->treeWidget->packModel()->record();
     QList<const ArchiveNode *> nodes = shown ? ui->treeWidget->selectedNodes() : QList<const ArchiveNode *>();
-    if (shown && nodes.isEmpty())
-        nodes << m_editor->edit()->Record().Root(); // nothing chosen: the whole pack
-    if (nodes.size() == 1) {
+    if (shown && nodes.isEmpty()) // nothing chosen: the whole pack
+        nodes << ui->treeWidget->packModel()->record()->Root();
+    if (m_compare->comparison()) {
+        m_compare->showDetails(nodes);
+    } else if (nodes.size() == 1) {
         const zarnik_pack::EditRecord &record = m_editor->edit()->Record();
         const ArchiveNode *node = nodes.first();
         const PackModel *model = ui->treeWidget->packModel();
@@ -396,9 +433,14 @@ void MainWindow::updateActions()
         recent->setEnabled(!exporting);
     // While changes wait, the tree is not what the pack holds: save first.
     const bool pending = m_editor && m_editor->hasChanges();
-    ui->actionExport->setEnabled(!exporting && m_archive && !pending
+    // A comparison's rows are of another opening of the pack and of the
+    // other version: Export Differences writes from those.
+    const bool comparing = m_compare && m_compare->comparison();
+    ui->actionExport->setEnabled(!exporting && m_archive && !pending && !comparing
                                  && !ui->treeWidget->exportItems().isEmpty());
-    ui->actionExport->setToolTip(pending ? tr("Save the pending changes to export") : ui->actionExport->text().remove('&'));
+    ui->actionExport->setToolTip(pending     ? tr("Save the pending changes to export")
+                                 : comparing ? tr("Stop comparing to export, or export the differences")
+                                             : ui->actionExport->text().remove('&'));
     ui->actionCopyPath->setEnabled(selectedNode());
 }
 
@@ -573,7 +615,7 @@ QString MainWindow::droppedPack(const QMimeData *mime)
 
 void MainWindow::dragSelectionOut()
 {
-    if (m_export.thread || !m_archive || m_editor->hasChanges())
+    if (m_export.thread || !m_archive || m_editor->hasChanges() || m_compare->comparison())
         return;
     const QList<const ArchiveNode *> nodes = ui->treeWidget->selectedNodes();
     const QList<ExportItem> items = ui->treeWidget->exportItems();
@@ -596,7 +638,7 @@ void MainWindow::openWithApplication(const QModelIndex &index)
 {
     const ArchiveNode *node = ArchiveTree::nodeOf(index);
     // A file added or replaced is not in the pack yet.
-    if (!node || node->IsFolder() || m_export.thread || !m_archive
+    if (!node || node->IsFolder() || m_export.thread || !m_archive || m_compare->comparison()
         || ui->treeWidget->packModel()->bytesPending(node))
         return;
     const QString file = m_desktop->placeFor(*node);
@@ -728,6 +770,7 @@ void MainWindow::showPack(std::unique_ptr<const CZarnikArchive> archive, const Q
     statusBar()->clearMessage();
     // What shows the old pack, and its edit, go before it; a search of it
     // ends as the new one takes its place.
+    m_compare->leave();
     m_views.clear();
     m_find->setPack(archive.get(), fileName);
     m_editor->setPack(nullptr, QString());
@@ -783,6 +826,7 @@ bool MainWindow::selectPath(const std::string &packPath)
 
 void MainWindow::showFound(const ArchiveNode *file, const TextSpot &spot)
 {
+    m_compare->leave(); // what was found is of the pack, not of a comparison
     // Another entry may stand at its path now, renamed there.
     const zarnik_pack::PackEdit *edit = m_editor->edit();
     if (!edit || edit->Record().Find(file->m_Path) != file || !selectPath(file->m_Path))

@@ -16,6 +16,7 @@ namespace zarnik_pack {
 struct EditTouch;
 } // namespace zarnik_pack
 class ArchiveTree;
+class CompareView;
 class DesktopOpen;
 class DetailsPane;
 class ExportThread;
@@ -61,6 +62,9 @@ public:
     // and alone selected, its folders open; with the filter on and hiding
     // it, the filter goes. False when the tree shows no such entry.
     bool selectPath(const std::string &packPath);
+    // Compares the pack shown with `other` (another pack or a saved hash
+    // list), as File > Compare with... does once its dialog is answered.
+    void compareWith(const QString &other);
 
 protected:
     void changeEvent(QEvent *e) override;
@@ -104,6 +108,8 @@ private slots:
     void openSavedPack(const QString &fileName);
     // A result of Find in Files chosen: its file selected, its text at the spot.
     void showFound(const zarnik::ArchiveNode *file, const TextSpot &spot);
+    // Compare mode began or ended: the Edit commands wait while it lasts.
+    void followCompare();
 
 private:
     // The Edit and Save commands of PackEditor, and Find in Files, into the menus.
@@ -153,6 +159,7 @@ private:
     std::unique_ptr<const zarnik::CZarnikArchive> m_archive;
     std::unique_ptr<PackEditor> m_editor; // the edit of m_archive, and its save
     PackViews m_views;
+    std::unique_ptr<CompareView> m_compare; // shows its comparison in the tree
     ExportJob m_export;
     unsigned m_exportWorkers = 0;
     QPointer<ProgressDlg> m_progressDlg;

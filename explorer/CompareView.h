@@ -1,0 +1,89 @@
+// The window's compare mode: File > Compare with... compares the pack shown
+// with another version of it (a pack, or a saved hash list) on a worker
+// under the progress dialog, then the tree shows both versions in one
+// (Comparison), each kind of change marked; View only the differences,
+// the details and preview of both sides, Export Differences..., and Stop
+// Comparing, which gives the tree back to the pack and its changes. While
+// it compares or shows a comparison, the pack's changes wait (the window
+// holds the Edit commands).
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+namespace zarnik {
+struct ArchiveNode;
+} // namespace zarnik
+namespace zarnik_pack {
+class EditRecord;
+} // namespace zarnik_pack
+class ArchiveTree;
+class Comparison;
+class CompareThread;
+class DetailsPane;
+class DifferencesThread;
+class ProgressDlg;
+class QAction;
+class QMainWindow;
+
+class CompareView : public QObject
+{
+    Q_OBJECT
+
+public:
+    // `packShown`: the pack to compare, after saying why not when it
+    // cannot be now ("" then); `normal`: what the tree shows outside a
+    // comparison.
+    CompareView(QMainWindow *window, ArchiveTree *tree, DetailsPane *details, std::function<QString()> packShown,
+                std::function<const zarnik_pack::EditRecord *()> normal);
+    ~CompareView() override;
+
+    // Compare with..., Only Differences, Export Differences..., Stop Comparing.
+    QList<QAction *> actions() const;
+    // Compares the pack shown with `other` (as Compare with... does once
+    // its dialog is answered).
+    void compareWith(const QString &other);
+    // Back to the pack and its changes; a running compare stops.
+    void leave();
+    // Comparing, or showing a comparison: the tree is not the pack's edit.
+    bool active() const;
+    const Comparison *comparison() const { return m_comparison.get(); }
+    // The details and preview of what is selected, both sides of it.
+    void showDetails(const QList<const zarnik::ArchiveNode *> &nodes);
+
+signals:
+    // The tree shows a comparison, or the pack again, or a compare began.
+    void modeChanged();
+
+private:
+    void chooseOther();
+    void onCompareDone(bool compared, const QString &reason);
+    void showComparison();
+    void setOnlyDifferences(bool only);
+    void exportDifferences();
+    void onExportDone(int written, const QStringList &failed, bool stopped, const QString &refused);
+    // The running jobs stop, their dialog goes.
+    void endJobs();
+    void updateActions();
+    // The progress dialog of a job on a worker: titled, saying `running`,
+    // asking `question` before Escape cancels.
+    ProgressDlg *progress(const QString &title, const QString &running, const QString &question);
+
+    QMainWindow *m_window;
+    ArchiveTree *m_tree;
+    DetailsPane *m_details;
+    std::function<QString()> m_packShown;
+    std::function<const zarnik_pack::EditRecord *()> m_normal;
+    QPointer<CompareThread> m_thread;
+    QPointer<ProgressDlg> m_progressDlg;
+    QString m_other; // the version compared with
+    std::unique_ptr<Comparison> m_comparison;
+    QPointer<DifferencesThread> m_export;
+    QAction *m_compare, *m_only, *m_exportAction, *m_stop;
+};

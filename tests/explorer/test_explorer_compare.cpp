@@ -1,0 +1,227 @@
+// Comparing the pack shown with another version, as a user does: File >
+// Compare with..., the marks of the tree held against the library's list of
+// differences, Only Differences, Export Differences and Cancel.
+#include "CompareThread.h"
+#include "Compare.h"
+#include "LineDiff.h"
+#include "ModalSteps.h"
+#include "ProgressDlg.h"
+
+using zarnik_pack::Storage;
+using Entries = std::vector<testpack::Entry>;
+
+Q_DECLARE_METATYPE(Entries)
+
+class TestExplorerCompare : public QObject, ExplorerHarness
+{
+    Q_OBJECT
+
+    // Compares the pack shown with `other` through the menu, and waits for the end.
+    bool compareWith(const QString &other, const QList<Step> &then = {})
+    {
+        run("actionCompare", QList<Step>{typed(other)} + then);
+        return QTest::qWaitFor([&] { return !m_window->findChild<ProgressDlg *>(); }, 20000);
+    }
+
+    // The tree's rows as diff's lines ("M\tcontent/a.txt", a folder with '/'), told by their marks:
+    // struck out, italic (the old path from the tooltip), bold, or coloured. What lies below an added or
+    // removed folder is that folder's, but what was renamed into it.
+    QStringList markedLines(const QModelIndex &parent = {}, const QString &folder = {}, bool renamesOnly = false)
+    {
+        QStringList out;
+        for (int i = 0; i < m_tree->model()->rowCount(parent); ++i) {
+            const QModelIndex at = m_tree->model()->index(i, 0, parent);
+            const QFont font = at.data(Qt::FontRole).value<QFont>();
+            const bool isFolder = m_tree->model()->hasChildren(at);
+            const QString path = folder + at.data().toString().remove(QRegularExpression("  \\(\\d+\\)$"));
+            const QString shown = path + (isFolder ? "/" : "");
+            const QString letter = font.strikeOut()                         ? "D"
+                                   : font.italic()                          ? "R"
+                                   : font.bold()                            ? "A"
+                                   : at.data(Qt::ForegroundRole).isValid() ? "M"
+                                                                            : "";
+            if (letter == "R")
+                out << "R\t" + at.data(Qt::ToolTipRole).toString().section(' ', 2, 2) + '\t' + shown;
+            else if (!letter.isEmpty() && !renamesOnly)
+                out << letter + '\t' + shown;
+            if (isFolder)
+                out += markedLines(at, path + '/', renamesOnly || letter == "A" || letter == "D");
+        }
+        return out;
+    }
+
+    // What the library says of the same two packs.
+    static QStringList libraryLines(const QString &a, const QString &b)
+    {
+        const auto sideA = zarnik::CCompareSide::Open(nativePath(a)), sideB = zarnik::CCompareSide::Open(nativePath(b));
+        QStringList out;
+        for (const zarnik::Difference &d : zarnik::CompareSides(*sideA.side, *sideB.side, {}).differences)
+            out << QString::fromLatin1(zarnik::DifferenceText(d).c_str()).trimmed();
+        return out;
+    }
+
+    // The tree lists in the pack's order, the library in its paths' order: as the library orders them.
+    static QStringList sorted(QStringList lines)
+    {
+        std::sort(lines.begin(), lines.end(), [](const QString &x, const QString &y) {
+            return zarnik::PathLess(x.section('\t', -1).replace('/', '\\').toStdString(),
+                                    y.section('\t', -1).replace('/', '\\').toStdString());
+        });
+        return lines;
+    }
+
+    // From the event filter: the next compare's worker, at its first report, waits until the question
+    // Escape asks on the progress dialog has been answered.
+    bool m_holdCompare = false;
+    bool eventFilter(QObject *o, QEvent *e) override
+    {
+        if (!m_holdCompare || e->type() != QEvent::Show || !o->inherits("ProgressDlg"))
+            return false;
+        m_holdCompare = false;
+        auto *dlg = static_cast<QWidget *>(o);
+        const auto hold = [this, dlg] {
+            QMetaObject::invokeMethod(dlg, [dlg] { QTest::keyClick(dlg, Qt::Key_Escape); }, Qt::QueuedConnection);
+            m_resume.tryAcquire(1, 30000); // a GUI thread that never comes fails, not hangs
+        };
+        QObject::connect(m_window->findChild<CompareThread *>(), &CompareThread::progressChanged, this, hold,
+                         Qt::DirectConnection);
+        return false;
+    }
+
+private slots:
+    void initTestCase() { startHarness(this); }
+    void init() { openWindow(); }
+    void cleanup() { closeWindow(); }
+
+    void marksFollowTheLibrarysDifferences_data()
+    {
+        QTest::addColumn<Entries>("a");
+        QTest::addColumn<Entries>("b");
+        // Differences with no row: a folder removed whose files were all renamed out holds nothing to show.
+        QTest::addColumn<QStringList>("rowless");
+        const Entries base{e("content\\a.txt", "alpha", Storage::Stored), e("content\\gfx\\sky.bmp", std::string(5000, 's')),
+                           e("content\\gfx\\sea.bmp", "sea", Storage::Stored), e("content\\x", "file")};
+        QTest::newRow("no change, stored otherwise")
+            << base << Entries{e("content\\gfx\\sky.bmp", std::string(5000, 's'), Storage::Stored),
+                               e("content\\a.txt", "alpha", Storage::Packed), e("content\\gfx\\sea.bmp", "sea"),
+                               e("content\\x", "file")} << QStringList();
+        QTest::newRow("same-size edit, growth, addition, removal")
+            << base << Entries{e("content\\a.txt", "ALPHA"), e("content\\gfx\\sky.bmp", std::string(5001, 's')),
+                               e("content\\gfx\\new.bmp", "new"), e("content\\x", "file")}
+            << QStringList();
+        QTest::newRow("renames, a folder moved, a file become a folder")
+            << base << Entries{e("content\\b.txt", "alpha"), e("content\\pics\\sky.bmp", std::string(5000, 's')),
+                               e("content\\pics\\sea.bmp", "sea"), e("content\\x\\inner.txt", "in")}
+            << QStringList{"D\tcontent/gfx/"};
+        QTest::newRow("a folder added, one removed")
+            << base << Entries{e("content\\a.txt", "alpha"), e("content\\x", "file"), e("content\\snd\\deep\\a.wav", "w"),
+                               e("content\\snd\\b.wav", "b")}
+            << QStringList();
+    }
+
+    // Each difference the library lists shows as its mark on its row; the folders above count them; with
+    // Only Differences on, only changed rows and the folders above them stay.
+    void marksFollowTheLibrarysDifferences()
+    {
+        QFETCH(Entries, a);
+        QFETCH(Entries, b);
+        const QString packA = writeUpk(path("a.upk"), a), packB = writeUpk(path("b.upk"), b);
+        QVERIFY(m_window->openPack(packA));
+        QVERIFY(compareWith(packB));
+        m_tree->expandAll();
+        const QStringList expected = libraryLines(packA, packB);
+        QFETCH(QStringList, rowless);
+        QStringList shown = expected;
+        for (const QString &line : rowless)
+            QVERIFY(shown.removeOne(line));
+        QCOMPARE(sorted(markedLines()), shown);
+        const QString root = m_tree->model()->index(0, 0).data().toString();
+        QCOMPARE(root, expected.isEmpty() ? QString("content") : QString("content  (%1)").arg(expected.size()));
+        run("actionOnlyDifferences");
+        QCOMPARE(sorted(markedLines()), shown);
+        for (const QModelIndex &at : rows().mid(1))
+            QVERIFY2(at.data(Qt::ToolTipRole).isValid(), qPrintable(at.data().toString() + " shown unchanged"));
+        // Leaving gives the pack and its Edit commands back.
+        QVERIFY(!m_window->findChild<QAction *>("actionAddFiles")->isEnabled());
+        run("actionStopComparing");
+        QVERIFY(m_window->findChild<QAction *>("actionAddFiles")->isEnabled());
+        QCOMPARE(markedLines(), QStringList());
+        QCOMPARE(rows().size(), int(a.size()) + 2); // content and gfx
+    }
+
+    void lineDiffIsAShortestScript_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<int>("maxEdits");
+        QTest::addColumn<int>("edits"); // lines removed and added; -1: over the cap
+        QTest::newRow("same") << "a b" << "a b" << 10 << 0;
+        QTest::newRow("one changed amid") << "a b c" << "a x c" << 10 << 2;
+        QTest::newRow("added first, removed last") << "a b c" << "n a b" << 10 << 2;
+        QTest::newRow("moved line") << "a b c d" << "b c d a" << 10 << 2;
+        QTest::newRow("repeated lines") << "x a x b x" << "x b x a x" << 10 << 4;
+        QTest::newRow("interleaved") << "a b c a b b a" << "c b a b a c" << 10 << 5;
+        QTest::newRow("empty to some") << "" << "a b" << 10 << 2;
+        QTest::newRow("over the cap") << "a b c d e" << "a x c y e" << 3 << -1;
+    }
+
+    // The diff of the preview: its kept and removed lines are the old text, its kept and added ones the
+    // new, with the fewest edits; past the cap the middle is given whole, and it says so.
+    void lineDiffIsAShortestScript()
+    {
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+        QFETCH(int, maxEdits);
+        QFETCH(int, edits);
+        const QStringList a = before.split(' ', Qt::SkipEmptyParts), b = after.split(' ', Qt::SkipEmptyParts);
+        const LineDiff diff = diffLines(a, b, maxEdits);
+        QStringList old, now;
+        int changed = 0;
+        for (const LineDiff::Line &line : diff.lines) {
+            changed += line.op != LineDiff::Op::Same;
+            if (line.op != LineDiff::Op::Added)
+                old << a[line.index];
+            if (line.op != LineDiff::Op::Removed)
+                now << (line.op == LineDiff::Op::Added ? b : a)[line.index];
+        }
+        QCOMPARE(old, a);
+        QCOMPARE(now, b);
+        QCOMPARE(diff.capped, edits < 0);
+        if (edits >= 0)
+            QCOMPARE(changed, edits);
+    }
+
+    // Export Differences writes B's added, modified and renamed files in their folders, and removed.txt.
+    void exportWritesTheOtherVersionsChanges()
+    {
+        QVERIFY(m_window->openPack(writeUpk(path("a.upk"), {e("content\\same.txt", "s"), e("content\\old.txt", "o"),
+                                                             e("content\\m.txt", "one")})));
+        QVERIFY(compareWith(writeUpk(path("b.upk"), {e("content\\same.txt", "s"), e("content\\m.txt", "two"),
+                                                     e("content\\gfx\\new.bmp", "new")})));
+        const QString out = path("out");
+        QDir().mkpath(out);
+        run("actionExportDifferences", {typed(out)});
+        QVERIFY(QTest::qWaitFor([&] { return !m_window->findChild<ProgressDlg *>(); }, 20000));
+        QCOMPARE(readAll(out + "/content/m.txt") + readAll(out + "/content/gfx/new.bmp"), QByteArray("twonew"));
+        QCOMPARE(readAll(out + "/removed.txt"), QByteArray("content/old.txt\n"));
+        QVERIFY(!QFile::exists(out + "/content/same.txt"));
+    }
+
+    // Escape on the progress dialog asks, and Yes stops the compare: the pack stays shown, changes allowed.
+    void cancelKeepsThePack()
+    {
+        QVERIFY(m_window->openPack(writeUpk(path("a.upk"), {e("content\\a.txt", "a")})));
+        m_holdCompare = true;
+        const Step yes = [this](QWidget *w) {
+            textStep(QMessageBox::Question, {"Cancel the comparison?"}, QMessageBox::Yes)(w);
+            m_resume.release();
+        };
+        QVERIFY(compareWith(writeUpk(path("b.upk"), {e("content\\a.txt", "b")}), {yes}));
+        QVERIFY(!m_window->findChild<QAction *>("actionStopComparing")->isEnabled());
+        QVERIFY(m_window->findChild<QAction *>("actionAddFiles")->isEnabled());
+        QCOMPARE(m_tree->model()->index(0, 0).data().toString(), QString("content"));
+    }
+};
+
+QTEST_MAIN(TestExplorerCompare)
+#include "test_explorer_compare.moc"
