@@ -90,12 +90,28 @@ pid_t Spawn(const std::vector<std::string> &args, const char *out = "/dev/null")
     return child;
 }
 
+// How long a program of the benchmark may take before it is taken for
+// hung (a mount that never came up, an unmount whose fusermount3 failed).
+const double kPatienceSeconds = 120;
+// What Reap returns for a program killed after that.
+const int kHung = -2;
+
+// The exit status of `child` (-1: it did not exit), waited for no longer
+// than the patience: a child still running then is killed and kHung
+// returned, so that no benchmark hangs.
 int Reap(pid_t child)
 {
+    const Clock::time_point start = Clock::now();
     int status = 0;
-    if (waitpid(child, &status, 0) != child)
-        return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    pid_t got;
+    while ((got = waitpid(child, &status, WNOHANG)) == 0 && Seconds(start) < kPatienceSeconds)
+        usleep(1000);
+    if (got == 0) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+        return kHung;
+    }
+    return got == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // A file system of its own stands at `dir` once it is mounted.
@@ -121,19 +137,34 @@ struct Mount
         if (write)
             args.push_back("--write");
         pid = Spawn(args);
-        while (!Mounted(dir) && waitpid(pid, nullptr, WNOHANG) == 0)
+        while (!Mounted(dir) && waitpid(pid, nullptr, WNOHANG) == 0 && Seconds(start) < kPatienceSeconds)
             usleep(1000);
         readySeconds = Seconds(start);
+    }
+    // The mount process ended, after an unmount (or, with `stop`, asked to
+    // end now); false when it had to be killed: the mount is then taken
+    // away lazily, so that the folder is free again.
+    bool Ended(bool stop = false)
+    {
+        if (stop)
+            kill(pid, SIGTERM);
+        const bool ended = Reap(pid) != kHung;
+        if (Mounted(dir))
+            Reap(Spawn({"fusermount3", "-u", "-z", dir.string()}));
+        std::error_code ignored;
+        fs::remove(dir, ignored);
+        return ended;
     }
     double End()
     {
         const double peak = PeakMiB(pid);
-        kill(pid, SIGTERM);
-        Reap(pid);
-        fs::remove(dir);
+        Ended(true);
         return peak;
     }
 };
+
+const char kHungMount[] = "the mount did not end when it was unmounted (did fusermount3 fail?); it was killed "
+                          "and unmounted lazily";
 
 void BM_MountMillionEntries(benchmark::State &state)
 {
@@ -234,8 +265,10 @@ void BM_MountWriteOneFileAndSave(benchmark::State &state)
             const bool written = WriteFile(mount.dir / "content" / "f7.txt", data, data.size()) >= 0;
             const bool saved = Reap(Spawn({Tool(), "unmount", "--save", mount.dir.string()})) == 0;
             saveTimes.push_back(Seconds(start));
-            Reap(mount.pid);
-            fs::remove(mount.dir);
+            if (!mount.Ended()) {
+                state.SkipWithError(kHungMount);
+                return;
+            }
             if (!written || !saved) {
                 state.SkipWithError("the rewrite or the save failed");
                 return;
@@ -272,8 +305,10 @@ void BM_MountWriteNewFile(benchmark::State &state)
             fs::remove(onDisk);
         }
         Reap(Spawn({Tool(), "unmount", "--discard", mount.dir.string()}));
-        Reap(mount.pid);
-        fs::remove(mount.dir);
+        if (!mount.Ended()) {
+            state.SkipWithError(kHungMount);
+            break;
+        }
         const double throughMount = Median(mountTimes), disk = Median(diskTimes);
         state.SetIterationTime(throughMount);
         state.counters["mount_s"] = throughMount;

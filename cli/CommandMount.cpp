@@ -265,8 +265,10 @@ int CommandMount(const std::string &dir, const char *command, const std::string 
 int EndChanges(const UnmountOptions &options, const std::string &dir)
 {
     const std::string &typed = options.dir;
-    if (options.save)
-        return CommandMount(dir, "user.zarnik.save", options.backup ? "backup" : "", typed, "nothing was saved");
+    if (options.save) {
+        const std::string how = std::string(options.backup ? "backup " : "") + (options.sync ? "sync" : "");
+        return CommandMount(dir, "user.zarnik.save", how, typed, "nothing was saved");
+    }
     if (options.discard)
         return CommandMount(dir, "user.zarnik.discard", "", typed, "nothing was dropped");
     std::string lines;

@@ -56,6 +56,7 @@ struct UnmountOptions
     std::string dir;
     bool save = false;    // the changes into the pack first
     bool backup = false;  // the old pack kept as NAME.bak
+    bool sync = false;    // the new pack on the disk before it takes its name
     bool discard = false; // the changes dropped
 };
 int RunUnmount(const UnmountOptions &options);

@@ -26,7 +26,7 @@ const Usage kUsage[] = {
     {"cat", "zarnik cat PACK PATH"},
     {"create", "zarnik create OUT.upk|OUT.vfs DIR [--store] [--sync]"},
     {"mount", "zarnik mount PACK DIR [-f] [--cache-mb N] [--write] | zarnik mount --status DIR"},
-    {"unmount", "zarnik unmount DIR [--save [--backup] | --discard]"},
+    {"unmount", "zarnik unmount DIR [--save [--backup] [--sync] | --discard]"},
     {"add", "zarnik add PACK SRC... [--at ARCHFOLDER] [--replace] [--store] [--data NAME] [-o OUT] [--backup] [--sync] [--json]"},
     {"delete", "zarnik delete PACK ARCHPATH... [-o OUT] [--backup] [--sync] [--json]"},
     {"rename", "zarnik rename PACK OLD NEW [-o OUT] [--backup] [--sync] [--json]"},
@@ -161,6 +161,9 @@ void AddMountCommands(CommandLine &line)
     line.unmountCommand->add_option("DIR", unmount.dir, "the folder a pack is mounted on")->required();
     CLI::Option *save = line.unmountCommand->add_flag("--save", unmount.save, "write the changes into the pack first");
     line.unmountCommand->add_flag("--backup", unmount.backup, "with --save: keep the old pack as NAME.bak")->needs(save);
+    line.unmountCommand
+        ->add_flag("--sync", unmount.sync, "with --save: have the new pack on the disk before it takes its name (slower)")
+        ->needs(save);
     line.unmountCommand->add_flag("--discard", unmount.discard, "drop the changes")->excludes(save);
 }
 

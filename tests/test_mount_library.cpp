@@ -482,9 +482,20 @@ TEST(MountWrite, SavedPackExtractsAsTheSameChangesMadeOnAFolder)
         } // as a killed mount leaves it: the next one takes the changes up
         Writable again(pack, work.file("state"));
         EXPECT_EQ(again.control->StatusText(), status);
-        const zarnik_mount::MountSaveOutcome saved = SaveChanges(*again.mount->Changes(), *again.archive, pack, {});
-        ASSERT_EQ(saved.error, 0) << saved.reason;
-        EXPECT_EQ(saved.notes.size(), 0u);
+        // Saved as `unmount --save --backup --sync` asks: flushed, the old pack kept.
+        static int flushes;
+        flushes = 0;
+        zarnik::SetPlatformFault([](zarnik::PlatformStep step, const std::string &) {
+            flushes += step == zarnik::PlatformStep::Flush;
+            return false;
+        });
+        std::string result;
+        ASSERT_EQ(again.control->Set("user.zarnik.save", "backup sync"), 0);
+        zarnik::SetPlatformFault(nullptr);
+        EXPECT_EQ(again.control->Get("user.zarnik.result", &result), 0);
+        EXPECT_EQ(result, "");
+        EXPECT_GT(flushes, 0);
+        EXPECT_TRUE(fs::exists(pack + ".bak"));
         EXPECT_TRUE(Extracted(pack, work, "saved") == FilesBelow(work.path() / "folder")) << vfs;
         // What did not change is copied as it was stored.
         const auto after = MustOpen(pack);

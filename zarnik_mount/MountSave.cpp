@@ -244,8 +244,12 @@ int CMountControl::Set(const std::string &name, const std::string &value)
 {
     std::lock_guard<std::mutex> hold(m_Lock);
     if (name == "user.zarnik.save") {
+        // The words of `zarnik unmount --save`'s options, as the tool's
+        // changes take them.
+        const std::vector<std::string> how = JournalWords(value);
         zarnik_pack::SaveOptions options;
-        options.backup = value == "backup";
+        options.backup = std::count(how.begin(), how.end(), "backup") > 0;
+        options.sync = std::count(how.begin(), how.end(), "sync") > 0;
         const MountSaveOutcome saved = SaveChanges(m_Layer, m_Archive, m_PackPath, options);
         m_Result.clear();
         for (const std::string &note : saved.notes)
