@@ -642,6 +642,8 @@ TEST(MountWrite, ASaveKilledAtAnyStepLosesNoChangeAndKeepsNoneTwice)
         EXPECT_TRUE(!saved || again.archive->GetEntries().size() == kClean.size() + 1) << killAt;
         EXPECT_TRUE(!saved || !left || again.note.find("saved into the pack") != std::string::npos) << killAt;
         EXPECT_EQ(ChangeFolders(home), 1u) << killAt; // none is left for the old pack
+        for (const auto &e : fs::directory_iterator(home)) // nor one set aside for removal
+            EXPECT_NE(e.path().filename().string().rfind(".removed-", 0), 0u) << killAt << e.path();
         if (status != -SIGKILL) {
             EXPECT_TRUE(status == 0 && saved) << status;
             break;

@@ -572,6 +572,37 @@ TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
     EXPECT_EQ(save(nullptr).problem, EditProblem::Refused);
 }
 
+// A change in place removes what killed saves of its own pack left, the temporary
+// files of the names that save makes, and no other file.
+TEST(PackEdit, AChangeInPlaceSweepsItsOwnPacksPartialFilesOnly)
+{
+    const struct { int layout; std::vector<std::string> swept, kept; } rows[] = {
+        {0, {"p.upk.zarnik-partial", "p.upk.zarnik-partial-7"},
+         {"q.upk.zarnik-partial", "p.upk.zarnik-partial-1", "p.upk.zarnik-partial-x", "p.upkx.zarnik-partial",
+          "p.upk.zarnik-partialx", "p.upk"}},
+        {2, {"content.vfi.zarnik-partial", "data0~1.vfs.zarnik-partial", "data1~12.vfs.zarnik-partial-2"},
+         {"data0.vfs.zarnik-partial", "data2~1.vfs.zarnik-partial", "p.upk.zarnik-partial"}},
+    };
+    for (const auto &row : rows) {
+        TempDir dir;
+        const std::string pack = WritePack(dir, row.layout);
+        for (const std::vector<std::string> &names : {row.swept, row.kept})
+            for (const std::string &name : names)
+                if (!fs::exists(dir.file(name)))
+                    WriteAll(dir.file(name), zarnik_pack::ToBytes("left"));
+        const auto archive = MustOpen(pack);
+        PackEdit edit(*archive, pack, false);
+        ASSERT_TRUE(edit.Delete("content\\a.txt"));
+        const zarnik_pack::SaveOutcome saved = edit.Save({});
+        ASSERT_EQ(saved.problem, EditProblem::None) << saved.reason;
+        EXPECT_TRUE(saved.leftOver.empty());
+        for (const std::string &name : row.swept)
+            EXPECT_FALSE(fs::exists(dir.file(name))) << name;
+        for (const std::string &name : row.kept)
+            EXPECT_TRUE(fs::exists(dir.file(name))) << name;
+    }
+}
+
 namespace {
 
 // Fails the file layer's `failAt`th step of a save (none for 0), and every removal
@@ -778,6 +809,13 @@ TEST(PackEdit, ASetChangeIsWholeOrNothingAtEveryKill)
             break;
         }
         EXPECT_EQ(now, original) << "killed at " << killAt;
+        // The next change sweeps what the killed one left.
+        const auto archive = MustOpen(index);
+        PackEdit edit(*archive, index, false);
+        ASSERT_TRUE(edit.Delete("content\\z.bin"));
+        ASSERT_EQ(edit.Save({}).problem, EditProblem::None) << killAt;
+        for (const auto &file : FilesBelow(dir.path()))
+            EXPECT_FALSE(zarnik::LooksTemporary(file.first)) << "killed at " << killAt << ": " << file.first;
     }
 }
 

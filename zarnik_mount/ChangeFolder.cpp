@@ -43,6 +43,9 @@ std::string StampLine(const FileStamp &s)
 }
 
 const char kSavingMark[] = "saving";
+// What the folder records of the pack; removed last, so that a folder whose
+// removal was killed half way still tells whose it was.
+const char kPackRecord[] = "pack";
 // A folder being removed is first renamed to this and its name.
 const char kRemovedPrefix[] = ".removed-";
 
@@ -56,7 +59,7 @@ std::string FoundByPath(const std::string &home, const FileStamp &pack)
     for (const zarnik::PlatformListed &entry : entries) {
         if (entry.kind != zarnik::PlatformListed::Kind::Folder || entry.name[0] == '.')
             continue;
-        std::istringstream text(ReadText(home + "/" + entry.name + "/pack"));
+        std::istringstream text(ReadText(home + "/" + entry.name + "/" + kPackRecord));
         std::string line;
         std::getline(text, line);
         const std::vector<std::string> words = JournalWords(line);
@@ -118,6 +121,67 @@ std::vector<FileStamp> StampsOf(const zarnik::CZarnikArchive &archive, const std
     return stamps;
 }
 
+namespace {
+
+// Every file of `folder` (at `path`) removed, `last` after the others;
+// false when one stays.
+bool RemoveFilesOf(zarnik::PlatformDirectory *folder, const std::string &path, const std::string &last = {})
+{
+    std::vector<zarnik::PlatformListed> entries;
+    if (!zarnik::PlatformListFolder(path, &entries))
+        return false;
+    for (const zarnik::PlatformListed &entry : entries)
+        if (entry.kind != zarnik::PlatformListed::Kind::Folder && entry.name != last &&
+            !zarnik::PlatformRemoveAt(folder, entry.name))
+            return false;
+    return last.empty() || zarnik::PlatformRemoveAt(folder, last);
+}
+
+// The folder `name` of `home` (at `homePath`) removed with its files and
+// its files/ folder; false when something stays.
+bool RemoveWhole(zarnik::PlatformDirectory *home, const std::string &homePath, const std::string &name)
+{
+    const std::string path = homePath + "/" + name;
+    zarnik::PlatformDirectory *folder = zarnik::PlatformOpenDirectory(path);
+    zarnik::PlatformDirectory *files = folder ? zarnik::PlatformEnterDirectory(folder, "files", false) : nullptr;
+    const bool removed = folder && (!files || RemoveFilesOf(files, path + "/files")) &&
+                         RemoveFilesOf(folder, path, kPackRecord) &&
+                         (!files || zarnik::PlatformRemoveFolderAt(folder, "files")) &&
+                         zarnik::PlatformRemoveFolderAt(home, name);
+    zarnik::PlatformCloseDirectory(files);
+    zarnik::PlatformCloseDirectory(folder);
+    return removed;
+}
+
+// What removals of change folders of the pack at `packPath` left when they
+// were killed half way: folders set aside for removal whose record names
+// that pack, or that hold no record any more (then nothing but empty
+// folders). One whose lock is held is being removed by its mount still.
+void SweepRemoved(const std::string &home, const std::string &packPath)
+{
+    std::vector<zarnik::PlatformListed> entries;
+    zarnik::PlatformListFolder(home, &entries);
+    zarnik::PlatformDirectory *parent = zarnik::PlatformOpenDirectory(home);
+    for (const zarnik::PlatformListed &entry : entries) {
+        if (entry.kind != zarnik::PlatformListed::Kind::Folder || entry.name.rfind(kRemovedPrefix, 0) != 0)
+            continue;
+        const std::string path = home + "/" + entry.name;
+        const std::string record = ReadText(path + "/" + kPackRecord);
+        const std::vector<std::string> words = JournalWords(record.substr(0, record.find('\n')));
+        if (!words.empty() && words[0] != packPath)
+            continue;
+        zarnik::PlatformDirectory *folder = zarnik::PlatformOpenDirectory(path);
+        zarnik::PlatformFile *lock = folder ? zarnik::PlatformTakeLock(folder, "lock") : nullptr;
+        if (lock)
+            RemoveWhole(parent, home, entry.name);
+        zarnik::PlatformReleaseLock(folder, "lock", lock);
+        zarnik::PlatformCloseDirectory(folder);
+    }
+    zarnik::PlatformCloseDirectory(parent);
+}
+
+} // namespace
+
 std::string ChangesHome()
 {
     const char *state = std::getenv("XDG_STATE_HOME");
@@ -131,6 +195,7 @@ std::unique_ptr<CChangeFolder> CChangeFolder::Take(const std::string &home, cons
                                                    const std::vector<FileStamp> &stamps, std::string *why)
 {
     const std::string path = home + "/" + FolderName(home, stamps.at(0));
+    SweepRemoved(home, stamps.at(0).path);
     std::unique_ptr<CChangeFolder> folder(new CChangeFolder(path, packPath));
     folder->m_Files = zarnik::PlatformMakePrivateFolders(path + "/files");
     folder->m_Folder = folder->m_Files ? zarnik::PlatformOpenDirectory(path) : nullptr;
@@ -163,7 +228,7 @@ CChangeFolder::~CChangeFolder()
 
 bool CChangeFolder::ReadBase()
 {
-    std::istringstream text(ReadText(m_Path + "/pack"));
+    std::istringstream text(ReadText(m_Path + "/" + kPackRecord));
     m_Base.clear();
     for (std::string line; std::getline(text, line);) {
         const std::vector<std::string> w = JournalWords(line);
@@ -181,7 +246,7 @@ bool CChangeFolder::Rebase(const std::vector<FileStamp> &stamps)
     std::string text;
     for (const FileStamp &stamp : stamps)
         text += StampLine(stamp);
-    if (!WriteWhole("pack", text, true))
+    if (!WriteWhole(kPackRecord, text, true))
         return false;
     m_Base = stamps;
     return true;
@@ -246,36 +311,6 @@ bool CChangeFolder::WriteWhole(const std::string &name, const std::string &text,
     return false;
 }
 
-namespace {
-
-// Every file of `folder` (at `path`) removed; false when one stays.
-bool RemoveFilesOf(zarnik::PlatformDirectory *folder, const std::string &path)
-{
-    std::vector<zarnik::PlatformListed> entries;
-    if (!zarnik::PlatformListFolder(path, &entries))
-        return false;
-    for (const zarnik::PlatformListed &entry : entries)
-        if (entry.kind != zarnik::PlatformListed::Kind::Folder && !zarnik::PlatformRemoveAt(folder, entry.name))
-            return false;
-    return true;
-}
-
-// The folder `name` of `home` (at `homePath`) removed with its files and
-// its files/ folder; false when something stays.
-bool RemoveWhole(zarnik::PlatformDirectory *home, const std::string &homePath, const std::string &name)
-{
-    const std::string path = homePath + "/" + name;
-    zarnik::PlatformDirectory *folder = zarnik::PlatformOpenDirectory(path);
-    zarnik::PlatformDirectory *files = folder ? zarnik::PlatformEnterDirectory(folder, "files", false) : nullptr;
-    const bool removed = folder && (!files || RemoveFilesOf(files, path + "/files")) && RemoveFilesOf(folder, path) &&
-                         (!files || zarnik::PlatformRemoveFolderAt(folder, "files")) &&
-                         zarnik::PlatformRemoveFolderAt(home, name);
-    zarnik::PlatformCloseDirectory(files);
-    zarnik::PlatformCloseDirectory(folder);
-    return removed;
-}
-
-} // namespace
 
 bool CChangeFolder::MarkSaving(const std::string &listing)
 {

@@ -128,6 +128,11 @@ SaveOutcome PackEdit::SavePack(const std::vector<Item> &items, const SaveOptions
         ready = HoldPack(*m_Archive, m_PackPath, options, lock);
     if (ready.problem != EditProblem::None)
         return ready;
+    leftOver.folderPath = SplitPath(to.path).folder;
+    if (over)
+        SweepPartials(to.folder.get(), to.folderPath, [&to](const std::string &name) {
+            return zarnik::NameAsSystemCompares(name) == zarnik::NameAsSystemCompares(to.name);
+        }, leftOver);
 
     // The pack is read through a file of our own, which must be the one
     // opened.
@@ -136,7 +141,6 @@ SaveOutcome PackEdit::SavePack(const std::vector<Item> &items, const SaveOptions
         return Fail(EditProblem::ReadFailed, "cannot read the pack: " + zarnik::PlatformLastFailure().text);
     if (m_Archive && (ready = StillAsOpened(*m_Archive)).problem != EditProblem::None)
         return ready;
-    leftOver.folderPath = SplitPath(to.path).folder;
     OutputFile temp(to.folder.get(), to.name, &leftOver);
     if (!temp.Created())
         return Fail(EditProblem::WriteFailed, "cannot create a file in " + to.folderPath + ": " + temp.Failure().text);

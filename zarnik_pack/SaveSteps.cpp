@@ -102,6 +102,40 @@ SaveOutcome ChangedSinceOpened(const std::string &path)
 
 } // namespace
 
+namespace {
+
+// NAME when `file` is TemporaryName(NAME, n) for an attempt n; else "".
+std::string TemporaryOf(const std::string &file)
+{
+    const std::string mark = zarnik::TemporaryName("", 1);
+    const size_t at = file.rfind(mark);
+    if (at == std::string::npos || at == 0)
+        return {};
+    const std::string attempt = file.substr(at + mark.size());
+    if (!attempt.empty() && (attempt.size() < 2 || attempt.size() > 5 || attempt[0] != '-' ||
+                             attempt.find_first_not_of("0123456789", 1) != std::string::npos))
+        return {};
+    const std::string name = file.substr(0, at);
+    return zarnik::TemporaryName(name, attempt.empty() ? 1 : std::stoi(attempt.substr(1))) == file ? name
+                                                                                                   : std::string();
+}
+
+} // namespace
+
+void SweepPartials(zarnik::PlatformDirectory *folder, const std::string &folderPath,
+                   const std::function<bool(const std::string &)> &ours, LeftOver &leftOver)
+{
+    std::vector<zarnik::PlatformListed> entries;
+    zarnik::PlatformListFolder(folderPath.empty() ? "." : folderPath, &entries);
+    for (const zarnik::PlatformListed &entry : entries) {
+        if (entry.kind != zarnik::PlatformListed::Kind::File)
+            continue;
+        const std::string name = TemporaryOf(entry.name);
+        if (!name.empty() && ours(name) && !zarnik::PlatformRemoveAt(folder, entry.name))
+            leftOver.Note(entry.name);
+    }
+}
+
 SaveOutcome StillAsOpened(const zarnik::CZarnikArchive &archive)
 {
     const std::string changed = archive.ChangedSinceOpened();

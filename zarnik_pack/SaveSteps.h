@@ -69,6 +69,13 @@ std::string WriteFailureText(const zarnik::PlatformFailure &failure);
 // save may go on.
 SaveOutcome HoldPack(const zarnik::CZarnikArchive &archive, const std::string &packPath,
                      const SaveOptions &options, PackLock &own);
+// Removes what a killed save of the same pack left in `folder` (at
+// `folderPath`): every file named as the file layer names a temporary file
+// (TemporaryName) for a name `ours` takes, and nothing else. Called under
+// the pack's lock, when no save of that pack is writing. A file that
+// cannot be removed is noted in `leftOver`; else nothing is said.
+void SweepPartials(zarnik::PlatformDirectory *folder, const std::string &folderPath,
+                   const std::function<bool(const std::string &)> &ours, LeftOver &leftOver);
 // None while every file `archive` was opened from stands as it was then;
 // else the refusal that names the first that does not.
 SaveOutcome StillAsOpened(const zarnik::CZarnikArchive &archive);

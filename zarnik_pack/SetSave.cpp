@@ -180,6 +180,9 @@ public:
 private:
     SaveOutcome Prepare();
     SaveOutcome FindIndex();
+    // Whether this save makes a file of `name`: the index, or a new form
+    // of one of the set's data files.
+    bool OwnName(const std::string &name) const;
     SaveOutcome ReadIndex();
     SaveOutcome WriteDataFile(size_t d);
     SaveOutcome WriteIndex();
@@ -250,6 +253,17 @@ SaveOutcome SetSaver::FindIndex()
     return {};
 }
 
+bool SetSaver::OwnName(const std::string &name) const
+{
+    using zarnik::NameAsSystemCompares;
+    if (NameAsSystemCompares(name) == NameAsSystemCompares(m_IndexName))
+        return true;
+    const std::string original = DataNameBeforeSaves(name);
+    return original != name && std::any_of(m_Names.begin(), m_Names.end(), [&original](const std::string &data) {
+               return NameAsSystemCompares(DataNameBeforeSaves(data)) == NameAsSystemCompares(original);
+           });
+}
+
 SaveOutcome SetSaver::Prepare()
 {
     if (!m_Options.out.empty())
@@ -276,6 +290,9 @@ SaveOutcome SetSaver::Prepare()
         ready = BackupFree(m_Folder.get(), m_IndexName, m_Options);
     if (ready.problem == EditProblem::None)
         ready = HoldPack(*m_Archive, m_PackPath, m_Options, m_Lock);
+    if (ready.problem == EditProblem::None)
+        SweepPartials(m_Folder.get(), m_FolderPath, [this](const std::string &name) { return OwnName(name); },
+                      m_LeftOver);
     return ready.problem == EditProblem::None ? ReadIndex() : ready;
 }
 
