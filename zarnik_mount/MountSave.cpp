@@ -109,11 +109,12 @@ std::string SavedListing(const zarnik::CZarnikArchive &archive)
     return SortedText(std::move(lines));
 }
 
-std::string SavedListing(const std::vector<PackEdit::Item> &items)
+std::string SavedListing(const PackEdit &edit)
 {
     std::vector<std::string> lines;
-    for (const PackEdit::Item &item : items)
+    edit.ForEachItem([&lines](const PackEdit::Item &item) {
         lines.push_back(ListingLine(item.path, item.node ? item.node->m_UnpackedSize : item.size));
+    });
     return SortedText(std::move(lines));
 }
 
@@ -182,7 +183,7 @@ MountSaveOutcome SaveChanges(CWriteLayer &layer, const zarnik::CZarnikArchive &a
     }
     // Known again by the next mount should this one be killed once the
     // pack is replaced.
-    if (!layer.Folder().MarkSaving(SavedListing(edit.Items()))) {
+    if (!layer.Folder().MarkSaving(SavedListing(edit))) {
         outcome.error = ChangeError();
         outcome.reason = "cannot write in the change folder " + layer.Folder().Path() + ": " +
                          zarnik::PlatformLastFailure().text;

@@ -20,11 +20,10 @@ namespace {
 const char kBackupWithOut[] = "a backup keeps the old pack when the new one takes its place; with another "
                               "destination the old pack stays as it is";
 
-// The new pack at `path` compared with the items: it opens without a
-// report, lists the intended paths in order, kept entries with their sizes,
-// and every new file reads back as its source.
-SaveOutcome CheckPack(const std::string &path, const std::vector<const PackEdit::Item *> &items,
-                      const std::vector<KeptSizes> &kept, const SaveOptions &options)
+// The new pack at `path` compared with the files written: it opens without
+// a report, lists the intended paths in order, kept entries with their
+// sizes, and every new file reads back as its source.
+SaveOutcome CheckPack(const std::string &path, const ExpectedFiles &expected, const SaveOptions &options)
 {
     const zarnik::CZarnikArchive::OpenResult opened = zarnik::CZarnikArchive::Open(path);
     if (!opened.archive)
@@ -38,7 +37,7 @@ SaveOutcome CheckPack(const std::string &path, const std::vector<const PackEdit:
     if (!file)
         return Fail(EditProblem::CheckFailed, "cannot read the new pack back: " + zarnik::PlatformLastFailure().text);
     uint64_t files = 0, bytes = 0;
-    return CheckEntries(pack.GetEntries(), items, kept, file.get(), pack.GetDataFileSize(0), options, files, bytes);
+    return CheckEntries(pack.GetEntries(), expected, file.get(), pack.GetDataFileSize(0), options, files, bytes);
 }
 
 // Where the new pack goes: its folder, opened, and its name there; over
@@ -67,16 +66,16 @@ SaveOutcome OpenDestination(const std::string &target, bool over, const SaveOpti
     return over ? BackupFree(to.folder.get(), to.name, options) : SaveOutcome();
 }
 
-// The items into `temp`, kept ones from `source`, closed (and flushed with
-// the options' sync) when all went well.
-SaveOutcome WriteItems(const std::vector<const PackEdit::Item *> &items, zarnik::PlatformFile *source,
-                       OutputFile &temp, const SaveOptions &options)
+// The items of `edit` into `temp`, kept ones from `source`, closed (and
+// flushed with the options' sync) when all went well.
+SaveOutcome WriteItems(const PackEdit &edit, const ItemTotals &totals, zarnik::PlatformFile *source,
+                       OutputFile &temp, const SaveOptions &options, ExpectedFiles &expected)
 {
     if (options.stage)
         options.stage(SaveStage::Writing);
     UpkWriter writer(temp.Sink());
     ItemWriter itemWriter(options);
-    itemWriter.WriteAll(writer, items, source);
+    itemWriter.WriteAll(writer, edit, kAllDataFiles, totals, source, expected);
     writer.Finish();
     const bool closed = temp.Close(options.sync);
     const SaveOutcome written = itemWriter.Outcome(writer, temp.Sink());
@@ -88,12 +87,9 @@ SaveOutcome WriteItems(const std::vector<const PackEdit::Item *> &items, zarnik:
 }
 
 // Refused before anything is written: a pack of 4 GiB or more.
-bool FitsAPack(const std::vector<PackEdit::Item> &items)
+bool FitsAPack(const ItemTotals &totals)
 {
-    uint64_t most = 2 * pf::kChunkHeaderSize;
-    for (const PackEdit::Item &item : items)
-        most += (item.node ? item.node->m_PackedSize : MostStored(item.size)) + pf::EncodedEntrySize(item.path);
-    return most <= pf::kMaxPackSize;
+    return 2 * pf::kChunkHeaderSize + totals.mostStored + totals.entryBytes <= pf::kMaxPackSize;
 }
 
 } // namespace
@@ -102,21 +98,24 @@ SaveOutcome PackEdit::Save(const SaveOptions &options) const
 {
     if (!m_Usable)
         return Fail(EditProblem::Refused, m_Reason);
-    const std::vector<Item> items = Items();
-    if (items.empty())
+    if (FileCount() == 0)
         return Fail(EditProblem::Refused, "the new pack would hold no file, and a reader refuses such a pack");
     if (options.backup && !options.out.empty())
         return Fail(EditProblem::Refused, kBackupWithOut);
     const bool set = m_Archive ? m_Archive->IsIndexRoute() : zarnik::RouteOf(m_PackPath) != zarnik::PackRoute::SinglePack;
     LeftOver leftOver;
-    SaveOutcome outcome = set ? SaveSet(items, options, leftOver) : SavePack(items, options, leftOver);
+    SaveOutcome outcome = set ? SaveSet(options, leftOver) : SavePack(options, leftOver);
     outcome.leftOver = std::move(leftOver.paths);
     return outcome;
 }
 
-SaveOutcome PackEdit::SavePack(const std::vector<Item> &items, const SaveOptions &options, LeftOver &leftOver) const
+SaveOutcome PackEdit::SavePack(const SaveOptions &options, LeftOver &leftOver) const
 {
-    if (!FitsAPack(items))
+    // The items are taken from the record as they are written, never all
+    // at once: a pack of a million files then costs little more than its
+    // archive and its record.
+    const ItemTotals totals = TotalsOf(*this, kAllDataFiles);
+    if (!FitsAPack(totals))
         return Fail(EditProblem::Refused, "the new pack would reach 4 GiB, past what a reader addresses");
     if (!m_Archive && !options.out.empty())
         return Fail(EditProblem::Refused, "a new pack is made at its own path");
@@ -148,15 +147,11 @@ SaveOutcome PackEdit::SavePack(const std::vector<Item> &items, const SaveOptions
     if (over && !temp.TakeAccessOf(source.get()))
         return Fail(EditProblem::WriteFailed, "cannot give the new pack the owner and permissions of " + to.path +
                                                   ": " + temp.Failure().text);
-    std::vector<const Item *> intended;
-    intended.reserve(items.size());
-    for (const Item &item : items)
-        intended.push_back(&item);
-    if ((ready = WriteItems(intended, source.get(), temp, options)).problem != EditProblem::None)
+    ExpectedFiles expected;
+    if ((ready = WriteItems(*this, totals, source.get(), temp, options, expected)).problem != EditProblem::None)
         return ready;
 
     // Written: the archive may go before the read-back opens a second one.
-    const std::vector<KeptSizes> kept = KeptSizesOf(intended);
     StandingFiles standing;
     source.reset();
     if (m_Archive && (ready = standing.Take(*m_Archive, {m_Archive->GetDataFilePath(0)})).problem != EditProblem::None)
@@ -165,7 +160,7 @@ SaveOutcome PackEdit::SavePack(const std::vector<Item> &items, const SaveOptions
         options.releasePack();
     if (options.stage)
         options.stage(SaveStage::Checking);
-    const SaveOutcome checked = CheckPack(SplitPath(to.path).folder + temp.TemporaryName(), intended, kept, options);
+    const SaveOutcome checked = CheckPack(SplitPath(to.path).folder + temp.TemporaryName(), expected, options);
     if (checked.problem != EditProblem::None)
         return checked.problem == EditProblem::Stopped ? checked
                                                        : Fail(checked.problem, checked.reason + "; the pack was left as it was");

@@ -236,17 +236,55 @@ bool ItemWriter::Write(DataWriter &writer, const PackEdit::Item &item, zarnik::P
     return writer.Problem() == WriteProblem::None;
 }
 
-bool ItemWriter::WriteAll(DataWriter &writer, const std::vector<const PackEdit::Item *> &items,
-                          zarnik::PlatformFile *source)
+bool ItemWriter::WriteAll(DataWriter &writer, const PackEdit &edit, uint32_t dataFile, const ItemTotals &totals,
+                          zarnik::PlatformFile *source, ExpectedFiles &expected)
 {
-    uint64_t pathBytes = 0;
-    for (const PackEdit::Item *item : items)
-        pathBytes += item->path.size();
-    writer.ReserveEntries(items.size(), pathBytes);
-    for (const PackEdit::Item *item : items)
-        if (!Write(writer, *item, source))
-            return false;
-    return true;
+    writer.ReserveEntries(totals.count, totals.pathBytes);
+    bool going = true;
+    edit.ForEachItem([&](const PackEdit::Item &item) {
+        if (going && (dataFile == kAllDataFiles || item.dataFile == dataFile) &&
+            (going = Write(writer, item, source)))
+            expected.Add(item);
+    });
+    return going;
+}
+
+ItemTotals TotalsOf(const PackEdit &edit, uint32_t dataFile)
+{
+    ItemTotals totals;
+    edit.ForEachItem([&](const PackEdit::Item &item) {
+        if (dataFile == kAllDataFiles || item.dataFile == dataFile)
+            totals.Add(item);
+    });
+    return totals;
+}
+
+void ItemTotals::Add(const PackEdit::Item &item)
+{
+    ++count;
+    pathBytes += item.path.size();
+    mostStored += item.node ? item.node->m_PackedSize : MostStored(item.size);
+    entryBytes += zarnik::packformat::EncodedEntrySize(item.path);
+}
+
+void ExpectedFiles::Add(const PackEdit::Item &item)
+{
+    m_Paths += item.path;
+    File file{static_cast<uint32_t>(m_Paths.size()), 0, kKept, item.size};
+    if (item.node) {
+        file.packed = item.node->m_PackedSize;
+        file.size = item.node->m_UnpackedSize;
+    } else {
+        file.source = static_cast<uint32_t>(m_Sources.size());
+        m_Sources.push_back(item.diskPath);
+    }
+    m_Files.push_back(file);
+}
+
+std::string ExpectedFiles::Path(size_t i) const
+{
+    const uint32_t start = i == 0 ? 0 : m_Files[i - 1].pathEnd;
+    return m_Paths.substr(start, m_Files[i].pathEnd - start);
 }
 
 SaveOutcome ItemWriter::Outcome(const DataWriter &writer, const PackSink &sink) const
@@ -273,50 +311,41 @@ namespace {
 
 // What differs between an entry read back and the item it was written
 // from; empty when nothing does.
-std::string Differs(const zarnik::ArchiveNode &entry, const PackEdit::Item &item, const KeptSizes &kept,
+std::string Differs(const zarnik::ArchiveNode &entry, const ExpectedFiles &expected, size_t i,
                     zarnik::PlatformFile *file, uint64_t fileSize, const SaveOptions &options)
 {
-    if (entry.m_Path != item.path)
-        return Utf8Path(entry.m_Path) + " stands in the new pack where " + Utf8Path(item.path) + " belongs";
-    if (kept.kept)
-        return entry.m_PackedSize != kept.packed || entry.m_UnpackedSize != kept.unpacked
-                   ? Utf8Path(item.path) + ": its sizes changed in the new pack"
+    const std::string path = expected.Path(i);
+    if (entry.m_Path != path)
+        return Utf8Path(entry.m_Path) + " stands in the new pack where " + Utf8Path(path) + " belongs";
+    if (expected.Kept(i))
+        return entry.m_PackedSize != expected.Packed(i) || entry.m_UnpackedSize != expected.Size(i)
+                   ? Utf8Path(path) + ": its sizes changed in the new pack"
                    : std::string();
-    if (entry.m_UnpackedSize != item.size)
-        return Utf8Path(item.path) + ": its size changed in the new pack";
-    return CompareWithDisk(file, fileSize, entry, item.diskPath, options);
+    if (entry.m_UnpackedSize != expected.Size(i))
+        return Utf8Path(path) + ": its size changed in the new pack";
+    return CompareWithDisk(file, fileSize, entry, expected.Source(i), options);
 }
 
 } // namespace
 
-std::vector<KeptSizes> KeptSizesOf(const std::vector<const PackEdit::Item *> &items)
-{
-    std::vector<KeptSizes> sizes(items.size());
-    for (size_t i = 0; i < items.size(); ++i)
-        if (items[i]->node)
-            sizes[i] = {items[i]->node->m_PackedSize, items[i]->node->m_UnpackedSize, true};
-    return sizes;
-}
-
-SaveOutcome CheckEntries(const std::vector<const zarnik::ArchiveNode *> &entries,
-                         const std::vector<const PackEdit::Item *> &items, const std::vector<KeptSizes> &kept,
+SaveOutcome CheckEntries(const std::vector<const zarnik::ArchiveNode *> &entries, const ExpectedFiles &expected,
                          zarnik::PlatformFile *file, uint64_t fileSize, const SaveOptions &options, uint64_t &files,
                          uint64_t &bytes)
 {
-    if (entries.size() != items.size())
+    if (entries.size() != expected.Count())
         return Fail(EditProblem::CheckFailed, "the new pack lists " + std::to_string(entries.size()) +
-                                                  " files instead of " + std::to_string(items.size()));
-    for (size_t i = 0; i < items.size(); ++i) {
+                                                  " files instead of " + std::to_string(expected.Count()));
+    for (size_t i = 0; i < expected.Count(); ++i) {
         if (options.progress)
             options.progress(files, bytes);
-        const std::string differs = Differs(*entries[i], *items[i], kept[i], file, fileSize, options);
+        const std::string differs = Differs(*entries[i], expected, i, file, fileSize, options);
         if (StopAsked(options))
             return StoppedOutcome();
         if (!differs.empty())
             return Fail(EditProblem::CheckFailed, differs);
         ++files;
-        if (kept[i].packed == 0)
-            bytes += items[i]->size;
+        if (!expected.Kept(i))
+            bytes += expected.Size(i);
     }
     return {};
 }

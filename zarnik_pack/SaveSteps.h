@@ -96,15 +96,48 @@ private:
     std::vector<std::pair<std::string, zarnik::PlatformFileStamp>> m_Files;
 };
 
-// A kept entry's sizes, which the read-back expects once the archive that
-// held them is let go; not kept for a new file. (Another writer may store
-// an empty file in 0 bytes, so a size of 0 says nothing.)
-struct KeptSizes
+// What the items of a pack or a data file add up to, counted before they
+// are written.
+struct ItemTotals
 {
-    uint32_t packed = 0, unpacked = 0;
-    bool kept = false;
+    uint64_t count = 0;
+    uint64_t pathBytes = 0;
+    uint64_t mostStored = 0; // their stored bytes at most
+    uint64_t entryBytes = 0; // their entries in a file table
+    void Add(const PackEdit::Item &item);
 };
-std::vector<KeptSizes> KeptSizesOf(const std::vector<const PackEdit::Item *> &items);
+
+// What the read-back expects of each file written, kept once the archive
+// that held the kept ones is let go: its path, and a kept entry's sizes or
+// a new file's source and size. Its paths lie in one block, not a string
+// each, so that it costs a pack of a million files little.
+class ExpectedFiles
+{
+public:
+    void Add(const PackEdit::Item &item);
+    size_t Count() const { return m_Files.size(); }
+    std::string Path(size_t i) const;
+    bool Kept(size_t i) const { return m_Files[i].source == kKept; }
+    // A kept entry's stored size (another writer may store an empty file
+    // in 0 bytes, so a size of 0 says nothing).
+    uint32_t Packed(size_t i) const { return m_Files[i].packed; }
+    uint64_t Size(size_t i) const { return m_Files[i].size; }
+    // A new file's source on disk.
+    const std::string &Source(size_t i) const { return m_Sources[m_Files[i].source]; }
+
+private:
+    static const uint32_t kKept = UINT32_MAX;
+    struct File
+    {
+        uint32_t pathEnd; // in m_Paths
+        uint32_t packed;
+        uint32_t source; // in m_Sources, or kKept
+        uint64_t size;   // the size unpacked
+    };
+    std::string m_Paths;
+    std::vector<File> m_Files;
+    std::vector<std::string> m_Sources;
+};
 
 // Writes items one after another into `writer`, the kept ones' stored bytes
 // from `source`; counts files and bytes across calls.
@@ -115,8 +148,12 @@ public:
     bool Stopped() const { return m_Options.stop && m_Options.stop->load(); }
     // False when the writer failed or a stop was asked for.
     bool Write(DataWriter &writer, const PackEdit::Item &item, zarnik::PlatformFile *source);
-    // Each of `items` into `writer` in turn; false as Write.
-    bool WriteAll(DataWriter &writer, const std::vector<const PackEdit::Item *> &items, zarnik::PlatformFile *source);
+    // The items of `edit` (those of the data file `dataFile` of a set, all
+    // of a single pack for kAllDataFiles) into `writer` in turn, each added
+    // to `expected` once written, taken from the record one at a time;
+    // false as Write.
+    bool WriteAll(DataWriter &writer, const PackEdit &edit, uint32_t dataFile, const ItemTotals &totals,
+                  zarnik::PlatformFile *source, ExpectedFiles &expected);
     // After the last Write: None, or what went wrong.
     SaveOutcome Outcome(const DataWriter &writer, const PackSink &sink) const;
 
@@ -129,13 +166,17 @@ private:
     std::string m_ReadFailure; // the source that could not be read
 };
 
+// Every data file of a pack, for WriteAll and TotalsOf.
+const uint32_t kAllDataFiles = UINT32_MAX;
+// The totals of the items of `edit` in the data file `dataFile` (or all).
+ItemTotals TotalsOf(const PackEdit &edit, uint32_t dataFile);
+
 // The entries of a new pack or data file (`file`, `fileSize` bytes)
-// compared with the items they were written from: the same paths in order,
+// compared with the files they were written from: the same paths in order,
 // kept entries with their sizes, new ones reading back as their sources.
 // Empty when they match, else what differs; a stop asked for ends it with
 // Stopped. `files` and `bytes` count across calls.
-SaveOutcome CheckEntries(const std::vector<const zarnik::ArchiveNode *> &entries,
-                         const std::vector<const PackEdit::Item *> &items, const std::vector<KeptSizes> &kept,
+SaveOutcome CheckEntries(const std::vector<const zarnik::ArchiveNode *> &entries, const ExpectedFiles &expected,
                          zarnik::PlatformFile *file, uint64_t fileSize, const SaveOptions &options, uint64_t &files,
                          uint64_t &bytes);
 

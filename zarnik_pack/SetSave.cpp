@@ -89,15 +89,6 @@ struct Published
     }
 };
 
-// The most a data file of `items` can take.
-uint64_t MostStoredOf(const std::vector<const PackEdit::Item *> &items)
-{
-    uint64_t most = 0;
-    for (const PackEdit::Item *item : items)
-        most += item->node ? item->node->m_PackedSize : MostStored(item->size);
-    return most;
-}
-
 // The whole of a file of under 4 GiB; false when it cannot be read so.
 bool ReadWhole(zarnik::PlatformFile *file, Bytes &bytes)
 {
@@ -108,21 +99,25 @@ bool ReadWhole(zarnik::PlatformFile *file, Bytes &bytes)
     return zarnik::PlatformReadAt(file, 0, bytes.data(), static_cast<uint32_t>(size)) == size;
 }
 
-// Which data files change: those whose entries are no longer the same in
-// the same order. `items` are the new set's, by data file.
-std::vector<bool> ChangedDataFiles(const std::vector<std::vector<const PackEdit::Item *>> &items,
-                                   const std::vector<const zarnik::ArchiveNode *> &original)
+// Which of the `count` data files change: those whose entries are no
+// longer the same in the same order; and what the items of each add up to.
+std::vector<bool> ChangedDataFiles(const PackEdit &edit, size_t count,
+                                   const std::vector<const zarnik::ArchiveNode *> &original,
+                                   std::vector<ItemTotals> &totals)
 {
-    const size_t count = items.size();
     std::vector<std::vector<const zarnik::ArchiveNode *>> before(count);
     for (const zarnik::ArchiveNode *entry : original)
         before.at(entry->m_DataFile).push_back(entry);
     std::vector<bool> changed(count);
-    for (size_t d = 0; d < count; ++d) {
-        changed[d] = items[d].size() != before[d].size();
-        for (size_t i = 0; !changed[d] && i < items[d].size(); ++i)
-            changed[d] = items[d][i]->node != before[d][i] || items[d][i]->path != before[d][i]->m_Path;
-    }
+    totals.assign(count, ItemTotals());
+    edit.ForEachItem([&](const PackEdit::Item &item) {
+        const size_t d = item.dataFile, i = totals.at(d).count;
+        changed[d] = changed[d] || i >= before[d].size() || item.node != before[d][i] ||
+                     item.path != before[d][i]->m_Path;
+        totals[d].Add(item);
+    });
+    for (size_t d = 0; d < count; ++d)
+        changed[d] = changed[d] || totals[d].count != before[d].size();
     return changed;
 }
 
@@ -172,9 +167,9 @@ std::set<std::string> NamedBy(zarnik::PlatformDirectory *folder, const std::stri
 class SetSaver
 {
 public:
-    SetSaver(const zarnik::CZarnikArchive *archive, const std::string &packPath,
-             const std::vector<PackEdit::Item> &items, const std::vector<const zarnik::ArchiveNode *> &original,
-             const SaveOptions &options, LeftOver &leftOver);
+    SetSaver(const zarnik::CZarnikArchive *archive, const std::string &packPath, const PackEdit &edit,
+             const std::vector<const zarnik::ArchiveNode *> &original, const SaveOptions &options,
+             LeftOver &leftOver);
     SaveOutcome Run();
 
 private:
@@ -199,10 +194,11 @@ private:
     Folder m_Folder;
     std::string m_IndexName = zarnik::kIndexName; // the index, or the file its link leads to
     PackLock m_Lock;
+    const PackEdit &m_Edit;
     std::vector<std::string> m_Names; // the data files, and what becomes of them
-    std::vector<std::vector<const PackEdit::Item *>> m_Items;
+    std::vector<ItemTotals> m_Totals;
     std::vector<bool> m_Changed;
-    std::vector<std::vector<KeptSizes>> m_Kept; // of each data file written
+    std::vector<ExpectedFiles> m_Expected; // of each data file written
     StandingFiles m_Standing;
     std::vector<std::string> m_NewNames;
     std::vector<Bytes> m_NewChunks;
@@ -214,11 +210,11 @@ private:
     SaveOutcome m_Saved;
 };
 
-SetSaver::SetSaver(const zarnik::CZarnikArchive *archive, const std::string &packPath,
-                   const std::vector<PackEdit::Item> &items, const std::vector<const zarnik::ArchiveNode *> &original,
-                   const SaveOptions &options, LeftOver &leftOver)
+SetSaver::SetSaver(const zarnik::CZarnikArchive *archive, const std::string &packPath, const PackEdit &edit,
+                   const std::vector<const zarnik::ArchiveNode *> &original, const SaveOptions &options,
+                   LeftOver &leftOver)
     : m_Archive(archive), m_NewSet(archive == nullptr), m_PackPath(packPath), m_Options(options),
-      m_LeftOver(leftOver), m_Writer(options)
+      m_LeftOver(leftOver), m_Edit(edit), m_Writer(options)
 {
     m_FolderPath = SplitPath(packPath).folder;
     m_LeftOver.folderPath = m_FolderPath;
@@ -227,10 +223,10 @@ SetSaver::SetSaver(const zarnik::CZarnikArchive *archive, const std::string &pac
             m_Names.push_back(SplitPath(archive->GetDataFilePath(d)).name);
     else
         m_Names.push_back(SplitPath(packPath).name);
-    m_Items.resize(m_Names.size());
-    for (const PackEdit::Item &item : items)
-        m_Items.at(item.dataFile).push_back(&item);
-    m_Changed = ChangedDataFiles(m_Items, original);
+    // The items are taken from the record as they are counted and written,
+    // never all at once.
+    m_Changed = ChangedDataFiles(edit, m_Names.size(), original, m_Totals);
+    m_Expected.resize(m_Names.size());
     m_NewNames.resize(m_Names.size());
     m_NewChunks.resize(m_Names.size());
 }
@@ -269,7 +265,7 @@ SaveOutcome SetSaver::Prepare()
     if (!m_Options.out.empty())
         return Fail(EditProblem::Refused, "a .vfs set is changed where it lies; to change a copy, copy its folder");
     for (size_t d = 0; d < m_Names.size(); ++d)
-        if (m_Changed[d] && MostStoredOf(m_Items[d]) > pf::kMaxPackSize)
+        if (m_Changed[d] && m_Totals[d].mostStored > pf::kMaxPackSize)
             return Fail(EditProblem::Refused, m_Names[d] + " would reach 4 GiB, past what a reader addresses");
     m_Folder.reset(zarnik::PlatformOpenDirectory(m_FolderPath.empty() ? "." : m_FolderPath));
     if (!m_Folder)
@@ -307,7 +303,7 @@ SaveOutcome SetSaver::ReadIndex()
         taken.insert(zarnik::CaseFolded(chunk.name));
     // A data file left without entries goes, and its chunk with it.
     for (size_t d = 0; d < m_Names.size(); ++d) {
-        if (!m_Changed[d] || m_Items[d].empty())
+        if (!m_Changed[d] || m_Totals[d].count == 0)
             continue;
         m_NewNames[d] = NewDataName(m_Names[d], m_Folder.get(), taken);
         if (m_NewNames[d].empty())
@@ -335,7 +331,7 @@ SaveOutcome SetSaver::WriteDataFile(size_t d)
     if (!out.Created() || (source && !out.TakeAccessOf(source.get())))
         return Fail(EditProblem::WriteFailed, "cannot create " + m_NewNames[d] + ": " + out.Failure().text);
     VfsWriter data(out.Sink(), m_NewNames[d]);
-    m_Writer.WriteAll(data, m_Items[d], source.get());
+    m_Writer.WriteAll(data, m_Edit, static_cast<uint32_t>(d), m_Totals[d], source.get(), m_Expected[d]);
     const bool closed = out.Close(m_Options.sync);
     const SaveOutcome written = m_Writer.Outcome(data, out.Sink());
     if (written.problem != EditProblem::None)
@@ -369,9 +365,6 @@ SaveOutcome SetSaver::WriteIndex()
 // Written: the archive may go before the read-back opens a second one.
 SaveOutcome SetSaver::LetGo()
 {
-    m_Kept.resize(m_Names.size());
-    for (size_t d = 0; d < m_Names.size(); ++d)
-        m_Kept[d] = KeptSizesOf(m_Items[d]);
     if (m_NewSet)
         return {};
     std::vector<std::string> files{m_FolderPath + m_IndexName};
@@ -415,7 +408,7 @@ SaveOutcome SetSaver::Check()
         uint64_t size = 0;
         if (!file || !zarnik::PlatformFileSize(file.get(), &size))
             return Fail(EditProblem::CheckFailed, "cannot read " + m_NewNames[d] + " back" + left);
-        const SaveOutcome checked = CheckEntries(entries, m_Items[d], m_Kept[d], file.get(), size, m_Options, files, bytes);
+        const SaveOutcome checked = CheckEntries(entries, m_Expected[d], file.get(), size, m_Options, files, bytes);
         if (checked.problem != EditProblem::None)
             return checked.problem == EditProblem::Stopped ? checked : Fail(checked.problem, checked.reason + left);
     }
@@ -473,9 +466,9 @@ SaveOutcome SetSaver::Run()
 
 } // namespace
 
-SaveOutcome PackEdit::SaveSet(const std::vector<Item> &items, const SaveOptions &options, LeftOver &leftOver) const
+SaveOutcome PackEdit::SaveSet(const SaveOptions &options, LeftOver &leftOver) const
 {
-    return SetSaver(m_Archive, m_PackPath, items, m_Record->Entries(), options, leftOver).Run();
+    return SetSaver(m_Archive, m_PackPath, *this, m_Record->Entries(), options, leftOver).Run();
 }
 
 } // namespace zarnik_pack

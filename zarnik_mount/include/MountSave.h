@@ -33,10 +33,10 @@ MountSaveOutcome SaveChanges(CWriteLayer &layer, const zarnik::CZarnikArchive &a
                              const zarnik_pack::SaveOptions &options);
 
 // What a pack holds, to know it again: one line for each file, its path
-// and size, in path order; of the pack `archive`, or of the pack an
-// edit's items make.
+// and size, in path order; of the pack `archive`, or of the pack an edit
+// makes.
 std::string SavedListing(const zarnik::CZarnikArchive &archive);
-std::string SavedListing(const std::vector<zarnik_pack::PackEdit::Item> &items);
+std::string SavedListing(const zarnik_pack::PackEdit &edit);
 
 // The change folder of the pack at `packPath` (opened as `archive`) below
 // `home`, as CChangeFolder::Take gives it, once a save of its changes that

@@ -213,8 +213,8 @@ public:
     std::vector<std::string> PackFiles() const;
 
 private:
-    SaveOutcome SavePack(const std::vector<Item> &items, const SaveOptions &options, LeftOver &leftOver) const;
-    SaveOutcome SaveSet(const std::vector<Item> &items, const SaveOptions &options, LeftOver &leftOver) const;
+    SaveOutcome SavePack(const SaveOptions &options, LeftOver &leftOver) const;
+    SaveOutcome SaveSet(const SaveOptions &options, LeftOver &leftOver) const;
     bool Refuse(const std::string &reason);
     // A path a reader would take as it is, with '\' separators; empty after
     // Refuse when it would not.
