@@ -181,7 +181,7 @@ int Save(const PackEdit &edit, const EditOptions &options, const std::string &do
          std::unique_ptr<const zarnik::CZarnikArchive> &archive, const zarnik_pack::PackLock &lock)
 {
     // Taken before the save: over the pack, the save lets the archive go.
-    const zarnik_pack::EditChanges changes = edit.Changes();
+    zarnik_pack::EditChanges changes = edit.Changes();
     // A change that changes nothing leaves the pack as it is.
     if (changes.added.empty() && changes.replaced.empty() && changes.deleted.empty() && changes.renamed.empty() &&
         edit.Dropped().empty()) {
@@ -191,9 +191,13 @@ int Save(const PackEdit &edit, const EditOptions &options, const std::string &do
             std::printf("%s; nothing changed, so nothing was written\n", done.c_str());
         return kExitOk;
     }
-    if (!options.json)
+    if (!options.json) {
         for (const std::string &dropped : edit.Dropped())
             PrintError("dropped: " + Printable(dropped));
+        // Only the summary names them: a rename of a big folder need not
+        // hold every path twice while the pack is written.
+        changes = {};
+    }
     zarnik_pack::SaveOptions save;
     save.out = options.out.empty() ? std::string() : LibraryPath(options.out);
     save.backup = options.backup;

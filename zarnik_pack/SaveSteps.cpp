@@ -269,8 +269,7 @@ void ItemTotals::Add(const PackEdit::Item &item)
 
 void ExpectedFiles::Add(const PackEdit::Item &item)
 {
-    m_Paths += item.path;
-    File file{static_cast<uint32_t>(m_Paths.size()), 0, kKept, item.size};
+    File file{Digest(item.path), item.size, 0, kKept};
     if (item.node) {
         file.packed = item.node->m_PackedSize;
         file.size = item.node->m_UnpackedSize;
@@ -281,11 +280,6 @@ void ExpectedFiles::Add(const PackEdit::Item &item)
     m_Files.push_back(file);
 }
 
-std::string ExpectedFiles::Path(size_t i) const
-{
-    const uint32_t start = i == 0 ? 0 : m_Files[i - 1].pathEnd;
-    return m_Paths.substr(start, m_Files[i].pathEnd - start);
-}
 
 SaveOutcome ItemWriter::Outcome(const DataWriter &writer, const PackSink &sink) const
 {
@@ -314,15 +308,14 @@ namespace {
 std::string Differs(const zarnik::ArchiveNode &entry, const ExpectedFiles &expected, size_t i,
                     zarnik::PlatformFile *file, uint64_t fileSize, const SaveOptions &options)
 {
-    const std::string path = expected.Path(i);
-    if (entry.m_Path != path)
-        return Utf8Path(entry.m_Path) + " stands in the new pack where " + Utf8Path(path) + " belongs";
+    if (!expected.PathIs(i, entry.m_Path))
+        return Utf8Path(entry.m_Path) + " stands in the new pack where another file belongs";
     if (expected.Kept(i))
         return entry.m_PackedSize != expected.Packed(i) || entry.m_UnpackedSize != expected.Size(i)
-                   ? Utf8Path(path) + ": its sizes changed in the new pack"
+                   ? Utf8Path(entry.m_Path) + ": its sizes changed in the new pack"
                    : std::string();
     if (entry.m_UnpackedSize != expected.Size(i))
-        return Utf8Path(path) + ": its size changed in the new pack";
+        return Utf8Path(entry.m_Path) + ": its size changed in the new pack";
     return CompareWithDisk(file, fileSize, entry, expected.Source(i), options);
 }
 

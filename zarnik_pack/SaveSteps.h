@@ -109,14 +109,15 @@ struct ItemTotals
 
 // What the read-back expects of each file written, kept once the archive
 // that held the kept ones is let go: its path, and a kept entry's sizes or
-// a new file's source and size. Its paths lie in one block, not a string
-// each, so that it costs a pack of a million files little.
+// a new file's source and size. A path is kept as a 64-bit digest: the
+// writer holds every path for its table already, and a pack of a million
+// files need not hold them twice.
 class ExpectedFiles
 {
 public:
     void Add(const PackEdit::Item &item);
     size_t Count() const { return m_Files.size(); }
-    std::string Path(size_t i) const;
+    bool PathIs(size_t i, const std::string &path) const { return m_Files[i].pathDigest == Digest(path); }
     bool Kept(size_t i) const { return m_Files[i].source == kKept; }
     // A kept entry's stored size (another writer may store an empty file
     // in 0 bytes, so a size of 0 says nothing).
@@ -127,14 +128,14 @@ public:
 
 private:
     static const uint32_t kKept = UINT32_MAX;
+    static uint64_t Digest(const std::string &path) { return std::hash<std::string>()(path); }
     struct File
     {
-        uint32_t pathEnd; // in m_Paths
+        uint64_t pathDigest;
+        uint64_t size; // the size unpacked
         uint32_t packed;
         uint32_t source; // in m_Sources, or kKept
-        uint64_t size;   // the size unpacked
     };
-    std::string m_Paths;
     std::vector<File> m_Files;
     std::vector<std::string> m_Sources;
 };
