@@ -6,9 +6,7 @@
 // the peak memory of diff on 4 MiB files and on 256 MiB files, which should
 // not differ. The packs are made once and kept (ZARNIK_BENCH_DIR chooses
 // where).
-#include "Corpus.h"
-#include "OutputFile.h"
-#include "PackWriter.h"
+#include "DiffPacks.h"
 #include "PeakMemory.h"
 
 #include <benchmark/benchmark.h>
@@ -24,71 +22,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const size_t kPiece = 4u << 20;  // one file of the 256
-const int kPieces = 256;         // 1 GiB
-const int kReplaced = 128;
-
-fs::path Root() { return zarnik_corpus::BenchPath("zarnik-bench-diff"); }
-
-// Piece `i` of the 1 GiB: text and binary in turns.
-std::vector<unsigned char> Piece(int i)
-{
-    return i % 2 ? zarnik_corpus::Binary(kPiece, uint32_t(i + 1)) : zarnik_corpus::Text(kPiece, uint32_t(i + 1));
-}
-
-std::string PiecePath(int i)
-{
-    char name[64];
-    std::snprintf(name, sizeof name, "content\\folder_%02d\\file_%04d.bin", i % 16, i);
-    return name;
-}
-
-// The 1 GiB as `files` files, packed or stored, as `name` below Root().
-bool WritePack(const std::string &name, int files, zarnik_pack::Storage storage)
-{
-    std::unique_ptr<zarnik::PlatformDirectory, void (*)(zarnik::PlatformDirectory *)> folder(
-        zarnik::PlatformOpenDirectory(Root().string()), zarnik::PlatformCloseDirectory);
-    zarnik_pack::OutputFile pack(folder.get(), name);
-    zarnik_pack::UpkWriter writer(pack.Sink());
-    const int piecesPerFile = kPieces / files;
-    for (int f = 0; f < files; ++f) {
-        int loaded = -1;
-        std::vector<unsigned char> piece;
-        writer.AddStreamed({PiecePath(f), {}, storage}, uint64_t(kPiece) * piecesPerFile,
-                           [&](uint64_t p, unsigned char *b, size_t n) {
-                               // The writer asks in order, a block within one piece at a time.
-                               const int wanted = f * piecesPerFile + int(p / kPiece);
-                               if (wanted != loaded)
-                                   piece = Piece(loaded = wanted);
-                               std::copy_n(piece.begin() + p % kPiece, n, b);
-                               return true;
-                           });
-    }
-    return writer.Finish() && pack.Publish();
-}
+fs::path Root() { return zarnik_corpus::DiffPacksRoot(); }
 
 int Run(const std::vector<std::string> &args, double *peakMiB = nullptr)
 {
     return RunTool(ZARNIK_EXE, args, peakMiB);
 }
 
-bool Prepare()
-{
-    const fs::path root = Root();
-    if (fs::exists(root / "ready"))
-        return true;
-    fs::remove_all(root);
-    fs::create_directories(root / "new");
-    const std::vector<unsigned char> replacement = zarnik_corpus::Text(kPiece, 9999);
-    const std::string newFile = (root / "new" / "file_0128.bin").string();
-    return WritePack("a.upk", kPieces, zarnik_pack::Storage::Packed) &&
-           WritePack("s.upk", kPieces, zarnik_pack::Storage::Stored) &&
-           WritePack("big.upk", 4, zarnik_pack::Storage::Packed) &&
-           WritePack("bigs.upk", 4, zarnik_pack::Storage::Stored) && zarnik_pack::WriteNewFile(newFile, replacement) &&
-           Run({"add", (root / "a.upk").string(), newFile, "--at", "content/folder_00", "--replace", "-o",
-                (root / "b.upk").string()}) == 0 &&
-           zarnik_pack::WriteNewFile((root / "ready").string(), {});
-}
+bool Prepare() { return zarnik_corpus::PrepareDiffPacks(ZARNIK_EXE); }
 
 double Seconds(const std::vector<std::string> &args, int expected, benchmark::State &state)
 {

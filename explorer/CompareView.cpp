@@ -66,6 +66,26 @@ bool CompareView::active() const
     return m_thread || m_comparison;
 }
 
+QString CompareView::otherName() const
+{
+    return m_comparison ? QFileInfo(m_other).fileName() : QString();
+}
+
+bool CompareView::mayClose()
+{
+    if (!m_export)
+        return true;
+    const auto answer = QMessageBox::question(
+        m_window, tr("Export running"),
+        tr("The differences are being exported. Cancel the export and close?\n"
+           "Files written so far stay; the one being written is removed."),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer != QMessageBox::Yes)
+        return false;
+    endJobs();
+    return true;
+}
+
 void CompareView::updateActions()
 {
     m_compare->setEnabled(!m_thread && !m_export);
@@ -133,7 +153,8 @@ void CompareView::onCompareDone(bool compared, const QString &reason)
     const size_t count = m_comparison->result().differences.size();
     m_window->statusBar()->showMessage(
         countText(count, tr("1 difference from %2"), tr("%1 differences from %2"), tr("No difference from %2"))
-            .arg(QFileInfo(m_other).fileName()));
+            .arg(QFileInfo(m_other).fileName())
+        + tr("; the pack's changes wait until File > Stop Comparing"));
     if (problems.empty())
         return;
     // Files whose bytes could not be had are neither the same nor different.
@@ -232,7 +253,7 @@ void CompareView::showDetails(const QList<const ArchiveNode *> &nodes)
     else if (a && a->node)
         m_details->showFile(c.sideA().Archive(), a->node, entry);
     else // a saved hash list holds no bytes
-        m_details->showFolder(entry, m_tree->totals(node));
+        m_details->showPendingFile(entry, b && b->size ? *b->size : 0, tr("a list of hashes, without the bytes"));
 }
 
 void CompareView::exportDifferences()

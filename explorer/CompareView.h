@@ -54,6 +54,11 @@ public:
     // Comparing, or showing a comparison: the tree is not the pack's edit.
     bool active() const;
     const Comparison *comparison() const { return m_comparison.get(); }
+    // The version compared with, as the title names it; "" when none is shown.
+    QString otherName() const;
+    // Whether the window may close: a running Export Differences asks first,
+    // and stops when the answer is yes.
+    bool mayClose();
     // The details and preview of what is selected, both sides of it.
     void showDetails(const QList<const zarnik::ArchiveNode *> &nodes);
 

@@ -162,6 +162,7 @@ void MainWindow::addEditAndFind()
 void MainWindow::followCompare()
 {
     m_editor->hold(m_compare->active() ? tr("Stop comparing to change the pack") : QString());
+    updateTitle();
     updateSelectionStatus();
     updateDetails();
     updateActions();
@@ -205,10 +206,13 @@ MainWindow::~MainWindow() = default;
 void MainWindow::updateTitle()
 {
     // An asterisk while changes wait.
-    setWindowTitle(m_archive ? tr("%1%2 - Zarnik Explorer")
-                                   .arg(QFileInfo(m_editor->fileName()).fileName(),
-                                        m_editor->hasChanges() ? QStringLiteral("*") : QString())
-                             : tr("Zarnik Explorer"));
+    const QString other = m_compare ? m_compare->otherName() : QString();
+    setWindowTitle(!m_archive         ? tr("Zarnik Explorer")
+                   : !other.isEmpty() ? tr("%1 compared with %2 - Zarnik Explorer")
+                                            .arg(QFileInfo(m_editor->fileName()).fileName(), other)
+                                      : tr("%1%2 - Zarnik Explorer")
+                                            .arg(QFileInfo(m_editor->fileName()).fileName(),
+                                                 m_editor->hasChanges() ? QStringLiteral("*") : QString()));
 }
 
 void MainWindow::followEdit(const zarnik_pack::EditTouch &touched, const ArchiveNode *focus)
@@ -264,7 +268,7 @@ void MainWindow::changeEvent(QEvent *e)
 void MainWindow::closeEvent(QCloseEvent *e)
 {
     // Once the changes it asks to save are saved, the window closes.
-    if (!m_export.thread && !m_editor->mayLeave([this] { close(); })) {
+    if (!m_export.thread && (!m_compare->mayClose() || !m_editor->mayLeave([this] { close(); }))) {
         e->ignore();
         return;
     }
