@@ -7,20 +7,13 @@
 #pragma once
 
 #include "ExportThread.h"
+#include "PackEditFwd.h"
 #include "PackModel.h"
 
 #include <QTreeView>
 
 #include <string>
 #include <vector>
-
-namespace zarnik {
-struct ArchiveNode;
-} // namespace zarnik
-namespace zarnik_pack {
-class EditRecord;
-struct EditTouch;
-} // namespace zarnik_pack
 
 class ArchiveTree : public QTreeView
 {

@@ -5,17 +5,12 @@
 // marking (a comparison's, a search's) adds its own marks to the same row.
 #pragma once
 
+#include "PackEditFwd.h"
+
 #include <QColor>
 #include <QIcon>
 #include <QString>
 #include <QStringList>
-
-namespace zarnik {
-struct ArchiveNode;
-} // namespace zarnik
-namespace zarnik_pack {
-class EditRecord;
-} // namespace zarnik_pack
 
 struct RowMarks
 {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "NameFilter.h"
+#include "PackEditFwd.h"
 
 #include <QString>
 
@@ -17,13 +18,6 @@
 #include <string_view>
 #include <unordered_set>
 #include <vector>
-
-namespace zarnik {
-struct ArchiveNode;
-} // namespace zarnik
-namespace zarnik_pack {
-class EditRecord;
-} // namespace zarnik_pack
 
 class TreeFilter
 {
