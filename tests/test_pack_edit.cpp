@@ -490,25 +490,22 @@ TEST(PackEdit, ADamagedPackIsChangedOnlyWhenTheCallerDropsTheDamage)
                                                "content\\x\\d.txt", "content\\z.bin", "content\\e.txt"}));
 }
 
-// Over the original, keeping NAME.bak: a stop or a full disk leaves the original and
-// nothing beside it; a kill leaves the old pack as PACK or
-// PACK.bak, never only under a name that may be deleted; a re-run then succeeds.
+// Over the original, keeping NAME.bak, or a set where it lies: a stop or a full
+// disk leaves the original and nothing beside it; a kill at any point leaves the
+// pack whole, as it was or as changed (a single pack's old one then PACK.bak,
+// never only under a name that may be deleted), and a re-run then succeeds.
 TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
 {
-    TempDir dir;
-    const std::string pack = WritePack(dir, 0);
-    const Sources s(dir);
-    const Bytes original = ReadAll(pack);
-    const Files beside = FilesBelow(dir.path());
     // `at` is called at every point of the save a kill may hit: each
-    // progress report (writing and reading back), before the backup is
-    // made and just before the new pack takes the original's place.
-    auto save = [&](const std::atomic<bool> *stop, std::function<void()> at = {}) {
+    // progress report (writing and reading back), each stage and just
+    // before the new pack takes the original's place.
+    const auto save = [](const std::string &pack, const Sources &s, const std::atomic<bool> *stop,
+                         std::function<void()> at = {}) {
         std::unique_ptr<const zarnik::CZarnikArchive> archive = MustOpen(pack);
         PackEdit edit(*archive, pack, false);
         EXPECT_TRUE(edit.Add("content\\x\\n.bin", s.noise, true));
         zarnik_pack::SaveOptions options;
-        options.backup = true;
+        options.backup = zarnik::RouteOf(pack) == zarnik::PackRoute::SinglePack;
         options.releasePack = [&archive, at] {
             archive.reset();
             if (at)
@@ -521,55 +518,68 @@ TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
         }
         return edit.Save(options);
     };
-
-    std::atomic<bool> stop{true};
-    EXPECT_EQ(save(&stop).problem, EditProblem::Stopped);
-    EXPECT_EQ(FilesBelow(dir.path()), beside);
-
 #ifndef _WIN32
-    // Killed at each point in turn: PACK is the original or the whole new
-    // pack, the old one then PACK.bak; a backup made before the kill lets a
-    // re-run go on.
-    bool rerunOverItsBackup = false;
-    for (int killAt = 1;; ++killAt) {
-        const bool killed = InChild([&] {
-            int calls = 0;
-            save(nullptr, [&] {
-                if (++calls == killAt)
-                    raise(SIGKILL);
-            });
-            return 0;
-        }) == -SIGKILL;
-        if (ReadAll(pack) != original) {
-            EXPECT_EQ(Listing(pack).size(), kEntries.size() + 1) << killAt;
-            EXPECT_EQ(ReadAll(pack + ".bak"), original) << "killed at " << killAt << ": the old pack was not kept";
-        } else if (fs::exists(pack + ".bak")) {
-            EXPECT_EQ(save(nullptr).problem, EditProblem::None) << killAt;
-            rerunOverItsBackup = true;
+    for (const int layout : {0, 2}) {
+        bool rerunOverItsBackup = layout != 0;
+        for (int killAt = 1;; ++killAt) {
+            TempDir dir;
+            const std::string pack = WritePack(dir, layout);
+            const Sources s(dir);
+            const std::vector<Listed> original = Listing(pack);
+            const bool killed = InChild([&] {
+                int calls = 0;
+                save(pack, s, nullptr, [&] {
+                    if (++calls == killAt)
+                        raise(SIGKILL);
+                });
+                return 0;
+            }) == -SIGKILL;
+            const std::vector<Listed> now = Listing(pack);
+            if (now != original) {
+                EXPECT_EQ(now.size(), original.size() + 1) << layout << ", killed at " << killAt;
+                EXPECT_TRUE(layout != 0 || Listing(pack + ".bak") == original) << "killed at " << killAt << ": the old pack was not kept";
+            } else if (fs::exists(pack + ".bak")) {
+                EXPECT_EQ(save(pack, s, nullptr).problem, EditProblem::None) << killAt;
+                rerunOverItsBackup = true;
+            }
+            if (!killed) {
+                EXPECT_GT(killAt, 4) << layout; // the kill points were reached
+                break;
+            }
+            // The next change sweeps what the killed one left.
+            const auto archive = MustOpen(pack);
+            PackEdit edit(*archive, pack, false);
+            ASSERT_TRUE(edit.Delete("content\\z.bin"));
+            ASSERT_EQ(edit.Save({}).problem, EditProblem::None) << killAt;
+            for (const auto &file : FilesBelow(dir.path()))
+                EXPECT_FALSE(zarnik::LooksTemporary(file.first)) << layout << ", killed at " << killAt << ": " << file.first;
         }
-        for (const auto &f : FilesBelow(dir.path())) // back to the original alone
-            if (!beside.count(f.first))
-                fs::remove(dir.path() / fs::u8path(f.first));
-        WriteAll(pack, original);
-        if (!killed)
-            break;
+        EXPECT_TRUE(rerunOverItsBackup);
     }
-    EXPECT_TRUE(rerunOverItsBackup);
-
+#endif
+    TempDir dir;
+    const std::string pack = WritePack(dir, 0);
+    const Sources s(dir);
+    const Bytes original = ReadAll(pack);
+    const Files beside = FilesBelow(dir.path());
+    std::atomic<bool> stop{true};
+    EXPECT_EQ(save(pack, s, &stop).problem, EditProblem::Stopped);
+    EXPECT_EQ(FilesBelow(dir.path()), beside);
+#ifndef _WIN32
     // A full disk, in a child process (a folder that takes no file is one of
     // the failed steps of EachFailedStepLeavesTheOldPackOrTheNewAndNoStrayFile).
     const rlimit fullDisk = {16 * 1024, 16 * 1024};
-    EXPECT_EQ(InChild([&] { return setrlimit(RLIMIT_FSIZE, &fullDisk) == 0 ? int(save(nullptr).problem) : -1; }),
+    EXPECT_EQ(InChild([&] { return setrlimit(RLIMIT_FSIZE, &fullDisk) == 0 ? int(save(pack, s, nullptr).problem) : -1; }),
               int(EditProblem::WriteFailed));
     EXPECT_EQ(FilesBelow(dir.path()), beside);
 #endif
-    const zarnik_pack::SaveOutcome saved = save(nullptr);
+    const zarnik_pack::SaveOutcome saved = save(pack, s, nullptr);
     ASSERT_EQ(saved.problem, EditProblem::None) << saved.reason;
     EXPECT_EQ(ReadAll(pack + ".bak"), original);
     EXPECT_EQ(Listing(pack).size(), kEntries.size() + 1);
     EXPECT_EQ(FilesBelow(dir.path()).size(), beside.size() + 1);
     // The backup is never written over.
-    EXPECT_EQ(save(nullptr).problem, EditProblem::Refused);
+    EXPECT_EQ(save(pack, s, nullptr).problem, EditProblem::Refused);
 }
 
 // A change in place removes what killed saves of its own pack left, the temporary
@@ -777,51 +787,6 @@ TEST(PackEdit, EachFailedStepLeavesTheOldPackOrTheNewAndNoStrayFile)
 }
 
 #ifndef _WIN32
-// A set killed at each point of a change in turn opens whole, as it was or as
-// changed, with nothing but left-over files its index does not name.
-TEST(PackEdit, ASetChangeIsWholeOrNothingAtEveryKill)
-{
-    for (int killAt = 1;; ++killAt) {
-        TempDir dir;
-        const std::string index = WritePack(dir, 2);
-        const Sources s(dir);
-        const std::vector<Listed> original = Listing(index);
-        const int status = InChild([&] {
-            int calls = 0;
-            const auto at = [&] {
-                if (++calls == killAt)
-                    raise(SIGKILL);
-            };
-            std::unique_ptr<const zarnik::CZarnikArchive> archive = MustOpen(index);
-            PackEdit edit(*archive, index, false);
-            edit.Add("content\\x\\y\\c.txt", s.noise, true);
-            edit.Add("content\\other\\n.txt", s.newFile, false);
-            zarnik_pack::SaveOptions options;
-            options.releasePack = [&] { archive.reset(), at(); };
-            options.progress = [&](uint64_t, uint64_t) { at(); };
-            options.stage = [&](zarnik_pack::SaveStage) { at(); };
-            return edit.Save(options).problem == EditProblem::None ? 0 : 1;
-        });
-        const std::vector<Listed> now = Listing(index);
-        if (status >= 0) {
-            EXPECT_EQ(status, 0);
-            ASSERT_EQ(now.size(), original.size() + 1);
-            EXPECT_EQ(now[2].data, ReadAll(s.noise));
-            EXPECT_GT(killAt, 4);
-            break;
-        }
-        EXPECT_EQ(now, original) << "killed at " << killAt;
-        // The next change sweeps what the killed one left.
-        const auto archive = MustOpen(index);
-        PackEdit edit(*archive, index, false);
-        ASSERT_TRUE(edit.Delete("content\\z.bin"));
-        ASSERT_EQ(edit.Save({}).problem, EditProblem::None) << killAt;
-        for (const auto &file : FilesBelow(dir.path()))
-            EXPECT_FALSE(zarnik::LooksTemporary(file.first)) << "killed at " << killAt << ": " << file.first;
-    }
-}
-
-// In place, the new pack keeps the permission bits of the old one, whatever the umask says.
 // In place, the new pack takes the old one's place for the same users: owner, group
 // and mode (setgid, sticky) kept, whatever the umask; through a symbolic link from
 // another folder, the file it leads to is changed where it lies; a hard link's other
