@@ -490,8 +490,8 @@ TEST(PackEdit, ADamagedPackIsChangedOnlyWhenTheCallerDropsTheDamage)
                                                "content\\x\\d.txt", "content\\z.bin", "content\\e.txt"}));
 }
 
-// Over the original, keeping NAME.bak, or a set where it lies: a stop or a full
-// disk leaves the original and nothing beside it; a kill at any point leaves the
+// Over the original, keeping NAME.bak, or a set where it lies: a full disk or a
+// stop leaves the original and nothing beside it; a kill at any point leaves the
 // pack whole, as it was or as changed (a single pack's old one then PACK.bak,
 // never only under a name that may be deleted), and a re-run then succeeds.
 TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
@@ -520,6 +520,18 @@ TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
     };
 #ifndef _WIN32
     for (const int layout : {0, 2}) {
+        {
+            // A full disk, in a child process (a folder that takes no file is one
+            // of the failed steps of EachFailedStepLeavesTheOldPackOrTheNewAndNoStrayFile).
+            TempDir dir;
+            const std::string pack = WritePack(dir, layout);
+            const Sources s(dir);
+            const Files beside = FilesBelow(dir.path());
+            const rlimit fullDisk = {16 * 1024, 16 * 1024};
+            EXPECT_EQ(InChild([&] { return setrlimit(RLIMIT_FSIZE, &fullDisk) == 0 ? int(save(pack, s, nullptr).problem) : -1; }),
+                      int(EditProblem::WriteFailed)) << layout;
+            EXPECT_EQ(FilesBelow(dir.path()), beside) << layout;
+        }
         bool rerunOverItsBackup = layout != 0;
         for (int killAt = 1;; ++killAt) {
             TempDir dir;
@@ -565,14 +577,6 @@ TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
     std::atomic<bool> stop{true};
     EXPECT_EQ(save(pack, s, &stop).problem, EditProblem::Stopped);
     EXPECT_EQ(FilesBelow(dir.path()), beside);
-#ifndef _WIN32
-    // A full disk, in a child process (a folder that takes no file is one of
-    // the failed steps of EachFailedStepLeavesTheOldPackOrTheNewAndNoStrayFile).
-    const rlimit fullDisk = {16 * 1024, 16 * 1024};
-    EXPECT_EQ(InChild([&] { return setrlimit(RLIMIT_FSIZE, &fullDisk) == 0 ? int(save(pack, s, nullptr).problem) : -1; }),
-              int(EditProblem::WriteFailed));
-    EXPECT_EQ(FilesBelow(dir.path()), beside);
-#endif
     const zarnik_pack::SaveOutcome saved = save(pack, s, nullptr);
     ASSERT_EQ(saved.problem, EditProblem::None) << saved.reason;
     EXPECT_EQ(ReadAll(pack + ".bak"), original);
