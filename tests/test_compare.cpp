@@ -219,4 +219,10 @@ TEST(CompareExport, WritesNothingAfterAStopNorOutsideItsFolder)
         EXPECT_EQ(end.end == zarnik::ExtractEnd::Stopped, row.stop) << &row - rows;
         EXPECT_EQ(FilesBelow(patch), row.written) << &row - rows;
     }
+    // Differences of another pair name what this B does not hold: refused, nothing written.
+    const auto other = Side(WriteUpk(dir, {MakeEntry("content\\d\\f", "f")}, "c.upk"));
+    const zarnik::ExportEnd end =
+        zarnik::ExportDifferences(*rows[0].b, zarnik::CompareSides(*a, *other, {}).differences, dir.file("patch0"), {});
+    EXPECT_EQ(end.refused, "the differences name content/d, which this pack does not hold");
+    EXPECT_EQ(FilesBelow(dir.file("patch0")), Files{});
 }

@@ -152,23 +152,44 @@ Exported Choose(const std::vector<Difference> &differences)
     return chosen;
 }
 
-ExtractEnd ExportFromPack(const CZarnikArchive &archive, const Exported &chosen, const std::string &directory,
-                          const ExportSettings &settings)
+// The nodes of `archive` that `chosen` names; false, with the first path it
+// does not hold in `missing`, when the differences are not of this pack.
+bool NodesChosen(const CZarnikArchive &archive, const Exported &chosen, std::vector<const ArchiveNode *> *nodes,
+                 std::string *missing)
+{
+    for (const std::string &path : chosen.folders) {
+        const ArchiveNode *folder = archive.FindFolder(path);
+        if (!folder) {
+            *missing = path;
+            return false;
+        }
+        nodes->push_back(folder);
+    }
+    for (const std::string &path : chosen.files) {
+        const ArchiveNode *folder = archive.FindFolder(path.substr(0, path.rfind('\\')));
+        bool held = false;
+        for (const ArchiveNode *child : folder ? folder->m_Children : std::vector<const ArchiveNode *>())
+            if (child->m_Path == path && !child->IsFolder()) {
+                held = true;
+                if (!child->m_Duplicate)
+                    nodes->push_back(child);
+            }
+        if (!held) {
+            *missing = path;
+            return false;
+        }
+    }
+    return true;
+}
+
+ExtractEnd ExportFromPack(const CZarnikArchive &archive, const std::vector<const ArchiveNode *> &nodes,
+                          const std::string &directory, const ExportSettings &settings)
 {
     CResultRelay relay(settings);
     ExtractSettings extract;
     extract.stop = settings.stop;
     extract.workers = settings.workers;
     const CExtraction extraction(archive, &relay, extract);
-    std::vector<const ArchiveNode *> nodes;
-    for (const std::string &folder : chosen.folders)
-        nodes.push_back(archive.FindFolder(folder));
-    for (const std::string &path : chosen.files) {
-        const ArchiveNode *folder = archive.FindFolder(path.substr(0, path.rfind('\\')));
-        for (const ArchiveNode *child : folder ? folder->m_Children : std::vector<const ArchiveNode *>())
-            if (child->m_Path == path && !child->IsFolder() && !child->m_Duplicate)
-                nodes.push_back(child);
-    }
     for (const ArchiveNode *node : nodes) {
         const ExtractEnd end =
             extraction.Extract(*node, ExtractDestination::Folder(directory, FoldersLeadingTo(archive, node->m_Path)));
@@ -221,7 +242,13 @@ ExportEnd ExportDifferences(const CCompareSide &b, const std::vector<Difference>
     }
     Exported chosen = Choose(differences);
     std::sort(chosen.files.begin(), chosen.files.end(), PathLess);
-    result.end = b.Archive() ? ExportFromPack(*b.Archive(), chosen, directory, settings)
+    std::vector<const ArchiveNode *> nodes;
+    std::string missing;
+    if (b.Archive() && !NodesChosen(*b.Archive(), chosen, &nodes, &missing)) {
+        result.refused = "the differences name " + ShownPath(missing) + ", which this pack does not hold";
+        return result;
+    }
+    result.end = b.Archive() ? ExportFromPack(*b.Archive(), nodes, directory, settings)
                              : ExportFromFolder(b, chosen, root.get(), settings);
     if (result.end != ExtractEnd::Finished)
         return result;
