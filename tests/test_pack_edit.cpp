@@ -345,9 +345,62 @@ TEST(PackEdit, RefusedChangesLeaveTheEditAsItWas)
     EXPECT_EQ(FilesBelow(dir.path()), before);
 }
 
+namespace {
+
+// The folders a step's paths lie in ("A>B", "+P", "=P", "-P"), as the edit now has them.
+std::set<const zarnik::ArchiveNode *> FoldersOfStep(const PackEdit &edit, const std::string &step)
+{
+    std::set<const zarnik::ArchiveNode *> found;
+    std::istringstream paths(step.substr(step.find_first_not_of("+=-")));
+    for (std::string path; std::getline(paths, path, '>');) {
+        path = zarnik::WithBackslashes("content/" + path);
+        if (const zarnik::ArchiveNode *folder = edit.Record().Find(path.substr(0, path.rfind('\\'))))
+            found.insert(folder);
+    }
+    return found;
+}
+
+// The changes as one line of steps, each file's origin checked against them.
+std::string Shown(const PackEdit &edit)
+{
+    const zarnik_pack::EditChanges c = edit.Changes();
+    std::string out;
+    const auto put = [&](const std::string &text) { out += (out.empty() ? "" : " ") + text; };
+    for (const auto &[list, mark] : {std::pair(&c.added, "+"), {&c.replaced, "="}})
+        for (const std::string &path : *list)
+            put(mark + path.substr(8));
+    for (const auto &[from, to] : c.renamed)
+        put(from.substr(8) + ">" + to.substr(8));
+    for (const std::string &path : c.deleted)
+        put("-" + path.substr(8));
+    // Each file's origin agrees with the lists.
+    for (const PackEdit::Item &item : edit.Items()) {
+        const zarnik_pack::FileOrigin o = edit.OriginOf(item.path);
+        const auto in = [&](const std::vector<std::string> &l) { return std::count(l.begin(), l.end(), item.path); };
+        const bool renamed = std::any_of(c.renamed.begin(), c.renamed.end(), [&](const auto &r) { return r.second == item.path; });
+        using Kind = zarnik_pack::FileOrigin::Kind;
+        EXPECT_EQ(o.kind, in(c.added) ? Kind::Added : in(c.replaced) ? Kind::Replacing : renamed ? Kind::Renamed : Kind::Kept)
+            << item.path;
+        EXPECT_EQ(!o.from.empty(), renamed) << item.path;
+    }
+    return zarnik::WithSlashes(out);
+}
+
+// How many of `folders` the last change, or its undo, did not name as touched.
+size_t Untouched(const PackEdit &edit, std::set<const zarnik::ArchiveNode *> folders)
+{
+    for (const zarnik::ArchiveNode *folder : edit.Touched().folders)
+        folders.erase(folder);
+    return folders.size();
+}
+
+} // namespace
+
 // The edit's record through sequences of changes: what Changes() lists (added +, replaced =, renamed A>B,
 // deleted -, "content\\" left out), where OriginOf() says each file comes from, and each change taken back in
 // turn until the pack is as opened. Steps: "+P" adds new.txt at P, "=P" replaces P with it, "-P" deletes, "A>B".
+// A step, and its undo, name as touched the folders of its paths before and after
+// it: the one a node left as the one it entered.
 TEST(PackEdit, ChangeSequencesAreRecordedAndTakenBackOneByOne)
 {
     const std::vector<std::pair<std::string, std::string>> cases = {
@@ -368,53 +421,13 @@ TEST(PackEdit, ChangeSequencesAreRecordedAndTakenBackOneByOne)
     const std::string pack = WritePack(dir, 0);
     const Sources s(dir);
     const auto archive = MustOpen(pack);
-    const auto shown = [](const PackEdit &edit) {
-        const zarnik_pack::EditChanges c = edit.Changes();
-        std::string out;
-        const auto put = [&](const std::string &text) { out += (out.empty() ? "" : " ") + text; };
-        for (const auto &[list, mark] : {std::pair(&c.added, "+"), {&c.replaced, "="}})
-            for (const std::string &path : *list)
-                put(mark + path.substr(8));
-        for (const auto &[from, to] : c.renamed)
-            put(from.substr(8) + ">" + to.substr(8));
-        for (const std::string &path : c.deleted)
-            put("-" + path.substr(8));
-        // Each file's origin agrees with the lists.
-        for (const PackEdit::Item &item : edit.Items()) {
-            const zarnik_pack::FileOrigin o = edit.OriginOf(item.path);
-            const auto in = [&](const std::vector<std::string> &l) { return std::count(l.begin(), l.end(), item.path); };
-            const bool renamed = std::any_of(c.renamed.begin(), c.renamed.end(), [&](const auto &r) { return r.second == item.path; });
-            using Kind = zarnik_pack::FileOrigin::Kind;
-            EXPECT_EQ(o.kind, in(c.added) ? Kind::Added : in(c.replaced) ? Kind::Replacing : renamed ? Kind::Renamed : Kind::Kept)
-                << item.path;
-            EXPECT_EQ(!o.from.empty(), renamed) << item.path;
-        }
-        return zarnik::WithSlashes(out);
-    };
-    // The folders a step's paths lie in, before and after the step or its
-    // undo: each is named as touched, the one a node left as the one it entered.
-    const auto folders = [](const PackEdit &edit, const std::string &step) {
-        std::set<const zarnik::ArchiveNode *> found;
-        std::istringstream paths(step.substr(step.find_first_not_of("+=-")));
-        for (std::string path; std::getline(paths, path, '>');) {
-            path = zarnik::WithBackslashes("content/" + path);
-            if (const zarnik::ArchiveNode *folder = edit.Record().Find(path.substr(0, path.rfind('\\'))))
-                found.insert(folder);
-        }
-        return found;
-    };
-    const auto untouched = [](const PackEdit &edit, std::set<const zarnik::ArchiveNode *> folders) {
-        for (const zarnik::ArchiveNode *folder : edit.Touched().folders)
-            folders.erase(folder);
-        return folders.size();
-    };
     for (const auto &[steps, changes] : cases) {
         PackEdit edit(*archive, pack, false);
         std::vector<std::string> before, done;
         std::istringstream in(steps);
         for (std::string step; in >> step;) {
-            before.push_back(shown(edit));
-            auto want = folders(edit, step);
+            before.push_back(Shown(edit));
+            auto want = FoldersOfStep(edit, step);
             const size_t to = step.find('>');
             const std::string path = "content\\" + zarnik::WithBackslashes(step.substr(to == std::string::npos));
             const bool made = step[0] == '+'   ? edit.Add(path, s.newFile, false)
@@ -422,18 +435,18 @@ TEST(PackEdit, ChangeSequencesAreRecordedAndTakenBackOneByOne)
                               : step[0] == '-' ? edit.Delete(path)
                                                : edit.Rename(path.substr(0, 8 + to), "content\\" + step.substr(to + 1));
             ASSERT_TRUE(made) << steps << ": " << step << ": " << edit.Reason();
-            want.merge(folders(edit, step));
-            EXPECT_EQ(untouched(edit, want), 0u) << steps << ": " << step;
+            want.merge(FoldersOfStep(edit, step));
+            EXPECT_EQ(Untouched(edit, want), 0u) << steps << ": " << step;
             done.push_back(step);
         }
-        EXPECT_EQ(shown(edit), changes) << steps;
+        EXPECT_EQ(Shown(edit), changes) << steps;
         EXPECT_EQ(edit.HasChanges(), !changes.empty()) << steps;
         while (!before.empty()) {
-            auto want = folders(edit, done.back());
+            auto want = FoldersOfStep(edit, done.back());
             ASSERT_TRUE(edit.Undo()) << steps;
-            want.merge(folders(edit, done.back()));
-            EXPECT_EQ(shown(edit), before.back()) << steps << ", undone to " << before.size();
-            EXPECT_EQ(untouched(edit, want), 0u) << steps << ": undoing " << done.back();
+            want.merge(FoldersOfStep(edit, done.back()));
+            EXPECT_EQ(Shown(edit), before.back()) << steps << ", undone to " << before.size();
+            EXPECT_EQ(Untouched(edit, want), 0u) << steps << ": undoing " << done.back();
             before.pop_back(), done.pop_back();
         }
         EXPECT_TRUE(!edit.Undo() && !edit.HasChanges()) << steps;
@@ -444,7 +457,7 @@ TEST(PackEdit, ChangeSequencesAreRecordedAndTakenBackOneByOne)
     EXPECT_TRUE(edit.Add("content\\n.txt", s.newFile, false) && edit.Delete("content\\x"));
     EXPECT_FALSE(edit.Add("content\\a.txt", s.newFile, false));
     edit.CancelChange();
-    EXPECT_TRUE(shown(edit).empty() && !edit.CanUndo());
+    EXPECT_TRUE(Shown(edit).empty() && !edit.CanUndo());
     // A new name may not differ only in case from one an undo brought back, nor from a folder an add made.
     ASSERT_TRUE(edit.Rename("content\\x\\d.txt", "content\\d.txt") && edit.Add("content\\x\\n.txt", s.newFile, false));
     ASSERT_TRUE(edit.Undo() && edit.Undo());
@@ -490,34 +503,41 @@ TEST(PackEdit, ADamagedPackIsChangedOnlyWhenTheCallerDropsTheDamage)
                                                "content\\x\\d.txt", "content\\z.bin", "content\\e.txt"}));
 }
 
+namespace {
+
+// Replaces a file of `pack` (a single pack keeping a backup, or a set) and saves
+// it in place; `at` is called at every point of the save a kill may hit: each
+// progress report (writing and reading back), each stage and just before the
+// new pack takes the original's place.
+zarnik_pack::SaveOutcome SaveInPlace(const std::string &pack, const Sources &s, const std::atomic<bool> *stop,
+                                     std::function<void()> at = {})
+{
+    std::unique_ptr<const zarnik::CZarnikArchive> archive = MustOpen(pack);
+    PackEdit edit(*archive, pack, false);
+    EXPECT_TRUE(edit.Add("content\\x\\n.bin", s.noise, true));
+    zarnik_pack::SaveOptions options;
+    options.backup = zarnik::RouteOf(pack) == zarnik::PackRoute::SinglePack;
+    options.releasePack = [&archive, at] {
+        archive.reset();
+        if (at)
+            at();
+    };
+    options.stop = stop;
+    if (at) {
+        options.progress = [at](uint64_t, uint64_t) { at(); };
+        options.stage = [at](zarnik_pack::SaveStage) { at(); };
+    }
+    return edit.Save(options);
+}
+
+} // namespace
+
 // Over the original, keeping NAME.bak, or a set where it lies: a full disk or a
 // stop leaves the original and nothing beside it; a kill at any point leaves the
 // pack whole, as it was or as changed (a single pack's old one then PACK.bak,
 // never only under a name that may be deleted), and a re-run then succeeds.
 TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
 {
-    // `at` is called at every point of the save a kill may hit: each
-    // progress report (writing and reading back), each stage and just
-    // before the new pack takes the original's place.
-    const auto save = [](const std::string &pack, const Sources &s, const std::atomic<bool> *stop,
-                         std::function<void()> at = {}) {
-        std::unique_ptr<const zarnik::CZarnikArchive> archive = MustOpen(pack);
-        PackEdit edit(*archive, pack, false);
-        EXPECT_TRUE(edit.Add("content\\x\\n.bin", s.noise, true));
-        zarnik_pack::SaveOptions options;
-        options.backup = zarnik::RouteOf(pack) == zarnik::PackRoute::SinglePack;
-        options.releasePack = [&archive, at] {
-            archive.reset();
-            if (at)
-                at();
-        };
-        options.stop = stop;
-        if (at) {
-            options.progress = [at](uint64_t, uint64_t) { at(); };
-            options.stage = [at](zarnik_pack::SaveStage) { at(); };
-        }
-        return edit.Save(options);
-    };
 #ifndef _WIN32
     for (const int layout : {0, 2}) {
         {
@@ -528,7 +548,7 @@ TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
             const Sources s(dir);
             const Files beside = FilesBelow(dir.path());
             const rlimit fullDisk = {16 * 1024, 16 * 1024};
-            EXPECT_EQ(InChild([&] { return setrlimit(RLIMIT_FSIZE, &fullDisk) == 0 ? int(save(pack, s, nullptr).problem) : -1; }),
+            EXPECT_EQ(InChild([&] { return setrlimit(RLIMIT_FSIZE, &fullDisk) == 0 ? int(SaveInPlace(pack, s, nullptr).problem) : -1; }),
                       int(EditProblem::WriteFailed)) << layout;
             EXPECT_EQ(FilesBelow(dir.path()), beside) << layout;
         }
@@ -540,7 +560,7 @@ TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
             const std::vector<Listed> original = Listing(pack);
             const bool killed = InChild([&] {
                 int calls = 0;
-                save(pack, s, nullptr, [&] {
+                SaveInPlace(pack, s, nullptr, [&] {
                     if (++calls == killAt)
                         raise(SIGKILL);
                 });
@@ -551,7 +571,7 @@ TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
                 EXPECT_EQ(now.size(), original.size() + 1) << layout << ", killed at " << killAt;
                 EXPECT_TRUE(layout != 0 || Listing(pack + ".bak") == original) << "killed at " << killAt << ": the old pack was not kept";
             } else if (fs::exists(pack + ".bak")) {
-                EXPECT_EQ(save(pack, s, nullptr).problem, EditProblem::None) << killAt;
+                EXPECT_EQ(SaveInPlace(pack, s, nullptr).problem, EditProblem::None) << killAt;
                 rerunOverItsBackup = true;
             }
             if (!killed) {
@@ -575,15 +595,15 @@ TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
     const Bytes original = ReadAll(pack);
     const Files beside = FilesBelow(dir.path());
     std::atomic<bool> stop{true};
-    EXPECT_EQ(save(pack, s, &stop).problem, EditProblem::Stopped);
+    EXPECT_EQ(SaveInPlace(pack, s, &stop).problem, EditProblem::Stopped);
     EXPECT_EQ(FilesBelow(dir.path()), beside);
-    const zarnik_pack::SaveOutcome saved = save(pack, s, nullptr);
+    const zarnik_pack::SaveOutcome saved = SaveInPlace(pack, s, nullptr);
     ASSERT_EQ(saved.problem, EditProblem::None) << saved.reason;
     EXPECT_EQ(ReadAll(pack + ".bak"), original);
     EXPECT_EQ(Listing(pack).size(), kEntries.size() + 1);
     EXPECT_EQ(FilesBelow(dir.path()).size(), beside.size() + 1);
     // The backup is never written over.
-    EXPECT_EQ(save(pack, s, nullptr).problem, EditProblem::Refused);
+    EXPECT_EQ(SaveInPlace(pack, s, nullptr).problem, EditProblem::Refused);
 }
 
 // A change in place removes what killed saves of its own pack left, the temporary
