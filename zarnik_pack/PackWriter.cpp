@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <thread>
 
 namespace zarnik_pack {
 
@@ -15,27 +14,6 @@ namespace {
 
 // Files are read, packed and copied in blocks of this many bytes.
 const size_t kReadBlock = kDefaultBlockSize;
-// Blocks packed at once, one on each thread: every block stands on its own,
-// so they give the very stream packed one after another.
-const unsigned kMostPackingThreads = 4;
-
-// Packs `blocks[i]` (`sizes[i]` bytes) into `packed[i]` with `packers[i]`
-// for the first `count`, all at once.
-void PackAtOnce(std::vector<StreamPacker> &packers, const std::vector<Bytes> &blocks,
-                const std::vector<size_t> &sizes, std::vector<Bytes> &packed, size_t count)
-{
-    std::vector<std::thread> threads;
-    for (size_t i = 0; i < count; ++i) {
-        packed[i].clear();
-        const auto work = [&, i] { packers[i].Pack(blocks[i].data(), sizes[i], packed[i]); };
-        if (i + 1 < count)
-            threads.emplace_back(work);
-        else
-            work();
-    }
-    for (std::thread &thread : threads)
-        thread.join();
-}
 
 } // namespace
 
@@ -95,32 +73,21 @@ bool DataWriter::Add(const Entry &entry)
 
 bool DataWriter::CopyBlocks(uint64_t size, const ReadBytes &read, bool pack)
 {
-    // The blocks are read in turn, then packed together.
-    const uint64_t blockCount = std::max<uint64_t>(1, (size + kReadBlock - 1) / kReadBlock);
-    const size_t lanes = pack ? static_cast<size_t>(std::min<uint64_t>(
-                                    blockCount, std::clamp(std::thread::hardware_concurrency(), 1u, kMostPackingThreads)))
-                              : 1;
-    std::vector<Bytes> blocks(lanes, Bytes(static_cast<size_t>(std::min<uint64_t>(size, kReadBlock))));
-    std::vector<Bytes> packed(lanes);
-    std::vector<size_t> sizes(lanes);
-    std::vector<StreamPacker> packers(pack ? lanes : 0);
+    Bytes block(static_cast<size_t>(std::min<uint64_t>(size, kReadBlock)));
+    Bytes packed;
+    std::unique_ptr<StreamPacker> packer(pack ? new StreamPacker : nullptr);
     uint64_t done = 0;
     // An empty entry still makes one (empty) packed block.
     do {
-        size_t count = 0;
-        for (uint64_t at = done; count < lanes && (count == 0 || at < size); ++count) {
-            sizes[count] = static_cast<size_t>(std::min<uint64_t>(kReadBlock, size - at));
-            if (sizes[count] && !read(at, blocks[count].data(), sizes[count]))
-                return Refuse(WriteProblem::ReadFailed);
-            at += sizes[count];
-        }
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(kReadBlock, size - done));
+        if (n && !read(done, block.data(), n))
+            return Refuse(WriteProblem::ReadFailed);
+        packed.clear();
         if (pack)
-            PackAtOnce(packers, blocks, sizes, packed, count);
-        for (size_t i = 0; i < count; ++i) {
-            if (!(pack ? m_Sink.Append(packed[i]) : m_Sink.Append(blocks[i].data(), sizes[i])))
-                return Refuse(WriteProblem::WriteFailed);
-            done += sizes[i];
-        }
+            packer->Pack(block.data(), n, packed);
+        if (!(pack ? m_Sink.Append(packed) : m_Sink.Append(block.data(), n)))
+            return Refuse(WriteProblem::WriteFailed);
+        done += n;
     } while (done < size);
     return true;
 }
