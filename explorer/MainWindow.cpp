@@ -111,6 +111,7 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->treeWidget, &ArchiveTree::selectionMoved, this, &MainWindow::updateSelectionStatus);
     connect(ui->treeWidget, &ArchiveTree::selectionMoved, this, &MainWindow::updateDetails);
     updateRecentMenu();
+    connect(ui->menu_File, &QMenu::aboutToShow, this, &MainWindow::updateRecentMenu);
     addEditAndFind();
     updateActions();
 }
@@ -693,7 +694,11 @@ void MainWindow::updateRecentMenu()
 {
     QMenu *menu = ui->menuRecent;
     menu->clear();
-    const QStringList packs = Habits::recentPacks();
+    // Packs no longer there are not offered; they stay remembered, as a
+    // disk taken out may come back.
+    QStringList packs = Habits::recentPacks();
+    packs.erase(std::remove_if(packs.begin(), packs.end(), [](const QString &pack) { return !QFileInfo::exists(pack); }),
+                packs.end());
     // A name met twice (every set's data0.vfs) says which folder it is in.
     QHash<QString, int> named;
     for (const QString &pack : packs)
@@ -768,7 +773,11 @@ bool MainWindow::openPack(const QString &fileName)
 
 void MainWindow::showPack(std::unique_ptr<const CZarnikArchive> archive, const QString &fileName)
 {
-    Habits::addRecentPack(QFileInfo(fileName).absoluteFilePath());
+    // A set by its index, which every save keeps, not by a data file a
+    // save may give a new name.
+    const QString remembered = archive->IsIndexRoute() ? QFile::decodeName(QByteArray::fromStdString(archive->GetIndexPath()))
+                                                       : fileName;
+    Habits::addRecentPack(QFileInfo(remembered).absoluteFilePath());
     updateRecentMenu();
     // The last pack's export line does not speak for this one.
     statusBar()->clearMessage();

@@ -377,9 +377,45 @@ bool PackEditor::isSet() const
     return m_edit && m_edit->Archive().IsIndexRoute();
 }
 
+bool PackEditor::changedElsewhere(bool over)
+{
+    // Over the pack, any file of it changed counts: the save would write
+    // over the other program's work. A new pack needs only the files it
+    // copies from to be as they were.
+    const std::string changed = over ? m_edit->Archive().ChangedSinceOpened() : std::string();
+    const std::string source = m_edit->ChangedSource();
+    if (changed.empty() && source.empty())
+        return false;
+    const QString file = QDir::toNativeSeparators(QFile::decodeName(QByteArray::fromStdString(source.empty() ? changed
+                                                                                                            : source)));
+    if (source.empty() && !isSet()) {
+        QMessageBox box(QMessageBox::Warning, tr("Not saved"),
+                        tr("%1 was changed by another program since it was opened: saving over it would lose "
+                           "that program's work.\nSave As... keeps your changes in a new pack.")
+                            .arg(file),
+                        QMessageBox::Save | QMessageBox::Cancel, m_window);
+        box.button(QMessageBox::Save)->setText(tr("Save &As..."));
+        if (box.exec() == QMessageBox::Save)
+            saveAs();
+        return true;
+    }
+    QMessageBox box(QMessageBox::Warning, tr("Not saved"),
+                    tr("%1 was changed by another program since it was opened: your changes cannot be applied "
+                       "to it any more.\nExport what you still need from it, or discard the changes to see the "
+                       "pack as it is now.")
+                        .arg(file),
+                    QMessageBox::Discard | QMessageBox::Cancel, m_window);
+    box.setDefaultButton(QMessageBox::Cancel);
+    if (box.exec() == QMessageBox::Discard) {
+        m_state = State::Saved; // nothing is left to ask about
+        emit saved(m_fileName);
+    }
+    return true;
+}
+
 void PackEditor::saveAs()
 {
-    if (!m_saveAs->isEnabled())
+    if (!m_saveAs->isEnabled() || changedElsewhere(false))
         return;
     // The pack writer never replaces a file: ask again instead of Qt's own
     // "Do you want to replace it?".
@@ -408,7 +444,8 @@ void PackEditor::saveAs()
 
 void PackEditor::startSave(const QString &target)
 {
-    if (m_state == State::Saving || !m_edit || !m_edit->Usable() || (target.isEmpty() && !hasChanges()))
+    if (m_state == State::Saving || !m_edit || !m_edit->Usable() || (target.isEmpty() && !hasChanges())
+        || (target.isEmpty() && changedElsewhere(true)))
         return;
     // A set is saved where it lies, its changed data files under new names:
     // it opens again through its index.

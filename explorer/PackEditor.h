@@ -76,7 +76,8 @@ signals:
     // The edit changed (a change, or its undo): the rows it touched follow,
     // `focus` chosen where it is shown.
     void changed(const zarnik_pack::EditTouch &touched, const zarnik::ArchiveNode *focus);
-    // A save ended well: the pack at `fileName` is the one to show now.
+    // A save ended well, or the changes were dropped: the pack at
+    // `fileName` is the one to show now.
     void saved(const QString &fileName);
 
 protected:
@@ -104,6 +105,10 @@ private:
     void renameSelected();
     void undo();
     void saveAs();
+    // When another program changed the pack since it was opened (`over`:
+    // any of its files; else those a new pack copies from), says so,
+    // offers what can still be done, and returns true: no save starts.
+    bool changedElsewhere(bool over);
     void startSave(const QString &target);
     void onSaveDone(bool written, bool stopped, const QString &reason);
     // Makes the steps one change, all or none; false after saying why.

@@ -60,6 +60,11 @@ uint32_t CZarnikArchive::GetDataFileSize(size_t i) const
     return i < m_DataFiles.size() && m_DataFiles[i] ? m_DataFiles[i]->Size() : 0;
 }
 
+PlatformFile *CZarnikArchive::GetOpenDataFile(size_t i) const
+{
+    return i < m_DataFiles.size() && m_DataFiles[i] ? m_DataFiles[i]->File() : nullptr;
+}
+
 std::string CZarnikArchive::ChangedSinceOpened() const
 {
     const auto changed = [](const std::string &path, const PlatformFileStamp &opened) {

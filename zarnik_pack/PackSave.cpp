@@ -86,6 +86,15 @@ SaveOutcome WriteItems(const PackEdit &edit, const ItemTotals &totals, zarnik::P
     return {};
 }
 
+SaveOutcome SourcesAsOpened(const PackEdit &edit)
+{
+    const std::string changed = edit.ChangedSource();
+    return changed.empty() ? SaveOutcome()
+                           : Fail(EditProblem::Refused, changed + " was written to by another program since it was "
+                                                                  "opened: the files kept from it cannot be copied "
+                                                                  "as they were; nothing was written");
+}
+
 // Refused before anything is written: a pack of 4 GiB or more.
 bool FitsAPack(const ItemTotals &totals)
 {
@@ -93,6 +102,22 @@ bool FitsAPack(const ItemTotals &totals)
 }
 
 } // namespace
+
+std::string PackEdit::ChangedSource() const
+{
+    if (!m_Archive)
+        return {};
+    // One kept entry of each data file stands for the file.
+    std::vector<const zarnik::ArchiveNode *> keptFrom(m_Archive->GetDataFileCount());
+    ForEachItem([&keptFrom](const Item &item) {
+        if (item.node && item.node->m_DataFile < keptFrom.size() && !keptFrom[item.node->m_DataFile])
+            keptFrom[item.node->m_DataFile] = item.node;
+    });
+    for (size_t d = 0; d < keptFrom.size(); ++d)
+        if (keptFrom[d] && m_Archive->DataFileChanged(*keptFrom[d]))
+            return m_Archive->GetDataFilePath(d);
+    return {};
+}
 
 SaveOutcome PackEdit::Save(const SaveOptions &options) const
 {
@@ -133,28 +158,35 @@ SaveOutcome PackEdit::SavePack(const SaveOptions &options, LeftOver &leftOver) c
             return zarnik::NameAsSystemCompares(name) == zarnik::NameAsSystemCompares(to.name);
         }, leftOver);
 
-    // The pack is read through a file of our own, which must be the one
-    // opened.
-    ReadFile source(m_Archive ? zarnik::PlatformOpenRead(m_Archive->GetDataFilePath(0)) : nullptr);
-    if (m_Archive && !source)
+    // Over the original, the pack is read through a file of our own, which
+    // must be the one opened. A new file copies from the archive's own open
+    // file: another program may have put a new pack at its path since,
+    // which replaces nothing the copy reads.
+    ReadFile own(over ? zarnik::PlatformOpenRead(m_Archive->GetDataFilePath(0)) : nullptr);
+    zarnik::PlatformFile *source = own ? own.get() : m_Archive ? m_Archive->GetOpenDataFile(0) : nullptr;
+    if (over && !own)
         return Fail(EditProblem::ReadFailed, "cannot read the pack: " + zarnik::PlatformLastFailure().text);
-    if (m_Archive && (ready = StillAsOpened(*m_Archive)).problem != EditProblem::None)
+    if (over && (ready = StillAsOpened(*m_Archive)).problem != EditProblem::None)
+        return ready;
+    if (!over && (ready = SourcesAsOpened(*this)).problem != EditProblem::None)
         return ready;
     OutputFile temp(to.folder.get(), to.name, &leftOver);
     if (!temp.Created())
         return Fail(EditProblem::WriteFailed, "cannot create a file in " + to.folderPath + ": " + temp.Failure().text);
     // In place, the new pack is for the same people as the old one.
-    if (over && !temp.TakeAccessOf(source.get()))
+    if (over && !temp.TakeAccessOf(own.get()))
         return Fail(EditProblem::WriteFailed, "cannot give the new pack the owner and permissions of " + to.path +
                                                   ": " + temp.Failure().text);
     ExpectedFiles expected;
-    if ((ready = WriteItems(*this, totals, source.get(), temp, options, expected)).problem != EditProblem::None)
+    if ((ready = WriteItems(*this, totals, source, temp, options, expected)).problem != EditProblem::None)
         return ready;
 
     // Written: the archive may go before the read-back opens a second one.
     StandingFiles standing;
-    source.reset();
-    if (m_Archive && (ready = standing.Take(*m_Archive, {m_Archive->GetDataFilePath(0)})).problem != EditProblem::None)
+    own.reset();
+    if (over && (ready = standing.Take(*m_Archive, {m_Archive->GetDataFilePath(0)})).problem != EditProblem::None)
+        return ready;
+    if (!over && (ready = SourcesAsOpened(*this)).problem != EditProblem::None)
         return ready;
     if (options.releasePack)
         options.releasePack();

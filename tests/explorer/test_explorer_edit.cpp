@@ -1,6 +1,7 @@
 // Changing a pack in the explorer as a user does: the Edit commands, the
 // pending tree, Save and Save As on the worker, the unsaved-changes question.
 #include "EditRecord.h"
+#include "Habits.h"
 #include "ModalSteps.h"
 #include "PackEdit.h"
 #include "PackEditor.h"
@@ -278,6 +279,50 @@ private slots:
                  QString(saveAs.isEmpty() ? "icon2.bmp new.txt pack.upk" : "icon2.bmp new.txt out.upk pack.upk"));
     }
 
+    // A pack another program changed since it was opened is never saved over. Put in its place, the changes go
+    // to a new pack by Save As, copied from the file opened; written to in place, they can only be dropped.
+    void packChangedElsewhereIsNotSavedOver_data()
+    {
+        QTest::addColumn<bool>("inPlace");
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("says");
+        QTest::addColumn<int>("answer");
+        QTest::newRow("replaced: Save As offered") << false << "actionSave" << "Save As" << int(QMessageBox::Save);
+        QTest::newRow("replaced: Save As") << false << "actionSaveAs" << QString() << 0;
+        QTest::newRow("rewritten: dropped") << true << "actionSave" << "cannot be applied" << int(QMessageBox::Discard);
+        QTest::newRow("rewritten: kept") << true << "actionSaveAs" << "cannot be applied" << int(QMessageBox::Cancel);
+    }
+    void packChangedElsewhereIsNotSavedOver()
+    {
+        QFETCH(bool, inPlace);
+        QFETCH(QString, command);
+        QFETCH(QString, says);
+        QFETCH(int, answer);
+        changeEach();
+        QFile pack(path("pack.upk"));
+        if (inPlace) { // the same size, a later time
+            const QDateTime written = QFileInfo(pack).lastModified();
+            QVERIFY(pack.open(QIODevice::ReadWrite) && pack.write("?") == 1);
+            pack.setFileTime(written.addSecs(1), QFileDevice::FileModificationTime);
+            pack.close();
+        } else {
+            QVERIFY(QFile::rename(writePack("theirs.upk"), path("pack.upk.new")) && QFile::remove(pack.fileName())
+                    && QFile::rename(path("pack.upk.new"), pack.fileName()));
+        }
+        const QByteArray theirs = readAll(pack.fileName());
+        QList<Step> steps;
+        if (!says.isEmpty())
+            steps << textStep(QMessageBox::Warning, {"pack.upk was changed by another program", says},
+                              QMessageBox::StandardButton(answer));
+        if (answer == QMessageBox::Save || says.isEmpty())
+            steps << typed(path("out"));
+        run(qPrintable(command), steps);
+        QVERIFY(saveEnded() && m_steps.isEmpty());
+        QCOMPARE(readAll(pack.fileName()), theirs);
+        QCOMPARE(packListing(path("out.upk")), inPlace ? QStringList{"<unsound>"} : changed);
+        QCOMPARE(modified(), answer == QMessageBox::Cancel);
+    }
+
     // Leaving a pack with changes asks: Cancel stays, Discard leaves it as it was, Save writes it first.
     void unsavedChangesQuestion_data()
     {
@@ -389,6 +434,8 @@ private slots:
         QCOMPARE(m_window->archive()->GetDataFilePath(0), nativePath(path("set/data0~1.vfs")));
         QVERIFY(!modified() && m_window->statusBar()->currentMessage() == "Saved " + path("set/content.vfi"));
         QCOMPARE(QDir(path("set")).entryList(QDir::Files).join(' '), QString("content.vfi data0~1.vfs"));
+        // Remembered by its index, which the save kept, not by a data file it renamed.
+        QCOMPARE(Habits::recentPacks(), QStringList({path("set/content.vfi"), path("pack.upk")}));
     }
 };
 

@@ -227,7 +227,14 @@ public:
     size_t GetDataFileCount() const { return m_DataPaths.size(); }
     const std::string &GetDataFilePath(size_t i) const { return m_DataPaths.at(i); }
     uint32_t GetDataFileSize(size_t i) const;
+    // Data file `i` as this archive holds it open (null where it could not
+    // be opened): a copy made from it reads the file opened, even after
+    // another program put a new one at its path.
+    PlatformFile *GetOpenDataFile(size_t i) const;
     bool IsIndexRoute() const { return m_IndexRoute; }
+    // The "content.vfi" a set was opened through (also when it was opened
+    // through one of its data files); "" for a single pack.
+    const std::string &GetIndexPath() const { return m_IndexPath; }
     // The first file this archive was opened from (its index, then each
     // data file) that no longer stands at its path as it was then:
     // replaced, rewritten, cut short or removed; "" when none did. A data

@@ -168,6 +168,12 @@ public:
     const EditTouch &Touched() const;
 
     SaveOutcome Save(const SaveOptions &options) const;
+    // The data file a save to a new file copies kept entries from that was
+    // written to since the pack was opened, so that they can no longer be
+    // copied as they were; "" when none was. Another program putting a new
+    // pack at the pack's path does not count: the archive still reads the
+    // one it opened, and a save to a new file copies from that.
+    std::string ChangedSource() const;
 
     // A .vfs set: the data file (its file name, as the index names it) the
     // files added from now on go to; by default the last of the set.
