@@ -11,7 +11,8 @@
 // And a pack of 1,000,000 files (one folder of 200,000, 800 of 1,000): the
 // window made and the pack opened until it is drawn and idle, its resident
 // memory then, and Delete, Rename (F2) and Undo of a file and of the folder
-// of 200,000 files, open, each from the command to the repainted tree.
+// of 200,000 files, open, each from the command to the repainted tree; and
+// 20,000 files dropped into an open folder, deleted at once and undone.
 #include "ArchiveTree.h"
 #include "DetailsPane.h"
 #include "MainWindow.h"
@@ -32,11 +33,15 @@
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QLineEdit>
+#include <QMimeData>
+#include <QDropEvent>
+#include <QUrl>
 #include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -334,6 +339,34 @@ double Timed(ArchiveTree &tree, const std::function<void()> &command, const QStr
     return double(clock.nsecsElapsed()) / 1e9;
 }
 
+// 20,000 small files in one folder on disk, for a drop of them all at once.
+QList<QUrl> ManyFiles()
+{
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() / "zarnik-bench-explorer-drop";
+    std::filesystem::create_directories(folder);
+    QList<QUrl> urls;
+    for (int i = 0; i < 20000; ++i) {
+        const std::filesystem::path file = folder / ("n_" + std::to_string(100000 + i) + ".txt");
+        if (!std::filesystem::exists(file))
+            std::ofstream(file) << i;
+        urls << QUrl::fromLocalFile(QString::fromStdString(file.string()));
+    }
+    return urls;
+}
+
+// `urls` dropped on the row `at`, as a file manager drops them.
+void Drop(ArchiveTree &tree, const QModelIndex &at, const QList<QUrl> &urls)
+{
+    QMimeData mime;
+    mime.setUrls(urls);
+    const QPoint point = tree.visualRect(at).center();
+    QDragEnterEvent enter(point, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QDragMoveEvent move(point, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QDropEvent drop(point, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    for (QEvent *event : std::initializer_list<QEvent *>{&enter, &move, &drop})
+        QApplication::sendEvent(tree.viewport(), event);
+}
+
 // The row named `name` below `parent` (made if need be).
 QModelIndex Row(const QAbstractItemModel &model, const QModelIndex &parent, const QString &name)
 {
@@ -383,6 +416,17 @@ void BM_ExplorerMillion(benchmark::State &state)
         choose(d5, "file_205010.dds");
         ms["rename_ms"] = Timed(*tree, trigger("actionRename"), QStringLiteral("renamed.dds"));
         ms["undo_rename_ms"] = Timed(*tree, trigger("actionUndo"));
+        // 20,000 files dropped into an open folder of 1,000, then chosen and deleted at once, and the delete
+        // undone: rows by the thousand come and go in one folder.
+        const QList<QUrl> many = ManyFiles();
+        const QModelIndex d6 = Row(model, root, QStringLiteral("d_006"));
+        tree->expand(d6);
+        tree->scrollTo(d6, QAbstractItemView::PositionAtTop);
+        ms["drop_20k_ms"] = Timed(*tree, [&] { Drop(*tree, d6, many); });
+        tree->selectionModel()->select(QItemSelection(model.index(1000, 0, d6), model.index(20999, 0, d6)),
+                                       QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        ms["delete_20k_new_ms"] = Timed(*tree, trigger("actionDelete"));
+        ms["undo_delete_20k_new_ms"] = Timed(*tree, trigger("actionUndo"));
         choose(root, "big");
         ms["rename_200k_ms"] = Timed(*tree, trigger("actionRename"), QStringLiteral("huge"));
         ms["undo_rename_200k_ms"] = Timed(*tree, trigger("actionUndo"));

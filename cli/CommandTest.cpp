@@ -63,11 +63,7 @@ int RunTest(const std::string &pack, bool portable)
     for (const OpenReportItem &item : archive->GetOpenReport()) {
         const std::string what = item.path.empty() ? "pack offset " + std::to_string(item.offset)
                                                    : ShownPath(item.path);
-        if (item.entriesLost)
-            std::printf("%s: %s\n", what.c_str(), OpenReportText(item.kind));
-        else
-            std::printf("%s: the index names a data file that is missing; its chunk holds no entry, so "
-                        "nothing is lost\n", what.c_str());
+        std::printf("%s: %s\n", what.c_str(), OpenReportItemText(item));
     }
     uint64_t files = 0;
     uint64_t damaged = 0;

@@ -42,6 +42,7 @@
 #include <QShortcut>
 #include <QToolButton>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -208,12 +209,11 @@ void MainWindow::updateTitle()
 {
     // An asterisk while changes wait.
     const QString other = m_compare ? m_compare->otherName() : QString();
-    setWindowTitle(!m_archive         ? tr("Zarnik Explorer")
-                   : !other.isEmpty() ? tr("%1 compared with %2 - Zarnik Explorer")
-                                            .arg(QFileInfo(m_editor->fileName()).fileName(), other)
+    const QString name = m_editor->isNew() ? tr("New pack") : QFileInfo(m_editor->fileName()).fileName();
+    setWindowTitle(!m_editor->edit()  ? tr("Zarnik Explorer")
+                   : !other.isEmpty() ? tr("%1 compared with %2 - Zarnik Explorer").arg(name, other)
                                       : tr("%1%2 - Zarnik Explorer")
-                                            .arg(QFileInfo(m_editor->fileName()).fileName(),
-                                                 m_editor->hasChanges() ? QStringLiteral("*") : QString()));
+                                            .arg(name, m_editor->hasChanges() ? QStringLiteral("*") : QString()));
 }
 
 void MainWindow::followEdit(const zarnik_pack::EditTouch &touched, const ArchiveNode *focus)
@@ -317,6 +317,16 @@ void MainWindow::endExport()
     updateActions();
 }
 
+void MainWindow::on_actionNew_triggered()
+{
+    if (m_export.thread || !m_editor->mayLeave([this] { on_actionNew_triggered(); }))
+        return;
+    statusBar()->clearMessage();
+    showNoPack();
+    m_editor->setNewPack();
+    showEdit();
+}
+
 void MainWindow::on_actionAbout_triggered()
 {
     AboutDlg dlg(this);
@@ -326,7 +336,7 @@ void MainWindow::on_actionAbout_triggered()
 const ArchiveNode *MainWindow::selectedNode() const
 {
     const QList<const ArchiveNode *> selected = ui->treeWidget->selectedNodes();
-    return m_archive && !selected.isEmpty() ? selected.first() : nullptr;
+    return m_editor->edit() && !selected.isEmpty() ? selected.first() : nullptr;
 }
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
@@ -370,7 +380,7 @@ void MainWindow::updateSelectionStatus()
 {
     // The tree shows the pack, or a comparison of it: its whole is its root.
     const zarnik_pack::EditRecord *shown = ui->treeWidget->packModel()->record();
-    if (!m_archive || !shown) {
+    if (!m_editor->edit() || !shown) {
         m_statusLabel->clear();
         return;
     }
@@ -401,7 +411,7 @@ void MainWindow::updateSelectionStatus()
 void MainWindow::updateDetails()
 {
     // The tree lets its rows go before the pack goes.
-    const bool shown = m_archive && ui->treeWidget->packModel()->record();
+    const bool shown = m_editor->edit() && ui->treeWidget->packModel()->record();
     QList<const ArchiveNode *> nodes = shown ? ui->treeWidget->selectedNodes() : QList<const ArchiveNode *>();
     if (shown && nodes.isEmpty()) // nothing chosen: the whole pack
         nodes << ui->treeWidget->packModel()->record()->Root();
@@ -789,6 +799,11 @@ void MainWindow::showPack(std::unique_ptr<const CZarnikArchive> archive, const Q
     m_editor->setPack(nullptr, QString());
     m_archive = std::move(archive);
     m_editor->setPack(m_archive.get(), fileName);
+    showEdit();
+}
+
+void MainWindow::showEdit()
+{
     updateTitle();
     ui->treeWidget->showRecord(&m_editor->edit()->Record());
     ui->treeWidget->setFilter(ui->filterEdit->text());
@@ -803,21 +818,27 @@ void MainWindow::showPack(std::unique_ptr<const CZarnikArchive> archive, const Q
 void MainWindow::reportOmissions()
 {
     const std::vector<OpenReportItem> &report = m_archive->GetOpenReport();
-    if (report.empty())
-        return;
     QStringList details;
     for (const OpenReportItem &item : report) {
         const QString where = item.path.empty() ? tr("at byte %1").arg(item.offset)
                                                 : shownText(item.path);
-        details << where + QStringLiteral(": ") + QString::fromUtf8(OpenReportText(item.kind));
+        details << where + QStringLiteral(": ") + QString::fromUtf8(zarnik::OpenReportItemText(item));
+    }
+    // What loses nothing is only said.
+    const auto lost = size_t(std::count_if(report.begin(), report.end(),
+                                           [](const OpenReportItem &item) { return item.entriesLost; }));
+    if (lost == 0) {
+        if (!details.isEmpty())
+            statusBar()->showMessage(details.join(QStringLiteral("; ")));
+        return;
     }
     QMessageBox box(QMessageBox::Warning, tr("Pack opened with omissions"),
-                    report.size() == 1
+                    lost == 1
                         ? tr("The pack opened, but 1 part of it was passed over: what could be "
                              "read is shown. See the details.")
                         : tr("The pack opened, but %1 parts of it were passed over: what could "
                              "be read is shown. See the details.")
-                              .arg(QLocale().toString(qulonglong(report.size()))),
+                              .arg(QLocale().toString(qulonglong(lost))),
                     QMessageBox::Ok, this);
     box.setDetailedText(details.join('\n'));
     box.exec();

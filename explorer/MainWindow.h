@@ -76,6 +76,7 @@ protected:
     void closeEvent(QCloseEvent *e) override;
 
 private slots:
+    void on_actionNew_triggered();
     void on_actionAbout_triggered();
     void on_actionExport_triggered();
     void on_action_Open_triggered();
@@ -119,6 +120,8 @@ private:
     void showPack(std::unique_ptr<const zarnik::CZarnikArchive> archive, const QString &fileName);
     // No pack shown any more.
     void showNoPack();
+    // The edit PackEditor holds now, in the tree, the whole of it chosen.
+    void showEdit();
     // What opening the pack shown passed over, said in a warning.
     void reportOmissions();
     // The title: the pack's name, an asterisk while changes wait.

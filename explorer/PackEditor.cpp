@@ -99,12 +99,38 @@ QList<QAction *> PackEditor::fileActions() const
 
 void PackEditor::setPack(const zarnik::CZarnikArchive *archive, const QString &fileName)
 {
+    m_newPack.reset();
     m_edit.reset();
     m_state = State::Idle;
     m_fileName = fileName;
+    m_archive = archive;
     if (archive)
         m_edit = std::make_unique<zarnik_pack::PackEdit>(*archive, QFile::encodeName(fileName).toStdString(), false);
     updateActions();
+    // Greyed commands say why on their own; the status line says it at once.
+    if (m_edit && !m_edit->Usable())
+        m_window->statusBar()->showMessage(m_save->toolTip());
+}
+
+void PackEditor::setNewPack()
+{
+    setPack(nullptr, QString());
+    // The writer's empty start, as `zarnik create` makes it; the place is
+    // given once Save asks for it (makeNewPack).
+    m_edit = std::make_unique<zarnik_pack::PackEdit>(std::string());
+    updateActions();
+}
+
+bool PackEditor::makeNewPack(const QString &target)
+{
+    m_newPack = std::make_unique<zarnik_pack::PackEdit>(QFile::encodeName(target).toStdString());
+    for (const zarnik_pack::PackEdit::Item &item : m_edit->Items())
+        if (!m_newPack->Add(item.path, item.diskPath, false, item.storage)) {
+            refuse(QString::fromStdString(m_newPack->Reason()));
+            m_newPack.reset();
+            return false;
+        }
+    return true;
 }
 
 bool PackEditor::hasChanges() const
@@ -146,7 +172,7 @@ void PackEditor::updateActions()
     m_rename->setEnabled(usable && changing == 1 && m_tree->selectedNodes().size() == 1);
     m_undo->setEnabled(open && m_state == State::Idle && m_edit->CanUndo() && m_held.isEmpty());
     m_save->setEnabled(usable && hasChanges());
-    m_saveAs->setEnabled(usable && !isSet());
+    m_saveAs->setEnabled(usable && !isSet() && (!isNew() || hasChanges()));
     // A pack that cannot be changed says why on every command.
     for (QAction *a : {m_add, m_addFolder, m_replace, m_delete, m_rename, m_save, m_saveAs}) {
         a->setToolTip(why.isEmpty() ? a->text().remove(QLatin1Char('&')).remove(QStringLiteral("..."))
@@ -374,7 +400,7 @@ void PackEditor::undo()
 
 bool PackEditor::isSet() const
 {
-    return m_edit && m_edit->Archive().IsIndexRoute();
+    return m_archive && m_archive->IsIndexRoute();
 }
 
 bool PackEditor::changedElsewhere(bool over)
@@ -382,7 +408,9 @@ bool PackEditor::changedElsewhere(bool over)
     // Over the pack, any file of it changed counts: the save would write
     // over the other program's work. A new pack needs only the files it
     // copies from to be as they were.
-    const std::string changed = over ? m_edit->Archive().ChangedSinceOpened() : std::string();
+    if (isNew())
+        return false;
+    const std::string changed = over ? m_archive->ChangedSinceOpened() : std::string();
     const std::string source = m_edit->ChangedSource();
     if (changed.empty() && source.empty())
         return false;
@@ -419,7 +447,7 @@ void PackEditor::saveAs()
         return;
     // The pack writer never replaces a file: ask again instead of Qt's own
     // "Do you want to replace it?".
-    QString proposal = QFileInfo(m_fileName).absolutePath();
+    QString proposal = isNew() ? QString() : QFileInfo(m_fileName).absolutePath();
     for (;;) {
         const QString packs = tr("Single packs (*.upk)");
         QString filter;
@@ -447,13 +475,18 @@ void PackEditor::startSave(const QString &target)
     if (m_state == State::Saving || !m_edit || !m_edit->Usable() || (target.isEmpty() && !hasChanges())
         || (target.isEmpty() && changedElsewhere(true)))
         return;
+    // A new pack has no place yet: Save is Save As.
+    if (isNew() && target.isEmpty())
+        return saveAs();
+    if (isNew() && !makeNewPack(target))
+        return;
     // A set is saved where it lies, its changed data files under new names:
     // it opens again through its index.
     m_saveTarget = !target.isEmpty() ? target
                    : isSet()         ? QFileInfo(m_fileName).dir().filePath(QString::fromLatin1(zarnik::kIndexName))
                                      : m_fileName;
     m_state = State::Saving;
-    m_saveThread = new SaveThread(*m_edit, target, this);
+    m_saveThread = m_newPack ? new SaveThread(*m_newPack, QString(), this) : new SaveThread(*m_edit, target, this);
     m_progressDlg = new ProgressDlg(m_window);
     m_progressDlg->setWindowTitle(tr("Saving"));
     m_progressDlg->setNotice(tr("Saving %1: the pack changes only once the new one is written and checked...")
@@ -476,6 +509,7 @@ void PackEditor::onSaveDone(bool written, bool stopped, const QString &reason)
         m_progressDlg->finish();
         delete m_progressDlg;
     }
+    m_newPack.reset();
     // Leaving waited for this save; a save that failed leaves nothing.
     const std::function<void()> leave = std::exchange(m_afterSave, {});
     m_state = written ? State::Saved : State::Idle;
@@ -515,7 +549,7 @@ bool PackEditor::mayLeave(std::function<void()> leave)
         return true;
     QMessageBox question(QMessageBox::Question, tr("Unsaved changes"),
                          tr("%1 has changes that are not saved.\nSave them?")
-                             .arg(QFileInfo(m_fileName).fileName()),
+                             .arg(isNew() ? tr("The new pack") : QFileInfo(m_fileName).fileName()),
                          QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, m_window);
     question.setDefaultButton(QMessageBox::Save);
     const int answer = question.exec();

@@ -52,6 +52,10 @@ public:
     // an edit of it starts, with nothing pending. The edit goes with the
     // next call, or with `setPack(nullptr, {})`.
     void setPack(const zarnik::CZarnikArchive *archive, const QString &fileName);
+    // An empty pack, not saved yet, to add to: Save asks where it goes.
+    void setNewPack();
+    // The pack shown is the one setNewPack() made.
+    bool isNew() const { return m_edit && !m_archive; }
     // The edit of the pack shown; null when none is open.
     const zarnik_pack::PackEdit *edit() const { return m_edit.get(); }
 
@@ -130,10 +134,18 @@ private:
     QList<const zarnik::ArchiveNode *> changeable() const;
     void refuse(const QString &text);
 
+    // The steps that make a new pack at `target` out of what was added to
+    // the new one; false after saying why.
+    bool makeNewPack(const QString &target);
+
     QMainWindow *m_window;
     ArchiveTree *m_tree;
     QString m_fileName;
+    const zarnik::CZarnikArchive *m_archive = nullptr; // null for a new pack
     std::unique_ptr<zarnik_pack::PackEdit> m_edit;
+    // A new pack as it is saved at the place chosen: the pack writer makes a
+    // new pack only at a place given from the start.
+    std::unique_ptr<zarnik_pack::PackEdit> m_newPack;
     State m_state = State::Idle;
     std::function<void()> m_afterSave; // leaving, once the running save ended well
     QPointer<SaveThread> m_saveThread;

@@ -480,29 +480,16 @@ void PackModel::movePersistentIndexes()
 void PackModel::refresh(Row *row)
 {
     const std::vector<const Node *> nodes = listing(row);
-    const QModelIndex parent = indexOfRow(row);
-    const std::unordered_set<const Node *> wanted(nodes.begin(), nodes.end());
-    auto &children = row->children;
-    for (size_t i = children.size(); i-- > 0;) {
-        if (wanted.count(children[i]->node))
-            continue;
-        beginRemoveRows(parent, int(i), int(i));
-        forget(children[i].get());
-        children.erase(children.begin() + ptrdiff_t(i));
-        renumber(row);
-        endRemoveRows();
-    }
-    // What stays takes its place in the record's order, then the new rows
-    // come in where they belong.
+    // Each node's place in the record's order; a row whose node has none goes.
     std::unordered_map<const Node *, int> order;
     for (size_t i = 0; i < nodes.size(); ++i)
         order[nodes[i]] = int(i);
-    for (auto &child : children)
-        child->order = order[child->node];
-    std::vector<std::unique_ptr<Row>> fresh;
+    auto &children = row->children;
     std::unordered_set<const Node *> present;
+    size_t going = 0;
     for (const auto &child : children)
-        present.insert(child->node);
+        order.count(child->node) ? (void)present.insert(child->node) : (void)++going;
+    std::vector<std::unique_ptr<Row>> fresh;
     for (size_t i = 0; i < nodes.size(); ++i) {
         if (present.count(nodes[i]))
             continue;
@@ -512,6 +499,24 @@ void PackModel::refresh(Row *row)
         child->order = int(i);
         fresh.push_back(std::move(child));
     }
+    // Each row that comes or goes on its own costs the rows beside it: many
+    // of them are one change of the layout instead.
+    if (going + fresh.size() > kRowsOneByOne)
+        return replaceRows(row, order, std::move(fresh));
+    const QModelIndex parent = indexOfRow(row);
+    for (size_t i = children.size(); i-- > 0;) {
+        if (order.count(children[i]->node))
+            continue;
+        beginRemoveRows(parent, int(i), int(i));
+        forget(children[i].get());
+        children.erase(children.begin() + ptrdiff_t(i));
+        renumber(row);
+        endRemoveRows();
+    }
+    // What stays takes its place in the record's order, then the new rows
+    // come in where they belong.
+    for (auto &child : children)
+        child->order = order[child->node];
     const auto less = [this](const auto &a, const auto &b) { return rowBefore(a, b); };
     // A view holding many rows selected pays for a layout change in
     // proportion to them: none when the order stands.
@@ -533,6 +538,44 @@ void PackModel::refresh(Row *row)
         renumber(row);
         endInsertRows();
     }
+}
+
+void PackModel::replaceRows(Row *row, const std::unordered_map<const Node *, int> &order,
+                            std::vector<std::unique_ptr<Row>> fresh)
+{
+    const QModelIndex parent = indexOfRow(row);
+    emit layoutAboutToBeChanged({parent});
+    // The view's indexes into a row that goes, or below it, end with it.
+    std::unordered_set<const Row *> gone;
+    const std::function<void(const Row *)> below = [&](const Row *at) {
+        gone.insert(at);
+        for (const auto &child : at->children)
+            below(child.get());
+    };
+    auto &children = row->children;
+    for (const auto &child : children)
+        if (!order.count(child->node)) {
+            below(child.get());
+            forget(child.get());
+        }
+    const QModelIndexList indexes = persistentIndexList();
+    children.erase(std::remove_if(children.begin(), children.end(),
+                                  [&order](const auto &child) { return !order.count(child->node); }),
+                   children.end());
+    for (auto &child : children)
+        child->order = order.at(child->node);
+    for (auto &child : fresh) {
+        m_rowOf[child->node] = child.get();
+        children.push_back(std::move(child));
+    }
+    sortRows(children);
+    renumber(row);
+    for (const QModelIndex &index : indexes) {
+        const Row *at = rowOf(index);
+        changePersistentIndex(index, gone.count(at) ? QModelIndex()
+                                                    : createIndex(at->row, index.column(), const_cast<Row *>(at)));
+    }
+    emit layoutChanged({parent});
 }
 
 void PackModel::follow(const zarnik_pack::EditTouch &touched)

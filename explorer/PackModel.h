@@ -124,6 +124,12 @@ private:
     void sortAll(Row *row);
     // A listed folder row brought to what the record says now.
     void refresh(Row *row);
+    // The same for many rows at once, as one change of the layout: the rows
+    // whose nodes have no place in `order` go, `fresh` come.
+    void replaceRows(Row *row, const std::unordered_map<const Node *, int> &order,
+                     std::vector<std::unique_ptr<Row>> fresh);
+    // Up to this many rows come or go one by one, each with its own signals.
+    static constexpr size_t kRowsOneByOne = 16;
     // After rows moved within their parents: the view's indexes follow them.
     void movePersistentIndexes();
     void buildRoot();

@@ -114,6 +114,12 @@ const char *OpenReportText(OpenReportItem::Kind kind)
     return "";
 }
 
+const char *OpenReportItemText(const OpenReportItem &item)
+{
+    return item.entriesLost ? OpenReportText(item.kind)
+                            : "the index names a data file that is missing; its chunk holds no entry, so nothing is lost";
+}
+
 const char *OpenFailureText(OpenFailure failure)
 {
     switch (failure) {

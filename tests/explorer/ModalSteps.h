@@ -98,10 +98,11 @@ inline QString writeUpk(const QString &path, const std::vector<testpack::Entry> 
 }
 
 // An index-plus-data set of `entries` in `folder`; returns the data file's path.
-inline QString writeVfs(const QString &folder, const std::vector<testpack::Entry> &entries)
+inline QString writeVfs(const QString &folder, const std::vector<testpack::Entry> &entries,
+                        const testpack::VfsOptions &options = {})
 {
     QDir().mkpath(folder);
-    const testpack::VfsSet set = testpack::BuildVfs(entries, {});
+    const testpack::VfsSet set = testpack::BuildVfs(entries, options);
     testpack::WriteFile(nativePath(folder) + "/content.vfi", set.index);
     testpack::WriteFile(nativePath(folder) + "/data0.vfs", set.data);
     return folder + "/data0.vfs";

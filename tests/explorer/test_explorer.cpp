@@ -244,6 +244,8 @@ private slots:
                                                                  e("content\\dup.txt", "b")})),
                             textStep(QMessageBox::Warning, {"1 part of it was passed over", "content/dup.txt"})});
         QCOMPARE(m_window->windowTitle(), "dup.upk - Zarnik Explorer");
+        // Such a pack is not changed, and the status line says why.
+        QVERIFY(m_window->statusBar()->currentMessage().startsWith("This pack cannot be changed: opening passed over"));
         QCOMPARE(view(), QStringList({"content [folder]", "  dup.txt [document]", "  dup.txt [document]"}));
         // File > Recent: newest first, each once, a set by its index, and opens; a pack no longer there is not
         // offered. Open starts where the last pack was chosen.

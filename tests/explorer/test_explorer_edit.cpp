@@ -5,7 +5,9 @@
 #include "ModalSteps.h"
 #include "PackEdit.h"
 #include "PackEditor.h"
+#include "PackFormat.h"
 #include "ProgressDlg.h"
+#include "ShownText.h"
 #include "ZarnikArchive.h"
 
 #include <set>
@@ -20,7 +22,9 @@ namespace {
 QStringList packListing(const QString &path)
 {
     const CZarnikArchive::OpenResult opened = CZarnikArchive::Open(nativePath(path));
-    if (!opened.archive || !opened.archive->GetOpenReport().empty())
+    // A missing data file whose chunk held nothing loses nothing.
+    if (!opened.archive || std::any_of(opened.archive->GetOpenReport().begin(), opened.archive->GetOpenReport().end(),
+                                       [](const zarnik::OpenReportItem &item) { return item.entriesLost; }))
         return {"<unsound>"};
     QStringList out;
     for (const ArchiveNode *node : opened.archive->GetEntries()) {
@@ -323,6 +327,23 @@ private slots:
         QCOMPARE(modified(), answer == QMessageBox::Cancel);
     }
 
+    // File > New: an empty pack to add to; Save asks where, and the pack saved there is shown.
+    void newPackSavedWhereAsked()
+    {
+        QAction *newPack = m_window->findChild<QAction *>("actionNew");
+        QVERIFY(newPack->isEnabled() && m_window->findChild<QToolBar *>()->actions().contains(newPack));
+        run("actionNew");
+        QVERIFY(marks().isEmpty() && !m_window->findChild<QAction *>("actionSaveAs")->isEnabled());
+        QVERIFY(select("content"));
+        run("actionAddFiles", {typed(writeFile("new.txt", "fresh"))});
+        QCOMPARE(m_window->windowTitle(), "New pack* - Zarnik Explorer");
+        run("actionSave", {typed(path("made"))});
+        QVERIFY(saveEnded() && m_steps.isEmpty());
+        QCOMPARE(packListing(path("made.upk")), QStringList{"content\\new.txt=fresh"});
+        QCOMPARE(m_window->archive()->GetDataFilePath(0), nativePath(path("made.upk")));
+        QVERIFY(!modified());
+    }
+
     // Leaving a pack with changes asks: Cancel stays, Discard leaves it as it was, Save writes it first.
     void unsavedChangesQuestion_data()
     {
@@ -359,35 +380,61 @@ private slots:
         QVERIFY(left || modified()); // the changes stay while the pack does
     }
 
+    // `urls` dropped on the row `name`, offering `offered`; whether the drop was taken as a copy.
+    bool dropOn(const QString &name, const QList<QUrl> &urls, Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction)
+    {
+        QMimeData mime;
+        mime.setUrls(urls);
+        const QPoint at = m_tree->visualRect(row(name)).center();
+        QDragEnterEvent enter(at, offered, &mime, Qt::LeftButton, Qt::NoModifier);
+        QDragMoveEvent move(at, offered, &mime, Qt::LeftButton, Qt::NoModifier);
+        QDropEvent drop(at, offered, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(m_tree->viewport(), &enter);
+        QCoreApplication::sendEvent(m_tree->viewport(), &move);
+        if (move.isAccepted())
+            QCoreApplication::sendEvent(m_tree->viewport(), &drop);
+        QCoreApplication::processEvents();
+        return move.isAccepted() && move.dropAction() == Qt::CopyAction;
+    }
+
     // Files and folders dropped on a folder of the tree are added there, as a copy; elsewhere, nothing.
     void dropAddsToFolder()
     {
         const QString folder = QFileInfo(writeFile("drop/sub/y.txt", "y")).absoluteDir().absolutePath();
         writeFile("drop/x.txt", "x");
-        QMimeData mime;
-        mime.setUrls({QUrl::fromLocalFile(path("drop")), QUrl::fromLocalFile(writeFile("z.txt", "z"))});
+        const QList<QUrl> urls{QUrl::fromLocalFile(path("drop")), QUrl::fromLocalFile(writeFile("z.txt", "z"))};
         const QString before = marks();
-        const auto dropOn = [&](const QString &name, Qt::DropActions offered) {
-            const QPoint at = m_tree->visualRect(row(name)).center();
-            QDragEnterEvent enter(at, offered, &mime, Qt::LeftButton, Qt::NoModifier);
-            QDragMoveEvent move(at, offered, &mime, Qt::LeftButton, Qt::NoModifier);
-            QDropEvent drop(at, offered, &mime, Qt::LeftButton, Qt::NoModifier);
-            QCoreApplication::sendEvent(m_tree->viewport(), &enter);
-            QCoreApplication::sendEvent(m_tree->viewport(), &move);
-            if (move.isAccepted())
-                QCoreApplication::sendEvent(m_tree->viewport(), &drop);
-            QCoreApplication::processEvents();
-            return move.isAccepted() && move.dropAction() == Qt::CopyAction;
-        };
         m_tree->expandAll();
-        QVERIFY(!dropOn("readme.txt", Qt::CopyAction | Qt::MoveAction));
-        QVERIFY(!dropOn("gfx", Qt::MoveAction));
+        QVERIFY(!dropOn("readme.txt", urls));
+        QVERIFY(!dropOn("gfx", urls, Qt::MoveAction));
         QCOMPARE(marks(), before);
-        QVERIFY(dropOn("gfx", Qt::CopyAction | Qt::MoveAction));
+        QVERIFY(dropOn("gfx", urls));
         QCOMPARE(marks(), QString("readme.txt: gfx: logo.bmp: icon.bmp: drop: sub: y.txt:b x.txt:b z.txt:b sound: a.wav:"));
         QVERIFY(QFileInfo::exists(folder + "/y.txt") && QFileInfo::exists(path("z.txt")));
         run("actionUndo"); // one drop, one change
         QCOMPARE(marks(), before);
+    }
+
+    // Many rows coming into an open folder at once, or going, keep the rows chosen chosen where they move.
+    void manyRowsComeAndGo()
+    {
+        QList<QUrl> urls;
+        for (int i = 0; i < 20; ++i)
+            urls << QUrl::fromLocalFile(writeFile(QString("many/a%1.txt").arg(i, 2, 10, QLatin1Char('0')), "a"));
+        m_tree->sortByColumn(ArchiveTree::NameColumn, Qt::AscendingOrder);
+        m_tree->expandAll();
+        QVERIFY(dropOn("gfx", urls));
+        const QString after = marks();
+        QCOMPARE(after.count(QRegularExpression(" a\\d\\d.txt:b")), 20);
+        QVERIFY2(after.startsWith("gfx: a00.txt:b") && after.contains("a19.txt:b icon.bmp: logo.bmp: "), qPrintable(after));
+        m_tree->selectionModel()->setCurrentIndex(row("icon.bmp"), QItemSelectionModel::NoUpdate);
+        m_tree->selectionModel()->select(QItemSelection(row("a00.txt"), row("a19.txt")),
+                                         QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        run("actionDelete");
+        QCOMPARE(marks(), "gfx: icon.bmp: logo.bmp: sound: a.wav: readme.txt:");
+        QCOMPARE(m_tree->currentIndex(), row("icon.bmp"));
+        run("actionUndo");
+        QCOMPARE(marks(), after);
     }
 
     // Adding what the pack already holds asks: replace those files, skip them and add the others, or
@@ -406,12 +453,17 @@ private slots:
         QFETCH(QString, after);
         writeFile("disk/gfx/logo.bmp", "again");
         writeFile("disk/gfx/extra.txt", "more");
+        const quint64 logoStored = ArchiveTree::nodeOf(row("logo.bmp"))->m_PackedSize;
         QVERIFY(select("readme.txt")); // into content, where gfx/logo.bmp stands
         run("actionAddFolder", {typed(path("disk/gfx")),
                                 textStep(QMessageBox::Question, {"gfx/logo.bmp is already in the pack", "Replace it"},
                                          QMessageBox::StandardButton(answer))});
         QCOMPARE(marks().split(' ').filter(QRegularExpression("^(logo\\.bmp|extra\\.txt):")).join(' '), after);
         QCOMPARE(modified(), answer != QMessageBox::Cancel);
+        // A folder's Stored total counts what is kept: a new file's stored size is known once saved.
+        const QString kept = sizeText((answer == QMessageBox::Yes ? 0 : logoStored) + 4); // and icon.bmp's
+        QCOMPARE(row("gfx").siblingAtColumn(ArchiveTree::StoredColumn).data().toString(),
+                 answer == QMessageBox::Cancel ? kept : kept + " + new");
         // A file whose bytes are not in the pack yet says where they will come from.
         QVERIFY(select("extra.txt") || answer == QMessageBox::Cancel);
         const auto label = [&](const char *name) { return m_window->findChild<QLabel *>(name)->text(); };
@@ -420,10 +472,26 @@ private slots:
     }
 
     // A .vfs set opened through a data file is saved where it lies, never as a copy, and opens again
-    // through its index, the data file now under a new name.
+    // through its index, the data file now under a new name. An index naming a missing data file that held no
+    // entry loses nothing: the set is changed as any other.
+    void setSavedWhereItLies_data()
+    {
+        QTest::addColumn<bool>("emptyMissing");
+        QTest::newRow("whole") << false;
+        QTest::newRow("naming a missing data file that held nothing") << true;
+    }
     void setSavedWhereItLies()
     {
-        QVERIFY(m_window->openPack(writeVfs(path("set"), {e("content\\a.txt", "a", zarnik_pack::Storage::Stored)})));
+        QFETCH(bool, emptyMissing);
+        testpack::VfsOptions options;
+        if (emptyMissing)
+            options.after = {{0, zarnik::packformat::IndexChunkData("data9.vfs", {})}};
+        // Through a data file only that one is opened: the index, the whole set.
+        const QString data = writeVfs(path("set"), {e("content\\a.txt", "a", zarnik_pack::Storage::Stored)}, options);
+        QVERIFY(m_window->openPack(emptyMissing ? path("set/content.vfi") : data));
+        QCOMPARE(m_window->statusBar()->currentMessage(),
+                 emptyMissing ? "data9.vfs: the index names a data file that is missing; its chunk holds no entry, so "
+                                "nothing is lost" : "");
         QAction *saveAs = m_window->findChild<QAction *>("actionSaveAs");
         QVERIFY(!saveAs->isEnabled() && saveAs->toolTip().contains("copy its folder") && !saveAs->shortcut().isEmpty());
         QVERIFY(select("content"));

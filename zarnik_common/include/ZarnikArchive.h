@@ -116,6 +116,10 @@ struct OpenReportItem
 };
 
 const char *OpenReportText(OpenReportItem::Kind kind);
+// What `item` means for the pack, as the tool and the explorer say it: its
+// kind's text, or that nothing is lost where a missing data file's chunk
+// held no entry.
+const char *OpenReportItemText(const OpenReportItem &item);
 
 // Why opening failed.
 enum class OpenFailure {
