@@ -318,6 +318,8 @@ TEST(PackEdit, RefusedChangesLeaveTheEditAsItWas)
         {"below a file", [&] { return edit.Add("content\\a.txt\\n.txt", s.newFile, false); }},
         {"a missing source", [&] { return edit.Add("content\\n.txt", dir.file("none"), false); }},
         {"delete a missing path", [&] { return edit.Delete("content\\none"); }},
+        {"delete the root", [&] { return edit.Delete("content"); }},
+        {"rename the root", [&] { return edit.Rename("content", "content\\y"); }},
         {"rename a missing path", [&] { return edit.Rename("content\\none", "content\\n"); }},
         {"rename onto a file", [&] { return edit.Rename("content\\a.txt", "content\\z.bin"); }},
         {"move a folder into itself", [&] { return edit.Rename("content\\x", "content\\x\\y\\x"); }},
