@@ -117,7 +117,8 @@ NodeState EditRecord::State(const Node *node) const
     if (!state.file) {
         const FolderTotals &totals = Totals(node);
         state.kept = !gone && totals.keptFiles != 0;
-        state.deleted = !state.kept && !IsOwn(node);
+        // An empty pack's root, made to add to, loses nothing.
+        state.deleted = !state.kept && !IsOwn(node) && !(node == m_Root && m_Entries.empty());
         state.renamed = state.kept && !IsOwn(node) && Path(node) != node->m_Path;
         return state;
     }

@@ -334,6 +334,7 @@ private slots:
         QVERIFY(newPack->isEnabled() && m_window->findChild<QToolBar *>()->actions().contains(newPack));
         run("actionNew");
         QVERIFY(marks().isEmpty() && !m_window->findChild<QAction *>("actionSaveAs")->isEnabled());
+        QVERIFY(!row("content").data(Qt::FontRole).value<QFont>().strikeOut()); // nothing there to lose
         QVERIFY(select("content"));
         run("actionAddFiles", {typed(writeFile("new.txt", "fresh"))});
         QCOMPARE(m_window->windowTitle(), "New pack* - Zarnik Explorer");
