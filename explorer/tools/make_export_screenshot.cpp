@@ -20,29 +20,29 @@
 #include <QProgressBar>
 #include <QScreen>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include <cstdio>
 
 namespace {
 
-// Unfolds the items down to the one whose path (texts joined by '\') is
-// `path`.
-QTreeWidgetItem *findPath(QTreeWidget *tree, const QString &path)
+// Unfolds the rows down to the one whose path (texts joined by '\\') is
+// `path`; invalid when there is none.
+QModelIndex findPath(QTreeView *tree, const QString &path)
 {
-    const QStringList parts = path.split('\\');
-    if (tree->topLevelItemCount() != 1 || parts.value(0) != tree->topLevelItem(0)->text(0))
-        return nullptr;
-    QTreeWidgetItem *item = tree->topLevelItem(0);
-    for (int p = 1; p < parts.size() && item; ++p) {
-        item->setExpanded(true);
-        QTreeWidgetItem *next = nullptr;
-        for (int i = 0; i < item->childCount() && !next; ++i)
-            if (item->child(i)->text(0) == parts[p])
-                next = item->child(i);
-        item = next;
+    const QAbstractItemModel *model = tree->model();
+    QModelIndex parent;
+    for (const QString &part : path.split('\\')) {
+        tree->expand(parent);
+        QModelIndex next;
+        for (int i = 0; i < model->rowCount(parent) && !next.isValid(); ++i)
+            if (model->index(i, 0, parent).data().toString() == part)
+                next = model->index(i, 0, parent);
+        if (!next.isValid())
+            return {};
+        parent = next;
     }
-    return item;
+    return parent;
 }
 
 } // namespace
@@ -113,14 +113,14 @@ int main(int argc, char *argv[])
 
     QTimer::singleShot(0, [&] {
         window.findChild<QAction *>(QStringLiteral("action_Open"))->trigger();
-        auto *tree = window.findChild<QTreeWidget *>(QStringLiteral("treeWidget"));
-        QTreeWidgetItem *item = findPath(tree, folder);
-        if (!item) {
+        auto *tree = window.findChild<QTreeView *>(QStringLiteral("treeWidget"));
+        const QModelIndex item = findPath(tree, folder);
+        if (!item.isValid()) {
             std::fprintf(stderr, "make_export_screenshot: no %s in the pack\n", argv[2]);
             app.exit(1);
             return;
         }
-        tree->setCurrentItem(item);
+        tree->setCurrentIndex(item);
         tree->setFocus();
         window.findChild<QAction *>(QStringLiteral("actionExport"))->trigger();
         if (!window.findChild<ProgressDlg *>()) {

@@ -12,10 +12,10 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QTimer>
-#include <QTreeWidget>
-#include <QTreeWidgetItemIterator>
+#include <QTreeView>
 
 #include <cstdio>
+#include <functional>
 #include <utility>
 
 int main(int argc, char *argv[])
@@ -40,36 +40,39 @@ int main(int argc, char *argv[])
     int rc = 1;
     QTimer::singleShot(0, [&] {
         window.openPack(pack);
-        auto *tree = window.findChild<QTreeWidget *>(QStringLiteral("treeWidget"));
-        if (tree->topLevelItemCount() != 1) {
+        auto *tree = window.findChild<QTreeView *>(QStringLiteral("treeWidget"));
+        const QAbstractItemModel *model = tree->model();
+        if (model->rowCount() != 1) {
             std::fprintf(stderr, "make_screenshot: the pack did not open\n");
             app.exit(1);
             return;
         }
-        QTreeWidgetItem *top = tree->topLevelItem(0);
-        top->setExpanded(true);
-        QTreeWidgetItem *chosen = nullptr;
+        const QModelIndex top = model->index(0, 0);
+        tree->expand(top);
+        QModelIndex chosen;
         if (filter.isEmpty()) {
             // Unfold the root and its folders, choose the sky picture.
-            for (int i = 0; i < top->childCount(); ++i)
-                if (top->child(i)->childCount() > 0)
-                    top->child(i)->setExpanded(true);
-            const auto found = tree->findItems(QStringLiteral("sky.bmp"), Qt::MatchRecursive);
-            chosen = found.value(0);
+            for (int i = 0; i < model->rowCount(top); ++i)
+                if (model->hasChildren(model->index(i, 0, top)))
+                    tree->expand(model->index(i, 0, top));
+            chosen = model->match(top, Qt::DisplayRole, QStringLiteral("sky.bmp"), 1,
+                                  Qt::MatchExactly | Qt::MatchRecursive).value(0);
         } else {
-            auto *edit = window.findChild<QLineEdit *>(QStringLiteral("filterEdit"));
-            edit->setText(filter);
+            window.findChild<QLineEdit *>(QStringLiteral("filterEdit"))->setText(filter);
             // The first file the filter left standing.
-            for (QTreeWidgetItemIterator it(tree); *it && !chosen; ++it) {
-                bool shown = true;
-                for (QTreeWidgetItem *i = *it; i; i = i->parent())
-                    shown = shown && !i->isHidden();
-                if (shown && (*it)->childCount() == 0)
-                    chosen = *it;
-            }
+            const std::function<QModelIndex(const QModelIndex &)> firstFile = [&](const QModelIndex &parent) {
+                for (int i = 0; i < model->rowCount(parent); ++i) {
+                    const QModelIndex at = model->index(i, 0, parent);
+                    const QModelIndex file = model->hasChildren(at) ? firstFile(at) : at;
+                    if (file.isValid())
+                        return file;
+                }
+                return QModelIndex();
+            };
+            chosen = firstFile({});
         }
-        if (chosen)
-            tree->setCurrentItem(chosen);
+        if (chosen.isValid())
+            tree->setCurrentIndex(chosen);
         tree->setFocus();
         // The preview is made on a worker thread: the picture is taken once
         // it stands (or after a second without it).
