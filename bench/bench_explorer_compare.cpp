@@ -7,6 +7,7 @@
 #include "MainWindow.h"
 #include "PeakMemory.h"
 #include "ProgressDlg.h"
+#include "QtBenchMain.h"
 
 #include <benchmark/benchmark.h>
 
@@ -63,14 +64,4 @@ void BM_CompareAgainstDiff(benchmark::State &state)
 
 BENCHMARK(BM_CompareAgainstDiff)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 
-int main(int argc, char **argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    QStandardPaths::setTestModeEnabled(true);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char **argv) { return RunExplorerBenchmarks(argc, argv); }

@@ -19,6 +19,7 @@
 #include "OutputFile.h"
 #include "PackWriter.h"
 #include "PeakMemory.h"
+#include "QtBenchMain.h"
 
 #include <benchmark/benchmark.h>
 
@@ -444,16 +445,4 @@ BENCHMARK(BM_ExplorerMillion)->UseManualTime()->Unit(benchmark::kMillisecond)->I
 
 } // namespace
 
-int main(int argc, char **argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    // The window remembers packs and folders: here in Qt's test settings,
-    // not the user's.
-    QStandardPaths::setTestModeEnabled(true);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char **argv) { return RunExplorerBenchmarks(argc, argv); }
