@@ -45,6 +45,54 @@ QModelIndex findPath(QTreeView *tree, const QString &path)
     return parent;
 }
 
+
+// Fills each file dialog that opens with the next of the answers, and accepts it.
+void answerFileDialogs(QTimer &timer, QStringList answers)
+{
+    QObject::connect(&timer, &QTimer::timeout, [answers]() mutable {
+        auto *dlg = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (!dlg || answers.isEmpty() || !dlg->isVisible())
+            return;
+        dlg->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(answers.takeFirst());
+        static_cast<QDialog *>(dlg)->accept();
+    });
+    timer.start(10);
+}
+
+// Grabs the screen under the window once the export's bar is well under way,
+// so the dialog shows a file's path and a percentage rather than its first
+// state; then quits with rc when the export's dialog has gone.
+void grabWhenUnderWay(QTimer &watch, MainWindow &window, const QString &out, int &rc)
+{
+    QObject::connect(&watch, &QTimer::timeout, [&watch, &window, out, &rc] {
+        auto *dlg = window.findChild<ProgressDlg *>();
+        if (!dlg) {
+            watch.stop();
+            std::fprintf(stderr, "make_export_screenshot: the export ended before the grab\n");
+            qApp->exit(1);
+            return;
+        }
+        const int value = dlg->findChild<QProgressBar *>(QStringLiteral("progressBar"))->value();
+        if (value < 35)
+            return;
+        watch.stop();
+        // The screen under the main window: the dialog lies over it.
+        const QRect r = window.frameGeometry();
+        rc = QGuiApplication::primaryScreen()
+                     ->grabWindow(0, r.x(), r.y(), r.width(), r.height())
+                     .save(out, "PNG")
+                 ? 0
+                 : 1;
+        // Leave the export to finish; quit when its dialog has gone.
+        QTimer *done = new QTimer(qApp);
+        QObject::connect(done, &QTimer::timeout, [&window, &rc] {
+            if (!window.findChild<ProgressDlg *>())
+                qApp->exit(rc);
+        });
+        done->start(50);
+    });
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -68,48 +116,12 @@ int main(int argc, char *argv[])
 
     // Answer the file dialogs as a user would: the pack first, then the
     // export's directory.
-    QStringList answers{pack, dest};
     QTimer answer;
-    QObject::connect(&answer, &QTimer::timeout, [&] {
-        auto *dlg = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-        if (!dlg || answers.isEmpty() || !dlg->isVisible())
-            return;
-        dlg->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(answers.takeFirst());
-        static_cast<QDialog *>(dlg)->accept();
-    });
-    answer.start(10);
+    answerFileDialogs(answer, {pack, dest});
 
     int rc = 1;
-    // Grab once the bar is well under way, so the dialog shows a file's path
-    // and a percentage rather than its first state.
     QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        auto *dlg = window.findChild<ProgressDlg *>();
-        if (!dlg) {
-            watch.stop();
-            std::fprintf(stderr, "make_export_screenshot: the export ended before the grab\n");
-            app.exit(1);
-            return;
-        }
-        const int value = dlg->findChild<QProgressBar *>(QStringLiteral("progressBar"))->value();
-        if (value < 35)
-            return;
-        watch.stop();
-        // The screen under the main window: the dialog lies over it.
-        const QRect r = window.frameGeometry();
-        rc = QGuiApplication::primaryScreen()
-                     ->grabWindow(0, r.x(), r.y(), r.width(), r.height())
-                     .save(out, "PNG")
-                 ? 0
-                 : 1;
-        // Leave the export to finish; quit when its dialog has gone.
-        QTimer *done = new QTimer(&app);
-        QObject::connect(done, &QTimer::timeout, [&] {
-            if (!window.findChild<ProgressDlg *>())
-                app.exit(rc);
-        });
-        done->start(50);
-    });
+    grabWhenUnderWay(watch, window, out, rc);
 
     QTimer::singleShot(0, [&] {
         window.findChild<QAction *>(QStringLiteral("action_Open"))->trigger();
