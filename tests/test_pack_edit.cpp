@@ -66,11 +66,12 @@ const std::vector<testpack::Entry> kEntries = {
 // A set's second data file, which changes move no entry into.
 const testpack::Entry kOther = MakeEntry("content\\other\\o.txt", std::string(700, 'o'));
 
-// A chunk of a set's index naming a data file that is missing, and no entry.
+// A chunk of a set's index naming a data file that is missing, and no entry: under the
+// name data0.vfs would take first, which a save leaves to it.
 Bytes EmptyChunkOfAMissingDataFile()
 {
     Bytes chunk;
-    zarnik::packformat::AppendChunk(chunk, zarnik::packformat::kIndexChunkId, zarnik::packformat::IndexChunkData("data9.vfs", {}));
+    zarnik::packformat::AppendChunk(chunk, zarnik::packformat::kIndexChunkId, zarnik::packformat::IndexChunkData("data0~1.vfs", {}));
     return chunk;
 }
 
@@ -217,7 +218,7 @@ TEST(PackEdit, EachChangeGivesTheIntendedListingAndKeepsOtherStoredBytes)
             std::vector<std::string> names;
             for (const auto &file : FilesBelow(dir.path()))
                 names.push_back(file.first);
-            const std::string data0 = saved.written.empty() ? "data0.vfs" : "data0~1.vfs";
+            const std::string data0 = saved.written.empty() ? "data0.vfs" : "data0~2.vfs";
             EXPECT_EQ(names, (std::vector<std::string>{"content.vfi", data0, "data1.vfs", "new.txt", "noise.bin"}))
                 << c.name << " in layout " << layout;
         }
@@ -225,8 +226,8 @@ TEST(PackEdit, EachChangeGivesTheIntendedListingAndKeepsOtherStoredBytes)
 }
 
 // A set's changes one after another: a data file left without entries goes with its
-// chunk, a changed one takes the next free name of its own (data0~2.vfs, never
-// data0~1~1.vfs), and the data files a backup index names stay until the backup goes.
+// chunk, a changed one takes the next free name of its own (data0~3.vfs, never
+// data0~2~1.vfs), and the data files a backup index names stay until the backup goes.
 // An index reached through a link is changed where the link leads, in the set's folder.
 TEST(PackEdit, ASetKeepsWhatItsBackupNamesAndNamesDataFilesAfterTheFirst)
 {
@@ -255,11 +256,11 @@ TEST(PackEdit, ASetKeepsWhatItsBackupNamesAndNamesDataFilesAfterTheFirst)
     };
     const auto add = [&](PackEdit &e) { return e.SetDataFile("data0.vfs") && e.Add("content\\n.txt", s.newFile, false); };
     const std::string realName = fs::u8path(real).filename().u8string();
-    std::set<std::string> expected = {"content.vfi", realName, realName + ".bak", "data0.vfs", "data0~1.vfs",
+    std::set<std::string> expected = {"content.vfi", realName, realName + ".bak", "data0.vfs", "data0~2.vfs",
                                       "data1.vfs", "new.txt", "noise.bin"};
     EXPECT_EQ(change(add, true), expected);
     EXPECT_EQ(change([](PackEdit &e) { return e.Delete("content\\other"); }, false).count("data1.vfs"), 1u);
-    expected.erase("data0~1.vfs"), expected.insert("data0~2.vfs");
+    expected.erase("data0~2.vfs"), expected.insert("data0~3.vfs");
     EXPECT_EQ(change([](PackEdit &e) { return e.Delete("content\\n.txt"); }, false), expected);
     EXPECT_EQ(fs::is_symlink(fs::u8path(index)), !kWindows);
     EXPECT_EQ(Listing(index), std::vector<Listed>(original.begin(), original.end() - 1));
@@ -269,7 +270,7 @@ TEST(PackEdit, ASetKeepsWhatItsBackupNamesAndNamesDataFilesAfterTheFirst)
     SKIP_ON_WINDOWS("symbolic links");
     TempDir other;
     fs::create_symlink(dir.path() / "index.real", other.path() / "content.vfi");
-    fs::copy_file(dir.path() / "data0~2.vfs", other.path() / "data0~2.vfs");
+    fs::copy_file(dir.path() / "data0~3.vfs", other.path() / "data0~3.vfs");
     const std::string linked = other.file("content.vfi");
     const auto archive = MustOpen(linked);
     PackEdit refused(*archive, linked, false);
@@ -411,7 +412,7 @@ TEST(PackEdit, ChangeSequencesAreRecordedAndTakenBackOneByOne)
         {"-z.bin +z.bin", "=z.bin"},
         {"-z.bin a.txt>z.bin", "a.txt>z.bin -z.bin"},
         {"a.txt>c.txt c.txt>a.txt", ""},
-        {"x>w +w/n.txt", "+w/n.txt x/b.bin>w/b.bin x/y/c.txt>w/y/c.txt x/d.txt>w/d.txt"},
+        {"x>xw +xw/n.txt", "+xw/n.txt x/b.bin>xw/b.bin x/y/c.txt>xw/y/c.txt x/d.txt>xw/d.txt"},
         {"+x/n.txt x>w -w", "-x/b.bin -x/y/c.txt -x/d.txt"},
         {"a.txt>x/a.txt -x", "-a.txt -x/b.bin -x/y/c.txt -x/d.txt"},
         {"x/d.txt>d.txt -x", "x/d.txt>d.txt -x/b.bin -x/y/c.txt"},
@@ -643,19 +644,21 @@ TEST(PackEdit, AChangeInPlaceSweepsItsOwnPacksPartialFilesOnly)
 
 namespace {
 
-// Fails the file layer's `failAt`th step of a save (none for 0), and every removal
-// after it, as of a file another program holds; counts the steps.
+// Fails the file layer's `failAt`th step of a save (none for 0), and with `held` every
+// removal after it, as of a file another program holds; counts the steps.
 struct StepFault
 {
     static int calls, failAt;
+    static bool held;
     static std::map<zarnik::PlatformStep, int> counts;
     static bool Call(zarnik::PlatformStep step, const std::string &)
     {
         ++counts[step];
-        return ++calls == failAt || (failAt && calls > failAt && step == zarnik::PlatformStep::Remove);
+        return ++calls == failAt || (held && failAt && calls > failAt && step == zarnik::PlatformStep::Remove);
     }
 };
 int StepFault::calls, StepFault::failAt;
+bool StepFault::held;
 std::map<zarnik::PlatformStep, int> StepFault::counts;
 
 // A change of each kind of pack, with the paths it reads back through.
@@ -664,6 +667,7 @@ struct Saving
     const char *name;
     int layout; // WritePack's, or 4 and 5: a new single pack and a new set
     bool out, backup, sync;
+    bool held = true; // the files a failed step leaves are held by another program
 };
 
 // Saves the change `saving` makes in `dir`, with `at` called as the save enters each stage.
@@ -762,13 +766,14 @@ TEST(PackEdit, EachFailedStepLeavesTheOldPackOrTheNewAndNoStrayFile)
         {"in place, with a backup, synced", 0, false, true, true}, {"to another file", 0, true, false, false},
         {"a set, with a backup, synced", 2, false, true, true},     {"a set", 2, false, false, false},
         {"a new pack, synced", 4, false, false, true},              {"a new set", 5, false, false, false},
+        {"a set whose files nobody holds", 2, false, false, false, false},
     };
     for (const Saving &saving : savings) {
         std::vector<Listed> before, after;
         Files beside, cleanSave;
         for (int failAt = 0;; ++failAt) {
             TempDir dir;
-            StepFault::calls = 0, StepFault::failAt = failAt, StepFault::counts.clear();
+            StepFault::calls = 0, StepFault::failAt = failAt, StepFault::held = saving.held, StepFault::counts.clear();
             zarnik::SetPlatformFault(&StepFault::Call);
             const zarnik_pack::SaveOutcome saved = SaveAChange(dir, saving, {});
             zarnik::SetPlatformFault(nullptr);
