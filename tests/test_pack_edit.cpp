@@ -131,96 +131,87 @@ struct Sources
     std::string newFile, noise;
 };
 
-// A change, and each new path with the original path it keeps, or its source file.
-struct ChangeCase
+// One step of a change, below the root: "+P" adds new.txt at P, "=P" replaces P with
+// noise.bin, "-P" deletes P, "A>B" renames A to B; false when refused.
+bool Apply(PackEdit &edit, const std::string &step, const Sources &s)
 {
-    const char *name;
-    std::function<bool(PackEdit &, const Sources &)> change;
-    std::vector<std::pair<std::string, std::string>> expected;
-};
+    const size_t to = step.find('>');
+    if (to != std::string::npos)
+        return edit.Rename("content/" + step.substr(0, to), "content\\" + step.substr(to + 1));
+    const std::string path = "content/" + step.substr(1);
+    return step[0] == '+' ? edit.Add(path, s.newFile, false) : step[0] == '=' ? edit.Add(path, s.noise, true) : edit.Delete(path);
+}
 
 } // namespace
 
+// Each change, saved from each layout: the listing ("P" kept, "P<O" kept from O, "P+" new.txt,
+// "P=" noise.bin), every kept entry's stored bytes as they were, and nothing else changed.
 TEST(PackEdit, EachChangeGivesTheIntendedListingAndKeepsOtherStoredBytes)
 {
-    const std::string A = "content\\a.txt", B = "content\\x\\b.bin", C = "content\\x\\y\\c.txt",
-                      D = "content\\x\\d.txt", Z = "content\\z.bin";
-    const std::vector<ChangeCase> cases = {
-        {"no change", [](PackEdit &, const Sources &) { return true; }, {{A, A}, {B, B}, {C, C}, {D, D}, {Z, Z}}},
-        {"add to a folder: after its last entry",
-         [](PackEdit &e, const Sources &s) { return e.Add("content/x/new.txt", s.newFile, false); },
-         {{A, A}, {B, B}, {C, C}, {D, D}, {"content\\x\\new.txt", "new"}, {Z, Z}}},
-        {"add to an inner folder",
-         [](PackEdit &e, const Sources &s) { return e.Add("content\\x\\y\\n.bin", s.noise, false); },
-         {{A, A}, {B, B}, {C, C}, {"content\\x\\y\\n.bin", "noise"}, {D, D}, {Z, Z}}},
-        {"add in a new folder of x",
-         [](PackEdit &e, const Sources &s) { return e.Add("content\\x\\q\\n.txt", s.newFile, false); },
-         {{A, A}, {B, B}, {C, C}, {D, D}, {"content\\x\\q\\n.txt", "new"}, {Z, Z}}},
-        {"replace, packed by a stored file",
-         [&](PackEdit &e, const Sources &s) { return e.Add(C, s.noise, true); },
-         {{A, A}, {B, B}, {C, "noise"}, {D, D}, {Z, Z}}},
-        {"delete a file", [&](PackEdit &e, const Sources &) { return e.Delete("content/z.bin"); },
-         {{A, A}, {B, B}, {C, C}, {D, D}}},
-        {"delete a folder", [&](PackEdit &e, const Sources &) { return e.Delete("content\\x"); }, {{A, A}, {Z, Z}}},
-        {"rename a file in place", [&](PackEdit &e, const Sources &) { return e.Rename(C, "content\\c2.txt"); },
-         {{A, A}, {B, B}, {"content\\c2.txt", C}, {D, D}, {Z, Z}}},
-        {"rename a folder's case", [&](PackEdit &e, const Sources &) { return e.Rename("content\\x", "content\\X"); },
-         {{A, A}, {"content\\X\\b.bin", B}, {"content\\X\\y\\c.txt", C}, {"content\\X\\d.txt", D}, {Z, Z}}},
-        {"move a folder", [&](PackEdit &e, const Sources &) { return e.Rename("content\\x", "content/w/x"); },
-         {{A, A}, {"content\\w\\x\\b.bin", B}, {"content\\w\\x\\y\\c.txt", C}, {"content\\w\\x\\d.txt", D}, {Z, Z}}},
+    const std::pair<const char *, const char *> cases[] = {
+        {"", "a.txt x/b.bin x/y/c.txt x/d.txt z.bin"},
+        {"+x/new.txt", "a.txt x/b.bin x/y/c.txt x/d.txt x/new.txt+ z.bin"}, // after its folder's last entry
+        {"+x/y/n.bin", "a.txt x/b.bin x/y/c.txt x/y/n.bin+ x/d.txt z.bin"},
+        {"+x/q/n.txt", "a.txt x/b.bin x/y/c.txt x/d.txt x/q/n.txt+ z.bin"}, // in a new folder of x
+        {"=x/y/c.txt", "a.txt x/b.bin x/y/c.txt= x/d.txt z.bin"},          // packed, replaced by a stored file
+        {"-z.bin", "a.txt x/b.bin x/y/c.txt x/d.txt"},
+        {"-x", "a.txt z.bin"},
+        {"x/y/c.txt>c2.txt", "a.txt x/b.bin c2.txt<x/y/c.txt x/d.txt z.bin"},
+        {"x>X", "a.txt X/b.bin<x/b.bin X/y/c.txt<x/y/c.txt X/d.txt<x/d.txt z.bin"},
+        {"x>w/x", "a.txt w/x/b.bin<x/b.bin w/x/y/c.txt<x/y/c.txt w/x/d.txt<x/d.txt z.bin"},
     };
     for (int layout : {0, 1, 2, 3}) {
-        for (const ChangeCase &c : cases) {
+        for (const auto &[step, listing] : cases) {
             TempDir dir;
-            const std::string pack = WritePack(dir, layout);
-            const bool set = layout >= 2;
+            const std::string pack = WritePack(dir, layout), trace = step + std::string(" in layout ") + std::to_string(layout);
+            const bool set = layout >= 2; // changed where it lies
+            const std::string readBack = set ? dir.file("content.vfi") : dir.file("out.upk");
             const Sources sources(dir);
             const Bytes before = ReadAll(pack), other = ReadAll(dir.file("data1.vfs"));
-            const std::vector<Listed> original = Listing(set ? dir.file("content.vfi") : pack);
+            const std::vector<Listed> original = Listing(set ? readBack : pack);
             std::unique_ptr<const zarnik::CZarnikArchive> archive = MustOpen(pack);
             PackEdit edit(*archive, pack, false);
-            ASSERT_TRUE(!set || edit.SetDataFile("data0.vfs"));
-            ASSERT_TRUE(c.change(edit, sources)) << c.name << ": " << edit.Reason();
+            ASSERT_TRUE((!set || edit.SetDataFile("data0.vfs")) && (!*step || Apply(edit, step, sources))) << trace << edit.Reason();
             zarnik_pack::SaveOptions options;
-            // A set is changed where it lies.
-            options.out = set ? "" : dir.file("out.upk");
+            options.out = set ? "" : readBack;
             options.releasePack = [&archive] { archive.reset(); };
             const zarnik_pack::SaveOutcome saved = edit.Save(options);
-            ASSERT_EQ(saved.problem, EditProblem::None) << c.name << ": " << saved.reason;
-
+            ASSERT_EQ(saved.problem, EditProblem::None) << trace << ": " << saved.reason;
+            const std::vector<Listed> got = Listing(readBack);
             std::vector<Listed> expected;
-            for (const auto &e : c.expected) {
-                const auto kept = std::find_if(original.begin(), original.end(),
-                                               [&](const Listed &l) { return l.path == e.second; });
-                Listed l{e.first, {}, {}};
-                if (kept != original.end())
-                    l.data = kept->data, l.stored = kept->stored;
-                else
-                    l.data = ReadAll(e.second == "new" ? sources.newFile : sources.noise);
+            std::istringstream items(listing);
+            for (std::string item; items >> item;) {
+                const char mark = item.back();
+                const size_t from = item.find('<');
+                const auto path = [](const std::string &p) { return zarnik::WithBackslashes("content/" + p); };
+                Listed l{path(item.substr(0, std::min(from, item.size() - (mark == '+' || mark == '=')))), {}, {}};
+                if (mark == '+' || mark == '=') { // a new file's stored form is the writer's to choose
+                    l.data = ReadAll(mark == '+' ? sources.newFile : sources.noise);
+                    l.stored = expected.size() < got.size() ? got[expected.size()].stored : Bytes();
+                } else {
+                    const std::string kept = path(from == std::string::npos ? item : item.substr(from + 1));
+                    for (const Listed &o : original)
+                        if (o.path == kept)
+                            l.data = o.data, l.stored = o.stored;
+                }
                 expected.push_back(l);
             }
             if (set)
                 expected.push_back(original.back());
-            std::vector<Listed> got = Listing(set ? dir.file("content.vfi") : options.out);
-            // New files' stored form is the writer's to choose.
-            for (size_t i = 0; i < std::min(got.size(), expected.size()); ++i)
-                if (expected[i].stored.empty() && !expected[i].data.empty())
-                    expected[i].stored = got[i].stored;
-            EXPECT_EQ(got, expected) << c.name << " in layout " << layout;
+            EXPECT_EQ(got, expected) << trace;
             if (!set) {
-                EXPECT_EQ(ReadAll(pack), before) << c.name;
+                EXPECT_EQ(ReadAll(pack), before) << trace;
                 continue;
             }
             // The data file without changes is left alone, the changed one gives way to its
             // new form, and nothing else is left; the chunk of a missing data file stays.
-            EXPECT_EQ(ReadAll(dir.file("data1.vfs")), other) << c.name;
-            EXPECT_TRUE(Holds(ReadAll(dir.file("content.vfi")), EmptyChunkOfAMissingDataFile())) << c.name;
-            std::vector<std::string> names;
+            EXPECT_EQ(ReadAll(dir.file("data1.vfs")), other) << trace;
+            EXPECT_TRUE(Holds(ReadAll(dir.file("content.vfi")), EmptyChunkOfAMissingDataFile())) << trace;
+            std::string names;
             for (const auto &file : FilesBelow(dir.path()))
-                names.push_back(file.first);
-            const std::string data0 = saved.written.empty() ? "data0.vfs" : "data0~2.vfs";
-            EXPECT_EQ(names, (std::vector<std::string>{"content.vfi", data0, "data1.vfs", "new.txt", "noise.bin"}))
-                << c.name << " in layout " << layout;
+                names += file.first + " ";
+            EXPECT_EQ(names, "content.vfi " + std::string(saved.written.empty() ? "data0.vfs" : "data0~2.vfs") +
+                                 " data1.vfs new.txt noise.bin ") << trace;
         }
     }
 }
@@ -401,7 +392,7 @@ size_t Untouched(const PackEdit &edit, std::set<const zarnik::ArchiveNode *> fol
 
 // The edit's record through sequences of changes: what Changes() lists (added +, replaced =, renamed A>B,
 // deleted -, "content\\" left out), where OriginOf() says each file comes from, and each change taken back in
-// turn until the pack is as opened. Steps: "+P" adds new.txt at P, "=P" replaces P with it, "-P" deletes, "A>B".
+// turn until the pack is as opened. Steps as Apply() takes them.
 // A step, and its undo, name as touched the folders of its paths before and after
 // it: the one a node left as the one it entered.
 TEST(PackEdit, ChangeSequencesAreRecordedAndTakenBackOneByOne)
@@ -431,13 +422,7 @@ TEST(PackEdit, ChangeSequencesAreRecordedAndTakenBackOneByOne)
         for (std::string step; in >> step;) {
             before.push_back(Shown(edit));
             auto want = FoldersOfStep(edit, step);
-            const size_t to = step.find('>');
-            const std::string path = "content\\" + zarnik::WithBackslashes(step.substr(to == std::string::npos));
-            const bool made = step[0] == '+'   ? edit.Add(path, s.newFile, false)
-                              : step[0] == '=' ? edit.Add(path, s.newFile, true)
-                              : step[0] == '-' ? edit.Delete(path)
-                                               : edit.Rename(path.substr(0, 8 + to), "content\\" + step.substr(to + 1));
-            ASSERT_TRUE(made) << steps << ": " << step << ": " << edit.Reason();
+            ASSERT_TRUE(Apply(edit, step, s)) << steps << ": " << step << ": " << edit.Reason();
             want.merge(FoldersOfStep(edit, step));
             EXPECT_EQ(Untouched(edit, want), 0u) << steps << ": " << step;
             done.push_back(step);
