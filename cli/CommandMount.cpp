@@ -153,8 +153,9 @@ std::unique_ptr<zarnik_mount::CMountControl> TakeChanges(zarnik_mount::CMountFil
     std::string why, note;
     std::unique_ptr<zarnik_mount::CChangeFolder> folder =
         zarnik_mount::TakeChangeFolder(zarnik_mount::ChangesHome(), packPath, archive, &why, &note);
-    if (!note.empty())
-        PrintError(Printable(note));
+    std::stringstream lines(note);
+    for (std::string line; std::getline(lines, line);)
+        PrintError(Printable(line));
     if (!folder) {
         PrintError("cannot mount for writing: " + Printable(why));
         return nullptr;

@@ -3,6 +3,7 @@
 #include "MountFileSystem.h"
 #include "MountSave.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -252,11 +253,27 @@ void Rename(fuse_req_t request, fuse_ino_t parent, const char *name, fuse_ino_t 
     fuse_reply_err(request, Mounted(request).Rename(parent, name, newParent, newName, flags));
 }
 
-// The commands of `zarnik unmount` and `zarnik mount --status`, on the top folder.
+void RaiseFlag(fuse_req_t, void *flag)
+{
+    static_cast<std::atomic<bool> *>(flag)->store(true);
+}
+
+// The commands of `zarnik unmount` and `zarnik mount --status`, on the top
+// folder. The kernel interrupts the request when the program that made it
+// is killed or stopped by a signal (it cannot end before the answer): that
+// stops a save it asked for.
 void SetXattr(fuse_req_t request, fuse_ino_t inode, const char *name, const char *value, size_t size, int)
 {
     zarnik_mount::CMountControl *control = Mounted(request).Control();
-    fuse_reply_err(request, inode == FUSE_ROOT_ID && control ? control->Set(name, std::string(value, size)) : ENOTSUP);
+    if (inode != FUSE_ROOT_ID || !control) {
+        fuse_reply_err(request, ENOTSUP);
+        return;
+    }
+    std::atomic<bool> askerGone{false};
+    fuse_req_interrupt_func(request, RaiseFlag, &askerGone);
+    const int error = control->Set(name, std::string(value, size), &askerGone);
+    fuse_req_interrupt_func(request, nullptr, nullptr); // the flag ends here
+    fuse_reply_err(request, error);
 }
 
 void GetXattr(fuse_req_t request, fuse_ino_t inode, const char *name, size_t size)

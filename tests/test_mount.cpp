@@ -2,6 +2,7 @@
 // them, mapping, refusals, the background, a mount whose process died, the
 // changes of a writable mount between mounts and unmounts).
 #include "MountSample.h"
+#include "PackPath.h"
 
 #include <csignal>
 #include <fcntl.h>
@@ -226,6 +227,24 @@ TEST(MountWrite, ChangesWaitUntilSavedOrDiscarded)
         close(open((dir + "/content/" + std::string(100, 'n') + std::to_string(n)).c_str(), O_CREAT | O_WRONLY, 0644));
     EXPECT_EQ(run({"unmount", dir}), 1);
     EXPECT_NE(Text(err).find("701 changes wait"), std::string::npos) << Text(err);
+    // The save stops when the command that asked for it is killed: the pack
+    // as it was, nothing beside it, the changes still waiting.
+    std::string big;
+    for (uint32_t seed = 1; big.size() < (16u << 20); seed = seed * 1103515245 + 12345)
+        big += std::to_string(seed >> 20) + (seed & 64 ? " " : "\n");
+    WriteAll(dir + "/content/big.txt", zarnik_pack::ToBytes(big));
+    const std::string partial = zarnik::TemporaryName(pack, 1);
+    for (const int signal : {SIGKILL, SIGINT}) {
+        const pid_t asker = Start({"unmount", "--save", dir}, err);
+        for (int i = 0; i < 10000 && !fs::exists(partial); ++i)
+            usleep(1000);
+        EXPECT_TRUE(fs::exists(partial)) << signal;
+        kill(asker, signal);
+        Wait(asker);
+        EXPECT_FALSE(fs::exists(partial)) << signal;
+        EXPECT_TRUE(ReadAll(pack) == original) << signal;
+        EXPECT_EQ(Text(dir + "/content/new.txt"), "new") << signal;
+    }
     const struct timespec moved[2] = {{1, 0}, {1, 0}}; // another program wrote to the pack
     utimensat(AT_FDCWD, pack.c_str(), moved, 0);
     EXPECT_EQ(run({"unmount", "--save", dir}), 1);

@@ -574,8 +574,8 @@ TEST(MountWrite, AFullChangeDiskRefusesTheWriteYetListsAndDropsTheChanges)
 
 TEST(MountWrite, AFailedSaveLeavesThePackAsItWasAndKeepsTheChanges)
 {
-    enum class Trouble { ChangedUnderneath, FullDisk };
-    for (const Trouble trouble : {Trouble::ChangedUnderneath, Trouble::FullDisk}) {
+    enum class Trouble { ChangedUnderneath, FullDisk, AskerGone };
+    for (const Trouble trouble : {Trouble::ChangedUnderneath, Trouble::FullDisk, Trouble::AskerGone}) {
         TempDir work;
         const std::string small = work.file("small");
         fs::create_directory(small);
@@ -593,9 +593,10 @@ TEST(MountWrite, AFailedSaveLeavesThePackAsItWasAndKeepsTheChanges)
             if (trouble == Trouble::ChangedUnderneath)
                 std::ofstream(pack, std::ios::app) << "x";
             const Bytes before = ReadAll(pack);
-            const zarnik_mount::MountSaveOutcome saved = SaveChanges(*m.mount->Changes(), *m.archive, pack, {});
-            const int expected = trouble == Trouble::FullDisk ? ENOSPC : EBUSY;
-            if (saved.error != expected || ReadAll(pack) != before || FilesBelow(small).size() != 1)
+            const std::atomic<bool> askerGone{trouble == Trouble::AskerGone};
+            const int expected = trouble == Trouble::FullDisk ? ENOSPC : trouble == Trouble::AskerGone ? EINTR : EBUSY;
+            if (m.control->Set("user.zarnik.save", "", &askerGone) != expected || ReadAll(pack) != before ||
+                FilesBelow(small).size() != 1)
                 return 5;
             return m.control->StatusText() == "A\tcontent/b.txt\n" ? 0 : 6;
         });
@@ -616,6 +617,14 @@ size_t ChangeFolders(const std::string &home)
 {
     return size_t(std::count_if(fs::directory_iterator(home), fs::directory_iterator(),
                                 [](const fs::directory_entry &e) { return e.path().filename().string()[0] != '.'; }));
+}
+
+// The files below `dir` named as a save names its temporary files.
+size_t Partials(const std::string &dir)
+{
+    return size_t(std::count_if(fs::directory_iterator(dir), fs::directory_iterator(), [](const fs::directory_entry &e) {
+        return e.path().filename().string().find(zarnik::TemporaryName("", 1)) != std::string::npos;
+    }));
 }
 
 } // namespace
@@ -647,6 +656,12 @@ TEST(MountWrite, ASaveKilledAtAnyStepLosesNoChangeAndKeepsNoneTwice)
         EXPECT_EQ(ChangeFolders(home), 1u) << killAt; // none is left for the old pack
         for (const auto &e : fs::directory_iterator(home)) // nor one set aside for removal
             EXPECT_NE(e.path().filename().string().rfind(".removed-", 0), 0u) << killAt << e.path();
+        // What the killed save was writing is swept by the mount, and what a
+        // change killed meanwhile left by the changes' discard.
+        EXPECT_EQ(Partials(work.path()), 0u) << killAt;
+        WriteAll(zarnik::TemporaryName(pack, 1), {});
+        EXPECT_EQ(again.control->Set("user.zarnik.discard", ""), 0);
+        EXPECT_EQ(Partials(work.path()), 0u) << killAt;
         if (status != -SIGKILL) {
             EXPECT_TRUE(status == 0 && saved) << status;
             break;

@@ -118,10 +118,34 @@ std::string SavedListing(const PackEdit &edit)
     return SortedText(std::move(lines));
 }
 
+namespace {
+
+// Sweeps what a killed save of the pack left beside it; a sentence naming
+// what stayed, or "".
+std::string SweepKilledSaves(const zarnik::CZarnikArchive &archive, const std::string &packPath)
+{
+    std::string stayed;
+    for (const std::string &path : PackEdit(archive, packPath, false).SweepLeftovers())
+        stayed += (stayed.empty() ? "" : ", ") + path;
+    return stayed.empty() ? stayed
+                          : stayed + ": left by a save that was stopped, and could not be removed; nothing needs "
+                                     "it, and it may be deleted";
+}
+
+// `line` after what `text` says already, on a line of its own.
+void Say(std::string *text, const std::string &line)
+{
+    if (!line.empty())
+        *text += (text->empty() ? "" : "\n") + line;
+}
+
+} // namespace
+
 std::unique_ptr<CChangeFolder> TakeChangeFolder(const std::string &home, const std::string &packPath,
                                                 const zarnik::CZarnikArchive &archive, std::string *why,
                                                 std::string *note)
 {
+    *note = SweepKilledSaves(archive, packPath);
     const std::vector<FileStamp> stamps = StampsOf(archive, packPath);
     std::unique_ptr<CChangeFolder> folder = CChangeFolder::Take(home, packPath, stamps, why);
     const std::string mark = folder ? folder->SavingMark() : std::string();
@@ -129,7 +153,7 @@ std::unique_ptr<CChangeFolder> TakeChangeFolder(const std::string &home, const s
         return folder;
     if (folder->Base() == stamps) {
         folder->DropSavingMark();
-        *note = "a save of the changes waiting was stopped before it replaced the pack; they wait still";
+        Say(note, "a save of the changes waiting was stopped before it replaced the pack; they wait still");
         return folder;
     }
     // Replaced by another program, as the save would have refused.
@@ -142,8 +166,8 @@ std::unique_ptr<CChangeFolder> TakeChangeFolder(const std::string &home, const s
         return nullptr;
     }
     folder.reset();
-    *note = "the changes kept in " + path + " were saved into the pack by a save that was stopped before it "
-            "could remove them; they are removed now";
+    Say(note, "the changes kept in " + path + " were saved into the pack by a save that was stopped before it "
+              "could remove them; they are removed now");
     return CChangeFolder::Take(home, packPath, stamps, why);
 }
 
@@ -192,7 +216,9 @@ MountSaveOutcome SaveChanges(CWriteLayer &layer, const zarnik::CZarnikArchive &a
     const zarnik_pack::SaveOutcome saved = edit.Save(options);
     if (saved.problem != zarnik_pack::EditProblem::None) {
         layer.Folder().DropSavingMark();
-        outcome.error = saved.problem == zarnik_pack::EditProblem::WriteFailed ? ENOSPC : EIO;
+        outcome.error = saved.problem == zarnik_pack::EditProblem::WriteFailed ? ENOSPC
+                        : saved.problem == zarnik_pack::EditProblem::Stopped   ? EINTR
+                                                                               : EIO;
         outcome.reason = saved.reason;
         return outcome;
     }
@@ -241,7 +267,7 @@ std::string CMountControl::StatusText()
     return text;
 }
 
-int CMountControl::Set(const std::string &name, const std::string &value)
+int CMountControl::Set(const std::string &name, const std::string &value, const std::atomic<bool> *askerGone)
 {
     std::lock_guard<std::mutex> hold(m_Lock);
     if (name == "user.zarnik.save") {
@@ -251,6 +277,7 @@ int CMountControl::Set(const std::string &name, const std::string &value)
         zarnik_pack::SaveOptions options;
         options.backup = std::count(how.begin(), how.end(), "backup") > 0;
         options.sync = std::count(how.begin(), how.end(), "sync") > 0;
+        options.stop = askerGone;
         const MountSaveOutcome saved = SaveChanges(m_Layer, m_Archive, m_PackPath, options);
         m_Result.clear();
         for (const std::string &note : saved.notes)
@@ -266,6 +293,7 @@ int CMountControl::Set(const std::string &name, const std::string &value)
         m_Layer.Close();
         m_Result = m_Layer.Folder().Remove() ? "" : "the change folder " + m_Layer.Folder().Path() +
                                                        " could not be removed\n";
+        Say(&m_Result, SweepKilledSaves(m_Archive, m_PackPath));
         return 0;
     }
     return ENODATA;

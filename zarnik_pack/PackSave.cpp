@@ -66,6 +66,14 @@ SaveOutcome OpenDestination(const std::string &target, bool over, const SaveOpti
     return over ? BackupFree(to.folder.get(), to.name, options) : SaveOutcome();
 }
 
+// What a killed save over the pack at `to` left: its temporary files.
+void SweepOwnPartials(const Destination &to, LeftOver &leftOver)
+{
+    SweepPartials(to.folder.get(), to.folderPath, [&to](const std::string &name) {
+        return zarnik::NameAsSystemCompares(name) == zarnik::NameAsSystemCompares(to.name);
+    }, leftOver);
+}
+
 // The items of `edit` into `temp`, kept ones from `source`, closed (and
 // flushed with the options' sync) when all went well.
 SaveOutcome WriteItems(const PackEdit &edit, const ItemTotals &totals, zarnik::PlatformFile *source,
@@ -134,6 +142,23 @@ SaveOutcome PackEdit::Save(const SaveOptions &options) const
     return outcome;
 }
 
+std::vector<std::string> PackEdit::SweepLeftovers() const
+{
+    LeftOver leftOver;
+    if (m_Archive && m_Archive->IsIndexRoute()) {
+        SweepSetLeftovers(leftOver);
+    } else if (m_Archive) {
+        Destination to;
+        PackLock lock;
+        if (OpenDestination(m_PackPath, true, {}, to).problem == EditProblem::None &&
+            lock.Take(m_PackPath, &kNoWait) == PackLock::Outcome::Taken) {
+            leftOver.folderPath = SplitPath(to.path).folder;
+            SweepOwnPartials(to, leftOver);
+        }
+    }
+    return leftOver.paths;
+}
+
 SaveOutcome PackEdit::SavePack(const SaveOptions &options, LeftOver &leftOver) const
 {
     // The items are taken from the record as they are written, never all
@@ -154,9 +179,7 @@ SaveOutcome PackEdit::SavePack(const SaveOptions &options, LeftOver &leftOver) c
         return ready;
     leftOver.folderPath = SplitPath(to.path).folder;
     if (over)
-        SweepPartials(to.folder.get(), to.folderPath, [&to](const std::string &name) {
-            return zarnik::NameAsSystemCompares(name) == zarnik::NameAsSystemCompares(to.name);
-        }, leftOver);
+        SweepOwnPartials(to, leftOver);
 
     // Over the original, the pack is read through a file of our own, which
     // must be the one opened. A new file copies from the archive's own open

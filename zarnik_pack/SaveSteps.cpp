@@ -122,6 +122,8 @@ std::string TemporaryOf(const std::string &file)
 
 } // namespace
 
+const std::atomic<bool> kNoWait{true};
+
 void SweepPartials(zarnik::PlatformDirectory *folder, const std::string &folderPath,
                    const std::function<bool(const std::string &)> &ours, LeftOver &leftOver)
 {

@@ -69,6 +69,9 @@ std::string WriteFailureText(const zarnik::PlatformFailure &failure);
 // save may go on.
 SaveOutcome HoldPack(const zarnik::CZarnikArchive &archive, const std::string &packPath,
                      const SaveOptions &options, PackLock &own);
+// For PackLock::Take: taken at once, or not at all while another change
+// holds the pack.
+extern const std::atomic<bool> kNoWait;
 // Removes what a killed save of the same pack left in `folder` (at
 // `folderPath`): every file named as the file layer names a temporary file
 // (TemporaryName) for a name `ours` takes, and nothing else. Called under

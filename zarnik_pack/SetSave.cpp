@@ -171,6 +171,8 @@ public:
              const std::vector<const zarnik::ArchiveNode *> &original, const SaveOptions &options,
              LeftOver &leftOver);
     SaveOutcome Run();
+    // What a killed save of the set left, swept when no change holds it.
+    void SweepLeftovers();
 
 private:
     SaveOutcome Prepare();
@@ -178,6 +180,7 @@ private:
     // Whether this save makes a file of `name`: the index, or a new form
     // of one of the set's data files.
     bool OwnName(const std::string &name) const;
+    void SweepOwnPartials();
     SaveOutcome ReadIndex();
     SaveOutcome WriteDataFile(size_t d);
     SaveOutcome WriteIndex();
@@ -287,9 +290,21 @@ SaveOutcome SetSaver::Prepare()
     if (ready.problem == EditProblem::None)
         ready = HoldPack(*m_Archive, m_PackPath, m_Options, m_Lock);
     if (ready.problem == EditProblem::None)
-        SweepPartials(m_Folder.get(), m_FolderPath, [this](const std::string &name) { return OwnName(name); },
-                      m_LeftOver);
+        SweepOwnPartials();
     return ready.problem == EditProblem::None ? ReadIndex() : ready;
+}
+
+void SetSaver::SweepOwnPartials()
+{
+    SweepPartials(m_Folder.get(), m_FolderPath, [this](const std::string &name) { return OwnName(name); }, m_LeftOver);
+}
+
+void SetSaver::SweepLeftovers()
+{
+    m_Folder.reset(zarnik::PlatformOpenDirectory(m_FolderPath.empty() ? "." : m_FolderPath));
+    if (m_Folder && FindIndex().problem == EditProblem::None &&
+        m_Lock.Take(m_PackPath, &kNoWait) == PackLock::Outcome::Taken)
+        SweepOwnPartials();
 }
 
 SaveOutcome SetSaver::ReadIndex()
@@ -469,6 +484,12 @@ SaveOutcome SetSaver::Run()
 SaveOutcome PackEdit::SaveSet(const SaveOptions &options, LeftOver &leftOver) const
 {
     return SetSaver(m_Archive, m_PackPath, *this, m_Record->Entries(), options, leftOver).Run();
+}
+
+void PackEdit::SweepSetLeftovers(LeftOver &leftOver) const
+{
+    const SaveOptions none;
+    SetSaver(m_Archive, m_PackPath, *this, m_Record->Entries(), none, leftOver).SweepLeftovers();
 }
 
 } // namespace zarnik_pack

@@ -6,6 +6,7 @@
 #include "PackEdit.h"
 #include "WriteLayer.h"
 
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -42,7 +43,9 @@ std::string SavedListing(const zarnik_pack::PackEdit &edit);
 // `home`, as CChangeFolder::Take gives it, once a save of its changes that
 // was stopped is settled: when it had replaced the pack, its changes are
 // in the pack and the folder is made anew; when it had not, they wait
-// still. `note` says which, and is left empty when no save was stopped.
+// still. What a killed save left beside the pack is swept first. `note`
+// says what became of either, a line each, and is left empty when no save
+// was stopped.
 std::unique_ptr<CChangeFolder> TakeChangeFolder(const std::string &home, const std::string &packPath,
                                                 const zarnik::CZarnikArchive &archive, std::string *why,
                                                 std::string *note);
@@ -77,8 +80,11 @@ public:
         : m_Layer(layer), m_Archive(archive), m_PackPath(std::move(packPath))
     {
     }
-    // 0, or the error: ENODATA for a name it does not know.
-    int Set(const std::string &name, const std::string &value);
+    // 0, or the error: ENODATA for a name it does not know. `askerGone`,
+    // raised when the program that asked goes away, stops a save as a
+    // stopped change of the tool stops (EINTR): the pack as it was and the
+    // changes waiting. A save that had replaced the pack is done, stop or not.
+    int Set(const std::string &name, const std::string &value, const std::atomic<bool> *askerGone = nullptr);
     int Get(const std::string &name, std::string *value);
     // The changes waiting, one line each as `zarnik diff` prints them.
     std::string StatusText();

@@ -168,6 +168,11 @@ public:
     const EditTouch &Touched() const;
 
     SaveOutcome Save(const SaveOptions &options) const;
+    // Removes what a killed save of the pack opened left beside it (the
+    // temporary files of its own saves), as every save over it does first,
+    // when no other change holds the pack (that one sweeps them itself).
+    // The files that could not be removed; none for an empty pack's edit.
+    std::vector<std::string> SweepLeftovers() const;
     // The data file a save to a new file copies kept entries from that was
     // written to since the pack was opened, so that they can no longer be
     // copied as they were; "" when none was. Another program putting a new
@@ -221,6 +226,7 @@ public:
 private:
     SaveOutcome SavePack(const SaveOptions &options, LeftOver &leftOver) const;
     SaveOutcome SaveSet(const SaveOptions &options, LeftOver &leftOver) const;
+    void SweepSetLeftovers(LeftOver &leftOver) const;
     bool Refuse(const std::string &reason);
     // A path a reader would take as it is, with '\' separators; empty after
     // Refuse when it would not.
