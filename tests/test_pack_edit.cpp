@@ -131,6 +131,22 @@ struct Sources
     std::string newFile, noise;
 };
 
+// `change` made on the pack at `path` and saved with `options`; the pack is let go
+// before the save replaces it (Windows replaces no open file), then `releasePack` runs.
+zarnik_pack::SaveOutcome SaveChange(const std::string &path, const std::function<bool(PackEdit &)> &change,
+                                    zarnik_pack::SaveOptions options = {})
+{
+    std::unique_ptr<const zarnik::CZarnikArchive> archive = MustOpen(path);
+    PackEdit edit(*archive, path, false);
+    EXPECT_TRUE(change(edit)) << path << ": " << edit.Reason();
+    options.releasePack = [&archive, then = options.releasePack] {
+        archive.reset();
+        if (then)
+            then();
+    };
+    return edit.Save(options);
+}
+
 // One step of a change, below the root: "+P" adds new.txt at P, "=P" replaces P with
 // noise.bin, "-P" deletes P, "A>B" renames A to B; false when refused.
 bool Apply(PackEdit &edit, const std::string &step, const Sources &s)
@@ -169,13 +185,11 @@ TEST(PackEdit, EachChangeGivesTheIntendedListingAndKeepsOtherStoredBytes)
             const Sources sources(dir);
             const Bytes before = ReadAll(pack), other = ReadAll(dir.file("data1.vfs"));
             const std::vector<Listed> original = Listing(set ? readBack : pack);
-            std::unique_ptr<const zarnik::CZarnikArchive> archive = MustOpen(pack);
-            PackEdit edit(*archive, pack, false);
-            ASSERT_TRUE((!set || edit.SetDataFile("data0.vfs")) && (!*step || Apply(edit, step, sources))) << trace << edit.Reason();
             zarnik_pack::SaveOptions options;
             options.out = set ? "" : readBack;
-            options.releasePack = [&archive] { archive.reset(); };
-            const zarnik_pack::SaveOutcome saved = edit.Save(options);
+            const zarnik_pack::SaveOutcome saved = SaveChange(pack, [&](PackEdit &e) {
+                return (!set || e.SetDataFile("data0.vfs")) && (!*step || Apply(e, step, sources));
+            }, options);
             ASSERT_EQ(saved.problem, EditProblem::None) << trace << ": " << saved.reason;
             const std::vector<Listed> got = Listing(readBack);
             std::vector<Listed> expected;
@@ -232,13 +246,9 @@ TEST(PackEdit, ASetKeepsWhatItsBackupNamesAndNamesDataFilesAfterTheFirst)
     const std::vector<Listed> original = Listing(index);
     const Sources s(dir);
     const auto change = [&](const std::function<bool(PackEdit &)> &edit, bool backup) {
-        std::unique_ptr<const zarnik::CZarnikArchive> archive = MustOpen(index);
-        PackEdit changing(*archive, index, false);
-        EXPECT_TRUE(edit(changing)) << changing.Reason();
         zarnik_pack::SaveOptions options;
         options.backup = backup;
-        options.releasePack = [&archive] { archive.reset(); };
-        const zarnik_pack::SaveOutcome saved = changing.Save(options);
+        const zarnik_pack::SaveOutcome saved = SaveChange(index, edit, options);
         EXPECT_EQ(saved.problem, EditProblem::None) << saved.reason;
         std::set<std::string> names;
         for (const auto &file : FilesBelow(dir.path()))
@@ -278,12 +288,9 @@ TEST(PackEdit, RenamingThereAndBackGivesTheSamePack)
     const std::string pack = WritePack(dir, 0);
     // `in` with `from` renamed `to` (none: unchanged), saved as `out`.
     const auto saved = [&](const std::string &in, const char *from, const char *to, const char *out) {
-        const auto archive = MustOpen(in);
-        PackEdit edit(*archive, in, false);
-        EXPECT_TRUE(!from || edit.Rename(from, to));
         zarnik_pack::SaveOptions options;
         options.out = dir.file(out);
-        EXPECT_EQ(edit.Save(options).problem, EditProblem::None);
+        EXPECT_EQ(SaveChange(in, [&](PackEdit &e) { return !from || e.Rename(from, to); }, options).problem, EditProblem::None);
         return options.out;
     };
     EXPECT_EQ(ReadAll(saved(pack, nullptr, nullptr, "same.upk")), ReadAll(pack));
@@ -500,22 +507,15 @@ namespace {
 zarnik_pack::SaveOutcome SaveInPlace(const std::string &pack, const Sources &s, const std::atomic<bool> *stop,
                                      std::function<void()> at = {})
 {
-    std::unique_ptr<const zarnik::CZarnikArchive> archive = MustOpen(pack);
-    PackEdit edit(*archive, pack, false);
-    EXPECT_TRUE(edit.Add("content\\x\\n.bin", s.noise, true));
     zarnik_pack::SaveOptions options;
     options.backup = zarnik::RouteOf(pack) == zarnik::PackRoute::SinglePack;
-    options.releasePack = [&archive, at] {
-        archive.reset();
-        if (at)
-            at();
-    };
+    options.releasePack = at;
     options.stop = stop;
     if (at) {
         options.progress = [at](uint64_t, uint64_t) { at(); };
         options.stage = [at](zarnik_pack::SaveStage) { at(); };
     }
-    return edit.Save(options);
+    return SaveChange(pack, [&](PackEdit &e) { return e.Add("content\\x\\n.bin", s.noise, true); }, options);
 }
 
 } // namespace
@@ -567,10 +567,7 @@ TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
                 break;
             }
             // The next change sweeps what the killed one left.
-            const auto archive = MustOpen(pack);
-            PackEdit edit(*archive, pack, false);
-            ASSERT_TRUE(edit.Delete("content\\z.bin"));
-            ASSERT_EQ(edit.Save({}).problem, EditProblem::None) << killAt;
+            ASSERT_EQ(SaveChange(pack, [](PackEdit &e) { return e.Delete("content\\z.bin"); }).problem, EditProblem::None) << killAt;
             for (const auto &file : FilesBelow(dir.path()))
                 EXPECT_FALSE(zarnik::LooksTemporary(file.first)) << layout << ", killed at " << killAt << ": " << file.first;
         }
@@ -612,12 +609,7 @@ TEST(PackEdit, AChangeInPlaceSweepsItsOwnPacksPartialFilesOnly)
             for (const std::string &name : names)
                 if (!fs::exists(dir.file(name)))
                     WriteAll(dir.file(name), zarnik_pack::ToBytes("left"));
-        std::unique_ptr<const zarnik::CZarnikArchive> archive = MustOpen(pack);
-        PackEdit edit(*archive, pack, false);
-        ASSERT_TRUE(edit.Delete("content\\a.txt"));
-        zarnik_pack::SaveOptions options;
-        options.releasePack = [&archive] { archive.reset(); }; // Windows replaces no open file
-        const zarnik_pack::SaveOutcome saved = edit.Save(options);
+        const zarnik_pack::SaveOutcome saved = SaveChange(pack, [](PackEdit &e) { return e.Delete("content\\a.txt"); });
         ASSERT_EQ(saved.problem, EditProblem::None) << saved.reason;
         EXPECT_TRUE(saved.leftOver.empty());
         for (const std::string &name : row.swept)
@@ -844,12 +836,7 @@ TEST(PackEdit, InPlaceTheNewPackTakesTheOldOnesPlaceForItsUsers)
         struct stat before, after;
         ASSERT_EQ(stat(pack.c_str(), &before), 0);
         const std::string opened = row.reachedAs == std::string("link") ? other : pack;
-        std::unique_ptr<const zarnik::CZarnikArchive> archive = MustOpen(opened);
-        PackEdit edit(*archive, opened, false);
-        ASSERT_TRUE(edit.Delete("content\\z.bin"));
-        zarnik_pack::SaveOptions options;
-        options.releasePack = [&archive] { archive.reset(); };
-        ASSERT_EQ(edit.Save(options).problem, EditProblem::None) << row.what;
+        ASSERT_EQ(SaveChange(opened, [](PackEdit &e) { return e.Delete("content\\z.bin"); }).problem, EditProblem::None) << row.what;
         ASSERT_EQ(stat(pack.c_str(), &after), 0);
         EXPECT_EQ(Listing(pack).size(), kEntries.size() - 1) << row.what;
         EXPECT_EQ(std::tie(after.st_mode, after.st_uid, after.st_gid), std::tie(before.st_mode, before.st_uid, before.st_gid))
