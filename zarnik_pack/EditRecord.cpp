@@ -159,8 +159,10 @@ bool EditRecord::IsShown(const Node *child) const
 {
     if (IsFile(child))
         return m_Superseded.empty() || !m_Superseded.count(child);
+    // A folder deleted itself stays, struck out, even when everything it
+    // held went elsewhere: its deletion is a change too.
     const FolderTotals &totals = Totals(child);
-    return totals.keptFiles + totals.deletedFiles != 0;
+    return totals.keptFiles + totals.deletedFiles != 0 || (!IsOwn(child) && IsRemoved(child));
 }
 
 std::vector<const EditRecord::Node *> EditRecord::Children(const Node *folder) const

@@ -91,7 +91,7 @@ public:
     // The children of `folder` shown: the archive's in its order (deleted
     // ones where they stood, renamed ones under their new names), then those
     // moved or added into it in the order they came. A folder with nothing
-    // below it is left out.
+    // below it is left out, but one deleted itself.
     std::vector<const Node *> Children(const Node *folder) const;
     // The folder a node is shown in; null for the root.
     const Node *Parent(const Node *node) const;
@@ -203,7 +203,8 @@ private:
     // Not in the new pack: removed itself, or below a folder that is.
     bool IsGone(const Node *node) const;
     // Whether a child ForEachChild gives is shown: a file unless a file
-    // added in its place replaces it, a folder while anything is below it.
+    // added in its place replaces it, a folder while anything is below it
+    // or when it was deleted itself.
     bool IsShown(const Node *child) const;
     // The children of `folder` that may be shown there, in order.
     void ForEachChild(const Node *folder, const std::function<void(const Node *)> &visit) const;
