@@ -3,41 +3,13 @@
 #include "Glob.h"
 #include "OpenPack.h"
 #include "PackText.h"
-#include "PackPath.h"
-#include "SourceWalk.h"
 
-#include <filesystem>
 #include <functional>
-#include <system_error>
 
 using zarnik::CCompareSide;
 
-namespace {
-
-std::unique_ptr<const CCompareSide> FolderSide(const std::string &argument)
-{
-    zarnik::SourceWalk tree = zarnik::WalkFolder(argument, zarnik::kRootName);
-    if (!tree.refused.empty() || tree.files.empty()) {
-        PrintError("cannot compare " + Printable(argument) + ": " +
-                   (tree.refused.empty() ? "no regular files below it" : tree.refused.front().line));
-        return nullptr;
-    }
-    std::vector<zarnik::DiskFile> files;
-    for (const zarnik::SourceFile &source : tree.files)
-        files.push_back({source.packPath, source.diskPath, source.size});
-    std::vector<zarnik::SideProblem> passedOver;
-    for (const zarnik::SourceSkip &skip : tree.passedOver)
-        passedOver.push_back({{}, skip.line});
-    return CCompareSide::OfFolder(std::move(files), std::move(passedOver));
-}
-
-} // namespace
-
 std::unique_ptr<const CCompareSide> OpenSide(const std::string &argument)
 {
-    std::error_code ec;
-    if (std::filesystem::is_directory(std::filesystem::u8path(argument), ec))
-        return FolderSide(argument);
     CCompareSide::OpenResult opened = CCompareSide::Open(LibraryPath(argument));
     if (!opened.side)
         PrintError("cannot open " + Printable(argument) + ": " + opened.error);

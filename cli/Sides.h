@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-// The side `argument` names: a folder, read as `create` would pack it; a
-// pack; or a saved hash list. Null after one line on standard error naming
+// The side `argument` names, as CCompareSide::Open takes it: a folder, a
+// pack or a saved hash list. Null after one line on standard error naming
 // it and why it cannot be read.
 std::unique_ptr<const zarnik::CCompareSide> OpenSide(const std::string &argument);
 

@@ -2,6 +2,7 @@
 
 #include "PackPath.h"
 #include "PlatformFile.h"
+#include "SourceWalk.h"
 
 #include <algorithm>
 #include <cctype>
@@ -66,6 +67,9 @@ bool PathLess(const std::string &a, const std::string &b)
 
 CCompareSide::OpenResult CCompareSide::Open(const std::string &path)
 {
+    PlatformListed::Kind kind = PlatformListed::Kind::Other;
+    if (PlatformKindOf(path, &kind) && kind == PlatformListed::Kind::Folder)
+        return OpenFolder(path);
     const std::string name = path.substr(PlatformLastSeparator(path) + 1);
     std::string start;
     uint64_t size = 0;
@@ -81,6 +85,24 @@ CCompareSide::OpenResult CCompareSide::Open(const std::string &path)
     else
         result.error = OpenFailureReason(path, opened);
     return result;
+}
+
+CCompareSide::OpenResult CCompareSide::OpenFolder(const std::string &folder)
+{
+    SourceWalk tree = WalkFolder(folder, kRootName);
+    OpenResult opened;
+    if (!tree.refused.empty() || tree.files.empty()) {
+        opened.error = tree.refused.empty() ? "no regular files below it" : tree.refused.front().line;
+        return opened;
+    }
+    std::vector<DiskFile> files;
+    for (SourceFile &source : tree.files)
+        files.push_back({std::move(source.packPath), std::move(source.diskPath), source.size});
+    std::vector<SideProblem> passedOver;
+    for (SourceSkip &skip : tree.passedOver)
+        passedOver.push_back({{}, std::move(skip.line)});
+    opened.side = OfFolder(std::move(files), std::move(passedOver));
+    return opened;
 }
 
 std::unique_ptr<const CCompareSide> CCompareSide::OfArchive(std::unique_ptr<const CZarnikArchive> archive)

@@ -56,10 +56,17 @@ public:
         std::unique_ptr<const CCompareSide> side; // null when it could not be opened
         std::string error;                        // then: why, for people
     };
-    // A pack as CZarnikArchive::Open takes it, or a saved hash list: a file
-    // named *.sha256 or *.json, or one a single pack would be that begins
-    // like either form.
+    // A folder on disk (see OpenFolder), a pack as CZarnikArchive::Open
+    // takes it, or a saved hash list: a file named *.sha256 or *.json, or
+    // one a single pack would be that begins like either form.
     static OpenResult Open(const std::string &path);
+    // The files below `folder` as `create` packs them (WalkFolder: a folder
+    // named as the root at its top is the root), so that an extraction
+    // compares equal to its pack. What the walk passes over (links, FIFOs,
+    // unreadable files) are the side's problems, named as `create` names
+    // them; a path the pack could not hold, or no file at all, and there is
+    // no side.
+    static OpenResult OpenFolder(const std::string &folder);
 
     static std::unique_ptr<const CCompareSide> OfArchive(std::unique_ptr<const CZarnikArchive> archive);
     // The files a walk of a folder found, and what it passed over.
