@@ -23,8 +23,9 @@ QString packFromCommandLine(const QStringList &arguments, QString *compare)
     const QCommandLineOption compareOption(
         QStringLiteral("compare"),
         QCoreApplication::translate("CommandLine",
-                                    "Compare the pack with another version of it (a pack, or a list saved by "
-                                    "'zarnik hash'): the tree shows what was added, removed, modified and renamed."),
+                                    "Compare the pack with another version of it (a pack, a folder read as "
+                                    "'zarnik create' packs it, or a list saved by 'zarnik hash'): the tree shows "
+                                    "what was added, removed, modified and renamed."),
         QStringLiteral("OTHER"));
     parser.addOption(compareOption);
     parser.process(arguments);

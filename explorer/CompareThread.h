@@ -18,7 +18,8 @@ class CompareThread : public QThread
     Q_OBJECT
 
 public:
-    // `a` and `b` in the system's form: packs, `b` also a saved hash list.
+    // `a` and `b` in the system's form: `a` a pack, `b` a pack, a folder on
+    // disk or a saved hash list, as CCompareSide::Open takes them.
     CompareThread(const std::string &a, const std::string &b, QObject *parent);
     ~CompareThread() override;
 

@@ -36,7 +36,8 @@ CompareView::CompareView(QMainWindow *window, ArchiveTree *tree, DetailsPane *de
         connect(a, &QAction::triggered, this, slot);
         return a;
     };
-    m_compare = action("actionCompare", tr("Compare &with..."), [this] { chooseOther(); });
+    m_compare = action("actionCompare", tr("Compare &with..."), [this] { chooseOther(false); });
+    m_compareFolder = action("actionCompareFolder", tr("Compare with F&older..."), [this] { chooseOther(true); });
     m_only = action("actionOnlyDifferences", tr("Only &Differences"), [this](bool on) { setOnlyDifferences(on); });
     m_only->setCheckable(true);
     m_exportAction = action("actionExportDifferences", tr("Export Di&fferences..."), [this] { exportDifferences(); });
@@ -58,7 +59,7 @@ CompareView::~CompareView()
 
 QList<QAction *> CompareView::actions() const
 {
-    return {m_compare, m_only, m_exportAction, m_stop};
+    return {m_compare, m_compareFolder, m_only, m_exportAction, m_stop};
 }
 
 bool CompareView::active() const
@@ -89,6 +90,7 @@ bool CompareView::mayClose()
 void CompareView::updateActions()
 {
     m_compare->setEnabled(!m_thread && !m_export);
+    m_compareFolder->setEnabled(m_compare->isEnabled());
     m_only->setEnabled(m_comparison != nullptr);
     m_exportAction->setEnabled(m_comparison && !m_export);
     m_stop->setEnabled(m_comparison && !m_export);
@@ -102,12 +104,15 @@ ProgressDlg *CompareView::progress(const QString &title, const QString &running,
     return dlg;
 }
 
-void CompareView::chooseOther()
+void CompareView::chooseOther(bool folder)
 {
-    const QString other = QFileDialog::getOpenFileName(
-        m_window, tr("Compare With"), Habits::openFolder(),
-        tr("Zarnik packs and hash lists (%1 *.sha256 *.json);;All files (*)")
-            .arg(QString::fromLatin1(zarnik::kPackNamePatterns)));
+    // A folder is read as `zarnik create` packs it, an extraction as its pack.
+    const QString other = folder
+        ? QFileDialog::getExistingDirectory(m_window, tr("Compare With Folder"), Habits::openFolder(),
+                                            QFileDialog::ShowDirsOnly)
+        : QFileDialog::getOpenFileName(m_window, tr("Compare With"), Habits::openFolder(),
+                                       tr("Zarnik packs and hash lists (%1 *.sha256 *.json);;All files (*)")
+                                           .arg(QString::fromLatin1(zarnik::kPackNamePatterns)));
     if (!other.isEmpty())
         compareWith(other);
 }
@@ -120,11 +125,12 @@ void CompareView::compareWith(const QString &other)
     if (pack.isEmpty())
         return;
     leave();
-    m_other = other;
-    m_thread = new CompareThread(QFile::encodeName(pack).toStdString(), QFile::encodeName(other).toStdString(),
+    m_pack = pack;
+    m_other = QDir::cleanPath(other);
+    m_thread = new CompareThread(QFile::encodeName(pack).toStdString(), QFile::encodeName(m_other).toStdString(),
                                  m_window);
     m_progressDlg = progress(tr("Comparing"),
-                             tr("Comparing %1 with %2...").arg(QFileInfo(pack).fileName(), QFileInfo(other).fileName()),
+                             tr("Comparing %1 with %2...").arg(QFileInfo(pack).fileName(), QFileInfo(m_other).fileName()),
                              tr("Cancel the comparison?\nThe pack is shown as it is."));
     connect(m_thread, &CompareThread::progressChanged, m_progressDlg, &ProgressDlg::setProgress);
     connect(m_thread, &CompareThread::done, this, &CompareView::onCompareDone);
@@ -153,8 +159,7 @@ void CompareView::onCompareDone(bool compared, const QString &reason)
     const size_t count = m_comparison->result().differences.size();
     m_window->statusBar()->showMessage(
         countText(count, tr("1 difference from %2"), tr("%1 differences from %2"), tr("No difference from %2"))
-            .arg(QFileInfo(m_other).fileName())
-        + tr("; the pack's changes wait until File > Stop Comparing"));
+            .arg(QFileInfo(m_other).fileName()));
     if (problems.empty())
         return;
     // Files whose bytes could not be had are neither the same nor different.
@@ -245,15 +250,26 @@ void CompareView::showDetails(const QList<const ArchiveNode *> &nodes)
     const zarnik::SideFile *a = c.fileInA(node), *b = c.fileInB(node);
     const zarnik::CZarnikArchive *archiveB = c.sideB().Archive();
     if (!record.IsFile(node))
-        m_details->showFolder(entry, m_tree->totals(node));
+        m_details->showFolder(entry, m_tree->totals(node), storedOf(node));
     else if (a && b && b->node && c.kindOf(node) == Comparison::Kind::Modified)
         m_details->showCompared(entry, {c.sideA().Archive(), a->node}, {archiveB, b->node});
     else if (b && b->node)
         m_details->showFile(archiveB, b->node, entry);
     else if (a && a->node)
         m_details->showFile(c.sideA().Archive(), a->node, entry);
-    else // a saved hash list holds no bytes
-        m_details->showPendingFile(entry, b && b->size ? *b->size : 0, tr("a list of hashes, without the bytes"));
+    else // a file on disk, or a saved hash list, which holds no bytes
+        m_details->showPendingFile(entry, b && b->size ? *b->size : 0,
+                                   b && !b->diskPath.empty() ? QFile::decodeName(QByteArray::fromStdString(b->diskPath))
+                                                             : tr("a list of hashes, without the bytes"));
+}
+
+DetailsPane::StoredOf CompareView::storedOf(const ArchiveNode *folder) const
+{
+    // What the Stored column shows of the folder, and of which version.
+    const Comparison &c = *m_comparison;
+    if (!c.storedIsB(folder))
+        return {QFileInfo(m_pack).fileName(), m_tree->totals(folder).storedBytes};
+    return {otherName(), c.storedInB(folder)};
 }
 
 void CompareView::exportDifferences()

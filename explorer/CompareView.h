@@ -1,5 +1,6 @@
 // The window's compare mode: File > Compare with... compares the pack shown
-// with another version of it (a pack, or a saved hash list) on a worker
+// with another version of it (a pack, a folder on disk, or a saved hash
+// list) on a worker
 // under the progress dialog, then the tree shows both versions in one
 // (Comparison), each kind of change marked; View only the differences,
 // the details and preview of both sides, Export Differences..., and Stop
@@ -7,6 +8,8 @@
 // it compares or shows a comparison, the pack's changes wait (the window
 // holds the Edit commands).
 #pragma once
+
+#include "DetailsPane.h"
 
 #include <QList>
 #include <QObject>
@@ -26,7 +29,6 @@ class EditRecord;
 class ArchiveTree;
 class Comparison;
 class CompareThread;
-class DetailsPane;
 class DifferencesThread;
 class ProgressDlg;
 class QAction;
@@ -46,8 +48,8 @@ public:
 
     // Compare with..., Only Differences, Export Differences..., Stop Comparing.
     QList<QAction *> actions() const;
-    // Compares the pack shown with `other` (as Compare with... does once
-    // its dialog is answered).
+    // Compares the pack shown with `other`, a pack, folder or hash list (as
+    // Compare with... does once its dialog is answered).
     void compareWith(const QString &other);
     // Back to the pack and its changes; a running compare stops.
     void leave();
@@ -67,10 +69,13 @@ signals:
     void modeChanged();
 
 private:
-    void chooseOther();
+    // A pack or a hash list, or with `folder` a folder on disk.
+    void chooseOther(bool folder);
     void onCompareDone(bool compared, const QString &reason);
     void showComparison();
     void setOnlyDifferences(bool only);
+    // The Stored line of a folder's details: the figure its row shows.
+    DetailsPane::StoredOf storedOf(const zarnik::ArchiveNode *folder) const;
     void exportDifferences();
     void onExportDone(int written, const QStringList &failed, bool stopped, const QString &refused);
     // The running jobs stop, their dialog goes.
@@ -87,8 +92,8 @@ private:
     std::function<const zarnik_pack::EditRecord *()> m_normal;
     QPointer<CompareThread> m_thread;
     QPointer<ProgressDlg> m_progressDlg;
-    QString m_other; // the version compared with
+    QString m_pack, m_other; // the versions compared
     std::unique_ptr<Comparison> m_comparison;
     QPointer<DifferencesThread> m_export;
-    QAction *m_compare, *m_only, *m_exportAction, *m_stop;
+    QAction *m_compare, *m_compareFolder, *m_only, *m_exportAction, *m_stop;
 };

@@ -223,12 +223,12 @@ RowMarks Comparison::marks(const Node *node) const
     marks.icon = iconOf(kind);
     const SideFile *a = fileInA(node), *b = fileInB(node);
     // B's stored size where B is a pack; the record knows only A's.
-    const auto storedInB = [b] { return b && b->node ? sizeText(b->node->m_PackedSize) : QStringLiteral("-"); };
+    const auto fileStoredInB = [b] { return b && b->node ? sizeText(b->node->m_PackedSize) : QStringLiteral("-"); };
     const bool file = m_record->IsFile(node);
     switch (kind) {
     case Kind::Added:
         marks.bold = true;
-        marks.stored = file ? storedInB() : QString();
+        marks.stored = file ? fileStoredInB() : QString();
         marks.tips << (file ? tr("Added: only in the other version (%1)").arg(sizeOf(b))
                             : tr("Added: only in the other version"));
         break;
@@ -238,7 +238,7 @@ RowMarks Comparison::marks(const Node *node) const
                             : tr("Removed: only in this version"));
         break;
     case Kind::Modified:
-        marks.stored = storedInB();
+        marks.stored = fileStoredInB();
         marks.tips << tr("Modified: %1 here, %2 in the other version").arg(sizeOf(a), sizeOf(b));
         break;
     case Kind::Renamed:
@@ -253,14 +253,26 @@ RowMarks Comparison::marks(const Node *node) const
         marks.note = QStringLiteral("  (%1)").arg(QLocale().toString(below));
         marks.tips << countText(quint64(below), tr("1 change below"), tr("%1 changes below"));
     }
-    // A folder that holds B's files stores what B's folder stores; the
-    // record knows A's stored sizes only.
-    if (!file && kind != Kind::Removed && (below > 0 || kind == Kind::Added)) {
-        const zarnik::CZarnikArchive *archiveB = m_b->Archive();
-        const Node *folderB = archiveB ? archiveB->FindFolder(m_record->Path(node)) : nullptr;
-        marks.stored = folderB ? sizeText(zarnik::CountTree(folderB).storedBytes) : QStringLiteral("-");
+    if (!file && storedIsB(node)) {
+        const std::optional<uint64_t> stored = storedInB(node);
+        marks.stored = stored ? sizeText(*stored) : QStringLiteral("-");
     }
     return marks;
+}
+
+bool Comparison::storedIsB(const Node *folder) const
+{
+    // A folder that holds B's files stores what B's folder stores; the
+    // record knows A's stored sizes only.
+    const Kind kind = kindOf(folder);
+    return !m_record->IsFile(folder) && kind != Kind::Removed && (changesBelow(folder) > 0 || kind == Kind::Added);
+}
+
+std::optional<uint64_t> Comparison::storedInB(const Node *folder) const
+{
+    const zarnik::CZarnikArchive *archiveB = m_b->Archive();
+    const Node *folderB = archiveB ? archiveB->FindFolder(m_record->Path(folder)) : nullptr;
+    return folderB ? std::optional<uint64_t>(zarnik::CountTree(folderB).storedBytes) : std::nullopt;
 }
 
 int Comparison::filesToExport() const

@@ -12,7 +12,9 @@
 #include "EditRecord.h"
 #include "RowMarks.h"
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -23,8 +25,8 @@ public:
     using Node = zarnik::ArchiveNode;
     enum class Kind { Same, Added, Removed, Modified, Renamed };
 
-    // `a` a pack; `b` a pack or a saved hash list; `result` what
-    // CompareSides found between them.
+    // `a` a pack; `b` a pack, a folder on disk or a saved hash list;
+    // `result` what CompareSides found between them.
     Comparison(std::unique_ptr<const zarnik::CCompareSide> a, std::unique_ptr<const zarnik::CCompareSide> b,
                zarnik::CompareResult result);
     ~Comparison();
@@ -38,10 +40,17 @@ public:
     // The differences the library lists at or below `node`.
     int changesBelow(const Node *node) const;
     // The file of each side that the row of `node` stands for; null where
-    // that side holds none (B's: also for a hash list, which holds no bytes).
+    // that side holds none. B's may have no node: a folder's file, or a
+    // hash list's, which holds no bytes.
     const zarnik::SideFile *fileInA(const Node *node) const;
     const zarnik::SideFile *fileInB(const Node *node) const;
     RowMarks marks(const Node *node) const;
+    // Whether the Stored figure of a folder is B's: it holds B's changes, or
+    // is B's own. Else it is A's, as the record counts it.
+    bool storedIsB(const Node *folder) const;
+    // B's folder's stored bytes; none where B stores none (a folder on disk,
+    // a hash list) or holds no such folder.
+    std::optional<uint64_t> storedInB(const Node *folder) const;
     // The files of B an export of the differences writes.
     int filesToExport() const;
 

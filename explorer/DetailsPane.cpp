@@ -275,15 +275,18 @@ void DetailsPane::markFound(const Preview &preview)
     ui->textView->centerCursor();
 }
 
-void DetailsPane::showFolder(const Entry &entry, const ArchiveTree::Totals &totals)
+void DetailsPane::showFolder(const Entry &entry, const ArchiveTree::Totals &totals, const StoredOf &storedOf)
 {
     dropPreview();
+    const QString stored = storedOf.version.isEmpty() ? exactSize(totals.storedBytes)
+                           : storedOf.bytes           ? tr("%1, in %2").arg(exactSize(*storedOf.bytes), storedOf.version)
+                                                      : tr("unknown: %1 is no pack").arg(storedOf.version);
     ui->titleLabel->setText(breakable(entry.name));
     ui->detailsLabel->setText(QStringLiteral("<table>") + row(tr("Path:"), entry.path) + changeRow(entry)
                               + row(tr("Files below:"), number(totals.files))
                               + row(tr("Folders below:"), number(totals.folders))
                               + row(tr("Size:"), exactSize(totals.unpackedBytes))
-                              + row(tr("Stored:"), exactSize(totals.storedBytes))
+                              + row(tr("Stored:"), stored)
                               + QStringLiteral("</table>"));
     showMessage(QString());
 }

@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include <atomic>
+#include <optional>
 
 namespace zarnik {
 class CZarnikArchive;
@@ -41,7 +42,14 @@ public:
     // (of line 1 or more) the preview is the text around it, marked.
     void showFile(const zarnik::CZarnikArchive *archive, const zarnik::ArchiveNode *file, const Entry &entry,
                   const TextSpot &spot = {});
-    void showFolder(const Entry &entry, const ArchiveTree::Totals &totals);
+    // With two versions shown, a folder's Stored line names the version it
+    // is of, whose figure may not be known (a version that is no pack).
+    struct StoredOf
+    {
+        QString version;
+        std::optional<quint64> bytes;
+    };
+    void showFolder(const Entry &entry, const ArchiveTree::Totals &totals, const StoredOf &storedOf = {});
     void showSeveral(int count, const ArchiveTree::Totals &totals);
     // A file added or replaced since the pack was opened: its `size` bytes
     // come from `source` on the disk when the pack is saved.

@@ -62,8 +62,9 @@ public:
     // and alone selected, its folders open; with the filter on and hiding
     // it, the filter goes. False when the tree shows no such entry.
     bool selectPath(const std::string &packPath);
-    // Compares the pack shown with `other` (another pack or a saved hash
-    // list), as File > Compare with... does once its dialog is answered.
+    // Compares the pack shown with `other` (another pack, a folder on disk or
+    // a saved hash list), as File > Compare with... does once its dialog is
+    // answered.
     void compareWith(const QString &other);
 
 protected:

@@ -17,15 +17,16 @@ class TestExplorerCompare : public QObject, ExplorerHarness
     Q_OBJECT
 
     // Compares the pack shown with `other` through the menu, and waits for the end.
-    bool compareWith(const QString &other, const QList<Step> &then = {})
+    bool compareWith(const QString &other, const QList<Step> &then = {}, const char *action = "actionCompare")
     {
-        run("actionCompare", QList<Step>{typed(other)} + then);
+        run(action, QList<Step>{typed(other)} + then);
         return QTest::qWaitFor([&] { return !m_window->findChild<ProgressDlg *>(); }, 20000);
     }
 
     // The tree's rows as diff's lines ("M\tcontent/a.txt", a folder with '/'), told by their marks:
     // struck out, italic (the old path from the tooltip), bold, or coloured. What lies below an added or
-    // removed folder is that folder's, but what was renamed into it.
+    // removed folder is that folder's, but what was renamed into it. A folder's count of changes that is
+    // not the number of lines below it is a line of its own.
     QStringList markedLines(const QModelIndex &parent = {}, const QString &folder = {}, bool renamesOnly = false)
     {
         QStringList out;
@@ -33,7 +34,9 @@ class TestExplorerCompare : public QObject, ExplorerHarness
             const QModelIndex at = m_tree->model()->index(i, 0, parent);
             const QFont font = at.data(Qt::FontRole).value<QFont>();
             const bool isFolder = m_tree->model()->hasChildren(at);
-            const QString path = folder + at.data().toString().remove(QRegularExpression("  \\(\\d+\\)$"));
+            QString path = at.data().toString();
+            const QRegularExpressionMatch count = QRegularExpression("  \\((\\d+)\\)$").match(path);
+            path = folder + path.left(count.hasMatch() ? count.capturedStart() : path.size());
             const QString shown = path + (isFolder ? "/" : "");
             const QString letter = font.strikeOut()                         ? "D"
                                    : font.italic()                          ? "R"
@@ -44,8 +47,12 @@ class TestExplorerCompare : public QObject, ExplorerHarness
                 out << "R\t" + at.data(Qt::ToolTipRole).toString().section(' ', 2, 2) + '\t' + shown;
             else if (!letter.isEmpty() && !renamesOnly)
                 out << letter + '\t' + shown;
-            if (isFolder)
-                out += markedLines(at, path + '/', renamesOnly || letter == "A" || letter == "D");
+            if (!isFolder)
+                continue;
+            const QStringList below = markedLines(at, path + '/', renamesOnly || letter == "A" || letter == "D");
+            if (count.hasMatch() && count.captured(1).toInt() != below.size())
+                out << "count " + count.captured(1) + " on " + shown;
+            out += below;
         }
         return out;
     }
@@ -55,6 +62,8 @@ class TestExplorerCompare : public QObject, ExplorerHarness
     {
         const auto sideA = zarnik::CCompareSide::Open(nativePath(a)), sideB = zarnik::CCompareSide::Open(nativePath(b));
         QStringList out;
+        if (!sideA.side || !sideB.side)
+            return {QString::fromStdString("cannot open: " + sideA.error + sideB.error)};
         for (const zarnik::Difference &d : zarnik::CompareSides(*sideA.side, *sideB.side, {}).differences)
             out << QString::fromLatin1(zarnik::DifferenceText(d).c_str()).trimmed();
         return out;
@@ -97,26 +106,34 @@ private slots:
     {
         QTest::addColumn<Entries>("a");
         QTest::addColumn<Entries>("b");
-        // Differences with no row: a folder removed whose files were all renamed out holds nothing to show.
-        QTest::addColumn<QStringList>("rowless");
+        QTest::addColumn<bool>("bOnDisk"); // B an extraction, compared as a folder
         const Entries base{e("content\\a.txt", "alpha", Storage::Stored), e("content\\gfx\\sky.bmp", std::string(5000, 's')),
                            e("content\\gfx\\sea.bmp", "sea", Storage::Stored), e("content\\x", "file")};
         QTest::newRow("no change, stored otherwise")
             << base << Entries{e("content\\gfx\\sky.bmp", std::string(5000, 's'), Storage::Stored),
                                e("content\\a.txt", "alpha", Storage::Packed), e("content\\gfx\\sea.bmp", "sea"),
-                               e("content\\x", "file")} << QStringList();
+                               e("content\\x", "file")} << false;
         QTest::newRow("same-size edit, growth, addition, removal")
             << base << Entries{e("content\\a.txt", "ALPHA"), e("content\\gfx\\sky.bmp", std::string(5001, 's')),
-                               e("content\\gfx\\new.bmp", "new"), e("content\\x", "file")}
-            << QStringList();
+                               e("content\\gfx\\new.bmp", "new"), e("content\\x", "file")} << false;
         QTest::newRow("renames, a folder moved, a file become a folder")
             << base << Entries{e("content\\b.txt", "alpha"), e("content\\pics\\sky.bmp", std::string(5000, 's')),
-                               e("content\\pics\\sea.bmp", "sea"), e("content\\x\\inner.txt", "in")}
-            << QStringList{"D\tcontent/gfx/"};
+                               e("content\\pics\\sea.bmp", "sea"), e("content\\x\\inner.txt", "in")} << false;
         QTest::newRow("a folder added, one removed")
             << base << Entries{e("content\\a.txt", "alpha"), e("content\\x", "file"), e("content\\snd\\deep\\a.wav", "w"),
-                               e("content\\snd\\b.wav", "b")}
-            << QStringList();
+                               e("content\\snd\\b.wav", "b")} << false;
+        // Every folder removed has its row, whether its files went elsewhere whole or changed.
+        Entries more = base;
+        for (const char *path : {"content\\m\\desert\\a", "content\\m\\desert\\b", "content\\m\\old\\deep\\c", "content\\up\\in\\f"})
+            more.push_back(e(path, std::string(path).substr(8)));
+        QTest::newRow("folders removed, their files moved or changed")
+            << more << Entries{base[0], base[1], base[2], base[3], e("content\\m\\dunes\\a", "m\\desert\\a"),
+                               e("content\\m\\dunes\\b", "m\\desert\\b"), e("content\\m\\new\\c", "c2"),
+                               e("content\\f", "up\\in\\f")} << false;
+        // A folder on disk is read as create packs it: its extraction is the pack, a change in it a difference.
+        QTest::newRow("an extraction") << base << base << true;
+        QTest::newRow("an extraction changed")
+            << base << Entries{e("content\\a.txt", "ALPHA"), e("content\\gfx\\sea.bmp", "sea"), e("content\\y", "file")} << true;
     }
 
     // Each difference the library lists shows as its mark on its row; the folders above count them; with
@@ -125,20 +142,33 @@ private slots:
     {
         QFETCH(Entries, a);
         QFETCH(Entries, b);
-        const QString packA = writeUpk(path("a.upk"), a), packB = writeUpk(path("b.upk"), b);
+        QFETCH(bool, bOnDisk);
+        const QString packA = writeUpk(path("a.upk"), a), packB = bOnDisk ? path("b") : writeUpk(path("b.upk"), b);
+        for (const testpack::Entry &entry : bOnDisk ? b : Entries{}) {
+            QFile file(path("b/" + QString::fromStdString(entry.path).replace('\\', '/')));
+            QVERIFY(QDir().mkpath(QFileInfo(file).path()) && file.open(QIODevice::WriteOnly));
+            file.write(reinterpret_cast<const char *>(entry.data.data()), qint64(entry.data.size()));
+        }
         QVERIFY(m_window->openPack(packA));
-        QVERIFY(compareWith(packB));
+        QVERIFY(compareWith(packB, {}, bOnDisk ? "actionCompareFolder" : "actionCompare"));
         m_tree->expandAll();
         const QStringList expected = libraryLines(packA, packB);
-        QFETCH(QStringList, rowless);
-        QStringList shown = expected;
-        for (const QString &line : rowless)
-            QVERIFY(shown.removeOne(line));
-        QCOMPARE(sorted(markedLines()), shown);
+        QCOMPARE(sorted(markedLines()), expected);
         const QString root = m_tree->model()->index(0, 0).data().toString();
         QCOMPARE(root, expected.isEmpty() ? QString("content") : QString("content  (%1)").arg(expected.size()));
+        // No change of the pack waits while it is compared, and the status line says none does.
+        const QString other = QFileInfo(packB).fileName();
+        QVERIFY2(m_window->statusBar()->currentMessage().endsWith(" from " + other),
+                 qPrintable(m_window->statusBar()->currentMessage()));
+        // The root's details give the figure of its Stored column, and say of which version.
+        const QString stored = m_tree->model()->index(0, PackModel::StoredColumn).data().toString();
+        const QString details = m_window->findChild<QLabel *>("detailsLabel")->text().remove(QChar(0x200B));
+        const QStringList says = stored == "-" ? QStringList{"unknown: " + other + " is no pack"}
+                                               : QStringList{"<td>" + stored, ", in " + (expected.isEmpty() ? "a.upk" : other)};
+        for (const QString &part : says)
+            QVERIFY2(details.contains(part), qPrintable(part + " / " + details));
         run("actionOnlyDifferences");
-        QCOMPARE(sorted(markedLines()), shown);
+        QCOMPARE(sorted(markedLines()), expected);
         for (const QModelIndex &at : rows().mid(1))
             QVERIFY2(at.data(Qt::ToolTipRole).isValid(), qPrintable(at.data().toString() + " shown unchanged"));
         // Leaving gives the pack and its Edit commands back.
@@ -146,7 +176,11 @@ private slots:
         run("actionStopComparing");
         QVERIFY(m_window->findChild<QAction *>("actionAddFiles")->isEnabled());
         QCOMPARE(markedLines(), QStringList());
-        QCOMPARE(rows().size(), int(a.size()) + 2); // content and gfx
+        QSet<QString> folders;
+        for (const testpack::Entry &entry : a)
+            for (QString at = QString::fromStdString(entry.path); at.contains('\\');)
+                folders << (at = at.section('\\', 0, -2));
+        QCOMPARE(rows().size(), int(a.size() + folders.size()));
     }
 
     void lineDiffIsAShortestScript_data()
