@@ -162,15 +162,16 @@ void CompareView::onCompareDone(bool compared, const QString &reason)
             .arg(QFileInfo(m_other).fileName()));
     if (problems.empty())
         return;
-    // Files whose bytes could not be had are neither the same nor different.
+    // Files whose bytes could not be had, and what a folder holds that no
+    // pack can (links, FIFOs), are neither the same nor different.
     QStringList lines;
     for (const zarnik::CompareProblem &problem : problems)
         lines << (problem.side == 0 ? tr("this version") : tr("the other version")) + QStringLiteral(": ")
                      + (problem.path.empty() ? QString() : shownText(problem.path) + QStringLiteral(": "))
                      + QString::fromStdString(problem.text);
     QMessageBox box(QMessageBox::Warning, tr("Compared with omissions"),
-                    countText(problems.size(), tr("1 file could not be read: it is not compared."),
-                              tr("%1 files could not be read: they are not compared.")),
+                    countText(problems.size(), tr("1 file is not compared: the details say why."),
+                              tr("%1 files are not compared: the details say why.")),
                     QMessageBox::Ok, m_window);
     box.setDetailedText(lines.join(QLatin1Char('\n')));
     box.exec();
@@ -251,8 +252,11 @@ void CompareView::showDetails(const QList<const ArchiveNode *> &nodes)
     const zarnik::CZarnikArchive *archiveB = c.sideB().Archive();
     if (!record.IsFile(node))
         m_details->showFolder(entry, m_tree->totals(node), storedOf(node));
-    else if (a && b && b->node && c.kindOf(node) == Comparison::Kind::Modified)
-        m_details->showCompared(entry, {c.sideA().Archive(), a->node}, {archiveB, b->node});
+    else if (a && b && (b->node || !b->diskPath.empty()) && c.kindOf(node) == Comparison::Kind::Modified)
+        m_details->showCompared(entry, PreviewFile::inPack(*c.sideA().Archive(), *a->node),
+                                b->node ? PreviewFile::inPack(*archiveB, *b->node)
+                                        : PreviewFile::onDisk(QFile::decodeName(QByteArray::fromStdString(b->diskPath)),
+                                                              b->size.value_or(0)));
     else if (b && b->node)
         m_details->showFile(archiveB, b->node, entry);
     else if (a && a->node)

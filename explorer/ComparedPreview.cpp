@@ -9,9 +9,6 @@
 
 #include <algorithm>
 
-using zarnik::ArchiveNode;
-using zarnik::CZarnikArchive;
-
 namespace {
 
 QString tr(const char *text)
@@ -20,18 +17,9 @@ QString tr(const char *text)
 }
 
 // Up to `limit` of the file's first bytes; false when they cannot be had.
-bool readHead(const CZarnikArchive &archive, const ArchiveNode &node, qsizetype limit, QByteArray &out)
+bool readHead(const PreviewFile &file, qsizetype limit, QByteArray &out)
 {
-    limit = qsizetype(std::min<quint64>(node.m_UnpackedSize, quint64(limit)));
-    out.reserve(limit);
-    const zarnik::ReadOutcome outcome = archive.StreamFileData(
-        node,
-        [&](const unsigned char *data, size_t size) {
-            out.append(reinterpret_cast<const char *>(data), qsizetype(std::min(size, size_t(limit - out.size()))));
-            return out.size() < limit;
-        },
-        {});
-    return outcome == zarnik::ReadOutcome::Sound || (outcome == zarnik::ReadOutcome::Stopped && out.size() == limit);
+    return file.read(qsizetype(std::min<quint64>(file.size, quint64(limit))), out) == zarnik::ReadOutcome::Sound;
 }
 
 QImage sideBySide(const QImage &left, const QImage &right)
@@ -75,12 +63,11 @@ ComparedPreview textDiff(const QString &before, const QString &after, bool cut)
 }
 
 // Both versions in hex from the first byte that differs.
-ComparedPreview hexFromDifference(const CZarnikArchive &archiveA, const ArchiveNode &a, const CZarnikArchive &archiveB,
-                                  const ArchiveNode &b)
+ComparedPreview hexFromDifference(const PreviewFile &a, const PreviewFile &b)
 {
     ComparedPreview preview;
     QByteArray x, y;
-    if (!readHead(archiveA, a, ComparedPreview::kSearchBytes, x) || !readHead(archiveB, b, ComparedPreview::kSearchBytes, y)) {
+    if (!readHead(a, ComparedPreview::kSearchBytes, x) || !readHead(b, ComparedPreview::kSearchBytes, y)) {
         preview.text = tr("No preview: a version could not be read.");
         return preview;
     }
@@ -102,10 +89,9 @@ ComparedPreview hexFromDifference(const CZarnikArchive &archiveA, const ArchiveN
 
 } // namespace
 
-ComparedPreview ComparedPreview::make(const CZarnikArchive &archiveA, const ArchiveNode &a,
-                                      const CZarnikArchive &archiveB, const ArchiveNode &b)
+ComparedPreview ComparedPreview::make(const PreviewFile &a, const PreviewFile &b)
 {
-    const Preview before = Preview::make(archiveA, a), after = Preview::make(archiveB, b);
+    const Preview before = Preview::make(a), after = Preview::make(b);
     using Kind = Preview::Kind;
     if (before.kind == Kind::Picture && after.kind == Kind::Picture) {
         ComparedPreview preview;
@@ -117,5 +103,5 @@ ComparedPreview ComparedPreview::make(const CZarnikArchive &archiveA, const Arch
     if (readable(before.kind) && readable(after.kind) && (before.kind == Kind::Text || after.kind == Kind::Text))
         return textDiff(before.kind == Kind::Text ? before.text : QString(),
                         after.kind == Kind::Text ? after.text : QString(), before.cut || after.cut);
-    return hexFromDifference(archiveA, a, archiveB, b);
+    return hexFromDifference(a, b);
 }

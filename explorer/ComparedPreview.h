@@ -20,6 +20,6 @@ struct ComparedPreview
     // Each version's hex view shows this many bytes from there.
     static constexpr int kHexBytes = 1024;
 
-    static ComparedPreview make(const zarnik::CZarnikArchive &archiveA, const zarnik::ArchiveNode &a,
-                                const zarnik::CZarnikArchive &archiveB, const zarnik::ArchiveNode &b);
+    // Safe from any thread while what the files read from stays.
+    static ComparedPreview make(const PreviewFile &a, const PreviewFile &b);
 };

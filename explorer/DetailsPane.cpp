@@ -160,18 +160,18 @@ void DetailsPane::showFile(const CZarnikArchive *archive, const ArchiveNode *fil
     });
 }
 
-void DetailsPane::showCompared(const Entry &entry, const Version &before, const Version &after)
+void DetailsPane::showCompared(const Entry &entry, const PreviewFile &before, const PreviewFile &after)
 {
     dropPreview();
     ui->titleLabel->setText(breakable(entry.name));
     ui->detailsLabel->setText(QStringLiteral("<table>") + row(tr("Path:"), entry.path) + changeRow(entry)
-                              + row(tr("Size:"), exactSize(before.file->m_UnpackedSize))
-                              + row(tr("Other version:"), exactSize(after.file->m_UnpackedSize))
+                              + row(tr("Size:"), exactSize(before.size))
+                              + row(tr("Other version:"), exactSize(after.size))
                               + QStringLiteral("</table>"));
     showMessage(tr("Reading..."));
     const quint64 generation = m_generation;
     m_pool.start([this, before, after, generation] {
-        const ComparedPreview preview = ComparedPreview::make(*before.archive, *before.file, *after.archive, *after.file);
+        const ComparedPreview preview = ComparedPreview::make(before, after);
         QMetaObject::invokeMethod(
             this, [this, generation, preview] { showComparedPreview(generation, preview); }, Qt::QueuedConnection);
     });

@@ -55,13 +55,9 @@ public:
     // come from `source` on the disk when the pack is saved.
     void showPendingFile(const Entry &entry, quint64 size, const QString &source);
     // A file in two versions that differ: both sizes, and both versions in
-    // the preview (see ComparedPreview). The archives must stay as for showFile.
-    struct Version
-    {
-        const zarnik::CZarnikArchive *archive;
-        const zarnik::ArchiveNode *file;
-    };
-    void showCompared(const Entry &entry, const Version &before, const Version &after);
+    // the preview (see ComparedPreview). What they read from must stay as
+    // for showFile.
+    void showCompared(const Entry &entry, const PreviewFile &before, const PreviewFile &after);
     // Back to the hint; returns once no preview reads the archive any more.
     void clear();
 

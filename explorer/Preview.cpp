@@ -4,6 +4,7 @@
 
 #include <QBuffer>
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QLocale>
@@ -209,16 +210,41 @@ Preview textAround(const Window &window)
 
 } // namespace
 
+PreviewFile PreviewFile::inPack(const CZarnikArchive &archive, const ArchiveNode &node)
+{
+    return {QString::fromLatin1(node.m_Name.data(), qsizetype(node.m_Name.size())), node.m_UnpackedSize,
+            [&archive, &node](qsizetype limit, QByteArray &out) { return readRange(archive, node, 0, limit, out); }};
+}
+
+PreviewFile PreviewFile::onDisk(const QString &path, quint64 size)
+{
+    return {QFileInfo(path).fileName(), size, [path, size](qsizetype limit, QByteArray &out) {
+                QFile file(path);
+                if (!file.open(QIODevice::ReadOnly))
+                    return ReadOutcome::Unreadable;
+                out = file.read(limit);
+                // A file that changed since it was compared is no longer the version compared.
+                return out.size() == qsizetype(std::min<quint64>(size, quint64(limit))) && quint64(file.size()) == size
+                           ? ReadOutcome::Sound
+                           : ReadOutcome::Unreadable;
+            }};
+}
+
 Preview Preview::make(const CZarnikArchive &archive, const ArchiveNode &node)
 {
+    return make(PreviewFile::inPack(archive, node));
+}
+
+Preview Preview::make(const PreviewFile &file)
+{
     Preview preview;
-    if (node.m_UnpackedSize == 0) {
+    if (file.size == 0) {
         preview.kind = Kind::Empty;
         preview.text = tr("Empty file.");
         return preview;
     }
     QByteArray head;
-    ReadOutcome outcome = readRange(archive, node, 0, qsizetype(std::min<quint64>(node.m_UnpackedSize, kTextBytes)), head);
+    ReadOutcome outcome = file.read(qsizetype(std::min<quint64>(file.size, kTextBytes)), head);
     if (outcome != ReadOutcome::Sound)
         return unreadable(outcome);
     // Picture formats say what they are, and their size, at their start;
@@ -226,22 +252,21 @@ Preview Preview::make(const CZarnikArchive &archive, const ArchiveNode &node)
     // signature).
     QBuffer buffer(&head);
     buffer.open(QIODevice::ReadOnly);
-    const QByteArray format =
-        QFileInfo(QString::fromLatin1(node.m_Name.data(), qsizetype(node.m_Name.size()))).suffix().toLower().toLatin1();
+    const QByteArray format = QFileInfo(file.name).suffix().toLower().toLatin1();
     QImageReader reader(&buffer, format);
     const QSize size = reader.canRead() ? reader.size() : QSize();
-    if (size.isValid() && (qint64(size.width()) * size.height() > kMaxPixels || node.m_UnpackedSize > kMaxPictureBytes)) {
+    if (size.isValid() && (qint64(size.width()) * size.height() > kMaxPixels || file.size > kMaxPictureBytes)) {
         preview.kind = Kind::TooLarge;
         preview.text = tr("Picture too large to preview: %1 x %2 pixels, %3.")
                            .arg(size.width()).arg(size.height())
-                           .arg(QLocale().formattedDataSize(qint64(node.m_UnpackedSize), 1,
+                           .arg(QLocale().formattedDataSize(qint64(file.size), 1,
                                                             QLocale::DataSizeTraditionalFormat));
         return preview;
     }
-    if (reader.canRead() && node.m_UnpackedSize <= kMaxPictureBytes) {
+    if (reader.canRead() && file.size <= kMaxPictureBytes) {
         QByteArray whole;
-        if (head.size() < qsizetype(node.m_UnpackedSize)) {
-            outcome = readRange(archive, node, 0, qsizetype(node.m_UnpackedSize), whole);
+        if (head.size() < qsizetype(file.size)) {
+            outcome = file.read(qsizetype(file.size), whole);
             if (outcome != ReadOutcome::Sound)
                 return unreadable(outcome);
         }
@@ -255,7 +280,7 @@ Preview Preview::make(const CZarnikArchive &archive, const ArchiveNode &node)
             return preview;
         }
     }
-    return fromHead(head, node.m_UnpackedSize);
+    return fromHead(head, file.size);
 }
 
 Preview Preview::around(const CZarnikArchive &archive, const ArchiveNode &node, const TextSpot &spot,

@@ -11,6 +11,8 @@
 #include <QPair>
 #include <QString>
 
+#include "ReadOutcome.h"
+
 #include <functional>
 
 namespace zarnik {
@@ -26,6 +28,21 @@ struct TextSpot
     quint64 line = 0; // from 1; 0 for no line
     quint64 lineOffset = 0;
     QList<QPair<quint32, quint32>> matches; // [begin, end), in the order found
+};
+
+// The bytes of a file to preview: one of a pack, or one on disk (a version
+// compared with).
+struct PreviewFile
+{
+    QString name;     // the suffix names a picture's format
+    quint64 size = 0; // unpacked
+    // Up to `limit` of its bytes from the start into `out`: Sound when they
+    // all came.
+    std::function<zarnik::ReadOutcome(qsizetype limit, QByteArray &out)> read;
+
+    // Safe from any thread while the archive stays.
+    static PreviewFile inPack(const zarnik::CZarnikArchive &archive, const zarnik::ArchiveNode &node);
+    static PreviewFile onDisk(const QString &path, quint64 size);
 };
 
 struct Preview
@@ -61,6 +78,7 @@ struct Preview
 
     // Reads and decodes `node`; safe from any thread while the archive stays.
     static Preview make(const zarnik::CZarnikArchive &archive, const zarnik::ArchiveNode &node);
+    static Preview make(const PreviewFile &file);
     // The text (or hex) of `node` around `spot`: at most kTextBytes of it,
     // from the start of a line before the spot where one is near, marked.
     // The read of a file that large goes through all that comes before the

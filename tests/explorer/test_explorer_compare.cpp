@@ -2,6 +2,7 @@
 // Compare with..., the marks of the tree held against the library's list of
 // differences, Only Differences, Export Differences and Cancel.
 #include "CompareThread.h"
+#include "DetailsPane.h"
 #include "Compare.h"
 #include "LineDiff.h"
 #include "ModalSteps.h"
@@ -167,6 +168,12 @@ private slots:
                                                : QStringList{"<td>" + stored, ", in " + (expected.isEmpty() ? "a.upk" : other)};
         for (const QString &part : says)
             QVERIFY2(details.contains(part), qPrintable(part + " / " + details));
+        // A file modified shows both versions, whatever the other version is.
+        if (expected.contains("M\tcontent/a.txt")) {
+            QSignalSpy shown(m_window->findChild<DetailsPane *>(), &DetailsPane::previewShown);
+            QVERIFY(select("a.txt") && shown.wait(10000));
+            QCOMPARE(m_window->findChild<QPlainTextEdit *>("textView")->toPlainText(), QString("- alpha\n+ ALPHA"));
+        }
         run("actionOnlyDifferences");
         QCOMPARE(sorted(markedLines()), expected);
         for (const QModelIndex &at : rows().mid(1))
