@@ -207,7 +207,8 @@ struct CountingSink : zarnik_pack::PackSink
 };
 
 // What a reader could not find ends the pack: a name past its 260-byte field,
-// or a file table that would end past 4 GiB, stored bytes and all.
+// or a file table that would end past 4 GiB, stored bytes and all; an entry whose
+// own bytes would end there is refused before any of them is written.
 TEST(PackWriter, RefusesWhatAReaderCannotFind)
 {
     namespace pf = zarnik::packformat;
@@ -215,11 +216,12 @@ TEST(PackWriter, RefusesWhatAReaderCannotFind)
     const std::string path = "content\\f";
     // Stored bytes that leave room for the data chunk's header, the table's and its one entry.
     const uint64_t room = pf::kMaxPackSize - 2 * pf::kChunkHeaderSize - pf::EncodedEntrySize(path);
-    const struct { std::string path; uint64_t stored; Problem problem; } cases[] = {
-        {"content\\" + std::string(251, 'n'), 0, Problem::None},
-        {"content\\" + std::string(252, 'n'), 0, Problem::NameTooLong},
-        {path, room, Problem::None},
-        {path, room + 1, Problem::TooLarge},
+    const struct { std::string path; uint64_t stored; Problem problem; bool added; } cases[] = {
+        {"content\\" + std::string(251, 'n'), 0, Problem::None, true},
+        {"content\\" + std::string(252, 'n'), 0, Problem::NameTooLong, false},
+        {path, room, Problem::None, true},
+        {path, room + 1, Problem::TooLarge, true},
+        {path, pf::kMaxPackSize - pf::kChunkHeaderSize + 1, Problem::TooLarge, false},
     };
     TempDir dir; // the sink copies nothing from it
     WriteAll(dir.file("source"), {});
@@ -230,6 +232,7 @@ TEST(PackWriter, RefusesWhatAReaderCannotFind)
         CountingSink sink;
         zarnik_pack::UpkWriter writer(sink);
         const bool added = writer.AddStoredBytes(c.path, c.stored, source.get(), 0, c.stored);
+        EXPECT_EQ(added, c.added) << c.path.size() << " " << c.stored;
         EXPECT_EQ(added && writer.Finish(), c.problem == Problem::None) << c.path.size() << " " << c.stored;
         EXPECT_EQ(writer.Problem(), c.problem) << c.path.size() << " " << c.stored;
     }
