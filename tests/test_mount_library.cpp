@@ -229,6 +229,18 @@ TEST(MountCache, DecodesAStretchOnceAndOnlyKeepsItWhenSound)
         return StreamOutcome::Sound;
     });
     EXPECT_EQ(cache.GetOrDecode({1, 0}, throws).bytes->size, 1u);
+    // A stretch larger than the whole cache pushes out none of what is kept.
+    CMountCache small(9);
+    int decoded = 0;
+    const auto of = [&decoded](size_t size) {
+        return [&decoded, size](zarnik::DecodedStretch &out) {
+            out.bytes.reset(new unsigned char[out.size = size]());
+            return ++decoded, StreamOutcome::Sound;
+        };
+    };
+    for (const auto &[key, size] : {std::pair<CMountCache::Key, size_t>{{1, 0}, 5}, {{2, 0}, 10}, {{1, 0}, 5}})
+        small.GetOrDecode(key, of(size));
+    EXPECT_EQ(decoded, 2);
 }
 
 namespace {
