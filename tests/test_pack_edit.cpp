@@ -568,8 +568,17 @@ TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
             }
             // The next change sweeps what the killed one left.
             ASSERT_EQ(SaveChange(pack, [](PackEdit &e) { return e.Delete("content\\z.bin"); }).problem, EditProblem::None) << killAt;
-            for (const auto &file : FilesBelow(dir.path()))
+            // ... and of a set every data file its index does not name.
+            std::set<std::string> named, vfs;
+            for (size_t d = 0; d < MustOpen(pack)->GetDataFileCount(); ++d)
+                named.insert(fs::u8path(MustOpen(pack)->GetDataFilePath(d)).filename().u8string());
+            for (const auto &file : FilesBelow(dir.path())) {
                 EXPECT_FALSE(zarnik::LooksTemporary(file.first)) << layout << ", killed at " << killAt << ": " << file.first;
+                if (fs::path(file.first).extension() == ".vfs")
+                    vfs.insert(file.first);
+            }
+            EXPECT_TRUE(std::includes(named.begin(), named.end(), vfs.begin(), vfs.end())) << "killed at " << killAt << ": " << testing::PrintToString(vfs) << testing::PrintToString(named);
+            EXPECT_FALSE(fs::exists(dir.file("content.vfi.zarnik-publishing"))) << killAt;
         }
         EXPECT_TRUE(rerunOverItsBackup);
     }
@@ -592,15 +601,18 @@ TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
 }
 
 // A change in place removes what killed saves of its own pack left, the temporary
-// files of the names that save makes, and no other file.
+// files of the names that save makes and the data files of a set it noted and no
+// index names, and no other file.
 TEST(PackEdit, AChangeInPlaceSweepsItsOwnPacksPartialFilesOnly)
 {
+    const std::string kNote = "content.vfi.zarnik-publishing";
     const struct { int layout; std::vector<std::string> swept, kept; } rows[] = {
         {0, {"p.upk.zarnik-partial", "p.upk.zarnik-partial-7"},
          {"q.upk.zarnik-partial", "p.upk.zarnik-partial-1", "p.upk.zarnik-partial-x", "p.upkx.zarnik-partial",
           "p.upk.zarnik-partialx", "p.upk"}},
-        {2, {"content.vfi.zarnik-partial", "data0~1.vfs.zarnik-partial", "data1~12.vfs.zarnik-partial-2"},
-         {"data0.vfs.zarnik-partial", "data2~1.vfs.zarnik-partial", "p.upk.zarnik-partial"}},
+        {2, {"content.vfi.zarnik-partial", "data0~1.vfs.zarnik-partial", "data1~12.vfs.zarnik-partial-2",
+             kNote, "data0~3.vfs"},
+         {"data0.vfs.zarnik-partial", "data2~1.vfs.zarnik-partial", "p.upk.zarnik-partial", "data0~4.vfs", "n.txt"}},
     };
     for (const auto &row : rows) {
         TempDir dir;
@@ -608,7 +620,7 @@ TEST(PackEdit, AChangeInPlaceSweepsItsOwnPacksPartialFilesOnly)
         for (const std::vector<std::string> &names : {row.swept, row.kept})
             for (const std::string &name : names)
                 if (!fs::exists(dir.file(name)))
-                    WriteAll(dir.file(name), zarnik_pack::ToBytes("left"));
+                    WriteAll(dir.file(name), zarnik_pack::ToBytes(name == kNote ? "data0~3.vfs\nn.txt\n" : "left"));
         const zarnik_pack::SaveOutcome saved = SaveChange(pack, [](PackEdit &e) { return e.Delete("content\\a.txt"); });
         ASSERT_EQ(saved.problem, EditProblem::None) << saved.reason;
         EXPECT_TRUE(saved.leftOver.empty());

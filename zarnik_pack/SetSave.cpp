@@ -89,6 +89,27 @@ struct Published
     }
 };
 
+// Beside the index, the note of the data files a save publishes before
+// its index names them, and of the old ones it removes after: one name a
+// line. A save killed in between leaves files no index names; the note
+// proves them its own, and the next change removes those its index does
+// not name, and then the note.
+const char kPublishingSuffix[] = ".zarnik-publishing";
+
+// Removes the note once the save is over (after the files it names were
+// withdrawn, when it failed); one that stays is named in `leftOver`.
+struct PublishingNote
+{
+    zarnik::PlatformDirectory *folder = nullptr;
+    std::string name;
+    LeftOver *leftOver = nullptr;
+    ~PublishingNote()
+    {
+        if (folder && !zarnik::PlatformRemoveAt(folder, name))
+            leftOver->Note(name);
+    }
+};
+
 // The whole of a file of under 4 GiB; false when it cannot be read so.
 bool ReadWhole(zarnik::PlatformFile *file, Bytes &bytes)
 {
@@ -180,7 +201,14 @@ private:
     // Whether this save makes a file of `name`: the index, or a new form
     // of one of the set's data files.
     bool OwnName(const std::string &name) const;
+    // Whether `name` is a data file of the set, under its name before
+    // saves or a later one.
+    bool OwnDataName(const std::string &name) const;
+    std::string NoteName() const { return m_IndexName + kPublishingSuffix; }
+    Bytes NoteText() const;
     void SweepOwnPartials();
+    void SweepUnnamed();
+    SaveOutcome NotePublishing();
     SaveOutcome ReadIndex();
     SaveOutcome WriteDataFile(size_t d);
     SaveOutcome WriteIndex();
@@ -208,6 +236,7 @@ private:
     Bytes m_Index, m_NewIndex;
     std::vector<IndexChunk> m_Chunks;
     ItemWriter m_Writer;
+    PublishingNote m_Note; // goes after m_Published
     Published m_Published;
     std::unique_ptr<OutputFile> m_IndexOut;
     SaveOutcome m_Saved;
@@ -255,12 +284,19 @@ SaveOutcome SetSaver::FindIndex()
 bool SetSaver::OwnName(const std::string &name) const
 {
     using zarnik::NameAsSystemCompares;
-    if (NameAsSystemCompares(name) == NameAsSystemCompares(m_IndexName))
+    if (NameAsSystemCompares(name) == NameAsSystemCompares(m_IndexName) ||
+        NameAsSystemCompares(name) == NameAsSystemCompares(NoteName()))
         return true;
+    return DataNameBeforeSaves(name) != name && OwnDataName(name);
+}
+
+bool SetSaver::OwnDataName(const std::string &name) const
+{
+    using zarnik::NameAsSystemCompares;
     const std::string original = DataNameBeforeSaves(name);
-    return original != name && std::any_of(m_Names.begin(), m_Names.end(), [&original](const std::string &data) {
-               return NameAsSystemCompares(DataNameBeforeSaves(data)) == NameAsSystemCompares(original);
-           });
+    return std::any_of(m_Names.begin(), m_Names.end(), [&original](const std::string &data) {
+        return NameAsSystemCompares(DataNameBeforeSaves(data)) == NameAsSystemCompares(original);
+    });
 }
 
 SaveOutcome SetSaver::Prepare()
@@ -297,6 +333,68 @@ SaveOutcome SetSaver::Prepare()
 void SetSaver::SweepOwnPartials()
 {
     SweepPartials(m_Folder.get(), m_FolderPath, [this](const std::string &name) { return OwnName(name); }, m_LeftOver);
+    SweepUnnamed();
+}
+
+// The note as it stands; empty when there is none.
+Bytes SetSaver::NoteText() const
+{
+    Bytes text;
+    ReadFile file(zarnik::PlatformExistsAt(m_Folder.get(), NoteName())
+                      ? zarnik::PlatformOpenRead(m_FolderPath + NoteName())
+                      : nullptr);
+    if (!ReadWhole(file.get(), text))
+        text.clear();
+    return text;
+}
+
+// The files a killed save noted that neither the index nor its backup
+// names, then the note, once they are gone.
+void SetSaver::SweepUnnamed()
+{
+    const Bytes text = NoteText();
+    if (text.empty())
+        return;
+    std::set<std::string> named = NamedBy(m_Folder.get(), m_FolderPath, m_IndexName);
+    const std::set<std::string> backup = NamedBy(m_Folder.get(), m_FolderPath, m_IndexName + kBackupSuffix);
+    named.insert(backup.begin(), backup.end());
+    bool swept = true;
+    for (auto at = text.begin(); at != text.end();) {
+        const auto end = std::find(at, text.end(), '\n');
+        const std::string name(at, end);
+        at = end == text.end() ? end : end + 1;
+        if (name.find_first_of("/\\") != std::string::npos || !OwnDataName(name) || named.count(name) ||
+            !zarnik::PlatformExistsAt(m_Folder.get(), name))
+            continue;
+        if (!zarnik::PlatformRemoveAt(m_Folder.get(), name)) {
+            m_LeftOver.Note(name);
+            swept = false;
+        }
+    }
+    if (swept && !zarnik::PlatformRemoveAt(m_Folder.get(), NoteName()))
+        m_LeftOver.Note(NoteName());
+}
+
+// Notes the data files this save publishes and those it removes after,
+// with what a note left standing still names.
+SaveOutcome SetSaver::NotePublishing()
+{
+    if (m_NewSet)
+        return {};
+    Bytes text = NoteText();
+    for (size_t d = 0; d < m_Names.size(); ++d)
+        for (const std::string &name : {m_NewNames[d], m_Changed[d] ? m_Names[d] : std::string()})
+            if (!name.empty())
+                text.insert(text.end(), name.begin(), name.end()), text.push_back('\n');
+    OutputFile note(m_Folder.get(), NoteName(), &m_LeftOver);
+    // Not flushed: a note lost to a power cut costs what it is there to
+    // sweep, never a file of the set.
+    if (!note.Created() || (note.Sink().Append(text), !note.Close()) || !note.PublishOver())
+        return Fail(EditProblem::WriteFailed, "cannot write " + NoteName() + ": " + WriteFailureText(note.Failure()));
+    m_Note.folder = m_Folder.get();
+    m_Note.name = NoteName();
+    m_Note.leftOver = &m_LeftOver;
+    return {};
 }
 
 void SetSaver::SweepLeftovers()
@@ -461,6 +559,7 @@ SaveOutcome SetSaver::Run()
         return {};
     if (m_Options.stage)
         m_Options.stage(SaveStage::Writing);
+    step = NotePublishing();
     for (size_t d = 0; d < m_Names.size() && step.problem == EditProblem::None; ++d)
         if (!m_NewNames[d].empty())
             step = WriteDataFile(d);
