@@ -270,6 +270,11 @@ private:
             ++found;
             best = len;
         };
+        // Most of the search is waiting for the heads: those of the next
+        // position are on their way while this one's candidates are
+        // compared (it is before the tail, so it has 4 bytes).
+        __builtin_prefetch(&m_Head[Hash3(cur + 1)]);
+        __builtin_prefetch(&m_Head4[Hash4(cur + 1)]);
         const int32_t near = m_Head[Hash3(cur)];
         if (near >= 0)
             consider(near);
