@@ -7,6 +7,7 @@
 #include "TestSupport.h"
 
 #include <functional>
+#include <map>
 #include <set>
 #include <sstream>
 #ifndef _WIN32
@@ -384,6 +385,18 @@ std::string Shown(const PackEdit &edit)
             << item.path;
         EXPECT_EQ(!o.from.empty(), renamed) << item.path;
     }
+    // Each folder's totals, kept as the record changes, agree with the files listed below it.
+    std::map<std::string, std::pair<uint64_t, uint64_t>> below;
+    for (const PackEdit::Item &item : edit.Items())
+        for (size_t cut = item.path.rfind('\\'); cut != std::string::npos; cut = item.path.rfind('\\', cut - 1)) {
+            auto &[files, bytes] = below[item.path.substr(0, cut)];
+            ++files, bytes += item.node ? item.node->m_UnpackedSize : item.size;
+        }
+    for (const auto &[folder, files] : below) {
+        const zarnik_pack::FolderTotals &t = edit.Record().Totals(edit.Record().Find(folder));
+        EXPECT_EQ(std::pair(t.keptFiles, t.kept.unpackedBytes), files) << folder << " in " << out;
+    }
+    EXPECT_EQ(edit.Record().Totals(edit.Record().Root()).deletedFiles, c.deleted.size()) << out;
     return zarnik::WithSlashes(out);
 }
 

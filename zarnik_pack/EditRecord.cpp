@@ -4,6 +4,8 @@
 
 namespace zarnik_pack {
 
+using zarnik::TreeTotals;
+
 namespace {
 
 // A folder with more children than this is searched by name through an
@@ -37,10 +39,8 @@ const EditRecord::Place *EditRecord::PlaceOf(const Node *node) const
 
 bool EditRecord::IsFile(const Node *node) const
 {
-    if (!m_Own.empty() && m_OwnFiles.count(node))
-        return true;
-    if (!m_Own.empty() && m_OwnFolders.count(node))
-        return false;
+    if (IsOwn(node))
+        return m_OwnFiles.count(node) != 0;
     return node->m_PackedSize != 0 || (!m_ZeroSizedEntries.empty() && m_ZeroSizedEntries.count(node));
 }
 
@@ -194,37 +194,73 @@ void EditRecord::AddFile(const Node *file, bool removed, FolderTotals &totals) c
     ++(removed ? totals.deletedFiles : totals.keptFiles);
 }
 
+namespace {
+
+TreeTotals &operator-=(TreeTotals &totals, const TreeTotals &other)
+{
+    totals.files -= other.files;
+    totals.folders -= other.folders;
+    totals.packedFiles -= other.packedFiles;
+    totals.storedBytes -= other.storedBytes;
+    totals.unpackedBytes -= other.unpackedBytes;
+    return totals;
+}
+
+// `folder` now holds `now` where it held `was`: what changed below it.
+void Amend(FolderTotals &folder, const FolderTotals &was, const FolderTotals &now)
+{
+    folder.kept -= was.kept;
+    folder.kept += now.kept;
+    folder.deleted -= was.deleted;
+    folder.deleted += now.deleted;
+    folder.newFiles += now.newFiles - was.newFiles;
+    folder.keptFiles += now.keptFiles - was.keptFiles;
+    folder.deletedFiles += now.deletedFiles - was.deletedFiles;
+}
+
+// What a folder holding `below` adds to the folder it is shown in.
+FolderTotals ShareOfFolder(const FolderTotals &below, bool removed)
+{
+    FolderTotals share;
+    if (removed) {
+        // A deleted folder's parent counts all of it as deleted.
+        share.deleted = below.kept;
+        share.deleted += below.deleted;
+        share.deleted.folders += below.keptFiles + below.deletedFiles != 0;
+        share.deletedFiles = below.keptFiles + below.deletedFiles;
+        return share;
+    }
+    share.kept = below.kept;
+    share.deleted = below.deleted;
+    share.kept.folders += below.keptFiles != 0;
+    share.deleted.folders += below.keptFiles == 0 && below.deletedFiles != 0;
+    share.keptFiles = below.keptFiles;
+    share.deletedFiles = below.deletedFiles;
+    share.newFiles = below.newFiles;
+    return share;
+}
+
+} // namespace
+
+FolderTotals EditRecord::Share(const Node *child) const
+{
+    FolderTotals share;
+    if (!IsFile(child))
+        return ShareOfFolder(Totals(child), IsRemoved(child));
+    if (IsShown(child))
+        AddFile(child, IsRemoved(child), share);
+    return share;
+}
+
 const FolderTotals &EditRecord::Totals(const Node *folder) const
 {
     const auto known = m_Totals.find(folder);
     if (known != m_Totals.end())
         return known->second;
-    // Counted as if the folder itself were kept: a deleted folder's parent
-    // counts all of it as deleted.
+    // Counted as if the folder itself were kept. Counted once; each change
+    // then amends the folders it touched (Withdraw, Lodge).
     FolderTotals totals;
-    ForEachChild(folder, [&](const Node *child) {
-        const bool removed = IsRemoved(child);
-        if (IsFile(child)) {
-            if (IsShown(child))
-                AddFile(child, removed, totals);
-            return;
-        }
-        const FolderTotals &below = Totals(child);
-        if (removed) {
-            totals.deleted += below.kept;
-            totals.deleted += below.deleted;
-            totals.deleted.folders += below.keptFiles + below.deletedFiles != 0;
-            totals.deletedFiles += below.keptFiles + below.deletedFiles;
-            return;
-        }
-        totals.kept += below.kept;
-        totals.deleted += below.deleted;
-        totals.kept.folders += below.keptFiles != 0;
-        totals.deleted.folders += below.keptFiles == 0 && below.deletedFiles != 0;
-        totals.keptFiles += below.keptFiles;
-        totals.deletedFiles += below.deletedFiles;
-        totals.newFiles += below.newFiles;
-    });
+    ForEachChild(folder, [&](const Node *child) { Amend(totals, {}, Share(child)); });
     return m_Totals.emplace(folder, totals).first->second;
 }
 
@@ -413,7 +449,7 @@ size_t EditRecord::SetPlace(const Node *node, bool has, const Place &place, size
 {
     const bool own = IsOwn(node), file = IsFile(node);
     const Node *left = Parent(node);
-    Forget(left);
+    Withdraw(node);
     size_t wasAt = SIZE_MAX;
     const auto found = m_Places.find(node);
     if (found != m_Places.end()) {
@@ -463,7 +499,7 @@ size_t EditRecord::SetPlace(const Node *node, bool has, const Place &place, size
             ++m_PlacedChildren[node->m_Parent];
         }
     }
-    Forget(Parent(node));
+    Lodge(node);
     Touch(node);
     // The folder it left lists one child fewer, as the one it entered (which
     // Touch names) lists one more.
@@ -475,6 +511,7 @@ size_t EditRecord::SetPlace(const Node *node, bool has, const Place &place, size
 void EditRecord::SetSourceOf(const Node *node, bool has, const DiskSource &source)
 {
     const bool own = IsOwn(node);
+    Withdraw(node);
     const auto found = m_Sources.find(node);
     if (found != m_Sources.end()) {
         m_ArchiveSourced -= !own;
@@ -484,7 +521,7 @@ void EditRecord::SetSourceOf(const Node *node, bool has, const DiskSource &sourc
         m_Sources.emplace(node, source);
         m_ArchiveSourced += !own;
     }
-    Forget(Parent(node));
+    Lodge(node);
     Touch(node);
 }
 
@@ -495,10 +532,34 @@ void EditRecord::Touch(const Node *node)
         m_Touched.folders.push_back(folder);
 }
 
-void EditRecord::Forget(const Node *folder)
+void EditRecord::Withdraw(const Node *node)
 {
-    for (; folder; folder = Parent(folder))
-        m_Totals.erase(folder);
+    const Node *folder = Parent(node);
+    if (folder && m_Totals.count(folder))
+        Spread(folder, Share(node), {});
+}
+
+void EditRecord::Lodge(const Node *node)
+{
+    const Node *folder = Parent(node);
+    if (folder && m_Totals.count(folder))
+        Spread(folder, {}, Share(node));
+}
+
+void EditRecord::Spread(const Node *folder, FolderTotals was, FolderTotals now)
+{
+    // A folder counted holds every folder below it counted: the first one
+    // not counted ends the walk.
+    for (const Node *at = folder; at; at = Parent(at)) {
+        const auto known = m_Totals.find(at);
+        if (known == m_Totals.end())
+            return;
+        const bool removed = IsRemoved(at);
+        const FolderTotals before = ShareOfFolder(known->second, removed);
+        Amend(known->second, was, now);
+        was = before;
+        now = ShareOfFolder(known->second, removed);
+    }
 }
 
 void EditRecord::RefreshSuperseded()
@@ -530,29 +591,38 @@ void EditRecord::RefreshSuperseded()
     m_Replacing.clear();
     for (const auto &entry : now)
         m_Replacing.insert(entry.second);
-    const auto forget = [this](const std::unordered_map<const Node *, const Node *> &entries) {
-        for (const auto &entry : entries) {
-            Forget(Parent(entry.first));
-            Touch(entry.first);
-        }
-    };
-    forget(m_Superseded);
+    // An entry a file added replaces is not shown, and counts nowhere.
+    std::vector<const Node *> changing;
+    for (const auto &entry : m_Superseded)
+        if (!now.count(entry.first))
+            changing.push_back(entry.first);
+    for (const auto &entry : now)
+        if (!m_Superseded.count(entry.first))
+            changing.push_back(entry.first);
+    for (const Node *entry : changing)
+        Withdraw(entry);
+    for (const auto &entry : m_Superseded)
+        Touch(entry.first);
     m_Superseded.swap(now);
-    forget(m_Superseded);
+    for (const Node *entry : changing)
+        Lodge(entry);
+    for (const auto &entry : m_Superseded)
+        Touch(entry.first);
 }
 
-EditRecord::Node *EditRecord::NewOwn(const std::string &name, std::unordered_set<const Node *> &kind)
+EditRecord::Node *EditRecord::NewOwn(const std::string &name, bool file)
 {
     m_Own.emplace_back();
     Node *node = &m_Own.back();
     node->m_Name = name;
-    kind.insert(node);
+    if (file)
+        m_OwnFiles.insert(node);
     return node;
 }
 
 const EditRecord::Node *EditRecord::MakeFolder(const Node *parent, const std::string &name)
 {
-    Node *folder = NewOwn(name, m_OwnFolders);
+    Node *folder = NewOwn(name, false);
     Begin();
     m_Steps.emplace_back(Step::Placed, folder);
     SetPlace(folder, true, Place{parent, name});
@@ -563,7 +633,7 @@ const EditRecord::Node *EditRecord::MakeFolder(const Node *parent, const std::st
 const EditRecord::Node *EditRecord::MakeFile(const Node *parent, const std::string &name, const DiskSource &source,
                                              const Node *after)
 {
-    Node *file = NewOwn(name, m_OwnFiles);
+    Node *file = NewOwn(name, true);
     Begin();
     Step step(Step::Made, file);
     step.after = after;

@@ -102,7 +102,8 @@ public:
     NodeState State(const Node *node) const;
     // Where its bytes come from when they come from disk, else null.
     const DiskSource *Source(const Node *node) const;
-    // What a folder holds (cached; a change recounts only the folders it touched).
+    // What a folder holds: counted when first asked for, then kept as the
+    // record changes, each step amending the folders above what it touched.
     const FolderTotals &Totals(const Node *folder) const;
     // The node of the new pack at `path` ('\' between the folders), or null;
     // a folder may be one that holds no file any more.
@@ -190,12 +191,11 @@ private:
     };
 
     const Place *PlaceOf(const Node *node) const;
-    // A node of the record's own named `name`, noted in `kind` (m_OwnFolders or m_OwnFiles).
-    Node *NewOwn(const std::string &name, std::unordered_set<const Node *> &kind);
-    bool IsOwn(const Node *node) const
-    {
-        return !m_Own.empty() && (m_OwnFolders.count(node) || m_OwnFiles.count(node));
-    }
+    // A node of the record's own named `name`: a file (noted in m_OwnFiles) or a folder.
+    Node *NewOwn(const std::string &name, bool file);
+    // Every node of the archive below the root has a folder; the record's
+    // own have their places here only.
+    bool IsOwn(const Node *node) const { return !node->m_Parent && node != m_Root; }
     // The folder it stands in, in the new pack; null for the root and for a
     // node no longer in it.
     const Node *NewParent(const Node *node) const;
@@ -225,8 +225,15 @@ private:
     void SetSourceOf(const Node *node, bool has, const DiskSource &source);
     void TakeBack(const Step &step);
     void Touch(const Node *node);
-    // Drops the totals of `folder` and the folders above it.
-    void Forget(const Node *folder);
+    // What `child` adds to the totals of the folder it is shown in.
+    FolderTotals Share(const Node *child) const;
+    // Before and after a change of `node`: its share taken out of, and put
+    // into, the totals counted of the folder it is shown in and those above.
+    void Withdraw(const Node *node);
+    void Lodge(const Node *node);
+    // The totals of `folder` and those above amended: a child's share was
+    // `was` and is `now`.
+    void Spread(const Node *folder, FolderTotals was, FolderTotals now);
     void RefreshSuperseded();
 
     const Node *m_Root;
@@ -234,7 +241,7 @@ private:
     std::unordered_set<const Node *> m_Excluded;
     std::unordered_set<const Node *> m_ZeroSizedEntries; // entries a stored size of 0 shows as folders
     std::deque<Node> m_Own;
-    std::unordered_set<const Node *> m_OwnFolders, m_OwnFiles;
+    std::unordered_set<const Node *> m_OwnFiles;
 
     std::unordered_map<const Node *, Place> m_Places;
     // Per folder: the nodes placed in it that the archive did not put there,
