@@ -582,8 +582,6 @@ void PackModel::follow(const zarnik_pack::EditTouch &touched)
 {
     if (!m_record)
         return;
-    for (auto &known : m_rowOf)
-        known.second->look.reset();
     // The folders whose rows may have come or gone, and those above them,
     // whose totals changed: from the top down, so that a row a refresh
     // takes away is not refreshed after it.
@@ -607,15 +605,53 @@ void PackModel::follow(const zarnik_pack::EditTouch &touched)
         if (known != m_rowOf.end() && known->second->listed)
             refresh(known->second);
     }
-    // Marks and totals may have changed on any row listed.
-    std::vector<const Row *> listed{m_root.get()};
-    for (const auto &known : m_rowOf)
-        if (known.second->listed)
-            listed.push_back(known.second);
-    for (const Row *row : listed)
-        if (!row->children.empty())
-            emit dataChanged(createIndex(0, 0, row->children.front().get()),
-                             createIndex(int(row->children.size()) - 1, ColumnCount - 1, row->children.back().get()));
+    showAgain(touched);
+}
+
+void PackModel::showAgain(const zarnik_pack::EditTouch &touched)
+{
+    // The flat list's rows are not kept by node: all of them are shown again.
+    if (m_filter.isFlat()) {
+        for (const auto &row : m_root->children)
+            row->look.reset();
+        if (!m_root->children.empty())
+            emit dataChanged(index(0, 0), index(int(m_root->children.size()) - 1, ColumnCount - 1));
+        return;
+    }
+    // Per folder row, the first and the last of its rows whose look changed:
+    // those of the nodes touched, the folders above them (their totals) and
+    // every row listed below a node touched (a folder deleted or renamed
+    // marks all it holds). The rows the change did not reach stay as they are.
+    std::unordered_map<const Row *, std::pair<int, int>> spans;
+    const auto mark = [&spans](const Row *row) {
+        row->look.reset();
+        const auto [span, fresh] = spans.try_emplace(row->parent, row->row, row->row);
+        if (!fresh)
+            span->second = {std::min(span->second.first, row->row), std::max(span->second.second, row->row)};
+    };
+    const std::function<void(const Row *)> below = [&](const Row *row) {
+        for (const auto &child : row->children) {
+            mark(child.get());
+            below(child.get());
+        }
+    };
+    const auto reach = [&](const Node *node, bool withBelow) {
+        const auto known = m_rowOf.find(node);
+        if (known == m_rowOf.end())
+            return;
+        for (const Row *at = known->second; at != m_root.get(); at = at->parent)
+            mark(at);
+        if (withBelow)
+            below(known->second);
+    };
+    for (const Node *node : touched.nodes)
+        reach(node, true);
+    // A folder a node left or entered shows new totals; its other rows stay.
+    for (const Node *folder : touched.folders)
+        reach(folder, false);
+    for (const auto &[parent, span] : spans)
+        emit dataChanged(createIndex(span.first, 0, parent->children[size_t(span.first)].get()),
+                         createIndex(span.second, ColumnCount - 1, parent->children[size_t(span.second)].get()));
 }
 
 void PackModel::sortAll(Row *row)

@@ -124,6 +124,8 @@ private:
     void sortAll(Row *row);
     // A listed folder row brought to what the record says now.
     void refresh(Row *row);
+    // The rows whose marks or totals a change may have changed shown again.
+    void showAgain(const zarnik_pack::EditTouch &touched);
     // The same for many rows at once, as one change of the layout: the rows
     // whose nodes have no place in `order` go, `fresh` come.
     void replaceRows(Row *row, const std::unordered_map<const Node *, int> &order,

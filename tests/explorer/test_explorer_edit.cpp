@@ -465,6 +465,8 @@ private slots:
         const QString kept = sizeText((answer == QMessageBox::Yes ? 0 : logoStored) + 4); // and icon.bmp's
         QCOMPARE(row("gfx").siblingAtColumn(ArchiveTree::StoredColumn).data().toString(),
                  answer == QMessageBox::Cancel ? kept : kept + " + new");
+        QCOMPARE(row("content").siblingAtColumn(ArchiveTree::StoredColumn).data().toString().endsWith(" + new"),
+                 answer != QMessageBox::Cancel); // and so up to the root
         // A file whose bytes are not in the pack yet says where they will come from.
         QVERIFY(select("extra.txt") || answer == QMessageBox::Cancel);
         const auto label = [&](const char *name) { return m_window->findChild<QLabel *>(name)->text(); };
