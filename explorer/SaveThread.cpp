@@ -1,5 +1,6 @@
 #include "SaveThread.h"
 
+#include "EditRecord.h"
 #include "PackEdit.h"
 #include "ShownText.h"
 
@@ -21,14 +22,20 @@ SaveThread::~SaveThread()
 
 void SaveThread::run()
 {
-    // Listed here, off the window's thread: a pack of a million files
-    // takes a while to list. The progress counts kept entries by their
-    // stored bytes and new files by their size, as the edit reports them.
-    const std::vector<zarnik_pack::PackEdit::Item> items = m_edit.Items();
-    const int count = int(items.size());
+    // Walked here, off the window's thread, in one pass: a pack of a million
+    // files takes a while to walk. Only each file's node is kept, to name it
+    // as it is written; its path is asked for then. The progress counts kept
+    // entries by their stored bytes and new files by their size, as the
+    // edit reports them.
+    const zarnik_pack::EditRecord &record = m_edit.Record();
+    std::vector<const zarnik::ArchiveNode *> files;
     uint64_t totalBytes = 0;
-    for (const zarnik_pack::PackEdit::Item &item : items)
-        totalBytes += item.node ? item.node->m_PackedSize : item.size;
+    record.ForEachFile([&](const zarnik::ArchiveNode *node, const std::string &) {
+        files.push_back(node);
+        const zarnik_pack::DiskSource *source = record.Source(node);
+        totalBytes += source ? source->size : node->m_PackedSize;
+    });
+    const int count = int(files.size());
     int percent = -1;
     int announced = 0;
     zarnik_pack::SaveOptions options;
@@ -37,14 +44,14 @@ void SaveThread::run()
     options.progress = [&](uint64_t filesDone, uint64_t bytesDone) {
         if (int(filesDone) < count && announced <= int(filesDone)) {
             announced = int(filesDone) + 1;
-            emit fileStarted(shownText(items[filesDone].path), announced, count);
+            emit fileStarted(shownText(record.Path(files[filesDone])), announced, count);
         }
         const int now = totalBytes == 0 ? 100 : int(std::min(bytesDone, totalBytes) * 100 / totalBytes);
         if (now != percent)
             emit progressChanged(percent = now);
     };
     if (count > 0)
-        emit fileStarted(shownText(items.front().path), announced = 1, count);
+        emit fileStarted(shownText(record.Path(files.front())), announced = 1, count);
     const zarnik_pack::SaveOutcome outcome = m_edit.Save(options);
     emit done(outcome.problem == zarnik_pack::EditProblem::None,
               outcome.problem == zarnik_pack::EditProblem::Stopped,
