@@ -12,6 +12,11 @@ SaveThread::SaveThread(const zarnik_pack::PackEdit &edit, const QString &target,
     , m_target(target)
 {
     connect(this, &QThread::finished, this, &QObject::deleteLater);
+    // The record counts a folder the first time it is asked and keeps the
+    // count; once the root is counted every folder is, and each change keeps
+    // them so. Counted here, on the window's thread, the save's walk only
+    // reads the record while the window goes on painting from it.
+    edit.FileCount();
 }
 
 SaveThread::~SaveThread()
