@@ -495,6 +495,7 @@ void PackEditor::startSave(const QString &target)
                              tr("Cancelling: the pack stays as it was..."));
     connect(m_saveThread, &SaveThread::fileStarted, m_progressDlg, &ProgressDlg::setFile);
     connect(m_saveThread, &SaveThread::progressChanged, m_progressDlg, &ProgressDlg::setProgress);
+    connect(m_saveThread, &SaveThread::checkStarted, m_progressDlg, &ProgressDlg::setChecking);
     connect(m_saveThread, &SaveThread::done, this, &PackEditor::onSaveDone);
     connect(m_progressDlg, &ProgressDlg::cancelRequested, m_saveThread, &SaveThread::requestStop);
     updateActions();

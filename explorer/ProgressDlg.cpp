@@ -43,7 +43,15 @@ void ProgressDlg::setNotice(const QString &running, const QString &question, con
 void ProgressDlg::setFile(const QString &path, int number, int count)
 {
     ui->fileLabel->setText(path);
-    ui->countLabel->setText(tr("File %1 of %2").arg(QLocale().toString(number), QLocale().toString(count)));
+    const QString line = m_checking ? tr("Written; checking file %1 of %2") : tr("File %1 of %2");
+    ui->countLabel->setText(line.arg(QLocale().toString(number), QLocale().toString(count)));
+}
+
+void ProgressDlg::setChecking()
+{
+    m_checking = true;
+    ui->countLabel->setText(tr("Written; checking..."));
+    ui->progressBar->setValue(0);
 }
 
 void ProgressDlg::setProgress(int percent)

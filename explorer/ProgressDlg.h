@@ -33,6 +33,9 @@ public:
 public slots:
     void setFile(const QString &path, int number, int count);
     void setProgress(int percent);
+    // What was to be written is written and is being checked: the bar
+    // starts again, and the files it names are those read back.
+    void setChecking();
 
 signals:
     // Cancel was pressed; sent once.
@@ -55,5 +58,6 @@ private:
     bool m_running = true;
     QString m_question;
     QString m_cancelling;
+    bool m_checking = false;
     QPointer<QMessageBox> m_asking;
 };

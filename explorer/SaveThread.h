@@ -33,6 +33,9 @@ signals:
     void fileStarted(const QString &path, int number, int count);
     // Percentage of the bytes to write, sent when it changes.
     void progressChanged(int percent);
+    // The new pack is written and is being read back: the files and the
+    // percentage from now on are those of the check, from the first again.
+    void checkStarted();
     // The last report: empty `reason` when the new pack stands under its
     // name; else why not, and whether a stop ended it.
     void done(bool saved, bool stopped, const QString &reason);

@@ -260,12 +260,23 @@ private slots:
         // Saved with Ctrl+S, a small pack opens again before the Ctrl key is up.
         QTest::keyPress(m_tree, Qt::Key_Control, Qt::ControlModifier);
         saveAs.isEmpty() ? run("actionSave") : run("actionSaveAs", {typed(path(saveAs))});
+        QStringList bar; // each move of the progress bar, with the line above it
+        if (auto *dlg = m_window->findChild<ProgressDlg *>())
+            connect(dlg->findChild<QProgressBar *>(), &QProgressBar::valueChanged, dlg, [&bar, dlg](int value) {
+                bar << dlg->findChild<QLabel *>("countLabel")->text() + ' ' + QString::number(value);
+            });
         const bool ended = saveEnded();
         QTest::keyRelease(m_tree, Qt::Key_Control);
         QVERIFY(ended && m_steps.isEmpty());
         const QString saved = path(saveAs.isEmpty() ? "pack" : saveAs) + ".upk";
         if (refusal.isEmpty()) {
             QCOMPARE(packListing(saved), changed);
+            // Read back, the pack moves the bar from 0 as its writing did, each step saying it checks.
+            const qsizetype at = bar.indexOf("Written; checking... 0");
+            QStringList wrote, checked;
+            for (qsizetype i = 0; i < bar.size(); ++i)
+                (i < at ? wrote : checked) << (i <= at || bar[i].startsWith("Written; checking file") ? bar[i].section(' ', -1) : "?");
+            QVERIFY2(at > 0 && wrote.last() == "100" && checked.mid(1) == wrote.mid(0, at - 1), qPrintable(bar.join(", ")));
             QCOMPARE(m_window->archive()->GetDataFilePath(0), nativePath(saved));
             QVERIFY(!modified() && m_window->statusBar()->currentMessage() == "Saved " + saved);
             QVERIFY(m_window->statusBar()->findChild<QToolButton *>()->isHidden()); // nothing was exported
