@@ -28,11 +28,28 @@ ArchiveTree::ArchiveTree(QWidget *parent)
         if (flat)
             emit selectionMoved();
     });
-    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &ArchiveTree::selectionMoved);
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        m_chosen.current = false;
+        emit selectionMoved();
+    });
+    // Rows that come, go or move change the selection's nodes or their
+    // order without a word from the selection; a change of the pack comes
+    // through follow().
+    connect(m_model, &QAbstractItemModel::modelReset, this, &ArchiveTree::forgetSelection);
+    connect(m_model, &QAbstractItemModel::layoutChanged, this, &ArchiveTree::forgetSelection);
+    connect(m_model, &QAbstractItemModel::rowsInserted, this, &ArchiveTree::forgetSelection);
+    connect(m_model, &QAbstractItemModel::rowsRemoved, this, &ArchiveTree::forgetSelection);
+    connect(m_model, &QAbstractItemModel::rowsMoved, this, &ArchiveTree::forgetSelection);
+}
+
+void ArchiveTree::forgetSelection()
+{
+    m_chosen = Chosen();
 }
 
 void ArchiveTree::showRecord(const zarnik_pack::EditRecord *record)
 {
+    forgetSelection();
     m_model->setRecord(record);
     if (record)
         setCurrentIndex(m_model->index(0, 0));
@@ -95,6 +112,7 @@ int ArchiveTree::setFilter(const QString &text)
 
 void ArchiveTree::follow(const zarnik_pack::EditTouch &touched, const Node *focus)
 {
+    forgetSelection();
     if (m_model->filter().isOn()) {
         // The rows a filter shows are found again, the entry changed with them.
         const std::vector<const Node *> expanded = expandedNodes();
@@ -124,9 +142,12 @@ QList<const ArchiveNode *> ArchiveTree::selectedNodes() const
 {
     if (!m_model->record())
         return {};
+    if (m_chosen.current)
+        return m_chosen.nodes;
     QModelIndexList rows = selectionModel()->selectedRows(NameColumn);
-    std::sort(rows.begin(), rows.end(),
-              [this](const QModelIndex &a, const QModelIndex &b) { return m_model->packOrderLess(a, b); });
+    const auto packOrder = [this](const QModelIndex &a, const QModelIndex &b) { return m_model->packOrderLess(a, b); };
+    if (!std::is_sorted(rows.begin(), rows.end(), packOrder))
+        std::sort(rows.begin(), rows.end(), packOrder);
     std::unordered_set<const Node *> chosen;
     for (const QModelIndex &row : rows)
         chosen.insert(nodeOf(row));
@@ -140,7 +161,21 @@ QList<const ArchiveNode *> ArchiveTree::selectedNodes() const
         if (!below)
             nodes << node;
     }
+    // The sum so far stands when the selection only grew at its end.
+    const QList<const Node *> &was = m_chosen.nodes;
+    if (m_chosen.summed > nodes.size() || !std::equal(was.begin(), was.begin() + m_chosen.summed, nodes.begin()))
+        m_chosen.sum = Totals(), m_chosen.summed = 0;
+    m_chosen.nodes = nodes;
+    m_chosen.current = true;
     return nodes;
+}
+
+ArchiveTree::Totals ArchiveTree::selectedTotals() const
+{
+    const QList<const Node *> nodes = selectedNodes();
+    for (; m_chosen.summed < nodes.size(); ++m_chosen.summed)
+        m_chosen.sum += totals(nodes[m_chosen.summed]);
+    return m_chosen.sum;
 }
 
 void ArchiveTree::addMatchesBelow(const Node *node, std::vector<const Node *> &folders, std::string &path,

@@ -57,6 +57,8 @@ public:
     // The selected nodes in the pack's order, without those that lie below
     // another selected one (a folder brings them along).
     QList<const Node *> selectedNodes() const;
+    // Their totals, summed.
+    Totals selectedTotals() const;
     const Node *currentNode() const { return nodeOf(currentIndex()); }
     // Makes the row of `node` current and alone selected, unfolding the
     // folders above it; false when it is not shown.
@@ -92,6 +94,21 @@ private:
     void addMatchesBelow(const Node *node, std::vector<const Node *> &folders, std::string &path,
                          QList<ExportItem> &items) const;
 
+    // The rows or what they stand for changed: the selection is worked out
+    // anew, and its sum too.
+    void forgetSelection();
+
     PackModel *m_model;
     bool m_dragHeld = false;
+    // The selection as last worked out, kept while it stands. A selection
+    // that grew at its end (Shift+Page Down held over many rows) adds only
+    // what it gained to the sum, instead of counting it all again.
+    struct Chosen
+    {
+        bool current = false; // `nodes` is the selection now
+        QList<const Node *> nodes;
+        Totals sum;           // of the first `summed` nodes
+        qsizetype summed = 0;
+    };
+    mutable Chosen m_chosen;
 };

@@ -238,11 +238,8 @@ void CompareView::showDetails(const QList<const ArchiveNode *> &nodes)
         return;
     const Comparison &c = *m_comparison;
     const zarnik_pack::EditRecord &record = c.record();
-    if (nodes.size() != 1) {
-        ArchiveTree::Totals sum;
-        for (const ArchiveNode *node : nodes)
-            sum += m_tree->totals(node);
-        m_details->showSeveral(int(nodes.size()), sum);
+    if (nodes.size() != 1) { // the selection's
+        m_details->showSeveral(int(nodes.size()), m_tree->selectedTotals());
         return;
     }
     const ArchiveNode *node = nodes.first();

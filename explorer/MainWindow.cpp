@@ -400,9 +400,7 @@ void MainWindow::updateSelectionStatus()
                                         sizeText(all.storedBytes)));
         return;
     }
-    ArchiveTree::Totals sum;
-    for (const ArchiveNode *node : nodes)
-        sum += ui->treeWidget->totals(node);
+    const ArchiveTree::Totals sum = ui->treeWidget->selectedTotals();
     const QString items = countText(quint64(nodes.size()), tr("1 item"), tr("%1 items"));
     m_statusLabel->setText(tr("%1 selected: %2, %3")
                                .arg(items, files(sum.files), sizeText(sum.unpackedBytes)));
@@ -432,10 +430,7 @@ void MainWindow::updateDetails()
         else
             ui->detailsPane->showFolder(entry, ui->treeWidget->totals(node));
     } else if (nodes.size() > 1) {
-        ArchiveTree::Totals sum;
-        for (const ArchiveNode *node : nodes)
-            sum += ui->treeWidget->totals(node);
-        ui->detailsPane->showSeveral(int(nodes.size()), sum);
+        ui->detailsPane->showSeveral(int(nodes.size()), ui->treeWidget->selectedTotals());
     }
 }
 

@@ -449,6 +449,24 @@ private slots:
         QCOMPARE(marks(), after);
     }
 
+    // The status line sums the selection as Shift and the arrows grow and shrink it, and as a change alters it.
+    void selectionSummedAsItMoves()
+    {
+        m_tree->expandAll();
+        QVERIFY(select("icon.bmp"));
+        const QLabel *status = m_window->statusBar()->findChild<QLabel *>();
+        QStringList seen;
+        for (Qt::Key key : {Qt::Key_Down, Qt::Key_Up, Qt::Key_Up}) {
+            QTest::keyClick(m_tree, key, Qt::ShiftModifier);
+            seen << status->text();
+        }
+        QCOMPARE(seen, QStringList({"2 items selected: 2 files, 8 bytes", "1 item selected: 1 file, 4 bytes",
+                                    "2 items selected: 2 files, " + sizeText(3004)}));
+        QVERIFY(select("icon.bmp"));
+        run("actionReplace", {typed(writeFile("icon2.bmp", "ICON, now longer"))});
+        QCOMPARE(status->text(), "1 item selected: 1 file, 16 bytes");
+    }
+
     // Adding what the pack already holds asks: replace those files, skip them and add the others, or
     // change nothing.
     void addingFilesThePackHoldsAsks_data()
