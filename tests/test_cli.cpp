@@ -42,6 +42,14 @@ void WriteNew(const std::string &path, const std::string &text)
     WriteAll(path, zarnik_pack::ToBytes(text));
 }
 
+// What a command that must succeed printed as JSON (null when it failed).
+nlohmann::json JsonOf(const std::vector<std::string> &args)
+{
+    const Result r = Zarnik(args);
+    EXPECT_EQ(r.status, 0) << testing::PrintToString(args) << r.err;
+    return nlohmann::json::parse(r.out, nullptr, false);
+}
+
 int Lines(const std::string &text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
 
 const std::string kCafe = "caf\xE9.txt", kCafeUtf8 = "café.txt"; // in the pack (Latin-1), on disk and screen
@@ -598,9 +606,7 @@ TEST(Cli, AddDeleteAndRenameChangeAPackOnlyWhole)
     EXPECT_FALSE(fs::exists(dir.file("o.upk")));
 
     // --json says what was done: files replaced and added, deleted and renamed, as list --json names them.
-    const Result added = Zarnik({"add", pack, dir.file("work/content"), "--replace", "--backup", "--json"});
-    ASSERT_EQ(added.status, 0) << added.err;
-    const nlohmann::json addedJson = nlohmann::json::parse(added.out);
+    const nlohmann::json addedJson = JsonOf({"add", pack, dir.file("work/content"), "--replace", "--backup", "--json"});
     EXPECT_EQ(addedJson["added"], nlohmann::json::array({"content\\added.txt"}));
     EXPECT_EQ(addedJson["replaced"].size(), SampleEntries().size());
     EXPECT_EQ(addedJson["written"][0]["bytes"], fs::file_size(fs::u8path(pack)));
@@ -612,22 +618,17 @@ TEST(Cli, AddDeleteAndRenameChangeAPackOnlyWhole)
     for (const auto &item : nlohmann::json::parse(Zarnik({"list", "--json", pack}).out))
         if (item["type"] == "file" && item["path"].get<std::string>().rfind("content\\readme", 0) != 0)
             gone.push_back(item["path"]);
-    const Result deleted = Zarnik({"delete", pack, "content/data", "content/added.txt", "-o", dir.file("d.upk"), "--json"});
-    ASSERT_EQ(deleted.status, 0) << deleted.err;
-    EXPECT_EQ(nlohmann::json::parse(deleted.out)["deleted"], gone);
+    EXPECT_EQ(JsonOf({"delete", pack, "content/data", "content/added.txt", "-o", dir.file("d.upk"), "--json"})["deleted"], gone);
     EXPECT_EQ(Zarnik({"list", dir.file("d.upk")}).out, "content/readme.txt\n");
-    const Result renamed = Zarnik({"rename", pack + ".bak", "content/data", "content/moved/data", "-o", dir.file("r.upk"), "--json"});
-    ASSERT_EQ(renamed.status, 0) << renamed.err;
-    const nlohmann::json moves = nlohmann::json::parse(renamed.out)["renamed"];
+    const nlohmann::json moves =
+        JsonOf({"rename", pack + ".bak", "content/data", "content/moved/data", "-o", dir.file("r.upk"), "--json"})["renamed"];
     EXPECT_EQ(moves.size(), 3u);
     for (const auto &move : moves)
         EXPECT_EQ(move["to"], "content\\moved" + move["from"].get<std::string>().substr(7)) << move;
 
     // --drop-damaged names what it left out as the text line does, in UTF-8.
     const std::string twice = WriteUpk(dir, {MakeEntry("content\\" + kCafe, "1"), MakeEntry("content\\" + kCafe, "2")}, "twice.upk");
-    const Result dropped = Zarnik({"add", twice, dir.file("work/content/added.txt"), "--drop-damaged", "--json", "-o", dir.file("once.upk")});
-    ASSERT_EQ(dropped.status, 0) << dropped.err;
-    EXPECT_EQ(nlohmann::json::parse(dropped.out)["dropped"],
+    EXPECT_EQ(JsonOf({"add", twice, dir.file("work/content/added.txt"), "--drop-damaged", "--json", "-o", dir.file("once.upk")})["dropped"],
               nlohmann::json::array({std::string(zarnik::OpenReportText(zarnik::OpenReportItem::Kind::DuplicatePath)) +
                                      ": content/" + kCafeUtf8}));
 }
@@ -649,9 +650,7 @@ TEST(Cli, ASetIsChangedWhereItLiesThroughAnyOfItsFiles)
         const Result r = Zarnik({"add", pack, dir.file("added.txt"), "--at", "content/d", "--replace", "--data", data});
         EXPECT_TRUE(Ran(r, 0, {"written"})) << pack << " " << data;
     }
-    const Result setAdded = Zarnik({"add", index, dir.file("added.txt"), "--json"});
-    ASSERT_EQ(setAdded.status, 0) << setAdded.err;
-    const nlohmann::json written = nlohmann::json::parse(setAdded.out)["written"];
+    const nlohmann::json written = JsonOf({"add", index, dir.file("added.txt"), "--json"})["written"];
     ASSERT_EQ(written.size(), 2u);
     EXPECT_EQ(written[0]["path"], setDir.file("data0~2.vfs"));
     EXPECT_EQ(written[1]["path"], index);

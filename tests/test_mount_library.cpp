@@ -378,14 +378,11 @@ TEST(MountTable, OnlyAPackMountedByThisToolIsOurs)
                               "sshfs /tmp/s fuse.sshfs rw 0 0\n"
                               "p.upk /tmp/over fuse.zarnik ro 0 0\n"
                               "tmpfs /tmp/over tmpfs rw 0 0\n";
-    const struct { const char *dir; zarnik_mount::MountState state; } cases[] = {
-        {"/tmp/t", zarnik_mount::MountState::Other},   {"/tmp/m", zarnik_mount::MountState::Ours},
-        {"/tmp/with space", zarnik_mount::MountState::Ours}, {"/tmp/s", zarnik_mount::MountState::Other},
-        {"/tmp/over", zarnik_mount::MountState::Other}, {"/tmp/m/sub", zarnik_mount::MountState::None},
-        {"/tmp", zarnik_mount::MountState::None},
-    };
-    for (const auto &c : cases)
-        EXPECT_EQ(zarnik_mount::ListedAt(table, c.dir), c.state) << c.dir;
+    using State = zarnik_mount::MountState;
+    for (const auto &[dir, state] : std::vector<std::pair<const char *, State>>{
+             {"/tmp/t", State::Other}, {"/tmp/m", State::Ours}, {"/tmp/with space", State::Ours}, {"/tmp/s", State::Other},
+             {"/tmp/over", State::Other}, {"/tmp/m/sub", State::None}, {"/tmp", State::None}})
+        EXPECT_EQ(zarnik_mount::ListedAt(table, dir), state) << dir;
 }
 
 // The write layer: changes through the file system's calls, taken up again
@@ -448,13 +445,9 @@ int ThroughMount(Writable &m, const Change &c)
     case Op::Cut: return m.mount->Resize(m.InodeAt(c.a), std::stoul(c.b), &st);
     case Op::Folder: return m.mount->MakeFolder(parent, name, &st);
     case Op::RemoveFolder: case Op::Remove: return m.mount->Remove(parent, name, c.op == Op::RemoveFolder);
-    case Op::Move: {
+    case Op::Move: case Op::MoveKeeping: {
         const auto [newParent, newName] = m.Place(c.b);
-        return m.mount->Rename(parent, name, newParent, newName, 0);
-    }
-    case Op::MoveKeeping: {
-        const auto [newParent, newName] = m.Place(c.b);
-        return m.mount->Rename(parent, name, newParent, newName, RENAME_NOREPLACE);
+        return m.mount->Rename(parent, name, newParent, newName, c.op == Op::MoveKeeping ? RENAME_NOREPLACE : 0);
     }
     }
     return EINVAL;
