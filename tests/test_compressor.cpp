@@ -140,3 +140,30 @@ TEST(Compressor, ShrinksWhatRepeatsStoresWhatDoesNotAndUsesEveryForm)
     EXPECT_EQ(packedNoise.size(), noise.size() + 4 * 9);
     EXPECT_EQ(Walk(packedNoise, 65536, noise.size()).compressed, 0u);
 }
+
+// Blocks packed on several threads at once come out as one thread packs
+// them in turn: the same bytes, in the same order, the last short block too.
+TEST(Compressor, BlocksPackedAtOnceAreTheBlocksPackedInTurn)
+{
+    // Text and noise in turn, so that packed and raw blocks alternate.
+    Bytes data;
+    for (uint32_t part = 0; part < 20; ++part)
+        data = data + (part % 3 ? zarnik_corpus::Text(70000, part) : testsupport::Pattern(50000, part));
+    const struct
+    {
+        size_t size, blockSize;
+    } cases[] = {{0, 65536}, {65536, 65536}, {65537, 65536}, {data.size(), 65536}, {data.size() - 1, 65536},
+                 {300000, 252}};
+    for (const auto &c : cases) {
+        Bytes inTurn, atOnce;
+        zarnik_pack::StreamPacker one;
+        size_t at = 0;
+        do {
+            const size_t n = std::min(c.blockSize, c.size - at);
+            one.Pack(data.data() + at, n, inTurn);
+            at += n;
+        } while (at < c.size);
+        zarnik_pack::StreamPacker().PackBlocks(data.data(), c.size, c.blockSize, atOnce);
+        EXPECT_EQ(atOnce, inTurn) << c.size << " bytes in blocks of " << c.blockSize;
+    }
+}

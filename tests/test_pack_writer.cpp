@@ -110,15 +110,15 @@ TEST(PackWriter, StoresWhatPackingDoesNotShrink)
     }
 }
 
-// A streamed entry is read in blocks, never whole; a failed read finishes no pack.
+// A streamed entry is read a piece at a time, never whole; a failed read finishes no pack.
 TEST(PackWriter, StreamsEntriesInBlocks)
 {
     const Bytes big = Pattern(3 * zarnik_pack::kDefaultBlockSize + 123) +
-                      zarnik_pack::ToBytes(std::string(2 * zarnik_pack::kDefaultBlockSize, 'q'));
+                      zarnik_pack::ToBytes(std::string(2 * zarnik_pack::kStreamedReadSize, 'q'));
     for (Storage storage : {Storage::Auto, Storage::Stored}) {
         const Streamed streamed = StreamOne(big, storage);
-        EXPECT_LE(streamed.largestRead, zarnik_pack::kDefaultBlockSize);
-        EXPECT_GE(streamed.reads, big.size() / zarnik_pack::kDefaultBlockSize);
+        EXPECT_LE(streamed.largestRead, zarnik_pack::kStreamedReadSize);
+        EXPECT_GE(streamed.reads, big.size() / zarnik_pack::kStreamedReadSize);
         zarnik_pack::Entry entry;
         entry.path = "content\\big.bin", entry.data = big, entry.storage = storage;
         EXPECT_EQ(streamed.pack, zarnik_pack::BuildUpk({entry}));

@@ -12,8 +12,12 @@
 #include "BlockFormat.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <exception>
+#include <system_error>
+#include <thread>
 
 namespace zarnik_pack {
 namespace {
@@ -349,15 +353,43 @@ struct StreamPacker::State
     Bytes payload;
 };
 
+namespace {
+
+// Block and raw lengths are 32-bit fields.
+size_t FittingBlockSize(size_t blockSize)
+{
+    return std::min<size_t>(blockSize ? blockSize : kDefaultBlockSize, 0xFFFFFFFFu - bf::kWideHeaderSize);
+}
+
+// Threads that pack blocks at once: one for each core, up to four (a save
+// runs beside the program that asked for it).
+size_t PackingThreads()
+{
+    const size_t cores = std::thread::hardware_concurrency();
+    return std::max<size_t>(1, std::min<size_t>(cores, 4));
+}
+
+// Input bytes each thread packs before the packed blocks are appended in
+// order (they wait in memory until then): enough that starting a thread
+// costs little beside the packing.
+const size_t kBytesPerThreadAtOnce = size_t(256) << 10;
+
+} // namespace
+
 StreamPacker::StreamPacker() : m_State(std::make_unique<State>()) {}
 
 StreamPacker::~StreamPacker() = default;
 
 void StreamPacker::Pack(const unsigned char *block, size_t size, Bytes &out)
 {
-    Bytes &payload = m_State->payload;
+    PackWith(*m_State, block, size, out);
+}
+
+void StreamPacker::PackWith(State &state, const unsigned char *block, size_t size, Bytes &out)
+{
+    Bytes &payload = state.payload;
     payload.clear();
-    m_State->compressor.Compress(block, size, payload);
+    state.compressor.Compress(block, size, payload);
     // A narrow header holds block and raw lengths up to kNarrowFieldMax.
     const auto header = [](bool narrow) { return narrow ? bf::kNarrowHeaderSize : bf::kWideHeaderSize; };
     const bool rawNarrow = size + bf::kNarrowHeaderSize <= bf::kNarrowFieldMax;
@@ -375,22 +407,65 @@ void StreamPacker::Pack(const unsigned char *block, size_t size, Bytes &out)
     }
 }
 
+void StreamPacker::PackBlocks(const unsigned char *data, size_t size, size_t blockSize, Bytes &out)
+{
+    blockSize = FittingBlockSize(blockSize);
+    // An empty input is one empty block.
+    const size_t blocks = size == 0 ? 1 : (size - 1) / blockSize + 1;
+    const size_t threads = std::min(PackingThreads(), blocks);
+    while (m_Helpers.size() + 1 < threads)
+        m_Helpers.push_back(std::make_unique<State>());
+    const size_t round = threads * std::max<size_t>(1, kBytesPerThreadAtOnce / blockSize);
+    std::vector<Bytes> packed(std::min(blocks, round));
+    for (size_t first = 0; first < blocks; first += round) {
+        const size_t count = std::min(round, blocks - first);
+        // Each thread takes the next block not yet taken; every block
+        // stands on its own, so which thread packs it changes no byte.
+        std::atomic<size_t> next{0};
+        const auto work = [&](State *state) {
+            for (size_t b = next++; b < count; b = next++) {
+                const size_t at = (first + b) * blockSize;
+                packed[b].clear();
+                PackWith(*state, data + at, std::min(blockSize, size - at), packed[b]);
+            }
+        };
+        // What a helper threw (out of memory) is thrown here, as it
+        // would be by this thread.
+        std::vector<std::exception_ptr> thrown(threads);
+        std::vector<std::thread> helpers;
+        for (size_t t = 0; t + 1 < threads && t + 1 < count; ++t) {
+            try {
+                helpers.emplace_back([&, t] {
+                    try {
+                        work(m_Helpers[t].get());
+                    } catch (...) {
+                        thrown[t] = std::current_exception();
+                    }
+                });
+            } catch (const std::system_error &) {
+                break; // no thread to be had: this one packs the rest
+            }
+        }
+        try {
+            work(m_State.get());
+        } catch (...) {
+            thrown.back() = std::current_exception();
+        }
+        for (std::thread &helper : helpers)
+            helper.join();
+        for (const std::exception_ptr &e : thrown)
+            if (e)
+                std::rethrow_exception(e);
+        for (size_t b = 0; b < count; ++b)
+            out.insert(out.end(), packed[b].begin(), packed[b].end());
+    }
+}
+
 std::vector<unsigned char> Compress(const unsigned char *data, size_t size, size_t blockSize)
 {
-    if (blockSize == 0)
-        blockSize = kDefaultBlockSize;
-    // Block and raw lengths are 32-bit fields.
-    blockSize = std::min<size_t>(blockSize, 0xFFFFFFFFu - bf::kWideHeaderSize);
-
     Bytes out;
     out.reserve(size + size / 16 + 16);
-    StreamPacker packer;
-    size_t pos = 0;
-    do {
-        const size_t n = std::min(blockSize, size - pos);
-        packer.Pack(data + pos, n, out);
-        pos += n;
-    } while (pos < size);
+    StreamPacker().PackBlocks(data, size, blockSize, out);
     return out;
 }
 

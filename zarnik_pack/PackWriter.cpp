@@ -10,13 +10,6 @@ namespace zarnik_pack {
 
 namespace pf = zarnik::packformat;
 
-namespace {
-
-// Files are read, packed and copied in blocks of this many bytes.
-const size_t kReadBlock = kDefaultBlockSize;
-
-} // namespace
-
 bool DataWriter::Refuse(WriteProblem problem)
 {
     if (m_Problem == WriteProblem::None)
@@ -73,18 +66,18 @@ bool DataWriter::Add(const Entry &entry)
 
 bool DataWriter::CopyBlocks(uint64_t size, const ReadBytes &read, bool pack)
 {
-    Bytes block(static_cast<size_t>(std::min<uint64_t>(size, kReadBlock)));
+    Bytes block(static_cast<size_t>(std::min<uint64_t>(size, kStreamedReadSize)));
     Bytes packed;
     std::unique_ptr<StreamPacker> packer(pack ? new StreamPacker : nullptr);
     uint64_t done = 0;
     // An empty entry still makes one (empty) packed block.
     do {
-        const size_t n = static_cast<size_t>(std::min<uint64_t>(kReadBlock, size - done));
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(kStreamedReadSize, size - done));
         if (n && !read(done, block.data(), n))
             return Refuse(WriteProblem::ReadFailed);
         packed.clear();
         if (pack)
-            packer->Pack(block.data(), n, packed);
+            packer->PackBlocks(block.data(), n, kDefaultBlockSize, packed);
         if (!(pack ? m_Sink.Append(packed) : m_Sink.Append(block.data(), n)))
             return Refuse(WriteProblem::WriteFailed);
         done += n;
@@ -94,9 +87,9 @@ bool DataWriter::CopyBlocks(uint64_t size, const ReadBytes &read, bool pack)
 
 bool DataWriter::OverwriteBlocks(uint64_t start, uint64_t size, const ReadBytes &read)
 {
-    Bytes block(static_cast<size_t>(std::min<uint64_t>(size, kReadBlock)));
+    Bytes block(static_cast<size_t>(std::min<uint64_t>(size, kStreamedReadSize)));
     for (uint64_t done = 0; done < size;) {
-        const size_t n = static_cast<size_t>(std::min<uint64_t>(kReadBlock, size - done));
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(kStreamedReadSize, size - done));
         if (!read(done, block.data(), n))
             return Refuse(WriteProblem::ReadFailed);
         if (!m_Sink.Overwrite(start + done, block.data(), n))

@@ -26,10 +26,17 @@ public:
 
     // Appends the block of `size` input bytes (at most 0xFFFFFFFF less a wide block header) to `out`.
     void Pack(const unsigned char *block, size_t size, std::vector<unsigned char> &out);
+    // Appends the stream of the `size` bytes at `data` in blocks of
+    // `blockSize` (as Compress) to `out`: byte for byte what Pack gives for
+    // each block in turn, the blocks packed on several threads at once.
+    void PackBlocks(const unsigned char *data, size_t size, size_t blockSize, std::vector<unsigned char> &out);
 
 private:
     struct State;
+    static void PackWith(State &state, const unsigned char *block, size_t size, std::vector<unsigned char> &out);
+
     std::unique_ptr<State> m_State;
+    std::vector<std::unique_ptr<State>> m_Helpers; // one for each other thread
 };
 
 } // namespace zarnik_pack

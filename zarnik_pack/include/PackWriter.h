@@ -10,6 +10,7 @@
 #pragma once
 
 #include "Bytes.h"
+#include "Compressor.h"
 #include "PackSink.h"
 #include "PlatformFile.h"
 #include "StoredForm.h"
@@ -30,8 +31,13 @@ struct Entry
     Storage storage = Storage::Auto;
 };
 
-// Fills `count` bytes from `position` of an entry's data; false when they
-// cannot be read.
+// A streamed entry's bytes are read this many at a time (the last read
+// shorter): enough blocks at once for every packing thread to have its
+// share, and a few blocks of memory whatever the entry's size.
+const size_t kStreamedReadSize = 16 * kDefaultBlockSize;
+
+// Fills `count` bytes (at most kStreamedReadSize) from `position` of an
+// entry's data; false when they cannot be read.
 using ReadBytes = std::function<bool(uint64_t position, unsigned char *buffer, size_t count)>;
 
 enum class WriteProblem {
