@@ -120,19 +120,27 @@ zarnik::ExtractEnd WriteSelection(const CZarnikArchive &archive, const Selection
     return zarnik::ExtractEnd::Finished;
 }
 
-// The closing lines and the exit status.
+// The closing lines and the exit status. The summary counts each file asked
+// for once, as written, skipped, failed or not written, and says whatever
+// else went wrong, so that a run ending in failure never sums up as one
+// where nothing did.
 int Summarize(const Selection &selection, const ExtractReport &report, zarnik::ExtractEnd end,
               const OpenLosses &losses)
 {
+    const uint64_t tried = report.Written() + report.Skipped() + report.FailedFiles();
+    const uint64_t left = selection.files > tried ? selection.files - tried : 0;
     std::string summary = Counted(report.Written(), "file", "files") + " written (" +
                           HumanBytes(report.WrittenBytes()) + "), " + std::to_string(report.Skipped()) +
                           " skipped (already there), " + std::to_string(report.FailedFiles()) + " failed";
+    if (left)
+        summary += ", " + std::to_string(left) + " not written";
     if (!selection.unmatched.empty())
         summary += ", " + Counted(selection.unmatched.size(), "pattern", "patterns") + " matched nothing";
+    // What opening passed over is not on the disk either.
+    if (losses.Any())
+        summary += "; the pack could not be read whole: " + OpenLossesText(losses);
     std::printf("%s\n", summary.c_str());
 
-    const uint64_t tried = report.Written() + report.Skipped() + report.FailedFiles();
-    const uint64_t left = selection.files > tried ? selection.files - tried : 0;
     const std::string notWritten = Counted(left, "file was", "files were") + " not written";
     if (end == zarnik::ExtractEnd::DiskFull) {
         PrintError("the disk is full or read-only; " + notWritten);
@@ -142,10 +150,6 @@ int Summarize(const Selection &selection, const ExtractReport &report, zarnik::E
         PrintError(std::string("interrupted by ") + StopSignalName() + "; " + notWritten);
         return StoppedExitStatus();
     }
-    // What opening passed over is not on the disk either.
-    if (losses.Any())
-        PrintError("the pack could not be read whole: " + OpenLossesText(losses) +
-                   " ('zarnik test' names them)");
     const bool failed = report.AnyFailure() || !selection.unmatched.empty() || losses.Any();
     return failed ? kExitFileFailed : kExitOk;
 }
@@ -167,6 +171,9 @@ int RunExtract(const ExtractOptions &options)
     ExtractReport report(progress);
     for (const std::string &pattern : selection.unmatched)
         report.PrintFailure(Printable(pattern), "no file or folder matches this pattern");
+    for (const zarnik::OpenReportItem &item : archive->GetOpenReport())
+        if (LostBeforeReading(item))
+            report.PrintFailure(OpenReportPlace(item), zarnik::OpenReportItemText(item));
 
     const zarnik::ExtractEnd end = WriteSelection(*archive, selection, dir, options, report);
     progress.Clear();

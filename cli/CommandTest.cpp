@@ -60,11 +60,8 @@ int RunTest(const std::string &pack, bool portable)
     if (!archive)
         return kExitUsage;
     // What opening passed over is lost as surely as a damaged file.
-    for (const OpenReportItem &item : archive->GetOpenReport()) {
-        const std::string what = item.path.empty() ? "pack offset " + std::to_string(item.offset)
-                                                   : ShownPath(item.path);
-        std::printf("%s: %s\n", what.c_str(), OpenReportItemText(item));
-    }
+    for (const OpenReportItem &item : archive->GetOpenReport())
+        std::printf("%s: %s\n", OpenReportPlace(item).c_str(), OpenReportItemText(item));
     uint64_t files = 0;
     uint64_t damaged = 0;
     uint64_t untested = 0;

@@ -1,5 +1,7 @@
 #include "OpenLosses.h"
 
+#include "PackText.h"
+
 using zarnik::OpenReportItem;
 
 std::string Counted(uint64_t count, const char *one, const char *many)
@@ -38,6 +40,22 @@ std::string OpenLossesText(const OpenLosses &losses)
     if (losses.missingFiles)
         add(Counted(losses.missingFiles, "data file is", "data files are") + " missing");
     return text;
+}
+
+std::string OpenReportPlace(const OpenReportItem &item)
+{
+    return item.path.empty() ? "pack offset " + std::to_string(item.offset) : ShownPath(item.path);
+}
+
+bool LostBeforeReading(const OpenReportItem &item)
+{
+    switch (item.kind) {
+    case OpenReportItem::Kind::DuplicatePath:
+    case OpenReportItem::Kind::EmptyName:
+        return false;
+    default:
+        return item.entriesLost;
+    }
 }
 
 bool IsMissingDataFile(const zarnik::CZarnikArchive &archive, const std::string &name)

@@ -24,5 +24,14 @@ std::string OpenLossesText(const OpenLosses &losses);
 // "1 file", "2 files": a count with its noun in the right number.
 std::string Counted(uint64_t count, const char *one, const char *many);
 
+// Where `item` lies, for a line that names it: the entry's path, or its
+// chunk's place in the pack.
+std::string OpenReportPlace(const zarnik::OpenReportItem &item);
+
+// True when what `item` reports is lost to every reader of files: the
+// entries it names are not in the tree. A repeated path or an empty name
+// stays in the tree, where reading that file says what is wrong with it.
+bool LostBeforeReading(const zarnik::OpenReportItem &item);
+
 // True when the index names `name` as a data file that is missing.
 bool IsMissingDataFile(const zarnik::CZarnikArchive &archive, const std::string &name);
