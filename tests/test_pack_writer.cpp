@@ -237,3 +237,27 @@ TEST(PackWriter, RefusesWhatAReaderCannotFind)
         EXPECT_EQ(writer.Problem(), c.problem) << c.path.size() << " " << c.stored;
     }
 }
+
+// The table kept between a write and its end gives back every entry as it was added, whatever each
+// path shares with the one before: all of it, none of it, more than the 127 bytes one count byte
+// holds, or a longer path than itself; and a table of many pieces comes out whole.
+TEST(PackWriter, KeepsTheTableAsAReaderFindsIt)
+{
+    namespace pf = zarnik::packformat;
+    const std::string deep = "content\\" + std::string(200, 'd') + "\\";
+    std::vector<std::string> paths{"content\\a\\b.txt", "content\\a\\b.txt",  "content\\a\\c.txt",
+                                   "content\\a",        deep + "x.bin",       deep + "y.bin",
+                                   "other\\z",          deep + std::string(40, 'w'), "content\\a\\b"};
+    for (int i = 0; i < 3000; ++i)
+        paths.push_back("content\\many\\file_" + std::to_string(i * 7919 % 3000) + ".bin");
+    zarnik_pack::EntryTable table;
+    Bytes expected;
+    for (size_t i = 0; i < paths.size(); ++i) {
+        const auto n = static_cast<uint32_t>(i);
+        table.Add(paths[i], n * 3, 0x01020304u + n, UINT32_MAX - n);
+        const Bytes entry = pf::EncodeEntry(paths[i], n * 3, 0x01020304u + n, UINT32_MAX - n);
+        expected.insert(expected.end(), entry.begin(), entry.end());
+    }
+    EXPECT_EQ(table.EncodedSize(), expected.size());
+    EXPECT_TRUE(table.Encoded() == expected);
+}

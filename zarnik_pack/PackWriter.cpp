@@ -42,16 +42,13 @@ bool DataWriter::Record(const std::string &path, uint64_t start, uint64_t unpack
     // other bytes than these.
     if (unpacked > pf::kMaxPackSize || start + stored > pf::kMaxPackSize)
         return Refuse(WriteProblem::TooLarge);
-    const Bytes encoded = pf::EncodeEntry(path, static_cast<uint32_t>(start), static_cast<uint32_t>(unpacked),
-                                          static_cast<uint32_t>(stored));
-    m_Entries.insert(m_Entries.end(), encoded.begin(), encoded.end());
+    m_Entries.Add(path, static_cast<uint32_t>(start), static_cast<uint32_t>(unpacked), static_cast<uint32_t>(stored));
     return true;
 }
 
 void DataWriter::ReserveEntries(uint64_t count, uint64_t pathBytes)
 {
-    // A 20-byte header and the name with its terminator.
-    m_Entries.reserve(static_cast<size_t>(count * 21 + pathBytes));
+    m_Entries.Reserve(count, pathBytes);
 }
 
 bool DataWriter::Add(const Entry &entry)
@@ -141,14 +138,14 @@ bool UpkWriter::Finish()
 {
     if (!Sound())
         return false;
-    const Bytes &table = m_Entries;
+    const uint64_t tableSize = m_Entries.EncodedSize();
     const uint64_t dataSize = m_Sink.Size() - (m_DataHeader + pf::kChunkHeaderSize);
-    if (m_Sink.Size() + pf::kChunkHeaderSize + table.size() > pf::kMaxPackSize)
+    if (m_Sink.Size() + pf::kChunkHeaderSize + tableSize > pf::kMaxPackSize)
         return Refuse(WriteProblem::TooLarge);
     const Bytes header = pf::EncodeChunkHeader(pf::kDataChunkId, static_cast<uint32_t>(dataSize));
     m_Sink.Overwrite(m_DataHeader, header.data(), header.size());
-    m_Sink.Append(pf::EncodeChunkHeader(pf::kTableChunkId, static_cast<uint32_t>(table.size())));
-    m_Sink.Append(table);
+    m_Sink.Append(pf::EncodeChunkHeader(pf::kTableChunkId, static_cast<uint32_t>(tableSize)));
+    m_Entries.Encode([this](const Bytes &piece) { m_Sink.Append(piece); });
     return Sound();
 }
 
@@ -159,7 +156,7 @@ VfsWriter::VfsWriter(PackSink &data, const std::string &dataName) : DataWriter(d
 Bytes VfsWriter::Index() const
 {
     Bytes index;
-    pf::AppendChunk(index, pf::kIndexChunkId, pf::IndexChunkData(m_DataName, m_Entries));
+    pf::AppendChunk(index, pf::kIndexChunkId, pf::IndexChunkData(m_DataName, m_Entries.Encoded()));
     return index;
 }
 

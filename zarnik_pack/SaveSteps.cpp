@@ -242,6 +242,7 @@ bool ItemWriter::WriteAll(DataWriter &writer, const PackEdit &edit, uint32_t dat
                           zarnik::PlatformFile *source, ExpectedFiles &expected)
 {
     writer.ReserveEntries(totals.count, totals.pathBytes);
+    expected.Reserve(totals.count);
     bool going = true;
     edit.ForEachItem([&](const PackEdit::Item &item) {
         if (going && (dataFile == kAllDataFiles || item.dataFile == dataFile) &&

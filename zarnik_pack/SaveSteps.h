@@ -119,6 +119,9 @@ class ExpectedFiles
 {
 public:
     void Add(const PackEdit::Item &item);
+    // Room for `count` more files, so that a million of them are not
+    // copied over as the list grows.
+    void Reserve(size_t count) { m_Files.reserve(m_Files.size() + count); }
     size_t Count() const { return m_Files.size(); }
     bool PathIs(size_t i, const std::string &path) const { return m_Files[i].pathDigest == Digest(path); }
     bool Kept(size_t i) const { return m_Files[i].source == kKept; }

@@ -11,6 +11,7 @@
 
 #include "Bytes.h"
 #include "Compressor.h"
+#include "EntryTable.h"
 #include "PackSink.h"
 #include "PlatformFile.h"
 #include "StoredForm.h"
@@ -67,7 +68,7 @@ public:
                         uint64_t offset, uint64_t storedSize);
     WriteProblem Problem() const { return m_Problem; }
     // Room for `count` entries whose paths take `pathBytes` in all, when the
-    // caller knows them: the table is then made in one block of its size.
+    // caller knows them: the table is then kept in one block.
     void ReserveEntries(uint64_t count, uint64_t pathBytes);
 
 protected:
@@ -78,10 +79,8 @@ protected:
     bool Sound();
 
     PackSink &m_Sink;
-    // Every entry's encoded header and name, one after another: the file
-    // table, or the entries of the index chunk (one block, not one
-    // allocation per entry, for packs of a million entries).
-    Bytes m_Entries;
+    // The file table, or the entries of the index chunk.
+    EntryTable m_Entries;
 
 private:
     bool Begin(const std::string &path);
