@@ -205,7 +205,7 @@ int Save(const PackEdit &edit, const EditOptions &options, const std::string &do
     save.lock = &lock;
     save.stop = &StopRequested();
     save.releasePack = [&archive] { archive.reset(); };
-    ProgressLine progress(StandardErrorIsTerminal(), edit.FileCount());
+    ProgressLine progress(options.progress.Shown(), edit.FileCount());
     std::string doing = "writing the new pack";
     save.stage = [&doing](zarnik_pack::SaveStage stage) {
         doing = stage == zarnik_pack::SaveStage::Checking ? "reading the new pack back" : "writing the new pack";

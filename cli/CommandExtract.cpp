@@ -166,8 +166,7 @@ int RunExtract(const ExtractOptions &options)
         return kExitUsage;
 
     const Selection selection = Select(archive->GetRoot(), options.patterns);
-    const bool showProgress = !options.quiet && (options.progress || StandardErrorIsTerminal());
-    ProgressLine progress(showProgress, selection.files);
+    ProgressLine progress(options.progress.Shown(), selection.files);
     ExtractReport report(progress);
     for (const std::string &pattern : selection.unmatched)
         report.PrintFailure(Printable(pattern), "no file or folder matches this pattern");

@@ -6,6 +6,7 @@
 #include "OpenPack.h"
 #include "PackPath.h"
 #include "PackText.h"
+#include "Progress.h"
 #include "TreeWalk.h"
 
 #include <cinttypes>
@@ -54,7 +55,7 @@ uint64_t RefusedNames(const zarnik::CZarnikArchive &archive, const ArchiveNode &
 
 } // namespace
 
-int RunTest(const std::string &pack, bool portable)
+int RunTest(const std::string &pack, bool portable, const ProgressWish &progressWish)
 {
     const auto archive = OpenPack(pack);
     if (!archive)
@@ -68,9 +69,11 @@ int RunTest(const std::string &pack, bool portable)
     uint64_t bytes = 0;
     zarnik::CZarnikArchive::StreamSettings settings;
     settings.workers = 0;
+    ProgressLine progress(progressWish.Shown(), zarnik::CountTree(archive->GetRoot()).files);
     WalkBelow(archive->GetRoot(), [&](const ArchiveNode *node) {
         if (node->IsFolder())
             return;
+        progress.Update(files, bytes, ShownPath(node->m_Path));
         ++files;
         const ReadOutcome outcome =
             archive->StreamFileData(*node, [](const unsigned char *, size_t) { return true; }, settings);
@@ -80,8 +83,11 @@ int RunTest(const std::string &pack, bool portable)
         }
         // Memory running out says nothing about the file.
         ++(outcome == ReadOutcome::NoMemory ? untested : damaged);
+        progress.Clear();
         std::printf("%s: %s\n", ShownPath(node->m_Path).c_str(), ReadOutcomeText(outcome));
     });
+    progress.Update(files, bytes, "");
+    progress.Clear();
     const uint64_t refused = RefusedNames(*archive, *archive->GetRoot(), portable);
     const OpenLosses losses = CountOpenLosses(*archive);
     std::string summary = Counted(files, "file", "files") + " tested, " + std::to_string(bytes) +

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "Matcher.h"
+#include "Progress.h"
 
 #include <optional>
 #include <string>
@@ -18,17 +19,16 @@ struct ExtractOptions
 {
     std::string pack;
     std::string dir = ".";
-    bool progress = false; // draw the progress line even when stderr is no terminal
-    bool quiet = false;    // never draw it
-    unsigned jobs = 0;     // files written at once; 0: one per core
-    bool sync = false;     // each file on the disk before it takes its name
+    ProgressWish progress;
+    unsigned jobs = 0; // files written at once; 0: one per core
+    bool sync = false; // each file on the disk before it takes its name
     std::vector<std::string> patterns;
 };
 int RunExtract(const ExtractOptions &options);
 
 // With `portable`, also the names Windows, or a disk that ignores case,
 // would refuse.
-int RunTest(const std::string &pack, bool portable);
+int RunTest(const std::string &pack, bool portable, const ProgressWish &progress);
 int RunCat(const std::string &pack, const std::string &path);
 
 struct CreateOptions
@@ -75,6 +75,7 @@ struct EditOptions
     bool backup = false;
     bool sync = false;   // the new pack on the disk before it takes its name
     bool json = false;   // one JSON object of what was done on standard output
+    ProgressWish progress;
     std::string data;    // add to a .vfs set: the data file new files go to
 
     EditOptions With(Command c) const

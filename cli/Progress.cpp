@@ -20,6 +20,11 @@ std::string HumanBytes(uint64_t bytes)
     return text;
 }
 
+bool ProgressWish::Shown() const
+{
+    return !never && (always || StandardErrorIsTerminal());
+}
+
 namespace {
 
 // The last `columns` characters of UTF-8 text, "..." in front when cut.

@@ -1,4 +1,4 @@
-// The one-line progress display of `extract` on standard error: files done of
+// The one-line progress display of `extract`, `test` and the changes on standard error: files done of
 // the total, bytes written, the rate and the file being written. Redrawn in
 // place at most ten times a second.
 #pragma once
@@ -9,6 +9,16 @@
 
 // Human-readable byte count: "532 B", "1.4 KiB", "12.0 MiB".
 std::string HumanBytes(uint64_t bytes);
+
+// What the user asked of the progress line, alike for every command that
+// draws one: --progress draws it even when standard error is no terminal,
+// --quiet never.
+struct ProgressWish
+{
+    bool always = false;
+    bool never = false;
+    bool Shown() const;
+};
 
 class ProgressLine
 {

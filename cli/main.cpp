@@ -22,14 +22,14 @@ const Usage kUsage[] = {
     {"list", "zarnik list PACK [--long] [--json]"},
     {"info", "zarnik info PACK"},
     {"extract", "zarnik extract PACK [-C DIR] [-j N] [--sync] [--progress|--quiet] [PATTERN...]"},
-    {"test", "zarnik test PACK [--portable]"},
+    {"test", "zarnik test PACK [--portable] [--progress|--quiet]"},
     {"cat", "zarnik cat PACK PATH"},
     {"create", "zarnik create OUT.upk|OUT.vfs DIR [--store] [--sync]"},
     {"mount", "zarnik mount PACK DIR [-f] [--cache-mb N] [--write] | zarnik mount --status DIR"},
     {"unmount", "zarnik unmount DIR [--save [--backup] [--sync] | --discard]"},
-    {"add", "zarnik add PACK SRC... [--at ARCHFOLDER] [--replace] [--store] [--data NAME] [-o OUT] [--backup] [--sync] [--json]"},
-    {"delete", "zarnik delete PACK ARCHPATH... [-o OUT] [--backup] [--sync] [--json]"},
-    {"rename", "zarnik rename PACK OLD NEW [-o OUT] [--backup] [--sync] [--json]"},
+    {"add", "zarnik add PACK SRC... [--at ARCHFOLDER] [--replace] [--store] [--data NAME] [-o OUT] [--backup] [--sync] [--json] [--progress|--quiet]"},
+    {"delete", "zarnik delete PACK ARCHPATH... [-o OUT] [--backup] [--sync] [--json] [--progress|--quiet]"},
+    {"rename", "zarnik rename PACK OLD NEW [-o OUT] [--backup] [--sync] [--json] [--progress|--quiet]"},
     {"grep", "zarnik grep [-FiwvncloqHa] [-e PATTERN]... [--include GLOB] [--exclude GLOB] [-j N] [--json] PATTERN PACK..."},
     {"diff", "zarnik diff A B [--json] [--export DIR] [-j N] [PATTERN...]"},
     {"hash", "zarnik hash PACK [--json] [-j N] [PATTERN...]"},
@@ -72,6 +72,7 @@ struct CommandLine
     bool longFormat = false;
     bool json = false;
     bool portable = false; // of `test`
+    ProgressWish testProgress;
     ExtractOptions extract;
     CreateOptions create;
     MountOptions mount;
@@ -86,6 +87,15 @@ struct CommandLine
     HashOptions hash;
     CLI::App *diffCommand, *hashCommand;
 };
+
+// The progress line's flags, in the same words for every command that
+// draws one.
+void AddProgressFlags(CLI::App *command, ProgressWish &wish)
+{
+    CLI::Option *always = command->add_flag("--progress", wish.always,
+                                            "show the progress line even when stderr is no terminal");
+    command->add_flag("-q,--quiet", wish.never, "no progress line")->excludes(always);
+}
 
 void AddReadingCommands(CommandLine &line)
 {
@@ -103,6 +113,7 @@ void AddReadingCommands(CommandLine &line)
     line.test->add_option("PACK", line.pack, kPackHelp)->required();
     line.test->add_flag("--portable", line.portable,
                         "also name what Windows or a disk that ignores case would refuse");
+    AddProgressFlags(line.test, line.testProgress);
 
     line.cat = line.app.add_subcommand("cat", "One file's bytes to standard output");
     line.cat->add_option("PACK", line.pack, kPackHelp)->required();
@@ -117,9 +128,7 @@ void AddExtractCommand(CommandLine &line)
         "extract", "Write the files below DIR as DIR/content/...; never overwrites");
     ext->add_option("PACK", options.pack, kPackHelp)->required();
     ext->add_option("-C,--directory", options.dir, "the folder to write into (default: .)");
-    CLI::Option *progress = ext->add_flag("--progress", options.progress,
-                                          "show the progress line even when stderr is no terminal");
-    ext->add_flag("-q,--quiet", options.quiet, "no progress line")->excludes(progress);
+    AddProgressFlags(ext, options.progress);
     ext->add_option("-j,--jobs", options.jobs,
                     "files read, unpacked and written at once (default: one per core, up to 8)")
         ->check(CLI::Range(1u, 64u));
@@ -180,6 +189,7 @@ CLI::App *AddEditCommand(CommandLine &line, const char *name, const char *descri
     command->add_flag("--sync", edit.sync, "have the new pack on the disk before it takes its name (slower)");
     command->add_flag("--drop-damaged", edit.dropDamaged, "leave out what opening passed over");
     command->add_flag("--json", edit.json, "one JSON object: written, files, added, replaced, deleted, renamed, dropped");
+    AddProgressFlags(command, edit.progress);
     return command;
 }
 
@@ -285,7 +295,7 @@ int RunCommand(const CommandLine &line)
     if (line.extractCommand->parsed())
         return RunExtract(line.extract);
     if (line.test->parsed())
-        return RunTest(line.pack, line.portable);
+        return RunTest(line.pack, line.portable, line.testProgress);
     if (line.cat->parsed())
         return RunCat(line.pack, line.path);
     if (line.createCommand->parsed())

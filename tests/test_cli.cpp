@@ -130,12 +130,23 @@ TEST(Cli, ListInfoAndExtractEverythingOrPatternsNeverOverwriting)
     EXPECT_EQ(FilesBelow(dir.file("none")), (decltype(expected){{"content/data/blob.bin", Pattern(3000, 7)}}));
 
     SKIP_ON_WINDOWS("a pseudo-terminal, and a mount namespace for a small file system");
-    // The progress line: on a terminal unless --quiet, elsewhere only with --progress.
-    for (const auto &[flag, terminal, shown] : std::vector<std::tuple<std::string, bool, bool>>{
-             {"--progress", false, true}, {"-j2", true, true}, {"--quiet", true, false}}) {
-        const Result r = Zarnik({"extract", upk, "-C", dir.file(flag), flag}, ".", terminal ? kOnTerminal : "");
-        const bool drawn = (r.out + r.err).find("\r4/4 files  ") != std::string::npos;
-        EXPECT_TRUE(Ran(r, 0, {"4 files written"}) && drawn == shown) << flag << r.out << r.err;
+    // The progress line, alike for every command that draws one: on a terminal unless --quiet, elsewhere
+    // only with --progress.
+    using ProgressRow = std::tuple<std::vector<std::string>, bool, bool, std::string>;
+    for (const auto &[args, terminal, shown, done] : std::vector<ProgressRow>{
+             {{"extract", upk, "-C", dir.file("p"), "--progress"}, false, true, "4 files written"},
+             {{"extract", upk, "-C", dir.file("j"), "-j2"}, true, true, "4 files written"},
+             {{"extract", upk, "-C", dir.file("q"), "--quiet"}, true, false, "4 files written"},
+             {{"test", upk}, true, true, "4 files tested"},
+             {{"test", upk, "-q"}, true, false, "4 files tested"},
+             {{"test", upk, "--progress"}, false, true, "4 files tested"},
+             {{"rename", upk, "content/readme.txt", "content/r.txt", "-o", dir.file("r.upk"), "--progress"}, false,
+              true, "renamed"},
+             {{"delete", upk, "content/readme.txt", "-o", dir.file("d.upk"), "--quiet"}, true, false, "deleted"}}) {
+        const Result r = Zarnik(args, ".", terminal ? kOnTerminal : "");
+        const std::string all = r.out + r.err;
+        const bool drawn = all.find("\r4/4 files  ") != std::string::npos || all.find("\r3/3 files  ") != std::string::npos;
+        EXPECT_TRUE(Ran(r, 0, {done}) && drawn == shown) << testing::PrintToString(args) << r.out << r.err;
     }
     // A full disk stops the run at once; no partial file stays beside the three written (the files the
     // shell lists after the summary). The files left are counted from the files alone, not the patterns,
