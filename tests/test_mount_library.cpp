@@ -534,6 +534,10 @@ TEST(MountWrite, RefusesAtOnceWhatAPackCannotHold)
         {{Op::MoveKeeping, "content/a.txt", "content/z.txt"}, EEXIST},
         {{Op::Write, "top.txt", "x"}, EPERM},
         {{Op::RemoveFolder, "content", ""}, EBUSY},
+        {{Op::RemoveFolder, "content/gfx", ""}, ENOTEMPTY},
+        {{Op::Move, "content/old", "content/old/in"}, EINVAL}, // a folder into itself
+        {{Op::Move, "content/a.txt", "content/old"}, EISDIR},
+        {{Op::Move, "content/old", "content/z.txt"}, ENOTDIR},
     };
     const std::string status = m.control->StatusText();
     for (const auto &c : cases)
