@@ -69,11 +69,14 @@ int RunTest(const std::string &pack, bool portable, const ProgressWish &progress
     uint64_t bytes = 0;
     zarnik::CZarnikArchive::StreamSettings settings;
     settings.workers = 0;
-    ProgressLine progress(progressWish.Shown(), zarnik::CountTree(archive->GetRoot()).files);
+    // Without the line, neither the count nor each file's shown path is made.
+    const bool shown = progressWish.Shown();
+    ProgressLine progress(shown, shown ? zarnik::CountTree(archive->GetRoot()).files : 0);
     WalkBelow(archive->GetRoot(), [&](const ArchiveNode *node) {
         if (node->IsFolder())
             return;
-        progress.Update(files, bytes, ShownPath(node->m_Path));
+        if (shown)
+            progress.Update(files, bytes, ShownPath(node->m_Path));
         ++files;
         const ReadOutcome outcome =
             archive->StreamFileData(*node, [](const unsigned char *, size_t) { return true; }, settings);
