@@ -201,6 +201,10 @@ TEST(ArchiveOpen, RefusalsByBothRoutes)
         EXPECT_FALSE(refused.archive) << path;
         EXPECT_EQ(refused.failure, failure) << path;
     }
+    // A data file that is not there is said to be missing, not unnamed.
+    for (const std::string &path : {dir.file("data8.vfs"), dir.file("data9.vfs")})
+        EXPECT_EQ(zarnik::OpenFailureReason(path, CZarnikArchive::Open(path)) == "no such file",
+                  path == dir.file("data8.vfs"));
 }
 
 // Positions are 32-bit: a pack of 4 GiB less one byte opens and reads its last bytes; one byte more, it does

@@ -176,6 +176,13 @@ std::string OpenFailureReason(const std::string &path, const CZarnikArchive::Ope
         reason += ": " + Printable(index) + ": " + PlatformWhyUnreadable(index);
         break;
     }
+    case OpenFailure::NotNamedInIndex: {
+        // A data file the user mistyped is missing before it is unnamed.
+        PlatformListed::Kind kind;
+        if (!PlatformKindOf(path, &kind))
+            reason = PlatformWhyUnreadable(path);
+        break;
+    }
     case OpenFailure::DataUnreadable:
         reason = MissingDataFiles(opened.report);
         if (reason.empty())
