@@ -53,6 +53,7 @@ pid_t Start(const std::vector<std::string> &args, const std::string &err, const 
         argv.push_back(nullptr);
         if (path)
             setenv("PATH", path, 1);
+        signal(SIGINT, SIG_DFL); // a runner in the background ignores it, and the tests send it
         execv(ZARNIK_EXE, argv.data());
         _exit(127);
     }
