@@ -160,12 +160,34 @@ protected:
         return at.isValid() && selectedRows() == QModelIndexList{at};
     }
 
-    // Triggers `action` as its menu entry does.
-    void run(const char *action, const QList<Step> &steps = {})
+    QAction *action(const char *name) const { return m_window->findChild<QAction *>(name); }
+    QString label(const char *name) const { return m_window->findChild<QLabel *>(name)->text(); }
+    QString message() const { return m_window->statusBar()->currentMessage(); }
+    // The status line's sums of the pack or the selection.
+    QString sums() const { return m_window->statusBar()->findChild<QLabel *>()->text(); }
+    std::string shownPack() const { return m_window->archive()->GetDataFilePath(0); }
+
+    // Triggers `name` as its menu entry does.
+    void run(const char *name, const QList<Step> &steps = {})
     {
         m_steps += steps;
-        m_window->findChild<QAction *>(action)->trigger();
+        action(name)->trigger();
     }
+    // Triggers `name` on the one row named `row` alone chosen.
+    void on(const QString &row, const char *name, const QList<Step> &steps = {})
+    {
+        QVERIFY2(select(row), qPrintable(row));
+        run(name, steps);
+    }
+
+    // `bytes` written to `relative` in the test's folder, its folders made; its path, "" when it failed.
+    QString writeFile(const QString &relative, const QByteArray &bytes) const
+    {
+        QFile f(path(relative));
+        QDir().mkpath(QFileInfo(f).absolutePath());
+        return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() ? path(relative) : QString();
+    }
+    QString madeDir(const QString &relative) const { return QDir().mkpath(path(relative)) ? path(relative) : QString(); }
 
     // Once, from initTestCase: nothing goes to the user's folders; `test` sees every event.
     void startHarness(QObject *test)

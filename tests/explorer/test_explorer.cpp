@@ -49,20 +49,19 @@ std::vector<Entry> largeEntries(std::string &text)
     return entries;
 }
 
-// One line per row, depth first, walked beside the nodes: "!" marks a row whose node (what Export
-// reads) or row count is not its node's.
-QStringList describe(const QModelIndex &row, const ArchiveNode *node, const QString &indent = QString())
+// The rows walked beside the nodes, depth first: each name after a '-' for each level above it, then
+// "/" for the folder icon, "?" for neither the folder's nor the document's, "!" where the row's node
+// (what Export reads) or row count is not its node's.
+QString describe(const QModelIndex &row, const ArchiveNode *node, int depth = 0)
 {
     const auto argb = [](const QImage &i) { return i.convertToFormat(QImage::Format_ARGB32); };
     const QImage icon = argb(row.data(Qt::DecorationRole).value<QIcon>().pixmap(16, 16).toImage());
     const QAbstractItemModel *model = row.model();
     const bool fits = ArchiveTree::nodeOf(row) == node && size_t(model->rowCount(row)) == node->m_Children.size();
-    QStringList out{indent + row.data().toString()
-               + (icon == argb(QImage(":/icons/folder.png"))     ? " [folder]"
-                  : icon == argb(QImage(":/icons/document.png")) ? " [document]" : " [?]")
-               + (fits ? "" : "!")};
+    QString out = QString(depth, '-') + row.data().toString() + (fits ? "" : "!")
+                  + (icon == argb(QImage(":/icons/folder.png")) ? "/" : icon == argb(QImage(":/icons/document.png")) ? "" : "?");
     for (int i = 0; fits && i < model->rowCount(row); ++i)
-        out << describe(model->index(i, 0, row), node->m_Children[size_t(i)], indent + "  ");
+        out += ' ' + describe(model->index(i, 0, row), node->m_Children[size_t(i)], depth + 1);
     return out;
 }
 
@@ -74,7 +73,7 @@ class TestExplorer : public QObject, ExplorerHarness
 
     int m_drags = 0; // drags begun
 
-    QStringList view() { return describe(m_tree->model()->index(0, 0), m_window->archive()->GetRoot()); }
+    QString view() { return describe(m_tree->model()->index(0, 0), m_window->archive()->GetRoot()); }
     void open(const QString &file) { run("action_Open", {typed(file)}); }
 
     bool eventFilter(QObject *o, QEvent *e) override
@@ -189,64 +188,52 @@ private slots:
                                 writeUpk(path(QStringLiteral("\u03A9mega/\u65E5\u672C.upk")), sampleEntries()),
                                 writeVfs(path(QStringLiteral("\u03A9mega/\u0416")), sampleEntries())};
         for (int i = 0; i < files.size(); ++i) {
-            if (i == 2) {
+            if (i == 2)
                 m_window->openPack(packFromCommandLine({"zarnik-explorer", files[i]}));
-            } else if (i == 3) {
-                dropped.setUrls({QUrl::fromLocalFile(files[i])});
-                // A folder and a missing file are refused as they enter; any file may be a pack.
-                for (const QString &refused : {path("set"), path("gone.upk"), files[i]}) {
-                    dropped.setUrls({QUrl::fromLocalFile(refused)});
-                    enter.setAccepted(false);
-                    QCoreApplication::sendEvent(m_window, &enter);
-                    QCOMPARE(enter.isAccepted() ? enter.dropAction() : Qt::IgnoreAction,
-                             refused == files[i] ? Qt::CopyAction : Qt::IgnoreAction);
-                }
+            else if (i != 3)
+                open(files[i]);
+            // A folder and a missing file are refused as they enter the window; any file may be a pack.
+            for (const QString &url : i == 3 ? QStringList{path("set"), path("gone.upk"), files[i]} : QStringList()) {
+                dropped.setUrls({QUrl::fromLocalFile(url)});
+                enter.setAccepted(false);
+                QCoreApplication::sendEvent(m_window, &enter);
+                QCOMPARE(enter.isAccepted() ? enter.dropAction() : Qt::IgnoreAction, url == files[i] ? Qt::CopyAction : Qt::IgnoreAction);
+            }
+            if (i == 3) {
                 QCoreApplication::sendEvent(m_window, &drop);
                 QCOMPARE(drop.dropAction(), Qt::CopyAction);
-                QTRY_VERIFY(m_window->archive()->GetDataFilePath(0) == nativePath(files[i]));
-            } else {
-                open(files[i]);
             }
-            QCOMPARE(m_window->archive()->GetDataFilePath(0),
-                     nativePath(QString(files[i]).replace("content.vfi", "data0.vfs")));
+            QTRY_COMPARE(shownPack(), nativePath(QString(files[i]).replace("content.vfi", "data0.vfs")));
             // The pack's order; the Latin-1 name; stored size 0 a folder, the empty packed file a file.
-            QCOMPARE(view(), QStringList({"content [folder]", "  readme.txt [document]", "  gfx [folder]",
-                                          "    logo.bmp [document]", "    ui [folder]",
-                                          "      button.bmp [document]", "    icon.bmp [document]",
-                                          QStringLiteral("  caf\u00E9.txt [document]"), "  empty.dat [folder]",
-                                          "  void.dat [document]", "  sound [folder]", "    a.wav [document]"}));
+            QCOMPARE(view(), QStringLiteral("content/ -readme.txt -gfx/ --logo.bmp --ui/ ---button.bmp --icon.bmp -caf\u00E9.txt "
+                                            "-empty.dat/ -void.dat -sound/ --a.wav"));
             QVERIFY(!m_tree->isExpanded(m_tree->model()->index(0, 0)));
         }
         // Cancel, or a file the library cannot open: the pack shown stays, and the failure says why.
         const CZarnikArchive *archive = m_window->archive();
-        const QStringList before = view();
+        const QString before = view();
         QVERIFY(testpack::WriteFile(nativePath(path("junk.upk")), zarnik_pack::Bytes(64, 7)));
         QVERIFY(QFile::remove(path("set/content.vfi")));
         QVERIFY(testpack::WriteFile(nativePath(path("empty.upk")), {}));
+        run("action_Open", {typed(QString())});
+        QVERIFY(m_window->archive() == archive && view() == before);
         for (const auto &[name, why] : std::vector<std::pair<QString, QString>>{
-                 {"", ""}, {"junk.upk", "before any file table"},
-                 {"set/data0.vfs", "needs its index \"content.vfi\" beside it: " + path("set/content.vfi") + ": no such file"},
-                 {"empty.upk", "the file is empty"}, {"set", "it is a directory"}}) {
-            if (name.isEmpty()) {
-                run("action_Open", {typed(QString())});
-            } else { // named, with the tool's reason
-                m_steps.append(textStep(QMessageBox::Critical, {path(name) + " could not be opened", why}));
-                QVERIFY(!m_window->openPack(path(name)));
-            }
-            QVERIFY2(m_window->archive() == archive && view() == before, qPrintable(name));
+                 {"junk.upk", "before any file table"}, {"empty.upk", "the file is empty"}, {"set", "it is a directory"},
+                 {"set/data0.vfs", "needs its index \"content.vfi\" beside it: " + path("set/content.vfi") + ": no such file"}}) {
+            m_steps.append(textStep(QMessageBox::Critical, {path(name) + " could not be opened", why})); // the tool's reason
+            QVERIFY2(!m_window->openPack(path(name)) && m_window->archive() == archive && view() == before, qPrintable(name));
         }
         // Whatever its name, a file opens by the library's route: here as a single pack.
         QVERIFY(QFile::copy(upk, path("ODD.UPK")));
         open(path("ODD.UPK"));
-        QCOMPARE(m_window->archive()->GetDataFilePath(0), nativePath(path("ODD.UPK")));
+        QCOMPARE(shownPack(), nativePath(path("ODD.UPK")));
         // What opening passed over is named in a warning; the rest opens.
-        run("action_Open", {typed(writeUpk(path("dup.upk"), {e("content\\dup.txt", "a"),
-                                                                 e("content\\dup.txt", "b")})),
-                            textStep(QMessageBox::Warning, {"1 part of it was passed over", "content/dup.txt"})});
+        const QString dup = writeUpk(path("dup.upk"), {e("content\\dup.txt", "a"), e("content\\dup.txt", "b")});
+        run("action_Open", {typed(dup), textStep(QMessageBox::Warning, {"1 part of it was passed over", "content/dup.txt"})});
         QCOMPARE(m_window->windowTitle(), "dup.upk - Zarnik Explorer");
         // Such a pack is not changed, and the status line says why.
-        QVERIFY(m_window->statusBar()->currentMessage().startsWith("This pack cannot be changed: opening passed over"));
-        QCOMPARE(view(), QStringList({"content [folder]", "  dup.txt [document]", "  dup.txt [document]"}));
+        QVERIFY(message().startsWith("This pack cannot be changed: opening passed over"));
+        QCOMPARE(view(), "content/ -dup.txt -dup.txt");
         // File > Recent: newest first, each once, a set by its index, and opens; a pack no longer there is not
         // offered. Open starts where the last pack was chosen.
         QMenu *recent = m_window->findChild<QMenu *>("menuRecent");
@@ -265,7 +252,7 @@ private slots:
                                          QStringLiteral("&4 \u65E5\u672C.upk"), "&5 content.vfi" + in("set"),
                                          "&6 x.upk.bak", "&7 single.upk", "", "Clear the list"}));
         recent->actions()[6]->trigger();
-        QCOMPARE(m_window->archive()->GetDataFilePath(0), nativePath(upk));
+        QCOMPARE(shownPack(), nativePath(upk));
         QCOMPARE(names(2), QStringList({"&1 single.upk", "&2 dup.upk"}));
         // An entry whose file is gone is offered for removal, and goes.
         QVERIFY(QFile::remove(path("dup.upk")));
@@ -297,13 +284,11 @@ private slots:
         QCOMPARE(columns("void.dat"), QStringList({size(0), size(stored("void.dat")), ""}));
         QCOMPARE(columns("gfx"), QStringList({size(gfxSize), size(gfxStored),
                                               QString::number(gfxStored * 100.0 / gfxSize, 'f', 0) + '%'}));
-        auto *status = m_window->statusBar()->findChild<QLabel *>();
-        QCOMPARE(status->text(),
-                 "7 files in 4 folders, " + size(gfxSize + 21) + " (" + size(allStored) + " stored)");
+        QCOMPARE(sums(), "7 files in 4 folders, " + size(gfxSize + 21) + " (" + size(allStored) + " stored)");
         m_tree->clearSelection();
         for (const char *name : {"readme.txt", "gfx"})
             addToSelection(name);
-        QCOMPARE(status->text(), "2 items selected: 4 files, " + size(gfxSize + 5));
+        QCOMPARE(sums(), "2 items selected: 4 files, " + size(gfxSize + 5));
         // The filter keeps matches, their folders and all below a matching folder; Escape clears it.
         const auto shown = [&] {
             QStringList names;
@@ -362,6 +347,7 @@ private slots:
         open(upk);
         auto *pane = m_window->findChild<DetailsPane *>();
         auto *details = pane->findChild<QLabel *>("detailsLabel");
+        const auto picture = [](QSize size) { return QString("picture:%1x%2").arg(size.width()).arg(size.height()); };
         // As "page:content" once the preview came; only a file's details name the data file it lies in.
         const auto preview = [&](const QString &name) {
             QSignalSpy shown(pane, &DetailsPane::previewShown);
@@ -374,8 +360,7 @@ private slots:
                 return "text:" + text->toPlainText().left(40);
             if (auto *label = qobject_cast<QLabel *>(page))
                 return "message:" + label->text();
-            const QSize size = static_cast<QLabel *>(page->findChild<QScrollArea *>()->widget())->pixmap().size();
-            return QString("picture:%1x%2").arg(size.width()).arg(size.height());
+            return picture(static_cast<QLabel *>(page->findChild<QScrollArea *>()->widget())->pixmap().size());
         };
         for (const auto &[name, shown] : std::vector<std::pair<QString, QString>>{
                  {"pic.png", "picture:7x5"}, {"note.txt", QStringLiteral("text:gr\u00FC\u00DF dich")},
@@ -389,15 +374,13 @@ private slots:
         // A picture is fitted to the pane, never enlarged (pic.png above); 100%, + and - zoom, Fit comes back.
         const QString fitted = preview("wide.png");
         QWidget *room = pane->findChild<PictureView *>()->findChild<QScrollArea *>()->viewport();
-        const QSize fits = QSize(3000, 2000).scaled(room->size(), Qt::KeepAspectRatio);
-        QCOMPARE(fitted, QString("picture:%1x%2").arg(fits.width()).arg(fits.height()));
+        QCOMPARE(fitted, picture(QSize(3000, 2000).scaled(room->size(), Qt::KeepAspectRatio)));
         QStringList zoomed;
         for (const char *button : {"100%", "+", "-", "-", "Fit"}) {
             for (QToolButton *b : pane->findChildren<QToolButton *>())
                 if (b->text() == button)
                     QTest::mouseClick(b, Qt::LeftButton);
-            const QSize shown = static_cast<QLabel *>(static_cast<QScrollArea *>(room->parentWidget())->widget())->pixmap().size();
-            zoomed << QString("picture:%1x%2").arg(shown.width()).arg(shown.height());
+            zoomed << picture(static_cast<QLabel *>(static_cast<QScrollArea *>(room->parentWidget())->widget())->pixmap().size());
         }
         QCOMPARE(zoomed, QStringList({"picture:3000x2000", "picture:3750x2500", "picture:3000x2000", "picture:2400x1600", fitted}));
         // Long paths wrap, never growing the window; a one-line long text is laid out only in its beginning.
@@ -424,15 +407,13 @@ private slots:
     void controlCharactersEscaped()
     {
         open(writeUpk(path("odd.upk"), {e("content\\new\nline.txt", "two\nlines"), e("content\\bel\a\x1b.txt", "")}));
-        QCOMPARE(view(), QStringList({"content [folder]", "  new\\nline.txt [document]", "  bel\\x07\\x1b.txt [document]"}));
-        QVERIFY(m_window->statusBar()->findChild<QLabel *>()->text().startsWith("2 files, 9 bytes (")); // no "0 folders"
-        QVERIFY(select("new\\nline.txt"));
-        QVERIFY(m_window->findChild<QLabel *>("detailsLabel")->text().remove(QChar(0x200B)).contains("content/new\\nline.txt"));
+        QCOMPARE(view(), "content/ -new\\nline.txt -bel\\x07\\x1b.txt");
+        QVERIFY(sums().startsWith("2 files, 9 bytes (")); // no "0 folders"
+        QVERIFY(select("new\\nline.txt") && label("detailsLabel").remove(QChar(0x200B)).contains("content/new\\nline.txt"));
         run("actionCopyPath");
         QCOMPARE(QGuiApplication::clipboard()->text(), "content/new\\nline.txt");
-        const QString out = path("out");
+        const QString out = madeDir("out");
         QString seen;
-        QVERIFY(QDir().mkpath(out));
         exportTo(out + "/new\\nline.txt", &seen);
         QCOMPARE(seen, "new\\nline.txt|save");
         QCOMPARE(QDir(out).entryList(QDir::Files), QStringList{"new\\nline.txt"});
@@ -470,13 +451,12 @@ private slots:
         m_tree->clearSelection();
         for (const QString &name : selection)
             addToSelection(name);
-        const QString out = path(QStringLiteral("\u03A9mega \u00FC"));
+        const QString out = madeDir(QStringLiteral("\u03A9mega \u00FC"));
         const bool oneFile = landed == selection;
         QString seen;
-        QVERIFY(QDir().mkpath(out));
         const QStringList bar = exportTo(oneFile ? out + '/' + selection[0] : out, &seen);
         QCOMPARE(seen, oneFile ? selection[0] + "|save" : QString("|dir"));
-        QVERIFY(m_window->statusBar()->currentMessage().contains(out));
+        QVERIFY(message().contains(out));
         // Each file holds its entry's bytes, nothing else is written, and the bar follows the bytes.
         qsizetype total = 0, done = 0;
         std::vector<std::pair<QString, qsizetype>> written; // archive path, bytes
@@ -569,8 +549,7 @@ private slots:
     void openWithApplication()
     {
         open(writeUpk(path("pack.upk"), sampleEntries()));
-        const QString out = path("out");
-        QVERIFY(QDir().mkpath(out));
+        const QString out = madeDir("out");
         m_tree->expandAll();
         for (const auto &[name, enter] : std::vector<std::pair<QString, bool>>{{"readme.txt", false}, {"a.wav", true},
                                                                                {"gfx", false}}) {
@@ -585,8 +564,7 @@ private slots:
         QTRY_COMPARE(m_opened.size(), 2);
         QCOMPARE(QFileInfo(m_opened[0]).fileName() + ' ' + readAll(m_opened[0]) + ' ' + readAll(m_opened[1]),
                  "readme.txt hello wave");
-        QVERIFY(!m_tree->isExpanded(row("gfx")));
-        QVERIFY(select("gfx"));
+        QVERIFY(!m_tree->isExpanded(row("gfx")) && select("gfx"));
         exportTo(out);
         QTest::mouseClick(m_window->statusBar()->findChild<QToolButton *>(), Qt::LeftButton);
         QVERIFY(QFile::remove(out + "/gfx/logo.bmp")); // written again, the rest is there
@@ -604,7 +582,7 @@ private slots:
     void filteredExportAndShownCommands()
     {
         open(writeUpk(path("pack.upk"), sampleEntries()));
-        auto *exportAction = m_window->findChild<QAction *>(QStringLiteral("actionExport"));
+        QAction *exportAction = action("actionExport");
         auto *filter = m_window->findChild<QLineEdit *>("filterEdit");
         // Opened, the whole pack is chosen. The filter line yields the window's shortcuts (Ctrl+E exports,
         // even where Emacs keys claim it; Ctrl+A stands in for that case).
@@ -632,9 +610,9 @@ private slots:
         QVERIFY(activate()); // the file dialog had the focus
         m_tree->setFocus();
         QTest::keyClick(m_window->windowHandle(), Qt::Key_F10, Qt::ShiftModifier);
-        QString offered = exportAction->text() + ';' + m_window->findChild<QAction *>("actionCopyPath")->text() + ";;";
+        QString offered = exportAction->text() + ';' + action("actionCopyPath")->text() + ";;";
         for (const char *change : {"actionAddFiles", "actionAddFolder", "actionReplace", "actionRename", "actionDelete"})
-            offered += m_window->findChild<QAction *>(change)->text() + ';';
+            offered += action(change)->text() + ';';
         QCOMPARE(menu, offered);
         popupWatch.stop();
         QVERIFY(activate()); // back from the menu
@@ -656,15 +634,14 @@ private slots:
                  {"*.wav", "sound", "sound sound/a.wav", "1 file"}}) {
             filter->setText(text);
             QVERIFY(select(selected));
-            const QString out = path("out-" + text);
-            QVERIFY(QDir().mkpath(out));
+            const QString out = madeDir("out-" + text);
             exportTo(out);
             QCOMPARE(landed(out), files);
-            QVERIFY(m_window->statusBar()->currentMessage().startsWith("Exported " + count + " ("));
+            QVERIFY(message().startsWith("Exported " + count + " ("));
         }
         // Another pack opened, the last export's line goes.
         open(writeUpk(path("other.upk"), sampleEntries()));
-        QCOMPARE(m_window->statusBar()->currentMessage(), QString());
+        QCOMPARE(message(), QString());
         // What the filter hides leaves the selection, and Export has nothing to act on.
         filter->clear();
         QVERIFY(select("button.bmp") && exportAction->isEnabled());
@@ -716,11 +693,10 @@ private slots:
     void exportRefusesAndReports()
     {
         // No archive, no selection, or Cancel in either dialog: nothing starts, nothing is made.
-        auto *exportAction = m_window->findChild<QAction *>(QStringLiteral("actionExport"));
-        QVERIFY(!exportAction->isEnabled());
+        QVERIFY(!action("actionExport")->isEnabled());
         open(writeUpk(path(QStringLiteral("pack.upk")), sampleEntries()));
         m_tree->clearSelection();
-        QVERIFY(!exportAction->isEnabled());
+        QVERIFY(!action("actionExport")->isEnabled());
         for (const char *name : {"readme.txt", "gfx"})
             QCOMPARE(select(name) ? exportTo(QString()) : QStringList(), QStringList{"<no export>"});
         QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"pack.upk"});
@@ -761,7 +737,7 @@ private slots:
     {
         std::string text;
         const QString upk = writeUpk(path(QStringLiteral("pack.upk")), largeEntries(text));
-        const QString out = path(QStringLiteral("out"));
+        const QString out = madeDir("out");
         open(upk);
         // Whole files in out/big; -1 for anything else (a short or temporary file).
         const auto written = [&] {
@@ -772,8 +748,8 @@ private slots:
                             ? -1 : count + 1;
             return count;
         };
-        QVERIFY(QDir().mkpath(out) && select("big"));
-        auto *openAction = m_window->findChild<QAction *>(QStringLiteral("action_Open"));
+        QVERIFY(select("big"));
+        QAction *openAction = action("action_Open");
         // Mid-export: Return and Enter do nothing; Escape and the close button ask first (No: it goes on),
         // Open waits, the window's close asks (No: it stays). Escape answered Yes cancels: two whole
         // files, no partial one, the summary says so.
@@ -794,8 +770,7 @@ private slots:
             asked([&] { QVERIFY(!dlg->close()); }, QMessageBox::No); // its close event, as the window manager's
             QVERIFY(dlg->isVisible() && cancel->isEnabled() && m_unexpected == 0);
             QVERIFY(!m_window->openPack(upk) && !openAction->isEnabled());
-            QVERIFY(select("part5.txt") && !m_window->findChild<QAction *>("actionExport")->isEnabled()
-                    && select("big")); // the tree stays usable, Export waits
+            QVERIFY(select("part5.txt") && !action("actionExport")->isEnabled() && select("big")); // the tree stays usable, Export waits
             QCOMPARE(dlg->findChild<QProgressBar *>()->value(), 2 * 100 / kLargeFiles);
             m_steps.prepend(textStep(QMessageBox::Question, {"Cancel it"}, QMessageBox::No));
             QVERIFY(!m_window->close() && m_window->isVisible());

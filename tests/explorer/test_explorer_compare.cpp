@@ -17,10 +17,10 @@ class TestExplorerCompare : public QObject, ExplorerHarness
 {
     Q_OBJECT
 
-    // Compares the pack shown with `other` through the menu, and waits for the end.
-    bool compareWith(const QString &other, const QList<Step> &then = {}, const char *action = "actionCompare")
+    // Runs `name` (by default: compares the pack shown) with `other` typed into its dialog; true once it ended.
+    bool ranWith(const QString &other, const QList<Step> &then = {}, const char *name = "actionCompare")
     {
-        run(action, QList<Step>{typed(other)} + then);
+        run(name, QList<Step>{typed(other)} + then);
         return QTest::qWaitFor([&] { return !m_window->findChild<ProgressDlg *>(); }, 20000);
     }
 
@@ -39,11 +39,8 @@ class TestExplorerCompare : public QObject, ExplorerHarness
             const QRegularExpressionMatch count = QRegularExpression("  \\((\\d+)\\)$").match(path);
             path = folder + path.left(count.hasMatch() ? count.capturedStart() : path.size());
             const QString shown = path + (isFolder ? "/" : "");
-            const QString letter = font.strikeOut()                         ? "D"
-                                   : font.italic()                          ? "R"
-                                   : font.bold()                            ? "A"
-                                   : at.data(Qt::ForegroundRole).isValid() ? "M"
-                                                                            : "";
+            const QString letter = font.strikeOut() ? "D" : font.italic() ? "R" : font.bold() ? "A"
+                                   : at.data(Qt::ForegroundRole).isValid() ? "M" : "";
             if (letter == "R")
                 out << "R\t" + at.data(Qt::ToolTipRole).toString().section(' ', 2, 2) + '\t' + shown;
             else if (!letter.isEmpty() && !renamesOnly)
@@ -145,13 +142,12 @@ private slots:
         QFETCH(Entries, b);
         QFETCH(bool, bOnDisk);
         const QString packA = writeUpk(path("a.upk"), a), packB = bOnDisk ? path("b") : writeUpk(path("b.upk"), b);
-        for (const testpack::Entry &entry : bOnDisk ? b : Entries{}) {
-            QFile file(path("b/" + QString::fromStdString(entry.path).replace('\\', '/')));
-            QVERIFY(QDir().mkpath(QFileInfo(file).path()) && file.open(QIODevice::WriteOnly));
-            file.write(reinterpret_cast<const char *>(entry.data.data()), qint64(entry.data.size()));
-        }
+        for (const testpack::Entry &entry : bOnDisk ? b : Entries{})
+            QVERIFY(!writeFile("b/" + QString::fromStdString(entry.path).replace('\\', '/'),
+                               QByteArray(reinterpret_cast<const char *>(entry.data.data()), qsizetype(entry.data.size()))).isEmpty());
         QVERIFY(m_window->openPack(packA));
-        QVERIFY(compareWith(packB, {}, bOnDisk ? "actionCompareFolder" : "actionCompare"));
+        const qsizetype shownBefore = rows().size();
+        QVERIFY(ranWith(packB, {}, bOnDisk ? "actionCompareFolder" : "actionCompare"));
         m_tree->expandAll();
         const QStringList expected = libraryLines(packA, packB);
         QCOMPARE(sorted(markedLines()), expected);
@@ -159,11 +155,10 @@ private slots:
         QCOMPARE(root, expected.isEmpty() ? QString("content") : QString("content  (%1)").arg(expected.size()));
         // No change of the pack waits while it is compared, and the status line says none does.
         const QString other = QFileInfo(packB).fileName();
-        QVERIFY2(m_window->statusBar()->currentMessage().endsWith(" from " + other),
-                 qPrintable(m_window->statusBar()->currentMessage()));
+        QVERIFY2(message().endsWith(" from " + other), qPrintable(message()));
         // The root's details give the figure of its Stored column, and say of which version.
         const QString stored = m_tree->model()->index(0, PackModel::StoredColumn).data().toString();
-        const QString details = m_window->findChild<QLabel *>("detailsLabel")->text().remove(QChar(0x200B));
+        const QString details = label("detailsLabel").remove(QChar(0x200B));
         const QStringList says = stored == "-" ? QStringList{"unknown: " + other + " is no pack"}
                                                : QStringList{"<td>" + stored, ", in " + (expected.isEmpty() ? "a.upk" : other)};
         for (const QString &part : says)
@@ -179,57 +174,36 @@ private slots:
         for (const QModelIndex &at : rows().mid(1))
             QVERIFY2(at.data(Qt::ToolTipRole).isValid(), qPrintable(at.data().toString() + " shown unchanged"));
         // Leaving gives the pack and its Edit commands back.
-        QVERIFY(!m_window->findChild<QAction *>("actionAddFiles")->isEnabled());
+        QVERIFY(!action("actionAddFiles")->isEnabled());
         run("actionStopComparing");
-        QVERIFY(m_window->findChild<QAction *>("actionAddFiles")->isEnabled());
+        QVERIFY(action("actionAddFiles")->isEnabled());
         QCOMPARE(markedLines(), QStringList());
-        QSet<QString> folders;
-        for (const testpack::Entry &entry : a)
-            for (QString at = QString::fromStdString(entry.path); at.contains('\\');)
-                folders << (at = at.section('\\', 0, -2));
-        QCOMPARE(rows().size(), int(a.size() + folders.size()));
-    }
-
-    void lineDiffIsAShortestScript_data()
-    {
-        QTest::addColumn<QString>("before");
-        QTest::addColumn<QString>("after");
-        QTest::addColumn<int>("maxEdits");
-        QTest::addColumn<int>("edits"); // lines removed and added; -1: over the cap
-        QTest::newRow("same") << "a b" << "a b" << 10 << 0;
-        QTest::newRow("one changed amid") << "a b c" << "a x c" << 10 << 2;
-        QTest::newRow("added first, removed last") << "a b c" << "n a b" << 10 << 2;
-        QTest::newRow("moved line") << "a b c d" << "b c d a" << 10 << 2;
-        QTest::newRow("repeated lines") << "x a x b x" << "x b x a x" << 10 << 4;
-        QTest::newRow("interleaved") << "a b c a b b a" << "c b a b a c" << 10 << 5;
-        QTest::newRow("empty to some") << "" << "a b" << 10 << 2;
-        QTest::newRow("over the cap") << "a b c d e" << "a x c y e" << 3 << -1;
+        QCOMPARE(rows().size(), shownBefore);
     }
 
     // The diff of the preview: its kept and removed lines are the old text, its kept and added ones the
-    // new, with the fewest edits; past the cap the middle is given whole, and it says so.
+    // new, with the fewest edits (lines removed and added; -1: past the cap, where the middle is given
+    // whole, and it says so).
     void lineDiffIsAShortestScript()
     {
-        QFETCH(QString, before);
-        QFETCH(QString, after);
-        QFETCH(int, maxEdits);
-        QFETCH(int, edits);
-        const QStringList a = before.split(' ', Qt::SkipEmptyParts), b = after.split(' ', Qt::SkipEmptyParts);
-        const LineDiff diff = diffLines(a, b, maxEdits);
-        QStringList old, now;
-        int changed = 0;
-        for (const LineDiff::Line &line : diff.lines) {
-            changed += line.op != LineDiff::Op::Same;
-            if (line.op != LineDiff::Op::Added)
-                old << a[line.index];
-            if (line.op != LineDiff::Op::Removed)
-                now << (line.op == LineDiff::Op::Added ? b : a)[line.index];
+        for (const auto &[before, after, maxEdits, edits] : std::vector<std::tuple<QString, QString, int, int>>{
+                 {"a b", "a b", 10, 0}, {"a b c", "a x c", 10, 2}, {"a b c", "n a b", 10, 2}, {"a b c d", "b c d a", 10, 2},
+                 {"x a x b x", "x b x a x", 10, 4}, {"a b c a b b a", "c b a b a c", 10, 5}, {"", "a b", 10, 2},
+                 {"a b c d e", "a x c y e", 3, -1}}) {
+            const QStringList a = before.split(' ', Qt::SkipEmptyParts), b = after.split(' ', Qt::SkipEmptyParts);
+            const LineDiff diff = diffLines(a, b, maxEdits);
+            QStringList old, now;
+            int changed = 0;
+            for (const LineDiff::Line &line : diff.lines) {
+                changed += line.op != LineDiff::Op::Same;
+                if (line.op != LineDiff::Op::Added)
+                    old << a[line.index];
+                if (line.op != LineDiff::Op::Removed)
+                    now << (line.op == LineDiff::Op::Added ? b : a)[line.index];
+            }
+            QCOMPARE(old.join(' ') + " > " + now.join(' '), before + " > " + after);
+            QCOMPARE(diff.capped ? -1 : changed, edits);
         }
-        QCOMPARE(old, a);
-        QCOMPARE(now, b);
-        QCOMPARE(diff.capped, edits < 0);
-        if (edits >= 0)
-            QCOMPARE(changed, edits);
     }
 
     // Export Differences writes B's added, modified and renamed files in their folders, and removed.txt.
@@ -237,12 +211,10 @@ private slots:
     {
         QVERIFY(m_window->openPack(writeUpk(path("a.upk"), {e("content\\same.txt", "s"), e("content\\old.txt", "o"),
                                                              e("content\\m.txt", "one")})));
-        QVERIFY(compareWith(writeUpk(path("b.upk"), {e("content\\same.txt", "s"), e("content\\m.txt", "two"),
+        QVERIFY(ranWith(writeUpk(path("b.upk"), {e("content\\same.txt", "s"), e("content\\m.txt", "two"),
                                                      e("content\\gfx\\new.bmp", "new")})));
-        const QString out = path("out");
-        QDir().mkpath(out);
-        run("actionExportDifferences", {typed(out)});
-        QVERIFY(QTest::qWaitFor([&] { return !m_window->findChild<ProgressDlg *>(); }, 20000));
+        const QString out = madeDir("out");
+        QVERIFY(ranWith(out, {}, "actionExportDifferences"));
         QCOMPARE(readAll(out + "/content/m.txt") + readAll(out + "/content/gfx/new.bmp"), QByteArray("twonew"));
         QCOMPARE(readAll(out + "/removed.txt"), QByteArray("content/old.txt\n"));
         QVERIFY(!QFile::exists(out + "/content/same.txt"));
@@ -257,9 +229,8 @@ private slots:
             textStep(QMessageBox::Question, {"Cancel the comparison?"}, QMessageBox::Yes)(w);
             m_resume.release();
         };
-        QVERIFY(compareWith(writeUpk(path("b.upk"), {e("content\\a.txt", "b")}), {yes}));
-        QVERIFY(!m_window->findChild<QAction *>("actionStopComparing")->isEnabled());
-        QVERIFY(m_window->findChild<QAction *>("actionAddFiles")->isEnabled());
+        QVERIFY(ranWith(writeUpk(path("b.upk"), {e("content\\a.txt", "b")}), {yes}));
+        QVERIFY(!action("actionStopComparing")->isEnabled() && action("actionAddFiles")->isEnabled());
         QCOMPARE(m_tree->model()->index(0, 0).data().toString(), QString("content"));
     }
 };

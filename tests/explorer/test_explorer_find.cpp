@@ -24,7 +24,6 @@ std::vector<Entry> findEntries()
                                e("content\\c.bin", std::string("bin\0alpha", 9), Storage::Stored),
                                e("content\\bad.txt", std::string(64, '\xFF'), Storage::Stored)};
     entries.back().unpackedSize = 1000; // taken for packed, and no sound stream
-
     return entries;
 }
 
@@ -120,21 +119,19 @@ private slots:
         const QStringList alpha{"content/a.txt:1:[alpha] beta", "content/a.txt:2:Gamma [alpha]bet",
                                 "content/a.txt:3:[ALPHA]", "content/sub/b.txt:8,001:the needle [alpha]",
                                 "content/c.bin::binary file matches", "content/bad.txt::" + kUnread};
-        const QString unread = "; 1 file not searched whole";
-        QTest::newRow("any case") << "alpha" << QStringList() << "" << alpha << "5 matches in 3 files" + unread;
-        QTest::newRow("change before") << "alpha" << QStringList() << "before" << alpha << "5 matches in 3 files" + unread;
-        QTest::newRow("change after") << "alpha" << QStringList() << "after" << alpha << "5 matches in 3 files" + unread;
-        QTest::newRow("match case") << "ALPHA" << QStringList{"Match case"} << ""
-                                    << QStringList{alpha[2], alpha.last()} << "1 match in 1 file" + unread;
-        QTest::newRow("whole word") << "alpha" << QStringList{"Whole word"} << ""
-                                    << QStringList{alpha[0], alpha[2], alpha[3], alpha[4], alpha[5]}
+        const QString unread = "; 1 file not searched whole", five = "5 matches in 3 files" + unread;
+        for (const char *change : {"", "before", "after"})
+            QTest::addRow(*change ? "change %s" : "any case%s", change) << "alpha" << QStringList() << change << alpha << five;
+        QTest::newRow("match case") << "ALPHA" << QStringList{"Match case"} << "" << QStringList{alpha[2], alpha[5]}
+                                    << "1 match in 1 file" + unread;
+        QTest::newRow("whole word") << "alpha" << QStringList{"Whole word"} << "" << alpha.mid(0, 1) + alpha.mid(2)
                                     << "4 matches in 3 files" + unread;
         QTest::newRow("regular expression") << "g.mma|ne+dle|a\\b" << QStringList{"Regular expression"} << ""
                                             << QStringList{"content/a.txt:1:alph[a] bet[a]", "content/a.txt:2:[Gamma] alphabet",
                                                            "content/a.txt:3:ALPH[A]", "content/sub/b.txt:8,001:the [needle] alph[a]",
                                                            alpha[4], alpha[5]}
                                             << "7 matches in 3 files" + unread;
-        QTest::newRow("fixed string") << "g.mma" << QStringList() << "" << QStringList{alpha.last()} << "No matches" + unread;
+        QTest::newRow("fixed string") << "g.mma" << QStringList() << "" << QStringList{alpha[5]} << "No matches" + unread;
         QTest::newRow("not a pattern") << "(" << QStringList{"Regular expression"} << "" << QStringList()
                                        << "Not a pattern to search for: ";
     }
@@ -145,15 +142,11 @@ private slots:
         QFETCH(QString, change);
         QFETCH(QStringList, found);
         QFETCH(QString, tally);
-        const auto deleteOne = [&] {
-            QVERIFY(select("a.txt"));
-            run("actionDelete");
-        };
         if (change == "before")
-            deleteOne();
+            on("a.txt", "actionDelete");
         QVERIFY(find(text, toggles));
         if (change == "after")
-            deleteOne();
+            on("a.txt", "actionDelete");
         QCOMPARE(rows(), found);
         QVERIFY2(status().startsWith(tally), qPrintable(status()));
         QCOMPARE(!m_window->findChild<QLabel *>("findScope")->isHidden(), !change.isEmpty());
@@ -229,14 +222,13 @@ private slots:
         QVERIFY2(status().startsWith("Cancelled: No matches; 0 of 4 files searched"), qPrintable(status()));
         QTest::keyClick(pattern(), Qt::Key_Return); // nothing found yet: the same pattern searched again
         QVERIFY(QTest::qWaitFor([&] { return idle(); }, 20000) && rows().size() == 6);
-        QVERIFY(select("c.bin"));
-        run("actionDelete");
+        on("c.bin", "actionDelete");
         run("actionSave");
         QVERIFY2(QTest::qWaitFor([&] { return status().startsWith("The pack was saved since the last search"); }, 20000),
                  qPrintable(status()));
         QVERIFY(rows().isEmpty() && m_unexpected == 0);
         QVERIFY(m_window->openPack(writeUpk(path("other.upk"), {e("content\\alpha.txt", "alpha")})));
-        QVERIFY(rows().isEmpty() && status().isEmpty() && !m_window->findChild<QAction *>("actionFindNext")->isEnabled());
+        QVERIFY(rows().isEmpty() && status().isEmpty() && !action("actionFindNext")->isEnabled());
     }
 };
 
