@@ -3,8 +3,10 @@
 #pragma once
 
 #include "ArchiveTree.h"
+#include "CompareThread.h"
 #include "ExportThread.h"
 #include "ExportSummaryDlg.h"
+#include "FindThread.h"
 #include "MainWindow.h"
 #include "PackKit.h"
 #include "SaveThread.h"
@@ -121,10 +123,18 @@ protected:
     QTemporaryDir m_settings;
     QList<Step> m_steps;
     int m_unexpected = 0;
-    // The next export's or save's worker waits at the start of file m_pauseAt while m_atPause runs: no race.
+    // The next worker waits while m_atPause runs: no race. An export or a save waits at the start of its
+    // file m_pauseAt, a search or a compare (m_pauseAt 1) at its first report.
     int m_pauseAt = 0;
     std::function<void()> m_atPause;
     QSemaphore m_resume;
+    // On the application: a progress dialog shows before its worker starts, so the hold goes in then.
+    struct HoldFilter : QObject
+    {
+        ExplorerHarness *harness;
+        explicit HoldFilter(ExplorerHarness *h) : harness(h) {}
+        bool eventFilter(QObject *o, QEvent *e) override { return harness->holdWorker(o, e), false; }
+    } m_holdFilter{this};
 
     QString path(const QString &relative) const { return m_dir->filePath(relative); }
     // Every row the tree holds below `parent`, depth first, open or not (the
@@ -189,14 +199,14 @@ protected:
     }
     QString madeDir(const QString &relative) const { return QDir().mkpath(path(relative)) ? path(relative) : QString(); }
 
-    // Once, from initTestCase: nothing goes to the user's folders; `test` sees every event.
+    // Once, from initTestCase: nothing goes to the user's folders; `test` answers the dialogs.
     void startHarness(QObject *test)
     {
         QStandardPaths::setTestModeEnabled(true);
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settings.path());
         QObject::connect(&m_poll, &QTimer::timeout, test, [this, test] { answerModal(test, m_steps, m_unexpected); });
         m_poll.start(5);
-        qApp->installEventFilter(test);
+        qApp->installEventFilter(&m_holdFilter);
     }
 
     // Before each test: remembered packs and folders start afresh.
@@ -212,21 +222,26 @@ protected:
         QVERIFY(m_dir->isValid() && QTest::qWaitForWindowExposed(m_window));
     }
 
-    // From the test's event filter: the progress dialog shows before the worker starts, so the hold goes in then.
-    void holdWorker(QObject *test, QObject *o, QEvent *e)
+    void holdWorker(QObject *o, QEvent *e)
     {
-        if (m_pauseAt == 0 || e->type() != QEvent::Show || !o->inherits("ProgressDlg"))
+        if (m_pauseAt == 0 || e->type() != QEvent::Show || !(o->inherits("ProgressDlg") || o->objectName() == "findProgress"))
             return;
-        const auto hold = [this, test, at = m_pauseAt](const QString &, int number, int) {
+        const auto hold = [this, at = m_pauseAt](int number) {
             if (number != at)
                 return;
-            QMetaObject::invokeMethod(test, [this] { m_atPause(); m_resume.release(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(&m_poll, [this] { m_atPause(); m_resume.release(); }, Qt::QueuedConnection);
             m_resume.tryAcquire(1, 30000); // a GUI thread that never comes fails, not hangs
         };
+        const auto atFile = [hold](const QString &, int number, int) { hold(number); };
+        const auto once = Qt::ConnectionType(Qt::DirectConnection | Qt::SingleShotConnection);
         if (auto *save = m_window->findChild<SaveThread *>())
-            QObject::connect(save, &SaveThread::fileStarted, test, hold, Qt::DirectConnection);
+            QObject::connect(save, &SaveThread::fileStarted, &m_poll, atFile, Qt::DirectConnection);
+        else if (auto *find = m_window->findChild<FindThread *>())
+            QObject::connect(find, &FindThread::report, &m_poll, [hold] { hold(1); }, once);
+        else if (auto *compare = m_window->findChild<CompareThread *>())
+            QObject::connect(compare, &CompareThread::progressChanged, &m_poll, [hold] { hold(1); }, once);
         else
-            QObject::connect(m_window->exportThread(), &ExportThread::fileStarted, test, hold, Qt::DirectConnection);
+            QObject::connect(m_window->exportThread(), &ExportThread::fileStarted, &m_poll, atFile, Qt::DirectConnection);
         m_pauseAt = 0;
     }
 

@@ -82,19 +82,6 @@ class TestExplorerFind : public QObject, ExplorerHarness
         return out;
     }
 
-    bool eventFilter(QObject *o, QEvent *e) override
-    {
-        // A search about to start is held at its first report until m_atPause ran.
-        if (m_pauseAt && e->type() == QEvent::Show && o->objectName() == "findProgress") {
-            m_pauseAt = 0;
-            connect(m_window->findChild<FindThread *>(), &FindThread::report, this, [this] {
-                QMetaObject::invokeMethod(this, [this] { m_atPause(); m_resume.release(); }, Qt::QueuedConnection);
-                m_resume.tryAcquire(1, 30000);
-            }, Qt::ConnectionType(Qt::DirectConnection | Qt::SingleShotConnection));
-        }
-        return false;
-    }
-
 private slots:
     void initTestCase() { startHarness(this); }
 
