@@ -25,12 +25,10 @@ std::vector<Entry> sampleEntries()
     std::string logo;
     for (int i = 0; i < 400; ++i)
         logo += "line " + std::to_string(i % 17) + " of the logo\n";
-    return {e("content\\readme.txt", "hello", Storage::Stored),
-            e("content\\gfx\\logo.bmp", logo, Storage::Packed),
-            e("content\\gfx\\ui\\button.bmp", "button", Storage::Stored),
-            e("content\\caf\xE9.txt", "latin-1 name"), e("content\\gfx\\icon.bmp", logo + "x", Storage::Packed),
-            e("content\\empty.dat", "", Storage::Stored), e("content\\void.dat", ""),
-            e("content\\sound\\a.wav", "wave")};
+    return {e("content\\readme.txt", "hello", Storage::Stored), e("content\\gfx\\logo.bmp", logo, Storage::Packed),
+            e("content\\gfx\\ui\\button.bmp", "button", Storage::Stored), e("content\\caf\xE9.txt", "latin-1 name"),
+            e("content\\gfx\\icon.bmp", logo + "x", Storage::Packed), e("content\\empty.dat", "", Storage::Stored),
+            e("content\\void.dat", ""), e("content\\sound\\a.wav", "wave")};
 }
 
 const int kLargeFiles = 32;
@@ -647,10 +645,7 @@ private slots:
         QWidget *viewport = m_tree->viewport();
         int &drags = m_drags = 0;
         QTimer watch; // a drag under a held button runs its own event loop until a drop: cancelled
-        connect(&watch, &QTimer::timeout, this, [&] {
-            if (m_window->findChild<QDrag *>())
-                QDrag::cancel();
-        });
+        connect(&watch, &QTimer::timeout, this, [&] { m_window->findChild<QDrag *>() ? QDrag::cancel() : void(); });
         watch.start(5);
         for (const bool letGo : {true, false}) {
             QVERIFY(select(letGo ? "big" : "part0.txt"));
@@ -685,22 +680,19 @@ private slots:
         QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"pack.upk"});
         // An existing name: the file dialog comes again (no offer to replace it); nothing is written.
         const QString out = path("out");
-        QVERIFY(QDir().mkpath(out + "/in/mix") && select("readme.txt"));
-        QVERIFY(testpack::WriteFile(nativePath(out + "/saved"), zarnik_pack::ToBytes("old")));
-        QCOMPARE(exportTo(out + "/saved", nullptr,
-                          {textStep(QMessageBox::Information, {"already exists"}), typed(QString())}),
+        QVERIFY(!writeFile("out/saved", "old").isEmpty() && QDir().mkpath(out + "/in/mix") && select("readme.txt"));
+        QCOMPARE(exportTo(out + "/saved", nullptr, {textStep(QMessageBox::Information, {"already exists"}), typed(QString())}),
                  QStringList{"<no export>"});
         QCOMPARE(readAll(out + "/saved"), QByteArray("old"));
         // Of a folder and files ".." and "../up.txt": a file already there, one damaged, a folder blocked by
         // a file, and the names (never joined onto the directory) are not written; the summary names each.
         std::vector<Entry> mixed{e("content\\mix\\ok.txt", "fine"), e("content\\mix\\there.txt", "new"),
                                  e("content\\mix\\bad.bin", std::string(64, '\xFF'), Storage::Stored),
-                                 e("content\\mix\\sub\\a.txt", "blocked"), e("content\\..", "up"),
-                                 e("content\\../up.txt", "up")};
+                                 e("content\\mix\\sub\\a.txt", "blocked"), e("content\\..", "up"), e("content\\../up.txt", "up")};
         mixed[2].unpackedSize = 1000;
         open(writeUpk(path(QStringLiteral("mixed.upk")), mixed));
         for (const char *name : {"/in/mix/there.txt", "/in/mix/sub"})
-            QVERIFY(testpack::WriteFile(nativePath(out + name), zarnik_pack::ToBytes("old")));
+            QVERIFY(!writeFile("out" + QString(name), "old").isEmpty());
         m_tree->clearSelection();
         for (const char *name : {"mix", "..", "../up.txt"})
             addToSelection(name);
@@ -712,8 +704,7 @@ private slots:
                                                  "written (something already stands there)",
                                                  "content/..\t", "content/../up.txt\t"})});
         QCOMPARE(readAll(out + "/in/mix/ok.txt") + readAll(out + "/in/mix/there.txt"), QByteArray("fineold"));
-        QCOMPARE(QDir(out).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-                 QStringList({"in", "saved"}));
+        QCOMPARE(QDir(out).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList({"in", "saved"}));
     }
 
     void largeExportCancelAndClose()
@@ -780,17 +771,15 @@ private slots:
                 });
                 m_steps.append(textStep(QMessageBox::NoIcon, {"The export was cancelled."}));
                 QVERIFY(!m_window->close() && m_window->isVisible() && m_steps.isEmpty());
-                continue;
-            }
-            if (answer == QMessageBox::Yes) {
+            } else if (answer == QMessageBox::Yes) {
                 m_steps.append(textStep(QMessageBox::Question, {"Cancel it"}, QMessageBox::Yes));
                 QVERIFY(m_window->close() && !m_window->exportThread() && written() >= 0);
-                continue;
+            } else {
+                connect(m_window->exportThread(), &QThread::finished, this, [&] { ended = true; }, Qt::DirectConnection);
+                connect(m_tree, &QObject::destroyed, this, [&] { endedFirst = ended; });
+                delete m_window;
+                m_window = nullptr;
             }
-            connect(m_window->exportThread(), &QThread::finished, this, [&] { ended = true; }, Qt::DirectConnection);
-            connect(m_tree, &QObject::destroyed, this, [&] { endedFirst = ended; });
-            delete m_window;
-            m_window = nullptr;
         }
         QVERIFY(endedFirst && written() >= 0);
     }
