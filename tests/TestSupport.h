@@ -37,6 +37,7 @@ namespace testsupport {
 
 namespace fs = std::filesystem;
 using zarnik_pack::Bytes;
+using zarnik_pack::ToBytes;
 
 #ifdef _WIN32
 constexpr bool kWindows = true;

@@ -38,6 +38,9 @@ inline std::string Quote(const std::string &text)
     return quoted + "'";
 }
 
+// A prefix for Zarnik: a POSIX shell runs `script` with "$@" the tool and its arguments.
+inline std::string Shell(const std::string &script) { return "sh -c " + Quote(script) + " sh "; }
+
 #ifdef _WIN32
 // One argument as CommandLineToArgvW reads it back.
 inline std::wstring QuoteArgument(const std::wstring &text)

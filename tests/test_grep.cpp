@@ -4,6 +4,7 @@
 #include "ToolRun.h"
 
 #include <sstream>
+#include <tuple>
 
 using namespace testsupport;
 using testpack::Entry;
@@ -49,18 +50,17 @@ Result GnuGrep(const std::vector<std::string> &options, const std::vector<std::p
                const std::vector<std::string> &files, bool withText, const std::string &cwd)
 {
     const bool fixed = std::find(options.begin(), options.end(), "-F") != options.end();
-    std::string command = "cd " + Quote(cwd) + " && LC_ALL=C.UTF-8 grep -H" + (fixed ? "" : " -P");
-    for (const std::string &option : options)
-        command += " " + Quote(option);
+    std::vector<std::string> args = options;
     for (const auto &folder : folders)
         for (const std::string &file : files)
-            command += " " + Quote(folder.first + "/" + file);
-    TempDir io;
-    const int shell = std::system((command + " >" + Quote(io.file("out")) + " 2>" + Quote(io.file("err"))).c_str());
-    Result result{WIFEXITED(shell) ? WEXITSTATUS(shell) : -1, "", ""};
-    for (const char *stream : {"out", "err"}) {
-        std::istringstream lines(Text(ReadAll(io.file(stream))));
-        std::string &into = stream[0] == 'o' ? result.out : result.err;
+            args.push_back(folder.first + "/" + file);
+    // Run in the tool's place: the shell drops the tool's path.
+    const Result gnu = Zarnik(args, cwd, Shell(std::string("shift; export LC_ALL=C.UTF-8; exec grep -H") + (fixed ? "" : " -P") +
+                                               " \"$@\""));
+    Result result{gnu.status, "", ""};
+    for (const std::string *text : {&gnu.out, &gnu.err}) {
+        std::istringstream lines(*text);
+        std::string &into = text == &gnu.out ? result.out : result.err;
         for (std::string line; std::getline(lines, line);) {
             const bool error = line.rfind("grep: ", 0) == 0;
             std::string rest = error ? line.substr(6) : line;
@@ -91,8 +91,7 @@ TEST(Grep, FindsWhatGnuGrepFindsInTheExtractedFiles)
 #ifndef _WIN32
     TempDir dir;
     WriteUpk(dir, PackedFiles(), "p.upk");
-    testpack::VfsOptions vfs;
-    WriteVfs(dir, {MakeEntry("content\\other.txt", "needle in a set\n"), PackedFiles()[2]}, vfs);
+    WriteVfs(dir, {MakeEntry("content\\other.txt", "needle in a set\n"), PackedFiles()[2]});
     ASSERT_EQ(Zarnik({"extract", "p.upk", "-C", "p"}, dir.str()).status, 0);
     ASSERT_EQ(Zarnik({"extract", "data0.vfs", "-C", "v"}, dir.str()).status, 0);
     const std::vector<std::string> files = PackFiles(dir.file("p.upk"));
@@ -119,9 +118,7 @@ TEST(Grep, FindsWhatGnuGrepFindsInTheExtractedFiles)
         args.insert(args.end(), c.options.begin(), c.options.end());
         args.push_back("p.upk");
         const Result ours = Zarnik(args, dir.str());
-        EXPECT_EQ(ours.status, gnu.status) << c.options.back();
-        EXPECT_EQ(ours.out, gnu.out) << c.options.back();
-        EXPECT_EQ(ours.err, gnu.err) << c.options.back();
+        EXPECT_EQ(std::tie(ours.status, ours.out, ours.err), std::tie(gnu.status, gnu.out, gnu.err)) << c.options.back();
     }
     // Several packs: each path after its pack, in the order given.
     const std::vector<std::string> setFiles = PackFiles(dir.file("data0.vfs"));
@@ -147,8 +144,8 @@ TEST(Grep, TroubleIsNamedTheRestIsSearchedAndTheStatusIsTwo)
     EXPECT_TRUE(Ran(Zarnik({"grep", "-F", "absent", "p.upk", "--exclude", "bad.txt"}, dir.str()), 1, {}));
     // Lines that could not be written are trouble, not "no match".
     if (!kWindows) {
-        EXPECT_TRUE(Ran(Zarnik({"grep", "-F", "needle", "p.upk", "--exclude", "bad.txt"}, dir.str(), "sh -c 'exec \"$@\" >/dev/full' sh "), 2, {},
-                        {"cannot write to standard output"}));
+        EXPECT_TRUE(Ran(Zarnik({"grep", "-F", "needle", "p.upk", "--exclude", "bad.txt"}, dir.str(), Shell("exec \"$@\" >/dev/full")),
+                        2, {}, {"cannot write to standard output"}));
     }
     // Without PCRE2 (Windows) a regular expression is refused; a plain word is a fixed string.
     const Result regex = Zarnik({"grep", "-c", "ne+dle", "p.upk", "--include", "content/[az].txt"}, dir.str());
