@@ -13,7 +13,6 @@ using zarnik::ArchiveNode;
 using zarnik::CZarnikArchive;
 using zarnik::ExtractOutcome;
 using zarnik::OpenReportItem;
-using zarnik_pack::Bytes;
 using testpack::Entry;
 using zarnik_pack::Storage;
 
@@ -146,15 +145,13 @@ std::vector<Entry> SmallEntries()
             MakeEntry("content\\dir\\e", Bytes(), Storage::Packed)};
 }
 
-const Files kSmallFiles{{"content/a.txt", zarnik_pack::ToBytes("stored bytes")}, {"content/dir/b.bin", Repetitive(200)},
+const Files kSmallFiles{{"content/a.txt", ToBytes("stored bytes")}, {"content/dir/b.bin", Repetitive(200)},
                         {"content/dir/e", {}}};
 
 Entry Numbers(const std::string &path, uint32_t offset, uint32_t packed, uint32_t unpacked)
 {
     Entry e = MakeEntry(path, "x", Storage::Stored);
-    e.offset = offset;
-    e.packedSize = packed;
-    e.unpackedSize = unpacked;
+    e.offset = offset, e.packedSize = packed, e.unpackedSize = unpacked;
     return e;
 }
 
@@ -208,17 +205,17 @@ TEST(Hostile, NamesThatTryToLeaveTheDestination)
     for (const std::string name : {"ff", "0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13", "14", "ff\\x"}) {
         entries.push_back(MakeEntry("content\\big\\" + name, name));
         if (name != "ff")
-            kept["content/big/" + (name == "ff\\x" ? std::string("ff/x") : name)] = zarnik_pack::ToBytes(name);
+            kept["content/big/" + (name == "ff\\x" ? std::string("ff/x") : name)] = ToBytes(name);
     }
     // A file named as the slow one's temporary file: both are written.
     const Bytes big = Repetitive(8 << 20);
     entries.push_back(MakeEntry("content\\p.txt", big, Storage::Stored));
     entries.push_back(MakeEntry("content\\p.txt.zarnik-partial", "t"));
     kept["content/p.txt"] = big;
-    kept["content/p.txt.zarnik-partial"] = zarnik_pack::ToBytes("t");
+    kept["content/p.txt.zarnik-partial"] = ToBytes("t");
     // The same kind of name stored raw, without the terminator the writer adds.
     entries.push_back(MakeEntry("", "raw dots"));
-    entries.back().rawName = zarnik_pack::ToBytes("content\\..\\raw..");
+    entries.back().rawName = ToBytes("content\\..\\raw..");
 
     Sandbox box;
     const testpack::VfsSet set = testpack::BuildVfs(entries);
@@ -226,22 +223,19 @@ TEST(Hostile, NamesThatTryToLeaveTheDestination)
         ASSERT_TRUE(o.opened);
         EXPECT_TRUE(o.trouble.empty()) << o.trouble;
         // A leading backslash or an empty segment stays inside.
-        kept.insert({{"content/ok.txt", zarnik_pack::ToBytes("0")},
-                     {"content/leading-backslash.txt", zarnik_pack::ToBytes("9")},
-                     {"content/empty-segment.txt", zarnik_pack::ToBytes("11")},
-                     {"content/ff/x.txt", zarnik_pack::ToBytes("15")}});
+        kept.insert({{"content/ok.txt", ToBytes("0")}, {"content/leading-backslash.txt", ToBytes("9")},
+                     {"content/empty-segment.txt", ToBytes("11")}, {"content/ff/x.txt", ToBytes("15")}});
         EXPECT_EQ(o.written, kept);
-        for (const char *path : {"content\\..", "content\\sub\\..", "content\\.", "content\\a/..",
-                                 "content\\x/../../../../escape.txt", "/tmp/zarnik-hostile-absolute.txt"})
-            EXPECT_TRUE(o.Reported(path, ExtractOutcome::UnsafeName)) << path;
-        // Empty names and second entries of a path are reported on open and extract.
-        EXPECT_TRUE(o.Reported("content\\trailing\\", ExtractOutcome::EmptyName));
-        EXPECT_TRUE(o.Reported("", ExtractOutcome::EmptyName));
-        EXPECT_TRUE(o.Reported("content\\ok.txt", ExtractOutcome::Duplicate));
+        // Empty names and second entries of a path are reported on open and extract; a file beside a
+        // folder of its name gives way to the folder.
+        using O = ExtractOutcome;
+        for (const auto &[path, outcome] : std::vector<std::pair<std::string, O>>{
+                 {"content\\..", O::UnsafeName}, {"content\\sub\\..", O::UnsafeName}, {"content\\.", O::UnsafeName},
+                 {"content\\a/..", O::UnsafeName}, {"content\\x/../../../../escape.txt", O::UnsafeName},
+                 {"/tmp/zarnik-hostile-absolute.txt", O::UnsafeName}, {"content\\trailing\\", O::EmptyName}, {"", O::EmptyName},
+                 {"content\\ok.txt", O::Duplicate}, {"content\\ff", O::Duplicate}, {"content\\big\\ff", O::Duplicate}})
+            EXPECT_TRUE(o.Reported(path, outcome)) << path;
         EXPECT_EQ(o.passedOver.count(OpenReportItem::Kind::EmptyName), 2u);
-        // A file beside a folder of its name gives way to the folder.
-        EXPECT_TRUE(o.Reported("content\\ff", ExtractOutcome::Duplicate));
-        EXPECT_TRUE(o.Reported("content\\big\\ff", ExtractOutcome::Duplicate));
         // ok.txt, the file ".." beside the folder ".." of up.txt, both ff.
         EXPECT_EQ(o.passedOver.count(OpenReportItem::Kind::DuplicatePath), 4u);
     }
@@ -273,11 +267,9 @@ TEST(Hostile, SizesAndOffsetsAtAndPastTheEnds)
         const uint32_t size = static_cast<uint32_t>(file.size());
         ASSERT_TRUE(o.opened) << route;
         EXPECT_TRUE(o.trouble.empty()) << route << "\n" << o.trouble;
-        EXPECT_EQ(o.written, (Files{{"content/at-start", Slice(file, 0, 16)},
-                                    {"content/at-end", Slice(file, size - 4, 4)},
-                                    {"content/whole", file},
-                                    {"content/sound", Repetitive(300)},
-                                    {"content/empty", {}}})) << route;
+        EXPECT_EQ(o.written, (Files{{"content/at-start", Slice(file, 0, 16)}, {"content/at-end", Slice(file, size - 4, 4)},
+                                    {"content/whole", file}, {"content/sound", Repetitive(300)}, {"content/empty", {}}}))
+            << route;
         for (const char *path : {"content\\one-past", "content\\starts-at-end", "content\\starts-past",
                                  "content\\max-offset", "content\\wraps", "content\\max-size"})
             EXPECT_TRUE(o.Reported(path, ExtractOutcome::OutOfRange)) << route << ": " << path;
