@@ -16,6 +16,7 @@
 
 using namespace zarnik;
 using testsupport::Bytes;
+using testsupport::operator+;
 
 namespace {
 
@@ -70,9 +71,8 @@ TEST(BlockStream, EveryWorkerCountDeliversTheSameBytesInOrder)
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << c.size << "/" << c.blockSize << "/" << c.workers);
         const Bytes data = Sample(c.size);
-        Bytes stored = zarnik_pack::Compress(data.data(), c.first, c.first + 1);
-        const Bytes rest = zarnik_pack::Compress(data.data() + c.first, data.size() - c.first, c.blockSize);
-        stored.insert(stored.end(), rest.begin(), rest.end());
+        const Bytes stored = zarnik_pack::Compress(data.data(), c.first, c.first + 1) +
+                             zarnik_pack::Compress(data.data() + c.first, data.size() - c.first, c.blockSize);
         Bytes out;
         const StreamDecodeResult r = DecodeAll(InMemory(stored, data.size()), c.workers, &out);
         EXPECT_EQ(r.outcome, StreamOutcome::Sound);

@@ -37,11 +37,7 @@ std::vector<std::pair<size_t, size_t>> AllMatches(CMatcher &matcher, const std::
     return spans;
 }
 
-struct Scanned
-{
-    std::vector<SearchHit> hits;
-    ScanSummary summary;
-};
+struct Scanned { std::vector<SearchHit> hits; ScanSummary summary; };
 
 Scanned Scan(CMatcher &matcher, const ScanSettings &settings, const std::string &text, size_t piece)
 {
@@ -93,13 +89,7 @@ TEST(LineScanner, HitsAreTheSameWhateverThePiecesAndTheCap)
     longLine.replace(3000, 5, "alpha");
     longLine.replace(4500, 4, "beta");
     const std::string text = "alpha beta\r\n\ngamma alphabet\n" + longLine + "\nxbeta alpha a" + std::string(30, '-') + "b";
-    struct Case
-    {
-        std::vector<std::string> patterns;
-        bool fixed, ours, ignoreCase, wholeWord;
-        SearchReport report;
-        bool invert;
-    };
+    struct Case { std::vector<std::string> patterns; bool fixed, ours, ignoreCase, wholeWord; SearchReport report; bool invert; };
     const Case cases[] = {
         {{"alpha"}, false, false, false, false, SearchReport::Lines, false},
         {{"alpha"}, false, false, false, false, SearchReport::Matches, false},
@@ -120,8 +110,7 @@ TEST(LineScanner, HitsAreTheSameWhateverThePiecesAndTheCap)
     for (const Case &c : cases) {
         const auto matcher = Compile(PatternSettings{c.patterns, c.fixed, c.ignoreCase, c.wholeWord}, c.ours);
         ScanSettings settings;
-        settings.report = c.report;
-        settings.invert = c.invert;
+        settings.report = c.report, settings.invert = c.invert;
         const Scanned whole = Scan(*matcher, settings, text, text.size());
         EXPECT_FALSE(whole.hits.empty() && whole.summary.selected == 0) << c.patterns[0];
         for (const size_t cap : {16, 256, 6000}) {
@@ -150,8 +139,7 @@ TEST(LineScanner, AMatchThatMayOutgrowTheHoldLimitIsReportedNotGuessed)
 #endif
     const auto matcher = Compile(PatternSettings{{"a.*z"}, false, false, false}, false);
     ScanSettings settings;
-    settings.lineCap = 16;
-    settings.holdLimit = 256;
+    settings.lineCap = 16, settings.holdLimit = 256;
     const std::string open = "a" + std::string(1000, 'x') + "\nok\n";
     const Scanned held = Scan(*matcher, settings, "a" + std::string(200, 'x') + "z\n" + open, 10);
     EXPECT_EQ(held.summary.selected, 1u);
