@@ -69,7 +69,7 @@ TEST(ArchiveOpen, NamesEndAtTheirFirstZeroAndOnesPastAPathAreSkipped)
     // Latin-1 kept; one past 260 bytes skipped, its neighbours kept.
     std::unique_ptr<const CZarnikArchive> archive;
     ASSERT_TRUE(archive = MustOpen(WriteUpk(dir, {raw({}), raw({'Q'}), // the only byte is the terminator
-                                            raw(zarnik_pack::ToBytes("content\\j.txtX")),
+                                            raw(ToBytes("content\\j.txtX")),
                                             raw({'c', 'o', 'n', 't', 'e', 'n', 't', '\\', 'k', 0, 'z', 0}),
                                             MakeEntry("content\\" + std::string(252, 'n'), "too long"), latin,
                                             MakeEntry("content\\" + std::string(251, 'n'), "longest")})));
@@ -99,8 +99,8 @@ std::string WriteIndexOfFiveDataFiles(const TempDir &dir)
                      // A missing data file is missing each time a chunk names it.
                      chunk(8, "gone.vfs", "content\\gone.txt"), chunk(9, "gone.vfs", "content\\gone.txt")};
     options.after[1].data[8 + 9] = 'X'; // the name's last byte reads as 0, whatever it holds
-    WriteAll(dir.file("data1.vfs"), zarnik_pack::ToBytes("d1"));
-    WriteAll(dir.file("data2.vfs"), zarnik_pack::ToBytes("d2"));
+    WriteAll(dir.file("data1.vfs"), ToBytes("d1"));
+    WriteAll(dir.file("data2.vfs"), ToBytes("d2"));
     return WriteVfs(dir, SmallSet(), options);
 }
 
@@ -133,12 +133,9 @@ TEST(ArchiveOpen, ADataFileGathersItsChunksAndTheWholeIndexEveryPresentDataFile)
               zarnik::ExtractEnd::Finished);
     auto files = FilesBelow(out.path());
     EXPECT_EQ(files.erase("content/other.txt"), kWindows ? 1u : 0u);
-    EXPECT_EQ(files, (Files{{"content/x/from1.txt", zarnik_pack::ToBytes("d1")},
-                            {"content/x/b.txt", zarnik_pack::ToBytes("bravo!")},
-                            {"content/x/y/c.txt", zarnik_pack::ToBytes("charlie")},
-                            {"content/x/d.txt", zarnik_pack::ToBytes("delta")},
-                            {"content/a.txt", zarnik_pack::ToBytes("alpha")},
-                            {"content/z.txt", zarnik_pack::ToBytes("al")}}));
+    EXPECT_EQ(files, (Files{{"content/x/from1.txt", ToBytes("d1")}, {"content/x/b.txt", ToBytes("bravo!")},
+                            {"content/x/y/c.txt", ToBytes("charlie")}, {"content/x/d.txt", ToBytes("delta")},
+                            {"content/a.txt", ToBytes("alpha")}, {"content/z.txt", ToBytes("al")}}));
 }
 
 TEST(ArchiveOpen, IndexEntriesStopWhen20BytesOrFewerRemain)
@@ -217,7 +214,7 @@ TEST(ArchiveOpen, PositionsReachTo4GiBLessOne)
     const uint32_t end = static_cast<uint32_t>(pf::kMaxPackSize);
     const uint32_t tableSize = static_cast<uint32_t>(pf::EncodedEntrySize("content\\e"));
     const uint32_t dataSize = end - 2 * pf::kChunkHeaderSize - tableSize;
-    const Bytes tail = zarnik_pack::ToBytes("end") + pf::EncodeChunkHeader(pf::kTableChunkId, tableSize) +
+    const Bytes tail = ToBytes("end") + pf::EncodeChunkHeader(pf::kTableChunkId, tableSize) +
                        pf::EncodeEntry("content\\e", pf::kChunkHeaderSize + dataSize - 3, 3, 3);
     WriteAll(path, pf::EncodeChunkHeader(pf::kDataChunkId, dataSize));
     fs::resize_file(path, end - tail.size());
@@ -236,12 +233,8 @@ TEST(ArchiveOpen, PositionsReachTo4GiBLessOne)
 
 TEST(ArchiveTree, FoldersFromPaths)
 {
-    struct Case
-    {
-        std::vector<std::string> paths; // every entry a 1-byte file
-        std::string tree;
-        size_t leftOut; // entries whose folder has no parent
-    };
+    // Every entry a 1-byte file; `leftOut` entries whose folder has no parent.
+    struct Case { std::vector<std::string> paths; std::string tree; size_t leftOut; };
     std::vector<Case> cases = {
         // Folders made once, in first-met order, also after jumps; file paths stay as stored.
         {{"content\\a.txt", "content\\x\\b.txt", "content\\x\\y\\c.txt", "content\\x\\d.txt",
@@ -287,11 +280,8 @@ TEST(ArchiveTree, FoldersFromPaths)
 
 TEST(ArchiveTree, ANameMetBeforeInItsFolderIsMarkedWhateverTheOrderOfTheNames)
 {
-    struct Case
-    {
-        std::vector<std::string> paths;
-        std::set<std::string> marked; // "=" a duplicate, "~" a name differing only in case
-    };
+    // Marked "=" a duplicate, "~" a name differing only in case.
+    struct Case { std::vector<std::string> paths; std::set<std::string> marked; };
     std::vector<Case> cases = {
         {{"content\\a", "content\\B", "content\\c"}, {}},
         // Each of these rises in byte order; only the letters without case say they meet.

@@ -53,9 +53,7 @@ TEST(Names, TemporaryNameFitsANameAndCutsNoCharacterAndALongNameIsWrittenThrough
             EXPECT_LE(temporary.size(), 255u) << name.size();
             EXPECT_EQ(zarnik::Printable(temporary), temporary) << name.size(); // no sequence cut short
             const std::string suffix = std::string(".zarnik-partial") + (attempt > 1 ? "-" + std::to_string(attempt) : "");
-            ASSERT_GE(temporary.size(), suffix.size());
-            EXPECT_EQ(temporary.substr(temporary.size() - suffix.size()), suffix);
-            EXPECT_EQ(name.compare(0, temporary.size() - suffix.size(), temporary, 0, temporary.size() - suffix.size()), 0);
+            EXPECT_EQ(temporary, name.substr(0, temporary.size() - suffix.size()) + suffix) << name.size();
         }
     }
     EXPECT_EQ(zarnik::TemporaryName("short.txt", 1), "short.txt.zarnik-partial");
@@ -142,8 +140,8 @@ TEST(Routes, AnIndexOpensDataFilesInItsFolderOnlyAndEachOnce)
     const testpack::VfsSet set = testpack::BuildVfs({MakeEntry("content\\own.txt", "own")}, options);
     WriteAll(root.file("set/content.vfi"), set.index);
     WriteAll(root.file("set/data0.vfs"), set.data);
-    WriteAll(root.file("set/data1.vfs"), zarnik_pack::ToBytes("d1"));
-    WriteAll(root.file("outside.vfs"), zarnik_pack::ToBytes("secret"));
+    WriteAll(root.file("set/data1.vfs"), ToBytes("d1"));
+    WriteAll(root.file("outside.vfs"), ToBytes("secret"));
     const auto archive = MustOpen(root.file("set/content.vfi"));
     ASSERT_TRUE(archive);
     EXPECT_EQ(Dump(*archive), "own.txt\none.txt\ntwo.txt\nthree.txt\n");
@@ -243,7 +241,7 @@ TEST(SourceWalk, TakesRegularFilesInPackOrderAndNamesWhatItCannotTake)
         fs::remove_all(dir.path() / "src");
         for (const std::string &file : files) {
             fs::create_directories((dir.path() / fs::u8path("src/" + file)).parent_path());
-            WriteAll(dir.file("src/" + file), zarnik_pack::ToBytes(fs::u8path(file).filename().u8string()));
+            WriteAll(dir.file("src/" + file), ToBytes(fs::u8path(file).filename().u8string()));
         }
         return dir.file("src");
     };
