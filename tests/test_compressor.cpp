@@ -71,6 +71,14 @@ Shape Walk(const Bytes &s, size_t blockSize, size_t total)
     return shape;
 }
 
+// Whether `packed` unpacks to exactly `data`.
+bool Unpacks(const Bytes &packed, const Bytes &data)
+{
+    Bytes out(data.size() + 1);
+    return DecodeStream(out.data(), packed.data(), uint32_t(packed.size()), uint32_t(data.size())) == data.size() &&
+           std::equal(data.begin(), data.end(), out.begin());
+}
+
 Bytes Runs(size_t n)
 {
     Bytes b(n);
@@ -96,10 +104,7 @@ TEST(Compressor, RoundTripsThroughUnpack)
                     continue;
                 const Bytes packed = zarnik_pack::Compress(data.data(), size, blockSize);
                 Walk(packed, blockSize, size);
-                Bytes out(size + 1);
-                ASSERT_EQ(DecodeStream(out.data(), packed.data(), uint32_t(packed.size()), uint32_t(size)), size)
-                    << kind << " " << size << " " << blockSize;
-                ASSERT_TRUE(std::equal(data.begin(), data.end(), out.begin())) << kind << " " << size;
+                ASSERT_TRUE(Unpacks(packed, data)) << kind << " " << size << " " << blockSize;
             }
         }
     }
@@ -109,11 +114,7 @@ TEST(Compressor, RoundTripsThroughUnpack)
     for (size_t distance : {size_t(bf::kMaxMatchOffset), size_t(bf::kMaxMatchOffset) + 1}) {
         Bytes data = zarnik_corpus::Binary(distance, 11);
         data.insert(data.end(), data.begin(), data.begin() + 4096);
-        const Bytes packed = zarnik_pack::Compress(data.data(), data.size(), data.size());
-        Bytes out(data.size() + 1);
-        ASSERT_EQ(DecodeStream(out.data(), packed.data(), uint32_t(packed.size()), uint32_t(data.size())),
-                  data.size());
-        EXPECT_TRUE(std::equal(data.begin(), data.end(), out.begin())) << "distance " << distance;
+        EXPECT_TRUE(Unpacks(zarnik_pack::Compress(data.data(), data.size(), data.size()), data)) << "distance " << distance;
     }
     EXPECT_TRUE(checks.fired().empty());
 }
@@ -149,11 +150,8 @@ TEST(Compressor, BlocksPackedAtOnceAreTheBlocksPackedInTurn)
     Bytes data;
     for (uint32_t part = 0; part < 20; ++part)
         data = data + (part % 3 ? zarnik_corpus::Text(70000, part) : testsupport::Pattern(50000, part));
-    const struct
-    {
-        size_t size, blockSize;
-    } cases[] = {{0, 65536}, {65536, 65536}, {65537, 65536}, {data.size(), 65536}, {data.size() - 1, 65536},
-                 {300000, 252}};
+    const struct { size_t size, blockSize; } cases[] = {{0, 65536}, {65536, 65536}, {65537, 65536}, {data.size(), 65536},
+                                                         {data.size() - 1, 65536}, {300000, 252}};
     for (const auto &c : cases) {
         Bytes inTurn, atOnce;
         zarnik_pack::StreamPacker one;

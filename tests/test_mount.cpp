@@ -3,6 +3,7 @@
 // changes of a writable mount between mounts and unmounts).
 #include "MountSample.h"
 #include "PackPath.h"
+#include "ToolRun.h"
 
 #include <csignal>
 #include <fcntl.h>
@@ -39,8 +40,8 @@ bool LeftMounted(const fs::path &dir)
     return true;
 }
 
-// Starts the tool with `args`, standard error into `err`; `path` replaces PATH when set.
-pid_t Start(const std::vector<std::string> &args, const std::string &err, const char *path = nullptr)
+// Starts the tool with `args`, standard error into `err`.
+pid_t Start(const std::vector<std::string> &args, const std::string &err)
 {
     const pid_t pid = fork();
     if (pid == 0) {
@@ -51,8 +52,6 @@ pid_t Start(const std::vector<std::string> &args, const std::string &err, const 
         for (const std::string &arg : args)
             argv.push_back(const_cast<char *>(arg.c_str()));
         argv.push_back(nullptr);
-        if (path)
-            setenv("PATH", path, 1);
         signal(SIGINT, SIG_DFL); // a runner in the background ignores it, and the tests send it
         execv(ZARNIK_EXE, argv.data());
         _exit(127);
@@ -67,52 +66,41 @@ int Wait(pid_t pid)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string Text(const std::string &path)
-{
-    const Bytes bytes = ReadAll(path);
-    return {bytes.begin(), bytes.end()};
-}
-
 // `zarnik mount PACK DIR -f`, ended with SIGTERM.
-class CMount
+struct CMount
 {
-public:
     explicit CMount(const std::string &pack, const std::vector<std::string> &options = {})
     {
         fs::create_directory(dir);
         std::vector<std::string> args{"mount", pack, dir.string(), "-f"};
         args.insert(args.end(), options.begin(), options.end());
-        m_Pid = Start(args, m_Log);
+        pid = Start(args, log);
         // Ready once the kernel lists it; a tool that exits gave up.
         for (int i = 0; i < 1000 && !Mounted(dir); ++i) {
-            if (waitpid(m_Pid, nullptr, WNOHANG) == m_Pid)
-                throw std::runtime_error("zarnik mount ended: " + Text(m_Log));
+            if (waitpid(pid, nullptr, WNOHANG) == pid)
+                throw std::runtime_error("zarnik mount ended: " + Text(ReadAll(log)));
             usleep(10000);
         }
     }
     ~CMount()
     {
-        if (m_Pid > 0)
+        if (pid > 0)
             Stop();
         LeftMounted(dir);
     }
     // SIGTERM; the exit status.
     int Stop()
     {
-        kill(m_Pid, SIGTERM);
-        const int status = Wait(m_Pid);
-        m_Pid = 0;
+        kill(pid, SIGTERM);
+        const int status = Wait(pid);
+        pid = 0;
         return status;
     }
-    pid_t Pid() const { return m_Pid; }
-    std::string Log() const { return Text(m_Log); }
 
-    TempDir m_Work;
-    const fs::path dir = m_Work.path() / "mnt";
-
-private:
-    std::string m_Log = m_Work.file("log");
-    pid_t m_Pid = 0;
+    TempDir work;
+    const fs::path dir = work.path() / "mnt";
+    const std::string log = work.file("log");
+    pid_t pid = 0;
 };
 
 } // namespace
@@ -123,7 +111,7 @@ TEST(Mount, ShowsEveryFileAsExtractionWritesIt)
     for (bool vfs : {false, true}) {
         TempDir work;
         const std::string pack = vfs ? WriteVfs(work, MountSample()) : WriteUpk(work, MountSample());
-        ASSERT_EQ(Wait(Start({"extract", pack, "-C", work.file("out"), "-q"}, work.file("err"))), 1);
+        ASSERT_EQ(Zarnik({"extract", pack, "-C", work.file("out"), "-q"}).status, 1);
         CMount mount(pack);
         const Files extracted = FilesBelow(work.path() / "out");
         EXPECT_EQ(extracted.size(), 6u);
@@ -145,9 +133,8 @@ TEST(Mount, ShowsEveryFileAsExtractionWritesIt)
         close(fd);
         EXPECT_EQ(mount.Stop(), 0);
         // One line for the name it hides; none for the duplicate.
-        EXPECT_EQ(mount.Log(), std::string("zarnik: not shown: content/..: ") +
-                                   zarnik::ExtractOutcomeText(zarnik::ExtractOutcome::UnsafeName) + "\n")
-            << mount.Log();
+        EXPECT_EQ(Text(ReadAll(mount.log)), std::string("zarnik: not shown: content/..: ") +
+                                                zarnik::ExtractOutcomeText(zarnik::ExtractOutcome::UnsafeName) + "\n");
     }
 }
 
@@ -159,35 +146,22 @@ TEST(Mount, RefusesInOneLineAndMountsNothing)
     WriteAll(work.file("junk.upk"), Pattern(100));
     fs::create_directories(work.path() / "full" / "x");
     fs::create_directory(work.path() / "empty");
-    const struct { std::string pack, dir; const char *path; std::string says; } cases[] = {
-        {pack, work.file("missing"), nullptr, "no such directory"},
-        {pack, work.file("full"), nullptr, "not empty"},
-        {work.file("junk.upk"), work.file("empty"), nullptr, "cannot open"},
-        {pack, work.file("empty"), "/nonexistent", "FUSE is not available"},
+    const struct { std::string pack, dir, prefix, says; } cases[] = {
+        {pack, work.file("missing"), "", "no such directory"},
+        {pack, work.file("full"), "", "not empty"},
+        {work.file("junk.upk"), work.file("empty"), "", "cannot open"},
+        {pack, work.file("empty"), "env PATH=/nonexistent ", "FUSE is not available"},
     };
     for (const auto &c : cases) {
-        EXPECT_EQ(Wait(Start({"mount", c.pack, c.dir}, work.file("err"), c.path)), 2) << c.says;
-        const std::string err = Text(work.file("err"));
-        EXPECT_NE(err.find(c.says), std::string::npos) << err;
-        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        const Result r = Zarnik({"mount", c.pack, c.dir}, ".", c.prefix);
+        EXPECT_TRUE(Ran(r, 2, {}, {c.says}));
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         EXPECT_FALSE(LeftMounted(c.dir));
     }
 }
 
-TEST(Mount, StaysInTheBackgroundUntilUnmounted)
-{
-    NEEDS_FUSE();
-    TempDir work;
-    const std::string dir = work.file("m");
-    fs::create_directory(dir);
-    ASSERT_EQ(Wait(Start({"mount", WriteUpk(work, MountSample()), dir}, work.file("err"))), 0) << Text(work.file("err"));
-    EXPECT_EQ(Text(dir + "/content/a.txt"), "first");
-    EXPECT_EQ(Wait(Start({"unmount", dir + "/"}, work.file("err"))), 0);
-    EXPECT_EQ(Text(work.file("err")), ""); // a read-only mount holds no changes to speak of
-    EXPECT_FALSE(LeftMounted(dir));
-    EXPECT_EQ(Wait(Start({"unmount", dir}, work.file("err"))), 2);
-}
-
+// The next mount, in the background, stays until unmounted: a read-only mount holds
+// no changes to speak of, and a second unmount finds nothing.
 TEST(Mount, AMountWhoseProcessDiedIsClearedByUnmountAndByTheNextMount)
 {
     NEEDS_FUSE();
@@ -195,15 +169,18 @@ TEST(Mount, AMountWhoseProcessDiedIsClearedByUnmountAndByTheNextMount)
         TempDir work;
         const std::string pack = WriteUpk(work, MountSample());
         CMount killed(pack);
-        kill(killed.Pid(), SIGKILL);
+        kill(killed.pid, SIGKILL);
         killed.Stop();
         ASSERT_TRUE(Mounted(killed.dir));
         const std::string dir = killed.dir.string();
         const auto args = remount ? std::vector<std::string>{"mount", pack, dir} : std::vector<std::string>{"unmount", dir};
-        EXPECT_EQ(Wait(Start(args, work.file("err"))), 0) << Text(work.file("err"));
-        EXPECT_EQ(remount && Text(dir + "/content/a.txt") == "first", remount);
-        EXPECT_EQ(Wait(Start({"unmount", dir}, work.file("err"))), remount ? 0 : 2);
+        EXPECT_TRUE(Ran(Zarnik(args), 0, {}));
+        EXPECT_EQ(remount && Text(ReadAll(dir + "/content/a.txt")) == "first", remount);
+        const Result unmounted = Zarnik({"unmount", dir + "/"});
+        EXPECT_EQ(unmounted.status, remount ? 0 : 2);
+        EXPECT_TRUE(!remount || unmounted.err.empty()) << unmounted.err;
         EXPECT_FALSE(LeftMounted(killed.dir));
+        EXPECT_EQ(Zarnik({"unmount", dir}).status, 2);
     }
 }
 
@@ -215,28 +192,23 @@ TEST(MountWrite, ChangesWaitUntilSavedOrDiscarded)
     setenv("XDG_STATE_HOME", work.file("state").c_str(), 1);
     const std::string pack = WriteUpk(work, WritableSample());
     const Bytes original = ReadAll(pack);
-    const std::string dir = work.file("m"), err = work.file("err");
+    const std::string dir = work.file("m");
     fs::create_directory(dir);
-    const auto run = [&](const std::vector<std::string> &args) { return Wait(Start(args, err)); };
     // Refused, and then dropped: the pack as it was.
-    ASSERT_EQ(run({"mount", "--write", pack, dir}), 0) << Text(err);
+    ASSERT_TRUE(Ran(Zarnik({"mount", "--write", pack, dir}), 0, {}));
     for (const auto &[name, error] : {std::pair<std::string, int>{"content/\xe2\x82\xac.txt", EILSEQ}, {"content/A.TXT", EINVAL}})
         EXPECT_TRUE(open((dir + "/" + name).c_str(), O_CREAT | O_WRONLY, 0644) < 0 && errno == error) << name;
     WriteAll(dir + "/content/new.txt", zarnik_pack::ToBytes("new"));
     // More waiting than one answer of the mount holds (64 KiB), all counted.
     for (int n = 0; n < 700; ++n)
         close(open((dir + "/content/" + std::string(100, 'n') + std::to_string(n)).c_str(), O_CREAT | O_WRONLY, 0644));
-    EXPECT_EQ(run({"unmount", dir}), 1);
-    EXPECT_NE(Text(err).find("701 changes wait"), std::string::npos) << Text(err);
+    EXPECT_TRUE(Ran(Zarnik({"unmount", dir}), 1, {}, {"701 changes wait"}));
     // The save stops when the command that asked for it is killed: the pack
     // as it was, nothing beside it, the changes still waiting.
-    std::string big;
-    for (uint32_t seed = 1; big.size() < (16u << 20); seed = seed * 1103515245 + 12345)
-        big += std::to_string(seed >> 20) + (seed & 64 ? " " : "\n");
-    WriteAll(dir + "/content/big.txt", zarnik_pack::ToBytes(big));
+    WriteAll(dir + "/content/big.txt", Numbers(16u << 20));
     const std::string partial = zarnik::TemporaryName(pack, 1);
     for (const int signal : {SIGKILL, SIGINT}) {
-        const pid_t asker = Start({"unmount", "--save", dir}, err);
+        const pid_t asker = Start({"unmount", "--save", dir}, "/dev/null");
         for (int i = 0; i < 10000 && !fs::exists(partial); ++i)
             usleep(1000);
         EXPECT_TRUE(fs::exists(partial)) << signal;
@@ -244,39 +216,37 @@ TEST(MountWrite, ChangesWaitUntilSavedOrDiscarded)
         Wait(asker);
         EXPECT_FALSE(fs::exists(partial)) << signal;
         EXPECT_TRUE(ReadAll(pack) == original) << signal;
-        EXPECT_EQ(Text(dir + "/content/new.txt"), "new") << signal;
+        EXPECT_EQ(Text(ReadAll(dir + "/content/new.txt")), "new") << signal;
     }
     const struct timespec moved[2] = {{1, 0}, {1, 0}}; // another program wrote to the pack
     utimensat(AT_FDCWD, pack.c_str(), moved, 0);
-    EXPECT_EQ(run({"unmount", "--save", dir}), 1);
-    EXPECT_NE(Text(err).find("changed by another program"), std::string::npos) << Text(err);
-    EXPECT_EQ(Text(dir + "/content/new.txt"), "new");
-    EXPECT_EQ(run({"unmount", "--discard", dir}), 0) << Text(err);
+    EXPECT_TRUE(Ran(Zarnik({"unmount", "--save", dir}), 1, {}, {"changed by another program"}));
+    EXPECT_EQ(Text(ReadAll(dir + "/content/new.txt")), "new");
+    EXPECT_TRUE(Ran(Zarnik({"unmount", "--discard", dir}), 0, {}));
     EXPECT_FALSE(LeftMounted(dir));
     EXPECT_EQ(ReadAll(pack), original);
     // Killed: the next mount takes the changes up, and they are saved.
     const fs::path folder = work.path() / "folder";
-    ASSERT_EQ(run({"extract", pack, "-C", folder.string(), "-q"}), 0) << Text(err);
+    ASSERT_TRUE(Ran(Zarnik({"extract", pack, "-C", folder.string(), "-q"}), 0, {}));
     {
         CMount killed(pack, {"--write"});
         for (const Change &c : SampleChanges())
             EXPECT_TRUE(OnDisk(folder, c) && OnDisk(killed.dir, c)) << c.a;
-        kill(killed.Pid(), SIGKILL);
+        kill(killed.pid, SIGKILL);
         killed.Stop();
         EXPECT_TRUE(LeftMounted(killed.dir));
     }
-    ASSERT_EQ(run({"mount", "--write", pack, dir}), 0) << Text(err);
-    EXPECT_NE(Text(err).find("taking up"), std::string::npos) << Text(err);
-    EXPECT_EQ(run({"unmount", "--save", "--backup", dir}), 0) << Text(err);
+    ASSERT_TRUE(Ran(Zarnik({"mount", "--write", pack, dir}), 0, {}, {"taking up"}));
+    EXPECT_TRUE(Ran(Zarnik({"unmount", "--save", "--backup", dir}), 0, {}));
     EXPECT_FALSE(LeftMounted(dir));
     EXPECT_EQ(ReadAll(pack + ".bak"), original);
-    EXPECT_EQ(run({"extract", pack, "-C", work.file("out"), "-q"}), 0);
+    EXPECT_EQ(Zarnik({"extract", pack, "-C", work.file("out"), "-q"}).status, 0);
     EXPECT_TRUE(FilesBelow(work.path() / "out") == FilesBelow(folder));
     EXPECT_TRUE(fs::is_empty(work.file("state/zarnik/changes")));
     // Changes that came to nothing leave nothing behind.
-    ASSERT_EQ(run({"mount", "--write", pack, dir}), 0) << Text(err);
+    ASSERT_TRUE(Ran(Zarnik({"mount", "--write", pack, dir}), 0, {}));
     close(open((dir + "/content/gone.txt").c_str(), O_CREAT | O_WRONLY, 0644));
     fs::remove(dir + "/content/gone.txt");
-    EXPECT_EQ(run({"unmount", dir}), 0) << Text(err);
+    EXPECT_TRUE(Ran(Zarnik({"unmount", dir}), 0, {}));
     EXPECT_TRUE(fs::is_empty(work.file("state/zarnik/changes")));
 }

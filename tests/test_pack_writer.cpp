@@ -92,20 +92,14 @@ TEST(PackWriter, StoresWhatPackingDoesNotShrink)
         {"own length, forced packed", even, Storage::Packed, -1},
     };
     for (const auto &c : cases) {
-        zarnik_pack::Entry entry;
-        entry.path = "content\\f", entry.data = c.data, entry.storage = c.storage;
-        const std::optional<Bytes> memory = zarnik_pack::BuildUpk({entry});
+        const std::optional<Bytes> memory = zarnik_pack::BuildUpk({{"content\\f", c.data, c.storage}});
         ASSERT_TRUE(memory) << c.what;
         for (const Bytes &pack : {*memory, StreamOne(c.data, c.storage).pack}) {
             const FirstEntry got = ReadFirstEntry(pack);
             EXPECT_EQ(got.unpacked, c.data.size()) << c.what;
-            if (c.packed >= 0) {
-                EXPECT_EQ(got.packed != got.unpacked, c.packed == 1) << c.what;
-            }
+            EXPECT_TRUE(c.packed < 0 || (got.packed != got.unpacked) == (c.packed == 1)) << c.what;
             // Equal sizes: whatever is stored is read as the file itself.
-            if (got.packed == got.unpacked) {
-                EXPECT_EQ(got.stored, c.data) << c.what;
-            }
+            EXPECT_TRUE(got.packed != got.unpacked || got.stored == c.data) << c.what;
         }
     }
 }
@@ -119,9 +113,7 @@ TEST(PackWriter, StreamsEntriesInBlocks)
         const Streamed streamed = StreamOne(big, storage);
         EXPECT_LE(streamed.largestRead, zarnik_pack::kStreamedReadSize);
         EXPECT_GE(streamed.reads, big.size() / zarnik_pack::kStreamedReadSize);
-        zarnik_pack::Entry entry;
-        entry.path = "content\\big.bin", entry.data = big, entry.storage = storage;
-        EXPECT_EQ(streamed.pack, zarnik_pack::BuildUpk({entry}));
+        EXPECT_EQ(streamed.pack, zarnik_pack::BuildUpk({{"content\\big.bin", big, storage}}));
 
         const Streamed failed = StreamOne(big, storage, big.size() / 2);
         EXPECT_TRUE(failed.pack.empty());
@@ -135,9 +127,7 @@ TEST(PackWriter, CopiesStoredBytesAsTheyAre)
     TempDir dir;
     const Bytes text = zarnik_pack::ToBytes(std::string(5000, 'x') + "tail");
     for (Storage storage : {Storage::Auto, Storage::Stored}) {
-        zarnik_pack::Entry entry;
-        entry.path = "content\\f", entry.data = text, entry.storage = storage;
-        const Bytes source = *zarnik_pack::BuildUpk({entry});
+        const Bytes source = *zarnik_pack::BuildUpk({{"content\\f", text, storage}});
         WriteAll(dir.file("source.upk"), source);
         const FirstEntry original = ReadFirstEntry(source);
         std::unique_ptr<zarnik::PlatformFile, void (*)(zarnik::PlatformFile *)> file(
@@ -186,9 +176,7 @@ TEST(PackWriter, PublishesOnlyWholeFiles)
             zarnik::SetPlatformFault(c.fault);
             ASSERT_TRUE(out.Created()) << c.what;
             EXPECT_TRUE(out.Sink().Append(bytes));
-            if (c.failWrite) {
-                EXPECT_FALSE(out.Sink().Overwrite(bytes.size(), bytes.data(), 1));
-            }
+            EXPECT_FALSE(c.failWrite && out.Sink().Overwrite(bytes.size(), bytes.data(), 1));
             EXPECT_EQ(out.Publish(), c.published) << c.what;
             zarnik::SetPlatformFault(nullptr);
         }
