@@ -76,8 +76,7 @@ inline QByteArray readAll(const QString &path)
 }
 
 // Checks that a message box (NoIcon: the export summary) says each of `lines`; answers `button`.
-inline Step textStep(QMessageBox::Icon icon, const QStringList &lines,
-              QMessageBox::StandardButton button = QMessageBox::Ok)
+inline Step textStep(QMessageBox::Icon icon, const QStringList &lines, QMessageBox::StandardButton button = QMessageBox::Ok)
 {
     return [=](QWidget *w) {
         auto *box = qobject_cast<QMessageBox *>(w);

@@ -67,15 +67,8 @@ class TestExplorerCompare : public QObject, ExplorerHarness
         return out;
     }
 
-    // The tree lists in the pack's order, the library in its paths' order: as the library orders them.
-    static QStringList sorted(QStringList lines)
-    {
-        std::sort(lines.begin(), lines.end(), [](const QString &x, const QString &y) {
-            return zarnik::PathLess(x.section('\t', -1).replace('/', '\\').toStdString(),
-                                    y.section('\t', -1).replace('/', '\\').toStdString());
-        });
-        return lines;
-    }
+    // The tree lists in the pack's order, the library in its paths' order: the same lines, each in one order.
+    static QStringList sorted(QStringList lines) { lines.sort(); return lines; }
 
 private slots:
     void initTestCase() { startHarness(this); }
@@ -132,7 +125,7 @@ private slots:
         QVERIFY(ranWith(packB, {}, bOnDisk ? "actionCompareFolder" : "actionCompare"));
         m_tree->expandAll();
         const QStringList expected = libraryLines(packA, packB);
-        QCOMPARE(sorted(markedLines()), expected);
+        QCOMPARE(sorted(markedLines()), sorted(expected));
         const QString root = m_tree->model()->index(0, 0).data().toString();
         QCOMPARE(root, expected.isEmpty() ? QString("content") : QString("content  (%1)").arg(expected.size()));
         // No change of the pack waits while it is compared, and the status line says none does.
@@ -152,7 +145,7 @@ private slots:
             QCOMPARE(m_window->findChild<QPlainTextEdit *>("textView")->toPlainText(), QString("- alpha\n+ ALPHA"));
         }
         run("actionOnlyDifferences");
-        QCOMPARE(sorted(markedLines()), expected);
+        QCOMPARE(sorted(markedLines()), sorted(expected));
         for (const QModelIndex &at : rows().mid(1))
             QVERIFY2(at.data(Qt::ToolTipRole).isValid(), qPrintable(at.data().toString() + " shown unchanged"));
         // Leaving gives the pack and its Edit commands back.
