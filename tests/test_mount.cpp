@@ -23,12 +23,7 @@ namespace {
 
 bool Mounted(const fs::path &dir)
 {
-    std::ifstream mounts("/proc/self/mounts");
-    std::string line;
-    while (std::getline(mounts, line))
-        if (line.find(" " + dir.string() + " ") != std::string::npos)
-            return true;
-    return false;
+    return Text(ReadAll("/proc/self/mounts")).find(" " + dir.string() + " ") != std::string::npos;
 }
 
 // Whether `dir` was left mounted; it is not, afterwards.

@@ -596,12 +596,6 @@ TEST(MountWrite, AFailedSaveLeavesThePackAsItWasAndKeepsTheChanges)
 
 namespace {
 
-int g_killAt = 0, g_steps = 0;
-bool KillAtStep(zarnik::PlatformStep, const std::string &)
-{
-    return ++g_steps == g_killAt && raise(SIGKILL);
-}
-
 // The change folders below `home` that a mount would take up.
 size_t ChangeFolders(const std::string &home)
 {
@@ -632,8 +626,9 @@ TEST(MountWrite, ASaveKilledAtAnyStepLosesNoChangeAndKeepsNoneTwice)
             Writable m(pack, home);
             if (ThroughMount(m, {Op::Write, "content/new.txt", "new"}) != 0)
                 return 3;
-            g_killAt = killAt;
-            zarnik::SetPlatformFault(KillAtStep);
+            static int steps, last; // the child's own
+            last = killAt;
+            zarnik::SetPlatformFault([](zarnik::PlatformStep, const std::string &) { return ++steps == last && raise(SIGKILL); });
             return SaveChanges(*m.mount->Changes(), *m.archive, pack, {}).error;
         });
         const bool saved = ReadAll(pack) != original;

@@ -116,23 +116,16 @@ std::string WritePack(const TempDir &dir, int layout)
     return path;
 }
 
-// The files a change adds, on disk beside the pack.
-struct Sources
-{
-    explicit Sources(const TempDir &dir) : newFile(dir.file("new.txt")), noise(dir.file("noise.bin"))
-    {
-        WriteAll(newFile, zarnik_pack::ToBytes(std::string(4000, 'n')));
-        WriteAll(noise, Pattern(300000, 9));
-    }
-    std::string newFile, noise;
-};
-
-// A folder of its own holding the pack in WritePack's `layout` (none from 4 on) and the sources.
+// A folder of its own holding the pack in WritePack's `layout` (none from 4 on) and,
+// beside it, the files a change adds.
 struct Sample : TempDir
 {
-    explicit Sample(int layout) : pack(layout < 4 ? WritePack(*this, layout) : ""), s(*this) {}
-    const std::string pack;
-    const Sources s;
+    explicit Sample(int layout) : pack(layout < 4 ? WritePack(*this, layout) : "")
+    {
+        WriteAll(newFile, ToBytes(std::string(4000, 'n')));
+        WriteAll(noise, Pattern(300000, 9));
+    }
+    const std::string pack, newFile = file("new.txt"), noise = file("noise.bin");
 };
 
 // `change` made on the pack at `path` and saved with `options`; the pack is let go
@@ -153,7 +146,7 @@ zarnik_pack::SaveOutcome SaveChange(const std::string &path, const std::function
 
 // One step of a change, below the root: "+P" adds new.txt at P, "=P" replaces P with
 // noise.bin, "-P" deletes P, "A>B" renames A to B; false when refused.
-bool Apply(PackEdit &edit, const std::string &step, const Sources &s)
+bool Apply(PackEdit &edit, const std::string &step, const Sample &s)
 {
     const size_t to = step.find('>');
     if (to != std::string::npos)
@@ -164,7 +157,7 @@ bool Apply(PackEdit &edit, const std::string &step, const Sources &s)
 
 // Each entry as the changes' listings write it: "P" kept, "P<O" kept from O (the data and
 // the stored bytes both), "P+" new.txt, "P=" noise.bin, "P?" none of these.
-std::string Described(const std::vector<Listed> &got, const std::vector<Listed> &original, const Sources &s)
+std::string Described(const std::vector<Listed> &got, const std::vector<Listed> &original, const Sample &s)
 {
     std::string out;
     const auto shown = [](const std::string &path) { return zarnik::WithSlashes(path).substr(8); };
@@ -207,10 +200,10 @@ TEST(PackEdit, EachChangeGivesTheIntendedListingAndKeepsOtherStoredBytes)
             zarnik_pack::SaveOptions options;
             options.out = set ? "" : readBack;
             const zarnik_pack::SaveOutcome saved = SaveChange(pack, [&](PackEdit &e) {
-                return (!set || e.SetDataFile("data0.vfs")) && (!*step || Apply(e, step, dir.s));
+                return (!set || e.SetDataFile("data0.vfs")) && (!*step || Apply(e, step, dir));
             }, options);
             ASSERT_EQ(saved.problem, EditProblem::None) << trace << ": " << saved.reason;
-            EXPECT_EQ(Described(Listing(readBack), original, dir.s), listing + std::string(set ? " other/o.txt" : "")) << trace;
+            EXPECT_EQ(Described(Listing(readBack), original, dir), listing + std::string(set ? " other/o.txt" : "")) << trace;
             if (!set) {
                 EXPECT_EQ(ReadAll(pack), before) << trace;
                 continue;
@@ -252,7 +245,7 @@ TEST(PackEdit, ASetKeepsWhatItsBackupNamesAndNamesDataFilesAfterTheFirst)
             names.insert(file.first);
         return names;
     };
-    const auto add = [&](PackEdit &e) { return e.SetDataFile("data0.vfs") && e.Add("content\\n.txt", dir.s.newFile, false); };
+    const auto add = [&](PackEdit &e) { return e.SetDataFile("data0.vfs") && e.Add("content\\n.txt", dir.newFile, false); };
     const std::string realName = fs::u8path(real).filename().u8string();
     std::set<std::string> expected = {"content.vfi", realName, realName + ".bak", "data0.vfs", "data0~2.vfs",
                                       "data1.vfs", "new.txt", "noise.bin"};
@@ -304,7 +297,7 @@ TEST(PackEdit, RefusedChangesLeaveTheEditAsItWas)
     // without replace, where a folder is, below a file, missing paths, onto a file, into itself.
     for (const char *step : {"+x/content/n.txt", "=A.TXT", "z.bin>X/z.bin", "+a.txt", "=x", "+a.txt/n.txt", "-none",
                              "none>n", "a.txt>z.bin", "x>x/y/x"})
-        refused(step, Apply(edit, step, dir.s));
+        refused(step, Apply(edit, step, dir));
     refused("a /proc file", !kWindows && edit.Add("content\\n.txt", "/proc/self/status", false));
     refused("a missing source", edit.Add("content\\n.txt", dir.file("none"), false));
     refused("delete the root", edit.Delete("content"));
@@ -419,7 +412,7 @@ TEST(PackEdit, ChangeSequencesAreRecordedAndTakenBackOneByOne)
         std::istringstream in(steps);
         for (std::string step; in >> step; done.push_back(step)) {
             before.push_back(Shown(edit));
-            ASSERT_TRUE(TouchesItsFolders(edit, step, [&] { return Apply(edit, step, dir.s); })) << steps << ": " << step << ": " << edit.Reason();
+            ASSERT_TRUE(TouchesItsFolders(edit, step, [&] { return Apply(edit, step, dir); })) << steps << ": " << step << ": " << edit.Reason();
         }
         EXPECT_EQ(Shown(edit), changes) << steps;
         EXPECT_EQ(edit.HasChanges(), !changes.empty()) << steps;
@@ -432,16 +425,16 @@ TEST(PackEdit, ChangeSequencesAreRecordedAndTakenBackOneByOne)
     // Changes made as one are taken back as one, also when one of them is refused half-way.
     PackEdit edit(*archive, dir.pack, false);
     edit.BeginChange();
-    EXPECT_TRUE(edit.Add("content\\n.txt", dir.s.newFile, false) && edit.Delete("content\\x"));
-    EXPECT_FALSE(edit.Add("content\\a.txt", dir.s.newFile, false));
+    EXPECT_TRUE(edit.Add("content\\n.txt", dir.newFile, false) && edit.Delete("content\\x"));
+    EXPECT_FALSE(edit.Add("content\\a.txt", dir.newFile, false));
     edit.CancelChange();
     EXPECT_TRUE(Shown(edit).empty() && !edit.CanUndo());
     // A new name may not differ only in case from one an undo brought back, nor from a folder an add made.
-    ASSERT_TRUE(edit.Rename("content\\x\\d.txt", "content\\d.txt") && edit.Add("content\\x\\n.txt", dir.s.newFile, false));
+    ASSERT_TRUE(edit.Rename("content\\x\\d.txt", "content\\d.txt") && edit.Add("content\\x\\n.txt", dir.newFile, false));
     ASSERT_TRUE(edit.Undo() && edit.Undo());
-    EXPECT_FALSE(edit.Add("content\\x\\D.TXT", dir.s.newFile, false));
-    ASSERT_TRUE(edit.Add("content\\G\\n.txt", dir.s.newFile, false));
-    EXPECT_FALSE(edit.Add("content\\g\\n.txt", dir.s.newFile, false));
+    EXPECT_FALSE(edit.Add("content\\x\\D.TXT", dir.newFile, false));
+    ASSERT_TRUE(edit.Add("content\\G\\n.txt", dir.newFile, false));
+    EXPECT_FALSE(edit.Add("content\\g\\n.txt", dir.newFile, false));
 }
 
 // A damaged pack is refused unless the caller drops the damage, which is listed and left out;
@@ -492,7 +485,7 @@ zarnik_pack::SaveOutcome SaveInPlace(const Sample &dir, const std::atomic<bool> 
         options.progress = [at](uint64_t, uint64_t) { at(); };
         options.stage = [at](zarnik_pack::SaveStage) { at(); };
     }
-    return SaveChange(dir.pack, [&](PackEdit &e) { return e.Add("content\\x\\n.bin", dir.s.noise, true); }, options);
+    return SaveChange(dir.pack, [&](PackEdit &e) { return e.Add("content\\x\\n.bin", dir.noise, true); }, options);
 }
 
 } // namespace
@@ -583,19 +576,17 @@ TEST(PackEdit, AChangeInPlaceSweepsItsOwnPacksPartialFilesOnly)
          {"data0.vfs.zarnik-partial", "data2~1.vfs.zarnik-partial", "p.upk.zarnik-partial", "data0~4.vfs", "n.txt"}},
     };
     for (const auto &row : rows) {
-        TempDir dir;
-        const std::string pack = WritePack(dir, row.layout);
+        const Sample dir(row.layout);
         for (const std::vector<std::string> &names : {row.swept, row.kept})
             for (const std::string &name : names)
                 if (!fs::exists(dir.file(name)))
                     WriteAll(dir.file(name), zarnik_pack::ToBytes(name == kNote ? "data0~3.vfs\nn.txt\n" : "left"));
-        const zarnik_pack::SaveOutcome saved = SaveChange(pack, [](PackEdit &e) { return e.Delete("content\\a.txt"); });
+        const zarnik_pack::SaveOutcome saved = SaveChange(dir.pack, [](PackEdit &e) { return e.Delete("content\\a.txt"); });
         ASSERT_EQ(saved.problem, EditProblem::None) << saved.reason;
         EXPECT_TRUE(saved.leftOver.empty());
-        for (const std::string &name : row.swept)
-            EXPECT_FALSE(fs::exists(dir.file(name))) << name;
-        for (const std::string &name : row.kept)
-            EXPECT_TRUE(fs::exists(dir.file(name))) << name;
+        for (const auto &[names, kept] : {std::pair(&row.swept, false), {&row.kept, true}})
+            for (const std::string &name : *names)
+                EXPECT_EQ(fs::exists(dir.file(name)), kept) << name;
     }
 }
 
@@ -632,8 +623,8 @@ zarnik_pack::SaveOutcome SaveAChange(const Sample &dir, const Saving &saving,
     std::unique_ptr<const zarnik::CZarnikArchive> archive = dir.pack.empty() ? nullptr : MustOpen(dir.pack);
     const std::unique_ptr<PackEdit> edit = archive ? std::make_unique<PackEdit>(*archive, dir.pack, false)
                                                    : std::make_unique<PackEdit>(dir.file(saving.layout == 4 ? "new.upk" : "new.vfs"));
-    EXPECT_TRUE(!archive || edit->Add("content\\x\\y\\c.txt", dir.s.noise, true)) << edit->Reason();
-    EXPECT_TRUE(edit->Add("content\\other\\n.txt", dir.s.newFile, false)) << edit->Reason();
+    EXPECT_TRUE(!archive || edit->Add("content\\x\\y\\c.txt", dir.noise, true)) << edit->Reason();
+    EXPECT_TRUE(edit->Add("content\\other\\n.txt", dir.newFile, false)) << edit->Reason();
     zarnik_pack::SaveOptions options;
     options.out = saving.out ? dir.file("out.upk") : "";
     options.backup = saving.backup, options.sync = saving.sync;
@@ -686,7 +677,7 @@ TEST(PackEdit, ASaveRefusesAPackChangedSinceItWasOpened)
         if (row.out && !row.rewritten) {
             EXPECT_EQ(saved.problem, EditProblem::None) << row.what << ": " << saved.reason;
             // Theirs holds the same bytes.
-            EXPECT_EQ(Described(Listing(options.out), Listing(dir.pack), dir.s), "x/b.bin x/y/c.txt x/d.txt z.bin") << row.what;
+            EXPECT_EQ(Described(Listing(options.out), Listing(dir.pack), dir), "x/b.bin x/y/c.txt x/d.txt z.bin") << row.what;
             continue;
         }
         EXPECT_EQ(saved.problem, EditProblem::Refused) << row.what;
