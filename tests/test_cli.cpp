@@ -521,6 +521,7 @@ TEST(Cli, ChangesMadeAtOnceAllTakeEffect)
     first.after = {{0, Bytes(other.index.begin() + 8, other.index.end())}};
     WriteVfs(dir, SampleEntries(), first);
     WriteAll(dir.file("data1.vfs"), other.data);
+    EXPECT_NE(Zarnik({"list", "-l", "content.vfi"}, dir.str()).out.find(" data1.vfs  content/o.txt\n"), std::string::npos);
     for (int i = 0; i < 4; ++i)
         WriteNew(dir.file("f" + std::to_string(i) + ".txt"), "file " + std::to_string(i));
     for (int round = 0; round < 3; ++round) {
@@ -563,6 +564,9 @@ TEST(Cli, CreateReadsBackAsItWasGiven)
 #ifndef _WIN32
     fs::create_symlink(dir.path() / "src/top", dir.path() / "src/link");
     ASSERT_EQ(mkfifo(dir.file("src/content/fifo").c_str(), 0600), 0);
+    // A folder of nothing readable is a failed read (1), not a folder no pack can hold (2).
+    ASSERT_EQ(fs::create_directory(dir.path() / "fifos") && mkfifo(dir.file("fifos/f").c_str(), 0600) == 0, true);
+    EXPECT_TRUE(Ran(Zarnik({"create", "f.upk", "fifos"}, dir.str()), 1, {}, {"fifos/f: not a regular file", "no regular files"}));
 #endif
     const Result created = Zarnik({"create", "p.upk", "src"}, dir.str());
     EXPECT_TRUE(kWindows ? Ran(created, 0, {"2 files,"})
@@ -639,6 +643,8 @@ TEST(Cli, AddDeleteAndRenameChangeAPackOnlyWhole)
     EXPECT_EQ(JsonOf({"add", twice, dir.file("work/content/added.txt"), "--drop-damaged", "--json", "-o", dir.file("once.upk")})["dropped"],
               nlohmann::json::array({std::string(zarnik::OpenReportText(zarnik::OpenReportItem::Kind::DuplicatePath)) +
                                      ": content/" + kCafeUtf8}));
+    EXPECT_TRUE(Ran(Zarnik({"add", twice, dir.file("work/content/added.txt"), "--drop-damaged", "-o", dir.file("twice2.upk")}), 0, {},
+                    {std::string("dropped: ") + zarnik::OpenReportText(zarnik::OpenReportItem::Kind::DuplicatePath)}));
 }
 
 TEST(Cli, ASetIsChangedWhereItLiesThroughAnyOfItsFiles)
