@@ -72,11 +72,11 @@ std::map<std::string, Bytes> SampleTree()
 
 } // namespace
 
-TEST(Cli, ListInfoAndExtractEverythingOrPatternsNeverOverwriting)
+// Non-ASCII folders: UTF-8 throughout.
+TEST(Cli, ListAndInfoShowThePackInItsOrder)
 {
-    // Non-ASCII folders and a backslash in the output folder: UTF-8 throughout.
     TempDir dir;
-    const std::string folder = dir.file("Ωmega/日本"), all = dir.file("a\\b");
+    const std::string folder = dir.file("Ωmega/日本");
     fs::create_directories(fs::u8path(folder));
     const std::string upk = WriteUpk(dir, SampleEntries(), "Ωmega/日本/p.upk");
     const Result list = Zarnik({"list", upk});
@@ -109,7 +109,13 @@ TEST(Cli, ListInfoAndExtractEverythingOrPatternsNeverOverwriting)
     EXPECT_TRUE(Ran(Zarnik({"test", "content.vfi"}, dir.str()), 0,
                     {"data1.vfs: the index names a data file that is missing; its chunk holds no entry, so nothing "
                      "is lost\n4 files tested, 85007 bytes sound, 0 damaged\n"}));
+}
 
+// A non-ASCII pack name, and a backslash in the output folder's.
+TEST(Cli, ExtractEverythingOrPatternsNeverOverwriting)
+{
+    TempDir dir;
+    const std::string upk = WriteUpk(dir, SampleEntries(), "日本.upk"), all = dir.file("a\\b");
     const Result first = Zarnik({"extract", upk, "-C", all});
     EXPECT_TRUE(Ran(first, 0, {"4 files written"}) && first.err.empty()); // no terminal, no progress line
     EXPECT_EQ(FilesBelow(fs::u8path(all)), SampleTree());
@@ -126,10 +132,15 @@ TEST(Cli, ListInfoAndExtractEverythingOrPatternsNeverOverwriting)
     EXPECT_TRUE(Ran(Zarnik({"extract", upk, "-C", dir.file("none"), "*.bin", "content/*/blob.bin", "content?data/big.bin"}),
                     1, {}, {"*.bin: no file or folder matches", "content?data/big.bin: no file or folder matches"}));
     EXPECT_EQ(FilesBelow(dir.file("none")), (Files{{"content/data/blob.bin", Pattern(3000, 7)}}));
+}
 
-    SKIP_ON_WINDOWS("a pseudo-terminal, and a mount namespace for a small file system");
-    // The progress line, alike for every command that draws one: on a terminal unless --quiet, elsewhere
-    // only with --progress.
+// The progress line, alike for every command that draws one: on a terminal unless --quiet, elsewhere
+// only with --progress.
+TEST(Cli, ProgressLineOnATerminalOrWhenAsked)
+{
+    SKIP_ON_WINDOWS("a pseudo-terminal");
+    TempDir dir;
+    const std::string upk = WriteUpk(dir, SampleEntries());
     using ProgressRow = std::tuple<std::vector<std::string>, bool, bool, std::string>;
     for (const auto &[args, terminal, shown, done] : std::vector<ProgressRow>{
              {{"extract", upk, "-C", dir.file("p"), "--progress"}, false, true, "4 files written"},
@@ -146,9 +157,16 @@ TEST(Cli, ListInfoAndExtractEverythingOrPatternsNeverOverwriting)
         const bool drawn = all.find("\r4/4 files  ") != std::string::npos || all.find("\r3/3 files  ") != std::string::npos;
         EXPECT_TRUE(Ran(r, 0, {done}) && drawn == shown) << testing::PrintToString(args) << r.out << r.err;
     }
-    // A full disk stops the run at once; no partial file stays beside the three written (the files the
-    // shell lists after the summary). The files left are counted from the files alone, not the patterns,
-    // and a second run counts the three as skipped, not as left.
+}
+
+// A full disk stops the run at once; no partial file stays beside the three written (the files the
+// shell lists after the summary). The files left are counted from the files alone, not the patterns,
+// and a second run counts the three as skipped, not as left.
+TEST(Cli, ExtractOntoAFullDiskSaysWhatWasLeft)
+{
+    SKIP_ON_WINDOWS("a mount namespace for a small file system");
+    TempDir dir;
+    const std::string upk = WriteUpk(dir, SampleEntries());
     fs::create_directory(dir.file("small"));
     const std::string kLeft = "zarnik: the disk is full or read-only; 1 file was not written\n";
     const Result full = Zarnik({"extract", upk, "-C", dir.file("small"), "content", "x", "y"}, ".",

@@ -288,8 +288,14 @@ TEST(Unpack, DamagedStreamsAreReportedAndNothingElse)
                 damaged(stream, raw, off == 801 ? "outp - off >= outData" : nullptr);
         }
     }
+}
 
-    // Three blocks cut at every byte: only block boundaries give a sound stream.
+// Three blocks cut at every byte: only block boundaries give a sound stream. Control words of 31
+// longest matches, cut short of raw length or payload at every place in a word's reach: damaged, and
+// the guard pages show no stray access.
+TEST(Unpack, StreamsCutAnywhereButAtBlockEndsAreDamaged)
+{
+    const std::string tail = "0123456789!";
     const Bytes a = Block(true, false, Payload(Literals("abc") + M(Match2L(3, 12)) + Literals(std::string(40, 'k'))), 55);
     const Bytes b = Block(false, false, B("raw bytes"), 9);
     const Bytes c = Block(true, true, Payload(Literals("0123456789") + M(Match4(10, 100)) + Literals(tail)), 121);
@@ -300,8 +306,6 @@ TEST(Unpack, DamagedStreamsAreReportedAndNothingElse)
         EXPECT_EQ(n, cutAt == a.size() ? 55u : cutAt == a.size() + b.size() ? 64u : kDecodeDamaged) << cutAt;
     }
 
-    // Control words of 31 longest matches, cut short of raw length or payload at every
-    // place in a word's reach: damaged, and the guard pages show no stray access.
     Items items = Literals(std::string(40, 'h'));
     for (int i = 0; i < 31 * 6; ++i)
         items = items + M(Match3(33, 33));

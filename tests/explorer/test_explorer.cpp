@@ -172,7 +172,7 @@ private slots:
         QVERIFY(explorer.readAllStandardError().contains(QFile::encodeName(path("b.upk")) + " is left over"));
     }
 
-    void openFillsTheTree()
+    void everyRouteOpensTheSameTree()
     {
         const QString upk = writeUpk(path("single.upk"), sampleEntries());
         const QString bak = writeUpk(path("x.upk.bak"), sampleEntries());
@@ -207,7 +207,14 @@ private slots:
                                             "-empty.dat/ -void.dat -sound/ --a.wav"));
             QVERIFY(!m_tree->isExpanded(m_tree->model()->index(0, 0)));
         }
-        // Cancel, or a file the library cannot open: the pack shown stays, and the failure says why.
+    }
+
+    // Cancel, or a file the library cannot open: the pack shown stays, and the failure says why.
+    void refusedOpenKeepsThePackShown()
+    {
+        const QString upk = writeUpk(path("single.upk"), sampleEntries());
+        writeVfs(path("set"), sampleEntries());
+        open(upk);
         const CZarnikArchive *archive = m_window->archive();
         const QString before = view();
         QVERIFY(testpack::WriteFile(nativePath(path("junk.upk")), zarnik_pack::Bytes(64, 7)));
@@ -232,11 +239,21 @@ private slots:
         // Such a pack is not changed, and the status line says why.
         QVERIFY(message().startsWith("This pack cannot be changed: opening passed over"));
         QCOMPARE(view(), "content/ -dup.txt -dup.txt");
-        // File > Recent: newest first, each once, a set by its index, and opens; a pack no longer there is not
-        // offered. Open starts where the last pack was chosen.
+    }
+
+    // File > Recent: newest first, each once, a set by its index, and opens; a pack no longer there is not
+    // offered. Open starts where the last pack was chosen.
+    void recentPacksNewestFirst()
+    {
+        const QString upk = writeUpk(path("single.upk"), sampleEntries()), omega = QStringLiteral("\u03A9mega/\u0416");
+        writeVfs(path("set"), sampleEntries());
+        writeVfs(path(omega), sampleEntries());
+        QVERIFY(QFile::copy(upk, path("gone.upk")) && QFile::copy(upk, path("lost.upk")));
+        for (const QString &name : {QString("set/data0.vfs"), QString("single.upk"), QString("set/content.vfi"),
+                                    QString("lost.upk"), omega + "/data0.vfs", QString("gone.upk")})
+            open(path(name));
         QMenu *recent = m_window->findChild<QMenu *>("menuRecent");
         QMenu *file = m_window->findChild<QMenu *>("menu_File");
-        writeVfs(path("set"), sampleEntries()); // its index back
         const auto names = [&](int count) {
             QStringList texts;
             for (QAction *a : recent->actions().mid(0, count))
@@ -246,24 +263,28 @@ private slots:
         // A name met twice says its folder.
         const auto in = [&](const QString &folder) { return " in " + QDir::toNativeSeparators(path(folder)); };
         QMetaObject::invokeMethod(file, "aboutToShow");
-        QCOMPARE(names(10), QStringList({"&1 dup.upk", "&2 ODD.UPK", "&3 content.vfi" + in(QStringLiteral("\u03A9mega/\u0416")),
-                                         QStringLiteral("&4 \u65E5\u672C.upk"), "&5 content.vfi" + in("set"),
-                                         "&6 x.upk.bak", "&7 single.upk", "", "Clear the list"}));
-        recent->actions()[6]->trigger();
+        QCOMPARE(names(10), QStringList({"&1 gone.upk", "&2 content.vfi" + in(omega), "&3 lost.upk",
+                                         "&4 content.vfi" + in("set"), "&5 single.upk", "", "Clear the list"}));
+        recent->actions()[4]->trigger();
         QCOMPARE(shownPack(), nativePath(upk));
-        QCOMPARE(names(2), QStringList({"&1 single.upk", "&2 dup.upk"}));
+        QCOMPARE(names(2), QStringList({"&1 single.upk", "&2 gone.upk"}));
         // An entry whose file is gone is offered for removal, and goes.
-        QVERIFY(QFile::remove(path("dup.upk")));
-        m_steps.append(textStep(QMessageBox::Question, {path("dup.upk"), "no longer there"}, QMessageBox::Yes));
+        QVERIFY(QFile::remove(path("gone.upk")));
+        m_steps.append(textStep(QMessageBox::Question, {path("gone.upk"), "no longer there"}, QMessageBox::Yes));
         recent->actions()[1]->trigger();
-        QCOMPARE(names(2), QStringList({"&1 single.upk", "&2 ODD.UPK"}));
-        QVERIFY(QFile::remove(path("ODD.UPK")));
+        QCOMPARE(names(2), QStringList({"&1 single.upk", "&2 content.vfi" + in(omega)}));
+        QVERIFY(QFile::remove(path("lost.upk")));
         QMetaObject::invokeMethod(file, "aboutToShow");
-        QCOMPARE(names(2), QStringList({"&1 single.upk", "&2 content.vfi" + in(QStringLiteral("\u03A9mega/\u0416"))}));
+        QCOMPARE(names(3), QStringList({"&1 single.upk", "&2 content.vfi" + in(omega), "&3 content.vfi" + in("set")}));
         QString folder;
         run("action_Open", {[&](QWidget *w) { folder = static_cast<QFileDialog *>(w)->directory().path(); }});
         QCOMPARE(folder, m_dir->path());
-        // Size, stored bytes and ratio (none for an empty file); folders and the status line sum all below.
+    }
+
+    // Size, stored bytes and ratio (none for an empty file); folders and the status line sum all below.
+    void sizeColumnsAndSums()
+    {
+        open(writeUpk(path("single.upk"), sampleEntries()));
         const std::vector<Entry> entries = sampleEntries();
         const auto item = [&](const char *latin1) { return row(QString::fromLatin1(latin1)); };
         const auto columns = [&](const char *name) {
@@ -287,7 +308,12 @@ private slots:
         for (const char *name : {"readme.txt", "gfx"})
             addToSelection(name);
         QCOMPARE(sums(), "2 items selected: 4 files, " + size(gfxSize + 5));
-        // The filter keeps matches, their folders and all below a matching folder; Escape clears it.
+    }
+
+    // The filter keeps matches, their folders and all below a matching folder; Escape clears it.
+    void filterKeepsMatchesAndTheirFolders()
+    {
+        open(writeUpk(path("single.upk"), sampleEntries()));
         const auto shown = [&] {
             QStringList names;
             for (const QModelIndex &at : rows())
@@ -310,14 +336,35 @@ private slots:
         QCOMPARE(shown(), QStringLiteral("content"));
     }
 
-    void detailsAndPreviewKinds()
+    static std::string png(int width, int height)
     {
-        const auto png = [](int width, int height) {
-            QImage picture(width, height, QImage::Format_RGB32);
-            picture.fill(Qt::red);
-            QBuffer out;
-            return out.open(QIODevice::WriteOnly) && picture.save(&out, "PNG") ? out.data().toStdString() : "";
-        };
+        QImage picture(width, height, QImage::Format_RGB32);
+        picture.fill(Qt::red);
+        QBuffer out;
+        return out.open(QIODevice::WriteOnly) && picture.save(&out, "PNG") ? out.data().toStdString() : "";
+    }
+    static QString picture(QSize size) { return QString("picture:%1x%2").arg(size.width()).arg(size.height()); }
+    QLabel *details() const { return m_window->findChild<DetailsPane *>()->findChild<QLabel *>("detailsLabel"); }
+    // The preview of the one row `name`, as "page:content" once it came; only a file's details name the
+    // data file `pack` it lies in.
+    QString preview(const QString &name, const QString &pack)
+    {
+        auto *pane = m_window->findChild<DetailsPane *>();
+        QSignalSpy shown(pane, &DetailsPane::previewShown);
+        if (!select(name) || !shown.wait(10000))
+            return QStringLiteral("<no preview>");
+        if (!QString(details()->text()).remove(QChar(0x200B)).contains(QDir::toNativeSeparators(pack))) // wraps
+            return "<details: " + details()->text() + '>';
+        QWidget *page = pane->findChild<QStackedWidget *>()->currentWidget();
+        if (auto *text = qobject_cast<QPlainTextEdit *>(page))
+            return "text:" + text->toPlainText().left(40);
+        if (auto *label = qobject_cast<QLabel *>(page))
+            return "message:" + label->text();
+        return picture(static_cast<QLabel *>(page->findChild<QScrollArea *>()->widget())->pixmap().size());
+    }
+
+    void detailsAndPreviewOfEachKind()
+    {
         // A picture's header (54 bytes, 24 bits a pixel, no more) that claims 10000 x 10000 pixels.
         const QByteArray huge = QByteArray::fromHex("424d36000000000000003600000028000000102700001027000001001800") + QByteArray(24, 0);
         // A text whose packed stream lacks its end: the beginning shows, as no more of it is read.
@@ -327,34 +374,15 @@ private slots:
         zarnik_pack::Bytes cut = zarnik_pack::Compress(reinterpret_cast<const unsigned char *>(lines.data()), lines.size());
         cut.resize(cut.size() - 100);
         std::vector<Entry> entries{e("content\\p\\pic.png", png(7, 5), Storage::Packed),
-                                   e("content\\p\\wide.png", png(3000, 2000)), e("content\\p\\huge.bmp", huge.toStdString()),
+                                   e("content\\p\\huge.bmp", huge.toStdString()),
                                    {"content\\p\\cut.txt", cut, Storage::Stored, Entry().nameKey, {}, uint32_t(lines.size()),
                                     uint32_t(cut.size()), {}, {}},
                                    e("content\\p\\note.txt", "gr\xC3\xBC\xC3\x9F dich"), e("content\\p\\latin.txt", "gr\xFC\xDF"),
                                    e("content\\p\\blob.bin", std::string("\0\1\2\3hello", 9)), e("content\\p\\void.dat", ""),
                                    e("content\\p\\bad.bin", std::string(64, '\xFF'), Storage::Stored)};
         entries.back().unpackedSize = 1000;
-        const std::string longName(230, 'n'), longLine(Preview::kTextBytes * 2, 'w');
-        entries.push_back(e("content\\p\\long\\" + longName + "\\" + longName.substr(0, 8) + ".txt", longLine));
         const QString upk = writeUpk(path("kinds.upk"), entries);
         open(upk);
-        auto *pane = m_window->findChild<DetailsPane *>();
-        auto *details = pane->findChild<QLabel *>("detailsLabel");
-        const auto picture = [](QSize size) { return QString("picture:%1x%2").arg(size.width()).arg(size.height()); };
-        // As "page:content" once the preview came; only a file's details name the data file it lies in.
-        const auto preview = [&](const QString &name) {
-            QSignalSpy shown(pane, &DetailsPane::previewShown);
-            if (!select(name) || !shown.wait(10000))
-                return QStringLiteral("<no preview>");
-            if (!QString(details->text()).remove(QChar(0x200B)).contains(QDir::toNativeSeparators(upk))) // wraps
-                return "<details: " + details->text() + '>';
-            QWidget *page = pane->findChild<QStackedWidget *>()->currentWidget();
-            if (auto *text = qobject_cast<QPlainTextEdit *>(page))
-                return "text:" + text->toPlainText().left(40);
-            if (auto *label = qobject_cast<QLabel *>(page))
-                return "message:" + label->text();
-            return picture(static_cast<QLabel *>(page->findChild<QScrollArea *>()->widget())->pixmap().size());
-        };
         for (const auto &[name, shown] : std::vector<std::pair<QString, QString>>{
                  {"pic.png", "picture:7x5"}, {"note.txt", QStringLiteral("text:gr\u00FC\u00DF dich")},
                  {"latin.txt", QStringLiteral("text:gr\u00FC\u00DF")},
@@ -362,10 +390,21 @@ private slots:
                  {"huge.bmp", "message:Picture too large to preview: 10000 x 10000 pixels, 54 bytes."},
                  {"cut.txt", "text:" + QString::fromStdString(lines.substr(0, 40))},
                  {"bad.bin", "message:No preview: " + QString(ExtractOutcomeText(ExtractOutcome::Damaged)) + '.'}})
-            QCOMPARE(preview(name), shown);
-        QVERIFY(details->text().contains("64 bytes, packed")); // bad.bin's stored bytes
-        // A picture is fitted to the pane, never enlarged (pic.png above); 100%, + and - zoom, Fit comes back.
-        const QString fitted = preview("wide.png");
+            QCOMPARE(preview(name, upk), shown);
+        QVERIFY(details()->text().contains("64 bytes, packed")); // bad.bin's stored bytes
+        QVERIFY(select("p") && details()->text().contains(QRegularExpression("Files below:.*8"))); // a folder
+    }
+
+    // A picture is fitted to the pane, never enlarged; 100%, + and - zoom, Fit comes back. Long paths wrap,
+    // never growing the window; a one-line long text is laid out only in its beginning.
+    void previewFitsWithoutGrowingTheWindow()
+    {
+        const std::string longName(230, 'n'), longLine(Preview::kTextBytes * 2, 'w');
+        const QString upk = writeUpk(path("wide.upk"), {e("content\\p\\wide.png", png(3000, 2000)),
+                                     e("content\\p\\long\\" + longName + "\\" + longName.substr(0, 8) + ".txt", longLine)});
+        open(upk);
+        auto *pane = m_window->findChild<DetailsPane *>();
+        const QString fitted = preview("wide.png", upk);
         QWidget *room = pane->findChild<PictureView *>()->findChild<QScrollArea *>()->viewport();
         QCOMPARE(fitted, picture(QSize(3000, 2000).scaled(room->size(), Qt::KeepAspectRatio)));
         QStringList zoomed;
@@ -376,7 +415,6 @@ private slots:
             zoomed << picture(static_cast<QLabel *>(static_cast<QScrollArea *>(room->parentWidget())->widget())->pixmap().size());
         }
         QCOMPARE(zoomed, QStringList({"picture:3000x2000", "picture:3750x2500", "picture:3000x2000", "picture:2400x1600", fitted}));
-        // Long paths wrap, never growing the window; a one-line long text is laid out only in its beginning.
         const auto smallest = [&] {
             for (int depth = 0; depth < 8; ++depth) // each layout asks the one around it
                 QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
@@ -384,15 +422,14 @@ private slots:
         };
         const QSize size = m_window->size();
         const int least = smallest();
-        QCOMPARE(preview("nnnnnnnn.txt"), "text:" + QString(40, 'w'));
+        QCOMPARE(preview("nnnnnnnn.txt", upk), "text:" + QString(40, 'w'));
         QVERIFY(smallest() <= least);
         QCOMPARE(m_window->size(), size);
         const QString text = pane->findChild<QPlainTextEdit *>()->toPlainText();
         QVERIFY(text.size() < Preview::kTextBytes + Preview::kTextBytes / 100 + 100);
         for (const QString &line : text.split('\n'))
             QVERIFY(line.size() <= Preview::kLineChars);
-        QVERIFY(select("p") && details->text().contains(QRegularExpression("Files below:.*10"))); // a folder
-        QVERIFY(select(QString::fromStdString(longName)) && details->text().contains(QRegularExpression("Folders below:.*none")));
+        QVERIFY(select(QString::fromStdString(longName)) && details()->text().contains(QRegularExpression("Folders below:.*none")));
     }
 
     // Names with control characters show, are copied and are proposed as the tool prints them (a line
