@@ -12,10 +12,12 @@
 #include <csignal>
 #include <functional>
 #include <set>
+#include <utility>
 #ifndef _WIN32
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #endif
 
 using namespace testsupport;
@@ -88,10 +90,9 @@ TEST_P(ExtractRoutes, ATreeIsWrittenByteExactUnderUtf8NamesThenOnlyWhatIsMissing
                    {"content/gfx/deep/more.txt", f.entries[2].data}, {"content/gfx/tiny.txt", f.entries[3].data},
                    {"content/caf\xC3\xA9/\xC3\x86sir\xC2\x80\xC3\xBF.txt", f.entries[4].data}};
     EXPECT_EQ(FilesBelow(f.out()), expected);
-    // A second run leaves what stands alone, a temporary file a killed run left behind included.
+    // A second run leaves what stands alone, and writes what is missing over what a killed run left behind.
     fs::remove(f.out("content/gfx/deep/more.txt"));
-    WriteAll(f.out("content/gfx/deep/more.txt.zarnik-partial"),
-             expected["content/gfx/deep/more.txt.zarnik-partial"] = Pattern(80000));
+    WriteAll(f.out("content/gfx/deep/more.txt.zarnik-partial"), Pattern(80000));
     WriteAll(f.out("content/gfx/noise.bin"), expected["content/gfx/noise.bin"] = {'n', 'e', 'w'});
     EXPECT_EQ(kFinished, f.ExtractAll(&again));
     EXPECT_EQ(FilesBelow(f.out()), expected);
@@ -217,6 +218,7 @@ TEST(Extract, AKilledRunOrAFailedWriteLeavesNoShortFileAndARerunCompletes)
     Recorder rerun;
     EXPECT_EQ(kFinished, f.ExtractAll(&rerun));
     EXPECT_EQ(rerun.failures, (decltype(rerun.failures){{"content\\stored.bin", ExtractOutcome::Exists}}));
+    EXPECT_EQ(NamesBelow(f.out()), (std::set<std::string>{"content", "stored.bin", "packed.txt", "after.txt"}));
     for (const Entry &e : f.entries)
         EXPECT_EQ(ReadAll(f.out(zarnik::WithSlashes(e.path))), e.data) << e.path;
 #endif
@@ -414,4 +416,58 @@ TEST(Publish, AWholeFileTakesItsNameNeverReplacingAnythingAndItsTemporaryNameGoe
         }
     }
 #endif
+}
+
+TEST(Publish, AStaleTemporaryFileGivesWayButOneInUseOrNotAPlainFileNeverDoes)
+{
+    // What stands at the first temporary name of "name" when it is written.
+    enum class Before { StaleFile, OpenWriter, ClosedWriter, SiblingsName, Link, Fifo };
+    const std::pair<Before, bool> rows[] = {{Before::StaleFile, true},     {Before::OpenWriter, false},
+                                            {Before::ClosedWriter, false}, {Before::SiblingsName, false},
+#ifndef _WIN32
+                                            {Before::Link, false},         {Before::Fifo, false}
+#endif
+    };
+    for (const auto &[before, reclaimed] : rows) {
+        TempDir dir;
+        const std::string first = dir.file("name.zarnik-partial");
+        zarnik::PlatformDirectory *folder = zarnik::PlatformOpenDirectory(dir.str());
+        zarnik::PlatformFile *earlier = nullptr;
+        std::string unused;
+        if (before == Before::StaleFile || before == Before::SiblingsName)
+            WriteAll(first, ToBytes("left"));
+        if (before == Before::OpenWriter || before == Before::ClosedWriter) {
+            earlier = zarnik::PlatformCreateTemporary(folder, "name", &unused);
+            ASSERT_TRUE(zarnik::PlatformWriteAll(earlier, "left", 4));
+        }
+        if (before == Before::ClosedWriter) {
+            ASSERT_TRUE(zarnik::PlatformCloseWritten(std::exchange(earlier, nullptr)));
+        }
+#ifndef _WIN32
+        if (before == Before::Link) {
+            WriteAll(dir.file("target"), ToBytes("left"));
+            fs::create_symlink("target", first);
+        }
+        if (before == Before::Fifo) {
+            ASSERT_EQ(0, mkfifo(first.c_str(), 0666));
+        }
+#endif
+        const fs::file_type type = fs::symlink_status(first).type();
+        std::string temporary;
+        zarnik::PlatformFile *file = zarnik::PlatformCreateTemporary(folder, "name", &temporary, [&](const std::string &name) {
+            return before == Before::SiblingsName && name == "name.zarnik-partial";
+        });
+        const int row = static_cast<int>(before);
+        EXPECT_TRUE(zarnik::PlatformWriteAll(file, "ours", 4) && zarnik::PlatformCloseWritten(file) &&
+                    zarnik::PlatformPublish(folder, temporary, "name")) << row;
+        EXPECT_EQ(temporary, reclaimed ? "name.zarnik-partial" : "name.zarnik-partial-2") << row;
+        EXPECT_EQ(ReadAll(dir.file("name")), ToBytes("ours")) << row;
+        EXPECT_EQ(fs::symlink_status(first).type(), reclaimed ? fs::file_type::not_found : type) << row;
+        if (!reclaimed && before != Before::Fifo) {
+            EXPECT_EQ(ReadAll(first), ToBytes("left")) << row;
+        }
+        if (earlier)
+            zarnik::PlatformCloseWritten(earlier);
+        zarnik::PlatformCloseDirectory(folder);
+    }
 }

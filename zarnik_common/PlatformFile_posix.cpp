@@ -17,15 +17,30 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace zarnik {
 
 struct PlatformFile {
+    explicit PlatformFile(int fd_, PlatformDirectory *directory_ = nullptr, std::string tempName_ = {})
+        : fd(fd_), directory(directory_), tempName(std::move(tempName_))
+    {
+    }
     int fd;
+    // For a file PlatformCreateTemporary made: where it stands and under
+    // which temporary name, so that closing it keeps it marked as in use.
+    PlatformDirectory *directory = nullptr;
+    std::string tempName;
 };
 
 struct PlatformDirectory {
+    explicit PlatformDirectory(int fd_) : fd(fd_) {}
     int fd;
+    // Temporary files written and closed but not yet published or removed,
+    // each with a descriptor that keeps its lock: until its final name is
+    // given, such a file is still ours, and nobody may take it for stale.
+    std::mutex heldLock;
+    std::unordered_map<std::string, int> held;
 };
 
 using namespace platform_common;
@@ -259,6 +274,8 @@ PlatformDirectory *PlatformEnterDirectory(PlatformDirectory *parent, const std::
 void PlatformCloseDirectory(PlatformDirectory *directory)
 {
     if (directory) {
+        for (const auto &held : directory->held)
+            ::close(held.second);
         ::close(directory->fd);
         delete directory;
     }
@@ -278,6 +295,89 @@ bool PlatformSameEntry(PlatformDirectory *directory, const std::string &a, const
            first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
+namespace {
+
+bool LockedWithoutWaiting(int fd)
+{
+    int result;
+    do {
+        result = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
+// True when `name` in `dirfd` still is the file open as `fd`.
+bool StillStandsAt(int fd, int dirfd, const char *name)
+{
+    struct stat held, standing;
+    return ::fstat(fd, &held) == 0 && ::fstatat(dirfd, name, &standing, AT_SYMLINK_NOFOLLOW) == 0 &&
+           held.st_dev == standing.st_dev && held.st_ino == standing.st_ino;
+}
+
+enum class Reclaim { Removed, Gone, Kept };
+
+// Removes the file at the temporary name `name` when it is one nobody
+// writes any more: a regular file (links are never followed, nor is
+// anything else opened that could block or stir a device) whose lock its
+// writer held until the end and the system let go when that writer died.
+// One still in use, one on a file system without locks, and anything that
+// is not a plain file are kept.
+Reclaim ReclaimStale(int dirfd, const char *name)
+{
+    struct stat seen;
+    if (::fstatat(dirfd, name, &seen, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? Reclaim::Gone : Reclaim::Kept;
+    if (!S_ISREG(seen.st_mode))
+        return Reclaim::Kept;
+    const int fd = OpenRetrying(dirfd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return errno == ENOENT ? Reclaim::Gone : Reclaim::Kept;
+    struct stat opened;
+    Reclaim outcome = Reclaim::Kept;
+    if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && LockedWithoutWaiting(fd)) {
+        // Removed by name while its lock is ours, and only while the name
+        // still is that file.
+        if (!StillStandsAt(fd, dirfd, name))
+            outcome = Reclaim::Gone;
+        else if (::unlinkat(dirfd, name, 0) == 0 || errno == ENOENT)
+            outcome = Reclaim::Removed;
+    }
+    ::close(fd);
+    return outcome;
+}
+
+// Creates the temporary file `name` new and marks it as in use: an
+// exclusive lock, which the system lets go when the last descriptor of the
+// file closes, however this process ends. A stale file at the name is
+// removed first. -1 with EEXIST when something else stands there.
+int CreateMarked(int dirfd, const char *name)
+{
+    for (int round = 1; round <= 100; ++round) {
+        const int fd = OpenRetrying(dirfd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+        if (fd < 0) {
+            if (errno != EEXIST)
+                return -1;
+            if (ReclaimStale(dirfd, name) == Reclaim::Kept) {
+                errno = EEXIST;
+                return -1;
+            }
+            continue;
+        }
+        // Between the create and the lock, another run may have taken the
+        // new, unlocked file for stale and removed it: then the name is
+        // tried again. Where the file system has no locks the file stays
+        // unmarked, and nobody reclaims it either.
+        const bool marked = LockedWithoutWaiting(fd);
+        if ((marked || errno != EWOULDBLOCK) && StillStandsAt(fd, dirfd, name))
+            return fd;
+        ::close(fd);
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+} // namespace
+
 PlatformFile *PlatformCreateTemporary(PlatformDirectory *directory, const std::string &name,
                                       std::string *tempName)
 {
@@ -295,17 +395,32 @@ PlatformFile *PlatformCreateTemporary(PlatformDirectory *directory, const std::s
         std::string candidate = TemporaryName(name, attempt);
         if (taken && taken(candidate))
             continue;
-        const int fd = OpenRetrying(directory->fd, candidate.c_str(),
-                                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+        const int fd = CreateMarked(directory->fd, candidate.c_str());
         if (fd >= 0) {
-            *tempName = std::move(candidate);
-            return new PlatformFile{fd};
+            *tempName = candidate;
+            return new PlatformFile{fd, directory, std::move(candidate)};
         }
         if (errno != EEXIST)
             return Fail<PlatformFile *>(nullptr);
     }
     return FailWith<PlatformFile *>(PlatformError::Exists, nullptr);
 }
+
+namespace {
+
+// Lets go of the lock kept for the temporary file `tempName` once that
+// name no longer is ours: published, replaced or removed.
+void LetGoOf(PlatformDirectory *directory, const std::string &tempName)
+{
+    std::lock_guard<std::mutex> guard(directory->heldLock);
+    const auto found = directory->held.find(tempName);
+    if (found == directory->held.end())
+        return;
+    ::close(found->second);
+    directory->held.erase(found);
+}
+
+} // namespace
 
 namespace {
 
@@ -330,8 +445,10 @@ bool PlatformPublish(PlatformDirectory *directory, const std::string &tempName,
         return FailWith(PlatformError::Other, false);
     const RenameNoReplaceCall seam = g_RenameNoReplace.load();
     const RenameNoReplaceCall rename = seam ? seam : SystemRenameNoReplace;
-    if (rename(directory->fd, tempName.c_str(), directory->fd, name.c_str(), RENAME_NOREPLACE) == 0)
+    if (rename(directory->fd, tempName.c_str(), directory->fd, name.c_str(), RENAME_NOREPLACE) == 0) {
+        LetGoOf(directory, tempName);
         return true;
+    }
     if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
         return Fail(false);
     // A file system without RENAME_NOREPLACE: a hard link never replaces
@@ -339,6 +456,7 @@ bool PlatformPublish(PlatformDirectory *directory, const std::string &tempName,
     if (::linkat(directory->fd, tempName.c_str(), directory->fd, name.c_str(), 0) != 0)
         return Fail(false);
     ::unlinkat(directory->fd, tempName.c_str(), 0);
+    LetGoOf(directory, tempName);
     return true;
 }
 
@@ -349,6 +467,7 @@ bool PlatformReplace(PlatformDirectory *directory, const std::string &tempName,
         return FailWith(PlatformError::Other, false);
     if (::renameat(directory->fd, tempName.c_str(), directory->fd, name.c_str()) != 0)
         return Fail(false);
+    LetGoOf(directory, tempName);
     return true;
 }
 
@@ -364,8 +483,11 @@ bool PlatformLinkAt(PlatformDirectory *directory, const std::string &name,
 
 bool PlatformRemoveAt(PlatformDirectory *directory, const std::string &name)
 {
-    return directory && !Injected(PlatformStep::Remove, name) &&
-           (::unlinkat(directory->fd, name.c_str(), 0) == 0 || errno == ENOENT);
+    if (!directory || Injected(PlatformStep::Remove, name) ||
+        (::unlinkat(directory->fd, name.c_str(), 0) != 0 && errno != ENOENT))
+        return false;
+    LetGoOf(directory, name);
+    return true;
 }
 
 namespace {
@@ -446,13 +568,30 @@ bool PlatformCloseWritten(PlatformFile *file)
     if (!file)
         return false;
     const bool injected = Injected(PlatformStep::CloseWritten, "");
-    const bool ok = ::close(file->fd) == 0;
-    if (!ok)
+    // A temporary file stays marked as in use until it is published or
+    // removed: a second descriptor of it keeps the lock past this close.
+    const bool temporary = file->directory != nullptr;
+    const int keeper = temporary ? ::fcntl(file->fd, F_DUPFD_CLOEXEC, 0) : -1;
+    const int keepFailure = errno;
+    bool ok = ::close(file->fd) == 0;
+    if (!ok) {
         Fail(false);
-    else if (injected)
-        FailWith(PlatformError::Other, false);
+    } else if (temporary && keeper < 0) {
+        errno = keepFailure;
+        ok = Fail(false);
+    } else if (injected) {
+        ok = FailWith(PlatformError::Other, false);
+    }
+    if (keeper >= 0) {
+        std::lock_guard<std::mutex> guard(file->directory->heldLock);
+        const auto placed = file->directory->held.emplace(file->tempName, keeper);
+        if (!placed.second) {
+            ::close(placed.first->second);
+            placed.first->second = keeper;
+        }
+    }
     delete file;
-    return ok && !injected;
+    return ok;
 }
 
 bool PlatformCopyAccess(PlatformFile *from, PlatformFile *to)

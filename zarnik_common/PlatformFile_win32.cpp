@@ -15,18 +15,34 @@
 #endif
 #include <windows.h>
 
+#include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace zarnik {
 
 struct PlatformFile {
+    explicit PlatformFile(HANDLE handle_, PlatformDirectory *directory_ = nullptr, std::string tempName_ = {})
+        : handle(handle_), directory(directory_), tempName(std::move(tempName_))
+    {
+    }
     HANDLE handle;
+    // For a file PlatformCreateTemporary made: where it stands and under
+    // which temporary name, so that closing it keeps it marked as in use.
+    PlatformDirectory *directory = nullptr;
+    std::string tempName;
 };
 
 struct PlatformDirectory {
+    PlatformDirectory(HANDLE handle_, std::wstring path_) : handle(handle_), path(std::move(path_)) {}
     HANDLE handle;
     std::wstring path; // "\\?\C:\..." without a trailing separator
+    // Temporary files written and closed but not yet published or removed,
+    // each with a handle that keeps it in use: until its final name is
+    // given, such a file is still ours, and nobody may take it for stale.
+    std::mutex heldLock;
+    std::unordered_map<std::string, HANDLE> held;
 };
 
 using namespace platform_common;
@@ -432,6 +448,8 @@ PlatformDirectory *PlatformEnterDirectory(PlatformDirectory *parent, const std::
 void PlatformCloseDirectory(PlatformDirectory *directory)
 {
     if (directory) {
+        for (const auto &held : directory->held)
+            CloseHandle(held.second);
         CloseHandle(directory->handle);
         delete directory;
     }
@@ -470,6 +488,34 @@ bool PlatformSameEntry(PlatformDirectory *directory, const std::string &a, const
            one.nFileIndexHigh == other.nFileIndexHigh && one.nFileIndexLow == other.nFileIndexLow;
 }
 
+namespace {
+
+enum class Reclaim { Removed, Gone, Kept };
+
+// Removes the file at the temporary name `path` when it is one nobody
+// writes any more: a plain file (a link or junction is opened as itself,
+// never followed; a folder does not open as a file) that no handle holds.
+// A writer's handle shares no deletion and a kept one (PlatformCloseWritten)
+// reads, so this exclusive open fails on either with a sharing violation:
+// such a file is kept, as is anything that cannot be opened so.
+Reclaim ReclaimStale(const std::wstring &path)
+{
+    const HANDLE handle = CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_FILE_NOT_FOUND ? Reclaim::Gone : Reclaim::Kept;
+    const DWORD attributes = Attributes(handle);
+    const DWORD notPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    const bool removed = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & notPlain) &&
+                         SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                                    sizeof disposition);
+    CloseHandle(handle);
+    return removed ? Reclaim::Removed : Reclaim::Kept;
+}
+
+} // namespace
+
 PlatformFile *PlatformCreateTemporary(PlatformDirectory *directory, const std::string &name,
                                       std::string *tempName)
 {
@@ -492,21 +538,66 @@ PlatformFile *PlatformCreateTemporary(PlatformDirectory *directory, const std::s
         std::wstring path;
         if (!Join(directory, candidate, &path))
             return nullptr;
-        // CREATE_NEW fails on anything at the name, a link included.
-        const HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                          CREATE_NEW,
-                                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                                          nullptr);
-        if (handle != INVALID_HANDLE_VALUE) {
-            *tempName = std::move(candidate);
-            return new PlatformFile{handle};
+        for (int round = 1; round <= 100; ++round) {
+            // CREATE_NEW fails on anything at the name, a link included.
+            // Without FILE_SHARE_DELETE the file is marked as in use for as
+            // long as this handle is open.
+            const HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                              CREATE_NEW,
+                                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                              nullptr);
+            if (handle != INVALID_HANDLE_VALUE) {
+                *tempName = candidate;
+                return new PlatformFile{handle, directory, std::move(candidate)};
+            }
+            const DWORD error = GetLastError();
+            if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+                return Fail<PlatformFile *>(nullptr);
+            if (ReclaimStale(path) == Reclaim::Kept)
+                break;
         }
-        const DWORD error = GetLastError();
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
-            return Fail<PlatformFile *>(nullptr);
     }
     return FailWith<PlatformFile *>(PlatformError::Exists, nullptr);
 }
+
+namespace {
+
+// Lets go of the handle kept for the temporary file `tempName` once that
+// name no longer is ours: published, replaced or removed.
+void LetGoOf(PlatformDirectory *directory, const std::string &tempName)
+{
+    std::lock_guard<std::mutex> guard(directory->heldLock);
+    const auto found = directory->held.find(tempName);
+    if (found == directory->held.end())
+        return;
+    CloseHandle(found->second);
+    directory->held.erase(found);
+}
+
+// A handle that keeps the temporary file `file` in use once its writing
+// handle is closed: it reads, so no exclusive open succeeds, and it shares
+// deletion, so this process can still rename or remove the file.
+HANDLE KeeperOf(const PlatformFile *file)
+{
+    std::wstring path;
+    if (!Join(file->directory, file->tempName, &path))
+        return INVALID_HANDLE_VALUE;
+    const HANDLE keeper = CreateFileW(path.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    BY_HANDLE_FILE_INFORMATION ours, kept;
+    if (keeper != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file->handle, &ours) &&
+        GetFileInformationByHandle(keeper, &kept) && ours.dwVolumeSerialNumber == kept.dwVolumeSerialNumber &&
+        ours.nFileIndexHigh == kept.nFileIndexHigh && ours.nFileIndexLow == kept.nFileIndexLow)
+        return keeper;
+    const DWORD error = GetLastError();
+    if (keeper != INVALID_HANDLE_VALUE)
+        CloseHandle(keeper);
+    SetLastError(keeper != INVALID_HANDLE_VALUE ? ERROR_FILE_NOT_FOUND : error);
+    return INVALID_HANDLE_VALUE;
+}
+
+} // namespace
 
 namespace {
 
@@ -539,7 +630,10 @@ bool PlatformPublish(PlatformDirectory *directory, const std::string &tempName,
         return false;
     // Without MOVEFILE_REPLACE_EXISTING the move fails when anything stands
     // at the name.
-    return Retried([&] { return MoveFileExW(from.c_str(), to.c_str(), 0) != 0; });
+    if (!Retried([&] { return MoveFileExW(from.c_str(), to.c_str(), 0) != 0; }))
+        return false;
+    LetGoOf(directory, tempName);
+    return true;
 }
 
 bool PlatformReplace(PlatformDirectory *directory, const std::string &tempName,
@@ -565,6 +659,8 @@ bool PlatformReplace(PlatformDirectory *directory, const std::string &tempName,
         SetLastError(error);
         return Fail(false);
     }
+    if (replaced)
+        LetGoOf(directory, tempName);
     return replaced;
 }
 
@@ -588,7 +684,10 @@ bool PlatformRemoveAt(PlatformDirectory *directory, const std::string &name)
         return false;
     if (Injected(PlatformStep::Remove, name))
         return false;
-    return Retried([&] { return DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND; });
+    if (!Retried([&] { return DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND; }))
+        return false;
+    LetGoOf(directory, name);
+    return true;
 }
 
 bool PlatformWriteAll(PlatformFile *file, const void *data, size_t count)
@@ -694,13 +793,30 @@ bool PlatformCloseWritten(PlatformFile *file)
     if (!file)
         return false;
     const bool injected = Injected(PlatformStep::CloseWritten, "");
-    const bool ok = CloseHandle(file->handle) != 0;
-    if (!ok)
+    // A temporary file stays in use until it is published or removed: a
+    // second handle of it stays open past this close.
+    const bool temporary = file->directory != nullptr;
+    const HANDLE keeper = temporary ? KeeperOf(file) : INVALID_HANDLE_VALUE;
+    const DWORD keepFailure = GetLastError();
+    bool ok = CloseHandle(file->handle) != 0;
+    if (!ok) {
         Fail(false);
-    else if (injected)
-        FailWith(PlatformError::Other, false);
+    } else if (temporary && keeper == INVALID_HANDLE_VALUE) {
+        SetLastError(keepFailure);
+        ok = Fail(false);
+    } else if (injected) {
+        ok = FailWith(PlatformError::Other, false);
+    }
+    if (keeper != INVALID_HANDLE_VALUE) {
+        std::lock_guard<std::mutex> guard(file->directory->heldLock);
+        const auto placed = file->directory->held.emplace(file->tempName, keeper);
+        if (!placed.second) {
+            CloseHandle(placed.first->second);
+            placed.first->second = keeper;
+        }
+    }
     delete file;
-    return ok && !injected;
+    return ok;
 }
 
 PlatformFile *PlatformTakeLock(PlatformDirectory *directory, const std::string &name)
