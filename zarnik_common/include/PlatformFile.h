@@ -152,10 +152,17 @@ bool PlatformSameEntry(PlatformDirectory *directory, const std::string &a, const
 // Creates a new, empty file for the final name `name` under a temporary name
 // (TemporaryName in PackPath.h: NAME.zarnik-partial, NAME.zarnik-partial-2
 // ... when that is taken), returned in `tempName`. Links are never followed.
+// The file is marked as in use until its temporary name is published,
+// replaced or removed, or its directory closed, and the system drops the
+// mark when this process ends, however it ends. A plain file at a temporary
+// name that nobody marks any more (one a killed run left behind) is removed
+// and its name taken; anything else there (a file in use, a link, a FIFO, a
+// folder) is left as it is.
 PlatformFile *PlatformCreateTemporary(PlatformDirectory *directory, const std::string &name,
                                       std::string *tempName);
-// The same, passing over every temporary name for which `taken` is true: a
-// name some other file of the same run is yet to be written under.
+// The same, passing over every temporary name for which `taken` is true,
+// before anything standing there is looked at: a name some other file of
+// the same run is yet to be written under.
 PlatformFile *PlatformCreateTemporary(PlatformDirectory *directory, const std::string &name,
                                       std::string *tempName,
                                       const std::function<bool(const std::string &)> &taken);
@@ -204,7 +211,8 @@ bool PlatformFlushDirectory(PlatformDirectory *directory);
 bool PlatformCopyAccess(PlatformFile *from, PlatformFile *to);
 
 // Closes a file that was written; false when the close reports an error
-// (the data may not have reached the disk).
+// (the data may not have reached the disk). A temporary file stays marked as
+// in use (PlatformCreateTemporary) until it is published or removed.
 bool PlatformCloseWritten(PlatformFile *file);
 
 // Writes every byte at `position` of a file being written, over bytes
