@@ -224,6 +224,17 @@ TEST(Extract, AKilledRunOrAFailedWriteLeavesNoShortFileAndARerunCompletes)
 #endif
 }
 
+TEST(Extract, AFileNamedAsItsNeighboursTemporaryFileIsNeverTakenForALeftover)
+{
+    Fixture f(false, {MakeEntry("content\\p.txt", "p"), MakeEntry("content\\p.txt.zarnik-partial", "t")});
+    Recorder r;
+    EXPECT_EQ(kFinished, f.ExtractAll(&r));
+    fs::remove(f.out("content/p.txt"));
+    // p.txt again, alone, as the export of one file writes it.
+    EXPECT_EQ(kFinished, ExtractTo(*f.archive, f.node(0), To::File(f.out("content/p.txt")), &r));
+    EXPECT_EQ(FilesBelow(f.out()), (Files{{"content/p.txt", ToBytes("p")}, {"content/p.txt.zarnik-partial", ToBytes("t")}}));
+}
+
 TEST(Extract, LinksInsideTheDestinationAreNeverFollowed)
 {
     Fixture f(false, {MakeEntry("content\\a\\1.txt", "1"), MakeEntry("content\\a\\2.txt", "2"),
@@ -433,11 +444,11 @@ TEST(Publish, AStaleTemporaryFileGivesWayButOneInUseOrNotAPlainFileNeverDoes)
         const std::string first = dir.file("name.zarnik-partial");
         zarnik::PlatformDirectory *folder = zarnik::PlatformOpenDirectory(dir.str());
         zarnik::PlatformFile *earlier = nullptr;
-        std::string unused;
+        std::string earlierName;
         if (before == Before::StaleFile || before == Before::SiblingsName)
             WriteAll(first, ToBytes("left"));
         if (before == Before::OpenWriter || before == Before::ClosedWriter) {
-            earlier = zarnik::PlatformCreateTemporary(folder, "name", &unused);
+            earlier = zarnik::PlatformCreateTemporary(folder, "name", &earlierName);
             ASSERT_TRUE(zarnik::PlatformWriteAll(earlier, "left", 4));
         }
         if (before == Before::ClosedWriter) {
@@ -466,8 +477,12 @@ TEST(Publish, AStaleTemporaryFileGivesWayButOneInUseOrNotAPlainFileNeverDoes)
         if (!reclaimed && before != Before::Fifo) {
             EXPECT_EQ(ReadAll(first), ToBytes("left")) << row;
         }
-        if (earlier)
-            zarnik::PlatformCloseWritten(earlier);
+        // The earlier writer, closed or not, still has its file to publish.
+        if (!earlierName.empty()) {
+            EXPECT_TRUE((!earlier || zarnik::PlatformCloseWritten(earlier)) &&
+                        zarnik::PlatformPublish(folder, earlierName, "earlier")) << row;
+            EXPECT_EQ(ReadAll(dir.file("earlier")), ToBytes("left")) << row;
+        }
         zarnik::PlatformCloseDirectory(folder);
     }
 }

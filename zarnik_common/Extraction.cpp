@@ -55,8 +55,9 @@ public:
     void Settle(bool all);
 
     // Before anything is written: notes, for every file in a folder below
-    // `root` where an entry is named like a temporary file, the names beside
-    // it that its own temporary name must not take.
+    // `root` (for a file `root`, in its own folder) where an entry is named
+    // like a temporary file, the names beside it that its own temporary name
+    // must not take.
     void NoteLookalikes(const ArchiveNode &root);
 
     // True once a stop was asked for or the disk is full. Any thread.
@@ -144,13 +145,17 @@ void CExtractionRun::Work(ExtractJob &job)
 
 void CExtractionRun::NoteLookalikes(const ArchiveNode &root)
 {
-    std::vector<const ArchiveNode *> folders{&root};
+    // A file written alone lands where its neighbours in the pack go, and
+    // one of them, named like its temporary file and written by an earlier
+    // run, must not be taken for a leftover of it.
+    const bool alone = !root.IsFolder();
+    std::vector<const ArchiveNode *> folders{alone && root.m_Parent ? root.m_Parent : &root};
     while (!folders.empty()) {
         const ArchiveNode *folder = folders.back();
         folders.pop_back();
         std::shared_ptr<std::unordered_set<std::string>> names;
         for (const ArchiveNode *child : folder->m_Children) {
-            if (child->IsFolder())
+            if (child->IsFolder() && !alone)
                 folders.push_back(child);
             const std::string name = FileSystemName(child->m_Name);
             if (LooksTemporary(name)) {
@@ -344,7 +349,8 @@ ExtractOutcome CExtractionRun::WriteFile(PlatformDirectory *dir, const std::stri
     std::string tempName;
     // A temporary name never takes the name of an entry beside it: that
     // entry, written at the same time by another worker, would find it and
-    // be taken as already there.
+    // be taken as already there; written before, it would be taken for a
+    // temporary file a killed run left behind, and removed.
     const auto lookalikes = m_Lookalikes.find(&node);
     PlatformFile *file =
         lookalikes == m_Lookalikes.end()
