@@ -420,10 +420,6 @@ void LetGoOf(PlatformDirectory *directory, const std::string &tempName)
     directory->held.erase(found);
 }
 
-} // namespace
-
-namespace {
-
 int SystemRenameNoReplace(int fromDir, const char *from, int toDir, const char *to, unsigned flags)
 {
     return ::renameat2(fromDir, from, toDir, to, flags);

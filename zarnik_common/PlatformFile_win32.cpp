@@ -597,10 +597,6 @@ HANDLE KeeperOf(const PlatformFile *file)
     return INVALID_HANDLE_VALUE;
 }
 
-} // namespace
-
-namespace {
-
 // A virus scanner or an indexer may hold a file just written for a moment:
 // a rename or removal it blocks is tried again a few times, over about a
 // second, before it counts as failed.
