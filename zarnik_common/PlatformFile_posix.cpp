@@ -365,10 +365,13 @@ int CreateMarked(int dirfd, const char *name)
         }
         // Between the create and the lock, another run may have taken the
         // new, unlocked file for stale and removed it: then the name is
-        // tried again. Where the file system has no locks the file stays
+        // tried again. A reclaimer removes only under the lock and the file
+        // never has another name, so a file with a name still stands at
+        // this one. Where the file system has no locks the file stays
         // unmarked, and nobody reclaims it either.
         const bool marked = LockedWithoutWaiting(fd);
-        if ((marked || errno != EWOULDBLOCK) && StillStandsAt(fd, dirfd, name))
+        struct stat created;
+        if ((marked || errno != EWOULDBLOCK) && ::fstat(fd, &created) == 0 && created.st_nlink > 0)
             return fd;
         ::close(fd);
     }
