@@ -314,36 +314,31 @@ bool StillStandsAt(int fd, int dirfd, const char *name)
            held.st_dev == standing.st_dev && held.st_ino == standing.st_ino;
 }
 
-enum class Reclaim { Removed, Gone, Kept };
-
 // Removes the file at the temporary name `name` when it is one nobody
 // writes any more: a regular file (links are never followed, nor is
 // anything else opened that could block or stir a device) whose lock its
 // writer held until the end and the system let go when that writer died.
 // One still in use, one on a file system without locks, and anything that
-// is not a plain file are kept.
-Reclaim ReclaimStale(int dirfd, const char *name)
+// is not a plain file are kept. True when the name is free to try again.
+bool ReclaimedStale(int dirfd, const char *name)
 {
     struct stat seen;
     if (::fstatat(dirfd, name, &seen, AT_SYMLINK_NOFOLLOW) != 0)
-        return errno == ENOENT ? Reclaim::Gone : Reclaim::Kept;
+        return errno == ENOENT;
     if (!S_ISREG(seen.st_mode))
-        return Reclaim::Kept;
+        return false;
     const int fd = OpenRetrying(dirfd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
-        return errno == ENOENT ? Reclaim::Gone : Reclaim::Kept;
+        return errno == ENOENT;
     struct stat opened;
-    Reclaim outcome = Reclaim::Kept;
+    bool freed = false;
     if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && LockedWithoutWaiting(fd)) {
         // Removed by name while its lock is ours, and only while the name
         // still is that file.
-        if (!StillStandsAt(fd, dirfd, name))
-            outcome = Reclaim::Gone;
-        else if (::unlinkat(dirfd, name, 0) == 0 || errno == ENOENT)
-            outcome = Reclaim::Removed;
+        freed = !StillStandsAt(fd, dirfd, name) || ::unlinkat(dirfd, name, 0) == 0 || errno == ENOENT;
     }
     ::close(fd);
-    return outcome;
+    return freed;
 }
 
 // Creates the temporary file `name` new and marks it as in use: an
@@ -357,7 +352,7 @@ int CreateMarked(int dirfd, const char *name)
         if (fd < 0) {
             if (errno != EEXIST)
                 return -1;
-            if (ReclaimStale(dirfd, name) == Reclaim::Kept) {
+            if (!ReclaimedStale(dirfd, name)) {
                 errno = EEXIST;
                 return -1;
             }

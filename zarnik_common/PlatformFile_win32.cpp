@@ -490,20 +490,19 @@ bool PlatformSameEntry(PlatformDirectory *directory, const std::string &a, const
 
 namespace {
 
-enum class Reclaim { Removed, Gone, Kept };
-
 // Removes the file at the temporary name `path` when it is one nobody
 // writes any more: a plain file (a link or junction is opened as itself,
 // never followed; a folder does not open as a file) that no handle holds.
 // A writer's handle shares no deletion and a kept one (PlatformCloseWritten)
 // reads, so this exclusive open fails on either with a sharing violation:
-// such a file is kept, as is anything that cannot be opened so.
-Reclaim ReclaimStale(const std::wstring &path)
+// such a file is kept, as is anything that cannot be opened so. True when
+// the name is free to try again.
+bool ReclaimedStale(const std::wstring &path)
 {
     const HANDLE handle = CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
-        return GetLastError() == ERROR_FILE_NOT_FOUND ? Reclaim::Gone : Reclaim::Kept;
+        return GetLastError() == ERROR_FILE_NOT_FOUND;
     const DWORD attributes = Attributes(handle);
     const DWORD notPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
     FILE_DISPOSITION_INFO disposition = {TRUE};
@@ -511,7 +510,7 @@ Reclaim ReclaimStale(const std::wstring &path)
                          SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
                                                     sizeof disposition);
     CloseHandle(handle);
-    return removed ? Reclaim::Removed : Reclaim::Kept;
+    return removed;
 }
 
 } // namespace
@@ -553,7 +552,7 @@ PlatformFile *PlatformCreateTemporary(PlatformDirectory *directory, const std::s
             const DWORD error = GetLastError();
             if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
                 return Fail<PlatformFile *>(nullptr);
-            if (ReclaimStale(path) == Reclaim::Kept)
+            if (!ReclaimedStale(path))
                 break;
         }
     }
