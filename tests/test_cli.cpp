@@ -500,7 +500,7 @@ TEST(Cli, SignalsLeaveNoTemporaryFile)
     }
     const std::string kTwoSignals = "kill -STOP $p; kill -INT $p; kill -TERM $p; kill -CONT $p";
     const auto signalled = [](const std::string &signals) {
-        return Shell("\"$@\" & p=$!; until find . -name '*.zarnik-partial*' | grep -q .; do :; done; " + signals +
+        return Shell("\"$@\" & p=$!; until find . -name '*.zarnik-partial*' | grep -q . || ! kill -0 $p; do :; done; " + signals +
                      "; wait $p; s=$?; find . -name '*.zarnik-partial*'; exit $s");
     };
     using Row = std::tuple<std::vector<std::string>, std::string, int, std::string>;
@@ -717,6 +717,13 @@ TEST(Cli, DiffAndHashAnswerAsDiffAndSha256sumDo)
     const Result damaged = Zarnik({"diff", upk, b, "-j2"});
     EXPECT_TRUE(Ran(damaged, 2, {}, {"b.upk: content/data/big.bin: packed data is damaged\n"}) && damaged.out == changes &&
                 Lines(damaged.err) == 1) << damaged.out << damaged.err;
+    // `hash` names a damaged file and what opening lost, and fails.
+    Bytes cut = ReadAll(b);
+    cut.resize(cut.size() - 10);
+    WriteAll(dir.file("cut.upk"), cut);
+    for (const auto &[pack, says] : {std::pair(b, "content/data/big.bin: packed data is damaged\n"),
+                                     {dir.file("cut.upk"), ": an entry is cut short by the end of its chunk"}})
+        EXPECT_TRUE(Ran(Zarnik({"hash", pack}), 1, {"  content/readme.txt\n"}, {says})) << pack;
     const nlohmann::json json = nlohmann::json::parse(Zarnik({"diff", "--json", upk, b}).out);
     EXPECT_EQ(json[0], (nlohmann::json{{"change", "renamed"}, {"type", "file"}, {"path", "content\\" + kCafeUtf8},
                                        {"from", "content\\data\\deep\\" + kCafeUtf8}, {"size_a", 7}, {"size_b", 7}}));
