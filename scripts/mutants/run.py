@@ -3,19 +3,10 @@
 A run that hangs is ended after 150 s and counted with what failed until then.
 usage: run.py BUILD OUT.jsonl ids... (ranges a-b allowed)"""
 import subprocess, sys, json, re, os, time, signal
+from faultids import ids_to_run
 build, out = sys.argv[1], sys.argv[2]
-ids = []
-for a in sys.argv[3:]:
-    if '-' in a:
-        x, y = a.split('-'); ids += range(int(x), int(y)+1)
-    else:
-        ids.append(int(a))
-done = set()
-if os.path.exists(out):
-    for l in open(out):
-        done.add(json.loads(l)['id'])
+ids = ids_to_run(sys.argv[3:], out)
 for i in ids:
-    if i in done: continue
     t = time.time()
     env = dict(os.environ, ZMUT=str(i))
     p = subprocess.Popen(['ctest', '-j2', '--timeout', '15', '-E', '^packaging'], cwd=build, env=env,

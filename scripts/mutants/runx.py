@@ -1,19 +1,11 @@
 #!/usr/bin/env python3
 """Explorer mutants: runs the explorer's four test programs per id, records failing functions."""
 import subprocess, sys, json, re, os, time, signal
+from faultids import ids_to_run
 from concurrent.futures import ThreadPoolExecutor
 build, out = sys.argv[1], sys.argv[2]
-ids = []
-for a in sys.argv[3:]:
-    if '-' in a:
-        x, y = a.split('-'); ids += range(int(x), int(y)+1)
-    else:
-        ids.append(int(a))
+ids = ids_to_run(sys.argv[3:], out)
 progs = ['test_explorer', 'test_explorer_edit', 'test_explorer_find', 'test_explorer_compare']
-done = set()
-if os.path.exists(out):
-    for l in open(out):
-        done.add(json.loads(l)['id'])
 def one(prog, i):
     env = dict(os.environ, ZMUT=str(i), QT_QPA_PLATFORM='offscreen', QT_LOGGING_RULES='qt.qpa.*=false')
     p = subprocess.Popen([f'{build}/tests/explorer/{prog}'], env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
@@ -33,7 +25,6 @@ def one(prog, i):
         res.append(f'{prog}:crash')
     return res
 for i in ids:
-    if i in done: continue
     t = time.time()
     with ThreadPoolExecutor(2) as ex:
         r = list(ex.map(lambda pr: one(pr, i), progs))
