@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Runs the suite (ctest) once per fault id, from the build folder; appends {"id", "failed": [...]} lines to OUT.
-A run that hangs is ended after 150 s and counted with what failed until then.
+A run that hangs is ended after 60 s and counted with what failed until then.
 usage: run.py BUILD OUT.jsonl ids... (ranges a-b allowed)"""
 import subprocess, sys, json, re, os, time, signal
 from faultids import ids_to_run
@@ -12,7 +12,7 @@ for i in ids:
     p = subprocess.Popen(['ctest', '-j2', '--timeout', '15', '-E', '^packaging'], cwd=build, env=env,
                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, start_new_session=True)
     try:
-        so, _ = p.communicate(timeout=150)
+        so, _ = p.communicate(timeout=60)
         hung = False
     except subprocess.TimeoutExpired:
         hung = True
