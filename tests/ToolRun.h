@@ -64,6 +64,7 @@ inline std::wstring QuoteArgument(const std::wstring &text)
 inline Result Zarnik(const std::vector<std::string> &args, const std::string &cwd = ".", const std::string &prefix = "")
 {
     TempDir io;
+    std::string notStarted; // why the tool never ran, where the system says so
 #ifdef _WIN32
     static_cast<void>(prefix); // a POSIX shell command: tests that need one skip on Windows
     std::string exe = ZARNIK_EXE;
@@ -76,24 +77,35 @@ inline Result Zarnik(const std::vector<std::string> &args, const std::string &cw
     const auto open = [&](const std::wstring &path, DWORD access, DWORD disposition) {
         return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, disposition, 0, 0);
     };
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = open(L"NUL", GENERIC_READ, OPEN_EXISTING);
-    startup.hStdOutput = open((io.path() / "out").wstring(), GENERIC_WRITE, CREATE_ALWAYS);
-    startup.hStdError = open((io.path() / "err").wstring(), GENERIC_WRITE, CREATE_ALWAYS);
-    PROCESS_INFORMATION process = {};
     const std::wstring folder = fs::absolute(fs::u8path(cwd)).wstring();
+    // A program the loader could not start did nothing: under Wine on a busy machine that happens now and
+    // then, so it is started again. Whatever ran, exit status and crash alike, is the result.
+    const auto started = [](DWORD code) { return code != 0xC0000018 && code != 0xC0000135 && code != 0xC0000142; };
     DWORD code = DWORD(-1);
-    if (CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(), &startup, &process)) {
-        if (WaitForSingleObject(process.hProcess, 120000) != WAIT_OBJECT_0)
-            TerminateProcess(process.hProcess, DWORD(-1));
-        GetExitCodeProcess(process.hProcess, &code);
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
+    for (int attempt = 1; attempt <= 3 && (attempt == 1 || !notStarted.empty()); ++attempt) {
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = open(L"NUL", GENERIC_READ, OPEN_EXISTING);
+        startup.hStdOutput = open((io.path() / "out").wstring(), GENERIC_WRITE, CREATE_ALWAYS);
+        startup.hStdError = open((io.path() / "err").wstring(), GENERIC_WRITE, CREATE_ALWAYS);
+        PROCESS_INFORMATION process = {};
+        code = DWORD(-1);
+        notStarted.clear();
+        if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(), &startup, &process)) {
+            notStarted = "the tool did not start: error " + std::to_string(GetLastError()) + "\n";
+        } else {
+            if (WaitForSingleObject(process.hProcess, 120000) != WAIT_OBJECT_0)
+                TerminateProcess(process.hProcess, DWORD(-1));
+            GetExitCodeProcess(process.hProcess, &code);
+            CloseHandle(process.hProcess);
+            CloseHandle(process.hThread);
+            if (!started(code))
+                notStarted = "the tool did not start: status " + std::to_string(code) + "\n";
+        }
+        for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError})
+            CloseHandle(handle);
     }
-    for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError})
-        CloseHandle(handle);
     const int status = static_cast<int>(code);
 #else
     std::string command = "cd " + Quote(cwd) + " && timeout 120 " + prefix + Quote(ZARNIK_EXE);
@@ -102,7 +114,7 @@ inline Result Zarnik(const std::vector<std::string> &args, const std::string &cw
     const int shell = std::system((command + " >" + Quote(io.file("out")) + " 2>" + Quote(io.file("err"))).c_str());
     const int status = WIFEXITED(shell) ? WEXITSTATUS(shell) : -1;
 #endif
-    return {status, Text(ReadAll(io.file("out"))), Text(ReadAll(io.file("err")))};
+    return {status, Text(ReadAll(io.file("out"))), notStarted + Text(ReadAll(io.file("err")))};
 }
 
 // The exit status, and texts that must appear on standard output and error.

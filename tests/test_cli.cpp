@@ -794,8 +794,9 @@ TEST(Cli, CreateAddAndRenameTakeOrRefuseANameAlike)
                 continue;
             const Result r = Zarnik(args, dir.str());
             EXPECT_EQ(r.status, taken ? 0 : 2) << args[0] << " " << name << ": " << r.err;
-            const std::string list = Zarnik({"list", out}, dir.str()).out;
-            EXPECT_EQ(list.find("content/" + name + "\n") != std::string::npos, taken) << out << list;
+            const Result list = Zarnik({"list", out}, dir.str());
+            EXPECT_EQ(list.out.find("content/" + name + "\n") != std::string::npos, taken)
+                << out << " " << name << ": exit " << list.status << "\n" << list.out << list.err;
         }
     }
 }
