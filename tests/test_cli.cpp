@@ -742,6 +742,14 @@ TEST(Cli, DiffAndHashAnswerAsDiffAndSha256sumDo)
     ASSERT_TRUE(Ran(Zarnik({"diff", upk, dir.file("v2"), "--export", dir.file("p2")}), 1, {"A\tcontent/new/\n"}));
     EXPECT_EQ(FilesBelow(dir.file("p2")), (Files{{"content/readme.txt", ToBytes("v2")}, {"content/new/n.txt", ToBytes("n")},
                                                  {"removed.txt", ToBytes("content/data/\n")}}));
+    // A full disk ends the export and leaves no temporary file (the shell lists the files after the output).
+    if (!kWindows) {
+        WriteAll(dir.file("v2/content/big.bin"), Pattern(100000, 5));
+        fs::create_directory(dir.path() / "small");
+        const Result full = Zarnik({"diff", upk, dir.file("v2"), "--export", dir.file("small")}, ".", OnSmallDisk(dir.file("small")));
+        EXPECT_TRUE(Ran(full, 2, {}, {"the disk is full"}) && full.out.find("partial") == std::string::npos)
+            << full.out;
+    }
     // A saved list, in either form, stands for the pack it was made of.
     for (const std::string form : {"--json", ""}) {
         const Result saved = Zarnik(form.empty() ? std::vector<std::string>{"hash", upk} : std::vector<std::string>{"hash", upk, form});

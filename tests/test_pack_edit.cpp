@@ -367,6 +367,9 @@ std::string Shown(const PackEdit &edit)
         EXPECT_EQ(o.kind, in(c.added) ? Kind::Added : in(c.replaced) ? Kind::Replacing : renamed ? Kind::Renamed : Kind::Kept)
             << item.path;
         EXPECT_EQ(!o.from.empty(), renamed) << item.path;
+        // The entry kept or replaced, as the pack held it.
+        EXPECT_TRUE(o.kind == Kind::Added ? !o.entry : o.entry && o.entry->m_Path == (renamed ? o.from : item.path))
+            << item.path;
     }
     // Each folder's totals, kept as the record changes, agree with the files listed below it.
     std::map<std::string, std::pair<uint64_t, uint64_t>> below;
@@ -435,6 +438,9 @@ TEST(PackEdit, ChangeSequencesAreRecordedAndTakenBackOneByOne)
     EXPECT_FALSE(edit.Add("content\\x\\D.TXT", dir.newFile, false));
     ASSERT_TRUE(edit.Add("content\\G\\n.txt", dir.newFile, false));
     EXPECT_FALSE(edit.Add("content\\g\\n.txt", dir.newFile, false));
+    // Nor from a name added where a renamed file's old name still stands in the folder's index.
+    ASSERT_TRUE(edit.Rename("content\\a.txt", "content\\q.txt") && edit.Add("content\\A.txt", dir.newFile, false));
+    EXPECT_FALSE(edit.Add("content\\a.TXT", dir.newFile, false));
 }
 
 // A damaged pack is refused unless the caller drops the damage, which is listed and left out;
