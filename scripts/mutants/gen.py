@@ -3,6 +3,8 @@
 guarded by ZM(id) and only one is live in a run, the one whose id the ZMUT variable
 names. One build then serves every fault.
 usage: gen.py REPO OUT.json [--sample N] [--seed S] [--dirs a,b] [--start ID] [--skip file:line list]
+       gen.py REPO OUT.json --from FAULTS.json   writes the faults of an earlier table again (where the
+                                                  line is still as it was), to run them after a change
 `git checkout -- DIRS` takes them out again."""
 import re, sys, json, random, os, glob
 repo = sys.argv[1]; out = sys.argv[2]
@@ -71,14 +73,27 @@ random.seed(seed)
 byline = {}
 for st in sites:
     byline.setdefault((st[0], st[1]), []).append(st)
+if '--from' in args:
+    earlier = json.load(open(args[args.index('--from')+1]))
+    byline = {}
+    for m in earlier:
+        f = os.path.join(repo, m['file'])
+        L0 = open(f).read().split('\n')
+        i = m['line'] - 1
+        if i < len(L0) and L0[i].strip() == m['old']:
+            indent = L0[i][:len(L0[i]) - len(L0[i].lstrip())]
+            byline[(f, i)] = [(f, i, m['kind'], indent + m['new'].replace('ZM(%d)' % m['id'], 'ZM(@)'), m['id'])]
+        else:
+            print('changed since:', m['file'], m['line'], m['id'])
 keys = sorted(byline)
 keys = [k for k in keys if f'{os.path.relpath(k[0], repo)}:{k[1]+1}' not in skip]
-chosen = random.sample(keys, min(N, len(keys)))
+chosen = sorted(byline) if '--from' in args else random.sample(keys, min(N, len(keys)))
 mutants = []
 edits = {}
 for n, k in enumerate(sorted(chosen), start=start):
     st = random.choice(byline[k])
-    f, i, kind, new = st
+    f, i, kind, new = st[:4]
+    n = st[4] if len(st) > 4 else n
     new = new.replace('@', str(n))
     edits.setdefault(f, {})[i] = new
     L0 = open(f).read().split('\n')
