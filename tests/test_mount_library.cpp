@@ -11,12 +11,10 @@
 #include "MountTable.h"
 #include "PlatformFaults.h"
 
-#include <fcntl.h>
 #include <linux/fuse.h>
 #include <sched.h>
 #include <csignal>
 #include <sys/mount.h>
-#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -116,6 +114,17 @@ std::vector<std::string> Mounted::List(const std::string &path, size_t size) con
     }
 }
 
+// `bytes` put into `pack` at `at` from the header of block `block` of the stream stored at `offset`.
+void PatchBlock(const std::string &pack, size_t offset, int block, size_t at, const Bytes &bytes)
+{
+    Bytes data = ReadAll(pack);
+    zarnik::BlockHeader header;
+    for (int i = 0; i < block && zarnik::ReadBlockHeader(&data[offset], data.size() - offset, header); ++i)
+        offset += header.blockLength;
+    std::copy(bytes.begin(), bytes.end(), data.begin() + ptrdiff_t(offset + at));
+    WriteAll(pack, data);
+}
+
 } // namespace
 
 TEST(MountTree, ShowsWhatExtractionWritesAndFindsOnlyWhatIsThere)
@@ -161,8 +170,7 @@ TEST(MountFileSystem, PackedFilesGoAroundThePageCacheOnlyOnceTheKernelAgreed)
     struct { fuse_in_header header; fuse_init_in init; } in = {};
     in.header.opcode = FUSE_INIT, in.header.unique = 7, in.init.flags = FUSE_INIT_EXT, in.init.flags2 = 1u << 4;
     m.mount->Agreement().NoteRequest(&in, sizeof in);
-    fuse_out_header header = {};
-    header.unique = 7;
+    fuse_out_header header = {0, 0, 7};
     fuse_init_out init = {};
     iovec pieces[2] = {{&header, sizeof header}, {&init, sizeof init}};
     const std::vector<unsigned char> sent = m.mount->Agreement().AmendedAnswer(pieces, 2);
@@ -230,21 +238,6 @@ TEST(MountCache, DecodesAStretchOnceAndOnlyKeepsItWhenSound)
         small.GetOrDecode(key, of(size));
     EXPECT_EQ(decoded, 2);
 }
-
-namespace {
-
-// `bytes` put into `pack` at `at` from the header of block `block` of the stream stored at `offset`.
-void PatchBlock(const std::string &pack, size_t offset, int block, size_t at, const Bytes &bytes)
-{
-    Bytes data = ReadAll(pack);
-    zarnik::BlockHeader header;
-    for (int i = 0; i < block && zarnik::ReadBlockHeader(&data[offset], data.size() - offset, header); ++i)
-        offset += header.blockLength;
-    std::copy(bytes.begin(), bytes.end(), data.begin() + ptrdiff_t(offset + at));
-    WriteAll(pack, data);
-}
-
-} // namespace
 
 TEST(MountFiles, ReadWhatEveryReaderOfThePackCallsSoundAndFailTheRest)
 {
@@ -380,12 +373,11 @@ namespace {
 // A pack mounted for writing, its changes below `home`.
 struct Writable : Mounted
 {
-    std::string pack, home;
     std::string note; // what taking the change folder said
     std::unique_ptr<zarnik_mount::CMountControl> control;
 
     Writable(const std::string &pack, const std::string &home, uint64_t limit = zarnik::packformat::kMaxPackSize)
-        : Mounted(pack), pack(pack), home(home)
+        : Mounted(pack)
     {
         std::string why;
         auto folder = zarnik_mount::TakeChangeFolder(home, pack, *archive, &why, &note);
@@ -450,6 +442,16 @@ Files Extracted(const std::string &pack, const TempDir &work, const std::string 
 }
 
 const std::vector<testpack::Entry> kClean = WritableSample();
+
+// How many names in `dir` `counts` takes.
+size_t NamesIn(const std::string &dir, bool (*counts)(const std::string &name))
+{
+    return size_t(std::count_if(fs::directory_iterator(dir), fs::directory_iterator(),
+                                [counts](const fs::directory_entry &e) { return counts(e.path().filename().string()); }));
+}
+// A change folder a mount would take up; a file named as a save names its temporary files.
+bool ChangeFolder(const std::string &name) { return name[0] != '.'; }
+bool Partial(const std::string &name) { return name.find(zarnik::TemporaryName("", 1)) != std::string::npos; }
 
 } // namespace
 
@@ -594,25 +596,6 @@ TEST(MountWrite, AFailedSaveLeavesThePackAsItWasAndKeepsTheChanges)
     }
 }
 
-namespace {
-
-// The change folders below `home` that a mount would take up.
-size_t ChangeFolders(const std::string &home)
-{
-    return size_t(std::count_if(fs::directory_iterator(home), fs::directory_iterator(),
-                                [](const fs::directory_entry &e) { return e.path().filename().string()[0] != '.'; }));
-}
-
-// The files below `dir` named as a save names its temporary files.
-size_t Partials(const std::string &dir)
-{
-    return size_t(std::count_if(fs::directory_iterator(dir), fs::directory_iterator(), [](const fs::directory_entry &e) {
-        return e.path().filename().string().find(zarnik::TemporaryName("", 1)) != std::string::npos;
-    }));
-}
-
-} // namespace
-
 // Killed before each writing step of the file layer in turn, a save leaves
 // the old pack and its changes waiting, or the new pack, which the next
 // mount knows for the saved one: it says so and drops what is saved.
@@ -632,21 +615,21 @@ TEST(MountWrite, ASaveKilledAtAnyStepLosesNoChangeAndKeepsNoneTwice)
             return SaveChanges(*m.mount->Changes(), *m.archive, pack, {}).error;
         });
         const bool saved = ReadAll(pack) != original;
-        const bool left = ChangeFolders(home) == 1;
+        const bool left = NamesIn(home, ChangeFolder) == 1;
         Writable again(pack, home);
         EXPECT_EQ(again.control->StatusText(), saved ? "" : "A\tcontent/new.txt\n") << killAt;
         // Saved and found before it was removed: the next mount says what became of it.
         EXPECT_TRUE(!saved || again.archive->GetEntries().size() == kClean.size() + 1) << killAt;
         EXPECT_TRUE(!saved || !left || again.note.find("saved into the pack") != std::string::npos) << killAt;
-        EXPECT_EQ(ChangeFolders(home), 1u) << killAt; // none is left for the old pack
+        EXPECT_EQ(NamesIn(home, ChangeFolder), 1u) << killAt; // none is left for the old pack
         for (const auto &e : fs::directory_iterator(home)) // nor one set aside for removal
             EXPECT_NE(e.path().filename().string().rfind(".removed-", 0), 0u) << killAt << e.path();
         // What the killed save was writing is swept by the mount, and what a
         // change killed meanwhile left by the changes' discard.
-        EXPECT_EQ(Partials(work.path()), 0u) << killAt;
+        EXPECT_EQ(NamesIn(work.str(), Partial), 0u) << killAt;
         WriteAll(zarnik::TemporaryName(pack, 1), {});
         EXPECT_EQ(again.control->Set("user.zarnik.discard", ""), 0);
-        EXPECT_EQ(Partials(work.path()), 0u) << killAt;
+        EXPECT_EQ(NamesIn(work.str(), Partial), 0u) << killAt;
         if (status != -SIGKILL) {
             EXPECT_TRUE(status == 0 && saved) << status;
             break;
