@@ -83,10 +83,10 @@ struct CMount
             Stop();
         LeftMounted(dir);
     }
-    // SIGTERM; the exit status.
-    int Stop()
+    // `signal` sent; the exit status.
+    int Stop(int signal = SIGTERM)
     {
-        kill(pid, SIGTERM);
+        kill(pid, signal);
         const int status = Wait(pid);
         pid = 0;
         return status;
@@ -164,8 +164,7 @@ TEST(Mount, AMountWhoseProcessDiedIsClearedByUnmountAndByTheNextMount)
         TempDir work;
         const std::string pack = WriteUpk(work, MountSample());
         CMount killed(pack);
-        kill(killed.pid, SIGKILL);
-        killed.Stop();
+        killed.Stop(SIGKILL);
         ASSERT_TRUE(Mounted(killed.dir));
         const std::string dir = killed.dir.string();
         const auto args = remount ? std::vector<std::string>{"mount", pack, dir} : std::vector<std::string>{"unmount", dir};
@@ -227,8 +226,7 @@ TEST(MountWrite, ChangesWaitUntilSavedOrDiscarded)
         CMount killed(pack, {"--write"});
         for (const Change &c : SampleChanges())
             EXPECT_TRUE(OnDisk(folder, c) && OnDisk(killed.dir, c)) << c.a;
-        kill(killed.pid, SIGKILL);
-        killed.Stop();
+        killed.Stop(SIGKILL);
         EXPECT_TRUE(LeftMounted(killed.dir));
     }
     ASSERT_TRUE(Ran(Zarnik({"mount", "--write", pack, dir}), 0, {}, {"taking up"}));
