@@ -6,11 +6,9 @@
 #include "PlatformFaults.h"
 #include "PlatformFile.h"
 #include "TestSeams.h"
-#include "TestSupport.h"
 
 #include <cerrno>
 #include <csignal>
-#include <functional>
 #include <set>
 #include <utility>
 #ifndef _WIN32
@@ -182,22 +180,19 @@ TEST(Extract, AStopLeavesExactlyWhatWasReportedWritten)
 
 TEST(Extract, AKilledRunOrAFailedWriteLeavesNoShortFileAndARerunCompletes)
 {
-    {
-        // A close that fails (an I/O error the system tells only then) leaves a file that may not be whole:
-        // never published, its temporary name gone.
-        Fixture f(false, SmallTree());
-        const zarnik::PlatformFaultCall previous = zarnik::SetPlatformFault(
-            [](zarnik::PlatformStep step, const std::string &) { return step == zarnik::PlatformStep::CloseWritten; });
-        Recorder r;
-        f.ExtractAll(&r, 1);
-        zarnik::SetPlatformFault(previous);
-        EXPECT_EQ(r.outcomes, std::vector<ExtractOutcome>(f.entries.size(), ExtractOutcome::WriteFailed));
-        EXPECT_TRUE(FilesBelow(f.out()).empty());
-    }
+    // A close that fails (an I/O error the system tells only then) leaves a file that may not be whole:
+    // never published, its temporary name gone.
+    Fixture f(false, LongFiles());
+    const zarnik::PlatformFaultCall previous = zarnik::SetPlatformFault(
+        [](zarnik::PlatformStep step, const std::string &) { return step == zarnik::PlatformStep::CloseWritten; });
+    Recorder failed;
+    f.ExtractAll(&failed, 1);
+    zarnik::SetPlatformFault(previous);
+    EXPECT_EQ(failed.outcomes, std::vector<ExtractOutcome>(f.entries.size(), ExtractOutcome::WriteFailed));
+    EXPECT_TRUE(FilesBelow(f.out()).empty());
     SKIP_ON_WINDOWS("fork, SIGKILL and RLIMIT_FSIZE");
 #ifndef _WIN32
     // The file-size limit holds for the whole process: tried in a child.
-    Fixture f(false, LongFiles());
     EXPECT_EQ(0, InChild([&] {
                   struct rlimit limit = {64 * 1024, 64 * 1024};
                   setrlimit(RLIMIT_FSIZE, &limit);
