@@ -61,7 +61,28 @@ struct Mounted
         return inode ? mount->EntryOf(inode) : nullptr;
     }
     // The names listed in folder `path`, through a buffer of `size` bytes.
-    std::vector<std::string> List(const std::string &path, size_t size = 4096) const;
+    // Each name takes the room a kernel's listing gives it, and is kept only when it fits;
+    // a name counted that did not fit fails the test.
+    std::vector<std::string> List(const std::string &path, size_t size = 4096) const
+    {
+        std::vector<std::string> names;
+        std::vector<char> buffer(size);
+        for (off_t offset = 0;;) {
+            size_t used = 0, fitted = 0;
+            const auto add = [&](char *, size_t room, const char *name, const struct stat &, bool, off_t next) {
+                const size_t needed = 16 + (std::strlen(name) + 7) / 8 * 8;
+                if (needed <= room)
+                    names.push_back(name), fitted += needed, offset = next;
+                return needed;
+            };
+            if (mount->List(InodeAt(path), offset, buffer.data(), size, add, &used) != 0 || used == 0)
+                return names;
+            if (used != fitted) {
+                ADD_FAILURE() << used << " bytes counted, " << fitted << " listed";
+                return names;
+            }
+        }
+    }
     // The file at `path` read from `offset` to its end in reads of `step`
     // bytes, as far as they go; false at the first failure.
     bool Read(const std::string &path, Bytes *out, size_t step = 65536, uint64_t offset = 0) const
@@ -90,29 +111,6 @@ struct Mounted
         return out;
     }
 };
-
-// Each name takes the room a kernel's listing gives it, and is kept only when it fits;
-// a name counted that did not fit fails the test.
-std::vector<std::string> Mounted::List(const std::string &path, size_t size) const
-{
-    std::vector<std::string> names;
-    std::vector<char> buffer(size);
-    for (off_t offset = 0;;) {
-        size_t used = 0, fitted = 0;
-        const auto add = [&](char *, size_t room, const char *name, const struct stat &, bool, off_t next) {
-            const size_t needed = 16 + (std::strlen(name) + 7) / 8 * 8;
-            if (needed <= room)
-                names.push_back(name), fitted += needed, offset = next;
-            return needed;
-        };
-        if (mount->List(InodeAt(path), offset, buffer.data(), size, add, &used) != 0 || used == 0)
-            return names;
-        if (used != fitted) {
-            ADD_FAILURE() << used << " bytes counted, " << fitted << " listed";
-            return names;
-        }
-    }
-}
 
 // `bytes` put into `pack` at `at` from the header of block `block` of the stream stored at `offset`.
 void PatchBlock(const std::string &pack, size_t offset, int block, size_t at, const Bytes &bytes)
@@ -446,8 +444,8 @@ const std::vector<testpack::Entry> kClean = WritableSample();
 // How many names in `dir` `counts` takes.
 size_t NamesIn(const std::string &dir, bool (*counts)(const std::string &name))
 {
-    return size_t(std::count_if(fs::directory_iterator(dir), fs::directory_iterator(),
-                                [counts](const fs::directory_entry &e) { return counts(e.path().filename().string()); }));
+    const auto named = [counts](const fs::directory_entry &e) { return counts(e.path().filename().string()); };
+    return size_t(std::count_if(fs::directory_iterator(dir), fs::directory_iterator(), named));
 }
 // A change folder a mount would take up; a file named as a save names its temporary files.
 bool ChangeFolder(const std::string &name) { return name[0] != '.'; }
