@@ -54,8 +54,10 @@ pid_t Start(const std::vector<std::string> &args, const std::string &err)
     return pid;
 }
 
-int Wait(pid_t pid)
+// `signal` sent to `pid`; its exit status once it ended.
+int SignalAndWait(pid_t pid, int signal)
 {
+    kill(pid, signal);
     int status = 0;
     waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -84,13 +86,7 @@ struct CMount
         LeftMounted(dir);
     }
     // `signal` sent; the exit status.
-    int Stop(int signal = SIGTERM)
-    {
-        kill(pid, signal);
-        const int status = Wait(pid);
-        pid = 0;
-        return status;
-    }
+    int Stop(int signal = SIGTERM) { return SignalAndWait(std::exchange(pid, 0), signal); }
 
     TempDir work;
     const fs::path dir = work.path() / "mnt";
@@ -206,8 +202,7 @@ TEST(MountWrite, ChangesWaitUntilSavedOrDiscarded)
         for (int i = 0; i < 10000 && !fs::exists(partial); ++i)
             usleep(1000);
         EXPECT_TRUE(fs::exists(partial)) << signal;
-        kill(asker, signal);
-        Wait(asker);
+        SignalAndWait(asker, signal);
         EXPECT_FALSE(fs::exists(partial)) << signal;
         EXPECT_TRUE(ReadAll(pack) == original) << signal;
         EXPECT_EQ(Text(ReadAll(dir + "/content/new.txt")), "new") << signal;
