@@ -40,8 +40,7 @@ pid_t Start(const std::vector<std::string> &args, const std::string &err)
 {
     const pid_t pid = fork();
     if (pid == 0) {
-        const int fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(fd, 2);
+        dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
         dup2(open("/dev/null", O_WRONLY), 1);
         std::vector<char *> argv{const_cast<char *>(ZARNIK_EXE)};
         for (const std::string &arg : args)
