@@ -32,28 +32,20 @@ std::vector<Entry> PackedFiles()
             MakeEntry(kCafe, "été needle\tÉTÉ\x1b[0m\nÉté\n")};
 }
 
-// The paths `list` prints for the files of the pack, in its order.
-std::vector<std::string> PackFiles(const std::string &pack)
-{
-    std::vector<std::string> files;
-    std::istringstream lines(Zarnik({"list", pack}).out);
-    for (std::string line; std::getline(lines, line);)
-        if (line.back() != '/')
-            files.push_back(line);
-    return files;
-}
-
-// GNU grep over the extraction of each pack in `folders` (one per pack,
-// its files in the pack's order), with its output put in zarnik's form:
-// `label` for the folder, the text escaped, "grep:" as "zarnik:".
-Result GnuGrep(const std::vector<std::string> &options, const std::vector<std::pair<std::string, std::string>> &folders,
-               const std::vector<std::string> &files, bool withText, const std::string &cwd)
+// GNU grep over `folder`, the extraction of `pack`, naming its files in the pack's order, with its output put
+// in zarnik's form: `label` for the folder, the text escaped, "grep:" as "zarnik:".
+Result GnuGrep(const std::vector<std::string> &options, const std::string &pack, const std::string &folder,
+               const std::string &label, bool withText, const std::string &cwd)
 {
     const bool fixed = std::find(options.begin(), options.end(), "-F") != options.end();
     std::vector<std::string> args = options;
-    for (const auto &folder : folders)
-        for (const std::string &file : files)
-            args.push_back(folder.first + "/" + file);
+    std::vector<std::string> files;
+    std::istringstream listed(Zarnik({"list", pack}, cwd).out);
+    for (std::string line; std::getline(listed, line);)
+        if (line.back() != '/') {
+            files.push_back(line);
+            args.push_back(folder + "/" + line);
+        }
     // Run in the tool's place: the shell drops the tool's path.
     const Result gnu = Zarnik(args, cwd, Shell(std::string("shift; export LC_ALL=C.UTF-8; exec grep -H") + (fixed ? "" : " -P") +
                                                " \"$@\""));
@@ -64,9 +56,8 @@ Result GnuGrep(const std::vector<std::string> &options, const std::vector<std::p
         for (std::string line; std::getline(lines, line);) {
             const bool error = line.rfind("grep: ", 0) == 0;
             std::string rest = error ? line.substr(6) : line;
-            for (const auto &folder : folders)
-                if (rest.rfind(folder.first + "/", 0) == 0)
-                    rest = folder.second + rest.substr(folder.first.size() + 1);
+            if (rest.rfind(folder + "/", 0) == 0)
+                rest = label + rest.substr(folder.size() + 1);
             for (const std::string &file : files) {
                 if (withText && !error && rest.find(file + ":") != std::string::npos) {
                     size_t at = rest.find(file + ":") + file.size() + 1;
@@ -94,7 +85,6 @@ TEST(Grep, FindsWhatGnuGrepFindsInTheExtractedFiles)
     WriteVfs(dir, {MakeEntry("content\\other.txt", "needle in a set\n"), PackedFiles()[2]});
     ASSERT_EQ(Zarnik({"extract", "p.upk", "-C", "p"}, dir.str()).status, 0);
     ASSERT_EQ(Zarnik({"extract", "data0.vfs", "-C", "v"}, dir.str()).status, 0);
-    const std::vector<std::string> files = PackFiles(dir.file("p.upk"));
     struct Case { std::vector<std::string> options; bool withText; };
     const Case cases[] = {
         {{"needle"}, true},                       // across a block boundary, in a line longer than a block
@@ -113,7 +103,7 @@ TEST(Grep, FindsWhatGnuGrepFindsInTheExtractedFiles)
         {{"absent"}, true},
     };
     for (const Case &c : cases) {
-        const Result gnu = GnuGrep(c.options, {{"p", ""}}, files, c.withText, dir.str());
+        const Result gnu = GnuGrep(c.options, "p.upk", "p", "", c.withText, dir.str());
         std::vector<std::string> args = {"grep"};
         args.insert(args.end(), c.options.begin(), c.options.end());
         args.push_back("p.upk");
@@ -121,8 +111,7 @@ TEST(Grep, FindsWhatGnuGrepFindsInTheExtractedFiles)
         EXPECT_EQ(std::tie(ours.status, ours.out, ours.err), std::tie(gnu.status, gnu.out, gnu.err)) << c.options.back();
     }
     // Several packs: each path after its pack, in the order given.
-    const std::vector<std::string> setFiles = PackFiles(dir.file("data0.vfs"));
-    const Result gnu = GnuGrep({"-n", "needle"}, {{"v", "data0.vfs:"}}, setFiles, true, dir.str());
+    const Result gnu = GnuGrep({"-n", "needle"}, "data0.vfs", "v", "data0.vfs:", true, dir.str());
     const Result ours = Zarnik({"grep", "-n", "needle", "p.upk", "data0.vfs"}, dir.str());
     EXPECT_EQ(ours.out, Zarnik({"grep", "-H", "-n", "needle", "p.upk"}, dir.str()).out + gnu.out);
 #endif
