@@ -7,6 +7,7 @@
 #include "PlatformFaults.h"
 #include "TestSupport.h"
 
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <set>
@@ -477,21 +478,59 @@ TEST(PackEdit, ADamagedPackIsChangedOnlyWhenTheCallerDropsTheDamage)
 
 namespace {
 
-// Replaces a file of `pack` (a single pack keeping a backup, or a set) and saves
-// it in place; `at` is called at every point of the save a kill may hit: each
-// progress report (writing and reading back), each stage and just before the
-// new pack takes the original's place.
-zarnik_pack::SaveOutcome SaveInPlace(const Sample &dir, const std::atomic<bool> *stop, std::function<void()> at = {})
+// Fails the file layer's `failAt`th step of a save (none for 0), and with `held` every
+// removal after it, as of a file another program holds; counts the steps. With `kill`
+// the process ends just before that step instead, at once as if killed (status `killed`).
+struct StepFault
 {
-    zarnik_pack::SaveOptions options;
-    options.backup = zarnik::RouteOf(dir.pack) == zarnik::PackRoute::SinglePack;
-    options.releasePack = at;
-    options.stop = stop;
-    if (at) {
-        options.progress = [at](uint64_t, uint64_t) { at(); };
-        options.stage = [at](zarnik_pack::SaveStage) { at(); };
+    static inline int calls, failAt;
+    static inline bool held, kill;
+    static inline std::map<zarnik::PlatformStep, int> counts;
+    static constexpr int killed = 99;
+    static bool Call(zarnik::PlatformStep step, const std::string &)
+    {
+        ++counts[step];
+        if (++calls == failAt && kill)
+            std::_Exit(killed);
+        return calls == failAt || (held && failAt && calls > failAt && step == zarnik::PlatformStep::Remove);
     }
-    return SaveChange(dir.pack, [&](PackEdit &e) { return e.Add("content\\x\\n.bin", dir.noise, true); }, options);
+};
+
+// A change of each kind of pack, with the paths it reads back through.
+struct Saving
+{
+    const char *name;
+    int layout; // WritePack's, or 4 and 5: a new single pack and a new set
+    bool out, backup, sync;
+    bool held = true; // the files a failed step leaves are held by another program
+};
+
+// Saves in place: over a single pack keeping a backup, and a set where it lies.
+const Saving kInPlace = {"in place, with a backup", 0, false, true, false};
+const Saving kSet = {"a set", 2, false, false, false};
+
+// Saves the change `saving` makes in `dir`, with `at` called as the save enters each stage.
+zarnik_pack::SaveOutcome SaveAChange(const Sample &dir, const Saving &saving,
+                                     const std::function<void(zarnik_pack::SaveStage)> &at = {},
+                                     const std::atomic<bool> *stop = nullptr)
+{
+    std::unique_ptr<const zarnik::CZarnikArchive> archive = dir.pack.empty() ? nullptr : MustOpen(dir.pack);
+    const std::unique_ptr<PackEdit> edit = archive ? std::make_unique<PackEdit>(*archive, dir.pack, false)
+                                                   : std::make_unique<PackEdit>(dir.file(saving.layout == 4 ? "new.upk" : "new.vfs"));
+    EXPECT_TRUE(!archive || edit->Add("content\\x\\y\\c.txt", dir.noise, true)) << edit->Reason();
+    EXPECT_TRUE(edit->Add("content\\other\\n.txt", dir.newFile, false)) << edit->Reason();
+    zarnik_pack::SaveOptions options;
+    options.out = saving.out ? dir.file("out.upk") : "";
+    options.backup = saving.backup, options.sync = saving.sync;
+    options.releasePack = [&archive] { archive.reset(); };
+    options.stage = at;
+    options.stop = stop;
+    return edit->Save(options);
+}
+
+std::string ReadBackPath(const TempDir &dir, const Saving &saving)
+{
+    return dir.file(saving.out ? "out.upk" : saving.layout == 0 ? "p.upk" : saving.layout == 4 ? "new.upk" : "content.vfi");
 }
 
 } // namespace
@@ -502,45 +541,44 @@ zarnik_pack::SaveOutcome SaveInPlace(const Sample &dir, const std::atomic<bool> 
 // never only under a name that may be deleted), and a re-run then succeeds.
 TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
 {
+    const auto deleteZ = [](PackEdit &e) { return e.Delete("content\\z.bin"); };
 #ifndef _WIN32
-    for (const int layout : {0, 2}) {
+    for (const Saving &saving : {kInPlace, kSet}) {
         {
             // A full disk, in a child process (a folder that takes no file is one
             // of the failed steps of EachFailedStepLeavesTheOldPackOrTheNewAndNoStrayFile).
-            const Sample dir(layout);
+            const Sample dir(saving.layout);
             const Files beside = FilesBelow(dir.path());
             const rlimit fullDisk = {16 * 1024, 16 * 1024};
-            EXPECT_EQ(InChild([&] { return setrlimit(RLIMIT_FSIZE, &fullDisk) == 0 ? int(SaveInPlace(dir, nullptr).problem) : -1; }),
-                      int(EditProblem::WriteFailed)) << layout;
-            EXPECT_EQ(FilesBelow(dir.path()), beside) << layout;
+            EXPECT_EQ(InChild([&] { return setrlimit(RLIMIT_FSIZE, &fullDisk) == 0 ? int(SaveAChange(dir, saving).problem) : -1; }),
+                      int(EditProblem::WriteFailed)) << saving.name;
+            EXPECT_EQ(FilesBelow(dir.path()), beside) << saving.name;
         }
-        bool rerunOverItsBackup = layout != 0;
+        bool rerunOverItsBackup = !saving.backup;
         for (int killAt = 1;; ++killAt) {
-            const Sample dir(layout);
-            const std::string trace = std::to_string(layout) + ", killed at " + std::to_string(killAt);
+            const Sample dir(saving.layout);
+            const std::string trace = std::string(saving.name) + ", killed at " + std::to_string(killAt);
             const std::vector<Listed> original = Listing(dir.pack);
             const bool killed = InChild([&] {
-                int calls = 0;
-                SaveInPlace(dir, nullptr, [&] {
-                    if (++calls == killAt)
-                        raise(SIGKILL);
-                });
+                StepFault::calls = 0, StepFault::failAt = killAt, StepFault::kill = true;
+                zarnik::SetPlatformFault(&StepFault::Call);
+                SaveAChange(dir, saving);
                 return 0;
-            }) == -SIGKILL;
+            }) == StepFault::killed;
             const std::vector<Listed> now = Listing(dir.pack);
             if (now != original) {
                 EXPECT_EQ(now.size(), original.size() + 1) << trace;
-                EXPECT_TRUE(layout != 0 || Listing(dir.pack + ".bak") == original) << trace << ": the old pack was not kept";
+                EXPECT_TRUE(!saving.backup || Listing(dir.pack + ".bak") == original) << trace << ": the old pack was not kept";
             } else if (fs::exists(dir.pack + ".bak")) {
-                EXPECT_EQ(SaveInPlace(dir, nullptr).problem, EditProblem::None) << trace;
+                EXPECT_EQ(SaveAChange(dir, saving).problem, EditProblem::None) << trace;
                 rerunOverItsBackup = true;
             }
             if (!killed) {
-                EXPECT_GT(killAt, 4) << layout; // the kill points were reached
+                EXPECT_GT(killAt, 4) << saving.name; // the kill points were reached
                 break;
             }
             // The next change sweeps what the killed one left, and of a set every data file its index does not name.
-            ASSERT_EQ(SaveChange(dir.pack, [](PackEdit &e) { return e.Delete("content\\z.bin"); }).problem, EditProblem::None) << trace;
+            ASSERT_EQ(SaveChange(dir.pack, deleteZ).problem, EditProblem::None) << trace;
             const auto reopened = MustOpen(dir.pack);
             std::set<std::string> named;
             for (size_t d = 0; d < reopened->GetDataFileCount(); ++d)
@@ -556,15 +594,17 @@ TEST(PackEdit, TheOriginalIsReplacedWholeOrNotAtAll)
     const Sample dir(0);
     const Files beside = FilesBelow(dir.path());
     std::atomic<bool> stop{true};
-    EXPECT_EQ(SaveInPlace(dir, &stop).problem, EditProblem::Stopped);
+    EXPECT_EQ(SaveAChange(dir, kInPlace, {}, &stop).problem, EditProblem::Stopped);
     EXPECT_EQ(FilesBelow(dir.path()), beside);
-    const zarnik_pack::SaveOutcome saved = SaveInPlace(dir, nullptr);
+    const zarnik_pack::SaveOutcome saved = SaveAChange(dir, kInPlace);
     ASSERT_EQ(saved.problem, EditProblem::None) << saved.reason;
     EXPECT_EQ(ReadAll(dir.pack + ".bak"), beside.at("p.upk"));
     EXPECT_EQ(Listing(dir.pack).size(), kEntries.size() + 1);
     EXPECT_EQ(FilesBelow(dir.path()).size(), beside.size() + 1);
     // The backup is never written over.
-    EXPECT_EQ(SaveInPlace(dir, nullptr).problem, EditProblem::Refused);
+    zarnik_pack::SaveOptions keep;
+    keep.backup = true;
+    EXPECT_EQ(SaveChange(dir.pack, deleteZ, keep).problem, EditProblem::Refused);
 }
 
 // A change in place removes what killed saves of its own pack left, the temporary
@@ -595,57 +635,6 @@ TEST(PackEdit, AChangeInPlaceSweepsItsOwnPacksPartialFilesOnly)
                 EXPECT_EQ(fs::exists(dir.file(name)), kept) << name;
     }
 }
-
-namespace {
-
-// Fails the file layer's `failAt`th step of a save (none for 0), and with `held` every
-// removal after it, as of a file another program holds; counts the steps.
-struct StepFault
-{
-    static inline int calls, failAt;
-    static inline bool held;
-    static inline std::map<zarnik::PlatformStep, int> counts;
-    static bool Call(zarnik::PlatformStep step, const std::string &)
-    {
-        ++counts[step];
-        return ++calls == failAt || (held && failAt && calls > failAt && step == zarnik::PlatformStep::Remove);
-    }
-};
-
-// A change of each kind of pack, with the paths it reads back through.
-struct Saving
-{
-    const char *name;
-    int layout; // WritePack's, or 4 and 5: a new single pack and a new set
-    bool out, backup, sync;
-    bool held = true; // the files a failed step leaves are held by another program
-};
-
-// Saves the change `saving` makes in `dir`, with `at` called as the save enters each stage.
-zarnik_pack::SaveOutcome SaveAChange(const Sample &dir, const Saving &saving,
-                                     const std::function<void(zarnik_pack::SaveStage)> &at = {},
-                                     const std::atomic<bool> *stop = nullptr)
-{
-    std::unique_ptr<const zarnik::CZarnikArchive> archive = dir.pack.empty() ? nullptr : MustOpen(dir.pack);
-    const std::unique_ptr<PackEdit> edit = archive ? std::make_unique<PackEdit>(*archive, dir.pack, false)
-                                                   : std::make_unique<PackEdit>(dir.file(saving.layout == 4 ? "new.upk" : "new.vfs"));
-    EXPECT_TRUE(!archive || edit->Add("content\\x\\y\\c.txt", dir.noise, true)) << edit->Reason();
-    EXPECT_TRUE(edit->Add("content\\other\\n.txt", dir.newFile, false)) << edit->Reason();
-    zarnik_pack::SaveOptions options;
-    options.out = saving.out ? dir.file("out.upk") : "";
-    options.backup = saving.backup, options.sync = saving.sync;
-    options.releasePack = [&archive] { archive.reset(); };
-    options.stage = at;
-    options.stop = stop;
-    return edit->Save(options);
-}
-
-std::string ReadBackPath(const TempDir &dir, const Saving &saving)
-{
-    return dir.file(saving.out ? "out.upk" : saving.layout == 0 ? "p.upk" : saving.layout == 4 ? "new.upk" : "content.vfi");
-}
-
-} // namespace
 
 // A file of the pack put in its place or rewritten by another program after the pack
 // was opened is never written over: the save refuses and leaves that program's work.
