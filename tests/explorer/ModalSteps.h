@@ -155,10 +155,12 @@ protected:
         return found.size() == 1 ? found[0] : QModelIndex();
     }
     QModelIndexList selectedRows() const { return m_tree->selectionModel()->selectedRows(); }
-    // Adds the row named `name` to the selection.
-    void addToSelection(const QString &name)
+    // The rows named `names` become the selection.
+    void choose(const QStringList &names)
     {
-        m_tree->selectionModel()->select(row(name), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        m_tree->clearSelection();
+        for (const QString &name : names)
+            m_tree->selectionModel()->select(row(name), QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
     // Makes the one row named `name` current and selected; false when there is not exactly one.
     bool select(const QString &name)
@@ -172,9 +174,23 @@ protected:
     QAction *action(const char *name) const { return m_window->findChild<QAction *>(name); }
     QString label(const char *name) const { return m_window->findChild<QLabel *>(name)->text(); }
     QString message() const { return m_window->statusBar()->currentMessage(); }
+    QLineEdit *filter() const { return m_window->findChild<QLineEdit *>("filterEdit"); }
     // The status line's sums of the pack or the selection.
     QString sums() const { return m_window->statusBar()->findChild<QLabel *>()->text(); }
     std::string shownPack() const { return m_window->archive()->GetDataFilePath(0); }
+
+    // `key` typed into `focus` as a user types it: the window's shortcuts first.
+    void press(QWidget *focus, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window));
+        focus->setFocus();
+        QTest::keyClick(m_window->windowHandle(), key, modifiers);
+        for (const auto &[held, modifier] :
+             {std::pair(Qt::Key_Control, Qt::ControlModifier), {Qt::Key_Shift, Qt::ShiftModifier}})
+            if (modifiers & modifier) // QTest leaves them held
+                QTest::keyRelease(m_window->windowHandle(), held);
+    }
 
     // Triggers `name` as its menu entry does.
     void run(const char *name, const QList<Step> &steps = {})

@@ -296,18 +296,15 @@ private slots:
         const quint64 gfxSize = entries[1].data.size() + 6 + entries[4].data.size();
         const quint64 gfxStored = stored("logo.bmp") + 6 + stored("icon.bmp");
         const quint64 allStored = gfxStored + 5 + stored("caf\xE9.txt") + stored("void.dat") + 4;
-        const auto size = &sizeText;
         for (const qint64 bytes : {1000, 2007, 2055208})
-            QCOMPARE(size(quint64(bytes)), QLocale().formattedDataSize(bytes, 1, QLocale::DataSizeIecFormat));
-        QCOMPARE(columns("readme.txt"), QStringList({size(5), size(5), "100%"}));
-        QCOMPARE(columns("void.dat"), QStringList({size(0), size(stored("void.dat")), ""}));
-        QCOMPARE(columns("gfx"), QStringList({size(gfxSize), size(gfxStored),
+            QCOMPARE(sizeText(quint64(bytes)), QLocale().formattedDataSize(bytes, 1, QLocale::DataSizeIecFormat));
+        QCOMPARE(columns("readme.txt"), QStringList({sizeText(5), sizeText(5), "100%"}));
+        QCOMPARE(columns("void.dat"), QStringList({sizeText(0), sizeText(stored("void.dat")), ""}));
+        QCOMPARE(columns("gfx"), QStringList({sizeText(gfxSize), sizeText(gfxStored),
                                               QString::number(gfxStored * 100.0 / gfxSize, 'f', 0) + '%'}));
-        QCOMPARE(sums(), "7 files in 4 folders, " + size(gfxSize + 21) + " (" + size(allStored) + " stored)");
-        m_tree->clearSelection();
-        for (const char *name : {"readme.txt", "gfx"})
-            addToSelection(name);
-        QCOMPARE(sums(), "2 items selected: 4 files, " + size(gfxSize + 5));
+        QCOMPARE(sums(), "7 files in 4 folders, " + sizeText(gfxSize + 21) + " (" + sizeText(allStored) + " stored)");
+        choose({"readme.txt", "gfx"});
+        QCOMPARE(sums(), "2 items selected: 4 files, " + sizeText(gfxSize + 5));
     }
 
     // The filter keeps matches, their folders and all below a matching folder; Escape clears it.
@@ -321,18 +318,17 @@ private slots:
             return names.join(' ');
         };
         const QString all = shown();
-        auto *filter = m_window->findChild<QLineEdit *>("filterEdit");
         for (const auto &[text, names] : std::vector<std::pair<QString, QString>>{
                  {"LOGO", "content gfx logo.bmp"}, {"*.WAV", "content sound a.wav"},
                  {"b?tt*n", "content gfx ui button.bmp"}, {"ui", "content gfx ui button.bmp"},
                  {QStringLiteral("\u00C9"), QStringLiteral("content caf\u00E9.txt")},
                  {"nothing", "content"}, {"", all}}) {
-            QTest::keyClick(filter, Qt::Key_Escape);
-            QTest::keyClicks(filter, text);
+            QTest::keyClick(filter(), Qt::Key_Escape);
+            QTest::keyClicks(filter(), text);
             QCOMPARE(shown(), names);
         }
         // Pasted, a character that no Latin-1 name holds matches nothing.
-        filter->insert(QStringLiteral("\u03A9"));
+        filter()->insert(QStringLiteral("\u03A9"));
         QCOMPARE(shown(), QStringLiteral("content"));
     }
 
@@ -344,7 +340,6 @@ private slots:
         return out.open(QIODevice::WriteOnly) && picture.save(&out, "PNG") ? out.data().toStdString() : "";
     }
     static QString picture(QSize size) { return QString("picture:%1x%2").arg(size.width()).arg(size.height()); }
-    QLabel *details() const { return m_window->findChild<DetailsPane *>()->findChild<QLabel *>("detailsLabel"); }
     // The preview of the one row `name`, as "page:content" once it came; only a file's details name the
     // data file `pack` it lies in.
     QString preview(const QString &name, const QString &pack)
@@ -353,8 +348,8 @@ private slots:
         QSignalSpy shown(pane, &DetailsPane::previewShown);
         if (!select(name) || !shown.wait(10000))
             return QStringLiteral("<no preview>");
-        if (!QString(details()->text()).remove(QChar(0x200B)).contains(QDir::toNativeSeparators(pack))) // wraps
-            return "<details: " + details()->text() + '>';
+        if (!label("detailsLabel").remove(QChar(0x200B)).contains(QDir::toNativeSeparators(pack))) // wraps
+            return "<details: " + label("detailsLabel") + '>';
         QWidget *page = pane->findChild<QStackedWidget *>()->currentWidget();
         if (auto *text = qobject_cast<QPlainTextEdit *>(page))
             return "text:" + text->toPlainText().left(40);
@@ -391,8 +386,8 @@ private slots:
                  {"cut.txt", "text:" + QString::fromStdString(lines.substr(0, 40))},
                  {"bad.bin", "message:No preview: " + QString(ExtractOutcomeText(ExtractOutcome::Damaged)) + '.'}})
             QCOMPARE(preview(name, upk), shown);
-        QVERIFY(details()->text().contains("64 bytes, packed")); // bad.bin's stored bytes
-        QVERIFY(select("p") && details()->text().contains(QRegularExpression("Files below:.*8"))); // a folder
+        QVERIFY(label("detailsLabel").contains("64 bytes, packed")); // bad.bin's stored bytes
+        QVERIFY(select("p") && label("detailsLabel").contains(QRegularExpression("Files below:.*8"))); // a folder
     }
 
     // A picture is fitted to the pane, never enlarged; 100%, + and - zoom, Fit comes back. Long paths wrap,
@@ -429,7 +424,8 @@ private slots:
         QVERIFY(text.size() < Preview::kTextBytes + Preview::kTextBytes / 100 + 100);
         for (const QString &line : text.split('\n'))
             QVERIFY(line.size() <= Preview::kLineChars);
-        QVERIFY(select(QString::fromStdString(longName)) && details()->text().contains(QRegularExpression("Folders below:.*none")));
+        QVERIFY(select(QString::fromStdString(longName))
+                && label("detailsLabel").contains(QRegularExpression("Folders below:.*none")));
     }
 
     // Names with control characters show, are copied and are proposed as the tool prints them (a line
@@ -474,9 +470,7 @@ private slots:
         const std::vector<Entry> entries = sampleEntries();
         open(writeUpk(path("pack.upk"), entries));
         m_window->setExportWorkers(1); // the order written is the order reported
-        m_tree->clearSelection();
-        for (const QString &name : selection.split(' '))
-            addToSelection(name);
+        choose(selection.split(' '));
         const QString out = madeDir(QStringLiteral("\u03A9mega \u00FC"));
         const bool oneFile = landed == selection;
         QString seen;
@@ -541,8 +535,7 @@ private slots:
         }
         // Flat, each match with its path, the first 2,000 of them (the largest here); a copied path, with '/' or
         // '\\', finds its entry in the tree.
-        auto *filter = m_window->findChild<QLineEdit *>("filterEdit");
-        filter->setText("F");
+        filter()->setText("F");
         QVERIFY(m_tree->isFlat() && model->rowCount() == 2000);
         QCOMPARE(sums(), "2,100 entries match, the first 2,000 listed");
         std::vector<quint64> sizes;
@@ -551,16 +544,16 @@ private slots:
         QVERIFY(std::is_sorted(sizes.rbegin(), sizes.rend()) && top(0, 1) == "50 bytes" && top(0, 0).startsWith("content/many/d"));
         click(ArchiveTree::SizeColumn); // the pack's order
         click(ArchiveTree::SizeColumn);
-        filter->setText("f");
+        filter()->setText("f");
         QCOMPARE(top(0, 1), "1 byte");
         QVERIFY(select("content/many/d6/f2050.txt") && sums() == "1 item selected: 1 file, 1 byte");
         for (const char *copied : {"content/many/d3/f17.txt", "CONTENT\\many\\d3\\f17.txt", "many/d3/f17."}) {
-            filter->setText(copied);
+            filter()->setText(copied);
             const QModelIndex found = row("f17.txt");
             QVERIFY(!m_tree->isFlat() && model->rowCount() == 1 && found.isValid()
                     && m_tree->isExpanded(found.parent()) && sums() == "1 entry matches");
         }
-        filter->setText("nothing");
+        filter()->setText("nothing");
         QCOMPARE(sums(), "No entry matches");
     }
 
@@ -602,18 +595,13 @@ private slots:
     {
         open(writeUpk(path("pack.upk"), sampleEntries()));
         QAction *exportAction = action("actionExport");
-        auto *filter = m_window->findChild<QLineEdit *>("filterEdit");
         // Opened, the whole pack is chosen. The filter line yields the window's shortcuts (Ctrl+E exports,
         // even where Emacs keys claim it; Ctrl+A stands in for that case).
         QVERIFY(selectedRows() == QModelIndexList{m_tree->model()->index(0, 0)} && exportAction->isEnabled());
-        const auto activate = [&] { m_window->activateWindow(); return QTest::qWaitForWindowActive(m_window); };
-        QVERIFY(activate());
-        filter->setFocus();
         exportAction->setShortcut(QKeySequence::SelectAll);
         m_steps.append(typed(QString()));
-        QTest::keyClick(m_window->windowHandle(), Qt::Key_A, Qt::ControlModifier); // to the focus, as typed
+        press(filter(), Qt::Key_A, Qt::ControlModifier);
         QVERIFY2(m_steps.isEmpty(), "the shortcut in the filter line did not export");
-        QTest::keyRelease(m_window->windowHandle(), Qt::Key_Control); // QTest leaves Ctrl held
         // Shift+F10 in the tree opens the current item's menu, with the changes below Export and Copy path;
         // Ctrl+F goes back to the filter line.
         QString menu;
@@ -626,18 +614,14 @@ private slots:
             }
         });
         popupWatch.start(5);
-        QVERIFY(activate()); // the file dialog had the focus
-        m_tree->setFocus();
-        QTest::keyClick(m_window->windowHandle(), Qt::Key_F10, Qt::ShiftModifier);
+        press(m_tree, Qt::Key_F10, Qt::ShiftModifier); // the file dialog had the focus
         QString offered = exportAction->text() + ';' + action("actionCopyPath")->text() + ";;";
         for (const char *change : {"actionAddFiles", "actionAddFolder", "actionReplace", "actionRename", "actionDelete"})
             offered += action(change)->text() + ';';
         QCOMPARE(menu, offered);
         popupWatch.stop();
-        QVERIFY(activate()); // back from the menu
-        QTest::keyClick(m_window->windowHandle(), Qt::Key_F, Qt::ControlModifier);
-        QTest::keyRelease(m_window->windowHandle(), Qt::Key_Control);
-        QVERIFY(filter->hasFocus());
+        press(m_tree, Qt::Key_F, Qt::ControlModifier); // back from the menu
+        QVERIFY(filter()->hasFocus());
         const auto landed = [&](const QString &out) {
             QStringList files;
             for (QDirIterator it(out, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories); it.hasNext();)
@@ -650,7 +634,7 @@ private slots:
                                     "content/gfx/ui/button.bmp", "3 files"},
                  {"ui", "gfx", "gfx gfx/ui gfx/ui/button.bmp", "1 file"},
                  {"*.wav", "sound", "sound sound/a.wav", "1 file"}}) {
-            filter->setText(text);
+            filter()->setText(text);
             QVERIFY(select(selected));
             const QString out = madeDir("out-" + text);
             exportTo(out);
@@ -661,13 +645,13 @@ private slots:
         open(writeUpk(path("other.upk"), sampleEntries()));
         QCOMPARE(message(), QString());
         // What the filter hides leaves the selection, and Export has nothing to act on.
-        filter->clear();
+        filter()->clear();
         QVERIFY(select("button.bmp") && exportAction->isEnabled());
-        filter->setText("readme");
+        filter()->setText("readme");
         QVERIFY(selectedRows().isEmpty() && !exportAction->isEnabled());
         // Only the root stands when nothing matches: chosen, it offers nothing to export.
         QVERIFY(select("content"));
-        filter->setText("nothing");
+        filter()->setText("nothing");
         QVERIFY(!exportAction->isEnabled());
     }
 
@@ -730,9 +714,7 @@ private slots:
         open(writeUpk(path(QStringLiteral("mixed.upk")), mixed));
         for (const char *name : {"/in/mix/there.txt", "/in/mix/sub"})
             QVERIFY(!writeFile("out" + QString(name), "old").isEmpty());
-        m_tree->clearSelection();
-        for (const char *name : {"mix", "..", "../up.txt"})
-            addToSelection(name);
+        choose({"mix", "..", "../up.txt"});
         exportTo(out + "/in", nullptr,
                  {textStep(QMessageBox::NoIcon, {"Written: 1 file", "Skipped, already there: 1", "Damaged in the pack: 1",
                                                  "Could not be written: 1", "Unusable or repeated names: 2",

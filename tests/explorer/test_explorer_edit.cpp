@@ -108,7 +108,7 @@ private slots:
         const QString &verb = words[0], why = change.section(" !", 1);
         const QList<Step> refused = why.isEmpty() ? QList<Step>() : QList<Step>{textStep(QMessageBox::Warning, {why})};
         if (verb == "filter")
-            return QTest::keyClicks(m_window->findChild<QLineEdit *>("filterEdit"), words.value(1));
+            return QTest::keyClicks(filter(), words.value(1));
         if (verb == "undo")
             return run("actionUndo");
         QVERIFY2(select(words[1]), qPrintable(change));

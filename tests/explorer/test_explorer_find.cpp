@@ -41,18 +41,6 @@ class TestExplorerFind : public QObject, ExplorerHarness
     QTreeView *results() const { return m_window->findChild<QTreeView *>("findResults"); }
     bool idle() const { return m_window->findChild<QPushButton *>("findButton")->text() == "Find"; }
 
-    // `key` typed into `focus` as a user types it: the window's shortcuts first.
-    void press(QWidget *focus, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
-    {
-        m_window->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(m_window));
-        focus->setFocus();
-        QTest::keyClick(m_window->windowHandle(), key, modifiers);
-        for (const auto &[held, modifier] : {std::pair(Qt::Key_Control, Qt::ControlModifier), {Qt::Key_Shift, Qt::ShiftModifier}})
-            if (modifiers & modifier) // QTest leaves them held
-                QTest::keyRelease(m_window->windowHandle(), held);
-    }
-
     // Ctrl+Shift+F, the pattern typed, the toggles named clicked, Enter; true once the search ended.
     bool find(const QString &text, const QStringList &toggles = {})
     {
