@@ -100,8 +100,11 @@ inline Bytes ReadAll(const std::string &path)
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// Makes the folders it goes in first.
 inline void WriteAll(const std::string &path, const Bytes &bytes)
 {
+    std::error_code ec; // a folder that cannot be made fails the write
+    fs::create_directories(fs::u8path(path).parent_path(), ec);
     if (!testpack::WriteFile(path, bytes))
         throw std::runtime_error("cannot write " + path);
 }

@@ -121,12 +121,11 @@ inline Result Zarnik(const std::vector<std::string> &args, const std::string &cw
 inline testing::AssertionResult Ran(const Result &r, int status, const std::vector<std::string> &out,
                                     const std::vector<std::string> &err = {})
 {
-    bool ok = r.status == status;
-    for (const std::string &part : out)
-        ok = ok && r.out.find(part) != std::string::npos;
-    for (const std::string &part : err)
-        ok = ok && r.err.find(part) != std::string::npos;
-    return ok ? testing::AssertionSuccess()
+    const auto holds = [](const std::string &text, const std::vector<std::string> &parts) {
+        return std::all_of(parts.begin(), parts.end(), [&](const std::string &p) { return text.find(p) != text.npos; });
+    };
+    return r.status == status && holds(r.out, out) && holds(r.err, err)
+              ? testing::AssertionSuccess()
               : testing::AssertionFailure() << "exit " << r.status << "\nout: " << r.out << "\nerr: " << r.err;
 }
 
