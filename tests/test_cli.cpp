@@ -761,7 +761,7 @@ TEST_F(Cli, CreateAddAndRenameTakeOrRefuseANameAlike)
         WriteNew(here.file("src/readme.txt"), "r");
         try {
             WriteNew(here.file("src/" + name), "n");
-        } catch (const fs::filesystem_error &) {
+        } catch (const std::exception &) { // Windows: README.TXT/f cannot go where readme.txt is a file
         }
         const bool onDisk = FilesBelow(here.path() / "src").size() == 2; // Windows holds no case pair
         const std::string top = name.substr(0, name.find('/'));
