@@ -82,7 +82,7 @@ inline Result Zarnik(const std::vector<std::string> &args, const std::string &cw
     // then, so it is started again. Whatever ran, exit status and crash alike, is the result.
     const auto started = [](DWORD code) { return code != 0xC0000018 && code != 0xC0000135 && code != 0xC0000142; };
     DWORD code = DWORD(-1);
-    for (int attempt = 1; attempt <= 3 && (attempt == 1 || !notStarted.empty()); ++attempt) {
+    for (int attempt = 1; attempt <= 3; ++attempt) {
         STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESTDHANDLES;
@@ -105,6 +105,8 @@ inline Result Zarnik(const std::vector<std::string> &args, const std::string &cw
         }
         for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError})
             CloseHandle(handle);
+        if (notStarted.empty())
+            break;
     }
     const int status = static_cast<int>(code);
 #else
