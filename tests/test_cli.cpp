@@ -601,9 +601,14 @@ TEST_F(Cli, AddDeleteAndRenameChangeAPackOnlyWhole)
     WriteAll(dir.file("work/content/readme.txt"), ToBytes("changed"));
     WriteAll(dir.file("work/content/added.txt"), ToBytes("added"));
 
-    // test_pack_edit checks each refusal; here the tool's own: the status and message, the pack left as it was.
+    // test_pack_edit and test_names check each refusal; here the tool's own: the status and message, the pack
+    // left as it was and nothing written.
+    WriteNew(dir.file("\u65e5.txt"), "not Latin-1");
     for (const auto &[args, err] : std::vector<std::pair<std::vector<std::string>, std::string>>{
              {{"add", upk, dir.file("work/content")}, "already in the pack; replace it explicitly"},
+             {{"add", upk, dir.file("\u65e5.txt"), "-o", dir.file("o.upk")}, "a pack stores names in Latin-1"},
+             {{"rename", upk, "content/data/blob.bin", "content/README.TXT", "-o", dir.file("o.upk")},
+              "content/README.TXT: its name differs only in case from content/readme.txt"},
              {{"delete", upk, "content/readme.txt", "-o", ""}, "an empty path names no file"},
              {{"delete", upk, "content/readme.txt", "-o", dir.file("o.upk"), "--backup"}, "with another destination"}})
         EXPECT_TRUE(Ran(Zarnik(args), 2, {}, {err})) << args.back();
@@ -745,39 +750,6 @@ TEST_F(Cli, DiffAndHashAnswerAsDiffAndSha256sumDo)
     for (const std::string &pack : {odd, upk})
         EXPECT_TRUE(Ran(Zarnik({"hash", pack}, dir.file(pack == odd ? "odd" : "out"), Shell("\"$@\" | sha256sum -c --quiet")), 0, {}))
             << pack;
-}
-
-// One name beside readme.txt goes in through create (a folder of both), add (beside them in a pack) and rename
-// (of another file) alike: at the same path, or refused by all three (exit 2) with nothing written.
-TEST_F(Cli, CreateAddAndRenameTakeOrRefuseANameAlike)
-{
-    const std::pair<std::string, bool> names[] = {
-        {"plain.txt", true}, {"sub/content", true}, {"caf\u00e9.txt", true}, {"content2/f", true},
-        {std::string(251, 'n'), true}, {std::string(252, 'n'), false}, {"y/content/z", false}, {"\u65e5.txt", false},
-        {"README.TXT", false}, {"README.TXT/f", false}, {"Sub/readme.txt", true}};
-    for (const auto &[name, taken] : names) {
-        TempDir here; // fresh for each name
-        WriteUpk(here, {MakeEntry("content\\readme.txt", "r"), MakeEntry("content\\old", "o")}, "base.upk");
-        WriteNew(here.file("src/readme.txt"), "r");
-        try {
-            WriteNew(here.file("src/" + name), "n");
-        } catch (const std::exception &) { // Windows: README.TXT/f cannot go where readme.txt is a file
-        }
-        const bool onDisk = FilesBelow(here.path() / "src").size() == 2; // Windows holds no case pair
-        const std::string top = name.substr(0, name.find('/'));
-        for (const auto &[out, args] : std::vector<std::pair<std::string, std::vector<std::string>>>{
-                 {"c.upk", {"create", "c.upk", "src"}},
-                 {"a.upk", {"add", "base.upk", "src/" + top, "-o", "a.upk"}},
-                 {"r.upk", {"rename", "base.upk", "content/old", "content/" + name, "-o", "r.upk"}}}) {
-            if (!onDisk && out != "r.upk")
-                continue;
-            const Result r = Zarnik(args, here.str());
-            EXPECT_EQ(r.status, taken ? 0 : 2) << args[0] << " " << name << ": " << r.err;
-            const Result list = Zarnik({"list", out}, here.str());
-            EXPECT_EQ(list.out.find("content/" + name + "\n") != std::string::npos, taken)
-                << out << " " << name << ": exit " << list.status << "\n" << list.out << list.err;
-        }
-    }
 }
 
 TEST_F(Cli, EveryCommandReadsAPathAsListPrintsIt)
