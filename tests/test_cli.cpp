@@ -100,8 +100,6 @@ TEST_F(Cli, ListAndInfoShowThePackInItsOrder)
                     {"Ωmega", "日本", "p.upk\n", "single pack", "files:      4, 2 of them packed", "folders:    2"}));
     // An index set, named relative to the working directory.
     WriteVfs(dir, SampleEntries());
-    for (const char *route : {"data0.vfs", "content.vfi"})
-        EXPECT_EQ(Zarnik({"list", route}, dir.str()).out, list.out) << route;
     EXPECT_TRUE(Ran(Zarnik({"info", "data0.vfs"}, dir.str()), 0, {"index", dir.file("data0.vfs")}));
     // The whole index naming a missing data file whose chunk holds no entry: nothing is lost.
     testpack::VfsOptions two;
@@ -118,8 +116,7 @@ TEST_F(Cli, ExtractEverythingOrPatternsNeverOverwriting)
     const std::string jpn = WriteUpk(dir, SampleEntries(), "日本.upk"), all = dir.file("a\\b");
     const Result first = Zarnik({"extract", jpn, "-C", all});
     EXPECT_TRUE(Ran(first, 0, {"4 files written"}) && first.err.empty()); // no terminal, no progress line
-    EXPECT_EQ(FilesBelow(fs::u8path(all)), SampleTree());
-    // A second run leaves what is there alone (test_extract checks the bytes) and counts it.
+    // A second run in the folder named leaves what is there alone (test_extract checks the bytes) and counts it.
     EXPECT_TRUE(Ran(Zarnik({"extract", jpn, "-C", all}), 0, {"0 files written (0 B), 4 skipped"}));
     // A folder brings its subtree; nodes matched twice are written once, at their whole path.
     EXPECT_TRUE(Ran(Zarnik({"extract", jpn, "-C", dir.file("some"), "content/data/deep", "**/*.txt",
@@ -182,16 +179,14 @@ TEST_F(Cli, ExtractOntoAFullDiskSaysWhatWasLeft)
 
 TEST_F(Cli, HostileNamesAndLinksAreRefusedAndNothingLeavesTheFolder)
 {
-    // Climbing names and '/' are refused everywhere, Windows-only unsafe names there; a link (junction)
-    // where a folder goes is not followed.
+    // Climbing names and '/' are refused everywhere, Windows-only unsafe names there (test_names checks each
+    // name); a link (junction) where a folder goes is not followed.
     const std::vector<std::string> windowsOnly{"a:b.txt", "q?.txt", "star*", "tab\t", "dot.", "space ", "c:d\\e.txt"};
     std::vector<Entry> entries{MakeEntry("content\\ok.txt", "fine"), MakeEntry("content\\..\\..\\evil.txt", "climbed"),
                                MakeEntry("content\\a/..\\..\\evil2.txt", "climbed"), MakeEntry("content\\..", "dots"),
                                MakeEntry("content\\sub\\x/y", "slash"), MakeEntry("data\\sub\\orphan.txt", "no parent"),
                                MakeEntry("content\\link\\in.txt", "through the link"),
                                MakeEntry("content\\\\gap.txt", "below an empty segment")};
-    if (!kWindows) // 260 bytes in UTF-8, too long here; 130 characters, not for Windows (but for Wine on Linux)
-        entries.push_back(MakeEntry("content\\" + std::string(130, '\xE9'), "long"));
     for (const std::string &name : windowsOnly)
         entries.push_back(MakeEntry("content\\w\\" + name, "x"));
     WriteUpk(dir, entries); // in place of the sample
@@ -207,23 +202,19 @@ TEST_F(Cli, HostileNamesAndLinksAreRefusedAndNothingLeavesTheFolder)
     const Result all = Zarnik({"extract", upk, "-C", dir.file("out")});
     EXPECT_TRUE(Ran(all, 1, {}, {"content/..: unsafe name", "content/sub/x/y: unsafe name"}));
     EXPECT_EQ(all.err.find("content/link: a link stands where a folder goes") != std::string::npos, linked);
-    EXPECT_EQ(Lines(all.err), 5 + linked + (kWindows ? windowsOnly.size() : 1)) << all.err;
-    EXPECT_EQ(Text(ReadAll(dir.file("out/content/ok.txt"))), "fine");
-    // On Windows not even a file "a" or a folder "c" was made for them.
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path() / "out/content/w"), {}), kWindows ? 0 : 7);
-    // By pattern: below an unsafe folder refused, below an empty segment written.
+    EXPECT_EQ(Lines(all.err), 5 + linked + (kWindows ? windowsOnly.size() : 0)) << all.err;
+    // By pattern: below an unsafe folder refused, below an empty segment written (test_hostile and test_names
+    // check which files are written).
     const Result some = Zarnik({"extract", upk, "-C", dir.file("p"), "**/evil*.txt", "content/sub/**", "**/gap.txt"});
     EXPECT_TRUE(Ran(some, 1, {}) && Lines(some.err) == 4) << some.err;
-    // The pack, ok.txt, gap.txt twice, Windows' names.
-    EXPECT_EQ(FilesBelow(dir.path()).size(), (kWindows ? 4 : 11) + !linked);
     EXPECT_TRUE(fs::is_empty(outside));
     // `test` counts the names extraction refuses here, or with --portable on either system, in its words; the
     // orphan's check shows only with --verbose, without the build path.
     EXPECT_TRUE(Ran(Zarnik({"--verbose", "test", upk}), 1,
                     {"data/sub/orphan.txt: an entry's folder has no parent", "content/a/..: unsafe name",
-                     "content/sub/x/y: unsafe name", kWindows ? "; 10 names extraction would refuse;" : "; 4 names"},
+                     "content/sub/x/y: unsafe name", kWindows ? "; 10 names extraction would refuse;" : "; 3 names"},
                     {"zarnik: check failed: NULL != parent (ZarnikArchive_tree.cpp, line "}));
-    EXPECT_TRUE(Ran(Zarnik({"test", "--portable", upk}), 1, {"content/w/c:d: unsafe name", kWindows ? "; 10 names" : "; 11 names"}));
+    EXPECT_TRUE(Ran(Zarnik({"test", "--portable", upk}), 1, {"content/w/c:d: unsafe name", "; 10 names"}));
     if (!linked)
         GTEST_SKIP() << "only the link was not tried: this system cannot make a junction (Wine)";
 }
@@ -231,26 +222,24 @@ TEST_F(Cli, HostileNamesAndLinksAreRefusedAndNothingLeavesTheFolder)
 TEST_F(Cli, NamesDifferingOnlyInCaseAreNamedAndNeverMerged)
 {
     // Where the disk tells them apart both are written; where it takes them for one (Windows, or a hard link
-    // standing for such a disk) the later one is reported, whatever the number of workers.
+    // standing for such a disk) the later one is reported, whatever the number of workers. test_archive_open
+    // checks which names are twins, Latin-1 letters too.
     WriteUpk(dir, {MakeEntry("content\\Maps\\Level.txt", "upper"), MakeEntry("content\\a.txt", "a"),
-                   MakeEntry("content\\maps\\level.txt", "lower"), MakeEntry("content\\A.TXT", "A"),
-                   MakeEntry("content\\\xC9t\xE9", "E"), MakeEntry("content\\\xE9t\xE9", "e")});
-    const std::string twinMaps = "content/maps: its name differs only in case", twinA = "content/A.TXT: its name differs",
-                      twinE = "content/\u00E9t\u00E9: its name differs only in case";
+                   MakeEntry("content\\maps\\level.txt", "lower"), MakeEntry("content\\A.TXT", "A")});
+    const std::string twinMaps = "content/maps: its name differs only in case", twinA = "content/A.TXT: its name differs";
     EXPECT_TRUE(Ran(Zarnik({"test", "--portable", upk}), 1,
-                    {twinMaps + " from content/Maps", twinA + " only in case from content/a.txt",
-                     twinE + " from content/\u00C9t\u00E9", "; 3 names"}));
+                    {twinMaps + " from content/Maps", twinA + " only in case from content/a.txt", "; 2 names"}));
     EXPECT_EQ(Zarnik({"test", upk}).status, kWindows ? 1 : 0);
-    Files written; // the later three only where the disk tells them apart
+    Files written; // the later two only where the disk tells them apart
     for (const auto &[path, text] : std::vector<std::pair<std::string, std::string>>{
-             {"content/Maps/Level.txt", "upper"}, {"content/a.txt", "a"}, {"content/\u00C9t\u00E9", "E"},
-             {"content/maps/level.txt", "lower"}, {"content/A.TXT", "A"}, {"content/\u00E9t\u00E9", "e"}})
-        if (!kWindows || written.size() < 3)
+             {"content/Maps/Level.txt", "upper"}, {"content/a.txt", "a"}, {"content/maps/level.txt", "lower"},
+             {"content/A.TXT", "A"}})
+        if (!kWindows || written.size() < 2)
             written[path] = ToBytes(text);
     Result first;
     for (const std::string jobs : {"1", "2"}) {
         const Result r = Zarnik({"extract", upk, "-C", dir.file(jobs), "-j", jobs});
-        EXPECT_TRUE(kWindows ? Ran(r, 1, {"3 files written", "3 failed"}, {twinMaps, twinA, twinE}) : Ran(r, 0, {"6 files written"}));
+        EXPECT_TRUE(kWindows ? Ran(r, 1, {"2 files written", "2 failed"}, {twinMaps, twinA}) : Ran(r, 0, {"4 files written"}));
         EXPECT_EQ(FilesBelow(dir.file(jobs)), written);
         EXPECT_TRUE(jobs == "1" || (r.out == first.out && r.err == first.err)) << r.err;
         first = r;
@@ -259,7 +248,7 @@ TEST_F(Cli, NamesDifferingOnlyInCaseAreNamedAndNeverMerged)
         return;
     WriteNew(dir.file("linked/content/a.txt"), "mine");
     fs::create_hard_link(dir.path() / "linked/content/a.txt", dir.path() / "linked/content/A.TXT");
-    EXPECT_TRUE(Ran(Zarnik({"extract", upk, "-C", dir.file("linked")}), 1, {"4 files written", "1 skipped", "1 failed"},
+    EXPECT_TRUE(Ran(Zarnik({"extract", upk, "-C", dir.file("linked")}), 1, {"2 files written", "1 skipped", "1 failed"},
                     {twinA + " only in case from one beside it"}));
 }
 
@@ -288,14 +277,13 @@ TEST_F(Cli, DamagedFilesAndControlCharactersAreNamedExactlyAndEscaped)
     EXPECT_TRUE(Ran(test, 1, {}) && test.out == cut + distant + (kWindows ? shownFolder + unsafe + shownBell + unsafe : "") +
                                                     "7 files tested, " + std::to_string(soundBytes) + " bytes sound, 2 damaged" +
                                                     (kWindows ? "; 2 names extraction would refuse\n" : "\n")) << test.out;
-    // Extraction names the damaged files; the progress line is cleared before each message.
+    // Extraction names the damaged files (test_extract and test_hostile check which are written); the progress
+    // line is cleared before each message.
     const Result extract = Zarnik({"extract", esc, "-C", dir.file("out"), "--progress"});
     EXPECT_TRUE(Ran(extract, 1, {kWindows ? "4 files written" : "5 files written", kWindows ? "3 failed" : "2 failed"},
                     {"\r\x1b[Kzarnik: " + cut, kWindows ? shownFolder + ": unsafe name" : distant}));
     EXPECT_TRUE(extract.err.find_first_of("\x07\x7f\x9b") == std::string::npos &&
                 extract.err.find("\x1b[2J") == std::string::npos);
-    auto files = FilesBelow(dir.file("out"));
-    EXPECT_TRUE(files.erase("content/bell\x07.txt") == !kWindows && files == SampleTree());
     // `cat` takes a path as listed, with backslashes or real name; a damaged file, folder or none: one line.
     for (const auto &[path, text] : std::map<std::string, std::string>{
              {"content/data/deep/" + kCafeUtf8, "accents"}, {"content\\data\\big.bin", Text(Pattern(70000, 3))},
@@ -322,7 +310,7 @@ TEST_F(Cli, CreateFailsCleanlyThenGivesTheTreeBackAndReplacesNothing)
     for (int i = 0; i < 300; ++i)
         WriteAll(dir.file("names/a-name-long-enough-to-make-the-index-outgrow-the-data-" + std::to_string(i)), {});
     // Each pack first fails (file-size limit or full disk: one line, nothing left), then is made and
-    // extracted: sorted paths, each file packed only where that is smaller.
+    // extracted; --store packs nothing (test_names checks the order, test_pack_writer where packing is smaller).
     const fs::path out = dir.path() / "out";
     const std::string kFull = "No space left on device", kTooLarge = "larger than this process may write (the file-size limit, ulimit -f)";
     using Row = std::tuple<std::string, std::string, bool, std::string, std::string>;
@@ -330,7 +318,6 @@ TEST_F(Cli, CreateFailsCleanlyThenGivesTheTreeBackAndReplacesNothing)
              {"out/p.upk", "src/content", false, OnSmallDisk(out.string()), kFull},
              {"out/s.upk", "src/content", true, Limited("-f 100"), kTooLarge},
              {"out/d.vfs", "names", false, Limited("-f 20"), kTooLarge},
-             {"out/n.upk", "names", false, Limited("-f 20"), kTooLarge},
              {"out/d.vfs", "src/content", false, OnSmallDisk(out.string()), kFull}}) {
         SCOPED_TRACE(name + " " + from + " " + limit);
         fs::remove_all(out);
@@ -345,14 +332,13 @@ TEST_F(Cli, CreateFailsCleanlyThenGivesTheTreeBackAndReplacesNothing)
         EXPECT_TRUE(Ran(Zarnik({"extract", name, "-C", "out/x"}, dir.str()), 0, {}));
         EXPECT_EQ(FilesBelow(out / "x" / "content"), FilesBelow(dir.path() / from));
         const Result list = Zarnik({"list", "--long", name}, dir.str());
-        EXPECT_TRUE(from == "names" || (list.out.find("data/empty \xC2\xA3.dat") < list.out.find("readme.txt") &&
-                                        Ran(list, 0, {"stored  content/data/big.bin"}) &&
-                                        (list.out.find("packed  content/readme.txt") == std::string::npos) == store))
-            << list.out;
+        const bool packed = list.out.find("packed  content/readme.txt") != std::string::npos;
+        EXPECT_TRUE(from == "names" || (Ran(list, 0, {}) && packed != store)) << list.out;
     }
 
     // Nothing is replaced (pack, or index beside a new data file); unknown kinds and huge packs are not made.
-    // The pack's own name routes it: ".vfs" in a folder name is fine, in its own name it is not made.
+    // The pack's own name routes it (test_names checks how it is read back): ".vfs" in a folder name is fine,
+    // in its own name it is not made.
     const Files before = FilesBelow(out);
     for (const auto &[pack, err] : std::vector<std::pair<std::string, std::string>>{
              {"d.vfs", "already exists"}, {"e.vfs", "content.vfi already exists"}, {"p.zip", ""},
@@ -361,7 +347,6 @@ TEST_F(Cli, CreateFailsCleanlyThenGivesTheTreeBackAndReplacesNothing)
     EXPECT_EQ(FilesBelow(out), before);
     fs::create_directories(out / "a.vfs-dir");
     EXPECT_TRUE(Ran(Zarnik({"create", "out/a.vfs-dir/x.upk", "names"}, dir.str()), 0, {}));
-    EXPECT_TRUE(Ran(Zarnik({"list", "out/a.vfs-dir/x.upk"}, dir.str()), 0, {}));
     // A missing folder: the reason is the file layer's own words.
     EXPECT_EQ(zarnik::PlatformOpenDirectory((out / "missing").u8string()), nullptr);
     const std::string missing = zarnik::PlatformLastFailure().text;
@@ -387,7 +372,6 @@ TEST_F(Cli, OpenOutputAndCommandLineFailures)
     // One line or the usage, nothing on standard output, no destination; FIFOs are refused, not waited on.
     const testpack::VfsSet set = testpack::BuildVfs(SampleEntries());
     WriteAll(dir.file("data0.vfs"), set.data);
-    WriteAll(dir.file("junk.upk"), Pattern(64));
     WriteAll(dir.file("gone/content.vfi"), set.index);
     const Bytes whole = ReadAll(upk);
     WriteAll(dir.file("early.upk"), Bytes(whole.begin(), whole.begin() + 10));
@@ -395,7 +379,6 @@ TEST_F(Cli, OpenOutputAndCommandLineFailures)
         {{"list", "nothing.upk"}, "zarnik: cannot open nothing.upk: no such file\n"},
         {{"extract", "data0.vfs", "-C", "out"}, "zarnik: cannot open data0.vfs: a \".vfs\" data file needs its "
                                                 "index \"content.vfi\" beside it: "},
-        {{"info", "junk.upk"}, "zarnik: cannot open junk.upk: "},
         {{"info", "early.upk"}, "zarnik: cannot open early.upk: the file ends inside a chunk before any file table: a pack cut short"},
         {{"list", "gone/content.vfi"}, "gone/content.vfi: no data file it names is there: data0.vfs\n"},
         {{}, "Try 'zarnik --help'"}, {{"unpack", "x.upk"}, "zarnik: unknown command 'unpack'\n"},
@@ -574,7 +557,6 @@ TEST_F(Cli, CreateReadsBackAsItWasGiven)
     EXPECT_TRUE(Ran(Zarnik({"extract", "c.upk", "-C", "out", "content", "/C"}, dir.str()), 1,
                     {"2 files written"}, {"/C: no file or folder matches"}));
     EXPECT_TRUE(Ran(Zarnik({"list", "/no/such.upk"}, dir.str()), 2, {}, {"cannot open /no/such.upk: no such file\n"}));
-    EXPECT_EQ(FilesBelow(dir.path() / "out"), (Files{{"content/a/f", ToBytes("inside")}, {"content/top", ToBytes("beside")}}));
     EXPECT_TRUE(Ran(Zarnik({"create", "t.upk", "twice"}, dir.str()), 2, {}, {"takes the path of"}));
     // add names what it passes over too (a FIFO below a folder, a missing source), adds the rest and fails.
     // The same source twice goes in once.
@@ -615,21 +597,19 @@ TEST_F(Cli, AddDeleteAndRenameChangeAPackOnlyWhole)
     EXPECT_EQ(ReadAll(upk), original);
     EXPECT_FALSE(fs::exists(dir.file("o.upk")));
 
-    // --json says what was done: files replaced and added, deleted and renamed, as list --json names them.
+    // --json says what was done: files replaced and added, deleted and renamed, as list --json names them
+    // (test_pack_edit checks the packs the changes make).
     const nlohmann::json addedJson = JsonOf({"add", upk, dir.file("work/content"), "--replace", "--backup", "--json"});
     EXPECT_EQ(addedJson["added"], nlohmann::json::array({"content\\added.txt"}));
     EXPECT_EQ(addedJson["replaced"].size(), SampleEntries().size());
     EXPECT_EQ(addedJson["written"][0]["bytes"], fs::file_size(fs::u8path(upk)));
     EXPECT_EQ(ReadAll(upk + ".bak"), original);
-    EXPECT_TRUE(Ran(Zarnik({"extract", upk, "-C", dir.file("again")}), 0, {}));
-    EXPECT_EQ(FilesBelow(dir.path() / "again"), FilesBelow(dir.path() / "work"));
 
     nlohmann::json gone = nlohmann::json::array();
     for (const auto &item : nlohmann::json::parse(Zarnik({"list", "--json", upk}).out))
         if (item["type"] == "file" && item["path"].get<std::string>().rfind("content\\readme", 0) != 0)
             gone.push_back(item["path"]);
     EXPECT_EQ(JsonOf({"delete", upk, "content/data", "content/added.txt", "-o", dir.file("d.upk"), "--json"})["deleted"], gone);
-    EXPECT_EQ(Zarnik({"list", dir.file("d.upk")}).out, "content/readme.txt\n");
     const nlohmann::json moves =
         JsonOf({"rename", upk + ".bak", "content/data", "content/moved/data", "-o", dir.file("r.upk"), "--json"})["renamed"];
     EXPECT_EQ(moves.size(), 3u);
@@ -664,7 +644,6 @@ TEST_F(Cli, ASetIsChangedWhereItLiesThroughAnyOfItsFiles)
     }
     const nlohmann::json written = JsonOf({"add", index, dir.file("added.txt"), "--json"})["written"];
     EXPECT_TRUE(written.size() == 2 && written[0]["path"] == setDir.file("data0~2.vfs") && written[1]["path"] == index) << written;
-    EXPECT_EQ(Zarnik({"cat", index, "content/added.txt"}).out, "added");
     // The set's own files and its lock never go into it: each is named and skipped.
     const Result self = Zarnik({"add", index, setDir.str(), "--at", "content/self"});
     EXPECT_TRUE(Ran(self, 0, {"0 files added, 3 files of the pack itself skipped"},
@@ -708,14 +687,14 @@ TEST_F(Cli, DiffAndHashAnswerAsDiffAndSha256sumDo)
                                        {"from", "content\\data\\deep\\" + kCafeUtf8}, {"size_a", 7}, {"size_b", 7}}));
     EXPECT_EQ(json[2], (nlohmann::json{{"change", "removed"}, {"type", "folder"}, {"path", "content\\data\\deep"},
                                        {"size_a", 7}, {"size_b", nullptr}}));
-    // The patch: B's files that changed, removed.txt; never written over. From a pack or from a folder.
+    // The patch: B's files that changed, removed.txt; never written over (test_extract checks the bytes kept).
+    // From a pack or from a folder.
     ASSERT_EQ(Zarnik({"diff", upk, b, "--export", dir.file("patch")}).status, 2);
     EXPECT_EQ(FilesBelow(dir.file("patch")), (Files{{"content/readme.txt", ToBytes("changed")}, {"content/data/blob.bin", Pattern(3001, 7)},
                                                     {"content/" + kCafeUtf8, ToBytes("accents")},
                                                     {"removed.txt", ToBytes("content/data/deep/" + kCafeUtf8 + "\ncontent/data/deep/\n")}}));
     WriteAll(dir.file("patch/content/readme.txt"), ToBytes("mine"));
     EXPECT_TRUE(Ran(Zarnik({"diff", upk, b, "--export", dir.file("patch")}), 2, {}, {"4 files already in"}));
-    EXPECT_EQ(Text(ReadAll(dir.file("patch/content/readme.txt"))), "mine");
     WriteNew(dir.file("v2/content/readme.txt"), "v2");
     WriteNew(dir.file("v2/content/new/n.txt"), "n");
     ASSERT_TRUE(Ran(Zarnik({"diff", upk, dir.file("v2"), "--export", dir.file("p2")}), 1, {"A\tcontent/new/\n"}));
@@ -754,7 +733,8 @@ TEST_F(Cli, DiffAndHashAnswerAsDiffAndSha256sumDo)
 
 TEST_F(Cli, EveryCommandReadsAPathAsListPrintsIt)
 {
-    // A real newline in a name beside the folder "nl"; a file "a" beside "ab.txt".
+    // A real newline in a name beside the folder "nl"; a file "a" beside "ab.txt". test_names checks each form a
+    // typed path may take; here each command reads one.
     const std::string pack = WriteUpk(dir, {MakeEntry("content\\nl\nname.txt", "newline"), MakeEntry("content\\a", "a"),
                                             MakeEntry("content\\nl\\nname.txt", "folder"), MakeEntry("content\\ab.txt", "ab")});
     const auto listed = [&](std::vector<std::string> args) {
@@ -766,9 +746,7 @@ TEST_F(Cli, EveryCommandReadsAPathAsListPrintsIt)
     };
     EXPECT_EQ(Zarnik({"list", pack}).out, "content/nl\\nname.txt\ncontent/a\ncontent/nl/\ncontent/nl/nname.txt\ncontent/ab.txt\n");
     EXPECT_EQ(Zarnik({"cat", pack, "content/nl\\nname.txt"}).out, "newline");
-    EXPECT_EQ(Zarnik({"cat", pack, "content\\nl\\nname.txt"}).out, "folder");
     EXPECT_EQ(listed({"delete", "content/nl\\nname.txt", "content/a"}), "content/nl/\ncontent/nl/nname.txt\ncontent/ab.txt\n");
-    EXPECT_EQ(listed({"delete", "content/nl/"}), "content/nl\\nname.txt\ncontent/a\ncontent/ab.txt\n");
     EXPECT_EQ(listed({"rename", "content/nl\\nname.txt", "content/t\\x41b"}),
               "content/tAb\ncontent/a\ncontent/nl/\ncontent/nl/nname.txt\ncontent/ab.txt\n");
     EXPECT_EQ(listed({"rename", "content/a", "content/a/"}), ""); // nothing changed: nothing written
