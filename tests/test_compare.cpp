@@ -66,7 +66,6 @@ TEST(Compare, DifferencesBetweenPacksMadeOnPurpose)
     const std::vector<Row> rows{
         {"an edit that keeps the size, packed and stored", {E("p", kBig, Storage::Packed), E("s", kBig, Storage::Stored)},
          {E("p", edited, Storage::Packed), E("s", edited, Storage::Stored)}, {"M content/p", "M content/s"}},
-        {"growth", {E("a", "short")}, {E("a", "longer")}, {"M content/a"}},
         {"additions and removals", {E("k", "k"), E("gone", "g")}, {E("k", "k"), E("new", "n")},
          {"D content/gone", "A content/new"}},
         {"a rename, and a case-only one", {E("x.mdl", kBig), E("A.txt", "case")}, {E("y.mdl", kBig), E("a.txt", "case")},
@@ -172,9 +171,6 @@ TEST(HashList, BothFormsReadBackWhatTheyWriteAndRefuseWhatNoPackHolds)
         sums += zarnik::SumLine(entries.back());
         json += (json.size() > 1 ? "," : "") + zarnik::HashJsonItem(entries.back());
     }
-    // sha256sum's own escapes: a leading '\' on the lines whose names need them.
-    EXPECT_NE(sums.find("\n\\" + zarnik::HexOf(entries[1].digest) + "  content/new\\nline\n"), std::string::npos) << sums;
-    EXPECT_NE(sums.find("\n" + zarnik::HexOf(entries[2].digest) + "  content/caf\xC3\xA9\n"), std::string::npos) << sums;
     sums.replace(64, 2, " *"); // sha256sum -b's binary mode: the same bytes
     std::vector<zarnik::HashListEntry> read;
     std::string error;
