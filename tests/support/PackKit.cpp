@@ -61,7 +61,7 @@ Bytes BuildUpk(const std::vector<Entry> &entries, const UpkOptions &options)
     Bytes file;
     AppendChunks(file, options.before);
     std::vector<Bytes> encoded;
-    pf::AppendChunk(file, options.dataId,
+    pf::AppendChunk(file, pf::kDataChunkId,
                              LayOut(entries, file.size() + pf::kChunkHeaderSize, encoded));
     // Entries spread evenly, so no table is left empty unless there are
     // fewer entries than tables.
@@ -86,7 +86,7 @@ VfsSet BuildVfs(const std::vector<Entry> &entries, const VfsOptions &options)
         listed.insert(listed.end(), e.begin(), e.end());
     listed.insert(listed.end(), options.trailing.begin(), options.trailing.end());
     AppendChunks(set.index, options.before);
-    pf::AppendChunk(set.index, options.chunkId,
+    pf::AppendChunk(set.index, pf::kIndexChunkId,
                              pf::IndexChunkData(options.dataName, listed));
     AppendChunks(set.index, options.after);
     return set;

@@ -45,7 +45,6 @@ struct Chunk
 struct UpkOptions
 {
     uint32_t tableId = zarnik::packformat::kTableChunkId; // of the file-table chunk(s)
-    uint32_t dataId = zarnik::packformat::kDataChunkId;  // of the chunk holding the stored bytes
     std::vector<Chunk> before;  // chunks written before the data chunk
     std::vector<Chunk> after;   // chunks written after the file table(s)
     size_t tables = 1;          // entries spread over this many file tables
@@ -54,7 +53,6 @@ struct UpkOptions
 struct VfsOptions
 {
     std::string dataName = "data0.vfs"; // the data file's name in the index
-    uint32_t chunkId = zarnik::packformat::kIndexChunkId;
     std::vector<Chunk> before; // index chunks before the data file's chunk
     std::vector<Chunk> after;  // index chunks after it
     Bytes trailing;            // bytes after the entries (20 or fewer are ignored)
