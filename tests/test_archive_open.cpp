@@ -241,9 +241,11 @@ TEST(ArchiveTree, FoldersFromPaths)
           "content\\x\\y\\e.txt", "content\\late\\f.txt", "content\\x\\g.txt", "content\\z\\h.txt",
           "content\\i.txt", "top.bin"},
          "a.txt\nx/\n  b.txt\n  y/\n    c.txt\n    e.txt\n  d.txt\n  g.txt\nlate/\n  f.txt\nz/\n  h.txt\ni.txt\ntop.bin\n", 0},
-        // A later segment "content" starts again at the root; "contents" does not.
-        {{"content\\a\\content\\b\\c.txt", "content\\a\\content\\d.txt", "content\\contents\\e.txt"},
-         "a/\n  d.txt\nb/\n  c.txt\ncontents/\n  e.txt\n", 0},
+        // A later segment "content" starts again at the root, but a file below it stays in the folder before
+        // (where the path rule refuses it); "contents", or a file named "content", does not.
+        {{"content\\a\\content\\b\\c.txt", "content\\a\\content\\d.txt", "content\\contents\\e.txt",
+          "content\\content\\x", "content\\sub\\content"},
+         "a/\n  d.txt\nb/\n  c.txt\ncontents/\n  e.txt\nx\nsub/\n  content\n", 0},
         // Any first segment stands for the root; empty segments are names.
         {{"content\\a\\\\b.txt", "content\\trailing\\", "\\content\\lead.txt", "data\\x.bin",
           "data\\content\\sub\\z.bin"},
