@@ -254,15 +254,6 @@ TEST(ArchiveTree, FoldersFromPaths)
         {{"content\\ok.txt", "data\\sub\\x.bin", "Content\\sub\\y.bin", "content\\after.txt"},
          "ok.txt\nafter.txt\n", 2},
     };
-    // Two folders too large to be compared pair by pair hold the same names.
-    cases.push_back({{}, "", 0});
-    for (const std::string folder : {"a", "b"}) {
-        cases.back().tree += folder + "/\n";
-        for (int i = 0; i < 17; ++i) {
-            cases.back().paths.push_back("content\\" + folder + "\\" + std::to_string(i));
-            cases.back().tree += "  " + std::to_string(i) + "\n";
-        }
-    }
     for (const Case &c : cases) {
         TempDir dir;
         std::unique_ptr<const CZarnikArchive> archive;
@@ -270,9 +261,6 @@ TEST(ArchiveTree, FoldersFromPaths)
         ASSERT_TRUE(archive = OpenOneByteFiles(dir, c.paths));
         EXPECT_EQ(Dump(*archive), c.tree) << c.paths[0];
         EXPECT_EQ(checks.fired(), std::vector<std::string>(c.leftOut, "NULL != parent")) << c.paths[0];
-        EXPECT_TRUE(std::none_of(archive->GetOpenReport().begin(), archive->GetOpenReport().end(),
-                                 [](const OpenReportItem &item) { return item.kind == OpenReportItem::Kind::DuplicatePath; }))
-            << c.paths[0];
         // Folders are found by their path, exactly as stored; files are not.
         EXPECT_EQ(archive->FindFolder("content"), archive->GetRoot());
         for (const std::string &path : c.paths)
@@ -301,6 +289,13 @@ TEST(ArchiveTree, ANameMetBeforeInItsFolderIsMarkedWhateverTheOrderOfTheNames)
     for (char c = 'A'; c <= 'Z'; ++c)
         cases.back().paths.push_back("content\\" + std::string(1, c));
     cases.back().paths.push_back("content\\a");
+    // Two folders too large to be compared pair by pair hold the same names, and one a file beside a folder of
+    // its name.
+    cases.push_back({{"content\\a\\ff"}, {"=content\\a\\ff"}});
+    for (const std::string folder : {"a", "b"})
+        for (int i = 0; i < 17; ++i)
+            cases.back().paths.push_back("content\\" + folder + "\\" + std::to_string(i));
+    cases.back().paths.push_back("content\\a\\ff\\x");
     for (const Case &c : cases) {
         TempDir dir;
         std::unique_ptr<const CZarnikArchive> archive;
