@@ -82,8 +82,8 @@ TEST(ArchiveOpen, NamesEndAtTheirFirstZeroAndOnesPastAPathAreSkipped)
 
 namespace {
 
-// content.vfi naming data0.vfs (SmallSet), data1.vfs, data2.vfs, DATA0.vfs and gone.vfs.
-std::string WriteIndexOfFiveDataFiles(const TempDir &dir)
+// content.vfi naming data0.vfs (SmallSet), data1.vfs, data2.vfs, DATA0.vfs, gone.vfs and, last, `outside`.
+std::string WriteIndexOfFiveDataFiles(const TempDir &dir, const std::string &outside)
 {
     testpack::VfsOptions options;
     const auto chunk = [](uint32_t id, const char *dataName, const char *path) {
@@ -97,7 +97,8 @@ std::string WriteIndexOfFiveDataFiles(const TempDir &dir)
     options.after = {chunk(7, "data2.vfs", "content\\a.txt"),
                      chunk(3, "data0.vfs", "content\\z.txt"),
                      // A missing data file is missing each time a chunk names it.
-                     chunk(8, "gone.vfs", "content\\gone.txt"), chunk(9, "gone.vfs", "content\\gone.txt")};
+                     chunk(8, "gone.vfs", "content\\gone.txt"), chunk(9, "gone.vfs", "content\\gone.txt"),
+                     chunk(10, outside.c_str(), "content\\outside.txt")};
     options.after[1].data[8 + 9] = 'X'; // the name's last byte reads as 0, whatever it holds
     WriteAll(dir.file("data1.vfs"), ToBytes("d1"));
     WriteAll(dir.file("data2.vfs"), ToBytes("d2"));
@@ -107,14 +108,17 @@ std::string WriteIndexOfFiveDataFiles(const TempDir &dir)
 } // namespace
 
 // Through a data file: every chunk naming it and no other. Through the whole index: every present data
-// file in index order, each entry's bytes from its own data file.
+// file in its folder in index order, each opened once, each entry's bytes from its own data file.
 TEST(ArchiveOpen, ADataFileGathersItsChunksAndTheWholeIndexEveryPresentDataFile)
 {
-    TempDir dir, out;
+    TempDir dir, out, beside;
+    // A name leading out of the index's folder names no data file, though one stands there.
+    WriteAll(beside.file("data1.vfs"), ToBytes("beside"));
+    const std::string outside = "../" + beside.path().filename().u8string() + "/data1.vfs";
     // Windows' file names ignore case: there DATA0.VFS is data0.vfs, and so is DATA0.vfs.
-    const std::string path = kWindows ? dir.file("DATA0.VFS") : WriteIndexOfFiveDataFiles(dir);
+    const std::string path = kWindows ? dir.file("DATA0.VFS") : WriteIndexOfFiveDataFiles(dir, outside);
     if (kWindows)
-        WriteIndexOfFiveDataFiles(dir);
+        WriteIndexOfFiveDataFiles(dir, outside);
     std::unique_ptr<const CZarnikArchive> one, whole;
     ASSERT_TRUE(one = MustOpen(path));
     EXPECT_EQ(Dump(*one), (kWindows ? "other.txt\n" : "") + kSmallTree + "z.txt\n");
@@ -124,10 +128,13 @@ TEST(ArchiveOpen, ADataFileGathersItsChunksAndTheWholeIndexEveryPresentDataFile)
     ASSERT_TRUE(whole = MustOpen(dir.file("content.vfi")));
     EXPECT_EQ(Dump(*whole), "x/\n  from1.txt\n  b.txt\n  y/\n    c.txt\n  d.txt\n" +
                                std::string(kWindows ? "other.txt\n" : "") + "a.txt\na.txt\nz.txt\n");
-    ASSERT_EQ(whole->GetOpenReport().size(), kWindows ? 3u : 4u);
-    const OpenReportItem &first = whole->GetOpenReport()[0];
+    ASSERT_EQ(whole->GetOpenReport().size(), kWindows ? 4u : 5u);
+    const OpenReportItem &first = whole->GetOpenReport()[0], &refused = whole->GetOpenReport().end()[-2];
     EXPECT_TRUE(kWindows || (first.kind == OpenReportItem::Kind::DataFileMissing && first.path == "DATA0.vfs"));
+    EXPECT_TRUE(refused.kind == OpenReportItem::Kind::DataFileMissing && refused.path == outside) << refused.path;
     EXPECT_EQ(whole->GetOpenReport().back().kind, OpenReportItem::Kind::DuplicatePath);
+    // data1, DATA0, data0, data2, gone.
+    EXPECT_EQ(whole->GetDataFileCount(), 5u);
     // Each entry's bytes come from its own data file.
     EXPECT_EQ(ExtractTo(*whole, whole->GetRoot(), zarnik::ExtractDestination::Folder(out.str()), nullptr),
               zarnik::ExtractEnd::Finished);

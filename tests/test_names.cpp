@@ -11,9 +11,7 @@
 #endif
 
 using namespace testsupport;
-using zarnik::OpenReportItem;
 using zarnik::PackRoute;
-using testpack::Chunk;
 
 TEST(Names, WhatANameMayBeOnEachSystem)
 {
@@ -116,33 +114,6 @@ TEST(Routes, TheFileOwnNameChoosesTheRoute)
     };
     for (const auto &[path, route] : cases)
         EXPECT_EQ(zarnik::RouteOf(path), route) << path;
-}
-
-TEST(Routes, AnIndexOpensDataFilesInItsFolderOnlyAndEachOnce)
-{
-    // set/content.vfi names ../outside.vfs, which exists, and data1.vfs in several chunks.
-    TempDir root;
-    fs::create_directory(root.file("set"));
-    const auto chunk = [](const char *dataName, const char *path) {
-        return Chunk{5, zarnik::packformat::IndexChunkData(dataName, testpack::EncodeEntry(MakeEntry(path, "zz"), 0, 2, 2))};
-    };
-    testpack::VfsOptions options;
-    const char *const outside = kWindows ? "..\\outside.vfs" : "../outside.vfs";
-    options.after = {chunk(outside, "content\\stolen.txt"), chunk("data1.vfs", "content\\one.txt"),
-                     chunk("data1.vfs", "content\\two.txt"), chunk("data1.vfs", "content\\three.txt")};
-    const testpack::VfsSet set = testpack::BuildVfs({MakeEntry("content\\own.txt", "own")}, options);
-    WriteAll(root.file("set/content.vfi"), set.index);
-    WriteAll(root.file("set/data0.vfs"), set.data);
-    WriteAll(root.file("set/data1.vfs"), ToBytes("d1"));
-    WriteAll(root.file("outside.vfs"), ToBytes("secret"));
-    const auto archive = MustOpen(root.file("set/content.vfi"));
-    ASSERT_TRUE(archive);
-    EXPECT_EQ(Dump(*archive), "own.txt\none.txt\ntwo.txt\nthree.txt\n");
-    ASSERT_EQ(archive->GetOpenReport().size(), 1u);
-    EXPECT_EQ(archive->GetOpenReport()[0].kind, OpenReportItem::Kind::DataFileMissing);
-    EXPECT_EQ(archive->GetOpenReport()[0].path, outside);
-    // data0 and data1, each opened once; the refused name never.
-    EXPECT_EQ(archive->GetDataFileCount(), 2u);
 }
 
 TEST(PathRule, APathGoesInWhenAReaderOpensItBackAsThatPathAndADiskHereCanHoldIt)
