@@ -450,9 +450,6 @@ private slots:
             QTest::newRow(qPrintable(file)) << file << file;
         // No file: nothing reported, no division by a total of 0.
         QTest::newRow("stored size 0") << "empty.dat" << "empty.dat/";
-        QTest::newRow("root") << "content" << QStringLiteral("content/readme.txt content/gfx/logo.bmp content/gfx/ui/button.bmp "
-                                                             "content/gfx/icon.bmp content/caf\u00E9.txt content/empty.dat/ "
-                                                             "content/void.dat content/sound/a.wav");
         // ui comes with gfx, once.
         QTest::newRow("several") << "a.wav gfx ui readme.txt" << "readme.txt gfx/logo.bmp gfx/ui/button.bmp gfx/icon.bmp a.wav";
     }
