@@ -140,6 +140,8 @@ private slots:
         QTest::newRow("refused half-way") << QStringList{"addFolder readme.txt !is a file, not a folder"} << all << "readme.txt";
         QTest::newRow("refused") << QStringList{QStringLiteral("addFile gfx \u03A9.txt !Latin-1")} << all << "gfx";
         QTest::newRow("undone") << QStringList{"rename readme.txt r.txt", "undo"} << all << "readme.txt";
+        // Renamed back is no change, though Undo still has a step to take.
+        QTest::newRow("renamed back") << QStringList{"rename readme.txt r.txt", "rename r.txt readme.txt"} << all << "readme.txt";
         QTest::newRow("renamed under a filter") << QStringList{"filter a.wav", "rename a.wav z.bin"} << "sound: z.bin:i" << "z.bin";
     }
     void marksFollowTheRecord()
