@@ -83,7 +83,7 @@ TEST(ArchiveOpen, NamesEndAtTheirFirstZeroAndOnesPastAPathAreSkipped)
 namespace {
 
 // content.vfi naming data0.vfs (SmallSet), data1.vfs, data2.vfs, DATA0.vfs, gone.vfs and, last, `outside`.
-std::string WriteIndexOfFiveDataFiles(const TempDir &dir, const std::string &outside)
+std::string WriteIndexNamingSixDataFiles(const TempDir &dir, const std::string &outside)
 {
     testpack::VfsOptions options;
     const auto chunk = [](uint32_t id, const char *dataName, const char *path) {
@@ -116,9 +116,9 @@ TEST(ArchiveOpen, ADataFileGathersItsChunksAndTheWholeIndexEveryPresentDataFile)
     WriteAll(beside.file("data1.vfs"), ToBytes("beside"));
     const std::string outside = "../" + beside.path().filename().u8string() + "/data1.vfs";
     // Windows' file names ignore case: there DATA0.VFS is data0.vfs, and so is DATA0.vfs.
-    const std::string path = kWindows ? dir.file("DATA0.VFS") : WriteIndexOfFiveDataFiles(dir, outside);
+    const std::string path = kWindows ? dir.file("DATA0.VFS") : WriteIndexNamingSixDataFiles(dir, outside);
     if (kWindows)
-        WriteIndexOfFiveDataFiles(dir, outside);
+        WriteIndexNamingSixDataFiles(dir, outside);
     std::unique_ptr<const CZarnikArchive> one, whole;
     ASSERT_TRUE(one = MustOpen(path));
     EXPECT_EQ(Dump(*one), (kWindows ? "other.txt\n" : "") + kSmallTree + "z.txt\n");
