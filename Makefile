@@ -59,7 +59,8 @@ test-sanitize: $(SANITIZE_BUILD)/.deps-checked $(SANITIZE_BUILD)/build.ninja
 
 # The library, the pack writer, zarnik.exe and their tests cross-built for
 # 64-bit Windows with mingw-w64 in their own directory, statically linked;
-# test-windows runs the tests under Wine in a throw-away prefix made there.
+# test-windows runs the tests under Wine in a throw-away prefix made there,
+# each test program through tests/windows/run_under_wine.sh.
 WIN_BUILD ?= build-win
 WIN_PREFIX = $(abspath $(WIN_BUILD))/wineprefix
 WINE ?= /usr/lib/wine/wine64
@@ -68,7 +69,7 @@ WINESERVER ?= /usr/lib/wine/wineserver64
 $(WIN_BUILD)/build.ninja: | $(WIN_BUILD)/.deps-checked
 	cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
 	  -DCMAKE_BUILD_TYPE=Release -DZARNIK_BUILD_EXPLORER=OFF -DZARNIK_BUILD_BENCH=OFF \
-	  "-DCMAKE_CROSSCOMPILING_EMULATOR=env;WINEPREFIX=$(WIN_PREFIX);WINEDEBUG=-all;$(WINE)" \
+	  "-DCMAKE_CROSSCOMPILING_EMULATOR=$(CURDIR)/tests/windows/run_under_wine.sh;env;WINEPREFIX=$(WIN_PREFIX);WINEDEBUG=-all;$(WINE)" \
 	  $(CMAKE_FLAGS)
 
 windows: $(WIN_BUILD)/.deps-checked $(WIN_BUILD)/build.ninja
