@@ -240,7 +240,6 @@ TEST(Unpack, DamagedStreamsAreReportedAndNothingElse)
         // Block lengths 0 and short of the header.
         {{0x00, 0x00, 0x00}, 100, nullptr}, {{0x00, 0x02, 0x00}, 100, nullptr},
         {{0x02, 8, 0, 0, 0, 0, 0, 0, 0}, 100, nullptr},
-        {Block(false, false, B("ok"), 2) + Bytes{0x00, 0x00, 0x00}, 100, nullptr},
         // A raw payload shorter than its raw length.
         {Block(false, false, B("abc"), 4), 100, nullptr},
         // Output beyond the capacity, in one block or over several.
