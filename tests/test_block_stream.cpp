@@ -131,7 +131,8 @@ TEST(BlockStream, RandomReadsEqualTheFullDecode)
         const size_t expect = size_t(r.offset >= n ? 0 : std::min(r.count, n - r.offset));
         EXPECT_EQ(outcome, StreamOutcome::Sound) << r.offset;
         EXPECT_EQ(delivered, expect) << r.offset;
-        EXPECT_TRUE(std::equal(got.begin(), got.begin() + expect, data.begin() + ptrdiff_t(std::min(r.offset, n)))) << r.offset;
+        EXPECT_TRUE(std::equal(got.begin(), got.begin() + expect, data.begin() + ptrdiff_t(std::min(r.offset, n))))
+            << r.offset;
     }
 
     // A damaged block: reads before it are sound, one across it stops there.
