@@ -1,6 +1,5 @@
 // Changing a pack in the explorer as a user does: the Edit commands, the
 // pending tree, Save and Save As on the worker, the unsaved-changes question.
-#include "Habits.h"
 #include "ModalSteps.h"
 #include "PackFormat.h"
 #include "ProgressDlg.h"
@@ -139,7 +138,6 @@ private slots:
                                                 << QString(all).replace(":", ":s") << "sound";
         QTest::newRow("refused half-way") << QStringList{"addFolder readme.txt !is a file, not a folder"} << all << "readme.txt";
         QTest::newRow("refused") << QStringList{QStringLiteral("addFile gfx \u03A9.txt !Latin-1")} << all << "gfx";
-        QTest::newRow("undone") << QStringList{"rename readme.txt r.txt", "undo"} << all << "readme.txt";
         // Renamed back is no change, though Undo still has a step to take.
         QTest::newRow("renamed back") << QStringList{"rename readme.txt r.txt", "rename r.txt readme.txt"} << all << "readme.txt";
         QTest::newRow("renamed under a filter") << QStringList{"filter a.wav", "rename a.wav z.bin"} << "sound: z.bin:i" << "z.bin";
@@ -419,7 +417,6 @@ private slots:
         // A file whose bytes are not in the pack yet says where they will come from.
         QVERIFY(select("extra.txt") || answer == QMessageBox::Cancel);
         QCOMPARE(label("messageLabel").startsWith("Added:"), answer != QMessageBox::Cancel);
-        QCOMPARE(label("titleLabel").contains("extra"), answer != QMessageBox::Cancel);
     }
 
     // A .vfs set opened through a data file is saved where it lies, never as a copy, and opens again
@@ -449,8 +446,6 @@ private slots:
         QVERIFY(saveEnded());
         QCOMPARE(shownPack(), nativePath(path("set/data0~1.vfs")));
         QVERIFY(!modified() && message() == "Saved " + path("set/content.vfi"));
-        // Remembered by its index, which the save kept, not by a data file it renamed.
-        QCOMPARE(Habits::recentPacks(), QStringList({path("set/content.vfi"), path("pack.upk")}));
     }
 };
 
